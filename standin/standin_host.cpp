@@ -53,9 +53,7 @@ bool recording = true;
 
 void note(routine which, std::vector<const void*> args, std::vector<double> reals,
           std::vector<host_int> ints) {
-    if (recording) {
-        record.push_back({which, std::move(args), std::move(reals), std::move(ints)});
-    }
+    record.push_back({which, std::move(args), std::move(reals), std::move(ints)});
 }
 
 // The present list as spans; a count outside 0..max_positions is taken as 0.
@@ -133,9 +131,16 @@ void set_recording(bool on) { recording = on; }
 using standin::note;
 using standin::routine;
 
+// With recording off a routine does no more than its job: nothing is built
+// for the record.
+#define NOTE(...) \
+    do { \
+        if (standin::recording) note(__VA_ARGS__); \
+    } while (false)
+
 extern "C" void HOST_SCATTER(const double* packed, const host_int* count, const host_int* pos,
                              double* full) {
-    note(routine::scatter, {packed, count, pos, full}, {}, {*count});
+    NOTE(routine::scatter, {packed, count, pos, full}, {}, {*count});
     const host_int nc = HOST_COMPONENT_COUNT;
     std::fill(full, full + std::max<host_int>(nc, 0), 0.0);
     for (host_int k = 0; k < *count; ++k) {
@@ -152,7 +157,7 @@ extern "C" void HOST_IDEAL_GAS_PROPS(
     const host_int* flag11, const host_int* flag12, double* out13, double* out14,
     double* g_packed, double* out16, double* out17, double* out18, double* out19, double* out20,
     double* out21, double* out22, double* out23, double* out24, host_int* err_flag) {
-    note(routine::ideal_gas_props,
+    NOTE(routine::ideal_gas_props,
          {t,     x_present, n_present, present_pos, diag_level, flag6, flag7, flag8, flag9,
           flag10, flag11,   flag12,    out13,       out14,      g_packed, out16, out17, out18,
           out19, out20,     out21,     out22,       out23,      out24,    err_flag},
@@ -171,7 +176,7 @@ extern "C" void HOST_LIQUID_VOLUME(const double* t, const double* p, const doubl
                                    const void* host_opts, const host_int* diag_level,
                                    const host_int* one, double* vl, double* out10,
                                    host_int* err_flag) {
-    note(routine::liquid_volume,
+    NOTE(routine::liquid_volume,
          {t, p, x_present, n_present, present_pos, host_opts, diag_level, one, vl, out10, err_flag},
          {*t, *p}, {*n_present, *diag_level, *one});
     const auto pos = standin::positions(n_present, present_pos);
@@ -184,7 +189,7 @@ extern "C" void HOST_LIQUID_FUGACITY(const double* t, const double* p, const dou
                                      const host_int* present_pos, const void* host_opts,
                                      const host_int* diag_level, const host_int* one,
                                      double* phi_packed, double* out11, host_int* err_flag) {
-    note(routine::liquid_fugacity,
+    NOTE(routine::liquid_fugacity,
          {t, p, x_present, fug_extra, n_present, present_pos, host_opts, diag_level, one,
           phi_packed, out11, err_flag},
          {*t, *p}, {*n_present, *diag_level, *one});
