@@ -37,10 +37,9 @@ protected:
     result find(const char* text, const double* vec) {
         return find(standin::word(text), standin::word(""), vec);
     }
-    static plugin lib;
+    plugin& lib = testing_host::loaded_plugin();
     const double flows[5] = {10.0, 20.0, 30.0, 40.0, 50.0};
 };
-plugin Cmploc::lib;
 
 TEST_F(Cmploc, FindsPositionAndEntry) {
     const result r = find("CO2", flows);

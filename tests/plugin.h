@@ -62,6 +62,13 @@ private:
     void* handle_ = nullptr;
 };
 
+// The one loaded instance a test process shares: with a single handle,
+// reload() really unloads the library.
+inline plugin& loaded_plugin() {
+    static plugin instance;
+    return instance;
+}
+
 // The arguments of one rate-routine call that the routine uses; every other
 // position is passed as a null pointer.
 struct usura_call {
