@@ -88,7 +88,7 @@ protected:
         standin::set_components(names, l_ids);
         pos.clear();
         for (std::size_t k = 0; k < names.size(); ++k) {
-            pos[names[k]] = static_cast<host_int>(k + 1);
+            pos.emplace(names[k], static_cast<host_int>(k + 1));  // the first wins
         }
         nc = static_cast<host_int>(names.size());
         stream.assign(static_cast<std::size_t>(nc) + 5, 0.0);
@@ -437,6 +437,24 @@ TEST_F(Usura, MissingSpeciesWritesNoRate) {
             EXPECT_PRED2(same, rate("UREA"), t.r2());
         }
     }
+}
+
+TEST_F(Usura, FindsSpeciesAsTheLocatorDoes) {
+    // A duplicate name: the lower position is the species, the other an
+    // ordinary component. A non-blank second word is another name.
+    list({"N2", "UREA", "H2O", "NH3", "CARB", "CO2", "CO2", "METHANOL"});
+    standin::write_name(53, 8, standin::word("NH3"), standin::word("VAPOUR"));
+    host(example);
+    run();
+    expect_rates(law(example));
+    EXPECT_EQ(rates[6], sentinel) << "the second CO2 got a rate";
+    EXPECT_EQ(rates[7], sentinel) << "NH3 VAPOUR got a rate";
+
+    const host_name co2 = {standin::word("CO2"), standin::word("")};
+    host_int index = 0;
+    double value = 0.0;
+    lib.cmploc(&co2, x_present.data(), &index, &value);
+    EXPECT_EQ(index, pos["CO2"]);
 }
 
 TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
