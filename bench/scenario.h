@@ -1,0 +1,260 @@
+// What the benchmark and the callgrind driver both run: the plug-in loaded as
+// a host loads it, and one host state per component count with the seven
+// species at the end of the component list (every lookup scans the whole
+// list), filler components before them.
+#ifndef UREA_BENCH_SCENARIO_H
+#define UREA_BENCH_SCENARIO_H
+
+#include <dlfcn.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "standin/standin_host.h"
+
+namespace bench {
+
+// The three routines, resolved by name from a library opened by path.
+class plugin {
+public:
+    explicit plugin(const std::string& path) {
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_ == nullptr) {
+            throw std::runtime_error(std::string("dlopen: ") + dlerror());
+        }
+        cmploc = resolve<decltype(&CMPLOC)>("CMPLOC");
+        usura = resolve<decltype(&USURA)>("USURA");
+        upropu = resolve<decltype(&UPROPU)>("UPROPU");
+    }
+    ~plugin() { dlclose(handle_); }
+    plugin(const plugin&) = delete;
+    plugin& operator=(const plugin&) = delete;
+
+    decltype(&CMPLOC) cmploc = nullptr;
+    decltype(&USURA) usura = nullptr;
+    decltype(&UPROPU) upropu = nullptr;
+
+private:
+    template <class F>
+    F resolve(const char* name) {
+        void* symbol = dlsym(handle_, name);
+        if (symbol == nullptr) {
+            throw std::runtime_error(std::string("dlsym: ") + name);
+        }
+        return reinterpret_cast<F>(symbol);
+    }
+    void* handle_ = nullptr;
+};
+
+// The plug-in next to the executable, unless UREA_PLUGIN names another.
+inline std::string plugin_path() {
+    const char* path = std::getenv("UREA_PLUGIN");
+    return path != nullptr && *path != '\0' ? path : UREA_PLUGIN_PATH;
+}
+
+inline std::uint64_t bits(double d) {
+    std::uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+// The reactor's worked example (458 K, 1.5e7 Pa, a1 = 1, a2 = 1e3, vl = 0.03,
+// V = 50), every component present; the fillers, O2 and N2 share a mole
+// fraction of 0.05 and take no part in the rates.
+struct reactor_state {
+    explicit reactor_state(host_int nc_) : nc(nc_) {
+        const auto n = static_cast<std::size_t>(nc);
+        const std::size_t fillers = n - 7;
+        std::vector<std::string> names;
+        for (std::size_t k = 1; k <= fillers; ++k) {
+            names.push_back("FILL" + std::to_string(k));  // a blank second word, like the species
+        }
+        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
+            names.emplace_back(s);
+        }
+        standin::reset();
+        standin::set_components(names);
+        standin::set_reacting_volume(50.0);
+        standin::set_liquid_volume(0.03);
+
+        stream.assign(n + 3, 0.0);
+        stream[n + 1] = 458.0;
+        stream[n + 2] = 1.5e7;
+        rates.assign(n, 0.0);
+        pos.resize(n);
+        x.resize(n);
+        const double others = 0.05 / static_cast<double>(fillers + 2);
+        for (std::size_t k = 0; k < n; ++k) {
+            pos[k] = static_cast<host_int>(k + 1);
+            x[k] = others;
+            standin::set_gibbs(pos[k], -1.0e8);
+            standin::set_fugacity(pos[k], 1.0);
+        }
+        // H2O, NH3, CO2, CARB, UREA: mole fraction, G (J/kmol), phi.
+        const double species[5][3] = {{0.2, -3.0e8, 0.05},
+                                      {0.3, -6.0e7, 2.5},
+                                      {0.1, -4.3e8, 10.0},
+                                      {0.15, -5.6e8, 4.0e5},
+                                      {0.2, -2.0e8, 0.01}};
+        for (std::size_t s = 0; s < 5; ++s) {
+            const host_int at = position(s);
+            x[static_cast<std::size_t>(at - 1)] = species[s][0];
+            standin::set_gibbs(at, species[s][1]);
+            standin::set_fugacity(at, species[s][2]);
+        }
+        n_present = nc;
+        standin::set_recording(false);
+    }
+
+    // Position of H2O, NH3, CO2, CARB, UREA (s = 0..4): the last five.
+    host_int position(std::size_t s) const { return nc - 4 + static_cast<host_int>(s); }
+
+    void call(decltype(&USURA) usura) {
+        usura(stream.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, params,
+              nullptr, nullptr, &host_opts, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, rates.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, nullptr, nullptr, nullptr, &n_present, pos.data(), &fug_extra, x.data());
+    }
+
+    // Empty when the rates are those of the worked example (three significant
+    // figures), otherwise what is wrong.
+    std::string check() const {
+        const double want[5] = {967.0, -5.83e4, -2.92e4, 2.82e4, 967.0};
+        const char* names[5] = {"H2O", "NH3", "CO2", "CARB", "UREA"};
+        for (std::size_t s = 0; s < 5; ++s) {
+            const double got = rates[static_cast<std::size_t>(position(s) - 1)];
+            if (!(std::fabs(got - want[s]) <= 2.0e-3 * std::fabs(want[s]))) {
+                return std::string("rate of ") + names[s] + " is " + std::to_string(got) +
+                       ", want " + std::to_string(want[s]) + " (nc " + std::to_string(nc) + ")";
+            }
+        }
+        return {};
+    }
+
+    host_int nc;
+    std::vector<double> stream, rates, x;
+    std::vector<host_int> pos;
+    host_int n_present = 0;
+    double params[2] = {1.0, 1.0e3};
+    int host_opts = 0;
+    int fug_extra = 0;
+};
+
+// "NC-FLOW" of a stream with NH3 = 1, CO2 = 2, CARB = 3 and 0.5 of every other
+// component, every component's result asked for.
+struct property_state {
+    explicit property_state(host_int nc_) : nc(nc_) {
+        const auto n = static_cast<std::size_t>(nc);
+        std::vector<std::string> names;
+        for (std::size_t k = 1; k + 7 <= n; ++k) {
+            names.push_back("FILL" + std::to_string(k));
+        }
+        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
+            names.emplace_back(s);
+        }
+        standin::reset();
+        standin::set_components(names);
+        mw.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            mw[k] = 10.0 + 0.25 * static_cast<double>(k);
+        }
+        mw[n - 4] = 17.031;  // NH3
+        mw[n - 3] = 44.009;  // CO2
+        mw[n - 2] = 78.07;   // CARB
+        standin::set_molecular_weights(mw);
+        flows.assign(n + 3, 0.5);
+        flows[n - 4] = 1.0;
+        flows[n - 3] = 2.0;
+        flows[n - 2] = 3.0;
+        flows[n + 1] = 400.0;
+        flows[n + 2] = 1.0e6;
+        out_pos.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            out_pos[k] = static_cast<host_int>(k + 1);
+        }
+        out.assign(n, 0.0);
+        m = nc;
+        name[0] = standin::word("NC-F");
+        name[1] = standin::word("LOW");
+        standin::set_recording(false);
+    }
+
+    void call(decltype(&UPROPU) upropu) {
+        upropu(nullptr, nullptr, nullptr, nullptr, nullptr, &m, out_pos.data(), nullptr, nullptr,
+               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+               &name, out.data(), nullptr, nullptr, nullptr, nullptr, flows.data());
+    }
+
+    // Empty when every result is the folded flow times its molecular weight.
+    std::string check() const {
+        const auto n = static_cast<std::size_t>(nc);
+        for (std::size_t k = 0; k < n; ++k) {
+            double want = flows[k] * mw[k];
+            if (k == n - 4) want = ((2.0 * 3.0) + 1.0) * mw[k];
+            if (k == n - 3) want = (2.0 + 3.0) * mw[k];
+            if (k == n - 2) want = 0.0;
+            if (bits(out[k]) != bits(want)) {
+                return "NC-FLOW of position " + std::to_string(k + 1) + " is " +
+                       std::to_string(out[k]) + ", want " + std::to_string(want) + " (nc " +
+                       std::to_string(nc) + ")";
+            }
+        }
+        return {};
+    }
+
+    host_int nc;
+    std::vector<double> mw, flows, out;
+    std::vector<host_int> out_pos;
+    host_int m = 0;
+    host_name name{};
+};
+
+// The locator asked for "UREA", the last component: a scan of the whole list.
+struct locator_state {
+    explicit locator_state(host_int nc_) : nc(nc_) {
+        const auto n = static_cast<std::size_t>(nc);
+        std::vector<std::string> names;
+        for (std::size_t k = 1; k + 7 <= n; ++k) {
+            names.push_back("FILL" + std::to_string(k));
+        }
+        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
+            names.emplace_back(s);
+        }
+        standin::reset();
+        standin::set_components(names);
+        vec.resize(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            vec[k] = 1.0 + static_cast<double>(k);
+        }
+        name[0] = standin::word("UREA");
+        name[1] = standin::word("");
+        standin::set_recording(false);
+    }
+
+    void call(decltype(&CMPLOC) cmploc) { cmploc(&name, vec.data(), &index, &value); }
+
+    std::string check() const {
+        if (index != nc || bits(value) != bits(vec.back())) {
+            return "UREA located at " + std::to_string(index) + " with " + std::to_string(value) +
+                   ", want " + std::to_string(nc) + " with " + std::to_string(vec.back());
+        }
+        return {};
+    }
+
+    host_int nc;
+    std::vector<double> vec;
+    host_name name{};
+    host_int index = -1;
+    double value = -1.0;
+};
+
+}  // namespace bench
+
+#endif
