@@ -1,0 +1,146 @@
+#include "check.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "host.h"
+#include "standin/standin_host.h"
+
+namespace workbench {
+namespace {
+
+// The rate routine's worked example: a stream at 458 K and 1.5e7 Pa, a1 = 1,
+// a2 = 1e3, vl = 0.03 m3/kmol, V = 50 m3, and these mole fractions, Gibbs
+// energies (J/kmol) and fugacity coefficients. The rates are known to three
+// significant figures.
+struct example_species {
+    const char* name;
+    double x, g, phi, rate;
+};
+constexpr example_species example[] = {
+    {"NH3", 0.3, -6.0e7, 2.5, -5.83e4},  {"CO2", 0.1, -4.3e8, 10.0, -2.92e4},
+    {"H2O", 0.2, -3.0e8, 0.05, 967.0},   {"CARB", 0.15, -5.6e8, 4.0e5, 2.82e4},
+    {"UREA", 0.2, -2.0e8, 0.01, 967.0},
+};
+
+// Half a unit in the third significant digit of ref (and rounding of it).
+bool same_to_three_figures(double value, double ref) {
+    const double unit = std::pow(10.0, std::floor(std::log10(std::abs(ref))) - 2.0);
+    return std::abs(value - ref) <= 0.5 * unit * (1.0 + 1e-9);
+}
+
+verdict rate_reference(plugin& lib) {
+    standin::reset();
+    standin::set_recording(false);
+    // The five species and passivation air, each at its own position.
+    standin::set_components({"O2", "NH3", "CO2", "H2O", "CARB", "UREA", "N2"});
+    constexpr host_int nc = 7;
+    host_int pos[5];
+    double x[5];
+    for (host_int k = 0; k < 5; ++k) {
+        const host_int p = k + 2;
+        pos[k] = p;
+        x[k] = example[k].x;
+        standin::set_gibbs(p, example[k].g);
+        standin::set_fugacity(p, example[k].phi);
+    }
+    standin::set_liquid_volume(0.03);
+    standin::set_reacting_volume(50.0);
+    double stream[nc + 3] = {};
+    stream[nc + 1] = 458.0;
+    stream[nc + 2] = 1.5e7;
+    const double params[2] = {1.0, 1.0e3};
+    const host_int n = 5;
+    constexpr double untouched = -123.25;
+    double rates[nc];
+    for (double& r : rates) r = untouched;
+    double opts[8] = {}, extra[8] = {};
+    HOST_STREAM_WORK[2] = n;
+    lib.usura(stream, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, params, nullptr,
+              nullptr, opts, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, rates,
+              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, &n, pos, extra, x);
+    std::ostringstream wrong;
+    wrong.precision(4);
+    for (host_int k = 0; k < 5; ++k) {
+        const double r = rates[pos[k] - 1];
+        if (!same_to_three_figures(r, example[k].rate)) {
+            wrong << (wrong.tellp() > 0 ? ", " : "") << example[k].name << " " << r
+                  << " (expected " << example[k].rate << ")";
+        }
+    }
+    if (rates[0] != untouched || rates[6] != untouched) {
+        wrong << (wrong.tellp() > 0 ? ", " : "") << "it wrote the O2 or N2 rate";
+    }
+    standin::reset();
+    if (wrong.tellp() > 0) {
+        return {false, "USURA does not reproduce the reference evaluation (458 K, 150 bar, a2 = 1000): " +
+                           wrong.str() + "."};
+    }
+    return {true, "USURA reproduces the reference evaluation (458 K, 150 bar, a2 = 1000) to three "
+                  "significant figures: rates NH3 -5.83e4, CO2 -2.92e4, CARB 2.82e4, UREA and H2O 967."};
+}
+
+verdict nc_flow_reference(plugin& lib) {
+    standin::reset();
+    standin::set_recording(false);
+    standin::set_components({"H2O", "NH3", "CO2", "CARB", "UREA"});
+    standin::set_molecular_weights({18.015, 17.031, 44.010, 78.071, 60.056});
+    const double flows[8] = {4.0, 1.0, 2.0, 3.0, 5.0, 0.0, 450.0, 1.4e7};
+    const host_name name = {standin::word("NC-F"), standin::word("LOW")};
+    const host_int m = 5;
+    const host_int out_pos[5] = {1, 2, 3, 4, 5};
+    double out[5] = {-1.0, -1.0, -1.0, -1.0, -1.0};
+    lib.upropu(nullptr, nullptr, nullptr, nullptr, nullptr, &m, out_pos, nullptr, nullptr, nullptr,
+               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &name, out,
+               nullptr, nullptr, nullptr, nullptr, flows);
+    standin::reset();
+    // Carbamate counted as 2 NH3 + CO2: NH3 1 + 6, CO2 2 + 3, CARB 0.
+    const double expected[5] = {4.0 * 18.015, 7.0 * 17.031, 5.0 * 44.010, 0.0, 5.0 * 60.056};
+    for (int k = 0; k < 5; ++k) {
+        if (!(std::abs(out[k] - expected[k]) <= 1e-12 * std::abs(expected[k]) + 1e-300)) {
+            return {false, "UPROPU does not give the known NC-FLOW mass flows (NH3 1, CO2 2, CARB 3 "
+                           "kmol/s should give 7 x 17.031, 5 x 44.010 and 0 kg/s)."};
+        }
+    }
+    return {true, "UPROPU gives the known NC-FLOW mass flows (carbamate counted as 2 NH3 + CO2)."};
+}
+
+}  // namespace
+
+std::vector<verdict> check_plugin(const std::string& path) {
+    std::vector<verdict> out;
+    const load_report load = plugin::probe(path);
+    if (!load.loaded) {
+        std::string text = "The plug-in " + path + " does not load: " + load.error + ".";
+        if (!load.missing_host_symbol.empty()) {
+            text += " It needs the host symbol " + load.missing_host_symbol +
+                    ", which this host does not define.";
+        }
+        out.push_back({false, text});
+        out.push_back({false, "Its routines were not checked, since it does not load."});
+        return out;
+    }
+    out.push_back({true, "The plug-in " + path + " loads: every host data item and routine it "
+                         "needs is defined by this host."});
+    bool all = true;
+    for (std::size_t k = 0; k < routine_names.size(); ++k) {
+        const std::string name = routine_names[k];
+        if (load.exported[k]) {
+            out.push_back({true, "It exports " + name + "."});
+        } else {
+            out.push_back({false, "It does not export " + name + "."});
+            all = false;
+        }
+    }
+    if (!all) {
+        out.push_back({false, "The reference evaluations were not run, since a routine is missing."});
+        return out;
+    }
+    plugin lib(path);
+    out.push_back(rate_reference(lib));
+    out.push_back(nc_flow_reference(lib));
+    return out;
+}
+
+}  // namespace workbench

@@ -1,0 +1,22 @@
+// `urea-reactor check`: does a plug-in build load into this host, export
+// its three routines, and reproduce known results?
+#ifndef UREA_WORKBENCH_CHECK_H
+#define UREA_WORKBENCH_CHECK_H
+
+#include <string>
+#include <vector>
+
+namespace workbench {
+
+struct verdict {
+    bool ok;
+    std::string text;  // one sentence, in words
+};
+
+// Every verdict that could be reached; a later one is skipped (and listed
+// as not checked) when what it needs failed.
+std::vector<verdict> check_plugin(const std::string& path);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,275 @@
+#include "report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+namespace workbench {
+namespace {
+
+constexpr double per_hour = 3600.0;
+constexpr std::array<const char*, 4> elements = {"C", "H", "N", "O"};
+
+double total(const flows& n) {
+    double s = 0.0;
+    for (double f : n) s += f;
+    return s;
+}
+
+std::string fixed(double v, int width, int digits) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(digits) << std::setw(width) << v;
+    return s.str();
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+std::string base_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A fresh temporary file beside path; returns its name (the file is closed).
+std::string temporary_beside(const std::string& path) {
+    std::string name = folder_of(path) + "/." + base_of(path) + ".XXXXXX";
+    std::vector<char> buf(name.begin(), name.end());
+    buf.push_back('\0');
+    const int fd = mkstemp(buf.data());
+    if (fd < 0) {
+        throw input_error(path + ": cannot write there (" + std::strerror(errno) + ")");
+    }
+    // mkstemp makes the file private; give it what a plain new file gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    return std::string(buf.data());
+}
+
+void publish(const std::string& temp, const std::string& path) {
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        std::remove(temp.c_str());
+        throw input_error(path + ": cannot write there (" + why + ")");
+    }
+}
+
+}  // namespace
+
+void print_report(std::ostream& out, const reactor_case& c, const result& r) {
+    const bool trays = c.model == reactor_model::trays;
+    out << "Urea reactor: " << c.name << "\n";
+    out << "  " << (trays ? std::to_string(c.trays) + " stirred trays in series"
+                          : std::string("plug flow"))
+        << ", " << c.volume_m3 << " m3, " << c.pressure_bar << " bar, " << c.inlet_temperature_C
+        << " -> " << c.outlet_temperature_C << " C; NH3/CO2 = " << std::setprecision(3)
+        << nh3_co2_ratio(c) << ", H2O/CO2 = " << h2o_co2_ratio(c) << "; a1 = " << c.a1
+        << ", a2 = " << std::setprecision(6) << c.a2 << "\n\n";
+    out << (trays ? "  tray" : "  V m3") << "   T C    x NH3   x CO2   x H2O   x CARB  x UREA  "
+                                           "x O2+N2  CO2 conv %\n";
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& s = r.profile[k];
+        const double n = total(s.n);
+        out << (trays ? fixed(static_cast<double>(k + 1), 6, 0) : fixed(s.volume_m3, 6, 1))
+            << fixed(s.temperature_K - kelvin, 8, 1);
+        for (std::size_t i : {NH3, CO2, H2O, CARB, UREA}) out << fixed(s.n[i] / n, 8, 4);
+        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4) << fixed(100.0 * s.co2_conversion, 12, 2)
+            << "\n";
+    }
+    out << "\nOutlet (" << fixed(r.outlet_temperature_K - kelvin, 0, 1) << " C)\n";
+    out << "  component   feed kmol/h  outlet kmol/h  equilibrium kmol/h  NC-FLOW kg/h\n";
+    for (std::size_t i = 0; i < component_count; ++i) {
+        out << "  " << std::left << std::setw(8) << component_names[i] << std::right
+            << fixed(r.feed[i] * per_hour, 14, 1) << fixed(r.outlet[i] * per_hour, 15, 1)
+            << fixed(r.equilibrium[i] * per_hour, 20, 1)
+            << fixed(r.nc_flow_kg_s[i] * per_hour, 14, 0) << "\n";
+    }
+    out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
+    out << "  equilibrium at outlet T and P: " << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2)
+        << " %\n";
+    out << "  atom balance (out - in) / in: ";
+    out << std::scientific << std::setprecision(1);
+    for (std::size_t e = 0; e < 4; ++e) {
+        out << " " << elements[e] << " " << r.atom_closure[e];
+    }
+    out << std::defaultfloat << "\n";
+    if (trays) {
+        out << "  largest tray balance residual |F_out - F_in - rates| / feed: " << std::scientific
+            << std::setprecision(1) << r.max_balance_residual << std::defaultfloat << "\n";
+    }
+    out << "  rate routine calls: " << r.rate_calls << "\n";
+}
+
+nlohmann::json result_json(const reactor_case& c, const result& r,
+                           const std::vector<std::string>& warnings) {
+    using nlohmann::json;
+    const auto by_component = [](const flows& f, double factor) {
+        json j = json::object();
+        for (std::size_t i = 0; i < component_count; ++i) j[component_names[i]] = f[i] * factor;
+        return j;
+    };
+    json profile = json::array();
+    for (const station& s : r.profile) {
+        json x = json::object();
+        const double n = total(s.n);
+        for (std::size_t i = 0; i < component_count; ++i) x[component_names[i]] = s.n[i] / n;
+        json p = {{"volume_m3", s.volume_m3},
+                  {"temperature_C", s.temperature_K - kelvin},
+                  {"mole_fractions", x},
+                  {"flows_kmol_h", by_component(s.n, per_hour)},
+                  {"co2_conversion", s.co2_conversion}};
+        if (c.model == reactor_model::trays) {
+            p["balance_residual"] = s.balance_residual;
+            p["newton_iterations"] = s.iterations;
+        }
+        profile.push_back(p);
+    }
+    json closure = json::object();
+    for (std::size_t e = 0; e < 4; ++e) closure[elements[e]] = r.atom_closure[e];
+    return {
+        {"case",
+         {{"name", c.name},
+          {"model", c.model == reactor_model::trays ? "trays" : "pfr"},
+          {"trays", c.trays},
+          {"volume_m3", c.volume_m3},
+          {"pressure_bar", c.pressure_bar},
+          {"inlet_temperature_C", c.inlet_temperature_C},
+          {"outlet_temperature_C", c.outlet_temperature_C},
+          {"nh3_co2_ratio", nh3_co2_ratio(c)},
+          {"h2o_co2_ratio", h2o_co2_ratio(c)},
+          {"a1", c.a1},
+          {"a2", c.a2}}},
+        {"profile", profile},
+        {"co2_conversion", r.co2_conversion},
+        {"equilibrium_co2_conversion", r.equilibrium_co2_conversion},
+        {"feed_kmol_h", by_component(r.feed, per_hour)},
+        {"outlet_kmol_h", by_component(r.outlet, per_hour)},
+        {"equilibrium_kmol_h", by_component(r.equilibrium, per_hour)},
+        {"nc_flow_kg_h", by_component(r.nc_flow_kg_s, per_hour)},
+        {"atom_closure", closure},
+        {"max_balance_residual", r.max_balance_residual},
+        {"rate_calls", r.rate_calls},
+        {"warnings", warnings},
+    };
+}
+
+std::string profile_csv(const reactor_case& c, const result& r) {
+    std::ostringstream out;
+    out << (c.model == reactor_model::trays ? "tray," : "station,")
+        << "volume_m3,temperature_C";
+    for (const char* name : component_names) out << ",x_" << name;
+    for (const char* name : component_names) out << ",flow_" << name << "_kmol_h";
+    out << ",co2_conversion\n";
+    out << std::setprecision(10);
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& s = r.profile[k];
+        const double n = total(s.n);
+        out << k + 1 << "," << s.volume_m3 << "," << s.temperature_K - kelvin;
+        for (double f : s.n) out << "," << f / n;
+        for (double f : s.n) out << "," << f * per_hour;
+        out << "," << s.co2_conversion << "\n";
+    }
+    return out.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    const std::string temp = temporary_beside(path);
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    const bool ok = f != nullptr && std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    const bool closed = f != nullptr && std::fclose(f) == 0;
+    if (!ok || !closed) {
+        std::remove(temp.c_str());
+        throw input_error(path + ": cannot write there");
+    }
+    publish(temp, path);
+}
+
+void write_plot(const std::string& path, const reactor_case& c, const result& r) {
+    const auto ends_with = [&](const char* ext) {
+        const std::string e(ext);
+        return path.size() > e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
+    };
+    std::string terminal;
+    if (ends_with(".svg")) {
+        terminal = "svg size 900,720 dynamic font 'Sans,13' background rgb 'white'";
+    } else if (ends_with(".png")) {
+        terminal = "pngcairo size 900,720 font 'Sans,11' background rgb 'white'";
+    } else {
+        throw input_error(path + ": the plot is drawn as .svg or .png; name the file so");
+    }
+    const std::string temp = temporary_beside(path);
+    // gnuplot strings in single quotes: a quote is written twice.
+    std::string quoted;
+    for (char ch : temp) quoted += ch == '\'' ? std::string("''") : std::string(1, ch);
+
+    std::ostringstream script;
+    script << std::setprecision(10);
+    script << "set terminal " << terminal << "\nset output '" << quoted << "'\n";
+    script << "$d << EOD\n";
+    // Inlet point first: volume 0, the feed.
+    {
+        const double n = total(r.feed);
+        script << 0.0 << " " << c.inlet_temperature_C;
+        for (double f : r.feed) script << " " << f / n;
+        script << " 0\n";
+    }
+    for (const station& s : r.profile) {
+        const double n = total(s.n);
+        script << s.volume_m3 << " " << s.temperature_K - kelvin;
+        for (double f : s.n) script << " " << f / n;
+        script << " " << 100.0 * s.co2_conversion << "\n";
+    }
+    script << "EOD\n";
+    const bool trays = c.model == reactor_model::trays;
+    const std::string style = trays ? "linespoints pt 7 ps 0.7" : "lines";
+    script << "set multiplot layout 2,1 title 'Urea reactor: "
+           << (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow"))
+           << ", " << c.pressure_bar << " bar, a2 = " << c.a2 << "'\n"
+           << "set grid\nset key bottom right\nset xrange [0:" << c.volume_m3 << "]\n"
+           << "set xlabel 'reacting volume from the inlet, m^3'\n"
+           << "set ylabel 'CO_2 conversion to urea, %'\nset yrange [0:100]\n"
+           << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
+           << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
+           << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
+           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', "
+           << 100.0 * r.equilibrium_co2_conversion
+           << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
+           << 100.0 * r.equilibrium_co2_conversion << "), "
+           << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
+           << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
+           << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\n"
+           << "plot $d using 1:3 with " << style << " lw 2 title 'NH_3', "
+           << "$d using 1:4 with " << style << " lw 2 title 'CO_2', "
+           << "$d using 1:5 with " << style << " lw 2 title 'H_2O', "
+           << "$d using 1:6 with " << style << " lw 2 title 'carbamate', "
+           << "$d using 1:7 with " << style << " lw 2 title 'urea'\n"
+           << "unset multiplot\nset output\n";
+
+    FILE* gp = popen("gnuplot", "w");
+    if (gp == nullptr) {
+        std::remove(temp.c_str());
+        throw std::runtime_error("cannot start gnuplot to draw " + path);
+    }
+    const std::string text = script.str();
+    std::fwrite(text.data(), 1, text.size(), gp);
+    const int status = pclose(gp);
+    if (status != 0) {
+        std::remove(temp.c_str());
+        throw std::runtime_error("gnuplot failed to draw " + path +
+                                 " (is gnuplot installed? scripts/install-deps installs it)");
+    }
+    publish(temp, path);
+}
+
+}  // namespace workbench
