@@ -19,7 +19,14 @@ using json = nlohmann::json;
 std::size_t line_of(const std::string& text, const std::vector<std::string>& path) {
     std::size_t pos = 0;
     for (const std::string& key : path) {
-        const std::size_t at = text.find('"' + key + '"', pos);
+        // The quoted key followed by a colon: a key, not a string value.
+        const std::string quoted = '"' + key + '"';
+        std::size_t at = text.find(quoted, pos);
+        while (at != std::string::npos) {
+            const std::size_t next = text.find_first_not_of(" \t\r\n", at + quoted.size());
+            if (next != std::string::npos && text[next] == ':') break;
+            at = text.find(quoted, at + 1);
+        }
         if (at == std::string::npos) {
             return 0;
         }

@@ -39,7 +39,27 @@ struct case_options {
     double co2_kmol_h = NAN;
 };
 
+// A number check with a plain message ("must be > 0 (got -1)").
+CLI::Validator number_check(bool zero_allowed) {
+    return CLI::Validator(
+        [zero_allowed](std::string& text) {
+            try {
+                std::size_t used = 0;
+                const double v = std::stod(text, &used);
+                if (used == text.size() && std::isfinite(v) && (v > 0.0 || (zero_allowed && v == 0.0))) {
+                    return std::string();
+                }
+            } catch (const std::exception&) {
+            }
+            return std::string(zero_allowed ? "must be a number >= 0" : "must be a number > 0") +
+                   " (got " + text + ")";
+        },
+        zero_allowed ? ">= 0" : "> 0");
+}
+
 void add_case_options(CLI::App& app, case_options& o) {
+    const CLI::Validator positive = number_check(false);
+    const CLI::Validator non_negative = number_check(true);
     app.add_option("case", o.case_file,
                    "Case file (JSON; see examples/default-case.json and docs/case-files.md). "
                    "Without one, the built-in default case runs.")
@@ -50,18 +70,21 @@ void add_case_options(CLI::App& app, case_options& o) {
         ->check(CLI::IsMember({"trays", "pfr"}));
     app.add_option("--trays", o.trays, "Number of equal stirred trays (>= 1)")
         ->check(CLI::Range(1, 10000));
-    app.add_option("--volume", o.volume_m3, "Total reacting volume, m3 (> 0)");
-    app.add_option("--pressure", o.pressure_bar, "Reactor pressure, bar (> 0)");
+    app.add_option("--volume", o.volume_m3, "Total reacting volume, m3 (> 0)")->check(positive);
+    app.add_option("--pressure", o.pressure_bar, "Reactor pressure, bar (> 0)")->check(positive);
     app.add_option("--t-in", o.t_in, "Inlet temperature, C (the plug-in clamps to 149.85-199.85 C)");
-    app.add_option("--t-out", o.t_out, "Outlet temperature, C (the profile is linear in volume)");
+    app.add_option("--t-out", o.t_out, "Outlet temperature, C (plug flow: linear in volume; trays: evenly stepped from the first tray at the inlet temperature to the last at the outlet temperature)");
     app.add_option("--co2", o.co2_kmol_h,
-                   "Free CO2 feed, kmol/h (NH3 and H2O keep their ratios to it)");
+                   "Free CO2 feed, kmol/h (NH3 and H2O keep their ratios to it)")
+        ->check(non_negative);
     app.add_option("--nh3-co2", o.nh3_co2,
-                   "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)");
+                   "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)")
+        ->check(non_negative);
     app.add_option("--h2o-co2", o.h2o_co2,
-                   "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)");
-    app.add_option("--a1", o.a1, "Carbamate-formation rate factor a1 (> 0)");
-    app.add_option("--a2", o.a2, "Dehydration rate factor a2 (> 0)");
+                   "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)")
+        ->check(non_negative);
+    app.add_option("--a1", o.a1, "Carbamate-formation rate factor a1 (> 0)")->check(positive);
+    app.add_option("--a2", o.a2, "Dehydration rate factor a2 (> 0; default 0.140)")->check(positive);
 }
 
 // The case: built-in or from the file, then the command line's changes.
@@ -167,7 +190,7 @@ int main(int argc, char** argv) {
             host h(lib, props);
             const fit_result f = fit_a2(c, h, target);
             if (fit_json) {
-                std::cout << nlohmann::json{{"a2", f.a2},
+                std::cout << nlohmann::ordered_json{{"a2", f.a2},
                                             {"co2_conversion", f.co2_conversion},
                                             {"target_co2_conversion", target},
                                             {"equilibrium_co2_conversion", f.equilibrium_co2_conversion},

@@ -77,7 +77,7 @@ double carbamate_gibbs(double t) {
 
 }  // namespace
 
-const flows molecular_weight = {17.031, 44.010, 18.015, 78.071, 60.056, 31.998, 28.014};
+const flows molecular_weight = {17.031, 44.009, 18.015, 78.071, 60.056, 31.998, 28.014};
 
 const std::array<std::array<int, 4>, component_count> atoms = {{
     {0, 3, 1, 0},  // NH3

@@ -111,9 +111,9 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
     out << "  rate routine calls: " << r.rate_calls << "\n";
 }
 
-nlohmann::json result_json(const reactor_case& c, const result& r,
+nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings) {
-    using nlohmann::json;
+    using json = nlohmann::ordered_json;
     const auto by_component = [](const flows& f, double factor) {
         json j = json::object();
         for (std::size_t i = 0; i < component_count; ++i) j[component_names[i]] = f[i] * factor;

@@ -15,7 +15,7 @@
 namespace workbench {
 
 void print_report(std::ostream& out, const reactor_case& c, const result& r);
-nlohmann::json result_json(const reactor_case& c, const result& r,
+nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);
 std::string profile_csv(const reactor_case& c, const result& r);
 

@@ -1,0 +1,229 @@
+// urea-reactor as a user runs it: exit status, messages, output files and
+// the verdicts of `check` on good and broken plug-in builds.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "case.h"
+#include "host.h"
+#include "properties.h"
+#include "reactor.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("urea-cli-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs urea-reactor with the arguments (shell words) in the test's folder.
+    outcome run(const std::string& args) {
+        const fs::path out = dir / "stdout", err = dir / "stderr";
+        const std::string cmd = "cd '" + dir.string() + "' && '" UREA_REACTOR "' " + args +
+                                " > '" + out.string() + "' 2> '" + err.string() + "' < /dev/null";
+        const int raw = std::system(cmd.c_str());
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        outcome o{status, slurp(out), slurp(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return o;
+    }
+    fs::path write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name) << text;
+        return dir / name;
+    }
+    // Files left in the folder (temporaries included).
+    std::size_t files() {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
+        return n;
+    }
+    fs::path dir;
+};
+
+TEST_F(Cli, DefaultCasePrintsTheTrayTableAndSummary) {
+    const outcome o = run("");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    for (const char* text : {"tray", "CO2 conv %", "CO2 conversion to urea:",
+                             "equilibrium at outlet T and P:", "NC-FLOW kg/h", "atom balance"}) {
+        EXPECT_NE(o.out.find(text), std::string::npos) << text;
+    }
+    // Ten tray rows, numbered.
+    EXPECT_NE(o.out.find("\n    10 "), std::string::npos);
+    EXPECT_EQ(o.out.find("\n    11 "), std::string::npos);
+}
+
+TEST_F(Cli, JsonAgreesWithTheModelRunInProcess) {
+    const outcome o = run("--json --trays 4 --nh3-co2 3.3");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto j = nlohmann::json::parse(o.out);
+    workbench::reactor_case c = workbench::default_case();
+    c.trays = 4;
+    workbench::set_nh3_co2_ratio(c, 3.3);
+    workbench::plugin lib(UREA_PLUGIN_PATH);
+    workbench::property_set props;
+    workbench::host h(lib, props);
+    const workbench::result r = workbench::simulate(c, h);
+    EXPECT_NEAR(j.at("co2_conversion").get<double>(), r.co2_conversion, 1e-12);
+    EXPECT_NEAR(j.at("equilibrium_co2_conversion").get<double>(), r.equilibrium_co2_conversion, 1e-12);
+    EXPECT_EQ(j.at("profile").size(), 4u);
+    EXPECT_EQ(j.at("case").at("trays").get<int>(), 4);
+    EXPECT_TRUE(j.at("nc_flow_kg_h").contains("UREA"));
+    EXPECT_TRUE(j.at("atom_closure").contains("N"));
+}
+
+TEST_F(Cli, WritesCsvAndPlotWhole) {
+    const outcome o = run("--model pfr --csv profile.csv --plot profile.svg");
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::istringstream csv(slurp(dir / "profile.csv"));
+    std::string header, line;
+    std::getline(csv, header);
+    EXPECT_EQ(header.rfind("station,volume_m3,temperature_C,x_NH3", 0), 0u) << header;
+    int rows = 0;
+    while (std::getline(csv, line)) ++rows;
+    EXPECT_EQ(rows, 20);
+    const std::string svg = slurp(dir / "profile.svg");
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find("</svg>"), std::string::npos);
+    EXPECT_EQ(files(), 2u);  // no temporaries left
+}
+
+TEST_F(Cli, BadInputExitsTwoWithOneMessage) {
+    write("broken.json", "{\n  \"reactor\": {\n    \"trays\": 10,,\n  }\n}\n");
+    write("unknown.json", R"({"reactor": {"trays": 3, "volume_m3": 10, "pressure_bar": 140,
+ "inlet_temperature_C": 170, "outlet_temperature_C": 180, "colour": "red"},
+ "feed_kmol_h": {"CO2": 10, "NH3": 30}})");
+    const struct {
+        std::string args;
+        std::string expected;
+    } cases[] = {
+        {"broken.json", "broken.json:3: malformed JSON"},
+        {"unknown.json", "unknown.json:2: reactor.colour: unknown key"},
+        {"missing.json", "File does not exist: missing.json"},
+        {"--trays 0", "--trays: Value 0 not in range"},
+        {"--volume 0", "--volume: must be a number > 0 (got 0)"},
+        {"--pressure -5", "--pressure: must be a number > 0 (got -5)"},
+        {"--co2 0", "feed_kmol_h.CO2: no CO2 in the feed"},
+        {"--model cstr", "--model"},
+        {"--plugin ./nothing-here.so", "does not load"},
+        {"--plugin '" PLUGIN_WITHOUT_USURA "'", "does not export the routine USURA"},
+        {"--plot out.pdf", "out.pdf: the plot is drawn as .svg or .png"},
+        {"--csv no/such/folder/out.csv", "no/such/folder/out.csv: cannot write there"},
+        {"fit --co2-conversion 0.9", "is at or above the equilibrium CO2 conversion"},
+    };
+    for (const auto& t : cases) {
+        const outcome o = run(t.args);
+        EXPECT_EQ(o.status, 2) << t.args << ": " << o.err;
+        EXPECT_NE(o.err.find(t.expected), std::string::npos) << t.args << " gave: " << o.err;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << t.args << ": " << o.err;
+        EXPECT_EQ(o.out, "") << t.args;
+    }
+}
+
+TEST_F(Cli, ClampedTemperatureWarnsAndRuns) {
+    const outcome o = run("--t-out 205");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.err.find("warning: reactor.outlet_temperature_C = 205 C is outside"),
+              std::string::npos) << o.err;
+    EXPECT_NE(o.out.find("CO2 conversion to urea"), std::string::npos);
+}
+
+TEST_F(Cli, SolverFailureExitsOneSaysWhatItTriedAndWritesNothing) {
+    const outcome o = run("--plugin '" PLUGIN_NAN_RATES "' --csv out.csv --plot out.svg");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("tray 1: KINSOL (Newton with line search) did not converge; tried:"),
+              std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("from 90 % of the carbamate-formation limit"), std::string::npos);
+    EXPECT_EQ(files(), 0u);
+    const outcome pfr = run("--plugin '" PLUGIN_NAN_RATES "' --model pfr");
+    EXPECT_EQ(pfr.status, 1);
+    EXPECT_NE(pfr.err.find("CVODE"), std::string::npos) << pfr.err;
+}
+
+TEST_F(Cli, FitPrintsTheRateFactor) {
+    const outcome o = run("fit --co2-conversion 0.5 --json");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto j = nlohmann::json::parse(o.out);
+    const double a2 = j.at("a2").get<double>();
+    EXPECT_NEAR(j.at("co2_conversion").get<double>(), 0.5, 1e-8);
+    // Running with that a2 gives the target back.
+    const outcome back = run("--json --a2 " + std::to_string(a2));
+    ASSERT_EQ(back.status, 0);
+    EXPECT_NEAR(nlohmann::json::parse(back.out).at("co2_conversion").get<double>(), 0.5, 1e-5);
+}
+
+TEST_F(Cli, CheckPassesTheGoodBuild) {
+    const outcome o = run("check");
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.out.find("FAILED"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("It exports USURA."), std::string::npos);
+    EXPECT_NE(o.out.find("USURA reproduces the reference evaluation"), std::string::npos);
+    EXPECT_NE(o.out.find("The plug-in build is good."), std::string::npos);
+}
+
+TEST_F(Cli, CheckNamesWhatIsWrongWithBrokenBuilds) {
+    const struct {
+        const char* plugin;
+        const char* expected;
+    } cases[] = {
+        {PLUGIN_WITHOUT_USURA, "FAILED: It does not export USURA."},
+        {PLUGIN_WRONG_RATES, "FAILED: USURA does not reproduce the reference evaluation"},
+        {PLUGIN_NAN_RATES, "FAILED: USURA does not reproduce the reference evaluation"},
+        {PLUGIN_FOREIGN_HOST, "It needs the host symbol HOST_UNIT_SYSTEM, which this host does not define."},
+        {"./nothing-here.so", "FAILED: The plug-in ./nothing-here.so does not load"},
+    };
+    for (const auto& t : cases) {
+        const outcome o = run(std::string("check --plugin '") + t.plugin + "'");
+        EXPECT_NE(o.status, 0) << t.plugin;
+        EXPECT_NE(o.out.find(t.expected), std::string::npos) << t.plugin << ":\n" << o.out;
+        EXPECT_NE(o.out.find("The plug-in build is NOT good."), std::string::npos);
+    }
+    // The slightly wrong build still exports everything and loads.
+    const outcome wrong = run(std::string("check --plugin '") + PLUGIN_WRONG_RATES + "'");
+    EXPECT_NE(wrong.out.find("ok:     It exports USURA."), std::string::npos);
+    EXPECT_NE(wrong.out.find("ok:     UPROPU gives the known NC-FLOW"), std::string::npos);
+}
+
+TEST_F(Cli, HelpExplainsTheOptions) {
+    const outcome o = run("--help");
+    EXPECT_EQ(o.status, 0);
+    for (const char* text : {"--plugin", "--model", "--trays", "--json", "--csv", "--plot",
+                             "fit", "check", "Exit status"}) {
+        EXPECT_NE(o.out.find(text), std::string::npos) << text;
+    }
+    const outcome fit = run("fit --help");
+    EXPECT_NE(fit.out.find("--co2-conversion"), std::string::npos);
+}
+
+}  // namespace
