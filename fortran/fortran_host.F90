@@ -144,7 +144,9 @@ contains
     integer :: i
     do i = 1, nc
       stream(i) = real(i, c_double)
-      gibbs_of(i) = -1.0e9_c_double * i      ! what a species must not be given
+      ! Other components get values of their own: one read at a wrong
+      ! position shows in the rates.
+      gibbs_of(i) = -1.0e9_c_double * i
       fugacity_of(i) = 1000.0_c_double + i
     end do
     stream(nc + 1) = sum(stream(1:nc))
