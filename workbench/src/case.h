@@ -51,7 +51,7 @@ struct reactor_case {
 // The rate factor a2 of the default case: chosen (with `urea-reactor fit`)
 // so that the default case converts about 58 % of its CO2 to urea with the
 // built-in properties.
-inline constexpr double default_a2 = 0.140;
+inline constexpr double default_a2 = 0.124;
 
 // The default case: 145 bar, 170 -> 183 C, 190 m3 in 10 trays, 2400 kmol/h
 // CO2 with NH3/CO2 = 3.07 and H2O/CO2 = 0.41, passivation air.

@@ -84,7 +84,7 @@ void add_case_options(CLI::App& app, case_options& o) {
                    "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)")
         ->check(non_negative);
     app.add_option("--a1", o.a1, "Carbamate-formation rate factor a1 (> 0)")->check(positive);
-    app.add_option("--a2", o.a2, "Dehydration rate factor a2 (> 0; default 0.140)")->check(positive);
+    app.add_option("--a2", o.a2, "Dehydration rate factor a2 (> 0; default 0.124)")->check(positive);
 }
 
 // The case: built-in or from the file, then the command line's changes.

@@ -26,7 +26,8 @@ constexpr std::array<formation, component_count> formation_data = {{
 }};
 
 // Reference fugacity of each component in the liquid, ln(p / Pa) = A - B / T,
-// so that phi = p / P (ideal liquid solution).
+// so that phi = p / P in an ideal liquid solution (NH3 and water get an
+// activity coefficient on top, see property_set::fugacity).
 struct reference_fugacity {
     double a;
     double b;
@@ -36,7 +37,7 @@ constexpr std::array<reference_fugacity, component_count> fugacity_data = {{
     {22.383, 1997.8},  // CO2   Clausius-Clapeyron through the triple and critical points
     {24.224, 4716.0},  // H2O   through the saturation pressures at 170 and 190 C
     {11.526, 0.0},     // CARB  pseudo: 1 atm
-    {8.000, 2000.0},   // UREA  calibrated: equilibrium conversion (docs/properties.md)
+    {14.000, 5000.0},  // UREA  calibrated: equilibrium conversion (docs/properties.md)
     {22.669, 0.0},     // O2    about a Henry constant in water, 7e9 Pa (enters no rate)
     {22.669, 0.0},     // N2    likewise
 }};
@@ -55,10 +56,14 @@ constexpr flows molar_volume_data = {
 // Carbamate has no ideal-gas data. Its pseudo Gibbs energy makes the
 // carbamate-formation equilibrium in the liquid, 2 NH3 + CO2 <=> CARB,
 //   x_CARB / (x_NH3^2 x_CO2) = K1x(T),  ln K1x = ln K1x_ref + beta (1/T - 1/T_ref),
-// hold with the fugacity model above (the rate routine's equilibrium).
-constexpr double k1x_ref = 400.0;    // at 183 C: about 2 % of unconverted CO2 stays free
+// hold with the ideal-solution fugacities above (the rate routine's
+// equilibrium; the NH3-water term then shifts it with composition).
+constexpr double k1x_ref = 800.0;    // at 183 C: 1-2 % of unconverted CO2 stays free
 constexpr double k1x_t_ref = 456.15; // K
-constexpr double k1x_beta = 9000.0;  // K: formation enthalpy about -75 MJ/kmol
+constexpr double k1x_beta = 6000.0;  // K: formation enthalpy about -50 MJ/kmol
+
+// Two-suffix Margules constant of the NH3-water pair in the liquid.
+constexpr double nh3_h2o_margules = -1.5;
 
 double ideal_gas_gibbs(std::size_t i, double t) {
     // Gibbs-Helmholtz with constant formation enthalpy and entropy.
@@ -161,10 +166,26 @@ double property_set::liquid_volume(double t, double, std::span<const double> x,
     return sum > 0.0 ? v / sum : 0.0;
 }
 
-double property_set::fugacity(std::size_t k, double t, double p, std::span<const double>,
+double property_set::fugacity(std::size_t k, double t, double p, std::span<const double> x,
                               std::span<const host_int> pos) {
     std::size_t i;
-    return index_of(pos[k], i) ? fugacity_of(i, t, p) : 0.0;
+    if (!index_of(pos[k], i)) return 0.0;
+    const double phi = fugacity_of(i, t, p);
+    const property_table* tab = table(i);
+    if ((i != NH3 && i != H2O) || (tab && !tab->fugacity.empty())) return phi;
+    // NH3 and water deviate negatively from the ideal solution: a two-suffix
+    // Margules term, ln gamma_NH3 = A x_H2O^2 and ln gamma_H2O = A x_NH3^2.
+    double sum = 0.0, x_nh3 = 0.0, x_h2o = 0.0;
+    for (std::size_t m = 0; m < pos.size(); ++m) {
+        std::size_t j;
+        if (!index_of(pos[m], j)) continue;
+        sum += x[m];
+        if (j == NH3) x_nh3 += x[m];
+        if (j == H2O) x_h2o += x[m];
+    }
+    if (!(sum > 0.0)) return phi;
+    const double other = (i == NH3 ? x_h2o : x_nh3) / sum;
+    return phi * std::exp(nh3_h2o_margules * other * other);
 }
 
 }  // namespace workbench

@@ -145,7 +145,7 @@ std::array<double, 2> solve_extents(extent_problem& pb, const std::vector<attemp
             return {u[0] * pb.f_ref, u[1] * pb.f_ref};
         }
         char* name = KINGetReturnFlagName(flag);
-        tried << "\n  from " << a.what << ": " << name << " after " << nni
+        tried << "\n  from " << a.what << ": " << (std::string(name) == "NONE" ? "flag " + std::to_string(flag) : std::string(name)) << " after " << nni
               << " Newton iterations, residual norm " << fnorm;
         free(name);
     }
@@ -241,6 +241,8 @@ std::vector<station> run_trays(const reactor_case& c, host& h, const flows& feed
         }
         attempts.push_back({"90 % of the carbamate-formation limit", {0.9 * m1, 0.0}});
         attempts.push_back({"50 % of the carbamate-formation limit", {0.5 * m1, 0.0}});
+        attempts.push_back({"10 % of the carbamate-formation limit", {0.1 * m1, 0.0}});
+        attempts.push_back({"0.1 % of the carbamate-formation limit", {1e-3 * m1, 0.0}});
         attempts.push_back({"the inlet composition", {0.0, 0.0}});
         attempts.push_back({"the inlet carbamate half dehydrated", {0.0, 0.5 * m2}});
         station st;
