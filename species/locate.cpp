@@ -1,9 +1,29 @@
+#include <bit>
 #include <cstring>
 
 #include "species/species.h"
 
 namespace urea {
 namespace {
+
+constexpr std::uint64_t word1_of(species s) noexcept {
+    return std::bit_cast<std::uint64_t>(species_names[s].word[0]);
+}
+
+// The species whose first word this is; species_count for none. The words
+// are distinct, so a component is at most one species.
+std::size_t species_of(std::uint64_t word1) noexcept {
+    switch (word1) {
+        case word1_of(O2): return O2;
+        case word1_of(N2): return N2;
+        case word1_of(H2O): return H2O;
+        case word1_of(NH3): return NH3;
+        case word1_of(CO2): return CO2;
+        case word1_of(CARB): return CARB;
+        case word1_of(UREA): return UREA;
+        default: return species_count;
+    }
+}
 
 // vec(i), its 8 bytes copied unchanged (a signalling NaN stays signalling).
 double entry(const double* vec, host_int i) noexcept {
@@ -36,12 +56,12 @@ std::array<location, species_count> locate_species(const double* vec) noexcept {
         if (host::bits(name[1]) != blank) {
             continue;  // every species name has a blank second word
         }
-        const std::uint64_t word1 = host::bits(name[0]);
-        for (std::size_t s = 0; s < species_count; ++s) {
-            if (found[s].index == 0 && word1 == host::bits(species_names[s].word[0])) {
-                found[s] = {i, entry(vec, i)};
-                --missing;
-            }
+        // The first component of each name is the species: later ones are
+        // ordinary components.
+        const std::size_t s = species_of(host::bits(name[0]));
+        if (s < species_count && !found[s].found()) {
+            found[s] = {i, entry(vec, i)};
+            --missing;
         }
     }
     return found;
