@@ -56,7 +56,7 @@ program fortran_host
   call get_command_argument(1, path)
 
   call ieee_get_halting_mode(trapped, halting)
-  if (trapping .neqv. all(halting)) then
+  if (any(halting .neqv. trapping)) then
     write (*, '(a, 3l2)') 'halting modes (invalid, zero, overflow) not as built:', halting
     error stop 2
   end if
