@@ -133,7 +133,7 @@ std::array<double, 2> solve_extents(extent_problem& pb, const std::vector<attemp
         KINSetLinearSolver(kin, lin.ls, lin.a);
         KINSetErrHandlerFn(kin, quiet, nullptr);
         KINSetFuncNormTol(kin, 1e-9);
-        KINSetScaledStepTol(kin, 1e-15);
+        KINSetScaledStepTol(kin, 1e-12);  // extents to 1e-12 of the CO2 fed
         KINSetMaxSetupCalls(kin, 1);  // a fresh Jacobian every iteration
         KINSetNumMaxIters(kin, 200);
         const int flag = KINSol(kin, u.v, KIN_LINESEARCH, u_scale.v, f_scale.v);
