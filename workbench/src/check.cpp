@@ -1,6 +1,11 @@
 #include "check.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "host.h"
@@ -137,9 +142,60 @@ std::vector<verdict> check_plugin(const std::string& path) {
         out.push_back({false, "The reference evaluations were not run, since a routine is missing."});
         return out;
     }
-    plugin lib(path);
-    out.push_back(rate_reference(lib));
-    out.push_back(nc_flow_reference(lib));
+    // A broken build may crash its host: the routines run in a child
+    // process, which sends back its verdicts ("1 text" or "0 text" lines).
+    int fds[2];
+    if (pipe(fds) != 0) {
+        out.push_back({false, "The reference evaluations were not run: no pipe."});
+        return out;
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        const auto send = [&](const verdict& v) {
+            const std::string line = (v.ok ? "1 " : "0 ") + v.text + "\n";
+            const char* p = line.data();
+            std::size_t left = line.size();
+            while (left > 0) {
+                const ssize_t n = write(fds[1], p, left);
+                if (n <= 0) break;
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+        };
+        plugin lib(path);
+        send(rate_reference(lib));
+        send(nc_flow_reference(lib));
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
+        report.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        out.push_back({false, "The reference evaluations could not be run in a child process."});
+        return out;
+    }
+    std::istringstream lines(report);
+    std::size_t got = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() > 2) {
+            out.push_back({line[0] == '1', line.substr(2)});
+            ++got;
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        out.push_back({false, std::string("The plug-in crashed its host during the ") +
+                                  (got == 0 ? "USURA" : "UPROPU") + " reference evaluation (" +
+                                  strsignal(WTERMSIG(status)) + ")."});
+    } else if (got < 2) {
+        out.push_back({false, "The reference evaluations did not complete."});
+    }
     return out;
 }
 

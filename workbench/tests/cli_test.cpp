@@ -202,6 +202,7 @@ TEST_F(Cli, CheckNamesWhatIsWrongWithBrokenBuilds) {
         {PLUGIN_NAN_RATES, "FAILED: USURA does not reproduce the reference evaluation"},
         {PLUGIN_FOREIGN_HOST, "It needs the host symbol HOST_UNIT_SYSTEM, which this host does not define."},
         {"./nothing-here.so", "FAILED: The plug-in ./nothing-here.so does not load"},
+        {PLUGIN_CRASHING, "FAILED: The plug-in crashed its host during the USURA reference evaluation"},
     };
     for (const auto& t : cases) {
         const outcome o = run(std::string("check --plugin '") + t.plugin + "'");
