@@ -189,12 +189,15 @@ std::vector<verdict> check_plugin(const std::string& path) {
             ++got;
         }
     }
-    if (WIFSIGNALED(status)) {
+    if (got < 2) {
+        // Killed by a signal, or ended by a handler of the crash (a sanitizer's).
+        const std::string how = WIFSIGNALED(status)
+                                    ? std::string(strsignal(WTERMSIG(status)))
+                                    : "it ended with exit status " +
+                                          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         out.push_back({false, std::string("The plug-in crashed its host during the ") +
-                                  (got == 0 ? "USURA" : "UPROPU") + " reference evaluation (" +
-                                  strsignal(WTERMSIG(status)) + ")."});
-    } else if (got < 2) {
-        out.push_back({false, "The reference evaluations did not complete."});
+                                  (got == 0 ? "USURA" : "UPROPU") + " reference evaluation (" + how +
+                                  ")."});
     }
     return out;
 }

@@ -113,6 +113,26 @@ reactor_case make_case(const case_options& o) {
     return c;
 }
 
+// Options given before the subcommand count too, unless given again after it.
+case_options merged(case_options after, const case_options& before) {
+    const auto take = [](double& a, double b) {
+        if (std::isnan(a)) a = b;
+    };
+    if (after.case_file.empty()) after.case_file = before.case_file;
+    if (after.model.empty()) after.model = before.model;
+    if (after.trays == 0) after.trays = before.trays;
+    take(after.a1, before.a1);
+    take(after.a2, before.a2);
+    take(after.nh3_co2, before.nh3_co2);
+    take(after.h2o_co2, before.h2o_co2);
+    take(after.pressure_bar, before.pressure_bar);
+    take(after.volume_m3, before.volume_m3);
+    take(after.t_in, before.t_in);
+    take(after.t_out, before.t_out);
+    take(after.co2_kmol_h, before.co2_kmol_h);
+    return after;
+}
+
 void warn(const std::vector<std::string>& warnings) {
     for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << w << "\n";
 }
@@ -183,13 +203,13 @@ int main(int argc, char** argv) {
             return all ? exit_ok : exit_input;
         }
         if (fit->parsed()) {
-            reactor_case c = make_case(fit_opts);
+            reactor_case c = make_case(merged(fit_opts, run_opts));
             warn(validate(c));
             plugin lib(plugin_path);
             property_set props(c.tables);
             host h(lib, props);
             const fit_result f = fit_a2(c, h, target);
-            if (fit_json) {
+            if (fit_json || json_out) {
                 std::cout << nlohmann::ordered_json{{"a2", f.a2},
                                             {"co2_conversion", f.co2_conversion},
                                             {"target_co2_conversion", target},

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -181,6 +182,14 @@ TEST_F(Cli, FitPrintsTheRateFactor) {
     const outcome back = run("--json --a2 " + std::to_string(a2));
     ASSERT_EQ(back.status, 0);
     EXPECT_NEAR(nlohmann::json::parse(back.out).at("co2_conversion").get<double>(), 0.5, 1e-5);
+    // Case options count before or after the subcommand alike.
+    const outcome after = run("fit --co2-conversion 0.5 --trays 4 --json");
+    const outcome before = run("--trays 4 --json fit --co2-conversion 0.5");
+    ASSERT_EQ(after.status, 0);
+    ASSERT_EQ(before.status, 0);
+    const double a2_4 = nlohmann::json::parse(after.out).at("a2").get<double>();
+    EXPECT_EQ(nlohmann::json::parse(before.out).at("a2").get<double>(), a2_4);
+    EXPECT_GT(std::abs(a2_4 - a2), 1e-3 * a2);  // four trays need another a2
 }
 
 TEST_F(Cli, CheckPassesTheGoodBuild) {
