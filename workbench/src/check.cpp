@@ -14,7 +14,7 @@
 namespace workbench {
 namespace {
 
-// The rate routine's worked example: a stream at 458 K and 1.5e7 Pa, a1 = 1,
+// The rate routine's reference evaluation: a stream at 458 K and 1.5e7 Pa, a1 = 1,
 // a2 = 1e3, vl = 0.03 m3/kmol, V = 50 m3, and these mole fractions, Gibbs
 // energies (J/kmol) and fugacity coefficients. The rates are known to three
 // significant figures.
