@@ -17,41 +17,13 @@
 #include <vector>
 
 #include "host/host_interface.h"
+#include "standin/plugin.h"
 #include "standin/standin_host.h"
 
 namespace bench {
 
 // The three routines, resolved by name from a library opened by path.
-class plugin {
-public:
-    explicit plugin(const std::string& path) {
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
-            throw std::runtime_error(std::string("dlopen: ") + dlerror());
-        }
-        cmploc = resolve<decltype(&CMPLOC)>("CMPLOC");
-        usura = resolve<decltype(&USURA)>("USURA");
-        upropu = resolve<decltype(&UPROPU)>("UPROPU");
-    }
-    ~plugin() { dlclose(handle_); }
-    plugin(const plugin&) = delete;
-    plugin& operator=(const plugin&) = delete;
-
-    decltype(&CMPLOC) cmploc = nullptr;
-    decltype(&USURA) usura = nullptr;
-    decltype(&UPROPU) upropu = nullptr;
-
-private:
-    template <class F>
-    F resolve(const char* name) {
-        void* symbol = dlsym(handle_, name);
-        if (symbol == nullptr) {
-            throw std::runtime_error(std::string("dlsym: ") + name);
-        }
-        return reinterpret_cast<F>(symbol);
-    }
-    void* handle_ = nullptr;
-};
+using plugin = standin::plugin;
 
 // The plug-in next to the executable, unless UREA_PLUGIN names another.
 inline std::string plugin_path() {
@@ -117,10 +89,14 @@ struct reactor_state {
     host_int position(std::size_t s) const { return nc - 4 + static_cast<host_int>(s); }
 
     void call(decltype(&USURA) usura) {
-        usura(stream.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, params,
-              nullptr, nullptr, &host_opts, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-              nullptr, rates.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-              nullptr, nullptr, nullptr, nullptr, &n_present, pos.data(), &fug_extra, x.data());
+        standin::invoke(usura, {.stream = stream.data(),
+                                .params = params,
+                                .host_opts = &host_opts,
+                                .rates = rates.data(),
+                                .n_present = &n_present,
+                                .present_pos = pos.data(),
+                                .fug_extra = &fug_extra,
+                                .x_present = x.data()});
     }
 
     // Empty when the rates are those of the worked example (three significant
@@ -187,9 +163,11 @@ struct property_state {
     }
 
     void call(decltype(&UPROPU) upropu) {
-        upropu(nullptr, nullptr, nullptr, nullptr, nullptr, &m, out_pos.data(), nullptr, nullptr,
-               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-               &name, out.data(), nullptr, nullptr, nullptr, nullptr, flows.data());
+        standin::invoke(upropu, {.n_out = &m,
+                                 .out_pos = out_pos.data(),
+                                 .prop_name = &name,
+                                 .out_values = out.data(),
+                                 .flows = flows.data()});
     }
 
     // Empty when every result is the folded flow times its molecular weight.

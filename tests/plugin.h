@@ -1,107 +1,22 @@
-// The plug-in as a host sees it: loaded with dlopen, its routines resolved by
-// name with dlsym, every argument passed by reference.
+// The plug-in as the tests load it: the build's library, one handle per test
+// process.
 #ifndef UREA_TESTS_PLUGIN_H
 #define UREA_TESTS_PLUGIN_H
 
-#include <dlfcn.h>
-
-#include <stdexcept>
-#include <string>
-
-#include "host/host_interface.h"
+#include "standin/plugin.h"
 
 namespace testing_host {
 
-class plugin {
-public:
-    explicit plugin(std::string path = UREA_PLUGIN_PATH) : path_(std::move(path)) { open(); }
-    ~plugin() { close(); }
-    plugin(const plugin&) = delete;
-    plugin& operator=(const plugin&) = delete;
-
-    // Unloads the library and loads it again, so that its static storage
-    // starts from its load-time values.
-    void reload() {
-        close();
-        if (dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) {
-            throw std::runtime_error("the plug-in stayed loaded after dlclose");
-        }
-        open();
-    }
-
-    decltype(&CMPLOC) cmploc = nullptr;
-    decltype(&USURA) usura = nullptr;
-    decltype(&UPROPU) upropu = nullptr;
-
-private:
-    void open() {
-        handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
-            throw std::runtime_error(std::string("dlopen: ") + dlerror());
-        }
-        cmploc = resolve<decltype(&CMPLOC)>("CMPLOC");
-        usura = resolve<decltype(&USURA)>("USURA");
-        upropu = resolve<decltype(&UPROPU)>("UPROPU");
-    }
-    void close() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-            handle_ = nullptr;
-        }
-    }
-    template <class F>
-    F resolve(const char* name) {
-        void* symbol = dlsym(handle_, name);
-        if (symbol == nullptr) {
-            throw std::runtime_error(std::string("dlsym: ") + name);
-        }
-        return reinterpret_cast<F>(symbol);
-    }
-
-    std::string path_;
-    void* handle_ = nullptr;
-};
+using standin::invoke;
+using standin::plugin;
+using standin::upropu_call;
+using standin::usura_call;
 
 // The one loaded instance a test process shares: with a single handle,
 // reload() really unloads the library.
 inline plugin& loaded_plugin() {
-    static plugin instance;
+    static plugin instance(UREA_PLUGIN_PATH);
     return instance;
-}
-
-// The arguments of one rate-routine call that the routine uses; every other
-// position is passed as a null pointer.
-struct usura_call {
-    const double* stream = nullptr;
-    const double* params = nullptr;
-    const void* host_opts = nullptr;
-    double* rates = nullptr;
-    const host_int* n_present = nullptr;
-    const host_int* present_pos = nullptr;
-    const void* fug_extra = nullptr;
-    const double* x_present = nullptr;
-};
-
-inline void call(decltype(&USURA) usura, const usura_call& a) {
-    usura(a.stream, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, a.params, nullptr,
-          nullptr, a.host_opts, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-          a.rates, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-          nullptr, nullptr, a.n_present, a.present_pos, a.fug_extra, a.x_present);
-}
-
-// The arguments of one property-routine call that the routine uses.
-struct upropu_call {
-    const host_int* n_out = nullptr;
-    const host_int* out_pos = nullptr;
-    const host_name* prop_name = nullptr;
-    double* out_values = nullptr;
-    const double* flows = nullptr;
-};
-
-inline void call(decltype(&UPROPU) upropu, const upropu_call& a) {
-    upropu(nullptr, nullptr, nullptr, nullptr, nullptr, a.n_out, a.out_pos, nullptr, nullptr,
-           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-           a.prop_name, a.out_values, nullptr, nullptr, nullptr, nullptr, a.flows);
 }
 
 }  // namespace testing_host

@@ -54,7 +54,7 @@ protected:
                             const host_name& name = nc_flow) {
         std::vector<double> out(positions.size() + 1, untouched);
         const host_int m = static_cast<host_int>(positions.size());
-        testing_host::call(lib.upropu, upropu_call{.n_out = &m,
+        testing_host::invoke(lib.upropu, upropu_call{.n_out = &m,
                                                    .out_pos = positions.data(),
                                                    .prop_name = &name,
                                                    .out_values = out.data(),

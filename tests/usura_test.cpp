@@ -132,7 +132,7 @@ protected:
 
     void run() {
         standin::clear_calls();
-        testing_host::call(lib.usura, usura_call{
+        testing_host::invoke(lib.usura, usura_call{
                                           .stream = stream.data(),
                                           .params = params,
                                           .host_opts = &host_opts,
