@@ -1,6 +1,5 @@
 #include "fuzz/fuzz_host.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <xmmintrin.h>
 #endif
 
+#include "standin/plugin.h"
 #include "standin/standin_host.h"
 
 // The targets allocate a little on every run and the library nothing: a
@@ -28,16 +28,6 @@ namespace fuzz {
 
 // ---- The plug-in ----------------------------------------------------------
 namespace {
-
-template <class F>
-F resolve(void* handle, const char* name) {
-    void* symbol = dlsym(handle, name);
-    if (symbol == nullptr) {
-        std::fprintf(stderr, "dlsym %s: %s\n", name, dlerror());
-        std::abort();
-    }
-    return reinterpret_cast<F>(symbol);
-}
 
 // $UREA_PLUGIN if set, else the library next to the executable (both are
 // built into bin/), so that a copied bin/ directory loads its own library.
@@ -56,17 +46,9 @@ std::string plugin_path() {
 
 const routines& plugin() {
     static const routines loaded = [] {
-        const std::string path = plugin_path();
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            std::fprintf(stderr, "dlopen %s: %s\n", path.c_str(), dlerror());
-            std::abort();
-        }
-        routines r;
-        r.cmploc = resolve<decltype(&CMPLOC)>(handle, "CMPLOC");
-        r.usura = resolve<decltype(&USURA)>(handle, "USURA");
-        r.upropu = resolve<decltype(&UPROPU)>(handle, "UPROPU");
-        return r;
+        // Never unloaded: libFuzzer keeps the library's coverage counters.
+        const auto* lib = new standin::plugin(plugin_path());
+        return routines{lib->cmploc, lib->usura, lib->upropu};
     }();
     return loaded;
 }
