@@ -484,6 +484,26 @@ TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
     expect_rates(law(example));
 }
 
+TEST_F(Usura, KeepsTheGroupingInEveryRoundingMode) {
+    // The host's rounding mode is its own: the rates must be the law as
+    // grouped, rounded the host's way, and the mode left as it was.
+    for (const int mode : {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        const law_terms t = law(example);
+        const double want[] = {-2.0 * t.r1, -t.r1, (t.r1 - t.R2f) + t.R2b, t.r2()};
+        run();
+        const int after = std::fegetround();
+        std::fesetround(FE_TONEAREST);
+        EXPECT_EQ(after, mode);
+        SCOPED_TRACE(mode);
+        EXPECT_PRED2(same, rate("NH3"), want[0]);
+        EXPECT_PRED2(same, rate("CO2"), want[1]);
+        EXPECT_PRED2(same, rate("CARB"), want[2]);
+        EXPECT_PRED2(same, rate("UREA"), want[3]);
+        EXPECT_PRED2(same, rate("H2O"), want[3]);
+    }
+}
+
 TEST_F(Usura, TrappingHostIsNeverSignalled) {
     // IEEE results the law gives, worked out with traps off.
     struct {
