@@ -37,6 +37,20 @@ inline std::uint64_t bits(double d) {
     return b;
 }
 
+// A fresh stand-in host whose component list is nc - 7 fillers and then the
+// seven species: the worst case for every lookup.
+inline void lay_out_worst_case(host_int nc) {
+    std::vector<std::string> names;
+    for (host_int k = 1; k + 7 <= nc; ++k) {
+        names.push_back("FILL" + std::to_string(k));  // a blank second word, like the species
+    }
+    for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
+        names.emplace_back(s);
+    }
+    standin::reset();
+    standin::set_components(names);
+}
+
 // The reactor's worked example (458 K, 1.5e7 Pa, a1 = 1, a2 = 1e3, vl = 0.03,
 // V = 50), every component present; the fillers, O2 and N2 share a mole
 // fraction of 0.05 and take no part in the rates.
@@ -44,15 +58,7 @@ struct reactor_state {
     explicit reactor_state(host_int nc_) : nc(nc_) {
         const auto n = static_cast<std::size_t>(nc);
         const std::size_t fillers = n - 7;
-        std::vector<std::string> names;
-        for (std::size_t k = 1; k <= fillers; ++k) {
-            names.push_back("FILL" + std::to_string(k));  // a blank second word, like the species
-        }
-        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
-            names.emplace_back(s);
-        }
-        standin::reset();
-        standin::set_components(names);
+        lay_out_worst_case(nc);
         standin::set_reacting_volume(50.0);
         standin::set_liquid_volume(0.03);
 
@@ -128,15 +134,7 @@ struct reactor_state {
 struct property_state {
     explicit property_state(host_int nc_) : nc(nc_) {
         const auto n = static_cast<std::size_t>(nc);
-        std::vector<std::string> names;
-        for (std::size_t k = 1; k + 7 <= n; ++k) {
-            names.push_back("FILL" + std::to_string(k));
-        }
-        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
-            names.emplace_back(s);
-        }
-        standin::reset();
-        standin::set_components(names);
+        lay_out_worst_case(nc);
         mw.resize(n);
         for (std::size_t k = 0; k < n; ++k) {
             mw[k] = 10.0 + 0.25 * static_cast<double>(k);
@@ -198,15 +196,7 @@ struct property_state {
 struct locator_state {
     explicit locator_state(host_int nc_) : nc(nc_) {
         const auto n = static_cast<std::size_t>(nc);
-        std::vector<std::string> names;
-        for (std::size_t k = 1; k + 7 <= n; ++k) {
-            names.push_back("FILL" + std::to_string(k));
-        }
-        for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
-            names.emplace_back(s);
-        }
-        standin::reset();
-        standin::set_components(names);
+        lay_out_worst_case(nc);
         vec.resize(n);
         for (std::size_t k = 0; k < n; ++k) {
             vec[k] = 1.0 + static_cast<double>(k);
