@@ -42,7 +42,7 @@ inline std::uint64_t bits(double d) {
 inline void lay_out_worst_case(host_int nc) {
     std::vector<std::string> names;
     for (host_int k = 1; k + 7 <= nc; ++k) {
-        names.push_back("FILL" + std::to_string(k));  // a blank second word, like the species
+        names.push_back("FILL" + std::to_string(k));  // a blank second word, like every species name
     }
     for (const char* s : {"O2", "N2", "H2O", "NH3", "CO2", "CARB", "UREA"}) {
         names.emplace_back(s);

@@ -13,7 +13,7 @@
 // - with nc outside 1..100 or n_present outside 0..100: no host routine was
 //   called and nothing was read but the count and n_present, nor written;
 // - otherwise: the host routines were called in order with the clamped T,
-//   the stream's P and the caller's arrays; the five rates of the species in
+//   the stream's P and the caller's arrays; the five rates of those species in
 //   the component list, at their positions, are the rate law's, worked out
 //   here independently, bit for bit in whatever rounding mode the host runs
 //   (library and target are both built with -frounding-math, so neither

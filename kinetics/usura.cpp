@@ -34,7 +34,7 @@ constinit double phi_full[capacity] = {};
 constinit std::array<urea::location, urea::species_count> located = {};
 
 // Gibbs energy (J/kmol) and fugacity coefficient of NH3, CO2, CARB and UREA
-// as last taken from the host while the species was present: they stand in
+// as last taken from the host while that species was present: they stand in
 // while it is absent. Shared by every reactor and call, never reset.
 constexpr std::size_t remembered[] = {urea::NH3, urea::CO2, urea::CARB, urea::UREA};
 constinit double g_memory[4] = {0.0, 0.0, 0.0, 0.0};

@@ -10,7 +10,7 @@ constexpr std::uint64_t word1_of(species s) noexcept {
     return std::bit_cast<std::uint64_t>(species_names[s].word[0]);
 }
 
-// The species whose first word this is; species_count for none. The words
+// Which species has this first word; species_count for none. The words
 // are distinct, so a component is at most one species.
 std::size_t species_of(std::uint64_t word1) noexcept {
     switch (word1) {
@@ -56,7 +56,7 @@ std::array<location, species_count> locate_species(const double* vec) noexcept {
         if (host::bits(name[1]) != blank) {
             continue;  // every species name has a blank second word
         }
-        // The first component of each name is the species: later ones are
+        // The first component of each name is that species: later ones are
         // ordinary components.
         const std::size_t s = species_of(host::bits(name[0]));
         if (s < species_count && !found[s].found()) {

@@ -440,7 +440,7 @@ TEST_F(Usura, MissingSpeciesWritesNoRate) {
 }
 
 TEST_F(Usura, FindsSpeciesAsTheLocatorDoes) {
-    // A duplicate name: the lower position is the species, the other an
+    // A duplicate name: the lower position is that species, the other an
     // ordinary component. A non-blank second word is another name.
     list({"N2", "UREA", "H2O", "NH3", "CARB", "CO2", "CO2", "METHANOL"});
     standin::write_name(53, 8, standin::word("NH3"), standin::word("VAPOUR"));

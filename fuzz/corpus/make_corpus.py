@@ -291,4 +291,4 @@ s = Stream()
 nc = s.host(FIVE, mw=[INF, -0.0, 1e-310, NAN, 0.0])
 property_call(s, nc, [1, 2, 3, 4, 5], [0.0, INF, -INF, 1e308, 1e-320],
               traps=("invalid", "divbyzero", "overflow"), raised=("underflow",))
-write("upropu", "trapping_host_special_values", s)
+write("upropu", "trapping_host_odd_values", s)
