@@ -59,6 +59,17 @@ double clamped(double t_stream) noexcept {
     return std::isless(t, 473.0) ? t : 473.0;
 }
 
+// Every present position k = 1..n lies in the component list 1..nc.
+bool within_list(const host_int* present_pos, host_int n, host_int nc) noexcept {
+    for (host_int k = 1; k <= n; ++k) {
+        const host_int pos = urea::host::element(present_pos, k);
+        if (pos < 1 || pos > nc) {
+            return false;
+        }
+    }
+    return true;
+}
+
 struct rates_of_reactions {
     double r1;   // net rate of carbamate formation
     double R2f;  // forward and backward terms of the dehydration
@@ -109,10 +120,13 @@ extern "C" void USURA(const double* stream, const void*, const void*, const void
     namespace host = urea::host;
     using namespace urea;
 
-    // Counts outside what our vectors hold come from no conforming host:
-    // refuse them before anything is called or written.
+    // Counts outside what our vectors hold, and present positions outside
+    // the component list, come from no conforming host: a host's scatter
+    // would write full(pos(k)) past our vectors. Refuse them before anything
+    // is called or written.
     const host_int nc = host::component_count();
-    if (nc < 1 || nc > capacity || *n_present < 0 || *n_present > capacity) {
+    if (nc < 1 || nc > capacity || *n_present < 0 || *n_present > capacity ||
+        !within_list(present_pos, *n_present, nc)) {
         return;
     }
 

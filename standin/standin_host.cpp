@@ -141,12 +141,14 @@ using standin::routine;
 extern "C" void HOST_SCATTER(const double* packed, const host_int* count, const host_int* pos,
                              double* full) {
     NOTE(routine::scatter, {packed, count, pos, full}, {}, {*count});
+    // Strict, as a Fortran host writes it: full(pos(k)) = packed(k) for
+    // whatever pos(k) it is given, so that a caller that lets a position
+    // outside 1..nc through sees the write (the sanitizers and fuzz targets
+    // catch it).
     const host_int nc = HOST_COMPONENT_COUNT;
     std::fill(full, full + std::max<host_int>(nc, 0), 0.0);
     for (host_int k = 0; k < *count; ++k) {
-        if (pos[k] >= 1 && pos[k] <= nc) {  // a position outside the list is skipped
-            full[pos[k] - 1] = packed[k];
-        }
+        full[pos[k] - 1] = packed[k];
     }
 }
 

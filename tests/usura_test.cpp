@@ -456,7 +456,26 @@ TEST_F(Usura, FindsSpeciesAsTheLocatorDoes) {
     EXPECT_EQ(index, pos["CO2"]);
 }
 
-TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
+TEST_F(Usura, CountsAndPositionsOutsideTheListAreRefused) {
+    const auto expect_refused = [&](const std::string& what) {
+        EXPECT_TRUE(standin::calls().empty()) << what;
+        for (double r : rates) {
+            EXPECT_EQ(r, sentinel) << what;
+        }
+    };
+    // A present position outside 1..nc, anywhere in the list: the host's
+    // scatter would write it past the component list.
+    for (const host_int bad : {host_int{0}, host_int{-1}, nc + 1, host_int{101},
+                               std::numeric_limits<host_int>::min(),
+                               std::numeric_limits<host_int>::max()}) {
+        for (const std::size_t k : {std::size_t{0}, present_pos.size() - 1}) {
+            const host_int kept = present_pos[k];
+            present_pos[k] = bad;
+            run();
+            present_pos[k] = kept;
+            expect_refused("position " + std::to_string(bad) + " at " + std::to_string(k + 1));
+        }
+    }
     struct {
         host_int nc, n_present;
     } cases[] = {{101, 5}, {0, 5}, {-1, 5}, {9, -1}, {9, 101}};
@@ -464,10 +483,7 @@ TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
         standin::set_component_count(c.nc);
         n_present = c.n_present;
         run();
-        EXPECT_TRUE(standin::calls().empty()) << "nc " << c.nc << ", n " << c.n_present;
-        for (double r : rates) {
-            EXPECT_EQ(r, sentinel);
-        }
+        expect_refused("nc " + std::to_string(c.nc) + ", n " + std::to_string(c.n_present));
     }
     // A full list of 100 is still served.
     std::vector<std::string> names;
