@@ -1,9 +1,14 @@
-// The plug-in as a host sees it: loaded with dlopen, its routines resolved by
-// name with dlsym, every argument passed by reference.
+// The plug-in as a host sees it: loaded with dlopen (LoadLibrary on
+// Windows), its routines resolved by name with dlsym (GetProcAddress), every
+// argument passed by reference.
 #ifndef UREA_STANDIN_PLUGIN_H
 #define UREA_STANDIN_PLUGIN_H
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <stdexcept>
 #include <string>
@@ -24,8 +29,8 @@ public:
     // starts from its load-time values.
     void reload() {
         close();
-        if (dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) {
-            throw std::runtime_error("the plug-in stayed loaded after dlclose");
+        if (still_loaded()) {
+            throw std::runtime_error("the plug-in stayed loaded after it was unloaded");
         }
         open();
     }
@@ -36,31 +41,62 @@ public:
 
 private:
     void open() {
+#if defined(_WIN32)
+        handle_ = LoadLibraryA(path_.c_str());
+        if (handle_ == nullptr) {
+            throw std::runtime_error("LoadLibrary " + path_ + ": error " +
+                                     std::to_string(GetLastError()));
+        }
+#else
         handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
             throw std::runtime_error(std::string("dlopen: ") + dlerror());
         }
+#endif
         cmploc = resolve<decltype(&CMPLOC)>("CMPLOC");
         usura = resolve<decltype(&USURA)>("USURA");
         upropu = resolve<decltype(&UPROPU)>("UPROPU");
     }
     void close() {
         if (handle_ != nullptr) {
+#if defined(_WIN32)
+            FreeLibrary(handle_);
+#else
             dlclose(handle_);
+#endif
             handle_ = nullptr;
         }
     }
+    bool still_loaded() const {
+#if defined(_WIN32)
+        HMODULE module = nullptr;
+        return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path_.c_str(),
+                                  &module) != 0;
+#else
+        return dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr;
+#endif
+    }
     template <class F>
     F resolve(const char* name) {
+#if defined(_WIN32)
+        // GetProcAddress gives every export one function type: go through
+        // the generic one.
+        auto symbol = reinterpret_cast<void (*)()>(GetProcAddress(handle_, name));
+#else
         void* symbol = dlsym(handle_, name);
+#endif
         if (symbol == nullptr) {
-            throw std::runtime_error(std::string("dlsym: ") + name);
+            throw std::runtime_error(std::string("no exported routine ") + name);
         }
         return reinterpret_cast<F>(symbol);
     }
 
     std::string path_;
+#if defined(_WIN32)
+    HMODULE handle_ = nullptr;
+#else
     void* handle_ = nullptr;
+#endif
 };
 
 // The arguments of one rate-routine call that the routine uses; every other
