@@ -1,6 +1,6 @@
 // The plug-in as the tests load it: the build's library, one handle per test
 // process, each routine called through its exported address with the host's
-// MXCSR compared before and after every call.
+// floating-point state (MXCSR, x87 words) compared before and after every call.
 #ifndef UREA_TESTS_PLUGIN_H
 #define UREA_TESTS_PLUGIN_H
 
@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "standin/plugin.h"
-#include "tests/mxcsr.h"
+#include "tests/fp_state.h"
 
 namespace testing_host {
 
@@ -19,15 +19,19 @@ using standin::upropu_call;
 using standin::usura_call;
 
 // Runs one call into the plug-in: the library must leave the host's trap
-// masks, rounding mode, FTZ/DAZ bits and raised flags exactly as they were.
+// masks, rounding mode, FTZ/DAZ bits and raised flags exactly as they were,
+// in MXCSR and in the x87 words.
 template <class Call>
-void keeping_mxcsr(const char* routine, Call&& call) {
-    const std::uint32_t before = mxcsr();
+void keeping_fp_state(const char* routine, Call&& call) {
+    const fp_state before = current_fp_state();
     std::forward<Call>(call)();
-    const std::uint32_t after = mxcsr();
-    if (after != before) {
-        ADD_FAILURE() << routine << " changed the host's MXCSR from 0x" << std::hex << before
-                      << " to 0x" << after;
+    const fp_state after = current_fp_state();
+    if (!(after == before)) {
+        ADD_FAILURE() << routine << " changed the host's floating-point state: MXCSR 0x"
+                      << std::hex << before.mxcsr << " -> 0x" << after.mxcsr
+                      << ", x87 control 0x" << before.x87_control << " -> 0x"
+                      << after.x87_control << ", x87 status 0x" << before.x87_status
+                      << " -> 0x" << after.x87_status;
     }
 }
 
@@ -39,15 +43,15 @@ struct routine {
 
     template <class... Args>
     void operator()(Args... args) const {
-        keeping_mxcsr(name, [&] { address(args...); });
+        keeping_fp_state(name, [&] { address(args...); });
     }
 };
 
 inline void invoke(const routine<decltype(&USURA)>& usura, const usura_call& a) {
-    keeping_mxcsr(usura.name, [&] { standin::invoke(usura.address, a); });
+    keeping_fp_state(usura.name, [&] { standin::invoke(usura.address, a); });
 }
 inline void invoke(const routine<decltype(&UPROPU)>& upropu, const upropu_call& a) {
-    keeping_mxcsr(upropu.name, [&] { standin::invoke(upropu.address, a); });
+    keeping_fp_state(upropu.name, [&] { standin::invoke(upropu.address, a); });
 }
 
 class plugin {

@@ -1,10 +1,12 @@
-// The host's SSE floating-point control and status register (MXCSR), where
-// x86-64 code keeps its trap masks, rounding mode, flush-to-zero and
-// denormals-are-zero bits and raised exception flags. fegetexcept and
-// fegetround read the x87 control word, which the library never touches:
-// only MXCSR shows what a call did to the host's state.
-#ifndef UREA_TESTS_MXCSR_H
-#define UREA_TESTS_MXCSR_H
+// The host's floating-point state as the hardware holds it. x86-64 code keeps
+// its trap masks, rounding mode, flush-to-zero and denormals-are-zero bits
+// and raised exception flags in the SSE register MXCSR; fegetexcept and
+// fegetround read only the x87 control word, so MXCSR is what shows what a
+// call did to the host. The x87 control and status words are compared too:
+// the library must not run x87 code that leaves a flag behind (a C runtime's
+// exp on Windows did).
+#ifndef UREA_TESTS_FP_STATE_H
+#define UREA_TESTS_FP_STATE_H
 
 #include <xmmintrin.h>
 
@@ -14,6 +16,20 @@ namespace testing_host {
 
 inline std::uint32_t mxcsr() { return _mm_getcsr(); }
 inline void set_mxcsr(std::uint32_t value) { _mm_setcsr(value); }
+
+// MXCSR, the x87 control word and the x87 status word.
+struct fp_state {
+    std::uint32_t mxcsr;
+    std::uint16_t x87_control, x87_status;
+    bool operator==(const fp_state&) const = default;
+};
+
+inline fp_state current_fp_state() {
+    fp_state s{_mm_getcsr(), 0, 0};
+    __asm__ volatile("fnstcw %0" : "=m"(s.x87_control));
+    __asm__ volatile("fnstsw %0" : "=m"(s.x87_status));
+    return s;
+}
 
 inline constexpr std::uint32_t mxcsr_flags = 0x003fu;  // IE DE ZE OE UE PE
 inline constexpr std::uint32_t mxcsr_daz = 1u << 6;
