@@ -1,10 +1,15 @@
-// The plug-in as a host sees it: loaded with dlopen, its routines resolved by
-// name with dlsym, every argument passed by reference.
+// The one C++ loader of the plug-in, shared by the workbench, the tests, the
+// benchmarks and the fuzz targets: the library loaded with dlopen, its
+// routines resolved by name with dlsym, every argument passed by reference.
+// (The Fortran host loads it its own way, as a Fortran program does.)
 #ifndef UREA_STANDIN_PLUGIN_H
 #define UREA_STANDIN_PLUGIN_H
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <array>
+#include <climits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -13,32 +18,95 @@
 
 namespace standin {
 
+// A plug-in that does not load or lacks a routine; the message names the
+// file and what failed.
+class load_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::array<const char*, 3> routine_names = {"CMPLOC", "USURA", "UPROPU"};
+
+// What loading a plug-in found, without throwing.
+struct load_report {
+    bool loaded = false;
+    std::string error;                // dlerror's text when it did not load
+    std::string missing_host_symbol;  // the host item or routine it needs and this host lacks
+    std::array<bool, 3> exported{};   // CMPLOC, USURA, UPROPU
+};
+
+// The path as a user means it: a name without a slash is a file in the
+// current folder, not a library for the loader to search for.
+inline std::string as_file(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+// liburea_plugin.so beside the running executable.
+inline std::string plugin_beside_executable() {
+    std::array<char, PATH_MAX> exe{};
+    const ssize_t len = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    std::string dir = ".";
+    if (len > 0) {
+        const std::string self(exe.data(), static_cast<std::size_t>(len));
+        const std::size_t slash = self.rfind('/');
+        dir = slash == std::string::npos ? "." : self.substr(0, slash);
+    }
+    return dir + "/liburea_plugin.so";
+}
+
 class plugin {
 public:
+    // Loads the library and resolves the three routines; throws load_error
+    // naming what failed.
     explicit plugin(std::string path) : path_(std::move(path)) { open(); }
     ~plugin() { close(); }
     plugin(const plugin&) = delete;
     plugin& operator=(const plugin&) = delete;
 
+    // Loads, looks for the three routines and unloads.
+    static load_report probe(const std::string& path) {
+        load_report r;
+        void* handle = dlopen(as_file(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char* e = dlerror();
+            r.error = e ? e : "unknown error";
+            const std::string marker = "undefined symbol: ";
+            const std::size_t at = r.error.find(marker);
+            if (at != std::string::npos) {
+                const std::string sym = r.error.substr(at + marker.size());
+                r.missing_host_symbol = sym.substr(0, sym.find_first_of(" \t\n(,"));
+            }
+            return r;
+        }
+        r.loaded = true;
+        for (std::size_t k = 0; k < routine_names.size(); ++k) {
+            r.exported[k] = dlsym(handle, routine_names[k]) != nullptr;
+        }
+        dlclose(handle);
+        return r;
+    }
+
     // Unloads the library and loads it again, so that its static storage
     // starts from its load-time values.
     void reload() {
         close();
-        if (dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) {
-            throw std::runtime_error("the plug-in stayed loaded after dlclose");
+        if (dlopen(as_file(path_).c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+            throw load_error("the plug-in " + path_ + " stayed loaded after dlclose");
         }
         open();
     }
 
+    const std::string& path() const { return path_; }
     decltype(&CMPLOC) cmploc = nullptr;
     decltype(&USURA) usura = nullptr;
     decltype(&UPROPU) upropu = nullptr;
 
 private:
     void open() {
-        handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle_ = dlopen(as_file(path_).c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
-            throw std::runtime_error(std::string("dlopen: ") + dlerror());
+            const char* e = dlerror();
+            throw load_error("the plug-in " + path_ + " does not load: " + (e ? e : "unknown error"));
         }
         cmploc = resolve<decltype(&CMPLOC)>("CMPLOC");
         usura = resolve<decltype(&USURA)>("USURA");
@@ -54,7 +122,8 @@ private:
     F resolve(const char* name) {
         void* symbol = dlsym(handle_, name);
         if (symbol == nullptr) {
-            throw std::runtime_error(std::string("dlsym: ") + name);
+            close();
+            throw load_error("the plug-in " + path_ + " does not export the routine " + name);
         }
         return reinterpret_cast<F>(symbol);
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "host.h"
+#include "workbench_host.h"
 #include "standin/standin_host.h"
 
 namespace workbench {

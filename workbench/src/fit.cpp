@@ -10,7 +10,7 @@
 
 namespace workbench {
 
-fit_result fit_a2(const reactor_case& base, host& h, double target) {
+fit_result fit_a2(const reactor_case& base, workbench_host& h, double target) {
     reactor_case c = base;
     // The equilibrium at the outlet bounds what any rate factor can reach.
     const result first = simulate(c, h);

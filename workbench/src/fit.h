@@ -4,7 +4,7 @@
 #define UREA_WORKBENCH_FIT_H
 
 #include "case.h"
-#include "host.h"
+#include "workbench_host.h"
 
 namespace workbench {
 
@@ -17,7 +17,7 @@ struct fit_result {
 
 // Throws input_error for a target outside (0, equilibrium) and
 // solver_error when no bracket or no root is found.
-fit_result fit_a2(const reactor_case& c, host& h, double target);
+fit_result fit_a2(const reactor_case& c, workbench_host& h, double target);
 
 }  // namespace workbench
 

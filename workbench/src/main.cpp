@@ -17,7 +17,7 @@
 #include "case.h"
 #include "check.h"
 #include "fit.h"
-#include "host.h"
+#include "workbench_host.h"
 #include "reactor.h"
 #include "report.h"
 
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
             warn(validate(c));
             plugin lib(plugin_path);
             property_set props(c.tables);
-            host h(lib, props);
+            workbench_host h(lib, props);
             const fit_result f = fit_a2(c, h, target);
             if (fit_json || json_out) {
                 std::cout << nlohmann::ordered_json{{"a2", f.a2},
@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
         warn(warnings);
         plugin lib(plugin_path);
         property_set props(c.tables);
-        host h(lib, props);
+        workbench_host h(lib, props);
         const result r = simulate(c, h);
         if (!csv_path.empty()) write_file(csv_path, profile_csv(c, r));
         if (!plot_path.empty()) write_plot(plot_path, c, r);

@@ -85,7 +85,7 @@ void quiet(int, const char*, const char*, char*, void*) {}
 enum class balance { tray, equilibrium };
 
 struct extent_problem {
-    host* h;
+    workbench_host* h;
     balance kind;
     flows n_in;       // kmol/s
     double t, p, v, a1, a2;
@@ -169,7 +169,7 @@ double max_xi1(const flows& n) { return std::min(n[CO2], 0.5 * n[NH3]); }
 // ---- Plug flow with CVODE -----------------------------------------------
 
 struct pfr_problem {
-    host* h;
+    workbench_host* h;
     const reactor_case* c;
     flows n_in;
     double p, f_ref;
@@ -188,7 +188,7 @@ int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
     return 0;
 }
 
-std::vector<station> run_pfr(const reactor_case& c, host& h, const flows& feed, double p) {
+std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
     constexpr int stations = 20;
     pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB]};
     nvector y(2);
@@ -227,7 +227,7 @@ std::vector<station> run_pfr(const reactor_case& c, host& h, const flows& feed, 
     return out;
 }
 
-std::vector<station> run_trays(const reactor_case& c, host& h, const flows& feed, double p) {
+std::vector<station> run_trays(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
     const double v_tray = c.volume_m3 / c.trays;
     const double f_ref = feed[CO2] + feed[CARB];
     std::vector<station> out;
@@ -292,7 +292,7 @@ double co2_conversion(const flows& feed, const flows& n) {
     return (n[UREA] - feed[UREA]) / (feed[CO2] + feed[CARB]);
 }
 
-flows equilibrium(const reactor_case& c, host& h, const flows& feed, double t, double p,
+flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, double t, double p,
                   const flows& guess) {
     const double f_ref = feed[CO2] + feed[CARB];
     // The extents that lead from the feed to the guess.
@@ -321,7 +321,7 @@ flows equilibrium(const reactor_case& c, host& h, const flows& feed, double t, d
     return advance(feed, xi[0], xi[1]);
 }
 
-double outlet_conversion(const reactor_case& c, host& h) {
+double outlet_conversion(const reactor_case& c, workbench_host& h) {
     const flows feed = feed_kmol_s(c);
     const double p = c.pressure_bar * 1e5;
     const auto profile = c.model == reactor_model::pfr ? run_pfr(c, h, feed, p)
@@ -329,7 +329,7 @@ double outlet_conversion(const reactor_case& c, host& h) {
     return profile.back().co2_conversion;
 }
 
-result simulate(const reactor_case& c, host& h) {
+result simulate(const reactor_case& c, workbench_host& h) {
     result res;
     const long calls0 = h.rate_calls();
     res.feed = feed_kmol_s(c);

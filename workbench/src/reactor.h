@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "case.h"
-#include "host.h"
+#include "workbench_host.h"
 
 namespace workbench {
 
@@ -50,13 +50,13 @@ struct result {
 double temperature_at(const reactor_case& c, double s);
 
 // Runs the case; throws solver_error when a solver does not converge.
-result simulate(const reactor_case& c, host& h);
+result simulate(const reactor_case& c, workbench_host& h);
 
 // Only the outlet CO2 conversion (what the fit needs; no equilibrium, no NC-FLOW).
-double outlet_conversion(const reactor_case& c, host& h);
+double outlet_conversion(const reactor_case& c, workbench_host& h);
 
 // The composition at which both net rates vanish, from the feed, at t and p.
-flows equilibrium(const reactor_case& c, host& h, const flows& feed_kmol_s, double t, double p,
+flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed_kmol_s, double t, double p,
                   const flows& guess);
 
 // CO2 conversion of a stream relative to a feed.

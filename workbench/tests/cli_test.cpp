@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "case.h"
-#include "host.h"
+#include "workbench_host.h"
 #include "properties.h"
 #include "reactor.h"
 
@@ -94,7 +94,7 @@ TEST_F(Cli, JsonAgreesWithTheModelRunInProcess) {
     workbench::set_nh3_co2_ratio(c, 3.3);
     workbench::plugin lib(UREA_PLUGIN_PATH);
     workbench::property_set props;
-    workbench::host h(lib, props);
+    workbench::workbench_host h(lib, props);
     const workbench::result r = workbench::simulate(c, h);
     EXPECT_NEAR(j.at("co2_conversion").get<double>(), r.co2_conversion, 1e-12);
     EXPECT_NEAR(j.at("equilibrium_co2_conversion").get<double>(), r.equilibrium_co2_conversion, 1e-12);

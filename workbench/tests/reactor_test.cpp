@@ -6,7 +6,7 @@
 
 #include "case.h"
 #include "fit.h"
-#include "host.h"
+#include "workbench_host.h"
 #include "properties.h"
 #include "reactor.h"
 
@@ -25,7 +25,7 @@ protected:
 
     static result run(const reactor_case& c) {
         property_set props(c.tables);
-        host h(*lib, props);
+        workbench_host h(*lib, props);
         return simulate(c, h);
     }
     static double total(const flows& n) {
@@ -41,7 +41,7 @@ TEST_F(Reactor, EveryTrayBalancesWithThePluginsRatesAndAtomsClose) {
         reactor_case c = default_case();
         c.trays = trays;
         property_set props(c.tables);
-        host h(*lib, props);
+        workbench_host h(*lib, props);
         const result r = simulate(c, h);
         ASSERT_EQ(r.profile.size(), static_cast<std::size_t>(trays));
         flows n_in = r.feed;
@@ -80,7 +80,7 @@ TEST_F(Reactor, NcFlowFromThePluginConservesMassAndFoldsCarbamate) {
 TEST_F(Reactor, NetRatesVanishAtTheEquilibrium) {
     const reactor_case c = default_case();
     property_set props(c.tables);
-    host h(*lib, props);
+    workbench_host h(*lib, props);
     const result r = simulate(c, h);
     const double t = r.outlet_temperature_K, p = r.pressure_Pa;
     const flows at_eq = h.rates(r.equilibrium, t, p, 1.0, c.a1, c.a2);
@@ -169,7 +169,7 @@ TEST_F(Reactor, FitRecoversAKnownRateFactor) {
             c.model = model;
             c.a2 = a2_true;
             property_set props(c.tables);
-            host h(*lib, props);
+            workbench_host h(*lib, props);
             const double target = outlet_conversion(c, h);
             reactor_case start = c;
             start.a2 = default_a2;
@@ -184,7 +184,7 @@ TEST_F(Reactor, FitRecoversAKnownRateFactor) {
 TEST_F(Reactor, FitRefusesTargetsEquilibriumForbids) {
     const reactor_case c = default_case();
     property_set props(c.tables);
-    host h(*lib, props);
+    workbench_host h(*lib, props);
     const double eq = simulate(c, h).equilibrium_co2_conversion;
     for (double target : {eq, eq + 0.01, 0.95}) {
         try {
