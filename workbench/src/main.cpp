@@ -155,7 +155,10 @@ int main(int argc, char** argv) {
     app.add_option("--plugin", plugin_path,
                    "Plug-in library to load (default: liburea_plugin.so beside this program)");
     add_case_options(app, run_opts);
+    bool verbose = false;
     app.add_flag("--json", json_out, "Print the whole result as one JSON document instead of the table");
+    app.add_flag("--verbose", verbose,
+                 "After a solver failure's one-line message, list what each start ended with");
     app.add_option("--csv", csv_path, "Also write the tray (or station) profile to this CSV file");
     app.add_option("--plot", plot_path,
                    "Also draw the conversion and composition profiles with gnuplot to this file "
@@ -248,7 +251,9 @@ int main(int argc, char** argv) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const solver_error& e) {
-        std::cerr << "urea-reactor: solver failure: " << e.what() << "\n";
+        std::cerr << "urea-reactor: solver failure: " << e.what()
+                  << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
+        if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
     } catch (const std::exception& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";

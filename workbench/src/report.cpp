@@ -84,7 +84,8 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
         out << (trays ? fixed(static_cast<double>(k + 1), 6, 0) : fixed(s.volume_m3, 6, 1))
             << fixed(s.temperature_K - kelvin, 8, 1);
         for (std::size_t i : {NH3, CO2, H2O, CARB, UREA}) out << fixed(s.n[i] / n, 8, 4);
-        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4) << fixed(100.0 * s.co2_conversion, 12, 2)
+        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4)
+            << (r.co2_conversion_defined ? fixed(100.0 * s.co2_conversion, 12, 2) : "           -")
             << "\n";
     }
     out << "\nOutlet (" << fixed(r.outlet_temperature_K - kelvin, 0, 1) << " C)\n";
@@ -95,9 +96,15 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
             << fixed(r.equilibrium[i] * per_hour, 20, 1)
             << fixed(r.nc_flow_kg_s[i] * per_hour, 14, 0) << "\n";
     }
-    out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
-    out << "  equilibrium at outlet T and P: " << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2)
-        << " %\n";
+    if (r.co2_conversion_defined) {
+        out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
+        out << "  equilibrium at outlet T and P: "
+            << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2) << " %\n";
+    } else {
+        out << "  CO2 conversion to urea:        undefined: the CO2 fed (free and as carbamate) is "
+               "less than "
+            << 100.0 * min_co2_share_for_conversion << " % of the carbon fed\n";
+    }
     out << "  atom balance (out - in) / in: ";
     out << std::scientific << std::setprecision(1);
     for (std::size_t e = 0; e < 4; ++e) {
@@ -105,8 +112,9 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
     }
     out << std::defaultfloat << "\n";
     if (trays) {
-        out << "  largest tray balance residual |F_out - F_in - rates| / feed: " << std::scientific
-            << std::setprecision(1) << r.max_balance_residual << std::defaultfloat << "\n";
+        out << "  largest tray balance residual:  " << std::scientific << std::setprecision(1)
+            << r.max_balance_residual << " of the flows and rate terms (bound "
+            << balance_residual_bound << ")" << std::defaultfloat << "\n";
     }
     out << "  rate routine calls: " << r.rate_calls << "\n";
 }
@@ -119,6 +127,8 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
         for (std::size_t i = 0; i < component_count; ++i) j[component_names[i]] = f[i] * factor;
         return j;
     };
+    // An undefined conversion is null.
+    const auto conversion = [&](double v) { return r.co2_conversion_defined ? json(v) : json(nullptr); };
     json profile = json::array();
     for (const station& s : r.profile) {
         json x = json::object();
@@ -128,7 +138,7 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                   {"temperature_C", s.temperature_K - kelvin},
                   {"mole_fractions", x},
                   {"flows_kmol_h", by_component(s.n, per_hour)},
-                  {"co2_conversion", s.co2_conversion}};
+                  {"co2_conversion", conversion(s.co2_conversion)}};
         if (c.model == reactor_model::trays) {
             p["balance_residual"] = s.balance_residual;
             p["newton_iterations"] = s.iterations;
@@ -151,14 +161,15 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
           {"a1", c.a1},
           {"a2", c.a2}}},
         {"profile", profile},
-        {"co2_conversion", r.co2_conversion},
-        {"equilibrium_co2_conversion", r.equilibrium_co2_conversion},
+        {"co2_conversion", conversion(r.co2_conversion)},
+        {"equilibrium_co2_conversion", conversion(r.equilibrium_co2_conversion)},
         {"feed_kmol_h", by_component(r.feed, per_hour)},
         {"outlet_kmol_h", by_component(r.outlet, per_hour)},
         {"equilibrium_kmol_h", by_component(r.equilibrium, per_hour)},
         {"nc_flow_kg_h", by_component(r.nc_flow_kg_s, per_hour)},
         {"atom_closure", closure},
         {"max_balance_residual", r.max_balance_residual},
+        {"balance_residual_bound", balance_residual_bound},
         {"rate_calls", r.rate_calls},
         {"warnings", warnings},
     };
@@ -178,7 +189,9 @@ std::string profile_csv(const reactor_case& c, const result& r) {
         out << k + 1 << "," << s.volume_m3 << "," << s.temperature_K - kelvin;
         for (double f : s.n) out << "," << f / n;
         for (double f : s.n) out << "," << f * per_hour;
-        out << "," << s.co2_conversion << "\n";
+        out << ",";
+        if (r.co2_conversion_defined) out << s.co2_conversion;
+        out << "\n";
     }
     return out.str();
 }

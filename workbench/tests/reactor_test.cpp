@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include "case.h"
 #include "fit.h"
 #include "workbench_host.h"
 #include "properties.h"
 #include "reactor.h"
+#include "report.h"
 
 namespace {
 
@@ -61,6 +63,91 @@ TEST_F(Reactor, EveryTrayBalancesWithThePluginsRatesAndAtomsClose) {
         EXPECT_EQ(r.outlet[O2], r.feed[O2]);
         EXPECT_EQ(r.outlet[N2], r.feed[N2]);
     }
+}
+
+TEST_F(Reactor, LargeRateFactorsSolveAtTheRoundingFloorOfTheirRateTerms) {
+    // Cases whose residual stops at the rounding floor of rates that grow
+    // with a1: each must solve, and nearby rate factors give nearby answers.
+    const auto conversion = [&](double a1, double a2) {
+        reactor_case c = default_case();
+        c.a1 = a1;
+        c.a2 = a2;
+        const result r = run(c);
+        EXPECT_LE(r.max_balance_residual, balance_residual_bound) << "a1 " << a1;
+        return r.co2_conversion;
+    };
+    EXPECT_NEAR(conversion(292.864, 5.29429), conversion(300.0, 5.29429), 1e-6);
+    for (double a1 : {3000.0, 1e5, 1e6}) {
+        EXPECT_NEAR(conversion(a1, default_a2), conversion(1.0, default_a2), 0.01) << a1;
+    }
+}
+
+TEST_F(Reactor, BalanceResidualIsRelativeToTheFlowsAndRateTerms) {
+    reactor_case c = default_case();
+    c.trays = 1;
+    property_set props(c.tables);
+    workbench_host h(*lib, props);
+    const result r = simulate(c, h);
+    const double t = r.profile[0].temperature_K, p = r.pressure_Pa, v = c.volume_m3;
+    const double at = balance_residual(h, r.feed, r.outlet, t, p, v, c.a1, c.a2);
+    EXPECT_EQ(at, r.max_balance_residual);
+    EXPECT_LE(at, balance_residual_bound);
+    // Urea moved by a relative 1e-9 of the outlet's: the balance misses by
+    // that change over the size of the terms, which for the urea balance is
+    // about the urea flow in and out.
+    flows moved = r.outlet;
+    moved[UREA] *= 1.0 + 1e-9;
+    const double off = balance_residual(h, r.feed, moved, t, p, v, c.a1, c.a2);
+    EXPECT_GT(off, 1e-11);
+    EXPECT_LT(off, 1e-8);
+}
+
+TEST_F(Reactor, EquilibriumDependsOnTheAtomsFedAloneNotOnTheirGroupingNorOnHistory) {
+    for (double v : {150.0, 190.0, 250.0, 400.0, 1000.0}) {
+        reactor_case carbamate = default_case();
+        carbamate.trays = 1;
+        carbamate.volume_m3 = v;
+        carbamate.feed_kmol_h.fill(0.0);
+        carbamate.feed_kmol_h[CARB] = 2400.0;
+        reactor_case split = carbamate;
+        split.feed_kmol_h[CARB] = 0.0;
+        split.feed_kmol_h[NH3] = 4800.0;
+        split.feed_kmol_h[CO2] = 2400.0;
+        // A fresh plug-in, as in a new process: it remembers nothing of
+        // NH3 and CO2, which the carbamate feed lacks.
+        lib->reload();
+        const result fresh = run(carbamate);
+        const result grouped = run(split);
+        const result again = run(carbamate);
+        for (std::size_t i = 0; i < component_count; ++i) {
+            EXPECT_NEAR(fresh.equilibrium[i], grouped.equilibrium[i], 1e-12 * 2400.0 / 3600.0)
+                << v << " m3, " << component_names[i];
+            EXPECT_EQ(fresh.equilibrium[i], again.equilibrium[i]) << v << " m3, " << component_names[i];
+            EXPECT_NEAR(fresh.outlet[i], again.outlet[i], 1e-12) << v << " m3, " << component_names[i];
+        }
+        // The carbamate fed decomposes in part: the tray does not stop
+        // where the plug-in, knowing nothing of NH3 and CO2, sees no rate.
+        EXPECT_GT(fresh.outlet[NH3], 0.0) << v;
+        EXPECT_GT(fresh.outlet[CO2], 0.0) << v;
+    }
+}
+
+TEST_F(Reactor, ConversionOnANegligibleCo2FeedIsUndefined) {
+    reactor_case c = default_case();
+    c.feed_kmol_h.fill(0.0);
+    c.feed_kmol_h[UREA] = 1000.0;
+    c.feed_kmol_h[H2O] = 1500.0;
+    c.feed_kmol_h[CO2] = 1e-6;
+    const result r = run(c);
+    EXPECT_FALSE(r.co2_conversion_defined);
+    EXPECT_LT(r.outlet[UREA], r.feed[UREA]);  // urea turns back into carbamate
+    std::ostringstream text;
+    print_report(text, c, r);
+    EXPECT_NE(text.str().find("CO2 conversion to urea:        undefined"), std::string::npos);
+    EXPECT_TRUE(result_json(c, r, {}).at("co2_conversion").is_null());
+    // A feed whose CO2 is 0.1 % of its carbon or more has one.
+    c.feed_kmol_h[CO2] = 2.0;
+    EXPECT_TRUE(run(c).co2_conversion_defined);
 }
 
 TEST_F(Reactor, NcFlowFromThePluginConservesMassAndFoldsCarbamate) {
