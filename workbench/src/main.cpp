@@ -213,10 +213,16 @@ int main(int argc, char** argv) {
             workbench_host h(lib, props);
             const fit_result f = fit_a2(c, h, target);
             if (fit_json || json_out) {
+                nlohmann::ordered_json solutions = nlohmann::ordered_json::array();
+                for (const fit_point& s : f.solutions) {
+                    solutions.push_back({{"a2", s.a2}, {"co2_conversion", s.co2_conversion}});
+                }
                 std::cout << nlohmann::ordered_json{{"a2", f.a2},
                                             {"co2_conversion", f.co2_conversion},
                                             {"target_co2_conversion", target},
                                             {"equilibrium_co2_conversion", f.equilibrium_co2_conversion},
+                                            {"solutions", solutions},
+                                            {"highest_co2_conversion", {{"a2", f.highest.a2}, {"co2_conversion", f.highest.co2_conversion}}},
                                             {"reactor_runs", f.evaluations}}
                                  .dump(2)
                           << "\n";
@@ -226,6 +232,13 @@ int main(int argc, char** argv) {
                           << 100.0 * f.co2_conversion << " % (target " << 100.0 * target
                           << " %; equilibrium at the outlet " << 100.0 * f.equilibrium_co2_conversion
                           << " %; " << f.evaluations << " reactor runs)\n";
+                for (const fit_point& s : f.solutions) {
+                    if (s.a2 == f.a2) continue;
+                    std::cout << "a2 = " << s.a2 << " gives it too (" << 100.0 * s.co2_conversion
+                              << " %): conversion rises with a2 up to " << 100.0 * f.highest.co2_conversion
+                              << " % at a2 = " << f.highest.a2
+                              << " and falls beyond; the a2 nearer the case's is reported first\n";
+                }
             }
             return exit_ok;
         }

@@ -263,8 +263,57 @@ TEST_F(Reactor, FitRecoversAKnownRateFactor) {
             const fit_result f = fit_a2(start, h, target);
             EXPECT_NEAR(f.a2, a2_true, 1e-6 * a2_true);
             EXPECT_NEAR(f.co2_conversion, target, 1e-8);
-            EXPECT_LT(f.evaluations, 40);
+            EXPECT_LT(f.evaluations, 80);  // a scan of 13 decades, the best refined, the root narrowed
         }
+    }
+}
+
+TEST_F(Reactor, FitWithAFallingTemperatureFindsBothRateFactorsAndReportsTheNearer) {
+    // 199 C at the inlet, 170 C at the outlet: conversion rises with a2 and
+    // falls again, past the outlet's equilibrium on the way.
+    reactor_case c = default_case();
+    c.inlet_temperature_C = 199.0;
+    c.outlet_temperature_C = 170.0;
+    property_set props(c.tables);
+    workbench_host h(*lib, props);
+    const fit_result f = fit_a2(c, h, 0.64);
+    EXPECT_GT(0.64, f.equilibrium_co2_conversion);
+    ASSERT_EQ(f.solutions.size(), 2u);
+    EXPECT_LT(f.solutions[0].a2, f.highest.a2);
+    EXPECT_GT(f.solutions[1].a2, f.highest.a2);
+    for (const fit_point& s : f.solutions) {
+        reactor_case at = c;
+        at.a2 = s.a2;
+        EXPECT_NEAR(outlet_conversion(at, h), 0.64, 1e-8) << s.a2;
+        EXPECT_NEAR(s.co2_conversion, 0.64, 1e-8) << s.a2;
+    }
+    // The one nearer the case's a2 in ln a2 is the answer.
+    const auto distance = [&](double a2) { return std::abs(std::log(a2 / c.a2)); };
+    const double other = f.a2 == f.solutions[0].a2 ? f.solutions[1].a2 : f.solutions[0].a2;
+    EXPECT_LT(distance(f.a2), distance(other));
+    c.a2 = 1.0;  // now the larger root is nearer
+    const fit_result g = fit_a2(c, h, 0.64);
+    EXPECT_NEAR(g.a2, f.solutions[1].a2, 1e-6 * f.solutions[1].a2);
+    EXPECT_EQ(g.run.co2_conversion, g.co2_conversion);
+    // Above the highest conversion any a2 reaches: refused, saying so.
+    try {
+        fit_a2(c, h, f.highest.co2_conversion + 0.005);
+        ADD_FAILURE() << "a target above the highest conversion was accepted";
+    } catch (const input_error& e) {
+        EXPECT_NE(std::string(e.what()).find("above the highest CO2 conversion any a2 reaches"),
+                  std::string::npos) << e.what();
+    }
+}
+
+TEST_F(Reactor, FitWithLargeCarbamateFormationFactorsConverges) {
+    for (double a1 : {1e3, 3e3, 1e5}) {
+        reactor_case c = default_case();
+        c.a1 = a1;
+        property_set props(c.tables);
+        workbench_host h(*lib, props);
+        const fit_result f = fit_a2(c, h, 0.6);
+        EXPECT_NEAR(f.co2_conversion, 0.6, 1e-8) << a1;
+        EXPECT_EQ(f.solutions.size(), 1u);
     }
 }
 
