@@ -30,41 +30,6 @@ std::string fixed(double v, int width, int digits) {
     return s.str();
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
-std::string base_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A fresh temporary file beside path; returns its name (the file is closed).
-std::string temporary_beside(const std::string& path) {
-    std::string name = folder_of(path) + "/." + base_of(path) + ".XXXXXX";
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
-    if (fd < 0) {
-        throw input_error(path + ": cannot write there (" + std::strerror(errno) + ")");
-    }
-    // mkstemp makes the file private; give it what a plain new file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    return std::string(buf.data());
-}
-
-void publish(const std::string& temp, const std::string& path) {
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        throw input_error(path + ": cannot write there (" + why + ")");
-    }
-}
-
 }  // namespace
 
 void print_report(std::ostream& out, const reactor_case& c, const result& r) {
@@ -196,52 +161,28 @@ std::string profile_csv(const reactor_case& c, const result& r) {
     return out.str();
 }
 
-void write_file(const std::string& path, const std::string& content) {
-    const std::string temp = temporary_beside(path);
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    const bool ok = f != nullptr && std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const bool closed = f != nullptr && std::fclose(f) == 0;
-    if (!ok || !closed) {
-        std::remove(temp.c_str());
-        throw input_error(path + ": cannot write there");
-    }
-    publish(temp, path);
-}
-
-void write_plot(const std::string& path, const reactor_case& c, const result& r) {
-    const auto ends_with = [&](const char* ext) {
-        const std::string e(ext);
-        return path.size() > e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
-    };
-    std::string terminal;
-    if (ends_with(".svg")) {
-        terminal = "svg size 900,720 dynamic font 'Sans,13' background rgb 'white'";
-    } else if (ends_with(".png")) {
-        terminal = "pngcairo size 900,720 font 'Sans,11' background rgb 'white'";
-    } else {
-        throw input_error(path + ": the plot is drawn as .svg or .png; name the file so");
-    }
-    const std::string temp = temporary_beside(path);
-    // gnuplot strings in single quotes: a quote is written twice.
-    std::string quoted;
-    for (char ch : temp) quoted += ch == '\'' ? std::string("''") : std::string(1, ch);
-
+std::string plot_script(const reactor_case& c, const result& r) {
     std::ostringstream script;
     script << std::setprecision(10);
-    script << "set terminal " << terminal << "\nset output '" << quoted << "'\n";
+    // Numbers only: no text of the user's (not even the case's name).
+    script << "set datafile missing '-'\n";
     script << "$d << EOD\n";
     // Inlet point first: volume 0, the feed.
     {
         const double n = total(r.feed);
         script << 0.0 << " " << c.inlet_temperature_C;
         for (double f : r.feed) script << " " << f / n;
-        script << " 0\n";
+        script << (r.co2_conversion_defined ? " 0\n" : " -\n");
     }
     for (const station& s : r.profile) {
         const double n = total(s.n);
         script << s.volume_m3 << " " << s.temperature_K - kelvin;
         for (double f : s.n) script << " " << f / n;
-        script << " " << 100.0 * s.co2_conversion << "\n";
+        if (r.co2_conversion_defined) {
+            script << " " << 100.0 * s.co2_conversion << "\n";
+        } else {
+            script << " -\n";
+        }
     }
     script << "EOD\n";
     const bool trays = c.model == reactor_model::trays;
@@ -255,11 +196,13 @@ void write_plot(const std::string& path, const reactor_case& c, const result& r)
            << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
            << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
            << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
-           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', "
-           << 100.0 * r.equilibrium_co2_conversion
-           << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
-           << 100.0 * r.equilibrium_co2_conversion << "), "
-           << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
+           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', ";
+    if (r.co2_conversion_defined) {
+        script << 100.0 * r.equilibrium_co2_conversion
+               << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
+               << 100.0 * r.equilibrium_co2_conversion << "), ";
+    }
+    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
            << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
            << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\n"
            << "plot $d using 1:3 with " << style << " lw 2 title 'NH_3', "
@@ -267,22 +210,8 @@ void write_plot(const std::string& path, const reactor_case& c, const result& r)
            << "$d using 1:5 with " << style << " lw 2 title 'H_2O', "
            << "$d using 1:6 with " << style << " lw 2 title 'carbamate', "
            << "$d using 1:7 with " << style << " lw 2 title 'urea'\n"
-           << "unset multiplot\nset output\n";
-
-    FILE* gp = popen("gnuplot", "w");
-    if (gp == nullptr) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot start gnuplot to draw " + path);
-    }
-    const std::string text = script.str();
-    std::fwrite(text.data(), 1, text.size(), gp);
-    const int status = pclose(gp);
-    if (status != 0) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("gnuplot failed to draw " + path +
-                                 " (is gnuplot installed? scripts/install-deps installs it)");
-    }
-    publish(temp, path);
+           << "unset multiplot\n";
+    return script.str();
 }
 
 }  // namespace workbench

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "crash_report.h"
 #include "standin/standin_host.h"
 
 namespace workbench {
@@ -67,6 +68,7 @@ flows workbench_host::rates(const flows& n, double t, double p, double v, double
     standin::set_reacting_volume(v);
     HOST_STREAM_WORK[2] = n_present;
     double* u = unused_area.data();
+    const crash_report::in_plugin in(crash_report::where::usura);
     lib_.usura(stream.data(), u, u, u, u, u, u, params, u, u, host_opts.data(), u, u, u, u, u,
                u, u, r.data(), u, u, u, u, u, u, u, u, u, u, &n_present, present_pos.data(),
                fug_extra.data(), x_present.data());
@@ -82,6 +84,7 @@ flows workbench_host::nc_flow(const flows& n, double t, double p) {
     for (std::size_t i = 0; i < component_count; ++i) out_pos[i] = static_cast<host_int>(i + 1);
     flows out{};
     double* u = unused_area.data();
+    const crash_report::in_plugin in(crash_report::where::upropu);
     lib_.upropu(u, u, u, u, u, &m, out_pos.data(), u, u, u, u, u, u, u, u, u, u, u, &name,
                 out.data(), u, u, u, u, stream.data());
     return out;
