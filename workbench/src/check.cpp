@@ -138,6 +138,9 @@ void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 
 // The child: loads the build, looks for its routines and runs the reference
 // evaluations, saying what it does before it does it.
 [[noreturn]] void examine(int fd, const std::string& path) {
+    // A crash ends the child by its signal, whatever handler (a
+    // sanitizer's) the workbench was started with.
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) std::signal(sig, SIG_DFL);
     send(fd, "S loading");
     const load_report load = plugin::probe(path);
     if (!load.loaded) {

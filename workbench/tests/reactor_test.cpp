@@ -150,6 +150,30 @@ TEST_F(Reactor, ConversionOnANegligibleCo2FeedIsUndefined) {
     EXPECT_TRUE(run(c).co2_conversion_defined);
 }
 
+TEST_F(Reactor, RunsInProcessFromAWarmStartAndReportsFailureAsAStatus) {
+    reactor_case c = default_case();
+    property_set props(c.tables);
+    workbench_host h(*lib, props);
+    const result cold = simulate(c, h);
+    // A run of the same reactor with another a2 as the start: the same answer.
+    reactor_case other = c;
+    other.a2 = 0.3;
+    const result warm_from = simulate(other, h);
+    const run_outcome warm = run_case(c, h, &warm_from);
+    ASSERT_TRUE(warm.ok()) << warm.failure;
+    for (std::size_t i = 0; i < component_count; ++i) {
+        EXPECT_NEAR(warm.value->outlet[i], cold.outlet[i], 1e-12 * total(cold.feed));
+    }
+    // A plug-in whose rates are NaN: a status, not an exception.
+    plugin broken(PLUGIN_NAN_RATES);
+    workbench_host hb(broken, props);
+    const run_outcome failed = run_case(c, hb);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.failure.find('\n'), std::string::npos);
+    EXPECT_NE(failed.failure.find("tray 1: no solution"), std::string::npos) << failed.failure;
+    EXPECT_NE(failed.details.find("from 90 % of the carbamate-formation limit"), std::string::npos);
+}
+
 TEST_F(Reactor, NcFlowFromThePluginConservesMassAndFoldsCarbamate) {
     const result r = run(default_case());
     double mass = 0.0, nc_mass = 0.0;
