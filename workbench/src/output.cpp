@@ -71,6 +71,11 @@ void check_output_path(const std::string& option, const std::string& path, outpu
     if (path.back() == '/' || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         throw input_error(what + "is a folder, not a file");
     }
+    // The new file replaces the old by a rename: a device or a pipe there
+    // (/dev/null) would be replaced, not written to.
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        throw input_error(what + "is there and is not a plain file");
+    }
     const std::string folder = folder_of(path);
     if (stat(folder.c_str(), &st) != 0) {
         throw input_error(what + "cannot write there (the folder " + folder + ": " + why() + ")");

@@ -1,6 +1,7 @@
 // urea-reactor as a user runs it: exit status, messages, output files and
 // the verdicts of `check` on good and broken plug-in builds.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -296,9 +297,13 @@ TEST_F(Cli, NothingIsWrittenUnlessTheWholeRunSucceeds) {
         EXPECT_EQ(files(), 0u) << t.args << ": a file, or a temporary, was left";
         EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << t.args << ": " << o.err;
     }
-    // A folder given as the file.
+    // A folder given as the file, or a pipe that a rename would replace.
     fs::create_directory(dir / "folder");
     EXPECT_EQ(run("--csv folder").status, 2);
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(run("--csv pipe").status, 2);
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+    fs::remove(dir / "pipe");
     // A file already there is replaced whole.
     write("x.csv", "old");
     ASSERT_EQ(run("--csv x.csv").status, 0);

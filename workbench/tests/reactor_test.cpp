@@ -330,7 +330,7 @@ TEST_F(Reactor, FitWithAFallingTemperatureFindsBothRateFactorsAndReportsTheNeare
 }
 
 TEST_F(Reactor, FitWithLargeCarbamateFormationFactorsConverges) {
-    for (double a1 : {1e3, 3e3, 1e5}) {
+    for (double a1 : {3e3, 1e5}) {
         reactor_case c = default_case();
         c.a1 = a1;
         property_set props(c.tables);
