@@ -1,0 +1,27 @@
+// The two paths of urea::exp (kinetics/exp.h), for tests that check each on
+// its own. Same floating-point environment as urea::exp.
+#ifndef UREA_KINETICS_EXP_INTERNAL_H
+#define UREA_KINETICS_EXP_INTERNAL_H
+
+namespace urea::exp_detail {
+
+// The fast path, for finite x with |x| < 746. Returns true and sets y to e^x
+// rounded to nearest when its double-double result decides the rounding and
+// the result is a normal double; returns false, y untouched, otherwise (about
+// one argument in 10,000, and every subnormal or near-overflow result).
+bool exp_fast(double x, double& y) noexcept;
+
+// The precise path, for finite x with x_underflow <= x < x_overflow
+// (kinetics/exp_table.h): e^x rounded to nearest from a 192-bit fixed-point
+// result. `decided` is false when even this result could not tell on which
+// side of a midpoint e^x lies (no such argument is known); value is then the
+// rounding of that result.
+struct precise_result {
+    double value;
+    bool decided;
+};
+precise_result exp_precise(double x) noexcept;
+
+}  // namespace urea::exp_detail
+
+#endif
