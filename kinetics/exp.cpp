@@ -269,11 +269,8 @@ u64 high_bits(const u192& a, int s) {
 // the true value is then on the same side of the midpoint. Otherwise the
 // result is marked undecided (e^x within 2^-186 relative of a midpoint). e^x
 // is never a midpoint itself (x != 0: e^x is transcendental), so no ties.
-precise_result exp_precise(double x) noexcept {
+precise_fixed exp_precise_fixed(double x) noexcept {
     const u64 bits = std::bit_cast<u64>(x);
-    if ((bits & ~sign_bit) < tiny_bits) {
-        return {1.0, true};  // e^x in (1 - 2^-54, 1 + 2^-53)
-    }
     const double shifted = x * inv_L + shifter;
     const auto n = static_cast<std::int64_t>(std::bit_cast<u64>(shifted) - std::bit_cast<u64>(shifter));
     const int k = static_cast<int>(n >> 7);
@@ -311,7 +308,16 @@ precise_result exp_precise(double x) noexcept {
         P = r_negative ? sub(F, term) : add(F, term);
     }
     const u192 M = mul190(load(exp2_j_fixed[j]), P);
+    return {{M.w[0], M.w[1], M.w[2]}, k};
+}
 
+precise_result exp_precise(double x) noexcept {
+    if ((std::bit_cast<u64>(x) & ~sign_bit) < tiny_bits) {
+        return {1.0, true};  // e^x in (1 - 2^-54, 1 + 2^-53)
+    }
+    const precise_fixed fixed = exp_precise_fixed(x);
+    const u192 M = {{fixed.m[0], fixed.m[1], fixed.m[2]}};
+    const int k = fixed.k;
     const int top = (M.w[2] >> 63) != 0 ? 0 : -1;  // v >= 1 or v < 1
     const int binade = k + top;                    // 2^binade <= 2^k v
     const int s = binade >= -1022 ? 139 + top : -883 - k;

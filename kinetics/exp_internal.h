@@ -3,6 +3,8 @@
 #ifndef UREA_KINETICS_EXP_INTERNAL_H
 #define UREA_KINETICS_EXP_INTERNAL_H
 
+#include <cstdint>
+
 namespace urea::exp_detail {
 
 // The fast path, for finite x with |x| < 746. Returns true and sets y to e^x
@@ -21,6 +23,15 @@ struct precise_result {
     bool decided;
 };
 precise_result exp_precise(double x) noexcept;
+
+// The precise path's unrounded result, for tests of its error bound:
+// e^x = 2^k (m[2] 2^128 + m[1] 2^64 + m[0]) 2^-191 within 12 units of m.
+// Same domain as exp_precise, |x| >= 2^-54.
+struct precise_fixed {
+    std::uint64_t m[3];
+    int k;
+};
+precise_fixed exp_precise_fixed(double x) noexcept;
 
 }  // namespace urea::exp_detail
 
