@@ -34,8 +34,6 @@ constexpr u64 large_bits = 0x4086'0000'0000'0000u;  // 704
 constexpr double shifter = 0x1.8p52;
 // RN(r + splitter) - splitter is r rounded to a multiple of 2^-34, for |r| < 2^17.
 constexpr double splitter = 0x1.8p18;
-// Ziv's bound on the fast path's absolute error, see exp_fast.
-constexpr double fast_error = 0x1.8p-67;
 
 double power_of_two(int k) {  // 2^k, -1022 <= k <= 1023
     return std::bit_cast<double>(static_cast<u64>(k + 1023) << 52);
@@ -95,9 +93,8 @@ double power_of_two(int k) {  // 2^k, -1022 <= k <= 1023
 // is subnormal or near overflow (k outside -1021..1023): then the precise
 // path decides.
 namespace {
-// Within_range: the caller knows |x| < 704, so that -1016 <= k <= 1016.
-template <bool within_range>
-[[gnu::always_inline]] inline bool fast_path(double x, double& y) noexcept {
+// The double-double result zh + zl ~ e^x / 2^k.
+[[gnu::always_inline]] inline fast_parts fast_sum(double x) noexcept {
     const double z = x * inv_L;
     const double shifted = z + shifter;
     const double nf = shifted - shifter;
@@ -121,7 +118,13 @@ template <bool within_range>
     const double zh = Th + a;
     const double zl1 = a - (zh - Th);
     const double zl = (zl1 + (Tl + Tl * (t1 + u))) + Th * u;
+    return {zh, zl, k};
+}
 
+// Within_range: the caller knows |x| < 704, so that -1016 <= k <= 1016.
+template <bool within_range>
+[[gnu::always_inline]] inline bool fast_path(double x, double& y) noexcept {
+    const auto [zh, zl, k] = fast_sum(x);
     const double low = zh + (zl - fast_error);
     const double high = zh + (zl + fast_error);
     if (low != high) {
@@ -136,6 +139,7 @@ template <bool within_range>
 }  // namespace
 
 bool exp_fast(double x, double& y) noexcept { return fast_path<false>(x, y); }
+fast_parts exp_fast_parts(double x) noexcept { return fast_sum(x); }
 
 namespace {
 

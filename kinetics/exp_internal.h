@@ -13,6 +13,16 @@ namespace urea::exp_detail {
 // one argument in 10,000, and every subnormal or near-overflow result).
 bool exp_fast(double x, double& y) noexcept;
 
+// The fast path's double-double result before its rounding test, for tests
+// of its error bound: e^x / 2^k = zh + zl within fast_error (same domain).
+struct fast_parts {
+    double zh, zl;
+    int k;
+};
+fast_parts exp_fast_parts(double x) noexcept;
+// The bound the rounding test assumes, 1.5 2^-67, 2.6 times the proven one.
+inline constexpr double fast_error = 0x1.8p-67;
+
 // The precise path, for finite x with x_underflow <= x < x_overflow
 // (kinetics/exp_table.h): e^x rounded to nearest from a 192-bit fixed-point
 // result. `decided` is false when even this result could not tell on which
