@@ -257,13 +257,15 @@ u64 high_bits(const u192& a, int s) {
 //
 // Series. With rho = |R| 2^-190 and F_i = RN(2^190 / i!), Horner's scheme
 // P_i = F_i +- floor(|R| P_(i+1) / 2^190), i = 15..0, P_16 = F_16, keeps every
-// P_i positive (rho < 2^-8.5) and gives P_0 = e^r 2^190 within
-// 0.5 (F_i) + 1 (floor) + 1.001 e^rho (R) + rho (error of P_(i+1)) < 2.52,
-// plus the series' remainder r^17/17! e^rho < 2^-190 (0.01 units): 2.6 units.
+// P_i positive (rho < 2^-8.5) and gives P_0 = e^r 2^190 within: 0.5 (F_i) + 1
+// (floor) at each step, carried on multiplied by rho (1.51 in all); R's error
+// times e^rho (1.005); the series' remainder r^17/17! e^rho 2^190 (0.11):
+// 2.63 units.
 //
 // Product. T_j = RN(2^(j/128) 2^191), M = floor(T_j P_0 / 2^190) is
-// 2^(j/128) e^r 2^191 within 2.6 T_j / 2^190 (< 10.4) + 0.5 P_0 / 2^190
-// (< 0.51) + 1 < 12 units; M < 2^192 since 2^(j/128) e^r < 2^(255/256).
+// 2^(j/128) e^r 2^191 within 2.63 T_j / 2^190 (T_j < 3.99 2^190: 10.5) +
+// 0.5 P_0 / 2^190 (0.51) + 1 (floor) < 12.1 units; M < 2^192 since
+// 2^(j/128) e^r < 2^(255/256).
 //
 // Rounding. v = M 2^-191 is in [2^-1/256, 2); the result 2^k v has 53
 // significant bits when normal, fewer when subnormal: its last place is

@@ -35,7 +35,7 @@ struct precise_result {
 precise_result exp_precise(double x) noexcept;
 
 // The precise path's unrounded result, for tests of its error bound:
-// e^x = 2^k (m[2] 2^128 + m[1] 2^64 + m[0]) 2^-191 within 12 units of m.
+// e^x = 2^k (m[2] 2^128 + m[1] 2^64 + m[0]) 2^-191 within 12.1 units of m.
 // Same domain as exp_precise, |x| >= 2^-54.
 struct precise_fixed {
     std::uint64_t m[3];
