@@ -81,9 +81,10 @@ using by_species = std::array<double, urea::species_count>;
 // bit for bit. Everything is computed in the host's rounding mode but the
 // three exponentials, which are the library's own (kinetics/exp.h), correctly
 // rounded to nearest whatever the host's mode: their arguments come first, in
-// the host's mode, then the exponentials in round to nearest.
+// the host's mode, then the exponentials in round to nearest (a hold nested
+// in the caller's, `hold`).
 rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by_species& phi,
-                              double a1, double a2, double V) noexcept {
+                              double a1, double a2, double V, const urea::fp_hold& hold) noexcept {
     using namespace urea;
     const double Patm = P / 101325.0;
     const double RT = 8314.0 * T;
@@ -97,7 +98,7 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
         fp_fence(arg_k2);
         fp_fence(arg_K2);
         fp_fence(arg_K1);
-        const nearest_hold nearest;
+        const nearest_hold nearest(hold);
         exp_k2 = urea::exp(arg_k2);
         exp_K2 = urea::exp(arg_K2);
         exp_K1 = urea::exp(arg_K1);
@@ -189,7 +190,7 @@ extern "C" void USURA(const double* stream, const void*, const void*, const void
 
     const double a1 = host::element(params, 1);
     const double a2 = host::element(params, 2);
-    const auto [r1, R2f, R2b] = rate_terms(x, G, phi, a1, a2, host::reacting_volume());
+    const auto [r1, R2f, R2b] = rate_terms(x, G, phi, a1, a2, host::reacting_volume(), hold);
     const double r2 = R2f - R2b;
 
     // Five writes in this order; none for a species not in the component list.
