@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "host/fp_hold.h"
+#include "kinetics/exp.h"
 #include "species/species.h"
 
 namespace {
@@ -88,20 +89,40 @@ using by_species = std::array<double, urea::species_count>;
 //   K1 = exp(-(G_CARB - 2 G_NH3 - G_CO2) / RT),  K2 = exp(-(G_UREA - G_CARB + G_H2O) / RT)
 //
 // Each expression keeps its grouping as written: the rates are reproduced
-// bit for bit.
+// bit for bit. Everything is computed in the host's rounding mode but the
+// three exponentials, which are the library's own (kinetics/exp.h), correctly
+// rounded to nearest whatever the host's mode: their arguments come first, in
+// the host's mode, then the exponentials in round to nearest (a hold nested
+// in the caller's, `hold`).
 rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by_species& phi,
-                              double a1, double a2, double V) noexcept {
+                              double a1, double a2, double V, const urea::fp_hold& hold) noexcept {
     using namespace urea;
     const double Patm = P / 101325.0;
     const double RT = 8314.0 * T;
     const double kf1 = 100000.0 * a1;
     // 12027.904738994468 = 1.0e8 / 8314: activation energy over the gas constant.
-    const double k2 = ((std::exp(-(12027.904738994468 / T)) * 1.5e9) * a2) / vl;
-    const double K2 = std::exp(-(((G[UREA] - G[CARB]) + G[H2O]) / RT));
+    double arg_k2 = -(12027.904738994468 / T);
+    double arg_K2 = -(((G[UREA] - G[CARB]) + G[H2O]) / RT);
+    double arg_K1 = -((((G[CARB] - G[NH3]) - G[NH3]) - G[CO2]) / RT);
+    double exp_k2, exp_K2, exp_K1;
+    {
+        fp_fence(arg_k2);
+        fp_fence(arg_K2);
+        fp_fence(arg_K1);
+        const nearest_hold nearest(hold);
+        exp_k2 = urea::exp(arg_k2);
+        exp_K2 = urea::exp(arg_K2);
+        exp_K1 = urea::exp(arg_K1);
+    }
+    fp_fence(exp_k2);
+    fp_fence(exp_K2);
+    fp_fence(exp_K1);
+    const double k2 = ((exp_k2 * 1.5e9) * a2) / vl;
+    const double K2 = exp_K2;
     const double R2f = (x[CARB] * k2) * V;
     const double D2 = (K2 / Patm) / ((phi[UREA] * phi[H2O]) / phi[CARB]);
     const double R2b = ((k2 / D2) * (x[UREA] * x[H2O])) * V;
-    const double K1 = std::exp(-((((G[CARB] - G[NH3]) - G[NH3]) - G[CO2]) / RT));
+    const double K1 = exp_K1;
     const double D1 = (K1 * (Patm * Patm)) / ((phi[CARB] / (phi[NH3] * phi[NH3])) / phi[CO2]);
     const double r1 = ((((x[NH3] * x[NH3]) * x[CO2]) * kf1) - ((kf1 / D1) * x[CARB])) * V;
     return {r1, R2f, R2b};
@@ -178,7 +199,7 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
 
     const double a1 = host::element(params, 1);
     const double a2 = host::element(params, 2);
-    const auto [r1, R2f, R2b] = rate_terms(x, G, phi, a1, a2, host::reacting_volume());
+    const auto [r1, R2f, R2b] = rate_terms(x, G, phi, a1, a2, host::reacting_volume(), hold);
     const double r2 = R2f - R2b;
 
     // Five writes in this order; none for a species not in the component list.
@@ -209,3 +230,8 @@ extern "C" UREA_ENTRY void USURA(const double* stream, const void*, const void*,
         evaluate(stream, params, host_opts, rates, n_present, present_pos, fug_extra, x_present);
     }
 }
+
+// The library's exponential, compiled into this translation unit: every build
+// of the rate routine (the library and the test builds made from this file)
+// carries it, and the compiler can inline it here.
+#include "kinetics/exp.cpp"

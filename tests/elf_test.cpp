@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "urea_version.h"
@@ -180,3 +181,83 @@ TEST(LibraryImage, IsHardened) {
 }
 
 }  // namespace
+
+// ---- What the library needs from the system --------------------------------
+
+namespace {
+
+// Undefined dynamic symbols with their version ("" when unversioned).
+std::vector<std::pair<std::string, std::string>> undefined_with_versions() {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::istringstream in(readelf("--dyn-syms"));
+    for (std::string line; std::getline(in, line);) {
+        const auto f = fields(line);
+        if (f.size() < 8 || f[0].back() != ':' || f[6] != "UND" ||
+            (f[4] != "GLOBAL" && f[4] != "WEAK")) {
+            continue;
+        }
+        const auto at = f[7].find('@');
+        out.emplace_back(f[7].substr(0, at),
+                         at == std::string::npos ? "" : f[7].substr(f[7].find_first_not_of('@', at)));
+    }
+    return out;
+}
+
+// "GLIBC_2.17" as {2, 17}; anything else as {0, 0}.
+std::pair<int, int> glibc_version(const std::string& v) {
+    int major = 0, minor = 0;
+    if (std::sscanf(v.c_str(), "GLIBC_%d.%d", &major, &minor) < 2) {
+        return {0, 0};
+    }
+    return {major, minor};
+}
+
+}  // namespace
+
+TEST(LibraryImage, NeedsLibcAloneNotLibm) {
+    std::istringstream in(readelf("-d"));
+    std::set<std::string> needed;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("(NEEDED)") != std::string::npos) {
+            needed.insert(line.substr(line.find('[') + 1, line.find(']') - line.find('[') - 1));
+        }
+    }
+    EXPECT_EQ(needed, (std::set<std::string>{"libc.so.6"}));
+}
+
+TEST(LibraryImage, RequiresNoGlibcVersionAbove2_17) {
+    // Loads on glibc 2.17 and later: every versioned import and every
+    // version the image says it needs.
+    for (const auto& [name, version] : undefined_with_versions()) {
+        if (version.rfind("GLIBC_", 0) == 0) {
+            EXPECT_LE(glibc_version(version), std::make_pair(2, 17)) << name << "@" << version;
+        }
+    }
+    std::istringstream in(readelf("-V"));
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find("Name: GLIBC_");
+        if (at != std::string::npos) {
+            const std::string version = fields(line.substr(at + 6))[0];
+            EXPECT_LE(glibc_version(version), std::make_pair(2, 17)) << line;
+            EXPECT_NE(glibc_version(version), std::make_pair(0, 0)) << line;
+        }
+    }
+}
+
+TEST(LibraryImage, ImportsOnlyTheHostAndAFewLibcSymbols) {
+    const std::set<std::string> allowed = {
+        // the host's items and routines
+        "HOST_COMPONENT_COUNT", "HOST_POOL", "HOST_OFFSETS_IDS", "HOST_OFFSETS_PROPS",
+        "HOST_STREAM_WORK", "HOST_REACTOR_STATE", "HOST_SCATTER", "HOST_IDEAL_GAS_PROPS",
+        "HOST_LIQUID_VOLUME", "HOST_LIQUID_FUGACITY",
+        // the C library: stack protector, fortified and plain copies
+        "__stack_chk_fail", "memcpy", "memmove", "memset", "__memcpy_chk", "__memmove_chk",
+        "__memset_chk",
+        // the toolchain's start-up file (weak, resolved or not)
+        "__cxa_finalize", "__gmon_start__", "_ITM_registerTMCloneTable",
+        "_ITM_deregisterTMCloneTable"};
+    for (const auto& [name, version] : undefined_with_versions()) {
+        EXPECT_TRUE(allowed.count(name)) << "imports " << name << (version.empty() ? "" : "@")
+                                         << version;
+    }
+}
