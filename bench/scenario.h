@@ -5,8 +5,6 @@
 #ifndef UREA_BENCH_SCENARIO_H
 #define UREA_BENCH_SCENARIO_H
 
-#include <dlfcn.h>
-
 #include <array>
 #include <cmath>
 #include <cstdint>

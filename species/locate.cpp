@@ -34,15 +34,15 @@ double entry(const double* vec, host_int i) noexcept {
 
 }  // namespace
 
-location locate(const host_word* name, const double* vec) noexcept {
+host_int position_of(const host_word* name) noexcept {
     const host_int nc = host::component_count();
     const host_int l_ids = host::ids_offset();
     for (host_int i = 1; i <= nc; ++i) {
         if (host::same_name(host::component_name(l_ids, i), name)) {
-            return {i, entry(vec, i)};
+            return i;
         }
     }
-    return {0, 0.0};
+    return 0;
 }
 
 std::array<location, species_count> locate_species(const double* vec) noexcept {
@@ -80,10 +80,10 @@ namespace {
         *index = 0;
         return;
     }
-    const urea::location at = urea::locate(*name, vec);
-    if (at.found()) {
-        std::memcpy(value, &at.value, sizeof at.value);
-        *index = at.index;
+    const host_int at = urea::position_of(*name);
+    if (at > 0) {
+        std::memcpy(value, &urea::host::element(vec, at), sizeof *value);
+        *index = at;
     } else {
         *value = 0.0;
         *index = nc;

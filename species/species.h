@@ -35,11 +35,13 @@ struct location {
     constexpr bool found() const noexcept { return index > 0; }
 };
 
-// The first component whose name pair equals name, with its entry of vec.
-location locate(const host_word* name, const double* vec) noexcept;
+// The position of the first component whose name pair equals name; 0 when
+// none does.
+host_int position_of(const host_word* name) noexcept;
 
-// All seven species in one pass over the component list; each gets what
-// locate would give it.
+// All seven species in one pass over the component list; each gets the
+// position of its first component and that entry of vec, as the locator
+// finds it.
 std::array<location, species_count> locate_species(const double* vec) noexcept;
 
 }  // namespace urea
