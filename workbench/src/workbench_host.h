@@ -6,6 +6,8 @@
 #ifndef UREA_WORKBENCH_WORKBENCH_HOST_H
 #define UREA_WORKBENCH_WORKBENCH_HOST_H
 
+#include <unistd.h>
+
 #include <string>
 
 #include "case.h"
@@ -19,8 +21,17 @@ using plugin_error = standin::load_error;
 using standin::load_report;
 using standin::routine_names;
 
-// liburea_plugin.so beside this executable.
-inline std::string default_plugin_path() { return standin::plugin_beside_executable(); }
+// liburea_plugin.so beside this executable (a build folder), or else where
+// the package installs it, UREA_PLUGIN_FROM_BINDIR from this executable's
+// folder.
+inline std::string default_plugin_path() {
+    const std::string beside = standin::plugin_beside_executable();
+    if (access(beside.c_str(), F_OK) == 0) {
+        return beside;
+    }
+    const std::string folder = beside.substr(0, beside.rfind('/') + 1);
+    return folder + UREA_PLUGIN_FROM_BINDIR + "/liburea_plugin.so";
+}
 
 class workbench_host {
 public:
