@@ -7,7 +7,10 @@
 // ideal-gas Gibbs energies, the liquid molar volume and liquid fugacity
 // coefficients; the routine returns the generation rates of NH3, CO2, CARB,
 // UREA and H2O by component position.
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "host/fp_hold.h"
 #include "kinetics/exp.h"
@@ -52,23 +55,33 @@ constinit host_int one = 1;
 constinit double scratch = 0.0;
 constinit host_int err_flag = 0;
 
-// The stream temperature held to 423..473 K by two comparisons, so that a
-// NaN gives 423 K. The comparisons are quiet: no trap reaches the host.
+// The stream temperature held to 423..473 K by two comparisons, t > 423 and
+// then t < 473, so that a NaN gives 423 K. They compare bit patterns, which
+// order as the values do for positive doubles up to +inf; a negative value or
+// a NaN is above +inf as a pattern, and fails t > 423 as it should. No
+// floating-point comparison means no flag and no trap for the host, a
+// signalling NaN included, and no hold of its environment.
 double clamped(double t_stream) noexcept {
-    const urea::fp_hold hold;
-    const double t = std::isgreater(t_stream, 423.0) ? t_stream : 423.0;
-    return std::isless(t, 473.0) ? t : 473.0;
+    constexpr auto bits_423 = std::bit_cast<std::uint64_t>(423.0);
+    constexpr auto bits_473 = std::bit_cast<std::uint64_t>(473.0);
+    constexpr auto bits_inf = std::bit_cast<std::uint64_t>(std::numeric_limits<double>::infinity());
+    const auto b = std::bit_cast<std::uint64_t>(t_stream);
+    const double t = (b > bits_423 && b <= bits_inf) ? t_stream : 423.0;
+    return std::bit_cast<std::uint64_t>(t) < bits_473 ? t : 473.0;
 }
 
 // Every present position k = 1..n lies in the component list 1..nc.
+// As unsigned numbers, pos - 1 < nc holds for pos in 1..nc alone (0 and
+// negative positions wrap to the top); no branch per position.
 bool within_list(const host_int* present_pos, host_int n, host_int nc) noexcept {
+    const auto count = static_cast<std::uint64_t>(nc);
+    std::uint64_t highest = 0;
+#pragma GCC unroll 4
     for (host_int k = 1; k <= n; ++k) {
-        const host_int pos = urea::host::element(present_pos, k);
-        if (pos < 1 || pos > nc) {
-            return false;
-        }
+        const auto pos = static_cast<std::uint64_t>(urea::host::element(present_pos, k)) - 1u;
+        highest = pos > highest ? pos : highest;
     }
-    return true;
+    return highest < count;
 }
 
 struct rates_of_reactions {
@@ -150,7 +163,7 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
     T = clamped(host::element(stream, nc + 2));
 
     host::bound.scatter(x_present, n_present, present_pos, x_full);
-    located = locate_species(x_full);
+    locate_species(x_full, located);
 
     host::bound.ideal_gas_props(&T, x_present, n_present, present_pos, &diag_level,
                                 &ideal_gas_flags[0], &ideal_gas_flags[1], &ideal_gas_flags[2],
@@ -171,9 +184,10 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
     const fp_hold hold;
 
     // A species missing from the component list has mole fraction 0.0 and
-    // neither Gibbs energy nor fugacity coefficient of its own.
+    // neither Gibbs energy nor fugacity coefficient of its own. O2 and N2
+    // take part in nothing.
     by_species x{}, G{}, phi{};
-    for (std::size_t s = 0; s < species_count; ++s) {
+    for (const species s : {H2O, NH3, CO2, CARB, UREA}) {
         if (located[s].found()) {
             x[s] = located[s].value;
             G[s] = host::element(g_full, located[s].index);

@@ -33,7 +33,7 @@ constexpr host_word nc_flow_name[2] = {urea::host::blank_padded("NC-F"),
         return;
     }
 
-    located = locate_species(flows);
+    locate_species(flows, located);
     for (const location& at : located) {
         scratch = at.value;
     }

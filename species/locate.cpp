@@ -10,19 +10,49 @@ constexpr std::uint64_t word1_of(species s) noexcept {
     return std::bit_cast<std::uint64_t>(species_names[s].word[0]);
 }
 
-// Which species has this first word; species_count for none. The words
-// are distinct, so a component is at most one species.
-std::size_t species_of(std::uint64_t word1) noexcept {
-    switch (word1) {
-        case word1_of(O2): return O2;
-        case word1_of(N2): return N2;
-        case word1_of(H2O): return H2O;
-        case word1_of(NH3): return NH3;
-        case word1_of(CO2): return CO2;
-        case word1_of(CARB): return CARB;
-        case word1_of(UREA): return UREA;
-        default: return species_count;
+// Which species has this first word; species_count for none. The words are
+// distinct, so a component is at most one species. A perfect hash: the top
+// three bits of word * hash_multiplier put each of the seven words in a
+// bucket of its own (the multiplier was found by trying odd numbers; the
+// build fails if two words share a bucket), and the bucket keeps its word,
+// so one multiplication and one comparison decide.
+constexpr std::uint64_t hash_multiplier = 0x78255d6807923987u;
+
+constexpr std::size_t bucket(std::uint64_t word1) noexcept {
+    return static_cast<std::size_t>((word1 * hash_multiplier) >> 61);
+}
+
+struct bucket_entry {
+    std::uint64_t word1;
+    std::size_t s;  // species_count in a bucket of no species
+};
+
+constexpr std::array<bucket_entry, 8> buckets = [] {
+    std::array<bucket_entry, 8> table{};
+    for (bucket_entry& e : table) {
+        e = {0, species_count};
     }
+    for (std::size_t s = 0; s < species_count; ++s) {
+        table[bucket(word1_of(static_cast<species>(s)))] = {word1_of(static_cast<species>(s)), s};
+    }
+    return table;
+}();
+
+// A word that overwrote another's bucket would leave that species out.
+constexpr bool each_species_in_its_own_bucket() {
+    for (std::size_t s = 0; s < species_count; ++s) {
+        if (buckets[bucket(word1_of(static_cast<species>(s)))].s != s) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(each_species_in_its_own_bucket(),
+              "two species' words share a bucket: choose another multiplier");
+
+std::size_t species_of(std::uint64_t word1) noexcept {
+    const bucket_entry& e = buckets[bucket(word1)];
+    return e.word1 == word1 ? e.s : species_count;
 }
 
 // vec(i), its 8 bytes copied unchanged (a signalling NaN stays signalling).
@@ -45,8 +75,8 @@ host_int position_of(const host_word* name) noexcept {
     return 0;
 }
 
-std::array<location, species_count> locate_species(const double* vec) noexcept {
-    std::array<location, species_count> found{};
+void locate_species(const double* vec, std::array<location, species_count>& found) noexcept {
+    found = {};
     const host_int nc = host::component_count();
     const host_int l_ids = host::ids_offset();
     const std::uint64_t blank = host::bits(host::blank_padded(""));
@@ -64,7 +94,6 @@ std::array<location, species_count> locate_species(const double* vec) noexcept {
             --missing;
         }
     }
-    return found;
 }
 
 }  // namespace urea

@@ -42,7 +42,7 @@ host_int position_of(const host_word* name) noexcept;
 // All seven species in one pass over the component list; each gets the
 // position of its first component and that entry of vec, as the locator
 // finds it.
-std::array<location, species_count> locate_species(const double* vec) noexcept;
+void locate_species(const double* vec, std::array<location, species_count>& found) noexcept;
 
 }  // namespace urea
 
