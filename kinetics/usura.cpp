@@ -187,13 +187,18 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
     // neither Gibbs energy nor fugacity coefficient of its own. O2 and N2
     // take part in nothing.
     by_species x{}, G{}, phi{};
-    for (const species s : {H2O, NH3, CO2, CARB, UREA}) {
+    const auto take = [&](species s) {
         if (located[s].found()) {
             x[s] = located[s].value;
             G[s] = host::element(g_full, located[s].index);
             phi[s] = host::element(phi_full, located[s].index);
         }
-    }
+    };
+    take(H2O);
+    take(NH3);
+    take(CO2);
+    take(CARB);
+    take(UREA);
     // Water has no memory: absent, it keeps the 0.0 of a cleared vector.
     // The others take their remembered Gibbs energy where x = 0 (either
     // sign) and their remembered coefficient where x <= 0; NaN is fresh.
