@@ -143,7 +143,12 @@ bool covariance_of(ceres::Problem& problem, const std::vector<double*>& blocks,
     ceres::Covariance::Options o;
     o.algorithm_type = ceres::DENSE_SVD;
     o.null_space_rank = 0;  // a rank-deficient Jacobian is reported, not pseudo-inverted
-    o.min_reciprocal_condition_number = 1e-14;
+    // Singular when the Jacobian's smallest singular value is below 1e-5 of
+    // its largest (Ceres compares with the square root of this number). The
+    // reactor's 1e-10 relative precision, divided by the 1e-3 difference
+    // step, leaves about 1e-7 of noise in each derivative: a direction the
+    // data see 1e5 times less than the other is that noise, not information.
+    o.min_reciprocal_condition_number = 1e-10;
     o.num_threads = 1;
     ceres::Covariance c(o);
     std::vector<std::pair<const double*, const double*>> pairs;
@@ -303,7 +308,8 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
             so_out.model_failures = ev.failures - failures_before;
             if (so_out.usable) {
                 so_out.chi_square = chi_square_at(ev, runs, u[0], u[1]);
-                so_out.usable = std::isfinite(so_out.chi_square);
+                so_out.usable = std::isfinite(so_out.chi_square);  // not where the model fails
+                so_out.converged = so_out.converged && so_out.usable;
                 if (res.free_parameters == 0) so_out.objective = so_out.chi_square;
             }
             if (so_out.usable && (!any || so_out.objective < res.starts[res.best_start].objective)) {
@@ -380,11 +386,14 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
                     : "the model could not be solved next to the best fit, where the derivatives "
                       "need it";
             if (free_blocks.size() == 2) {
-                // Each parameter alone, the other held at its value.
+                // Each parameter alone, the other held at its value: one that
+                // is then determined (interval within a decade) gets that
+                // conditional interval.
                 for (std::size_t k = 0; k < 2; ++k) {
                     problem.SetParameterBlockConstant(&u[1 - k]);
                     std::vector<std::vector<double>> c1;
-                    if (covariance_of(problem, {&u[k]}, c1)) {
+                    if (covariance_of(problem, {&u[k]}, c1) &&
+                        2.0 * res.t_quantile * std::sqrt(c1[0][0]) * res.scale_factor <= std::log(10.0)) {
                         var[k] = c1[0][0];
                         res.parameters[k].conditional = true;
                     }
@@ -412,17 +421,17 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
             p.upper95 = std::exp(ln_a + res.t_quantile * p.se_ln);
         }
         const std::string other = parameter_names[1 - k];
-        if (std::min(u[k] - u_lo, u_hi - u[k]) < 1e-4) {
-            p.verdict = verdict_kind::at_bound;
-            p.verdict_text = "not determined by these data (the best fit lies at the edge of the search, " +
-                             p.name + " = " + sig3(p.value) + "): " + fix;
-        } else if (both_conditional) {
+        if (both_conditional) {
             p.verdict = verdict_kind::combination;
             p.verdict_text = "not determined by these data (only a combination of a1 and a2 is; the "
                              "covariance is singular): " + fix;
         } else if (!std::isfinite(var[k])) {
             p.verdict = verdict_kind::singular;
             p.verdict_text = "not determined by these data (" + res.covariance_note + "): " + fix;
+        } else if (std::min(u[k] - u_lo, u_hi - u[k]) < 1e-4) {
+            p.verdict = verdict_kind::at_bound;
+            p.verdict_text = "not determined by these data (the best fit lies at the edge of the search, " +
+                             p.name + " = " + sig3(p.value) + "): " + fix;
         } else if (p.upper95 / p.lower95 > 10.0) {
             p.verdict = verdict_kind::wide;
             p.verdict_text = "not determined by these data (the 95 % interval " + sig3(p.lower95) + " .. " +
