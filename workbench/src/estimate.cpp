@@ -320,8 +320,6 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
             ends.push_back(u);
         }
     }
-    res.model_evaluations = ev.evaluations;
-    res.model_failures = ev.failures;
     if (!any) {
         throw estimate_error("no start gave a usable fit (" + std::to_string(res.starts.size()) +
                              " tried): " + (ev.first_failure.empty() ? res.starts.front().message : ev.first_failure));
@@ -402,6 +400,8 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
             }
         }
     }
+    res.model_evaluations = ev.evaluations;
+    res.model_failures = ev.failures;
     const bool both_conditional = res.parameters[0].conditional && res.parameters[1].conditional;
     for (std::size_t k = 0; k < 2; ++k) {
         parameter_estimate& p = res.parameters[k];

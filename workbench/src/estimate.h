@@ -133,7 +133,7 @@ struct estimate_result {
     std::vector<start_outcome> starts;
     std::size_t best_start = 0;
     int starts_agreeing = 0;         // usable starts that reached the best objective (within 0.005)
-    long model_evaluations = 0;
+    long model_evaluations = 0;      // all, the covariance's included
     long model_failures = 0;         // evaluations where the model could not be solved
     std::vector<residual_row> residuals;
     int outliers = 0;
