@@ -31,17 +31,18 @@ SEED = 20240611
 # name, settings (runs-file columns and their command-line options), lab analysis?, note
 RUNS = [
     ("T1", {}, True, "design load"),
-    ("T2", {"co2": 2160}, True, "90 % load"),
-    ("T3", {"co2": 2520}, True, "105 % load"),
+    ("T2", {"feed_kmol_h.CO2": 2160}, True, "90 % load"),
+    ("T3", {"feed_kmol_h.CO2": 2520}, True, "105 % load"),
     ("T4", {"nh3_co2": 3.3}, True, ""),
     ("T5", {"nh3_co2": 2.9, "h2o_co2": 0.45}, False, "no lab sample"),
-    ("T6", {"t_in": 172, "t_out": 186}, True, ""),
-    ("T7", {"t_out": 180, "pressure_bar": 140}, True, "lower pressure, cooler top"),
-    ("T8", {"co2": 2300, "h2o_co2": 0.5}, False, "more recycle water, no lab sample"),
+    ("T6", {"inlet_temperature_C": 172, "outlet_temperature_C": 186}, True, ""),
+    ("T7", {"outlet_temperature_C": 180, "pressure_bar": 140}, True, "lower pressure, cooler top"),
+    ("T8", {"feed_kmol_h.CO2": 2300, "h2o_co2": 0.5}, False, "more recycle water, no lab sample"),
 ]
-OPTION = {"co2": "--co2", "nh3_co2": "--nh3-co2", "h2o_co2": "--h2o-co2", "t_in": "--t-in",
-          "t_out": "--t-out", "pressure_bar": "--pressure"}
-SETTINGS = ["co2", "nh3_co2", "h2o_co2", "t_in", "t_out", "pressure_bar"]
+OPTION = {"feed_kmol_h.CO2": "--co2", "nh3_co2": "--nh3-co2", "h2o_co2": "--h2o-co2",
+          "inlet_temperature_C": "--t-in", "outlet_temperature_C": "--t-out", "pressure_bar": "--pressure"}
+SETTINGS = ["feed_kmol_h.CO2", "nh3_co2", "h2o_co2", "inlet_temperature_C", "outlet_temperature_C",
+            "pressure_bar"]
 FRACTIONS = ["NH3", "CO2", "UREA", "H2O"]
 
 

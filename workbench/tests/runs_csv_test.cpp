@@ -65,6 +65,19 @@ TEST(RunsFile, ReadsASpreadsheetExport) {
     EXPECT_EQ(parse_runs("co2_conversion\n0.5\r0.6", "r.csv").runs[1].name, "line 3");
 }
 
+TEST(RunsFile, ExampleReadsAsTheDocsSay) {
+    const runs_file f = read_runs(UREA_EXAMPLES "/runs-synthetic.csv");
+    ASSERT_EQ(f.runs.size(), 8u);
+    EXPECT_TRUE(f.warnings.empty());
+    std::size_t measurements = 0;
+    for (const run& r : f.runs) {
+        for (const auto& m : r.measured) measurements += m.has_value() ? 1 : 0;
+        EXPECT_NO_THROW(case_of(default_case(), r, f.file)) << r.name;
+    }
+    EXPECT_EQ(measurements, 32u);  // conversion in all 8, the analysis in 6
+    EXPECT_EQ(f.runs[6].note, "lower pressure, cooler top");
+}
+
 TEST(RunsFile, BadInputNamesFileLineAndColumn) {
     const std::string head = "run,pressure_bar,co2_conversion\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
