@@ -11,10 +11,11 @@
 ! nor change its halting modes or its exception flags.
 program fortran_host
   use, intrinsic :: iso_c_binding, only: c_int64_t, c_double, c_loc, c_associated
-  use, intrinsic :: ieee_arithmetic, only: ieee_is_nan
+  use, intrinsic :: ieee_arithmetic, only: ieee_is_nan, ieee_set_underflow_mode, &
+      ieee_support_underflow_control, ieee_set_rounding_mode, ieee_up, ieee_nearest
   use, intrinsic :: ieee_exceptions
   use urea_host_data
-  use urea_plugin, only: load_plugin, cmploc
+  use urea_plugin, only: load_plugin
   use urea_host_calls
   implicit none
 
@@ -73,6 +74,7 @@ program fortran_host
   call overflowing_flows()
   ! The host carries on after the non-finite cases as before them.
   call worked_example()
+  call check(fp_state_changes == 0, 'MXCSR and the x87 words the same after every call')
 
   if (failures > 0) then
     write (*, '(i0, a)') failures, ' check(s) failed'
@@ -186,16 +188,16 @@ contains
 
     ! A name pair as the host stores it, taken from its own pool.
     name = pool(l_ids + 2 * i_urea - 1 : l_ids + 2 * i_urea)
-    call cmploc(name, vec, index, value)
+    call call_cmploc(name, vec, index, value)
     call check(index == i_urea .and. same_bits(value, vec(i_urea)), 'CMPLOC finds UREA')
     ! Its entry is copied bit for bit: a signalling NaN stays one, unsignalled.
     name = [name_word('CO2'), name_word('')]
-    call cmploc(name, vec, index, value)
+    call call_cmploc(name, vec, index, value)
     call check(index == i_co2 .and. same_bits(value, signalling_nan), &
         'CMPLOC finds CO2 and copies its entry unchanged')
     name = [name_word('HE'), name_word('')]
     value = untouched
-    call cmploc(name, vec, index, value)
+    call call_cmploc(name, vec, index, value)
     call check(index == nc .and. same_bits(value, 0.0_c_double), &
         'CMPLOC gives position nc and 0.0 for a name not in the list')
   end subroutine locator_finds_by_position
@@ -295,12 +297,21 @@ contains
     call ieee_get_halting_mode(trapped, before)
     if (trapping) then
       ! An exception the host had raised before the call must still be
-      ! raised after it; none of the library's may be added.
+      ! raised after it; none of the library's may be added. The host also
+      ! flushes underflows to zero and rounds upward: the call must keep
+      ! both (each call compares MXCSR).
       call ieee_set_flag(ieee_all, .false.)
       call ieee_set_flag(ieee_underflow, .true.)
+      if (ieee_support_underflow_control(1.0_c_double)) call ieee_set_underflow_mode(.false.)
+      call ieee_set_rounding_mode(ieee_up)
     end if
 
     call call_usura()
+
+    if (trapping) then
+      call ieee_set_rounding_mode(ieee_nearest)
+      if (ieee_support_underflow_control(1.0_c_double)) call ieee_set_underflow_mode(.true.)
+    end if
 
     call ieee_get_halting_mode(trapped, after)
     if (trapping) then

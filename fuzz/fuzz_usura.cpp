@@ -12,6 +12,10 @@
 // After every call:
 // - with nc outside 1..100 or n_present outside 0..100: no host routine was
 //   called and nothing was read but the count and n_present, nor written;
+// - with a present position outside 1..nc: no host routine was called and
+//   nothing was read but the counts and the positions, nor written (the
+//   stand-in host's scatter writes full(pos(k)) for any pos(k), so a
+//   position let through would write outside the library's vectors);
 // - otherwise: the host routines were called in order with the clamped T,
 //   the stream's P and the caller's arrays; the five rates of those species in
 //   the component list, at their positions, are the rate law's, worked out
@@ -71,7 +75,7 @@ struct expected_rates {
 // The rate law worked out from the host state, under the host's flush-to-zero
 // and denormals-are-zero modes.
 // Scatter as the host does it: the last packed entry for a position wins,
-// positions outside 1..nc are skipped, everything else is 0.0.
+// everything else is 0.0.
 expected_rates expect(const host_state& host, guarded<double>& stream, guarded<double>& params,
                       host_int n, guarded<host_int>& pos, guarded<double>& x, memory& mem) {
     expected_rates e;
@@ -243,7 +247,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         guarded<std::uint64_t> host_opts(2), fug_extra(2);
         const fp_choice fp = consume_fp(in);
 
-        const bool in_contract = host.nc >= 1 && host.nc <= 100 && n >= 0 && n <= 100;
+        const bool counts_ok = host.nc >= 1 && host.nc <= 100 && n >= 0 && n <= 100;
+        bool positions_ok = true;
+        for (std::size_t k = 1; counts_ok && k <= packed; ++k) {
+            positions_ok = positions_ok && present_pos(k) >= 1 && present_pos(k) <= host.nc;
+        }
+        const bool in_contract = counts_ok && positions_ok;
         expected_rates e;
         if (in_contract) {
             enter_fp(fp, false);
@@ -268,10 +277,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
             }
         } else {
-            // Refused at once: nothing but the two counts is looked at.
+            // Refused at once: nothing but the two counts (and, with those
+            // in range, the positions) is looked at.
             stream.forbid_all();
             params.forbid_all();
-            present_pos.forbid_all();
+            if (!counts_ok) present_pos.forbid_all();
             x_present.forbid_all();
         }
         guard_host_items(host, {.names = in_contract,

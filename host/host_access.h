@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/host_binding.h"
 #include "host/host_interface.h"
 
 namespace urea::host {
@@ -43,29 +44,29 @@ inline bool same_name(const host_word* a, const host_word* b) noexcept {
 }
 
 // nc, the host's component count.
-inline host_int component_count() noexcept { return HOST_COMPONENT_COUNT; }
+inline host_int component_count() noexcept { return *bound.component_count; }
 
 // L_ids: the name pair of component i is at pool words L_ids+2i-1 and L_ids+2i.
-inline host_int ids_offset() noexcept { return element(HOST_OFFSETS_IDS, 2); }
+inline host_int ids_offset() noexcept { return element(bound.offsets_ids, 2); }
 
 // The name pair of component i, by its first word.
 inline const host_word* component_name(host_int l_ids, host_int i) noexcept {
-    return &element(HOST_POOL, l_ids + 2 * i - 1);
+    return &element(bound.pool, l_ids + 2 * i - 1);
 }
 
 // M_i in kg/kmol: pool word L_mw + i read as a real, L_mw from the property offsets.
-inline host_int mw_offset() noexcept { return element(HOST_OFFSETS_PROPS, 306); }
+inline host_int mw_offset() noexcept { return element(bound.offsets_props, 306); }
 inline double pool_real(host_int word) noexcept {
     double value;
-    std::memcpy(&value, element(HOST_POOL, word).bytes, sizeof value);
+    std::memcpy(&value, element(bound.pool, word).bytes, sizeof value);
     return value;
 }
 
 // The count the host's scatter reads for packed property results, by reference.
-inline const host_int* packed_count() noexcept { return &element(HOST_STREAM_WORK, 3); }
+inline const host_int* packed_count() noexcept { return &element(bound.stream_work, 3); }
 
 // V, the reacting volume of the reactor being evaluated, m3.
-inline double reacting_volume() noexcept { return element(HOST_REACTOR_STATE, 6); }
+inline double reacting_volume() noexcept { return element(bound.reactor_state, 6); }
 
 }  // namespace urea::host
 

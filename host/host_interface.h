@@ -97,7 +97,11 @@ void HOST_LIQUID_FUGACITY(
 // ---- The library's routines, resolved by the host by name ---------------
 // Positions a routine does not use are accepted and never dereferenced.
 // These three are the library's only exported symbols.
+#if defined(_WIN32)
+#define UREA_EXPORT  // exported through exports/urea_plugin.def
+#else
 #define UREA_EXPORT __attribute__((visibility("default")))
+#endif
 
 // Finds name in the host's component list: index = its position (nc when it
 // is missing, 0 when nc <= 0), value = vec(index) (0.0 when not found).

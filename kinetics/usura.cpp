@@ -59,6 +59,17 @@ double clamped(double t_stream) noexcept {
     return std::isless(t, 473.0) ? t : 473.0;
 }
 
+// Every present position k = 1..n lies in the component list 1..nc.
+bool within_list(const host_int* present_pos, host_int n, host_int nc) noexcept {
+    for (host_int k = 1; k <= n; ++k) {
+        const host_int pos = urea::host::element(present_pos, k);
+        if (pos < 1 || pos > nc) {
+            return false;
+        }
+    }
+    return true;
+}
+
 struct rates_of_reactions {
     double r1;   // net rate of carbamate formation
     double R2f;  // forward and backward terms of the dehydration
@@ -96,44 +107,42 @@ rates_of_reactions rate_terms(const by_species& x, const by_species& G, const by
     return {r1, R2f, R2b};
 }
 
-}  // namespace
-
-extern "C" void USURA(const double* stream, const void*, const void*, const void*, const void*,
-                      const void*, const void*, const double* params, const void*, const void*,
-                      const void* host_opts, const void*, const void*, const void*, const void*,
-                      const void*, const void*, const void*, double* rates, const void*,
-                      const void*, const void*, const void*, const void*, const void*,
-                      const void*, const void*, const void*, const void*,
-                      const host_int* n_present, const host_int* present_pos,
-                      const void* fug_extra, const double* x_present) {
+// One rate evaluation, from the arguments the routine uses.
+[[gnu::noinline]] void evaluate(const double* stream, const double* params, const void* host_opts,
+                                double* rates, const host_int* n_present,
+                                const host_int* present_pos, const void* fug_extra,
+                                const double* x_present) noexcept {
     namespace host = urea::host;
     using namespace urea;
 
-    // Counts outside what our vectors hold come from no conforming host:
-    // refuse them before anything is called or written.
+    // Counts outside what our vectors hold, and present positions outside
+    // the component list, come from no conforming host: a host's scatter
+    // would write full(pos(k)) past our vectors. Refuse them before anything
+    // is called or written.
     const host_int nc = host::component_count();
-    if (nc < 1 || nc > capacity || *n_present < 0 || *n_present > capacity) {
+    if (nc < 1 || nc > capacity || *n_present < 0 || *n_present > capacity ||
+        !within_list(present_pos, *n_present, nc)) {
         return;
     }
 
     P = host::element(stream, nc + 3);
     T = clamped(host::element(stream, nc + 2));
 
-    HOST_SCATTER(x_present, n_present, present_pos, x_full);
+    host::bound.scatter(x_present, n_present, present_pos, x_full);
     located = locate_species(x_full);
 
-    HOST_IDEAL_GAS_PROPS(&T, x_present, n_present, present_pos, &diag_level,
-                         &ideal_gas_flags[0], &ideal_gas_flags[1], &ideal_gas_flags[2],
-                         &ideal_gas_flags[3], &ideal_gas_flags[4], &ideal_gas_flags[5],
-                         &ideal_gas_flags[6], &scratch, &scratch, g_packed, &scratch, &scratch,
-                         &scratch, &scratch, &scratch, &scratch, &scratch, &scratch, &scratch,
-                         &err_flag);
-    HOST_SCATTER(g_packed, host::packed_count(), present_pos, g_full);
-    HOST_LIQUID_VOLUME(&T, &P, x_present, n_present, present_pos, host_opts, &diag_level, &one,
-                       &vl, &scratch, &err_flag);
-    HOST_LIQUID_FUGACITY(&T, &P, x_present, fug_extra, n_present, present_pos, host_opts,
-                         &diag_level, &one, phi_packed, &scratch, &err_flag);
-    HOST_SCATTER(phi_packed, host::packed_count(), present_pos, phi_full);
+    host::bound.ideal_gas_props(&T, x_present, n_present, present_pos, &diag_level,
+                                &ideal_gas_flags[0], &ideal_gas_flags[1], &ideal_gas_flags[2],
+                                &ideal_gas_flags[3], &ideal_gas_flags[4], &ideal_gas_flags[5],
+                                &ideal_gas_flags[6], &scratch, &scratch, g_packed, &scratch,
+                                &scratch, &scratch, &scratch, &scratch, &scratch, &scratch,
+                                &scratch, &scratch, &err_flag);
+    host::bound.scatter(g_packed, host::packed_count(), present_pos, g_full);
+    host::bound.liquid_volume(&T, &P, x_present, n_present, present_pos, host_opts,
+                              &diag_level, &one, &vl, &scratch, &err_flag);
+    host::bound.liquid_fugacity(&T, &P, x_present, fug_extra, n_present, present_pos,
+                                host_opts, &diag_level, &one, phi_packed, &scratch, &err_flag);
+    host::bound.scatter(phi_packed, host::packed_count(), present_pos, phi_full);
 
     // From here on only our own arithmetic: hold the host's floating-point
     // environment, so that a zero volume, pressure or coefficient gives
@@ -183,4 +192,20 @@ extern "C" void USURA(const double* stream, const void*, const void*, const void
     write(CARB, (r1 - R2f) + R2b);
     write(UREA, r2);
     write(H2O, r2);
+}
+
+}  // namespace
+
+extern "C" UREA_ENTRY void USURA(const double* stream, const void*, const void*, const void*,
+                                 const void*, const void*, const void*, const double* params,
+                                 const void*, const void*, const void* host_opts, const void*,
+                                 const void*, const void*, const void*, const void*, const void*,
+                                 const void*, double* rates, const void*, const void*,
+                                 const void*, const void*, const void*, const void*, const void*,
+                                 const void*, const void*, const void*,
+                                 const host_int* n_present, const host_int* present_pos,
+                                 const void* fug_extra, const double* x_present) {
+    if (urea::host::bind()) {
+        evaluate(stream, params, host_opts, rates, n_present, present_pos, fug_extra, x_present);
+    }
 }

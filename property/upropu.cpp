@@ -20,14 +20,10 @@ constinit double scratch = 0.0;
 constexpr host_word nc_flow_name[2] = {urea::host::blank_padded("NC-F"),
                                        urea::host::blank_padded("LOW")};
 
-}  // namespace
-
-extern "C" void UPROPU(const void*, const void*, const void*, const void*, const void*,
-                       const host_int* n_out, const host_int* out_pos, const void*,
-                       const void*, const void*, const void*, const void*, const void*,
-                       const void*, const void*, const void*, const void*, const void*,
-                       const host_name* prop_name, double* out_values, const void*,
-                       const void*, const void*, const void*, const double* flows) {
+// One property evaluation, from the arguments the routine uses.
+[[gnu::noinline]] void evaluate(const host_int* n_out, const host_int* out_pos,
+                                const host_name* prop_name, double* out_values,
+                                const double* flows) noexcept {
     namespace host = urea::host;
     using namespace urea;
 
@@ -77,5 +73,19 @@ extern "C" void UPROPU(const void*, const void*, const void*, const void*, const
         if (i >= 1 && i <= nc) {
             host::element(out_values, k) = host::element(w, i);
         }
+    }
+}
+
+}  // namespace
+
+extern "C" UREA_ENTRY void UPROPU(const void*, const void*, const void*, const void*,
+                                  const void*, const host_int* n_out, const host_int* out_pos,
+                                  const void*, const void*, const void*, const void*,
+                                  const void*, const void*, const void*, const void*,
+                                  const void*, const void*, const void*,
+                                  const host_name* prop_name, double* out_values, const void*,
+                                  const void*, const void*, const void*, const double* flows) {
+    if (urea::host::bind()) {
+        evaluate(n_out, out_pos, prop_name, out_values, flows);
     }
 }

@@ -69,8 +69,11 @@ std::array<location, species_count> locate_species(const double* vec) noexcept {
 
 }  // namespace urea
 
-// The exported locator: a missing name gives index nc, an empty list index 0.
-extern "C" void CMPLOC(const host_name* name, const double* vec, host_int* index, double* value) {
+namespace {
+
+// A missing name gives index nc, an empty list index 0.
+[[gnu::noinline]] void find(const host_name* name, const double* vec, host_int* index,
+                            double* value) noexcept {
     const host_int nc = urea::host::component_count();
     if (nc <= 0) {
         *value = 0.0;
@@ -84,5 +87,14 @@ extern "C" void CMPLOC(const host_name* name, const double* vec, host_int* index
     } else {
         *value = 0.0;
         *index = nc;
+    }
+}
+
+}  // namespace
+
+extern "C" UREA_ENTRY void CMPLOC(const host_name* name, const double* vec, host_int* index,
+                                  double* value) {
+    if (urea::host::bind()) {
+        find(name, vec, index, value);
     }
 }

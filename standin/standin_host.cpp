@@ -4,14 +4,23 @@
 #include <array>
 #include <cstring>
 
+// On Windows the module that holds the stand-in (the executable, or a DLL of
+// the host) exports the host's items and routines by name, where the plug-in
+// looks for them.
+#if defined(_WIN32)
+#define HOST_EXPORT __declspec(dllexport)
+#else
+#define HOST_EXPORT
+#endif
+
 // ---- The host's data items --------------------------------------------------
 extern "C" {
-host_int HOST_COMPONENT_COUNT = 0;
-host_word HOST_POOL[standin::pool_words] = {};
-host_int HOST_OFFSETS_IDS[8] = {};
-host_int HOST_OFFSETS_PROPS[standin::props_offsets] = {};
-host_int HOST_STREAM_WORK[8] = {};
-double HOST_REACTOR_STATE[16] = {};
+HOST_EXPORT host_int HOST_COMPONENT_COUNT = 0;
+HOST_EXPORT host_word HOST_POOL[standin::pool_words] = {};
+HOST_EXPORT host_int HOST_OFFSETS_IDS[8] = {};
+HOST_EXPORT host_int HOST_OFFSETS_PROPS[standin::props_offsets] = {};
+HOST_EXPORT host_int HOST_STREAM_WORK[8] = {};
+HOST_EXPORT double HOST_REACTOR_STATE[16] = {};
 }
 
 namespace standin {
@@ -138,19 +147,21 @@ using standin::routine;
         if (standin::recording) note(__VA_ARGS__); \
     } while (false)
 
-extern "C" void HOST_SCATTER(const double* packed, const host_int* count, const host_int* pos,
+extern "C" HOST_EXPORT void HOST_SCATTER(const double* packed, const host_int* count, const host_int* pos,
                              double* full) {
     NOTE(routine::scatter, {packed, count, pos, full}, {}, {*count});
+    // Strict, as a Fortran host writes it: full(pos(k)) = packed(k) for
+    // whatever pos(k) it is given, so that a caller that lets a position
+    // outside 1..nc through sees the write (the sanitizers and fuzz targets
+    // catch it).
     const host_int nc = HOST_COMPONENT_COUNT;
     std::fill(full, full + std::max<host_int>(nc, 0), 0.0);
     for (host_int k = 0; k < *count; ++k) {
-        if (pos[k] >= 1 && pos[k] <= nc) {  // a position outside the list is skipped
-            full[pos[k] - 1] = packed[k];
-        }
+        full[pos[k] - 1] = packed[k];
     }
 }
 
-extern "C" void HOST_IDEAL_GAS_PROPS(
+extern "C" HOST_EXPORT void HOST_IDEAL_GAS_PROPS(
     const double* t, const double* x_present, const host_int* n_present,
     const host_int* present_pos, const host_int* diag_level, const host_int* flag6,
     const host_int* flag7, const host_int* flag8, const host_int* flag9, const host_int* flag10,
@@ -171,7 +182,7 @@ extern "C" void HOST_IDEAL_GAS_PROPS(
     *err_flag = 0;
 }
 
-extern "C" void HOST_LIQUID_VOLUME(const double* t, const double* p, const double* x_present,
+extern "C" HOST_EXPORT void HOST_LIQUID_VOLUME(const double* t, const double* p, const double* x_present,
                                    const host_int* n_present, const host_int* present_pos,
                                    const void* host_opts, const host_int* diag_level,
                                    const host_int* one, double* vl, double* out10,
@@ -184,7 +195,7 @@ extern "C" void HOST_LIQUID_VOLUME(const double* t, const double* p, const doubl
     *err_flag = 0;
 }
 
-extern "C" void HOST_LIQUID_FUGACITY(const double* t, const double* p, const double* x_present,
+extern "C" HOST_EXPORT void HOST_LIQUID_FUGACITY(const double* t, const double* p, const double* x_present,
                                      const void* fug_extra, const host_int* n_present,
                                      const host_int* present_pos, const void* host_opts,
                                      const host_int* diag_level, const host_int* one,

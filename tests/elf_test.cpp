@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "urea_version.h"
 
 namespace {
 
@@ -118,6 +122,41 @@ TEST(LibraryImage, HasNoInitialiserOfItsOwn) {
         }
         EXPECT_TRUE(is_frame_dummy) << ".init_array runs " << target << ", not frame_dummy";
     }
+}
+
+// The version marker: the library's version and commit as constant data in
+// a section that is loaded read-only and not executable, found by scanning
+// the file; it adds no export and no initialiser (the tests above).
+TEST(LibraryImage, CarriesItsVersionMarkerAsReadOnlyData) {
+    std::ifstream in(UREA_PLUGIN_PATH, std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string marker =
+        std::string("@(#)urea-plugin ") + UREA_VERSION + " (commit " + UREA_GIT_COMMIT + ")";
+    const std::size_t at = image.find(marker + '\0');
+    ASSERT_NE(at, std::string::npos) << "no version marker " << marker;
+    EXPECT_EQ(image.find("@(#)urea-plugin "), at) << "another marker comes first";
+
+    std::istringstream sections(readelf("-S"));
+    std::string holder;
+    for (std::string line; std::getline(sections, line);) {
+        const auto close = line.find(']');
+        if (line.find("[Nr]") != std::string::npos || line.find('[') == std::string::npos ||
+            close == std::string::npos) {
+            continue;
+        }
+        const auto f = fields(line.substr(close + 1));
+        // Name Type Address Off Size ES Flg ...
+        if (f.size() < 7 || f[1] == "NOBITS") continue;
+        const std::size_t off = std::stoul(f[3], nullptr, 16), size = std::stoul(f[4], nullptr, 16);
+        if (at >= off && at + marker.size() < off + size) {
+            holder = f[0];
+            const std::string flags = f[6];
+            EXPECT_NE(flags.find('A'), std::string::npos) << line;
+            EXPECT_EQ(flags.find('W'), std::string::npos) << "writable: " << line;
+            EXPECT_EQ(flags.find('X'), std::string::npos) << "executable: " << line;
+        }
+    }
+    EXPECT_EQ(holder, ".rodata");
 }
 
 TEST(LibraryImage, IsHardened) {

@@ -2,7 +2,6 @@
 // host properties from the recording stand-in host.
 #include <gtest/gtest.h>
 
-#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -457,7 +456,26 @@ TEST_F(Usura, FindsSpeciesAsTheLocatorDoes) {
     EXPECT_EQ(index, pos["CO2"]);
 }
 
-TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
+TEST_F(Usura, CountsAndPositionsOutsideTheListAreRefused) {
+    const auto expect_refused = [&](const std::string& what) {
+        EXPECT_TRUE(standin::calls().empty()) << what;
+        for (double r : rates) {
+            EXPECT_EQ(r, sentinel) << what;
+        }
+    };
+    // A present position outside 1..nc, anywhere in the list: the host's
+    // scatter would write it past the component list.
+    for (const host_int bad : {host_int{0}, host_int{-1}, nc + 1, host_int{101},
+                               std::numeric_limits<host_int>::min(),
+                               std::numeric_limits<host_int>::max()}) {
+        for (const std::size_t k : {std::size_t{0}, present_pos.size() - 1}) {
+            const host_int kept = present_pos[k];
+            present_pos[k] = bad;
+            run();
+            present_pos[k] = kept;
+            expect_refused("position " + std::to_string(bad) + " at " + std::to_string(k + 1));
+        }
+    }
     struct {
         host_int nc, n_present;
     } cases[] = {{101, 5}, {0, 5}, {-1, 5}, {9, -1}, {9, 101}};
@@ -465,10 +483,7 @@ TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
         standin::set_component_count(c.nc);
         n_present = c.n_present;
         run();
-        EXPECT_TRUE(standin::calls().empty()) << "nc " << c.nc << ", n " << c.n_present;
-        for (double r : rates) {
-            EXPECT_EQ(r, sentinel);
-        }
+        expect_refused("nc " + std::to_string(c.nc) + ", n " + std::to_string(c.n_present));
     }
     // A full list of 100 is still served.
     std::vector<std::string> names;
@@ -484,23 +499,24 @@ TEST_F(Usura, CountsOutsideItsStorageAreRefused) {
     expect_rates(law(example));
 }
 
-TEST_F(Usura, KeepsTheGroupingInEveryRoundingMode) {
-    // The host's rounding mode is its own: the rates must be the law as
-    // grouped, rounded the host's way, and the mode left as it was.
-    for (const int mode : {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
-        std::fesetround(mode);
-        const law_terms t = law(example);
-        const double want[] = {-2.0 * t.r1, -t.r1, (t.r1 - t.R2f) + t.R2b, t.r2()};
-        run();
-        const int after = std::fegetround();
-        std::fesetround(FE_TONEAREST);
-        EXPECT_EQ(after, mode);
-        SCOPED_TRACE(mode);
-        EXPECT_PRED2(same, rate("NH3"), want[0]);
-        EXPECT_PRED2(same, rate("CO2"), want[1]);
-        EXPECT_PRED2(same, rate("CARB"), want[2]);
-        EXPECT_PRED2(same, rate("UREA"), want[3]);
-        EXPECT_PRED2(same, rate("H2O"), want[3]);
+TEST_F(Usura, KeepsTheGroupingInEveryHostMode) {
+    // The host's rounding mode and its flush-to-zero and denormals-are-zero
+    // bits are its own: the rates must be the law as grouped, worked out the
+    // host's way, and every call leaves MXCSR as it was (checked on each call).
+    using namespace testing_host;
+    for (const std::uint32_t rounding : {0u, mxcsr_down, mxcsr_up, mxcsr_toward_zero}) {
+        for (const std::uint32_t denormals : {0u, mxcsr_ftz, mxcsr_daz, mxcsr_ftz | mxcsr_daz}) {
+            const host_mxcsr mode(mxcsr_masks | rounding | denormals);
+            const law_terms t = law(example);
+            const double want[] = {-2.0 * t.r1, -t.r1, (t.r1 - t.R2f) + t.R2b, t.r2()};
+            run();
+            SCOPED_TRACE(testing::Message() << "MXCSR 0x" << std::hex << mxcsr());
+            EXPECT_PRED2(same, rate("NH3"), want[0]);
+            EXPECT_PRED2(same, rate("CO2"), want[1]);
+            EXPECT_PRED2(same, rate("CARB"), want[2]);
+            EXPECT_PRED2(same, rate("UREA"), want[3]);
+            EXPECT_PRED2(same, rate("H2O"), want[3]);
+        }
     }
 }
 
@@ -513,21 +529,20 @@ TEST_F(Usura, TrappingHostIsNeverSignalled) {
                  {nan, 1.5e7, 0.03},
                  {std::numeric_limits<double>::signaling_NaN(), 1.5e7, 0.03},
                  {458.0, 0.0, 0.0}};
+    // Invalid, divide-by-zero and overflow trap; the host had raised inexact
+    // before the call and flushes to zero. The call must leave all of it.
+    using namespace testing_host;
+    constexpr std::uint32_t traps = mxcsr_invalid_mask | mxcsr_zero_mask | mxcsr_overflow_mask;
+    constexpr std::uint32_t host_mode = (mxcsr_masks & ~traps) | mxcsr_ftz | mxcsr_inexact_flag;
     for (const auto& c : cases) {
         standin::set_liquid_volume(c.vl);
         state(c.T, c.P);
         const law_terms t = rate_law(example, std::isnan(c.T) ? 423.0 : c.T, c.P, params[0],
                                      params[1], c.vl, example_V);
-        std::feclearexcept(FE_ALL_EXCEPT);
-        std::feraiseexcept(FE_INEXACT);  // a flag the host had raised before the call
-        const int traps = FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW;
-        feenableexcept(traps);
-        run();
-        const int after = fegetexcept();
-        const int raised = std::fetestexcept(FE_ALL_EXCEPT);
-        fedisableexcept(FE_ALL_EXCEPT);
-        EXPECT_EQ(after, traps) << "trap mask changed";
-        EXPECT_EQ(raised, FE_INEXACT) << "the host's flags changed";
+        {
+            const host_mxcsr trapping(host_mode);
+            run();
+        }
         expect_rates(t);
         if (c.P == 0.0 || c.vl == 0.0) {
             EXPECT_FALSE(std::isfinite(rate("UREA")) && std::isfinite(rate("NH3")))

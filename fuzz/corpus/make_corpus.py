@@ -233,6 +233,13 @@ rate_call(s, nc, [], [])
 write("usura", "present_counts_out_of_range", s)
 
 s = Stream()
+nc = s.host(FIVE, gibbs=G5, phi=PHI5)
+rate_call(s, nc, [1, 2, 0, 4, 5], X5)             # a position before the list
+rate_call(s, nc, [1, 2, 3, 4, 6], X5)             # one past it, last in the list
+rate_call(s, nc, [1, 2, 3, 4, 5], X5)             # and a good list after them
+write("usura", "present_positions_outside_the_list", s)
+
+s = Stream()
 nc = s.host(FIVE, gibbs=G5, phi=[0.0, 2.5, 10.0, 0.0, 0.01], vl=0.0, volume=50.0)
 rate_call(s, nc, [1, 2, 3, 4, 5], X5, p=0.0, traps=("invalid", "divbyzero", "overflow"))
 rate_call(s, nc, [1, 2, 3, 4, 5], [1e-310, INF, NAN, -0.0, 5e-324], p=-1.0, a=(INF, -0.0),

@@ -38,6 +38,48 @@ std::size_t line_of(const std::string& text, const std::vector<std::string>& pat
     return static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n')) + 1;
 }
 
+// Follows the keys as the parser reads, so that an error the parser itself
+// raises (a number too large for a double) can be placed at its key.
+class key_tracker : public nlohmann::json_sax<json> {
+public:
+    std::vector<std::string> path;  // the key of each enclosing object ("" in arrays)
+    std::size_t position = 0;       // byte of the error
+    std::string token;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override {
+        path.emplace_back();
+        return true;
+    }
+    bool key(string_t& k) override {
+        path.back() = k;
+        return true;
+    }
+    bool end_object() override {
+        path.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        path.emplace_back();
+        return true;
+    }
+    bool end_array() override {
+        path.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t at, const std::string& t, const nlohmann::detail::exception&) override {
+        position = at;
+        token = t;
+        return false;
+    }
+};
+
 // Reads one JSON object with a fixed set of keys, reporting by key path.
 class reader {
 public:
@@ -275,6 +317,19 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
         const std::size_t colon = what.find(": ");
         if (colon != std::string::npos) what = what.substr(colon + 2);
         throw input_error(file + ":" + std::to_string(line) + ": malformed JSON: " + what);
+    } catch (const json::out_of_range&) {
+        // A number the parser cannot hold: find its key.
+        key_tracker keys;
+        json::sax_parse(text, &keys, json::input_format_t::json, true, true);
+        std::string key;
+        for (const std::string& part : keys.path) {
+            if (!part.empty()) key += (key.empty() ? "" : ".") + part;
+        }
+        const std::size_t byte = std::min<std::size_t>(keys.position, text.size());
+        const std::size_t line = static_cast<std::size_t>(std::count(
+                                     text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte > 0 ? byte - 1 : 0), '\n')) + 1;
+        throw input_error(file + ":" + std::to_string(line) + ": " + (key.empty() ? "" : key + ": ") +
+                          "must be a finite number (got " + keys.token + ", too large for a double)");
     }
     const reader r(text, file);
     r.object(j, {});
@@ -339,6 +394,12 @@ std::vector<std::string> validate(const reactor_case& c) {
             std::ostringstream m;
             m << "feed_kmol_h." << component_names[i] << ": a flow must not be negative (got "
               << c.feed_kmol_h[i] << " kmol/h)";
+            throw input_error(m.str());
+        }
+        if (c.feed_kmol_h[i] > max_flow_kmol_h) {
+            std::ostringstream m;
+            m << "feed_kmol_h." << component_names[i] << ": " << c.feed_kmol_h[i]
+              << " kmol/h is above " << max_flow_kmol_h << " kmol/h, more than any reactor takes";
             throw input_error(m.str());
         }
     }

@@ -80,6 +80,10 @@ double h2o_co2_ratio(const reactor_case& c);
 // Returns warnings (temperatures the plug-in clamps).
 std::vector<std::string> validate(const reactor_case& c);
 
+// No feed flow may be larger: a thousand times what the largest urea
+// reactors take, and far below where sums of flows would overflow.
+inline constexpr double max_flow_kmol_h = 1e7;
+
 // The plug-in evaluates everything at temperatures clamped to this range.
 inline constexpr double plugin_t_min_K = 423.0;
 inline constexpr double plugin_t_max_K = 473.0;

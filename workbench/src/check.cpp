@@ -1,14 +1,21 @@
 #include "check.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 
-#include "host.h"
+#include "workbench_host.h"
 #include "standin/standin_host.h"
 
 namespace workbench {
@@ -111,10 +118,30 @@ verdict nc_flow_reference(plugin& lib) {
     return {true, "UPROPU gives the known NC-FLOW mass flows (carbamate counted as 2 NH3 + CO2)."};
 }
 
-}  // namespace
+// What the child sends: "S stage" before each stage, "V 1 text" or "V 0
+// text" for each verdict.
+void send(int fd, const std::string& line) {
+    const std::string text = line + "\n";
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
 
-std::vector<verdict> check_plugin(const std::string& path) {
-    std::vector<verdict> out;
+void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 ") + v.text); }
+
+// The child: loads the build, looks for its routines and runs the reference
+// evaluations, saying what it does before it does it.
+[[noreturn]] void examine(int fd, const std::string& path) {
+    // A crash ends the child by its signal, whatever handler (a
+    // sanitizer's) the workbench was started with.
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) std::signal(sig, SIG_DFL);
+    send(fd, "S loading");
     const load_report load = plugin::probe(path);
     if (!load.loaded) {
         std::string text = "The plug-in " + path + " does not load: " + load.error + ".";
@@ -122,81 +149,114 @@ std::vector<verdict> check_plugin(const std::string& path) {
             text += " It needs the host symbol " + load.missing_host_symbol +
                     ", which this host does not define.";
         }
-        out.push_back({false, text});
-        out.push_back({false, "Its routines were not checked, since it does not load."});
-        return out;
+        send(fd, verdict{false, text});
+        send(fd, verdict{false, "Its routines were not checked, since it does not load."});
+        _exit(0);
     }
-    out.push_back({true, "The plug-in " + path + " loads: every host data item and routine it "
-                         "needs is defined by this host."});
+    send(fd, verdict{true, "The plug-in " + path + " loads: every host data item and routine it "
+                           "needs is defined by this host."});
     bool all = true;
     for (std::size_t k = 0; k < routine_names.size(); ++k) {
         const std::string name = routine_names[k];
-        if (load.exported[k]) {
-            out.push_back({true, "It exports " + name + "."});
-        } else {
-            out.push_back({false, "It does not export " + name + "."});
-            all = false;
-        }
+        send(fd, verdict{load.exported[k], load.exported[k] ? "It exports " + name + "."
+                                                            : "It does not export " + name + "."});
+        all = all && load.exported[k];
     }
     if (!all) {
-        out.push_back({false, "The reference evaluations were not run, since a routine is missing."});
-        return out;
+        send(fd, verdict{false, "The reference evaluations were not run, since a routine is missing."});
+        _exit(0);
     }
-    // A broken build may crash its host: the routines run in a child
-    // process, which sends back its verdicts ("1 text" or "0 text" lines).
+    send(fd, "S loading");
+    plugin lib(path);
+    send(fd, "S the USURA reference evaluation");
+    send(fd, rate_reference(lib));
+    send(fd, "S the UPROPU reference evaluation");
+    send(fd, nc_flow_reference(lib));
+    send(fd, "S done");
+    _exit(0);
+}
+
+std::string signal_text(int sig) {
+    const char* name = strsignal(sig);
+    return "signal " + std::to_string(sig) + (name ? std::string(", ") + name : std::string());
+}
+
+}  // namespace
+
+std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
+    std::vector<verdict> out;
+    // A broken build may crash or hang its host, even while it loads: all of
+    // it runs in a child process, which sends back what it finds.
     int fds[2];
-    if (pipe(fds) != 0) {
-        out.push_back({false, "The reference evaluations were not run: no pipe."});
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        out.push_back({false, "The plug-in was not checked: no pipe to a child process."});
         return out;
     }
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
-        const auto send = [&](const verdict& v) {
-            const std::string line = (v.ok ? "1 " : "0 ") + v.text + "\n";
-            const char* p = line.data();
-            std::size_t left = line.size();
-            while (left > 0) {
-                const ssize_t n = write(fds[1], p, left);
-                if (n <= 0) break;
-                p += n;
-                left -= static_cast<std::size_t>(n);
-            }
-        };
-        plugin lib(path);
-        send(rate_reference(lib));
-        send(nc_flow_reference(lib));
-        _exit(0);
+        examine(fds[1], path);
     }
     close(fds[1]);
-    std::string report;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
-        report.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
-        out.push_back({false, "The reference evaluations could not be run in a child process."});
+    if (child < 0) {
+        close(fds[0]);
+        out.push_back({false, "The plug-in was not checked: no child process."});
         return out;
     }
-    std::istringstream lines(report);
-    std::size_t got = 0;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.size() > 2) {
-            out.push_back({line[0] == '1', line.substr(2)});
-            ++got;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(timeout_s));
+    std::string pending, stage = "loading";
+    bool timed_out = false, finished = false;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timed_out = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30)));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) continue;
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(buf, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (line.rfind("S ", 0) == 0) {
+                stage = line.substr(2);
+                finished = stage == "done";
+            } else if (line.rfind("V ", 0) == 0 && line.size() > 4) {
+                out.push_back({line[2] == '1', line.substr(4)});
+            }
         }
     }
-    if (got < 2) {
-        // Killed by a signal, or ended by a handler of the crash (a sanitizer's).
-        const std::string how = WIFSIGNALED(status)
-                                    ? std::string(strsignal(WTERMSIG(status)))
-                                    : "it ended with exit status " +
-                                          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        out.push_back({false, std::string("The plug-in crashed its host during the ") +
-                                  (got == 0 ? "USURA" : "UPROPU") + " reference evaluation (" + how +
+    close(fds[0]);
+    if (timed_out) kill(child, SIGKILL);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    const std::string during = stage == "loading" ? "while loading" : "during " + stage;
+    std::ostringstream limit;
+    limit << timeout_s;
+    if (timed_out) {
+        out.push_back({false, "The plug-in " + path + " timed out " + during + " (no end within " +
+                                  limit.str() + " s; --timeout changes the limit)."});
+    } else if (WIFSIGNALED(status)) {
+        out.push_back({false, stage == "loading"
+                                  ? "The plug-in " + path + " crashed while loading (" +
+                                        signal_text(WTERMSIG(status)) + ")."
+                                  : "The plug-in crashed its host " + during + " (" +
+                                        signal_text(WTERMSIG(status)) + ")."});
+    } else if (!finished && (out.empty() || out.back().ok)) {
+        // Ended early by a handler of the crash (a sanitizer's), or exited.
+        out.push_back({false, "The plug-in ended its host " + during + " (exit status " +
+                                  std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
                                   ")."});
     }
     return out;

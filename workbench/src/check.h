@@ -14,8 +14,10 @@ struct verdict {
 };
 
 // Every verdict that could be reached; a later one is skipped (and listed
-// as not checked) when what it needs failed.
-std::vector<verdict> check_plugin(const std::string& path);
+// as not checked) when what it needs failed. The build is loaded and run
+// in a child process: one that crashes or hangs (past timeout_s seconds),
+// even while it loads, is reported as such.
+std::vector<verdict> check_plugin(const std::string& path, double timeout_s = 10.0);
 
 }  // namespace workbench
 

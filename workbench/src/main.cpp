@@ -4,22 +4,32 @@
 //   urea-reactor [CASE] [options]          run a case (default: the built-in one)
 //   urea-reactor fit --co2-conversion X    find the a2 that gives conversion X
 //   urea-reactor check [--plugin PATH]     check a plug-in build
+//   urea-reactor --version                 the workbench's and the plug-in's builds
 //
-// Exit status: 0 done, 1 a solver did not converge (or a tool failed),
-// 2 bad input (options, case file, plug-in that does not load).
+// Exit status: 0 done, 1 a solver did not converge (or gnuplot failed),
+// 2 bad input (options, case file, plug-in that does not load). Every
+// option is checked before anything runs; output files are written only
+// when the run succeeded.
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "case.h"
 #include "check.h"
+#include "crash_report.h"
 #include "fit.h"
-#include "host.h"
+#include "output.h"
 #include "reactor.h"
 #include "report.h"
+#include "version.h"
+#include "workbench_host.h"
 
 namespace {
 
@@ -29,112 +39,182 @@ constexpr int exit_ok = 0;
 constexpr int exit_solver = 1;
 constexpr int exit_input = 2;
 
-// What the command line may set on a case; NaN (or 0) = not given.
-struct case_options {
-    std::string case_file;
-    std::string model;
-    int trays = 0;
-    double a1 = NAN, a2 = NAN, nh3_co2 = NAN, h2o_co2 = NAN;
-    double pressure_bar = NAN, volume_m3 = NAN, t_in = NAN, t_out = NAN;
-    double co2_kmol_h = NAN;
-};
+enum class number_rule { any, positive, non_negative };
 
-// A number check with a plain message ("must be > 0 (got -1)").
-CLI::Validator number_check(bool zero_allowed) {
-    return CLI::Validator(
-        [zero_allowed](std::string& text) {
-            try {
-                std::size_t used = 0;
-                const double v = std::stod(text, &used);
-                if (used == text.size() && std::isfinite(v) && (v > 0.0 || (zero_allowed && v == 0.0))) {
-                    return std::string();
-                }
-            } catch (const std::exception&) {
-            }
-            return std::string(zero_allowed ? "must be a number >= 0" : "must be a number > 0") +
-                   " (got " + text + ")";
-        },
-        zero_allowed ? ">= 0" : "> 0");
+// A number as the user wrote it: decimal, finite, within the rule; the
+// message names the option. (NaN, infinities and 1e999 are refused.)
+double parse_number(const std::string& option, const std::string& text, number_rule rule) {
+    const std::string wanted = rule == number_rule::positive       ? "a number > 0"
+                               : rule == number_rule::non_negative ? "a number >= 0"
+                                                                   : "a finite number";
+    const auto refuse = [&](const std::string& why) -> double {
+        throw input_error(option + ": must be " + wanted + " (got " + text + (why.empty() ? "" : ", " + why) + ")");
+    };
+    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return refuse("");
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return refuse("");
+    if (errno == ERANGE && std::abs(v) > 1.0) return refuse("too large for a double");
+    if (!std::isfinite(v)) return refuse("");
+    if (rule == number_rule::positive && !(v > 0.0)) return refuse("");
+    if (rule == number_rule::non_negative && !(v >= 0.0)) return refuse("");
+    return v;
 }
 
-void add_case_options(CLI::App& app, case_options& o) {
-    const CLI::Validator positive = number_check(false);
-    const CLI::Validator non_negative = number_check(true);
-    app.add_option("case", o.case_file,
+// The options that change the case, as given (text), by name.
+struct case_option {
+    const char* name;
+    const char* help;
+};
+constexpr case_option case_options[] = {
+    {"--model", "Reactor model: 'trays' (N equal stirred trays in series, each solved with KINSOL) "
+                "or 'pfr' (plug flow, integrated with CVODE BDF)"},
+    {"--trays", "Number of equal stirred trays (1 to 10000)"},
+    {"--volume", "Total reacting volume, m3 (> 0)"},
+    {"--pressure", "Reactor pressure, bar (> 0). With the built-in properties it changes no "
+                   "result: their fugacity coefficients are f/P, so P cancels in the plug-in's "
+                   "rates; it matters with fugacity-coefficient tables from a case file"},
+    {"--t-in", "Inlet temperature, C (the plug-in clamps to 149.85-199.85 C)"},
+    {"--t-out", "Outlet temperature, C (plug flow: linear in volume; trays: evenly stepped from the "
+                "first tray at the inlet temperature to the last at the outlet temperature)"},
+    {"--co2", "Free CO2 feed, kmol/h (>= 0; NH3 and H2O keep their ratios to it)"},
+    {"--nh3-co2", "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)"},
+    {"--h2o-co2", "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)"},
+    {"--a1", "Carbamate-formation rate factor a1 (> 0)"},
+    {"--a2", "Dehydration rate factor a2 (> 0; default 0.124)"},
+};
+using given_options = std::map<std::string, std::string>;
+
+struct command_line {
+    std::string case_file;
+    given_options given;  // case options by name
+};
+
+void add_case_options(CLI::App& app, command_line& cl, std::map<std::string, std::string>& texts) {
+    app.add_option("case", cl.case_file,
                    "Case file (JSON; see examples/default-case.json and docs/case-files.md). "
                    "Without one, the built-in default case runs.")
         ->check(CLI::ExistingFile);
-    app.add_option("--model", o.model,
-                   "Reactor model: 'trays' (N equal stirred trays in series, each solved with "
-                   "KINSOL) or 'pfr' (plug flow, integrated with CVODE BDF)")
-        ->check(CLI::IsMember({"trays", "pfr"}));
-    app.add_option("--trays", o.trays, "Number of equal stirred trays (>= 1)")
-        ->check(CLI::Range(1, 10000));
-    app.add_option("--volume", o.volume_m3, "Total reacting volume, m3 (> 0)")->check(positive);
-    app.add_option("--pressure", o.pressure_bar, "Reactor pressure, bar (> 0)")->check(positive);
-    app.add_option("--t-in", o.t_in, "Inlet temperature, C (the plug-in clamps to 149.85-199.85 C)");
-    app.add_option("--t-out", o.t_out, "Outlet temperature, C (plug flow: linear in volume; trays: evenly stepped from the first tray at the inlet temperature to the last at the outlet temperature)");
-    app.add_option("--co2", o.co2_kmol_h,
-                   "Free CO2 feed, kmol/h (NH3 and H2O keep their ratios to it)")
-        ->check(non_negative);
-    app.add_option("--nh3-co2", o.nh3_co2,
-                   "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)")
-        ->check(non_negative);
-    app.add_option("--h2o-co2", o.h2o_co2,
-                   "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)")
-        ->check(non_negative);
-    app.add_option("--a1", o.a1, "Carbamate-formation rate factor a1 (> 0)")->check(positive);
-    app.add_option("--a2", o.a2, "Dehydration rate factor a2 (> 0; default 0.124)")->check(positive);
+    for (const case_option& o : case_options) app.add_option(o.name, texts[o.name], o.help);
+}
+
+// The options of this (sub)command that were given, by name.
+given_options given_in(CLI::App& app, const std::map<std::string, std::string>& texts) {
+    given_options g;
+    for (const auto& [name, text] : texts) {
+        if (app.get_option(name)->count() > 0) g[name] = text;
+    }
+    return g;
+}
+
+// Flows set from an option must be flows: named after the option.
+void check_derived_flow(const std::string& option, const reactor_case& c, component i) {
+    const double f = c.feed_kmol_h[i];
+    std::ostringstream m;
+    m << option << ": the " << component_names[i] << " feed would be " << f << " kmol/h";
+    if (!(f >= 0.0)) {
+        m << "; with the carbamate fed, which holds 2 NH3 per CO2, NH3/CO2 cannot be below "
+          << 2.0 * c.feed_kmol_h[CARB] / (c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB]);
+        throw input_error(m.str());
+    }
+    if (f > max_flow_kmol_h) {
+        m << ", above " << max_flow_kmol_h << " kmol/h, more than any reactor takes";
+        throw input_error(m.str());
+    }
 }
 
 // The case: built-in or from the file, then the command line's changes.
-reactor_case make_case(const case_options& o) {
-    reactor_case c = o.case_file.empty() ? default_case() : read_case(o.case_file);
-    if (!o.model.empty()) c.model = o.model == "pfr" ? reactor_model::pfr : reactor_model::trays;
-    if (o.trays != 0) c.trays = o.trays;
-    if (!std::isnan(o.volume_m3)) c.volume_m3 = o.volume_m3;
-    if (!std::isnan(o.pressure_bar)) c.pressure_bar = o.pressure_bar;
-    if (!std::isnan(o.t_in)) c.inlet_temperature_C = o.t_in;
-    if (!std::isnan(o.t_out)) c.outlet_temperature_C = o.t_out;
-    if (!std::isnan(o.a1)) c.a1 = o.a1;
-    if (!std::isnan(o.a2)) c.a2 = o.a2;
-    if (!std::isnan(o.co2_kmol_h)) {
+reactor_case make_case(const command_line& cl) {
+    reactor_case c = cl.case_file.empty() ? default_case() : read_case(cl.case_file);
+    const auto has = [&](const char* name) { return cl.given.count(name) > 0; };
+    const auto text = [&](const char* name) { return std::string(name) + " " + cl.given.at(name); };
+    const auto number = [&](const char* name, number_rule rule) {
+        return parse_number(name, cl.given.at(name), rule);
+    };
+    if (has("--model")) {
+        const std::string& m = cl.given.at("--model");
+        if (m != "trays" && m != "pfr") {
+            throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
+        }
+        c.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+    }
+    if (has("--trays")) {
+        const double t = number("--trays", number_rule::any);
+        if (t != std::floor(t) || t < 1.0 || t > 10000.0) {
+            throw input_error("--trays: must be a whole number from 1 to 10000 (got " +
+                              cl.given.at("--trays") + ")");
+        }
+        c.trays = static_cast<int>(t);
+    }
+    if (has("--volume")) c.volume_m3 = number("--volume", number_rule::positive);
+    if (has("--pressure")) c.pressure_bar = number("--pressure", number_rule::positive);
+    if (has("--t-in")) c.inlet_temperature_C = number("--t-in", number_rule::any);
+    if (has("--t-out")) c.outlet_temperature_C = number("--t-out", number_rule::any);
+    if (has("--a1")) c.a1 = number("--a1", number_rule::positive);
+    if (has("--a2")) c.a2 = number("--a2", number_rule::positive);
+    if (has("--co2")) {
+        const double co2 = number("--co2", number_rule::non_negative);
+        if (co2 > max_flow_kmol_h) {
+            throw input_error(text("--co2") + ": above " + std::to_string(static_cast<long>(max_flow_kmol_h)) +
+                              " kmol/h, more than any reactor takes");
+        }
         const double nh3 = nh3_co2_ratio(c), h2o = h2o_co2_ratio(c);
-        c.feed_kmol_h[CO2] = o.co2_kmol_h;
-        if (o.co2_kmol_h > 0.0 && std::isfinite(nh3)) {
+        c.feed_kmol_h[CO2] = co2;
+        if (co2 + c.feed_kmol_h[CARB] > 0.0 && std::isfinite(nh3)) {
             set_nh3_co2_ratio(c, nh3);
             set_h2o_co2_ratio(c, h2o);
+            check_derived_flow(text("--co2"), c, NH3);
+            check_derived_flow(text("--co2"), c, H2O);
         }
     }
-    // Ratios refer to all CO2 fed; without CO2 the check below says so.
+    // Ratios refer to all CO2 fed; without CO2 the check of the case says so.
     const bool has_co2 = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
-    if (!std::isnan(o.nh3_co2) && has_co2) set_nh3_co2_ratio(c, o.nh3_co2);
-    if (!std::isnan(o.h2o_co2) && has_co2) set_h2o_co2_ratio(c, o.h2o_co2);
+    if (has("--nh3-co2")) {
+        const double r = number("--nh3-co2", number_rule::non_negative);
+        if (has_co2) {
+            set_nh3_co2_ratio(c, r);
+            check_derived_flow(text("--nh3-co2"), c, NH3);
+        }
+    }
+    if (has("--h2o-co2")) {
+        const double r = number("--h2o-co2", number_rule::non_negative);
+        if (has_co2) {
+            set_h2o_co2_ratio(c, r);
+            check_derived_flow(text("--h2o-co2"), c, H2O);
+        }
+    }
     return c;
-}
-
-// Options given before the subcommand count too, unless given again after it.
-case_options merged(case_options after, const case_options& before) {
-    const auto take = [](double& a, double b) {
-        if (std::isnan(a)) a = b;
-    };
-    if (after.case_file.empty()) after.case_file = before.case_file;
-    if (after.model.empty()) after.model = before.model;
-    if (after.trays == 0) after.trays = before.trays;
-    take(after.a1, before.a1);
-    take(after.a2, before.a2);
-    take(after.nh3_co2, before.nh3_co2);
-    take(after.h2o_co2, before.h2o_co2);
-    take(after.pressure_bar, before.pressure_bar);
-    take(after.volume_m3, before.volume_m3);
-    take(after.t_in, before.t_in);
-    take(after.t_out, before.t_out);
-    take(after.co2_kmol_h, before.co2_kmol_h);
-    return after;
 }
 
 void warn(const std::vector<std::string>& warnings) {
     for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << w << "\n";
+}
+
+// The outputs a run asks for, checked before it runs.
+struct output_request {
+    std::string csv, plot;
+    void check() const {
+        if (!csv.empty()) check_output_path("--csv", csv, output_kind::text);
+        if (!plot.empty()) check_output_path("--plot", plot, output_kind::plot);
+        if (!csv.empty() && csv == plot) throw input_error("--csv and --plot name the same file");
+        if (!plot.empty() && !gnuplot_available()) {
+            throw std::runtime_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
+        }
+    }
+    // Writes them, all or none, after the run succeeded.
+    void write(const reactor_case& c, const result& r) const {
+        staged_outputs out;
+        if (!csv.empty()) out.add_text(csv, profile_csv(c, r));
+        if (!plot.empty()) out.add_plot(plot, plot_script(c, r));
+        out.commit();
+    }
+};
+
+nlohmann::ordered_json build_json(const std::string& plugin_path) {
+    return {{"urea_reactor", workbench_version()},
+            {"plugin", plugin_version_text(plugin_path)},
+            {"plugin_file", plugin_path}};
 }
 
 }  // namespace
@@ -145,40 +225,58 @@ int main(int argc, char** argv) {
         "with the compiled plug-in liburea_plugin.so, acting as its host: the reactor model calls "
         "the plug-in's rate routine USURA, the outlet's NC-FLOW comes from UPROPU. Without a "
         "subcommand it runs a case and prints the tray table and the outlet summary.\n\n"
-        "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input.",
+        "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input. "
+        "A plug-in that crashes ends the program by its signal, with one line saying where.",
         "urea-reactor"};
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
     std::string plugin_path;
-    case_options run_opts;
-    bool json_out = false;
-    std::string csv_path, plot_path;
+    command_line run_cl;
+    std::map<std::string, std::string> run_texts;
+    bool json_out = false, verbose = false, version = false;
+    output_request run_out;
+    app.add_flag("--version", version,
+                 "Print the workbench's version and git commit, and the plug-in's, then exit");
     app.add_option("--plugin", plugin_path,
                    "Plug-in library to load (default: liburea_plugin.so beside this program)");
-    add_case_options(app, run_opts);
+    add_case_options(app, run_cl, run_texts);
     app.add_flag("--json", json_out, "Print the whole result as one JSON document instead of the table");
-    app.add_option("--csv", csv_path, "Also write the tray (or station) profile to this CSV file");
-    app.add_option("--plot", plot_path,
+    app.add_flag("--verbose", verbose,
+                 "After a solver failure's one-line message, list what each start ended with");
+    app.add_option("--csv", run_out.csv, "Also write the tray (or station) profile to this CSV file");
+    app.add_option("--plot", run_out.plot,
                    "Also draw the conversion and composition profiles with gnuplot to this file "
                    "(.svg or .png)");
 
     CLI::App* fit = app.add_subcommand(
-        "fit", "Find the dehydration rate factor a2 that gives an outlet CO2 conversion "
-               "(Boost.Math TOMS 748 on ln a2). A target at or above the equilibrium conversion "
-               "at the outlet is refused.");
-    case_options fit_opts;
-    double target = NAN;
+        "fit", "Find the dehydration rate factor a2 that gives an outlet CO2 conversion: a2 "
+               "scanned over decades, the a2 that give the target narrowed with TOMS 748 on ln a2. "
+               "A target above what any a2 reaches is refused; of two a2 that reach it (a "
+               "temperature falling along the reactor), the one nearer the case's is reported.");
+    command_line fit_cl;
+    std::map<std::string, std::string> fit_texts;
+    std::string target_text;
     bool fit_json = false;
-    fit->add_option("--co2-conversion", target, "Wanted outlet CO2 conversion, a fraction (e.g. 0.58)")
+    output_request fit_out;
+    fit->add_option("--co2-conversion", target_text,
+                    "Wanted outlet CO2 conversion, a fraction (e.g. 0.58)")
         ->required();
     fit->add_option("--plugin", plugin_path, "Plug-in library to load");
-    add_case_options(*fit, fit_opts);
+    add_case_options(*fit, fit_cl, fit_texts);
     fit->add_flag("--json", fit_json, "Print the result as JSON");
+    fit->add_option("--csv", fit_out.csv, "Also write the fitted run's profile to this CSV file");
+    fit->add_option("--plot", fit_out.plot, "Also draw the fitted run's profiles (.svg or .png)");
 
     CLI::App* check = app.add_subcommand(
         "check", "Check a plug-in build: does it load into this host (and if not, which host "
                  "symbol is missing), does it export CMPLOC, USURA and UPROPU, and do USURA and "
-                 "UPROPU reproduce known reference results? Exit status 0 only if all hold.");
+                 "UPROPU reproduce known reference results? It runs the build in a child process: "
+                 "one that crashes or hangs, even while loading, is reported. Exit status 0 only "
+                 "if all hold.");
     check->add_option("--plugin", plugin_path, "Plug-in library to check (default: the one beside this program)");
+    std::string timeout_text = "10";
+    check->add_option("--timeout", timeout_text,
+                      "Seconds the build may take to load and answer the reference evaluations "
+                      "(default 10)");
 
     try {
         app.parse(argc, argv);
@@ -193,9 +291,24 @@ int main(int argc, char** argv) {
     if (plugin_path.empty()) plugin_path = default_plugin_path();
 
     try {
+        if (version) {
+            std::cout << workbench_version() << "\n"
+                      << "plug-in " << plugin_path << ": " << plugin_version_text(plugin_path) << "\n";
+            return exit_ok;
+        }
         if (check->parsed()) {
+            // Options of a run do nothing here: say so rather than ignore them.
+            for (const CLI::Option* o : app.get_options()) {
+                const std::string name = o->get_name();
+                if (o->count() > 0 && name != "--plugin" && name != "--help" && name != "--help-all") {
+                    throw input_error(name + ": not an option of check");
+                }
+            }
+            const double timeout = parse_number("--timeout", timeout_text, number_rule::positive);
+            std::cout << workbench_version() << " checks " << plugin_path << ": "
+                      << plugin_version_text(plugin_path) << "\n";
             bool all = true;
-            for (const verdict& v : check_plugin(plugin_path)) {
+            for (const verdict& v : check_plugin(plugin_path, timeout)) {
                 std::cout << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
                 all = all && v.ok;
             }
@@ -203,18 +316,47 @@ int main(int argc, char** argv) {
             return all ? exit_ok : exit_input;
         }
         if (fit->parsed()) {
-            reactor_case c = make_case(merged(fit_opts, run_opts));
+            // Options given before the subcommand count too, unless given again after it.
+            command_line cl = fit_cl;
+            if (cl.case_file.empty()) cl.case_file = run_cl.case_file;
+            cl.given = given_in(*fit, fit_texts);
+            for (const auto& [name, text] : given_in(app, run_texts)) cl.given.emplace(name, text);
+            output_request out = fit_out;
+            if (out.csv.empty()) out.csv = run_out.csv;
+            if (out.plot.empty()) out.plot = run_out.plot;
+            const double target = parse_number("--co2-conversion", target_text, number_rule::positive);
+            if (!(target < 1.0)) {
+                throw input_error("--co2-conversion: the target must be a fraction between 0 and 1 (got " +
+                                  target_text + ")");
+            }
+            reactor_case c = make_case(cl);
             warn(validate(c));
-            plugin lib(plugin_path);
+            out.check();
+            crash_report::install(plugin_path);
+            std::optional<plugin> lib;
+            {
+                const crash_report::in_plugin loading(crash_report::where::loading);
+                lib.emplace(plugin_path);
+            }
             property_set props(c.tables);
-            host h(lib, props);
+            workbench_host h(*lib, props);
             const fit_result f = fit_a2(c, h, target);
+            reactor_case fitted = c;
+            fitted.a2 = f.a2;
+            out.write(fitted, f.run);
             if (fit_json || json_out) {
+                nlohmann::ordered_json solutions = nlohmann::ordered_json::array();
+                for (const fit_point& s : f.solutions) {
+                    solutions.push_back({{"a2", s.a2}, {"co2_conversion", s.co2_conversion}});
+                }
                 std::cout << nlohmann::ordered_json{{"a2", f.a2},
                                             {"co2_conversion", f.co2_conversion},
                                             {"target_co2_conversion", target},
                                             {"equilibrium_co2_conversion", f.equilibrium_co2_conversion},
-                                            {"reactor_runs", f.evaluations}}
+                                            {"solutions", solutions},
+                                            {"highest_co2_conversion", {{"a2", f.highest.a2}, {"co2_conversion", f.highest.co2_conversion}}},
+                                            {"reactor_runs", f.evaluations},
+                                            {"build", build_json(plugin_path)}}
                                  .dump(2)
                           << "\n";
             } else {
@@ -223,20 +365,36 @@ int main(int argc, char** argv) {
                           << 100.0 * f.co2_conversion << " % (target " << 100.0 * target
                           << " %; equilibrium at the outlet " << 100.0 * f.equilibrium_co2_conversion
                           << " %; " << f.evaluations << " reactor runs)\n";
+                for (const fit_point& s : f.solutions) {
+                    if (s.a2 == f.a2) continue;
+                    std::cout << "a2 = " << s.a2 << " gives it too (" << 100.0 * s.co2_conversion
+                              << " %): conversion rises with a2 up to " << 100.0 * f.highest.co2_conversion
+                              << " % at a2 = " << f.highest.a2
+                              << " and falls beyond; the a2 nearer the case's is reported first\n";
+                }
             }
             return exit_ok;
         }
-        reactor_case c = make_case(run_opts);
+        command_line cl = run_cl;
+        cl.given = given_in(app, run_texts);
+        reactor_case c = make_case(cl);
         const auto warnings = validate(c);
         warn(warnings);
-        plugin lib(plugin_path);
+        run_out.check();
+        crash_report::install(plugin_path);
+        std::optional<plugin> lib;
+        {
+            const crash_report::in_plugin loading(crash_report::where::loading);
+            lib.emplace(plugin_path);
+        }
         property_set props(c.tables);
-        host h(lib, props);
+        workbench_host h(*lib, props);
         const result r = simulate(c, h);
-        if (!csv_path.empty()) write_file(csv_path, profile_csv(c, r));
-        if (!plot_path.empty()) write_plot(plot_path, c, r);
+        run_out.write(c, r);
         if (json_out) {
-            std::cout << result_json(c, r, warnings).dump(2) << "\n";
+            auto j = result_json(c, r, warnings);
+            j["build"] = build_json(plugin_path);
+            std::cout << j.dump(2) << "\n";
         } else {
             print_report(std::cout, c, r);
         }
@@ -248,7 +406,9 @@ int main(int argc, char** argv) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const solver_error& e) {
-        std::cerr << "urea-reactor: solver failure: " << e.what() << "\n";
+        std::cerr << "urea-reactor: solver failure: " << e.what()
+                  << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
+        if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
     } catch (const std::exception& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";

@@ -30,41 +30,6 @@ std::string fixed(double v, int width, int digits) {
     return s.str();
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
-std::string base_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A fresh temporary file beside path; returns its name (the file is closed).
-std::string temporary_beside(const std::string& path) {
-    std::string name = folder_of(path) + "/." + base_of(path) + ".XXXXXX";
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
-    if (fd < 0) {
-        throw input_error(path + ": cannot write there (" + std::strerror(errno) + ")");
-    }
-    // mkstemp makes the file private; give it what a plain new file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    return std::string(buf.data());
-}
-
-void publish(const std::string& temp, const std::string& path) {
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        throw input_error(path + ": cannot write there (" + why + ")");
-    }
-}
-
 }  // namespace
 
 void print_report(std::ostream& out, const reactor_case& c, const result& r) {
@@ -84,7 +49,8 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
         out << (trays ? fixed(static_cast<double>(k + 1), 6, 0) : fixed(s.volume_m3, 6, 1))
             << fixed(s.temperature_K - kelvin, 8, 1);
         for (std::size_t i : {NH3, CO2, H2O, CARB, UREA}) out << fixed(s.n[i] / n, 8, 4);
-        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4) << fixed(100.0 * s.co2_conversion, 12, 2)
+        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4)
+            << (r.co2_conversion_defined ? fixed(100.0 * s.co2_conversion, 12, 2) : "           -")
             << "\n";
     }
     out << "\nOutlet (" << fixed(r.outlet_temperature_K - kelvin, 0, 1) << " C)\n";
@@ -95,9 +61,15 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
             << fixed(r.equilibrium[i] * per_hour, 20, 1)
             << fixed(r.nc_flow_kg_s[i] * per_hour, 14, 0) << "\n";
     }
-    out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
-    out << "  equilibrium at outlet T and P: " << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2)
-        << " %\n";
+    if (r.co2_conversion_defined) {
+        out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
+        out << "  equilibrium at outlet T and P: "
+            << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2) << " %\n";
+    } else {
+        out << "  CO2 conversion to urea:        undefined: the CO2 fed (free and as carbamate) is "
+               "less than "
+            << 100.0 * min_co2_share_for_conversion << " % of the carbon fed\n";
+    }
     out << "  atom balance (out - in) / in: ";
     out << std::scientific << std::setprecision(1);
     for (std::size_t e = 0; e < 4; ++e) {
@@ -105,8 +77,9 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
     }
     out << std::defaultfloat << "\n";
     if (trays) {
-        out << "  largest tray balance residual |F_out - F_in - rates| / feed: " << std::scientific
-            << std::setprecision(1) << r.max_balance_residual << std::defaultfloat << "\n";
+        out << "  largest tray balance residual:  " << std::scientific << std::setprecision(1)
+            << r.max_balance_residual << " of the flows and rate terms (bound "
+            << balance_residual_bound << ")" << std::defaultfloat << "\n";
     }
     out << "  rate routine calls: " << r.rate_calls << "\n";
 }
@@ -119,6 +92,8 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
         for (std::size_t i = 0; i < component_count; ++i) j[component_names[i]] = f[i] * factor;
         return j;
     };
+    // An undefined conversion is null.
+    const auto conversion = [&](double v) { return r.co2_conversion_defined ? json(v) : json(nullptr); };
     json profile = json::array();
     for (const station& s : r.profile) {
         json x = json::object();
@@ -128,7 +103,7 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                   {"temperature_C", s.temperature_K - kelvin},
                   {"mole_fractions", x},
                   {"flows_kmol_h", by_component(s.n, per_hour)},
-                  {"co2_conversion", s.co2_conversion}};
+                  {"co2_conversion", conversion(s.co2_conversion)}};
         if (c.model == reactor_model::trays) {
             p["balance_residual"] = s.balance_residual;
             p["newton_iterations"] = s.iterations;
@@ -151,14 +126,15 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
           {"a1", c.a1},
           {"a2", c.a2}}},
         {"profile", profile},
-        {"co2_conversion", r.co2_conversion},
-        {"equilibrium_co2_conversion", r.equilibrium_co2_conversion},
+        {"co2_conversion", conversion(r.co2_conversion)},
+        {"equilibrium_co2_conversion", conversion(r.equilibrium_co2_conversion)},
         {"feed_kmol_h", by_component(r.feed, per_hour)},
         {"outlet_kmol_h", by_component(r.outlet, per_hour)},
         {"equilibrium_kmol_h", by_component(r.equilibrium, per_hour)},
         {"nc_flow_kg_h", by_component(r.nc_flow_kg_s, per_hour)},
         {"atom_closure", closure},
         {"max_balance_residual", r.max_balance_residual},
+        {"balance_residual_bound", balance_residual_bound},
         {"rate_calls", r.rate_calls},
         {"warnings", warnings},
     };
@@ -178,57 +154,35 @@ std::string profile_csv(const reactor_case& c, const result& r) {
         out << k + 1 << "," << s.volume_m3 << "," << s.temperature_K - kelvin;
         for (double f : s.n) out << "," << f / n;
         for (double f : s.n) out << "," << f * per_hour;
-        out << "," << s.co2_conversion << "\n";
+        out << ",";
+        if (r.co2_conversion_defined) out << s.co2_conversion;
+        out << "\n";
     }
     return out.str();
 }
 
-void write_file(const std::string& path, const std::string& content) {
-    const std::string temp = temporary_beside(path);
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    const bool ok = f != nullptr && std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const bool closed = f != nullptr && std::fclose(f) == 0;
-    if (!ok || !closed) {
-        std::remove(temp.c_str());
-        throw input_error(path + ": cannot write there");
-    }
-    publish(temp, path);
-}
-
-void write_plot(const std::string& path, const reactor_case& c, const result& r) {
-    const auto ends_with = [&](const char* ext) {
-        const std::string e(ext);
-        return path.size() > e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
-    };
-    std::string terminal;
-    if (ends_with(".svg")) {
-        terminal = "svg size 900,720 dynamic font 'Sans,13' background rgb 'white'";
-    } else if (ends_with(".png")) {
-        terminal = "pngcairo size 900,720 font 'Sans,11' background rgb 'white'";
-    } else {
-        throw input_error(path + ": the plot is drawn as .svg or .png; name the file so");
-    }
-    const std::string temp = temporary_beside(path);
-    // gnuplot strings in single quotes: a quote is written twice.
-    std::string quoted;
-    for (char ch : temp) quoted += ch == '\'' ? std::string("''") : std::string(1, ch);
-
+std::string plot_script(const reactor_case& c, const result& r) {
     std::ostringstream script;
     script << std::setprecision(10);
-    script << "set terminal " << terminal << "\nset output '" << quoted << "'\n";
+    // Numbers only: no text of the user's (not even the case's name).
+    script << "set datafile missing '-'\n";
     script << "$d << EOD\n";
     // Inlet point first: volume 0, the feed.
     {
         const double n = total(r.feed);
         script << 0.0 << " " << c.inlet_temperature_C;
         for (double f : r.feed) script << " " << f / n;
-        script << " 0\n";
+        script << (r.co2_conversion_defined ? " 0\n" : " -\n");
     }
     for (const station& s : r.profile) {
         const double n = total(s.n);
         script << s.volume_m3 << " " << s.temperature_K - kelvin;
         for (double f : s.n) script << " " << f / n;
-        script << " " << 100.0 * s.co2_conversion << "\n";
+        if (r.co2_conversion_defined) {
+            script << " " << 100.0 * s.co2_conversion << "\n";
+        } else {
+            script << " -\n";
+        }
     }
     script << "EOD\n";
     const bool trays = c.model == reactor_model::trays;
@@ -242,11 +196,13 @@ void write_plot(const std::string& path, const reactor_case& c, const result& r)
            << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
            << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
            << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
-           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', "
-           << 100.0 * r.equilibrium_co2_conversion
-           << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
-           << 100.0 * r.equilibrium_co2_conversion << "), "
-           << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
+           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', ";
+    if (r.co2_conversion_defined) {
+        script << 100.0 * r.equilibrium_co2_conversion
+               << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
+               << 100.0 * r.equilibrium_co2_conversion << "), ";
+    }
+    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
            << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
            << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\n"
            << "plot $d using 1:3 with " << style << " lw 2 title 'NH_3', "
@@ -254,22 +210,8 @@ void write_plot(const std::string& path, const reactor_case& c, const result& r)
            << "$d using 1:5 with " << style << " lw 2 title 'H_2O', "
            << "$d using 1:6 with " << style << " lw 2 title 'carbamate', "
            << "$d using 1:7 with " << style << " lw 2 title 'urea'\n"
-           << "unset multiplot\nset output\n";
-
-    FILE* gp = popen("gnuplot", "w");
-    if (gp == nullptr) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot start gnuplot to draw " + path);
-    }
-    const std::string text = script.str();
-    std::fwrite(text.data(), 1, text.size(), gp);
-    const int status = pclose(gp);
-    if (status != 0) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("gnuplot failed to draw " + path +
-                                 " (is gnuplot installed? scripts/install-deps installs it)");
-    }
-    publish(temp, path);
+           << "unset multiplot\n";
+    return script.str();
 }
 
 }  // namespace workbench

@@ -1,5 +1,4 @@
-// Results as a table, as JSON, as CSV and as a plot; output files are
-// written whole or not at all (temporary file, then rename).
+// Results as a table, as JSON, as CSV and as gnuplot commands.
 #ifndef UREA_WORKBENCH_REPORT_H
 #define UREA_WORKBENCH_REPORT_H
 
@@ -19,14 +18,9 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);
 std::string profile_csv(const reactor_case& c, const result& r);
 
-// Writes content to path through a temporary file in the same folder and a
-// rename; throws input_error naming the path when it cannot.
-void write_file(const std::string& path, const std::string& content);
-
-// Draws the conversion and composition profiles with gnuplot into path
-// (.svg or .png). Throws input_error for another extension or an unwritable
-// path, std::runtime_error when gnuplot fails.
-void write_plot(const std::string& path, const reactor_case& c, const result& r);
+// The gnuplot commands that draw the conversion and composition profiles
+// (without terminal and output: see staged_outputs::add_plot). Numbers only.
+std::string plot_script(const reactor_case& c, const result& r);
 
 }  // namespace workbench
 

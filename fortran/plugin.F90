@@ -1,6 +1,6 @@
-! The plug-in as a Fortran host sees it: loaded at run time with dlopen, its
-! three routines resolved by name and called through explicit interfaces in
-! which every argument is passed by reference.
+! The plug-in as a Fortran host sees it: loaded at run time with dlopen
+! (LoadLibrary on Windows), its three routines resolved by name and called
+! through explicit interfaces in which every argument is passed by reference.
 module urea_plugin
   use, intrinsic :: iso_c_binding
   implicit none
@@ -60,6 +60,22 @@ module urea_plugin
   procedure(usura_routine), pointer :: usura => null()
   procedure(upropu_routine), pointer :: upropu => null()
 
+#ifdef UREA_WINDOWS
+  interface
+    type(c_ptr) function load_library(file) bind(C, name="LoadLibraryA")
+      import :: c_ptr, c_char
+      character(kind=c_char), intent(in) :: file(*)
+    end function load_library
+    type(c_funptr) function get_proc_address(module, symbol) bind(C, name="GetProcAddress")
+      import :: c_ptr, c_funptr, c_char
+      type(c_ptr), value :: module
+      character(kind=c_char), intent(in) :: symbol(*)
+    end function get_proc_address
+    integer(c_int32_t) function get_last_error() bind(C, name="GetLastError")
+      import :: c_int32_t
+    end function get_last_error
+  end interface
+#else
   interface
     type(c_ptr) function dlopen(file, mode) bind(C, name="dlopen")
       import :: c_ptr, c_char, c_int
@@ -82,6 +98,7 @@ module urea_plugin
 
   ! glibc's RTLD_NOW; with RTLD_LOCAL (0) the routines are reached only by dlsym.
   integer(c_int), parameter :: rtld_now = 2
+#endif
 
 contains
 
@@ -90,8 +107,13 @@ contains
   subroutine load_plugin(path)
     character(len=*), intent(in) :: path
     type(c_ptr) :: handle
+#ifdef UREA_WINDOWS
+    handle = load_library(trim(path) // c_null_char)
+    if (.not. c_associated(handle)) call loader_failed('LoadLibrary ' // trim(path))
+#else
     handle = dlopen(trim(path) // c_null_char, rtld_now)
     if (.not. c_associated(handle)) call loader_failed('dlopen ' // trim(path))
+#endif
     call c_f_procpointer(resolve(handle, 'CMPLOC'), cmploc)
     call c_f_procpointer(resolve(handle, 'USURA'), usura)
     call c_f_procpointer(resolve(handle, 'UPROPU'), upropu)
@@ -100,12 +122,20 @@ contains
   type(c_funptr) function resolve(handle, name)
     type(c_ptr), intent(in) :: handle
     character(len=*), intent(in) :: name
+#ifdef UREA_WINDOWS
+    resolve = get_proc_address(handle, name // c_null_char)
+    if (.not. c_associated(resolve)) call loader_failed('GetProcAddress ' // name)
+#else
     resolve = dlsym(handle, name // c_null_char)
     if (.not. c_associated(resolve)) call loader_failed('dlsym ' // name)
+#endif
   end function resolve
 
   subroutine loader_failed(what)
     character(len=*), intent(in) :: what
+#ifdef UREA_WINDOWS
+    write (*, '(a, ": error ", i0)') what, get_last_error()
+#else
     type(c_ptr) :: message
     character(kind=c_char), pointer :: text(:)
     message = dlerror()
@@ -115,6 +145,7 @@ contains
     else
       write (*, '(a, ": failed")') what
     end if
+#endif
     error stop 2
   end subroutine loader_failed
 

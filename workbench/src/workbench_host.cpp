@@ -1,11 +1,8 @@
-#include "host.h"
-
-#include <dlfcn.h>
-#include <unistd.h>
+#include "workbench_host.h"
 
 #include <array>
-#include <climits>
 
+#include "crash_report.h"
 #include "standin/standin_host.h"
 
 namespace workbench {
@@ -40,70 +37,7 @@ std::array<double, 64> fug_extra{};
 
 }  // namespace
 
-std::string default_plugin_path() {
-    std::array<char, PATH_MAX> exe{};
-    const ssize_t len = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
-    std::string dir = ".";
-    if (len > 0) {
-        const std::string self(exe.data(), static_cast<std::size_t>(len));
-        const std::size_t slash = self.rfind('/');
-        dir = slash == std::string::npos ? "." : self.substr(0, slash);
-    }
-    return dir + "/liburea_plugin.so";
-}
-
-load_report plugin::probe(const std::string& path) {
-    load_report r;
-    // A name without a slash would be searched on the library path: make it
-    // a path, as the user meant a file.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* e = dlerror();
-        r.error = e ? e : "unknown error";
-        const std::string marker = "undefined symbol: ";
-        const std::size_t at = r.error.find(marker);
-        if (at != std::string::npos) {
-            std::string sym = r.error.substr(at + marker.size());
-            const std::size_t end = sym.find_first_of(" \t\n(,");
-            r.missing_host_symbol = sym.substr(0, end);
-        }
-        return r;
-    }
-    r.loaded = true;
-    for (std::size_t k = 0; k < routine_names.size(); ++k) {
-        r.exported[k] = dlsym(handle, routine_names[k]) != nullptr;
-    }
-    dlclose(handle);
-    return r;
-}
-
-plugin::plugin(const std::string& path) : path_(path) {
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-        const char* e = dlerror();
-        throw plugin_error("the plug-in " + path + " does not load: " + (e ? e : "unknown error"));
-    }
-    const auto resolve = [&](const char* name) {
-        void* symbol = dlsym(handle_, name);
-        if (symbol == nullptr) {
-            dlclose(handle_);
-            handle_ = nullptr;
-            throw plugin_error("the plug-in " + path + " does not export the routine " + name);
-        }
-        return symbol;
-    };
-    cmploc = reinterpret_cast<decltype(&CMPLOC)>(resolve("CMPLOC"));
-    usura = reinterpret_cast<decltype(&USURA)>(resolve("USURA"));
-    upropu = reinterpret_cast<decltype(&UPROPU)>(resolve("UPROPU"));
-}
-
-plugin::~plugin() {
-    if (handle_ != nullptr) dlclose(handle_);
-}
-
-host::host(plugin& lib, const property_set& properties) : lib_(lib), properties_(properties) {
+workbench_host::workbench_host(plugin& lib, const property_set& properties) : lib_(lib), properties_(properties) {
     standin::reset();
     standin::set_recording(false);
     std::vector<std::string> names(component_names.begin(), component_names.end());
@@ -112,9 +46,9 @@ host::host(plugin& lib, const property_set& properties) : lib_(lib), properties_
     standin::set_property_model(&properties_);
 }
 
-host::~host() { standin::set_property_model(nullptr); }
+workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
-flows host::rates(const flows& n, double t, double p, double v, double a1, double a2) {
+flows workbench_host::rates(const flows& n, double t, double p, double v, double a1, double a2) {
     const stream_vector stream = stream_of(n, t, p);
     // The present list: components with a flow, with their mole fractions.
     double total = 0.0;
@@ -134,6 +68,7 @@ flows host::rates(const flows& n, double t, double p, double v, double a1, doubl
     standin::set_reacting_volume(v);
     HOST_STREAM_WORK[2] = n_present;
     double* u = unused_area.data();
+    const crash_report::in_plugin in(crash_report::where::usura);
     lib_.usura(stream.data(), u, u, u, u, u, u, params, u, u, host_opts.data(), u, u, u, u, u,
                u, u, r.data(), u, u, u, u, u, u, u, u, u, u, &n_present, present_pos.data(),
                fug_extra.data(), x_present.data());
@@ -141,7 +76,7 @@ flows host::rates(const flows& n, double t, double p, double v, double a1, doubl
     return r;
 }
 
-flows host::nc_flow(const flows& n, double t, double p) {
+flows workbench_host::nc_flow(const flows& n, double t, double p) {
     const stream_vector stream = stream_of(n, t, p);
     const host_name name = {standin::word("NC-F"), standin::word("LOW")};
     const host_int m = nc;
@@ -149,6 +84,7 @@ flows host::nc_flow(const flows& n, double t, double p) {
     for (std::size_t i = 0; i < component_count; ++i) out_pos[i] = static_cast<host_int>(i + 1);
     flows out{};
     double* u = unused_area.data();
+    const crash_report::in_plugin in(crash_report::where::upropu);
     lib_.upropu(u, u, u, u, u, &m, out_pos.data(), u, u, u, u, u, u, u, u, u, u, u, &name,
                 out.data(), u, u, u, u, stream.data());
     return out;

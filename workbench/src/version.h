@@ -1,0 +1,25 @@
+// Which build a result comes from: the workbench's own version and commit,
+// and the plug-in's, read from the version marker in its file.
+#ifndef UREA_WORKBENCH_VERSION_H
+#define UREA_WORKBENCH_VERSION_H
+
+#include <optional>
+#include <string>
+
+namespace workbench {
+
+// "urea-reactor 1.1.0 (commit abcdef0)".
+std::string workbench_version();
+
+// The plug-in file's version marker without its "@(#)" prefix, e.g.
+// "urea-plugin 1.1.0 (commit abcdef0)", found by scanning the file (the
+// library is not loaded); nullopt when the file has none. Throws
+// std::runtime_error when the file cannot be read.
+std::optional<std::string> plugin_version(const std::string& path);
+
+// One line for a report: the marker, or why there is none.
+std::string plugin_version_text(const std::string& path);
+
+}  // namespace workbench
+
+#endif
