@@ -428,10 +428,9 @@ runs_file read_runs(const std::string& path) {
     return parse_runs(text.str(), path);
 }
 
-reactor_case case_of(const reactor_case& base, const run& r, const std::string& file,
-                     std::vector<std::string>* warnings) {
+reactor_case with_settings(const reactor_case& base, const settings_given& settings) {
     reactor_case c = base;
-    const auto given = [&](setting s) { return r.settings[static_cast<std::size_t>(s)]; };
+    const auto given = [&](setting s) { return settings[static_cast<std::size_t>(s)]; };
     if (const auto v = given(setting::trays)) c.trays = static_cast<int>(*v);
     if (const auto v = given(setting::volume_m3)) c.volume_m3 = *v;
     if (const auto v = given(setting::pressure_bar)) c.pressure_bar = *v;
@@ -456,6 +455,12 @@ reactor_case case_of(const reactor_case& base, const run& r, const std::string& 
         if (const auto v = given(setting::nh3_co2)) set_nh3_co2_ratio(c, *v);
         if (const auto v = given(setting::h2o_co2)) set_h2o_co2_ratio(c, *v);
     }
+    return c;
+}
+
+reactor_case case_of(const reactor_case& base, const run& r, const std::string& file,
+                     std::vector<std::string>* warnings) {
+    const reactor_case c = with_settings(base, r.settings);
     const std::string at = file + ":" + std::to_string(r.line) + ": run \"" + r.name + "\": ";
     try {
         const std::vector<std::string> w = validate(c);

@@ -45,11 +45,14 @@ const char* setting_column(setting s);
 // Empty when the name is no setting.
 std::optional<setting> setting_named(const std::string& name);
 
+// A value for each setting, or none (the base case's).
+using settings_given = std::array<std::optional<double>, setting_count>;
+
 struct run {
     std::string name;          // the "run" column, or "line N"
     std::size_t line = 0;      // line of the file where the row starts
     std::string note;          // the "note" column
-    std::array<std::optional<double>, setting_count> settings;
+    settings_given settings;
     std::array<std::size_t, setting_count> setting_column{};      // 1-based; 0 = not given
     observations measured;
     std::array<std::size_t, quantity_count> measured_column{};    // 1-based; 0 = not given
@@ -64,6 +67,10 @@ struct runs_file {
 // Reads a runs file; throws runs_error. `file` names the text in messages.
 runs_file parse_runs(const std::string& text, const std::string& file);
 runs_file read_runs(const std::string& path);
+
+// The base case with these settings, as a run's row changes it (below),
+// not yet checked (see validate).
+reactor_case with_settings(const reactor_case& base, const settings_given& settings);
 
 // The run's case: the base case with the run's settings. A changed CO2 (or
 // CARB) feed keeps the base case's NH3/CO2 and H2O/CO2 ratios unless the
