@@ -5,10 +5,11 @@
 //   urea-reactor fit --co2-conversion X    find the a2 that gives conversion X
 //   urea-reactor check [--plugin PATH]     check a plug-in build
 //   urea-reactor estimate RUNS.csv         tune a1 and a2 against plant test runs
+//   urea-reactor sweep --vary NAME=FROM:TO:N [--vary ...]   the reactor over a grid
 //   urea-reactor --version                 the workbench's and the plug-in's builds
 //
-// Exit status: 0 done, 1 a solver did not converge (or gnuplot failed),
-// 2 bad input (options, case file, runs file,
+// Exit status: 0 done, 1 a solver did not converge (or gnuplot failed; a
+// sweep with failed points), 2 bad input (options, case file, runs file,
 // plug-in that does not load). Every option is checked before anything
 // runs; output files are written only when the run succeeded.
 #include <cerrno>
@@ -33,6 +34,7 @@
 #include "report.h"
 #include "runs_csv.h"
 #include "runs_model.h"
+#include "sweep.h"
 #include "version.h"
 #include "workbench_host.h"
 
@@ -349,6 +351,67 @@ int estimate_command(const command_line& cl, const estimate_request& req, const 
     return exit_ok;
 }
 
+// ---- sweep ----------------------------------------------------------------
+
+int sweep_command(const command_line& cl, const std::vector<std::string>& vary, bool json,
+                  const output_request& outputs, const std::string& plugin_path) {
+    std::vector<sweep_variable> vars;
+    for (const std::string& v : vary) vars.push_back(parse_vary(v));
+    for (const auto& [option, text] : cl.given) {
+        const std::string q = quantity_of_option(option);
+        for (const sweep_variable& v : vars) {
+            if (!q.empty() && q == v.name) {
+                throw input_error("--vary " + v.spec + " and " + option + " " + text + " both set " + q +
+                                  ": give one of them");
+            }
+        }
+    }
+    const reactor_case base = make_case(cl);
+    warn(validate(base));
+    std::vector<std::string> warnings;
+    const std::vector<reactor_case> cases = sweep_cases(base, vars, &warnings);
+    warn(warnings);
+    outputs.check();
+
+    std::optional<plugin> lib;
+    load_plugin(lib, plugin_path);
+    property_set props(base.tables);
+    workbench_host h(*lib, props);
+    const sweep_result r = run_sweep(cases, vars, h);
+    // Each failed point in one line (the first few), then the table.
+    constexpr std::size_t listed = 20;
+    std::size_t shown_failures = 0;
+    for (std::size_t p = 0; p < r.points.size(); ++p) {
+        if (r.points[p].ok) continue;
+        if (shown_failures++ == listed) {
+            std::cerr << "urea-reactor: solver failure at " << r.failed - listed
+                      << " more points (each named in the table)\n";
+            break;
+        }
+        std::cerr << "urea-reactor: solver failure at point " << p + 1 << " of " << r.points.size() << " ("
+                  << point_text(r, p) << "): " << r.points[p].failure << "\n";
+    }
+    if (r.failed == r.points.size()) {
+        std::cerr << "urea-reactor: solver failure: no point of the sweep was solved; nothing written\n";
+        return exit_solver;
+    }
+    {
+        staged_outputs out;
+        if (!outputs.csv.empty()) out.add_text(outputs.csv, sweep_csv(r));
+        if (!outputs.plot.empty()) out.add_plot(outputs.plot, sweep_plot_script(r));
+        out.commit();
+    }
+    if (json) {
+        auto j = sweep_json(r);
+        j["base_case"] = case_json(base);
+        j["build"] = build_json(plugin_path);
+        std::cout << j.dump(2) << "\n";
+    } else {
+        print_sweep(std::cout, base, r);
+    }
+    return r.failed == 0 ? exit_ok : exit_solver;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -441,6 +504,31 @@ int main(int argc, char** argv) {
     est->add_option("--plot", est_req.out.plot,
                     "Also draw a parity plot, measured against predicted, with gnuplot (.svg or .png)");
 
+    CLI::App* sweep = app.add_subcommand(
+        "sweep",
+        "Run the reactor over a grid of one or two case quantities: --vary NAME=FROM:TO:N (N "
+        "points; a1 and a2 evenly spaced in ln, anything else evenly; NAME=log:FROM:TO:N or "
+        "lin:FROM:TO:N to choose). NAME: a1, a2, trays, volume, pressure, t-in, t-out, co2, "
+        "nh3_co2, h2o_co2, feed_kmol_h.<component> (a runs file's column names work too). Prints "
+        "per point the CO2 conversion, the equilibrium conversion at the outlet and the outlet's "
+        "NC-FLOW mass fractions (from UPROPU). A point the reactor cannot solve is reported and "
+        "the sweep goes on. Exit status 0 all points solved, 1 some failed (the table and files "
+        "still written, failed points marked; nothing written when none solved), 2 bad input.");
+    command_line sweep_cl;
+    std::map<std::string, std::string> sweep_texts;
+    std::vector<std::string> vary;
+    bool sweep_json_out = false;
+    output_request sweep_out;
+    sweep->add_option("--vary", vary, "NAME=FROM:TO:N, once or twice (the second: a family of curves)")
+        ->required();
+    sweep->add_option("--plugin", plugin_path, "Plug-in library to load");
+    add_case_options(*sweep, sweep_cl, sweep_texts);
+    sweep->add_flag("--json", sweep_json_out, "Print the whole result as one JSON document");
+    sweep->add_option("--csv", sweep_out.csv, "Also write one row per point to this CSV file");
+    sweep->add_option("--plot", sweep_out.plot,
+                      "Also draw the results against the first variable (one curve per value of "
+                      "the second) with gnuplot (.svg or .png)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -478,18 +566,24 @@ int main(int argc, char** argv) {
             std::cout << (all ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
             return all ? exit_ok : exit_input;
         }
-        if (est->parsed()) {
+        if (est->parsed() || sweep->parsed()) {
             // As with fit: options given before the subcommand count too,
             // unless given again after it.
-            command_line cl = est_cl;
+            CLI::App& sub = est->parsed() ? *est : *sweep;
+            command_line cl = est->parsed() ? est_cl : sweep_cl;
             if (cl.case_file.empty()) cl.case_file = run_cl.case_file;
-            cl.given = given_in(*est, est_texts);
+            cl.given = given_in(sub, est->parsed() ? est_texts : sweep_texts);
             for (const auto& [name, text] : given_in(app, run_texts)) cl.given.emplace(name, text);
-            estimate_request req = est_req;
-            if (req.out.csv.empty()) req.out.csv = run_out.csv;
-            if (req.out.plot.empty()) req.out.plot = run_out.plot;
-            req.json = req.json || json_out;
-            return estimate_command(cl, req, plugin_path);
+            output_request out = est->parsed() ? est_req.out : sweep_out;
+            if (out.csv.empty()) out.csv = run_out.csv;
+            if (out.plot.empty()) out.plot = run_out.plot;
+            if (est->parsed()) {
+                estimate_request req = est_req;
+                req.out = out;
+                req.json = req.json || json_out;
+                return estimate_command(cl, req, plugin_path);
+            }
+            return sweep_command(cl, vary, sweep_json_out || json_out, out, plugin_path);
         }
         if (fit->parsed()) {
             // Options given before the subcommand count too, unless given again after it.
