@@ -32,6 +32,31 @@ std::string padded(const std::string& s, std::size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
 }
 
+// A paragraph broken between words into lines of at most `width`
+// characters (a longer word stands alone), the first indented by `indent`,
+// the others by two more.
+std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
+    std::string out, line(indent, ' ');
+    std::size_t start = 0;
+    bool first_word = true;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        // A unit stays with its number.
+        const bool unit = word.rfind('%', 0) == 0;
+        if (!first_word && !unit && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line = std::string(indent + 2, ' ');
+            first_word = true;
+        }
+        line += (first_word ? "" : " ") + word;
+        first_word = false;
+        start = end + 1;
+    }
+    return out + line + "\n";
+}
+
 const run& run_of(const estimate_report& r, std::size_t i) { return r.runs->runs[i]; }
 
 std::string run_named(const estimate_report& r, std::size_t i) {
@@ -121,8 +146,8 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
             s += " Hold it at the base case's value (add " + fix + ", or a value you trust) and "
-                 "estimate " + other.name + " alone; the value " + sig(p.value, 3) +
-                 " found here means nothing.";
+                 "estimate " + other.name + " alone; the " + sig(p.value, 3) +
+                 " found here is no estimate of it.";
         }
         lines.push_back(s);
     }
@@ -214,7 +239,7 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
     out << "\nVerdict\n";
-    for (const std::string& line : verdict_lines(r)) out << "  " << printable(line) << "\n";
+    for (const std::string& line : verdict_lines(r)) out << wrapped(printable(line), 2, 100);
 }
 
 nlohmann::ordered_json estimate_json(const estimate_report& r) {

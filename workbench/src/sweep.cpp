@@ -70,6 +70,24 @@ std::string axis_label(const sweep_variable& v) {
     }
 }
 
+// Column heads of the table, at most 12 characters.
+std::string short_label(const sweep_variable& v) {
+    if (!v.which) return v.name;
+    switch (*v.which) {
+        case setting::trays: return "trays";
+        case setting::volume_m3: return "V m3";
+        case setting::pressure_bar: return "P bar";
+        case setting::inlet_temperature_C: return "T in C";
+        case setting::outlet_temperature_C: return "T out C";
+        case setting::nh3_co2: return "NH3/CO2";
+        case setting::h2o_co2: return "H2O/CO2";
+        default: {
+            const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
+            return std::string(component_names[i]) + " kmol/h";
+        }
+    }
+}
+
 constexpr std::array<component, 4> fraction_components = {NH3, CO2, UREA, H2O};
 constexpr std::array<const char*, 4> fraction_columns = {"w_NH3", "w_CO2", "w_UREA", "w_H2O"};
 
@@ -267,7 +285,7 @@ void print_sweep(std::ostream& out, const reactor_case& base, const sweep_result
     out << " over the case " << printable(base.name) << "\n";
     out << "NC-FLOW mass fractions of the outlet liquid (UPROPU: carbamate counted as NH3 and CO2, air "
            "left out)\n\n";
-    for (const sweep_variable& v : r.vars) out << std::setw(14) << v.name.substr(0, 14);
+    for (const sweep_variable& v : r.vars) out << std::setw(14) << short_label(v);
     out << "  CO2 conv %  equil. %    w NH3    w CO2   w UREA    w H2O\n";
     for (std::size_t p = 0; p < r.points.size(); ++p) {
         const sweep_point& pt = r.points[p];
