@@ -1,6 +1,7 @@
 #include "sweep.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <iomanip>
@@ -130,6 +131,7 @@ sweep_variable parse_vary(const std::string& text) {
     }
     const auto points = static_cast<std::size_t>(*n);
     if (points == 1 && *from != *to) fail("one point: give FROM = TO, or more points");
+    if (points > 1 && *from == *to) fail("FROM = TO: give N = 1 for one point");
     if (v.log_spacing && !(*from > 0.0 && *to > 0.0)) {
         fail("points evenly spaced in ln need FROM and TO > 0" +
              std::string(v.which ? "" : " (a rate factor is > 0)") + "; lin:FROM:TO:N spaces them evenly");
@@ -289,7 +291,7 @@ void print_sweep(std::ostream& out, const reactor_case& base, const sweep_result
     out << "  CO2 conv %  equil. %    w NH3    w CO2   w UREA    w H2O\n";
     for (std::size_t p = 0; p < r.points.size(); ++p) {
         const sweep_point& pt = r.points[p];
-        if (r.vars.size() == 2 && p > 0 && pt.x[1] != r.points[p - 1].x[1]) out << "\n";
+        if (p > 0 && p % r.vars[0].values.size() == 0) out << "\n";  // a new value of the second
         for (const double x : pt.x) out << column(x, 14, 6, false);
         if (!pt.ok) {
             out << "  failed: " << pt.failure << "\n";
@@ -370,7 +372,7 @@ std::string sweep_plot_script(const sweep_result& r) {
     s << "set datafile missing '-'\n$d << EOD\n";
     for (std::size_t p = 0; p < r.points.size(); ++p) {
         const sweep_point& pt = r.points[p];
-        if (family && p > 0 && pt.x[1] != r.points[p - 1].x[1]) s << "\n\n";
+        if (p > 0 && p % v1.values.size() == 0) s << "\n\n";  // the next curve
         const auto cell = [&](double v) {
             if (pt.ok && std::isfinite(v)) {
                 s << " " << v;

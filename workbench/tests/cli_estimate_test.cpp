@@ -260,6 +260,7 @@ TEST_F(SweepCli, BadVaryExitsTwoWithOneLineAndWritesNothing) {
         {"--vary a2=nan:1:3", "--vary a2=nan:1:3: FROM must be a finite number"},
         {"--vary a2=0:1:3", "--vary a2=0:1:3: points evenly spaced in ln need FROM and TO > 0"},
         {"--vary a2=1:2:0", "--vary a2=1:2:0: N must be a whole number of points from 1 to 100000"},
+        {"--vary a2=1:1:3", "--vary a2=1:1:3: FROM = TO: give N = 1 for one point"},
         {"--vary trays=1:10:3", "--vary trays=1:10:3: trays must be whole numbers, and point 2 would be 5.5"},
         {"--vary a2=0.1:1:2 --vary A2=1:2:2", "--vary A2=1:2:2: a2 is varied twice"},
         {"--a2 0.2 --vary a2=0.1:1:2", "--vary a2=0.1:1:2 and --a2 0.2 both set a2"},
