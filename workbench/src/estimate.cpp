@@ -268,6 +268,12 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
     so.gradient_tolerance = 1e-10;
     so.parameter_tolerance = 1e-8;
     so.max_num_consecutive_invalid_steps = 20;  // failed points: keep shrinking the step
+    // No projected line search after each step: with bounds, Ceres would
+    // otherwise take the gradient (a central-difference Jacobian, i.e. four
+    // reactor solves a run) at its trial points too, about three Jacobians
+    // a step in all, for the same optimum. A step beyond a bound is still
+    // projected back onto the box.
+    so.max_num_line_search_step_size_iterations = 0;
     so.num_threads = 1;
     so.logging_type = ceres::SILENT;
 
