@@ -361,7 +361,7 @@ int sweep_command(const command_line& cl, const std::vector<std::string>& vary, 
         const std::string q = quantity_of_option(option);
         for (const sweep_variable& v : vars) {
             if (!q.empty() && q == v.name) {
-                throw input_error("--vary " + v.spec + " and " + option + " " + text + " both set " + q +
+                throw input_error("--vary " + v.given + " and " + option + " " + text + " both set " + q +
                                   ": give one of them");
             }
         }

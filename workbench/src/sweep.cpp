@@ -96,7 +96,7 @@ constexpr std::array<const char*, 4> fraction_columns = {"w_NH3", "w_CO2", "w_UR
 
 sweep_variable parse_vary(const std::string& text) {
     sweep_variable v;
-    v.spec = text;
+    v.given = text;
     const auto fail = [&](const std::string& what) -> void {
         throw input_error("--vary " + text + ": " + what);
     };
@@ -169,14 +169,14 @@ std::vector<reactor_case> sweep_cases(const reactor_case& base, const std::vecto
     if (vars.empty() || vars.size() > 2) throw input_error("--vary: give one or two (got " + std::to_string(vars.size()) + ")");
     if (vars.size() == 2) {
         if (vars[0].name == vars[1].name) {
-            throw input_error("--vary " + vars[1].spec + ": " + vars[1].name + " is varied twice");
+            throw input_error("--vary " + vars[1].given + ": " + vars[1].name + " is varied twice");
         }
         for (const auto& [ratio, flow] : {std::pair{setting::nh3_co2, setting::feed_NH3},
                                           std::pair{setting::h2o_co2, setting::feed_H2O}}) {
             const bool a = vars[0].which == ratio && vars[1].which == flow;
             const bool b = vars[0].which == flow && vars[1].which == ratio;
             if (a || b) {
-                throw input_error("--vary " + vars[1].spec + ": " + setting_column(ratio) + " and " +
+                throw input_error("--vary " + vars[1].given + ": " + setting_column(ratio) + " and " +
                                   setting_column(flow) + " set the same flow: vary one of them");
             }
         }
@@ -214,7 +214,7 @@ std::vector<reactor_case> sweep_cases(const reactor_case& base, const std::vecto
                 }
             } catch (const input_error& e) {
                 std::string option;
-                for (const sweep_variable& v : vars) option += (option.empty() ? "--vary " : ", --vary ") + v.spec;
+                for (const sweep_variable& v : vars) option += (option.empty() ? "--vary " : ", --vary ") + v.given;
                 throw input_error(option + ": at the point " + at + ": " + e.what());
             }
             cases.push_back(std::move(c));

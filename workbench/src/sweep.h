@@ -26,7 +26,7 @@ namespace workbench {
 inline constexpr std::size_t max_sweep_points = 100000;
 
 struct sweep_variable {
-    std::string spec;               // as given, "NAME=FROM:TO:N", for messages
+    std::string given;              // as given, "NAME=FROM:TO:N", for messages
     std::string name;               // "a1", "a2" or the setting's column name (runs files, case files)
     std::optional<setting> which;   // empty for a1 and a2
     bool log_spacing = false;       // values evenly spaced in ln (default for a1 and a2)
