@@ -493,7 +493,8 @@ int main(int argc, char** argv) {
     add_case_options(*est, est_cl, est_texts);
     est->add_option("--fix", est_req.fix,
                     "Hold a rate factor and estimate the other: --fix a1=VALUE or --fix a2=VALUE "
-                    "(both: the residuals at those values)");
+                    "(both: the residuals at those values)")
+        ->allow_extra_args(false);
     est->add_option("--loss", est_req.loss,
                     "none (least squares, default), huber or cauchy: robust losses that lessen the "
                     "pull of outliers");
@@ -519,8 +520,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> vary;
     bool sweep_json_out = false;
     output_request sweep_out;
+    // One value a --vary (or --fix): what follows is the case file.
     sweep->add_option("--vary", vary, "NAME=FROM:TO:N, once or twice (the second: a family of curves)")
-        ->required();
+        ->required()
+        ->allow_extra_args(false);
     sweep->add_option("--plugin", plugin_path, "Plug-in library to load");
     add_case_options(*sweep, sweep_cl, sweep_texts);
     sweep->add_flag("--json", sweep_json_out, "Print the whole result as one JSON document");

@@ -237,6 +237,11 @@ TEST_F(SweepCli, PrintsWritesAndPlotsOneVariableOrAFamily) {
     EXPECT_LT(w, 0.5);
     EXPECT_EQ(slurp(dir / "f.png").substr(1, 3), "PNG");
     EXPECT_EQ(files(), 3u);
+    // A case file after a --vary is the case, not a second --vary.
+    write("case.json", R"({"reactor": {"trays": 4, "volume_m3": 190, "pressure_bar": 145,
+ "inlet_temperature_C": 170, "outlet_temperature_C": 183}, "feed_kmol_h": {"CO2": 2400, "NH3": 7368}})");
+    const json c = parsed(run("sweep --vary a2=0.1:0.2:2 case.json --json"));
+    EXPECT_EQ(c.at("base_case").at("trays"), 4);
 }
 
 TEST_F(SweepCli, PointsThatFailAreReportedAndTheSweepGoesOn) {
