@@ -4,12 +4,14 @@
 //   urea-reactor [CASE] [options]          run a case (default: the built-in one)
 //   urea-reactor fit --co2-conversion X    find the a2 that gives conversion X
 //   urea-reactor check [--plugin PATH]     check a plug-in build
+//   urea-reactor estimate RUNS.csv         tune a1 and a2 against plant test runs
+//   urea-reactor sweep --vary NAME=FROM:TO:N [--vary ...]   the reactor over a grid
 //   urea-reactor --version                 the workbench's and the plug-in's builds
 //
-// Exit status: 0 done, 1 a solver did not converge (or gnuplot failed),
-// 2 bad input (options, case file, plug-in that does not load). Every
-// option is checked before anything runs; output files are written only
-// when the run succeeded.
+// Exit status: 0 done, 1 a solver did not converge (or gnuplot failed; a
+// sweep with failed points), 2 bad input (options, case file, runs file,
+// plug-in that does not load). Every option is checked before anything
+// runs; output files are written only when the run succeeded.
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -24,10 +26,15 @@
 #include "case.h"
 #include "check.h"
 #include "crash_report.h"
+#include "estimate.h"
+#include "estimate_report.h"
 #include "fit.h"
 #include "output.h"
 #include "reactor.h"
 #include "report.h"
+#include "runs_csv.h"
+#include "runs_model.h"
+#include "sweep.h"
 #include "version.h"
 #include "workbench_host.h"
 
@@ -217,6 +224,194 @@ nlohmann::ordered_json build_json(const std::string& plugin_path) {
             {"plugin_file", plugin_path}};
 }
 
+// Loads the plug-in, with a crash while loading reported as such.
+void load_plugin(std::optional<plugin>& lib, const std::string& plugin_path) {
+    crash_report::install(plugin_path);
+    const crash_report::in_plugin loading(crash_report::where::loading);
+    lib.emplace(plugin_path);
+}
+
+std::string shown(double v) {
+    std::ostringstream s;
+    s.precision(6);
+    s << v;
+    return s.str();
+}
+
+// ---- estimate -------------------------------------------------------------
+
+struct estimate_request {
+    std::string runs_path;
+    std::vector<std::string> fix;  // "a1=VALUE"
+    std::string loss = "none";
+    bool json = false;
+    output_request out;
+};
+
+void parse_fix(const std::string& text, estimate_options& o) {
+    const std::size_t eq = text.find('=');
+    const std::string name = text.substr(0, eq);
+    if (eq == std::string::npos || (name != "a1" && name != "a2")) {
+        throw input_error("--fix " + text + ": write --fix a1=VALUE or --fix a2=VALUE");
+    }
+    const double v = parse_number("--fix " + name, text.substr(eq + 1), number_rule::positive);
+    const std::size_t k = name == "a1" ? 0 : 1;
+    if (o.fixed[k]) throw input_error("--fix " + text + ": " + name + " is held twice");
+    if (v < o.lower || v > o.upper) {
+        throw input_error("--fix " + text + ": must lie within " + shown(o.lower) + " .. " + shown(o.upper));
+    }
+    o.fixed[k] = v;
+}
+
+int estimate_command(const command_line& cl, const estimate_request& req, const std::string& plugin_path) {
+    estimate_options opt;
+    for (const std::string& f : req.fix) parse_fix(f, opt);
+    if (req.loss == "none") {
+        opt.loss = loss_kind::none;
+    } else if (req.loss == "huber") {
+        opt.loss = loss_kind::huber;
+    } else if (req.loss == "cauchy") {
+        opt.loss = loss_kind::cauchy;
+    } else {
+        throw input_error("--loss: must be none, huber or cauchy (got " + req.loss + ")");
+    }
+    const reactor_case base = make_case(cl);
+    warn(validate(base));
+    opt.initial = {base.a1, base.a2};
+    for (std::size_t k = 0; k < 2; ++k) {
+        const double v = opt.initial[k];
+        if (!opt.fixed[k] && (v < opt.lower || v > opt.upper)) {
+            const std::string name = k == 0 ? "a1" : "a2";
+            throw input_error("--" + name + " (the start of the estimate): " + shown(v) +
+                              " lies outside the search range " + shown(opt.lower) + " .. " +
+                              shown(opt.upper));
+        }
+    }
+    const int free = (opt.fixed[0] ? 0 : 1) + (opt.fixed[1] ? 0 : 1);
+    const runs_file f = read_runs(req.runs_path);
+    warn(f.warnings);
+    check_measurement_count(f, free);
+    std::vector<reactor_case> cases;
+    std::vector<std::string> warnings;
+    std::vector<observed_run> observed;
+    for (const run& r : f.runs) {
+        reactor_case c = case_of(base, r, f.file, &warnings);
+        const std::size_t conv = static_cast<std::size_t>(quantity::co2_conversion);
+        if (r.measured[conv] && !co2_conversion_defined(feed_kmol_s(c))) {
+            throw runs_error(f.file + ":" + std::to_string(r.line) + ": column \"co2_conversion\" (" +
+                             std::to_string(r.measured_column[conv]) + "): run \"" + r.name +
+                             "\": the run feeds too little CO2 (free and as carbamate) for a conversion "
+                             "per CO2 fed to mean anything");
+        }
+        cases.push_back(std::move(c));
+        observed.push_back({r.name, r.measured});
+    }
+    warn(warnings);
+    req.out.check();
+
+    std::optional<plugin> lib;
+    load_plugin(lib, plugin_path);
+    property_set props(base.tables);
+    workbench_host h(*lib, props);
+    runs_model m(h, cases);
+    // Every run must be solvable where the estimate starts (this also gives
+    // each its first warm start).
+    const double a1 = opt.fixed[0].value_or(opt.initial[0]), a2 = opt.fixed[1].value_or(opt.initial[1]);
+    for (std::size_t i = 0; i < f.runs.size(); ++i) {
+        const model::outcome o = m.predict(i, std::log(a1), std::log(a2));
+        if (!o.ok) {
+            throw solver_error(f.file + ":" + std::to_string(f.runs[i].line) + ": run \"" + f.runs[i].name +
+                               "\": the reactor has no solution at the starting a1 = " + shown(a1) +
+                               ", a2 = " + shown(a2) + ": " + o.failure);
+        }
+    }
+    estimate_result res;
+    try {
+        res = estimate(m, observed, opt);
+    } catch (const estimate_error& e) {
+        throw solver_error(std::string("estimate: ") + e.what());
+    } catch (const std::invalid_argument& e) {
+        throw input_error(e.what());
+    }
+    const estimate_report report{&f, &opt, &res, m.solves()};
+    {
+        staged_outputs out;
+        if (!req.out.csv.empty()) out.add_text(req.out.csv, estimate_csv(report));
+        if (!req.out.plot.empty()) out.add_plot(req.out.plot, parity_plot_script(report));
+        out.commit();
+    }
+    if (req.json) {
+        auto j = estimate_json(report);
+        j["base_case"] = case_json(base);
+        j["build"] = build_json(plugin_path);
+        std::cout << j.dump(2) << "\n";
+    } else {
+        print_estimate(std::cout, report);
+    }
+    return exit_ok;
+}
+
+// ---- sweep ----------------------------------------------------------------
+
+int sweep_command(const command_line& cl, const std::vector<std::string>& vary, bool json,
+                  const output_request& outputs, const std::string& plugin_path) {
+    std::vector<sweep_variable> vars;
+    for (const std::string& v : vary) vars.push_back(parse_vary(v));
+    for (const auto& [option, text] : cl.given) {
+        const std::string q = quantity_of_option(option);
+        for (const sweep_variable& v : vars) {
+            if (!q.empty() && q == v.name) {
+                throw input_error("--vary " + v.given + " and " + option + " " + text + " both set " + q +
+                                  ": give one of them");
+            }
+        }
+    }
+    const reactor_case base = make_case(cl);
+    warn(validate(base));
+    std::vector<std::string> warnings;
+    const std::vector<reactor_case> cases = sweep_cases(base, vars, &warnings);
+    warn(warnings);
+    outputs.check();
+
+    std::optional<plugin> lib;
+    load_plugin(lib, plugin_path);
+    property_set props(base.tables);
+    workbench_host h(*lib, props);
+    const sweep_result r = run_sweep(cases, vars, h);
+    // Each failed point in one line (the first few), then the table.
+    constexpr std::size_t listed = 20;
+    std::size_t shown_failures = 0;
+    for (std::size_t p = 0; p < r.points.size(); ++p) {
+        if (r.points[p].ok) continue;
+        if (shown_failures++ == listed) {
+            std::cerr << "urea-reactor: solver failure at " << r.failed - listed
+                      << " more points (each named in the table)\n";
+            break;
+        }
+        std::cerr << "urea-reactor: solver failure at point " << p + 1 << " of " << r.points.size() << " ("
+                  << point_text(r, p) << "): " << r.points[p].failure << "\n";
+    }
+    if (r.failed == r.points.size()) {
+        std::cerr << "urea-reactor: solver failure: no point of the sweep was solved; nothing written\n";
+        return exit_solver;
+    }
+    {
+        staged_outputs out;
+        if (!outputs.csv.empty()) out.add_text(outputs.csv, sweep_csv(r));
+        if (!outputs.plot.empty()) out.add_plot(outputs.plot, sweep_plot_script(r));
+        out.commit();
+    }
+    if (json) {
+        auto j = sweep_json(r);
+        j["base_case"] = case_json(base);
+        j["build"] = build_json(plugin_path);
+        std::cout << j.dump(2) << "\n";
+    } else {
+        print_sweep(std::cout, base, r);
+    }
+    return r.failed == 0 ? exit_ok : exit_solver;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -278,6 +473,65 @@ int main(int argc, char** argv) {
                       "Seconds the build may take to load and answer the reference evaluations "
                       "(default 10)");
 
+    CLI::App* est = app.add_subcommand(
+        "estimate",
+        "Tune a1 and a2 against plant test runs (a runs file: CSV, one row per run, each changing "
+        "some case quantities and giving the measured CO2 conversion and/or the outlet's lab "
+        "analysis; docs/runs-files.md): weighted least squares in ln a1 and ln a2 (Ceres, "
+        "Levenberg-Marquardt, several starts over decades), 95 % intervals, correlation, reduced "
+        "chi-square, standardised residuals with possible outliers flagged, and a verdict in plain "
+        "words saying whether the data determine each factor. Each run is the base case (the "
+        "built-in one or CASE, with the case options) changed by its row; --a1 and --a2 set where "
+        "the search starts. Exit status 0 with a result (also when a factor is not determined), "
+        "2 bad input (the message names file, line and column), 1 a run the reactor cannot solve "
+        "at the start or no usable fit.");
+    estimate_request est_req;
+    command_line est_cl;
+    std::map<std::string, std::string> est_texts;
+    est->add_option("runs", est_req.runs_path, "Runs file (CSV; see docs/runs-files.md)")->required();
+    est->add_option("--plugin", plugin_path, "Plug-in library to load");
+    add_case_options(*est, est_cl, est_texts);
+    est->add_option("--fix", est_req.fix,
+                    "Hold a rate factor and estimate the other: --fix a1=VALUE or --fix a2=VALUE "
+                    "(both: the residuals at those values)")
+        ->allow_extra_args(false);
+    est->add_option("--loss", est_req.loss,
+                    "none (least squares, default), huber or cauchy: robust losses that lessen the "
+                    "pull of outliers");
+    est->add_flag("--json", est_req.json, "Print the whole result as one JSON document");
+    est->add_option("--csv", est_req.out.csv,
+                    "Also write one row per run and measurement (measured, predicted, residual) to "
+                    "this CSV file");
+    est->add_option("--plot", est_req.out.plot,
+                    "Also draw a parity plot, measured against predicted, with gnuplot (.svg or .png)");
+
+    CLI::App* sweep = app.add_subcommand(
+        "sweep",
+        "Run the reactor over a grid of one or two case quantities: --vary NAME=FROM:TO:N (N "
+        "points; a1 and a2 evenly spaced in ln, anything else evenly; NAME=log:FROM:TO:N or "
+        "lin:FROM:TO:N to choose). NAME: a1, a2, trays, volume, pressure, t-in, t-out, co2, "
+        "nh3_co2, h2o_co2, feed_kmol_h.<component> (a runs file's column names work too). Prints "
+        "per point the CO2 conversion, the equilibrium conversion at the outlet and the outlet's "
+        "NC-FLOW mass fractions (from UPROPU). A point the reactor cannot solve is reported and "
+        "the sweep goes on. Exit status 0 all points solved, 1 some failed (the table and files "
+        "still written, failed points marked; nothing written when none solved), 2 bad input.");
+    command_line sweep_cl;
+    std::map<std::string, std::string> sweep_texts;
+    std::vector<std::string> vary;
+    bool sweep_json_out = false;
+    output_request sweep_out;
+    // One value a --vary (or --fix): what follows is the case file.
+    sweep->add_option("--vary", vary, "NAME=FROM:TO:N, once or twice (the second: a family of curves)")
+        ->required()
+        ->allow_extra_args(false);
+    sweep->add_option("--plugin", plugin_path, "Plug-in library to load");
+    add_case_options(*sweep, sweep_cl, sweep_texts);
+    sweep->add_flag("--json", sweep_json_out, "Print the whole result as one JSON document");
+    sweep->add_option("--csv", sweep_out.csv, "Also write one row per point to this CSV file");
+    sweep->add_option("--plot", sweep_out.plot,
+                      "Also draw the results against the first variable (one curve per value of "
+                      "the second) with gnuplot (.svg or .png)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -314,6 +568,25 @@ int main(int argc, char** argv) {
             }
             std::cout << (all ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
             return all ? exit_ok : exit_input;
+        }
+        if (est->parsed() || sweep->parsed()) {
+            // As with fit: options given before the subcommand count too,
+            // unless given again after it.
+            CLI::App& sub = est->parsed() ? *est : *sweep;
+            command_line cl = est->parsed() ? est_cl : sweep_cl;
+            if (cl.case_file.empty()) cl.case_file = run_cl.case_file;
+            cl.given = given_in(sub, est->parsed() ? est_texts : sweep_texts);
+            for (const auto& [name, text] : given_in(app, run_texts)) cl.given.emplace(name, text);
+            output_request out = est->parsed() ? est_req.out : sweep_out;
+            if (out.csv.empty()) out.csv = run_out.csv;
+            if (out.plot.empty()) out.plot = run_out.plot;
+            if (est->parsed()) {
+                estimate_request req = est_req;
+                req.out = out;
+                req.json = req.json || json_out;
+                return estimate_command(cl, req, plugin_path);
+            }
+            return sweep_command(cl, vary, sweep_json_out || json_out, out, plugin_path);
         }
         if (fit->parsed()) {
             // Options given before the subcommand count too, unless given again after it.

@@ -84,6 +84,20 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
     out << "  rate routine calls: " << r.rate_calls << "\n";
 }
 
+nlohmann::ordered_json case_json(const reactor_case& c) {
+    return {{"name", c.name},
+            {"model", c.model == reactor_model::trays ? "trays" : "pfr"},
+            {"trays", c.trays},
+            {"volume_m3", c.volume_m3},
+            {"pressure_bar", c.pressure_bar},
+            {"inlet_temperature_C", c.inlet_temperature_C},
+            {"outlet_temperature_C", c.outlet_temperature_C},
+            {"nh3_co2_ratio", nh3_co2_ratio(c)},
+            {"h2o_co2_ratio", h2o_co2_ratio(c)},
+            {"a1", c.a1},
+            {"a2", c.a2}};
+}
+
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings) {
     using json = nlohmann::ordered_json;
@@ -113,18 +127,7 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
     json closure = json::object();
     for (std::size_t e = 0; e < 4; ++e) closure[elements[e]] = r.atom_closure[e];
     return {
-        {"case",
-         {{"name", c.name},
-          {"model", c.model == reactor_model::trays ? "trays" : "pfr"},
-          {"trays", c.trays},
-          {"volume_m3", c.volume_m3},
-          {"pressure_bar", c.pressure_bar},
-          {"inlet_temperature_C", c.inlet_temperature_C},
-          {"outlet_temperature_C", c.outlet_temperature_C},
-          {"nh3_co2_ratio", nh3_co2_ratio(c)},
-          {"h2o_co2_ratio", h2o_co2_ratio(c)},
-          {"a1", c.a1},
-          {"a2", c.a2}}},
+        {"case", case_json(c)},
         {"profile", profile},
         {"co2_conversion", conversion(r.co2_conversion)},
         {"equilibrium_co2_conversion", conversion(r.equilibrium_co2_conversion)},

@@ -14,6 +14,8 @@
 namespace workbench {
 
 void print_report(std::ostream& out, const reactor_case& c, const result& r);
+// The case's reactor, feed ratios and rate factors, as in result_json's "case".
+nlohmann::ordered_json case_json(const reactor_case& c);
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);
 std::string profile_csv(const reactor_case& c, const result& r);

@@ -21,70 +21,15 @@
 #include "workbench_host.h"
 #include "properties.h"
 #include "reactor.h"
+#include "cli_fixture.h"
 #include "urea_version.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct outcome {
-    int status;  // exit status, or -1 when ended by a signal
-    std::string out;
-    std::string err;
-    int signal = 0;  // the signal that ended it
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class Cli : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("urea-cli-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs urea-reactor with the arguments (shell words) in the test's folder.
-    // env: variable settings for the program, e.g. "PATH=/nowhere".
-    outcome run(const std::string& args, const std::string& env = "") {
-        const fs::path out = dir.parent_path() / (dir.filename().string() + ".stdout");
-        const fs::path err = dir.parent_path() / (dir.filename().string() + ".stderr");
-        // The shell execs the program, so that its end by a signal shows.
-        const std::string cmd = "cd '" + dir.string() + "' && exec " + (env.empty() ? "" : "env " + env + " ") + "'" UREA_REACTOR "' " +
-                                args + " > '" + out.string() + "' 2> '" + err.string() + "' < /dev/null";
-        const int raw = std::system(cmd.c_str());
-        int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        int signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
-        // A shell reports its child's signal as 128 + N.
-        if (status > 128 && status < 160) {
-            signal = status - 128;
-            status = -1;
-        }
-        outcome o{status, slurp(out), slurp(err), signal};
-        fs::remove(out);
-        fs::remove(err);
-        return o;
-    }
-    fs::path write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name) << text;
-        return dir / name;
-    }
-    // Files left in the folder (temporaries included).
-    std::size_t files() {
-        std::size_t n = 0;
-        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-        return n;
-    }
-    fs::path dir;
-};
+using cli_testing::outcome;
+using cli_testing::slurp;
+using Cli = cli_testing::cli_fixture;
 
 TEST_F(Cli, DefaultCasePrintsTheTrayTableAndSummary) {
     const outcome o = run("");
