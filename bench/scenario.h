@@ -103,6 +103,44 @@ struct reactor_state {
                                 .x_present = x.data()});
     }
 
+    // The six calls the rate routine makes into the host, with its arguments:
+    // the host's share of a rate call, to tell the library's own cost apart.
+    void host_calls() {
+        const auto n = static_cast<std::size_t>(nc);
+        if (x_full.size() != n) {
+            x_full.resize(n);
+            g_packed.resize(n);
+            g_full.resize(n);
+            phi_packed.resize(n);
+            phi_full.resize(n);
+        }
+        double t = 458.0, p = 1.5e7, scratch = 0.0;
+        host_int diag = 0, one = 1, err = 0;
+        const host_int flags[7] = {1, 0, 0, 1, 0, 0, 0};
+        const host_int* count = &HOST_STREAM_WORK[2];
+        HOST_SCATTER(x.data(), &n_present, pos.data(), x_full.data());
+        HOST_IDEAL_GAS_PROPS(&t, x.data(), &n_present, pos.data(), &diag, &flags[0], &flags[1],
+                             &flags[2], &flags[3], &flags[4], &flags[5], &flags[6], &scratch,
+                             &scratch, g_packed.data(), &scratch, &scratch, &scratch, &scratch,
+                             &scratch, &scratch, &scratch, &scratch, &scratch, &err);
+        HOST_SCATTER(g_packed.data(), count, pos.data(), g_full.data());
+        HOST_LIQUID_VOLUME(&t, &p, x.data(), &n_present, pos.data(), &host_opts, &diag, &one, &vl,
+                           &scratch, &err);
+        HOST_LIQUID_FUGACITY(&t, &p, x.data(), &fug_extra, &n_present, pos.data(), &host_opts,
+                             &diag, &one, phi_packed.data(), &scratch, &err);
+        HOST_SCATTER(phi_packed.data(), count, pos.data(), phi_full.data());
+    }
+
+    // Empty when the host's calls answered as the stand-in was set up.
+    std::string check_host_calls() const {
+        const auto n = static_cast<std::size_t>(nc);
+        if (vl != 0.03 || g_full.size() != n || g_full[n - 1] != -2.0e8 ||
+            phi_full[n - 1] != 0.01) {
+            return "the stand-in's property routines did not answer";
+        }
+        return {};
+    }
+
     // Empty when the rates are those of the worked example (three significant
     // figures), otherwise what is wrong.
     std::string check() const {
@@ -125,6 +163,9 @@ struct reactor_state {
     double params[2] = {1.0, 1.0e3};
     int host_opts = 0;
     int fug_extra = 0;
+    // What host_calls() receives.
+    std::vector<double> x_full, g_packed, g_full, phi_packed, phi_full;
+    double vl = 0.0;
 };
 
 // "NC-FLOW" of a stream with NH3 = 1, CO2 = 2, CARB = 3 and 0.5 of every other
