@@ -195,7 +195,7 @@ bool ended_at_a_candidate(int flag) {
 // Whether a tray's outlet holds every species its reactions form from what
 // it holds: carbamate always decomposes a little and forms from NH3 and CO2,
 // and dehydrates a little, so a composition that lacks one of them while
-// the species that form it are there is no solution, however small its
+// what forms it is there is no solution, however small its
 // residual. (At such a point the plug-in takes the missing species'
 // remembered properties, which can make a rate vanish there.)
 bool reacted_through(const flows& n) {
