@@ -1,0 +1,159 @@
+// Estimating the plug-in's two rate factors a1 and a2 from several test runs:
+// weighted nonlinear least squares in ln a1 and ln a2 with Ceres Solver
+// (Levenberg-Marquardt, central-difference derivatives, bounds, an optional
+// robust loss, several starts), then the covariance at the optimum, 95 %
+// intervals, a verdict per parameter and standardised residuals.
+//
+// Independent of the reactor: a `model` predicts each run's measurements.
+#ifndef UREA_WORKBENCH_ESTIMATE_H
+#define UREA_WORKBENCH_ESTIMATE_H
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "model/observation.h"
+
+namespace workbench {
+
+// What the estimator asks of a reactor: the predicted quantities of one run
+// at the rate factors exp(ln_a1), exp(ln_a2). It is called many times at
+// nearby points for each run (a model may warm-start from its last solution
+// of the same run). A point where the model cannot be solved is a failure,
+// not an exception: the estimator then steps back.
+class model {
+public:
+    struct outcome {
+        bool ok = false;
+        predicted values{};
+        std::string failure;  // why, when not ok
+    };
+    virtual ~model() = default;
+    virtual outcome predict(std::size_t run, double ln_a1, double ln_a2) = 0;
+};
+
+struct observed_run {
+    std::string name;
+    observations measured;
+};
+
+enum class loss_kind { none, huber, cauchy };
+
+// Default scales of the robust losses, in standard deviations: the usual
+// tuning constants that keep 95 % of the efficiency of plain least squares
+// on normally distributed errors. Huber counts a residual quadratically up to
+// the scale and linearly beyond; Cauchy grows only logarithmically.
+inline constexpr double default_huber_scale = 1.345;
+inline constexpr double default_cauchy_scale = 2.385;
+
+struct estimate_options {
+    // The starting values (the base case's a1 and a2), also the value
+    // suggested for --fix when a parameter is not determined.
+    std::array<double, 2> initial{1.0, 0.124};
+    // A parameter held at this value (--fix); the other is estimated.
+    std::array<std::optional<double>, 2> fixed{};
+    loss_kind loss = loss_kind::none;
+    double loss_scale = 0.0;  // in standard deviations; 0: the default of the loss
+    // Starts: every combination of initial * 10^d over these decades d for
+    // each free parameter (9 starts for both, 3 for one).
+    std::vector<double> start_decades{-2.0, 0.0, 2.0};
+    // The search box for a1 and a2.
+    double lower = 1e-6;
+    double upper = 1e6;
+    int max_iterations = 100;
+};
+
+enum class verdict_kind {
+    fixed,           // held with --fix
+    determined,
+    at_bound,        // the best fit lies at the edge of the search box
+    singular,        // the covariance is singular: the data carry no information on it
+    wide,            // the 95 % interval spans more than a decade
+    combination,     // only a combination of a1 and a2 is determined
+};
+
+struct parameter_estimate {
+    std::string name;          // "a1" or "a2"
+    double value = 0.0;        // a
+    bool free = true;
+    // Standard error of ln a: from the covariance at the stated standard
+    // deviations, then times the scale factor below. NaN when unknown.
+    double se_ln_unscaled = NAN;
+    double se_ln = NAN;
+    // 95 % confidence interval for a: exp(ln a -+ q * se_ln), so asymmetric.
+    double lower95 = NAN;
+    double upper95 = NAN;
+    // The interval assumes the other parameter held at its value (given when
+    // the joint covariance is singular but this parameter alone is not).
+    bool conditional = false;
+    verdict_kind verdict = verdict_kind::determined;
+    std::string verdict_text;  // plain words, with the --fix suggestion when not determined
+};
+
+struct residual_row {
+    std::size_t run;
+    quantity what;
+    double measured;
+    double sigma;
+    double predicted;
+    double residual;   // (measured - predicted) / sigma
+    bool outlier;      // |residual| > 3
+};
+
+struct start_outcome {
+    std::array<double, 2> from{};  // a1, a2
+    std::array<double, 2> to{};
+    bool usable = false;           // Ceres ended with a solution (converged or out of iterations)
+    bool converged = false;
+    double chi_square = NAN;       // sum of squared standardised residuals at `to`
+    double objective = NAN;        // what was minimised: with a robust loss, the sum of the losses
+    int iterations = 0;
+    long model_failures = 0;       // points of this start where the model failed
+    std::string message;           // Ceres' termination message
+};
+
+struct estimate_result {
+    std::array<parameter_estimate, 2> parameters;
+    double correlation = NAN;        // of ln a1 and ln a2; NaN unless both free and non-singular
+    bool covariance_singular = false;
+    std::string covariance_note;     // why there is no covariance, when there is none
+    int measurements = 0;
+    int free_parameters = 0;
+    int degrees_of_freedom = 0;      // measurements - free parameters
+    double chi_square = 0.0;         // sum of squared standardised residuals
+    double reduced_chi_square = NAN; // chi_square / degrees of freedom
+    double scale_factor = 1.0;       // max(1, sqrt(reduced chi-square)), applied to the standard errors
+    double t_quantile = NAN;         // the 97.5 % quantile used for the intervals
+    loss_kind loss = loss_kind::none;
+    double loss_scale = 0.0;
+    std::vector<start_outcome> starts;
+    std::size_t best_start = 0;
+    int starts_agreeing = 0;         // usable starts that reached the best objective (within 0.005)
+    long model_evaluations = 0;      // all, the covariance's included
+    long model_failures = 0;         // evaluations where the model could not be solved
+    std::vector<residual_row> residuals;
+    int outliers = 0;
+};
+
+// The estimate failed as a whole: no start could be evaluated.
+class estimate_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws std::invalid_argument for inconsistent input (fewer measurements
+// than free parameters, a sigma <= 0, a fixed or initial value outside the
+// box) and estimate_error when no start gives a usable fit.
+estimate_result estimate(model& m, const std::vector<observed_run>& runs,
+                         const estimate_options& options);
+
+const char* loss_name(loss_kind k);
+const char* verdict_name(verdict_kind k);
+
+}  // namespace workbench
+
+#endif

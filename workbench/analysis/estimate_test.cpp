@@ -1,0 +1,262 @@
+// The estimator against an analytic stand-in for the reactor, whose true a1
+// and a2 are known: recovery, interval coverage, undetermined parameters,
+// --fix, outliers and robust losses, and a model that fails at some points.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+#include <random>
+#include <vector>
+
+#include "analysis/estimate.h"
+
+namespace {
+
+using namespace workbench;
+
+// A run's conditions in the stand-in: residence time, the carbamate-formation
+// speed relative to a1, the equilibrium conversion and the feed ratios.
+struct conditions {
+    double tau, c, x_eq, nh3_co2, h2o_co2;
+};
+
+const std::vector<conditions> plant = {
+    {12, 0.5, 0.66, 3.1, 0.40}, {15, 1.0, 0.64, 3.0, 0.45}, {18, 2.0, 0.68, 3.3, 0.35},
+    {10, 4.0, 0.62, 2.9, 0.50}, {20, 0.7, 0.67, 3.2, 0.42}, {14, 3.0, 0.65, 3.1, 0.38},
+    {16, 1.5, 0.63, 3.0, 0.48}, {11, 6.0, 0.66, 3.4, 0.41}};
+
+// Conversion approaches equilibrium as 1 - exp(-a2 tau h), where the share h
+// = a1 c / (1 + a1 c) of the time left by slow carbamate formation tends to 1
+// as a1 grows: a1 then hardly matters. The mass fractions are those of the
+// outlet on the NC-FLOW basis, per mole of CO2 fed.
+predicted stand_in(const conditions& k, double a1, double a2) {
+    const double h = a1 * k.c / (1.0 + a1 * k.c);
+    const double x = k.x_eq * (1.0 - std::exp(-a2 * k.tau * h));
+    const double nh3 = 17.031 * (k.nh3_co2 - 2.0 * x), co2 = 44.01 * (1.0 - x);
+    const double urea = 60.056 * x, h2o = 18.015 * (k.h2o_co2 + x);
+    const double total = nh3 + co2 + urea + h2o;
+    return {x, nh3 / total, co2 / total, urea / total, h2o / total};
+}
+
+class analytic : public model {
+public:
+    outcome predict(std::size_t run, double ln_a1, double ln_a2) override {
+        ++calls;
+        if (fails && fails(ln_a1, ln_a2)) {
+            // A solver's last iterate: values that must not be used.
+            return {false, left_over.empty() ? predicted{} : left_over[run], "does not converge here"};
+        }
+        const double a1 = ignore_a1 ? 1.0 : std::exp(ln_a1);
+        outcome o{true, product_only ? stand_in(plant[run], 1.0, a1 * std::exp(ln_a2))
+                                     : stand_in(plant[run], a1, std::exp(ln_a2)), ""};
+        // A reactor's values carry its solver's tolerance: relative errors
+        // up to 1e-10 that vary from point to point, as if at random.
+        std::size_t h = std::hash<double>{}(ln_a1) ^ (std::hash<double>{}(ln_a2) * 31u) ^ run;
+        for (double& v : o.values) {
+            h = h * 6364136223846793005u + 1442695040888963407u;
+            v *= 1.0 + 1e-10 * (static_cast<double>(h >> 11) / 4503599627370496.0 - 1.0);
+        }
+        return o;
+    }
+    bool ignore_a1 = false;                      // a1 has no effect at all
+    bool product_only = false;                   // only a1 * a2 has
+    std::function<bool(double, double)> fails;   // where the model fails
+    std::vector<predicted> left_over;            // the values it leaves there
+    long calls = 0;
+};
+
+constexpr double sigma = 0.005;  // as stated in the data
+
+// Every quantity of every run measured, with normal noise of `noise` times
+// the stated sigma (none for seed 0).
+std::vector<observed_run> synthetic(double a1, double a2, unsigned seed, bool conversions_only = false,
+                                    double noise = 1.0) {
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> error(0.0, noise * sigma);
+    std::vector<observed_run> runs;
+    for (std::size_t i = 0; i < plant.size(); ++i) {
+        const predicted p = stand_in(plant[i], a1, a2);
+        observed_run r{"R" + std::to_string(i + 1), {}};
+        for (std::size_t q = 0; q < (conversions_only ? 1 : quantity_count); ++q) {
+            r.measured[q] = measurement{p[q] + (seed != 0 ? error(rng) : 0.0), sigma, true};
+        }
+        runs.push_back(r);
+    }
+    return runs;
+}
+
+const double true_a1 = 0.5, true_a2 = 0.2;
+
+bool covers(const parameter_estimate& p, double truth) { return p.lower95 < truth && truth < p.upper95; }
+
+// Over 20 fixed seeds: how often each interval covers the truth, and the
+// mean reported standard error of ln a2 over the scatter of the estimates.
+struct coverage {
+    int a1 = 0, a2 = 0;
+    double se_over_scatter = 0.0;
+};
+
+coverage over_seeds(double noise) {
+    analytic m;
+    coverage c;
+    double sum = 0.0, sum2 = 0.0, se_sum = 0.0;
+    constexpr int seeds = 20;
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        const estimate_result r = estimate(m, synthetic(true_a1, true_a2, seed, false, noise), {});
+        EXPECT_EQ(r.degrees_of_freedom, 38);
+        EXPECT_NEAR(r.parameters[0].value, true_a1, 0.2 * noise * true_a1);
+        EXPECT_NEAR(r.parameters[1].value, true_a2, 0.1 * noise * true_a2);
+        EXPECT_EQ(r.parameters[0].verdict, verdict_kind::determined) << r.parameters[0].verdict_text;
+        EXPECT_EQ(r.parameters[1].verdict, verdict_kind::determined) << r.parameters[1].verdict_text;
+        EXPECT_EQ(r.starts.size(), 9u);
+        // The starts at 100 x the initial a2 sit where conversion has reached
+        // equilibrium and nothing moves: they stay there.
+        EXPECT_GE(r.starts_agreeing, 3);
+        EXPECT_LT(r.starts_agreeing, 9);
+        c.a1 += covers(r.parameters[0], true_a1);
+        c.a2 += covers(r.parameters[1], true_a2);
+        const double ln = std::log(r.parameters[1].value);
+        sum += ln;
+        sum2 += ln * ln;
+        se_sum += r.parameters[1].se_ln;
+    }
+    c.se_over_scatter = se_sum / seeds / std::sqrt((sum2 - sum * sum / seeds) / (seeds - 1));
+    return c;
+}
+
+TEST(Estimate, RecoversBothFactorsWithIntervalsThatCoverThemMostOfTheTime) {
+    // Noise as stated, then three times what the data say: the intervals
+    // widen by the square root of the reduced chi-square.
+    for (const double noise : {1.0, 3.0}) {
+        const coverage c = over_seeds(noise);
+        // A 95 % interval covers the truth at least 16 times in 20 with
+        // probability 0.984; the seeds are fixed, so the outcome is too. An
+        // interval without its t factor (68 %) or not widened (a third of
+        // the width at 3 sigma) fails this.
+        EXPECT_GE(c.a1, 16) << noise;
+        EXPECT_GE(c.a2, 16) << noise;
+        // Nor too wide: the standard error matches the scatter of the
+        // estimates (within what 20 samples allow).
+        EXPECT_GT(c.se_over_scatter, 0.6) << noise;
+        EXPECT_LT(c.se_over_scatter, 1.6) << noise;
+    }
+}
+
+TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
+    analytic m;
+    // Carbamate formation so fast that a1 hardly moves anything.
+    const estimate_result fast = estimate(m, synthetic(1e4, true_a2, 3), {});
+    EXPECT_NE(fast.parameters[0].verdict, verdict_kind::determined);
+    EXPECT_NE(fast.parameters[0].verdict_text.find("not determined by these data"), std::string::npos);
+    EXPECT_NE(fast.parameters[0].verdict_text.find("--fix a1=1 "), std::string::npos);
+    EXPECT_NEAR(fast.parameters[1].value, true_a2, 0.1 * true_a2);
+    // In a narrower box the best fit lies at its edge: not determined either.
+    estimate_options narrow;
+    narrow.upper = 30.0;
+    const estimate_result edge = estimate(m, synthetic(1e4, true_a2, 3), narrow);
+    EXPECT_NEAR(edge.parameters[0].value, 30.0, 1e-9);
+    EXPECT_EQ(edge.parameters[0].verdict, verdict_kind::at_bound) << edge.parameters[0].verdict_text;
+    // a1 without any effect: the covariance is singular; a2 alone is not.
+    m.ignore_a1 = true;
+    const estimate_result none = estimate(m, synthetic(1.0, true_a2, 3), {});
+    EXPECT_TRUE(none.covariance_singular);
+    EXPECT_EQ(none.parameters[0].verdict, verdict_kind::singular);
+    EXPECT_EQ(none.parameters[1].verdict, verdict_kind::determined);
+    EXPECT_TRUE(none.parameters[1].conditional);
+    EXPECT_TRUE(covers(none.parameters[1], true_a2));
+    // Only the product a1 a2 matters: each alone would be determined, not both.
+    m.ignore_a1 = false;
+    m.product_only = true;
+    const estimate_result product = estimate(m, synthetic(1.0, true_a2, 3), {});
+    EXPECT_TRUE(product.covariance_singular);
+    EXPECT_EQ(product.parameters[0].verdict, verdict_kind::combination);
+    EXPECT_EQ(product.parameters[1].verdict, verdict_kind::combination);
+    EXPECT_NEAR(product.parameters[0].value * product.parameters[1].value, true_a2, 0.05 * true_a2);
+}
+
+TEST(Estimate, FixHoldsAParameterAndEstimatesTheOther) {
+    analytic m;
+    const auto runs = synthetic(true_a1, true_a2, 5);
+    estimate_options o;
+    o.fixed[0] = true_a1;
+    const estimate_result at_truth = estimate(m, runs, o);
+    EXPECT_EQ(at_truth.parameters[0].value, true_a1);
+    EXPECT_EQ(at_truth.parameters[0].verdict, verdict_kind::fixed);
+    EXPECT_TRUE(std::isnan(at_truth.parameters[0].se_ln));
+    EXPECT_EQ(at_truth.free_parameters, 1);
+    EXPECT_EQ(at_truth.degrees_of_freedom, 39);
+    EXPECT_EQ(at_truth.starts.size(), 3u);
+    EXPECT_TRUE(covers(at_truth.parameters[1], true_a2));
+    // Held too low, a1 must be made up for by a larger a2.
+    o.fixed[0] = true_a1 / 4;
+    const estimate_result low = estimate(m, runs, o);
+    EXPECT_EQ(low.parameters[0].value, true_a1 / 4);
+    EXPECT_GT(low.parameters[1].value, 1.5 * true_a2);
+    // Both held: the residuals at those values.
+    o.fixed = {true_a1, true_a2};
+    const estimate_result both = estimate(m, synthetic(true_a1, true_a2, 0), o);
+    EXPECT_EQ(both.degrees_of_freedom, 40);
+    EXPECT_LT(both.chi_square, 1e-12);
+}
+
+TEST(Estimate, FlagsAnOutlierAndARobustLossKeepsTheEstimateNearTheTruth) {
+    analytic m;
+    auto runs = synthetic(true_a1, true_a2, 0, /*conversions_only=*/true);
+    runs[3].measured[0]->value += 0.06;  // 12 sigma
+    const estimate_result plain = estimate(m, runs, {});
+    // Least squares spreads the outlier over the other runs, and may flag
+    // another with it; the robust fits flag it alone.
+    EXPECT_TRUE(plain.residuals[3].outlier);
+    EXPECT_GT(plain.residuals[3].residual, 3.0);
+    const double pulled = std::abs(std::log(plain.parameters[1].value / true_a2));
+    for (const loss_kind loss : {loss_kind::huber, loss_kind::cauchy}) {
+        estimate_options o;
+        o.loss = loss;
+        const estimate_result robust = estimate(m, runs, o);
+        const double off = std::abs(std::log(robust.parameters[1].value / true_a2));
+        EXPECT_LT(off, 0.25 * pulled) << loss_name(loss);
+        EXPECT_EQ(robust.outliers, 1) << loss_name(loss);
+        EXPECT_TRUE(robust.residuals[3].outlier) << loss_name(loss);
+    }
+}
+
+TEST(Estimate, StepsBackFromPointsWhereTheModelFails) {
+    analytic m;
+    // No solution above a2 = 0.4 (the starts at 12.4 fail at once; those
+    // from 0.00124 step into it) nor below a1 = 0.02 (the starts at 0.01).
+    m.fails = [](double ln_a1, double ln_a2) {
+        return ln_a2 > std::log(0.4) || ln_a1 < std::log(0.02);
+    };
+    const auto runs = synthetic(true_a1, true_a2, 7);
+    // What a failed point leaves would fit the data perfectly.
+    for (const observed_run& run : runs) {
+        m.left_over.push_back({});
+        for (std::size_t q = 0; q < quantity_count; ++q) m.left_over.back()[q] = run.measured[q]->value;
+    }
+    const estimate_result r = estimate(m, runs, {});
+    // The starts at a1 = 0.01 fail at once and are left out.
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_FALSE(r.starts[k].usable) << k;
+    // Some start met failing points on its way and still reached the best fit.
+    EXPECT_TRUE(std::any_of(r.starts.begin(), r.starts.end(), [&](const start_outcome& s) {
+        return s.usable && s.model_failures > 0 && std::abs(s.objective - r.starts[r.best_start].objective) < 1e-6;
+    }));
+    EXPECT_TRUE(covers(r.parameters[0], true_a1));
+    EXPECT_TRUE(covers(r.parameters[1], true_a2));
+    // Both held where the model fails: an error, not the values left there.
+    estimate_options held;
+    held.fixed = {0.01, true_a2};
+    EXPECT_THROW(estimate(m, runs, held), estimate_error);
+    // Failing everywhere: an error that says where and why.
+    m.fails = [](double, double) { return true; };
+    try {
+        estimate(m, synthetic(true_a1, true_a2, 7), {});
+        ADD_FAILURE() << "no error";
+    } catch (const estimate_error& e) {
+        EXPECT_NE(std::string(e.what()).find("run \"R1\" at a1 = 0.01, a2 = 0.00124: does not converge here"),
+                  std::string::npos) << e.what();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,509 @@
+#include "io/runs_file.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string_view>
+
+namespace workbench {
+namespace {
+
+// ---- CSV records (RFC 4180) ----------------------------------------------
+
+struct record {
+    std::size_t line;                // where the record starts
+    std::vector<std::string> cells;  // as written, quotes removed
+};
+
+[[noreturn]] void fail_at(const std::string& file, std::size_t line, const std::string& what) {
+    throw runs_error(file + ":" + std::to_string(line) + ": " + what);
+}
+
+bool blank(const std::vector<std::string>& cells) {
+    return std::all_of(cells.begin(), cells.end(), [](const std::string& c) {
+        return c.find_first_not_of(" \t") == std::string::npos;
+    });
+}
+
+// Splits the text into records: cells separated by commas, a cell in double
+// quotes may hold commas, line breaks and doubled quotes. Lines end in LF,
+// CRLF or CR. A UTF-8 byte-order mark is skipped; lines whose first
+// character is '#' and lines without any text are left out.
+std::vector<record> split(const std::string& text, const std::string& file) {
+    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                             (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        throw runs_error(file + ": UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
+    }
+    std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const std::size_t n = text.size();
+    std::size_t line = 1;
+    const auto at_line_end = [&](std::size_t k) { return k < n && (text[k] == '\n' || text[k] == '\r'); };
+    // Steps over one line end (LF, CRLF or CR) at k.
+    const auto skip_line_end = [&](std::size_t& k) {
+        if (text[k] == '\r' && k + 1 < n && text[k + 1] == '\n') ++k;
+        ++k;
+        ++line;
+    };
+    std::vector<record> out;
+    while (i < n) {
+        if (text[i] == '#') {  // a comment line
+            while (i < n && !at_line_end(i)) ++i;
+            if (i < n) skip_line_end(i);
+            continue;
+        }
+        record r{line, {}};
+        for (;;) {
+            std::string cell;
+            if (i < n && text[i] == '"') {
+                const std::size_t opened = line;
+                ++i;
+                for (;;) {
+                    if (i >= n) {
+                        fail_at(file, opened, "cell " + std::to_string(r.cells.size() + 1) +
+                                                  ": a quote opened here is never closed");
+                    }
+                    if (text[i] == '"') {
+                        if (i + 1 < n && text[i + 1] == '"') {
+                            cell += '"';
+                            i += 2;
+                            continue;
+                        }
+                        ++i;
+                        break;
+                    }
+                    if (at_line_end(i)) {
+                        const std::size_t from = i;
+                        skip_line_end(i);
+                        cell.append(text, from, i - from);
+                        continue;
+                    }
+                    cell += text[i++];
+                }
+                if (i < n && text[i] != ',' && !at_line_end(i)) {
+                    fail_at(file, line, "cell " + std::to_string(r.cells.size() + 1) +
+                                            ": text after the closing quote");
+                }
+            } else {
+                while (i < n && text[i] != ',' && !at_line_end(i)) {
+                    if (text[i] == '"') {
+                        fail_at(file, line, "cell " + std::to_string(r.cells.size() + 1) +
+                                                ": a quote inside a cell that does not start with "
+                                                "one (quote the whole cell and double the quote)");
+                    }
+                    if (text[i] == '\0') fail_at(file, line, "a NUL byte: this is not a text file");
+                    cell += text[i++];
+                }
+            }
+            r.cells.push_back(std::move(cell));
+            if (i < n && text[i] == ',') {
+                ++i;
+                continue;
+            }
+            if (i < n) skip_line_end(i);
+            break;
+        }
+        if (!blank(r.cells)) out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::string trimmed(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos) return "";
+    const std::size_t b = s.find_last_not_of(" \t");
+    return s.substr(a, b - a + 1);
+}
+
+// ---- The column vocabulary --------------------------------------------------
+
+// A name as matched: lower case, '-' as '_', without a "reactor." prefix.
+std::string normalised(const std::string& name) {
+    std::string s = trimmed(name);
+    for (char& ch : s) {
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch == '-') ch = '_';
+    }
+    if (s.rfind("reactor.", 0) == 0) s.erase(0, 8);
+    return s;
+}
+
+constexpr std::array<const char*, setting_count> setting_columns = {
+    "trays", "volume_m3", "pressure_bar", "inlet_temperature_C", "outlet_temperature_C",
+    "feed_kmol_h.NH3", "feed_kmol_h.CO2", "feed_kmol_h.H2O", "feed_kmol_h.CARB",
+    "feed_kmol_h.UREA", "feed_kmol_h.O2", "feed_kmol_h.N2", "nh3_co2", "h2o_co2"};
+
+// The command line's names for the same settings.
+const std::map<std::string, setting>& aliases() {
+    static const std::map<std::string, setting> a = {
+        {"volume", setting::volume_m3},        {"pressure", setting::pressure_bar},
+        {"t_in", setting::inlet_temperature_C}, {"t_out", setting::outlet_temperature_C},
+        {"co2", setting::feed_CO2},
+    };
+    return a;
+}
+
+enum class kind { run_name, note, setting, measured, sigma, unnamed };
+
+struct column {
+    std::string name;  // as written
+    std::size_t number;  // 1-based
+    kind k;
+    std::size_t index;   // the setting or quantity
+};
+
+std::string known_columns() {
+    std::string s = "run, note";
+    for (const char* c : setting_columns) s += std::string(", ") + c;
+    for (const quantity_info& q : quantities) s += std::string(", ") + q.column;
+    s += ", and each measurement's <name>_sigma";
+    return s;
+}
+
+std::string where(const std::string& file, std::size_t line, const column& c) {
+    return file + ":" + std::to_string(line) + ": column \"" + c.name + "\" (" +
+           std::to_string(c.number) + "): ";
+}
+
+column classify(const std::string& written, std::size_t number, const std::string& file,
+                std::size_t line) {
+    column c{trimmed(written), number, kind::unnamed, 0};
+    const std::string key = normalised(written);
+    if (key.empty()) return c;
+    if (key == "run") {
+        c.k = kind::run_name;
+        return c;
+    }
+    if (key == "note") {
+        c.k = kind::note;
+        return c;
+    }
+    if (const auto s = setting_named(written)) {
+        c.k = kind::setting;
+        c.index = static_cast<std::size_t>(*s);
+        return c;
+    }
+    for (std::size_t q = 0; q < quantity_count; ++q) {
+        const std::string name = normalised(quantities[q].column);
+        if (key == name || key == name + "_sigma") {
+            c.k = key == name ? kind::measured : kind::sigma;
+            c.index = q;
+            return c;
+        }
+    }
+    if (key == "a1" || key == "a2") {
+        throw runs_error(where(file, line, c) + key +
+                         " is what the estimate finds, not a run's setting: to hold it, use --fix " +
+                         key + "=VALUE");
+    }
+    if (key == "model") {
+        throw runs_error(where(file, line, c) +
+                         "the reactor model is the base case's (--model or the case file), the "
+                         "same for every run");
+    }
+    throw runs_error(where(file, line, c) + "unknown column (known: " + known_columns() + ")");
+}
+
+// ---- Numbers --------------------------------------------------------------
+
+double number(const std::string& cell, const std::string& file, std::size_t line, const column& c) {
+    std::string_view s = cell;
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+        std::string hint;
+        if (cell.find(',') != std::string::npos) hint = "; write decimals with a point";
+        if (ec == std::errc::result_out_of_range) hint = "; out of the range of a double";
+        throw runs_error(where(file, line, c) + "not a number (got \"" + cell + "\"" + hint + ")");
+    }
+    if (!std::isfinite(v)) {
+        throw runs_error(where(file, line, c) + "must be a finite number (got \"" + cell + "\")");
+    }
+    return v;
+}
+
+std::string shown(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
+                     const column& c) {
+    const double v = number(cell, file, line, c);
+    const auto fail = [&](const std::string& what) {
+        throw runs_error(where(file, line, c) + what + " (got " + cell + ")");
+    };
+    switch (s) {
+        case setting::trays:
+            if (v != std::floor(v)) fail("must be a whole number of trays");
+            if (v < 1.0 || v > 10000.0) fail("must be 1 to 10000 trays");
+            break;
+        case setting::volume_m3:
+        case setting::pressure_bar:
+            if (!(v > 0.0)) fail("must be > 0");
+            break;
+        case setting::inlet_temperature_C:
+        case setting::outlet_temperature_C:
+            if (!(v + kelvin > 0.0)) fail("not a temperature in C");
+            break;
+        default:  // flows and ratios
+            if (v < 0.0) fail("must not be negative");
+            break;
+    }
+    return v;
+}
+
+// Row checks that need the whole row: a ratio and the flow it sets.
+void check_ratio(const run& r, setting ratio, setting flow, const std::vector<column>& cols,
+                 const std::string& file) {
+    const std::size_t rc = r.setting_column[static_cast<std::size_t>(ratio)];
+    const std::size_t fc = r.setting_column[static_cast<std::size_t>(flow)];
+    if (rc != 0 && fc != 0) {
+        throw runs_error(where(file, r.line, cols[rc - 1]) + "given together with column \"" +
+                         cols[fc - 1].name + "\" (" + std::to_string(fc) +
+                         ") in the same row: give either the flow or the ratio");
+    }
+}
+
+}  // namespace
+
+const char* setting_column(setting s) { return setting_columns[static_cast<std::size_t>(s)]; }
+
+std::optional<setting> setting_named(const std::string& name) {
+    const std::string key = normalised(name);
+    for (std::size_t i = 0; i < setting_count; ++i) {
+        if (key == normalised(setting_columns[i])) return static_cast<setting>(i);
+    }
+    const auto it = aliases().find(key);
+    if (it != aliases().end()) return it->second;
+    return std::nullopt;
+}
+
+runs_file parse_runs(const std::string& text, const std::string& file) {
+    const std::vector<record> records = split(text, file);
+    if (records.empty()) {
+        throw runs_error(file + ": no header row: the first line that is not a comment must name "
+                                "the columns");
+    }
+    const record& head = records.front();
+    if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
+        fail_at(file, head.line,
+                "the header has one column: cells must be separated by commas (the file seems "
+                "to use semicolons or tabs)");
+    }
+    std::vector<column> cols;
+    std::map<std::pair<kind, std::size_t>, std::size_t> seen;  // target -> column number
+    for (std::size_t k = 0; k < head.cells.size(); ++k) {
+        column c = classify(head.cells[k], k + 1, file, head.line);
+        if (c.k != kind::unnamed) {
+            const auto [it, fresh] = seen.emplace(std::pair{c.k, c.index}, c.number);
+            if (!fresh) {
+                const column& first = cols[it->second - 1];
+                throw runs_error(where(file, head.line, c) + "the same as column \"" + first.name +
+                                 "\" (" + std::to_string(first.number) + ")");
+            }
+        }
+        cols.push_back(std::move(c));
+    }
+    for (const column& c : cols) {
+        if (c.k == kind::sigma && seen.count({kind::measured, c.index}) == 0) {
+            throw runs_error(where(file, head.line, c) + "a standard deviation without its "
+                             "measurement column \"" + quantities[c.index].column + "\"");
+        }
+    }
+
+    runs_file out{file, {}, {}};
+    for (std::size_t k = 1; k < records.size(); ++k) {
+        const record& rec = records[k];
+        if (rec.cells.size() != cols.size()) {
+            const bool extra_blank =
+                rec.cells.size() > cols.size() &&
+                blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(cols.size()), rec.cells.end()});
+            if (!extra_blank) {
+                fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) +
+                                            " cells, the header " + std::to_string(cols.size()));
+            }
+        }
+        run r;
+        r.line = rec.line;
+        std::array<double, quantity_count> sigma{};
+        std::array<std::size_t, quantity_count> sigma_column{};
+        for (std::size_t j = 0; j < cols.size(); ++j) {
+            const column& c = cols[j];
+            const std::string cell = trimmed(rec.cells[j]);
+            if (cell.empty()) continue;
+            switch (c.k) {
+                case kind::unnamed:
+                    throw runs_error(file + ":" + std::to_string(rec.line) + ": column " +
+                                     std::to_string(c.number) +
+                                     ": a value in a column without a name in the header");
+                case kind::run_name:
+                    r.name = cell;
+                    break;
+                case kind::note:
+                    r.note = cell;
+                    break;
+                case kind::setting:
+                    r.settings[c.index] =
+                        setting_value(static_cast<setting>(c.index), cell, file, rec.line, c);
+                    r.setting_column[c.index] = c.number;
+                    break;
+                case kind::measured: {
+                    const double v = number(cell, file, rec.line, c);
+                    if (v < 0.0 || v > 1.0) {
+                        const std::string hint =
+                            v > 1.0 && v <= 100.0 ? "; a percentage? write " + shown(v / 100.0) : "";
+                        throw runs_error(where(file, rec.line, c) +
+                                         "must be a fraction between 0 and 1 (got " + cell + hint + ")");
+                    }
+                    r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
+                    r.measured_column[c.index] = c.number;
+                    break;
+                }
+                case kind::sigma: {
+                    const double v = number(cell, file, rec.line, c);
+                    if (!(v > 0.0)) {
+                        throw runs_error(where(file, rec.line, c) +
+                                         "a standard deviation must be > 0 (got " + cell + ")");
+                    }
+                    sigma[c.index] = v;
+                    sigma_column[c.index] = c.number;
+                    break;
+                }
+            }
+        }
+        if (r.name.empty()) r.name = "line " + std::to_string(rec.line);
+        // A standard deviation counts only with its measurement.
+        for (std::size_t q = 0; q < quantity_count; ++q) {
+            if (r.measured[q] && sigma_column[q] != 0) {
+                r.measured[q]->sigma = sigma[q];
+                r.measured[q]->sigma_given = true;
+            }
+        }
+        check_ratio(r, setting::nh3_co2, setting::feed_NH3, cols, file);
+        check_ratio(r, setting::h2o_co2, setting::feed_H2O, cols, file);
+        if (std::none_of(r.measured.begin(), r.measured.end(),
+                         [](const auto& m) { return m.has_value(); })) {
+            fail_at(file, r.line, "run \"" + r.name + "\" has no measurement: give at least one of " +
+                                      "co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O");
+        }
+        // A complete analysis should add up to about 1.
+        double sum = 0.0;
+        bool all = true;
+        for (std::size_t q = 1; q < quantity_count; ++q) {
+            all = all && r.measured[q].has_value();
+            if (r.measured[q]) sum += r.measured[q]->value;
+        }
+        if (all && std::abs(sum - 1.0) > 0.03) {
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+                                   "\": the mass fractions add up to " + shown(sum) +
+                                   ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
+                                   "liquid, carbamate counted as the NH3 and CO2 that form it)");
+        }
+        for (const run& other : out.runs) {
+            if (other.name == r.name) {
+                out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+                                       "\" has the name of the run on line " +
+                                       std::to_string(other.line));
+                break;
+            }
+        }
+        out.runs.push_back(std::move(r));
+    }
+    if (out.runs.empty()) {
+        throw runs_error(file + ": no runs: the header must be followed by at least one row");
+    }
+    return out;
+}
+
+runs_file read_runs(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw runs_error(path + ": cannot open the runs file");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_runs(text.str(), path);
+}
+
+reactor_case with_settings(const reactor_case& base, const settings_given& settings) {
+    reactor_case c = base;
+    const auto given = [&](setting s) { return settings[static_cast<std::size_t>(s)]; };
+    if (const auto v = given(setting::trays)) c.trays = static_cast<int>(*v);
+    if (const auto v = given(setting::volume_m3)) c.volume_m3 = *v;
+    if (const auto v = given(setting::pressure_bar)) c.pressure_bar = *v;
+    if (const auto v = given(setting::inlet_temperature_C)) c.inlet_temperature_C = *v;
+    if (const auto v = given(setting::outlet_temperature_C)) c.outlet_temperature_C = *v;
+    const auto flow = [](std::size_t component) {
+        return static_cast<setting>(static_cast<std::size_t>(setting::feed_NH3) + component);
+    };
+    for (std::size_t i = 0; i < component_count; ++i) {
+        if (const auto v = given(flow(i))) c.feed_kmol_h[i] = *v;
+    }
+    const bool co2_fed = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
+    const bool base_co2_fed = base.feed_kmol_h[CO2] + base.feed_kmol_h[CARB] > 0.0;
+    const bool co2_changed = given(setting::feed_CO2) || given(setting::feed_CARB);
+    // As --co2 does: NH3 and H2O follow the CO2 fed at the base case's ratios,
+    // unless the row sets them.
+    if (co2_changed && co2_fed && base_co2_fed) {
+        if (!given(setting::feed_NH3) && !given(setting::nh3_co2)) set_nh3_co2_ratio(c, nh3_co2_ratio(base));
+        if (!given(setting::feed_H2O) && !given(setting::h2o_co2)) set_h2o_co2_ratio(c, h2o_co2_ratio(base));
+    }
+    if (co2_fed) {
+        if (const auto v = given(setting::nh3_co2)) set_nh3_co2_ratio(c, *v);
+        if (const auto v = given(setting::h2o_co2)) set_h2o_co2_ratio(c, *v);
+    }
+    return c;
+}
+
+reactor_case case_of(const reactor_case& base, const run& r, const std::string& file,
+                     std::vector<std::string>* warnings) {
+    const reactor_case c = with_settings(base, r.settings);
+    const std::string at = file + ":" + std::to_string(r.line) + ": run \"" + r.name + "\": ";
+    try {
+        const std::vector<std::string> w = validate(c);
+        if (warnings) {
+            for (const std::string& s : w) warnings->push_back(at + s);
+        }
+    } catch (const input_error& e) {
+        // validate names the case file's key; name the row's column that set it.
+        const std::string msg = e.what();
+        const std::string key = msg.substr(0, msg.find(':'));
+        std::string col;
+        for (std::size_t i = 0; i < setting_count; ++i) {
+            const std::string name = setting_columns[i];
+            const bool same = key == name || key == "reactor." + name;
+            if (same && r.setting_column[i] != 0) {
+                col = "column \"" + name + "\" (" + std::to_string(r.setting_column[i]) + "): ";
+            }
+        }
+        const auto ratio_column = [&](setting ratio, component comp) {
+            const std::size_t n = r.setting_column[static_cast<std::size_t>(ratio)];
+            if (col.empty() && n != 0 && key == std::string("feed_kmol_h.") + component_names[comp]) {
+                col = "column \"" + std::string(setting_column(ratio)) + "\" (" + std::to_string(n) + "): ";
+            }
+        };
+        ratio_column(setting::nh3_co2, NH3);
+        ratio_column(setting::h2o_co2, H2O);
+        throw runs_error(file + ":" + std::to_string(r.line) + ": " + col + "run \"" + r.name +
+                         "\": " + msg);
+    }
+    return c;
+}
+
+void check_measurement_count(const runs_file& f, int free_parameters) {
+    std::size_t n = 0;
+    for (const run& r : f.runs) {
+        for (const auto& m : r.measured) n += m.has_value() ? 1 : 0;
+    }
+    if (n < static_cast<std::size_t>(std::max(free_parameters, 0))) {
+        throw runs_error(f.file + ": " + std::to_string(n) + " measurement" + (n == 1 ? "" : "s") +
+                         " in all for " + std::to_string(free_parameters) +
+                         " free parameters: at least as many measurements as free parameters are "
+                         "needed; add runs or measurements, or hold a parameter with --fix a1=VALUE");
+    }
+}
+
+}  // namespace workbench

@@ -1,0 +1,165 @@
+// Runs files: what a spreadsheet or historian writes reads as meant, every
+// class of bad input names file, line and column, and a run's settings
+// change the base case as documented.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "io/runs_file.h"
+
+namespace {
+
+using namespace workbench;
+
+std::string error_of(const std::string& text) {
+    try {
+        parse_runs(text, "runs.csv");
+    } catch (const runs_error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+double setting_of(const run& r, setting s) { return r.settings[static_cast<std::size_t>(s)].value(); }
+const measurement& measured(const run& r, quantity q) {
+    return r.measured[static_cast<std::size_t>(q)].value();
+}
+
+TEST(RunsFile, ReadsASpreadsheetExport) {
+    // Byte-order mark, CRLF, a comment, names in another case and the command
+    // line's spelling, a quoted note over two lines, empty cells, an empty
+    // spreadsheet row and blank lines at the end.
+    const std::string text =
+        "\xEF\xBB\xBF# test runs, March\r\n"
+        "Run,T-OUT,Pressure,feed_kmol_h.co2,note,co2_conversion,W_UREA,w_urea_sigma\r\n"
+        "A,183.5,144,2300,\"load 96 %, \"\"steady\"\"\r\nall day\",0.581,,\r\n"
+        ",,,,,,,\r\n"
+        "# B was lost\r\n"
+        "C,,+1.45e2,,,0.57,0.33,0.004\r\n"
+        "\r\n\r\n";
+    const runs_file f = parse_runs(text, "runs.csv");
+    ASSERT_EQ(f.runs.size(), 2u);
+    const run& a = f.runs[0];
+    EXPECT_EQ(a.name, "A");
+    EXPECT_EQ(a.line, 3u);
+    EXPECT_EQ(a.note, "load 96 %, \"steady\"\r\nall day");
+    EXPECT_EQ(setting_of(a, setting::outlet_temperature_C), 183.5);
+    EXPECT_EQ(setting_of(a, setting::pressure_bar), 144.0);
+    EXPECT_EQ(setting_of(a, setting::feed_CO2), 2300.0);
+    EXPECT_EQ(a.setting_column[static_cast<std::size_t>(setting::feed_CO2)], 4u);
+    EXPECT_FALSE(a.settings[static_cast<std::size_t>(setting::inlet_temperature_C)]);
+    EXPECT_EQ(measured(a, quantity::co2_conversion).value, 0.581);
+    EXPECT_EQ(measured(a, quantity::co2_conversion).sigma, 0.005);  // the default
+    EXPECT_FALSE(measured(a, quantity::co2_conversion).sigma_given);
+    EXPECT_FALSE(a.measured[static_cast<std::size_t>(quantity::w_urea)]);
+    const run& c = f.runs[1];
+    EXPECT_EQ(c.name, "C");
+    EXPECT_EQ(c.line, 7u);
+    EXPECT_EQ(setting_of(c, setting::pressure_bar), 145.0);
+    EXPECT_EQ(measured(c, quantity::w_urea).sigma, 0.004);
+    EXPECT_EQ(c.measured_column[static_cast<std::size_t>(quantity::w_urea)], 7u);
+    EXPECT_TRUE(f.warnings.empty());
+    // A row without a name is called by its line; LF and CR line ends alike.
+    EXPECT_EQ(parse_runs("co2_conversion\n0.5\r0.6", "r.csv").runs[1].name, "line 3");
+}
+
+TEST(RunsFile, ExampleReadsAsTheDocsSay) {
+    const runs_file f = read_runs(UREA_EXAMPLES "/runs-synthetic.csv");
+    ASSERT_EQ(f.runs.size(), 8u);
+    EXPECT_TRUE(f.warnings.empty());
+    std::size_t measurements = 0;
+    for (const run& r : f.runs) {
+        for (const auto& m : r.measured) measurements += m.has_value() ? 1 : 0;
+        EXPECT_NO_THROW(case_of(default_case(), r, f.file)) << r.name;
+    }
+    EXPECT_EQ(measurements, 32u);  // conversion in all 8, the analysis in 6
+    EXPECT_EQ(f.runs[6].note, "lower pressure, cooler top");
+}
+
+TEST(RunsFile, BadInputNamesFileLineAndColumn) {
+    const std::string head = "run,pressure_bar,co2_conversion\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {head + "A,\"144,0.5\n", "runs.csv:2: cell 2: a quote opened here is never closed"},
+        {head + "A,\"144\"x,0.5\n", "runs.csv:2: cell 2: text after the closing quote"},
+        {head + "A,14\"4,0.5\n", "runs.csv:2: cell 2: a quote inside a cell"},
+        {head + "A,144\n", "runs.csv:2: the row has 2 cells, the header 3"},
+        {"run,pressure_bar,x_urea\nA,144,0.3\n", "runs.csv:1: column \"x_urea\" (3): unknown column (known: run, note, trays"},
+        {"run,pressure_bar,Pressure\n", "runs.csv:1: column \"Pressure\" (3): the same as column \"pressure_bar\" (2)"},
+        {"a1,co2_conversion\n", "runs.csv:1: column \"a1\" (1): a1 is what the estimate finds, not a run's setting: to hold it, use --fix a1=VALUE"},
+        {"co2_conversion,w_NH3_sigma\n", "runs.csv:1: column \"w_NH3_sigma\" (2): a standard deviation without its measurement column \"w_NH3\""},
+        {"run;pressure_bar;co2_conversion\n", "runs.csv:1: the header has one column: cells must be separated by commas"},
+        {head + "\n# nothing\n", "runs.csv: no runs"},
+        {head + "A,1.4e2x,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"1.4e2x\")"},
+        {head + "A,\"144,5\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; write decimals with a point)"},
+        {head + "A,inf,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be a finite number"},
+        {head + "A,0,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be > 0"},
+        {"trays,co2_conversion\n10.5,0.5\n", "runs.csv:2: column \"trays\" (1): must be a whole number of trays"},
+        {"feed_kmol_h.H2O,co2_conversion\n-1,0.5\n", "runs.csv:2: column \"feed_kmol_h.H2O\" (1): must not be negative"},
+        {head + "A,144,58\n", "runs.csv:2: column \"co2_conversion\" (3): must be a fraction between 0 and 1 (got 58; a percentage? write 0.58)"},
+        {head + "A,144,-0.1\n", "runs.csv:2: column \"co2_conversion\" (3): must be a fraction between 0 and 1 (got -0.1)"},
+        {"co2_conversion,co2_conversion_sigma\n0.5,0\n", "runs.csv:2: column \"co2_conversion_sigma\" (2): a standard deviation must be > 0"},
+        {"feed_kmol_h.NH3,nh3_co2,co2_conversion\n7000,,0.5\n7000,3,0.5\n",
+         "runs.csv:3: column \"nh3_co2\" (2): given together with column \"feed_kmol_h.NH3\" (1) in the same row"},
+        {head + "A,144,0.5\n\nB,145,\n", "runs.csv:4: run \"B\" has no measurement"},
+        {"co2_conversion,\n0.5,1\n", "runs.csv:2: column 2: a value in a column without a name"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string msg = error_of(text);
+        EXPECT_EQ(msg.rfind(expected, 0), 0u) << "got:      " << msg << "\nexpected: " << expected;
+    }
+    // A column without a name and without values is what spreadsheets add: fine.
+    EXPECT_EQ(parse_runs("co2_conversion,\n0.5,\n", "runs.csv").runs.size(), 1u);
+}
+
+TEST(RunsFile, RunSettingsChangeTheBaseCaseAsDocumented) {
+    const reactor_case base = default_case();  // NH3/CO2 3.07, H2O/CO2 0.41, 2400 kmol/h CO2
+    const runs_file f = parse_runs(
+        "run,co2,feed_kmol_h.NH3,nh3_co2,h2o_co2,t_in,co2_conversion\n"
+        "load,2000,,,,,0.5\n"         // NH3 and H2O follow at the base case's ratios
+        "ratio,,,3.4,,,0.5\n"         // the ratio to the base case's CO2
+        "nh3,2000,6500,,,,0.5\n"      // NH3 as given; H2O at its ratio
+        "both,2000,,3.4,0.5,,0.5\n"
+        "cold,,,,,140,0.5\n"
+        "none,0,,,,,0.5\n",
+        "runs.csv");
+    std::vector<std::string> warnings;
+    const auto c = [&](std::size_t i) { return case_of(base, f.runs[i], f.file, &warnings); };
+    EXPECT_DOUBLE_EQ(c(0).feed_kmol_h[CO2], 2000.0);
+    EXPECT_DOUBLE_EQ(c(0).feed_kmol_h[NH3], 3.07 * 2000.0);
+    EXPECT_DOUBLE_EQ(c(0).feed_kmol_h[H2O], 0.41 * 2000.0);
+    EXPECT_DOUBLE_EQ(c(1).feed_kmol_h[NH3], 3.4 * 2400.0);
+    EXPECT_DOUBLE_EQ(c(1).feed_kmol_h[H2O], base.feed_kmol_h[H2O]);
+    EXPECT_DOUBLE_EQ(c(2).feed_kmol_h[NH3], 6500.0);
+    EXPECT_DOUBLE_EQ(c(2).feed_kmol_h[H2O], 0.41 * 2000.0);
+    EXPECT_DOUBLE_EQ(c(3).feed_kmol_h[NH3], 3.4 * 2000.0);
+    EXPECT_DOUBLE_EQ(c(3).feed_kmol_h[H2O], 0.5 * 2000.0);
+    EXPECT_EQ(c(3).feed_kmol_h[O2], base.feed_kmol_h[O2]);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(c(4).inlet_temperature_C, 140.0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("runs.csv:6: run \"cold\": reactor.inlet_temperature_C = 140 C is outside", 0), 0u)
+        << warnings[0];
+    try {
+        c(5);
+        ADD_FAILURE() << "no error";
+    } catch (const runs_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("runs.csv:7: column \"feed_kmol_h.CO2\" (2): run \"none\": "
+                                              "feed_kmol_h.CO2: no CO2 in the feed", 0), 0u) << e.what();
+    }
+}
+
+TEST(RunsFile, NeedsAsManyMeasurementsAsFreeParameters) {
+    const runs_file one = parse_runs("run,co2_conversion\nA,0.5\n", "runs.csv");
+    EXPECT_NO_THROW(check_measurement_count(one, 1));
+    try {
+        check_measurement_count(one, 2);
+        ADD_FAILURE() << "no error";
+    } catch (const runs_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("runs.csv: 1 measurement in all for 2 free parameters", 0), 0u)
+            << e.what();
+    }
+}
+
+}  // namespace

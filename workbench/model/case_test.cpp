@@ -1,0 +1,172 @@
+// Case files and command-line values: every class of bad input gets an
+// input_error naming the key (and line), good files read as written.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "model/case.h"
+
+namespace {
+
+using namespace workbench;
+
+// A complete, valid case file; tests break one thing at a time.
+const std::string good = R"({
+  "name": "test",
+  "reactor": {
+    "model": "trays",
+    "trays": 5,
+    "volume_m3": 100,
+    "pressure_bar": 140,
+    "inlet_temperature_C": 172,
+    "outlet_temperature_C": 185
+  },
+  "feed_kmol_h": {"NH3": 3000, "CO2": 1000, "H2O": 500, "O2": 1, "N2": 4},
+  "kinetics": {"a1": 1, "a2": 0.2}
+})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+// The message of the input_error that parsing throws ("" when it does not).
+std::string error_of(const std::string& text) {
+    try {
+        parse_case(text, "case.json");
+    } catch (const input_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(CaseFile, ReadsEveryKeyAndKeepsDefaultsForOptionalOnes) {
+    const reactor_case c = parse_case(good, "case.json");
+    EXPECT_EQ(c.name, "test");
+    EXPECT_EQ(c.trays, 5);
+    EXPECT_EQ(c.volume_m3, 100.0);
+    EXPECT_EQ(c.pressure_bar, 140.0);
+    EXPECT_EQ(c.inlet_temperature_C, 172.0);
+    EXPECT_EQ(c.outlet_temperature_C, 185.0);
+    EXPECT_EQ(c.feed_kmol_h[NH3], 3000.0);
+    EXPECT_EQ(c.feed_kmol_h[CARB], 0.0);  // left out: none
+    EXPECT_EQ(c.a2, 0.2);
+    const reactor_case no_kinetics =
+        parse_case(replaced(good, R"(,
+  "kinetics": {"a1": 1, "a2": 0.2})", ""), "case.json");
+    EXPECT_EQ(no_kinetics.a2, default_a2);
+    EXPECT_EQ(no_kinetics.a1, 1.0);
+}
+
+TEST(CaseFile, AnnotatedExampleIsTheDefaultCase) {
+    const reactor_case file = read_case(UREA_EXAMPLES "/default-case.json");
+    const reactor_case builtin = default_case();
+    EXPECT_EQ(file.trays, builtin.trays);
+    EXPECT_EQ(file.volume_m3, builtin.volume_m3);
+    EXPECT_EQ(file.pressure_bar, builtin.pressure_bar);
+    EXPECT_EQ(file.inlet_temperature_C, builtin.inlet_temperature_C);
+    EXPECT_EQ(file.outlet_temperature_C, builtin.outlet_temperature_C);
+    for (std::size_t i = 0; i < component_count; ++i) {
+        EXPECT_NEAR(file.feed_kmol_h[i], builtin.feed_kmol_h[i], 1e-9) << component_names[i];
+    }
+    EXPECT_EQ(file.a2, builtin.a2);
+    EXPECT_NEAR(nh3_co2_ratio(file), 3.07, 1e-12);
+    EXPECT_NEAR(h2o_co2_ratio(file), 0.41, 1e-12);
+}
+
+TEST(CaseFile, MalformedJsonNamesTheLine) {
+    const std::string msg = error_of(replaced(good, R"("trays": 5,)", R"("trays": 5,,)"));
+    EXPECT_NE(msg.find("case.json:5: malformed JSON"), std::string::npos) << msg;
+}
+
+TEST(CaseFile, UnknownKeysAreRefusedWithKeyAndLine) {
+    std::string msg = error_of(replaced(good, R"("trays": 5)", R"("trayz": 5)"));
+    EXPECT_NE(msg.find("case.json:5: reactor.trayz: unknown key"), std::string::npos) << msg;
+    msg = error_of(replaced(good, R"("name": "test",)", R"("name": "test", "colour": 1,)"));
+    EXPECT_NE(msg.find("colour: unknown key"), std::string::npos) << msg;
+    msg = error_of(replaced(good, R"("O2": 1)", R"("AR": 1)"));
+    EXPECT_NE(msg.find("feed_kmol_h.AR: unknown component"), std::string::npos) << msg;
+}
+
+TEST(CaseFile, MissingFieldsAreNamed) {
+    std::string msg = error_of(replaced(good, R"("pressure_bar": 140,)", ""));
+    EXPECT_NE(msg.find("reactor: missing field \"pressure_bar\""), std::string::npos) << msg;
+    msg = error_of(replaced(good, R"("CO2": 1000, )", ""));
+    EXPECT_NE(msg.find("feed_kmol_h: missing field \"CO2\""), std::string::npos) << msg;
+    msg = error_of(R"({"reactor": {}})");
+    EXPECT_NE(msg.find("missing field"), std::string::npos) << msg;
+}
+
+TEST(CaseFile, ValuesOutOfRangeNameTheirKey) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* expected;
+    } cases[] = {
+        {R"("NH3": 3000)", R"("NH3": -3000)", "case.json:11: feed_kmol_h.NH3: a flow must not be negative"},
+        {R"("CO2": 1000)", R"("CO2": 0)", "feed_kmol_h.CO2: no CO2 in the feed"},
+        {R"("pressure_bar": 140)", R"("pressure_bar": 0)", "case.json:7: reactor.pressure_bar: must be > 0"},
+        {R"("pressure_bar": 140)", R"("pressure_bar": -3)", "reactor.pressure_bar: must be > 0"},
+        {R"("trays": 5)", R"("trays": 0)", "case.json:5: reactor.trays: must be at least 1"},
+        {R"("trays": 5)", R"("trays": 2.5)", "reactor.trays: must be a whole number"},
+        {R"("volume_m3": 100)", R"("volume_m3": 0)", "reactor.volume_m3: must be > 0"},
+        {R"("volume_m3": 100)", R"("volume_m3": "big")", "reactor.volume_m3: must be a number"},
+        {R"("a2": 0.2)", R"("a2": -1)", "kinetics.a2: must be > 0"},
+        {R"("model": "trays")", R"("model": "cstr")", "reactor.model: must be \"trays\" or \"pfr\""},
+    };
+    for (const auto& t : cases) {
+        const std::string msg = error_of(replaced(good, t.from, t.to));
+        EXPECT_NE(msg.find(t.expected), std::string::npos) << t.to << " gave: " << msg;
+    }
+}
+
+TEST(CaseFile, CarbamateAloneCountsAsCo2Fed) {
+    const std::string text = replaced(good, R"("CO2": 1000)", R"("CO2": 0, "CARB": 800)");
+    EXPECT_EQ(error_of(text), "");
+}
+
+TEST(CaseFile, TemperaturesThePluginClampsWarnButRun) {
+    const reactor_case c = parse_case(replaced(good, R"("outlet_temperature_C": 185)",
+                                               R"("outlet_temperature_C": 205)"), "case.json");
+    const auto warnings = validate(c);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("reactor.outlet_temperature_C = 205 C is outside 149.85-199.85 C"),
+              std::string::npos);
+    EXPECT_NE(warnings[0].find("clamps"), std::string::npos);
+    EXPECT_TRUE(validate(parse_case(good, "case.json")).empty());
+}
+
+TEST(CaseFile, PropertyTablesAreChecked) {
+    const std::string with_table = replaced(good, R"("kinetics")", R"("properties": {
+    "CARB": {"temperature_C": [150, 175, 200], "fugacity_coefficient": [1e-3, 2e-3, 3e-3]}
+  },
+  "kinetics")");
+    const reactor_case c = parse_case(with_table, "case.json");
+    ASSERT_EQ(c.tables.count(CARB), 1u);
+    EXPECT_NEAR(c.tables.at(CARB).temperature_K[1], 448.15, 1e-12);
+    EXPECT_TRUE(c.tables.at(CARB).gibbs.empty());
+
+    std::string msg = error_of(replaced(with_table, "[150, 175, 200]", "[150, 200, 175]"));
+    EXPECT_NE(msg.find("properties.CARB.temperature_C: must be strictly increasing"), std::string::npos) << msg;
+    msg = error_of(replaced(with_table, "[1e-3, 2e-3, 3e-3]", "[1e-3, 2e-3]"));
+    EXPECT_NE(msg.find("properties.CARB.fugacity_coefficient: has 2 values for 3 temperatures"), std::string::npos) << msg;
+    msg = error_of(replaced(with_table, "[1e-3, 2e-3, 3e-3]", "[1e-3, 0, 3e-3]"));
+    EXPECT_NE(msg.find("values must be > 0"), std::string::npos) << msg;
+    msg = error_of(replaced(with_table, "[150, 175, 200]", "[175, 180, 200]"));
+    EXPECT_NE(msg.find("does not cover the reactor's 172 .. 185 C"), std::string::npos) << msg;
+    msg = error_of(replaced(with_table, R"("CARB": {)", R"("CARBAMATE": {)"));
+    EXPECT_NE(msg.find("properties.CARBAMATE: unknown component"), std::string::npos) << msg;
+}
+
+TEST(FeedRatios, CountCarbamateAsItsNh3AndCo2) {
+    reactor_case c = default_case();
+    c.feed_kmol_h[CARB] = 100.0;
+    set_nh3_co2_ratio(c, 3.5);
+    set_h2o_co2_ratio(c, 0.5);
+    EXPECT_NEAR((c.feed_kmol_h[NH3] + 200.0) / (c.feed_kmol_h[CO2] + 100.0), 3.5, 1e-12);
+    EXPECT_NEAR(c.feed_kmol_h[H2O] / 2500.0, 0.5, 1e-12);
+    EXPECT_NEAR(nh3_co2_ratio(c), 3.5, 1e-12);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// A fixed grid of reactor cases across the ranges an engineer may try:
+// 1..100 trays and plug flow, 150..200 C rising, flat and falling,
+// NH3/CO2 1.5..6, H2O/CO2 0..2, 1..5000 m3, a1 1e-3..1e6, a2 1e-6..1e6,
+// 50..300 bar, and feeds with carbamate, with urea, without NH3, without
+// water. The same cases on every run: the corners of the ranges, the cases
+// that once failed, and a Halton sequence through the rest.
+#ifndef UREA_WORKBENCH_GRID_CASES_H
+#define UREA_WORKBENCH_GRID_CASES_H
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "model/case.h"
+
+namespace grid {
+
+// Element i of the Halton sequence in the given prime base, in (0, 1).
+inline double halton(int i, int base) {
+    double f = 1.0, r = 0.0;
+    for (int k = i; k > 0; k /= base) {
+        f /= base;
+        r += f * (k % base);
+    }
+    return r;
+}
+
+inline double log_between(double lo, double hi, double u) {
+    return std::exp(std::log(lo) + u * (std::log(hi) - std::log(lo)));
+}
+
+struct named_case {
+    std::string name;
+    workbench::reactor_case c;
+};
+
+// The feed of 2400 kmol/h of CO2 (free and as carbamate), of which a share
+// is carbamate, urea recycled at a share of the CO2, and the two ratios.
+inline void set_feed(workbench::reactor_case& c, double carb_share, double urea_share,
+                     double nh3_co2, double h2o_co2) {
+    using namespace workbench;
+    c.feed_kmol_h.fill(0.0);
+    c.feed_kmol_h[CARB] = 2400.0 * carb_share;
+    c.feed_kmol_h[CO2] = 2400.0 - c.feed_kmol_h[CARB];
+    c.feed_kmol_h[UREA] = 2400.0 * urea_share;
+    c.feed_kmol_h[O2] = 3.0;
+    c.feed_kmol_h[N2] = 11.3;
+    // NH3 fed besides what the carbamate holds; never negative.
+    c.feed_kmol_h[NH3] = std::max(0.0, nh3_co2 * 2400.0 - 2.0 * c.feed_kmol_h[CARB]);
+    c.feed_kmol_h[H2O] = h2o_co2 * 2400.0;
+}
+
+inline std::vector<named_case> cases() {
+    using namespace workbench;
+    std::vector<named_case> out;
+    const auto add = [&](const std::string& name, const reactor_case& c) {
+        out.push_back({name, c});
+    };
+
+    // The corners: a1, a2, volume, trays, temperature direction, model.
+    for (double a1 : {1e-3, 1e6}) {
+        for (double a2 : {1e-6, 1e6}) {
+            for (double v : {1.0, 5000.0}) {
+                for (int trays : {1, 100}) {
+                    for (int rising : {1, 0}) {
+                        for (auto model : {reactor_model::trays, reactor_model::pfr}) {
+                            if (model == reactor_model::pfr && trays != 1) continue;
+                            reactor_case c = default_case();
+                            c.model = model;
+                            c.a1 = a1;
+                            c.a2 = a2;
+                            c.volume_m3 = v;
+                            c.trays = trays;
+                            c.inlet_temperature_C = rising ? 150.0 : 200.0;
+                            c.outlet_temperature_C = rising ? 200.0 : 150.0;
+                            add("corner a1 " + std::to_string(a1) + " a2 " + std::to_string(a2) +
+                                    " V " + std::to_string(v) + " trays " + std::to_string(trays) +
+                                    (rising ? " rising" : " falling") +
+                                    (model == reactor_model::pfr ? " pfr" : ""),
+                                c);
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    // Cases that once failed.
+    {
+        reactor_case c = default_case();
+        c.a1 = 292.864;
+        c.a2 = 5.29429;
+        add("a1 292.864, a2 5.29429", c);
+        c = default_case();
+        c.a1 = 3000.0;
+        add("a1 3000", c);
+        for (double v : {150.0, 190.0, 250.0, 400.0, 1000.0}) {
+            c = default_case();
+            c.trays = 1;
+            c.volume_m3 = v;
+            c.feed_kmol_h.fill(0.0);
+            c.feed_kmol_h[CARB] = 2400.0;
+            add("carbamate only, 1 tray, " + std::to_string(v) + " m3", c);
+        }
+        c = default_case();
+        c.feed_kmol_h.fill(0.0);
+        c.feed_kmol_h[UREA] = 1000.0;
+        c.feed_kmol_h[H2O] = 1500.0;
+        c.feed_kmol_h[CO2] = 1e-6;
+        add("urea and water, a trace of CO2", c);
+        c = default_case();
+        c.inlet_temperature_C = 199.0;
+        c.outlet_temperature_C = 170.0;
+        c.a2 = 0.5;
+        add("falling 199 -> 170, a2 0.5", c);
+    }
+
+    // A Halton sequence through the whole box.
+    constexpr int halton_cases = 330;
+    constexpr std::array<int, 12> bases = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+    for (int i = 1; i <= halton_cases; ++i) {
+        std::array<double, bases.size()> u{};
+        for (std::size_t d = 0; d < bases.size(); ++d) u[d] = halton(i + 20, bases[d]);
+        reactor_case c = default_case();
+        c.model = u[0] < 0.3 ? reactor_model::pfr : reactor_model::trays;
+        c.trays = static_cast<int>(std::lround(log_between(1.0, 100.0, u[1])));
+        c.inlet_temperature_C = 150.0 + 50.0 * u[2];
+        // A third each rising, falling and flat.
+        c.outlet_temperature_C = u[3] < 1.0 / 3.0   ? c.inlet_temperature_C
+                                 : u[3] < 2.0 / 3.0 ? 150.0 + 50.0 * u[4]
+                                                    : 200.0 - 50.0 * u[4];
+        c.volume_m3 = log_between(1.0, 5000.0, u[5]);
+        c.a1 = log_between(1e-3, 1e6, u[6]);
+        c.a2 = log_between(1e-6, 1e6, u[7]);
+        c.pressure_bar = 50.0 + 250.0 * u[8];
+        const double nh3_co2 = 1.5 + 4.5 * u[9];
+        const double h2o_co2 = 2.0 * u[10];
+        // The feed's kind: plain, with carbamate, with urea, no NH3, no water.
+        const int kind = static_cast<int>(u[11] * 5.0);
+        std::string what;
+        switch (kind) {
+            case 0: set_feed(c, 0.0, 0.0, nh3_co2, h2o_co2); what = "plain"; break;
+            case 1: set_feed(c, 0.6, 0.0, nh3_co2, h2o_co2); what = "carbamate"; break;
+            case 2: set_feed(c, 0.2, 0.1, nh3_co2, h2o_co2); what = "urea"; break;
+            case 3: set_feed(c, 0.0, 0.0, 0.0, h2o_co2); what = "no NH3"; break;
+            default: set_feed(c, 0.3, 0.0, nh3_co2, 0.0); what = "no water"; break;
+        }
+        add("halton " + std::to_string(i) + " (" + what + ")", c);
+    }
+    return out;
+}
+
+}  // namespace grid
+
+#endif

@@ -1,0 +1,220 @@
+#include "report/run_report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+namespace workbench {
+namespace {
+
+constexpr double per_hour = 3600.0;
+constexpr std::array<const char*, 4> elements = {"C", "H", "N", "O"};
+
+double total(const flows& n) {
+    double s = 0.0;
+    for (double f : n) s += f;
+    return s;
+}
+
+std::string fixed(double v, int width, int digits) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(digits) << std::setw(width) << v;
+    return s.str();
+}
+
+}  // namespace
+
+void print_report(std::ostream& out, const reactor_case& c, const result& r) {
+    const bool trays = c.model == reactor_model::trays;
+    out << "Urea reactor: " << c.name << "\n";
+    out << "  " << (trays ? std::to_string(c.trays) + " stirred trays in series"
+                          : std::string("plug flow"))
+        << ", " << c.volume_m3 << " m3, " << c.pressure_bar << " bar, " << c.inlet_temperature_C
+        << " -> " << c.outlet_temperature_C << " C; NH3/CO2 = " << std::setprecision(3)
+        << nh3_co2_ratio(c) << ", H2O/CO2 = " << h2o_co2_ratio(c) << "; a1 = " << c.a1
+        << ", a2 = " << std::setprecision(6) << c.a2 << "\n\n";
+    out << (trays ? "  tray" : "  V m3") << "   T C    x NH3   x CO2   x H2O   x CARB  x UREA  "
+                                           "x O2+N2  CO2 conv %\n";
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& s = r.profile[k];
+        const double n = total(s.n);
+        out << (trays ? fixed(static_cast<double>(k + 1), 6, 0) : fixed(s.volume_m3, 6, 1))
+            << fixed(s.temperature_K - kelvin, 8, 1);
+        for (std::size_t i : {NH3, CO2, H2O, CARB, UREA}) out << fixed(s.n[i] / n, 8, 4);
+        out << fixed((s.n[O2] + s.n[N2]) / n, 9, 4)
+            << (r.co2_conversion_defined ? fixed(100.0 * s.co2_conversion, 12, 2) : "           -")
+            << "\n";
+    }
+    out << "\nOutlet (" << fixed(r.outlet_temperature_K - kelvin, 0, 1) << " C)\n";
+    out << "  component   feed kmol/h  outlet kmol/h  equilibrium kmol/h  NC-FLOW kg/h\n";
+    for (std::size_t i = 0; i < component_count; ++i) {
+        out << "  " << std::left << std::setw(8) << component_names[i] << std::right
+            << fixed(r.feed[i] * per_hour, 14, 1) << fixed(r.outlet[i] * per_hour, 15, 1)
+            << fixed(r.equilibrium[i] * per_hour, 20, 1)
+            << fixed(r.nc_flow_kg_s[i] * per_hour, 14, 0) << "\n";
+    }
+    if (r.co2_conversion_defined) {
+        out << "  CO2 conversion to urea:        " << fixed(100.0 * r.co2_conversion, 6, 2) << " %\n";
+        out << "  equilibrium at outlet T and P: "
+            << fixed(100.0 * r.equilibrium_co2_conversion, 6, 2) << " %\n";
+    } else {
+        out << "  CO2 conversion to urea:        undefined: the CO2 fed (free and as carbamate) is "
+               "less than "
+            << 100.0 * min_co2_share_for_conversion << " % of the carbon fed\n";
+    }
+    out << "  atom balance (out - in) / in: ";
+    out << std::scientific << std::setprecision(1);
+    for (std::size_t e = 0; e < 4; ++e) {
+        out << " " << elements[e] << " " << r.atom_closure[e];
+    }
+    out << std::defaultfloat << "\n";
+    if (trays) {
+        out << "  largest tray balance residual:  " << std::scientific << std::setprecision(1)
+            << r.max_balance_residual << " of the flows and rate terms (bound "
+            << balance_residual_bound << ")" << std::defaultfloat << "\n";
+    }
+    out << "  rate routine calls: " << r.rate_calls << "\n";
+}
+
+nlohmann::ordered_json case_json(const reactor_case& c) {
+    return {{"name", c.name},
+            {"model", c.model == reactor_model::trays ? "trays" : "pfr"},
+            {"trays", c.trays},
+            {"volume_m3", c.volume_m3},
+            {"pressure_bar", c.pressure_bar},
+            {"inlet_temperature_C", c.inlet_temperature_C},
+            {"outlet_temperature_C", c.outlet_temperature_C},
+            {"nh3_co2_ratio", nh3_co2_ratio(c)},
+            {"h2o_co2_ratio", h2o_co2_ratio(c)},
+            {"a1", c.a1},
+            {"a2", c.a2}};
+}
+
+nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
+                           const std::vector<std::string>& warnings) {
+    using json = nlohmann::ordered_json;
+    const auto by_component = [](const flows& f, double factor) {
+        json j = json::object();
+        for (std::size_t i = 0; i < component_count; ++i) j[component_names[i]] = f[i] * factor;
+        return j;
+    };
+    // An undefined conversion is null.
+    const auto conversion = [&](double v) { return r.co2_conversion_defined ? json(v) : json(nullptr); };
+    json profile = json::array();
+    for (const station& s : r.profile) {
+        json x = json::object();
+        const double n = total(s.n);
+        for (std::size_t i = 0; i < component_count; ++i) x[component_names[i]] = s.n[i] / n;
+        json p = {{"volume_m3", s.volume_m3},
+                  {"temperature_C", s.temperature_K - kelvin},
+                  {"mole_fractions", x},
+                  {"flows_kmol_h", by_component(s.n, per_hour)},
+                  {"co2_conversion", conversion(s.co2_conversion)}};
+        if (c.model == reactor_model::trays) {
+            p["balance_residual"] = s.balance_residual;
+            p["newton_iterations"] = s.iterations;
+        }
+        profile.push_back(p);
+    }
+    json closure = json::object();
+    for (std::size_t e = 0; e < 4; ++e) closure[elements[e]] = r.atom_closure[e];
+    return {
+        {"case", case_json(c)},
+        {"profile", profile},
+        {"co2_conversion", conversion(r.co2_conversion)},
+        {"equilibrium_co2_conversion", conversion(r.equilibrium_co2_conversion)},
+        {"feed_kmol_h", by_component(r.feed, per_hour)},
+        {"outlet_kmol_h", by_component(r.outlet, per_hour)},
+        {"equilibrium_kmol_h", by_component(r.equilibrium, per_hour)},
+        {"nc_flow_kg_h", by_component(r.nc_flow_kg_s, per_hour)},
+        {"atom_closure", closure},
+        {"max_balance_residual", r.max_balance_residual},
+        {"balance_residual_bound", balance_residual_bound},
+        {"rate_calls", r.rate_calls},
+        {"warnings", warnings},
+    };
+}
+
+std::string profile_csv(const reactor_case& c, const result& r) {
+    std::ostringstream out;
+    out << (c.model == reactor_model::trays ? "tray," : "station,")
+        << "volume_m3,temperature_C";
+    for (const char* name : component_names) out << ",x_" << name;
+    for (const char* name : component_names) out << ",flow_" << name << "_kmol_h";
+    out << ",co2_conversion\n";
+    out << std::setprecision(10);
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& s = r.profile[k];
+        const double n = total(s.n);
+        out << k + 1 << "," << s.volume_m3 << "," << s.temperature_K - kelvin;
+        for (double f : s.n) out << "," << f / n;
+        for (double f : s.n) out << "," << f * per_hour;
+        out << ",";
+        if (r.co2_conversion_defined) out << s.co2_conversion;
+        out << "\n";
+    }
+    return out.str();
+}
+
+std::string plot_script(const reactor_case& c, const result& r) {
+    std::ostringstream script;
+    script << std::setprecision(10);
+    // Numbers only: no text of the user's (not even the case's name).
+    script << "set datafile missing '-'\n";
+    script << "$d << EOD\n";
+    // Inlet point first: volume 0, the feed.
+    {
+        const double n = total(r.feed);
+        script << 0.0 << " " << c.inlet_temperature_C;
+        for (double f : r.feed) script << " " << f / n;
+        script << (r.co2_conversion_defined ? " 0\n" : " -\n");
+    }
+    for (const station& s : r.profile) {
+        const double n = total(s.n);
+        script << s.volume_m3 << " " << s.temperature_K - kelvin;
+        for (double f : s.n) script << " " << f / n;
+        if (r.co2_conversion_defined) {
+            script << " " << 100.0 * s.co2_conversion << "\n";
+        } else {
+            script << " -\n";
+        }
+    }
+    script << "EOD\n";
+    const bool trays = c.model == reactor_model::trays;
+    const std::string style = trays ? "linespoints pt 7 ps 0.7" : "lines";
+    script << "set multiplot layout 2,1 title 'Urea reactor: "
+           << (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow"))
+           << ", " << c.pressure_bar << " bar, a2 = " << c.a2 << "'\n"
+           << "set grid\nset key bottom right\nset xrange [0:" << c.volume_m3 << "]\n"
+           << "set xlabel 'reacting volume from the inlet, m^3'\n"
+           << "set ylabel 'CO_2 conversion to urea, %'\nset yrange [0:100]\n"
+           << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
+           << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
+           << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
+           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', ";
+    if (r.co2_conversion_defined) {
+        script << 100.0 * r.equilibrium_co2_conversion
+               << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
+               << 100.0 * r.equilibrium_co2_conversion << "), ";
+    }
+    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
+           << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
+           << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\n"
+           << "plot $d using 1:3 with " << style << " lw 2 title 'NH_3', "
+           << "$d using 1:4 with " << style << " lw 2 title 'CO_2', "
+           << "$d using 1:5 with " << style << " lw 2 title 'H_2O', "
+           << "$d using 1:6 with " << style << " lw 2 title 'carbamate', "
+           << "$d using 1:7 with " << style << " lw 2 title 'urea'\n"
+           << "unset multiplot\n";
+    return script.str();
+}
+
+}  // namespace workbench

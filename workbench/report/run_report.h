@@ -1,0 +1,29 @@
+// Results as a table, as JSON, as CSV and as gnuplot commands.
+#ifndef UREA_WORKBENCH_REPORT_H
+#define UREA_WORKBENCH_REPORT_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/case.h"
+#include "model/reactor.h"
+
+namespace workbench {
+
+void print_report(std::ostream& out, const reactor_case& c, const result& r);
+// The case's reactor, feed ratios and rate factors, as in result_json's "case".
+nlohmann::ordered_json case_json(const reactor_case& c);
+nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
+                           const std::vector<std::string>& warnings);
+std::string profile_csv(const reactor_case& c, const result& r);
+
+// The gnuplot commands that draw the conversion and composition profiles
+// (without terminal and output: see staged_outputs::add_plot). Numbers only.
+std::string plot_script(const reactor_case& c, const result& r);
+
+}  // namespace workbench
+
+#endif
