@@ -1,5 +1,7 @@
 #include "analysis/estimate.h"
 
+#include "io/text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <sstream>
@@ -29,12 +31,7 @@ constexpr double relative_step = 1e-5;
 
 constexpr std::array<const char*, 2> parameter_names = {"a1", "a2"};
 
-std::string sig3(double v) {
-    std::ostringstream s;
-    s.precision(3);
-    s << v;
-    return s.str();
-}
+std::string sig3(double v) { return sig(v, 3); }
 
 // Ceres logs through glog to stderr: a start that ends at a point the model
 // cannot solve, a singular covariance. Both are reported in the result, in
@@ -192,7 +189,7 @@ const char* verdict_name(verdict_kind k) {
 estimate_result estimate(model& m, const std::vector<observed_run>& runs, const estimate_options& opt) {
     // ---- Input ----
     if (!(opt.lower > 0.0) || !(opt.upper > opt.lower) || !std::isfinite(opt.upper)) {
-        throw std::invalid_argument("estimate: the search box must satisfy 0 < lower < upper");
+        throw input_error("estimate: the search box must satisfy 0 < lower < upper");
     }
     const double u_lo = std::log(opt.lower) + offset, u_hi = std::log(opt.upper) + offset;
     estimate_result res;
@@ -206,7 +203,7 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         res.parameters[k].free = !opt.fixed[k].has_value();
         const double v = opt.fixed[k] ? *opt.fixed[k] : opt.initial[k];
         if (!(v >= opt.lower && v <= opt.upper)) {
-            throw std::invalid_argument(std::string("estimate: ") + parameter_names[k] + " = " + sig3(v) +
+            throw input_error(std::string("estimate: ") + parameter_names[k] + " = " + sig3(v) +
                                         " lies outside the search box " + sig3(opt.lower) + " .. " +
                                         sig3(opt.upper));
         }
@@ -216,14 +213,14 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         for (const auto& meas : r.measured) {
             if (!meas) continue;
             if (!(meas->sigma > 0.0) || !std::isfinite(meas->sigma) || !std::isfinite(meas->value)) {
-                throw std::invalid_argument("estimate: run \"" + r.name +
+                throw input_error("estimate: run \"" + r.name +
                                             "\": a measurement needs a finite value and a sigma > 0");
             }
             ++res.measurements;
         }
     }
     if (res.measurements < res.free_parameters || res.measurements == 0) {
-        throw std::invalid_argument("estimate: " + std::to_string(res.measurements) + " measurements for " +
+        throw input_error("estimate: " + std::to_string(res.measurements) + " measurements for " +
                                     std::to_string(res.free_parameters) + " free parameters");
     }
     res.degrees_of_freedom = res.measurements - res.free_parameters;
@@ -327,7 +324,7 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         }
     }
     if (!any) {
-        throw estimate_error("no start gave a usable fit (" + std::to_string(res.starts.size()) +
+        throw solver_error("estimate: no start gave a usable fit (" + std::to_string(res.starts.size()) +
                              " tried): " + (ev.first_failure.empty() ? res.starts.front().message : ev.first_failure));
     }
     const start_outcome& best = res.starts[res.best_start];
@@ -384,11 +381,12 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
             // Singular, or the derivatives could not be taken there.
             double cost = 0.0;
             ceres::CRSMatrix jacobian;
-            res.covariance_note =
-                problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian)
-                    ? "the covariance is singular"
-                    : "the model could not be solved next to the best fit, where the derivatives "
-                      "need it";
+            res.covariance_unsolvable =
+                !problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian);
+            res.covariance_note = res.covariance_unsolvable
+                                      ? "the model could not be solved next to the best fit, where the "
+                                        "derivatives need it"
+                                      : "the covariance is singular";
             if (free_blocks.size() == 2) {
                 // Each parameter alone, the other held at its value: one that
                 // is then determined (interval within a decade) gets that
@@ -448,6 +446,39 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         }
     }
     return res;
+}
+
+void hold_parameter(estimate_options& o, const std::string& text) {
+    const std::size_t eq = text.find('=');
+    const std::string name = text.substr(0, eq);
+    if (eq == std::string::npos || (name != "a1" && name != "a2")) {
+        throw input_error("--fix " + text + ": write --fix a1=VALUE or --fix a2=VALUE");
+    }
+    const double v = parse_number("--fix " + name, text.substr(eq + 1), number_rule::positive);
+    const std::size_t k = name == "a1" ? 0 : 1;
+    if (o.fixed[k]) throw input_error("--fix " + text + ": " + name + " is held twice");
+    if (v < o.lower || v > o.upper) {
+        throw input_error("--fix " + text + ": must lie within " + sig(o.lower) + " .. " + sig(o.upper));
+    }
+    o.fixed[k] = v;
+}
+
+loss_kind loss_named(const std::string& name) {
+    if (name == "none") return loss_kind::none;
+    if (name == "huber") return loss_kind::huber;
+    if (name == "cauchy") return loss_kind::cauchy;
+    throw input_error("--loss: must be none, huber or cauchy (got " + name + ")");
+}
+
+void check_start(const estimate_options& o) {
+    for (std::size_t k = 0; k < 2; ++k) {
+        const double v = o.initial[k];
+        if (!o.fixed[k] && (v < o.lower || v > o.upper)) {
+            const std::string name = parameter_names[k];
+            throw input_error("--" + name + " (the start of the estimate): " + sig(v) +
+                              " lies outside the search range " + sig(o.lower) + " .. " + sig(o.upper));
+        }
+    }
 }
 
 }  // namespace workbench

@@ -5,8 +5,8 @@
 // intervals, a verdict per parameter and standardised residuals.
 //
 // Independent of the reactor: a `model` predicts each run's measurements.
-#ifndef UREA_WORKBENCH_ESTIMATE_H
-#define UREA_WORKBENCH_ESTIMATE_H
+#ifndef UREA_WORKBENCH_ANALYSIS_ESTIMATE_H
+#define UREA_WORKBENCH_ANALYSIS_ESTIMATE_H
 
 #include <array>
 #include <cmath>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "model/errors.h"
 #include "model/observation.h"
 
 namespace workbench {
@@ -120,7 +121,10 @@ struct estimate_result {
     std::array<parameter_estimate, 2> parameters;
     double correlation = NAN;        // of ln a1 and ln a2; NaN unless both free and non-singular
     bool covariance_singular = false;
-    std::string covariance_note;     // why there is no covariance, when there is none
+    // Why there is no covariance, when there is none: singular, or the model
+    // could not be solved next to the best fit, where the derivatives need it.
+    bool covariance_unsolvable = false;
+    std::string covariance_note;     // the same in words
     int measurements = 0;
     int free_parameters = 0;
     int degrees_of_freedom = 0;      // measurements - free parameters
@@ -132,26 +136,31 @@ struct estimate_result {
     double loss_scale = 0.0;
     std::vector<start_outcome> starts;
     std::size_t best_start = 0;
-    int starts_agreeing = 0;         // usable starts that reached the best objective (within 0.005)
+    int starts_agreeing = 0;         // usable starts that reached the best objective (within 0.01)
     long model_evaluations = 0;      // all, the covariance's included
     long model_failures = 0;         // evaluations where the model could not be solved
     std::vector<residual_row> residuals;
     int outliers = 0;
 };
 
-// The estimate failed as a whole: no start could be evaluated.
-class estimate_error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Throws std::invalid_argument for inconsistent input (fewer measurements
-// than free parameters, a sigma <= 0, a fixed or initial value outside the
-// box) and estimate_error when no start gives a usable fit.
+// Throws input_error for inconsistent input (fewer measurements than free
+// parameters, a sigma <= 0, a fixed or initial value outside the box) and
+// solver_error when no start gives a usable fit.
 estimate_result estimate(model& m, const std::vector<observed_run>& runs,
                          const estimate_options& options);
 
 const char* loss_name(loss_kind k);
+
+// Holds a parameter as --fix does: text "a1=VALUE" or "a2=VALUE", within
+// the search box, each at most once. Throws input_error naming --fix.
+void hold_parameter(estimate_options& o, const std::string& text);
+
+// The loss by its name: none, huber or cauchy; throws input_error naming --loss.
+loss_kind loss_named(const std::string& name);
+
+// Throws input_error when a free parameter's start (the base case's a1 or
+// a2) lies outside the search box, naming --a1 or --a2.
+void check_start(const estimate_options& o);
 const char* verdict_name(verdict_kind k);
 
 }  // namespace workbench

@@ -22,15 +22,15 @@ using namespace workbench;
 
 class Tuning : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { lib = new plugin(UREA_PLUGIN_PATH); }
+    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
     static void TearDownTestSuite() {
         delete lib;
         lib = nullptr;
     }
-    static plugin* lib;
+    static session* lib;
     property_set props;
 };
-plugin* Tuning::lib = nullptr;
+session* Tuning::lib = nullptr;
 
 // Four test runs of a 3-tray reactor (the default case's volume and feed):
 // design load, 90 % load, more NH3, hotter.
@@ -157,7 +157,7 @@ TEST_F(Tuning, WarmStartsChangeNoAnswer) {
 TEST_F(Tuning, SweepRecordsThePointsItCannotSolveAndGoesOn) {
     // Rates are NaN above 190 C in this build: the hotter points fail, the
     // others solve as with the real build, before and after them.
-    plugin hot(PLUGIN_HOT_NAN);
+    session hot(PLUGIN_HOT_NAN);
     workbench_host hh(hot, props);
     const std::vector<sweep_variable> vars = {parse_vary("t-out=184:196:4"), parse_vary("a2=0.1:0.2:2")};
     const std::vector<reactor_case> cases = sweep_cases(default_case(), vars, nullptr);

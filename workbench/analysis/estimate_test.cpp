@@ -247,13 +247,13 @@ TEST(Estimate, StepsBackFromPointsWhereTheModelFails) {
     // Both held where the model fails: an error, not the values left there.
     estimate_options held;
     held.fixed = {0.01, true_a2};
-    EXPECT_THROW(estimate(m, runs, held), estimate_error);
+    EXPECT_THROW(estimate(m, runs, held), solver_error);
     // Failing everywhere: an error that says where and why.
     m.fails = [](double, double) { return true; };
     try {
         estimate(m, synthetic(true_a1, true_a2, 7), {});
         ADD_FAILURE() << "no error";
-    } catch (const estimate_error& e) {
+    } catch (const solver_error& e) {
         EXPECT_NE(std::string(e.what()).find("run \"R1\" at a1 = 0.01, a2 = 0.00124: does not converge here"),
                   std::string::npos) << e.what();
     }

@@ -1,6 +1,9 @@
 #include "analysis/runs_model.h"
 
+#include "io/text.h"
+
 #include <cmath>
+#include <string>
 #include <utility>
 
 namespace workbench {
@@ -45,6 +48,51 @@ model::outcome runs_model::predict(std::size_t run, double ln_a1, double ln_a2) 
     c.a2 = std::exp(ln_a2);
     ++solves_;
     return predict_run(c, h_, &warm_[run]);
+}
+
+estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, estimate_options options) {
+    check_start(options);
+    const int free = (options.fixed[0] ? 0 : 1) + (options.fixed[1] ? 0 : 1);
+    check_measurement_count(runs, free);
+    estimate_problem p;
+    for (const plant_run& r : runs.runs) {
+        reactor_case c = case_of(base, r, runs.file, &p.warnings);
+        const std::size_t conv = static_cast<std::size_t>(quantity::co2_conversion);
+        if (r.measured[conv] && !co2_conversion_defined(feed_kmol_s(c))) {
+            throw runs_error(runs.file, r.line, r.measured_column[conv],
+                             "column \"co2_conversion\" (" + std::to_string(r.measured_column[conv]) +
+                                 "): run \"" + r.name +
+                                 "\": the run feeds too little CO2 (free and as carbamate) for a conversion "
+                                 "per CO2 fed to mean anything");
+        }
+        p.cases.push_back(std::move(c));
+        p.observed.push_back({r.name, r.measured});
+    }
+    p.runs = std::move(runs);
+    p.base = base;
+    p.options = options;
+    return p;
+}
+
+estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& problem) {
+    const estimate_options& opt = problem.options;
+    runs_model m(h, problem.cases);
+    const double a1 = opt.fixed[0].value_or(opt.initial[0]), a2 = opt.fixed[1].value_or(opt.initial[1]);
+    for (std::size_t i = 0; i < problem.cases.size(); ++i) {
+        const model::outcome o = m.predict(i, std::log(a1), std::log(a2));
+        h.check_stop();
+        if (!o.ok) {
+            const plant_run& r = problem.runs.runs[i];
+            throw solver_error(problem.runs.file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+                               "\": the reactor has no solution at the starting a1 = " + sig(a1) +
+                               ", a2 = " + sig(a2) + ": " + o.failure);
+        }
+    }
+    estimate_outcome out{problem, {}, 0};
+    out.result = estimate(m, problem.observed, opt);
+    h.check_stop();
+    out.reactor_solves = m.solves();
+    return out;
 }
 
 }  // namespace workbench

@@ -3,14 +3,16 @@
 // the estimator asks for, warm-started from the last solution of the same
 // run; its predicted CO2 conversion and the outlet's lab analysis, the
 // NC-FLOW mass fractions as the plug-in's UPROPU returns them.
-#ifndef UREA_WORKBENCH_RUNS_MODEL_H
-#define UREA_WORKBENCH_RUNS_MODEL_H
+#ifndef UREA_WORKBENCH_ANALYSIS_RUNS_MODEL_H
+#define UREA_WORKBENCH_ANALYSIS_RUNS_MODEL_H
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
-#include "model/case.h"
 #include "analysis/estimate.h"
+#include "io/runs_file.h"
+#include "model/case.h"
 #include "model/reactor.h"
 #include "session/session.h"
 
@@ -42,6 +44,36 @@ private:
     std::vector<std::vector<station>> warm_;  // by run: the last solution's profile
     long solves_ = 0;
 };
+
+// An estimate from a runs file, checked and laid out before the plug-in is
+// loaded: the runs, the base case, each run's case and measurements, and
+// the estimator's options (their start: the base case's a1 and a2).
+struct estimate_problem {
+    runs_file runs;
+    reactor_case base;
+    std::vector<reactor_case> cases;
+    std::vector<observed_run> observed;
+    estimate_options options;
+    std::vector<std::string> warnings;  // the runs' cases' (temperatures the plug-in clamps)
+};
+
+// Throws input_error (runs_error naming the run's line and column) for a run
+// whose case fails validate, for a measured conversion that the run's feed
+// leaves undefined, for fewer measurements than free parameters, and for a
+// start outside the search box.
+estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, estimate_options options);
+
+struct estimate_outcome {
+    estimate_problem problem;
+    estimate_result result;
+    long reactor_solves = 0;  // every solve of a run, the first check's included
+};
+
+// Checks that every run is solvable where the search starts (this also
+// gives each its first warm start), then estimates. Throws solver_error
+// naming the run (file and line) that has no solution there, or when no
+// start gives a usable fit.
+estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& problem);
 
 }  // namespace workbench
 

@@ -3,21 +3,18 @@
 // outlet CO2 conversion, the equilibrium conversion at the outlet and the
 // outlet's NC-FLOW mass fractions (from the plug-in's UPROPU). A point that
 // fails is recorded with the solver's message and the sweep goes on.
-#ifndef UREA_WORKBENCH_SWEEP_H
-#define UREA_WORKBENCH_SWEEP_H
+#ifndef UREA_WORKBENCH_ANALYSIS_SWEEP_H
+#define UREA_WORKBENCH_ANALYSIS_SWEEP_H
 
 #include <array>
 #include <cstddef>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "model/case.h"
 #include "model/reactor.h"
-#include "io/runs_file.h"
+#include "model/settings.h"
 #include "session/session.h"
 
 namespace workbench {
@@ -68,6 +65,7 @@ struct sweep_result {
     std::vector<sweep_point> points;  // variable 1 fastest
     std::size_t failed = 0;
     long rate_calls = 0;
+    std::vector<std::string> warnings;  // the plan's
 };
 
 // Runs every point (cases from sweep_cases), each tray warm-started from the
@@ -76,17 +74,21 @@ struct sweep_result {
 sweep_result run_sweep(const std::vector<reactor_case>& cases, const std::vector<sweep_variable>& vars,
                        workbench_host& h);
 
+// A sweep checked and laid out before anything runs: the base case, the
+// variables and every point's case (see sweep_cases), with the warnings of
+// the checks.
+struct sweep_plan {
+    reactor_case base;
+    std::vector<sweep_variable> vars;
+    std::vector<reactor_case> cases;
+    std::vector<std::string> warnings;
+};
+// Throws input_error for a base case or a point that fails validate, and
+// for variables that cannot go together.
+sweep_plan plan_sweep(const reactor_case& base, std::vector<sweep_variable> vars);
+
 // "a2 = 0.1, nh3_co2 = 3": a point's values, for messages.
 std::string point_text(const sweep_result& r, std::size_t point);
-
-void print_sweep(std::ostream& out, const reactor_case& base, const sweep_result& r);
-nlohmann::ordered_json sweep_json(const sweep_result& r);
-std::string sweep_csv(const sweep_result& r);
-
-// One variable: conversion and equilibrium, and the mass fractions, against
-// it. Two: a family of curves against the first, one per value of the
-// second, coloured by it. Numbers and our own labels only.
-std::string sweep_plot_script(const sweep_result& r);
 
 }  // namespace workbench
 

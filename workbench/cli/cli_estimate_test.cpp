@@ -41,7 +41,7 @@ std::string made_runs(double a1, double a2, unsigned seed, double shift = 0.0, s
     const runs_file f = parse_runs(settings, "made.csv");
     reactor_case base = default_case();
     base.trays = 3;
-    plugin lib(UREA_PLUGIN_PATH);
+    session lib(UREA_PLUGIN_PATH);
     property_set props;
     workbench_host h(lib, props);
     std::mt19937_64 rng(seed);

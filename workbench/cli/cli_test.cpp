@@ -51,7 +51,7 @@ TEST_F(Cli, JsonAgreesWithTheModelRunInProcess) {
     workbench::reactor_case c = workbench::default_case();
     c.trays = 4;
     workbench::set_nh3_co2_ratio(c, 3.3);
-    workbench::plugin lib(UREA_PLUGIN_PATH);
+    workbench::session lib(UREA_PLUGIN_PATH);
     workbench::property_set props;
     workbench::workbench_host h(lib, props);
     const workbench::result r = workbench::simulate(c, h);

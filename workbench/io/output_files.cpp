@@ -14,7 +14,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "model/case.h"
+#include "model/errors.h"
 
 namespace workbench {
 namespace {
@@ -125,7 +125,7 @@ void staged_outputs::add_plot(const std::string& path, const std::string& script
     const std::string name = base_of(temporary);
     for (char ch : name) {
         if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-')) {
-            throw std::runtime_error("unexpected temporary file name " + name);
+            throw std::logic_error("unexpected temporary file name " + name);
         }
     }
     const std::string full =
@@ -135,13 +135,13 @@ void staged_outputs::add_plot(const std::string& path, const std::string& script
         "\nset output '" + name + "'\n" + script + "\nset output\n";
 
     int to_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0) throw std::runtime_error("cannot start gnuplot: " + why());
+    if (pipe2(to_child, O_CLOEXEC) != 0) throw plot_error("cannot start gnuplot: " + why());
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         close(to_child[0]);
         close(to_child[1]);
-        throw std::runtime_error("cannot start gnuplot: " + why());
+        throw plot_error("cannot start gnuplot: " + why());
     }
     if (child == 0) {
         // gnuplot's messages are of no use to the user; only its status is.
@@ -175,13 +175,13 @@ void staged_outputs::add_plot(const std::string& path, const std::string& script
     struct stat st {};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || stat(temporary.c_str(), &st) != 0 ||
         st.st_size == 0) {
-        throw std::runtime_error("gnuplot failed to draw " + path +
+        throw plot_error("gnuplot failed to draw " + path +
                                  (WIFEXITED(status) && WEXITSTATUS(status) == 127
                                       ? " (is gnuplot installed? scripts/install-deps installs it)"
                                       : ""));
     }
     if (!sync_file(temporary, O_RDONLY)) {
-        throw std::runtime_error("cannot sync the plot drawn for " + path + ": " + why());
+        throw plot_error("cannot sync the plot drawn for " + path + ": " + why());
     }
 }
 

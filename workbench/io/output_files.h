@@ -3,13 +3,20 @@
 // synced to disk and renamed into place, so that a file is either whole and
 // new or not touched. No text of the user's reaches gnuplot: it writes to a
 // temporary name we choose, in the target folder as its working folder.
-#ifndef UREA_WORKBENCH_OUTPUT_H
-#define UREA_WORKBENCH_OUTPUT_H
+#ifndef UREA_WORKBENCH_IO_OUTPUT_FILES_H
+#define UREA_WORKBENCH_IO_OUTPUT_FILES_H
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace workbench {
+
+// A plot that could not be drawn (gnuplot missing or failing).
+class plot_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 enum class output_kind { text, plot };
 
@@ -34,7 +41,7 @@ public:
 
     // Runs gnuplot on the script (no terminal, no output: those are set
     // here) to draw into a temporary file beside path (.svg or .png);
-    // throws std::runtime_error when gnuplot fails.
+    // throws plot_error when gnuplot fails.
     void add_plot(const std::string& path, const std::string& script);
 
     // Renames every temporary file into place and syncs the folders.

@@ -19,7 +19,7 @@ struct record {
 };
 
 [[noreturn]] void fail_at(const std::string& file, std::size_t line, const std::string& what) {
-    throw runs_error(file + ":" + std::to_string(line) + ": " + what);
+    throw runs_error(file, line, 0, what);
 }
 
 bool blank(const std::vector<std::string>& cells) {
@@ -35,7 +35,7 @@ bool blank(const std::vector<std::string>& cells) {
 std::vector<record> split(const std::string& text, const std::string& file) {
     if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
                              (text[0] == '\xFE' && text[1] == '\xFF'))) {
-        throw runs_error(file + ": UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
+        throw runs_error(file, 0, 0, "UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
     }
     std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     const std::size_t n = text.size();
@@ -119,32 +119,6 @@ std::string trimmed(const std::string& s) {
 
 // ---- The column vocabulary --------------------------------------------------
 
-// A name as matched: lower case, '-' as '_', without a "reactor." prefix.
-std::string normalised(const std::string& name) {
-    std::string s = trimmed(name);
-    for (char& ch : s) {
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-        if (ch == '-') ch = '_';
-    }
-    if (s.rfind("reactor.", 0) == 0) s.erase(0, 8);
-    return s;
-}
-
-constexpr std::array<const char*, setting_count> setting_columns = {
-    "trays", "volume_m3", "pressure_bar", "inlet_temperature_C", "outlet_temperature_C",
-    "feed_kmol_h.NH3", "feed_kmol_h.CO2", "feed_kmol_h.H2O", "feed_kmol_h.CARB",
-    "feed_kmol_h.UREA", "feed_kmol_h.O2", "feed_kmol_h.N2", "nh3_co2", "h2o_co2"};
-
-// The command line's names for the same settings.
-const std::map<std::string, setting>& aliases() {
-    static const std::map<std::string, setting> a = {
-        {"volume", setting::volume_m3},        {"pressure", setting::pressure_bar},
-        {"t_in", setting::inlet_temperature_C}, {"t_out", setting::outlet_temperature_C},
-        {"co2", setting::feed_CO2},
-    };
-    return a;
-}
-
 enum class kind { run_name, note, setting, measured, sigma, unnamed };
 
 struct column {
@@ -156,21 +130,23 @@ struct column {
 
 std::string known_columns() {
     std::string s = "run, note";
-    for (const char* c : setting_columns) s += std::string(", ") + c;
+    for (std::size_t i = 0; i < setting_count; ++i) s += std::string(", ") + setting_column(static_cast<setting>(i));
     for (const quantity_info& q : quantities) s += std::string(", ") + q.column;
     s += ", and each measurement's <name>_sigma";
     return s;
 }
 
-std::string where(const std::string& file, std::size_t line, const column& c) {
-    return file + ":" + std::to_string(line) + ": column \"" + c.name + "\" (" +
-           std::to_string(c.number) + "): ";
+// Bad input in a cell of column c on this line.
+[[noreturn]] void column_error(const std::string& file, std::size_t line, const column& c,
+                               const std::string& what) {
+    throw runs_error(file, line, c.number,
+                     "column \"" + c.name + "\" (" + std::to_string(c.number) + "): " + what);
 }
 
 column classify(const std::string& written, std::size_t number, const std::string& file,
                 std::size_t line) {
     column c{trimmed(written), number, kind::unnamed, 0};
-    const std::string key = normalised(written);
+    const std::string key = normalised_name(written);
     if (key.empty()) return c;
     if (key == "run") {
         c.k = kind::run_name;
@@ -186,7 +162,7 @@ column classify(const std::string& written, std::size_t number, const std::strin
         return c;
     }
     for (std::size_t q = 0; q < quantity_count; ++q) {
-        const std::string name = normalised(quantities[q].column);
+        const std::string name = normalised_name(quantities[q].column);
         if (key == name || key == name + "_sigma") {
             c.k = key == name ? kind::measured : kind::sigma;
             c.index = q;
@@ -194,16 +170,15 @@ column classify(const std::string& written, std::size_t number, const std::strin
         }
     }
     if (key == "a1" || key == "a2") {
-        throw runs_error(where(file, line, c) + key +
+        column_error(file, line, c, key +
                          " is what the estimate finds, not a run's setting: to hold it, use --fix " +
                          key + "=VALUE");
     }
     if (key == "model") {
-        throw runs_error(where(file, line, c) +
-                         "the reactor model is the base case's (--model or the case file), the "
+        column_error(file, line, c, "the reactor model is the base case's (--model or the case file), the "
                          "same for every run");
     }
-    throw runs_error(where(file, line, c) + "unknown column (known: " + known_columns() + ")");
+    column_error(file, line, c, "unknown column (known: " + known_columns() + ")");
 }
 
 // ---- Numbers --------------------------------------------------------------
@@ -217,10 +192,10 @@ double number(const std::string& cell, const std::string& file, std::size_t line
         std::string hint;
         if (cell.find(',') != std::string::npos) hint = "; write decimals with a point";
         if (ec == std::errc::result_out_of_range) hint = "; out of the range of a double";
-        throw runs_error(where(file, line, c) + "not a number (got \"" + cell + "\"" + hint + ")");
+        column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
     }
     if (!std::isfinite(v)) {
-        throw runs_error(where(file, line, c) + "must be a finite number (got \"" + cell + "\")");
+        column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
     }
     return v;
 }
@@ -235,7 +210,7 @@ double setting_value(setting s, const std::string& cell, const std::string& file
                      const column& c) {
     const double v = number(cell, file, line, c);
     const auto fail = [&](const std::string& what) {
-        throw runs_error(where(file, line, c) + what + " (got " + cell + ")");
+        column_error(file, line, c, what + " (got " + cell + ")");
     };
     switch (s) {
         case setting::trays:
@@ -258,12 +233,12 @@ double setting_value(setting s, const std::string& cell, const std::string& file
 }
 
 // Row checks that need the whole row: a ratio and the flow it sets.
-void check_ratio(const run& r, setting ratio, setting flow, const std::vector<column>& cols,
+void check_ratio(const plant_run& r, setting ratio, setting flow, const std::vector<column>& cols,
                  const std::string& file) {
     const std::size_t rc = r.setting_column[static_cast<std::size_t>(ratio)];
     const std::size_t fc = r.setting_column[static_cast<std::size_t>(flow)];
     if (rc != 0 && fc != 0) {
-        throw runs_error(where(file, r.line, cols[rc - 1]) + "given together with column \"" +
+        column_error(file, r.line, cols[rc - 1], "given together with column \"" +
                          cols[fc - 1].name + "\" (" + std::to_string(fc) +
                          ") in the same row: give either the flow or the ratio");
     }
@@ -271,22 +246,10 @@ void check_ratio(const run& r, setting ratio, setting flow, const std::vector<co
 
 }  // namespace
 
-const char* setting_column(setting s) { return setting_columns[static_cast<std::size_t>(s)]; }
-
-std::optional<setting> setting_named(const std::string& name) {
-    const std::string key = normalised(name);
-    for (std::size_t i = 0; i < setting_count; ++i) {
-        if (key == normalised(setting_columns[i])) return static_cast<setting>(i);
-    }
-    const auto it = aliases().find(key);
-    if (it != aliases().end()) return it->second;
-    return std::nullopt;
-}
-
 runs_file parse_runs(const std::string& text, const std::string& file) {
     const std::vector<record> records = split(text, file);
     if (records.empty()) {
-        throw runs_error(file + ": no header row: the first line that is not a comment must name "
+        throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
                                 "the columns");
     }
     const record& head = records.front();
@@ -303,7 +266,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
             const auto [it, fresh] = seen.emplace(std::pair{c.k, c.index}, c.number);
             if (!fresh) {
                 const column& first = cols[it->second - 1];
-                throw runs_error(where(file, head.line, c) + "the same as column \"" + first.name +
+                column_error(file, head.line, c, "the same as column \"" + first.name +
                                  "\" (" + std::to_string(first.number) + ")");
             }
         }
@@ -311,8 +274,9 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
     }
     for (const column& c : cols) {
         if (c.k == kind::sigma && seen.count({kind::measured, c.index}) == 0) {
-            throw runs_error(where(file, head.line, c) + "a standard deviation without its "
-                             "measurement column \"" + quantities[c.index].column + "\"");
+            column_error(file, head.line, c,
+                         std::string("a standard deviation without its measurement column \"") +
+                             quantities[c.index].column + "\"");
         }
     }
 
@@ -328,7 +292,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
                                             " cells, the header " + std::to_string(cols.size()));
             }
         }
-        run r;
+        plant_run r;
         r.line = rec.line;
         std::array<double, quantity_count> sigma{};
         std::array<std::size_t, quantity_count> sigma_column{};
@@ -338,8 +302,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
             if (cell.empty()) continue;
             switch (c.k) {
                 case kind::unnamed:
-                    throw runs_error(file + ":" + std::to_string(rec.line) + ": column " +
-                                     std::to_string(c.number) +
+                    throw runs_error(file, rec.line, c.number, "column " + std::to_string(c.number) +
                                      ": a value in a column without a name in the header");
                 case kind::run_name:
                     r.name = cell;
@@ -357,8 +320,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
                     if (v < 0.0 || v > 1.0) {
                         const std::string hint =
                             v > 1.0 && v <= 100.0 ? "; a percentage? write " + shown(v / 100.0) : "";
-                        throw runs_error(where(file, rec.line, c) +
-                                         "must be a fraction between 0 and 1 (got " + cell + hint + ")");
+                        column_error(file, rec.line, c, "must be a fraction between 0 and 1 (got " + cell + hint + ")");
                     }
                     r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
                     r.measured_column[c.index] = c.number;
@@ -367,8 +329,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
                 case kind::sigma: {
                     const double v = number(cell, file, rec.line, c);
                     if (!(v > 0.0)) {
-                        throw runs_error(where(file, rec.line, c) +
-                                         "a standard deviation must be > 0 (got " + cell + ")");
+                        column_error(file, rec.line, c, "a standard deviation must be > 0 (got " + cell + ")");
                     }
                     sigma[c.index] = v;
                     sigma_column[c.index] = c.number;
@@ -404,7 +365,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
                                    ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
                                    "liquid, carbamate counted as the NH3 and CO2 that form it)");
         }
-        for (const run& other : out.runs) {
+        for (const plant_run& other : out.runs) {
             if (other.name == r.name) {
                 out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
                                        "\" has the name of the run on line " +
@@ -415,50 +376,21 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
         out.runs.push_back(std::move(r));
     }
     if (out.runs.empty()) {
-        throw runs_error(file + ": no runs: the header must be followed by at least one row");
+        throw runs_error(file, 0, 0, "no runs: the header must be followed by at least one row");
     }
     return out;
 }
 
 runs_file read_runs(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw runs_error(path + ": cannot open the runs file");
+    if (!in) throw runs_error(path, 0, 0, "cannot open the runs file");
     std::ostringstream text;
     text << in.rdbuf();
     return parse_runs(text.str(), path);
 }
 
-reactor_case with_settings(const reactor_case& base, const settings_given& settings) {
-    reactor_case c = base;
-    const auto given = [&](setting s) { return settings[static_cast<std::size_t>(s)]; };
-    if (const auto v = given(setting::trays)) c.trays = static_cast<int>(*v);
-    if (const auto v = given(setting::volume_m3)) c.volume_m3 = *v;
-    if (const auto v = given(setting::pressure_bar)) c.pressure_bar = *v;
-    if (const auto v = given(setting::inlet_temperature_C)) c.inlet_temperature_C = *v;
-    if (const auto v = given(setting::outlet_temperature_C)) c.outlet_temperature_C = *v;
-    const auto flow = [](std::size_t component) {
-        return static_cast<setting>(static_cast<std::size_t>(setting::feed_NH3) + component);
-    };
-    for (std::size_t i = 0; i < component_count; ++i) {
-        if (const auto v = given(flow(i))) c.feed_kmol_h[i] = *v;
-    }
-    const bool co2_fed = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
-    const bool base_co2_fed = base.feed_kmol_h[CO2] + base.feed_kmol_h[CARB] > 0.0;
-    const bool co2_changed = given(setting::feed_CO2) || given(setting::feed_CARB);
-    // As --co2 does: NH3 and H2O follow the CO2 fed at the base case's ratios,
-    // unless the row sets them.
-    if (co2_changed && co2_fed && base_co2_fed) {
-        if (!given(setting::feed_NH3) && !given(setting::nh3_co2)) set_nh3_co2_ratio(c, nh3_co2_ratio(base));
-        if (!given(setting::feed_H2O) && !given(setting::h2o_co2)) set_h2o_co2_ratio(c, h2o_co2_ratio(base));
-    }
-    if (co2_fed) {
-        if (const auto v = given(setting::nh3_co2)) set_nh3_co2_ratio(c, *v);
-        if (const auto v = given(setting::h2o_co2)) set_h2o_co2_ratio(c, *v);
-    }
-    return c;
-}
 
-reactor_case case_of(const reactor_case& base, const run& r, const std::string& file,
+reactor_case case_of(const reactor_case& base, const plant_run& r, const std::string& file,
                      std::vector<std::string>* warnings) {
     const reactor_case c = with_settings(base, r.settings);
     const std::string at = file + ":" + std::to_string(r.line) + ": run \"" + r.name + "\": ";
@@ -469,37 +401,38 @@ reactor_case case_of(const reactor_case& base, const run& r, const std::string& 
         }
     } catch (const input_error& e) {
         // validate names the case file's key; name the row's column that set it.
-        const std::string msg = e.what();
-        const std::string key = msg.substr(0, msg.find(':'));
+        const std::string& key = e.place().key;
         std::string col;
+        std::size_t column = 0;
         for (std::size_t i = 0; i < setting_count; ++i) {
-            const std::string name = setting_columns[i];
+            const std::string name = setting_column(static_cast<setting>(i));
             const bool same = key == name || key == "reactor." + name;
             if (same && r.setting_column[i] != 0) {
                 col = "column \"" + name + "\" (" + std::to_string(r.setting_column[i]) + "): ";
+                column = r.setting_column[i];
             }
         }
         const auto ratio_column = [&](setting ratio, component comp) {
             const std::size_t n = r.setting_column[static_cast<std::size_t>(ratio)];
             if (col.empty() && n != 0 && key == std::string("feed_kmol_h.") + component_names[comp]) {
                 col = "column \"" + std::string(setting_column(ratio)) + "\" (" + std::to_string(n) + "): ";
+                column = n;
             }
         };
         ratio_column(setting::nh3_co2, NH3);
         ratio_column(setting::h2o_co2, H2O);
-        throw runs_error(file + ":" + std::to_string(r.line) + ": " + col + "run \"" + r.name +
-                         "\": " + msg);
+        throw runs_error(file, r.line, column, col + "run \"" + r.name + "\": " + e.what());
     }
     return c;
 }
 
 void check_measurement_count(const runs_file& f, int free_parameters) {
     std::size_t n = 0;
-    for (const run& r : f.runs) {
+    for (const plant_run& r : f.runs) {
         for (const auto& m : r.measured) n += m.has_value() ? 1 : 0;
     }
     if (n < static_cast<std::size_t>(std::max(free_parameters, 0))) {
-        throw runs_error(f.file + ": " + std::to_string(n) + " measurement" + (n == 1 ? "" : "s") +
+        throw runs_error(f.file, 0, 0, std::to_string(n) + " measurement" + (n == 1 ? "" : "s") +
                          " in all for " + std::to_string(free_parameters) +
                          " free parameters: at least as many measurements as free parameters are "
                          "needed; add runs or measurements, or hold a parameter with --fix a1=VALUE");

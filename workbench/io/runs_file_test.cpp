@@ -22,8 +22,8 @@ std::string error_of(const std::string& text) {
     return "(no error)";
 }
 
-double setting_of(const run& r, setting s) { return r.settings[static_cast<std::size_t>(s)].value(); }
-const measurement& measured(const run& r, quantity q) {
+double setting_of(const plant_run& r, setting s) { return r.settings[static_cast<std::size_t>(s)].value(); }
+const measurement& measured(const plant_run& r, quantity q) {
     return r.measured[static_cast<std::size_t>(q)].value();
 }
 
@@ -41,7 +41,7 @@ TEST(RunsFile, ReadsASpreadsheetExport) {
         "\r\n\r\n";
     const runs_file f = parse_runs(text, "runs.csv");
     ASSERT_EQ(f.runs.size(), 2u);
-    const run& a = f.runs[0];
+    const plant_run& a = f.runs[0];
     EXPECT_EQ(a.name, "A");
     EXPECT_EQ(a.line, 3u);
     EXPECT_EQ(a.note, "load 96 %, \"steady\"\r\nall day");
@@ -54,7 +54,7 @@ TEST(RunsFile, ReadsASpreadsheetExport) {
     EXPECT_EQ(measured(a, quantity::co2_conversion).sigma, 0.005);  // the default
     EXPECT_FALSE(measured(a, quantity::co2_conversion).sigma_given);
     EXPECT_FALSE(a.measured[static_cast<std::size_t>(quantity::w_urea)]);
-    const run& c = f.runs[1];
+    const plant_run& c = f.runs[1];
     EXPECT_EQ(c.name, "C");
     EXPECT_EQ(c.line, 7u);
     EXPECT_EQ(setting_of(c, setting::pressure_bar), 145.0);
@@ -70,7 +70,7 @@ TEST(RunsFile, ExampleReadsAsTheDocsSay) {
     ASSERT_EQ(f.runs.size(), 8u);
     EXPECT_TRUE(f.warnings.empty());
     std::size_t measurements = 0;
-    for (const run& r : f.runs) {
+    for (const plant_run& r : f.runs) {
         for (const auto& m : r.measured) measurements += m.has_value() ? 1 : 0;
         EXPECT_NO_THROW(case_of(default_case(), r, f.file)) << r.name;
     }

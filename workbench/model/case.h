@@ -1,14 +1,16 @@
 // A reactor case: the reactor, its feed, the two rate factors and any
 // property tables that replace the built-in properties.
-#ifndef UREA_WORKBENCH_CASE_H
-#define UREA_WORKBENCH_CASE_H
+#ifndef UREA_WORKBENCH_MODEL_CASE_H
+#define UREA_WORKBENCH_MODEL_CASE_H
 
 #include <array>
 #include <cstddef>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "model/errors.h"
+#include "model/limits.h"
 
 namespace workbench {
 
@@ -57,18 +59,6 @@ inline constexpr double default_a2 = 0.124;
 // CO2 with NH3/CO2 = 3.07 and H2O/CO2 = 0.41, passivation air.
 reactor_case default_case();
 
-// Bad input: the message names the problem and, for a case file, the key
-// and the line where that is known.
-class input_error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Reads a case from JSON text (file name for messages). Keys not given keep
-// their default-case values, except that a "feed" replaces the whole feed.
-reactor_case parse_case(const std::string& text, const std::string& file);
-reactor_case read_case(const std::string& path);
-
 // Sets the NH3 (or H2O) feed so that the molar ratio to all CO2 fed, free
 // and as carbamate, is ratio; NH3 counts the two that each carbamate holds.
 void set_nh3_co2_ratio(reactor_case& c, double ratio);
@@ -76,18 +66,13 @@ void set_h2o_co2_ratio(reactor_case& c, double ratio);
 double nh3_co2_ratio(const reactor_case& c);
 double h2o_co2_ratio(const reactor_case& c);
 
-// Checks every value of a case (whatever its source); throws input_error.
-// Returns warnings (temperatures the plug-in clamps).
+// Checks every value of a case (whatever its source); throws input_error
+// naming the case file's key (input_error::at_key). Returns warnings
+// (temperatures the plug-in clamps).
 std::vector<std::string> validate(const reactor_case& c);
 
-// No feed flow may be larger: a thousand times what the largest urea
-// reactors take, and far below where sums of flows would overflow.
-inline constexpr double max_flow_kmol_h = 1e7;
-
-// The plug-in evaluates everything at temperatures clamped to this range.
-inline constexpr double plugin_t_min_K = 423.0;
-inline constexpr double plugin_t_max_K = 473.0;
-inline constexpr double kelvin = 273.15;
+// The model's name as case files and the command line write it.
+const char* model_name(reactor_model m);
 
 }  // namespace workbench
 

@@ -40,13 +40,13 @@ double tray_misfit(workbench_host& h, const flows& n_in, const flows& n_out, dou
 TEST(Grid, EveryCaseSolvesWithinItsBoundAndNeverPrintsNaN) {
     const auto cases = grid::cases();
     ASSERT_GE(cases.size(), 300u);
-    plugin lib(UREA_PLUGIN_PATH);
+    session lib(UREA_PLUGIN_PATH);
     int trays = 0, pfr = 0, kinetic_excess = 0;
     for (const auto& g : cases) {
         SCOPED_TRACE(g.name);
         // Each case meets the plug-in as a fresh process does: nothing
         // remembered from the case before.
-        lib.reload();
+        lib.library().reload();
         property_set props(g.c.tables);
         workbench_host h(lib, props);
         const run_outcome o = run_case(g.c, h);
@@ -86,7 +86,7 @@ TEST(Grid, EveryCaseSolvesWithinItsBoundAndNeverPrintsNaN) {
                                        << r.equilibrium_co2_conversion;
             reactor_case fast = g.c;
             fast.a1 *= 1e3;
-            lib.reload();
+            lib.library().reload();
             workbench_host h_fast(lib, props);
             const result rf = simulate(fast, h_fast);
             EXPECT_LE(rf.co2_conversion, rf.equilibrium_co2_conversion + 1e-9);

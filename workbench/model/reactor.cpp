@@ -15,6 +15,7 @@
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
+#include "io/text.h"
 #include "model/properties.h"
 
 namespace workbench {
@@ -51,12 +52,7 @@ flows present_part(const flows& n) {
 // plug-in writes them (CO2 is used by reaction 1 only, UREA made by 2 only).
 std::array<double, 2> net_rates(const flows& r) { return {-r[CO2], r[UREA]}; }
 
-std::string format(double v, int digits = 3) {
-    std::ostringstream s;
-    s.precision(digits);
-    s << v;
-    return s.str();
-}
+std::string format(double v) { return sig(v, 3); }
 
 // ---- SUNDIALS plumbing ------------------------------------------------------
 

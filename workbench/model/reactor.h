@@ -5,8 +5,8 @@
 // Everything here runs in-process and reports a solver that fails by
 // solver_error (or, through run_case, by a status), never by ending the
 // process: a caller may run many cases, e.g. while tuning a1 and a2.
-#ifndef UREA_WORKBENCH_REACTOR_H
-#define UREA_WORKBENCH_REACTOR_H
+#ifndef UREA_WORKBENCH_MODEL_REACTOR_H
+#define UREA_WORKBENCH_MODEL_REACTOR_H
 
 #include <array>
 #include <optional>
@@ -15,21 +15,10 @@
 #include <vector>
 
 #include "model/case.h"
+#include "model/errors.h"
 #include "session/session.h"
 
 namespace workbench {
-
-// A solver that found no solution. what() is one complete line; details()
-// lists what each start ended with.
-class solver_error : public std::runtime_error {
-public:
-    explicit solver_error(const std::string& summary, std::string details = "")
-        : std::runtime_error(summary), details_(std::move(details)) {}
-    const std::string& details() const { return details_; }
-
-private:
-    std::string details_;
-};
 
 // The largest balance residual a solution may have (see balance_residual):
 // what the rounding of the flows and of the plug-in's rate terms explains.
@@ -69,6 +58,7 @@ struct result {
     std::array<double, 4> atom_closure{};  // C, H, N, O: (out - in) / in
     double max_balance_residual = 0.0;     // trays: the largest of the trays'; plug flow: 0
     long rate_calls = 0;
+    std::vector<std::string> warnings;     // what validate warned of (run)
 };
 
 // Temperature (K) at a fraction s in [0, 1] of the reactor volume.

@@ -18,12 +18,12 @@ using namespace workbench;
 
 class Reactor : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { lib = new plugin(UREA_PLUGIN_PATH); }
+    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
     static void TearDownTestSuite() {
         delete lib;
         lib = nullptr;
     }
-    static plugin* lib;
+    static session* lib;
 
     static result run(const reactor_case& c) {
         property_set props(c.tables);
@@ -36,7 +36,7 @@ protected:
         return s;
     }
 };
-plugin* Reactor::lib = nullptr;
+session* Reactor::lib = nullptr;
 
 TEST_F(Reactor, EveryTrayBalancesWithThePluginsRatesAndAtomsClose) {
     for (int trays : {1, 3, 10}) {
@@ -115,7 +115,7 @@ TEST_F(Reactor, EquilibriumDependsOnTheAtomsFedAloneNotOnTheirGroupingNorOnHisto
         split.feed_kmol_h[CO2] = 2400.0;
         // A fresh plug-in, as in a new process: it remembers nothing of
         // NH3 and CO2, which the carbamate feed lacks.
-        lib->reload();
+        lib->library().reload();
         const result fresh = run(carbamate);
         const result grouped = run(split);
         const result again = run(carbamate);
@@ -165,7 +165,7 @@ TEST_F(Reactor, RunsInProcessFromAWarmStartAndReportsFailureAsAStatus) {
         EXPECT_NEAR(warm.value->outlet[i], cold.outlet[i], 1e-12 * total(cold.feed));
     }
     // A plug-in whose rates are NaN: a status, not an exception.
-    plugin broken(PLUGIN_NAN_RATES);
+    session broken(PLUGIN_NAN_RATES);
     workbench_host hb(broken, props);
     const run_outcome failed = run_case(c, hb);
     EXPECT_FALSE(failed.ok());

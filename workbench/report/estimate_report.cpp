@@ -1,5 +1,7 @@
 #include "report/estimate_report.h"
 
+#include "io/text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
@@ -10,23 +12,8 @@
 namespace workbench {
 namespace {
 
-std::string sig(double v, int digits = 4) {
-    if (!std::isfinite(v)) return "-";
-    std::ostringstream s;
-    s.precision(digits);
-    s << v;
-    return s.str();
-}
-
-std::string fixed(double v, int width, int digits) {
-    std::ostringstream s;
-    if (std::isfinite(v)) {
-        s << std::fixed << std::setprecision(digits) << std::setw(width) << v;
-    } else {
-        s << std::setw(width) << "-";
-    }
-    return s.str();
-}
+// Four significant digits, "-" for a value that is not finite.
+std::string sig4(double v, int digits = 4) { return std::isfinite(v) ? sig(v, digits) : "-"; }
 
 std::string padded(const std::string& s, std::size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
@@ -57,10 +44,10 @@ std::string wrapped(const std::string& text, std::size_t indent, std::size_t wid
     return out + line + "\n";
 }
 
-const run& run_of(const estimate_report& r, std::size_t i) { return r.runs->runs[i]; }
+const plant_run& run_of(const estimate_report& r, std::size_t i) { return r.runs->runs[i]; }
 
 std::string run_named(const estimate_report& r, std::size_t i) {
-    const run& x = run_of(r, i);
+    const plant_run& x = run_of(r, i);
     return "run \"" + x.name + "\" (line " + std::to_string(x.line) + ")";
 }
 
@@ -68,15 +55,15 @@ std::string run_named(const estimate_report& r, std::size_t i) {
 std::string why_not(const parameter_estimate& p, const estimate_result& res) {
     switch (p.verdict) {
         case verdict_kind::singular:
-            return res.covariance_note.find("could not be solved") != std::string::npos
+            return res.covariance_unsolvable
                        ? "the reactor could not be solved next to the best fit, where the uncertainty "
                          "is worked out"
                        : "the runs' predictions do not change measurably with it";
         case verdict_kind::wide:
-            return "its 95 % interval, " + sig(p.lower95, 3) + " to " + sig(p.upper95, 3) +
+            return "its 95 % interval, " + sig4(p.lower95, 3) + " to " + sig4(p.upper95, 3) +
                    ", spans more than a decade";
         case verdict_kind::at_bound:
-            return "the best fit lies at the edge of the search, " + p.name + " = " + sig(p.value, 3) +
+            return "the best fit lies at the edge of the search, " + p.name + " = " + sig4(p.value, 3) +
                    ": the data only say it is " + (p.value > 1.0 ? "large" : "small");
         case verdict_kind::combination:
             return "only a combination of a1 and a2 is, not each of them";
@@ -98,25 +85,6 @@ const char* short_verdict(verdict_kind k) {
 
 }  // namespace
 
-std::string printable(const std::string& s) {
-    std::string out = s;
-    for (char& ch : out) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (u < 0x20 || u == 0x7f) ch = '?';
-    }
-    return out;
-}
-
-std::string csv_cell(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (const char ch : s) {
-        q += ch;
-        if (ch == '"') q += '"';
-    }
-    return q + "\"";
-}
-
 std::vector<std::string> verdict_lines(const estimate_report& r) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
@@ -125,13 +93,13 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         const parameter_estimate& p = res.parameters[k];
         const parameter_estimate& other = res.parameters[1 - k];
         if (p.verdict == verdict_kind::fixed) {
-            lines.push_back(p.name + " is held at " + sig(p.value, 6) + " (--fix).");
+            lines.push_back(p.name + " is held at " + sig4(p.value, 6) + " (--fix).");
             continue;
         }
         if (p.verdict == verdict_kind::determined) {
-            std::string s = p.name + " = " + sig(p.value) + " is determined by these data: 95 % between " +
-                            sig(p.lower95) + " and " + sig(p.upper95) + " (a standard error of " +
-                            sig(100.0 * p.se_ln, 2) + " %)";
+            std::string s = p.name + " = " + sig4(p.value) + " is determined by these data: 95 % between " +
+                            sig4(p.lower95) + " and " + sig4(p.upper95) + " (a standard error of " +
+                            sig4(100.0 * p.se_ln, 2) + " %)";
             if (p.conditional) s += ", with " + other.name + " held at its value";
             lines.push_back(s + ".");
             continue;
@@ -141,23 +109,23 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
             s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
                  "depend on a1: this is the usual outcome, not a fault of the data.";
         }
-        const std::string fix = "--fix " + p.name + "=" + sig(opt.initial[k], 6);
+        const std::string fix = "--fix " + p.name + "=" + sig4(opt.initial[k], 6);
         if (other.verdict == verdict_kind::fixed) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
             s += " Hold it at the base case's value (add " + fix + ", or a value you trust) and "
-                 "estimate " + other.name + " alone; the " + sig(p.value, 3) +
+                 "estimate " + other.name + " alone; the " + sig4(p.value, 3) +
                  " found here is no estimate of it.";
         }
         lines.push_back(s);
     }
     if (res.degrees_of_freedom > 0) {
         const boost::math::chi_squared dist(res.degrees_of_freedom);
-        const std::string reduced = "reduced chi-square " + sig(res.reduced_chi_square, 3);
+        const std::string reduced = "reduced chi-square " + sig4(res.reduced_chi_square, 3);
         if (boost::math::cdf(boost::math::complement(dist, res.chi_square)) < 0.01) {
             lines.push_back("The data scatter more about the model than their stated standard deviations "
                             "allow (" + reduced + "): the intervals are widened by " +
-                            sig(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
+                            sig4(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
                             "below, or whether the model misses something in some runs.");
         } else if (boost::math::cdf(dist, res.chi_square) < 0.01) {
             lines.push_back("The data scatter less than their stated standard deviations (" + reduced +
@@ -181,8 +149,8 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         if (!row.outlier) continue;
         any = true;
         std::string s = run_named(r, row.run) + ": " + info(row.what).column + " measured " +
-                        sig(row.measured) + ", predicted " + sig(row.predicted) + ", " +
-                        sig(std::abs(row.residual), 2) +
+                        sig4(row.measured) + ", predicted " + sig4(row.predicted) + ", " +
+                        sig4(std::abs(row.residual), 2) +
                         " standard deviations off: a possible outlier; check it";
         s += res.loss == loss_kind::none ? " (--loss huber or --loss cauchy lessens its pull on the "
                                            "estimate)."
@@ -204,13 +172,13 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     out << "Estimate of a1 and a2 from " << f.runs.size() << " runs (" << res.measurements
         << " measurements) in " << printable(f.file) << "\n\n";
     std::size_t width = 3;
-    for (const run& x : f.runs) width = std::max(width, std::min<std::size_t>(printable(x.name).size(), 24));
+    for (const plant_run& x : f.runs) width = std::max(width, std::min<std::size_t>(printable(x.name).size(), 24));
     out << "  " << padded("run", width) << "  line  measurement     measured   sigma  predicted  (m-p)/sigma\n";
     std::size_t last = static_cast<std::size_t>(-1);
     for (const residual_row& row : res.residuals) {
         const bool first = row.run != last;
         last = row.run;
-        const run& x = run_of(r, row.run);
+        const plant_run& x = run_of(r, row.run);
         out << "  " << padded(first ? printable(x.name) : "", width)
             << (first ? fixed(static_cast<double>(x.line), 6, 0) : std::string(6, ' ')) << "  "
             << padded(info(row.what).label, 14) << fixed(row.measured, 10, 4) << fixed(row.sigma, 8, 4)
@@ -220,9 +188,9 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     out << "\nRate factors (least squares in ln a, loss " << loss_name(res.loss)
         << "; 95 % intervals exp(ln a -+ t se), so asymmetric)\n";
     for (const parameter_estimate& p : res.parameters) {
-        out << "  " << p.name << " = " << padded(sig(p.value, 5), 11);
+        out << "  " << p.name << " = " << padded(sig4(p.value, 5), 11);
         if (p.free && std::isfinite(p.lower95)) {
-            out << "95 %: " << padded(sig(p.lower95) + " .. " + sig(p.upper95), 22);
+            out << "95 %: " << padded(sig4(p.lower95) + " .. " + sig4(p.upper95), 22);
         } else {
             out << std::string(28, ' ');
         }
@@ -230,12 +198,12 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     }
     if (res.parameters[0].free && res.parameters[1].free) {
         out << "  correlation of ln a1 and ln a2: "
-            << (std::isfinite(res.correlation) ? sig(res.correlation, 3)
+            << (std::isfinite(res.correlation) ? sig4(res.correlation, 3)
                                                 : "none (" + res.covariance_note + ")")
             << "\n";
     }
-    out << "  chi-square " << sig(res.chi_square, 4) << " on " << res.degrees_of_freedom
-        << " degrees of freedom, reduced chi-square " << sig(res.reduced_chi_square, 3) << "\n";
+    out << "  chi-square " << sig4(res.chi_square, 4) << " on " << res.degrees_of_freedom
+        << " degrees of freedom, reduced chi-square " << sig4(res.reduced_chi_square, 3) << "\n";
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
     out << "\nVerdict\n";
@@ -248,7 +216,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
     const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
     json runs = json::array();
     for (std::size_t i = 0; i < r.runs->runs.size(); ++i) {
-        const run& x = run_of(r, i);
+        const plant_run& x = run_of(r, i);
         json measurements = json::array();
         for (const residual_row& row : res.residuals) {
             if (row.run != i) continue;
@@ -312,7 +280,7 @@ std::string estimate_csv(const estimate_report& r) {
     out << "run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier\n";
     out << std::setprecision(10);
     for (const residual_row& row : r.result->residuals) {
-        const run& x = run_of(r, row.run);
+        const plant_run& x = run_of(r, row.run);
         out << csv_cell(x.name) << "," << x.line << "," << info(row.what).column << "," << row.measured
             << "," << row.sigma << "," << (x.measured[static_cast<std::size_t>(row.what)]->sigma_given ? 1 : 0)
             << "," << row.predicted << "," << row.residual << "," << (row.outlier ? 1 : 0) << "\n";
@@ -361,8 +329,8 @@ std::string parity_plot_script(const estimate_report& r) {
         }
     }
     s << "EOD\n";
-    s << "set title 'Measured against predicted at a1 = " << sig(res.parameters[0].value) << ", a2 = "
-      << sig(res.parameters[1].value) << "'\n"
+    s << "set title 'Measured against predicted at a1 = " << sig4(res.parameters[0].value) << ", a2 = "
+      << sig4(res.parameters[1].value) << "'\n"
       << "set grid\nset key top left\nset size ratio -1\n"
       << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
       << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"

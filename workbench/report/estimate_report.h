@@ -40,13 +40,6 @@ std::string estimate_csv(const estimate_report& r);
 // own labels only: no run name or other text from the runs file.
 std::string parity_plot_script(const estimate_report& r);
 
-// Text from a file for a terminal: control characters (a line break in a
-// quoted cell, an escape sequence) shown as '?'.
-std::string printable(const std::string& s);
-
-// A CSV cell: quoted when it holds a comma, a quote or a line break.
-std::string csv_cell(const std::string& s);
-
 }  // namespace workbench
 
 #endif

@@ -1,16 +1,10 @@
 #include "report/run_report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <iomanip>
 #include <sstream>
+
+#include "io/text.h"
 
 namespace workbench {
 namespace {
@@ -22,12 +16,6 @@ double total(const flows& n) {
     double s = 0.0;
     for (double f : n) s += f;
     return s;
-}
-
-std::string fixed(double v, int width, int digits) {
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(digits) << std::setw(width) << v;
-    return s.str();
 }
 
 }  // namespace

@@ -68,10 +68,7 @@ verdict rate_reference(plugin& lib) {
     for (double& r : rates) r = untouched;
     double opts[8] = {}, extra[8] = {};
     HOST_STREAM_WORK[2] = n;
-    lib.usura(stream, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, params, nullptr,
-              nullptr, opts, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, rates,
-              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-              nullptr, &n, pos, extra, x);
+    standin::invoke(lib.usura, {stream, params, opts, rates, &n, pos, extra, x});
     std::ostringstream wrong;
     wrong.precision(4);
     for (host_int k = 0; k < 5; ++k) {
@@ -103,9 +100,7 @@ verdict nc_flow_reference(plugin& lib) {
     const host_int m = 5;
     const host_int out_pos[5] = {1, 2, 3, 4, 5};
     double out[5] = {-1.0, -1.0, -1.0, -1.0, -1.0};
-    lib.upropu(nullptr, nullptr, nullptr, nullptr, nullptr, &m, out_pos, nullptr, nullptr, nullptr,
-               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &name, out,
-               nullptr, nullptr, nullptr, nullptr, flows);
+    standin::invoke(lib.upropu, {&m, out_pos, &name, out, flows});
     standin::reset();
     // Carbamate counted as 2 NH3 + CO2: NH3 1 + 6, CO2 2 + 3, CARB 0.
     const double expected[5] = {4.0 * 18.015, 7.0 * 17.031, 5.0 * 44.009, 0.0, 5.0 * 60.056};

@@ -12,7 +12,7 @@ namespace {
 volatile std::sig_atomic_t current = static_cast<int>(where::none);
 
 // The messages, written before any crash: a handler may only write(2).
-constexpr std::size_t places = 5;
+constexpr std::size_t places = 4;
 std::array<std::string, places> heads;
 std::string tail;
 
@@ -65,7 +65,6 @@ void handler(int sig) {
 void install(const std::string& plugin_path) {
     const std::string start = "urea-reactor: error: the plug-in " + plugin_path + " crashed ";
     heads[static_cast<std::size_t>(where::loading)] = start + "while loading (signal ";
-    heads[static_cast<std::size_t>(where::cmploc)] = start + "in its routine CMPLOC (signal ";
     heads[static_cast<std::size_t>(where::usura)] = start + "in its routine USURA (signal ";
     heads[static_cast<std::size_t>(where::upropu)] = start + "in its routine UPROPU (signal ";
     tail = "); `urea-reactor check --plugin " + plugin_path + "` examines the build\n";

@@ -1,14 +1,14 @@
 // A plug-in that crashes the workbench says so in one line: which routine
 // it was in (or that it was being loaded), the signal, and how to examine
 // the build. The process then ends by that signal, as a crash does.
-#ifndef UREA_WORKBENCH_CRASH_REPORT_H
-#define UREA_WORKBENCH_CRASH_REPORT_H
+#ifndef UREA_WORKBENCH_SESSION_CRASH_REPORT_H
+#define UREA_WORKBENCH_SESSION_CRASH_REPORT_H
 
 #include <string>
 
 namespace workbench::crash_report {
 
-enum class where : int { none, loading, cmploc, usura, upropu };
+enum class where : int { none, loading, usura, upropu };
 
 // Installs the handlers (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, on a
 // stack of their own) with the messages for the plug-in at plugin_path. A

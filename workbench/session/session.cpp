@@ -1,7 +1,13 @@
 #include "session/session.h"
 
-#include <array>
+#include <dlfcn.h>
+#include <unistd.h>
 
+#include <array>
+#include <limits>
+#include <memory>
+
+#include "model/errors.h"
 #include "session/crash_report.h"
 #include "standin/standin_host.h"
 
@@ -28,27 +34,86 @@ stream_vector stream_of(const flows& n, double t, double p) {
     return s;
 }
 
-// Stands in for the host's work areas at the argument positions the
-// library ignores, and for its two opaque values (option block and the
-// fugacity routine's extra vector).
-std::array<double, 64> unused_area{};
+// Stand in for the host's two opaque values that the library passes on to
+// the property routines (option block and the fugacity routine's extra
+// vector). The argument positions the library ignores get null pointers.
 std::array<double, 64> host_opts{};
 std::array<double, 64> fug_extra{};
 
+// The rate routine is asked about the stop this often (in calls).
+constexpr long stop_check_every = 64;
+
+// The host's items must be found by the plug-in's loader: when they come
+// from a library that was loaded without global symbols (as Python loads an
+// extension and what it needs), make that library's symbols global.
+void make_host_items_global() {
+    Dl_info info{};
+    if (dladdr(static_cast<const void*>(&HOST_COMPONENT_COUNT), &info) == 0 || info.dli_fname == nullptr) return;
+    void* self = dlopen(nullptr, RTLD_NOW);
+    void* defining = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
+    // The program itself (a host linked into it) is global already.
+    if (defining != nullptr && defining != self) dlclose(defining);  // it stays loaded, now global
+    if (self != nullptr) dlclose(self);
+}
+
 }  // namespace
 
-workbench_host::workbench_host(plugin& lib, const property_set& properties) : lib_(lib), properties_(properties) {
+std::string default_plugin_path() {
+    const std::string beside = standin::plugin_beside_executable();
+    if (access(beside.c_str(), F_OK) == 0) return beside;
+    const std::string folder = beside.substr(0, beside.rfind('/') + 1);
+    return folder + UREA_PLUGIN_FROM_BINDIR + "/liburea_plugin.so";
+}
+
+std::recursive_mutex& session::work_lock() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+session::session(const std::string& plugin_path) {
+    const std::string path = plugin_path.empty() ? default_plugin_path() : plugin_path;
+    make_host_items_global();
+    crash_report::install(path);
+    const crash_report::in_plugin loading(crash_report::where::loading);
+    lib_ = std::make_unique<plugin>(path);
+}
+
+workbench_host::workbench_host(session& s, const property_set& properties)
+    : session_(s), properties_(properties) {
+    crash_report::install(s.plugin_path());
     standin::reset();
     standin::set_recording(false);
     std::vector<std::string> names(component_names.begin(), component_names.end());
     standin::set_components(names);
     standin::set_molecular_weights(std::vector<double>(molecular_weight.begin(), molecular_weight.end()));
-    standin::set_property_model(&properties_);
 }
 
 workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
+void workbench_host::check_stop() {
+    if (!stop_ && session_.stop_check()) {
+        try {
+            session_.stop_check()();
+        } catch (const interrupted&) {
+            stop_ = std::current_exception();
+        }
+    }
+    if (stop_) std::rethrow_exception(stop_);
+}
+
 flows workbench_host::rates(const flows& n, double t, double p, double v, double a1, double a2) {
+    if (rate_calls_ % stop_check_every == 0 && !stop_ && session_.stop_check()) {
+        try {
+            session_.stop_check()();
+        } catch (const interrupted&) {
+            stop_ = std::current_exception();
+        }
+    }
+    if (stop_) {
+        flows nan{};
+        nan.fill(std::numeric_limits<double>::quiet_NaN());
+        return nan;
+    }
     const stream_vector stream = stream_of(n, t, p);
     // The present list: components with a flow, with their mole fractions.
     double total = 0.0;
@@ -65,13 +130,13 @@ flows workbench_host::rates(const flows& n, double t, double p, double v, double
     }
     const double params[2] = {a1, a2};
     flows r{};  // the host clears its rate vector; the routine writes five entries
+    standin::set_property_model(&properties_);
     standin::set_reacting_volume(v);
     HOST_STREAM_WORK[2] = n_present;
-    double* u = unused_area.data();
     const crash_report::in_plugin in(crash_report::where::usura);
-    lib_.usura(stream.data(), u, u, u, u, u, u, params, u, u, host_opts.data(), u, u, u, u, u,
-               u, u, r.data(), u, u, u, u, u, u, u, u, u, u, &n_present, present_pos.data(),
-               fug_extra.data(), x_present.data());
+    standin::invoke(session_.library().usura,
+                    {stream.data(), params, host_opts.data(), r.data(), &n_present, present_pos.data(),
+                     fug_extra.data(), x_present.data()});
     ++rate_calls_;
     return r;
 }
@@ -83,10 +148,8 @@ flows workbench_host::nc_flow(const flows& n, double t, double p) {
     std::array<host_int, component_count> out_pos{};
     for (std::size_t i = 0; i < component_count; ++i) out_pos[i] = static_cast<host_int>(i + 1);
     flows out{};
-    double* u = unused_area.data();
     const crash_report::in_plugin in(crash_report::where::upropu);
-    lib_.upropu(u, u, u, u, u, &m, out_pos.data(), u, u, u, u, u, u, u, u, u, u, u, &name,
-                out.data(), u, u, u, u, stream.data());
+    standin::invoke(session_.library().upropu, {&m, out_pos.data(), &name, out.data(), stream.data()});
     return out;
 }
 

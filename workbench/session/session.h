@@ -1,13 +1,20 @@
-// The workbench as the plug-in's host: lays out the component list, answers
-// the property calls (through the stand-in host's data items and routines),
-// and calls the library's routines with every argument by reference, as a
-// simulator's reactor model and property evaluation do. The library itself
-// is loaded by the project's one loader, standin::plugin.
-#ifndef UREA_WORKBENCH_WORKBENCH_HOST_H
-#define UREA_WORKBENCH_WORKBENCH_HOST_H
+// A session: the loaded plug-in and the stand-in host it answers, as a
+// simulator's reactor model and property evaluation call it.
+//
+// The host's data items and routines (the stand-in host, liburea_host.so)
+// exist once per process, and the plug-in keeps static storage of its own:
+// it is not reentrant. So the workbench does one piece of work at a time per
+// process: each piece (a run, a fit, an estimate, a sweep) holds
+// session::work_lock() for as long as it lasts, and work asked for from
+// another thread waits for it. Several sessions may be open at once, of the
+// same build or of others; each call into a plug-in binds what it needs.
+#ifndef UREA_WORKBENCH_SESSION_SESSION_H
+#define UREA_WORKBENCH_SESSION_SESSION_H
 
-#include <unistd.h>
-
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "model/case.h"
@@ -21,28 +28,54 @@ using plugin_error = standin::load_error;
 using standin::load_report;
 using standin::routine_names;
 
-// liburea_plugin.so beside this executable (a build folder), or else where
-// the package installs it, UREA_PLUGIN_FROM_BINDIR from this executable's
-// folder.
-inline std::string default_plugin_path() {
-    const std::string beside = standin::plugin_beside_executable();
-    if (access(beside.c_str(), F_OK) == 0) {
-        return beside;
-    }
-    const std::string folder = beside.substr(0, beside.rfind('/') + 1);
-    return folder + UREA_PLUGIN_FROM_BINDIR + "/liburea_plugin.so";
-}
+// liburea_plugin.so beside this program (a build folder), or else where the
+// package installs it, UREA_PLUGIN_FROM_BINDIR from this program's folder.
+std::string default_plugin_path();
 
+class session {
+public:
+    // Loads the plug-in (the default one for an empty path) into this
+    // process; throws plugin_error naming what failed. A plug-in that
+    // crashes while it loads, or later in one of its routines, is named in
+    // one line on stderr before the process ends by the signal.
+    explicit session(const std::string& plugin_path = "");
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
+
+    const std::string& plugin_path() const { return lib_->path(); }
+    plugin& library() { return *lib_; }
+
+    // Called now and then during long work (every few dozen rate calls and
+    // between points): it throws interrupted to stop the work, e.g. on a
+    // signal or past a time limit. None by default.
+    void set_stop_check(std::function<void()> check) { stop_check_ = std::move(check); }
+    const std::function<void()>& stop_check() const { return stop_check_; }
+
+    // Held by each piece of work for as long as it lasts (see above).
+    // Recursive: a piece of work may call another.
+    static std::recursive_mutex& work_lock();
+
+private:
+    std::unique_ptr<plugin> lib_;
+    std::function<void()> stop_check_;
+};
+
+// The plug-in's host for one piece of work with one property set: lays out
+// the component list and answers the property calls through the stand-in
+// host's data items and routines, and calls the library's routines with
+// every argument by reference.
 class workbench_host {
 public:
-    workbench_host(plugin& lib, const property_set& properties);
+    workbench_host(session& s, const property_set& properties);
     ~workbench_host();
     workbench_host(const workbench_host&) = delete;
     workbench_host& operator=(const workbench_host&) = delete;
 
     // Generation rates (kmol/s by component) of a liquid of the given molar
     // flows at t (K) and p (Pa) in a reacting volume v (m3): one call of
-    // USURA with the components of non-zero flow as the present list.
+    // USURA with the components of non-zero flow as the present list. Once
+    // the session's stop check has thrown, every rate is NaN (no call), so
+    // that the solvers end at once; check_stop() then throws.
     flows rates(const flows& n, double t, double p, double v, double a1, double a2);
 
     // The stream's "NC-FLOW" mass flows (kg/s by component), evaluated by
@@ -50,12 +83,17 @@ public:
     flows nc_flow(const flows& n, double t, double p);
 
     long rate_calls() const { return rate_calls_; }
-    plugin& library() { return lib_; }
+
+    // Whether the work is to stop; check_stop() runs the session's stop
+    // check and throws interrupted if so.
+    bool stopped() const { return static_cast<bool>(stop_); }
+    void check_stop();
 
 private:
-    plugin& lib_;
+    session& session_;
     property_set properties_;
     long rate_calls_ = 0;
+    std::exception_ptr stop_;
 };
 
 }  // namespace workbench

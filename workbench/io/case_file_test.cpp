@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "model/case.h"
+#include "io/case_file.h"
 
 namespace {
 

@@ -1,0 +1,63 @@
+#include "api/workbench.h"
+
+#include <mutex>
+
+namespace workbench {
+namespace {
+
+// A piece of work: the process's one user of the plug-in for as long as it
+// lasts. A solver that gives up because the work was asked to stop is
+// reported as the stop, not as a failure.
+template <class Work>
+auto work(session& s, const reactor_case& c, Work&& body) {
+    const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
+    const property_set props(c.tables);
+    workbench_host h(s, props);
+    try {
+        h.check_stop();
+        auto out = body(h);
+        h.check_stop();
+        return out;
+    } catch (const solver_error&) {
+        h.check_stop();
+        throw;
+    }
+}
+
+}  // namespace
+
+result run(session& s, const reactor_case& c) {
+    std::vector<std::string> warnings = validate(c);
+    return work(s, c, [&](workbench_host& h) {
+        result r = simulate(c, h);
+        r.warnings = std::move(warnings);
+        return r;
+    });
+}
+
+fit_result fit(session& s, const reactor_case& c, double target) {
+    std::vector<std::string> warnings = validate(c);
+    return work(s, c, [&](workbench_host& h) {
+        fit_result f = fit_a2(c, h, target);
+        f.run.warnings = std::move(warnings);
+        return f;
+    });
+}
+
+estimate_outcome estimate(session& s, const estimate_problem& problem) {
+    return work(s, problem.base, [&](workbench_host& h) { return estimate_runs(h, problem); });
+}
+
+sweep_result sweep(session& s, const sweep_plan& plan) {
+    return work(s, plan.base, [&](workbench_host& h) {
+        sweep_result r = run_sweep(plan.cases, plan.vars, h);
+        r.warnings = plan.warnings;
+        return r;
+    });
+}
+
+build_info build_of(const std::string& plugin_path) {
+    return {workbench_version(), plugin_version_text(plugin_path), plugin_path};
+}
+
+}  // namespace workbench

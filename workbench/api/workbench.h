@@ -1,0 +1,72 @@
+// The workbench's one API: everything the command line and the Python module
+// do, for any C++ program.
+//
+//   workbench::session s;                                  // loads the plug-in
+//   workbench::reactor_case c = workbench::with_named(workbench::default_case(), {{"nh3_co2", 3.2}});
+//   const workbench::result r = workbench::run(s, c);      // r.co2_conversion, r.profile, ...
+//
+// A case comes from the built-in default (default_case), a file
+// (read_case) or code (a reactor_case is a plain struct), changed by named
+// settings (with_named). Results are plain structs. Errors are types:
+// input_error (bad input, with the key, file, line and column where known;
+// runs_error for a runs file), plugin_error (a plug-in that does not load),
+// solver_error (no solution), interrupted (the session's stop check said
+// stop); anything else is a bug.
+//
+// Each function checks all its input before it calls the plug-in, and holds
+// session::work_lock() while it works: one piece of work at a time per
+// process (the plug-in is not reentrant); other threads wait.
+#ifndef UREA_WORKBENCH_API_WORKBENCH_H
+#define UREA_WORKBENCH_API_WORKBENCH_H
+
+#include <string>
+#include <vector>
+
+#include "analysis/estimate.h"
+#include "analysis/fit.h"
+#include "analysis/runs_model.h"
+#include "analysis/sweep.h"
+#include "io/case_file.h"
+#include "io/runs_file.h"
+#include "model/case.h"
+#include "model/errors.h"
+#include "model/reactor.h"
+#include "model/settings.h"
+#include "session/check.h"
+#include "session/session.h"
+#include "session/version.h"
+
+namespace workbench {
+
+// Runs a case: the profile, the outlet, the equilibrium at the outlet and the
+// outlet's NC-FLOW. Throws input_error for a case that fails validate,
+// solver_error when the reactor has no solution. result.warnings: what
+// validate warned of.
+result run(session& s, const reactor_case& c);
+
+// The a2 that gives an outlet CO2 conversion `target` (a fraction), the
+// case's other values kept (see analysis/fit.h).
+fit_result fit(session& s, const reactor_case& c, double target);
+
+// Estimates a1 and a2 from the runs of a prepared problem (estimate_problem_of
+// checks the runs against the base case without the plug-in). Throws
+// solver_error when a run has no solution where the search starts, or no
+// start gives a usable fit.
+estimate_outcome estimate(session& s, const estimate_problem& problem);
+
+// Runs every point of a planned sweep (plan_sweep checks every point's case
+// without the plug-in); a point that fails is recorded, and the sweep goes
+// on.
+sweep_result sweep(session& s, const sweep_plan& plan);
+
+// The workbench's and a plug-in file's versions, for a report.
+struct build_info {
+    std::string workbench;    // "urea-reactor 1.1.0 (commit abcdef0)"
+    std::string plugin;       // the plug-in's version marker, or why there is none
+    std::string plugin_file;
+};
+build_info build_of(const std::string& plugin_path);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,111 @@
+#include "cli/common.h"
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+#include "io/text.h"
+
+namespace workbench::cli {
+namespace {
+
+// Flows set from an option must be flows: named after the option.
+void check_derived_flow(const std::string& option, const reactor_case& c, component i) {
+    const double f = c.feed_kmol_h[i];
+    std::ostringstream m;
+    m << option << ": the " << component_names[i] << " feed would be " << f << " kmol/h";
+    if (!(f >= 0.0)) {
+        m << "; with the carbamate fed, which holds 2 NH3 per CO2, NH3/CO2 cannot be below "
+          << 2.0 * c.feed_kmol_h[CARB] / (c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB]);
+        throw input_error(m.str());
+    }
+    if (f > max_flow_kmol_h) {
+        m << ", above " << max_flow_kmol_h << " kmol/h, more than any reactor takes";
+        throw input_error(m.str());
+    }
+}
+
+}  // namespace
+
+void warn(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << w << "\n";
+}
+
+std::string plugin_path_of(const invocation& in) {
+    const std::string p = in.text("--plugin");
+    return p.empty() ? default_plugin_path() : p;
+}
+
+reactor_case case_of(const invocation& in) {
+    reactor_case c = in.has("case") ? read_case(in.text("case")) : default_case();
+    const auto has = [&](const char* name) { return in.has(name); };
+    const auto given = [&](const char* name) { return std::string(name) + " " + in.text(name); };
+    const auto number = [&](const char* name, number_rule rule) { return parse_number(name, in.text(name), rule); };
+    if (has("--model")) {
+        const std::string m = in.text("--model");
+        if (m != "trays" && m != "pfr") throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
+        c.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+    }
+    if (has("--trays")) {
+        const double t = number("--trays", number_rule::any);
+        if (t != std::floor(t) || t < min_trays || t > max_trays) {
+            throw input_error("--trays: must be a whole number from " + std::to_string(min_trays) + " to " +
+                              std::to_string(max_trays) + " (got " + in.text("--trays") + ")");
+        }
+        c.trays = static_cast<int>(t);
+    }
+    if (has("--volume")) c.volume_m3 = number("--volume", number_rule::positive);
+    if (has("--pressure")) c.pressure_bar = number("--pressure", number_rule::positive);
+    if (has("--t-in")) c.inlet_temperature_C = number("--t-in", number_rule::any);
+    if (has("--t-out")) c.outlet_temperature_C = number("--t-out", number_rule::any);
+    if (has("--a1")) c.a1 = number("--a1", number_rule::positive);
+    if (has("--a2")) c.a2 = number("--a2", number_rule::positive);
+    if (has("--co2")) {
+        const double co2 = number("--co2", number_rule::non_negative);
+        if (co2 > max_flow_kmol_h) {
+            throw input_error(given("--co2") + ": above " + std::to_string(static_cast<long>(max_flow_kmol_h)) +
+                              " kmol/h, more than any reactor takes");
+        }
+        const double nh3 = nh3_co2_ratio(c), h2o = h2o_co2_ratio(c);
+        c.feed_kmol_h[CO2] = co2;
+        if (co2 + c.feed_kmol_h[CARB] > 0.0 && std::isfinite(nh3)) {
+            set_nh3_co2_ratio(c, nh3);
+            set_h2o_co2_ratio(c, h2o);
+            check_derived_flow(given("--co2"), c, NH3);
+            check_derived_flow(given("--co2"), c, H2O);
+        }
+    }
+    // Ratios refer to all CO2 fed; without CO2 the check of the case says so.
+    const bool has_co2 = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
+    if (has("--nh3-co2")) {
+        const double r = number("--nh3-co2", number_rule::non_negative);
+        if (has_co2) {
+            set_nh3_co2_ratio(c, r);
+            check_derived_flow(given("--nh3-co2"), c, NH3);
+        }
+    }
+    if (has("--h2o-co2")) {
+        const double r = number("--h2o-co2", number_rule::non_negative);
+        if (has_co2) {
+            set_h2o_co2_ratio(c, r);
+            check_derived_flow(given("--h2o-co2"), c, H2O);
+        }
+    }
+    return c;
+}
+
+void output_request::check() const {
+    if (!csv.empty()) check_output_path("--csv", csv, output_kind::text);
+    if (!plot.empty()) check_output_path("--plot", plot, output_kind::plot);
+    if (!csv.empty() && csv == plot) throw input_error("--csv and --plot name the same file");
+    if (!plot.empty() && !gnuplot_available()) {
+        throw plot_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
+    }
+}
+
+nlohmann::ordered_json build_json(const std::string& plugin_path) {
+    const build_info b = build_of(plugin_path);
+    return {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
+}
+
+}  // namespace workbench::cli

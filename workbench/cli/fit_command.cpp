@@ -1,0 +1,60 @@
+// urea-reactor fit --co2-conversion X: the a2 that gives an outlet CO2
+// conversion.
+#include <iostream>
+
+#include "cli/common.h"
+#include "io/text.h"
+#include "report/run_report.h"
+
+namespace workbench::cli {
+
+int fit_command(const invocation& in) {
+    const std::string target_text = in.text("--co2-conversion");
+    const double target = parse_number("--co2-conversion", target_text, number_rule::positive);
+    if (!(target < 1.0)) {
+        throw input_error("--co2-conversion: the target must be a fraction between 0 and 1 (got " + target_text + ")");
+    }
+    const reactor_case c = case_of(in);
+    warn(validate(c));
+    const output_request out(in);
+    out.check();
+    session s(plugin_path_of(in));
+    const fit_result f = fit(s, c, target);
+    reactor_case fitted = c;
+    fitted.a2 = f.a2;
+    {
+        staged_outputs files;
+        if (!out.csv.empty()) files.add_text(out.csv, profile_csv(fitted, f.run));
+        if (!out.plot.empty()) files.add_plot(out.plot, plot_script(fitted, f.run));
+        files.commit();
+    }
+    if (in.flag("--json")) {
+        nlohmann::ordered_json solutions = nlohmann::ordered_json::array();
+        for (const fit_point& p : f.solutions) solutions.push_back({{"a2", p.a2}, {"co2_conversion", p.co2_conversion}});
+        std::cout << nlohmann::ordered_json{{"a2", f.a2},
+                                            {"co2_conversion", f.co2_conversion},
+                                            {"target_co2_conversion", target},
+                                            {"equilibrium_co2_conversion", f.equilibrium_co2_conversion},
+                                            {"solutions", solutions},
+                                            {"highest_co2_conversion",
+                                             {{"a2", f.highest.a2}, {"co2_conversion", f.highest.co2_conversion}}},
+                                            {"reactor_runs", f.evaluations},
+                                            {"build", build_json(s.plugin_path())}}
+                         .dump(2)
+                  << "\n";
+        return exit_ok;
+    }
+    std::cout << "a2 = " << sig(f.a2) << " gives an outlet CO2 conversion of " << sig(100.0 * f.co2_conversion)
+              << " % (target " << sig(100.0 * target) << " %; equilibrium at the outlet "
+              << sig(100.0 * f.equilibrium_co2_conversion) << " %; " << f.evaluations << " reactor runs)\n";
+    for (const fit_point& p : f.solutions) {
+        if (p.a2 == f.a2) continue;
+        std::cout << "a2 = " << sig(p.a2) << " gives it too (" << sig(100.0 * p.co2_conversion)
+                  << " %): conversion rises with a2 up to " << sig(100.0 * f.highest.co2_conversion)
+                  << " % at a2 = " << sig(f.highest.a2)
+                  << " and falls beyond; the a2 nearer the case's is reported first\n";
+    }
+    return exit_ok;
+}
+
+}  // namespace workbench::cli

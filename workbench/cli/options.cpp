@@ -1,0 +1,236 @@
+#include "cli/options.h"
+
+#include <iostream>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "model/errors.h"
+
+namespace workbench::cli {
+
+const std::vector<option_spec>& option_specs() {
+    static const std::vector<option_spec> specs = {
+        {"--version", nullptr, run_cmd,
+         "Print the workbench's version and git commit, and the plug-in's, then exit"},
+        {"--co2-conversion", "FRACTION", fit_cmd, "Wanted outlet CO2 conversion, a fraction (e.g. 0.58)", false, true},
+        {"runs", "RUNS.csv", estimate_cmd, "Runs file (CSV; see docs/runs-files.md)", false, true},
+        // One value a --vary (or --fix): what follows is the case file.
+        {"--vary", "NAME=FROM:TO:N", sweep_cmd, "NAME=FROM:TO:N, once or twice (the second: a family of curves)",
+         true, true},
+        {"--plugin", "PATH", run_cmd, "Plug-in library to load (default: liburea_plugin.so beside this program)"},
+        {"--plugin", "PATH", fit_cmd | estimate_cmd | sweep_cmd, "Plug-in library to load"},
+        {"--plugin", "PATH", check_cmd, "Plug-in library to check (default: the one beside this program)"},
+        {"case", "CASE.json", case_commands,
+         "Case file (JSON; see examples/default-case.json and docs/case-files.md). Without one, the "
+         "built-in default case runs."},
+        {"--model", "trays|pfr", case_commands,
+         "Reactor model: 'trays' (N equal stirred trays in series, each solved with KINSOL) or 'pfr' "
+         "(plug flow, integrated with CVODE BDF)"},
+        {"--trays", "N", case_commands, "Number of equal stirred trays (1 to 10000)"},
+        {"--volume", "M3", case_commands, "Total reacting volume, m3 (> 0)"},
+        {"--pressure", "BAR", case_commands,
+         "Reactor pressure, bar (> 0). With the built-in properties it changes no result: their "
+         "fugacity coefficients are f/P, so P cancels in the plug-in's rates; it matters with "
+         "fugacity-coefficient tables from a case file"},
+        {"--t-in", "CELSIUS", case_commands, "Inlet temperature, C (the plug-in clamps to 149.85-199.85 C)"},
+        {"--t-out", "CELSIUS", case_commands,
+         "Outlet temperature, C (plug flow: linear in volume; trays: evenly stepped from the first tray "
+         "at the inlet temperature to the last at the outlet temperature)"},
+        {"--co2", "KMOL/H", case_commands,
+         "Free CO2 feed, kmol/h (>= 0; NH3 and H2O keep their ratios to it)"},
+        {"--nh3-co2", "RATIO", case_commands,
+         "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)"},
+        {"--h2o-co2", "RATIO", case_commands,
+         "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)"},
+        {"--a1", "NUMBER", case_commands, "Carbamate-formation rate factor a1 (> 0)"},
+        {"--a2", "NUMBER", case_commands, "Dehydration rate factor a2 (> 0; default 0.124)"},
+        {"--fix", "a1=VALUE", estimate_cmd,
+         "Hold a rate factor and estimate the other: --fix a1=VALUE or --fix a2=VALUE (both: the "
+         "residuals at those values)",
+         true},
+        {"--loss", "none|huber|cauchy", estimate_cmd,
+         "none (least squares, default), huber or cauchy: robust losses that lessen the pull of outliers"},
+        {"--json", nullptr, run_cmd, "Print the whole result as one JSON document instead of the table"},
+        {"--json", nullptr, fit_cmd, "Print the result as JSON"},
+        {"--json", nullptr, estimate_cmd | sweep_cmd, "Print the whole result as one JSON document"},
+        {"--verbose", nullptr, case_commands,
+         "After a solver failure's one-line message, list what each start ended with"},
+        {"--csv", "FILE", run_cmd, "Also write the tray (or station) profile to this CSV file"},
+        {"--csv", "FILE", fit_cmd, "Also write the fitted run's profile to this CSV file"},
+        {"--csv", "FILE", estimate_cmd,
+         "Also write one row per run and measurement (measured, predicted, residual) to this CSV file"},
+        {"--csv", "FILE", sweep_cmd, "Also write one row per point to this CSV file"},
+        {"--plot", "FILE", run_cmd,
+         "Also draw the conversion and composition profiles with gnuplot to this file (.svg or .png)"},
+        {"--plot", "FILE", fit_cmd, "Also draw the fitted run's profiles (.svg or .png)"},
+        {"--plot", "FILE", estimate_cmd,
+         "Also draw a parity plot, measured against predicted, with gnuplot (.svg or .png)"},
+        {"--plot", "FILE", sweep_cmd,
+         "Also draw the results against the first variable (one curve per value of the second) with "
+         "gnuplot (.svg or .png)"},
+        {"--timeout", "SECONDS", check_cmd,
+         "Seconds the build may take to load and answer the reference evaluations (default 10)"},
+    };
+    return specs;
+}
+
+const std::vector<command_spec>& command_specs() {
+    static const std::vector<command_spec> commands = {
+        {fit_cmd, "fit",
+         "Find the dehydration rate factor a2 that gives an outlet CO2 conversion: a2 scanned over "
+         "decades, the a2 that give the target narrowed with TOMS 748 on ln a2. A target above what any "
+         "a2 reaches is refused; of two a2 that reach it (a temperature falling along the reactor), the "
+         "one nearer the case's is reported."},
+        {check_cmd, "check",
+         "Check a plug-in build: does it load into this host (and if not, which host symbol is "
+         "missing), does it export CMPLOC, USURA and UPROPU, and do USURA and UPROPU reproduce known "
+         "reference results? It runs the build in a child process: one that crashes or hangs, even "
+         "while loading, is reported. Exit status 0 only if all hold."},
+        {estimate_cmd, "estimate",
+         "Tune a1 and a2 against plant test runs (a runs file: CSV, one row per run, each changing some "
+         "case quantities and giving the measured CO2 conversion and/or the outlet's lab analysis; "
+         "docs/runs-files.md): weighted least squares in ln a1 and ln a2 (Ceres, Levenberg-Marquardt, "
+         "several starts over decades), 95 % intervals, correlation, reduced chi-square, standardised "
+         "residuals with possible outliers flagged, and a verdict in plain words saying whether the data "
+         "determine each factor. Each run is the base case (the built-in one or CASE, with the case "
+         "options) changed by its row; --a1 and --a2 set where the search starts. Exit status 0 with a "
+         "result (also when a factor is not determined), 2 bad input (the message names file, line and "
+         "column), 1 a run the reactor cannot solve at the start or no usable fit."},
+        {sweep_cmd, "sweep",
+         "Run the reactor over a grid of one or two case quantities: --vary NAME=FROM:TO:N (N points; a1 "
+         "and a2 evenly spaced in ln, anything else evenly; NAME=log:FROM:TO:N or lin:FROM:TO:N to "
+         "choose). NAME: a1, a2, trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, "
+         "feed_kmol_h.<component> (a runs file's column names work too). Prints per point the CO2 "
+         "conversion, the equilibrium conversion at the outlet and the outlet's NC-FLOW mass fractions "
+         "(from UPROPU). A point the reactor cannot solve is reported and the sweep goes on. Exit status "
+         "0 all points solved, 1 some failed (the table and files still written, failed points marked; "
+         "nothing written when none solved), 2 bad input."},
+    };
+    return commands;
+}
+
+std::string invocation::text(const std::string& name, const std::string& otherwise) const {
+    const auto it = given_.find(name);
+    return it == given_.end() || it->second.empty() ? otherwise : it->second.back();
+}
+
+std::vector<std::string> invocation::texts(const std::string& name) const {
+    const auto it = given_.find(name);
+    return it == given_.end() ? std::vector<std::string>{} : it->second;
+}
+
+namespace {
+
+// One command's options as CLI11 holds them.
+struct parsed_command {
+    CLI::App* app = nullptr;
+    unsigned which = run_cmd;
+    std::map<std::string, CLI::Option*> options;
+    std::map<std::string, std::vector<std::string>> values;
+};
+
+void declare(parsed_command& c) {
+    for (const option_spec& s : option_specs()) {
+        if ((s.commands & c.which) == 0) continue;
+        CLI::Option* o = nullptr;
+        if (s.value == nullptr) {
+            o = c.app->add_flag(s.name, s.help);
+        } else {
+            o = c.app->add_option(s.name, c.values[s.name], s.help)->type_name(s.value)->allow_extra_args(false);
+            // One value each time; one given twice is refused below, naming it.
+            if (!s.repeatable) o->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            if (std::string(s.name) == "case") o->check(CLI::ExistingFile);
+        }
+        if (s.required) o->required();
+        c.options[s.name] = o;
+    }
+}
+
+const option_spec& spec_of(const std::string& name, unsigned which) {
+    for (const option_spec& s : option_specs()) {
+        if (name == s.name && (s.commands & which) != 0) return s;
+    }
+    throw std::logic_error("no option " + name);
+}
+
+// The options given to one command, each once unless it may repeat.
+void collect(const parsed_command& c, invocation& out, const std::string& command_name) {
+    for (const auto& [name, option] : c.options) {
+        if (option->count() == 0) continue;
+        const option_spec& s = spec_of(name, c.which);
+        if (s.value == nullptr) {
+            out.add(name, "");
+            continue;
+        }
+        const std::vector<std::string>& v = c.values.at(name);
+        if (v.size() > 1 && !s.repeatable) {
+            throw input_error(name + " is given " + std::to_string(v.size()) + " times" +
+                              (command_name.empty() ? "" : " to " + command_name) + " (" + v.front() +
+                              ", then " + v.back() + "): give it once");
+        }
+        for (const std::string& t : v) out.add(name, t);
+    }
+}
+
+}  // namespace
+
+bool parse(int argc, char** argv, invocation& out, int& exit_status) {
+    CLI::App app{
+        "urea-reactor: runs a urea synthesis reactor (2 NH3 + CO2 <=> carbamate <=> urea + H2O) "
+        "with the compiled plug-in liburea_plugin.so, acting as its host: the reactor model calls "
+        "the plug-in's rate routine USURA, the outlet's NC-FLOW comes from UPROPU. Without a "
+        "subcommand it runs a case and prints the tray table and the outlet summary.\n\n"
+        "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input. "
+        "A plug-in that crashes ends the program by its signal, with one line saying where.",
+        "urea-reactor"};
+    app.set_help_all_flag("--help-all", "Print the help of every subcommand");
+    std::vector<std::unique_ptr<parsed_command>> commands;
+    commands.push_back(std::make_unique<parsed_command>());
+    commands.back()->app = &app;
+    declare(*commands.back());
+    for (const command_spec& c : command_specs()) {
+        commands.push_back(std::make_unique<parsed_command>());
+        commands.back()->app = app.add_subcommand(c.name, c.help);
+        commands.back()->which = c.which;
+        declare(*commands.back());
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        exit_status = app.exit(e);
+        return false;
+    } catch (const CLI::CallForAllHelp& e) {
+        exit_status = app.exit(e);
+        return false;
+    } catch (const CLI::ParseError& e) {
+        throw input_error(std::string(e.what()) + " (see urea-reactor --help)");
+    }
+    const parsed_command& top = *commands.front();
+    const parsed_command* sub = nullptr;
+    for (std::size_t k = 1; k < commands.size(); ++k) {
+        if (commands[k]->app->parsed()) sub = commands[k].get();
+    }
+    if (sub == nullptr) {
+        out.which = run_cmd;
+        collect(top, out, "");
+        return true;
+    }
+    // The subcommand's own options, then those given before it that it
+    // does not give again.
+    const std::string name = sub->app->get_name();
+    out.which = static_cast<command>(sub->which);
+    collect(*sub, out, name);
+    invocation before;
+    collect(top, before, "");
+    for (const auto& [option, texts] : before.given()) {
+        if (option == "--version") continue;
+        if (sub->options.count(option) == 0) throw input_error(option + ": not an option of " + name);
+        if (out.has(option)) continue;
+        for (const std::string& t : texts) out.add(option, t);
+    }
+    if (before.has("--version")) out.add("--version", "");
+    return true;
+}
+
+}  // namespace workbench::cli

@@ -1,0 +1,20 @@
+// Case files: a reactor case as JSON (docs/case-files.md), read with every
+// error placed by file, line and key.
+#ifndef UREA_WORKBENCH_IO_CASE_FILE_H
+#define UREA_WORKBENCH_IO_CASE_FILE_H
+
+#include <string>
+
+#include "model/case.h"
+
+namespace workbench {
+
+// Reads a case from JSON text (file name for messages). Keys not given keep
+// their default-case values, except that a "feed" replaces the whole feed.
+// Throws input_error with the file, line and key where known.
+reactor_case parse_case(const std::string& text, const std::string& file);
+reactor_case read_case(const std::string& path);
+
+}  // namespace workbench
+
+#endif

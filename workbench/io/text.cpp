@@ -1,0 +1,79 @@
+#include "io/text.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <iomanip>
+#include <sstream>
+#include <string_view>
+
+#include "model/errors.h"
+
+namespace workbench {
+
+std::string sig(double v, int digits) {
+    std::ostringstream s;
+    s.precision(digits);
+    s << v;
+    return s.str();
+}
+
+std::string fixed(double v, int width, int digits) {
+    std::ostringstream s;
+    if (std::isfinite(v)) {
+        s << std::fixed << std::setprecision(digits) << std::setw(width) << v;
+    } else {
+        s << std::setw(width) << "-";
+    }
+    return s.str();
+}
+
+std::optional<double> decimal(const std::string& text) {
+    std::string_view s = text;
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+double parse_number(const std::string& option, const std::string& text, number_rule rule) {
+    const std::string wanted = rule == number_rule::positive       ? "a number > 0"
+                               : rule == number_rule::non_negative ? "a number >= 0"
+                                                                   : "a finite number";
+    const auto refuse = [&](const std::string& why) -> double {
+        throw input_error(option + ": must be " + wanted + " (got " + text + (why.empty() ? "" : ", " + why) + ")");
+    };
+    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return refuse("");
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return refuse("");
+    if (errno == ERANGE && std::abs(v) > 1.0) return refuse("too large for a double");
+    if (!std::isfinite(v)) return refuse("");
+    if (rule == number_rule::positive && !(v > 0.0)) return refuse("");
+    if (rule == number_rule::non_negative && !(v >= 0.0)) return refuse("");
+    return v;
+}
+
+std::string printable(const std::string& s) {
+    std::string out = s;
+    for (char& ch : out) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u == 0x7f) ch = '?';
+    }
+    return out;
+}
+
+std::string csv_cell(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (const char ch : s) {
+        q += ch;
+        if (ch == '"') q += '"';
+    }
+    return q + "\"";
+}
+
+}  // namespace workbench

@@ -1,0 +1,38 @@
+// Numbers and text as the workbench reads and writes them: one formatter
+// for every table, message and file, numbers as a user writes them, and
+// text from a file made safe for a terminal or a CSV cell.
+#ifndef UREA_WORKBENCH_IO_TEXT_H
+#define UREA_WORKBENCH_IO_TEXT_H
+
+#include <optional>
+#include <string>
+
+namespace workbench {
+
+// v with `digits` significant digits, as a stream prints it (1e+03, 0.124).
+std::string sig(double v, int digits = 6);
+
+// v fixed-point with `digits` decimals, right-aligned in `width`; "-" for a
+// value that is not finite.
+std::string fixed(double v, int width, int digits);
+
+// A decimal number as written: optional sign, digits, point, exponent;
+// nothing else, and finite. Empty otherwise.
+std::optional<double> decimal(const std::string& text);
+
+enum class number_rule { any, positive, non_negative };
+
+// A number an option gives: decimal, finite, within the rule; throws
+// input_error naming the option. (NaN, infinities and 1e999 are refused.)
+double parse_number(const std::string& option, const std::string& text, number_rule rule);
+
+// Text from a file for a terminal: control characters (a line break in a
+// quoted cell, an escape sequence) shown as '?'.
+std::string printable(const std::string& s);
+
+// A CSV cell: quoted when it holds a comma, a quote or a line break.
+std::string csv_cell(const std::string& s);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,70 @@
+// What can go wrong in the workbench, as types that carry what they are
+// about: bad input (with the key, file, line and column where known), a
+// solver that found no solution, and work stopped on request (a signal, a
+// time limit). Anything else that escapes is a bug in the workbench.
+#ifndef UREA_WORKBENCH_MODEL_ERRORS_H
+#define UREA_WORKBENCH_MODEL_ERRORS_H
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace workbench {
+
+// Where bad input sits: a key of a case (its path, "reactor.trays"), a file,
+// a line and a column (1-based; 0 when not known).
+struct input_place {
+    std::string key;
+    std::string file;
+    std::size_t line = 0;
+    std::size_t column = 0;
+};
+
+// Bad input. what() is the whole message as the user reads it; reason() is
+// the same without the place, which place() holds.
+class input_error : public std::runtime_error {
+public:
+    explicit input_error(const std::string& message) : std::runtime_error(message), reason_(message) {}
+    input_error(const std::string& message, std::string reason, input_place place)
+        : std::runtime_error(message), reason_(std::move(reason)), place_(std::move(place)) {}
+
+    // "KEY: REASON", about a key of a case.
+    static input_error at_key(const std::string& key, const std::string& reason) {
+        return input_error(key + ": " + reason, reason, input_place{key, "", 0, 0});
+    }
+
+    const std::string& reason() const { return reason_; }
+    const input_place& place() const { return place_; }
+
+private:
+    std::string reason_;
+    input_place place_;
+};
+
+// A solver that found no solution. what() is one complete line; details()
+// lists what each start ended with.
+class solver_error : public std::runtime_error {
+public:
+    explicit solver_error(const std::string& summary, std::string details = "")
+        : std::runtime_error(summary), details_(std::move(details)) {}
+    const std::string& details() const { return details_; }
+
+private:
+    std::string details_;
+};
+
+// Work stopped on request before it ended: by a signal (its number), or by
+// a time limit or a caller's own reason (signal 0).
+class interrupted : public std::runtime_error {
+public:
+    explicit interrupted(const std::string& why, int signal = 0) : std::runtime_error(why), signal_(signal) {}
+    int signal() const { return signal_; }
+
+private:
+    int signal_;
+};
+
+}  // namespace workbench
+
+#endif

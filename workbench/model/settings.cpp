@@ -1,0 +1,108 @@
+#include "model/settings.h"
+
+#include <cmath>
+#include <map>
+
+namespace workbench {
+namespace {
+
+constexpr std::array<const char*, setting_count> setting_columns = {
+    "trays", "volume_m3", "pressure_bar", "inlet_temperature_C", "outlet_temperature_C",
+    "feed_kmol_h.NH3", "feed_kmol_h.CO2", "feed_kmol_h.H2O", "feed_kmol_h.CARB",
+    "feed_kmol_h.UREA", "feed_kmol_h.O2", "feed_kmol_h.N2", "nh3_co2", "h2o_co2"};
+
+// The command line's names for the same settings.
+const std::map<std::string, setting>& aliases() {
+    static const std::map<std::string, setting> a = {
+        {"volume", setting::volume_m3},        {"pressure", setting::pressure_bar},
+        {"t_in", setting::inlet_temperature_C}, {"t_out", setting::outlet_temperature_C},
+        {"co2", setting::feed_CO2},
+    };
+    return a;
+}
+
+}  // namespace
+
+const char* setting_column(setting s) { return setting_columns[static_cast<std::size_t>(s)]; }
+
+std::string normalised_name(const std::string& name) {
+    const std::size_t a = name.find_first_not_of(" \t");
+    const std::size_t b = name.find_last_not_of(" \t");
+    std::string s = a == std::string::npos ? "" : name.substr(a, b - a + 1);
+    for (char& ch : s) {
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch == '-') ch = '_';
+    }
+    if (s.rfind("reactor.", 0) == 0) s.erase(0, 8);
+    return s;
+}
+
+std::optional<setting> setting_named(const std::string& name) {
+    const std::string key = normalised_name(name);
+    for (std::size_t i = 0; i < setting_count; ++i) {
+        if (key == normalised_name(setting_columns[i])) return static_cast<setting>(i);
+    }
+    const auto it = aliases().find(key);
+    if (it != aliases().end()) return it->second;
+    return std::nullopt;
+}
+
+reactor_case with_settings(const reactor_case& base, const settings_given& settings) {
+    reactor_case c = base;
+    const auto given = [&](setting s) { return settings[static_cast<std::size_t>(s)]; };
+    if (const auto v = given(setting::trays)) c.trays = static_cast<int>(*v);
+    if (const auto v = given(setting::volume_m3)) c.volume_m3 = *v;
+    if (const auto v = given(setting::pressure_bar)) c.pressure_bar = *v;
+    if (const auto v = given(setting::inlet_temperature_C)) c.inlet_temperature_C = *v;
+    if (const auto v = given(setting::outlet_temperature_C)) c.outlet_temperature_C = *v;
+    const auto flow = [](std::size_t component) {
+        return static_cast<setting>(static_cast<std::size_t>(setting::feed_NH3) + component);
+    };
+    for (std::size_t i = 0; i < component_count; ++i) {
+        if (const auto v = given(flow(i))) c.feed_kmol_h[i] = *v;
+    }
+    const bool co2_fed = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
+    const bool base_co2_fed = base.feed_kmol_h[CO2] + base.feed_kmol_h[CARB] > 0.0;
+    const bool co2_changed = given(setting::feed_CO2) || given(setting::feed_CARB);
+    // As --co2 does: NH3 and H2O follow the CO2 fed at the base case's ratios,
+    // unless the row sets them.
+    if (co2_changed && co2_fed && base_co2_fed) {
+        if (!given(setting::feed_NH3) && !given(setting::nh3_co2)) set_nh3_co2_ratio(c, nh3_co2_ratio(base));
+        if (!given(setting::feed_H2O) && !given(setting::h2o_co2)) set_h2o_co2_ratio(c, h2o_co2_ratio(base));
+    }
+    if (co2_fed) {
+        if (const auto v = given(setting::nh3_co2)) set_nh3_co2_ratio(c, *v);
+        if (const auto v = given(setting::h2o_co2)) set_h2o_co2_ratio(c, *v);
+    }
+    return c;
+}
+
+std::optional<case_quantity> case_quantity_named(const std::string& name) {
+    const std::string key = normalised_name(name);
+    if (key == "a1" || key == "a2") return case_quantity{key, std::nullopt};
+    if (const auto s = setting_named(name)) return case_quantity{setting_column(*s), s};
+    return std::nullopt;
+}
+
+reactor_case with_named(const reactor_case& base, const std::vector<std::pair<std::string, double>>& values) {
+    reactor_case c = base;
+    settings_given settings{};
+    std::map<std::string, bool> seen;
+    for (const auto& [name, value] : values) {
+        const auto q = case_quantity_named(name);
+        if (!q) throw input_error("\"" + name + "\" is no quantity of a case (" + case_quantity_names + ")");
+        if (seen[q->name]) throw input_error(q->name + " is set twice");
+        seen[q->name] = true;
+        if (!q->which) {
+            (q->name == "a1" ? c.a1 : c.a2) = value;
+            continue;
+        }
+        if (*q->which == setting::trays && value != std::floor(value)) {
+            throw input_error::at_key("reactor.trays", "must be a whole number (got " + std::to_string(value) + ")");
+        }
+        settings[static_cast<std::size_t>(*q->which)] = value;
+    }
+    return with_settings(c, settings);
+}
+
+}  // namespace workbench

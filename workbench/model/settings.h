@@ -1,0 +1,72 @@
+// Case quantities by name: what a runs file's row, a sweep's --vary, the
+// command line and the Python module may set on a base case.
+#ifndef UREA_WORKBENCH_MODEL_SETTINGS_H
+#define UREA_WORKBENCH_MODEL_SETTINGS_H
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/case.h"
+
+namespace workbench {
+
+// Case quantities a run may change.
+enum class setting : std::size_t {
+    trays,
+    volume_m3,
+    pressure_bar,
+    inlet_temperature_C,
+    outlet_temperature_C,
+    feed_NH3, feed_CO2, feed_H2O, feed_CARB, feed_UREA, feed_O2, feed_N2,  // kmol/h, in component order
+    nh3_co2,
+    h2o_co2,
+};
+inline constexpr std::size_t setting_count = 14;
+
+// The column name of a setting (the case file's key), e.g. "pressure_bar",
+// "feed_kmol_h.NH3", "nh3_co2".
+const char* setting_column(setting s);
+
+// A name as matched: trimmed, lower case, '-' as '_', without a "reactor."
+// prefix.
+std::string normalised_name(const std::string& name);
+
+// The setting a name stands for: a runs-file column name or its command-line
+// spelling (`--t-in` as "t-in"), letters of any case, '-' and '_' alike.
+// Empty when the name is no setting.
+std::optional<setting> setting_named(const std::string& name);
+
+// A value for each setting, or none (the base case's).
+using settings_given = std::array<std::optional<double>, setting_count>;
+
+// The base case with these settings, as a runs file's row changes it: a
+// changed CO2 (or CARB) feed keeps the base case's NH3/CO2 and H2O/CO2
+// ratios unless the settings give that flow or ratio themselves; ratios are
+// applied last. Not checked (see validate).
+reactor_case with_settings(const reactor_case& base, const settings_given& settings);
+
+// A quantity of a case by name: a setting, or the rate factor a1 or a2.
+struct case_quantity {
+    std::string name;               // canonical: "a1", "a2" or the setting's column name
+    std::optional<setting> which;   // empty for a1 and a2
+};
+// Empty when the name is none of them.
+std::optional<case_quantity> case_quantity_named(const std::string& name);
+
+// The names case_quantity_named knows, for messages.
+inline constexpr const char* case_quantity_names =
+    "a1, a2, trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component>, "
+    "or a runs file's column name";
+
+// The base case with quantities set by name, in one go (as with_settings);
+// throws input_error for an unknown name, a setting given twice, or a trays
+// value that is no whole number. Not otherwise checked (see validate).
+reactor_case with_named(const reactor_case& base, const std::vector<std::pair<std::string, double>>& values);
+
+}  // namespace workbench
+
+#endif
