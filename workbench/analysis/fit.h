@@ -6,8 +6,8 @@
 // none although it is below the equilibrium at the outlet. The search scans
 // a2 over decades, takes the highest conversion any a2 reaches, and finds
 // every a2 that gives the target (Boost.Math's TOMS 748 on ln a2).
-#ifndef UREA_WORKBENCH_FIT_H
-#define UREA_WORKBENCH_FIT_H
+#ifndef UREA_WORKBENCH_ANALYSIS_FIT_H
+#define UREA_WORKBENCH_ANALYSIS_FIT_H
 
 #include <vector>
 

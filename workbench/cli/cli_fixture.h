@@ -1,8 +1,8 @@
 // urea-reactor run as a user runs it, from a test: in a fresh folder of
 // its own, with its exit status (or the signal that ended it), stdout and
 // stderr.
-#ifndef UREA_WORKBENCH_TESTS_CLI_FIXTURE_H
-#define UREA_WORKBENCH_TESTS_CLI_FIXTURE_H
+#ifndef UREA_WORKBENCH_CLI_CLI_FIXTURE_H
+#define UREA_WORKBENCH_CLI_CLI_FIXTURE_H
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

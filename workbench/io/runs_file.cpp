@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "io/text.h"
+
 namespace workbench {
 namespace {
 
@@ -200,12 +202,6 @@ double number(const std::string& cell, const std::string& file, std::size_t line
     return v;
 }
 
-std::string shown(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
-}
-
 double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
                      const column& c) {
     const double v = number(cell, file, line, c);
@@ -319,7 +315,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
                     const double v = number(cell, file, rec.line, c);
                     if (v < 0.0 || v > 1.0) {
                         const std::string hint =
-                            v > 1.0 && v <= 100.0 ? "; a percentage? write " + shown(v / 100.0) : "";
+                            v > 1.0 && v <= 100.0 ? "; a percentage? write " + sig(v / 100.0) : "";
                         column_error(file, rec.line, c, "must be a fraction between 0 and 1 (got " + cell + hint + ")");
                     }
                     r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
@@ -350,18 +346,19 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
         if (std::none_of(r.measured.begin(), r.measured.end(),
                          [](const auto& m) { return m.has_value(); })) {
             fail_at(file, r.line, "run \"" + r.name + "\" has no measurement: give at least one of " +
-                                      "co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O");
+                                      quantity_columns());
         }
         // A complete analysis should add up to about 1.
         double sum = 0.0;
         bool all = true;
-        for (std::size_t q = 1; q < quantity_count; ++q) {
+        for (std::size_t q = 0; q < quantity_count; ++q) {
+            if (!quantities[q].in_analysis) continue;
             all = all && r.measured[q].has_value();
             if (r.measured[q]) sum += r.measured[q]->value;
         }
         if (all && std::abs(sum - 1.0) > 0.03) {
             out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
-                                   "\": the mass fractions add up to " + shown(sum) +
+                                   "\": the mass fractions add up to " + sig(sum) +
                                    ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
                                    "liquid, carbamate counted as the NH3 and CO2 that form it)");
         }

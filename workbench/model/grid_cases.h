@@ -4,8 +4,8 @@
 // 50..300 bar, and feeds with carbamate, with urea, without NH3, without
 // water. The same cases on every run: the corners of the ranges, the cases
 // that once failed, and a Halton sequence through the rest.
-#ifndef UREA_WORKBENCH_GRID_CASES_H
-#define UREA_WORKBENCH_GRID_CASES_H
+#ifndef UREA_WORKBENCH_MODEL_GRID_CASES_H
+#define UREA_WORKBENCH_MODEL_GRID_CASES_H
 
 #include <array>
 #include <cmath>

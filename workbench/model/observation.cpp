@@ -4,6 +4,12 @@
 
 namespace workbench {
 
+std::string quantity_columns() {
+    std::string s;
+    for (const quantity_info& q : quantities) s += (s.empty() ? "" : ", ") + std::string(q.column);
+    return s;
+}
+
 void set_nc_mass_fractions(const flows& nc, predicted& p) {
     const double total = nc[NH3] + nc[CO2] + nc[UREA] + nc[H2O];
     const bool ok = total > 0.0 && std::isfinite(total);

@@ -2,8 +2,8 @@
 // the outlet CO2 conversion and the lab analysis of the outlet liquid as mass
 // fractions on the NC-FLOW basis (each carbamate counted as the two NH3 and
 // one CO2 that form it).
-#ifndef UREA_WORKBENCH_OBSERVATION_H
-#define UREA_WORKBENCH_OBSERVATION_H
+#ifndef UREA_WORKBENCH_MODEL_OBSERVATION_H
+#define UREA_WORKBENCH_MODEL_OBSERVATION_H
 
 #include <array>
 #include <cstddef>
@@ -18,9 +18,13 @@ enum class quantity : std::size_t { co2_conversion, w_nh3, w_co2, w_urea, w_h2o 
 inline constexpr std::size_t quantity_count = 5;
 
 struct quantity_info {
-    const char* column;     // column name in a runs file, as written in docs
-    const char* label;      // for tables
-    double default_sigma;   // absolute, used when the runs file gives none
+    const char* column;       // column name in a runs file, as written in docs
+    const char* label;        // for tables
+    double default_sigma;     // absolute, used when the runs file gives none
+    bool in_analysis;         // one of the lab analysis's mass fractions, which add up to 1
+    const char* plot_title;   // gnuplot's enhanced text
+    int marker;               // gnuplot point type
+    const char* colour;
 };
 
 // Default standard deviations, absolute: 0.005 (half a percentage point) for
@@ -28,12 +32,22 @@ struct quantity_info {
 // 0.005 (0.5 wt%) for each mass fraction, the repeatability of a plant
 // laboratory's titrations for NH3 and CO2 and a fair figure for urea and water.
 inline constexpr std::array<quantity_info, quantity_count> quantities = {{
-    {"co2_conversion", "CO2 conversion", 0.005},
-    {"w_NH3", "w NH3", 0.005},
-    {"w_CO2", "w CO2", 0.005},
-    {"w_UREA", "w UREA", 0.005},
-    {"w_H2O", "w H2O", 0.005},
+    {"co2_conversion", "CO2 conversion", 0.005, false, "CO_2 conversion", 7, "#1f77b4"},
+    {"w_NH3", "w NH3", 0.005, true, "w NH_3", 5, "#2ca02c"},
+    {"w_CO2", "w CO2", 0.005, true, "w CO_2", 9, "#ff7f0e"},
+    {"w_UREA", "w UREA", 0.005, true, "w urea", 11, "#9467bd"},
+    {"w_H2O", "w H2O", 0.005, true, "w H_2O", 13, "#8c564b"},
 }};
+// A quantity added to the enum without its entry here would be left blank.
+static_assert([] {
+    for (const quantity_info& q : quantities) {
+        if (q.column == nullptr || q.label == nullptr || q.plot_title == nullptr || q.colour == nullptr) return false;
+    }
+    return true;
+}());
+
+// "co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O": every column, for messages.
+std::string quantity_columns();
 
 inline const quantity_info& info(quantity q) { return quantities[static_cast<std::size_t>(q)]; }
 

@@ -1,8 +1,8 @@
 // The host's thermodynamics for the workbench: the built-in property set
 // (documented with its sources in docs/properties.md), with any component's
 // properties replaced by tables from the case.
-#ifndef UREA_WORKBENCH_PROPERTIES_H
-#define UREA_WORKBENCH_PROPERTIES_H
+#ifndef UREA_WORKBENCH_MODEL_PROPERTIES_H
+#define UREA_WORKBENCH_MODEL_PROPERTIES_H
 
 #include <map>
 #include <span>

@@ -301,11 +301,6 @@ std::string parity_plot_script(const estimate_report& r) {
     lo = std::max(0.0, lo - margin);
     hi = std::min(1.0, hi + margin);
     // One block per kind of measurement: measured, predicted, sigma.
-    static constexpr const char* titles[quantity_count] = {"CO_2 conversion", "w NH_3", "w CO_2",
-                                                          "w urea", "w H_2O"};
-    static constexpr int point_types[quantity_count] = {7, 5, 9, 11, 13};
-    static constexpr const char* colours[quantity_count] = {"#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd",
-                                                           "#8c564b"};
     std::vector<std::size_t> kinds;
     for (std::size_t q = 0; q < quantity_count; ++q) {
         bool any = false;
@@ -337,8 +332,8 @@ std::string parity_plot_script(const estimate_report& r) {
       << "set ylabel 'predicted by the reactor at the estimate'\n"
       << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
     for (std::size_t k = 0; k < kinds.size(); ++k) {
-        s << ", $q" << kinds[k] << " using 1:2:3 with xerrorbars pt " << point_types[kinds[k]]
-          << " ps 1.2 lc rgb '" << colours[kinds[k]] << "' title '" << titles[kinds[k]] << "'";
+        s << ", $q" << kinds[k] << " using 1:2:3 with xerrorbars pt " << quantities[kinds[k]].marker
+          << " ps 1.2 lc rgb '" << quantities[kinds[k]].colour << "' title '" << quantities[kinds[k]].plot_title << "'";
     }
     if (outliers) {
         s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "

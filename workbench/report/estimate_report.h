@@ -3,8 +3,8 @@
 // factors with their 95 % intervals, the fit's quality and a verdict in plain
 // words; as JSON, as CSV (one row per run and measurement) and as a parity
 // plot's gnuplot commands.
-#ifndef UREA_WORKBENCH_ESTIMATE_REPORT_H
-#define UREA_WORKBENCH_ESTIMATE_REPORT_H
+#ifndef UREA_WORKBENCH_REPORT_ESTIMATE_REPORT_H
+#define UREA_WORKBENCH_REPORT_ESTIMATE_REPORT_H
 
 #include <ostream>
 #include <string>

@@ -1,6 +1,6 @@
 // Results as a table, as JSON, as CSV and as gnuplot commands.
-#ifndef UREA_WORKBENCH_REPORT_H
-#define UREA_WORKBENCH_REPORT_H
+#ifndef UREA_WORKBENCH_REPORT_RUN_REPORT_H
+#define UREA_WORKBENCH_REPORT_RUN_REPORT_H
 
 #include <ostream>
 #include <string>

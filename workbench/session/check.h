@@ -1,7 +1,7 @@
 // `urea-reactor check`: does a plug-in build load into this host, export
 // its three routines, and reproduce known results?
-#ifndef UREA_WORKBENCH_CHECK_H
-#define UREA_WORKBENCH_CHECK_H
+#ifndef UREA_WORKBENCH_SESSION_CHECK_H
+#define UREA_WORKBENCH_SESSION_CHECK_H
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Which build a result comes from: the workbench's own version and commit,
 // and the plug-in's, read from the version marker in its file.
-#ifndef UREA_WORKBENCH_VERSION_H
-#define UREA_WORKBENCH_VERSION_H
+#ifndef UREA_WORKBENCH_SESSION_VERSION_H
+#define UREA_WORKBENCH_SESSION_VERSION_H
 
 #include <optional>
 #include <string>
