@@ -195,7 +195,7 @@ TEST_F(EstimateCli, BadInputNamesFileLineAndColumnExitsTwoAndWritesNothing) {
         EXPECT_EQ(o.out, "");
         EXPECT_EQ(files(), 1u) << t.args << ": a file was written";
     }
-    EXPECT_EQ(run("estimate nothere.csv").err, "urea-reactor: error: nothere.csv: cannot open the runs file\n");
+    EXPECT_EQ(run("estimate nothere.csv").err, "urea-reactor: error: nothere.csv: cannot open the runs file (No such file or directory)\n");
     // An output that cannot be written is found before anything runs.
     write("runs.csv", good);
     const outcome o = run("estimate runs.csv --fix a1=1 --csv out.csv --plot no/such/folder/p.svg");

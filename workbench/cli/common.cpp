@@ -94,13 +94,35 @@ reactor_case case_of(const invocation& in) {
     return c;
 }
 
-void output_request::check() const {
-    if (!csv.empty()) check_output_path("--csv", csv, output_kind::text);
-    if (!plot.empty()) check_output_path("--plot", plot, output_kind::plot);
-    if (!csv.empty() && csv == plot) throw input_error("--csv and --plot name the same file");
-    if (!plot.empty() && !gnuplot_available()) {
+output_request::output_request(const invocation& in, const std::vector<std::pair<std::string, std::string>>& inputs)
+    : json(in.flag("--json")) {
+    std::vector<output_target> all;
+    if (in.has("--csv")) all.push_back(*(csv = check_output_path("--csv", in.text("--csv"), output_kind::text)));
+    if (in.has("--plot")) all.push_back(*(plot = check_output_path("--plot", in.text("--plot"), output_kind::plot)));
+    check_distinct(all, inputs);
+    for (const output_target& t : all) {
+        if (t.to_stdout && json) {
+            throw input_error("--json and " + t.option + " - both write to standard output: give " + t.option +
+                              " a file");
+        }
+    }
+    if (plot && !gnuplot_available()) {
         throw plot_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
     }
+}
+
+std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in) {
+    std::vector<std::pair<std::string, std::string>> inputs;
+    if (in.has("case")) inputs.emplace_back("the case file", in.text("case"));
+    if (in.has("runs")) inputs.emplace_back("the runs file", in.text("runs"));
+    inputs.emplace_back("the plug-in", plugin_path_of(in));
+    inputs.emplace_back("this program", "/proc/self/exe");
+    return inputs;
+}
+
+int finish(const staged_outputs& files, int status) {
+    for (const std::string& f : files.failures()) std::cerr << "urea-reactor: error: " << f << "\n";
+    return files.failures().empty() ? status : exit_solver;
 }
 
 nlohmann::ordered_json build_json(const std::string& plugin_path) {

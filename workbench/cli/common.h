@@ -3,7 +3,9 @@
 #ifndef UREA_WORKBENCH_CLI_COMMON_H
 #define UREA_WORKBENCH_CLI_COMMON_H
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -29,13 +31,24 @@ reactor_case case_of(const invocation& in);
 // The plug-in the options name, or the default one.
 std::string plugin_path_of(const invocation& in);
 
-// The output files asked for (--csv, --plot), checked before anything runs
-// and written, all or none, when it succeeded.
+// The outputs asked for (--csv, --plot; "-" for standard output), checked
+// before anything runs: each writable, none the same file as an input
+// (the case file, the runs file, the plug-in) or as another, at most one
+// on standard output (--json counts as one).
 struct output_request {
-    std::string csv, plot;
-    explicit output_request(const invocation& in) : csv(in.text("--csv")), plot(in.text("--plot")) {}
-    void check() const;
+    std::optional<output_target> csv, plot;
+    bool json = false;
+    output_request(const invocation& in, const std::vector<std::pair<std::string, std::string>>& inputs);
+    // Whether the table (or JSON) goes to standard output: when no file does.
+    bool print() const { return !(csv && csv->to_stdout) && !(plot && plot->to_stdout); }
 };
+
+// The inputs an output must not replace: the case file and the plug-in.
+std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in);
+
+// Reports each plot that could not be drawn in one line (after the
+// results); the exit status: `status`, or exit_solver when a plot failed.
+int finish(const staged_outputs& files, int status);
 
 // {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}
 nlohmann::ordered_json build_json(const std::string& plugin_path);

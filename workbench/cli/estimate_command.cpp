@@ -20,27 +20,24 @@ int estimate_command(const invocation& in) {
     warn(runs.warnings);
     const estimate_problem problem = estimate_problem_of(std::move(runs), base, opt);
     warn(problem.warnings);
-    const output_request out(in);
-    out.check();
+    const output_request out(in, inputs_of(in));
 
     session s(plugin_path_of(in));
     const estimate_outcome e = estimate(s, problem);
     const estimate_report report{&e.problem.runs, &e.problem.options, &e.result, e.reactor_solves};
-    {
-        staged_outputs files;
-        if (!out.csv.empty()) files.add_text(out.csv, estimate_csv(report));
-        if (!out.plot.empty()) files.add_plot(out.plot, parity_plot_script(report));
-        files.commit();
-    }
-    if (in.flag("--json")) {
+    staged_outputs files;
+    if (out.csv) files.add_text(*out.csv, estimate_csv(report));
+    if (out.plot) files.add_plot(*out.plot, parity_plot_script(report));
+    files.commit();
+    if (out.json) {
         auto j = estimate_json(report);
         j["base_case"] = case_json(base);
         j["build"] = build_json(s.plugin_path());
         std::cout << j.dump(2) << "\n";
-    } else {
+    } else if (out.print()) {
         print_estimate(std::cout, report);
     }
-    return exit_ok;
+    return finish(files, exit_ok);
 }
 
 }  // namespace workbench::cli

@@ -16,19 +16,16 @@ int fit_command(const invocation& in) {
     }
     const reactor_case c = case_of(in);
     warn(validate(c));
-    const output_request out(in);
-    out.check();
+    const output_request out(in, inputs_of(in));
     session s(plugin_path_of(in));
     const fit_result f = fit(s, c, target);
     reactor_case fitted = c;
     fitted.a2 = f.a2;
-    {
-        staged_outputs files;
-        if (!out.csv.empty()) files.add_text(out.csv, profile_csv(fitted, f.run));
-        if (!out.plot.empty()) files.add_plot(out.plot, plot_script(fitted, f.run));
-        files.commit();
-    }
-    if (in.flag("--json")) {
+    staged_outputs files;
+    if (out.csv) files.add_text(*out.csv, profile_csv(fitted, f.run));
+    if (out.plot) files.add_plot(*out.plot, plot_script(fitted, f.run));
+    files.commit();
+    if (out.json) {
         nlohmann::ordered_json solutions = nlohmann::ordered_json::array();
         for (const fit_point& p : f.solutions) solutions.push_back({{"a2", p.a2}, {"co2_conversion", p.co2_conversion}});
         std::cout << nlohmann::ordered_json{{"a2", f.a2},
@@ -42,8 +39,9 @@ int fit_command(const invocation& in) {
                                             {"build", build_json(s.plugin_path())}}
                          .dump(2)
                   << "\n";
-        return exit_ok;
+        return finish(files, exit_ok);
     }
+    if (!out.print()) return finish(files, exit_ok);
     std::cout << "a2 = " << sig(f.a2) << " gives an outlet CO2 conversion of " << sig(100.0 * f.co2_conversion)
               << " % (target " << sig(100.0 * target) << " %; equilibrium at the outlet "
               << sig(100.0 * f.equilibrium_co2_conversion) << " %; " << f.evaluations << " reactor runs)\n";
@@ -54,7 +52,7 @@ int fit_command(const invocation& in) {
                   << " % at a2 = " << sig(f.highest.a2)
                   << " and falls beyond; the a2 nearer the case's is reported first\n";
     }
-    return exit_ok;
+    return finish(files, exit_ok);
 }
 
 }  // namespace workbench::cli

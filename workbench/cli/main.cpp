@@ -10,15 +10,42 @@
 //
 // Exit status: 0 done, 1 a solver did not converge (or gnuplot failed; a
 // sweep with failed points), 2 bad input (options, case file, runs file,
-// plug-in that does not load), 3 an internal error (a bug). Every option is
-// checked before anything runs; output files are written only when the run
-// succeeded.
+// plug-in that does not load, an output that cannot be written), 3 an
+// internal error (a bug), 124 --time-limit reached, 128 + N stopped by
+// signal N (130 SIGINT, 143 SIGTERM). Every option is checked before
+// anything runs; output files are written only when the run succeeded.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
 #include "cli/common.h"
+#include "cli/signals.h"
+#include "io/text.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// What went to standard output must have arrived: a full disk or a closed
+// pipe is an error, not success.
+int flushed(int status) {
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) {
+        std::cerr << "urea-reactor: error: cannot write to standard output (" << std::strerror(errno) << ")\n";
+        return status == 0 ? workbench::cli::exit_input : status;
+    }
+    return status;
+}
+
+int run_command_line(int argc, char** argv);
+
+}  // namespace
+
+int main(int argc, char** argv) { return flushed(run_command_line(argc, argv)); }
+
+namespace {
+
+int run_command_line(int argc, char** argv) {
     using namespace workbench;
     using namespace workbench::cli;
     bool verbose = false;
@@ -27,10 +54,14 @@ int main(int argc, char** argv) {
         int status = exit_ok;
         if (!parse(argc, argv, in, status)) return status;
         verbose = in.flag("--verbose");
+        handle_stop_signals(in.has("--time-limit")
+                                ? parse_number("--time-limit", in.text("--time-limit"), number_rule::positive)
+                                : 0.0);
         if (in.flag("--version")) {
-            const build_info b = build_of(plugin_path_of(in));
-            std::cout << b.workbench << "\n"
-                      << "plug-in " << b.plugin_file << ": " << b.plugin << "\n";
+            const std::string path = plugin_path_of(in);
+            std::cout << workbench_version() << "\n";
+            const auto marker = plugin_version(path);  // throws input_error for a file it cannot read
+            std::cout << "plug-in " << path << ": " << marker.value_or(no_version_marker) << "\n";
             return exit_ok;
         }
         switch (in.which) {
@@ -51,6 +82,9 @@ int main(int argc, char** argv) {
                   << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
         if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
+    } catch (const interrupted& e) {
+        std::cerr << "urea-reactor: " << e.what() << "\n";
+        return e.signal() > 0 ? 128 + e.signal() : exit_time_limit;
     } catch (const plot_error& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_solver;
@@ -59,3 +93,5 @@ int main(int argc, char** argv) {
         return exit_bug;
     }
 }
+
+}  // namespace

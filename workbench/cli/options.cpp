@@ -69,6 +69,9 @@ const std::vector<option_spec>& option_specs() {
         {"--plot", "FILE", sweep_cmd,
          "Also draw the results against the first variable (one curve per value of the second) with "
          "gnuplot (.svg or .png)"},
+        {"--time-limit", "SECONDS", case_commands | check_cmd,
+         "Stop the whole command after this many seconds (wall clock): temporary files removed, exit "
+         "status 124"},
         {"--timeout", "SECONDS", check_cmd,
          "Seconds the build may take to load and answer the reference evaluations (default 10)"},
     };

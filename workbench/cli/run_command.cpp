@@ -10,24 +10,21 @@ namespace workbench::cli {
 int run_command(const invocation& in) {
     const reactor_case c = case_of(in);
     warn(validate(c));
-    const output_request out(in);
-    out.check();
+    const output_request out(in, inputs_of(in));
     session s(plugin_path_of(in));
     const result r = run(s, c);
-    {
-        staged_outputs files;
-        if (!out.csv.empty()) files.add_text(out.csv, profile_csv(c, r));
-        if (!out.plot.empty()) files.add_plot(out.plot, plot_script(c, r));
-        files.commit();
-    }
-    if (in.flag("--json")) {
+    staged_outputs files;
+    if (out.csv) files.add_text(*out.csv, profile_csv(c, r));
+    if (out.plot) files.add_plot(*out.plot, plot_script(c, r));
+    files.commit();
+    if (out.json) {
         auto j = result_json(c, r, r.warnings);
         j["build"] = build_json(s.plugin_path());
         std::cout << j.dump(2) << "\n";
-    } else {
+    } else if (out.print()) {
         print_report(std::cout, c, r);
     }
-    return exit_ok;
+    return finish(files, exit_ok);
 }
 
 }  // namespace workbench::cli

@@ -23,8 +23,7 @@ int sweep_command(const invocation& in) {
     }
     const sweep_plan plan = plan_sweep(case_of(in), std::move(vars));
     warn(plan.warnings);
-    const output_request out(in);
-    out.check();
+    const output_request out(in, inputs_of(in));
 
     session s(plugin_path_of(in));
     const sweep_result r = sweep(s, plan);
@@ -45,21 +44,19 @@ int sweep_command(const invocation& in) {
         std::cerr << "urea-reactor: solver failure: no point of the sweep was solved; nothing written\n";
         return exit_solver;
     }
-    {
-        staged_outputs files;
-        if (!out.csv.empty()) files.add_text(out.csv, sweep_csv(r));
-        if (!out.plot.empty()) files.add_plot(out.plot, sweep_plot_script(r));
-        files.commit();
-    }
-    if (in.flag("--json")) {
+    staged_outputs files;
+    if (out.csv) files.add_text(*out.csv, sweep_csv(r));
+    if (out.plot) files.add_plot(*out.plot, sweep_plot_script(r));
+    files.commit();
+    if (out.json) {
         auto j = sweep_json(r);
         j["base_case"] = case_json(plan.base);
         j["build"] = build_json(s.plugin_path());
         std::cout << j.dump(2) << "\n";
-    } else {
+    } else if (out.print()) {
         print_sweep(std::cout, plan.base, r);
     }
-    return r.failed == 0 ? exit_ok : exit_solver;
+    return finish(files, r.failed == 0 ? exit_ok : exit_solver);
 }
 
 }  // namespace workbench::cli

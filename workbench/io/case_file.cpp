@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/input_files.h"
+
 namespace workbench {
 namespace {
 
@@ -330,14 +332,7 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
 }
 
 reactor_case read_case(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw input_error(path + ": cannot open the case file", "cannot open the case file",
-                          input_place{"", path, 0, 0});
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_case(text.str(), path);
+    return parse_case(read_input_file(path, "case file"), path);
 }
 
 }  // namespace workbench

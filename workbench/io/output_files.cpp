@@ -1,18 +1,22 @@
 #include "io/output_files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
+#include <thread>
 
 #include "model/errors.h"
 
@@ -35,21 +39,77 @@ bool ends_with(const std::string& s, const std::string& end) {
 
 std::string why() { return std::strerror(errno); }
 
+const char* kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISFIFO(mode)) return "a pipe (FIFO)";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// ---- Temporary files, known to a signal handler -----------------------------
+
+constexpr std::size_t max_temporaries = 16;
+std::array<std::array<char, PATH_MAX>, max_temporaries> temporaries{};
+std::array<volatile std::sig_atomic_t, max_temporaries> in_use{};
+volatile std::sig_atomic_t gnuplot_pid = 0;
+
+// Signals held off while a temporary file is made and registered, so that
+// no signal finds it made but unknown.
+class signals_held {
+public:
+    signals_held() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before_);
+    }
+    ~signals_held() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+
+private:
+    sigset_t before_;
+};
+
+void forget(const std::string& path) {
+    const signals_held held;
+    for (std::size_t k = 0; k < max_temporaries; ++k) {
+        if (in_use[k] && path == temporaries[k].data()) in_use[k] = 0;
+    }
+}
+
 // A fresh, empty temporary file in folder, named by us alone
-// (".urea-reactor-XXXXXX" and the suffix); returns its path.
-std::string make_temporary(const std::string& folder, const std::string& suffix,
-                           const std::string& path) {
+// (".urea-reactor-XXXXXX" and the suffix), registered; returns its path.
+std::string make_temporary(const std::string& folder, const std::string& suffix, const std::string& path,
+                           mode_t mode) {
     std::string name = folder + "/.urea-reactor-XXXXXX" + suffix;
+    if (name.size() >= PATH_MAX) throw input_error(path + ": cannot write there (the path is too long)");
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');
+    const signals_held held;
+    std::size_t slot = max_temporaries;
+    for (std::size_t k = 0; k < max_temporaries && slot == max_temporaries; ++k) {
+        if (!in_use[k]) slot = k;
+    }
+    if (slot == max_temporaries) throw std::logic_error("more than 16 output files at once");
     const int fd = mkstemps(buf.data(), static_cast<int>(suffix.size()));
     if (fd < 0) throw input_error(path + ": cannot write there (" + why() + ")");
-    // mkstemps makes the file private; give it what a plain new file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    std::memcpy(temporaries[slot].data(), buf.data(), buf.size());
+    in_use[slot] = 1;
+    // mkstemps makes the file private; give it what the file it replaces
+    // had, or what a plain new file gets.
+    fchmod(fd, mode);
     close(fd);
     return std::string(buf.data());
+}
+
+// The mode the new file gets: the old file's, or a new file's.
+mode_t mode_for(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
 }
 
 bool sync_file(const std::string& path, int flags) {
@@ -59,32 +119,140 @@ bool sync_file(const std::string& path, int flags) {
     return close(fd) == 0 && ok;
 }
 
+// The file a path names once symlinks are followed; the path itself when
+// it is no symlink. A dangling link's target is where the link points.
+std::string followed(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::array<char, PATH_MAX> buf{};
+        const ssize_t n = readlink(p.c_str(), buf.data(), buf.size() - 1);
+        if (n <= 0) return p;
+        const std::string link(buf.data(), static_cast<std::size_t>(n));
+        p = link.front() == '/' ? link : folder_of(p) + "/" + link;
+    }
+    throw input_error(path + ": too many symbolic links");
+}
+
+// What identifies a file whatever its spelling: device and inode when it
+// exists, and the canonical path of its folder with its name.
+struct identity {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string canonical;
+};
+
+identity identity_of(const std::string& path) {
+    identity id;
+    const std::string p = followed(path);
+    struct stat st {};
+    if (stat(p.c_str(), &st) == 0) {
+        id.exists = true;
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+    }
+    std::array<char, PATH_MAX> buf{};
+    if (realpath(folder_of(p).c_str(), buf.data()) != nullptr) id.canonical = std::string(buf.data()) + "/" + base_of(p);
+    return id;
+}
+
+bool same(const identity& a, const identity& b) {
+    if (a.exists && b.exists) return a.dev == b.dev && a.ino == b.ino;
+    return !a.canonical.empty() && a.canonical == b.canonical;
+}
+
+// Writes all of text to fd, which may be non-blocking: waits for room
+// at most until the deadline. False on an error or past the deadline.
+bool write_all(int fd, const std::string& text, std::chrono::steady_clock::time_point deadline) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = write(fd, p, left);
+        if (n > 0) {
+            p += n;
+            left -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (wait.count() <= 0) return false;
+            pollfd pf{fd, POLLOUT, 0};
+            poll(&pf, 1, static_cast<int>(std::min<long long>(wait.count(), 1000)));
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-void check_output_path(const std::string& option, const std::string& path, output_kind kind) {
+output_target check_output_path(const std::string& option, const std::string& path, output_kind kind) {
+    output_target t{option, path, path == "-", path};
+    if (t.to_stdout) return t;
     const std::string what = option + " " + path + ": ";
-    if (path.empty()) throw input_error(option + ": needs a file name");
+    if (path.empty()) throw input_error(option + ": needs a file name (or - for standard output)");
     if (kind == output_kind::plot && !ends_with(path, ".svg") && !ends_with(path, ".png")) {
         throw input_error(what + "the plot is drawn as .svg or .png; name the file so");
     }
+    if (path.back() == '/') throw input_error(what + "is a folder, not a file");
     struct stat st {};
-    if (path.back() == '/' || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
-        throw input_error(what + "is a folder, not a file");
+    if (stat(path.c_str(), &st) == 0) {
+        // It exists: written only if a regular file, then through any
+        // symlinks to the file itself.
+        if (!S_ISREG(st.st_mode)) {
+            throw input_error(what + "is " + kind_of(st.st_mode) +
+                              "; only a regular file is written (- writes to standard output)");
+        }
+        std::array<char, PATH_MAX> buf{};
+        if (realpath(path.c_str(), buf.data()) == nullptr) {
+            throw input_error(what + "cannot write there (" + why() + ")");
+        }
+        t.path = buf.data();
+    } else {
+        t.path = followed(path);  // a new file, or where a dangling symlink points
     }
-    // The new file replaces the old by a rename: a device or a pipe there
-    // (/dev/null) would be replaced, not written to.
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        throw input_error(what + "is there and is not a plain file");
-    }
-    const std::string folder = folder_of(path);
+    const std::string folder = folder_of(t.path);
     if (stat(folder.c_str(), &st) != 0) {
         throw input_error(what + "cannot write there (the folder " + folder + ": " + why() + ")");
     }
-    if (!S_ISDIR(st.st_mode)) {
-        throw input_error(what + "cannot write there (" + folder + " is not a folder)");
-    }
+    if (!S_ISDIR(st.st_mode)) throw input_error(what + "cannot write there (" + folder + " is not a folder)");
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
         throw input_error(what + "cannot write there (the folder " + folder + ": " + why() + ")");
+    }
+    return t;
+}
+
+void check_distinct(const std::vector<output_target>& outputs,
+                    const std::vector<std::pair<std::string, std::string>>& inputs) {
+    const output_target* on_stdout = nullptr;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const output_target& o = outputs[i];
+        if (o.to_stdout) {
+            if (on_stdout != nullptr) {
+                throw input_error(on_stdout->option + " - and " + o.option +
+                                  " - both write to standard output: give one of them a file");
+            }
+            on_stdout = &o;
+            continue;
+        }
+        const identity id = identity_of(o.path);
+        for (const auto& [what, path] : inputs) {
+            if (!path.empty() && same(id, identity_of(path))) {
+                throw input_error(o.option + " " + o.given + ": is " + what + " (" + path +
+                                  "), which the output would replace; name another file");
+            }
+        }
+        for (std::size_t k = 0; k < i; ++k) {
+            if (!outputs[k].to_stdout && same(id, identity_of(outputs[k].path))) {
+                throw input_error(outputs[k].option + " " + outputs[k].given + " and " + o.option + " " + o.given +
+                                  " name the same file");
+            }
+        }
     }
 }
 
@@ -102,24 +270,40 @@ bool gnuplot_available() {
 }
 
 staged_outputs::~staged_outputs() {
-    for (const staged& s : staged_) std::remove(s.temporary.c_str());
+    for (const staged& s : staged_) {
+        if (s.temporary.empty()) continue;
+        std::remove(s.temporary.c_str());
+        forget(s.temporary);
+    }
 }
 
-void staged_outputs::add_text(const std::string& path, const std::string& content) {
-    const std::string temporary = make_temporary(folder_of(path), "", path);
-    staged_.push_back({temporary, path});
+void staged_outputs::add_text(const output_target& target, const std::string& content) {
+    if (target.to_stdout) {
+        staged_.push_back({"", target, content});
+        return;
+    }
+    const std::string temporary = make_temporary(folder_of(target.path), "", target.given, mode_for(target.path));
+    staged_.push_back({temporary, target, ""});
     FILE* f = std::fopen(temporary.c_str(), "wb");
     bool ok = f != nullptr && std::fwrite(content.data(), 1, content.size(), f) == content.size();
     ok = f != nullptr && std::fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
     ok = f != nullptr && std::fclose(f) == 0 && ok;
-    if (!ok) throw input_error(path + ": cannot write there (" + why() + ")");
+    if (!ok) throw input_error(target.given + ": cannot write there (" + why() + ")");
 }
 
-void staged_outputs::add_plot(const std::string& path, const std::string& script) {
-    const bool svg = ends_with(path, ".svg");
-    const std::string folder = folder_of(path);
-    const std::string temporary = make_temporary(folder, svg ? ".svg" : ".png", path);
-    staged_.push_back({temporary, path});
+void staged_outputs::add_plot(const output_target& target, const std::string& script) {
+    // Standard output gets an SVG, drawn in the current folder first.
+    const bool svg = target.to_stdout || ends_with(target.given, ".svg");
+    const std::string folder = target.to_stdout ? "." : folder_of(target.path);
+    const std::string temporary =
+        make_temporary(folder, svg ? ".svg" : ".png", target.given, target.to_stdout ? 0600 : mode_for(target.path));
+    staged_.push_back({temporary, target, ""});
+    const auto fail = [&](const std::string& what) {
+        std::remove(temporary.c_str());
+        forget(temporary);
+        staged_.pop_back();
+        failures_.push_back(what);
+    };
     // gnuplot runs in the target folder and is told only the temporary
     // file's name, which is ours: letters, digits, '.', '-'.
     const std::string name = base_of(temporary);
@@ -135,13 +319,13 @@ void staged_outputs::add_plot(const std::string& path, const std::string& script
         "\nset output '" + name + "'\n" + script + "\nset output\n";
 
     int to_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0) throw plot_error("cannot start gnuplot: " + why());
+    if (pipe2(to_child, O_CLOEXEC) != 0) return fail("cannot start gnuplot: " + why());
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         close(to_child[0]);
         close(to_child[1]);
-        throw plot_error("cannot start gnuplot: " + why());
+        return fail("cannot start gnuplot: " + why());
     }
     if (child == 0) {
         // gnuplot's messages are of no use to the user; only its status is.
@@ -153,47 +337,92 @@ void staged_outputs::add_plot(const std::string& path, const std::string& script
         execlp("gnuplot", "gnuplot", static_cast<char*>(nullptr));
         _exit(127);
     }
+    gnuplot_pid = child;
     close(to_child[0]);
+    fcntl(to_child[1], F_SETFL, O_NONBLOCK);
     // A gnuplot that quits early must not kill us with SIGPIPE.
     struct sigaction ignore {}, before {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &before);
-    const char* p = full.data();
-    std::size_t left = full.size();
-    while (left > 0) {
-        const ssize_t n = write(to_child[1], p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(gnuplot_time_limit_s));
+    write_all(to_child[1], full, deadline);
     close(to_child[1]);
     sigaction(SIGPIPE, &before, nullptr);
+    // Waits for it, within the time limit.
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    bool ended = false;
+    for (;;) {
+        const pid_t w = waitpid(child, &status, WNOHANG);
+        if (w == child) {
+            ended = true;
+            break;
+        }
+        if (w < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (!ended) {
+        kill(child, SIGKILL);
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        gnuplot_pid = 0;
+        return fail("gnuplot did not draw " + target.given + " within " +
+                    std::to_string(static_cast<int>(gnuplot_time_limit_s)) + " s; it was stopped");
+    }
+    gnuplot_pid = 0;
     struct stat st {};
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || stat(temporary.c_str(), &st) != 0 ||
-        st.st_size == 0) {
-        throw plot_error("gnuplot failed to draw " + path +
-                                 (WIFEXITED(status) && WEXITSTATUS(status) == 127
-                                      ? " (is gnuplot installed? scripts/install-deps installs it)"
-                                      : ""));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || stat(temporary.c_str(), &st) != 0 || st.st_size == 0) {
+        return fail("gnuplot failed to draw " + target.given +
+                    (WIFEXITED(status) && WEXITSTATUS(status) == 127
+                         ? " (is gnuplot installed? scripts/install-deps installs it)"
+                         : ""));
     }
-    if (!sync_file(temporary, O_RDONLY)) {
-        throw plot_error("cannot sync the plot drawn for " + path + ": " + why());
+    if (!target.to_stdout && !sync_file(temporary, O_RDONLY)) {
+        return fail("cannot sync the plot drawn for " + target.given + ": " + why());
     }
 }
 
 void staged_outputs::commit() {
-    for (std::size_t k = 0; k < staged_.size(); ++k) {
-        const staged& s = staged_[k];
-        if (std::rename(s.temporary.c_str(), s.path.c_str()) != 0) {
-            throw input_error(s.path + ": cannot write there (" + why() + ")");
+    for (staged& s : staged_) {
+        if (s.target.to_stdout) {
+            if (!s.temporary.empty()) {
+                // A plot for standard output: its bytes, then the file goes.
+                FILE* f = std::fopen(s.temporary.c_str(), "rb");
+                std::array<char, 1 << 16> buf{};
+                std::size_t n = 0;
+                while (f != nullptr && (n = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
+                    std::fwrite(buf.data(), 1, n, stdout);
+                }
+                if (f != nullptr) std::fclose(f);
+                std::remove(s.temporary.c_str());
+                forget(s.temporary);
+                s.temporary.clear();
+            } else {
+                std::fwrite(s.content.data(), 1, s.content.size(), stdout);
+            }
+            continue;
         }
-        sync_file(folder_of(s.path), O_RDONLY | O_DIRECTORY);
+        if (std::rename(s.temporary.c_str(), s.target.path.c_str()) != 0) {
+            throw input_error(s.target.given + ": cannot write there (" + why() + ")");
+        }
+        forget(s.temporary);
+        s.temporary.clear();
+        sync_file(folder_of(s.target.path), O_RDONLY | O_DIRECTORY);
     }
     staged_.clear();
 }
+
+void remove_temporaries() {
+    for (std::size_t k = 0; k < max_temporaries; ++k) {
+        if (in_use[k]) {
+            unlink(temporaries[k].data());
+            in_use[k] = 0;
+        }
+    }
+}
+
+int gnuplot_child() { return gnuplot_pid; }
 
 }  // namespace workbench

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "io/input_files.h"
 #include "io/text.h"
 
 namespace workbench {
@@ -379,11 +380,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
 }
 
 runs_file read_runs(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw runs_error(path, 0, 0, "cannot open the runs file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_runs(text.str(), path);
+    return parse_runs(read_input_file(path, "runs file"), path);
 }
 
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,12 +172,16 @@ void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 
     _exit(0);
 }
 
+volatile std::sig_atomic_t checked_child = 0;
+
 std::string signal_text(int sig) {
     const char* name = strsignal(sig);
     return "signal " + std::to_string(sig) + (name ? std::string(", ") + name : std::string());
 }
 
 }  // namespace
+
+int check_child() { return checked_child; }
 
 std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
     std::vector<verdict> out;
@@ -188,11 +193,16 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
         return out;
     }
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
+        // A build that hangs must not outlive the workbench, however it ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(1);
         close(fds[0]);
         examine(fds[1], path);
     }
+    checked_child = child > 0 ? child : 0;
     close(fds[1]);
     if (child < 0) {
         close(fds[0]);
@@ -236,6 +246,7 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    checked_child = 0;
     const std::string during = stage == "loading" ? "while loading" : "during " + stage;
     std::ostringstream limit;
     limit << timeout_s;

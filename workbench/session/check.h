@@ -19,6 +19,10 @@ struct verdict {
 // even while it loads, is reported as such.
 std::vector<verdict> check_plugin(const std::string& path, double timeout_s = 10.0);
 
+// The child process a check runs the build in, while it runs (0: none), for
+// a signal handler to end with its parent. It dies with its parent anyway.
+int check_child();
+
 }  // namespace workbench
 
 #endif

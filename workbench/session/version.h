@@ -17,6 +17,9 @@ std::string workbench_version();
 // std::runtime_error when the file cannot be read.
 std::optional<std::string> plugin_version(const std::string& path);
 
+inline constexpr const char* no_version_marker =
+    "no version marker (a build older than 1.1.0, or not this project's)";
+
 // One line for a report: the marker, or why there is none.
 std::string plugin_version_text(const std::string& path);
 

@@ -1,0 +1,19 @@
+// How the command line ends when it is told to stop: on SIGINT, SIGTERM or
+// SIGHUP at any moment, and when --time-limit passes (SIGALRM), every
+// temporary file is removed, a child process (gnuplot, the plug-in under
+// check) is ended, one line says why, and the process exits with 128 + the
+// signal (130 for SIGINT, 143 for SIGTERM), or 124 for the time limit.
+#ifndef UREA_WORKBENCH_CLI_SIGNALS_H
+#define UREA_WORKBENCH_CLI_SIGNALS_H
+
+namespace workbench::cli {
+
+inline constexpr int exit_time_limit = 124;
+
+// Installs the handlers. time_limit_s > 0: the whole command may take at
+// most that many seconds (wall clock).
+void handle_stop_signals(double time_limit_s);
+
+}  // namespace workbench::cli
+
+#endif

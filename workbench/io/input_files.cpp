@@ -1,0 +1,72 @@
+#include "io/input_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+
+#include "model/errors.h"
+
+namespace workbench {
+namespace {
+
+const char* kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISFIFO(mode)) return "a pipe (FIFO)";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
+    throw input_error(path + ": " + reason, reason, input_place{"", path, 0, 0});
+}
+
+}  // namespace
+
+std::string read_input_file(const std::string& path, const std::string& what) {
+    // Not blocking: opening a FIFO would wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) refuse(path, "cannot open the " + what + " (" + std::strerror(errno) + ")");
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const std::string kind = fstat(fd, &st) == 0 ? kind_of(st.st_mode) : "unreadable";
+        close(fd);
+        refuse(path, "is " + kind + ", not a " + what);
+    }
+    if (static_cast<std::size_t>(st.st_size) > max_input_bytes) {
+        close(fd);
+        refuse(path, "is " + std::to_string(st.st_size >> 20) + " MiB; a " + what + " may be at most " +
+               std::to_string(max_input_bytes >> 20) + " MiB");
+    }
+    std::string text;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    // A file that grows while it is read is read up to the limit, then refused.
+    for (;;) {
+        if (got == text.size()) {
+            if (text.size() > max_input_bytes) break;
+            text.resize(std::min(max_input_bytes + 1, text.size() * 2 + 4096));
+        }
+        const ssize_t n = read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int e = errno;
+            close(fd);
+            refuse(path, "cannot read the " + what + " (" + std::strerror(e) + ")");
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    if (got > max_input_bytes) {
+        refuse(path, "is larger than " + std::to_string(max_input_bytes >> 20) + " MiB, the most a " + what + " may be");
+    }
+    text.resize(got);
+    return text;
+}
+
+}  // namespace workbench
