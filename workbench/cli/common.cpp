@@ -36,7 +36,47 @@ std::string plugin_path_of(const invocation& in) {
     return p.empty() ? default_plugin_path() : p;
 }
 
-reactor_case case_of(const invocation& in) {
+namespace {
+
+// The option that sets a key of the case.
+const char* option_of(const std::string& key) {
+    static const std::pair<const char*, const char*> options[] = {
+        {"reactor.trays", "--trays"},
+        {"reactor.volume_m3", "--volume"},
+        {"reactor.pressure_bar", "--pressure"},
+        {"reactor.inlet_temperature_C", "--t-in"},
+        {"reactor.outlet_temperature_C", "--t-out"},
+        {"kinetics.a1", "--a1"},
+        {"kinetics.a2", "--a2"},
+        {"feed_kmol_h.CO2", "--co2"},
+    };
+    for (const auto& [k, o] : options) {
+        if (key == k) return o;
+    }
+    return "";
+}
+
+reactor_case changed_case(const invocation& in);
+
+}  // namespace
+
+reactor_case case_of(const invocation& in, std::vector<std::string>* warnings) {
+    const reactor_case c = changed_case(in);
+    try {
+        const std::vector<std::string> w = validate(c);
+        if (warnings != nullptr) warnings->insert(warnings->end(), w.begin(), w.end());
+    } catch (const input_error& e) {
+        // A value the command line set is named by its option.
+        const std::string option = option_of(e.place().key);
+        if (!option.empty() && in.has(option)) throw input_error(option + " " + in.text(option) + ": " + e.reason());
+        throw;
+    }
+    return c;
+}
+
+namespace {
+
+reactor_case changed_case(const invocation& in) {
     reactor_case c = in.has("case") ? read_case(in.text("case")) : default_case();
     const auto has = [&](const char* name) { return in.has(name); };
     const auto given = [&](const char* name) { return std::string(name) + " " + in.text(name); };
@@ -93,6 +133,8 @@ reactor_case case_of(const invocation& in) {
     }
     return c;
 }
+
+}  // namespace
 
 output_request::output_request(const invocation& in, const std::vector<std::pair<std::string, std::string>>& inputs)
     : json(in.flag("--json")) {

@@ -14,8 +14,9 @@ int fit_command(const invocation& in) {
     if (!(target < 1.0)) {
         throw input_error("--co2-conversion: the target must be a fraction between 0 and 1 (got " + target_text + ")");
     }
-    const reactor_case c = case_of(in);
-    warn(validate(c));
+    std::vector<std::string> warnings;
+    const reactor_case c = case_of(in, &warnings);
+    warn(warnings);
     const output_request out(in, inputs_of(in));
     session s(plugin_path_of(in));
     const fit_result f = fit(s, c, target);

@@ -1,5 +1,8 @@
 #include "cli/options.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -125,6 +128,22 @@ std::vector<std::string> invocation::texts(const std::string& name) const {
 
 namespace {
 
+// The Levenshtein distance: edits (insert, delete, replace) from a to b.
+std::size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 // One command's options as CLI11 holds them.
 struct parsed_command {
     CLI::App* app = nullptr;
@@ -207,6 +226,17 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
         exit_status = app.exit(e);
         return false;
     } catch (const CLI::ParseError& e) {
+        // A mistyped subcommand is read as a case file that does not exist.
+        for (int k = 1; k < argc; ++k) {
+            const std::string word = argv[k];
+            if (word.empty() || word[0] == '-' || access(word.c_str(), F_OK) == 0) continue;
+            for (const command_spec& c : command_specs()) {
+                if (word != c.name && edit_distance(word, c.name) <= 2) {
+                    throw input_error(word + ": no such case file, nor a subcommand: did you mean `urea-reactor " +
+                                      c.name + "`?");
+                }
+            }
+        }
         throw input_error(std::string(e.what()) + " (see urea-reactor --help)");
     }
     const parsed_command& top = *commands.front();

@@ -8,8 +8,9 @@
 namespace workbench::cli {
 
 int run_command(const invocation& in) {
-    const reactor_case c = case_of(in);
-    warn(validate(c));
+    std::vector<std::string> warnings;
+    const reactor_case c = case_of(in, &warnings);
+    warn(warnings);
     const output_request out(in, inputs_of(in));
     session s(plugin_path_of(in));
     const result r = run(s, c);

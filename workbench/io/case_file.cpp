@@ -16,20 +16,81 @@ namespace {
 
 using json = nlohmann::json;
 
-// Where a key sits in the text: the line of the first match of each quoted
-// key of the path in turn, each searched after the one before. 0 when the
-// path is not found (a key the file does not have).
-std::size_t line_of(const std::string& text, const std::vector<std::string>& path) {
-    std::size_t pos = 0;
-    for (const std::string& key : path) {
-        // The quoted key followed by a colon: a key, not a string value.
-        const std::string quoted = '"' + key + '"';
-        std::size_t at = text.find(quoted, pos);
-        while (at != std::string::npos) {
-            const std::size_t next = text.find_first_not_of(" \t\r\n", at + quoted.size());
-            if (next != std::string::npos && text[next] == ':') break;
-            at = text.find(quoted, at + 1);
+// Where the quoted key followed by a colon (a key, not a string value) next
+// appears from pos on; npos when it does not.
+std::size_t line_of_key(const std::string& text, const std::string& key, std::size_t pos) {
+    const std::string quoted = '"' + key + '"';
+    std::size_t at = text.find(quoted, pos);
+    while (at != std::string::npos) {
+        const std::size_t next = text.find_first_not_of(" \t\r\n", at + quoted.size());
+        if (next != std::string::npos && text[next] == ':') return at;
+        at = text.find(quoted, at + 1);
+    }
+    return std::string::npos;
+}
+
+// Finds the first key given twice in one object: a JSON parser keeps only
+// the last, which would silently replace the first.
+class duplicate_finder : public nlohmann::json_sax<json> {
+public:
+    std::vector<std::string> path;               // the duplicate's, when found
+    std::vector<std::vector<std::string>> keys;  // of each enclosing object (none in arrays)
+    bool found = false;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override {
+        keys.emplace_back();
+        path.emplace_back();
+        return true;
+    }
+    bool key(string_t& k) override {
+        auto& seen = keys.back();
+        path.back() = k;
+        if (std::find(seen.begin(), seen.end(), k) != seen.end()) {
+            found = true;
+            return false;
         }
+        seen.push_back(k);
+        return true;
+    }
+    bool end_object() override {
+        keys.pop_back();
+        path.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        keys.emplace_back();
+        path.emplace_back();
+        return true;
+    }
+    bool end_array() override {
+        keys.pop_back();
+        path.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+};
+
+// Where a key sits in the text: the line of the first match of each quoted
+// key of the path in turn, each searched after the one before (the last
+// key's `occurrence`-th match). 0 when the path is not found (a key the file
+// does not have).
+std::size_t line_of(const std::string& text, const std::vector<std::string>& path, int occurrence = 1) {
+    std::size_t pos = 0;
+    for (std::size_t k = 0; k < path.size(); ++k) {
+        const std::string& key = path[k];
+        for (int n = k + 1 == path.size() ? occurrence : 1; n > 1; --n) {
+            pos = line_of_key(text, key, pos);
+            if (pos == std::string::npos) return 0;
+            ++pos;
+        }
+        const std::size_t at = line_of_key(text, key, pos);
         if (at == std::string::npos) {
             return 0;
         }
@@ -150,10 +211,12 @@ public:
     }
 
     int integer(const json& v, const std::vector<std::string>& path) const {
-        if (!v.is_number_integer()) {
-            fail(path, "must be a whole number");
-        }
-        const auto i = v.get<long long>();
+        // 1e3 and 10.0 are whole numbers too, as JSON writers may write them.
+        const bool whole = v.is_number_integer() ||
+                           (v.is_number_float() && std::isfinite(v.get<double>()) &&
+                            v.get<double>() == std::floor(v.get<double>()) && std::abs(v.get<double>()) <= 1e6);
+        if (!whole) fail(path, "must be a whole number");
+        const auto i = v.is_number_integer() ? v.get<long long>() : static_cast<long long>(v.get<double>());
         if (i < -1000000 || i > 1000000) {
             fail(path, "is out of range");
         }
@@ -306,6 +369,24 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
                           reason, input_place{key, file, line, 0});
     }
     const reader r(text, file);
+    {
+        duplicate_finder dup;
+        json::sax_parse(text, &dup, json::input_format_t::json, true, true);
+        if (dup.found) {
+            std::vector<std::string> path;
+            for (const std::string& part : dup.path) {
+                if (!part.empty()) path.push_back(part);
+            }
+            const std::size_t first = line_of(text, path), second = line_of(text, path, 2);
+            std::string key;
+            for (const std::string& part : path) key += (key.empty() ? "" : ".") + part;
+            std::string reason = "given twice";
+            if (first > 0 && second > first) reason += " (lines " + std::to_string(first) + " and " + std::to_string(second) + ")";
+            reason += ": give it once (a JSON reader would keep the last)";
+            throw input_error(file + (second > 0 ? ":" + std::to_string(second) : "") + ": " + key + ": " + reason, reason,
+                              input_place{key, file, second, 0});
+        }
+    }
     r.object(j, {});
     r.only_keys(j, {}, {"name", "reactor", "feed_kmol_h", "kinetics", "properties"});
     reactor_case c = default_case();

@@ -193,7 +193,15 @@ double number(const std::string& cell, const std::string& file, std::size_t line
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
         std::string hint;
-        if (cell.find(',') != std::string::npos) hint = "; write decimals with a point";
+        if (cell.find(',') != std::string::npos) {
+            // 2,400 is two thousand four hundred with a thousands separator,
+            // or 2.4 with a decimal comma: say both, guess neither.
+            std::string digits = cell, point = cell;
+            digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+            std::replace(point.begin(), point.end(), ',', '.');
+            hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
+                   " if the comma separates thousands, " + point + " if it is a decimal comma";
+        }
         if (ec == std::errc::result_out_of_range) hint = "; out of the range of a double";
         column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
     }

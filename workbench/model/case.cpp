@@ -53,17 +53,22 @@ std::vector<std::string> validate(const reactor_case& c) {
     if (c.trays > max_trays) {
         fail("reactor.trays", "at most " + std::to_string(max_trays) + " trays (got " + std::to_string(c.trays) + ")");
     }
-    const auto positive = [&](const char* key, double v, const char* unit) {
+    // > 0, and within the physical bounds.
+    const auto bounded = [&](const char* key, double v, double lo, double hi, const char* unit) {
+        std::ostringstream m;
         if (!(v > 0.0) || !std::isfinite(v)) {
-            std::ostringstream m;
             m << "must be > 0 " << unit << " (got " << v << ")";
             fail(key, m.str());
         }
+        if (v < lo || v > hi) {
+            m << "must be from " << lo << " to " << hi << (*unit ? " " : "") << unit << " (got " << v << ")";
+            fail(key, m.str());
+        }
     };
-    positive("reactor.volume_m3", c.volume_m3, "m3");
-    positive("reactor.pressure_bar", c.pressure_bar, "bar");
-    positive("kinetics.a1", c.a1, "");
-    positive("kinetics.a2", c.a2, "");
+    bounded("reactor.volume_m3", c.volume_m3, min_volume_m3, max_volume_m3, "m3");
+    bounded("reactor.pressure_bar", c.pressure_bar, min_pressure_bar, max_pressure_bar, "bar");
+    bounded("kinetics.a1", c.a1, min_rate_factor, max_rate_factor, "");
+    bounded("kinetics.a2", c.a2, min_rate_factor, max_rate_factor, "");
     for (std::size_t i = 0; i < component_count; ++i) {
         const std::string key = std::string("feed_kmol_h.") + component_names[i];
         if (!(c.feed_kmol_h[i] >= 0.0) || !std::isfinite(c.feed_kmol_h[i])) {
@@ -83,6 +88,11 @@ std::vector<std::string> validate(const reactor_case& c) {
     std::vector<std::string> warnings;
     const auto temperature = [&](const char* key, double t_C) {
         if (!std::isfinite(t_C) || t_C + kelvin <= 0.0) fail(key, "not a temperature");
+        if (t_C < min_temperature_C || t_C > max_temperature_C) {
+            std::ostringstream m;
+            m << "must be from " << min_temperature_C << " to " << max_temperature_C << " C (got " << t_C << ")";
+            fail(key, m.str());
+        }
         const double t = t_C + kelvin;
         if (t < plugin_t_min_K || t > plugin_t_max_K) {
             std::ostringstream m;

@@ -13,6 +13,16 @@ inline constexpr int max_trays = 10000;
 // reactors take, and far below where sums of flows would overflow.
 inline constexpr double max_flow_kmol_h = 1e7;
 
+// Physical bounds of a case's other values: beyond them a case is bad input,
+// not a problem for the solvers. Wide: from a laboratory autoclave to ten
+// times the largest reactor, from near vacuum to far past any synthesis,
+// rate factors over 24 decades (the fit scans 1e-12 .. 1e12), liquid water
+// to well past where urea decomposes.
+inline constexpr double min_volume_m3 = 1e-3, max_volume_m3 = 1e4;
+inline constexpr double min_pressure_bar = 1.0, max_pressure_bar = 1000.0;
+inline constexpr double min_rate_factor = 1e-12, max_rate_factor = 1e12;
+inline constexpr double min_temperature_C = 0.0, max_temperature_C = 400.0;
+
 // The plug-in evaluates everything at temperatures clamped to this range.
 inline constexpr double plugin_t_min_K = 423.0;
 inline constexpr double plugin_t_max_K = 473.0;

@@ -169,8 +169,12 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
 void print_estimate(std::ostream& out, const estimate_report& r) {
     const estimate_result& res = *r.result;
     const runs_file& f = *r.runs;
-    out << "Estimate of a1 and a2 from " << f.runs.size() << " runs (" << res.measurements
-        << " measurements) in " << printable(f.file) << "\n\n";
+    const auto counted = [](std::size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    out << "Estimate of a1 and a2 from " << counted(f.runs.size(), "run", "runs") << " ("
+        << counted(static_cast<std::size_t>(res.measurements), "measurement", "measurements") << ") in "
+        << printable(f.file) << "\n\n";
     std::size_t width = 3;
     for (const plant_run& x : f.runs) width = std::max(width, std::min<std::size_t>(printable(x.name).size(), 24));
     out << "  " << padded("run", width) << "  line  measurement     measured   sigma  predicted  (m-p)/sigma\n";

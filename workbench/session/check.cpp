@@ -140,7 +140,8 @@ void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 
     send(fd, "S loading");
     const load_report load = plugin::probe(path);
     if (!load.loaded) {
-        std::string text = "The plug-in " + path + " does not load: " + load.error + ".";
+        const std::string why = plugin_file_diagnosis(path);
+        std::string text = "The plug-in " + path + " does not load: " + (why.empty() ? load.error : why) + ".";
         if (!load.missing_host_symbol.empty()) {
             text += " It needs the host symbol " + load.missing_host_symbol +
                     ", which this host does not define.";

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -58,6 +59,41 @@ void make_host_items_global() {
 
 }  // namespace
 
+// Why a file that does not load is no plug-in for this host, when its ELF
+// header tells (the loader may only say "No such file or directory" for a
+// library of another architecture); empty otherwise.
+std::string plugin_file_diagnosis(const std::string& path) {
+    unsigned char h[20] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return "";
+    const std::size_t n = std::fread(h, 1, sizeof h, f);
+    std::fclose(f);
+    if (n < 4 || h[0] != 0x7f || h[1] != 'E' || h[2] != 'L' || h[3] != 'F') {
+        return "it is no shared library (not an ELF file)";
+    }
+    if (n < sizeof h) return "it is no shared library (its ELF header is cut short)";
+    const bool little = h[5] == 1;
+    const unsigned machine = little ? h[18] | (h[19] << 8) : (h[18] << 8) | h[19];
+    const unsigned type = little ? h[16] | (h[17] << 8) : (h[16] << 8) | h[17];
+    const auto arch = [&]() -> std::string {
+        switch (machine) {
+            case 3: return "32-bit x86";
+            case 40: return "32-bit ARM";
+            case 183: return "64-bit ARM (AArch64)";
+            case 243: return "RISC-V";
+            case 20: case 21: return "PowerPC";
+            case 22: return "IBM Z (s390)";
+            default: return "machine type " + std::to_string(machine);
+        }
+    };
+    if (h[4] != 2 || machine != 62) {
+        return "it is built for " + (h[4] == 1 && machine == 62 ? std::string("32-bit x86-64 (x32)") : arch()) +
+               ", and this workbench runs on 64-bit x86-64: build the plug-in for x86-64";
+    }
+    if (type != 3) return "it is an ELF file but no shared library (an executable or object file?)";
+    return "";
+}
+
 std::string default_plugin_path() {
     const std::string beside = standin::plugin_beside_executable();
     if (access(beside.c_str(), F_OK) == 0) return beside;
@@ -75,7 +111,13 @@ session::session(const std::string& plugin_path) {
     make_host_items_global();
     crash_report::install(path);
     const crash_report::in_plugin loading(crash_report::where::loading);
-    lib_ = std::make_unique<plugin>(path);
+    try {
+        lib_ = std::make_unique<plugin>(path);
+    } catch (const plugin_error& e) {
+        const std::string why = plugin_file_diagnosis(path);
+        if (why.empty()) throw;
+        throw plugin_error("the plug-in " + path + " does not load: " + why);
+    }
 }
 
 workbench_host::workbench_host(session& s, const property_set& properties)

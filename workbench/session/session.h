@@ -32,6 +32,12 @@ using standin::routine_names;
 // package installs it, UREA_PLUGIN_FROM_BINDIR from this program's folder.
 std::string default_plugin_path();
 
+// Why a file is no plug-in for this host, as far as its ELF header tells
+// (no ELF file, another architecture, no shared library); empty when it
+// tells nothing against it. The loader may only say "No such file or
+// directory" for a library of another architecture.
+std::string plugin_file_diagnosis(const std::string& path);
+
 class session {
 public:
     // Loads the plug-in (the default one for an empty path) into this
