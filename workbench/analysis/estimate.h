@@ -32,6 +32,7 @@ public:
         bool ok = false;
         predicted values{};
         std::string failure;  // why, when not ok
+        std::string details;  // what each start of the solver ended with, when known
     };
     virtual ~model() = default;
     virtual outcome predict(std::size_t run, double ln_a1, double ln_a2) = 0;

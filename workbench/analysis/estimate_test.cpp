@@ -46,11 +46,11 @@ public:
         ++calls;
         if (fails && fails(ln_a1, ln_a2)) {
             // A solver's last iterate: values that must not be used.
-            return {false, left_over.empty() ? predicted{} : left_over[run], "does not converge here"};
+            return {false, left_over.empty() ? predicted{} : left_over[run], "does not converge here", ""};
         }
         const double a1 = ignore_a1 ? 1.0 : std::exp(ln_a1);
         outcome o{true, product_only ? stand_in(plant[run], 1.0, a1 * std::exp(ln_a2))
-                                     : stand_in(plant[run], a1, std::exp(ln_a2)), ""};
+                                     : stand_in(plant[run], a1, std::exp(ln_a2)), "", ""};
         // A reactor's values carry its solver's tolerance: relative errors
         // up to 1e-10 that vary from point to point, as if at random.
         std::size_t h = std::hash<double>{}(ln_a1) ^ (std::hash<double>{}(ln_a2) * 31u) ^ run;

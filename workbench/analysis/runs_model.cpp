@@ -15,6 +15,7 @@ model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector
         profile = run_profile(c, h, warm != nullptr && !warm->empty() ? warm : nullptr);
     } catch (const solver_error& e) {
         out.failure = e.what();
+        out.details = e.details();
         return out;
     }
     const station& last = profile.back();
@@ -85,13 +86,22 @@ estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& proble
             const plant_run& r = problem.runs.runs[i];
             throw solver_error(problem.runs.file + ":" + std::to_string(r.line) + ": run \"" + r.name +
                                "\": the reactor has no solution at the starting a1 = " + sig(a1) +
-                               ", a2 = " + sig(a2) + ": " + o.failure);
+                               ", a2 = " + sig(a2) + ": " + o.failure,
+                               o.details);
         }
     }
-    estimate_outcome out{problem, {}, 0};
+    estimate_outcome out{problem, {}, 0, {}};
     out.result = estimate(m, problem.observed, opt);
     h.check_stop();
     out.reactor_solves = m.solves();
+    // What each run could convert at most, for measured conversions the
+    // model cannot reach.
+    const std::size_t conv = static_cast<std::size_t>(quantity::co2_conversion);
+    for (std::size_t i = 0; i < problem.cases.size(); ++i) {
+        out.reachable.push_back(problem.observed[i].measured[conv] ? highest_equilibrium_conversion(problem.cases[i], h)
+                                                                    : NAN);
+        h.check_stop();
+    }
     return out;
 }
 

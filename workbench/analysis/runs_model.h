@@ -67,6 +67,10 @@ struct estimate_outcome {
     estimate_problem problem;
     estimate_result result;
     long reactor_solves = 0;  // every solve of a run, the first check's included
+    // By run: the highest CO2 conversion the model can reach at the run's
+    // conditions (its equilibrium conversion, the highest over the
+    // reactor's temperatures); NaN for a run that measures no conversion.
+    std::vector<double> reachable;
 };
 
 // Checks that every run is solvable where the search starts (this also

@@ -186,6 +186,7 @@ sweep_result run_sweep(const std::vector<reactor_case>& cases, const std::vector
             previous = std::move(o.value);
         } else {
             pt.failure = o.failure;
+            pt.details = o.details;
             ++out.failed;
             if (i1 == 0) row_start.reset();
         }
@@ -200,6 +201,17 @@ sweep_plan plan_sweep(const reactor_case& base, std::vector<sweep_variable> vars
     plan.base = base;
     plan.warnings = validate(base);
     plan.cases = sweep_cases(base, vars, &plan.warnings);
+    for (const sweep_variable& v : vars) {
+        if (v.which == setting::pressure_bar &&
+            std::none_of(base.tables.begin(), base.tables.end(), [](const auto& t) { return !t.second.fugacity.empty(); })) {
+            plan.notes.push_back("pressure changes no result here: the built-in fugacity coefficients are f/P, "
+                                 "so the pressure cancels in the plug-in's rates (it matters with "
+                                 "fugacity-coefficient tables in the case file)");
+        }
+        if (v.which == setting::trays && base.model == reactor_model::pfr) {
+            plan.notes.push_back("trays change no result here: the case is plug flow (--model pfr), which has none");
+        }
+    }
     plan.vars = std::move(vars);
     return plan;
 }

@@ -53,6 +53,7 @@ struct sweep_point {
     std::vector<double> x;  // the variables' values
     bool ok = false;
     std::string failure;    // the solver's one-line message when not ok
+    std::string details;    // what each start of the solver ended with
     bool conversion_defined = true;
     double co2_conversion = 0.0;
     double equilibrium_co2_conversion = 0.0;
@@ -66,6 +67,7 @@ struct sweep_result {
     std::size_t failed = 0;
     long rate_calls = 0;
     std::vector<std::string> warnings;  // the plan's
+    std::vector<std::string> notes;     // the plan's
 };
 
 // Runs every point (cases from sweep_cases), each tray warm-started from the
@@ -82,6 +84,9 @@ struct sweep_plan {
     std::vector<sweep_variable> vars;
     std::vector<reactor_case> cases;
     std::vector<std::string> warnings;
+    // A varied quantity that changes no result for this case (pressure
+    // with the built-in fugacities, trays in plug flow), said once each.
+    std::vector<std::string> notes;
 };
 // Throws input_error for a base case or a point that fails validate, and
 // for variables that cannot go together.

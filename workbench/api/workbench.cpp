@@ -52,6 +52,7 @@ sweep_result sweep(session& s, const sweep_plan& plan) {
     return work(s, plan.base, [&](workbench_host& h) {
         sweep_result r = run_sweep(plan.cases, plan.vars, h);
         r.warnings = plan.warnings;
+        r.notes = plan.notes;
         return r;
     });
 }

@@ -153,7 +153,7 @@ TEST_F(EstimateCli, WritesCsvAndAParityPlotAndNoTextOfTheRunsFileReachesGnuplot)
     EXPECT_EQ(files(), 3u);  // runs.csv, out.csv, parity.svg: no temporaries
     // One row per run and measurement; the name quoted as CSV quotes it.
     const std::string csv = slurp(dir / "out.csv");
-    EXPECT_EQ(csv.rfind("run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier\n"
+    EXPECT_EQ(csv.rfind("run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,impossible_for_model\n"
                         "\"x'\nsystem \"\"touch pwned\"\"\n'\",2,co2_conversion,", 0), 0u) << csv;
     std::size_t rows = 0;
     for (const char* q : {",co2_conversion,", ",w_NH3,", ",w_CO2,", ",w_UREA,", ",w_H2O,"}) {

@@ -94,7 +94,7 @@ TEST_F(Cli, BadInputExitsTwoWithOneMessage) {
         {"--trays 0", "--trays: must be a whole number from 1 to 10000 (got 0)"},
         {"--volume 0", "--volume: must be a number > 0 (got 0)"},
         {"--pressure -5", "--pressure: must be a number > 0 (got -5)"},
-        {"--co2 0", "feed_kmol_h.CO2: no CO2 in the feed"},
+        {"--co2 0", "--co2 0: no CO2 in the feed"},
         {"--model cstr", "--model"},
         {"--plugin ./nothing-here.so", "does not load"},
         {"--plugin '" PLUGIN_WITHOUT_USURA "'", "does not export the routine USURA"},

@@ -64,7 +64,7 @@ int estimate_command(const invocation& in) {
 
     session s(plugin_path_of(in));
     const estimate_outcome e = estimate(s, problem);
-    const estimate_report report{&e.problem.runs, &e.problem.options, &e.result, e.reactor_solves};
+    const estimate_report report{&e.problem.runs, &e.problem.options, &e.result, e.reactor_solves, &e.reachable};
     staged_outputs files;
     if (out.csv) files.add_text(*out.csv, estimate_csv(report));
     if (out.plot) files.add_plot(*out.plot, parity_plot_script(report));

@@ -23,6 +23,7 @@ int sweep_command(const invocation& in) {
     }
     const sweep_plan plan = plan_sweep(case_of(in), std::move(vars));
     warn(plan.warnings);
+    for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
     const output_request out(in, inputs_of(in));
 
     session s(plugin_path_of(in));
@@ -39,6 +40,7 @@ int sweep_command(const invocation& in) {
         }
         std::cerr << "urea-reactor: solver failure at point " << p + 1 << " of " << r.points.size() << " ("
                   << point_text(r, p) << "): " << r.points[p].failure << "\n";
+        if (in.flag("--verbose") && !r.points[p].details.empty()) std::cerr << r.points[p].details << "\n";
     }
     if (r.failed == r.points.size()) {
         std::cerr << "urea-reactor: solver failure: no point of the sweep was solved; nothing written\n";

@@ -92,7 +92,7 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {"run;pressure_bar;co2_conversion\n", "runs.csv:1: the header has one column: cells must be separated by commas"},
         {head + "\n# nothing\n", "runs.csv: no runs"},
         {head + "A,1.4e2x,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"1.4e2x\")"},
-        {head + "A,\"144,5\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; write decimals with a point)"},
+        {head + "A,\"144,5\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; write numbers without a thousands separator and with a decimal point: 1445 if the comma separates thousands, 144.5 if it is a decimal comma)"},
         {head + "A,inf,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be a finite number"},
         {head + "A,0,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be > 0"},
         {"trays,co2_conversion\n10.5,0.5\n", "runs.csv:2: column \"trays\" (1): must be a whole number of trays"},

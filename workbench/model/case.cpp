@@ -1,5 +1,7 @@
 #include "model/case.h"
 
+#include "model/properties.h"
+
 #include <algorithm>
 #include <cmath>
 #include <sstream>
@@ -117,6 +119,7 @@ std::vector<std::string> validate(const reactor_case& c) {
             fail(std::string("properties.") + component_names[i] + ".temperature_C", m.str());
         }
     }
+    for (std::string& w : table_unit_warnings(c)) warnings.push_back(std::move(w));
     return warnings;
 }
 

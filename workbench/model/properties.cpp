@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace workbench {
 namespace {
@@ -103,6 +106,38 @@ double builtin_reference_fugacity(std::size_t i, double t) {
 }
 
 double builtin_molar_volume(std::size_t i, double) { return molar_volume_data[i]; }
+
+std::vector<std::string> table_unit_warnings(const reactor_case& c) {
+    std::vector<std::string> warnings;
+    const auto median_abs = [](std::vector<double> v) {
+        for (double& x : v) x = std::abs(x);
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    for (const auto& [i, t] : c.tables) {
+        const auto judge = [&](const char* key, const std::vector<double>& column, double (*builtin)(std::size_t, double),
+                               const char* unit, const char* likely) {
+            if (column.empty()) return;
+            std::vector<double> reference;
+            for (double tk : t.temperature_K) reference.push_back(builtin(i, tk));
+            const double ours = median_abs(reference), theirs = median_abs(column);
+            if (!(ours > 0.0) || !(theirs > 0.0)) return;
+            const double ratio = theirs / ours;
+            if (ratio > 1.0 / 100.0 && ratio < 100.0) return;
+            std::ostringstream m;
+            m.precision(2);
+            m << "properties." << component_names[i] << "." << key << ": its values are about "
+              << std::llround(std::pow(10.0, std::round(std::log10(ratio < 1.0 ? 1.0 / ratio : ratio)))) << " times "
+              << (ratio < 1.0 ? "smaller" : "larger") << " than the built-in set's (typically " << ours << " "
+              << unit << "): is the table in " << likely << "? The results would be far off.";
+            warnings.push_back(m.str());
+        };
+        judge("gibbs_J_kmol", t.gibbs, builtin_gibbs, "J/kmol", "J/mol rather than J/kmol");
+        judge("molar_volume_m3_kmol", t.molar_volume, builtin_molar_volume, "m3/kmol",
+              "cm3/mol rather than m3/kmol (or L/mol)");
+    }
+    return warnings;
+}
 
 double interpolate(const std::vector<double>& t_grid, const std::vector<double>& values, double t) {
     if (t <= t_grid.front()) return values.front();

@@ -47,6 +47,12 @@ private:
     std::map<std::size_t, property_table> tables_;
 };
 
+// Warnings for tables that look like another unit: a column whose typical
+// size is about a hundred times or more off the built-in set's (J/mol for
+// J/kmol, cm3/mol for m3/kmol). Fugacity coefficients are not judged: they
+// range over decades by nature.
+std::vector<std::string> table_unit_warnings(const reactor_case& c);
+
 // Linear interpolation in a table column; the ends hold outside the grid.
 double interpolate(const std::vector<double>& t_grid, const std::vector<double>& values, double t);
 

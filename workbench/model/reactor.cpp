@@ -554,6 +554,21 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, d
     return n;
 }
 
+double highest_equilibrium_conversion(const reactor_case& c, workbench_host& h) {
+    const flows feed = feed_kmol_s(c);
+    if (!co2_conversion_defined(feed)) return std::numeric_limits<double>::quiet_NaN();
+    double highest = -std::numeric_limits<double>::infinity();
+    for (int k = 0; k <= 4; ++k) {
+        try {
+            const double t = temperature_at(c, k / 4.0);
+            highest = std::max(highest, co2_conversion(feed, equilibrium(c, h, feed, t, c.pressure_bar * 1e5)));
+        } catch (const solver_error&) {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+    return highest;
+}
+
 std::vector<station> run_profile(const reactor_case& c, workbench_host& h,
                                  const std::vector<station>* warm_start) {
     const flows feed = feed_kmol_s(c);

@@ -103,6 +103,12 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed_km
 double balance_residual(workbench_host& h, const flows& n_in, const flows& n, double t, double p,
                         double v, double a1, double a2, bool tray = true);
 
+// The highest CO2 conversion any rate factors can give the case: its
+// equilibrium conversion (which a1 and a2 do not change), the highest over
+// the reactor's temperatures (inlet, outlet and three between). NaN when
+// the conversion is undefined for the feed or an equilibrium is not found.
+double highest_equilibrium_conversion(const reactor_case& c, workbench_host& h);
+
 // Whether a conversion per CO2 fed means anything for this feed, and its value.
 bool co2_conversion_defined(const flows& feed);
 double co2_conversion(const flows& feed, const flows& n);

@@ -85,6 +85,12 @@ const char* short_verdict(verdict_kind k) {
 
 }  // namespace
 
+bool impossible_for_model(const estimate_report& r, const residual_row& row) {
+    if (r.reachable == nullptr || row.what != quantity::co2_conversion || row.run >= r.reachable->size()) return false;
+    const double highest = (*r.reachable)[row.run];
+    return std::isfinite(highest) && row.measured - 3.0 * row.sigma > highest;
+}
+
 std::vector<std::string> verdict_lines(const estimate_report& r) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
@@ -146,7 +152,15 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     }
     bool any = false;
     for (const residual_row& row : res.residuals) {
-        if (!row.outlier) continue;
+        if (!impossible_for_model(r, row)) continue;
+        any = true;
+        lines.push_back(run_named(r, row.run) + ": the measured CO2 conversion " + sig4(row.measured) +
+                        " is impossible for the model: at this run's conditions no rate factors give more "
+                        "than its equilibrium conversion, " + sig4((*r.reachable)[row.run]) +
+                        ". Check the measurement and the run's settings (feed, temperatures).");
+    }
+    for (const residual_row& row : res.residuals) {
+        if (!row.outlier || impossible_for_model(r, row)) continue;
         any = true;
         std::string s = run_named(r, row.run) + ": " + info(row.what).column + " measured " +
                         sig4(row.measured) + ", predicted " + sig4(row.predicted) + ", " +
@@ -187,7 +201,8 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
             << (first ? fixed(static_cast<double>(x.line), 6, 0) : std::string(6, ' ')) << "  "
             << padded(info(row.what).label, 14) << fixed(row.measured, 10, 4) << fixed(row.sigma, 8, 4)
             << fixed(row.predicted, 11, 4) << fixed(row.residual, 13, 2)
-            << (row.outlier ? "  possible outlier" : "") << "\n";
+            << (impossible_for_model(r, row) ? "  impossible for the model" : row.outlier ? "  possible outlier" : "")
+            << "\n";
     }
     out << "\nRate factors (least squares in ln a, loss " << loss_name(res.loss)
         << "; 95 % intervals exp(ln a -+ t se), so asymmetric)\n";
@@ -230,7 +245,8 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                                     {"sigma_given", x.measured[static_cast<std::size_t>(row.what)]->sigma_given},
                                     {"predicted", number(row.predicted)},
                                     {"residual", number(row.residual)},
-                                    {"outlier", row.outlier}});
+                                    {"outlier", row.outlier},
+                                    {"impossible_for_model", impossible_for_model(r, row)}});
         }
         runs.push_back({{"run", x.name}, {"line", x.line}, {"note", x.note}, {"measurements", measurements}});
     }
@@ -281,13 +297,14 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
 
 std::string estimate_csv(const estimate_report& r) {
     std::ostringstream out;
-    out << "run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier\n";
+    out << "run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,impossible_for_model\n";
     out << std::setprecision(10);
     for (const residual_row& row : r.result->residuals) {
         const plant_run& x = run_of(r, row.run);
         out << csv_cell(x.name) << "," << x.line << "," << info(row.what).column << "," << row.measured
             << "," << row.sigma << "," << (x.measured[static_cast<std::size_t>(row.what)]->sigma_given ? 1 : 0)
-            << "," << row.predicted << "," << row.residual << "," << (row.outlier ? 1 : 0) << "\n";
+            << "," << row.predicted << "," << row.residual << "," << (row.outlier ? 1 : 0) << ","
+            << (impossible_for_model(r, row) ? 1 : 0) << "\n";
     }
     return out.str();
 }

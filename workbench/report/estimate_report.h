@@ -22,7 +22,15 @@ struct estimate_report {
     const estimate_options* options = nullptr;
     const estimate_result* result = nullptr;
     long reactor_solves = 0;               // every solve of a run, the first check's included
+    // By run: the highest conversion the model can reach (NaN: not known);
+    // may be null.
+    const std::vector<double>* reachable = nullptr;
 };
+
+// Whether a measured conversion lies above what the model can reach at its
+// run's conditions, by more than 3 stated standard deviations: impossible
+// for the model, whatever the rate factors, rather than an outlier.
+bool impossible_for_model(const estimate_report& r, const residual_row& row);
 
 // The verdict in plain words, one sentence a line: what is determined and
 // how well, what is not and what to do about it (--fix), whether the scatter

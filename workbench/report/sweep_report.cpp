@@ -125,7 +125,8 @@ nlohmann::ordered_json sweep_json(const sweep_result& r) {
             {"points", points},
             {"solved", r.points.size() - r.failed},
             {"failed", r.failed},
-            {"rate_calls", r.rate_calls}};
+            {"rate_calls", r.rate_calls},
+            {"notes", r.notes}};
 }
 
 std::string sweep_csv(const sweep_result& r) {
