@@ -1,5 +1,5 @@
-// The library's exponential (kinetics/exp.cpp, compiled into this test with
-// the library's flags) against GNU MPFR: e^x rounded to nearest, bit for bit.
+// The library's exponential (kinetics/exp.cpp, the object the library is
+// linked from) against GNU MPFR: e^x rounded to nearest, bit for bit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
