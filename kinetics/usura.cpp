@@ -19,9 +19,7 @@
 namespace {
 
 using urea::species;
-
-// Every working vector holds this many entries; nc and n_present must fit.
-constexpr host_int capacity = 100;
+using urea::host::capacity;
 
 // Clamped temperature (K) and pressure (Pa), passed by reference to the host.
 constinit double T = 0.0;

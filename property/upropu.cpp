@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr host_int capacity = 100;
+using urea::host::capacity;
 
 // Working vector of flows by component position.
 constinit double w[capacity] = {};
