@@ -1,5 +1,5 @@
-// The library's exponential (kinetics/exp.cpp, compiled as the library
-// compiles it) against libm's exp, per call, over one array of arguments:
+// The library's exponential (kinetics/exp.cpp, the object the library is
+// linked from) against libm's exp, per call, over one array of arguments:
 // 4096 doubles uniform in [-60, 0], where the rate law's exponents lie.
 //
 //   BM_libm_exp          std::exp, glibc's (its FMA variant where the CPU has one)

@@ -7,7 +7,7 @@
 // property model through a virtual call per component) is measured on its
 // own, and so are the pieces of the library's own work: the floating-point
 // environment hold and the three exponentials (the library's own exp, linked
-// in here compiled as the library compiles it).
+// in here from the object the library is linked from).
 //
 // Each benchmark checks the routine's results before and after timing; the
 // program exits non-zero when a check fails.

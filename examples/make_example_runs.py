@@ -11,7 +11,8 @@ conversion and NC-FLOW mass flows, from which the lab analysis (mass
 fractions of NH3, CO2, UREA and H2O, carbamate counted as the NH3 and CO2
 that form it, air left out) follows.
 
-Run after a build, from anywhere:
+Run after a build, from anywhere (by default the workbench of the default
+preset, build/default/bin/urea-reactor, as scripts/run builds it):
     python3 examples/make_example_runs.py [path/to/urea-reactor]
 """
 import json
@@ -22,7 +23,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-REACTOR = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "ci", "bin", "urea-reactor")
+REACTOR = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default", "bin", "urea-reactor")
 
 A1, A2 = 1.0, 0.16          # the rate factors the runs are made with
 SIGMA = 0.005               # noise: the runs file's default standard deviation

@@ -114,13 +114,10 @@ private:
 // environment: the compiler must have v before this point, and may not
 // assume it knows v after it.
 inline void fp_fence(double& v) noexcept {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__x86_64__)
     asm volatile("" : "+x"(v));
-#elif defined(__GNUC__)
-    asm volatile("" : "+m"(v));
 #else
-    volatile double keep = v;
-    v = keep;
+    asm volatile("" : "+m"(v));
 #endif
 }
 

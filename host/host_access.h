@@ -12,6 +12,10 @@
 
 namespace urea::host {
 
+// Entries in each working vector of the routines: the most components, and
+// present components, that a call may have (the host keeps nc within 1..100).
+inline constexpr host_int capacity = 100;
+
 // Element i (1-based) of a host vector.
 template <class T>
 constexpr T& element(T* vec, host_int i) noexcept {

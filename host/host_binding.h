@@ -47,6 +47,15 @@ inline constexpr binding bound = {
 constexpr bool bind() noexcept { return true; }
 #endif
 
+// What makes a definition one of the library's exports. Everything else is
+// hidden (the library is compiled with -fvisibility=hidden); on Windows the
+// .def file names the exports instead.
+#if defined(_WIN32)
+#define UREA_EXPORT  // exported through exports/urea_plugin.def
+#else
+#define UREA_EXPORT __attribute__((visibility("default")))
+#endif
+
 // The definition of each exported routine: it binds, then calls the routine's
 // body. On Windows the first bind() also draws the stack-protector canary, so
 // the entry itself must carry none (the bodies do).

@@ -97,21 +97,16 @@ void HOST_LIQUID_FUGACITY(
 // ---- The library's routines, resolved by the host by name ---------------
 // Positions a routine does not use are accepted and never dereferenced.
 // These three are the library's only exported symbols.
-#if defined(_WIN32)
-#define UREA_EXPORT  // exported through exports/urea_plugin.def
-#else
-#define UREA_EXPORT __attribute__((visibility("default")))
-#endif
 
 // Finds name in the host's component list: index = its position (nc when it
 // is missing, 0 when nc <= 0), value = vec(index) (0.0 when not found).
-UREA_EXPORT void CMPLOC(const host_name* name,   // 1  name pair to look for
+void CMPLOC(const host_name* name,   // 1  name pair to look for
             const double* vec,       // 2  real vector of nc elements
             host_int* index,         // 3  out: component position
             double* value);          // 4  out: vec(index)
 
 // Generation rates of NH3, CO2, CARB, UREA and H2O.
-UREA_EXPORT void USURA(const double* stream,                                         // 1      stream vector: T at nc+2, P at nc+3
+void USURA(const double* stream,                                         // 1      stream vector: T at nc+2, P at nc+3
            const void*, const void*, const void*,                        // 2-4    unused
            const void*, const void*, const void*,                        // 5-7    unused
            const double* params,                                         // 8      a1, a2
@@ -129,7 +124,7 @@ UREA_EXPORT void USURA(const double* stream,                                    
 
 // The user stream property "NC-FLOW": component mass flows with carbamate
 // counted as the NH3 and CO2 that form it.
-UREA_EXPORT void UPROPU(const void*, const void*, const void*, const void*,          // 1-4    unused
+void UPROPU(const void*, const void*, const void*, const void*,          // 1-4    unused
             const void*,                                                 // 5      unused
             const host_int* n_out, const host_int* out_pos,              // 6, 7   m, positions wanted
             const void*, const void*, const void*, const void*,          // 8-11   unused

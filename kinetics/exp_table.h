@@ -14,8 +14,8 @@ inline constexpr double inv_L = 0x1.71547652b82fep+7;
 // (n L_hi is exact for |n| < 2^18), L_lo the rest rounded to nearest.
 inline constexpr double L_hi = 0x1.62e42fefcp-8;
 inline constexpr double L_lo = -0x1.c610ca86c3899p-44;
-// 1/i!, i = 3..7, rounded to nearest.
-inline constexpr double inv_factorial[8] = {0.0, 0.0, 0.0, 0x1.5555555555555p-3, 0x1.5555555555555p-5, 0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10, 0x1.a01a01a01a01ap-13};
+// 1/i!, i = 3..6, rounded to nearest.
+inline constexpr double inv_factorial[7] = {0.0, 0.0, 0.0, 0x1.5555555555555p-3, 0x1.5555555555555p-5, 0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10};
 
 // 2^(j/128) = hi + lo, j = 0..127: hi rounded to nearest with 27
 // significant bits, lo the rest rounded to nearest.

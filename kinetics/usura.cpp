@@ -19,9 +19,7 @@
 namespace {
 
 using urea::species;
-
-// Every working vector holds this many entries; nc and n_present must fit.
-constexpr host_int capacity = 100;
+using urea::host::capacity;
 
 // Clamped temperature (K) and pressure (Pa), passed by reference to the host.
 constinit double T = 0.0;
@@ -249,8 +247,3 @@ extern "C" UREA_ENTRY void USURA(const double* stream, const void*, const void*,
         evaluate(stream, params, host_opts, rates, n_present, present_pos, fug_extra, x_present);
     }
 }
-
-// The library's exponential, compiled into this translation unit: every build
-// of the rate routine (the library and the test builds made from this file)
-// carries it, and the compiler can inline it here.
-#include "kinetics/exp.cpp"

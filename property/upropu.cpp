@@ -6,14 +6,12 @@
 
 namespace {
 
-constexpr host_int capacity = 100;
+using urea::host::capacity;
 
 // Working vector of flows by component position.
 constinit double w[capacity] = {};
 // Positions of the seven species found on the latest call.
 constinit std::array<urea::location, urea::species_count> located = {};
-// Receives the located values, which the routine does not use.
-constinit double scratch = 0.0;
 
 // "NC-FLOW" as the host passes it: split after its fourth character, each
 // half blank-padded to 8 bytes.
@@ -33,10 +31,8 @@ constexpr host_word nc_flow_name[2] = {urea::host::blank_padded("NC-F"),
         return;
     }
 
+    // The located values are not used: only the positions.
     locate_species(flows, located);
-    for (const location& at : located) {
-        scratch = at.value;
-    }
 
     if (!host::same_name(*prop_name, nc_flow_name)) {
         return;

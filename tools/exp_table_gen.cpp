@@ -102,10 +102,10 @@ std::string generate() {
          "// (n L_hi is exact for |n| < 2^18), L_lo the rest rounded to nearest.\n"
       << "inline constexpr double L_hi = " << hex_double(L_hi) << ";\n"
       << "inline constexpr double L_lo = " << hex_double(mpfr_get_d(t.v, MPFR_RNDN)) << ";\n";
-    o << "// 1/i!, i = 3..7, rounded to nearest.\n"
-         "inline constexpr double inv_factorial[8] = {0.0, 0.0, 0.0";
+    o << "// 1/i!, i = 3..6, rounded to nearest.\n"
+         "inline constexpr double inv_factorial[7] = {0.0, 0.0, 0.0";
     mpfr_set_ui(t.v, 2, MPFR_RNDN);
-    for (unsigned i = 3; i <= 7; ++i) {
+    for (unsigned i = 3; i <= 6; ++i) {
         mpfr_mul_ui(t.v, t.v, i, MPFR_RNDN);  // i!, exact
         mpfr_ui_div(u.v, 1, t.v, MPFR_RNDN);
         o << ", " << hex_double(mpfr_get_d(u.v, MPFR_RNDN));
