@@ -133,12 +133,42 @@ struct tray_problem {
     double f_ref;     // kmol/s: the extents are solved for in units of f_ref
 };
 
+// The liquid whose rates a tray's residual takes at a trial point. NH3, CO2
+// or carbamate stepped past zero flow is taken at a trace, this share of
+// the liquid, not left out as present_part does: without it the plug-in
+// takes the properties it remembers from its latest call that had that
+// species (they enter carbamate's decomposition and the dehydration's back
+// rate), and the residual at one point would depend on the points evaluated
+// before (see tray_residual). Urea's enter only multiplied by its mole
+// fraction, and water has none. A flow of exactly zero, a start on the
+// edge, stays out: KINSOL evaluates that point once.
+constexpr double trace_share = 1e-30;
+
+flows tray_trial_liquid(const flows& n) {
+    flows p = present_part(n);
+    double total = 0.0;
+    for (double f : p) total += f;
+    for (component i : {NH3, CO2, CARB}) {
+        if (n[i] < 0.0) p[i] = trace_share * total;
+    }
+    return p;
+}
+
+// KINSOL's residual. SUNDIALS 6's line search, after it has found a step
+// length rl_lo that decreases the residual enough (the alpha condition),
+// may look for a longer one between rl_lo and a longer step that failed:
+// it halves that interval for as long as the alpha condition fails, with no
+// lower limit. When the residual at rl_lo is not what it was the first
+// time, the halving reaches rl_lo itself and evaluates that one point for
+// ever. The rates at a point with CO2 and NH3 used up beyond zero did just
+// that: the plug-in's remembered properties of the missing species had
+// changed in between (hence tray_trial_liquid).
 int tray_residual(N_Vector u, N_Vector f, void* data) {
     auto& pb = *static_cast<tray_problem*>(data);
     const double xi1 = NV_Ith_S(u, 0) * pb.f_ref;
     const double xi2 = NV_Ith_S(u, 1) * pb.f_ref;
     const flows n = advance(pb.n_in, xi1, xi2);
-    const auto r = net_rates(pb.h->rates(present_part(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
+    const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
     if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
     // F_out - F_in - rates(x_out) = 0, per reaction, relative to the feed.
     NV_Ith_S(f, 0) = (xi1 - r[0]) / pb.f_ref;
