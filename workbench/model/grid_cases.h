@@ -3,7 +3,8 @@
 // NH3/CO2 1.5..6, H2O/CO2 0..2, 1..5000 m3, a1 1e-3..1e6, a2 1e-6..1e6,
 // 50..300 bar, and feeds with carbamate, with urea, without NH3, without
 // water. The same cases on every run: the corners of the ranges, the cases
-// that once failed, and a Halton sequence through the rest.
+// that once failed, a Halton sequence through the rest, and another through
+// the corner of small feeds in large, fast reactors of few trays.
 #ifndef UREA_WORKBENCH_MODEL_GRID_CASES_H
 #define UREA_WORKBENCH_MODEL_GRID_CASES_H
 
@@ -49,6 +50,25 @@ inline void set_feed(workbench::reactor_case& c, double carb_share, double urea_
     // NH3 fed besides what the carbamate holds; never negative.
     c.feed_kmol_h[NH3] = std::max(0.0, nh3_co2 * 2400.0 - 2.0 * c.feed_kmol_h[CARB]);
     c.feed_kmol_h[H2O] = h2o_co2 * 2400.0;
+}
+
+// A small feed (CO2 kmol/h, NH3 and H2O by their ratios to it) in a large,
+// fast reactor of few trays.
+inline workbench::reactor_case small_feed(int trays, double t_in, double t_out, double nh3_co2,
+                                          double h2o_co2, double v, double a1, double a2,
+                                          double co2) {
+    using namespace workbench;
+    reactor_case c = default_case();
+    c.trays = trays;
+    c.inlet_temperature_C = t_in;
+    c.outlet_temperature_C = t_out;
+    c.volume_m3 = v;
+    c.a1 = a1;
+    c.a2 = a2;
+    c.feed_kmol_h[CO2] = co2;
+    set_nh3_co2_ratio(c, nh3_co2);
+    set_h2o_co2_ratio(c, h2o_co2);
+    return c;
 }
 
 inline std::vector<named_case> cases() {
@@ -114,6 +134,25 @@ inline std::vector<named_case> cases() {
         c.outlet_temperature_C = 170.0;
         c.a2 = 0.5;
         add("falling 199 -> 170, a2 0.5", c);
+        // Small feeds in large, fast reactors whose last tray's KINSOL line
+        // search once evaluated one point for ever (besides the one
+        // reactor_test.cpp runs on its own).
+        const std::array<std::array<double, 9>, 9> hung = {{
+            {2, 180.017, 196.398, 3.1818, 0.8741, 4967.2, 172.42, 139070, 60.426},
+            {2, 155.334, 199.926, 3.1717, 0.1503, 3899.0, 411.88, 56553, 74.353},
+            {2, 159.506, 184.662, 2.8883, 0.7160, 3236.3, 210.65, 48990, 57.71},
+            {2, 175.273, 190.401, 4.2957, 0.2171, 3293.1, 263.02, 183580, 83.936},
+            {2, 157.311, 179.606, 3.4633, 0.7223, 3654.9, 329.51, 74719, 77.744},
+            {2, 165.905, 190.885, 3.8208, 0.1401, 4148.5, 605.65, 249670, 84.49},
+            {3, 151.883, 180.022, 3.1794, 0.6736, 4504.7, 266.5, 162390, 50.272},
+            {3, 157.267, 195.977, 2.3059, 0.1581, 3571.4, 182.73, 53364, 153.83},
+            {3, 159.111, 192.560, 3.0591, 0.9723, 4101.3, 80.031, 32796, 51.539},
+        }};
+        for (std::size_t k = 0; k < hung.size(); ++k) {
+            const auto& h = hung[k];
+            add("small feed, large fast reactor " + std::to_string(k + 1),
+                small_feed(static_cast<int>(h[0]), h[1], h[2], h[3], h[4], h[5], h[6], h[7], h[8]));
+        }
     }
 
     // A Halton sequence through the whole box.
@@ -147,6 +186,20 @@ inline std::vector<named_case> cases() {
             default: set_feed(c, 0.3, 0.0, nh3_co2, 0.0); what = "no water"; break;
         }
         add("halton " + std::to_string(i) + " (" + what + ")", c);
+    }
+
+    // A Halton sequence through the corner of small feeds (10..300 kmol/h
+    // of CO2 against 2400) in large (1000..5000 m3), fast (a1 1..1e4, a2
+    // 1e3..1e6) reactors of 1..4 trays.
+    constexpr int corner_cases = 40;
+    for (int i = 1; i <= corner_cases; ++i) {
+        std::array<double, 9> u{};
+        for (std::size_t d = 0; d < u.size(); ++d) u[d] = halton(i + 20, bases[d]);
+        add("small-feed corner " + std::to_string(i),
+            small_feed(1 + static_cast<int>(4.0 * u[0]), 150.0 + 50.0 * u[1], 150.0 + 50.0 * u[2],
+                       2.0 + 3.0 * u[3], 2.0 * u[4], log_between(1000.0, 5000.0, u[5]),
+                       log_between(1.0, 1e4, u[6]), log_between(1e3, 1e6, u[7]),
+                       log_between(10.0, 300.0, u[8])));
     }
     return out;
 }

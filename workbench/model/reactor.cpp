@@ -54,6 +54,20 @@ std::array<double, 2> net_rates(const flows& r) { return {-r[CO2], r[UREA]}; }
 
 std::string format(double v) { return sig(v, 3); }
 
+// A budget of rate calls for one solver start: take() is false once it is
+// spent. Each solver counts its own calls against one, so that every start
+// ends after a bounded number of calls whatever the solver does.
+struct call_budget {
+    long left;
+    bool spent = false;
+    bool take() {
+        if (left <= 0) spent = true;
+        if (spent) return false;
+        --left;
+        return true;
+    }
+};
+
 // ---- SUNDIALS plumbing ------------------------------------------------------
 
 struct sun_context {
@@ -127,14 +141,48 @@ struct tray_problem {
     flows n_in;       // kmol/s
     double t, p, v, a1, a2;
     double f_ref;     // kmol/s: the extents are solved for in units of f_ref
+    call_budget calls;  // this start's
 };
 
+// The liquid whose rates a tray's residual takes at a trial point. NH3, CO2
+// or carbamate stepped past zero flow is taken at a trace, this share of
+// the liquid, not left out as present_part does: without it the plug-in
+// takes the properties it remembers from its latest call that had that
+// species (they enter carbamate's decomposition and the dehydration's back
+// rate), and the residual at one point would depend on the points evaluated
+// before (see tray_residual). Urea's enter only multiplied by its mole
+// fraction, and water has none. A flow of exactly zero, a start on the
+// edge, stays out: KINSOL evaluates that point once.
+constexpr double trace_share = 1e-30;
+
+flows tray_trial_liquid(const flows& n) {
+    flows p = present_part(n);
+    double total = 0.0;
+    for (double f : p) total += f;
+    for (component i : {NH3, CO2, CARB}) {
+        if (n[i] < 0.0) p[i] = trace_share * total;
+    }
+    return p;
+}
+
+// KINSOL's residual. SUNDIALS 6's line search, after it has found a step
+// length rl_lo that decreases the residual enough (the alpha condition),
+// may look for a longer one between rl_lo and a longer step that failed:
+// it halves that interval for as long as the alpha condition fails, with no
+// lower limit. When the residual at rl_lo is not what it was the first
+// time, the halving reaches rl_lo itself and evaluates that one point for
+// ever. The rates at a point with CO2 and NH3 used up beyond zero did just
+// that: the plug-in's remembered properties of the missing species had
+// changed in between (hence tray_trial_liquid). Past the start's budget of
+// rate calls the residual is -1, which ends KINSol wherever it is: nothing
+// else bounds the line search.
 int tray_residual(N_Vector u, N_Vector f, void* data) {
     auto& pb = *static_cast<tray_problem*>(data);
+    if (!pb.calls.take()) return -1;
     const double xi1 = NV_Ith_S(u, 0) * pb.f_ref;
     const double xi2 = NV_Ith_S(u, 1) * pb.f_ref;
     const flows n = advance(pb.n_in, xi1, xi2);
-    const auto r = net_rates(pb.h->rates(present_part(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
+    const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
     if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
     // F_out - F_in - rates(x_out) = 0, per reaction, relative to the feed.
     NV_Ith_S(f, 0) = (xi1 - r[0]) / pb.f_ref;
@@ -233,14 +281,19 @@ tray_solution solve_tray(tray_workspace& ws, tray_problem& pb, std::vector<attem
         u[0] = a.guess[0];
         u[1] = a.guess[1];
         KINSetUserData(ws.kin.mem, &pb);
+        pb.calls = {rate_calls_per_start};
         const int flag = KINSol(ws.kin.mem, u.v, KIN_LINESEARCH, ws.u_scale.v, ws.f_scale.v);
+        const bool budget_spent = pb.calls.spent;
         long nni = 0;
         KINGetNumNonlinSolvIters(ws.kin.mem, &nni);
         const auto ended = [&] {
-            return kinsol_flag_name(flag) + " after " + std::to_string(nni) + " Newton iterations";
+            return (budget_spent ? "its " + std::to_string(rate_calls_per_start) + " rate calls spent"
+                                 : kinsol_flag_name(flag)) +
+                   " after " + std::to_string(nni) + " Newton iterations";
         };
-        only_non_finite = only_non_finite && (flag == KIN_SYSFUNC_FAIL || flag == KIN_FIRST_SYSFUNC_ERR ||
-                                              flag == KIN_REPTD_SYSFUNC_ERR);
+        only_non_finite = only_non_finite && !budget_spent &&
+                          (flag == KIN_SYSFUNC_FAIL || flag == KIN_FIRST_SYSFUNC_ERR ||
+                           flag == KIN_REPTD_SYSFUNC_ERR);
         if (!ended_at_a_candidate(flag) || !std::isfinite(u[0]) || !std::isfinite(u[1])) {
             tried += std::string("\n  from ") + a.what + ": " + ended();
             continue;
@@ -298,12 +351,15 @@ struct pfr_problem {
     const reactor_case* c;
     flows n_in;
     double p, f_ref;
+    call_budget calls;  // the integration's
 };
 
 // d(xi / f_ref)/ds, s = V / V_total in [0, 1]: the rates of the whole
-// volume at the local composition.
+// volume at the local composition. -1, which stops CVODE, once the budget
+// of rate calls is spent.
 int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
     auto& pb = *static_cast<pfr_problem*>(data);
+    if (!pb.calls.take()) return -1;
     const flows n = advance(pb.n_in, NV_Ith_S(y, 0) * pb.f_ref, NV_Ith_S(y, 1) * pb.f_ref);
     const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
                                          pb.c->volume_m3, pb.c->a1, pb.c->a2));
@@ -315,7 +371,7 @@ int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
 
 std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
     constexpr int stations = 20;
-    pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB]};
+    pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB], {rate_calls_per_pfr}};
     nvector y(2);
     y[0] = 0.0;
     y[1] = 0.0;
@@ -337,7 +393,10 @@ std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flo
             std::ostringstream m;
             m << "plug-flow reactor: CVODE (BDF, dense Newton) stopped at "
               << format(reached * 100.0) << " % of the volume: " << name;
-            if (flag == CV_RHSFUNC_FAIL || flag == CV_FIRST_RHSFUNC_ERR || flag == CV_REPTD_RHSFUNC_ERR) {
+            if (pb.calls.spent) {
+                m << " (its budget of " << rate_calls_per_pfr << " rate calls spent)";
+            } else if (flag == CV_RHSFUNC_FAIL || flag == CV_FIRST_RHSFUNC_ERR ||
+                       flag == CV_REPTD_RHSFUNC_ERR) {
                 m << " (the plug-in returned a non-finite rate)";
             }
             std::free(name);
@@ -373,7 +432,7 @@ std::vector<station> run_trays(const reactor_case& c, workbench_host& h, const f
         // tank) is at its outlet temperature.
         const double t = c.trays == 1 ? temperature_at(c, 1.0)
                                       : temperature_at(c, static_cast<double>(j - 1) / (c.trays - 1));
-        tray_problem pb{&h, n_in, t, p, v_tray, c.a1, c.a2, f_ref};
+        tray_problem pb{&h, n_in, t, p, v_tray, c.a1, c.a2, f_ref, {rate_calls_per_start}};
         const double m1 = max_xi1(n_in) / f_ref;
         const double m2 = n_in[CARB] / f_ref;
         std::vector<attempt> attempts;
@@ -527,7 +586,15 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, d
     // Every flow >= 0: 0 <= xi2 <= xi1 <= xi1_max.
     const double xi1_max = max_xi1(n0);
     const double tol = 4.0 * eps * std::max(carbon, nitrogen);
+    // TOMS 748 takes at most 200 steps in each root, the inner one inside
+    // each step of the outer: the budget bounds the two together far below
+    // 200 x 200 calls.
+    call_budget calls{rate_calls_per_equilibrium};
     const auto rate = [&](double xi1, double xi2, int which) {
+        if (!calls.take()) {
+            throw solver_error("equilibrium: no composition found within " +
+                               std::to_string(rate_calls_per_equilibrium) + " rate calls");
+        }
         const auto r = net_rates(h.rates(advance(n0, xi1, xi2), t, p, 1.0, c.a1, c.a2));
         if (!std::isfinite(r[static_cast<std::size_t>(which)])) {
             throw solver_error("equilibrium: the plug-in returned a non-finite rate");

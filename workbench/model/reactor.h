@@ -25,6 +25,20 @@ namespace workbench {
 // A tray whose residual is above it is not a solution.
 inline constexpr double balance_residual_bound = 1e-12;
 
+// The rate calls (calls of the plug-in's rate routine) each solver start may
+// make: a start that has spent its budget ends as one that fails, so that
+// every run ends, with its solution or a solver_error, after a bounded
+// number of calls whatever a solver does.
+//  - One KINSOL start of a tray: 3 calls a Newton iteration (the residual
+//    and a two-column difference Jacobian) and those of its line search,
+//    which nothing else bounds. Starts that converge take 10-40, rarely up
+//    to 230; the next start is tried after one that spent its budget.
+//  - The plug-flow integration, all of it: up to some 1700 in the test grid.
+//  - The equilibrium's two nested bracketed roots together: up to some 220.
+inline constexpr long rate_calls_per_start = 600;
+inline constexpr long rate_calls_per_pfr = 20000;
+inline constexpr long rate_calls_per_equilibrium = 5000;
+
 // Below this share of the carbon fed, the CO2 fed (free and as carbamate)
 // is too little for a conversion per CO2 fed to mean anything: it is
 // reported as undefined.

@@ -5,12 +5,13 @@
 #include <cmath>
 #include <sstream>
 
-#include "model/case.h"
 #include "analysis/fit.h"
-#include "session/session.h"
+#include "model/case.h"
+#include "model/grid_cases.h"
 #include "model/properties.h"
 #include "model/reactor.h"
 #include "report/run_report.h"
+#include "session/session.h"
 
 namespace {
 
@@ -380,6 +381,55 @@ TEST_F(Reactor, PropertyTablesReplaceTheBuiltInModel) {
     // the equilibrium towards urea.
     for (double& phi : c.tables[UREA].fugacity) phi *= 0.5;
     EXPECT_GT(run(c).equilibrium_co2_conversion, builtin.equilibrium_co2_conversion + 0.01);
+}
+
+// The case whose second tray once hung in KINSOL's line search: a small
+// feed in a large reactor with fast kinetics. It solves in a few hundred
+// rate calls; on the counted build a solver that would loop for ever gets
+// NaN rates past 20000 calls and fails instead.
+TEST(RateCalls, ASmallFeedInALargeFastReactorSolvesInAFewHundred) {
+    const reactor_case c = grid::small_feed(2, 179.508, 198.182, 3.4673, 0.9587, 4853.8, 160.11,
+                                            130000.0, 61.963);
+    session capped(PLUGIN_CAPPED);
+    property_set props(c.tables);
+    workbench_host h(capped, props);
+    const run_outcome o = run_case(c, h);
+    ASSERT_TRUE(o.ok()) << o.failure << "\n" << o.details;
+    EXPECT_LE(o.value->max_balance_residual, balance_residual_bound);
+    EXPECT_LE(o.value->rate_calls, 400);  // 167
+}
+
+// Rate routines whose answer drifts with every call, as the real one's does
+// at a composition missing a species it remembers: by 1e-9 a call KINSOL's
+// line search evaluates one point for ever, by 1e-6 CVODE's steps shrink
+// without end. Every start ends within its budget of rate calls, and the
+// run with the solver's one-line failure.
+TEST(RateCalls, EveryStartEndsWithinItsBudgetWhenTheRatesDrift) {
+    reactor_case c = default_case();
+    c.a1 = 1000.0;
+    c.a2 = 100.0;
+    property_set props(c.tables);
+    {
+        session drifting(PLUGIN_DRIFTING);
+        workbench_host h(drifting, props);
+        const run_outcome o = run_case(c, h);
+        EXPECT_FALSE(o.ok());
+        EXPECT_EQ(o.failure.find('\n'), std::string::npos);
+        EXPECT_NE(o.failure.find("tray 1: no solution"), std::string::npos) << o.failure;
+        EXPECT_NE(o.details.find("rate calls spent"), std::string::npos) << o.details;
+        // Tray 1's starts (fewer than 12), each checked where it ended (8
+        // calls), the last from the equilibrium.
+        EXPECT_LE(h.rate_calls(), 12 * (rate_calls_per_start + 8) + rate_calls_per_equilibrium);
+    }
+    {
+        c.model = reactor_model::pfr;
+        session drifting(PLUGIN_DRIFTING_FAST);
+        workbench_host h(drifting, props);
+        const run_outcome o = run_case(c, h);
+        EXPECT_FALSE(o.ok());
+        EXPECT_NE(o.failure.find("rate calls spent"), std::string::npos) << o.failure;
+        EXPECT_LE(h.rate_calls(), rate_calls_per_pfr);
+    }
 }
 
 TEST(Properties, TableInterpolationIsLinearAndHoldsItsEnds) {
