@@ -178,7 +178,8 @@ flows tray_trial_liquid(const flows& n) {
 // else bounds the line search.
 int tray_residual(N_Vector u, N_Vector f, void* data) {
     auto& pb = *static_cast<tray_problem*>(data);
-    if (!pb.calls.take()) return -1;
+    // A spent budget, or work asked to stop, ends the start.
+    if (!pb.calls.take() || pb.h->stopped()) return -1;
     const double xi1 = NV_Ith_S(u, 0) * pb.f_ref;
     const double xi2 = NV_Ith_S(u, 1) * pb.f_ref;
     const flows n = advance(pb.n_in, xi1, xi2);
@@ -359,7 +360,7 @@ struct pfr_problem {
 // of rate calls is spent.
 int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
     auto& pb = *static_cast<pfr_problem*>(data);
-    if (!pb.calls.take()) return -1;
+    if (!pb.calls.take() || pb.h->stopped()) return -1;
     const flows n = advance(pb.n_in, NV_Ith_S(y, 0) * pb.f_ref, NV_Ith_S(y, 1) * pb.f_ref);
     const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
                                          pb.c->volume_m3, pb.c->a1, pb.c->a2));
