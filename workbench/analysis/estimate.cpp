@@ -1,5 +1,7 @@
 #include "analysis/estimate.h"
 
+#include "analysis/least_squares.h"
+#include "analysis/profile.h"
 #include "io/text.h"
 
 #include <algorithm>
@@ -7,163 +9,21 @@
 #include <sstream>
 #include <utility>
 
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
-#include <ceres/ceres.h>
-#include <glog/logging.h>
 
 namespace workbench {
 namespace {
 
-// Ceres holds u = ln a + offset for each rate factor. Its central differences
-// step by relative_step * |u|; with the offset |u| is 86..114 over the whole
-// box (a = 1e-6 .. 1e6), so the step in ln a, which is the relative step in
-// a, is 0.86e-3 .. 1.14e-3 everywhere (without it, a = 1 would give ln a = 0
-// and no scale at all). Why about 1e-3: the reactor's solution carries
-// relative errors of about 1e-10, which a central difference divides by the
-// step, while its truncation error grows as the step squared times the third
-// derivative (of the order of the first for a response saturating in ln a);
-// the sum is smallest near (3e-10)^(1/3) = 7e-4. Both parts are then below
-// 1e-6 of the derivative, far below what Levenberg-Marquardt or the
-// covariance can notice.
-constexpr double offset = 100.0;
-constexpr double relative_step = 1e-5;
+using detail::factor_at;
+using detail::offset;
+using detail::point;
 
 constexpr std::array<const char*, 2> parameter_names = {"a1", "a2"};
 
 std::string sig3(double v) { return sig(v, 3); }
-
-// Ceres logs through glog to stderr: a start that ends at a point the model
-// cannot solve, a singular covariance. Both are reported in the result, in
-// the caller's words; glog stays quiet meanwhile.
-class quiet_ceres {
-public:
-    quiet_ceres() : saved_(FLAGS_minloglevel) { FLAGS_minloglevel = google::GLOG_FATAL; }
-    ~quiet_ceres() { FLAGS_minloglevel = saved_; }
-    quiet_ceres(const quiet_ceres&) = delete;
-    quiet_ceres& operator=(const quiet_ceres&) = delete;
-
-private:
-    int saved_;
-};
-
-// The model's values at each point asked for, remembered for the last few
-// points of each run: Ceres evaluates one measurement at a time, and every
-// measurement of a run needs the same points (the point itself and the
-// central differences around it).
-class evaluator {
-public:
-    evaluator(model& m, const std::vector<observed_run>& runs) : m_(m), runs_(runs), memo_(runs.size()) {}
-
-    const model::outcome& at(std::size_t run, double u1, double u2) {
-        memo& c = memo_[run];
-        for (const slot& s : c.slots) {
-            if (s.filled && s.u1 == u1 && s.u2 == u2) return s.out;
-        }
-        slot& s = c.slots[c.next];
-        c.next = (c.next + 1) % c.slots.size();
-        s.filled = true;
-        s.u1 = u1;
-        s.u2 = u2;
-        s.out = m_.predict(run, u1 - offset, u2 - offset);
-        for (const double v : s.out.values) {
-            if (s.out.ok && !std::isfinite(v)) {
-                s.out.ok = false;
-                s.out.failure = "a predicted value is not finite";
-            }
-        }
-        ++evaluations;
-        if (!s.out.ok) {
-            ++failures;
-            if (first_failure.empty()) {
-                first_failure = "run \"" + runs_[run].name + "\" at a1 = " + sig3(std::exp(u1 - offset)) +
-                                ", a2 = " + sig3(std::exp(u2 - offset)) + ": " + s.out.failure;
-            }
-        }
-        return s.out;
-    }
-
-    long evaluations = 0;
-    long failures = 0;
-    std::string first_failure;
-
-private:
-    struct slot {
-        bool filled = false;
-        double u1 = 0.0, u2 = 0.0;
-        model::outcome out;
-    };
-    struct memo {
-        std::array<slot, 8> slots;
-        std::size_t next = 0;
-    };
-    model& m_;
-    const std::vector<observed_run>& runs_;
-    std::vector<memo> memo_;
-};
-
-// One standardised residual. Returning false tells Ceres the point cannot
-// be evaluated: a trial step there is rejected and the trust region shrinks.
-struct residual_functor {
-    evaluator* ev;
-    std::size_t run;
-    std::size_t q;
-    double value;
-    double sigma;
-    bool operator()(const double* u1, const double* u2, double* r) const {
-        const model::outcome& o = ev->at(run, u1[0], u2[0]);
-        if (!o.ok) return false;
-        r[0] = (o.values[q] - value) / sigma;
-        return true;
-    }
-};
-
-double chi_square_at(evaluator& ev, const std::vector<observed_run>& runs, double u1, double u2) {
-    double chi2 = 0.0;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const model::outcome& o = ev.at(i, u1, u2);
-        if (!o.ok) return NAN;
-        for (std::size_t q = 0; q < quantity_count; ++q) {
-            if (const auto& m = runs[i].measured[q]) {
-                const double r = (m->value - o.values[q]) / m->sigma;
-                chi2 += r * r;
-            }
-        }
-    }
-    return chi2;
-}
-
-// Covariance of the free blocks (in ln a) at the current point; false when
-// Ceres finds it singular.
-bool covariance_of(ceres::Problem& problem, const std::vector<double*>& blocks,
-                   std::vector<std::vector<double>>& cov) {
-    ceres::Covariance::Options o;
-    o.algorithm_type = ceres::DENSE_SVD;
-    o.null_space_rank = 0;  // a rank-deficient Jacobian is reported, not pseudo-inverted
-    // Singular when the Jacobian's smallest singular value is below 1e-5 of
-    // its largest (Ceres compares with the square root of this number). The
-    // reactor's 1e-10 relative precision, divided by the 1e-3 difference
-    // step, leaves about 1e-7 of noise in each derivative: a direction the
-    // data see 1e5 times less than the other is that noise, not information.
-    o.min_reciprocal_condition_number = 1e-10;
-    o.num_threads = 1;
-    ceres::Covariance c(o);
-    std::vector<std::pair<const double*, const double*>> pairs;
-    for (double* a : blocks) {
-        for (double* b : blocks) pairs.emplace_back(a, b);
-    }
-    if (!c.Compute(pairs, &problem)) return false;
-    cov.assign(blocks.size(), std::vector<double>(blocks.size(), 0.0));
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        for (std::size_t j = 0; j < blocks.size(); ++j) {
-            if (!c.GetCovarianceBlock(blocks[i], blocks[j], &cov[i][j])) return false;
-        }
-    }
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        if (!(cov[i][i] >= 0.0) || !std::isfinite(cov[i][i])) return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -182,8 +42,244 @@ const char* verdict_name(verdict_kind k) {
         case verdict_kind::at_bound: return "at bound";
         case verdict_kind::singular: return "singular";
         case verdict_kind::wide: return "wide";
+        case verdict_kind::open: return "open";
         default: return "combination";
     }
+}
+
+namespace {
+
+// Where the search box ends, for texts: "1e-06" and "1e+06".
+std::string box_text(const estimate_options& opt) { return sig(opt.lower, 3) + " .. " + sig(opt.upper, 3); }
+
+// The residuals, the fit's quality, the thresholds and the linearised
+// (Wald) intervals at the best fit u.
+void settle(estimate_result& res, detail::fit_problem& fp, const std::vector<observed_run>& runs,
+            const estimate_options& opt, point u) {
+    detail::evaluator& ev = fp.values();
+    res.best_objective = res.starts[res.best_start].objective;
+    res.starts_agreeing = 0;
+    for (const start_outcome& s : res.starts) {
+        if (s.usable && s.objective - res.best_objective <= 0.01) ++res.starts_agreeing;
+    }
+    // ---- Residuals at the best fit ----
+    res.chi_square = 0.0;
+    res.outliers = 0;
+    res.residuals.clear();
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const model::outcome& o = ev.at(i, u[0], u[1]);
+        for (std::size_t q = 0; q < quantity_count; ++q) {
+            const auto& meas = runs[i].measured[q];
+            if (!meas) continue;
+            residual_row row{i, static_cast<quantity>(q), meas->value, meas->sigma, o.values[q],
+                             (meas->value - o.values[q]) / meas->sigma, false};
+            row.outlier = std::abs(row.residual) > 3.0;
+            res.outliers += row.outlier ? 1 : 0;
+            res.chi_square += row.residual * row.residual;
+            res.residuals.push_back(row);
+        }
+    }
+    const double z = boost::math::quantile(boost::math::complement(boost::math::normal(), 0.025));
+    if (res.degrees_of_freedom > 0) {
+        res.reduced_chi_square = res.chi_square / res.degrees_of_freedom;
+        res.scale_factor = std::max(1.0, std::sqrt(res.reduced_chi_square));
+        res.t_quantile = boost::math::quantile(
+            boost::math::complement(boost::math::students_t(res.degrees_of_freedom), 0.025));
+    } else {
+        res.reduced_chi_square = NAN;
+        res.scale_factor = 1.0;
+        res.t_quantile = z;
+    }
+    // Likelihood-ratio thresholds (see estimate_result): with the scatter
+    // of the data taken into account as the linearised intervals take it.
+    const double s2 = res.scale_factor * res.scale_factor;
+    res.profile_threshold = s2 * res.t_quantile * res.t_quantile;
+    res.region_threshold =
+        s2 * 2.0 *
+        (res.degrees_of_freedom > 0
+             ? boost::math::quantile(boost::math::complement(
+                   boost::math::fisher_f(2.0, static_cast<double>(res.degrees_of_freedom)), 0.05))
+             : boost::math::quantile(boost::math::complement(boost::math::chi_squared(2.0), 0.05)) / 2.0);
+
+    // ---- Covariance and linearised intervals ----
+    std::vector<std::size_t> free_index;
+    for (std::size_t k = 0; k < 2; ++k) {
+        parameter_estimate& p = res.parameters[k];
+        p.value = p.free ? factor_at(u[k]) : *opt.fixed[k];
+        p.conditional = false;
+        p.se_ln_unscaled = p.se_ln = p.lower95 = p.upper95 = NAN;
+        if (p.free) free_index.push_back(k);
+    }
+    res.correlation = NAN;
+    res.covariance.clear();
+    res.covariance_singular = res.covariance_unsolvable = false;
+    res.covariance_note.clear();
+    std::vector<std::vector<double>> cov;
+    std::array<double, 2> var{NAN, NAN};
+    if (!free_index.empty()) {
+        if (fp.covariance(u, {false, false}, cov)) {
+            for (std::size_t i = 0; i < free_index.size(); ++i) var[free_index[i]] = cov[i][i];
+            if (free_index.size() == 2) {
+                res.covariance = cov;
+                if (cov[0][0] > 0.0 && cov[1][1] > 0.0) res.correlation = cov[0][1] / std::sqrt(cov[0][0] * cov[1][1]);
+            }
+        } else {
+            res.covariance_singular = true;
+            // Singular, or the derivatives could not be taken there.
+            res.covariance_unsolvable = !fp.jacobian_solvable(u);
+            res.covariance_note = res.covariance_unsolvable
+                                      ? "the model could not be solved next to the best fit, where the "
+                                        "derivatives need it"
+                                      : "the covariance is singular";
+            if (free_index.size() == 2) {
+                // Each parameter alone, the other held at its value: one that
+                // is then determined (interval within a decade) gets that
+                // conditional interval.
+                for (std::size_t k = 0; k < 2; ++k) {
+                    std::array<bool, 2> hold{false, false};
+                    hold[1 - k] = true;
+                    std::vector<std::vector<double>> c1;
+                    if (fp.covariance(u, hold, c1) &&
+                        2.0 * res.t_quantile * std::sqrt(c1[0][0]) * res.scale_factor <= std::log(10.0)) {
+                        var[k] = c1[0][0];
+                        res.parameters[k].conditional = true;
+                    }
+                }
+            }
+        }
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        parameter_estimate& p = res.parameters[k];
+        if (!p.free || !std::isfinite(var[k])) continue;
+        p.se_ln_unscaled = std::sqrt(var[k]);
+        p.se_ln = p.se_ln_unscaled * res.scale_factor;
+        const double ln_a = u[k] - offset;
+        p.lower95 = std::exp(ln_a - res.t_quantile * p.se_ln);
+        p.upper95 = std::exp(ln_a + res.t_quantile * p.se_ln);
+    }
+}
+
+// The decimal place of a factor (see parameter_estimate::place).
+void set_place(parameter_estimate& p) {
+    p.relative = true;
+    p.place = 0;
+    double lo = NAN, hi = NAN;
+    if (p.profile.computed) {
+        if (p.profile.lower && p.profile.upper && !p.profile.disjoint) {
+            lo = *p.profile.lower;
+            hi = *p.profile.upper;
+        }
+    } else {
+        lo = p.lower95;
+        hi = p.upper95;
+    }
+    if (!p.free || !(lo > 0.0) || !(hi / lo <= 10.0)) return;
+    const double half = std::min(p.value - lo, hi - p.value);
+    if (!(half > 0.0)) return;
+    p.relative = false;
+    p.place = static_cast<int>(std::floor(std::log10(half))) - 1;
+}
+
+// The verdict on each factor: from its profile interval when there is one
+// (the linearised interval of a nonlinear model can be confidently wrong),
+// with the linearised diagnosis as the reason where it has one.
+void set_verdicts(estimate_result& res, const estimate_options& opt, point u, double u_lo, double u_hi) {
+    const bool both_conditional = res.parameters[0].conditional && res.parameters[1].conditional;
+    for (std::size_t k = 0; k < 2; ++k) {
+        parameter_estimate& p = res.parameters[k];
+        set_place(p);
+        const std::string fix = "fix it with --fix " + p.name + "=" + sig(opt.initial[k], 6) +
+                                " (the case's value) or a value you trust";
+        if (!p.free) {
+            p.verdict = verdict_kind::fixed;
+            p.verdict_text = "held at " + sig(p.value, 6) + " (--fix)";
+            continue;
+        }
+        const profile_interval& pr = p.profile;
+        const bool at_edge = std::min(u[k] - u_lo, u_hi - u[k]) < 1e-4;
+        const bool wald_narrow = std::isfinite(p.se_ln) && p.upper95 / p.lower95 <= 10.0;
+        // Determined: the profile interval closed, in one piece and within a
+        // decade; without a profile, the linearised interval within a decade.
+        const bool determined =
+            pr.computed ? pr.lower && pr.upper && !pr.disjoint && *pr.upper / *pr.lower <= 10.0 && !at_edge
+                        : wald_narrow && !both_conditional && !at_edge;
+        const std::string other = parameter_names[1 - k];
+        if (determined) {
+            p.verdict = verdict_kind::determined;
+            p.verdict_text = p.conditional && !pr.computed ? "determined with " + other + " held at its value"
+                                                            : "determined";
+            continue;
+        }
+        const std::string interval = pr.computed ? " (95 % profile interval: " + profile_text(p, opt) + ")" : "";
+        if (at_edge) {
+            p.verdict = verdict_kind::at_bound;
+            p.verdict_text = "not determined by these data (the best fit lies at the edge of the search, " +
+                             p.name + " = " + sig3(p.value) + interval + "): " + fix;
+        } else if (both_conditional) {
+            p.verdict = verdict_kind::combination;
+            p.verdict_text = "not determined by these data (only a combination of a1 and a2 is; the "
+                             "covariance is singular" + interval + "): " + fix;
+        } else if (!std::isfinite(p.se_ln)) {
+            p.verdict = verdict_kind::singular;
+            p.verdict_text = "not determined by these data (" + res.covariance_note + interval + "): " + fix;
+        } else if (pr.computed && (!pr.lower || !pr.upper)) {
+            p.verdict = verdict_kind::open;
+            p.verdict_text = "not determined by these data" + interval + ": " + fix;
+        } else {
+            p.verdict = verdict_kind::wide;
+            p.verdict_text = "not determined by these data (the 95 % interval " +
+                             (pr.computed ? profile_text(p, opt) : sig3(p.lower95) + " .. " + sig3(p.upper95)) +
+                             (pr.disjoint ? " is in pieces" : " spans more than a decade") + "): " + fix;
+        }
+    }
+}
+
+// One start of the search, as the result lists it.
+start_outcome start_of(detail::fit_problem& fp, const std::vector<observed_run>& runs, point from) {
+    start_outcome out;
+    const long failures_before = fp.values().failures;
+    out.from = {factor_at(from[0]), factor_at(from[1])};
+    const detail::local_fit f = fp.minimise(from);
+    out.usable = f.usable;
+    out.converged = f.converged;
+    out.objective = f.objective;
+    out.iterations = f.iterations;
+    out.message = f.message;
+    out.to = {factor_at(f.u[0]), factor_at(f.u[1])};
+    if (out.usable) out.chi_square = detail::chi_square_at(fp.values(), runs, f.u[0], f.u[1]);
+    out.model_failures = fp.values().failures - failures_before;
+    return out;
+}
+
+}  // namespace
+
+std::string factor_text(const parameter_estimate& p, double v) {
+    if (!std::isfinite(v)) return "-";
+    if (!p.free) return sig(v, 6);
+    if (p.relative) return sig(v, 2);
+    return at_place(v, p.place);
+}
+
+std::string profile_text(const parameter_estimate& p, const estimate_options& opt) {
+    const profile_interval& pr = p.profile;
+    if (!pr.computed) return "none";
+    std::string s;
+    if (pr.lower && pr.upper) {
+        s = factor_text(p, *pr.lower) + " .. " + factor_text(p, *pr.upper);
+    } else if (pr.lower) {
+        s = "at least " + factor_text(p, *pr.lower) + ", no upper bound up to the search's " + sig(opt.upper, 3);
+    } else if (pr.upper) {
+        s = "at most " + factor_text(p, *pr.upper) + ", no lower bound down to the search's " + sig(opt.lower, 3);
+    } else {
+        s = "any value in the search, " + box_text(opt);
+    }
+    if (pr.disjoint) s += ", in pieces";
+    return s;
+}
+
+std::string linearised_text(const parameter_estimate& p) {
+    if (!p.free || !std::isfinite(p.lower95) || !std::isfinite(p.upper95) || !(p.lower95 > 0.0)) return "none";
+    return factor_text(p, p.lower95) + " .. " + factor_text(p, p.upper95);
 }
 
 estimate_result estimate(model& m, const std::vector<observed_run>& runs, const estimate_options& opt) {
@@ -225,54 +321,8 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
     }
     res.degrees_of_freedom = res.measurements - res.free_parameters;
 
-    // ---- The problem: one residual block per measurement ----
-    const quiet_ceres quiet;
-    evaluator ev(m, runs);
-    std::array<double, 2> u{};
-    ceres::Problem problem;
-    for (std::size_t k = 0; k < 2; ++k) {
-        problem.AddParameterBlock(&u[k], 1);
-        problem.SetParameterLowerBound(&u[k], 0, u_lo);
-        problem.SetParameterUpperBound(&u[k], 0, u_hi);
-        if (!res.parameters[k].free) problem.SetParameterBlockConstant(&u[k]);
-    }
-    ceres::LossFunction* loss = nullptr;
-    if (opt.loss == loss_kind::huber) loss = new ceres::HuberLoss(res.loss_scale);
-    if (opt.loss == loss_kind::cauchy) loss = new ceres::CauchyLoss(res.loss_scale);
-    ceres::NumericDiffOptions nd;
-    nd.relative_step_size = relative_step;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        for (std::size_t q = 0; q < quantity_count; ++q) {
-            if (const auto& meas = runs[i].measured[q]) {
-                auto* f = new residual_functor{&ev, i, q, meas->value, meas->sigma};
-                auto* cost = new ceres::NumericDiffCostFunction<residual_functor, ceres::CENTRAL, 1, 1, 1>(
-                    f, ceres::TAKE_OWNERSHIP, 1, nd);
-                problem.AddResidualBlock(cost, loss, &u[0], &u[1]);
-            }
-        }
-    }
-
-    ceres::Solver::Options so;
-    so.minimizer_type = ceres::TRUST_REGION;
-    so.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
-    so.linear_solver_type = ceres::DENSE_QR;
-    so.max_num_iterations = opt.max_iterations;
-    // Stop when a step changes the objective by less than 1e-10 of itself
-    // (the reactor's own precision shows at about that level) or moves ln a
-    // by less than 1e-6 (parameter_tolerance is relative to |u| ~ 100): far
-    // below any standard error.
-    so.function_tolerance = 1e-10;
-    so.gradient_tolerance = 1e-10;
-    so.parameter_tolerance = 1e-8;
-    so.max_num_consecutive_invalid_steps = 20;  // failed points: keep shrinking the step
-    // No projected line search after each step: with bounds, Ceres would
-    // otherwise take the gradient (a central-difference Jacobian, i.e. four
-    // reactor solves a run) at its trial points too, about three Jacobians
-    // a step in all, for the same optimum. A step beyond a bound is still
-    // projected back onto the box.
-    so.max_num_line_search_step_size_iterations = 0;
-    so.num_threads = 1;
-    so.logging_type = ceres::SILENT;
+    const detail::quiet_ceres quiet;
+    detail::fit_problem fp(m, runs, opt, res.loss_scale);
 
     // ---- Starts: decades around the initial values ----
     std::array<std::vector<double>, 2> grid;
@@ -288,163 +338,43 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         if (grid[k].empty()) grid[k] = {std::log(opt.initial[k]) + offset};
     }
     bool any = false;
-    std::vector<std::array<double, 2>> ends;  // where each start ended, as Ceres left u
-    for (const double s1 : grid[0]) {
-        for (const double s2 : grid[1]) {
-            start_outcome so_out;
-            const long failures_before = ev.failures;
-            so_out.from = {std::exp(s1 - offset), std::exp(s2 - offset)};
-            u = {s1, s2};
-            if (res.free_parameters > 0) {
-                ceres::Solver::Summary summary;
-                ceres::Solve(so, &problem, &summary);
-                so_out.usable = summary.IsSolutionUsable();
-                so_out.converged = summary.termination_type == ceres::CONVERGENCE;
-                if (so_out.usable) so_out.objective = 2.0 * summary.final_cost;
-                so_out.iterations = summary.num_successful_steps + summary.num_unsuccessful_steps;
-                so_out.message = summary.message;
-            } else {
-                so_out.usable = so_out.converged = true;
-                so_out.message = "both parameters held: residuals only";
-            }
-            so_out.to = {std::exp(u[0] - offset), std::exp(u[1] - offset)};
-            so_out.model_failures = ev.failures - failures_before;
-            if (so_out.usable) {
-                so_out.chi_square = chi_square_at(ev, runs, u[0], u[1]);
-                so_out.usable = std::isfinite(so_out.chi_square);  // not where the model fails
-                so_out.converged = so_out.converged && so_out.usable;
-                if (res.free_parameters == 0) so_out.objective = so_out.chi_square;
-            }
-            if (so_out.usable && (!any || so_out.objective < res.starts[res.best_start].objective)) {
-                res.best_start = res.starts.size();
-                any = true;
-            }
-            res.starts.push_back(std::move(so_out));
-            ends.push_back(u);
+    std::vector<point> ends;  // where each start ended, as Ceres left u
+    const auto add_start = [&](point from) {
+        start_outcome s = start_of(fp, runs, from);
+        if (s.usable && (!any || s.objective < res.starts[res.best_start].objective)) {
+            res.best_start = res.starts.size();
+            any = true;
         }
+        res.starts.push_back(std::move(s));
+        ends.push_back({std::log(res.starts.back().to[0]) + offset, std::log(res.starts.back().to[1]) + offset});
+    };
+    for (const double s1 : grid[0]) {
+        for (const double s2 : grid[1]) add_start({s1, s2});
     }
     if (!any) {
+        detail::evaluator& ev = fp.values();
         throw solver_error("estimate: no start gave a usable fit (" + std::to_string(res.starts.size()) +
                              " tried): " + (ev.first_failure.empty() ? res.starts.front().message : ev.first_failure));
     }
-    const start_outcome& best = res.starts[res.best_start];
-    for (const start_outcome& s : res.starts) {
-        if (s.usable && s.objective - best.objective <= 0.01) ++res.starts_agreeing;
-    }
-    u = ends[res.best_start];
+    settle(res, fp, runs, opt, ends[res.best_start]);
 
-    // ---- Residuals at the best fit ----
-    res.chi_square = 0.0;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const model::outcome& o = ev.at(i, u[0], u[1]);
-        for (std::size_t q = 0; q < quantity_count; ++q) {
-            const auto& meas = runs[i].measured[q];
-            if (!meas) continue;
-            residual_row row{i, static_cast<quantity>(q), meas->value, meas->sigma, o.values[q],
-                             (meas->value - o.values[q]) / meas->sigma, false};
-            row.outlier = std::abs(row.residual) > 3.0;
-            res.outliers += row.outlier ? 1 : 0;
-            res.chi_square += row.residual * row.residual;
-            res.residuals.push_back(row);
+    // ---- Profile likelihood ----
+    // A profile that finds a better fit than every start (another basin the
+    // starts missed) becomes a start of its own, and the profile is taken
+    // again from there.
+    if (opt.profile && res.free_parameters > 0) {
+        for (int attempt = 0;; ++attempt) {
+            const std::optional<point> better = detail::profile_factors(fp, res, ends[res.best_start]);
+            if (!better || attempt == 2) break;
+            const std::size_t before = res.best_start;
+            add_start(*better);
+            if (res.best_start == before) break;
+            settle(res, fp, runs, opt, ends[res.best_start]);
         }
     }
-    if (res.degrees_of_freedom > 0) {
-        res.reduced_chi_square = res.chi_square / res.degrees_of_freedom;
-        res.scale_factor = std::max(1.0, std::sqrt(res.reduced_chi_square));
-        res.t_quantile = boost::math::quantile(
-            boost::math::complement(boost::math::students_t(res.degrees_of_freedom), 0.025));
-    } else {
-        res.t_quantile = boost::math::quantile(boost::math::complement(boost::math::normal(), 0.025));
-    }
-
-    // ---- Covariance, intervals, verdicts ----
-    std::vector<double*> free_blocks;
-    std::vector<std::size_t> free_index;
-    for (std::size_t k = 0; k < 2; ++k) {
-        parameter_estimate& p = res.parameters[k];
-        p.value = std::exp(u[k] - offset);
-        if (p.free) {
-            free_blocks.push_back(&u[k]);
-            free_index.push_back(k);
-        }
-    }
-    std::vector<std::vector<double>> cov;
-    std::array<double, 2> var{NAN, NAN};
-    if (!free_blocks.empty()) {
-        if (covariance_of(problem, free_blocks, cov)) {
-            for (std::size_t i = 0; i < free_blocks.size(); ++i) var[free_index[i]] = cov[i][i];
-            if (free_blocks.size() == 2 && cov[0][0] > 0.0 && cov[1][1] > 0.0) {
-                res.correlation = cov[0][1] / std::sqrt(cov[0][0] * cov[1][1]);
-            }
-        } else {
-            res.covariance_singular = true;
-            // Singular, or the derivatives could not be taken there.
-            double cost = 0.0;
-            ceres::CRSMatrix jacobian;
-            res.covariance_unsolvable =
-                !problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian);
-            res.covariance_note = res.covariance_unsolvable
-                                      ? "the model could not be solved next to the best fit, where the "
-                                        "derivatives need it"
-                                      : "the covariance is singular";
-            if (free_blocks.size() == 2) {
-                // Each parameter alone, the other held at its value: one that
-                // is then determined (interval within a decade) gets that
-                // conditional interval.
-                for (std::size_t k = 0; k < 2; ++k) {
-                    problem.SetParameterBlockConstant(&u[1 - k]);
-                    std::vector<std::vector<double>> c1;
-                    if (covariance_of(problem, {&u[k]}, c1) &&
-                        2.0 * res.t_quantile * std::sqrt(c1[0][0]) * res.scale_factor <= std::log(10.0)) {
-                        var[k] = c1[0][0];
-                        res.parameters[k].conditional = true;
-                    }
-                    problem.SetParameterBlockVariable(&u[1 - k]);
-                }
-            }
-        }
-    }
-    res.model_evaluations = ev.evaluations;
-    res.model_failures = ev.failures;
-    const bool both_conditional = res.parameters[0].conditional && res.parameters[1].conditional;
-    for (std::size_t k = 0; k < 2; ++k) {
-        parameter_estimate& p = res.parameters[k];
-        const std::string fix = "fix it with --fix " + p.name + "=" + sig3(opt.initial[k]) +
-                                " (the case's value) or a value you trust";
-        if (!p.free) {
-            p.value = *opt.fixed[k];
-            p.verdict = verdict_kind::fixed;
-            p.verdict_text = "held at " + sig3(p.value) + " (--fix)";
-            continue;
-        }
-        if (std::isfinite(var[k])) {
-            p.se_ln_unscaled = std::sqrt(var[k]);
-            p.se_ln = p.se_ln_unscaled * res.scale_factor;
-            const double ln_a = u[k] - offset;
-            p.lower95 = std::exp(ln_a - res.t_quantile * p.se_ln);
-            p.upper95 = std::exp(ln_a + res.t_quantile * p.se_ln);
-        }
-        const std::string other = parameter_names[1 - k];
-        if (both_conditional) {
-            p.verdict = verdict_kind::combination;
-            p.verdict_text = "not determined by these data (only a combination of a1 and a2 is; the "
-                             "covariance is singular): " + fix;
-        } else if (!std::isfinite(var[k])) {
-            p.verdict = verdict_kind::singular;
-            p.verdict_text = "not determined by these data (" + res.covariance_note + "): " + fix;
-        } else if (std::min(u[k] - u_lo, u_hi - u[k]) < 1e-4) {
-            p.verdict = verdict_kind::at_bound;
-            p.verdict_text = "not determined by these data (the best fit lies at the edge of the search, " +
-                             p.name + " = " + sig3(p.value) + "): " + fix;
-        } else if (p.upper95 / p.lower95 > 10.0) {
-            p.verdict = verdict_kind::wide;
-            p.verdict_text = "not determined by these data (the 95 % interval " + sig3(p.lower95) + " .. " +
-                             sig3(p.upper95) + " spans more than a decade): " + fix;
-        } else {
-            p.verdict = verdict_kind::determined;
-            p.verdict_text = p.conditional ? "determined with " + other + " held at its value" : "determined";
-        }
-    }
+    res.model_evaluations = fp.values().evaluations;
+    res.model_failures = fp.values().failures;
+    set_verdicts(res, opt, ends[res.best_start], u_lo, u_hi);
     return res;
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -67,6 +68,17 @@ struct estimate_options {
     double lower = 1e-6;
     double upper = 1e6;
     int max_iterations = 100;
+    // Profile-likelihood intervals of the free factors, from which the
+    // verdicts are drawn. Off: the verdicts rest on the linearised
+    // intervals alone (for a caller that only wants the fit).
+    bool profile = true;
+    // What estimate_runs adds (analysis/uncertainty.h): the joint 95 %
+    // region (both factors free), each run left out in turn, and this many
+    // bootstrap resamples of the runs drawn with this seed (0: none).
+    bool region = true;
+    bool leave_one_out = true;
+    int bootstrap = 0;
+    std::uint64_t seed = 1;
 };
 
 enum class verdict_kind {
@@ -76,6 +88,32 @@ enum class verdict_kind {
     singular,        // the covariance is singular: the data carry no information on it
     wide,            // the 95 % interval spans more than a decade
     combination,     // only a combination of a1 and a2 is determined
+    open,            // the 95 % profile interval has no bound on one side, or on either, within the search box
+};
+
+// One point of a profile: the factor held at `value`, the other re-optimised
+// (or held, when the options hold it) to `other`, and how much worse the
+// best fit there is than the best fit overall.
+struct profile_point {
+    double value = NAN;
+    double other = NAN;
+    double delta = NAN;  // objective - best objective; NaN where the reactor could not be solved
+};
+
+// The 95 % profile-likelihood interval of one factor: the values at which
+// the best fit, the other factor re-optimised, is worse than the best fit
+// overall by at most `threshold` (see estimate_result::profile_threshold).
+// A side that reaches the edge of the search box is open: no bound.
+struct profile_interval {
+    bool computed = false;               // false: the factor is held, or no profile was asked for
+    std::optional<double> lower, upper;  // empty: open on that side
+    // The values within the threshold lie in pieces (another basin, far from
+    // the best fit, fits nearly as well): lower .. upper is their hull.
+    bool disjoint = false;
+    // A side where the reactor could not be solved next to the bound, so that
+    // the interval was left open there.
+    bool unsolved_lower = false, unsolved_upper = false;
+    std::vector<profile_point> points;  // the scan, by value
 };
 
 struct parameter_estimate {
@@ -92,9 +130,21 @@ struct parameter_estimate {
     // The interval assumes the other parameter held at its value (given when
     // the joint covariance is singular but this parameter alone is not).
     bool conditional = false;
+    profile_interval profile;  // the 95 % profile-likelihood interval
     verdict_kind verdict = verdict_kind::determined;
     std::string verdict_text;  // plain words, with the --fix suggestion when not determined
+    // The decimal place (a power of ten) to which this factor and its
+    // intervals are written everywhere: the second significant digit of the
+    // interval's nearer half-width when the factor is determined; 0 and
+    // relative = true: two significant digits for each number.
+    int place = 0;
+    bool relative = true;
 };
+
+// A factor, or a bound of its interval, written as the factor's place says
+// (see parameter_estimate::place): the same digits throughout a report. A
+// held factor: as given.
+std::string factor_text(const parameter_estimate& p, double v);
 
 struct residual_row {
     std::size_t run;
@@ -142,6 +192,17 @@ struct estimate_result {
     long model_failures = 0;         // evaluations where the model could not be solved
     std::vector<residual_row> residuals;
     int outliers = 0;
+    // The likelihood-ratio thresholds on objective - best objective: for one
+    // factor's 95 % profile interval, s^2 t^2 (t: the 97.5 % quantile of
+    // Student's t on the degrees of freedom, s: the scale factor above),
+    // which makes the profile interval the linearised one for a linear
+    // model; for the joint 95 % region of both, s^2 2 F(2, dof) at 95 %.
+    double profile_threshold = NAN;
+    double region_threshold = NAN;
+    // Covariance of (ln a1, ln a2) before the scale factor, for the
+    // linearised ellipse; empty unless both are free and it is not singular.
+    std::vector<std::vector<double>> covariance;
+    double best_objective = NAN;  // the objective at the best fit
 };
 
 // Throws input_error for inconsistent input (fewer measurements than free
@@ -151,6 +212,14 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs,
                          const estimate_options& options);
 
 const char* loss_name(loss_kind k);
+
+// A factor's 95 % profile interval in words: "0.1557 .. 0.1634", "at least
+// 3.1e-05, no upper bound up to the search's 1e+06", "at most ...", "any
+// value in the search, 1e-06 .. 1e+06" (", in pieces" when disjoint);
+// "none" without a profile.
+std::string profile_text(const parameter_estimate& p, const estimate_options& options);
+// Its linearised 95 % interval, "0.1557 .. 0.1634", or "none".
+std::string linearised_text(const parameter_estimate& p);
 
 // Holds a parameter as --fix does: text "a1=VALUE" or "a2=VALUE", within
 // the search box, each at most once. Throws input_error naming --fix.

@@ -3,6 +3,7 @@
 #include "io/text.h"
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -75,6 +76,57 @@ estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, e
     return p;
 }
 
+namespace {
+
+tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res) {
+    tuned_case t;
+    t.c = problem.base;
+    const std::array<double, 2> base{problem.base.a1, problem.base.a2};
+    const auto determined = [&](std::size_t k) { return res.parameters[k].verdict == verdict_kind::determined; };
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = res.parameters[k];
+        tuned_factor& f = t.factors[k];
+        if (!p.free) {
+            f.source = tuned_factor::how::held;
+            f.value = p.value;
+        } else if (determined(k)) {
+            f.source = tuned_factor::how::estimated;
+            f.value = p.value;
+        } else {
+            f.source = tuned_factor::how::kept;
+            f.value = base[k];
+            const profile_interval& pr = p.profile;
+            f.ruled_out = pr.computed && ((pr.lower && base[k] < *pr.lower) || (pr.upper && base[k] > *pr.upper));
+        }
+    }
+    // A determined factor beside a kept one: its best value with the kept
+    // one at the base case's.
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::size_t j = 1 - k;
+        if (t.factors[k].source != tuned_factor::how::estimated || t.factors[j].source != tuned_factor::how::kept) {
+            continue;
+        }
+        estimate_options o = problem.options;
+        o.fixed[j] = base[j];
+        o.initial[k] = res.parameters[k].value;
+        o.start_decades = {0.0};
+        o.profile = false;
+        const estimate_result r = estimate(m, problem.observed, o);
+        t.factors[k].value = r.parameters[k].value;
+        t.factors[k].with_other_kept = true;
+    }
+    t.c.a1 = t.factors[0].value;
+    t.c.a2 = t.factors[1].value;
+    for (std::size_t k = 0; k < 2; ++k) t.factors[k].changed = t.factors[k].value != base[k];
+    // A tuned case the reactor cannot solve is no reason to lose the
+    // estimate: its conversion is then unknown.
+    const run_outcome r = run_case(t.c, h);
+    if (r.ok()) t.co2_conversion = r.value->co2_conversion;
+    return t;
+}
+
+}  // namespace
+
 estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& problem) {
     const estimate_options& opt = problem.options;
     runs_model m(h, problem.cases);
@@ -90,8 +142,17 @@ estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& proble
                                o.details);
         }
     }
-    estimate_outcome out{problem, {}, 0, {}};
+    estimate_outcome out{problem, {}, 0, {}, {}, {}, {}, {}};
     out.result = estimate(m, problem.observed, opt);
+    h.check_stop();
+    const std::function<void()> check = [&h] { h.check_stop(); };
+    if (opt.region) out.region = region_of(m, problem.observed, opt, out.result);
+    h.check_stop();
+    if (opt.leave_one_out) out.leave_one_out = leave_one_out(m, problem.observed, opt, out.result, check);
+    if (opt.bootstrap > 0) {
+        out.bootstrap = bootstrap(m, problem.observed, opt, out.result, opt.bootstrap, opt.seed, check);
+    }
+    out.tuned = tune_case(m, h, problem, out.result);
     h.check_stop();
     out.reactor_solves = m.solves();
     // What each run could convert at most, for measured conversions the

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/estimate.h"
+#include "analysis/uncertainty.h"
 #include "io/runs_file.h"
 #include "model/case.h"
 #include "model/reactor.h"
@@ -63,6 +64,27 @@ struct estimate_problem {
 // start outside the search box.
 estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, estimate_options options);
 
+// The base case with the estimate's factors, as a flowsheet takes it: only a
+// determined factor changed; a factor held with --fix at its held value; an
+// undetermined one kept at the base case's value, and a determined factor
+// beside it re-estimated with it held there, so that the case fits the runs
+// as well as it can with that value.
+struct tuned_factor {
+    double value = NAN;
+    bool changed = false;  // differs from the base case's
+    enum class how { estimated, held, kept } source = how::kept;
+    // kept: the base case's value lies outside the factor's 95 % profile
+    // interval, i.e. the runs rule it out.
+    bool ruled_out = false;
+    // estimated: re-estimated with the other factor kept at its base value.
+    bool with_other_kept = false;
+};
+struct tuned_case {
+    reactor_case c;
+    std::array<tuned_factor, 2> factors;
+    double co2_conversion = NAN;  // the case run as `urea-reactor` runs it
+};
+
 struct estimate_outcome {
     estimate_problem problem;
     estimate_result result;
@@ -71,12 +93,17 @@ struct estimate_outcome {
     // conditions (its equilibrium conversion, the highest over the
     // reactor's temperatures); NaN for a run that measures no conversion.
     std::vector<double> reachable;
+    likelihood_region region;            // when options.region and both factors are free
+    leave_one_out_result leave_one_out;  // when options.leave_one_out
+    bootstrap_result bootstrap;          // when options.bootstrap > 0
+    tuned_case tuned;
 };
 
 // Checks that every run is solvable where the search starts (this also
-// gives each its first warm start), then estimates. Throws solver_error
-// naming the run (file and line) that has no solution there, or when no
-// start gives a usable fit.
+// gives each its first warm start), then estimates, with the region, the
+// resampling and the tuned case the options ask for. Throws solver_error
+// naming the run (file and line) that has no solution there, when no start
+// gives a usable fit, or when the tuned case has no solution.
 estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& problem);
 
 }  // namespace workbench

@@ -1,5 +1,6 @@
 #include "io/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -17,6 +18,19 @@ std::string sig(double v, int digits) {
     s.precision(digits);
     s << v;
     return s.str();
+}
+
+std::string at_place(double v, int place) {
+    if (!std::isfinite(v)) return "-";
+    if (v == 0.0) return "0";
+    const int digits = std::max(1, static_cast<int>(std::floor(std::log10(std::abs(v)))) - place + 1);
+    std::ostringstream s;
+    s << std::showpoint << std::setprecision(digits) << v;
+    // showpoint leaves a point with no digits after it: "1600." or "2.e-05".
+    std::string t = s.str();
+    const std::size_t dot = t.find('.');
+    if (dot != std::string::npos && (dot + 1 == t.size() || t[dot + 1] == 'e')) t.erase(dot, 1);
+    return t;
 }
 
 std::string fixed(double v, int width, int digits) {

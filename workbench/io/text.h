@@ -12,6 +12,10 @@ namespace workbench {
 // v with `digits` significant digits, as a stream prints it (1e+03, 0.124).
 std::string sig(double v, int digits = 6);
 
+// v rounded to the decimal place 10^place, its trailing zeros kept (0.1600
+// at place -4, 3.1e-05 at place -6, 1600 at place 2 as 1.6e+03).
+std::string at_place(double v, int place);
+
 // v fixed-point with `digits` decimals, right-aligned in `width`; "-" for a
 // value that is not finite.
 std::string fixed(double v, int width, int digits);
