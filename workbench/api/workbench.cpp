@@ -48,6 +48,15 @@ estimate_outcome estimate(session& s, const estimate_problem& problem) {
     return work(s, problem.base, [&](workbench_host& h) { return estimate_runs(h, problem); });
 }
 
+bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed) {
+    if (resamples < 1) throw input_error("bootstrap: at least 1 resample (got " + std::to_string(resamples) + ")");
+    const estimate_problem& p = outcome.problem;
+    return work(s, p.base, [&](workbench_host& h) {
+        runs_model m(h, p.cases);
+        return bootstrap(m, p.observed, p.options, outcome.result, resamples, seed, [&h] { h.check_stop(); });
+    });
+}
+
 sweep_result sweep(session& s, const sweep_plan& plan) {
     return work(s, plan.base, [&](workbench_host& h) {
         sweep_result r = run_sweep(plan.cases, plan.vars, h);

@@ -19,6 +19,7 @@
 #ifndef UREA_WORKBENCH_API_WORKBENCH_H
 #define UREA_WORKBENCH_API_WORKBENCH_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "analysis/fit.h"
 #include "analysis/runs_model.h"
 #include "analysis/sweep.h"
+#include "analysis/uncertainty.h"
 #include "io/case_file.h"
 #include "io/runs_file.h"
 #include "model/case.h"
@@ -52,7 +54,20 @@ fit_result fit(session& s, const reactor_case& c, double target);
 // checks the runs against the base case without the plug-in). Throws
 // solver_error when a run has no solution where the search starts, or no
 // start gives a usable fit.
+//
+// The outcome says how sure the estimate is, as plain data: each free
+// factor's 95 % profile-likelihood interval with the scan behind it
+// (result.parameters[k].profile), the linearised one (lower95, upper95,
+// result.covariance), the joint 95 % region of (a1, a2) as slices along a1
+// with the linearised ellipse (region), each run left out (leave_one_out),
+// the bootstrap's resamples when problem.options.bootstrap > 0 (bootstrap),
+// and the tuned case (tuned).
 estimate_outcome estimate(session& s, const estimate_problem& problem);
+
+// More bootstrap resamples of an estimate's runs, drawn with `seed`
+// (the same seed, the same resamples). Throws input_error for
+// resamples < 1.
+bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed);
 
 // Runs every point of a planned sweep (plan_sweep checks every point's case
 // without the plug-in); a point that fails is recorded, and the sweep goes

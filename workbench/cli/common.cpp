@@ -141,6 +141,13 @@ output_request::output_request(const invocation& in, const std::vector<std::pair
     std::vector<output_target> all;
     if (in.has("--csv")) all.push_back(*(csv = check_output_path("--csv", in.text("--csv"), output_kind::text)));
     if (in.has("--plot")) all.push_back(*(plot = check_output_path("--plot", in.text("--plot"), output_kind::plot)));
+    if (in.has("--region-plot")) {
+        all.push_back(*(region_plot = check_output_path("--region-plot", in.text("--region-plot"), output_kind::plot)));
+    }
+    if (in.has("--write-case")) {
+        all.push_back(*(written_case = check_output_path("--write-case", in.text("--write-case"), output_kind::text)));
+    }
+    if (in.has("--report")) all.push_back(*(report = check_output_path("--report", in.text("--report"), output_kind::text)));
     check_distinct(all, inputs);
     for (const output_target& t : all) {
         if (t.to_stdout && json) {
@@ -150,6 +157,9 @@ output_request::output_request(const invocation& in, const std::vector<std::pair
     }
     if (plot && !gnuplot_available()) {
         throw plot_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
+    }
+    if (region_plot && !gnuplot_available()) {
+        throw plot_error("--region-plot: gnuplot is not installed (scripts/install-deps installs it)");
     }
 }
 

@@ -38,10 +38,17 @@ std::string plugin_path_of(const invocation& in);
 // on standard output (--json counts as one).
 struct output_request {
     std::optional<output_target> csv, plot;
+    // estimate's: --region-plot, --write-case, --report.
+    std::optional<output_target> region_plot, written_case, report;
     bool json = false;
     output_request(const invocation& in, const std::vector<std::pair<std::string, std::string>>& inputs);
     // Whether the table (or JSON) goes to standard output: when no file does.
-    bool print() const { return !(csv && csv->to_stdout) && !(plot && plot->to_stdout); }
+    bool print() const {
+        for (const auto* o : {&csv, &plot, &region_plot, &written_case, &report}) {
+            if (*o && (*o)->to_stdout) return false;
+        }
+        return true;
+    }
 };
 
 // The inputs an output must not replace: the case file and the plug-in.

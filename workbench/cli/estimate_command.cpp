@@ -1,11 +1,18 @@
 // urea-reactor estimate RUNS.csv [CASE]: a1 and a2 tuned against plant test
 // runs, with their uncertainty and a verdict in plain words.
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <iostream>
 
 #include "cli/common.h"
+#include "io/case_file.h"
+#include "io/digest.h"
 #include "io/input_files.h"
+#include "io/text.h"
 #include "report/estimate_report.h"
+#include "report/html_report.h"
 #include "report/run_report.h"
 
 namespace workbench::cli {
@@ -34,6 +41,30 @@ bool looks_like_json(const std::string& path) {
     return false;
 }
 
+// The options as given, for a report: every one but the outputs, in the
+// order of their names.
+std::string options_text(const invocation& in) {
+    std::string out;
+    for (const auto& [name, texts] : in.given()) {
+        if (name.rfind("--", 0) != 0) continue;
+        if (name == "--json" || name == "--csv" || name == "--plot" || name == "--region-plot" ||
+            name == "--write-case" || name == "--report" || name == "--time-limit") {
+            continue;
+        }
+        for (const std::string& t : texts) out += (out.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);
+    }
+    return out;
+}
+
+// The tuned case's comments: what it was made from, and what changed.
+std::vector<std::string> case_comments(const estimate_report& r, const std::string& runs_sha256,
+                                       const std::string& workbench) {
+    std::vector<std::string> lines = {"The tuned case, written by " + workbench + " (urea-reactor estimate).",
+                                      "Runs file: " + r.runs->file + " (SHA-256 " + runs_sha256 + ")."};
+    for (const std::string& line : tuned_case_lines(r, "")) lines.push_back(line);
+    return lines;
+}
+
 }  // namespace
 
 int estimate_command(const invocation& in) {
@@ -51,12 +82,31 @@ int estimate_command(const invocation& in) {
     estimate_options opt;
     for (const std::string& f : in.texts("--fix")) hold_parameter(opt, f);
     opt.loss = loss_named(in.text("--loss", "none"));
+    if (in.has("--bootstrap")) {
+        const double n = parse_number("--bootstrap", in.text("--bootstrap"), number_rule::positive);
+        if (n != std::floor(n) || n > 100000) {
+            throw input_error("--bootstrap: must be a whole number of resamples from 1 to 100000 (got " +
+                              in.text("--bootstrap") + ")");
+        }
+        opt.bootstrap = static_cast<int>(n);
+    }
+    if (in.has("--seed")) {
+        const std::string t = in.text("--seed");
+        std::uint64_t seed = 0;
+        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), seed);
+        if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {
+            throw input_error("--seed: must be a whole number from 0 to 18446744073709551615 (got " + t + ")");
+        }
+        opt.seed = seed;
+    }
     std::vector<std::string> warnings;
     const reactor_case base = case_of(in, &warnings);
     warn(warnings);
     opt.initial = {base.a1, base.a2};
     check_start(opt);
-    runs_file runs = read_runs(in.text("runs"));
+    // The runs are read once: the bytes estimated from are the bytes hashed.
+    const std::string runs_text = read_input_file(in.text("runs"), "runs file");
+    runs_file runs = parse_runs(runs_text, in.text("runs"));
     warn(runs.warnings);
     const estimate_problem problem = estimate_problem_of(std::move(runs), base, opt);
     warn(problem.warnings);
@@ -64,10 +114,40 @@ int estimate_command(const invocation& in) {
 
     session s(plugin_path_of(in));
     const estimate_outcome e = estimate(s, problem);
-    const estimate_report report{&e.problem.runs, &e.problem.options, &e.result, e.reactor_solves, &e.reachable};
+    const estimate_report report = report_of(e);
+    const build_info build = build_of(s.plugin_path());
+    const std::string runs_sha256 = sha256_hex(runs_text);
     staged_outputs files;
     if (out.csv) files.add_text(*out.csv, estimate_csv(report));
     if (out.plot) files.add_plot(*out.plot, parity_plot_script(report));
+    const std::string region_script = region_plot_script(report);
+    if (out.region_plot) {
+        if (region_script.empty()) {
+            throw input_error("--region-plot: both factors are held (--fix): there is no region or profile to draw");
+        }
+        files.add_plot(*out.region_plot, region_script);
+    }
+    if (out.written_case) {
+        files.add_text(*out.written_case, case_file_text(e.tuned.c, case_comments(report, runs_sha256, build.workbench)));
+    }
+    if (out.report) {
+        html_context c;
+        c.workbench = build.workbench;
+        c.plugin = build.plugin;
+        c.plugin_file = build.plugin_file;
+        c.runs_sha256 = runs_sha256;
+        if (in.has("case")) {
+            c.case_file = in.text("case");
+            c.case_sha256 = sha256_hex(read_input_file(c.case_file, "case file"));
+        }
+        c.options = options_text(in);
+        if (out.written_case) c.tuned_case_file = out.written_case->given;
+        c.parity_svg = files.svg_of(*out.report, parity_plot_script(report), "the report's parity plot");
+        if (!region_script.empty()) {
+            c.region_svg = files.svg_of(*out.report, region_script, "the report's region plot", "900,900");
+        }
+        files.add_text(*out.report, estimate_html(report, c));
+    }
     files.commit();
     if (out.json) {
         auto j = estimate_json(report);
@@ -76,6 +156,7 @@ int estimate_command(const invocation& in) {
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_estimate(std::cout, report);
+        if (out.written_case) std::cout << "\nThe tuned case is written to " << printable(out.written_case->given) << ".\n";
     }
     return finish(files, exit_ok);
 }

@@ -54,6 +54,22 @@ const std::vector<option_spec>& option_specs() {
          true},
         {"--loss", "none|huber|cauchy", estimate_cmd,
          "none (least squares, default), huber or cauchy: robust losses that lessen the pull of outliers"},
+        {"--bootstrap", "N", estimate_cmd,
+         "Also refit N resamples of the runs (drawn with replacement, whole runs) for bootstrap percentile "
+         "intervals (1 to 100000; 200 is usual)"},
+        {"--seed", "S", estimate_cmd,
+         "Seed of the bootstrap's draws, a whole number 0 to 2^64-1 (default 1): the same seed, the same "
+         "resamples"},
+        {"--region-plot", "FILE", estimate_cmd,
+         "Also draw the joint 95 % region of a1 and a2 (likelihood ratio) with the linearised ellipse, and "
+         "each factor's profile likelihood, with gnuplot (.svg or .png)"},
+        {"--write-case", "FILE.json", estimate_cmd,
+         "Also write the tuned case: the base case with the estimated factors (only a determined factor "
+         "changed; the others kept, and said so in its comments), a case file urea-reactor runs"},
+        {"--report", "FILE.html", estimate_cmd,
+         "Also write the whole estimate as one self-contained HTML page (plots inline, no scripts, nothing "
+         "fetched): runs, parity and region plots, intervals, verdict, tuned case, versions and SHA-256 of "
+         "the inputs"},
         {"--json", nullptr, run_cmd, "Print the whole result as one JSON document instead of the table"},
         {"--json", nullptr, fit_cmd, "Print the result as JSON"},
         {"--json", nullptr, estimate_cmd | sweep_cmd, "Print the whole result as one JSON document"},

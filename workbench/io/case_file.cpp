@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "io/input_files.h"
+#include "io/text.h"
 
 namespace workbench {
 namespace {
@@ -414,6 +415,49 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
 
 reactor_case read_case(const std::string& path) {
     return parse_case(read_input_file(path, "case file"), path);
+}
+
+std::string case_file_text(const reactor_case& c, const std::vector<std::string>& comments) {
+    using ordered = nlohmann::ordered_json;
+    ordered feed = ordered::object();
+    for (std::size_t i = 0; i < component_count; ++i) feed[component_names[i]] = c.feed_kmol_h[i];
+    ordered j = {{"name", c.name},
+                 {"reactor",
+                  {{"model", model_name(c.model)},
+                   {"trays", c.trays},
+                   {"volume_m3", c.volume_m3},
+                   {"pressure_bar", c.pressure_bar},
+                   {"inlet_temperature_C", c.inlet_temperature_C},
+                   {"outlet_temperature_C", c.outlet_temperature_C}}},
+                 {"feed_kmol_h", feed},
+                 {"kinetics", {{"a1", c.a1}, {"a2", c.a2}}}};
+    if (!c.tables.empty()) {
+        ordered properties = ordered::object();
+        for (const auto& [i, t] : c.tables) {
+            ordered table = ordered::object();
+            ordered celsius = ordered::array();
+            for (const double tk : t.temperature_K) {
+                // The Celsius value that the reader turns back into this
+                // very kelvin value (tk - kelvin may miss it by a rounding).
+                double tc = tk - kelvin;
+                for (int step = 0; step < 4 && tc + kelvin != tk; ++step) {
+                    tc = std::nextafter(tc, tc + kelvin < tk ? INFINITY : -INFINITY);
+                }
+                celsius.push_back(tc);
+            }
+            table["temperature_C"] = celsius;
+            if (!t.gibbs.empty()) table["gibbs_J_kmol"] = t.gibbs;
+            if (!t.fugacity.empty()) table["fugacity_coefficient"] = t.fugacity;
+            if (!t.molar_volume.empty()) table["molar_volume_m3_kmol"] = t.molar_volume;
+            properties[component_names[i]] = table;
+        }
+        j["properties"] = properties;
+    }
+    std::string out;
+    for (const std::string& line : comments) out += "// " + printable(line) + "\n";
+    // nlohmann writes each double with the fewest digits that read back
+    // to the same double.
+    return out + j.dump(2) + "\n";
 }
 
 }  // namespace workbench

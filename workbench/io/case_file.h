@@ -4,6 +4,7 @@
 #define UREA_WORKBENCH_IO_CASE_FILE_H
 
 #include <string>
+#include <vector>
 
 #include "model/case.h"
 
@@ -14,6 +15,11 @@ namespace workbench {
 // Throws input_error with the file, line and key where known.
 reactor_case parse_case(const std::string& text, const std::string& file);
 reactor_case read_case(const std::string& path);
+
+// A case as case-file text that parse_case reads back to the same case:
+// every key written, numbers to the digits that give the same doubles, the
+// comments first, each a `//` line (their control characters shown as '?').
+std::string case_file_text(const reactor_case& c, const std::vector<std::string>& comments = {});
 
 }  // namespace workbench
 

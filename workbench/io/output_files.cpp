@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "model/errors.h"
@@ -291,19 +293,14 @@ void staged_outputs::add_text(const output_target& target, const std::string& co
     if (!ok) throw input_error(target.given + ": cannot write there (" + why() + ")");
 }
 
-void staged_outputs::add_plot(const output_target& target, const std::string& script) {
-    // Standard output gets an SVG, drawn in the current folder first.
-    const bool svg = target.to_stdout || ends_with(target.given, ".svg");
-    const std::string folder = target.to_stdout ? "." : folder_of(target.path);
-    const std::string temporary =
-        make_temporary(folder, svg ? ".svg" : ".png", target.given, target.to_stdout ? 0600 : mode_for(target.path));
-    staged_.push_back({temporary, target, ""});
-    const auto fail = [&](const std::string& what) {
-        std::remove(temporary.c_str());
-        forget(temporary);
-        staged_.pop_back();
-        failures_.push_back(what);
-    };
+namespace {
+
+// Draws the script with gnuplot into `temporary` (a name of ours in
+// `folder`) as svg or png, at `size` ("900,720"), within the time limit;
+// the reason when it could not. `given`: the target as the user named it,
+// for messages.
+std::string draw(const std::string& folder, const std::string& temporary, bool svg, const std::string& size,
+                 const std::string& script, const std::string& given) {
     // gnuplot runs in the target folder and is told only the temporary
     // file's name, which is ours: letters, digits, '.', '-'.
     const std::string name = base_of(temporary);
@@ -314,18 +311,18 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
     }
     const std::string full =
         std::string("set terminal ") +
-        (svg ? "svg size 900,720 dynamic font 'Sans,13' background rgb 'white'"
-             : "pngcairo size 900,720 font 'Sans,11' background rgb 'white'") +
+        (svg ? "svg size " + size + " dynamic font 'Sans,13' background rgb 'white'"
+             : "pngcairo size " + size + " font 'Sans,11' background rgb 'white'") +
         "\nset output '" + name + "'\n" + script + "\nset output\n";
 
     int to_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0) return fail("cannot start gnuplot: " + why());
+    if (pipe2(to_child, O_CLOEXEC) != 0) return "cannot start gnuplot: " + why();
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
         close(to_child[0]);
         close(to_child[1]);
-        return fail("cannot start gnuplot: " + why());
+        return "cannot start gnuplot: " + why();
     }
     if (child == 0) {
         // gnuplot's messages are of no use to the user; only its status is.
@@ -368,20 +365,59 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
         gnuplot_pid = 0;
-        return fail("gnuplot did not draw " + target.given + " within " +
-                    std::to_string(static_cast<int>(gnuplot_time_limit_s)) + " s; it was stopped");
+        return "gnuplot did not draw " + given + " within " +
+               std::to_string(static_cast<int>(gnuplot_time_limit_s)) + " s; it was stopped";
     }
     gnuplot_pid = 0;
     struct stat st {};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || stat(temporary.c_str(), &st) != 0 || st.st_size == 0) {
-        return fail("gnuplot failed to draw " + target.given +
-                    (WIFEXITED(status) && WEXITSTATUS(status) == 127
-                         ? " (is gnuplot installed? scripts/install-deps installs it)"
-                         : ""));
+        return "gnuplot failed to draw " + given +
+               (WIFEXITED(status) && WEXITSTATUS(status) == 127
+                    ? " (is gnuplot installed? scripts/install-deps installs it)"
+                    : "");
     }
+    return "";
+}
+
+}  // namespace
+
+void staged_outputs::add_plot(const output_target& target, const std::string& script) {
+    // Standard output gets an SVG, drawn in the current folder first.
+    const bool svg = target.to_stdout || ends_with(target.given, ".svg");
+    const std::string folder = target.to_stdout ? "." : folder_of(target.path);
+    const std::string temporary =
+        make_temporary(folder, svg ? ".svg" : ".png", target.given, target.to_stdout ? 0600 : mode_for(target.path));
+    staged_.push_back({temporary, target, ""});
+    const auto fail = [&](const std::string& what) {
+        std::remove(temporary.c_str());
+        forget(temporary);
+        staged_.pop_back();
+        failures_.push_back(what);
+    };
+    const std::string failure = draw(folder, temporary, svg, "900,720", script, target.given);
+    if (!failure.empty()) return fail(failure);
     if (!target.to_stdout && !sync_file(temporary, O_RDONLY)) {
         return fail("cannot sync the plot drawn for " + target.given + ": " + why());
     }
+}
+
+std::optional<std::string> staged_outputs::svg_of(const output_target& beside, const std::string& script,
+                                                  const std::string& what, const std::string& size) {
+    const std::string folder = beside.to_stdout ? "." : folder_of(beside.path);
+    const std::string temporary = make_temporary(folder, ".svg", beside.given, 0600);
+    const std::string failure = draw(folder, temporary, true, size, script, what);
+    std::optional<std::string> out;
+    if (failure.empty()) {
+        std::ifstream in(temporary, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        out = text.str();
+    } else {
+        failures_.push_back(failure);
+    }
+    std::remove(temporary.c_str());
+    forget(temporary);
+    return out;
 }
 
 void staged_outputs::commit() {

@@ -15,6 +15,7 @@
 #ifndef UREA_WORKBENCH_IO_OUTPUT_FILES_H
 #define UREA_WORKBENCH_IO_OUTPUT_FILES_H
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -73,6 +74,13 @@ public:
     // .png). A plot that cannot be drawn is not thrown: it is dropped and
     // listed in failures(), so that the other outputs are still written.
     void add_plot(const output_target& target, const std::string& script);
+
+    // The script drawn by gnuplot as SVG text, at `size` ("900,720"), with
+    // a temporary file beside `beside`'s target (removed at once); nullopt
+    // when it cannot be drawn, listed in failures() as `what` ("the
+    // report's parity plot").
+    std::optional<std::string> svg_of(const output_target& beside, const std::string& script, const std::string& what,
+                                      const std::string& size = "900,720");
 
     // Renames every temporary file into place and syncs the folders;
     // writes what goes to standard output.

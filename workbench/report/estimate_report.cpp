@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 
 #include <boost/math/distributions/chi_squared.hpp>
@@ -52,21 +53,30 @@ std::string run_named(const estimate_report& r, std::size_t i) {
 }
 
 // Why a factor is not determined, in words.
-std::string why_not(const parameter_estimate& p, const estimate_result& res) {
+std::string why_not(const parameter_estimate& p, const estimate_result& res, const estimate_options& opt) {
+    const std::string profile =
+        p.profile.computed ? "its 95 % profile-likelihood interval is " + profile_text(p, opt) : "";
+    const auto with_profile = [&](const std::string& s) { return profile.empty() ? s : s + "; " + profile; };
     switch (p.verdict) {
         case verdict_kind::singular:
-            return res.covariance_unsolvable
-                       ? "the reactor could not be solved next to the best fit, where the uncertainty "
-                         "is worked out"
-                       : "the runs' predictions do not change measurably with it";
+            return with_profile(res.covariance_unsolvable
+                                    ? "the reactor could not be solved next to the best fit, where the uncertainty "
+                                      "is worked out"
+                                    : "the runs' predictions do not change measurably with it");
         case verdict_kind::wide:
-            return "its 95 % interval, " + sig4(p.lower95, 3) + " to " + sig4(p.upper95, 3) +
-                   ", spans more than a decade";
+            if (p.profile.computed) {
+                return profile + (p.profile.disjoint ? ": other values far from the best fit fit nearly as well"
+                                                     : ", more than a decade");
+            }
+            return "its 95 % interval, " + linearised_text(p) + ", spans more than a decade";
         case verdict_kind::at_bound:
-            return "the best fit lies at the edge of the search, " + p.name + " = " + sig4(p.value, 3) +
-                   ": the data only say it is " + (p.value > 1.0 ? "large" : "small");
+            return with_profile("the best fit lies at the edge of the search, " + p.name + " = " +
+                                factor_text(p, p.value) + ": the data only say it is " +
+                                (p.value > 1.0 ? "large" : "small"));
         case verdict_kind::combination:
-            return "only a combination of a1 and a2 is, not each of them";
+            return with_profile("only a combination of a1 and a2 is, not each of them");
+        case verdict_kind::open:
+            return profile;
         default:
             return "";
     }
@@ -77,10 +87,47 @@ const char* short_verdict(verdict_kind k) {
         case verdict_kind::fixed: return "held (--fix)";
         case verdict_kind::determined: return "determined";
         case verdict_kind::singular: return "NOT determined (the data do not depend on it)";
-        case verdict_kind::wide: return "NOT determined (interval wider than a decade)";
+        case verdict_kind::wide: return "NOT determined (interval wider than a decade, or in pieces)";
         case verdict_kind::at_bound: return "NOT determined (at the edge of the search)";
+        case verdict_kind::open: return "NOT determined (no bound on one side)";
         default: return "NOT determined (only a combination of a1 and a2)";
     }
+}
+
+// A profile interval for a table: short, in words where a side is open.
+std::string profile_cell(const parameter_estimate& p) {
+    const profile_interval& pr = p.profile;
+    if (!pr.computed) return "-";
+    std::string s = pr.lower && pr.upper ? factor_text(p, *pr.lower) + " .. " + factor_text(p, *pr.upper)
+                    : pr.lower           ? "at least " + factor_text(p, *pr.lower)
+                    : pr.upper           ? "at most " + factor_text(p, *pr.upper)
+                                         : "no bound";
+    return pr.disjoint ? s + " (in pieces)" : s;
+}
+
+// A linearised interval for a table; "none" without one.
+std::string linearised_cell(const parameter_estimate& p) {
+    const std::string s = linearised_text(p);
+    return s != "none" && p.conditional ? s + " (other held)" : s;
+}
+
+// A text as a gnuplot string: single-quoted (in which gnuplot expands
+// nothing), quotes doubled, control characters shown as '?', at most
+// `longest` characters; drawn with `noenhanced`, so that no character is markup.
+std::string gnuplot_text(const std::string& s, std::size_t longest = 24) {
+    std::string t = printable(s);
+    if (t.size() > longest) t = t.substr(0, longest - 1) + "~";
+    std::string out = "'";
+    for (const char c : t) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+// A move of a factor without a run, in per cent and standard errors.
+std::string move_text(double shift_ln, double shift_se) {
+    const double pct = 100.0 * std::expm1(shift_ln);
+    std::string s = (pct >= 0.0 ? "+" : "") + sig4(pct, 2) + " %";
+    if (std::isfinite(shift_se)) s += ", " + sig4(std::abs(shift_se), 2) + " standard errors";
+    return s;
 }
 
 }  // namespace
@@ -91,6 +138,15 @@ bool impossible_for_model(const estimate_report& r, const residual_row& row) {
     return std::isfinite(highest) && row.measured - 3.0 * row.sigma > highest;
 }
 
+estimate_report report_of(const estimate_outcome& e) {
+    estimate_report r{&e.problem.runs, &e.problem.options, &e.result, e.reactor_solves, &e.reachable};
+    r.region = &e.region;
+    r.leave_one_out = &e.leave_one_out;
+    r.bootstrap = &e.bootstrap;
+    r.tuned = &e.tuned;
+    return r;
+}
+
 std::vector<std::string> verdict_lines(const estimate_report& r) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
@@ -99,19 +155,27 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         const parameter_estimate& p = res.parameters[k];
         const parameter_estimate& other = res.parameters[1 - k];
         if (p.verdict == verdict_kind::fixed) {
-            lines.push_back(p.name + " is held at " + sig4(p.value, 6) + " (--fix).");
+            lines.push_back(p.name + " is held at " + factor_text(p, p.value) + " (--fix).");
             continue;
         }
         if (p.verdict == verdict_kind::determined) {
-            std::string s = p.name + " = " + sig4(p.value) + " is determined by these data: 95 % between " +
-                            sig4(p.lower95) + " and " + sig4(p.upper95) + " (a standard error of " +
-                            sig4(100.0 * p.se_ln, 2) + " %)";
-            if (p.conditional) s += ", with " + other.name + " held at its value";
+            std::string s = p.name + " = " + factor_text(p, p.value) + " is determined by these data: 95 % between ";
+            if (p.profile.computed) {
+                s += factor_text(p, *p.profile.lower) + " and " + factor_text(p, *p.profile.upper) +
+                     " (profile likelihood" + (other.free ? ", " + other.name + " re-optimised at each value" : "") +
+                     "; the linearised interval is " + linearised_text(p) +
+                     (p.conditional ? ", with " + other.name + " held at its value" : "") + ")";
+            } else {
+                s += factor_text(p, p.lower95) + " and " + factor_text(p, p.upper95) + " (a standard error of " +
+                     sig4(100.0 * p.se_ln, 2) + " %)";
+                if (p.conditional) s += ", with " + other.name + " held at its value";
+            }
             lines.push_back(s + ".");
             continue;
         }
-        std::string s = p.name + " is NOT determined by these data: " + why_not(p, res) + ".";
-        if (k == 0 && p.verdict != verdict_kind::combination) {
+        std::string s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
+        const bool large_a1 = p.profile.computed ? !p.profile.upper : p.value > 1.0;
+        if (k == 0 && p.verdict != verdict_kind::combination && large_a1) {
             s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
                  "depend on a1: this is the usual outcome, not a fault of the data.";
         }
@@ -120,10 +184,23 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
             s += " Hold it at the base case's value (add " + fix + ", or a value you trust) and "
-                 "estimate " + other.name + " alone; the " + sig4(p.value, 3) +
+                 "estimate " + other.name + " alone; the " + factor_text(p, p.value) +
                  " found here is no estimate of it.";
         }
         lines.push_back(s);
+    }
+    // A determined factor that one run alone moves by more than two
+    // standard errors leans on that run.
+    if (r.leave_one_out != nullptr && r.leave_one_out->computed) {
+        for (std::size_t k = 0; k < 2; ++k) {
+            const parameter_estimate& p = res.parameters[k];
+            if (p.verdict != verdict_kind::determined || r.leave_one_out->influential[k].empty()) continue;
+            const left_out_run& x = r.leave_one_out->runs[r.leave_one_out->influential[k].front()];
+            if (!(std::abs(x.shift_se[k]) > 2.0)) continue;
+            lines.push_back("Without " + run_named(r, x.run) + ", " + p.name + " would be " +
+                            factor_text(p, x.value[k]) + " (" + move_text(x.shift_ln[k], x.shift_se[k]) +
+                            "): the estimate leans on that run; check it.");
+        }
     }
     if (res.degrees_of_freedom > 0) {
         const boost::math::chi_squared dist(res.degrees_of_freedom);
@@ -180,6 +257,118 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     return lines;
 }
 
+namespace {
+
+// The bootstrap's percentile intervals and each run left out in turn.
+void print_resampling(std::ostream& out, const estimate_report& r, std::size_t width) {
+    const estimate_result& res = *r.result;
+    const bool boot = r.bootstrap != nullptr && r.bootstrap->resamples > 0;
+    const bool loo = r.leave_one_out != nullptr && r.leave_one_out->computed;
+    if (!boot && !loo) return;
+    out << "\nResampling\n";
+    if (boot) {
+        const bootstrap_result& b = *r.bootstrap;
+        out << "  bootstrap: " << b.resamples << " resamples of the " << r.runs->runs.size() << " runs (seed "
+            << b.seed << "), " << b.failed << " without a usable fit\n";
+        for (std::size_t k = 0; k < 2; ++k) {
+            const parameter_estimate& p = res.parameters[k];
+            if (!p.free || !std::isfinite(b.median[k])) continue;
+            out << "    " << p.name << ": 95 % of the resamples between " << factor_text(p, b.lower95[k]) << " and "
+                << factor_text(p, b.upper95[k]) << " (median " << factor_text(p, b.median[k]) << ")"
+                << (p.verdict == verdict_kind::determined ? "" : "; not determined, so they mean little") << "\n";
+        }
+    }
+    if (loo) {
+        const leave_one_out_result& l = *r.leave_one_out;
+        out << "  each run left out in turn (the fit without it):\n";
+        out << "    " << padded("run", width);
+        for (const parameter_estimate& p : res.parameters) {
+            if (p.free) out << "  " << padded(p.name + " without it", 16);
+        }
+        for (const parameter_estimate& p : res.parameters) {
+            if (p.verdict == verdict_kind::determined) out << "  " << p.name << " moves";
+        }
+        out << "\n";
+        for (const left_out_run& x : l.runs) {
+            out << "    " << padded(printable(run_of(r, x.run).name), width);
+            if (!x.ok) {
+                out << "  no usable fit without it\n";
+                continue;
+            }
+            for (std::size_t k = 0; k < 2; ++k) {
+                if (res.parameters[k].free) out << "  " << padded(factor_text(res.parameters[k], x.value[k]), 16);
+            }
+            for (std::size_t k = 0; k < 2; ++k) {
+                if (res.parameters[k].verdict == verdict_kind::determined) {
+                    out << "  " << move_text(x.shift_ln[k], x.shift_se[k]);
+                }
+            }
+            out << "\n";
+        }
+        for (std::size_t k = 0; k < 2; ++k) {
+            const parameter_estimate& p = res.parameters[k];
+            if (p.verdict != verdict_kind::determined || l.influential[k].empty()) continue;
+            std::string s = "most influential on " + p.name + ": ";
+            for (std::size_t i = 0; i < l.influential[k].size(); ++i) {
+                const left_out_run& x = l.runs[l.influential[k][i]];
+                s += (i > 0 ? ", " : "") + printable(run_of(r, x.run).name) + " (" +
+                     move_text(x.shift_ln[k], x.shift_se[k]) + ")";
+            }
+            out << wrapped(s, 4, 100);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::string& written_to) {
+    std::vector<std::string> lines;
+    if (r.tuned == nullptr) return lines;
+    const tuned_case& t = *r.tuned;
+    const estimate_result& res = *r.result;
+    std::string s = "The tuned case" + (written_to.empty() ? std::string() : " (written to " + printable(written_to) + ")") +
+                    " is the base case with";
+    bool any = false;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = res.parameters[k];
+        const tuned_factor& f = t.factors[k];
+        s += k == 0 ? " " : "; ";
+        const std::string v = p.name + " = " + factor_text(p, f.value);
+        switch (f.source) {
+            case tuned_factor::how::estimated:
+                s += v + " as estimated";
+                if (f.with_other_kept) {
+                    s += " with " + res.parameters[1 - k].name + " at the base case's value";
+                }
+                any = any || f.changed;
+                break;
+            case tuned_factor::how::held:
+                s += v + ", held with --fix" + (f.changed ? "" : " (the base case's)");
+                any = any || f.changed;
+                break;
+            case tuned_factor::how::kept:
+                s += v + ", the base case's, kept: these runs do not determine it";
+                break;
+        }
+    }
+    lines.push_back(s + ".");
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = res.parameters[k];
+        if (!t.factors[k].ruled_out) continue;
+        lines.push_back("But the runs rule out the base case's " + p.name + " = " + factor_text(p, t.factors[k].value) +
+                        " (95 % profile interval: " + profile_text(p, *r.options) + "): hold " + p.name +
+                        " with --fix at a value within it that you trust, and estimate again.");
+    }
+    if (!any) lines.push_back("Nothing was changed: the case is the base case as it was.");
+    if (std::isfinite(t.co2_conversion)) {
+        lines.push_back("Run as urea-reactor runs it, the tuned case converts " + sig4(t.co2_conversion, 4) +
+                        " of its CO2 (a fraction).");
+    } else {
+        lines.push_back("The tuned case's CO2 conversion is not known: the reactor had no solution for it.");
+    }
+    return lines;
+}
+
 void print_estimate(std::ostream& out, const estimate_report& r) {
     const estimate_result& res = *r.result;
     const runs_file& f = *r.runs;
@@ -205,15 +394,19 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
             << "\n";
     }
     out << "\nRate factors (least squares in ln a, loss " << loss_name(res.loss)
-        << "; 95 % intervals exp(ln a -+ t se), so asymmetric)\n";
+        << "; 95 % intervals: profile likelihood, and linearised exp(ln a -+ t se))\n";
+    std::size_t value_width = 6, profile_width = 24, linear_width = 16;
     for (const parameter_estimate& p : res.parameters) {
-        out << "  " << p.name << " = " << padded(sig4(p.value, 5), 11);
-        if (p.free && std::isfinite(p.lower95)) {
-            out << "95 %: " << padded(sig4(p.lower95) + " .. " + sig4(p.upper95), 22);
-        } else {
-            out << std::string(28, ' ');
-        }
-        out << short_verdict(p.verdict) << (p.conditional ? ", with the other held" : "") << "\n";
+        value_width = std::max(value_width, factor_text(p, p.value).size() + 2);
+        profile_width = std::max(profile_width, profile_cell(p).size() + 2);
+        linear_width = std::max(linear_width, linearised_cell(p).size() + 2);
+    }
+    out << "        " << padded("value", value_width) << padded("profile likelihood", profile_width)
+        << padded("linearised", linear_width) << "verdict\n";
+    for (const parameter_estimate& p : res.parameters) {
+        out << "  " << p.name << " =  " << padded(factor_text(p, p.value), value_width)
+            << padded(p.free ? profile_cell(p) : "", profile_width)
+            << padded(p.free ? linearised_cell(p) : "", linear_width) << short_verdict(p.verdict) << "\n";
     }
     if (res.parameters[0].free && res.parameters[1].free) {
         out << "  correlation of ln a1 and ln a2: "
@@ -225,9 +418,25 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
         << " degrees of freedom, reduced chi-square " << sig4(res.reduced_chi_square, 3) << "\n";
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
+    print_resampling(out, r, width);
+    if (r.tuned != nullptr) {
+        out << "\nTuned case\n";
+        for (const std::string& line : tuned_case_lines(r, "")) out << wrapped(line, 2, 100);
+    }
     out << "\nVerdict\n";
     for (const std::string& line : verdict_lines(r)) out << wrapped(printable(line), 2, 100);
 }
+
+namespace {
+
+// [lower, upper], null for an open end; null when there is no profile.
+nlohmann::ordered_json profile_json(const profile_interval& p) {
+    using json = nlohmann::ordered_json;
+    if (!p.computed) return nullptr;
+    return json::array({p.lower ? json(*p.lower) : json(nullptr), p.upper ? json(*p.upper) : json(nullptr)});
+}
+
+}  // namespace
 
 nlohmann::ordered_json estimate_json(const estimate_report& r) {
     using json = nlohmann::ordered_json;
@@ -258,8 +467,19 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                               {"lower95", number(p.lower95)},
                               {"upper95", number(p.upper95)},
                               {"conditional", p.conditional},
+                              {"profile95", profile_json(p.profile)},
                               {"verdict", verdict_name(p.verdict)},
                               {"verdict_text", p.verdict_text}};
+        if (p.profile.computed) {
+            json points = json::array();
+            for (const profile_point& q : p.profile.points) {
+                points.push_back({{"value", q.value}, {"other", q.other}, {"delta", number(q.delta)}});
+            }
+            parameters[p.name]["profile"] = {{"disjoint", p.profile.disjoint},
+                                             {"unsolved_lower", p.profile.unsolved_lower},
+                                             {"unsolved_upper", p.profile.unsolved_upper},
+                                             {"points", points}};
+        }
     }
     json starts = json::array();
     for (const start_outcome& s : res.starts) {
@@ -273,9 +493,93 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                           {"reactor_failures", s.model_failures},
                           {"message", s.message}});
     }
+    const auto by_factor = [&](const std::array<double, 2>& v) {
+        return json{{"a1", number(v[0])}, {"a2", number(v[1])}};
+    };
+    json region = nullptr;
+    if (r.region != nullptr && r.region->computed) {
+        const likelihood_region& g = *r.region;
+        json pieces = json::array();
+        for (const auto& piece : g.pieces) {
+            json slices = json::array();
+            for (const region_slice& x : piece) {
+                slices.push_back({{"a1", x.a1},
+                                  {"a2_best", number(x.a2_best)},
+                                  {"delta_best", number(x.delta_best)},
+                                  {"a2_low", number(x.a2_low)},
+                                  {"a2_high", number(x.a2_high)},
+                                  {"open_low", x.open_low},
+                                  {"open_high", x.open_high}});
+            }
+            pieces.push_back(slices);
+        }
+        json ellipse = json::array();
+        for (const auto& e : g.ellipse) ellipse.push_back({e[0], e[1]});
+        region = {{"threshold", g.threshold},
+                  {"open_a1_low", g.open_a1_low},
+                  {"open_a1_high", g.open_a1_high},
+                  {"open_a2", g.open_a2},
+                  {"pieces", pieces},
+                  {"linearised_ellipse", ellipse}};
+    }
+    json loo = nullptr;
+    if (r.leave_one_out != nullptr && r.leave_one_out->computed) {
+        const leave_one_out_result& l = *r.leave_one_out;
+        json rows = json::array();
+        for (const left_out_run& x : l.runs) {
+            rows.push_back({{"run", run_of(r, x.run).name},
+                            {"ok", x.ok},
+                            {"without_it", by_factor(x.value)},
+                            {"shift_ln", by_factor(x.shift_ln)},
+                            {"shift_se", by_factor(x.shift_se)}});
+        }
+        json influential = json::object();
+        for (std::size_t k = 0; k < 2; ++k) {
+            json names = json::array();
+            for (const std::size_t i : l.influential[k]) names.push_back(run_of(r, i).name);
+            influential[res.parameters[k].name] = names;
+        }
+        loo = {{"runs", rows}, {"influential", influential}};
+    }
+    json boot = nullptr;
+    if (r.bootstrap != nullptr && r.bootstrap->resamples > 0) {
+        const bootstrap_result& b = *r.bootstrap;
+        json samples = json::array();
+        for (const auto& x : b.samples) samples.push_back({x[0], x[1]});
+        boot = {{"resamples", b.resamples},
+                {"seed", b.seed},
+                {"failed", b.failed},
+                {"lower95", by_factor(b.lower95)},
+                {"median", by_factor(b.median)},
+                {"upper95", by_factor(b.upper95)},
+                {"samples", samples}};
+    }
+    json tuned = nullptr;
+    if (r.tuned != nullptr) {
+        const tuned_case& t = *r.tuned;
+        tuned = json::object();
+        for (std::size_t k = 0; k < 2; ++k) {
+            const tuned_factor& f = t.factors[k];
+            tuned[res.parameters[k].name] = {
+                {"value", f.value},
+                {"changed", f.changed},
+                {"source", f.source == tuned_factor::how::estimated ? "estimated"
+                           : f.source == tuned_factor::how::held    ? "held"
+                                                                     : "kept"},
+                {"with_other_kept", f.with_other_kept},
+                {"ruled_out", f.ruled_out}};
+        }
+        tuned["co2_conversion"] = number(t.co2_conversion);
+    }
     return {{"runs_file", r.runs->file},
             {"runs", runs},
             {"parameters", parameters},
+            {"profile_threshold", number(res.profile_threshold)},
+            {"region_threshold", number(res.region_threshold)},
+            {"region", region},
+            {"leave_one_out", loo},
+            {"bootstrap", boot},
+            {"tuned_case", tuned},
             {"correlation", number(res.correlation)},
             {"covariance_singular", res.covariance_singular},
             {"measurements", res.measurements},
@@ -345,22 +649,218 @@ std::string parity_plot_script(const estimate_report& r) {
         }
     }
     s << "EOD\n";
-    s << "set title 'Measured against predicted at a1 = " << sig4(res.parameters[0].value) << ", a2 = "
-      << sig4(res.parameters[1].value) << "'\n"
+    // Each ringed measurement labelled with its run's name, beside the ring.
+    for (const residual_row& row : res.residuals) {
+        if (!row.outlier) continue;
+        const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
+        s << "set label " << gnuplot_text(name) << " at " << row.measured << "," << row.predicted
+          << " offset 1.6,-0.9 noenhanced front textcolor rgb '#d62728' font ',11'\n";
+    }
+    s << "set title 'Measured against predicted at a1 = " << factor_text(res.parameters[0], res.parameters[0].value)
+      << ", a2 = " << factor_text(res.parameters[1], res.parameters[1].value) << "'\n"
       << "set grid\nset key top left\nset size ratio -1\n"
       << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
       << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"
       << "set ylabel 'predicted by the reactor at the estimate'\n"
+      << "set errorbars small\n"
       << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
-    for (std::size_t k = 0; k < kinds.size(); ++k) {
-        s << ", $q" << kinds[k] << " using 1:2:3 with xerrorbars pt " << quantities[kinds[k]].marker
-          << " ps 1.2 lc rgb '" << quantities[kinds[k]].colour << "' title '" << quantities[kinds[k]].plot_title << "'";
+    // The bars first, without markers; then open markers over them, which
+    // leave the bars seen.
+    for (const std::size_t q : kinds) {
+        s << ", $q" << q << " using 1:2:3 with xerrorbars ps 0 lw 1.5 lc rgb '" << quantities[q].colour
+          << "' notitle";
+    }
+    for (const std::size_t q : kinds) {
+        s << ", $q" << q << " using 1:2 with points pt " << quantities[q].marker - 1 << " ps 0.7 lw 1.2 lc rgb '"
+          << quantities[q].colour << "' title '" << quantities[q].plot_title << "'";
     }
     if (outliers) {
         s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "
              "title 'more than 3 standard deviations off'";
     }
     s << "\n";
+    return s.str();
+}
+
+namespace {
+
+// Tic marks for a log axis from lo to hi: gnuplot's own (powers of ten)
+// over a decade or more; within less, where gnuplot would mark nothing, a
+// few round values.
+std::string log_tics(const std::string& axis, double lo, double hi) {
+    if (!(hi / lo < 10.0)) return "set " + axis + "tics autofreq\nset m" + axis + "tics\n";
+    const double rough = (hi - lo) / 5.0, unit = std::pow(10.0, std::floor(std::log10(rough)));
+    const double step = rough / unit < 1.5 ? unit : rough / unit < 3.5 ? 2.0 * unit : rough / unit < 7.5 ? 5.0 * unit : 10.0 * unit;
+    std::ostringstream t;
+    t << std::setprecision(10) << "set " << axis << "tics (";
+    bool first = true;
+    for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
+        // Multiples of the step, written without the sum's rounding.
+        t << (first ? "" : ", ") << sig(std::round(v / step) * step, 6);
+        first = false;
+    }
+    t << ")\nunset m" << axis << "tics\n";
+    return t.str();
+}
+
+// One factor's profile: the objective above the best against the factor
+// (log axis), the 95 % threshold, the interval's ends, and the linearised
+// parabola for comparison, in the current multiplot panel.
+void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
+    const estimate_result& res = *r.result;
+    const estimate_options& opt = *r.options;
+    const parameter_estimate& p = res.parameters[k];
+    const double thr = res.profile_threshold, top = 3.0 * thr;
+    // The x range: where the profile lies below the top of the plot, with
+    // a margin; the box's edge where it reaches it.
+    double lo = p.value, hi = p.value;
+    for (const profile_point& q : p.profile.points) {
+        if (q.delta <= top) {
+            lo = std::min(lo, q.value);
+            hi = std::max(hi, q.value);
+        }
+    }
+    const double pad = std::max(std::log(hi / lo) * 0.15, 0.02);
+    lo = std::max(opt.lower, lo * std::exp(-pad));
+    hi = std::min(opt.upper, hi * std::exp(pad));
+    s << "$profile" << k << " << EOD\n";
+    for (const profile_point& q : p.profile.points) {
+        if (std::isfinite(q.delta)) s << q.value << " " << q.delta << "\n";
+    }
+    s << "EOD\n";
+    s << "unset label\nunset arrow\nunset title\n"
+      << "set logscale x\nunset logscale y\nset format x '%g'\nset format y '%g'\n"
+      << log_tics("x", lo, hi) << "set ytics autofreq\nset mytics\n"
+      << "set xrange [" << lo << ":" << hi << "]\nset yrange [0:" << top << "]\n"
+      << "set xlabel " << gnuplot_text(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
+      << "set ylabel 'objective above the best'\n"
+      << "set key top center horizontal font ',10'\nset grid\n";
+    for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
+        if (b) {
+            s << "set arrow from " << *b << ",0 to " << *b << "," << thr
+              << " nohead lc rgb '#1f77b4' dt 3\n";
+        }
+    }
+    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '#1f77b4' title 'profile', "
+      << thr << " with lines lc rgb '#d62728' dt 2 title '95 % threshold'";
+    if (std::isfinite(p.se_ln_unscaled) && p.se_ln_unscaled > 0.0) {
+        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '#555555' dt 4 title 'linearised'";
+    }
+    s << "\n";
+}
+
+}  // namespace
+
+std::string region_plot_script(const estimate_report& r) {
+    const estimate_result& res = *r.result;
+    const estimate_options& opt = *r.options;
+    std::vector<std::size_t> free;
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (res.parameters[k].free && res.parameters[k].profile.computed) free.push_back(k);
+    }
+    if (free.empty()) return "";
+    std::ostringstream s;
+    s << std::setprecision(10);
+    s << "set multiplot\n";
+    const bool region = r.region != nullptr && r.region->computed && free.size() == 2;
+    if (!region) {
+        profile_panel(s, r, free.front());
+        s << "unset multiplot\n";
+        return s.str();
+    }
+    const likelihood_region& g = *r.region;
+    const parameter_estimate& p1 = res.parameters[0];
+    const parameter_estimate& p2 = res.parameters[1];
+    // The outline of each piece: the upper edge along a1, then the lower
+    // edge back; a run of slices outside the threshold splits a piece.
+    std::vector<std::vector<const region_slice*>> outlines;
+    for (const auto& piece : g.pieces) {
+        outlines.emplace_back();
+        for (const region_slice& x : piece) {
+            if (std::isfinite(x.a2_low) && std::isfinite(x.a2_high)) {
+                outlines.back().push_back(&x);
+            } else if (!outlines.back().empty()) {
+                outlines.emplace_back();
+            }
+        }
+    }
+    double x_lo = p1.value, x_hi = p1.value, y_lo = p2.value, y_hi = p2.value;
+    const auto widen = [&](double a1, double a2) {
+        if (!(a1 > 0.0) || !(a2 > 0.0)) return;
+        x_lo = std::min(x_lo, std::max(a1, opt.lower));
+        x_hi = std::max(x_hi, std::min(a1, opt.upper));
+        y_lo = std::min(y_lo, std::max(a2, opt.lower));
+        y_hi = std::max(y_hi, std::min(a2, opt.upper));
+    };
+    s << "$region << EOD\n";
+    for (const auto& o : outlines) {
+        if (o.empty()) continue;
+        for (const region_slice* x : o) {
+            s << x->a1 << " " << x->a2_high << "\n";
+            widen(x->a1, x->a2_high);
+        }
+        for (auto it = o.rbegin(); it != o.rend(); ++it) {
+            s << (*it)->a1 << " " << (*it)->a2_low << "\n";
+            widen((*it)->a1, (*it)->a2_low);
+        }
+        s << o.front()->a1 << " " << o.front()->a2_high << "\n\n";
+    }
+    s << "EOD\n$valley << EOD\n";
+    for (const auto& piece : g.pieces) {
+        for (const region_slice& x : piece) {
+            if (std::isfinite(x.a2_best) && x.delta_best <= g.threshold) s << x.a1 << " " << x.a2_best << "\n";
+        }
+        s << "\n";
+    }
+    s << "EOD\n$ellipse << EOD\n";
+    for (const auto& e : g.ellipse) {
+        s << e[0] << " " << e[1] << "\n";
+        widen(e[0], e[1]);
+    }
+    s << "EOD\n$best << EOD\n" << p1.value << " " << p2.value << "\nEOD\n";
+    const bool boot = r.bootstrap != nullptr && !r.bootstrap->samples.empty();
+    if (boot) {
+        s << "$boot << EOD\n";
+        for (const auto& x : r.bootstrap->samples) s << x[0] << " " << x[1] << "\n";
+        s << "EOD\n";
+    }
+    // Log axes with a margin of a fifth of the span (at least 5 % of the
+    // value), within the search box.
+    const auto padded_range = [&](double lo, double hi, double& out_lo, double& out_hi) {
+        const double pad = std::max(0.2 * std::log(hi / lo), 0.05);
+        out_lo = std::max(opt.lower, lo * std::exp(-pad));
+        out_hi = std::min(opt.upper, hi * std::exp(pad));
+    };
+    double xa = 0, xb = 0, ya = 0, yb = 0;
+    padded_range(x_lo, x_hi, xa, xb);
+    padded_range(y_lo, y_hi, ya, yb);
+    s << "set origin 0,0.42\nset size 1,0.58\n"
+      << "set title 'Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse'\n"
+      << "set logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
+      << log_tics("y", ya, yb)
+      << "set xrange [" << xa << ":" << xb << "]\nset yrange [" << ya << ":" << yb << "]\n"
+      << "set xlabel 'a1 (carbamate formation)'\nset ylabel 'a2 (dehydration)'\n"
+      << "set key top right opaque font ',11'\n";
+    if (g.ellipse.empty()) {
+        s << "set label 'no linearised ellipse: the covariance is singular' at graph 0.02,0.06 front\n";
+    }
+    if (g.open_a1_high || g.open_a1_low || g.open_a2) {
+        s << "set label 'the region reaches the edge of the search (" << sig(opt.lower, 3) << " .. " << sig(opt.upper, 3)
+          << "): open there' at graph 0.02,0.94 front\n";
+    }
+    s << "plot $region using 1:2 with filledcurves closed fc rgb '#1f77b4' fs transparent solid 0.25 noborder "
+         "title '95 % region', "
+         "$region using 1:2 with lines lw 2 lc rgb '#1f77b4' notitle, "
+         "$valley using 1:2 with lines dt 3 lc rgb '#1f77b4' title 'best a2 at each a1'";
+    if (!g.ellipse.empty()) s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '#d62728' title 'linearised ellipse'";
+    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '#555555' title 'bootstrap resamples'";
+    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '#000000' title 'best fit'\n";
+    s << "unset label\nunset key\n";
+    s << "set origin 0,0\nset size 0.5,0.42\n";
+    profile_panel(s, r, 0);
+    s << "set origin 0.5,0\nset size 0.5,0.42\n";
+    profile_panel(s, r, 1);
+    s << "unset multiplot\n";
     return s.str();
 }
 

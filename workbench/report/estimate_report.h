@@ -1,8 +1,9 @@
 // The estimate's results as an engineer reads them: a table of runs
 // (measured, predicted, standardised residual, outlier flag), the rate
-// factors with their 95 % intervals, the fit's quality and a verdict in plain
-// words; as JSON, as CSV (one row per run and measurement) and as a parity
-// plot's gnuplot commands.
+// factors with their 95 % intervals of every kind (profile likelihood,
+// linearised, bootstrap), each run left out, the fit's quality, a verdict in
+// plain words and the tuned case; as JSON, as CSV (one row per run and
+// measurement) and as gnuplot commands for the parity plot and the region.
 #ifndef UREA_WORKBENCH_REPORT_ESTIMATE_REPORT_H
 #define UREA_WORKBENCH_REPORT_ESTIMATE_REPORT_H
 
@@ -13,6 +14,8 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/estimate.h"
+#include "analysis/runs_model.h"
+#include "analysis/uncertainty.h"
 #include "io/runs_file.h"
 
 namespace workbench {
@@ -25,7 +28,15 @@ struct estimate_report {
     // By run: the highest conversion the model can reach (NaN: not known);
     // may be null.
     const std::vector<double>* reachable = nullptr;
+    // Each may be null (or not computed): then the report leaves it out.
+    const likelihood_region* region = nullptr;
+    const leave_one_out_result* leave_one_out = nullptr;
+    const bootstrap_result* bootstrap = nullptr;
+    const tuned_case* tuned = nullptr;
 };
+
+// The report of an estimate's whole outcome.
+estimate_report report_of(const estimate_outcome& e);
 
 // Whether a measured conversion lies above what the model can reach at its
 // run's conditions, by more than 3 stated standard deviations: impossible
@@ -44,9 +55,21 @@ nlohmann::ordered_json estimate_json(const estimate_report& r);
 std::string estimate_csv(const estimate_report& r);
 
 // Measured against predicted for every measurement, each kind with its own
-// marker, the line y = x and the possible outliers ringed. Numbers and our
-// own labels only: no run name or other text from the runs file.
+// marker over its +- sigma bar, the line y = x and the possible outliers
+// ringed and labelled with their run's name (quoted as gnuplot quotes, not
+// read as enhanced text: a name is only ever a name).
 std::string parity_plot_script(const estimate_report& r);
+
+// Both factors free: the joint 95 % region of (a1, a2) from the likelihood
+// ratio, the linearised ellipse and the bootstrap's resamples, on log axes,
+// beside each factor's profile (objective above the best against the
+// factor, with the 95 % threshold). One factor free: its profile alone.
+// Empty when there is no profile.
+std::string region_plot_script(const estimate_report& r);
+
+// The tuned case in words, one sentence a line: what changed, what was kept
+// and why, its CO2 conversion; `written_to`: the file, or empty.
+std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::string& written_to);
 
 }  // namespace workbench
 
