@@ -227,9 +227,12 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
             p.verdict_text = "not determined by these data" + interval + ": " + fix;
         } else {
             p.verdict = verdict_kind::wide;
-            p.verdict_text = "not determined by these data (the 95 % interval " +
-                             (pr.computed ? profile_text(p, opt) : sig3(p.lower95) + " .. " + sig3(p.upper95)) +
-                             (pr.disjoint ? " is in pieces" : " spans more than a decade") + "): " + fix;
+            p.verdict_text = pr.computed ? "not determined by these data (95 % profile interval " + profile_text(p, opt) +
+                                               (pr.disjoint ? ": values far from the best fit fit nearly as well"
+                                                            : ": more than a decade") +
+                                               "): " + fix
+                                         : "not determined by these data (the 95 % interval " + sig3(p.lower95) +
+                                               " .. " + sig3(p.upper95) + " spans more than a decade): " + fix;
         }
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/estimate.h"
+#include "analysis/uncertainty.h"
 
 namespace {
 
@@ -95,8 +96,13 @@ bool covers(const parameter_estimate& p, double truth) { return p.lower95 < trut
 // mean reported standard error of ln a2 over the scatter of the estimates.
 struct coverage {
     int a1 = 0, a2 = 0;
+    int profile_a1 = 0, profile_a2 = 0;  // by the profile intervals
     double se_over_scatter = 0.0;
 };
+
+bool profile_covers(const parameter_estimate& p, double truth) {
+    return (!p.profile.lower || *p.profile.lower < truth) && (!p.profile.upper || truth < *p.profile.upper);
+}
 
 coverage over_seeds(double noise) {
     analytic m;
@@ -117,6 +123,17 @@ coverage over_seeds(double noise) {
         EXPECT_LT(r.starts_agreeing, 9);
         c.a1 += covers(r.parameters[0], true_a1);
         c.a2 += covers(r.parameters[1], true_a2);
+        c.profile_a1 += profile_covers(r.parameters[0], true_a1);
+        c.profile_a2 += profile_covers(r.parameters[1], true_a2);
+        // Nearly linear in ln a here: the profile interval is the
+        // linearised one, within a tenth of its half-width at each end.
+        for (const parameter_estimate& p : r.parameters) {
+            EXPECT_TRUE(p.profile.lower && p.profile.upper) << p.name;
+            if (!p.profile.lower || !p.profile.upper) continue;
+            const double half = std::log(p.upper95 / p.lower95) / 2.0;
+            EXPECT_NEAR(std::log(*p.profile.lower / p.lower95), 0.0, 0.1 * half) << p.name << " seed " << seed;
+            EXPECT_NEAR(std::log(*p.profile.upper / p.upper95), 0.0, 0.1 * half) << p.name << " seed " << seed;
+        }
         const double ln = std::log(r.parameters[1].value);
         sum += ln;
         sum2 += ln * ln;
@@ -137,6 +154,8 @@ TEST(Estimate, RecoversBothFactorsWithIntervalsThatCoverThemMostOfTheTime) {
         // the width at 3 sigma) fails this.
         EXPECT_GE(c.a1, 16) << noise;
         EXPECT_GE(c.a2, 16) << noise;
+        EXPECT_GE(c.profile_a1, 16) << noise;
+        EXPECT_GE(c.profile_a2, 16) << noise;
         // Nor too wide: the standard error matches the scatter of the
         // estimates (within what 20 samples allow).
         EXPECT_GT(c.se_over_scatter, 0.6) << noise;
@@ -152,6 +171,15 @@ TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
     EXPECT_NE(fast.parameters[0].verdict_text.find("not determined by these data"), std::string::npos);
     EXPECT_NE(fast.parameters[0].verdict_text.find("--fix a1=1 "), std::string::npos);
     EXPECT_NEAR(fast.parameters[1].value, true_a2, 0.1 * true_a2);
+    // Its profile: a lower bound, and none above (the edge of the search
+    // fits as well), said in words; a2's closed around the truth.
+    const profile_interval& fast_a1 = fast.parameters[0].profile;
+    ASSERT_TRUE(fast_a1.computed && fast_a1.lower);
+    EXPECT_FALSE(fast_a1.upper);
+    EXPECT_LT(*fast_a1.lower, 1e4);
+    EXPECT_EQ(profile_text(fast.parameters[0], {}).rfind("at least ", 0), 0u) << profile_text(fast.parameters[0], {});
+    EXPECT_TRUE(profile_covers(fast.parameters[1], true_a2));
+    EXPECT_EQ(fast.parameters[1].verdict, verdict_kind::determined);
     // In a narrower box the best fit lies at its edge: not determined either.
     estimate_options narrow;
     narrow.upper = 30.0;
@@ -174,6 +202,97 @@ TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
     EXPECT_EQ(product.parameters[0].verdict, verdict_kind::combination);
     EXPECT_EQ(product.parameters[1].verdict, verdict_kind::combination);
     EXPECT_NEAR(product.parameters[0].value * product.parameters[1].value, true_a2, 0.05 * true_a2);
+    // Along the valley a1 a2 = const each can be as small as the box allows,
+    // the other making up for it, and as large as the other's smallest, 1e-6,
+    // lets it be: at most about 0.2 / 1e-6.
+    for (const parameter_estimate& p : product.parameters) {
+        EXPECT_FALSE(p.profile.lower) << p.name << " " << profile_text(p, {});
+        ASSERT_TRUE(p.profile.upper) << p.name;
+        EXPECT_NEAR(std::log(*p.profile.upper / (true_a2 / 1e-6)), 0.0, 0.3) << p.name;
+        EXPECT_EQ(profile_text(p, {}).rfind("at most ", 0), 0u) << profile_text(p, {});
+        EXPECT_NE(profile_text(p, {}).find(", no lower bound down to the search's 1e-06"), std::string::npos);
+    }
+}
+
+// A model whose fit has a narrow dip far from a plateau, as noise makes
+// one at small a1 in the reactor: the predictions are those of the
+// stand-in with carbamate formation fast (a1 hardly matters), moved towards
+// the measurements by psi(ln a1) d, psi a bump of width 0.3 in ln a1 around
+// a1 = 4e-6. d is partly along the residuals e at the plateau's best fit
+// and partly across them, so that the best fit on the bump's flank lies a
+// chi-square of `depth` below the plateau, where the predictions still
+// change with a1 (its linearised interval there is narrow).
+class dipped : public model {
+public:
+    dipped(const std::vector<observed_run>& runs, double a2_plateau, double depth) {
+        std::vector<double> e, f;
+        for (std::size_t i = 0; i < plant.size(); ++i) {
+            const predicted p = stand_in(plant[i], 1e4, a2_plateau);
+            for (std::size_t q = 0; q < quantity_count; ++q) {
+                e.push_back((runs[i].measured[q]->value - p[q]) / sigma);
+                f.push_back((e.size() % 2 == 0 ? 1.0 : -1.0));
+            }
+        }
+        // f across e, as long as e.
+        double ee = 0.0, ef = 0.0;
+        for (std::size_t n = 0; n < e.size(); ++n) {
+            ee += e[n] * e[n];
+            ef += e[n] * f[n];
+        }
+        double ff = 0.0;
+        for (std::size_t n = 0; n < e.size(); ++n) {
+            f[n] -= ef / ee * e[n];
+            ff += f[n] * f[n];
+        }
+        // With d = alpha e + beta f (|f| = |e|), the best psi is
+        // alpha / (alpha^2 + beta^2) and lowers chi-square by
+        // |e|^2 alpha^2 / (alpha^2 + beta^2) = depth.
+        const double share = depth / ee, alpha = 0.5, beta = alpha * std::sqrt(1.0 / share - 1.0);
+        best_psi = alpha / (alpha * alpha + beta * beta);
+        for (std::size_t n = 0; n < e.size(); ++n) d.push_back(sigma * (alpha * e[n] + beta * f[n] * std::sqrt(ee / ff)));
+    }
+    outcome predict(std::size_t run, double ln_a1, double ln_a2) override {
+        outcome o{true, stand_in(plant[run], 1e4, std::exp(ln_a2)), "", ""};
+        // psi peaks at twice the best psi: the best fit lies on its flank.
+        const double z = (ln_a1 - std::log(4e-6)) / 0.3;
+        const double psi = 2.0 * best_psi * std::exp(-0.5 * z * z);
+        for (std::size_t q = 0; q < quantity_count; ++q) o.values[q] += psi * d[run * quantity_count + q];
+        return o;
+    }
+    double best_psi = 0.0;
+    std::vector<double> d;
+};
+
+TEST(Estimate, AFitInANoiseDipIsNotDeterminedWhenThePlateauFitsNearlyAsWell) {
+    // Made with a1 on the plateau; the dip fits 0.96 better than it (less
+    // than the 95 % threshold of about 4). One start in the dip, one on the
+    // plateau.
+    const auto runs = synthetic(1e4, true_a2, 11);
+    analytic plain;
+    estimate_options held;
+    held.fixed[0] = 1e4;
+    const double a2_plateau = estimate(plain, runs, held).parameters[1].value;
+    dipped m(runs, a2_plateau, 0.96);
+    estimate_options o;
+    o.initial = {4e-6, true_a2};
+    o.start_decades = {0.0, 8.0};
+    const estimate_result r = estimate(m, runs, o);
+    const parameter_estimate& a1 = r.parameters[0];
+    // The fit stops in the dip, where the linearised interval is narrow ...
+    EXPECT_NEAR(std::log(a1.value / 4e-6), 0.0, 1.0);
+    ASSERT_TRUE(std::isfinite(a1.se_ln));
+    EXPECT_LT(a1.upper95 / a1.lower95, 10.0) << linearised_text(a1);
+    // ... but the plateau fits within the threshold: no upper bound, and
+    // not determined.
+    EXPECT_TRUE(std::any_of(r.starts.begin(), r.starts.end(), [&](const start_outcome& s) {
+        return s.usable && s.to[0] > 1.0 && std::abs(s.objective - r.best_objective - 0.96) < 0.05;
+    }));
+    EXPECT_FALSE(a1.profile.upper) << profile_text(a1, o);
+    EXPECT_NE(a1.verdict, verdict_kind::determined) << a1.verdict_text;
+    // Made deeper than the threshold, the dip is what the data say.
+    dipped deep(runs, a2_plateau, 3.0 * r.profile_threshold);
+    const estimate_result d = estimate(deep, runs, o);
+    EXPECT_TRUE(d.parameters[0].profile.lower && d.parameters[0].profile.upper) << profile_text(d.parameters[0], o);
 }
 
 TEST(Estimate, FixHoldsAParameterAndEstimatesTheOther) {
@@ -256,6 +375,74 @@ TEST(Estimate, StepsBackFromPointsWhereTheModelFails) {
     } catch (const solver_error& e) {
         EXPECT_NE(std::string(e.what()).find("run \"R1\" at a1 = 0.01, a2 = 0.00124: does not converge here"),
                   std::string::npos) << e.what();
+    }
+}
+
+TEST(Estimate, ResamplingAndTheRegionAgreeWithTheProfile) {
+    analytic m;
+    auto runs = synthetic(true_a1, true_a2, 21);
+    runs[5].measured[0]->value += 0.02;  // 4 sigma: the run that pulls the fit most
+    const estimate_options o;
+    const estimate_result r = estimate(m, runs, o);
+    // Each run left out: the shifted run moves a2 most, and without it the
+    // fit is nearer the truth.
+    const leave_one_out_result l = leave_one_out(m, runs, o, r);
+    ASSERT_EQ(l.runs.size(), runs.size());
+    ASSERT_FALSE(l.influential[1].empty());
+    EXPECT_EQ(l.influential[1].front(), 5u);
+    EXPECT_GT(std::abs(l.runs[5].shift_se[1]), 0.5);
+    for (const left_out_run& x : l.runs) {
+        ASSERT_TRUE(x.ok);
+        EXPECT_NEAR(x.shift_ln[1], std::log(x.value[1] / r.parameters[1].value), 1e-12);
+        EXPECT_NEAR(x.shift_se[1], x.shift_ln[1] / r.parameters[1].se_ln, 1e-12);
+    }
+    // The bootstrap: the same seed, the same resamples; another, others.
+    const bootstrap_result b = bootstrap(m, runs, o, r, 60, 7);
+    EXPECT_EQ(b.samples, bootstrap(m, runs, o, r, 60, 7).samples);
+    EXPECT_NE(b.samples, bootstrap(m, runs, o, r, 60, 8).samples);
+    EXPECT_EQ(static_cast<int>(b.samples.size()) + b.failed, 60);
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = r.parameters[k];
+        EXPECT_LT(b.lower95[k], b.median[k]);
+        EXPECT_LT(b.median[k], b.upper95[k]);
+        // Its percentile interval is as wide as the profile's, within what
+        // 60 resamples of 8 runs allow.
+        const double ratio = std::log(b.upper95[k] / b.lower95[k]) / std::log(*p.profile.upper / *p.profile.lower);
+        EXPECT_GT(ratio, 0.4) << p.name;
+        EXPECT_LT(ratio, 2.5) << p.name;
+    }
+    EXPECT_THROW(bootstrap(m, runs, o, r, 0, 1), input_error);
+    // The joint region: one closed piece around the best fit; nearly linear
+    // here, so its extent in each factor is the linearised ellipse's.
+    const likelihood_region g = region_of(m, runs, o, r);
+    ASSERT_TRUE(g.computed);
+    ASSERT_EQ(g.pieces.size(), 1u);
+    EXPECT_FALSE(g.open_a1_low || g.open_a1_high || g.open_a2);
+    const std::vector<region_slice>& piece = g.pieces.front();
+    ASSERT_GE(piece.size(), 7u);
+    double e_lo[2] = {1e300, 1e300}, e_hi[2] = {0.0, 0.0}, r_lo[2] = {1e300, 1e300}, r_hi[2] = {0.0, 0.0};
+    for (const auto& e : g.ellipse) {
+        for (std::size_t k = 0; k < 2; ++k) {
+            e_lo[k] = std::min(e_lo[k], e[k]);
+            e_hi[k] = std::max(e_hi[k], e[k]);
+        }
+    }
+    for (const region_slice& x : piece) {
+        if (!std::isfinite(x.a2_low)) continue;
+        EXPECT_LE(x.a2_low, x.a2_best);
+        EXPECT_LE(x.a2_best, x.a2_high);
+        r_lo[0] = std::min(r_lo[0], x.a1);
+        r_hi[0] = std::max(r_hi[0], x.a1);
+        r_lo[1] = std::min(r_lo[1], x.a2_low);
+        r_hi[1] = std::max(r_hi[1], x.a2_high);
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        const double best = r.parameters[k].value, half = std::log(e_hi[k] / e_lo[k]) / 2.0;
+        EXPECT_NEAR(std::log(r_lo[k] / best), std::log(e_lo[k] / best), 0.15 * half) << k;
+        EXPECT_NEAR(std::log(r_hi[k] / best), std::log(e_hi[k] / best), 0.15 * half) << k;
+        // The joint region reaches further than one factor's interval.
+        EXPECT_LT(r_lo[k], *r.parameters[k].profile.lower);
+        EXPECT_GT(r_hi[k], *r.parameters[k].profile.upper);
     }
 }
 

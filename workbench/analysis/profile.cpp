@@ -188,6 +188,16 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
             if (better) return better;
             std::sort(pts.begin(), pts.end(), by_value);
         }
+        // One point for each value: the lowest (the profile is a minimum).
+        std::vector<scanned> unique;
+        for (const scanned& x : pts) {
+            if (!unique.empty() && unique.back().uk == x.uk) {
+                if (x.delta < unique.back().delta || std::isnan(unique.back().delta)) unique.back() = x;
+            } else {
+                unique.push_back(x);
+            }
+        }
+        pts = std::move(unique);
         const std::size_t n = pts.size();
         // Where the profile crosses the threshold between an inside point a
         // and an outside point b: TOMS 748 on the re-optimised objective,
@@ -225,7 +235,7 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
             bool any_in = false, has_best = false;
             for (; last < n && side_of(pts[last]) != side::out; ++last) {
                 any_in = any_in || side_of(pts[last]) == side::in;
-                has_best = has_best || (pts[last].uk == best[k] && pts[last].delta == 0.0);
+                has_best = has_best || pts[last].uk == best[k];
             }
             --last;
             if (any_in) {
