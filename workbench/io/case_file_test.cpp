@@ -5,6 +5,8 @@
 #include <string>
 
 #include "io/case_file.h"
+#include "io/digest.h"
+#include "io/text.h"
 
 namespace {
 
@@ -167,6 +169,55 @@ TEST(FeedRatios, CountCarbamateAsItsNh3AndCo2) {
     EXPECT_NEAR((c.feed_kmol_h[NH3] + 200.0) / (c.feed_kmol_h[CO2] + 100.0), 3.5, 1e-12);
     EXPECT_NEAR(c.feed_kmol_h[H2O] / 2500.0, 0.5, 1e-12);
     EXPECT_NEAR(nh3_co2_ratio(c), 3.5, 1e-12);
+}
+
+TEST(CaseFile, WrittenCaseReadsBackAsTheSameCase) {
+    // Every key away from the default, numbers that need all their digits,
+    // property tables at temperatures whose Celsius value rounds, and
+    // comments that try to break out of their line.
+    reactor_case c = parse_case(good, "case.json");
+    c.name = "tuned \"case\" \\ 2";
+    c.model = reactor_model::pfr;
+    c.a1 = 1.0 / 3.0;
+    c.a2 = 0.15949666952582012;
+    c.feed_kmol_h[CARB] = 0.1 + 0.2;
+    c.tables = parse_case(replaced(good, R"("kinetics")", R"("properties": {"H2O": {"temperature_C": [150, 175.3, 200.1],
+        "molar_volume_m3_kmol": [0.0203, 0.0204, 0.0206], "fugacity_coefficient": [1.1, 1.2, 1.3]}},
+  "kinetics")"), "case.json").tables;
+    const property_table t = c.tables.at(H2O);
+    const std::string text = case_file_text(c, {"a2 estimated from runs.csv", "line\n} {\"name\": \"broken\""});
+    EXPECT_EQ(text.rfind("// a2 estimated from runs.csv\n// line?} {\"name\": \"broken\"\n{", 0), 0u) << text;
+    const reactor_case back = parse_case(text, "tuned.json");
+    EXPECT_EQ(back.name, c.name);
+    EXPECT_EQ(back.model, c.model);
+    EXPECT_EQ(back.trays, c.trays);
+    EXPECT_EQ(back.volume_m3, c.volume_m3);
+    EXPECT_EQ(back.pressure_bar, c.pressure_bar);
+    EXPECT_EQ(back.inlet_temperature_C, c.inlet_temperature_C);
+    EXPECT_EQ(back.outlet_temperature_C, c.outlet_temperature_C);
+    EXPECT_EQ(back.feed_kmol_h, c.feed_kmol_h);
+    EXPECT_EQ(back.a1, c.a1);
+    EXPECT_EQ(back.a2, c.a2);
+    ASSERT_EQ(back.tables.size(), 1u);
+    const property_table& u = back.tables.at(H2O);
+    EXPECT_EQ(u.temperature_K, t.temperature_K);
+    EXPECT_EQ(u.molar_volume, t.molar_volume);
+    EXPECT_EQ(u.fugacity, t.fugacity);
+    EXPECT_TRUE(u.gibbs.empty());
+}
+
+TEST(Text, DigestsAndDecimalPlaces) {
+    // FIPS 180-2's examples.
+    EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    // A factor to a decimal place, its trailing zeros kept.
+    EXPECT_EQ(at_place(0.16, -4), "0.1600");
+    EXPECT_EQ(at_place(0.15949666, -4), "0.1595");
+    EXPECT_EQ(at_place(0.2063, -4), "0.2063");
+    EXPECT_EQ(at_place(3.1e-5, -6), "3.1e-05");
+    EXPECT_EQ(at_place(2.0e-5, -6), "2.0e-05");
+    EXPECT_EQ(at_place(1595.3, 0), "1595");
+    EXPECT_EQ(at_place(0.0996, -3), "0.100");
 }
 
 }  // namespace

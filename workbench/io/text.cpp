@@ -23,9 +23,13 @@ std::string sig(double v, int digits) {
 std::string at_place(double v, int place) {
     if (!std::isfinite(v)) return "-";
     if (v == 0.0) return "0";
-    const int digits = std::max(1, static_cast<int>(std::floor(std::log10(std::abs(v)))) - place + 1);
+    // The digits down to the place, counted on the value as rounded there
+    // (0.0996 to 10^-3 is 0.100: one digit more than 0.0996 has there).
+    const double unit = std::pow(10.0, place), rounded = std::round(v / unit) * unit;
+    if (rounded == 0.0) return "0";
+    const int digits = std::max(1, static_cast<int>(std::floor(std::log10(std::abs(rounded)) + 1e-9)) - place + 1);
     std::ostringstream s;
-    s << std::showpoint << std::setprecision(digits) << v;
+    s << std::showpoint << std::setprecision(digits) << rounded;
     // showpoint leaves a point with no digits after it: "1600." or "2.e-05".
     std::string t = s.str();
     const std::size_t dot = t.find('.');

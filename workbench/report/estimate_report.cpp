@@ -114,7 +114,7 @@ std::string linearised_cell(const parameter_estimate& p) {
 // A text as a gnuplot string: single-quoted (in which gnuplot expands
 // nothing), quotes doubled, control characters shown as '?', at most
 // `longest` characters; drawn with `noenhanced`, so that no character is markup.
-std::string gnuplot_text(const std::string& s, std::size_t longest = 24) {
+std::string gnuplot_text(const std::string& s, std::size_t longest = 40) {
     std::string t = printable(s);
     if (t.size() > longest) t = t.substr(0, longest - 1) + "~";
     std::string out = "'";
