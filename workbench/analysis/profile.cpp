@@ -177,8 +177,9 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
         for (const start_outcome& st : res.starts) {
             if (!st.usable || !(st.objective - s0 <= threshold)) continue;
             const double uk = std::log(st.to[k]) + offset, uj = std::log(st.to[j]) + offset;
-            const auto next = std::lower_bound(pts.begin(), pts.end(), scanned{uk, 0.0, 0.0}, by_value);
-            const bool at_point = next != pts.end() && std::abs(next->uk - uk) < 1e-9 && side_of(*next) == side::in;
+            // Starts that ended at one point (within 1e-6 in ln a) count once.
+            const auto next = std::lower_bound(pts.begin(), pts.end(), scanned{uk - 1e-6, 0.0, 0.0}, by_value);
+            const bool at_point = next != pts.end() && std::abs(next->uk - uk) < 1e-6 && side_of(*next) == side::in;
             const bool between = next != pts.end() && side_of(*next) == side::in && next != pts.begin() &&
                                  side_of(*(next - 1)) == side::in;
             const bool seen = at_point || between;

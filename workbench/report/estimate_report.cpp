@@ -174,10 +174,21 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
             continue;
         }
         std::string s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
-        const bool large_a1 = p.profile.computed ? !p.profile.upper : p.value > 1.0;
-        if (k == 0 && p.verdict != verdict_kind::combination && large_a1) {
-            s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
-                 "depend on a1: this is the usual outcome, not a fault of the data.";
+        const bool open_above = p.profile.computed ? !p.profile.upper : p.value > 1.0;
+        if (k == 0 && p.verdict != verdict_kind::combination && open_above) {
+            // Where the best fit lies: on the plateau of fast carbamate
+            // formation (the edge of the search fits as well), or at a small
+            // a1 that the plateau fits nearly as well as.
+            const double at_edge = p.profile.computed && !p.profile.points.empty() ? p.profile.points.back().delta : 0.0;
+            if (!(at_edge > 0.05)) {
+                s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
+                     "depend on a1: this is the usual outcome, not a fault of the data.";
+            } else {
+                s += " The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
+                     "), but any faster nearly as well (the objective only " + sig4(at_edge, 2) +
+                     " higher): they cannot tell slow from fast. Runs that differ more in residence time "
+                     "(load) or temperature could.";
+            }
         }
         const std::string fix = "--fix " + p.name + "=" + sig4(opt.initial[k], 6);
         if (other.verdict == verdict_kind::fixed) {
@@ -693,11 +704,15 @@ std::string log_tics(const std::string& axis, double lo, double hi) {
     const double step = rough / unit < 1.5 ? unit : rough / unit < 3.5 ? 2.0 * unit : rough / unit < 7.5 ? 5.0 * unit : 10.0 * unit;
     std::ostringstream t;
     t << std::setprecision(10) << "set " << axis << "tics (";
-    bool first = true;
+    // Multiples of the step, written without the sum's rounding; on a log
+    // axis they crowd towards the top: one closer to the last than a tenth
+    // of the axis is left out.
+    double last = 0.0;
     for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
-        // Multiples of the step, written without the sum's rounding.
-        t << (first ? "" : ", ") << sig(std::round(v / step) * step, 6);
-        first = false;
+        const double tic = std::round(v / step) * step;
+        if (last > 0.0 && std::log(tic / last) < std::log(hi / lo) / 10.0) continue;
+        t << (last > 0.0 ? ", " : "") << sig(tic, 6);
+        last = tic;
     }
     t << ")\nunset m" << axis << "tics\n";
     return t.str();
