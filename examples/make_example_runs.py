@@ -3,7 +3,9 @@
 reactor, generated with the workbench itself at known rate factors, with
 normal noise added to every measurement. It is not plant data; it is there to
 show the file's columns and to let an estimate be checked against the
-factors it was made from.
+factors it was made from. And examples/runs-slow-carbamate.csv: the same runs
+made with carbamate formation slow (a1 = 3e-6), where the conversion depends
+on a1 too and the runs determine both factors.
 
 Each run is the built-in default case with a few settings changed (load,
 ratios, temperatures, pressure); `urea-reactor --json` gives its outlet CO2
@@ -26,6 +28,7 @@ ROOT = os.path.dirname(HERE)
 REACTOR = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default", "bin", "urea-reactor")
 
 A1, A2 = 1.0, 0.16          # the rate factors the runs are made with
+A1_SLOW = 3e-6              # a1 of the second set: carbamate formation slow
 SIGMA = 0.005               # noise: the runs file's default standard deviation
 SEED = 20240611
 
@@ -47,8 +50,8 @@ SETTINGS = ["feed_kmol_h.CO2", "nh3_co2", "h2o_co2", "inlet_temperature_C", "out
 FRACTIONS = ["NH3", "CO2", "UREA", "H2O"]
 
 
-def outlet(settings):
-    cmd = [REACTOR, "--json", "--a1", repr(A1), "--a2", repr(A2)]
+def outlet(settings, a1):
+    cmd = [REACTOR, "--json", "--a1", repr(a1), "--a2", repr(A2)]
     for key, value in settings.items():
         cmd += [OPTION[key], repr(value)]
     out = json.loads(subprocess.run(cmd, check=True, capture_output=True, text=True).stdout)
@@ -57,26 +60,31 @@ def outlet(settings):
     return out["co2_conversion"], {c: nc[c] / total for c in FRACTIONS}
 
 
-def main():
+def write(a1, file):
     rng = random.Random(SEED)
     lines = [
         "# SYNTHETIC test runs, NOT plant data: made with examples/make_example_runs.py from the",
-        f"# workbench's default case at a1 = {A1:g}, a2 = {A2:g}, with normal noise of standard deviation",
+        f"# workbench's default case at a1 = {a1:g}, a2 = {A2:g}, with normal noise of standard deviation",
         f"# {SIGMA:g} added to every measurement. Empty cells: not measured (or, for a setting, the base case's).",
         "run," + ",".join(SETTINGS) + ",co2_conversion,co2_conversion_sigma,"
         + ",".join("w_" + c for c in FRACTIONS) + ",note",
     ]
     for name, settings, lab, note in RUNS:
-        conversion, w = outlet(settings)
+        conversion, w = outlet(settings, a1)
         cells = [name] + [f"{settings[s]:g}" if s in settings else "" for s in SETTINGS]
         cells += [f"{conversion + rng.gauss(0.0, SIGMA):.4f}", f"{SIGMA:g}"]
         cells += [f"{w[c] + rng.gauss(0.0, SIGMA):.4f}" if lab else "" for c in FRACTIONS]
         cells.append(f'"{note}"' if "," in note else note)
         lines.append(",".join(cells))
-    path = os.path.join(HERE, "runs-synthetic.csv")
+    path = os.path.join(HERE, file)
     with open(path, "w", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
     print("wrote", path)
+
+
+def main():
+    write(A1, "runs-synthetic.csv")
+    write(A1_SLOW, "runs-slow-carbamate.csv")
 
 
 if __name__ == "__main__":
