@@ -210,11 +210,11 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
                                                             : "determined";
             continue;
         }
-        const std::string interval = pr.computed ? " (95 % profile interval: " + profile_text(p, opt) + ")" : "";
+        const std::string interval = pr.computed ? "; 95 % profile interval: " + profile_text(p, opt) : "";
         if (at_edge) {
             p.verdict = verdict_kind::at_bound;
             p.verdict_text = "not determined by these data (the best fit lies at the edge of the search, " +
-                             p.name + " = " + sig3(p.value) + interval + "): " + fix;
+                             p.name + " = " + factor_text(p, p.value) + interval + "): " + fix;
         } else if (both_conditional) {
             p.verdict = verdict_kind::combination;
             p.verdict_text = "not determined by these data (only a combination of a1 and a2 is; the "
@@ -224,15 +224,15 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
             p.verdict_text = "not determined by these data (" + res.covariance_note + interval + "): " + fix;
         } else if (pr.computed && (!pr.lower || !pr.upper)) {
             p.verdict = verdict_kind::open;
-            p.verdict_text = "not determined by these data" + interval + ": " + fix;
+            p.verdict_text = "not determined by these data (95 % profile interval: " + profile_text(p, opt) + "): " + fix;
         } else {
             p.verdict = verdict_kind::wide;
             p.verdict_text = pr.computed ? "not determined by these data (95 % profile interval " + profile_text(p, opt) +
                                                (pr.disjoint ? ": values far from the best fit fit nearly as well"
                                                             : ": more than a decade") +
                                                "): " + fix
-                                         : "not determined by these data (the 95 % interval " + sig3(p.lower95) +
-                                               " .. " + sig3(p.upper95) + " spans more than a decade): " + fix;
+                                         : "not determined by these data (the 95 % interval " + factor_text(p, p.lower95) +
+                                               " .. " + factor_text(p, p.upper95) + " spans more than a decade): " + fix;
         }
     }
 }

@@ -98,6 +98,7 @@ int estimate_command(const invocation& in) {
             throw input_error("--seed: must be a whole number from 0 to 18446744073709551615 (got " + t + ")");
         }
         opt.seed = seed;
+        if (!in.has("--bootstrap")) warn({"--seed " + t + ": without --bootstrap nothing is drawn"});
     }
     std::vector<std::string> warnings;
     const reactor_case base = case_of(in, &warnings);
