@@ -16,7 +16,7 @@ h2 { font-size: 1.2em; margin-top: 1.8em; border-bottom: 1px solid #ccc; }
 table { border-collapse: collapse; margin: 0.6em 0; font-size: 0.92em; }
 th, td { border: 1px solid #ccc; padding: 0.25em 0.6em; text-align: left; vertical-align: top; }
 th { background: #f0f0f0; }
-td.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 tr.flag td { background: #fde8e8; }
 ul.verdict li { margin-bottom: 0.5em; }
 .not { color: #a40000; font-weight: bold; }
