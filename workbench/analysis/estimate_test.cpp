@@ -126,6 +126,21 @@ coverage over_seeds(double noise) {
     return c;
 }
 
+TEST(Estimate, AnIntervalWiderThanADecadeIsNotDetermined) {
+    // Two conversions with loose sigmas, a1 held: a2 is found, but the data
+    // hold it only within more than a decade.
+    analytic m;
+    std::vector<observed_run> runs = synthetic(true_a1, true_a2, 0, true);
+    runs.resize(2);
+    for (observed_run& r : runs) r.measured[0]->sigma = 0.1;
+    estimate_options o;
+    o.fixed[0] = true_a1;
+    const estimate_result r = estimate(m, runs, o);
+    EXPECT_NEAR(r.parameters[1].value, true_a2, 1e-3);
+    EXPECT_GT(r.parameters[1].upper95 / r.parameters[1].lower95, 10.0);
+    EXPECT_EQ(r.parameters[1].verdict, verdict_kind::wide) << r.parameters[1].verdict_text;
+}
+
 TEST(Estimate, RecoversBothFactorsWithIntervalsThatCoverThemMostOfTheTime) {
     // Noise as stated, then three times what the data say: the intervals
     // widen by the square root of the reduced chi-square.
