@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "io/input_files.h"
 #include "model/errors.h"
 
 namespace workbench {
@@ -38,14 +39,6 @@ bool ends_with(const std::string& s, const std::string& end) {
 }
 
 std::string why() { return std::strerror(errno); }
-
-const char* kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISFIFO(mode)) return "a pipe (FIFO)";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
 
 // ---- Temporary files, known to a signal handler -----------------------------
 
@@ -205,7 +198,7 @@ output_target check_output_path(const std::string& option, const std::string& pa
         // It exists: written only if a regular file, then through any
         // symlinks to the file itself.
         if (!S_ISREG(st.st_mode)) {
-            throw input_error(what + "is " + kind_of(st.st_mode) +
+            throw input_error(what + "is " + file_kind(st.st_mode) +
                               "; only a regular file is written (- writes to standard output)");
         }
         std::array<char, PATH_MAX> buf{};
