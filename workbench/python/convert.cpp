@@ -227,11 +227,11 @@ last. Raises InputError for an unknown name or one given twice.)")
         .def_readwrite("name", &reactor_case::name, "The case's name, for reports.")
         .def_property(
             "model", [](const reactor_case& c) { return std::string(model_name(c.model)); },
-            [](reactor_case& c, const std::string& m) {
-                if (m != model_name(reactor_model::trays) && m != model_name(reactor_model::pfr)) {
+            [](reactor_case& c, const std::string& model) {
+                if (model != model_name(reactor_model::trays) && model != model_name(reactor_model::pfr)) {
                     throw input_error::at_key("reactor.model", "must be \"trays\" or \"pfr\"");
                 }
-                c.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+                c.model = model == "pfr" ? reactor_model::pfr : reactor_model::trays;
             },
             "'trays' (N equal stirred trays in series) or 'pfr' (plug flow).")
         .def_readwrite("trays", &reactor_case::trays, "Number of equal stirred trays.")
