@@ -29,6 +29,9 @@ std::string double_text(double v) {
     return out;
 }
 
+// A value as a double, as float() takes it.
+double number_of(py::handle v) { return py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>(); }
+
 bool is_whole_number(py::handle v) {
     return !py::isinstance<py::bool_>(v) && PyIndex_Check(v.ptr()) != 0;
 }
@@ -41,7 +44,7 @@ std::string cell_text(py::handle v) {
     if (py::isinstance<py::float_>(v) ||
         (!py::isinstance<py::bool_>(v) && !is_whole_number(v) && py::hasattr(v, "__float__") &&
          !py::isinstance<py::bytes>(v))) {
-        const double d = py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>();
+        const double d = number_of(v);
         return std::isnan(d) ? "" : double_text(d);
     }
     return py::str(v).cast<std::string>();
@@ -56,12 +59,13 @@ bool is_path(py::handle v) {
 std::string number_text(py::handle value) {
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
     if (is_whole_number(value)) return py::str(py::int_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
-    return double_text(py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>());
+    return double_text(number_of(value));
 }
 
 reactor_case case_of(py::handle c) {
     if (c.is_none()) return default_case();
     if (is_path(c)) return read_case(path_text(c));
+    if (!py::isinstance<reactor_case>(c)) throw py::type_error("case: a Case, a case file's path, or None");
     return c.cast<reactor_case>();
 }
 
@@ -200,11 +204,11 @@ with with_settings(nh3_co2=...).)")
                 std::vector<std::pair<std::string, double>> values;
                 if (!settings.is_none()) {
                     for (const auto& item : py::dict(settings)) {
-                        values.emplace_back(py::str(item.first).cast<std::string>(), item.second.cast<double>());
+                        values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
                     }
                 }
                 for (const auto& item : more) {
-                    values.emplace_back(py::str(item.first).cast<std::string>(), item.second.cast<double>());
+                    values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
                 }
                 return with_named(c, values);
             },
@@ -252,7 +256,7 @@ last. Raises InputError for an unknown name or one given twice.)")
                         throw input_error::at_key("feed_kmol_h." + name, "no component of the case (NH3, CO2, "
                                                                          "H2O, CARB, UREA, O2, N2)");
                     }
-                    f[i] = item.second.cast<double>();
+                    f[i] = number_of(item.second);
                 }
                 c.feed_kmol_h = f;
             },
