@@ -1,10 +1,29 @@
 # What the module's tests share: the command line of the same build, run as a
-# user runs it, and the paths ctest gives (workbench/python/CMakeLists.txt).
+# user runs it, and the paths ctest gives (workbench/python/CMakeLists.txt);
+# without ctest, those of build/default:
+#   /usr/bin/python3 -m pytest workbench/python/tests
 import json
 import os
 import subprocess
+import sys
 
 import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+BUILD = os.path.join(ROOT, "build", "default")
+PLUGINS = os.path.join(BUILD, "workbench", "plugins")
+DEFAULTS = {
+    "UREA_REACTOR": os.path.join(BUILD, "bin", "urea-reactor"),
+    "UREA_EXAMPLES": os.path.join(ROOT, "examples"),
+    "PLUGIN_WRONG_RATES": os.path.join(PLUGINS, "libplugin_wrong_rates.so"),
+    "PLUGIN_NAN_RATES": os.path.join(PLUGINS, "libplugin_nan_rates.so"),
+    "PLUGIN_WITHOUT_USURA": os.path.join(PLUGINS, "libplugin_without_usura.so"),
+}
+for name, path in DEFAULTS.items():
+    os.environ.setdefault(name, path)
+if "PYTHONPATH" not in os.environ:
+    sys.path.insert(0, os.path.join(BUILD, "python"))
+    os.environ["PYTHONPATH"] = os.path.join(BUILD, "python")  # for the tests' child processes
 
 UREA_REACTOR = os.environ["UREA_REACTOR"]
 EXAMPLES = os.environ["UREA_EXAMPLES"]
