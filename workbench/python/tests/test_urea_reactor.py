@@ -173,9 +173,12 @@ def test_a_fresh_process_finds_and_checks_the_default_plugin(tmp_path):
     assert path == os.path.join(os.path.dirname(os.path.realpath(os.environ["UREA_REACTOR"])), "liburea_plugin.so")
 
 
+# SIGINT raises KeyboardInterrupt in the child even where it was started with
+# SIGINT ignored (as a shell's background job is).
 CHILD = """
-import sys, time
+import signal, time
 import urea_reactor as ur
+signal.signal(signal.SIGINT, signal.default_int_handler)
 ur.run()
 print("ready", flush=True)
 start = time.monotonic()
