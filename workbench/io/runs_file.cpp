@@ -251,8 +251,9 @@ void check_ratio(const plant_run& r, setting ratio, setting flow, const std::vec
 
 }  // namespace
 
-runs_file parse_runs(const std::string& text, const std::string& file) {
-    const std::vector<record> records = split(text, file);
+// The runs of a table's records, the header first: every check of a runs
+// file but those of the text itself (quotes, line ends).
+static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
     if (records.empty()) {
         throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
                                 "the columns");
@@ -385,6 +386,17 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
         throw runs_error(file, 0, 0, "no runs: the header must be followed by at least one row");
     }
     return out;
+}
+
+runs_file parse_runs(const std::string& text, const std::string& file) { return runs_of(split(text, file), file); }
+
+runs_file runs_from_table(const std::vector<std::string>& header,
+                          const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+    std::vector<record> records{{1, header}};
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
+    }
+    return runs_of(records, name);
 }
 
 runs_file read_runs(const std::string& path) {

@@ -47,6 +47,15 @@ struct runs_file {
 runs_file parse_runs(const std::string& text, const std::string& file);
 runs_file read_runs(const std::string& path);
 
+// Runs from a table in memory (a data frame, a list of records): the
+// header's column names and each row's cells as the text a CSV file would
+// hold (an empty cell: not given). Every check and message is the CSV
+// reader's, with the header counted as line 1 and rows[k] as line k + 2 (the
+// table written as CSV); `name` stands for the file. A row of empty cells is
+// left out, as a blank line is.
+runs_file runs_from_table(const std::vector<std::string>& header,
+                          const std::vector<std::vector<std::string>>& rows, const std::string& name);
+
 // The run's case: the base case with the run's settings. A changed CO2 (or
 // CARB) feed keeps the base case's NH3/CO2 and H2O/CO2 ratios unless the
 // row gives that flow or ratio itself; ratios are applied last. Throws

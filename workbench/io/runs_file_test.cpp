@@ -113,6 +113,35 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
     EXPECT_EQ(parse_runs("co2_conversion,\n0.5,\n", "runs.csv").runs.size(), 1u);
 }
 
+TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
+    using rows = std::vector<std::vector<std::string>>;
+    const std::vector<std::string> header = {"run", "nh3_co2", "co2_conversion", "note"};
+    const runs_file t = runs_from_table(header, {{"A", "3.1", "0.6", "a, \"b\""}, {"", "", "", ""}, {"", "", "0.61", ""}},
+                                        "frame");
+    const runs_file f = parse_runs("run,nh3_co2,co2_conversion,note\nA,3.1,0.6,\"a, \"\"b\"\"\"\n,,,\n,,0.61,\n", "frame");
+    ASSERT_EQ(t.runs.size(), 2u);
+    ASSERT_EQ(f.runs.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(t.runs[k].name, f.runs[k].name);
+        EXPECT_EQ(t.runs[k].line, f.runs[k].line);
+        EXPECT_EQ(t.runs[k].note, f.runs[k].note);
+        EXPECT_EQ(t.runs[k].settings, f.runs[k].settings);
+        EXPECT_EQ(measured(t.runs[k], quantity::co2_conversion).value, measured(f.runs[k], quantity::co2_conversion).value);
+    }
+    EXPECT_EQ(t.runs[1].name, "line 4");
+    const auto table_error = [&](const rows& r) {
+        try {
+            runs_from_table(header, r, "frame");
+        } catch (const runs_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(table_error({{"A", "3.1", "0.6", ""}, {"B", "-1", "0.6", ""}}),
+              "frame:3: column \"nh3_co2\" (2): must not be negative (got -1)");
+    EXPECT_EQ(table_error({}), "frame: no runs: the header must be followed by at least one row");
+}
+
 TEST(RunsFile, RunSettingsChangeTheBaseCaseAsDocumented) {
     const reactor_case base = default_case();  // NH3/CO2 3.07, H2O/CO2 0.41, 2400 kmol/h CO2
     const runs_file f = parse_runs(
