@@ -567,9 +567,9 @@ void study_map::end(std::ostream& script) const {
            << "set palette defined (0 '#440154', 1 '#3b528b', 2 '#21918c', 3 '#5ec962', 4 '#fde725')\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {
-        // Levels 1, 2, 2.5 or 5 times a power of ten apart, 7 to 14 of them,
+        // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
         // and one colour band between each two.
-        const double step = nice_step(hi_ - lo_, 14);
+        const double step = nice_step(hi_ - lo_, 16);
         const double first = std::floor(lo_ / step) * step, last = std::ceil(hi_ / step) * step;
         const long bands = std::lround((last - first) / step);
         // The lines between the grid's points drawn as B-splines of order
@@ -589,7 +589,9 @@ void study_map::end(std::ostream& script) const {
     } else if (any_value_) {
         script << "set cbrange [" << lo_ - 1.0 << ":" << hi_ + 1.0 << "]\n";
     }
-    script << "set pm3d map clip4in interpolate 0,0\nsplot $m using 1:2:3 with pm3d notitle" << contours;
+    // Coarse grids drawn with each cell subdivided, smooth; dense ones as
+    // they are (fine enough, and an SVG of a tenth of the size).
+    script << "set pm3d map clip4in interpolate " << (along_x_ * along_y_ <= 2500 ? "0,0" : "1,1") << "\nsplot $m using 1:2:3 with pm3d notitle" << contours;
     if (any_failed_) {
         script << ", $m using 1:2:(column(4) > 0 ? 0 : NaN) with points pt " << failed_style.marker
                << " ps 1.3 lw 2 lc rgb '" << failed_style.colour << "' title 'failed point'";
