@@ -232,8 +232,9 @@ void print_study_row(std::ostream& out, const study_plan& plan, const study_poin
     out << "\n";
 }
 
-void print_study_tail(std::ostream& out, const study_plan&, const study_summary& s) {
-    out << "\n" << s.points << (s.points == 1 ? " point: " : " points: ");
+void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s) {
+    const char* what = plan.table ? (s.points == 1 ? " case: " : " cases: ") : (s.points == 1 ? " point: " : " points: ");
+    out << "\n" << s.points << what;
     if (s.failed == 0) {
         out << "all solved";
     } else {
@@ -430,7 +431,9 @@ void study_plot::end(std::ostream& script) const {
            << "set grid\nset lmargin at screen 0.11\nset rmargin at screen 0.72\n"
            << "set key at screen 0.99, graph 1 right top spacing 1.1\n";
     if (plan_.table) {
-        script << "set xrange [0.5:" << static_cast<double>(plan_.points) + 0.5 << "]\n"
+        // Room above and below the cases' points, which are not joined.
+        script << "set offsets 0, 0, graph 0.05, graph 0.05\n"
+               << "set xrange [0.5:" << static_cast<double>(plan_.points) + 0.5 << "]\n"
                << "set xlabel 'case (row of the case table)'\n";
     } else {
         const study_variable& v = plan_.vars[0];
@@ -580,11 +583,10 @@ void study_map::end(std::ostream& script) const {
                << "set cbrange [" << first << ":" << last << "]\nset palette maxcolors " << std::max(1L, bands) << "\n";
         // A label every so many points along each line, staggered by level
         // so that neighbouring lines' labels do not sit side by side.
-        const std::size_t interval = std::max<std::size_t>(30, 2 * (along_x_ + along_y_));
+        const std::size_t interval = std::max<std::size_t>(40, 3 * (along_x_ + along_y_));
         contours = ", $c using 1:2:3 with lines lc rgb 'black' lw 1 notitle, $c using ((int(column(0)) % " +
-                   std::to_string(interval) + ") == 4 + (int(floor($3/" + sig(step, 10) + " + 0.5)) % 4) * " +
-                   std::to_string(interval / 5) + " ? $1 : NaN):2:3:(sprintf('%g', $3)) with labels boxed " +
-                   "font ',9' notitle";
+                   std::to_string(interval) + ") == 4 + (int(floor($3/" + sig(step, 10) +
+                   " + 0.5)) % 4) * 6 ? $1 : NaN):2:3:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
         script << "set style textbox opaque noborder margins 1,1\n";
     } else if (any_value_) {
         script << "set cbrange [" << lo_ - 1.0 << ":" << hi_ + 1.0 << "]\n";
