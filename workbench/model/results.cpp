@@ -130,8 +130,8 @@ double rate_calls(const result& r, const reactor_case&, std::size_t, std::size_t
 constexpr const char* conversion_axis = "CO_2 conversion, %";
 constexpr const char* mass_fraction_axis = "outlet mass fraction (NC-FLOW basis)";
 #define UREA_ANALYSIS_BASIS                                                                              \
-    " mass fraction of the outlet liquid on the NC-FLOW basis (UPROPU: carbamate counted as the NH3 and " \
-    "CO2 that form it, air left out), as a lab analysis gives it"
+    " mass fraction of the outlet liquid as a lab analysis gives it (UPROPU's NC-FLOW basis: carbamate as " \
+    "its NH3 and CO2, no air)"
 
 constexpr std::array<result_kind, 20> kinds = {{
     {"co2_conversion", "fraction", "outlet CO2 conversion to urea: urea formed / CO2 fed (free and as carbamate)",
