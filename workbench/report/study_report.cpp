@@ -63,6 +63,7 @@ std::string clipped(const std::string& s, std::size_t width) {
 
 // "a2 (7 points, evenly spaced in ln)", "nh3_co2 (2.8, 3.2, 3.6)".
 std::string described(const study_variable& v) {
+    if (v.values.size() == 1) return v.name + " = " + setting_text(v.name, v.values[0]);
     std::string s = v.name + " (";
     if (v.listed && v.values.size() <= 6) {
         for (std::size_t k = 0; k < v.values.size(); ++k) s += (k ? ", " : "") + setting_text(v.name, v.values[k]);
@@ -157,16 +158,18 @@ std::string subject_markup(const study_plan& plan) {
     std::string s;
     for (std::size_t k = 0; k < plan.vars.size(); ++k) {
         const study_variable& v = plan.vars[k];
-        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + name_markup(v.name) + " (" +
-             std::to_string(v.values.size()) + (v.listed ? " values)" : " points)");
+        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + name_markup(v.name) +
+             (v.values.size() == 1 ? " = " + setting_text(v.name, v.values[0])
+                                   : " (" + std::to_string(v.values.size()) + (v.listed ? " values)" : " points)"));
     }
     return s;
 }
 
-// "nh3_co2 = 3.2, model = pfr": the values of variables 2.. of a member.
-std::string member_markup(const study_plan& plan, std::size_t member) {
+// "nh3_co2 = 3.2, model = pfr": the values of a member, the variables after
+// the one along the x axis.
+std::string member_markup(const study_plan& plan, std::size_t along, std::size_t member) {
     std::string s;
-    for (std::size_t k = 1; k < plan.vars.size(); ++k) {
+    for (std::size_t k = along + 1; k < plan.vars.size(); ++k) {
         const study_variable& v = plan.vars[k];
         const std::size_t i = member % v.values.size();
         member /= v.values.size();
@@ -343,7 +346,12 @@ json study_tail_json(const study_plan& plan, const study_summary& s) {
 // ---- Curves -----------------------------------------------------------------------
 
 study_plot::study_plot(const study_plan& plan) : plan_(plan) {
-    per_curve_ = plan.table ? plan.points : plan.vars[0].values.size();
+    // Along the x axis: the first quantity with more than one value (those
+    // before it have one, so that it runs fastest).
+    if (!plan.table) {
+        while (along_ + 1 < plan.vars.size() && plan.vars[along_].values.size() == 1) ++along_;
+    }
+    per_curve_ = plan.table ? plan.points : plan.vars[along_].values.size();
     members_ = plan.points / per_curve_;
     // A panel per kind of axis, in the order the results come.
     std::vector<std::string> axes;
@@ -386,7 +394,7 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
     std::sort(shown_.begin(), shown_.end());
     if (most_shown < members_) {
         std::string others;
-        for (std::size_t k = 1; k < plan.vars.size(); ++k) {
+        for (std::size_t k = along_ + 1; k < plan.vars.size(); ++k) {
             if (plan.vars[k].values.size() > 1) others += (others.empty() ? "" : " and ") + plan.vars[k].name;
         }
         notes_.push_back("the plot draws curves for " + std::to_string(most_shown) + " of the " +
@@ -409,7 +417,7 @@ void study_plot::add(std::ostream& script, const study_point& p) {
     started_ = true;
     last_block_ = block;
     // x, each result as drawn ('-' where there is none), 1 for a failed point.
-    script << (plan_.table ? static_cast<double>(p.index + 1) : p.settings[0]);
+    script << (plan_.table ? static_cast<double>(p.index + 1) : p.settings[along_]);
     for (std::size_t r = 0; r < plan_.results.size(); ++r) {
         const double v = p.ok ? p.values[r] * plan_.results[r].kind->axis_scale : NAN;
         if (std::isfinite(v)) {
@@ -436,7 +444,7 @@ void study_plot::end(std::ostream& script) const {
                << "set xrange [0.5:" << static_cast<double>(plan_.points) + 0.5 << "]\n"
                << "set xlabel 'case (row of the case table)'\n";
     } else {
-        const study_variable& v = plan_.vars[0];
+        const study_variable& v = plan_.vars[along_];
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
         if (*hi > *lo) script << "set xrange [" << *lo << ":" << *hi << "]\n";
         if (log_axis(v)) script << "set logscale x\n";
@@ -481,7 +489,7 @@ void study_plot::end(std::ostream& script) const {
             for (std::size_t k = 0; k < members.size(); ++k) {
                 const curve_style st = style_of(k);
                 script << ", NaN with linespoints lw 2 pt " << st.marker << " lc rgb '" << st.colour << "' title "
-                       << gp_string(member_markup(plan_, members[k]));
+                       << gp_string(member_markup(plan_, along_, members[k]));
             }
             for (std::size_t j = 0; j < panel.size(); ++j) {
                 script << ", NaN with lines lw 2 dt " << j % dash_types + 1 << " lc rgb 'black' title "

@@ -42,7 +42,7 @@ nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summa
 std::vector<std::string> carried_names(const study_plan& plan);
 
 // A study's plot (gnuplot commands, numbers and our own labels only): its
-// results against the first varied quantity (a case table: the case's row
+// results against the first varied quantity (of more than one value) (a case table: the case's row
 // number), one panel per kind of axis (at most 4), one curve per result;
 // with more variables, one curve per value of the others (at most 8 in a
 // panel, fewer with more results; told apart by colour, point type and dash), failed points marked with a
@@ -59,6 +59,7 @@ public:
 
 private:
     const study_plan& plan_;
+    std::size_t along_ = 0;              // the variable along the x axis
     std::size_t per_curve_ = 1;          // points along the x axis
     std::size_t members_ = 1;            // curves per result in all
     std::vector<std::size_t> shown_;     // the members drawn in any panel, ascending: the data's blocks
