@@ -285,6 +285,21 @@ void staged_outputs::add_text(const output_target& target, const std::string& co
 }
 
 void staged_outputs::add_plot(const output_target& target, const std::string& script) {
+    draw(target, [&](int fd, std::chrono::steady_clock::time_point deadline) {
+        return write_all(fd, script, deadline);
+    });
+}
+
+void staged_outputs::add_plot(const output_target& target, spool& script) {
+    draw(target, [&](int fd, std::chrono::steady_clock::time_point deadline) {
+        return script.each_chunk([&](const char* data, std::size_t n) {
+            return write_all(fd, std::string(data, n), deadline);
+        });
+    });
+}
+
+template <class WriteScript>
+void staged_outputs::draw(const output_target& target, WriteScript&& write_script) {
     // Standard output gets an SVG, drawn in the current folder first.
     const bool svg = target.to_stdout || ends_with(target.given, ".svg");
     const std::string folder = target.to_stdout ? "." : folder_of(target.path);
@@ -305,11 +320,11 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
             throw std::logic_error("unexpected temporary file name " + name);
         }
     }
-    const std::string full =
+    const std::string head =
         std::string("set terminal ") +
         (svg ? "svg size 900,720 dynamic font 'Sans,13' background rgb 'white'"
              : "pngcairo size 900,720 font 'Sans,11' background rgb 'white'") +
-        "\nset output '" + name + "'\n" + script + "\nset output\n";
+        "\nset output '" + name + "'\n";
 
     int to_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0) return fail("cannot start gnuplot: " + why());
@@ -340,7 +355,9 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(gnuplot_time_limit_s));
-    write_all(to_child[1], full, deadline);
+    if (write_all(to_child[1], head, deadline) && write_script(to_child[1], deadline)) {
+        write_all(to_child[1], "\nset output\n", deadline);
+    }
     close(to_child[1]);
     sigaction(SIGPIPE, &before, nullptr);
     // Waits for it, within the time limit.
@@ -377,7 +394,32 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
     }
 }
 
+std::ostream& staged_outputs::open_text(const output_target& target) {
+    if (target.to_stdout) {
+        staged_.push_back({"", target, "", nullptr, std::make_unique<spool>()});
+        return staged_.back().spooled->out();
+    }
+    const std::string temporary = make_temporary(folder_of(target.path), "", target.given, mode_for(target.path));
+    staged_.push_back({temporary, target, "", nullptr, nullptr});
+    auto file = std::make_unique<std::ofstream>(temporary, std::ios::binary | std::ios::trunc);
+    if (!*file) throw input_error(target.given + ": cannot write there (" + why() + ")");
+    staged_.back().file = std::move(file);
+    return *staged_.back().file;
+}
+
 void staged_outputs::commit() {
+    // Texts written row by row: whole, on disk, before anything is renamed.
+    for (staged& s : staged_) {
+        if (s.file) {
+            s.file->close();
+            const bool ok = !s.file->fail() && sync_file(s.temporary, O_RDONLY);
+            s.file.reset();
+            if (!ok) throw input_error(s.target.given + ": cannot write there (" + why() + ")");
+        }
+        if (s.spooled && !s.spooled->each_chunk([](const char*, std::size_t) { return true; })) {
+            throw input_error("cannot keep " + s.target.option + " - in a temporary file (" + why() + ")");
+        }
+    }
     for (staged& s : staged_) {
         if (s.target.to_stdout) {
             if (!s.temporary.empty()) {
@@ -392,6 +434,9 @@ void staged_outputs::commit() {
                 std::remove(s.temporary.c_str());
                 forget(s.temporary);
                 s.temporary.clear();
+            } else if (s.spooled) {
+                s.spooled->copy_to(stdout);
+                s.spooled.reset();
             } else {
                 std::fwrite(s.content.data(), 1, s.content.size(), stdout);
             }
@@ -405,6 +450,34 @@ void staged_outputs::commit() {
         sync_file(folder_of(s.target.path), O_RDONLY | O_DIRECTORY);
     }
     staged_.clear();
+}
+
+spool::spool() : f_(std::tmpfile()), buf_(f_), out_(&buf_) {
+    if (f_ == nullptr) throw input_error(std::string("cannot make a temporary file (") + why() + ")");
+}
+
+spool::~spool() {
+    if (f_ != nullptr) std::fclose(f_);
+}
+
+spool::buffer::int_type spool::buffer::overflow(int_type ch) {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+    }
+    return traits_type::not_eof(ch);
+}
+
+int spool::buffer::sync() {
+    const auto n = static_cast<std::size_t>(pptr() - pbase());
+    if (n > 0 && std::fwrite(pbase(), 1, n, f_) != n) failed_ = true;
+    setp(data_, data_ + sizeof data_);
+    return failed_ ? -1 : 0;
+}
+
+bool spool::copy_to(std::FILE* f) {
+    return each_chunk([&](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; });
 }
 
 void remove_temporaries() {

@@ -192,3 +192,44 @@ TEST(RunsFile, NeedsAsManyMeasurementsAsFreeParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CaseTable, SetsWhatARunsFileSetsAndCarriesTheRest) {
+    const case_table t = parse_case_table(
+        "run,Date,T-OUT,a1,A2,model,co2_conversion,w_urea_sigma,note\n"
+        "r1,2024-01-05,185,2,,PFR,0.58,,\"steady, all day\"\n"
+        "r2,,,,0.5,,,,\n",
+        "cases.csv", 10);
+    EXPECT_EQ(t.settings, (std::vector<std::string>{"outlet_temperature_C", "a1", "a2", "model"}));
+    EXPECT_EQ(t.carried, (std::vector<std::string>{"run", "Date", "co2_conversion", "w_urea_sigma", "note"}));
+    ASSERT_EQ(t.rows.size(), 2u);
+    const case_row& r1 = t.rows[0];
+    EXPECT_EQ(r1.carried, (std::vector<std::string>{"r1", "2024-01-05", "0.58", "", "steady, all day"}));
+    EXPECT_EQ(r1.settings[static_cast<std::size_t>(setting::outlet_temperature_C)], 185.0);
+    EXPECT_EQ(r1.a1, 2.0);
+    EXPECT_FALSE(r1.a2);
+    EXPECT_EQ(r1.model, reactor_model::pfr);
+    const reactor_case c = case_of(default_case(), t.rows[1], t);
+    EXPECT_EQ(c.a2, 0.5);
+    EXPECT_EQ(c.outlet_temperature_C, default_case().outlet_temperature_C);
+
+    const auto error = [](const std::string& text) {
+        try {
+            parse_case_table(text, "cases.csv", 2);
+        } catch (const runs_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(error("tag,trays,Trays\nx,1,2\n"), "cases.csv:1: column \"Trays\" (3): the same as column \"trays\" (2)");
+    EXPECT_EQ(error("tag,nh3_co2,feed_kmol_h.NH3\nx,3,7000\n"),
+              "cases.csv:2: column \"nh3_co2\" (2): given together with column \"feed_kmol_h.NH3\" (3) in the "
+              "same row: give either the flow or the ratio");
+    EXPECT_EQ(error("tag,a2\nx,-1\n"), "cases.csv:2: column \"a2\" (2): a rate factor must be > 0 (got -1)");
+    EXPECT_EQ(error("tag,trays\nx,1\ny,2\nz,3\n"), "cases.csv:4: more than 2 cases: at most 2 in one study");
+    EXPECT_EQ(error("tag,volume\n"), "cases.csv: no cases: the header must be followed by at least one row");
+    EXPECT_NE(error("tag,t_ot\nx,1\n").find("did you mean t_out?"), std::string::npos);
+}
+
+}  // namespace

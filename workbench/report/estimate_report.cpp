@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "io/text.h"
+#include "report/palette.h"
 
 #include <algorithm>
 #include <cmath>
@@ -353,8 +354,9 @@ std::string parity_plot_script(const estimate_report& r) {
       << "set ylabel 'predicted by the reactor at the estimate'\n"
       << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
     for (std::size_t k = 0; k < kinds.size(); ++k) {
-        s << ", $q" << kinds[k] << " using 1:2:3 with xerrorbars pt " << quantities[kinds[k]].marker
-          << " ps 1.2 lc rgb '" << quantities[kinds[k]].colour << "' title '" << quantities[kinds[k]].plot_title << "'";
+        const curve_style st = measured_style(static_cast<quantity>(kinds[k]));
+        s << ", $q" << kinds[k] << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 1.2 lc rgb '" << st.colour
+          << "' title '" << quantities[kinds[k]].plot_title << "'";
     }
     if (outliers) {
         s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "
