@@ -391,13 +391,23 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
 
 runs_file parse_runs(const std::string& text, const std::string& file) { return runs_of(split(text, file), file); }
 
-runs_file runs_from_table(const std::vector<std::string>& header,
-                          const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+namespace {
+
+// A table in memory as the records of the CSV file it would be written as.
+std::vector<record> table_records(const std::vector<std::string>& header,
+                                  const std::vector<std::vector<std::string>>& rows) {
     std::vector<record> records{{1, header}};
     for (std::size_t k = 0; k < rows.size(); ++k) {
         if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
     }
-    return runs_of(records, name);
+    return records;
+}
+
+}  // namespace
+
+runs_file runs_from_table(const std::vector<std::string>& header,
+                          const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+    return runs_of(table_records(header, rows), name);
 }
 
 runs_file read_runs(const std::string& path) {
@@ -500,8 +510,9 @@ std::string setting_lookalike(const std::string& written) {
 
 }  // namespace
 
-case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows) {
-    const std::vector<record> records = split(text, file);
+namespace {
+
+case_table case_table_of(const std::vector<record>& records, const std::string& file, std::size_t max_rows) {
     if (records.empty()) {
         throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
                                 "the columns");
@@ -632,6 +643,18 @@ case_table parse_case_table(const std::string& text, const std::string& file, st
         throw runs_error(file, 0, 0, "no cases: the header must be followed by at least one row");
     }
     return out;
+}
+
+}  // namespace
+
+case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows) {
+    return case_table_of(split(text, file), file, max_rows);
+}
+
+case_table case_table_from_table(const std::vector<std::string>& header,
+                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                                 std::size_t max_rows) {
+    return case_table_of(table_records(header, rows), name, max_rows);
 }
 
 case_table read_case_table(const std::string& path, std::size_t max_rows) {

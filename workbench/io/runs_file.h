@@ -94,6 +94,10 @@ struct case_table {
 // At most max_rows rows.
 case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows);
 case_table read_case_table(const std::string& path, std::size_t max_rows);
+// The same from a table in memory, as runs_from_table reads runs.
+case_table case_table_from_table(const std::vector<std::string>& header,
+                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                                 std::size_t max_rows);
 
 // The row's case, checked: throws runs_error naming the row's line (and the
 // column that set a bad value). Warnings appended as "FILE:LINE: ...".

@@ -50,6 +50,11 @@ struct sweep_output {
     workbench::sweep_result r;
 };
 
+struct study_output {
+    workbench::study_plan plan;
+    workbench::study_columns t;
+};
+
 struct estimate_output {
     workbench::estimate_outcome e;
     std::vector<std::string> warnings;  // the base case's, the runs file's and the runs' cases'
@@ -63,6 +68,7 @@ struct check_output {
 void bind_table(py::module_& m);
 void bind_case(py::module_& m);
 void bind_results(py::module_& m);
+void bind_study(py::module_& m);
 
 // ---- Python input --------------------------------------------------------------
 
@@ -80,6 +86,18 @@ workbench::reactor_case case_of(py::handle c);
 // Runs from a runs file's path, a pandas DataFrame or a list of dicts (one a
 // run, keys the runs file's columns). `name` stands for a table in messages.
 workbench::runs_file runs_of(py::handle runs, const std::string& name);
+
+// A table in memory: a pandas DataFrame or a list of dicts (one a row), as
+// a header and each row's cells as the text a CSV file would hold. `what`
+// names the argument in a TypeError.
+void table_of(py::handle t, const char* what, std::vector<std::string>& header,
+              std::vector<std::vector<std::string>>& rows);
+
+// A study's case table from its path, a DataFrame or a list of dicts.
+workbench::case_table cases_of(py::handle cases, const std::string& name);
+
+// Results by name: None for the default ones, a name, or a list of names.
+std::vector<workbench::result_quantity> results_of(py::handle results);
 
 // vary={"a2": (0.01, 10, 13), "nh3_co2": ("lin", 2.8, 3.6, 9)}, or "FROM:TO:N"
 // texts, or a list of "NAME=FROM:TO:N": as --vary reads them.

@@ -69,26 +69,23 @@ reactor_case case_of(py::handle c) {
     return c.cast<reactor_case>();
 }
 
-runs_file runs_of(py::handle runs, const std::string& name) {
-    if (is_path(runs)) return read_runs(path_text(runs));
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;
-    if (py::hasattr(runs, "columns") && py::hasattr(runs, "itertuples")) {
+void table_of(py::handle t, const char* what, std::vector<std::string>& header,
+              std::vector<std::vector<std::string>>& rows) {
+    if (py::hasattr(t, "columns") && py::hasattr(t, "itertuples")) {
         // A pandas DataFrame: its columns in order, its rows without the index.
-        for (py::handle h : runs.attr("columns")) header.push_back(py::str(h).cast<std::string>());
-        for (py::handle row : runs.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
+        for (py::handle h : t.attr("columns")) header.push_back(py::str(h).cast<std::string>());
+        for (py::handle row : t.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
             std::vector<std::string> cells;
             for (py::handle cell : row) cells.push_back(cell_text(cell));
             rows.push_back(std::move(cells));
         }
-        return runs_from_table(header, rows, name);
+        return;
     }
     // Records: the columns are their keys, in the order first met.
-    const char* const kinds = "runs: a runs file's path, a pandas DataFrame or a list of dicts (one a run)";
-    if (!py::isinstance<py::iterable>(runs)) throw py::type_error(kinds);
+    if (!py::isinstance<py::iterable>(t)) throw py::type_error(what);
     std::vector<py::dict> records;
-    for (py::handle r : runs) {
-        if (!py::isinstance<py::dict>(r)) throw py::type_error(kinds);
+    for (py::handle r : t) {
+        if (!py::isinstance<py::dict>(r)) throw py::type_error(what);
         records.push_back(py::reinterpret_borrow<py::dict>(r));
     }
     for (const py::dict& r : records) {
@@ -106,7 +103,39 @@ runs_file runs_of(py::handle runs, const std::string& name) {
         }
         rows.push_back(std::move(cells));
     }
+}
+
+runs_file runs_of(py::handle runs, const std::string& name) {
+    if (is_path(runs)) return read_runs(path_text(runs));
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    table_of(runs, "runs: a runs file's path, a pandas DataFrame or a list of dicts (one a run)", header, rows);
     return runs_from_table(header, rows, name);
+}
+
+case_table cases_of(py::handle cases, const std::string& name) {
+    if (is_path(cases)) return read_case_table(path_text(cases), max_study_points);
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    table_of(cases, "cases: a case table's path, a pandas DataFrame or a list of dicts (one a case)", header, rows);
+    return case_table_from_table(header, rows, name, max_study_points);
+}
+
+std::vector<result_quantity> results_of(py::handle results) {
+    if (results.is_none()) return default_results();
+    std::vector<std::string> names;
+    if (py::isinstance<py::str>(results)) {
+        names.push_back(results.cast<std::string>());
+    } else {
+        for (py::handle r : results) names.push_back(py::str(r).cast<std::string>());
+    }
+    std::vector<result_quantity> out;
+    for (const std::string& n : names) {
+        const auto q = result_named(n);
+        if (!q) throw input_error(result_name_problem(n));
+        out.push_back(*q);
+    }
+    return out;
 }
 
 std::vector<sweep_variable> vary_of(py::handle vary) {
@@ -117,10 +146,12 @@ std::vector<sweep_variable> vary_of(py::handle vary) {
             if (py::isinstance<py::str>(item.second)) {
                 text += item.second.cast<std::string>();
             } else {
-                std::string sep;
+                // A tuple is a range (FROM, TO, N); a list (or an array) the values themselves.
+                const char* sep = py::isinstance<py::tuple>(item.second) ? ":" : ",";
+                std::string between;
                 for (py::handle part : item.second) {
-                    text += sep + number_text(part);
-                    sep = ":";
+                    text += between + (py::isinstance<py::str>(part) ? part.cast<std::string>() : number_text(part));
+                    between = sep;
                 }
             }
             texts.push_back(text);

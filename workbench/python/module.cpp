@@ -143,6 +143,17 @@ sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
     return o;
 }
 
+study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
+                      const std::string& name) {
+    if (vary.is_none() == cases.is_none()) throw input_error("study: give either vary or cases");
+    const reactor_case base = case_of(c);
+    study_output o{cases.is_none() ? plan_study(base, vary_of(vary), results_of(results))
+                                   : plan_study(base, cases_of(cases, name), results_of(results)),
+                   {}};
+    o.t = without_gil([&] { return workbench::study(s, o.plan); });
+    return o;
+}
+
 // The command line's order of checks: --fix, --loss, the base case, the
 // start, the runs, the runs' cases; then the work.
 estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
@@ -232,6 +243,7 @@ PYBIND11_MODULE(urea_reactor, m) {
     bind_table(m);
     bind_case(m);
     bind_results(m);
+    bind_study(m);
 
     py::class_<py_session, session_ptr>(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
 
@@ -252,6 +264,12 @@ Raises PluginError when the plug-in does not load.)")
         .def(
             "sweep", [](py_session& p, py::object c, py::object vary) { return sweep_on(*p.s, c, vary); },
             py::arg("case") = py::none(), py::arg("vary"), "A sweep (see urea_reactor.sweep).")
+        .def(
+            "study",
+            [](py_session& p, py::object c, py::object vary, py::object cases, py::object results,
+               const std::string& name) { return study_on(*p.s, c, vary, cases, results, name); },
+            py::arg("case") = py::none(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
+            py::arg("results") = py::none(), py::arg("name") = "<table>", "A study (see urea_reactor.study).")
         .def(
             "estimate",
             [](py_session& p, py::object runs, py::object c, py::object fix, const std::string& loss,
@@ -293,6 +311,42 @@ default, anything else evenly), or NAME: "FROM:TO:N"; or a list of
 pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
 runs file's column name. A point the reactor cannot solve is recorded and
 the sweep goes on. Returns a SweepResult.)");
+    m.def(
+        "study",
+        [](py::object c, py::object vary, py::object cases, py::object results, const std::string& name,
+           py::object plugin) { return study_on(*session_for(plugin)->s, c, vary, cases, results, name); },
+        py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
+        py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("plugin") = py::none(),
+        R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
+
+vary: a dict NAME: values, every combination run (the first fastest): a
+tuple is a range (FROM, TO, N) or (SPACING, FROM, TO, N) with SPACING 'log'
+or 'lin' (a1 and a2 in ln by default), a list the values themselves
+([2.8, 3.1, 3.4]; model: ["trays", "pfr"]), a str the command line's
+"FROM:TO:N" or "V1,V2". cases: instead, a case table (a CSV file's path, a
+pandas DataFrame or a list of dicts, one a case) with a runs file's setting
+columns and a1, a2, model; other columns are carried through. results: the
+results by name (see urea_reactor.results()), default the conversion, the
+equilibrium conversion and the NC-FLOW mass fractions. Each point is warm-
+started from its nearest solved neighbour; one that fails is recorded and the
+study goes on. Returns a StudyResult: .columns (a Table: the settings, the
+carried columns, each result, ok, failure) and .to_pandas().)");
+    m.def(
+        "results",
+        [] {
+            py::list l;
+            for (const result_quantity& q : result_quantities()) {
+                py::dict d;
+                d["name"] = q.name;
+                d["unit"] = q.unit;
+                d["meaning"] = q.meaning;
+                d["measurable"] = q.measurable;
+                l.append(d);
+            }
+            return l;
+        },
+        "Every result a study can tabulate (a tray's as NAME@N): a list of {'name', 'unit', 'meaning', "
+        "'measurable'}.");
     m.def(
         "estimate",
         [](py::object runs, py::object c, py::object fix, const std::string& loss, const std::string& name,

@@ -485,6 +485,88 @@ installed).)")
         });
 }
 
+namespace {
+
+table columns_of(const study_columns& t) {
+    const std::size_t n = t.ok.size();
+    table out(n);
+    const auto column = [&](const std::vector<double>& v) {
+        py::array_t<double> a(static_cast<py::ssize_t>(n));
+        auto w = a.mutable_unchecked<1>();
+        for (std::size_t k = 0; k < n; ++k) w(static_cast<py::ssize_t>(k)) = v[k];
+        return py::object(a);
+    };
+    for (std::size_t j = 0; j < t.setting_names.size(); ++j) {
+        if (t.setting_names[j] == "model") {
+            py::list l;
+            for (double x : t.settings[j]) l.append(x != 0.0 ? "pfr" : "trays");
+            out.add("model", l);
+        } else {
+            out.add(t.setting_names[j], column(t.settings[j]));
+        }
+    }
+    for (std::size_t j = 0; j < t.carried_names.size(); ++j) {
+        py::list l;
+        for (const std::string& cell : t.carried[j]) l.append(cell);
+        out.add(t.carried_names[j], l);
+    }
+    for (std::size_t j = 0; j < t.results.size(); ++j) out.add(t.results[j].name, column(t.values[j]));
+    py::array_t<bool> ok(static_cast<py::ssize_t>(n));
+    auto o = ok.mutable_unchecked<1>();
+    for (std::size_t k = 0; k < n; ++k) o(static_cast<py::ssize_t>(k)) = t.ok[k];
+    out.add("ok", ok);
+    py::list failure;
+    for (const std::string& f : t.failure) failure.append(f);
+    out.add("failure", failure);
+    return out;
+}
+
+}  // namespace
+
+void bind_study(py::module_& m) {
+    py::class_<study_output>(m, "StudyResult", R"(The reactor over a grid of case quantities or a table of cases.
+
+`columns` is a Table, one row a point (a grid's first quantity fastest; a
+case table's rows in order): each varied setting (the model as 'trays' or
+'pfr'), a case table's carried columns (text), each result by name (NaN
+where a point failed or the result is undefined there), ok and failure.
+`units` gives each result's unit, `meanings` its meaning.)")
+        .def_property_readonly("columns", [](const study_output& o) { return columns_of(o.t); },
+                               "A Table, one row a point.")
+        .def("to_pandas", [](const study_output& o) { return py::cast(columns_of(o.t)).attr("to_pandas")(); },
+             "The points as a pandas DataFrame.")
+        .def_property_readonly("units",
+                               [](const study_output& o) {
+                                   py::dict d;
+                                   for (const result_quantity& q : o.t.results) d[py::str(q.name)] = q.unit;
+                                   return d;
+                               },
+                               "Each result's unit, by name.")
+        .def_property_readonly("meanings",
+                               [](const study_output& o) {
+                                   py::dict d;
+                                   for (const result_quantity& q : o.t.results) d[py::str(q.name)] = q.meaning;
+                                   return d;
+                               },
+                               "Each result's meaning in a line, by name.")
+        .def_property_readonly("base", [](const study_output& o) { return o.plan.base; }, "The base case.")
+        .def_property_readonly("solved", [](const study_output& o) { return o.t.summary.points - o.t.summary.failed; },
+                               "Points solved.")
+        .def_property_readonly("failed", [](const study_output& o) { return o.t.summary.failed; },
+                               "Points that failed.")
+        .def_property_readonly("rate_calls", [](const study_output& o) { return o.t.summary.rate_calls; },
+                               "Calls of the plug-in's rate routine.")
+        .def_property_readonly("warnings", [](const study_output& o) { return o.t.warnings; },
+                               "What the checks of the points' cases warned of.")
+        .def_property_readonly("notes", [](const study_output& o) { return o.t.notes; },
+                               "Varied quantities that change no result for this case, and the like.")
+        .def("__len__", [](const study_output& o) { return o.t.ok.size(); })
+        .def("__repr__", [](const study_output& o) {
+            return "<StudyResult " + std::to_string(o.t.ok.size()) + " points, " +
+                   std::to_string(o.t.summary.failed) + " failed>";
+        });
+}
+
 void bind_results(py::module_& m) {
     bind_run(m);
     bind_sweep(m);

@@ -99,6 +99,24 @@ def runs_as_records():
         return list(csv.DictReader(line for line in f if not line.startswith("#")))
 
 
+def test_study_gives_the_command_lines_points_and_carries_a_tables_columns():
+    vary = {"a2": [0.1, 0.124], "model": ["trays", "pfr"]}
+    results = ["co2_conversion", "residence_time_min", "outlet_kg_h.UREA"]
+    s = ur.study(vary=vary, results=results)
+    j = cli_json("study", "--vary", "a2=0.1,0.124", "--vary", "model=trays,pfr", "--result", ",".join(results))
+    assert len(s) == len(j["points"]) == 4
+    columns = s.columns
+    for k, p in enumerate(j["points"]):
+        for name in results:
+            assert columns[name][k] == p["results"][name], (k, name)
+    assert list(columns["model"]) == ["trays", "trays", "pfr", "pfr"]
+    assert s.units["residence_time_min"] == "min"
+    t = ur.study(cases=[{"nh3_co2": 3.0, "tag": "A"}, {"nh3_co2": 3.4, "tag": "B"}]).to_pandas()
+    assert list(t["tag"]) == ["A", "B"]
+    # Warm-started from the row before: the same solution to its balance bound.
+    assert t["co2_conversion"][1] == pytest.approx(ur.run(ur.Case.default().with_settings(nh3_co2=3.4)).co2_conversion, rel=1e-12)
+
+
 def test_estimate_from_a_file_a_dataframe_and_records_gives_the_command_lines_estimate():
     pandas = pytest.importorskip("pandas")
     j = cli_json("estimate", RUNS, "--fix", "a1=1")
