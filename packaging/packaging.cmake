@@ -1,13 +1,13 @@
 # Installation and the release packages, each with a SHA-256 file:
 #
 #   Linux build (cpack in the build folder):
-#     urea-plugin_VERSION_amd64.deb               library, workbench, docs, header, example case
+#     urea-plugin_VERSION_amd64.deb               library, workbench (and its Python module), docs, header, examples
 #     urea-plugin-VERSION-linux-x86_64.tar.gz      library, header, docs
 #   Windows build (preset windows):
 #     urea-plugin-VERSION-windows-x64.zip          DLL, header, docs
 #
 # Components: plugin (the library), header (the host's calling convention),
-# docs (README, LICENSE, documentation), workbench and examples (Linux).
+# docs (README, LICENSE, documentation), workbench, python and examples (Linux).
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -29,6 +29,10 @@ install(FILES README.md LICENSE DESTINATION ${doc_dir} COMPONENT docs)
 install(DIRECTORY docs DESTINATION ${doc_dir} COMPONENT docs)
 if(TARGET urea-reactor)
   install(TARGETS urea-reactor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT workbench)
+  # The stand-in host beside the plug-in: urea-reactor and the Python module
+  # (workbench/python, installed for the system's python3) find it there by
+  # their RPATH.
+  install(TARGETS urea_host LIBRARY DESTINATION ${plugin_dir} COMPONENT workbench)
   install(DIRECTORY examples DESTINATION ${doc_dir} COMPONENT examples)
 endif()
 
@@ -60,7 +64,18 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # The workbench draws its plots with gnuplot, when asked to.
+  # The workbench draws its plots with gnuplot, when asked to; its Python
+  # module, built for one python3 minor version, gives results as numpy
+  # arrays, and data frames with pandas.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnuplot-nox | gnuplot")
+  if(TARGET urea_reactor)
+    string(REPLACE "." ";" python_version "${UREA_PYTHON_VERSION}")
+    list(GET python_version 0 python_major)
+    list(GET python_version 1 python_minor)
+    math(EXPR python_next "${python_minor} + 1")
+    string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS
+      ", python3 (>= ${UREA_PYTHON_VERSION}), python3 (<< ${python_major}.${python_next}), python3-numpy")
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pandas")
+  endif()
 endif()
 include(CPack)

@@ -141,16 +141,17 @@ TEST_F(Tuning, WarmStartsChangeNoAnswer) {
     // as each point run on its own.
     const std::vector<sweep_variable> vars = {parse_vary("a2=0.001:100:6"), parse_vary("nh3_co2=2.8:3.6:3")};
     EXPECT_DOUBLE_EQ(vars[0].values[1], 0.01);  // evenly spaced in ln by default
-    const std::vector<reactor_case> cases = sweep_cases(default_case(), vars, nullptr);
-    const sweep_result r = run_sweep(cases, vars, h);
+    const sweep_plan plan = plan_sweep(default_case(), vars);
+    const sweep_result r = run_sweep(plan, h);
     ASSERT_EQ(r.points.size(), 18u);
     EXPECT_EQ(r.failed, 0u);
-    for (std::size_t p = 0; p < cases.size(); ++p) {
-        const result cold = simulate(cases[p], h);
+    for (std::size_t p = 0; p < r.points.size(); ++p) {
+        const reactor_case c = study_case(plan.study, p);
+        const result cold = simulate(c, h);
         EXPECT_NEAR(r.points[p].co2_conversion, cold.co2_conversion, 1e-10) << point_text(r, p);
         EXPECT_EQ(r.points[p].equilibrium_co2_conversion, cold.equilibrium_co2_conversion);
-        EXPECT_EQ(nh3_co2_ratio(cases[p]), r.points[p].x[1]);
-        EXPECT_EQ(cases[p].a2, r.points[p].x[0]);
+        EXPECT_EQ(nh3_co2_ratio(c), r.points[p].x[1]);
+        EXPECT_EQ(c.a2, r.points[p].x[0]);
     }
 }
 
@@ -160,8 +161,8 @@ TEST_F(Tuning, SweepRecordsThePointsItCannotSolveAndGoesOn) {
     session hot(PLUGIN_HOT_NAN);
     workbench_host hh(hot, props);
     const std::vector<sweep_variable> vars = {parse_vary("t-out=184:196:4"), parse_vary("a2=0.1:0.2:2")};
-    const std::vector<reactor_case> cases = sweep_cases(default_case(), vars, nullptr);
-    const sweep_result r = run_sweep(cases, vars, hh);
+    const sweep_plan plan = plan_sweep(default_case(), vars);
+    const sweep_result r = run_sweep(plan, hh);
     ASSERT_EQ(r.points.size(), 8u);
     EXPECT_EQ(r.failed, 4u);
     workbench_host h(*lib, props);
@@ -171,7 +172,7 @@ TEST_F(Tuning, SweepRecordsThePointsItCannotSolveAndGoesOn) {
         if (hot_point) {
             EXPECT_NE(r.points[p].failure.find("no solution"), std::string::npos) << r.points[p].failure;
         } else {
-            EXPECT_NEAR(r.points[p].co2_conversion, simulate(cases[p], h).co2_conversion, 1e-10);
+            EXPECT_NEAR(r.points[p].co2_conversion, simulate(study_case(plan.study, p), h).co2_conversion, 1e-10);
         }
     }
 }

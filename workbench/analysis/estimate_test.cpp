@@ -143,6 +143,33 @@ coverage over_seeds(double noise) {
     return c;
 }
 
+TEST(Estimate, AnIntervalWiderThanADecadeIsNotDetermined) {
+    // Conversions with loose sigmas, a1 held: a2 is found, but the data
+    // hold it only within more than a decade. Three runs: the profile
+    // interval is closed, and wide.
+    analytic m;
+    const auto loose = [](std::size_t n) {
+        std::vector<observed_run> runs = synthetic(true_a1, true_a2, 0, true);
+        runs.resize(n);
+        for (observed_run& r : runs) r.measured[0]->sigma = 0.1;
+        return runs;
+    };
+    estimate_options o;
+    o.fixed[0] = true_a1;
+    const estimate_result r = estimate(m, loose(3), o);
+    EXPECT_NEAR(r.parameters[1].value, true_a2, 1e-3);
+    ASSERT_TRUE(r.parameters[1].profile.lower && r.parameters[1].profile.upper);
+    EXPECT_GT(*r.parameters[1].profile.upper / *r.parameters[1].profile.lower, 10.0);
+    EXPECT_EQ(r.parameters[1].verdict, verdict_kind::wide) << r.parameters[1].verdict_text;
+    // Two runs (one degree of freedom, t = 12.7): the linearised interval
+    // spans four decades, and the profile shows that any a2 in the search
+    // fits within the threshold: no bound on either side.
+    const estimate_result two = estimate(m, loose(2), o);
+    EXPECT_GT(two.parameters[1].upper95 / two.parameters[1].lower95, 10.0);
+    EXPECT_EQ(two.parameters[1].verdict, verdict_kind::open) << two.parameters[1].verdict_text;
+    EXPECT_EQ(profile_text(two.parameters[1], o), "any value in the search, 1e-06 .. 1e+06");
+}
+
 TEST(Estimate, RecoversBothFactorsWithIntervalsThatCoverThemMostOfTheTime) {
     // Noise as stated, then three times what the data say: the intervals
     // widen by the square root of the reduced chi-square.

@@ -1,5 +1,6 @@
 #include "api/workbench.h"
 
+#include <cmath>
 #include <mutex>
 
 namespace workbench {
@@ -58,12 +59,31 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
 }
 
 sweep_result sweep(session& s, const sweep_plan& plan) {
-    return work(s, plan.base, [&](workbench_host& h) {
-        sweep_result r = run_sweep(plan.cases, plan.vars, h);
-        r.warnings = plan.warnings;
-        r.notes = plan.notes;
-        return r;
+    return work(s, plan.base, [&](workbench_host& h) { return run_sweep(plan, h); });
+}
+
+study_summary study(session& s, const study_plan& plan, const study_sink& sink) {
+    return work(s, plan.base, [&](workbench_host& h) { return run_study(plan, h, sink); });
+}
+
+study_columns study(session& s, const study_plan& plan) {
+    study_columns t;
+    t.setting_names = plan.settings;
+    t.settings.resize(plan.settings.size());
+    if (plan.table) t.carried_names = plan.table->carried;
+    t.carried.resize(t.carried_names.size());
+    t.results = plan.results;
+    t.values.resize(plan.results.size());
+    t.summary = study(s, plan, [&](const study_point& p) {
+        for (std::size_t k = 0; k < p.settings.size(); ++k) t.settings[k].push_back(p.settings[k]);
+        for (std::size_t k = 0; k < t.carried.size(); ++k) t.carried[k].push_back((*p.carried)[k]);
+        for (std::size_t k = 0; k < t.values.size(); ++k) t.values[k].push_back(p.ok ? p.values[k] : NAN);
+        t.ok.push_back(p.ok);
+        t.failure.push_back(p.failure);
     });
+    t.warnings = plan.warnings;
+    t.notes = plan.notes;
+    return t;
 }
 
 build_info build_of(const std::string& plugin_path) {

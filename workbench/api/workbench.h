@@ -4,6 +4,10 @@
 //   workbench::session s;                                  // loads the plug-in
 //   workbench::reactor_case c = workbench::with_named(workbench::default_case(), {{"nh3_co2", 3.2}});
 //   const workbench::result r = workbench::run(s, c);      // r.co2_conversion, r.profile, ...
+//   const auto plan = workbench::plan_study(workbench::default_case(),
+//                                           {workbench::parse_vary("a2=0.01:10:7")},
+//                                           {*workbench::result_named("outlet_kg_h.UREA")});
+//   const workbench::study_columns t = workbench::study(s, plan);   // t.values[0][point]
 //
 // A case comes from the built-in default (default_case), a file
 // (read_case) or code (a reactor_case is a plain struct), changed by named
@@ -26,6 +30,7 @@
 #include "analysis/estimate.h"
 #include "analysis/fit.h"
 #include "analysis/runs_model.h"
+#include "analysis/study.h"
 #include "analysis/sweep.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
@@ -33,6 +38,7 @@
 #include "model/case.h"
 #include "model/errors.h"
 #include "model/reactor.h"
+#include "model/results.h"
 #include "model/settings.h"
 #include "session/check.h"
 #include "session/session.h"
@@ -70,9 +76,33 @@ estimate_outcome estimate(session& s, const estimate_problem& problem);
 bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed);
 
 // Runs every point of a planned sweep (plan_sweep checks every point's case
-// without the plug-in); a point that fails is recorded, and the sweep goes
-// on.
+// without the plug-in; a sweep is a study of one or two quantities with the
+// default results); a point that fails is recorded, and the sweep goes on.
 sweep_result sweep(session& s, const sweep_plan& plan);
+
+// Runs every point of a planned study (plan_study checks every point's case
+// without the plug-in), handing each to the sink in order as it is solved
+// (the sink may write it out; nothing is kept, so a study of any size runs
+// in the same memory); a point that fails is recorded and the study goes on.
+study_summary study(session& s, const study_plan& plan, const study_sink& sink);
+
+// A study's points all at once, a column per quantity (for a program that
+// wants them together, e.g. as a table of its own): every point's settings,
+// a case table's other columns, each result (NaN where a point failed or the
+// result is undefined there), whether each point was solved and why not.
+struct study_columns {
+    std::vector<std::string> setting_names;            // plan.settings
+    std::vector<std::vector<double>> settings;         // [setting][point]; the model: 0 trays, 1 plug flow
+    std::vector<std::string> carried_names;            // a case table's other columns
+    std::vector<std::vector<std::string>> carried;     // [column][point]
+    std::vector<result_quantity> results;              // plan.results: names, units, meanings
+    std::vector<std::vector<double>> values;           // [result][point]
+    std::vector<bool> ok;                              // [point]
+    std::vector<std::string> failure;                  // [point]; empty when solved
+    study_summary summary;
+    std::vector<std::string> warnings, notes;          // the plan's
+};
+study_columns study(session& s, const study_plan& plan);
 
 // The workbench's and a plug-in file's versions, for a report.
 struct build_info {

@@ -67,6 +67,7 @@ int fit_command(const invocation& in);
 int check_command(const invocation& in);
 int estimate_command(const invocation& in);
 int sweep_command(const invocation& in);
+int study_command(const invocation& in);
 
 }  // namespace workbench::cli
 

@@ -8,9 +8,30 @@
 
 #include <CLI/CLI.hpp>
 
+#include "io/text.h"
+#include "model/results.h"
 #include "model/errors.h"
 
 namespace workbench::cli {
+
+namespace {
+
+// --result's help: every name, from the results' list.
+const char* study_result_help() {
+    static const std::string help = [] {
+        std::string s = "Results to tabulate, by name (again or comma-separated for more; default: co2_conversion, "
+                        "equilibrium_co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O): ";
+        bool first = true;
+        for (const result_kind& k : result_kinds()) {
+            s += (first ? "" : ", ") + std::string(k.name);
+            first = false;
+        }
+        return s + " (<C>: a component, @N: a tray; --list-results says what each is)";
+    }();
+    return help.c_str();
+}
+
+}  // namespace
 
 const std::vector<option_spec>& option_specs() {
     static const std::vector<option_spec> specs = {
@@ -88,6 +109,30 @@ const std::vector<option_spec>& option_specs() {
         {"--plot", "FILE", sweep_cmd,
          "Also draw the results against the first variable (one curve per value of the second) with "
          "gnuplot (.svg or .png)"},
+        // urea-reactor study.
+        {"--vary", "NAME=FROM:TO:N", study_cmd,
+         "NAME=FROM:TO:N (N points; NAME=log:FROM:TO:N or lin:FROM:TO:N to choose the spacing) or "
+         "NAME=V1,V2,... (those values); any number of times, every combination run. NAME: a1, a2, "
+         "model (model=trays,pfr), trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, "
+         "feed_kmol_h.<component>, or a runs file's setting column",
+         true},
+        {"--cases", "FILE.csv", study_cmd,
+         "A case table instead of --vary: one case per row, the base case changed by the row as by a "
+         "runs file's (its setting columns, and a1, a2, model); other columns (a tag, a date) are carried "
+         "through to the output"},
+        {"--result", "NAME[,NAME...]", study_cmd, study_result_help(), true},
+        {"--list-results", nullptr, study_cmd, "List every result with its unit and meaning, then exit"},
+        {"--json", nullptr, study_cmd,
+         "Print the whole study as one JSON document: each point with its settings and its results by name"},
+        {"--csv", "FILE", study_cmd, "Also write one row per point to this CSV file (written as the study goes)"},
+        {"--plot", "FILE", study_cmd,
+         "Also draw the results against the first varied quantity (a case table: the row), one curve per "
+         "value of the others, with gnuplot (.svg or .png)"},
+        {"--map", "RESULT FILE", study_cmd,
+         "Also draw a map of RESULT over the two varied quantities (filled contours with labelled lines) "
+         "to FILE (.svg or .png); may be given again for other results",
+         true, false, 2},
+        {"--plugin", "PATH", study_cmd, "Plug-in library to load"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
          "Stop the whole command after this many seconds (wall clock): temporary files removed, exit "
          "status 124"},
@@ -130,6 +175,17 @@ const std::vector<command_spec>& command_specs() {
          "(from UPROPU). A point the reactor cannot solve is reported and the sweep goes on. Exit status "
          "0 all points solved, 1 some failed (the table and files still written, failed points marked; "
          "nothing written when none solved), 2 bad input."},
+        {study_cmd, "study",
+         "Case study: run the reactor over a grid of any number of case quantities (--vary, each by a "
+         "range or a list of values; every combination) or over the rows of a case table (--cases "
+         "FILE.csv), and tabulate the results asked for by name (--result; --list-results lists them "
+         "with their units; default: the CO2 conversion, the equilibrium conversion at the outlet and "
+         "the outlet's NC-FLOW mass fractions). Each point is a whole run, warm-started from its nearest "
+         "solved neighbour; a point the reactor cannot solve is reported and the study goes on. Output: "
+         "a table, --json (each point's settings and results by name), --csv (rows written as they come), "
+         "--plot (curves) and --map RESULT FILE (a map over two quantities). Exit status 0 all points "
+         "solved, 1 some failed (outputs written, failed points marked; nothing written when none solved), "
+         "2 bad input."},
     };
     return commands;
 }
@@ -145,22 +201,6 @@ std::vector<std::string> invocation::texts(const std::string& name) const {
 }
 
 namespace {
-
-// The Levenshtein distance: edits (insert, delete, replace) from a to b.
-std::size_t edit_distance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
 
 // One command's options as CLI11 holds them.
 struct parsed_command {
@@ -180,6 +220,7 @@ void declare(parsed_command& c) {
             o = c.app->add_option(s.name, c.values[s.name], s.help)->type_name(s.value)->allow_extra_args(false);
             // One value each time; one given twice is refused below, naming it.
             if (!s.repeatable) o->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            if (s.arity > 1) o->expected(s.arity)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
             if (std::string(s.name) == "case") o->check(CLI::ExistingFile);
         }
         if (s.required) o->required();

@@ -13,8 +13,8 @@
 namespace workbench::cli {
 
 // The commands: running a case (no subcommand) and the subcommands.
-enum command : unsigned { run_cmd = 1u, fit_cmd = 2u, check_cmd = 4u, estimate_cmd = 8u, sweep_cmd = 16u };
-inline constexpr unsigned case_commands = run_cmd | fit_cmd | estimate_cmd | sweep_cmd;
+enum command : unsigned { run_cmd = 1u, fit_cmd = 2u, check_cmd = 4u, estimate_cmd = 8u, sweep_cmd = 16u, study_cmd = 32u };
+inline constexpr unsigned case_commands = run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd;
 
 struct option_spec {
     const char* name;       // "--a2", or a positional's name ("case")
@@ -23,6 +23,7 @@ struct option_spec {
     const char* help;
     bool repeatable = false;  // may be given more than once (--fix, --vary)
     bool required = false;
+    int arity = 1;            // values each time it is given (--map RESULT FILE: 2)
 };
 
 // Every option of every command. An option may appear more than once with

@@ -30,54 +30,6 @@ std::size_t line_of_key(const std::string& text, const std::string& key, std::si
     return std::string::npos;
 }
 
-// Finds the first key given twice in one object: a JSON parser keeps only
-// the last, which would silently replace the first.
-class duplicate_finder : public nlohmann::json_sax<json> {
-public:
-    std::vector<std::string> path;               // the duplicate's, when found
-    std::vector<std::vector<std::string>> keys;  // of each enclosing object (none in arrays)
-    bool found = false;
-
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override {
-        keys.emplace_back();
-        path.emplace_back();
-        return true;
-    }
-    bool key(string_t& k) override {
-        auto& seen = keys.back();
-        path.back() = k;
-        if (std::find(seen.begin(), seen.end(), k) != seen.end()) {
-            found = true;
-            return false;
-        }
-        seen.push_back(k);
-        return true;
-    }
-    bool end_object() override {
-        keys.pop_back();
-        path.pop_back();
-        return true;
-    }
-    bool start_array(std::size_t) override {
-        keys.emplace_back();
-        path.emplace_back();
-        return true;
-    }
-    bool end_array() override {
-        keys.pop_back();
-        path.pop_back();
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-};
-
 // Where a key sits in the text: the line of the first match of each quoted
 // key of the path in turn, each searched after the one before (the last
 // key's `occurrence`-th match). 0 when the path is not found (a key the file
@@ -103,13 +55,16 @@ std::size_t line_of(const std::string& text, const std::vector<std::string>& pat
     return static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n')) + 1;
 }
 
-// Follows the keys as the parser reads, so that an error the parser itself
-// raises (a number too large for a double) can be placed at its key.
+// Follows the keys as the parser reads: the path to an error the parser
+// itself raises (a number too large for a double), and the first key given
+// twice in one object (a JSON parser keeps only the last, which would
+// silently replace the first).
 class key_tracker : public nlohmann::json_sax<json> {
 public:
     std::vector<std::string> path;  // the key of each enclosing object ("" in arrays)
     std::size_t position = 0;       // byte of the error
     std::string token;
+    bool duplicate = false;         // stopped at a key given twice (path ends with it)
 
     bool null() override { return true; }
     bool boolean(bool) override { return true; }
@@ -118,31 +73,35 @@ public:
     bool number_float(number_float_t, const string_t&) override { return true; }
     bool string(string_t&) override { return true; }
     bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override {
-        path.emplace_back();
-        return true;
-    }
+    bool start_object(std::size_t) override { return open(); }
     bool key(string_t& k) override {
         path.back() = k;
-        return true;
+        std::vector<std::string>& seen = keys_.back();
+        duplicate = std::find(seen.begin(), seen.end(), k) != seen.end();
+        seen.push_back(k);
+        return !duplicate;
     }
-    bool end_object() override {
-        path.pop_back();
-        return true;
-    }
-    bool start_array(std::size_t) override {
-        path.emplace_back();
-        return true;
-    }
-    bool end_array() override {
-        path.pop_back();
-        return true;
-    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(); }
+    bool end_array() override { return close(); }
     bool parse_error(std::size_t at, const std::string& t, const nlohmann::detail::exception&) override {
         position = at;
         token = t;
         return false;
     }
+
+private:
+    bool open() {
+        path.emplace_back();
+        keys_.emplace_back();
+        return true;
+    }
+    bool close() {
+        path.pop_back();
+        keys_.pop_back();
+        return true;
+    }
+    std::vector<std::vector<std::string>> keys_;  // of each enclosing object
 };
 
 // Reads one JSON object with a fixed set of keys, reporting by key path.
@@ -340,6 +299,24 @@ void read_properties(const reader& r, const json& j, reactor_case& c) {
 }  // namespace
 
 reactor_case parse_case(const std::string& text, const std::string& file) {
+    {
+        key_tracker keys;
+        json::sax_parse(text, &keys, json::input_format_t::json, true, true);
+        if (keys.duplicate) {
+            std::vector<std::string> path;
+            for (const std::string& part : keys.path) {
+                if (!part.empty()) path.push_back(part);
+            }
+            const std::size_t first = line_of(text, path), second = line_of(text, path, 2);
+            std::string key;
+            for (const std::string& part : path) key += (key.empty() ? "" : ".") + part;
+            std::string reason = "given twice";
+            if (first > 0 && second > first) reason += " (lines " + std::to_string(first) + " and " + std::to_string(second) + ")";
+            reason += ": give it once (a JSON reader would keep the last)";
+            throw input_error(file + (second > 0 ? ":" + std::to_string(second) : "") + ": " + key + ": " + reason, reason,
+                              input_place{key, file, second, 0});
+        }
+    }
     json j;
     try {
         j = json::parse(text, nullptr, true, /*ignore_comments=*/true);
@@ -370,24 +347,6 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
                           reason, input_place{key, file, line, 0});
     }
     const reader r(text, file);
-    {
-        duplicate_finder dup;
-        json::sax_parse(text, &dup, json::input_format_t::json, true, true);
-        if (dup.found) {
-            std::vector<std::string> path;
-            for (const std::string& part : dup.path) {
-                if (!part.empty()) path.push_back(part);
-            }
-            const std::size_t first = line_of(text, path), second = line_of(text, path, 2);
-            std::string key;
-            for (const std::string& part : path) key += (key.empty() ? "" : ".") + part;
-            std::string reason = "given twice";
-            if (first > 0 && second > first) reason += " (lines " + std::to_string(first) + " and " + std::to_string(second) + ")";
-            reason += ": give it once (a JSON reader would keep the last)";
-            throw input_error(file + (second > 0 ? ":" + std::to_string(second) : "") + ": " + key + ": " + reason, reason,
-                              input_place{key, file, second, 0});
-        }
-    }
     r.object(j, {});
     r.only_keys(j, {}, {"name", "reactor", "feed_kmol_h", "kinetics", "properties"});
     reactor_case c = default_case();

@@ -13,7 +13,13 @@
 namespace workbench {
 namespace {
 
-const char* kind_of(mode_t mode) {
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
+    throw input_error(path + ": " + reason, reason, input_place{"", path, 0, 0});
+}
+
+}  // namespace
+
+const char* file_kind(unsigned mode) {
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
     if (S_ISFIFO(mode)) return "a pipe (FIFO)";
@@ -21,19 +27,13 @@ const char* kind_of(mode_t mode) {
     return "not a regular file";
 }
 
-[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
-    throw input_error(path + ": " + reason, reason, input_place{"", path, 0, 0});
-}
-
-}  // namespace
-
 std::string read_input_file(const std::string& path, const std::string& what) {
     // Not blocking: opening a FIFO would wait for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) refuse(path, "cannot open the " + what + " (" + std::strerror(errno) + ")");
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const std::string kind = fstat(fd, &st) == 0 ? kind_of(st.st_mode) : "unreadable";
+        const std::string kind = fstat(fd, &st) == 0 ? file_kind(st.st_mode) : "unreadable";
         close(fd);
         refuse(path, "is " + kind + ", not a " + what);
     }

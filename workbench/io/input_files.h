@@ -13,6 +13,10 @@ namespace workbench {
 // nobody has one; 64 MiB holds half a million).
 inline constexpr std::size_t max_input_bytes = std::size_t{64} << 20;
 
+// What a file that is no regular file is, for messages: "a folder", "a
+// device", "a pipe (FIFO)", "a socket" (mode: stat's st_mode).
+const char* file_kind(unsigned mode);
+
 // The whole file. what: "case file", "runs file", for messages. Throws
 // input_error (file set in its place) when it is not a regular file, is
 // larger than max_input_bytes, or cannot be read.

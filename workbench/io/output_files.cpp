@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "io/input_files.h"
 #include "model/errors.h"
 
 namespace workbench {
@@ -40,14 +40,6 @@ bool ends_with(const std::string& s, const std::string& end) {
 }
 
 std::string why() { return std::strerror(errno); }
-
-const char* kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISFIFO(mode)) return "a pipe (FIFO)";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
 
 // ---- Temporary files, known to a signal handler -----------------------------
 
@@ -207,7 +199,7 @@ output_target check_output_path(const std::string& option, const std::string& pa
         // It exists: written only if a regular file, then through any
         // symlinks to the file itself.
         if (!S_ISREG(st.st_mode)) {
-            throw input_error(what + "is " + kind_of(st.st_mode) +
+            throw input_error(what + "is " + file_kind(st.st_mode) +
                               "; only a regular file is written (- writes to standard output)");
         }
         std::array<char, PATH_MAX> buf{};
@@ -293,14 +285,29 @@ void staged_outputs::add_text(const output_target& target, const std::string& co
     if (!ok) throw input_error(target.given + ": cannot write there (" + why() + ")");
 }
 
+void staged_outputs::add_plot(const output_target& target, const std::string& script) {
+    draw(target, [&](int fd, std::chrono::steady_clock::time_point deadline) {
+        return write_all(fd, script, deadline);
+    });
+}
+
+void staged_outputs::add_plot(const output_target& target, spool& script) {
+    draw(target, [&](int fd, std::chrono::steady_clock::time_point deadline) {
+        return script.each_chunk([&](const char* data, std::size_t n) {
+            return write_all(fd, std::string(data, n), deadline);
+        });
+    });
+}
+
 namespace {
 
-// Draws the script with gnuplot into `temporary` (a name of ours in
-// `folder`) as svg or png, at `size` ("900,720"), within the time limit;
-// the reason when it could not. `given`: the target as the user named it,
-// for messages.
-std::string draw(const std::string& folder, const std::string& temporary, bool svg, const std::string& size,
-                 const std::string& script, const std::string& given) {
+// Runs gnuplot with the script that write_script writes to its pipe, to
+// draw into `temporary` (a name of ours in `folder`) as svg or png at `size`
+// ("900,720"), within the time limit; the reason when it could not. `given`:
+// the plot as the user knows it, for messages.
+template <class WriteScript>
+std::string run_gnuplot(const std::string& folder, const std::string& temporary, bool svg, const std::string& size,
+                        const std::string& given, WriteScript&& write_script) {
     // gnuplot runs in the target folder and is told only the temporary
     // file's name, which is ours: letters, digits, '.', '-'.
     const std::string name = base_of(temporary);
@@ -309,11 +316,11 @@ std::string draw(const std::string& folder, const std::string& temporary, bool s
             throw std::logic_error("unexpected temporary file name " + name);
         }
     }
-    const std::string full =
+    const std::string head =
         std::string("set terminal ") +
         (svg ? "svg size " + size + " dynamic font 'Sans,13' background rgb 'white'"
              : "pngcairo size " + size + " font 'Sans,11' background rgb 'white'") +
-        "\nset output '" + name + "'\n" + script + "\nset output\n";
+        "\nset output '" + name + "'\n";
 
     int to_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0) return "cannot start gnuplot: " + why();
@@ -344,7 +351,9 @@ std::string draw(const std::string& folder, const std::string& temporary, bool s
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(gnuplot_time_limit_s));
-    write_all(to_child[1], full, deadline);
+    if (write_all(to_child[1], head, deadline) && write_script(to_child[1], deadline)) {
+        write_all(to_child[1], "\nset output\n", deadline);
+    }
     close(to_child[1]);
     sigaction(SIGPIPE, &before, nullptr);
     // Waits for it, within the time limit.
@@ -365,8 +374,8 @@ std::string draw(const std::string& folder, const std::string& temporary, bool s
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
         gnuplot_pid = 0;
-        return "gnuplot did not draw " + given + " within " +
-               std::to_string(static_cast<int>(gnuplot_time_limit_s)) + " s; it was stopped";
+        return "gnuplot did not draw " + given + " within " + std::to_string(static_cast<int>(gnuplot_time_limit_s)) +
+               " s; it was stopped";
     }
     gnuplot_pid = 0;
     struct stat st {};
@@ -381,7 +390,8 @@ std::string draw(const std::string& folder, const std::string& temporary, bool s
 
 }  // namespace
 
-void staged_outputs::add_plot(const output_target& target, const std::string& script) {
+template <class WriteScript>
+void staged_outputs::draw(const output_target& target, WriteScript&& write_script) {
     // Standard output gets an SVG, drawn in the current folder first.
     const bool svg = target.to_stdout || ends_with(target.given, ".svg");
     const std::string folder = target.to_stdout ? "." : folder_of(target.path);
@@ -394,7 +404,7 @@ void staged_outputs::add_plot(const output_target& target, const std::string& sc
         staged_.pop_back();
         failures_.push_back(what);
     };
-    const std::string failure = draw(folder, temporary, svg, "900,720", script, target.given);
+    const std::string failure = run_gnuplot(folder, temporary, svg, "900,720", target.given, write_script);
     if (!failure.empty()) return fail(failure);
     if (!target.to_stdout && !sync_file(temporary, O_RDONLY)) {
         return fail("cannot sync the plot drawn for " + target.given + ": " + why());
@@ -405,7 +415,10 @@ std::optional<std::string> staged_outputs::svg_of(const output_target& beside, c
                                                   const std::string& what, const std::string& size) {
     const std::string folder = beside.to_stdout ? "." : folder_of(beside.path);
     const std::string temporary = make_temporary(folder, ".svg", beside.given, 0600);
-    const std::string failure = draw(folder, temporary, true, size, script, what);
+    const std::string failure = run_gnuplot(folder, temporary, true, size, what,
+                                            [&](int fd, std::chrono::steady_clock::time_point deadline) {
+                                                return write_all(fd, script, deadline);
+                                            });
     std::optional<std::string> out;
     if (failure.empty()) {
         std::ifstream in(temporary, std::ios::binary);
@@ -420,7 +433,32 @@ std::optional<std::string> staged_outputs::svg_of(const output_target& beside, c
     return out;
 }
 
+std::ostream& staged_outputs::open_text(const output_target& target) {
+    if (target.to_stdout) {
+        staged_.push_back({"", target, "", nullptr, std::make_unique<spool>()});
+        return staged_.back().spooled->out();
+    }
+    const std::string temporary = make_temporary(folder_of(target.path), "", target.given, mode_for(target.path));
+    staged_.push_back({temporary, target, "", nullptr, nullptr});
+    auto file = std::make_unique<std::ofstream>(temporary, std::ios::binary | std::ios::trunc);
+    if (!*file) throw input_error(target.given + ": cannot write there (" + why() + ")");
+    staged_.back().file = std::move(file);
+    return *staged_.back().file;
+}
+
 void staged_outputs::commit() {
+    // Texts written row by row: whole, on disk, before anything is renamed.
+    for (staged& s : staged_) {
+        if (s.file) {
+            s.file->close();
+            const bool ok = !s.file->fail() && sync_file(s.temporary, O_RDONLY);
+            s.file.reset();
+            if (!ok) throw input_error(s.target.given + ": cannot write there (" + why() + ")");
+        }
+        if (s.spooled && !s.spooled->each_chunk([](const char*, std::size_t) { return true; })) {
+            throw input_error("cannot keep " + s.target.option + " - in a temporary file (" + why() + ")");
+        }
+    }
     for (staged& s : staged_) {
         if (s.target.to_stdout) {
             if (!s.temporary.empty()) {
@@ -435,6 +473,9 @@ void staged_outputs::commit() {
                 std::remove(s.temporary.c_str());
                 forget(s.temporary);
                 s.temporary.clear();
+            } else if (s.spooled) {
+                s.spooled->copy_to(stdout);
+                s.spooled.reset();
             } else {
                 std::fwrite(s.content.data(), 1, s.content.size(), stdout);
             }
@@ -448,6 +489,34 @@ void staged_outputs::commit() {
         sync_file(folder_of(s.target.path), O_RDONLY | O_DIRECTORY);
     }
     staged_.clear();
+}
+
+spool::spool() : f_(std::tmpfile()), buf_(f_), out_(&buf_) {
+    if (f_ == nullptr) throw input_error(std::string("cannot make a temporary file (") + why() + ")");
+}
+
+spool::~spool() {
+    if (f_ != nullptr) std::fclose(f_);
+}
+
+spool::buffer::int_type spool::buffer::overflow(int_type ch) {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+    }
+    return traits_type::not_eof(ch);
+}
+
+int spool::buffer::sync() {
+    const auto n = static_cast<std::size_t>(pptr() - pbase());
+    if (n > 0 && std::fwrite(pbase(), 1, n, f_) != n) failed_ = true;
+    setp(data_, data_ + sizeof data_);
+    return failed_ ? -1 : 0;
+}
+
+bool spool::copy_to(std::FILE* f) {
+    return each_chunk([&](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; });
 }
 
 void remove_temporaries() {

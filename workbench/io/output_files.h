@@ -15,8 +15,13 @@
 #ifndef UREA_WORKBENCH_IO_OUTPUT_FILES_H
 #define UREA_WORKBENCH_IO_OUTPUT_FILES_H
 
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +62,45 @@ bool gnuplot_available();
 // The longest gnuplot may take to draw one plot, in seconds.
 inline constexpr double gnuplot_time_limit_s = 120.0;
 
+// An anonymous temporary file (tmpfile: it has no name, so nothing is left
+// behind however the process ends), written as an ostream and read back
+// once written: what a study writes row by row before it is known to be
+// whole (a table for standard output, a plot's data).
+class spool {
+public:
+    spool();  // throws input_error when no temporary file can be made
+    ~spool();
+    spool(const spool&) = delete;
+    spool& operator=(const spool&) = delete;
+
+    std::ostream& out() { return out_; }
+    // Everything written, in chunks, to `write` (which returns false to
+    // stop); false on a read error or when `write` stopped.
+    template <class Write>
+    bool each_chunk(Write&& write);
+    // Copies everything written to f; false on an error.
+    bool copy_to(std::FILE* f);
+
+private:
+    class buffer : public std::streambuf {
+    public:
+        explicit buffer(std::FILE* f) : f_(f) { setp(data_, data_ + sizeof data_); }
+        bool failed() const { return failed_; }
+
+    protected:
+        int_type overflow(int_type ch) override;
+        int sync() override;
+
+    private:
+        std::FILE* f_;
+        bool failed_ = false;
+        char data_[1 << 16];
+    };
+    std::FILE* f_;
+    buffer buf_;
+    std::ostream out_;
+};
+
 class staged_outputs {
 public:
     staged_outputs() = default;
@@ -75,6 +119,14 @@ public:
     // listed in failures(), so that the other outputs are still written.
     void add_plot(const output_target& target, const std::string& script);
 
+    // A text written as it is made (a study's rows): to a temporary file
+    // beside the target (standard output: to a spool), put in place by
+    // commit() as add_text's.
+    std::ostream& open_text(const output_target& target);
+
+    // add_plot with the script in a spool.
+    void add_plot(const output_target& target, spool& script);
+
     // The script drawn by gnuplot as SVG text, at `size` ("900,720"), with
     // a temporary file beside `beside`'s target (removed at once); nullopt
     // when it cannot be drawn, listed in failures() as `what` ("the
@@ -83,7 +135,8 @@ public:
                                       const std::string& size = "900,720");
 
     // Renames every temporary file into place and syncs the folders;
-    // writes what goes to standard output.
+    // writes what goes to standard output. Throws input_error, with nothing
+    // renamed, when a text opened with open_text could not be written.
     void commit();
 
     // The plots that could not be drawn, one line each.
@@ -94,10 +147,30 @@ private:
         std::string temporary;  // empty: standard output
         output_target target;
         std::string content;    // standard output's
+        std::unique_ptr<std::ofstream> file{};  // open_text's, to the temporary
+        std::unique_ptr<spool> spooled{};       // open_text's, for standard output
     };
+    // Runs gnuplot with the script that write_script writes to its pipe.
+    template <class WriteScript>
+    void draw(const output_target& target, WriteScript&& write_script);
     std::vector<staged> staged_;
     std::vector<std::string> failures_;
 };
+
+template <class Write>
+bool spool::each_chunk(Write&& write) {
+    out_.flush();
+    if (buf_.failed() || std::fflush(f_) != 0) return false;
+    std::rewind(f_);
+    char chunk[1 << 16];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f_)) > 0) {
+        if (!write(chunk, n)) return false;
+    }
+    const bool ok = !std::ferror(f_);
+    std::fseek(f_, 0, SEEK_END);
+    return ok;
+}
 
 // Removes every temporary file of every staged_outputs now: only
 // async-signal-safe calls, for a signal handler.

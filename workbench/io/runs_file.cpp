@@ -1,6 +1,7 @@
 #include "io/runs_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -251,8 +252,9 @@ void check_ratio(const plant_run& r, setting ratio, setting flow, const std::vec
 
 }  // namespace
 
-runs_file parse_runs(const std::string& text, const std::string& file) {
-    const std::vector<record> records = split(text, file);
+// The runs of a table's records, the header first: every check of a runs
+// file but those of the text itself (quotes, line ends).
+static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
     if (records.empty()) {
         throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
                                 "the columns");
@@ -387,45 +389,276 @@ runs_file parse_runs(const std::string& text, const std::string& file) {
     return out;
 }
 
+runs_file parse_runs(const std::string& text, const std::string& file) { return runs_of(split(text, file), file); }
+
+namespace {
+
+// A table in memory as the records of the CSV file it would be written as.
+std::vector<record> table_records(const std::vector<std::string>& header,
+                                  const std::vector<std::vector<std::string>>& rows) {
+    std::vector<record> records{{1, header}};
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
+    }
+    return records;
+}
+
+}  // namespace
+
+runs_file runs_from_table(const std::vector<std::string>& header,
+                          const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+    return runs_of(table_records(header, rows), name);
+}
+
 runs_file read_runs(const std::string& path) {
     return parse_runs(read_input_file(path, "runs file"), path);
 }
 
 
-reactor_case case_of(const reactor_case& base, const plant_run& r, const std::string& file,
-                     std::vector<std::string>* warnings) {
-    const reactor_case c = with_settings(base, r.settings);
-    const std::string at = file + ":" + std::to_string(r.line) + ": run \"" + r.name + "\": ";
+namespace {
+
+// The case a row makes, checked: a bad value is named by the row's column
+// that set it (validate names the case file's key). who: "run \"NAME\": "
+// or empty.
+reactor_case checked_row(const reactor_case& c, const std::array<std::size_t, setting_count>& setting_columns,
+                         std::size_t a1_column, std::size_t a2_column, const std::string& file, std::size_t line,
+                         const std::string& who, std::vector<std::string>* warnings) {
+    const std::string at = file + ":" + std::to_string(line) + ": " + who;
     try {
         const std::vector<std::string> w = validate(c);
         if (warnings) {
             for (const std::string& s : w) warnings->push_back(at + s);
         }
     } catch (const input_error& e) {
-        // validate names the case file's key; name the row's column that set it.
         const std::string& key = e.place().key;
         std::string col;
         std::size_t column = 0;
+        const auto name_column = [&](const std::string& name, std::size_t n) {
+            col = "column \"" + name + "\" (" + std::to_string(n) + "): ";
+            column = n;
+        };
         for (std::size_t i = 0; i < setting_count; ++i) {
             const std::string name = setting_column(static_cast<setting>(i));
             const bool same = key == name || key == "reactor." + name;
-            if (same && r.setting_column[i] != 0) {
-                col = "column \"" + name + "\" (" + std::to_string(r.setting_column[i]) + "): ";
-                column = r.setting_column[i];
-            }
+            if (same && setting_columns[i] != 0) name_column(name, setting_columns[i]);
         }
         const auto ratio_column = [&](setting ratio, component comp) {
-            const std::size_t n = r.setting_column[static_cast<std::size_t>(ratio)];
+            const std::size_t n = setting_columns[static_cast<std::size_t>(ratio)];
             if (col.empty() && n != 0 && key == std::string("feed_kmol_h.") + component_names[comp]) {
-                col = "column \"" + std::string(setting_column(ratio)) + "\" (" + std::to_string(n) + "): ";
-                column = n;
+                name_column(setting_column(ratio), n);
             }
         };
         ratio_column(setting::nh3_co2, NH3);
         ratio_column(setting::h2o_co2, H2O);
-        throw runs_error(file, r.line, column, col + "run \"" + r.name + "\": " + e.what());
+        if (key == "kinetics.a1" && a1_column != 0) name_column("a1", a1_column);
+        if (key == "kinetics.a2" && a2_column != 0) name_column("a2", a2_column);
+        throw runs_error(file, line, column, col + who + e.what());
     }
     return c;
+}
+
+}  // namespace
+
+reactor_case case_of(const reactor_case& base, const plant_run& r, const std::string& file,
+                     std::vector<std::string>* warnings) {
+    return checked_row(with_settings(base, r.settings), r.setting_column, 0, 0, file, r.line,
+                       "run \"" + r.name + "\": ", warnings);
+}
+
+reactor_case case_of(const reactor_case& base, const case_row& r, const case_table& t,
+                     std::vector<std::string>* warnings) {
+    reactor_case c = base;
+    if (r.a1) c.a1 = *r.a1;
+    if (r.a2) c.a2 = *r.a2;
+    if (r.model) c.model = *r.model;
+    c = with_settings(c, r.settings);
+    return checked_row(c, r.setting_column, r.a1 ? t.a1_column : 0, r.a2 ? t.a2_column : 0, t.file, r.line, "",
+                       warnings);
+}
+
+namespace {
+
+// A header that looks meant as a setting: close to a setting's name (or
+// a1, a2, model), or a feed or reactor key of no setting. The setting it is
+// close to, or empty.
+std::string setting_lookalike(const std::string& written) {
+    const std::string key = normalised_name(written);
+    std::vector<std::string> names = {"a1", "a2", "model", "volume", "pressure", "t_in", "t_out", "co2"};
+    for (std::size_t i = 0; i < setting_count; ++i) names.push_back(normalised_name(setting_column(static_cast<setting>(i))));
+    std::string best;
+    std::size_t best_distance = 99;
+    for (const std::string& n : names) {
+        const std::size_t d = edit_distance(key, n);
+        // One edit in a short name, two in a longer one; a short name
+        // (id, tag) is far from every setting.
+        const std::size_t allowed = std::min(key.size(), n.size()) <= 4 ? 1 : 2;
+        if (d <= allowed && d < best_distance) {
+            best_distance = d;
+            best = n;
+        }
+    }
+    std::string lower = trimmed(written);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (best.empty() && key.rfind("feed_kmol_h.", 0) == 0) best = "feed_kmol_h.<component> (NH3, CO2, H2O, CARB, UREA, O2, N2)";
+    if (best.empty() && lower.rfind("reactor.", 0) == 0) best = "a setting of the reactor (trays, volume_m3, ...)";
+    if (best.empty() && lower.rfind("kinetics.", 0) == 0) best = "a1 or a2";
+    for (std::size_t i = 0; i < setting_count; ++i) {
+        if (best == normalised_name(setting_column(static_cast<setting>(i)))) best = setting_column(static_cast<setting>(i));
+    }
+    return best;
+}
+
+}  // namespace
+
+namespace {
+
+case_table case_table_of(const std::vector<record>& records, const std::string& file, std::size_t max_rows) {
+    if (records.empty()) {
+        throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
+                                "the columns");
+    }
+    const record& head = records.front();
+    if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
+        fail_at(file, head.line,
+                "the header has one column: cells must be separated by commas (the file seems "
+                "to use semicolons or tabs)");
+    }
+    enum class role { setting, a1, a2, model, carried, unnamed };
+    struct case_column {
+        column c;
+        role r;
+        std::size_t carried_index;
+    };
+    case_table out;
+    out.file = file;
+    std::vector<case_column> cols;
+    std::map<std::string, std::size_t> seen;  // what a column sets (or its name) -> column number
+    for (std::size_t k = 0; k < head.cells.size(); ++k) {
+        case_column cc{{trimmed(head.cells[k]), k + 1, kind::unnamed, 0}, role::unnamed, 0};
+        const std::string key = normalised_name(head.cells[k]);
+        std::string target;
+        if (key.empty()) {
+            cols.push_back(cc);
+            continue;
+        }
+        if (const auto st = setting_named(head.cells[k])) {
+            cc.r = role::setting;
+            cc.c.k = kind::setting;
+            cc.c.index = static_cast<std::size_t>(*st);
+            target = setting_column(*st);
+        } else if (key == "a1" || key == "a2" || key == "model") {
+            cc.r = key == "a1" ? role::a1 : key == "a2" ? role::a2 : role::model;
+            target = key;
+        } else {
+            const std::string like = setting_lookalike(head.cells[k]);
+            if (!like.empty()) {
+                column_error(file, head.line, cc.c,
+                             "no setting of a case; did you mean " + like +
+                                 "? (a column that is not a setting is carried through as text; the settings: " +
+                                 "a1, a2, model, and a runs file's setting columns)");
+            }
+            cc.r = role::carried;
+            cc.carried_index = out.carried.size();
+            out.carried.push_back(cc.c.name);
+            target = "carried:" + key;
+        }
+        const auto [it, fresh] = seen.emplace(target, cc.c.number);
+        if (!fresh) {
+            const case_column& first = cols[it->second - 1];
+            column_error(file, head.line, cc.c,
+                         "the same as column \"" + first.c.name + "\" (" + std::to_string(first.c.number) + ")");
+        }
+        if (cc.r != role::carried) {
+            out.settings.push_back(cc.r == role::setting ? target : key);
+            out.setting_numbers.push_back(cc.c.number);
+        }
+        if (cc.r == role::a1) out.a1_column = cc.c.number;
+        if (cc.r == role::a2) out.a2_column = cc.c.number;
+        if (cc.r == role::model) out.model_column = cc.c.number;
+        cols.push_back(cc);
+    }
+    // The columns as the row checks name them.
+    std::vector<column> plain;
+    for (const case_column& cc : cols) plain.push_back(cc.c);
+    for (std::size_t k = 1; k < records.size(); ++k) {
+        const record& rec = records[k];
+        if (rec.cells.size() != cols.size()) {
+            const bool extra_blank =
+                rec.cells.size() > cols.size() &&
+                blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(cols.size()), rec.cells.end()});
+            if (!extra_blank) {
+                fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
+                                            std::to_string(cols.size()));
+            }
+        }
+        if (out.rows.size() == max_rows) {
+            fail_at(file, rec.line, "more than " + std::to_string(max_rows) + " cases: at most " +
+                                        std::to_string(max_rows) + " in one study");
+        }
+        case_row r;
+        r.line = rec.line;
+        r.carried.resize(out.carried.size());
+        for (std::size_t j = 0; j < cols.size(); ++j) {
+            const case_column& cc = cols[j];
+            const std::string cell = trimmed(rec.cells[j]);
+            if (cc.r == role::carried) {
+                r.carried[cc.carried_index] = cell;
+                continue;
+            }
+            if (cell.empty()) continue;
+            switch (cc.r) {
+                case role::unnamed:
+                    throw runs_error(file, rec.line, cc.c.number, "column " + std::to_string(cc.c.number) +
+                                     ": a value in a column without a name in the header");
+                case role::setting:
+                    r.settings[cc.c.index] = setting_value(static_cast<setting>(cc.c.index), cell, file, rec.line, cc.c);
+                    r.setting_column[cc.c.index] = cc.c.number;
+                    break;
+                case role::a1:
+                case role::a2: {
+                    const double v = number(cell, file, rec.line, cc.c);
+                    if (!(v > 0.0)) column_error(file, rec.line, cc.c, "a rate factor must be > 0 (got " + cell + ")");
+                    (cc.r == role::a1 ? r.a1 : r.a2) = v;
+                    break;
+                }
+                case role::model: {
+                    const std::string m = normalised_name(cell);
+                    if (m != "trays" && m != "pfr") {
+                        column_error(file, rec.line, cc.c, "the reactor model is trays or pfr (got \"" + cell + "\")");
+                    }
+                    r.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+                    break;
+                }
+                case role::carried: break;
+            }
+        }
+        plant_run as_run;
+        as_run.line = r.line;
+        as_run.setting_column = r.setting_column;
+        check_ratio(as_run, setting::nh3_co2, setting::feed_NH3, plain, file);
+        check_ratio(as_run, setting::h2o_co2, setting::feed_H2O, plain, file);
+        out.rows.push_back(std::move(r));
+    }
+    if (out.rows.empty()) {
+        throw runs_error(file, 0, 0, "no cases: the header must be followed by at least one row");
+    }
+    return out;
+}
+
+}  // namespace
+
+case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows) {
+    return case_table_of(split(text, file), file, max_rows);
+}
+
+case_table case_table_from_table(const std::vector<std::string>& header,
+                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                                 std::size_t max_rows) {
+    return case_table_of(table_records(header, rows), name, max_rows);
+}
+
+case_table read_case_table(const std::string& path, std::size_t max_rows) {
+    return parse_case_table(read_input_file(path, "case table"), path, max_rows);
 }
 
 void check_measurement_count(const runs_file& f, int free_parameters) {

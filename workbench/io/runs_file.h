@@ -47,12 +47,61 @@ struct runs_file {
 runs_file parse_runs(const std::string& text, const std::string& file);
 runs_file read_runs(const std::string& path);
 
+// Runs from a table in memory (a data frame, a list of records): the
+// header's column names and each row's cells as the text a CSV file would
+// hold (an empty cell: not given). Every check and message is the CSV
+// reader's, with the header counted as line 1 and rows[k] as line k + 2 (the
+// table written as CSV); `name` stands for the file. A row of empty cells is
+// left out, as a blank line is.
+runs_file runs_from_table(const std::vector<std::string>& header,
+                          const std::vector<std::vector<std::string>>& rows, const std::string& name);
+
 // The run's case: the base case with the run's settings. A changed CO2 (or
 // CARB) feed keeps the base case's NH3/CO2 and H2O/CO2 ratios unless the
 // row gives that flow or ratio itself; ratios are applied last. Throws
 // runs_error naming the run's line (and column) when the case is invalid.
 // Warnings (temperatures the plug-in clamps) are appended to `warnings`.
 reactor_case case_of(const reactor_case& base, const plant_run& r, const std::string& file,
+                     std::vector<std::string>* warnings = nullptr);
+
+// A case table (a study's --cases): one case per row, each row changing
+// the base case as a runs file's row does, with the same setting columns
+// and checks, and besides them a1, a2 and model (trays or pfr). Any other
+// column (a tag, a date, a measurement) is carried through as text; but a
+// name close to a setting's (presure_bar, feed_kmol_h.NH4, a3) is refused
+// as the misspelling it most likely is.
+struct case_row {
+    std::size_t line = 0;  // line of the file where the row starts
+    settings_given settings{};
+    std::array<std::size_t, setting_count> setting_column{};  // 1-based; 0 = not given
+    std::optional<double> a1, a2;
+    std::optional<reactor_model> model;
+    std::vector<std::string> carried;  // by case_table::carried, trimmed
+};
+
+struct case_table {
+    std::string file;  // as given, for messages
+    // The columns that set the case, in the file's order: a setting's
+    // column name, "a1", "a2" or "model"; with their column numbers.
+    std::vector<std::string> settings;
+    std::vector<std::size_t> setting_numbers;
+    std::vector<std::string> carried;  // the other columns' names, as written
+    std::size_t a1_column = 0, a2_column = 0, model_column = 0;  // 1-based; 0 = none
+    std::vector<case_row> rows;
+};
+
+// Reads a case table; throws runs_error. `file` names the text in messages.
+// At most max_rows rows.
+case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows);
+case_table read_case_table(const std::string& path, std::size_t max_rows);
+// The same from a table in memory, as runs_from_table reads runs.
+case_table case_table_from_table(const std::vector<std::string>& header,
+                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
+                                 std::size_t max_rows);
+
+// The row's case, checked: throws runs_error naming the row's line (and the
+// column that set a bad value). Warnings appended as "FILE:LINE: ...".
+reactor_case case_of(const reactor_case& base, const case_row& r, const case_table& t,
                      std::vector<std::string>* warnings = nullptr);
 
 // Throws runs_error when the file has fewer measurements in all than there

@@ -113,6 +113,35 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
     EXPECT_EQ(parse_runs("co2_conversion,\n0.5,\n", "runs.csv").runs.size(), 1u);
 }
 
+TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
+    using rows = std::vector<std::vector<std::string>>;
+    const std::vector<std::string> header = {"run", "nh3_co2", "co2_conversion", "note"};
+    const runs_file t = runs_from_table(header, {{"A", "3.1", "0.6", "a, \"b\""}, {"", "", "", ""}, {"", "", "0.61", ""}},
+                                        "frame");
+    const runs_file f = parse_runs("run,nh3_co2,co2_conversion,note\nA,3.1,0.6,\"a, \"\"b\"\"\"\n,,,\n,,0.61,\n", "frame");
+    ASSERT_EQ(t.runs.size(), 2u);
+    ASSERT_EQ(f.runs.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(t.runs[k].name, f.runs[k].name);
+        EXPECT_EQ(t.runs[k].line, f.runs[k].line);
+        EXPECT_EQ(t.runs[k].note, f.runs[k].note);
+        EXPECT_EQ(t.runs[k].settings, f.runs[k].settings);
+        EXPECT_EQ(measured(t.runs[k], quantity::co2_conversion).value, measured(f.runs[k], quantity::co2_conversion).value);
+    }
+    EXPECT_EQ(t.runs[1].name, "line 4");
+    const auto table_error = [&](const rows& r) {
+        try {
+            runs_from_table(header, r, "frame");
+        } catch (const runs_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(table_error({{"A", "3.1", "0.6", ""}, {"B", "-1", "0.6", ""}}),
+              "frame:3: column \"nh3_co2\" (2): must not be negative (got -1)");
+    EXPECT_EQ(table_error({}), "frame: no runs: the header must be followed by at least one row");
+}
+
 TEST(RunsFile, RunSettingsChangeTheBaseCaseAsDocumented) {
     const reactor_case base = default_case();  // NH3/CO2 3.07, H2O/CO2 0.41, 2400 kmol/h CO2
     const runs_file f = parse_runs(
@@ -160,6 +189,47 @@ TEST(RunsFile, NeedsAsManyMeasurementsAsFreeParameters) {
         EXPECT_EQ(std::string(e.what()).rfind("runs.csv: 1 measurement in all for 2 free parameters", 0), 0u)
             << e.what();
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CaseTable, SetsWhatARunsFileSetsAndCarriesTheRest) {
+    const case_table t = parse_case_table(
+        "run,Date,T-OUT,a1,A2,model,co2_conversion,w_urea_sigma,note\n"
+        "r1,2024-01-05,185,2,,PFR,0.58,,\"steady, all day\"\n"
+        "r2,,,,0.5,,,,\n",
+        "cases.csv", 10);
+    EXPECT_EQ(t.settings, (std::vector<std::string>{"outlet_temperature_C", "a1", "a2", "model"}));
+    EXPECT_EQ(t.carried, (std::vector<std::string>{"run", "Date", "co2_conversion", "w_urea_sigma", "note"}));
+    ASSERT_EQ(t.rows.size(), 2u);
+    const case_row& r1 = t.rows[0];
+    EXPECT_EQ(r1.carried, (std::vector<std::string>{"r1", "2024-01-05", "0.58", "", "steady, all day"}));
+    EXPECT_EQ(r1.settings[static_cast<std::size_t>(setting::outlet_temperature_C)], 185.0);
+    EXPECT_EQ(r1.a1, 2.0);
+    EXPECT_FALSE(r1.a2);
+    EXPECT_EQ(r1.model, reactor_model::pfr);
+    const reactor_case c = case_of(default_case(), t.rows[1], t);
+    EXPECT_EQ(c.a2, 0.5);
+    EXPECT_EQ(c.outlet_temperature_C, default_case().outlet_temperature_C);
+
+    const auto error = [](const std::string& text) {
+        try {
+            parse_case_table(text, "cases.csv", 2);
+        } catch (const runs_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(error("tag,trays,Trays\nx,1,2\n"), "cases.csv:1: column \"Trays\" (3): the same as column \"trays\" (2)");
+    EXPECT_EQ(error("tag,nh3_co2,feed_kmol_h.NH3\nx,3,7000\n"),
+              "cases.csv:2: column \"nh3_co2\" (2): given together with column \"feed_kmol_h.NH3\" (3) in the "
+              "same row: give either the flow or the ratio");
+    EXPECT_EQ(error("tag,a2\nx,-1\n"), "cases.csv:2: column \"a2\" (2): a rate factor must be > 0 (got -1)");
+    EXPECT_EQ(error("tag,trays\nx,1\ny,2\nz,3\n"), "cases.csv:4: more than 2 cases: at most 2 in one study");
+    EXPECT_EQ(error("tag,volume\n"), "cases.csv: no cases: the header must be followed by at least one row");
+    EXPECT_NE(error("tag,t_ot\nx,1\n").find("did you mean t_out?"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #ifndef UREA_WORKBENCH_IO_TEXT_H
 #define UREA_WORKBENCH_IO_TEXT_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -36,6 +37,10 @@ std::string printable(const std::string& s);
 
 // A CSV cell: quoted when it holds a comma, a quote or a line break.
 std::string csv_cell(const std::string& s);
+
+// The Levenshtein distance: edits (insert, delete, replace) from a to b,
+// to suggest the name a mistyped one was meant to be.
+std::size_t edit_distance(const std::string& a, const std::string& b);
 
 }  // namespace workbench
 

@@ -17,34 +17,19 @@ namespace workbench {
 enum class quantity : std::size_t { co2_conversion, w_nh3, w_co2, w_urea, w_h2o };
 inline constexpr std::size_t quantity_count = 5;
 
+// A measured quantity as the runs file, the estimate and their reports use
+// it: the entries of the results' list (model/results.h) flagged
+// measurable, in the order of the enum.
 struct quantity_info {
     const char* column;       // column name in a runs file, as written in docs
     const char* label;        // for tables
     double default_sigma;     // absolute, used when the runs file gives none
     bool in_analysis;         // one of the lab analysis's mass fractions, which add up to 1
     const char* plot_title;   // gnuplot's enhanced text
-    int marker;               // gnuplot point type
-    const char* colour;
 };
 
-// Default standard deviations, absolute: 0.005 (half a percentage point) for
-// the conversion, which a plant derives from flows and the same analysis, and
-// 0.005 (0.5 wt%) for each mass fraction, the repeatability of a plant
-// laboratory's titrations for NH3 and CO2 and a fair figure for urea and water.
-inline constexpr std::array<quantity_info, quantity_count> quantities = {{
-    {"co2_conversion", "CO2 conversion", 0.005, false, "CO_2 conversion", 7, "#1f77b4"},
-    {"w_NH3", "w NH3", 0.005, true, "w NH_3", 5, "#2ca02c"},
-    {"w_CO2", "w CO2", 0.005, true, "w CO_2", 9, "#ff7f0e"},
-    {"w_UREA", "w UREA", 0.005, true, "w urea", 11, "#9467bd"},
-    {"w_H2O", "w H2O", 0.005, true, "w H_2O", 13, "#8c564b"},
-}};
-// A quantity added to the enum without its entry here would be left blank.
-static_assert([] {
-    for (const quantity_info& q : quantities) {
-        if (q.column == nullptr || q.label == nullptr || q.plot_title == nullptr || q.colour == nullptr) return false;
-    }
-    return true;
-}());
+// Taken from the results' list (see its default standard deviations there).
+extern const std::array<quantity_info, quantity_count> quantities;
 
 // "co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O": every column, for messages.
 std::string quantity_columns();

@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "io/text.h"
+#include "report/palette.h"
 
 #include <algorithm>
 #include <cmath>
@@ -675,15 +676,16 @@ std::string parity_plot_script(const estimate_report& r) {
       << "set ylabel 'predicted by the reactor at the estimate'\n"
       << "set errorbars small\n"
       << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
-    // The bars first, without markers; then open markers over them, which
-    // leave the bars seen.
+    // The bars first, without markers; then open markers over them (the
+    // palette's filled point type less one), which leave the bars seen.
     for (const std::size_t q : kinds) {
-        s << ", $q" << q << " using 1:2:3 with xerrorbars ps 0 lw 1.5 lc rgb '" << quantities[q].colour
-          << "' notitle";
+        const curve_style st = measured_style(static_cast<quantity>(q));
+        s << ", $q" << q << " using 1:2:3 with xerrorbars ps 0 lw 1.5 lc rgb '" << st.colour << "' notitle";
     }
     for (const std::size_t q : kinds) {
-        s << ", $q" << q << " using 1:2 with points pt " << quantities[q].marker - 1 << " ps 0.7 lw 1.2 lc rgb '"
-          << quantities[q].colour << "' title '" << quantities[q].plot_title << "'";
+        const curve_style st = measured_style(static_cast<quantity>(q));
+        s << ", $q" << q << " using 1:2 with points pt " << st.marker - 1 << " ps 0.7 lw 1.2 lc rgb '" << st.colour
+          << "' title '" << quantities[q].plot_title << "'";
     }
     if (outliers) {
         s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "

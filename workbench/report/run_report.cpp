@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "io/text.h"
+#include "report/palette.h"
 
 namespace workbench {
 namespace {
@@ -177,7 +178,11 @@ std::string plot_script(const reactor_case& c, const result& r) {
     }
     script << "EOD\n";
     const bool trays = c.model == reactor_model::trays;
-    const std::string style = trays ? "linespoints pt 7 ps 0.7" : "lines";
+    // Trays: each tray a point, in its curve's point type; plug flow: lines.
+    const auto style = [&](const curve_style& st) {
+        return std::string(trays ? "linespoints pt " + std::to_string(st.marker) + " ps 0.7" : "lines") +
+               " lw 2 lc rgb '" + st.colour + "'";
+    };
     script << "set multiplot layout 2,1 title 'Urea reactor: "
            << (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow"))
            << ", " << c.pressure_bar << " bar, a2 = " << c.a2 << "'\n"
@@ -187,21 +192,25 @@ std::string plot_script(const reactor_case& c, const result& r) {
            << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
            << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
            << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
-           << "plot $d using 1:10 with " << style << " lw 2 lc rgb '#1f77b4' title 'CO_2 conversion', ";
+           << "plot $d using 1:10 with " << style(conversion_style) << " title 'CO_2 conversion', ";
     if (r.co2_conversion_defined) {
-        script << 100.0 * r.equilibrium_co2_conversion
-               << " with lines dt 2 lw 2 lc rgb '#2ca02c' title sprintf('equilibrium at outlet, %.1f %%', "
+        script << 100.0 * r.equilibrium_co2_conversion << " with lines dt 2 lw 2 lc rgb '"
+               << equilibrium_style.colour << "' title sprintf('equilibrium at outlet, %.1f %%', "
                << 100.0 * r.equilibrium_co2_conversion << "), ";
     }
-    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '#d62728' title 'temperature'\n"
+    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '" << temperature_style.colour
+           << "' title 'temperature'\n"
            << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
-           << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\n"
-           << "plot $d using 1:3 with " << style << " lw 2 title 'NH_3', "
-           << "$d using 1:4 with " << style << " lw 2 title 'CO_2', "
-           << "$d using 1:5 with " << style << " lw 2 title 'H_2O', "
-           << "$d using 1:6 with " << style << " lw 2 title 'carbamate', "
-           << "$d using 1:7 with " << style << " lw 2 title 'urea'\n"
-           << "unset multiplot\n";
+           << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\nplot ";
+    // Columns 3.. are the components in their order.
+    bool first = true;
+    for (const component i : {NH3, CO2, H2O, CARB, UREA}) {
+        script << (first ? "" : ", ") << "$d using 1:" << 3 + i << " with " << style(species_styles[i])
+               << " title '" << component_title(i) << "'";
+        first = false;
+    }
+    script << "\n";
+    script << "unset multiplot\n";
     return script.str();
 }
 

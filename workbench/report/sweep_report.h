@@ -1,9 +1,11 @@
-// A sweep's results as a table, JSON, CSV and gnuplot commands.
+// A sweep's results as a table, JSON and CSV, whole or a row at a time as
+// the points come (the plot: report/study_report.h, as a study's).
 #ifndef UREA_WORKBENCH_REPORT_SWEEP_REPORT_H
 #define UREA_WORKBENCH_REPORT_SWEEP_REPORT_H
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -15,10 +17,21 @@ void print_sweep(std::ostream& out, const reactor_case& base, const sweep_result
 nlohmann::ordered_json sweep_json(const sweep_result& r);
 std::string sweep_csv(const sweep_result& r);
 
-// One variable: conversion and equilibrium, and the mass fractions, against
-// it. Two: a family of curves against the first, one per value of the
-// second, coloured by it. Numbers and our own labels only.
-std::string sweep_plot_script(const sweep_result& r);
+// The same a row at a time: the table's head, a row per point (p: the
+// point's number from 0) and the closing line; the CSV's header and rows;
+// the JSON's "vary" and each of its "points".
+void print_sweep_head(std::ostream& out, const reactor_case& base, const std::vector<sweep_variable>& vars);
+void print_sweep_row(std::ostream& out, const std::vector<sweep_variable>& vars, std::size_t p,
+                     const sweep_point& pt);
+void print_sweep_tail(std::ostream& out, std::size_t points, std::size_t failed, long rate_calls);
+void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars);
+void sweep_csv_row(std::ostream& out, const sweep_point& pt);
+nlohmann::ordered_json sweep_vary_json(const std::vector<sweep_variable>& vars);
+nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars, const sweep_point& pt);
+
+// A variable's name on a plot's axis, gnuplot enhanced text: our words
+// ("dehydration rate factor a2", "NH_3/CO_2 fed, mol/mol").
+std::string sweep_axis_label(const sweep_variable& v);
 
 }  // namespace workbench
 

@@ -186,6 +186,8 @@ int check_child() { return checked_child; }
 
 std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
     std::vector<verdict> out;
+    // The child loads the build as a session would: against global host items.
+    make_host_items_global();
     // A broken build may crash or hang its host, even while it loads: all of
     // it runs in a child process, which sends back what it finds.
     int fds[2];

@@ -5,6 +5,7 @@
 #include <array>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 
 namespace workbench::crash_report {
 namespace {
@@ -68,17 +69,23 @@ void install(const std::string& plugin_path) {
     heads[static_cast<std::size_t>(where::usura)] = start + "in its routine USURA (signal ";
     heads[static_cast<std::size_t>(where::upropu)] = start + "in its routine UPROPU (signal ";
     tail = "); `urea-reactor check --plugin " + plugin_path + "` examines the build\n";
-    // A stack of its own: a plug-in that overflows the stack still gets its line.
-    static std::array<char, 1 << 16> alternate;
-    stack_t ss{};
-    ss.ss_sp = alternate.data();
-    ss.ss_size = alternate.size();
-    sigaltstack(&ss, nullptr);
-    struct sigaction sa {};
-    sa.sa_handler = handler;
-    sa.sa_flags = SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : signals) sigaction(sig, &sa, nullptr);
+    // The handlers once per process, with a stack of their own for the
+    // thread that installs them: a plug-in that overflows the stack still
+    // gets its line. (Other threads keep theirs: a sanitizer gives each
+    // thread an alternate stack of its own and unmaps it when it ends.)
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static std::array<char, 1 << 16> alternate;
+        stack_t ss{};
+        ss.ss_sp = alternate.data();
+        ss.ss_size = alternate.size();
+        sigaltstack(&ss, nullptr);
+        struct sigaction sa {};
+        sa.sa_handler = handler;
+        sa.sa_flags = SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        for (int sig : signals) sigaction(sig, &sa, nullptr);
+    });
 }
 
 in_plugin::in_plugin(where w) : before_(current) { current = static_cast<int>(w); }

@@ -5,8 +5,13 @@
 
 #include <array>
 #include <cstdio>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
+#include <sstream>
 
 #include "model/errors.h"
 #include "session/crash_report.h"
@@ -44,9 +49,31 @@ std::array<double, 64> fug_extra{};
 // The rate routine is asked about the stop this often (in calls).
 constexpr long stop_check_every = 64;
 
-// The host's items must be found by the plug-in's loader: when they come
-// from a library that was loaded without global symbols (as Python loads an
-// extension and what it needs), make that library's symbols global.
+// The file that holds this code, by its absolute path: the program, or the
+// shared object the workbench is linked into. /proc/self/maps names each
+// mapped file so, whatever path it was loaded by (argv[0], a relative one).
+std::string file_of_this_code() {
+    const auto here = reinterpret_cast<std::uintptr_t>(&default_plugin_path);
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        // "START-END PERMS OFFSET DEV INODE PATH", addresses in hex.
+        std::istringstream fields(line);
+        std::uintptr_t start = 0, end = 0;
+        char dash = 0;
+        std::string perms, offset, dev, inode, path;
+        fields >> std::hex >> start >> dash >> end >> perms >> offset >> dev >> inode;
+        std::getline(fields >> std::ws, path);
+        if (here >= start && here < end && !path.empty() && path.front() == '/') return path;
+    }
+    // No /proc: the program's own file, as the loader saw it.
+    std::array<char, PATH_MAX> exe{};
+    const ssize_t len = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    return len > 0 ? std::string(exe.data(), static_cast<std::size_t>(len)) : "./";
+}
+
+}  // namespace
+
 void make_host_items_global() {
     Dl_info info{};
     if (dladdr(static_cast<const void*>(&HOST_COMPONENT_COUNT), &info) == 0 || info.dli_fname == nullptr) return;
@@ -56,8 +83,6 @@ void make_host_items_global() {
     if (defining != nullptr && defining != self) dlclose(defining);  // it stays loaded, now global
     if (self != nullptr) dlclose(self);
 }
-
-}  // namespace
 
 // Why a file that does not load is no plug-in for this host, when its ELF
 // header tells (the loader may only say "No such file or directory" for a
@@ -95,10 +120,15 @@ std::string plugin_file_diagnosis(const std::string& path) {
 }
 
 std::string default_plugin_path() {
-    const std::string beside = standin::plugin_beside_executable();
-    if (access(beside.c_str(), F_OK) == 0) return beside;
-    const std::string folder = beside.substr(0, beside.rfind('/') + 1);
-    return folder + UREA_PLUGIN_FROM_BINDIR + "/liburea_plugin.so";
+    const std::string code = file_of_this_code();
+    const std::string folder = code.substr(0, code.rfind('/') + 1);
+    std::string path;
+    std::istringstream folders(plugin_folders());
+    for (std::string f; std::getline(folders, f, ':');) {
+        path = std::filesystem::path(folder + f + "/liburea_plugin.so").lexically_normal().string();
+        if (access(path.c_str(), F_OK) == 0) break;
+    }
+    return path;
 }
 
 std::recursive_mutex& session::work_lock() {
@@ -108,6 +138,8 @@ std::recursive_mutex& session::work_lock() {
 
 session::session(const std::string& plugin_path) {
     const std::string path = plugin_path.empty() ? default_plugin_path() : plugin_path;
+    // The crash report and the loader's view of the host are the process's.
+    const std::lock_guard<std::recursive_mutex> lock(work_lock());
     make_host_items_global();
     crash_report::install(path);
     const crash_report::in_plugin loading(crash_report::where::loading);

@@ -28,8 +28,11 @@ using plugin_error = standin::load_error;
 using standin::load_report;
 using standin::routine_names;
 
-// liburea_plugin.so beside this program (a build folder), or else where the
-// package installs it, UREA_PLUGIN_FROM_BINDIR from this program's folder.
+// The default plug-in: liburea_plugin.so in the first of the client's
+// plug-in folders (plugin_folders) that has one, else in the last of them.
+// The folders are relative to the file that holds the workbench's code: the
+// program (urea-reactor), or the shared object it is linked into (the Python
+// module), so that each finds the plug-in of its own build folder or package.
 std::string default_plugin_path();
 
 // Why a file is no plug-in for this host, as far as its ELF header tells
@@ -38,12 +41,25 @@ std::string default_plugin_path();
 // directory" for a library of another architecture.
 std::string plugin_file_diagnosis(const std::string& path);
 
+// The client's plug-in folders, ':'-separated, e.g. ".:../lib/urea-plugin"
+// (beside the program, then where the package installs it from bin/).
+// Compiled into each client (session/plugin_folders.cpp) with its own
+// UREA_PLUGIN_FOLDERS.
+const char* plugin_folders();
+
+// Makes the stand-in host's data items and routines global symbols of the
+// process, so that a plug-in loaded after it resolves them: needed when the
+// host library was loaded without them (as Python loads an extension and
+// what it needs). The session's constructor and check_plugin call it.
+void make_host_items_global();
+
 class session {
 public:
     // Loads the plug-in (the default one for an empty path) into this
-    // process; throws plugin_error naming what failed. A plug-in that
-    // crashes while it loads, or later in one of its routines, is named in
-    // one line on stderr before the process ends by the signal.
+    // process, holding work_lock(); throws plugin_error naming what failed.
+    // A plug-in that crashes while it loads, or later in one of its
+    // routines, is named in one line on stderr before the process ends by
+    // the signal.
     explicit session(const std::string& plugin_path = "");
     session(const session&) = delete;
     session& operator=(const session&) = delete;

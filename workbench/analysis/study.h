@@ -1,0 +1,124 @@
+// Case studies: the reactor run over many cases, each point a whole run
+// solved in-process and warm-started from its nearest solved neighbour,
+// with the results asked for by name (model/results.h). The cases are a
+// grid (every combination of the values of any number of varied
+// quantities, the first fastest) or the rows of a case table (a CSV file,
+// one case per row). A point that fails is recorded with the solver's
+// message and the study goes on.
+//
+// Points are handed to a sink one at a time, in order, and not kept: a
+// study of any size runs in the same memory.
+#ifndef UREA_WORKBENCH_ANALYSIS_STUDY_H
+#define UREA_WORKBENCH_ANALYSIS_STUDY_H
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/runs_file.h"
+#include "model/case.h"
+#include "model/reactor.h"
+#include "model/results.h"
+#include "model/settings.h"
+#include "session/session.h"
+
+namespace workbench {
+
+// At most this many points in a study, all variables together (or rows).
+inline constexpr std::size_t max_study_points = 100000;
+
+// A quantity a study varies: a case setting, a1, a2 or the reactor model.
+struct study_variable {
+    std::string given;             // as given, "NAME=FROM:TO:N", for messages
+    std::string name;              // "a1", "a2", "model" or the setting's column name (runs files, case files)
+    std::optional<setting> which;  // empty for a1, a2 and the model
+    bool log_spacing = false;      // values evenly spaced in ln (default for a1 and a2)
+    bool listed = false;           // values given one by one (NAME=V1,V2,...)
+    std::vector<double> values;    // the model: 0 trays, 1 plug flow
+};
+
+// Reads one --vary: NAME=FROM:TO:N, NAME=log:FROM:TO:N, NAME=lin:FROM:TO:N,
+// or NAME=V1,V2,... (the values in that order; one value alone is a list of
+// one). NAME is a1, a2, model (model=trays,pfr) or any setting a runs file
+// may change, by its column or command-line name (nh3_co2, nh3-co2, t-out,
+// outlet_temperature_C, volume, trays, co2, feed_kmol_h.H2O, ...). a1 and a2
+// are spaced evenly in ln by default, anything else evenly; trays must be
+// whole numbers. Throws input_error naming the option and what is wrong.
+study_variable parse_vary(const std::string& text);
+
+// The canonical name of a case option (--a2 -> "a2", --t-out ->
+// "outlet_temperature_C", --model -> "model"); empty when it names no
+// quantity a study varies.
+std::string quantity_of_option(const std::string& option);
+
+// A study checked and laid out before anything runs.
+struct study_plan {
+    reactor_case base;
+    std::vector<study_variable> vars;  // a grid: every combination, variable 1 fastest
+    std::optional<case_table> table;   // or the rows of a case table
+    std::vector<result_quantity> results;
+    std::size_t points = 0;
+    // What each point reports of its case, by name ("a2", "nh3_co2",
+    // "model"): the grid's variables, or the table's setting columns in
+    // the file's order; the value the point ran at.
+    std::vector<std::string> settings;
+    std::vector<std::string> warnings;  // of the checks (temperatures the plug-in clamps)
+    // A varied quantity that changes no result for this case (pressure with
+    // the built-in fugacities, trays in plug flow), and results empty at
+    // some points (a tray the reactor does not have), said once each.
+    std::vector<std::string> notes;
+};
+
+// A grid: every combination of the variables' values. Throws input_error
+// for a base case or a point that fails validate, variables that cannot go
+// together (one varied twice, a ratio and the flow it sets), more than
+// max_study_points points, or a result no point has (a tray past the last).
+study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars,
+                      std::vector<result_quantity> results);
+// The rows of a case table, each the base case changed as a runs file's
+// row changes it (and a1, a2, model). Throws input_error (runs_error naming
+// the row's line and column) for a row whose case fails validate.
+study_plan plan_study(const reactor_case& base, case_table table, std::vector<result_quantity> results);
+
+// The case of point p (0-based), as plan_study checked it.
+reactor_case study_case(const study_plan& plan, std::size_t p);
+
+// One point as the study hands it on; valid during the sink's call.
+struct study_point {
+    std::size_t index = 0;               // 0-based
+    std::vector<double> settings;        // by plan.settings (the model: 0 trays, 1 plug flow)
+    const std::vector<std::string>* carried = nullptr;  // a case table's other cells, by table->carried
+    bool ok = false;
+    std::string failure;                 // the solver's one-line message when not ok
+    std::string details;                 // what each start of the solver ended with
+    std::vector<double> values;          // by plan.results; NaN where undefined (not ok: empty)
+    const reactor_case* c = nullptr;     // the point's case
+    const result* solved = nullptr;      // the point's solution when ok
+};
+
+using study_sink = std::function<void(const study_point&)>;
+
+struct study_summary {
+    std::size_t points = 0;
+    std::size_t failed = 0;
+    long rate_calls = 0;
+};
+
+// Runs every point in order, each tray warm-started from the nearest
+// solved point before it along the grid (the previous point; at the start
+// of a row the first point of the row before, and so on up the grid's
+// dimensions; a case table: the row before). Never throws for a solver's
+// failure: the point records it. Checks the session's stop after each point.
+study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink);
+
+// "a2 = 0.1, nh3_co2 = 3" (a case table: "line 4"): a point's settings, for messages.
+std::string point_text(const study_plan& plan, const study_point& p);
+
+// A setting's value as a table shows it: "pfr" for the model, else the number.
+std::string setting_text(const std::string& name, double v, int digits = 6);
+
+}  // namespace workbench
+
+#endif

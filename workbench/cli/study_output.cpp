@@ -1,0 +1,211 @@
+#include "cli/study_output.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "report/json_stream.h"
+#include "report/run_report.h"
+#include "report/sweep_report.h"
+
+namespace workbench::cli {
+
+void check_vary_against_options(const invocation& in, const std::vector<study_variable>& vars) {
+    for (const auto& [option, texts] : in.given()) {
+        const std::string q = quantity_of_option(option);
+        for (const study_variable& v : vars) {
+            if (!q.empty() && q == v.name) {
+                throw input_error("--vary " + v.given + " and " + option + " " + texts.back() + " both set " + q +
+                                  ": give one of them");
+            }
+        }
+    }
+}
+
+namespace {
+
+// The first failures are named one a line; then a count.
+constexpr std::size_t failures_listed = 20;
+
+struct failure_line {
+    std::size_t index;
+    std::string where;
+    std::string failure;
+    std::string details;
+};
+
+}  // namespace
+
+struct study_output::state {
+    const study_plan& plan;
+    bool sweep;
+    bool verbose;
+    output_request request;
+    std::vector<std::pair<std::string, output_target>> map_targets;
+    staged_outputs files;
+    std::ostream* csv = nullptr;
+    std::unique_ptr<spool> printed;  // the table or the JSON, for standard output
+    std::unique_ptr<json_stream> json;
+    std::optional<study_plot> plot;
+    std::unique_ptr<spool> plot_script;
+    std::vector<study_map> maps;
+    std::vector<std::unique_ptr<spool>> map_scripts;
+    std::vector<failure_line> failures;
+    std::size_t failed = 0;
+
+    state(const invocation& in, const study_plan& p, bool sweep_format,
+          const std::vector<std::pair<std::string, std::string>>& inputs)
+        : plan(p), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
+};
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> study_inputs(const invocation& in) {
+    std::vector<std::pair<std::string, std::string>> inputs = inputs_of(in);
+    if (in.has("--cases")) inputs.emplace_back("the case table", in.text("--cases"));
+    return inputs;
+}
+
+}  // namespace
+
+study_output::study_output(const invocation& in, const study_plan& plan, bool sweep_format)
+    : st_(std::make_unique<state>(in, plan, sweep_format, study_inputs(in))) {
+    state& s = *st_;
+    // --map RESULT FILE, each checked as --plot is, and against the others.
+    const std::vector<std::string> maps = in.texts("--map");
+    std::vector<output_target> all;
+    if (s.request.csv) all.push_back(*s.request.csv);
+    if (s.request.plot) all.push_back(*s.request.plot);
+    for (std::size_t k = 0; k + 1 < maps.size(); k += 2) {
+        output_target t = check_output_path("--map", maps[k + 1], output_kind::plot);
+        if (t.to_stdout) throw input_error("--map " + maps[k] + " -: a map is drawn to a file (.svg or .png)");
+        s.map_targets.emplace_back(maps[k], t);
+        all.push_back(t);
+    }
+    check_distinct(all, study_inputs(in));
+    if (!s.map_targets.empty() && !gnuplot_available()) {
+        throw plot_error("--map: gnuplot is not installed (scripts/install-deps installs it)");
+    }
+    for (const auto& [result, target] : s.map_targets) s.maps.emplace_back(plan, result);
+    if (s.request.plot) {
+        s.plot.emplace(plan);
+        for (const std::string& n : s.plot->notes()) std::cerr << "urea-reactor: note: " << n << "\n";
+    }
+
+    // Everything opened, and the heads written, before the first point.
+    if (s.request.csv) {
+        s.csv = &s.files.open_text(*s.request.csv);
+        if (s.sweep) {
+            sweep_csv_head(*s.csv, plan.vars);
+        } else {
+            study_csv_head(*s.csv, plan);
+        }
+    }
+    if (s.request.json || s.request.print()) {
+        s.printed = std::make_unique<spool>();
+        std::ostream& out = s.printed->out();
+        if (s.request.json) {
+            s.json = std::make_unique<json_stream>(out);
+            if (s.sweep) {
+                s.json->member("vary", sweep_vary_json(plan.vars));
+            } else {
+                const nlohmann::ordered_json head = study_head_json(plan);
+                for (auto it = head.begin(); it != head.end(); ++it) s.json->member(it.key(), it.value());
+            }
+            s.json->begin_array("points");
+        } else if (s.sweep) {
+            print_sweep_head(out, plan.base, plan.vars);
+        } else {
+            print_study_head(out, plan);
+        }
+    }
+    if (s.plot) {
+        s.plot_script = std::make_unique<spool>();
+        s.plot->begin(s.plot_script->out());
+    }
+    for (study_map& m : s.maps) {
+        s.map_scripts.push_back(std::make_unique<spool>());
+        m.begin(s.map_scripts.back()->out());
+    }
+}
+
+study_output::~study_output() = default;
+
+void study_output::add(const study_point& p) {
+    state& s = *st_;
+    if (!p.ok) {
+        if (s.failures.size() < failures_listed) {
+            s.failures.push_back({p.index, point_text(s.plan, p), p.failure, p.details});
+        }
+        ++s.failed;
+    }
+    if (s.sweep) {
+        const sweep_point pt = sweep_point_of(p);
+        if (s.csv) sweep_csv_row(*s.csv, pt);
+        if (s.json) {
+            s.json->item(sweep_point_json(s.plan.vars, pt));
+        } else if (s.printed) {
+            print_sweep_row(s.printed->out(), s.plan.vars, p.index, pt);
+        }
+    } else {
+        if (s.csv) study_csv_row(*s.csv, s.plan, p);
+        if (s.json) {
+            s.json->item(study_point_json(s.plan, p));
+        } else if (s.printed) {
+            print_study_row(s.printed->out(), s.plan, p);
+        }
+    }
+    if (s.plot) s.plot->add(s.plot_script->out(), p);
+    for (std::size_t k = 0; k < s.maps.size(); ++k) s.maps[k].add(s.map_scripts[k]->out(), p);
+}
+
+int study_output::finish(session& ses, const study_summary& summary, const std::string& what) {
+    state& s = *st_;
+    for (const failure_line& f : s.failures) {
+        std::cerr << "urea-reactor: solver failure at point " << f.index + 1 << " of " << summary.points << " ("
+                  << f.where << "): " << f.failure << "\n";
+        if (s.verbose && !f.details.empty()) std::cerr << f.details << "\n";
+    }
+    if (summary.failed > failures_listed) {
+        std::cerr << "urea-reactor: solver failure at " << summary.failed - failures_listed
+                  << " more points (each named in the table)\n";
+    }
+    if (summary.failed == summary.points) {
+        std::cerr << "urea-reactor: solver failure: no point of the " << what << " was solved; nothing written\n";
+        return exit_solver;
+    }
+    if (s.plot) {
+        s.plot->end(s.plot_script->out());
+        s.files.add_plot(*s.request.plot, *s.plot_script);
+    }
+    for (std::size_t k = 0; k < s.maps.size(); ++k) {
+        s.maps[k].end(s.map_scripts[k]->out());
+        s.files.add_plot(s.map_targets[k].second, *s.map_scripts[k]);
+    }
+    if (s.printed) {
+        std::ostream& out = s.printed->out();
+        if (s.json) {
+            s.json->end_array();
+            const nlohmann::ordered_json tail =
+                s.sweep ? nlohmann::ordered_json{{"solved", summary.points - summary.failed},
+                                                 {"failed", summary.failed},
+                                                 {"rate_calls", summary.rate_calls},
+                                                 {"notes", s.plan.notes}}
+                        : study_tail_json(s.plan, summary);
+            for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
+            s.json->member("base_case", case_json(s.plan.base));
+            s.json->member("build", build_json(ses.plugin_path()));
+            s.json->end();
+        } else if (s.sweep) {
+            print_sweep_tail(out, summary.points, summary.failed, summary.rate_calls);
+        } else {
+            print_study_tail(out, s.plan, summary);
+        }
+    }
+    s.files.commit();
+    if (s.printed && !s.printed->copy_to(stdout)) {
+        throw input_error("cannot write the " + what + " to standard output");
+    }
+    return cli::finish(s.files, summary.failed == 0 ? exit_ok : exit_solver);
+}
+
+}  // namespace workbench::cli

@@ -1,0 +1,396 @@
+// urea_reactor: the workbench from Python, a thin client of api/workbench.h
+// as the command line is. The plug-in is loaded into the Python process
+// (the session makes the stand-in host's items global first, since Python
+// loads an extension and what it needs without global symbols); each call
+// releases the GIL while the workbench works, and a stop check on each
+// session turns Ctrl-C into KeyboardInterrupt.
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <optional>
+
+#include <pybind11/stl.h>
+
+#include "binding.h"
+#include "urea_version.h"
+
+namespace urea_python {
+namespace {
+
+using namespace workbench;
+
+// ---- Errors ----------------------------------------------------------------------
+
+PyObject* input_error_type = nullptr;
+PyObject* solver_error_type = nullptr;
+PyObject* plugin_error_type = nullptr;
+
+py::object none_if(bool empty, py::object value) { return empty ? py::none() : value; }
+
+void translate(std::exception_ptr p) {
+    try {
+        if (p) std::rethrow_exception(p);
+    } catch (const input_error& e) {
+        const input_place& at = e.place();
+        py::object exc = py::reinterpret_borrow<py::object>(input_error_type)(e.what());
+        exc.attr("reason") = e.reason();
+        exc.attr("key") = none_if(at.key.empty(), py::str(at.key));
+        exc.attr("file") = none_if(at.file.empty(), py::str(at.file));
+        exc.attr("line") = none_if(at.line == 0, py::int_(at.line));
+        exc.attr("column") = none_if(at.column == 0, py::int_(at.column));
+        PyErr_SetObject(input_error_type, exc.ptr());
+    } catch (const solver_error& e) {
+        py::object exc = py::reinterpret_borrow<py::object>(solver_error_type)(e.what());
+        exc.attr("details") = e.details();
+        PyErr_SetObject(solver_error_type, exc.ptr());
+    } catch (const plugin_error& e) {
+        PyErr_SetString(plugin_error_type, e.what());
+    } catch (const interrupted& e) {
+        // The stop check left the signal handler's exception (KeyboardInterrupt
+        // for Ctrl-C) pending in this thread: it is what the call raises.
+        if (PyErr_Occurred() == nullptr) PyErr_SetString(PyExc_KeyboardInterrupt, e.what());
+    }
+}
+
+PyObject* new_error(py::module_& m, const char* name, PyObject* base, const char* doc) {
+    PyObject* type = PyErr_NewExceptionWithDoc((std::string("urea_reactor.") + name).c_str(), doc, base, nullptr);
+    if (type == nullptr) throw py::error_already_set();
+    m.attr(name) = py::reinterpret_borrow<py::object>(type);
+    return type;
+}
+
+// ---- Sessions and Ctrl-C ------------------------------------------------------------
+
+unsigned long main_thread = 0;
+
+// Only Python's main thread runs signal handlers: work there asks Python
+// about pending signals now and then (at most every 10 ms, so that the GIL
+// is rarely taken); a handler that raises (Ctrl-C: KeyboardInterrupt) stops
+// the work, and the exception stays pending for the call to raise.
+void stop_on_signal() {
+    if (PyThread_get_thread_ident() != main_thread) return;
+    using clock = std::chrono::steady_clock;
+    static clock::time_point last{};
+    const clock::time_point now = clock::now();
+    if (now - last < std::chrono::milliseconds(10)) return;
+    last = now;
+    const py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw interrupted("interrupted by a signal", SIGINT);
+}
+
+// A session as Python holds it.
+struct py_session {
+    std::unique_ptr<session> s;
+};
+using session_ptr = std::shared_ptr<py_session>;
+
+session_ptr open_session(const std::string& path) {
+    auto out = std::make_shared<py_session>();
+    {
+        // The session takes the work lock while it loads the plug-in.
+        const py::gil_scoped_release nogil;
+        out->s = std::make_unique<session>(path);
+    }
+    out->s->set_stop_check(stop_on_signal);
+    return out;
+}
+
+session_ptr open_session(py::handle plugin) { return open_session(plugin.is_none() ? "" : path_text(plugin)); }
+
+// The module's own session, with the default plug-in, opened on first use.
+session_ptr& default_session() {
+    static session_ptr s;
+    if (!s) {
+        session_ptr opened = open_session("");
+        if (!s) s = std::move(opened);  // another thread may have opened one meanwhile
+    }
+    return s;
+}
+
+// The session a call uses: plugin=None the module's, a Session, or a
+// plug-in's path (a session for this call).
+session_ptr session_for(py::handle plugin) {
+    if (plugin.is_none()) return default_session();
+    if (py::isinstance<py_session>(plugin)) return plugin.cast<session_ptr>();
+    return open_session(plugin);
+}
+
+// Runs a piece of work without the GIL, so that other Python threads go on.
+template <class Work>
+auto without_gil(Work&& work) {
+    const py::gil_scoped_release nogil;
+    return work();
+}
+
+// ---- The calls, each on a session ------------------------------------------------------
+
+run_output run_on(session& s, py::handle c) {
+    reactor_case rc = case_of(c);
+    result r = without_gil([&] { return workbench::run(s, rc); });
+    return {std::move(rc), std::move(r)};
+}
+
+fit_output fit_on(session& s, py::handle c, double target) {
+    fit_output o{case_of(c), target, {}};
+    o.f = without_gil([&] { return workbench::fit(s, o.c, target); });
+    o.c.a2 = o.f.a2;
+    return o;
+}
+
+sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
+    sweep_output o{plan_sweep(case_of(c), vary_of(vary)), {}};
+    o.r = without_gil([&] { return workbench::sweep(s, o.plan); });
+    return o;
+}
+
+study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
+                      const std::string& name) {
+    if (vary.is_none() == cases.is_none()) throw input_error("study: give either vary or cases");
+    const reactor_case base = case_of(c);
+    study_output o{cases.is_none() ? plan_study(base, vary_of(vary), results_of(results))
+                                   : plan_study(base, cases_of(cases, name), results_of(results)),
+                   {}};
+    o.t = without_gil([&] { return workbench::study(s, o.plan); });
+    return o;
+}
+
+// The command line's order of checks: --fix, --loss, the base case, the
+// start, the runs, the runs' cases; then the work.
+estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
+                            const std::string& name) {
+    estimate_options opt;
+    hold(opt, fix);
+    opt.loss = loss_named(loss);
+    const reactor_case base = case_of(c);
+    std::vector<std::string> warnings = validate(base);
+    opt.initial = {base.a1, base.a2};
+    check_start(opt);
+    runs_file f = runs_of(runs, name);
+    warnings.insert(warnings.end(), f.warnings.begin(), f.warnings.end());
+    estimate_problem problem = estimate_problem_of(std::move(f), base, opt);
+    warnings.insert(warnings.end(), problem.warnings.begin(), problem.warnings.end());
+    estimate_output o;
+    o.e = without_gil([&] { return workbench::estimate(s, problem); });
+    o.warnings = std::move(warnings);
+    return o;
+}
+
+py::dict build_dict(const build_info& b) {
+    py::dict d;
+    d["workbench"] = b.workbench;
+    d["plugin"] = b.plugin;
+    d["plugin_file"] = b.plugin_file;
+    return d;
+}
+
+const char* const module_doc = R"(urea_reactor: the urea reactor workbench (urea-reactor) from Python.
+
+Runs a urea synthesis reactor with the compiled plug-in liburea_plugin.so,
+loaded into this process, acting as its host; the same library and the same
+results as the command line's, as Python objects and numpy arrays:
+
+    import urea_reactor as ur
+    case = ur.Case.default().with_settings(nh3_co2=3.2)
+    r = ur.run(case)                      # r.co2_conversion, r.profile (a Table)
+    r.profile.to_pandas()                 # where pandas is installed
+    s = ur.sweep(case, vary={"a2": (0.01, 10, 13)})
+    e = ur.estimate("runs.csv", case, fix={"a1": 1})   # or a DataFrame, a list of dicts
+    f = ur.fit(case, 0.6)                 # the a2 that gives 60 % conversion
+    ur.check()                            # is the plug-in build good?
+
+The plug-in: by default the one of this module's build folder
+(build/default/bin) or package (/usr/lib/urea-plugin); another with
+plugin=PATH on any call, or a Session(PATH) whose methods make the same calls.
+
+Errors: InputError (a ValueError) for bad input, with exactly the command
+line's message and the key, file, line and column where known; SolverError
+when the reactor has no solution (.details lists each start); PluginError
+when a plug-in does not load.
+
+Threads: the plug-in is not reentrant, so the workbench does one piece of
+work at a time per process. Each call releases the GIL while it works:
+other Python threads run meanwhile, and a call from another thread waits
+until the one working has finished (the calls are safe from any thread, but
+run one after the other, not in parallel; use processes for that).
+
+Ctrl-C: work running in the main thread stops within a few milliseconds and
+raises KeyboardInterrupt (work in other threads runs to its end, as Python
+delivers signals to the main thread only; so does a call waiting for it).
+A plug-in that crashes ends the process, after one line on stderr naming it.)";
+
+}  // namespace
+}  // namespace urea_python
+
+PYBIND11_MODULE(urea_reactor, m) {
+    using namespace urea_python;
+    using namespace workbench;
+    m.doc() = module_doc;
+    main_thread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+
+    input_error_type = new_error(m, "InputError", PyExc_ValueError,
+                                 "Bad input: a case's value, a runs file's cell, a sweep's or an estimate's "
+                                 "option. str(e) is the command line's message; e.reason the same without the "
+                                 "place; e.key (a case file's key), e.file, e.line, e.column (1-based): where, "
+                                 "or None.");
+    solver_error_type = new_error(m, "SolverError", PyExc_RuntimeError,
+                                  "The reactor has no solution (or no start gave a usable fit): str(e) is one "
+                                  "line, e.details what each start ended with.");
+    plugin_error_type = new_error(m, "PluginError", PyExc_OSError,
+                                  "A plug-in that does not load, or lacks one of its routines: the message "
+                                  "names the file and what failed.");
+    py::register_exception_translator(&translate);
+
+    bind_table(m);
+    bind_case(m);
+    bind_results(m);
+    bind_study(m);
+
+    py::class_<py_session, session_ptr>(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
+
+Session() loads the default plug-in, Session(path) another build. Its
+methods run, fit, sweep and estimate are the module's functions on this
+plug-in. Several sessions may be open at once, of the same build or of
+others; their work runs one piece at a time (see the module's help).
+Raises PluginError when the plug-in does not load.)")
+        .def(py::init([](py::object plugin) { return open_session(plugin); }), py::arg("plugin") = py::none())
+        .def_property_readonly("plugin_file", [](const py_session& p) { return p.s->plugin_path(); },
+                               "The plug-in's file.")
+        .def(
+            "run", [](py_session& p, py::object c) { return run_on(*p.s, c); }, py::arg("case") = py::none(),
+            "Runs a case (see urea_reactor.run).")
+        .def(
+            "fit", [](py_session& p, py::object c, double target) { return fit_on(*p.s, c, target); },
+            py::arg("case"), py::arg("co2_conversion"), "The a2 that gives a conversion (see urea_reactor.fit).")
+        .def(
+            "sweep", [](py_session& p, py::object c, py::object vary) { return sweep_on(*p.s, c, vary); },
+            py::arg("case") = py::none(), py::arg("vary"), "A sweep (see urea_reactor.sweep).")
+        .def(
+            "study",
+            [](py_session& p, py::object c, py::object vary, py::object cases, py::object results,
+               const std::string& name) { return study_on(*p.s, c, vary, cases, results, name); },
+            py::arg("case") = py::none(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
+            py::arg("results") = py::none(), py::arg("name") = "<table>", "A study (see urea_reactor.study).")
+        .def(
+            "estimate",
+            [](py_session& p, py::object runs, py::object c, py::object fix, const std::string& loss,
+               const std::string& name) { return estimate_on(*p.s, runs, c, fix, loss, name); },
+            py::arg("runs"), py::arg("case") = py::none(), py::arg("fix") = py::none(), py::arg("loss") = "none",
+            py::arg("name") = "<table>", "An estimate (see urea_reactor.estimate).")
+        .def(
+            "build_info", [](const py_session& p) { return build_dict(build_of(p.s->plugin_path())); },
+            "The workbench's and this plug-in's versions (see urea_reactor.build_info).")
+        .def("__repr__", [](const py_session& p) { return "<Session " + p.s->plugin_path() + ">"; });
+
+    m.def(
+        "run", [](py::object c, py::object plugin) { return run_on(*session_for(plugin)->s, c); },
+        py::arg("case") = py::none(), py::kw_only(), py::arg("plugin") = py::none(),
+        R"(Runs a case: the profile, the outlet, the equilibrium at the outlet and the outlet's NC-FLOW.
+
+case: a Case, a case file's path, or None for the default case. plugin: a
+plug-in's path or a Session (default: the module's plug-in). Returns a
+Result. Raises InputError for a bad case, SolverError when the reactor has
+no solution.)");
+    m.def(
+        "fit", [](py::object c, double target, py::object plugin) { return fit_on(*session_for(plugin)->s, c, target); },
+        py::arg("case"), py::arg("co2_conversion"), py::kw_only(), py::arg("plugin") = py::none(),
+        R"(Finds the a2 that gives an outlet CO2 conversion (a fraction), the case's other values kept.
+
+a2 is scanned over decades, then narrowed (TOMS 748 on ln a2); a target
+above what any a2 reaches raises InputError; of two a2 that reach it, the
+one nearer the case's a2 is `a2`, both are in `solutions`. Returns a
+FitResult.)");
+    m.def(
+        "sweep", [](py::object c, py::object vary, py::object plugin) { return sweep_on(*session_for(plugin)->s, c, vary); },
+        py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("plugin") = py::none(),
+        R"(Runs the reactor over a grid of one or two case quantities.
+
+vary: a dict, one or two entries NAME: (FROM, TO, N) or (SPACING, FROM, TO,
+N) with SPACING 'log' or 'lin' (a1 and a2 are spaced evenly in ln by
+default, anything else evenly), or NAME: "FROM:TO:N"; or a list of
+"NAME=FROM:TO:N" as the command line's --vary. NAME: a1, a2, trays, volume,
+pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
+runs file's column name. A point the reactor cannot solve is recorded and
+the sweep goes on. Returns a SweepResult.)");
+    m.def(
+        "study",
+        [](py::object c, py::object vary, py::object cases, py::object results, const std::string& name,
+           py::object plugin) { return study_on(*session_for(plugin)->s, c, vary, cases, results, name); },
+        py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
+        py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("plugin") = py::none(),
+        R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
+
+vary: a dict NAME: values, every combination run (the first fastest): a
+tuple is a range (FROM, TO, N) or (SPACING, FROM, TO, N) with SPACING 'log'
+or 'lin' (a1 and a2 in ln by default), a list the values themselves
+([2.8, 3.1, 3.4]; model: ["trays", "pfr"]), a str the command line's
+"FROM:TO:N" or "V1,V2". cases: instead, a case table (a CSV file's path, a
+pandas DataFrame or a list of dicts, one a case) with a runs file's setting
+columns and a1, a2, model; other columns are carried through. results: the
+results by name (see urea_reactor.results()), default the conversion, the
+equilibrium conversion and the NC-FLOW mass fractions. Each point is warm-
+started from its nearest solved neighbour; one that fails is recorded and the
+study goes on. Returns a StudyResult: .columns (a Table: the settings, the
+carried columns, each result, ok, failure) and .to_pandas().)");
+    m.def(
+        "results",
+        [] {
+            py::list l;
+            for (const result_quantity& q : result_quantities()) {
+                py::dict d;
+                d["name"] = q.name;
+                d["unit"] = q.unit;
+                d["meaning"] = q.meaning;
+                d["measurable"] = q.measurable;
+                l.append(d);
+            }
+            return l;
+        },
+        "Every result a study can tabulate (a tray's as NAME@N): a list of {'name', 'unit', 'meaning', "
+        "'measurable'}.");
+    m.def(
+        "estimate",
+        [](py::object runs, py::object c, py::object fix, const std::string& loss, const std::string& name,
+           py::object plugin) { return estimate_on(*session_for(plugin)->s, runs, c, fix, loss, name); },
+        py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
+        py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("plugin") = py::none(),
+        R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
+
+runs: a runs file's path (CSV, docs/runs-files.md), a pandas DataFrame or a
+list of dicts, one a run, with the runs file's columns (a missing key, None
+or NaN: not given). A table is checked as the CSV file it would be written
+as: its header is line 1, its first row line 2; `name` stands for the file
+in messages. case: the base case (default: the built-in one), whose a1 and
+a2 are where the search starts. fix: {"a1": VALUE} and/or {"a2": VALUE}
+holds a factor. loss: "none" (least squares), "huber" or "cauchy". Returns
+an EstimateResult; raises InputError (naming file, line and column) for bad
+runs, SolverError when a run has no solution at the start or no start gives
+a usable fit.)");
+    m.def(
+        "check",
+        [](py::object plugin, double timeout) {
+            const std::string path = plugin.is_none() ? default_plugin_path() : path_text(plugin);
+            check_output o{build_of(path), {}};
+            o.verdicts = without_gil([&] { return check_plugin(path, timeout); });
+            return o;
+        },
+        py::arg("plugin") = py::none(), py::arg("timeout") = 10.0,
+        R"(Checks a plug-in build (default: the module's): does it load into this host, export
+CMPLOC, USURA and UPROPU, and reproduce known reference results? It runs the
+build in a child process: one that crashes or hangs (past `timeout` seconds)
+is reported. Returns a CheckResult (true when the build is good).)");
+    m.def("version", &workbench_version, "The workbench's version and git commit, e.g. 'urea-reactor 1.1.0 (commit abcdef0)'.");
+    m.def(
+        "build_info",
+        [](py::object plugin) {
+            if (py::isinstance<py_session>(plugin)) return build_dict(build_of(plugin.cast<session_ptr>()->s->plugin_path()));
+            return build_dict(build_of(plugin.is_none() ? default_plugin_path() : path_text(plugin)));
+        },
+        py::arg("plugin") = py::none(),
+        "The workbench's and a plug-in's versions: {'workbench', 'plugin' (its version marker, or why there is "
+        "none), 'plugin_file'}; default: the module's plug-in, which need not be loaded.");
+    m.def("default_plugin_path", &default_plugin_path, "The plug-in the module loads by default.");
+    m.def(
+        "session", [] { return default_session(); },
+        "The module's own Session (the default plug-in), opened on first use: what calls without plugin= use.");
+    m.attr("__version__") = UREA_VERSION;
+}

@@ -1,0 +1,625 @@
+#include "report/study_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <map>
+#include <sstream>
+
+#include "io/text.h"
+#include "report/palette.h"
+#include "report/sweep_report.h"
+
+namespace workbench {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// ---- Text ---------------------------------------------------------------------
+
+std::string right(const std::string& s, std::size_t width) {
+    return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
+}
+
+std::string left(const std::string& s, std::size_t width) {
+    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
+std::string value_text(double v) { return std::isfinite(v) ? sig(v, 6) : "-"; }
+
+// A setting's unit, for the table.
+std::string setting_unit(const std::string& name) {
+    if (name == "a1" || name == "a2" || name == "model") return "";
+    switch (*setting_named(name)) {
+        case setting::trays: return "";
+        case setting::volume_m3: return "m3";
+        case setting::pressure_bar: return "bar";
+        case setting::inlet_temperature_C:
+        case setting::outlet_temperature_C: return "C";
+        case setting::nh3_co2:
+        case setting::h2o_co2: return "mol/mol";
+        default: return "kmol/h";
+    }
+}
+
+std::size_t number_width(const std::string& name) { return std::max<std::size_t>(12, name.size() + 2); }
+
+// The widest cell of each carried column (at most 24 shown).
+std::vector<std::size_t> carried_widths(const study_plan& plan) {
+    std::vector<std::size_t> w;
+    if (!plan.table) return w;
+    for (const std::string& c : carried_names(plan)) w.push_back(c.size());
+    for (const case_row& r : plan.table->rows) {
+        for (std::size_t k = 0; k < r.carried.size(); ++k) w[k] = std::max(w[k], r.carried[k].size());
+    }
+    for (std::size_t& x : w) x = std::min<std::size_t>(x, 24) + 2;
+    return w;
+}
+
+std::string clipped(const std::string& s, std::size_t width) {
+    const std::string p = printable(s);
+    return p.size() + 2 <= width ? p : p.substr(0, width - 3) + "~";
+}
+
+// "a2 (7 points, evenly spaced in ln)", "nh3_co2 (2.8, 3.2, 3.6)".
+std::string described(const study_variable& v) {
+    if (v.values.size() == 1) return v.name + " = " + setting_text(v.name, v.values[0]);
+    std::string s = v.name + " (";
+    if (v.listed && v.values.size() <= 6) {
+        for (std::size_t k = 0; k < v.values.size(); ++k) s += (k ? ", " : "") + setting_text(v.name, v.values[k]);
+        return s + ")";
+    }
+    s += std::to_string(v.values.size()) + (v.listed ? " values" : " points");
+    if (v.log_spacing && v.values.size() > 2) s += ", evenly spaced in ln";
+    return s + ")";
+}
+
+std::string study_subject(const study_plan& plan) {
+    if (plan.table) {
+        return "the " + std::to_string(plan.points) + " case" + (plan.points == 1 ? "" : "s") + " of " +
+               printable(plan.table->file);
+    }
+    std::string s;
+    for (std::size_t k = 0; k < plan.vars.size(); ++k) {
+        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + described(plan.vars[k]);
+    }
+    return s;
+}
+
+// ---- gnuplot ------------------------------------------------------------------
+
+// A double-quoted gnuplot string of our enhanced text.
+std::string gp_string(const std::string& markup) {
+    std::string q = "\"";
+    for (const char ch : markup) {
+        if (ch == '"') {
+            q += "\\\"";
+        } else if (ch == '\n') {
+            q += "\\n";
+        } else {
+            q += ch;
+        }
+    }
+    return q + "\"";
+}
+
+// A name shown as written in enhanced text: its _ ^ @ & { } ~ escaped (for
+// a double-quoted string).
+std::string name_markup(const std::string& name) {
+    std::string s;
+    for (const char ch : name) {
+        if (std::string("_^@&{}~").find(ch) != std::string::npos) s += "\\\\";
+        s += ch;
+    }
+    return s;
+}
+
+bool log_axis(const study_variable& v) {
+    if (v.log_spacing) return true;
+    if (!v.listed || v.which || v.name == "model") return false;
+    const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+    return *lo > 0.0 && *hi / *lo >= 100.0;
+}
+
+// The base case in a plot's title, without what the study varies.
+std::string base_markup(const study_plan& plan) {
+    const reactor_case& c = plan.base;
+    const auto varied = [&](const std::string& name) {
+        return std::find(plan.settings.begin(), plan.settings.end(), name) != plan.settings.end();
+    };
+    std::vector<std::string> parts;
+    if (!varied("model") && c.model == reactor_model::pfr) {
+        parts.push_back("plug flow");
+    } else if (!varied("trays")) {
+        parts.push_back(std::to_string(c.trays) + " trays");
+    }
+    if (!varied("volume_m3")) parts.push_back(sig(c.volume_m3) + " m^3");
+    if (!varied("pressure_bar")) parts.push_back(sig(c.pressure_bar) + " bar");
+    const bool t_in = varied("inlet_temperature_C"), t_out = varied("outlet_temperature_C");
+    if (!t_in && !t_out) {
+        parts.push_back(sig(c.inlet_temperature_C) + " → " + sig(c.outlet_temperature_C) + " °C");
+    } else if (!t_in) {
+        parts.push_back("inlet " + sig(c.inlet_temperature_C) + " °C");
+    } else if (!t_out) {
+        parts.push_back("outlet " + sig(c.outlet_temperature_C) + " °C");
+    }
+    if (!varied("feed_kmol_h.CO2")) parts.push_back("CO_2 " + sig(c.feed_kmol_h[CO2]) + " kmol/h");
+    if (!varied("nh3_co2") && !varied("feed_kmol_h.NH3")) parts.push_back("NH_3/CO_2 " + sig(nh3_co2_ratio(c), 3));
+    if (!varied("h2o_co2") && !varied("feed_kmol_h.H2O")) parts.push_back("H_2O/CO_2 " + sig(h2o_co2_ratio(c), 3));
+    if (!varied("a1")) parts.push_back("a1 " + sig(c.a1));
+    if (!varied("a2")) parts.push_back("a2 " + sig(c.a2));
+    std::string s = plan.table ? "base case (where a row leaves it): " : "base case: ";
+    for (std::size_t k = 0; k < parts.size(); ++k) s += (k ? ", " : "") + parts[k];
+    return s;
+}
+
+std::string subject_markup(const study_plan& plan) {
+    if (plan.table) return std::to_string(plan.points) + " cases of a case table";
+    std::string s;
+    for (std::size_t k = 0; k < plan.vars.size(); ++k) {
+        const study_variable& v = plan.vars[k];
+        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + name_markup(v.name) +
+             (v.values.size() == 1 ? " = " + setting_text(v.name, v.values[0])
+                                   : " (" + std::to_string(v.values.size()) + (v.listed ? " values)" : " points)"));
+    }
+    return s;
+}
+
+// "nh3_co2 = 3.2, model = pfr": the values of a member, the variables after
+// the one along the x axis.
+std::string member_markup(const study_plan& plan, std::size_t along, std::size_t member) {
+    std::string s;
+    for (std::size_t k = along + 1; k < plan.vars.size(); ++k) {
+        const study_variable& v = plan.vars[k];
+        const std::size_t i = member % v.values.size();
+        member /= v.values.size();
+        if (v.values.size() == 1) continue;
+        s += (s.empty() ? "" : ", ") + name_markup(v.name) + " = " + setting_text(v.name, v.values[i], 4);
+    }
+    return s;
+}
+
+// A step of 1, 2, 2.5 or 5 times a power of ten: about `count` levels over the range.
+double nice_step(double range, int count) {
+    const double raw = range / count;
+    const double ten = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+        if (m * ten >= raw) return m * ten;
+    }
+    return 10.0 * ten;
+}
+
+constexpr int dash_types = 5;
+
+}  // namespace
+
+// ---- Table ----------------------------------------------------------------------
+
+void print_study_head(std::ostream& out, const study_plan& plan) {
+    out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n\n";
+    std::string names, units;
+    const std::vector<std::size_t> cw = carried_widths(plan);
+    const std::vector<std::string> carried = carried_names(plan);
+    for (std::size_t k = 0; k < cw.size(); ++k) {
+        names += left(clipped(carried[k], cw[k]), cw[k]);
+        units += std::string(cw[k], ' ');
+    }
+    for (const std::string& s : plan.settings) {
+        names += right(s, number_width(s));
+        units += right(setting_unit(s), number_width(s));
+    }
+    for (const result_quantity& q : plan.results) {
+        names += right(q.name, number_width(q.name));
+        units += right(q.unit, number_width(q.name));
+    }
+    out << names << "\n" << units << "\n";
+}
+
+void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+    if (!plan.table && plan.vars.size() > 1 && plan.vars[0].values.size() > 1 && p.index > 0 &&
+        p.index % plan.vars[0].values.size() == 0) {
+        out << "\n";  // the first variable starts again
+    }
+    const std::vector<std::size_t> cw = carried_widths(plan);
+    for (std::size_t k = 0; k < cw.size(); ++k) out << left(clipped((*p.carried)[k], cw[k]), cw[k]);
+    for (std::size_t k = 0; k < plan.settings.size(); ++k) {
+        out << right(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
+    }
+    if (!p.ok) {
+        out << "  failed: " << p.failure << "\n";
+        return;
+    }
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        out << right(value_text(p.values[k]), number_width(plan.results[k].name));
+    }
+    out << "\n";
+}
+
+void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s) {
+    const char* what = plan.table ? (s.points == 1 ? " case: " : " cases: ") : (s.points == 1 ? " point: " : " points: ");
+    out << "\n" << s.points << what;
+    if (s.failed == 0) {
+        out << "all solved";
+    } else {
+        out << s.points - s.failed << " solved, " << s.failed << " failed";
+    }
+    out << "; " << s.rate_calls << " rate routine calls\n";
+}
+
+// ---- CSV and JSON ---------------------------------------------------------------
+
+std::vector<std::string> carried_names(const study_plan& plan) {
+    std::vector<std::string> names;
+    if (!plan.table) return names;
+    for (const std::string& c : plan.table->carried) {
+        const std::string key = normalised_name(c);
+        bool taken = std::any_of(plan.settings.begin(), plan.settings.end(),
+                                 [&](const std::string& s) { return normalised_name(s) == key; });
+        taken = taken || key == "failure" || result_named(c).has_value();
+        names.push_back(taken ? c + "_given" : c);
+    }
+    return names;
+}
+
+void study_csv_head(std::ostream& out, const study_plan& plan) {
+    for (const std::string& c : carried_names(plan)) out << csv_cell(c) << ",";
+    for (const std::string& s : plan.settings) out << s << ",";
+    for (const result_quantity& q : plan.results) out << q.name << ",";
+    out << "failure\n";
+}
+
+void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+    if (p.carried != nullptr) {
+        for (const std::string& c : *p.carried) out << csv_cell(c) << ",";
+    }
+    for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], p.settings[k], 10) << ",";
+    if (p.ok) {
+        for (const double v : p.values) out << (std::isfinite(v) ? sig(v, 10) : "") << ",";
+        out << "\n";
+    } else {
+        out << std::string(plan.results.size(), ',') << csv_cell(p.failure) << "\n";
+    }
+}
+
+json study_head_json(const study_plan& plan) {
+    json study = json::object();
+    if (plan.table) {
+        study["cases"] = {{"file", plan.table->file},
+                          {"rows", plan.points},
+                          {"settings", plan.table->settings},
+                          {"columns", carried_names(plan)}};
+    } else {
+        json vars = json::array();
+        for (const study_variable& v : plan.vars) {
+            json values = json::array();
+            for (const double x : v.values) values.push_back(v.name == "model" ? json(setting_text(v.name, x)) : json(x));
+            vars.push_back({{"name", v.name},
+                            {"spacing", v.listed ? "list" : v.log_spacing ? "log" : "linear"},
+                            {"values", values}});
+        }
+        study["vary"] = vars;
+        study["points"] = plan.points;
+    }
+    json results = json::array();
+    for (const result_quantity& q : plan.results) {
+        results.push_back({{"name", q.name}, {"unit", q.unit}, {"meaning", q.meaning}, {"measurable", q.measurable}});
+    }
+    return {{"study", study}, {"results", results}};
+}
+
+json study_point_json(const study_plan& plan, const study_point& p) {
+    json settings = json::object();
+    for (std::size_t k = 0; k < plan.settings.size(); ++k) {
+        const std::string& s = plan.settings[k];
+        settings[s] = s == "model" ? json(setting_text(s, p.settings[k])) : json(p.settings[k]);
+    }
+    json out = json::object();
+    if (plan.table) out["line"] = plan.table->rows[p.index].line;
+    out["settings"] = settings;
+    if (p.carried != nullptr) {
+        const std::vector<std::string> names = carried_names(plan);
+        json columns = json::object();
+        for (std::size_t k = 0; k < names.size(); ++k) columns[names[k]] = (*p.carried)[k];
+        out["columns"] = columns;
+    }
+    out["ok"] = p.ok;
+    if (p.ok) {
+        json results = json::object();
+        for (std::size_t k = 0; k < plan.results.size(); ++k) {
+            results[plan.results[k].name] = std::isfinite(p.values[k]) ? json(p.values[k]) : json(nullptr);
+        }
+        out["results"] = results;
+    } else {
+        out["failure"] = p.failure;
+    }
+    return out;
+}
+
+json study_tail_json(const study_plan& plan, const study_summary& s) {
+    return {{"solved", s.points - s.failed},
+            {"failed", s.failed},
+            {"rate_calls", s.rate_calls},
+            {"notes", plan.notes},
+            {"warnings", plan.warnings}};
+}
+
+// ---- Curves -----------------------------------------------------------------------
+
+study_plot::study_plot(const study_plan& plan) : plan_(plan) {
+    // Along the x axis: the first quantity with more than one value (those
+    // before it have one, so that it runs fastest).
+    if (!plan.table) {
+        while (along_ + 1 < plan.vars.size() && plan.vars[along_].values.size() == 1) ++along_;
+    }
+    per_curve_ = plan.table ? plan.points : plan.vars[along_].values.size();
+    members_ = plan.points / per_curve_;
+    // A panel per kind of axis, in the order the results come.
+    std::vector<std::string> axes;
+    std::vector<std::string> left_out;
+    for (std::size_t r = 0; r < plan.results.size(); ++r) {
+        const std::string axis = plan.results[r].kind->axis;
+        const auto at = std::find(axes.begin(), axes.end(), axis);
+        if (at != axes.end()) {
+            panels_[static_cast<std::size_t>(at - axes.begin())].push_back(r);
+        } else if (axes.size() < 4) {
+            axes.push_back(axis);
+            panels_.push_back({r});
+        } else {
+            left_out.push_back(plan.results[r].name);
+        }
+    }
+    if (!left_out.empty()) {
+        std::string names;
+        for (const std::string& n : left_out) names += (names.empty() ? "" : ", ") + n;
+        notes_.push_back("the plot has room for 4 kinds of result and leaves out " + names +
+                         " (--result chooses; a table, the CSV and the JSON have them all)");
+    }
+    // A panel of k results draws the curves of at most 8 values of the
+    // others, and some 12 curves in all: evenly chosen, the first and last
+    // among them.
+    std::size_t most_shown = 0;
+    for (const auto& panel : panels_) {
+        const std::size_t room = std::min<std::size_t>(8, std::max<std::size_t>(2, 12 / panel.size()));
+        const std::size_t shown = std::min(members_, room);
+        std::vector<std::size_t> members;
+        for (std::size_t k = 0; k < shown; ++k) {
+            members.push_back(shown == 1 ? 0 : (k * (members_ - 1) + (shown - 1) / 2) / (shown - 1));
+        }
+        for (const std::size_t m : members) {
+            if (std::find(shown_.begin(), shown_.end(), m) == shown_.end()) shown_.push_back(m);
+        }
+        panel_members_.push_back(members);
+        most_shown = std::max(most_shown, shown);
+    }
+    std::sort(shown_.begin(), shown_.end());
+    if (most_shown < members_) {
+        std::string others;
+        for (std::size_t k = along_ + 1; k < plan.vars.size(); ++k) {
+            if (plan.vars[k].values.size() > 1) others += (others.empty() ? "" : " and ") + plan.vars[k].name;
+        }
+        notes_.push_back("the plot draws curves for " + std::to_string(most_shown) + " of the " +
+                         std::to_string(members_) + " values of " + others +
+                         " (fewer in a panel of several results; evenly chosen, the first and last among them)" +
+                         (plan.vars.size() == 2 ? "; --map RESULT FILE draws a result over both" : ""));
+    }
+}
+
+void study_plot::begin(std::ostream& script) const {
+    script << std::setprecision(10) << "set datafile missing '-'\n$d << EOD\n";
+}
+
+void study_plot::add(std::ostream& script, const study_point& p) {
+    const std::size_t member = p.index / per_curve_;
+    const auto at = std::find(shown_.begin(), shown_.end(), member);
+    if (at == shown_.end()) return;
+    const auto block = static_cast<std::size_t>(at - shown_.begin());
+    if (started_ && block != last_block_) script << "\n\n";
+    started_ = true;
+    last_block_ = block;
+    // x, each result as drawn ('-' where there is none), 1 for a failed point.
+    script << (plan_.table ? static_cast<double>(p.index + 1) : p.settings[along_]);
+    for (std::size_t r = 0; r < plan_.results.size(); ++r) {
+        const double v = p.ok ? p.values[r] * plan_.results[r].kind->axis_scale : NAN;
+        if (std::isfinite(v)) {
+            script << " " << v;
+        } else {
+            script << " -";
+        }
+    }
+    script << (p.ok ? " 0\n" : " 1\n");
+    any_failed_ = any_failed_ || !p.ok;
+}
+
+void study_plot::end(std::ostream& script) const {
+    script << "EOD\n";
+    const bool family = shown_.size() > 1;
+    const std::size_t flag_column = plan_.results.size() + 2;
+    std::string title = "Urea reactor study of " + subject_markup(plan_) + "\n" + base_markup(plan_);
+    script << "set multiplot layout " << panels_.size() << ",1 title " << gp_string(title) << "\n"
+           << "set grid\nset lmargin at screen 0.11\nset rmargin at screen 0.72\n"
+           << "set key at screen 0.99, graph 1 right top spacing 1.1\n";
+    if (plan_.table) {
+        // Room above and below the cases' points, which are not joined.
+        script << "set offsets 0, 0, graph 0.05, graph 0.05\n"
+               << "set xrange [0.5:" << static_cast<double>(plan_.points) + 0.5 << "]\n"
+               << "set xlabel 'case (row of the case table)'\n";
+    } else {
+        const study_variable& v = plan_.vars[along_];
+        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        if (*hi > *lo) script << "set xrange [" << *lo << ":" << *hi << "]\n";
+        if (log_axis(v)) script << "set logscale x\n";
+        script << "set xlabel " << gp_string(sweep_axis_label(v)) << "\n";
+        if (v.name == "model") script << "set xtics ('trays' 0, 'plug flow' 1)\n";
+    }
+    if (any_failed_) script << "set y2range [0:1]\nunset y2tics\n";
+    // Lines with a point now and then along long curves; points alone for
+    // cases, which are not a sequence.
+    std::string line = "linespoints";
+    if (plan_.table) {
+        line = "points";
+    } else if (per_curve_ > 40) {
+        line = "linespoints pi " + std::to_string(per_curve_ / 8);
+    }
+    for (std::size_t pi = 0; pi < panels_.size(); ++pi) {
+        const std::vector<std::size_t>& panel = panels_[pi];
+        const std::vector<std::size_t>& members = panel_members_[pi];
+        // A member's colour tells its place among all the values, the same
+        // in every panel; its point type tells it from its neighbours.
+        const auto style_of = [&](std::size_t k) {
+            const curve_style scale = member_style(members_ <= 1 ? 0 : (members[k] * 7 + (members_ - 1) / 2) / (members_ - 1), 8);
+            return curve_style{scale.colour, member_style(k, members.size()).marker};
+        };
+        script << "set ylabel " << gp_string(plan_.results[panel.front()].kind->axis) << "\nplot ";
+        std::string sep;
+        for (std::size_t j = 0; j < panel.size(); ++j) {
+            const result_quantity& q = plan_.results[panel[j]];
+            const int dash = static_cast<int>(j % dash_types) + 1;
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                const auto block = static_cast<std::size_t>(
+                    std::find(shown_.begin(), shown_.end(), members[k]) - shown_.begin());
+                const curve_style st = family ? style_of(k) : result_style(q);
+                script << sep << "$d index " << block << " using 1:" << panel[j] + 2 << " with " << line
+                       << " lw 2 dt " << dash << " pt " << st.marker << " ps 0.8 lc rgb '" << st.colour << "' "
+                       << (family ? "notitle" : "title " + gp_string(q.title));
+                sep = ", ";
+            }
+        }
+        if (family) {
+            // The key: each member's colour and point type, each result's dash.
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                const curve_style st = style_of(k);
+                script << ", NaN with linespoints lw 2 pt " << st.marker << " lc rgb '" << st.colour << "' title "
+                       << gp_string(member_markup(plan_, along_, members[k]));
+            }
+            for (std::size_t j = 0; j < panel.size(); ++j) {
+                script << ", NaN with lines lw 2 dt " << j % dash_types + 1 << " lc rgb 'black' title "
+                       << gp_string(plan_.results[panel[j]].title);
+            }
+        }
+        if (any_failed_) {
+            script << ", $d using 1:(column(" << flag_column << ") > 0 ? 0.04 : NaN) axes x1y2 with points pt "
+                   << failed_style.marker << " ps 1.3 lw 2 lc rgb '" << failed_style.colour
+                   << "' title 'failed point'";
+        }
+        script << "\n";
+    }
+    script << "unset multiplot\n";
+}
+
+// ---- Map ----------------------------------------------------------------------------
+
+study_map::study_map(const study_plan& plan, const std::string& result_name) : plan_(plan) {
+    const std::string option = "--map " + result_name;
+    const auto q = result_named(result_name);
+    if (!q) throw input_error(option + ": " + result_name_problem(result_name));
+    for (std::size_t r = 0; r < plan.results.size(); ++r) {
+        if (plan.results[r].name == q->name) result_ = r;
+    }
+    if (plan.results.empty() || plan.results[result_].name != q->name) {
+        throw std::logic_error("--map " + q->name + ": not among the study's results");
+    }
+    std::vector<std::size_t> varied;
+    for (std::size_t k = 0; k < plan.vars.size(); ++k) {
+        if (plan.vars[k].values.size() > 1) varied.push_back(k);
+    }
+    if (plan.table || varied.size() != 2) {
+        throw input_error(option + ": a map draws a result over two varied quantities (--vary twice, more than one "
+                          "value each); this study " +
+                          (plan.table ? std::string("runs a case table") : "varies " + std::to_string(varied.size())));
+    }
+    if (plan.vars[varied[0]].name == "model" || plan.vars[varied[1]].name == "model") {
+        throw input_error(option + ": a map's axes are numbers; the model is not (draw it with --plot)");
+    }
+    x_ = varied[0];
+    y_ = varied[1];
+    along_x_ = plan.vars[x_].values.size();
+    along_y_ = plan.vars[y_].values.size();
+}
+
+void study_map::begin(std::ostream& script) const { script << std::setprecision(10) << "$m << EOD\n"; }
+
+void study_map::add(std::ostream& script, const study_point& p) {
+    std::size_t stride = 1;
+    for (std::size_t k = 0; k < x_; ++k) stride *= plan_.vars[k].values.size();
+    if (p.index > 0 && (p.index / stride) % along_x_ == 0) script << "\n";  // the next row along y
+    const double v = p.ok ? p.values[result_] * plan_.results[result_].kind->axis_scale : NAN;
+    script << p.settings[x_] << " " << p.settings[y_] << " ";
+    if (std::isfinite(v)) {
+        script << v;
+        lo_ = any_value_ ? std::min(lo_, v) : v;
+        hi_ = any_value_ ? std::max(hi_, v) : v;
+        any_value_ = true;
+    } else {
+        script << "NaN";
+    }
+    script << (p.ok ? " 0\n" : " 1\n");
+    any_failed_ = any_failed_ || !p.ok;
+}
+
+void study_map::end(std::ostream& script) const {
+    script << "EOD\n";
+    const result_quantity& q = plan_.results[result_];
+    const study_variable& vx = plan_.vars[x_];
+    const study_variable& vy = plan_.vars[y_];
+    const std::string title = "Urea reactor study: " + q.title + " over " + name_markup(vx.name) + " and " +
+                              name_markup(vy.name) + "\n" + base_markup(plan_);
+    const auto range = [](const study_variable& v) {
+        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        std::ostringstream s;
+        s << std::setprecision(10) << "[" << *lo << ":" << *hi << "]";
+        return s.str();
+    };
+    script << "set title " << gp_string(title) << "\n"
+           << "set xlabel " << gp_string(sweep_axis_label(vx)) << "\nset ylabel " << gp_string(sweep_axis_label(vy)) << "\n"
+           << "set xrange " << range(vx) << "\nset yrange " << range(vy) << "\n"
+           << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
+           << "set view map\nset key outside bottom center horizontal\n"
+           << "set cblabel " << gp_string(q.kind->axis) << "\n"
+           << "set palette defined (0 '#440154', 1 '#3b528b', 2 '#21918c', 3 '#5ec962', 4 '#fde725')\n";
+    std::string contours;
+    if (any_value_ && hi_ > lo_) {
+        // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
+        // and one colour band between each two.
+        const double step = nice_step(hi_ - lo_, 16);
+        const double first = std::floor(lo_ / step) * step, last = std::ceil(hi_ / step) * step;
+        const long bands = std::lround((last - first) / step);
+        // The lines between the grid's points drawn as B-splines of order
+        // 2 (straight pieces, 8 to a cell), so that each line has points
+        // enough for its labels however coarse the grid.
+        script << "set contour base\nset cntrparam bspline points 8 order 2\nset cntrparam levels incremental " << first << "," << step << "," << last
+               << "\nunset surface\nset table $c\nsplot $m using 1:2:3\nunset table\nunset contour\nset surface\n"
+               << "set cbrange [" << first << ":" << last << "]\nset palette maxcolors " << std::max(1L, bands) << "\n";
+        // A label every so many points along each line, staggered by level
+        // so that neighbouring lines' labels do not sit side by side.
+        const std::size_t interval = std::max<std::size_t>(40, 3 * (along_x_ + along_y_));
+        contours = ", $c using 1:2:3 with lines lc rgb 'black' lw 1 notitle, $c using ((int(column(0)) % " +
+                   std::to_string(interval) + ") == 4 + (int(floor($3/" + sig(step, 10) +
+                   " + 0.5)) % 4) * 6 ? $1 : NaN):2:3:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
+        script << "set style textbox opaque noborder margins 1,1\n";
+    } else if (any_value_) {
+        script << "set cbrange [" << lo_ - 1.0 << ":" << hi_ + 1.0 << "]\n";
+    }
+    // Coarse grids drawn with each cell subdivided, smooth; dense ones as
+    // they are (fine enough, and an SVG of a tenth of the size).
+    script << "set pm3d map clip4in interpolate " << (along_x_ * along_y_ <= 2500 ? "0,0" : "1,1") << "\nsplot $m using 1:2:3 with pm3d notitle" << contours;
+    if (any_failed_) {
+        script << ", $m using 1:2:(column(4) > 0 ? 0 : NaN) with points pt " << failed_style.marker
+               << " ps 1.3 lw 2 lc rgb '" << failed_style.colour << "' title 'failed point'";
+    }
+    script << "\n";
+}
+
+// ---- The list of results ------------------------------------------------------------
+
+void print_result_list(std::ostream& out) {
+    out << "Results a study tabulates (--result NAME[,NAME...]; the runs file's measurable ones marked *).\n"
+           "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
+           "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";
+    for (const result_kind& k : result_kinds()) {
+        out << "  " << left(std::string(k.name) + (k.measurable ? " *" : ""), 28) << left(k.unit, 10) << k.meaning
+            << "\n";
+    }
+    out << "\nDefault: co2_conversion, equilibrium_co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O\n";
+}
+
+}  // namespace workbench

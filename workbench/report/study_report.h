@@ -1,0 +1,101 @@
+// A study's results as a table, CSV, JSON and plots, each written a point
+// at a time as the study hands them on (nothing kept per point), so that a
+// study of any size writes them in the same memory.
+#ifndef UREA_WORKBENCH_REPORT_STUDY_REPORT_H
+#define UREA_WORKBENCH_REPORT_STUDY_REPORT_H
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/study.h"
+
+namespace workbench {
+
+// The table: a head naming the study and each column with its unit, a row
+// per point (a blank line where the first variable starts again), and a
+// closing line with the count of points solved and of rate calls.
+void print_study_head(std::ostream& out, const study_plan& plan);
+void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p);
+void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s);
+
+// The CSV: a case table's other columns (as written; one named like a
+// setting or result gets "_given" added), the settings, the results by
+// name and `failure`; one row per point.
+void study_csv_head(std::ostream& out, const study_plan& plan);
+void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p);
+
+// The JSON's members before the points ("study": what was varied or the
+// case table; "results": each with its unit and meaning), each point
+// ({"settings": {...}, "columns": {...}, "ok", "results": {...} or
+// "failure"}), and the members after them (solved, failed, rate_calls,
+// notes, warnings).
+nlohmann::ordered_json study_head_json(const study_plan& plan);
+nlohmann::ordered_json study_point_json(const study_plan& plan, const study_point& p);
+nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s);
+
+// The names of the CSV's and the JSON's columns of a case table's other
+// columns (see study_csv_head).
+std::vector<std::string> carried_names(const study_plan& plan);
+
+// A study's plot (gnuplot commands, numbers and our own labels only): its
+// results against the first varied quantity (of more than one value) (a case table: the case's row
+// number), one panel per kind of axis (at most 4), one curve per result;
+// with more variables, one curve per value of the others (at most 8 in a
+// panel, fewer with more results; told apart by colour, point type and dash), failed points marked with a
+// red cross at the foot of each panel, the varied quantities and the base
+// case in the title. Write `begin`, `add` for each point, then `end`.
+class study_plot {
+public:
+    explicit study_plot(const study_plan& plan);
+    void begin(std::ostream& script) const;
+    void add(std::ostream& script, const study_point& p);
+    void end(std::ostream& script) const;
+    // What the plot leaves out (curves, panels), one sentence each.
+    const std::vector<std::string>& notes() const { return notes_; }
+
+private:
+    const study_plan& plan_;
+    std::size_t along_ = 0;              // the variable along the x axis
+    std::size_t per_curve_ = 1;          // points along the x axis
+    std::size_t members_ = 1;            // curves per result in all
+    std::vector<std::size_t> shown_;     // the members drawn in any panel, ascending: the data's blocks
+    std::vector<std::vector<std::size_t>> panels_;         // results (indices) of each panel
+    std::vector<std::vector<std::size_t>> panel_members_;  // members drawn in each panel
+    std::vector<std::string> notes_;
+    std::size_t last_block_ = 0;
+    bool started_ = false;
+    bool any_failed_ = false;
+};
+
+// A map of one result over two varied quantities: filled contours with
+// labelled contour lines, failed points crossed out. Throws input_error
+// (naming --map) unless the study is a grid of exactly two quantities with
+// more than one value (others may have one).
+class study_map {
+public:
+    study_map(const study_plan& plan, const std::string& result_name);
+    void begin(std::ostream& script) const;
+    void add(std::ostream& script, const study_point& p);
+    void end(std::ostream& script) const;
+
+private:
+    const study_plan& plan_;
+    std::size_t result_ = 0;            // index in plan.results
+    std::size_t x_ = 0, y_ = 1;         // the variables on the axes
+    double lo_ = 0.0, hi_ = 0.0;        // the result's range, as drawn
+    bool any_value_ = false;
+    bool any_failed_ = false;
+    std::size_t along_x_ = 0, along_y_ = 0;  // values of each
+};
+
+// --list-results: every result (families with <C> and @N) with its unit
+// and meaning, measured ones flagged.
+void print_result_list(std::ostream& out);
+
+}  // namespace workbench
+
+#endif
