@@ -448,6 +448,28 @@ nlohmann::ordered_json profile_json(const profile_interval& p) {
     return json::array({p.lower ? json(*p.lower) : json(nullptr), p.upper ? json(*p.upper) : json(nullptr)});
 }
 
+// The covariance of (ln a1, ln a2) before the scale factor, as predictions
+// need it: both free, the matrix; one free, its variance with the held
+// factor's row and column 0; null where there is none (both held, or a
+// singular covariance with both free).
+nlohmann::ordered_json covariance_json(const estimate_result& res) {
+    using json = nlohmann::ordered_json;
+    std::array<std::array<double, 2>, 2> c{};
+    if (res.covariance.size() == 2) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            for (std::size_t j = 0; j < 2; ++j) c[i][j] = res.covariance[i][j];
+        }
+    } else if (res.free_parameters == 1) {
+        const std::size_t k = res.parameters[0].free ? 0 : 1;
+        const double se = res.parameters[k].se_ln_unscaled;
+        if (!std::isfinite(se)) return nullptr;
+        c[k][k] = se * se;
+    } else {
+        return nullptr;
+    }
+    return json::array({json::array({c[0][0], c[0][1]}), json::array({c[1][0], c[1][1]})});
+}
+
 }  // namespace
 
 nlohmann::ordered_json estimate_json(const estimate_report& r) {
@@ -586,6 +608,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
     return {{"runs_file", r.runs->file},
             {"runs", runs},
             {"parameters", parameters},
+            {"search_box", {{"lower", r.options->lower}, {"upper", r.options->upper}}},
             {"profile_threshold", number(res.profile_threshold)},
             {"region_threshold", number(res.region_threshold)},
             {"region", region},
@@ -593,6 +616,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"bootstrap", boot},
             {"tuned_case", tuned},
             {"correlation", number(res.correlation)},
+            {"covariance_ln", covariance_json(res)},
             {"covariance_singular", res.covariance_singular},
             {"measurements", res.measurements},
             {"free_parameters", res.free_parameters},
