@@ -129,6 +129,23 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
     }
 }
 
+// A solved point's bands: the case solved at the band's points, each
+// result's band from its values there.
+void band_point(const band_plan& bands, const std::vector<result_quantity>& results, const reactor_case& c,
+                const result& best, workbench_host& h, study_point& pt) {
+    const std::vector<std::optional<result>> at = solve_band_points(bands, c, best, h);
+    std::vector<double> v(at.size());
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        if (!has_band(results[k])) {
+            pt.bands.emplace_back();
+            continue;
+        }
+        for (std::size_t i = 0; i < at.size(); ++i) v[i] = at[i] ? results[k].value(*at[i], c) : NAN;
+        pt.bands.push_back(band_of(bands, pt.values[k], v));
+    }
+    pt.band_unsolved = static_cast<std::size_t>(std::count_if(at.begin(), at.end(), [](const auto& r) { return !r; }));
+}
+
 }  // namespace
 
 study_variable parse_vary(const std::string& text) {
@@ -304,6 +321,19 @@ study_plan plan_study(const reactor_case& base, case_table table, std::vector<re
     return plan;
 }
 
+void add_bands(study_plan& plan, band_plan bands) {
+    for (const std::string& name : plan.settings) {
+        if (name == "a1" || name == "a2") {
+            throw input_error(std::string(plan.table ? "--cases " + plan.table->file + ": the column " + name
+                                                     : "--vary " + name) +
+                              " and --estimate " + bands.u.source + ": the estimate sets a1 and a2; vary the "
+                              "other quantities (or leave --estimate out)");
+        }
+    }
+    plan.base = at_estimate(plan.base, bands.u);
+    plan.bands = std::move(bands);
+}
+
 reactor_case study_case(const study_plan& plan, std::size_t p) {
     if (plan.table) return case_of(plan.base, plan.table->rows[p], *plan.table);
     return grid_case(plan.base, plan.vars, grid_index(plan.vars, p));
@@ -349,10 +379,13 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
         pt.failure = o.failure;
         pt.details = o.details;
         pt.values.clear();
+        pt.bands.clear();
+        pt.band_unsolved = 0;
         pt.c = &c;
         pt.solved = o.ok() ? &*o.value : nullptr;
         if (o.ok()) {
             for (const result_quantity& q : plan.results) pt.values.push_back(q.value(*o.value, c));
+            if (plan.bands) band_point(*plan.bands, plan.results, c, *o.value, h, pt);
         } else {
             ++out.failed;
         }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/bands.h"
 #include "io/runs_file.h"
 #include "model/case.h"
 #include "model/reactor.h"
@@ -69,7 +70,16 @@ struct study_plan {
     // the built-in fugacities, trays in plug flow), and results empty at
     // some points (a tray the reactor does not have), said once each.
     std::vector<std::string> notes;
+    // Each point's results with their 95 % bands from an estimate (see
+    // add_bands); none when empty.
+    std::optional<band_plan> bands;
 };
+
+// Each point run at the estimate's rate factors, its results with their
+// bands (analysis/bands.h): the base case (and every point's) takes the
+// estimate's a1 and a2. Throws input_error when the study varies a1 or a2
+// (a grid's variable, a case table's column), which the estimate sets.
+void add_bands(study_plan& plan, band_plan bands);
 
 // A grid: every combination of the variables' values. Throws input_error
 // for a base case or a point that fails validate, variables that cannot go
@@ -96,6 +106,11 @@ struct study_point {
     std::vector<double> values;          // by plan.results; NaN where undefined (not ok: empty)
     const reactor_case* c = nullptr;     // the point's case
     const result* solved = nullptr;      // the point's solution when ok
+    // With the plan's bands: each result's band (by plan.results; NaN
+    // where it has none), and how many of the band's points the reactor
+    // could not solve here (left out).
+    std::vector<result_band> bands;
+    std::size_t band_unsolved = 0;
 };
 
 using study_sink = std::function<void(const study_point&)>;

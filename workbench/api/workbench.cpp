@@ -49,6 +49,17 @@ estimate_outcome estimate(session& s, const estimate_problem& problem) {
     return work(s, problem.base, [&](workbench_host& h) { return estimate_runs(h, problem); });
 }
 
+prediction predict(session& s, const reactor_case& c, const band_plan& bands,
+                   const std::vector<result_quantity>& results) {
+    const reactor_case at = at_estimate(c, bands.u);
+    std::vector<std::string> warnings = validate(at);
+    return work(s, at, [&](workbench_host& h) {
+        prediction p = predict_case(at, bands, results, h);
+        p.run.warnings = std::move(warnings);
+        return p;
+    });
+}
+
 bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed) {
     if (resamples < 1) throw input_error("bootstrap: at least 1 resample (got " + std::to_string(resamples) + ")");
     const estimate_problem& p = outcome.problem;
@@ -74,10 +85,21 @@ study_columns study(session& s, const study_plan& plan) {
     t.carried.resize(t.carried_names.size());
     t.results = plan.results;
     t.values.resize(plan.results.size());
+    if (plan.bands) {
+        for (auto* v : {&t.low, &t.high}) v->resize(plan.results.size());
+        for (auto* v : {&t.open_low, &t.open_high}) v->resize(plan.results.size());
+    }
     t.summary = study(s, plan, [&](const study_point& p) {
         for (std::size_t k = 0; k < p.settings.size(); ++k) t.settings[k].push_back(p.settings[k]);
         for (std::size_t k = 0; k < t.carried.size(); ++k) t.carried[k].push_back((*p.carried)[k]);
         for (std::size_t k = 0; k < t.values.size(); ++k) t.values[k].push_back(p.ok ? p.values[k] : NAN);
+        for (std::size_t k = 0; k < t.low.size(); ++k) {
+            const result_band b = p.ok ? p.bands[k] : result_band{};
+            t.low[k].push_back(b.low);
+            t.high[k].push_back(b.high);
+            t.open_low[k].push_back(b.open_low);
+            t.open_high[k].push_back(b.open_high);
+        }
         t.ok.push_back(p.ok);
         t.failure.push_back(p.failure);
     });

@@ -8,6 +8,10 @@
 //                                           {workbench::parse_vary("a2=0.01:10:7")},
 //                                           {*workbench::result_named("outlet_kg_h.UREA")});
 //   const workbench::study_columns t = workbench::study(s, plan);   // t.values[0][point]
+//   const auto e = workbench::estimate(s, workbench::estimate_problem_of(workbench::read_runs("runs.csv"),
+//                                                                        workbench::default_case(), {}));
+//   const auto bands = workbench::plan_bands(workbench::uncertainty_of(e));   // or read_estimate_file(path)
+//   const workbench::prediction p = workbench::predict(s, c, bands);     // p.values[k], p.bands[k].low, .high
 //
 // A case comes from the built-in default (default_case), a file
 // (read_case) or code (a reactor_case is a plain struct), changed by named
@@ -27,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/bands.h"
 #include "analysis/estimate.h"
 #include "analysis/fit.h"
 #include "analysis/runs_model.h"
@@ -34,6 +39,7 @@
 #include "analysis/sweep.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
+#include "io/estimate_file.h"
 #include "io/runs_file.h"
 #include "model/case.h"
 #include "model/errors.h"
@@ -70,6 +76,15 @@ fit_result fit(session& s, const reactor_case& c, double target);
 // and the tuned case (tuned).
 estimate_outcome estimate(session& s, const estimate_problem& problem);
 
+// Runs a case at an estimate's rate factors (the case's a1 and a2
+// replaced), each result with its 95 % band (analysis/bands.h): plan the
+// bands with plan_bands(uncertainty_of(outcome)) or
+// plan_bands(read_estimate_file("est.json")). Throws input_error for a case
+// that fails validate, solver_error when it has no solution at the
+// estimate; a band point the reactor cannot solve is left out and counted.
+prediction predict(session& s, const reactor_case& c, const band_plan& bands,
+                   const std::vector<result_quantity>& results = run_band_results());
+
 // More bootstrap resamples of an estimate's runs, drawn with `seed`
 // (the same seed, the same resamples). Throws input_error for
 // resamples < 1.
@@ -97,6 +112,10 @@ struct study_columns {
     std::vector<std::vector<std::string>> carried;     // [column][point]
     std::vector<result_quantity> results;              // plan.results: names, units, meanings
     std::vector<std::vector<double>> values;           // [result][point]
+    // With the plan's bands (add_bands): each result's 95 % band, NaN where
+    // it has none; empty without bands.
+    std::vector<std::vector<double>> low, high;        // [result][point]
+    std::vector<std::vector<bool>> open_low, open_high;
     std::vector<bool> ok;                              // [point]
     std::vector<std::string> failure;                  // [point]; empty when solved
     study_summary summary;

@@ -167,9 +167,26 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in)
     std::vector<std::pair<std::string, std::string>> inputs;
     if (in.has("case")) inputs.emplace_back("the case file", in.text("case"));
     if (in.has("runs")) inputs.emplace_back("the runs file", in.text("runs"));
+    if (in.has("--estimate")) inputs.emplace_back("the estimate file", in.text("--estimate"));
     inputs.emplace_back("the plug-in", plugin_path_of(in));
     inputs.emplace_back("this program", "/proc/self/exe");
     return inputs;
+}
+
+std::optional<band_plan> bands_of(const invocation& in) {
+    if (!in.has("--estimate")) {
+        if (in.has("--band")) throw input_error("--band " + in.text("--band") + ": bands need an estimate (--estimate EST.json)");
+        return std::nullopt;
+    }
+    for (const char* factor : {"--a1", "--a2"}) {
+        if (in.has(factor)) {
+            throw input_error(std::string(factor) + " " + in.text(factor) + " and --estimate " + in.text("--estimate") +
+                              ": the estimate sets a1 and a2: give one of them");
+        }
+    }
+    std::optional<band_method> method;
+    if (in.has("--band")) method = band_method_named(in.text("--band"));
+    return plan_bands(read_estimate_file(in.text("--estimate")), method);
 }
 
 int finish(const staged_outputs& files, int status) {

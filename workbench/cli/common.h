@@ -54,6 +54,11 @@ struct output_request {
 // The inputs an output must not replace: the case file and the plug-in.
 std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in);
 
+// The bands --estimate EST.json [--band profile|linearised] ask for, or
+// none. Throws input_error for --band without --estimate, --a1 or --a2 with
+// it (the estimate sets them), and an estimate file that is no estimate.
+std::optional<band_plan> bands_of(const invocation& in);
+
 // Reports each plot that could not be drawn in one line (after the
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);

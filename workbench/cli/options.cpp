@@ -91,6 +91,13 @@ const std::vector<option_spec>& option_specs() {
          "Also write the whole estimate as one self-contained HTML page (plots inline, no scripts, nothing "
          "fetched): runs, parity and region plots, intervals, verdict, tuned case, versions and SHA-256 of "
          "the inputs"},
+        {"--estimate", "EST.json", run_cmd | sweep_cmd | study_cmd,
+         "Run at the rate factors of an estimate (the JSON `urea-reactor estimate RUNS.csv --json` writes), each "
+         "result with its 95 % band from the factors' uncertainty; the estimate sets a1 and a2"},
+        {"--band", "profile|linearised", run_cmd | sweep_cmd | study_cmd,
+         "With --estimate: the band's way: profile (default where the estimate has it: the result's range over the "
+         "joint 95 % likelihood region of a1 and a2, or one factor's profile interval) or linearised (the delta "
+         "method with the covariance)"},
         {"--json", nullptr, run_cmd, "Print the whole result as one JSON document instead of the table"},
         {"--json", nullptr, fit_cmd, "Print the result as JSON"},
         {"--json", nullptr, estimate_cmd | sweep_cmd, "Print the whole result as one JSON document"},

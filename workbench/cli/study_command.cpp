@@ -61,6 +61,7 @@ int study_command(const invocation& in) {
         throw input_error("study: give --vary NAME=FROM:TO:N or NAME=V1,V2,... (any number of times), or --cases "
                           "FILE.csv");
     }
+    std::optional<band_plan> bands = bands_of(in);
     const reactor_case base = case_of(in);
     study_plan plan;
     if (in.has("--cases")) {
@@ -72,6 +73,7 @@ int study_command(const invocation& in) {
         check_vary_against_options(in, vars);
         plan = plan_study(base, std::move(vars), std::move(results));
     }
+    if (bands) add_bands(plan, std::move(*bands));
     warn(plan.warnings);
     for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
 

@@ -132,13 +132,13 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
     };
 }
 
-std::string profile_csv(const reactor_case& c, const result& r) {
+std::string profile_csv(const reactor_case& c, const result& r, const std::vector<result_band>* band) {
     std::ostringstream out;
     out << (c.model == reactor_model::trays ? "tray," : "station,")
         << "volume_m3,temperature_C";
     for (const char* name : component_names) out << ",x_" << name;
     for (const char* name : component_names) out << ",flow_" << name << "_kmol_h";
-    out << ",co2_conversion\n";
+    out << ",co2_conversion" << (band != nullptr ? ",co2_conversion_low,co2_conversion_high" : "") << "\n";
     out << std::setprecision(10);
     for (std::size_t k = 0; k < r.profile.size(); ++k) {
         const station& s = r.profile[k];
@@ -148,33 +148,55 @@ std::string profile_csv(const reactor_case& c, const result& r) {
         for (double f : s.n) out << "," << f * per_hour;
         out << ",";
         if (r.co2_conversion_defined) out << s.co2_conversion;
+        if (band != nullptr) {
+            const result_band& b = (*band)[k];
+            out << ",";
+            if (std::isfinite(b.low)) out << b.low;
+            out << ",";
+            if (std::isfinite(b.high)) out << b.high;
+        }
         out << "\n";
     }
     return out.str();
 }
 
-std::string plot_script(const reactor_case& c, const result& r) {
+std::string plot_script(const reactor_case& c, const result& r, const std::vector<result_band>* band,
+                        band_method method) {
     std::ostringstream script;
     script << std::setprecision(10);
     // Numbers only: no text of the user's (not even the case's name).
     script << "set datafile missing '-'\n";
     script << "$d << EOD\n";
-    // Inlet point first: volume 0, the feed.
+    // Inlet point first: volume 0, the feed. With a band, the conversion's
+    // low and high follow, %.
+    const auto percent = [&](double v) {
+        if (std::isfinite(v)) {
+            script << " " << 100.0 * v;
+        } else {
+            script << " -";
+        }
+    };
     {
         const double n = total(r.feed);
         script << 0.0 << " " << c.inlet_temperature_C;
         for (double f : r.feed) script << " " << f / n;
-        script << (r.co2_conversion_defined ? " 0\n" : " -\n");
+        script << (r.co2_conversion_defined ? " 0" : " -") << (band != nullptr ? " 0 0\n" : "\n");
     }
-    for (const station& s : r.profile) {
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& s = r.profile[k];
         const double n = total(s.n);
         script << s.volume_m3 << " " << s.temperature_K - kelvin;
         for (double f : s.n) script << " " << f / n;
         if (r.co2_conversion_defined) {
-            script << " " << 100.0 * s.co2_conversion << "\n";
+            script << " " << 100.0 * s.co2_conversion;
         } else {
-            script << " -\n";
+            script << " -";
         }
+        if (band != nullptr) {
+            percent((*band)[k].low);
+            percent((*band)[k].high);
+        }
+        script << "\n";
     }
     script << "EOD\n";
     const bool trays = c.model == reactor_model::trays;
@@ -185,14 +207,22 @@ std::string plot_script(const reactor_case& c, const result& r) {
     };
     script << "set multiplot layout 2,1 title 'Urea reactor: "
            << (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow"))
-           << ", " << c.pressure_bar << " bar, a2 = " << c.a2 << "'\n"
+           << ", " << c.pressure_bar << " bar, "
+           << (band != nullptr ? "at the estimate a1 = " + sig(c.a1, 4) + ", a2 = " + sig(c.a2, 4)
+                               : "a2 = " + sig(c.a2, 10))
+           << "'\n"
            << "set grid\nset key bottom right\nset xrange [0:" << c.volume_m3 << "]\n"
            << "set xlabel 'reacting volume from the inlet, m^3'\n"
            << "set ylabel 'CO_2 conversion to urea, %'\nset yrange [0:100]\n"
            << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
            << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
            << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
-           << "plot $d using 1:10 with " << style(conversion_style) << " title 'CO_2 conversion', ";
+           << "plot ";
+    if (band != nullptr) {
+        script << "$d using 1:11:12 with filledcurves fc rgb '" << conversion_style.colour
+               << "' fs transparent solid 0.22 noborder title '95 % band (" << band_method_name(method) << ")', ";
+    }
+    script << "$d using 1:10 with " << style(conversion_style) << " title 'CO_2 conversion', ";
     if (r.co2_conversion_defined) {
         script << 100.0 * r.equilibrium_co2_conversion << " with lines dt 2 lw 2 lc rgb '"
                << equilibrium_style.colour << "' title sprintf('equilibrium at outlet, %.1f %%', "

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "analysis/bands.h"
 #include "model/case.h"
 #include "model/reactor.h"
 
@@ -18,11 +19,16 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r);
 nlohmann::ordered_json case_json(const reactor_case& c);
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);
-std::string profile_csv(const reactor_case& c, const result& r);
+// band: each tray's (station's) CO2 conversion band, with --estimate:
+// the columns co2_conversion_low and co2_conversion_high added.
+std::string profile_csv(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr);
 
 // The gnuplot commands that draw the conversion and composition profiles
 // (without terminal and output: see staged_outputs::add_plot). Numbers only.
-std::string plot_script(const reactor_case& c, const result& r);
+// band: the conversion's 95 % band, drawn shaded, its way (band_method_name)
+// in the key.
+std::string plot_script(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr,
+                        band_method method = band_method::profile);
 
 }  // namespace workbench
 

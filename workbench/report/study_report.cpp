@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "io/text.h"
+#include "report/band_report.h"
 #include "report/palette.h"
 #include "report/sweep_report.h"
 
@@ -191,12 +192,38 @@ double nice_step(double range, int count) {
 
 constexpr int dash_types = 5;
 
+// Whether result k of the plan has a band.
+bool banded(const study_plan& plan, std::size_t k) { return plan.bands && has_band(plan.results[k]); }
+
+// A band's end for the table: "<" before an end that is open below, ">"
+// before one open above.
+std::string band_end(double v, bool open, const char* mark) { return (open ? std::string(mark) : "") + value_text(v); }
+
+// The open sides of a point's bands, for the CSV: "co2_conversion low;
+// w_UREA high".
+std::string open_sides(const study_plan& plan, const study_point& p) {
+    std::string s;
+    for (std::size_t k = 0; k < p.bands.size(); ++k) {
+        const result_band& b = p.bands[k];
+        if (!b.open_low && !b.open_high) continue;
+        s += (s.empty() ? "" : ";") + plan.results[k].name +
+             (b.open_low && b.open_high ? " both" : b.open_low ? " low" : " high");
+    }
+    return s;
+}
+
 }  // namespace
 
 // ---- Table ----------------------------------------------------------------------
 
 void print_study_head(std::ostream& out, const study_plan& plan) {
-    out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n\n";
+    out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n";
+    if (plan.bands) {
+        for (const std::string& line : band_heading(*plan.bands)) out << "  " << line << "\n";
+        out << "  (_low and _high: each result's 95 % band; < or > before an end: the band is open on that side, "
+               "the search box's edge cuts it off)\n";
+    }
+    out << "\n";
     std::string names, units;
     const std::vector<std::size_t> cw = carried_widths(plan);
     const std::vector<std::string> carried = carried_names(plan);
@@ -208,9 +235,15 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
         names += right(s, number_width(s));
         units += right(setting_unit(s), number_width(s));
     }
-    for (const result_quantity& q : plan.results) {
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        const result_quantity& q = plan.results[k];
         names += right(q.name, number_width(q.name));
         units += right(q.unit, number_width(q.name));
+        if (!banded(plan, k)) continue;
+        for (const char* end : {"_low", "_high"}) {
+            names += right(q.name + end, number_width(q.name + end));
+            units += right(q.unit, number_width(q.name + end));
+        }
     }
     out << names << "\n" << units << "\n";
 }
@@ -230,7 +263,12 @@ void print_study_row(std::ostream& out, const study_plan& plan, const study_poin
         return;
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
-        out << right(value_text(p.values[k]), number_width(plan.results[k].name));
+        const std::string& name = plan.results[k].name;
+        out << right(value_text(p.values[k]), number_width(name));
+        if (!banded(plan, k)) continue;
+        const result_band& b = p.bands[k];
+        out << right(band_end(b.low, b.open_low, "<"), number_width(name + "_low"))
+            << right(band_end(b.high, b.open_high, ">"), number_width(name + "_high"));
     }
     out << "\n";
 }
@@ -264,8 +302,12 @@ std::vector<std::string> carried_names(const study_plan& plan) {
 void study_csv_head(std::ostream& out, const study_plan& plan) {
     for (const std::string& c : carried_names(plan)) out << csv_cell(c) << ",";
     for (const std::string& s : plan.settings) out << s << ",";
-    for (const result_quantity& q : plan.results) out << q.name << ",";
-    out << "failure\n";
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        const std::string& name = plan.results[k].name;
+        out << name << ",";
+        if (banded(plan, k)) out << name << "_low," << name << "_high,";
+    }
+    out << (plan.bands ? "band_open,failure\n" : "failure\n");
 }
 
 void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p) {
@@ -273,11 +315,20 @@ void study_csv_row(std::ostream& out, const study_plan& plan, const study_point&
         for (const std::string& c : *p.carried) out << csv_cell(c) << ",";
     }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], p.settings[k], 10) << ",";
+    const auto cell = [&](double v) { out << (std::isfinite(v) ? sig(v, 10) : "") << ","; };
     if (p.ok) {
-        for (const double v : p.values) out << (std::isfinite(v) ? sig(v, 10) : "") << ",";
+        for (std::size_t k = 0; k < plan.results.size(); ++k) {
+            cell(p.values[k]);
+            if (!banded(plan, k)) continue;
+            cell(p.bands[k].low);
+            cell(p.bands[k].high);
+        }
+        if (plan.bands) out << csv_cell(open_sides(plan, p)) << ",";
         out << "\n";
     } else {
-        out << std::string(plan.results.size(), ',') << csv_cell(p.failure) << "\n";
+        std::size_t cells = plan.results.size() + (plan.bands ? 1 : 0);
+        for (std::size_t k = 0; k < plan.results.size(); ++k) cells += banded(plan, k) ? 2 : 0;
+        out << std::string(cells, ',') << csv_cell(p.failure) << "\n";
     }
 }
 
@@ -304,7 +355,9 @@ json study_head_json(const study_plan& plan) {
     for (const result_quantity& q : plan.results) {
         results.push_back({{"name", q.name}, {"unit", q.unit}, {"meaning", q.meaning}, {"measurable", q.measurable}});
     }
-    return {{"study", study}, {"results", results}};
+    json out = {{"study", study}, {"results", results}};
+    if (plan.bands) out["band"] = band_json(*plan.bands);
+    return out;
 }
 
 json study_point_json(const study_plan& plan, const study_point& p) {
@@ -329,6 +382,23 @@ json study_point_json(const study_plan& plan, const study_point& p) {
             results[plan.results[k].name] = std::isfinite(p.values[k]) ? json(p.values[k]) : json(nullptr);
         }
         out["results"] = results;
+        if (plan.bands) {
+            json low = json::object(), high = json::object(), open = json::object();
+            const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
+            for (std::size_t k = 0; k < plan.results.size(); ++k) {
+                if (!banded(plan, k)) continue;
+                const result_band& b = p.bands[k];
+                low[plan.results[k].name] = number(b.low);
+                high[plan.results[k].name] = number(b.high);
+                if (b.open_low || b.open_high) {
+                    open[plan.results[k].name] = b.open_low && b.open_high ? "both" : b.open_low ? "low" : "high";
+                }
+            }
+            out["low"] = low;
+            out["high"] = high;
+            out["open"] = open;
+            out["band_unsolved"] = p.band_unsolved;
+        }
     } else {
         out["failure"] = p.failure;
     }
@@ -426,7 +496,20 @@ void study_plot::add(std::ostream& script, const study_point& p) {
             script << " -";
         }
     }
-    script << (p.ok ? " 0\n" : " 1\n");
+    script << (p.ok ? " 0" : " 1");
+    // Then each banded result's low and high, as drawn.
+    for (std::size_t r = 0; r < plan_.results.size(); ++r) {
+        if (!banded(plan_, r)) continue;
+        for (const double end : {p.ok ? p.bands[r].low : NAN, p.ok ? p.bands[r].high : NAN}) {
+            const double v = end * plan_.results[r].kind->axis_scale;
+            if (std::isfinite(v)) {
+                script << " " << v;
+            } else {
+                script << " -";
+            }
+        }
+    }
+    script << "\n";
     any_failed_ = any_failed_ || !p.ok;
 }
 
@@ -471,6 +554,28 @@ void study_plot::end(std::ostream& script) const {
         };
         script << "set ylabel " << gp_string(plan_.results[panel.front()].kind->axis) << "\nplot ";
         std::string sep;
+        // The bands first, shaded in their curve's colour, under the lines.
+        bool band_titled = false;
+        for (std::size_t j = 0; j < panel.size(); ++j) {
+            const std::size_t r = panel[j];
+            if (!banded(plan_, r)) continue;
+            std::size_t column = flag_column + 1;
+            for (std::size_t q = 0; q < r; ++q) column += banded(plan_, q) ? 2 : 0;
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                const auto block = static_cast<std::size_t>(
+                    std::find(shown_.begin(), shown_.end(), members[k]) - shown_.begin());
+                const curve_style st = family ? style_of(k) : result_style(plan_.results[r]);
+                script << sep << "$d index " << block << " using 1:" << column << ":" << column + 1
+                       << " with filledcurves fc rgb '" << st.colour << "' fs transparent solid 0.18 noborder notitle";
+                sep = ", ";
+            }
+            if (!band_titled) {
+                // One key entry for the bands, grey: each is shaded in its curve's colour.
+                script << sep << "keyentry with filledcurves fc rgb '#888888' fs transparent solid 0.3 noborder title "
+                       << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
+                band_titled = true;
+            }
+        }
         for (std::size_t j = 0; j < panel.size(); ++j) {
             const result_quantity& q = plan_.results[panel[j]];
             const int dash = static_cast<int>(j % dash_types) + 1;

@@ -1,0 +1,22 @@
+// An estimate file: the JSON `urea-reactor estimate --json` writes, read
+// back for what predictions with bands and the design of the next run need
+// of it (analysis/bands.h), checked as carefully as any input.
+#ifndef UREA_WORKBENCH_IO_ESTIMATE_FILE_H
+#define UREA_WORKBENCH_IO_ESTIMATE_FILE_H
+
+#include <string>
+
+#include "analysis/bands.h"
+
+namespace workbench {
+
+// Reads the estimate from JSON text (file: its name, for messages). Throws
+// input_error naming the file (and the line, for malformed JSON) for text
+// that is not JSON, a case file or other JSON that is no estimate, and a
+// value out of place (a factor not > 0, a free factor without its fields).
+factor_uncertainty parse_estimate(const std::string& text, const std::string& file);
+factor_uncertainty read_estimate_file(const std::string& path);
+
+}  // namespace workbench
+
+#endif
