@@ -339,6 +339,17 @@ reactor_case study_case(const study_plan& plan, std::size_t p) {
     return grid_case(plan.base, plan.vars, grid_index(plan.vars, p));
 }
 
+std::vector<double> study_settings(const study_plan& plan, std::size_t p, const reactor_case& c) {
+    std::vector<double> settings;
+    if (plan.table) {
+        for (const std::string& name : plan.settings) settings.push_back(value_in(c, name));
+    } else {
+        const std::vector<std::size_t> at = grid_index(plan.vars, p);
+        for (std::size_t k = 0; k < plan.vars.size(); ++k) settings.push_back(plan.vars[k].values[at[k]]);
+    }
+    return settings;
+}
+
 study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink) {
     study_summary out;
     const long calls0 = h.rate_calls();
@@ -368,13 +379,8 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
         h.check_stop();
 
         pt.index = p;
-        pt.settings.clear();
-        if (plan.table) {
-            for (const std::string& name : plan.settings) pt.settings.push_back(value_in(c, name));
-            pt.carried = &plan.table->rows[p].carried;
-        } else {
-            for (std::size_t k = 0; k < plan.vars.size(); ++k) pt.settings.push_back(plan.vars[k].values[at[k]]);
-        }
+        pt.settings = study_settings(plan, p, c);
+        if (plan.table) pt.carried = &plan.table->rows[p].carried;
         pt.ok = o.ok();
         pt.failure = o.failure;
         pt.details = o.details;

@@ -94,6 +94,8 @@ study_plan plan_study(const reactor_case& base, case_table table, std::vector<re
 
 // The case of point p (0-based), as plan_study checked it.
 reactor_case study_case(const study_plan& plan, std::size_t p);
+// Its settings as a point reports them (by plan.settings), from its case c.
+std::vector<double> study_settings(const study_plan& plan, std::size_t p, const reactor_case& c);
 
 // One point as the study hands it on; valid during the sink's call.
 struct study_point {

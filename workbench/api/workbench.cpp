@@ -60,6 +60,10 @@ prediction predict(session& s, const reactor_case& c, const band_plan& bands,
     });
 }
 
+design_result design(session& s, const design_problem& p) {
+    return work(s, p.runs.base, [&](workbench_host& h) { return run_design(h, p); });
+}
+
 bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed) {
     if (resamples < 1) throw input_error("bootstrap: at least 1 resample (got " + std::to_string(resamples) + ")");
     const estimate_problem& p = outcome.problem;

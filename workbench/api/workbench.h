@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "analysis/bands.h"
+#include "analysis/design.h"
 #include "analysis/estimate.h"
 #include "analysis/fit.h"
 #include "analysis/runs_model.h"
@@ -84,6 +85,14 @@ estimate_outcome estimate(session& s, const estimate_problem& problem);
 // estimate; a band point the reactor cannot solve is left out and counted.
 prediction predict(session& s, const reactor_case& c, const band_plan& bands,
                    const std::vector<result_quantity>& results = run_band_results());
+
+// The design of the next test run (analysis/design.h): every candidate of
+// the problem's plan (design_problem_of checks it without the plug-in)
+// solved at the estimate, ranked by how much it would shrink the factors'
+// uncertainty, with the verdict in words. Estimates first when the problem
+// holds no estimate. Throws solver_error when a current run has no
+// solution at the estimate.
+design_result design(session& s, const design_problem& p);
 
 // More bootstrap resamples of an estimate's runs, drawn with `seed`
 // (the same seed, the same resamples). Throws input_error for

@@ -73,6 +73,7 @@ int check_command(const invocation& in);
 int estimate_command(const invocation& in);
 int sweep_command(const invocation& in);
 int study_command(const invocation& in);
+int design_command(const invocation& in);
 
 }  // namespace workbench::cli
 

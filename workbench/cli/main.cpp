@@ -7,6 +7,7 @@
 //   urea-reactor estimate RUNS.csv         tune a1 and a2 against plant test runs
 //   urea-reactor sweep --vary NAME=FROM:TO:N [--vary ...]   the reactor over a grid
 //   urea-reactor study --vary ... | --cases FILE.csv [--result NAME...]   a case study
+//   urea-reactor design RUNS.csv --vary ... | --cases FILE.csv   the next test run
 //   urea-reactor --version                 the workbench's and the plug-in's builds
 //
 // Exit status: 0 done, 1 a solver did not converge (or gnuplot failed; a
@@ -71,6 +72,7 @@ int run_command_line(int argc, char** argv) {
             case estimate_cmd: return estimate_command(in);
             case sweep_cmd: return sweep_command(in);
             case study_cmd: return study_command(in);
+            case design_cmd: return design_command(in);
             default: return run_command(in);
         }
     } catch (const input_error& e) {

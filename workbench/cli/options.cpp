@@ -38,7 +38,7 @@ const std::vector<option_spec>& option_specs() {
         {"--version", nullptr, run_cmd,
          "Print the workbench's version and git commit, and the plug-in's, then exit"},
         {"--co2-conversion", "FRACTION", fit_cmd, "Wanted outlet CO2 conversion, a fraction (e.g. 0.58)", false, true},
-        {"runs", "RUNS.csv", estimate_cmd, "Runs file (CSV; see docs/runs-files.md)", false, true},
+        {"runs", "RUNS.csv", estimate_cmd | design_cmd, "Runs file (CSV; see docs/runs-files.md)", false, true},
         // One value a --vary (or --fix): what follows is the case file.
         {"--vary", "NAME=FROM:TO:N", sweep_cmd, "NAME=FROM:TO:N, once or twice (the second: a family of curves)",
          true, true},
@@ -69,7 +69,7 @@ const std::vector<option_spec>& option_specs() {
          "Feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)"},
         {"--a1", "NUMBER", case_commands, "Carbamate-formation rate factor a1 (> 0)"},
         {"--a2", "NUMBER", case_commands, "Dehydration rate factor a2 (> 0; default 0.124)"},
-        {"--fix", "a1=VALUE", estimate_cmd,
+        {"--fix", "a1=VALUE", estimate_cmd | design_cmd,
          "Hold a rate factor and estimate the other: --fix a1=VALUE or --fix a2=VALUE (both: the "
          "residuals at those values)",
          true},
@@ -117,13 +117,13 @@ const std::vector<option_spec>& option_specs() {
          "Also draw the results against the first variable (one curve per value of the second) with "
          "gnuplot (.svg or .png)"},
         // urea-reactor study.
-        {"--vary", "NAME=FROM:TO:N", study_cmd,
+        {"--vary", "NAME=FROM:TO:N", study_cmd | design_cmd,
          "NAME=FROM:TO:N (N points; NAME=log:FROM:TO:N or lin:FROM:TO:N to choose the spacing) or "
          "NAME=V1,V2,... (those values); any number of times, every combination run. NAME: a1, a2, "
          "model (model=trays,pfr), trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, "
          "feed_kmol_h.<component>, or a runs file's setting column",
          true},
-        {"--cases", "FILE.csv", study_cmd,
+        {"--cases", "FILE.csv", study_cmd | design_cmd,
          "A case table instead of --vary: one case per row, the base case changed by the row as by a "
          "runs file's (its setting columns, and a1, a2, model); other columns (a tag, a date) are carried "
          "through to the output"},
@@ -139,7 +139,22 @@ const std::vector<option_spec>& option_specs() {
          "Also draw a map of RESULT over the two varied quantities (filled contours with labelled lines) "
          "to FILE (.svg or .png); may be given again for other results",
          true, false, 2},
-        {"--plugin", "PATH", study_cmd, "Plug-in library to load"},
+        {"--plugin", "PATH", study_cmd | design_cmd, "Plug-in library to load"},
+        // urea-reactor design.
+        {"--estimate", "EST.json", design_cmd,
+         "The current estimate (the JSON `urea-reactor estimate RUNS.csv --json` writes) of these runs; without it "
+         "the runs are estimated here (the fit alone, --fix holding a factor)"},
+        {"--measure", "NAME[,NAME...]", design_cmd,
+         "What the next run would measure: co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O, or all (default: what most "
+         "of the current runs measure), each with the median of the current runs' sigmas for it"},
+        {"--for", "a1|a2", design_cmd,
+         "Rank by this factor's expected 95 % interval alone (default: D-optimal, both free factors)"},
+        {"--top", "N", design_cmd, "Print the N best candidates (default 10) and the median one"},
+        {"--json", nullptr, design_cmd, "Print the whole design as one JSON document: every candidate"},
+        {"--csv", "FILE", design_cmd, "Also write every candidate (settings, rank, expected intervals) to this CSV file"},
+        {"--map", "FILE", design_cmd,
+         "Also draw a map of the ranked measure (the region's area or the interval's width after the run, % of "
+         "now) over the two varied settings (.svg or .png)"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
          "Stop the whole command after this many seconds (wall clock): temporary files removed, exit "
          "status 124"},
@@ -193,6 +208,15 @@ const std::vector<command_spec>& command_specs() {
          "--plot (curves) and --map RESULT FILE (a map over two quantities). Exit status 0 all points "
          "solved, 1 some failed (outputs written, failed points marked; nothing written when none solved), "
          "2 bad input."},
+        {design_cmd, "design",
+         "Design the next test run: from the current runs (RUNS.csv) and their estimate (--estimate EST.json, or "
+         "estimated here), and the settings the operator may change (--vary NAME=FROM:TO:N or NAME=V1,V2,... as a "
+         "study takes them, or --cases FILE.csv), rank the candidate runs by how much adding each, measured as "
+         "the current runs are (--measure), would shrink the uncertainty of a1 and a2 (D-optimal: the linearised "
+         "joint region's area; --for a1|a2: one factor's interval), with the expected 95 % intervals after it; "
+         "says in words when no candidate within the ranges can determine a factor. Output: the top candidates, "
+         "--json, --csv (all of them), --map FILE (the measure over two settings). Exit status 0 done, 1 no "
+         "candidate solved (or the map failed), 2 bad input."},
     };
     return commands;
 }

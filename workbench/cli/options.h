@@ -13,8 +13,16 @@
 namespace workbench::cli {
 
 // The commands: running a case (no subcommand) and the subcommands.
-enum command : unsigned { run_cmd = 1u, fit_cmd = 2u, check_cmd = 4u, estimate_cmd = 8u, sweep_cmd = 16u, study_cmd = 32u };
-inline constexpr unsigned case_commands = run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd;
+enum command : unsigned {
+    run_cmd = 1u,
+    fit_cmd = 2u,
+    check_cmd = 4u,
+    estimate_cmd = 8u,
+    sweep_cmd = 16u,
+    study_cmd = 32u,
+    design_cmd = 64u
+};
+inline constexpr unsigned case_commands = run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd;
 
 struct option_spec {
     const char* name;       // "--a2", or a positional's name ("case")

@@ -75,6 +75,8 @@ std::string described(const study_variable& v) {
     return s + ")";
 }
 
+}  // namespace
+
 std::string study_subject(const study_plan& plan) {
     if (plan.table) {
         return "the " + std::to_string(plan.points) + " case" + (plan.points == 1 ? "" : "s") + " of " +
@@ -86,6 +88,8 @@ std::string study_subject(const study_plan& plan) {
     }
     return s;
 }
+
+namespace {
 
 // ---- gnuplot ------------------------------------------------------------------
 
@@ -623,6 +627,20 @@ study_map::study_map(const study_plan& plan, const std::string& result_name) : p
     if (plan.results.empty() || plan.results[result_].name != q->name) {
         throw std::logic_error("--map " + q->name + ": not among the study's results");
     }
+    title_ = plan.results[result_].title;
+    axis_ = plan.results[result_].kind->axis;
+    scale_ = plan.results[result_].kind->axis_scale;
+    check_axes(option);
+}
+
+study_map::study_map(const study_plan& plan, std::size_t value_index, std::string title, std::string axis,
+                     const std::string& option)
+    : plan_(plan), result_(value_index), title_(std::move(title)), axis_(std::move(axis)) {
+    check_axes(option);
+}
+
+void study_map::check_axes(const std::string& option) {
+    const study_plan& plan = plan_;
     std::vector<std::size_t> varied;
     for (std::size_t k = 0; k < plan.vars.size(); ++k) {
         if (plan.vars[k].values.size() > 1) varied.push_back(k);
@@ -647,7 +665,7 @@ void study_map::add(std::ostream& script, const study_point& p) {
     std::size_t stride = 1;
     for (std::size_t k = 0; k < x_; ++k) stride *= plan_.vars[k].values.size();
     if (p.index > 0 && (p.index / stride) % along_x_ == 0) script << "\n";  // the next row along y
-    const double v = p.ok ? p.values[result_] * plan_.results[result_].kind->axis_scale : NAN;
+    const double v = p.ok ? p.values[result_] * scale_ : NAN;
     script << p.settings[x_] << " " << p.settings[y_] << " ";
     if (std::isfinite(v)) {
         script << v;
@@ -663,11 +681,13 @@ void study_map::add(std::ostream& script, const study_point& p) {
 
 void study_map::end(std::ostream& script) const {
     script << "EOD\n";
-    const result_quantity& q = plan_.results[result_];
     const study_variable& vx = plan_.vars[x_];
     const study_variable& vy = plan_.vars[y_];
-    const std::string title = "Urea reactor study: " + q.title + " over " + name_markup(vx.name) + " and " +
-                              name_markup(vy.name) + "\n" + base_markup(plan_);
+    // A result's map names it and the axes; another quantity's title is its own.
+    const std::string title = (plan_.results.empty() ? title_
+                                                     : "Urea reactor study: " + title_ + " over " + name_markup(vx.name) +
+                                                           " and " + name_markup(vy.name)) +
+                              "\n" + base_markup(plan_);
     const auto range = [](const study_variable& v) {
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
         std::ostringstream s;
@@ -679,7 +699,7 @@ void study_map::end(std::ostream& script) const {
            << "set xrange " << range(vx) << "\nset yrange " << range(vy) << "\n"
            << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
            << "set view map\nset key outside bottom center horizontal\n"
-           << "set cblabel " << gp_string(q.kind->axis) << "\n"
+           << "set cblabel " << gp_string(axis_) << "\n"
            << "set palette defined (0 '#440154', 1 '#3b528b', 2 '#21918c', 3 '#5ec962', 4 '#fde725')\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {

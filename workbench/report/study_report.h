@@ -78,19 +78,32 @@ private:
 class study_map {
 public:
     study_map(const study_plan& plan, const std::string& result_name);
+    // A map of another quantity the points carry: p.values[value_index],
+    // with its title (the first line, whole) and axis (gnuplot enhanced
+    // text); `option` names the option in messages (the same checks).
+    study_map(const study_plan& plan, std::size_t value_index, std::string title, std::string axis,
+              const std::string& option);
     void begin(std::ostream& script) const;
     void add(std::ostream& script, const study_point& p);
     void end(std::ostream& script) const;
 
 private:
+    void check_axes(const std::string& option);
+
     const study_plan& plan_;
-    std::size_t result_ = 0;            // index in plan.results
+    std::size_t result_ = 0;            // index in p.values (plan.results)
+    std::string title_, axis_;          // the quantity mapped, enhanced text
+    double scale_ = 1.0;                // drawn as value * scale_
     std::size_t x_ = 0, y_ = 1;         // the variables on the axes
     double lo_ = 0.0, hi_ = 0.0;        // the result's range, as drawn
     bool any_value_ = false;
     bool any_failed_ = false;
     std::size_t along_x_ = 0, along_y_ = 0;  // values of each
 };
+
+// "a2 (7 points, evenly spaced in ln) and nh3_co2 (2.8, 3.2, 3.6)", or
+// "the 12 cases of FILE": what a study runs over, for headings.
+std::string study_subject(const study_plan& plan);
 
 // --list-results: every result (families with <C> and @N) with its unit
 // and meaning, measured ones flagged.
