@@ -77,6 +77,10 @@ factor_uncertainty uncertainty_of(const estimate_outcome& e) {
     return u;
 }
 
+std::string estimate_named(const factor_uncertainty& u) {
+    return u.source == "the estimate" ? u.source : "the estimate in " + u.source;
+}
+
 band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> method) {
     const int free = (u.free[0] ? 1 : 0) + (u.free[1] ? 1 : 0);
     if (free == 0) {

@@ -68,6 +68,9 @@ struct factor_uncertainty {
 
 factor_uncertainty uncertainty_of(const estimate_outcome& e);
 
+// "the estimate in EST.json", or "the estimate" (one made in-process).
+std::string estimate_named(const factor_uncertainty& u);
+
 // The band's way and the rate factors each result is taken at.
 struct band_plan {
     band_method method = band_method::profile;

@@ -56,15 +56,6 @@ std::string options_text(const invocation& in) {
     return out;
 }
 
-// The tuned case's comments: what it was made from, and what changed.
-std::vector<std::string> case_comments(const estimate_report& r, const std::string& runs_sha256,
-                                       const std::string& workbench) {
-    std::vector<std::string> lines = {"The tuned case, written by " + workbench + " (urea-reactor estimate).",
-                                      "Runs file: " + r.runs->file + " (SHA-256 " + runs_sha256 + ")."};
-    for (const std::string& line : tuned_case_lines(r, "")) lines.push_back(line);
-    return lines;
-}
-
 }  // namespace
 
 int estimate_command(const invocation& in) {
@@ -127,7 +118,9 @@ int estimate_command(const invocation& in) {
     const std::string region_script = region_plot_script(report);
     if (out.region_plot) files.add_plot(*out.region_plot, region_script);
     if (out.written_case) {
-        files.add_text(*out.written_case, case_file_text(e.tuned.c, case_comments(report, runs_sha256, build.workbench)));
+        files.add_text(*out.written_case,
+                       case_file_text(e.tuned.c, tuned_case_comments(report, runs_sha256,
+                                                                     build.workbench + " (urea-reactor estimate)")));
     }
     if (out.report) {
         html_context c;
@@ -141,11 +134,7 @@ int estimate_command(const invocation& in) {
         }
         c.options = options_text(in);
         if (out.written_case) c.tuned_case_file = out.written_case->given;
-        c.parity_svg = files.svg_of(*out.report, parity_plot_script(report), "the report's parity plot");
-        if (!region_script.empty()) {
-            c.region_svg = files.svg_of(*out.report, region_script, "the report's region plot", "900,900");
-        }
-        files.add_text(*out.report, estimate_html(report, c));
+        add_estimate_html(files, *out.report, report, c);
     }
     files.commit();
     if (out.json) {

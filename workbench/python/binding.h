@@ -5,6 +5,7 @@
 #define UREA_WORKBENCH_PYTHON_BINDING_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,9 @@ private:
 struct run_output {
     workbench::reactor_case c;
     workbench::result r;
+    // With estimate=: the results with their bands, and the bands' plan.
+    std::optional<workbench::prediction> p = std::nullopt;
+    std::optional<workbench::band_plan> bands = std::nullopt;
 };
 
 struct fit_output {
@@ -58,6 +62,14 @@ struct study_output {
 struct estimate_output {
     workbench::estimate_outcome e;
     std::vector<std::string> warnings;  // the base case's, the runs file's and the runs' cases'
+    std::string runs_sha256;            // of the runs file's bytes; empty for runs from a table
+    std::string case_file;              // the base case's file, or empty
+    std::string plugin_file;            // the plug-in that made it
+};
+
+struct design_output {
+    workbench::design_problem p;
+    workbench::design_result r;
 };
 
 struct check_output {
@@ -69,6 +81,7 @@ void bind_table(py::module_& m);
 void bind_case(py::module_& m);
 void bind_results(py::module_& m);
 void bind_study(py::module_& m);
+void bind_design(py::module_& m);
 
 // ---- Python input --------------------------------------------------------------
 
@@ -105,6 +118,14 @@ std::vector<workbench::sweep_variable> vary_of(py::handle vary);
 
 // fix={"a1": 1}, or a list of "a1=VALUE": as --fix reads them.
 void hold(workbench::estimate_options& o, py::handle fix);
+
+// estimate=: an EstimateResult, an estimate file's path (the JSON
+// `estimate --json` writes) or None; band=: "profile", "linearised" or None
+// (the profile's where the estimate has it). None without an estimate.
+std::optional<workbench::band_plan> bands_of(py::handle estimate, py::handle band);
+
+// A dict of the bands' plan: method, description, estimate, a1, a2, notes.
+py::dict band_dict(const workbench::band_plan& p);
 
 }  // namespace urea_python
 

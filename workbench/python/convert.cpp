@@ -179,6 +179,29 @@ void hold(estimate_options& o, py::handle fix) {
     }
 }
 
+std::optional<band_plan> bands_of(py::handle estimate, py::handle band) {
+    if (estimate.is_none()) {
+        if (!band.is_none()) throw input_error("band=" + py::str(band).cast<std::string>() + ": bands need an estimate (estimate=)");
+        return std::nullopt;
+    }
+    std::optional<band_method> method;
+    if (!band.is_none()) method = band_method_named(py::str(band).cast<std::string>());
+    if (py::isinstance<estimate_output>(estimate)) return plan_bands(uncertainty_of(estimate.cast<const estimate_output&>().e), method);
+    if (!is_path(estimate)) throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
+    return plan_bands(read_estimate_file(path_text(estimate)), method);
+}
+
+py::dict band_dict(const band_plan& p) {
+    py::dict d;
+    d["method"] = band_method_name(p.method);
+    d["description"] = p.description;
+    d["estimate"] = p.u.source;
+    d["a1"] = p.u.value[0];
+    d["a2"] = p.u.value[1];
+    d["notes"] = p.notes;
+    return d;
+}
+
 // ---- Case ---------------------------------------------------------------------
 
 namespace {

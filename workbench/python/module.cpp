@@ -12,6 +12,8 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "io/digest.h"
+#include "io/input_files.h"
 #include "urea_version.h"
 
 namespace urea_python {
@@ -124,8 +126,16 @@ auto without_gil(Work&& work) {
 
 // ---- The calls, each on a session ------------------------------------------------------
 
-run_output run_on(session& s, py::handle c) {
+run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
+    std::optional<band_plan> bands = bands_of(estimate, band);
     reactor_case rc = case_of(c);
+    if (bands) {
+        prediction p = without_gil([&] { return workbench::predict(s, rc, *bands); });
+        run_output o{p.c, p.run};
+        o.p = std::move(p);
+        o.bands = std::move(bands);
+        return o;
+    }
     result r = without_gil([&] { return workbench::run(s, rc); });
     return {std::move(rc), std::move(r)};
 }
@@ -143,35 +153,104 @@ sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
     return o;
 }
 
-study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
-                      const std::string& name) {
-    if (vary.is_none() == cases.is_none()) throw input_error("study: give either vary or cases");
+study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
+                   std::vector<result_quantity> results, const std::string& name) {
+    if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
     const reactor_case base = case_of(c);
-    study_output o{cases.is_none() ? plan_study(base, vary_of(vary), results_of(results))
-                                   : plan_study(base, cases_of(cases, name), results_of(results)),
-                   {}};
+    return cases.is_none() ? plan_study(base, vary_of(vary), std::move(results))
+                           : plan_study(base, cases_of(cases, name), std::move(results));
+}
+
+study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
+                      const std::string& name, py::handle estimate, py::handle band) {
+    std::optional<band_plan> bands = bands_of(estimate, band);
+    study_output o{plan_of("study", c, vary, cases, results_of(results), name), {}};
+    if (bands) add_bands(o.plan, std::move(*bands));
     o.t = without_gil([&] { return workbench::study(s, o.plan); });
     return o;
 }
 
 // The command line's order of checks: --fix, --loss, the base case, the
 // start, the runs, the runs' cases; then the work.
-estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
-                            const std::string& name) {
+bool is_file(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__"); }
+
+// The command line's order of checks: --fix, --loss, the base case, the
+// start, the runs, the runs' cases. A runs file is read once: the bytes
+// estimated from are the bytes hashed.
+estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
+                            const std::string& name, estimate_output& o) {
     estimate_options opt;
     hold(opt, fix);
     opt.loss = loss_named(loss);
     const reactor_case base = case_of(c);
-    std::vector<std::string> warnings = validate(base);
+    if (is_file(c)) o.case_file = path_text(c);
+    o.warnings = validate(base);
     opt.initial = {base.a1, base.a2};
     check_start(opt);
-    runs_file f = runs_of(runs, name);
-    warnings.insert(warnings.end(), f.warnings.begin(), f.warnings.end());
+    runs_file f;
+    if (is_file(runs)) {
+        const std::string path = path_text(runs);
+        const std::string text = read_input_file(path, "runs file");
+        f = parse_runs(text, path);
+        o.runs_sha256 = sha256_hex(text);
+    } else {
+        f = runs_of(runs, name);
+    }
+    o.warnings.insert(o.warnings.end(), f.warnings.begin(), f.warnings.end());
     estimate_problem problem = estimate_problem_of(std::move(f), base, opt);
-    warnings.insert(warnings.end(), problem.warnings.begin(), problem.warnings.end());
+    o.warnings.insert(o.warnings.end(), problem.warnings.begin(), problem.warnings.end());
+    return problem;
+}
+
+estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
+                            const std::string& name, int bootstrap, std::uint64_t seed) {
+    if (bootstrap < 0 || bootstrap > 100000) {
+        throw input_error("bootstrap: must be a whole number of resamples from 0 (none) to 100000 (got " +
+                          std::to_string(bootstrap) + ")");
+    }
     estimate_output o;
+    estimate_problem problem = problem_of(runs, c, fix, loss, name, o);
+    problem.options.bootstrap = bootstrap;
+    problem.options.seed = seed;
+    o.plugin_file = s.plugin_path();
     o.e = without_gil([&] { return workbench::estimate(s, problem); });
-    o.warnings = std::move(warnings);
+    return o;
+}
+
+design_output design_on(session& s, py::handle runs, py::handle c, py::handle vary, py::handle cases,
+                        py::handle estimate, py::handle fix, py::handle measure, py::handle for_factor,
+                        const std::string& name) {
+    std::optional<factor_uncertainty> u;
+    if (!estimate.is_none()) {
+        if (!fix.is_none()) throw input_error("fix and estimate: the estimate says which factors it held");
+        if (py::isinstance<estimate_output>(estimate)) {
+            u = uncertainty_of(estimate.cast<const estimate_output&>().e);
+        } else if (is_file(estimate)) {
+            u = read_estimate_file(path_text(estimate));
+        } else {
+            throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
+        }
+    }
+    std::optional<std::array<bool, quantity_count>> m;
+    if (!measure.is_none()) {
+        std::string names;
+        if (py::isinstance<py::str>(measure)) {
+            names = measure.cast<std::string>();
+        } else {
+            for (py::handle q : measure) names += (names.empty() ? "" : ",") + py::str(q).cast<std::string>();
+        }
+        m = measured_named(names);
+    }
+    std::optional<std::size_t> k;
+    if (!for_factor.is_none()) {
+        const std::string f = py::str(for_factor).cast<std::string>();
+        if (f != "a1" && f != "a2") throw input_error("for_factor: must be a1 or a2 (got " + f + ")");
+        k = f == "a1" ? 0 : 1;
+    }
+    estimate_output scratch;
+    estimate_problem problem = problem_of(runs, c, fix, "none", name, scratch);
+    design_output o{design_problem_of(std::move(problem), std::move(u), plan_of("design", c, vary, cases, {}, name), m, k), {}};
+    o.r = without_gil([&] { return workbench::design(s, o.p); });
     return o;
 }
 
@@ -195,6 +274,8 @@ results as the command line's, as Python objects and numpy arrays:
     r.profile.to_pandas()                 # where pandas is installed
     s = ur.sweep(case, vary={"a2": (0.01, 10, 13)})
     e = ur.estimate("runs.csv", case, fix={"a1": 1})   # or a DataFrame, a list of dicts
+    ur.run(case, estimate=e).bands        # each result's 95 % band from the estimate
+    d = ur.design("runs.csv", case, vary={"t_out": (176, 192, 5)}, estimate=e)   # the next run
     f = ur.fit(case, 0.6)                 # the a2 that gives 60 % conversion
     ur.check()                            # is the plug-in build good?
 
@@ -244,6 +325,7 @@ PYBIND11_MODULE(urea_reactor, m) {
     bind_case(m);
     bind_results(m);
     bind_study(m);
+    bind_design(m);
 
     py::class_<py_session, session_ptr>(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
 
@@ -256,7 +338,8 @@ Raises PluginError when the plug-in does not load.)")
         .def_property_readonly("plugin_file", [](const py_session& p) { return p.s->plugin_path(); },
                                "The plug-in's file.")
         .def(
-            "run", [](py_session& p, py::object c) { return run_on(*p.s, c); }, py::arg("case") = py::none(),
+            "run", [](py_session& p, py::object c, py::object estimate, py::object band) { return run_on(*p.s, c, estimate, band); },
+            py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none(),
             "Runs a case (see urea_reactor.run).")
         .def(
             "fit", [](py_session& p, py::object c, double target) { return fit_on(*p.s, c, target); },
@@ -267,29 +350,54 @@ Raises PluginError when the plug-in does not load.)")
         .def(
             "study",
             [](py_session& p, py::object c, py::object vary, py::object cases, py::object results,
-               const std::string& name) { return study_on(*p.s, c, vary, cases, results, name); },
+               const std::string& name, py::object estimate, py::object band) {
+                return study_on(*p.s, c, vary, cases, results, name, estimate, band);
+            },
             py::arg("case") = py::none(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
-            py::arg("results") = py::none(), py::arg("name") = "<table>", "A study (see urea_reactor.study).")
+            py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
+            py::arg("band") = py::none(), "A study (see urea_reactor.study).")
         .def(
             "estimate",
             [](py_session& p, py::object runs, py::object c, py::object fix, const std::string& loss,
-               const std::string& name) { return estimate_on(*p.s, runs, c, fix, loss, name); },
+               const std::string& name, int bootstrap, std::uint64_t seed) {
+                return estimate_on(*p.s, runs, c, fix, loss, name, bootstrap, seed);
+            },
             py::arg("runs"), py::arg("case") = py::none(), py::arg("fix") = py::none(), py::arg("loss") = "none",
-            py::arg("name") = "<table>", "An estimate (see urea_reactor.estimate).")
+            py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1,
+            "An estimate (see urea_reactor.estimate).")
+        .def(
+            "design",
+            [](py_session& p, py::object runs, py::object c, py::object vary, py::object cases, py::object estimate,
+               py::object fix, py::object measure, py::object for_factor, const std::string& name) {
+                return design_on(*p.s, runs, c, vary, cases, estimate, fix, measure, for_factor, name);
+            },
+            py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
+            py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
+            py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
+            "The design of the next test run (see urea_reactor.design).")
         .def(
             "build_info", [](const py_session& p) { return build_dict(build_of(p.s->plugin_path())); },
             "The workbench's and this plug-in's versions (see urea_reactor.build_info).")
         .def("__repr__", [](const py_session& p) { return "<Session " + p.s->plugin_path() + ">"; });
 
     m.def(
-        "run", [](py::object c, py::object plugin) { return run_on(*session_for(plugin)->s, c); },
-        py::arg("case") = py::none(), py::kw_only(), py::arg("plugin") = py::none(),
+        "run",
+        [](py::object c, py::object estimate, py::object band, py::object plugin) {
+            return run_on(*session_for(plugin)->s, c, estimate, band);
+        },
+        py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none(),
+        py::arg("plugin") = py::none(),
         R"(Runs a case: the profile, the outlet, the equilibrium at the outlet and the outlet's NC-FLOW.
 
-case: a Case, a case file's path, or None for the default case. plugin: a
-plug-in's path or a Session (default: the module's plug-in). Returns a
-Result. Raises InputError for a bad case, SolverError when the reactor has
-no solution.)");
+case: a Case, a case file's path, or None for the default case. estimate:
+an EstimateResult or an estimate file's path (e.to_json() saved, or what
+`urea-reactor estimate --json` writes): the case runs at the estimate's a1
+and a2, and result.bands gives each result's 95 % band from the factors'
+uncertainty (band='profile', the range over the likelihood region, where the
+estimate has it; or 'linearised', the delta method); result.band says which.
+plugin: a plug-in's path or a Session (default: the module's plug-in).
+Returns a Result. Raises InputError for a bad case, SolverError when the
+reactor has no solution.)");
     m.def(
         "fit", [](py::object c, double target, py::object plugin) { return fit_on(*session_for(plugin)->s, c, target); },
         py::arg("case"), py::arg("co2_conversion"), py::kw_only(), py::arg("plugin") = py::none(),
@@ -314,9 +422,12 @@ the sweep goes on. Returns a SweepResult.)");
     m.def(
         "study",
         [](py::object c, py::object vary, py::object cases, py::object results, const std::string& name,
-           py::object plugin) { return study_on(*session_for(plugin)->s, c, vary, cases, results, name); },
+           py::object estimate, py::object band, py::object plugin) {
+            return study_on(*session_for(plugin)->s, c, vary, cases, results, name, estimate, band);
+        },
         py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
-        py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("plugin") = py::none(),
+        py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
+        py::arg("band") = py::none(), py::arg("plugin") = py::none(),
         R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
 
 vary: a dict NAME: values, every combination run (the first fastest): a
@@ -329,8 +440,11 @@ columns and a1, a2, model; other columns are carried through. results: the
 results by name (see urea_reactor.results()), default the conversion, the
 equilibrium conversion and the NC-FLOW mass fractions. Each point is warm-
 started from its nearest solved neighbour; one that fails is recorded and the
-study goes on. Returns a StudyResult: .columns (a Table: the settings, the
-carried columns, each result, ok, failure) and .to_pandas().)");
+study goes on. estimate (and band): as for run(), each point at the
+estimate's a1 and a2 with each result's 95 % band beside it (NAME_low,
+NAME_high); a sweep with bands is a study of the same vary. Returns a
+StudyResult: .columns (a Table: the settings, the carried columns, each
+result, ok, failure) and .to_pandas().)");
     m.def(
         "results",
         [] {
@@ -350,9 +464,12 @@ carried columns, each result, ok, failure) and .to_pandas().)");
     m.def(
         "estimate",
         [](py::object runs, py::object c, py::object fix, const std::string& loss, const std::string& name,
-           py::object plugin) { return estimate_on(*session_for(plugin)->s, runs, c, fix, loss, name); },
+           int bootstrap, std::uint64_t seed, py::object plugin) {
+            return estimate_on(*session_for(plugin)->s, runs, c, fix, loss, name, bootstrap, seed);
+        },
         py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
-        py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("plugin") = py::none(),
+        py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1,
+        py::arg("plugin") = py::none(),
         R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
 
 runs: a runs file's path (CSV, docs/runs-files.md), a pandas DataFrame or a
@@ -362,9 +479,33 @@ as: its header is line 1, its first row line 2; `name` stands for the file
 in messages. case: the base case (default: the built-in one), whose a1 and
 a2 are where the search starts. fix: {"a1": VALUE} and/or {"a2": VALUE}
 holds a factor. loss: "none" (least squares), "huber" or "cauchy". Returns
-an EstimateResult; raises InputError (naming file, line and column) for bad
-runs, SolverError when a run has no solution at the start or no start gives
-a usable fit.)");
+an EstimateResult, with the profile intervals, the joint region, each run
+left out, the bootstrap (bootstrap=N resamples drawn with seed) and the
+tuned case; e.write_case(path), e.write_report(path) and e.to_json() write
+what the command line's --write-case, --report and --json do. Raises
+InputError (naming file, line and column) for bad runs, SolverError when a
+run has no solution at the start or no start gives a usable fit.)");
+    m.def(
+        "design",
+        [](py::object runs, py::object c, py::object vary, py::object cases, py::object estimate, py::object fix,
+           py::object measure, py::object for_factor, const std::string& name, py::object plugin) {
+            return design_on(*session_for(plugin)->s, runs, c, vary, cases, estimate, fix, measure, for_factor, name);
+        },
+        py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
+        py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
+        py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
+        py::arg("plugin") = py::none(),
+        R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
+
+runs: the current runs (as for estimate()); case: their base case. vary or
+cases: the candidates, as study() takes them (ranges or lists of the
+settings the operator may change, or a case table). estimate: the current
+estimate (an EstimateResult or an estimate file's path); None: estimated
+here (the fit alone, fix= holding a factor). measure: what the next run
+would measure (names, or 'all'; default what most current runs measure).
+for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
+(default D-optimal). Returns a DesignResult: .candidates (a Table: settings,
+rank, relative, expected intervals), .ranking, .verdict in words.)");
     m.def(
         "check",
         [](py::object plugin, double timeout) {

@@ -10,7 +10,15 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "io/case_file.h"
+#include "io/digest.h"
+#include "io/input_files.h"
+#include "io/output_files.h"
+#include "report/band_report.h"
+#include "report/design_report.h"
 #include "report/estimate_report.h"
+#include "report/html_report.h"
+#include "report/study_report.h"
 #include "report/run_report.h"
 #include "report/sweep_report.h"
 
@@ -91,6 +99,32 @@ std::string run_repr(const run_output& o) {
     return out.str();
 }
 
+table band_table(const prediction& p) {
+    table t(p.results.size());
+    t.add("name", texts(p.results, [](const result_quantity& q) { return q.name; }));
+    t.add("unit", texts(p.results, [](const result_quantity& q) { return q.unit; }));
+    t.add("value", numbers<double>(p.values, [](double v) { return v; }));
+    t.add("low", numbers<double>(p.bands, [](const result_band& b) { return b.low; }));
+    t.add("high", numbers<double>(p.bands, [](const result_band& b) { return b.high; }));
+    t.add("open_low", numbers<bool>(p.bands, [](const result_band& b) { return b.open_low; }));
+    t.add("open_high", numbers<bool>(p.bands, [](const result_band& b) { return b.open_high; }));
+    return t;
+}
+
+table conversion_table(const prediction& p) {
+    table t(p.conversion_profile.size());
+    t.add("low", numbers<double>(p.conversion_profile, [](const result_band& b) { return b.low; }));
+    t.add("high", numbers<double>(p.conversion_profile, [](const result_band& b) { return b.high; }));
+    return t;
+}
+
+std::string run_text(const run_output& o) {
+    return printed([&](std::ostream& out) {
+        print_report(out, o.c, o.r);
+        if (o.p) print_prediction(out, *o.p, *o.bands);
+    });
+}
+
 void bind_run(py::module_& m) {
     py::class_<run_output>(m, "Result", R"(A reactor run: the profile, the outlet and the equilibrium at the outlet.
 
@@ -137,9 +171,18 @@ table.)")
                                "A Table, one row a tray or station: volume_m3 (from the inlet), temperature_C, "
                                "NH3_kmol_h ... N2_kmol_h, co2_conversion; trays also balance_residual and "
                                "newton_iterations.")
-        .def("report", [](const run_output& o) { return printed([&](std::ostream& out) { print_report(out, o.c, o.r); }); },
-             "The command line's table and outlet summary, as text.")
-        .def("__str__", [](const run_output& o) { return printed([&](std::ostream& out) { print_report(out, o.c, o.r); }); })
+        .def_property_readonly("band", [](const run_output& o) { return o.bands ? py::object(band_dict(*o.bands)) : py::none(); },
+                               "With estimate=: the bands' way (method 'profile' or 'linearised', description, "
+                               "estimate, a1, a2, notes); else None.")
+        .def_property_readonly("bands", [](const run_output& o) { return o.p ? py::cast(band_table(*o.p)) : py::none(); },
+                               "With estimate=: a Table, one row a result (name, unit, value, low, high, open_low, "
+                               "open_high: a side the search box's edge cuts off); else None.")
+        .def_property_readonly("conversion_band",
+                               [](const run_output& o) { return o.p ? py::cast(conversion_table(*o.p)) : py::none(); },
+                               "With estimate=: a Table, one row a tray (or station): the CO2 conversion's low and "
+                               "high; else None.")
+        .def("report", &run_text, "The command line's table and outlet summary (and the bands), as text.")
+        .def("__str__", &run_text)
         .def("__repr__", &run_repr);
 
     py::class_<fit_output>(m, "FitResult", R"(The a2 that gives a wanted outlet CO2 conversion.
@@ -252,8 +295,114 @@ point that failed. print(sweep) shows the command line's table.)")
 
 // ---- an estimate --------------------------------------------------------------
 
-estimate_report report_of(const estimate_output& o) {
-    return {&o.e.problem.runs, &o.e.problem.options, &o.e.result, o.e.reactor_solves};
+estimate_report report_of(const estimate_output& o) { return workbench::report_of(o.e); }
+
+py::object maybe(const std::optional<double>& v) { return v ? py::object(py::float_(*v)) : py::none(); }
+
+py::object region_dict(const likelihood_region& g) {
+    if (!g.computed) return py::none();
+    std::vector<std::pair<std::size_t, const region_slice*>> slices;
+    for (std::size_t k = 0; k < g.pieces.size(); ++k) {
+        for (const region_slice& x : g.pieces[k]) slices.emplace_back(k, &x);
+    }
+    using item = std::pair<std::size_t, const region_slice*>;
+    table t(slices.size());
+    t.add("piece", numbers<long>(slices, [](const item& x) { return static_cast<long>(x.first); }));
+    t.add("a1", numbers<double>(slices, [](const item& x) { return x.second->a1; }));
+    t.add("a2_best", numbers<double>(slices, [](const item& x) { return x.second->a2_best; }));
+    t.add("delta_best", numbers<double>(slices, [](const item& x) { return x.second->delta_best; }));
+    t.add("a2_low", numbers<double>(slices, [](const item& x) { return x.second->a2_low; }));
+    t.add("a2_high", numbers<double>(slices, [](const item& x) { return x.second->a2_high; }));
+    t.add("open_low", numbers<bool>(slices, [](const item& x) { return x.second->open_low; }));
+    t.add("open_high", numbers<bool>(slices, [](const item& x) { return x.second->open_high; }));
+    table e(g.ellipse.size());
+    e.add("a1", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[0]; }));
+    e.add("a2", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[1]; }));
+    py::dict d;
+    d["threshold"] = g.threshold;
+    d["open_a1_low"] = g.open_a1_low;
+    d["open_a1_high"] = g.open_a1_high;
+    d["open_a2"] = g.open_a2;
+    d["slices"] = t;
+    d["ellipse"] = e;
+    return d;
+}
+
+py::object bootstrap_dict(const bootstrap_result& b) {
+    if (b.resamples == 0) return py::none();
+    table t(b.samples.size());
+    t.add("a1", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[0]; }));
+    t.add("a2", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[1]; }));
+    const auto by_factor = [](const std::array<double, 2>& v) {
+        py::dict d;
+        d["a1"] = v[0];
+        d["a2"] = v[1];
+        return d;
+    };
+    py::dict d;
+    d["resamples"] = b.resamples;
+    d["seed"] = b.seed;
+    d["failed"] = b.failed;
+    d["samples"] = t;
+    d["lower95"] = by_factor(b.lower95);
+    d["median"] = by_factor(b.median);
+    d["upper95"] = by_factor(b.upper95);
+    return d;
+}
+
+py::object left_out_table(const estimate_output& o) {
+    const leave_one_out_result& l = o.e.leave_one_out;
+    if (!l.computed) return py::none();
+    const std::vector<plant_run>& runs = o.e.problem.runs.runs;
+    table t(l.runs.size());
+    t.add("run", texts(l.runs, [&](const left_out_run& x) { return runs[x.run].name; }));
+    t.add("ok", numbers<bool>(l.runs, [](const left_out_run& x) { return x.ok; }));
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string n = k == 0 ? "a1" : "a2";
+        t.add(n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.value[k]; }));
+        t.add("shift_ln_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_ln[k]; }));
+        t.add("shift_se_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_se[k]; }));
+    }
+    return py::cast(t);
+}
+
+py::dict tuned_dict(const tuned_case& c) {
+    py::dict d;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const tuned_factor& f = c.factors[k];
+        py::dict x;
+        x["value"] = f.value;
+        x["source"] = f.source == tuned_factor::how::estimated ? "estimated"
+                      : f.source == tuned_factor::how::held    ? "held"
+                                                                : "kept";
+        x["changed"] = f.changed;
+        x["ruled_out"] = f.ruled_out;
+        x["with_other_kept"] = f.with_other_kept;
+        d[k == 0 ? "a1" : "a2"] = x;
+    }
+    d["co2_conversion"] = c.co2_conversion;
+    return d;
+}
+
+// What `estimate --json` prints: the estimate file that predictions with
+// bands and the design of the next run read.
+std::string estimate_json_text(const estimate_output& o) {
+    auto j = estimate_json(report_of(o));
+    j["base_case"] = case_json(o.e.problem.base);
+    const build_info b = build_of(o.plugin_file);
+    j["build"] = {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
+    return j.dump(2) + "\n";
+}
+
+// A file written as the command line writes its outputs: whole, or not at all.
+template <class Stage>
+void write_output(const char* option, py::handle path, Stage stage) {
+    const output_target target = check_output_path(option, path_text(path), output_kind::text);
+    if (target.to_stdout) throw input_error(std::string(option) + ": give a file");
+    staged_outputs files;
+    stage(files, target);
+    files.commit();
+    if (!files.failures().empty()) throw plot_error(files.failures().front());
 }
 
 table residuals(const estimate_output& o) {
@@ -304,6 +453,25 @@ verdict_text in plain words.)")
         .def_readonly("lower95", &parameter_estimate::lower95)
         .def_readonly("upper95", &parameter_estimate::upper95)
         .def_readonly("conditional", &parameter_estimate::conditional)
+        .def_property_readonly("profile95",
+                               [](const parameter_estimate& p) {
+                                   if (!p.profile.computed) return py::object(py::none());
+                                   return py::object(py::make_tuple(maybe(p.profile.lower), maybe(p.profile.upper)));
+                               },
+                               "The 95 % profile-likelihood interval (lower, upper), None for an open side; None "
+                               "for a held factor.")
+        .def_property_readonly("profile",
+                               [](const parameter_estimate& p) {
+                                   if (!p.profile.computed) return py::object(py::none());
+                                   const std::vector<profile_point>& q = p.profile.points;
+                                   table t(q.size());
+                                   t.add("value", numbers<double>(q, [](const profile_point& x) { return x.value; }));
+                                   t.add("other", numbers<double>(q, [](const profile_point& x) { return x.other; }));
+                                   t.add("delta", numbers<double>(q, [](const profile_point& x) { return x.delta; }));
+                                   return py::cast(t);
+                               },
+                               "The profile's scan, a Table: value, the other factor re-optimised there, and the "
+                               "objective above the best (delta); None for a held factor.")
         .def_property_readonly("verdict", [](const parameter_estimate& p) { return verdict_name(p.verdict); })
         .def_readonly("verdict_text", &parameter_estimate::verdict_text)
         .def("__repr__", [](const parameter_estimate& p) {
@@ -357,6 +525,70 @@ starts. print(estimate) shows the command line's report.)")
         .def_property_readonly("verdict", [](const estimate_output& o) { return verdict_lines(report_of(o)); },
                                "The verdict in plain words, one sentence a line.")
         .def_property_readonly("warnings", [](const estimate_output& o) { return o.warnings; })
+        .def_property_readonly("covariance",
+                               [](const estimate_output& o) {
+                                   return o.e.result.covariance.empty() ? py::object(py::none())
+                                                                        : py::cast(o.e.result.covariance);
+                               },
+                               "Of ln a1 and ln a2, before the scale factor (both free); None when singular.")
+        .def_property_readonly("region", [](const estimate_output& o) { return region_dict(o.e.region); },
+                               "The joint 95 % region (both free): threshold, open_a1_low, open_a1_high, open_a2, "
+                               "slices (a Table along a1: a2_best, a2_low, a2_high, ...), ellipse (the linearised "
+                               "one's points); None otherwise.")
+        .def_property_readonly("bootstrap", [](const estimate_output& o) { return bootstrap_dict(o.e.bootstrap); },
+                               "With bootstrap=N: resamples, seed, failed, samples (a Table of a1, a2), lower95, "
+                               "median, upper95; else None.")
+        .def_property_readonly("leave_one_out", &left_out_table,
+                               "Each run left out: a Table of run, ok, a1, a2 without it, and how far each moved "
+                               "(shift_ln_*, shift_se_*).")
+        .def_property_readonly("influential",
+                               [](const estimate_output& o) {
+                                   py::dict d;
+                                   for (std::size_t k = 0; k < 2; ++k) {
+                                       py::list names;
+                                       for (const std::size_t i : o.e.leave_one_out.influential[k]) {
+                                           names.append(o.e.problem.runs.runs[i].name);
+                                       }
+                                       d[k == 0 ? "a1" : "a2"] = names;
+                                   }
+                                   return d;
+                               },
+                               "By factor, the runs that move it most when left out, largest first.")
+        .def_property_readonly("tuned_case", [](const estimate_output& o) { return o.e.tuned.c; },
+                               "The tuned case: the base case with the estimate's factors (only a determined one "
+                               "changed).")
+        .def_property_readonly("tuned", [](const estimate_output& o) { return tuned_dict(o.e.tuned); },
+                               "How each factor of the tuned case was decided (value, source: estimated, held or "
+                               "kept, changed, ruled_out, with_other_kept), and its co2_conversion.")
+        .def("to_json", &estimate_json_text,
+             "What `urea-reactor estimate --json` prints: save it as an estimate file, which run, study and design "
+             "take as estimate=.")
+        .def(
+            "write_case",
+            [](const estimate_output& o, py::object path) {
+                const std::string writer = workbench_version() + " (urea_reactor, Python)";
+                const std::string text = case_file_text(o.e.tuned.c, tuned_case_comments(report_of(o), o.runs_sha256, writer));
+                write_output("write_case", path, [&](staged_outputs& f, const output_target& t) { f.add_text(t, text); });
+            },
+            py::arg("path"), "Writes the tuned case as a case file, with comments saying what was estimated and kept.")
+        .def(
+            "write_report",
+            [](const estimate_output& o, py::object path) {
+                const build_info b = build_of(o.plugin_file);
+                html_context c;
+                c.workbench = b.workbench;
+                c.plugin = b.plugin;
+                c.plugin_file = b.plugin_file;
+                c.runs_sha256 = o.runs_sha256.empty() ? "(a table, no file)" : o.runs_sha256;
+                c.case_file = o.case_file;
+                if (!o.case_file.empty()) c.case_sha256 = sha256_hex(read_input_file(o.case_file, "case file"));
+                c.options = "(from Python)";
+                write_output("write_report", path,
+                             [&](staged_outputs& f, const output_target& t) { add_estimate_html(f, t, report_of(o), c); });
+            },
+            py::arg("path"),
+            "Writes the whole estimate as one self-contained HTML page (plots drawn by gnuplot, inline; versions "
+            "and the inputs' SHA-256).")
         .def("report", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o)); }); },
              "The command line's report, as text.")
         .def("__str__", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o)); }); })
@@ -510,7 +742,13 @@ table columns_of(const study_columns& t) {
         for (const std::string& cell : t.carried[j]) l.append(cell);
         out.add(t.carried_names[j], l);
     }
-    for (std::size_t j = 0; j < t.results.size(); ++j) out.add(t.results[j].name, column(t.values[j]));
+    for (std::size_t j = 0; j < t.results.size(); ++j) {
+        out.add(t.results[j].name, column(t.values[j]));
+        // With bands: its low and high beside it.
+        if (t.low.empty() || !has_band(t.results[j])) continue;
+        out.add(t.results[j].name + "_low", column(t.low[j]));
+        out.add(t.results[j].name + "_high", column(t.high[j]));
+    }
     py::array_t<bool> ok(static_cast<py::ssize_t>(n));
     auto o = ok.mutable_unchecked<1>();
     for (std::size_t k = 0; k < n; ++k) o(static_cast<py::ssize_t>(k)) = t.ok[k];
@@ -550,6 +788,9 @@ where a point failed or the result is undefined there), ok and failure.
                                },
                                "Each result's meaning in a line, by name.")
         .def_property_readonly("base", [](const study_output& o) { return o.plan.base; }, "The base case.")
+        .def_property_readonly("band",
+                               [](const study_output& o) { return o.plan.bands ? py::object(band_dict(*o.plan.bands)) : py::none(); },
+                               "With estimate=: the bands' way (see Result.band); else None.")
         .def_property_readonly("solved", [](const study_output& o) { return o.t.summary.points - o.t.summary.failed; },
                                "Points solved.")
         .def_property_readonly("failed", [](const study_output& o) { return o.t.summary.failed; },
@@ -564,6 +805,126 @@ where a point failed or the result is undefined there), ok and failure.
         .def("__repr__", [](const study_output& o) {
             return "<StudyResult " + std::to_string(o.t.ok.size()) + " points, " +
                    std::to_string(o.t.summary.failed) + " failed>";
+        });
+}
+
+// ---- a design ------------------------------------------------------------------
+
+namespace {
+
+table candidates_of(const design_output& o) {
+    const std::vector<design_candidate>& c = o.r.candidates;
+    const study_plan& plan = o.p.candidates;
+    table t(c.size());
+    for (std::size_t k = 0; k < plan.settings.size(); ++k) {
+        if (plan.settings[k] == "model") {
+            t.add("model", texts(c, [k](const design_candidate& d) { return d.settings[k] != 0.0 ? "pfr" : "trays"; }));
+        } else {
+            t.add(plan.settings[k], numbers<double>(c, [k](const design_candidate& d) { return d.settings[k]; }));
+        }
+    }
+    if (plan.table) {
+        for (std::size_t k = 0; k < plan.table->carried.size(); ++k) {
+            t.add(carried_names(plan)[k], texts(c, [k](const design_candidate& d) { return (*d.carried)[k]; }));
+        }
+    }
+    t.add("rank", numbers<long>(c, [](const design_candidate& d) { return static_cast<long>(d.rank); }));
+    t.add("relative", numbers<double>(c, [](const design_candidate& d) { return d.relative; }));
+    t.add("criterion", numbers<double>(c, [](const design_candidate& d) { return d.criterion; }));
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (!o.r.estimate.free[k]) continue;
+        const std::string n = k == 0 ? "a1" : "a2";
+        t.add(n + "_lower", numbers<double>(c, [k](const design_candidate& d) { return d.lower[k]; }));
+        t.add(n + "_upper", numbers<double>(c, [k](const design_candidate& d) { return d.upper[k]; }));
+    }
+    t.add("ok", numbers<bool>(c, [](const design_candidate& d) { return d.ok; }));
+    t.add("failure", texts(c, [](const design_candidate& d) { return d.failure; }));
+    return t;
+}
+
+std::string design_text(const design_output& o, std::size_t top) {
+    return printed([&](std::ostream& out) { print_design(out, o.p, o.r, top); });
+}
+
+py::dict by_factor(const design_result& r, const std::array<double, 2>& lo, const std::array<double, 2>& hi) {
+    py::dict d;
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (r.estimate.free[k]) d[k == 0 ? "a1" : "a2"] = py::make_tuple(lo[k], hi[k]);
+    }
+    return d;
+}
+
+}  // namespace
+
+void bind_design(py::module_& m) {
+    py::class_<design_output>(m, "DesignResult", R"(The candidate next test runs, ranked.
+
+`candidates` is a Table, one row a candidate in the order given: its
+settings, rank (1 the best; 0 not solved), relative (the ranked measure after
+the run as a fraction of now: the joint region's area, or one factor's
+interval width), criterion, each free factor's expected 95 % interval
+(a1_lower, a1_upper, ...), ok and failure. `ranking` lists the solved
+candidates' rows, best first; `verdict` says in words what the runs can and
+cannot determine; print(design) shows the command line's table.)")
+        .def_property_readonly("candidates", &candidates_of, "A Table, one row a candidate.")
+        .def("to_pandas", [](const design_output& o) { return py::cast(candidates_of(o)).attr("to_pandas")(); },
+             "The candidates as a pandas DataFrame.")
+        .def_property_readonly("ranking", [](const design_output& o) { return o.r.ranking; },
+                               "The solved candidates' rows, best first.")
+        .def_property_readonly("criterion",
+                               [](const design_output& o) {
+                                   switch (o.r.criterion) {
+                                       case design_criterion::d_optimal: return "d_optimal";
+                                       case design_criterion::one_factor: return "one_factor";
+                                       default: return "conditional";
+                                   }
+                               },
+                               "d_optimal (both factors), one_factor, or conditional (one factor, the other "
+                               "held: it changes nothing any run measures).")
+        .def_property_readonly("ranked_factor",
+                               [](const design_output& o) {
+                                   return o.r.criterion == design_criterion::d_optimal
+                                              ? py::object(py::none())
+                                              : py::object(py::str(o.r.ranked_factor == 0 ? "a1" : "a2"));
+                               },
+                               "The factor ranked for, or None (D-optimal).")
+        .def_property_readonly("now95", [](const design_output& o) { return by_factor(o.r, o.r.now_lower, o.r.now_upper); },
+                               "Each free factor's linearised 95 % interval now, (lower, upper).")
+        .def_property_readonly("determinable",
+                               [](const design_output& o) {
+                                   py::dict d;
+                                   d["a1"] = o.r.determinable[0];
+                                   d["a2"] = o.r.determinable[1];
+                                   return d;
+                               },
+                               "By factor: whether some candidate brings its 95 % interval within a decade.")
+        .def_property_readonly("measure",
+                               [](const design_output& o) {
+                                   py::dict d;
+                                   for (std::size_t q = 0; q < quantity_count; ++q) {
+                                       if (o.r.measure[q]) d[quantities[q].column] = o.r.sigma[q];
+                                   }
+                                   return d;
+                               },
+                               "What the next run measures, each with its standard deviation.")
+        .def_property_readonly("estimate",
+                               [](const design_output& o) {
+                                   py::dict d;
+                                   d["a1"] = o.r.estimate.value[0];
+                                   d["a2"] = o.r.estimate.value[1];
+                                   d["free"] = py::make_tuple(o.r.estimate.free[0], o.r.estimate.free[1]);
+                                   d["source"] = o.r.estimated_here ? std::string("estimated here") : o.r.estimate.source;
+                                   return d;
+                               },
+                               "What the design is linearised at.")
+        .def_property_readonly("verdict", [](const design_output& o) { return o.r.verdict; },
+                               "In plain words, one sentence a line.")
+        .def_property_readonly("reactor_solves", [](const design_output& o) { return o.r.reactor_solves; })
+        .def("report", &design_text, py::arg("top") = 10, "The command line's table (the top candidates), as text.")
+        .def("__str__", [](const design_output& o) { return design_text(o, 10); })
+        .def("__repr__", [](const design_output& o) {
+            return "<DesignResult: " + std::to_string(o.r.candidates.size()) + " candidates, " +
+                   std::to_string(o.r.ranking.size()) + " ranked>";
         });
 }
 

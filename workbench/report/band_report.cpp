@@ -39,7 +39,7 @@ std::string padded(const std::string& s, std::size_t width) {
 std::vector<std::string> band_heading(const band_plan& p) {
     const factor_uncertainty& u = p.u;
     std::vector<std::string> lines;
-    lines.push_back("95 % bands from the estimate in " + u.source + ", at its a1 = " + sig(u.value[0], 4) +
+    lines.push_back("95 % bands from " + estimate_named(u) + ", at its a1 = " + sig(u.value[0], 4) +
                     ", a2 = " + sig(u.value[1], 4));
     lines.push_back(p.description);
     for (const std::string& n : p.notes) lines.push_back("note: " + n);

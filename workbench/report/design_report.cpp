@@ -54,7 +54,7 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
     const study_plan& plan = p.candidates;
     out << "Design of the next test run: " << plan.points << " candidate" << (plan.points == 1 ? "" : "s") << ", "
         << study_subject(plan) << ", over the case " << printable(plan.base.name) << "\n";
-    out << "  linearised at " << (r.estimated_here ? "the estimate made here (the fit alone)" : "the estimate in " + u.source)
+    out << "  linearised at " << (r.estimated_here ? "the estimate made here (the fit alone)" : estimate_named(u))
         << ": a1 = " << sig(u.value[0], 4) << (u.free[0] ? "" : " (held)") << ", a2 = " << sig(u.value[1], 4)
         << (u.free[1] ? "" : " (held)") << ", from the " << p.runs.runs.runs.size() << " runs of "
         << printable(p.runs.runs.file) << "\n";

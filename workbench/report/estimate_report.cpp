@@ -649,6 +649,15 @@ std::string estimate_csv(const estimate_report& r) {
     return out.str();
 }
 
+std::vector<std::string> tuned_case_comments(const estimate_report& r, const std::string& runs_sha256,
+                                             const std::string& writer) {
+    std::vector<std::string> lines = {"The tuned case, written by " + writer + ".",
+                                      "Runs file: " + r.runs->file +
+                                          (runs_sha256.empty() ? " (a table, no file)." : " (SHA-256 " + runs_sha256 + ").")};
+    for (const std::string& line : tuned_case_lines(r, "")) lines.push_back(line);
+    return lines;
+}
+
 std::string parity_plot_script(const estimate_report& r) {
     const estimate_result& res = *r.result;
     std::ostringstream s;

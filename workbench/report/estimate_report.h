@@ -71,6 +71,12 @@ std::string region_plot_script(const estimate_report& r);
 // and why, its CO2 conversion; `written_to`: the file, or empty.
 std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::string& written_to);
 
+// The tuned case file's comments: who wrote it (`writer`: "urea-reactor
+// 1.1.0 (commit ...) (urea-reactor estimate)"), from which runs (the runs
+// file's SHA-256, or empty for runs that were no file), and what changed.
+std::vector<std::string> tuned_case_comments(const estimate_report& r, const std::string& runs_sha256,
+                                             const std::string& writer);
+
 }  // namespace workbench
 
 #endif

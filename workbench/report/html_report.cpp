@@ -249,4 +249,11 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     return h.str();
 }
 
+void add_estimate_html(staged_outputs& files, const output_target& target, const estimate_report& r, html_context c) {
+    c.parity_svg = files.svg_of(target, parity_plot_script(r), "the report's parity plot");
+    const std::string region = region_plot_script(r);
+    if (!region.empty()) c.region_svg = files.svg_of(target, region, "the report's region plot", "900,900");
+    files.add_text(target, estimate_html(r, c));
+}
+
 }  // namespace workbench

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "io/output_files.h"
 #include "report/estimate_report.h"
 
 namespace workbench {
@@ -29,6 +30,11 @@ struct html_context {
 };
 
 std::string estimate_html(const estimate_report& r, const html_context& c);
+
+// The page staged as `target` among the files: its plots drawn as SVG by
+// gnuplot first (a plot that cannot be drawn is left out, and the page says
+// so; files.failures() names it).
+void add_estimate_html(staged_outputs& files, const output_target& target, const estimate_report& r, html_context c);
 
 // Text made safe for HTML: & < > " ' as entities, control characters as '?'.
 std::string html_escaped(const std::string& s);
