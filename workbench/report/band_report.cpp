@@ -89,7 +89,9 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
         out << "  " << padded(q.name, name_width) << padded(q.unit, 10) << padded(band_value_text(p.bands[k], p.values[k]), 12)
             << band_text(p.bands[k]) << "\n";
     }
-    out << "  (open: the search box's edge cuts the band off on that side; the runs do not bound it)\n";
+    if (std::any_of(p.bands.begin(), p.bands.end(), [](const result_band& b) { return b.open_low || b.open_high; })) {
+        out << "  (open: the search box's edge cuts the band off on that side; the runs do not bound it)\n";
+    }
 }
 
 json prediction_json(const prediction& p, const band_plan& plan) {

@@ -244,9 +244,11 @@ std::string design_csv(const design_problem& p, const design_result& r) {
 std::string design_map_script(const design_problem& p, const design_result& r) {
     const bool relative = relative_known(r);
     const std::string what = design_measure(r);
-    // The title's base case at the estimate's factors.
+    // The title's base case at the estimate's factors, to 4 digits (the
+    // line must fit above the map).
     study_plan shown = p.candidates;
     shown.base = at_estimate(shown.base, r.estimate);
+    for (double* a : {&shown.base.a1, &shown.base.a2}) *a = std::stod(sig(*a, 4));
     study_map map(shown, 0,
                   relative ? "Next test run: " + what + " after it, % of now (smaller is better)"
                            : "Next test run: log_{10} of the ranking's criterion (larger is better)",
