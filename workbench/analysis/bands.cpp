@@ -74,7 +74,25 @@ factor_uncertainty uncertainty_of(const estimate_outcome& e) {
     u.region = e.region;
     for (const plant_run& run : e.problem.runs.runs) u.runs.push_back(run.name);
     u.runs_file = e.problem.runs.file;
+    const reactor_case& b = e.problem.base;
+    u.base = factor_uncertainty::base_case{b.model, b.trays, b.volume_m3, b.pressure_bar, b.inlet_temperature_C,
+                                           b.outlet_temperature_C, nh3_co2_ratio(b), h2o_co2_ratio(b)};
     return u;
+}
+
+std::string reactor_mismatch(const factor_uncertainty& u, const reactor_case& c) {
+    if (!u.base) return "";
+    const factor_uncertainty::base_case& b = *u.base;
+    const auto reactor = [](reactor_model m, int trays, double volume) {
+        return (m == reactor_model::pfr ? std::string("plug flow") : std::to_string(trays) + " trays") + " of " +
+               sig(volume) + " m3";
+    };
+    const bool same = b.model == c.model && (c.model == reactor_model::pfr || b.trays == c.trays) &&
+                      std::abs(b.volume_m3 - c.volume_m3) <= 1e-9 * c.volume_m3;
+    if (same) return "";
+    return estimate_named(u) + " was made on a reactor of " + reactor(b.model, b.trays, b.volume_m3) +
+           "; this case's is " + reactor(c.model, c.trays, c.volume_m3) +
+           ": the factors may not carry over, nor their bands";
 }
 
 std::string estimate_named(const factor_uncertainty& u) {

@@ -64,7 +64,22 @@ struct factor_uncertainty {
     likelihood_region region;               // both free: the joint 95 % region
     std::vector<std::string> runs;          // the runs' names, in order
     std::string runs_file;
+    // The base case the runs were estimated on, as far as the estimate
+    // file says it (its reactor, temperatures and feed ratios).
+    struct base_case {
+        reactor_model model = reactor_model::trays;
+        int trays = 0;
+        double volume_m3 = NAN, pressure_bar = NAN, inlet_temperature_C = NAN, outlet_temperature_C = NAN;
+        double nh3_co2 = NAN, h2o_co2 = NAN;
+    };
+    std::optional<base_case> base;
 };
+
+// How the reactor of case c differs from the one the estimate was made on
+// (model, trays, volume), in a sentence; empty when it does not, or when
+// the estimate does not say. Its factors may not carry over to another
+// reactor: a warning.
+std::string reactor_mismatch(const factor_uncertainty& u, const reactor_case& c);
 
 factor_uncertainty uncertainty_of(const estimate_outcome& e);
 

@@ -288,6 +288,30 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
                                   "these runs");
             }
         }
+        if (estimate->base) {
+            // The runs' cases are the base case changed by each row: the
+            // estimate's must be these runs' base case.
+            const factor_uncertainty::base_case& b = *estimate->base;
+            const reactor_case& c = runs.base;
+            const auto same = [](double x, double y) {
+                return (std::isnan(x) && std::isnan(y)) || std::abs(x - y) <= 1e-9 * std::max(1.0, std::abs(y));
+            };
+            std::vector<std::string> differ;
+            if (b.model != c.model) differ.push_back("the model");
+            if (b.trays != c.trays) differ.push_back("trays");
+            if (!same(b.volume_m3, c.volume_m3)) differ.push_back("volume");
+            if (!same(b.pressure_bar, c.pressure_bar)) differ.push_back("pressure");
+            if (!same(b.inlet_temperature_C, c.inlet_temperature_C)) differ.push_back("inlet temperature");
+            if (!same(b.outlet_temperature_C, c.outlet_temperature_C)) differ.push_back("outlet temperature");
+            if (!same(b.nh3_co2, nh3_co2_ratio(c))) differ.push_back("NH3/CO2");
+            if (!same(b.h2o_co2, h2o_co2_ratio(c))) differ.push_back("H2O/CO2");
+            if (!differ.empty()) {
+                std::string what;
+                for (std::size_t k = 0; k < differ.size(); ++k) what += (k ? ", " : "") + differ[k];
+                throw input_error("--estimate " + estimate->source + ": made on another base case (" + what +
+                                  " differ): give the case and case options the estimate was made with");
+            }
+        }
         if (!estimate->free[0] && !estimate->free[1]) {
             throw input_error("--estimate " + estimate->source +
                               ": both rate factors are held in this estimate: there is nothing to design for");

@@ -330,6 +330,8 @@ void add_bands(study_plan& plan, band_plan bands) {
                               "other quantities (or leave --estimate out)");
         }
     }
+    const std::string mismatch = reactor_mismatch(bands.u, plan.base);
+    if (!mismatch.empty()) plan.warnings.push_back(mismatch);
     plan.base = at_estimate(plan.base, bands.u);
     plan.bands = std::move(bands);
 }

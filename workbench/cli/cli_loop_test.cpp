@@ -85,6 +85,11 @@ TEST_F(LoopCli, ARunsBandIsTheResultOverWhatTheRunsAllowOfTheFactor) {
     EXPECT_NE(text.out.find("profile: each result's range as a2 runs over its 95 % profile-likelihood interval"),
               std::string::npos);
     EXPECT_NE(text.out.find("a1 is held at 1"), std::string::npos);
+    // Factors tuned on one reactor, used on another: said.
+    const outcome other = run("--estimate est.json --trays 3");
+    EXPECT_EQ(other.status, 0);
+    EXPECT_NE(other.err.find("was made on a reactor of 10 trays of 190 m3; this case's is 3 trays"), std::string::npos)
+        << other.err;
 }
 
 TEST_F(LoopCli, ARegionsBandIsTheResultsRangeOverItAndAnEdgeThatPushesItOutIsOpen) {
@@ -194,6 +199,10 @@ TEST_F(LoopCli, ADesignRanksTheCandidatesAndSaysWhatNoRunCanDetermine) {
     const std::string csv = slurp(dir / "d.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 11);  // a head and every candidate
     EXPECT_TRUE(fs::exists(dir / "d.svg"));
+    // The runs' cases are the estimate's only on its base case.
+    const outcome other = run("design " + example_runs + " --estimate est.json --trays 3 --vary t-out=176:192:3");
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("made on another base case (trays differ)"), std::string::npos) << other.err;
     // Both free, estimated here: a1 is at the plateau of fast carbamate
     // formation, where nothing any run measures depends on it; said so, and
     // the runs ranked for a2 with a1 held.

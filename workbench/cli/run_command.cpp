@@ -13,6 +13,10 @@ int run_command(const invocation& in) {
     std::vector<std::string> warnings;
     const std::optional<band_plan> bands = bands_of(in);
     const reactor_case c = case_of(in, &warnings);
+    if (bands) {
+        const std::string mismatch = reactor_mismatch(bands->u, c);
+        if (!mismatch.empty()) warnings.push_back(mismatch);
+    }
     warn(warnings);
     const output_request out(in, inputs_of(in));
     session s(plugin_path_of(in));

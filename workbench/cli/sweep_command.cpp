@@ -15,10 +15,13 @@ int sweep_command(const invocation& in) {
     check_vary_against_options(in, vars);
     std::optional<band_plan> bands = bands_of(in);
     sweep_plan plan = plan_sweep(case_of(in), std::move(vars));
+    // With bands, the study's table, CSV and JSON, which have room for them.
+    if (bands) {
+        add_bands(plan.study, std::move(*bands));
+        plan.warnings = plan.study.warnings;
+    }
     warn(plan.warnings);
     for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
-    // With bands, the study's table, CSV and JSON, which have room for them.
-    if (bands) add_bands(plan.study, std::move(*bands));
     study_output out(in, plan.study, !plan.study.bands);
     session s(plugin_path_of(in));
     const study_summary summary = study(s, plan.study, [&](const study_point& p) { out.add(p); });

@@ -7,6 +7,7 @@
 
 #include "io/input_files.h"
 #include "io/text.h"
+#include "model/limits.h"
 
 namespace workbench {
 namespace {
@@ -172,6 +173,26 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
         for (const json& x : runs) {
             if (x.is_object() && x.contains("run") && x["run"].is_string()) u.runs.push_back(x["run"].get<std::string>());
         }
+    }
+    const json& base = r.at("base_case", false);
+    if (!base.is_null()) {
+        factor_uncertainty::base_case b;
+        const json& model = r.at("base_case.model");
+        if (model != "trays" && model != "pfr") throw r.wrong("base_case.model", "must be \"trays\" or \"pfr\"");
+        b.model = model == "pfr" ? reactor_model::pfr : reactor_model::trays;
+        const double trays = r.number("base_case.trays", true);
+        if (trays != std::floor(trays) || trays > max_trays) throw r.wrong("base_case.trays", "must be a whole number of trays");
+        b.trays = static_cast<int>(trays);
+        b.volume_m3 = r.number("base_case.volume_m3", true);
+        b.pressure_bar = r.number("base_case.pressure_bar", true);
+        b.inlet_temperature_C = r.number("base_case.inlet_temperature_C", false);
+        b.outlet_temperature_C = r.number("base_case.outlet_temperature_C", false);
+        // A ratio is null for a feed without CO2.
+        for (const auto& [key, v] : {std::pair{"base_case.nh3_co2_ratio", &b.nh3_co2}, {"base_case.h2o_co2_ratio", &b.h2o_co2}}) {
+            const json& x = r.at(key);
+            if (!x.is_null()) *v = r.number(x, key, false);
+        }
+        u.base = b;
     }
     const json& runs_file = r.at("runs_file", false);
     if (runs_file.is_string()) u.runs_file = runs_file.get<std::string>();
