@@ -153,6 +153,17 @@ sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
     return o;
 }
 
+// A sweep with bands: a study of the same grid with the default results,
+// as `sweep --estimate` writes one.
+py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band) {
+    std::optional<band_plan> bands = bands_of(estimate, band);
+    if (!bands) return py::cast(sweep_on(s, c, vary));
+    study_output o{plan_sweep(case_of(c), vary_of(vary)).study, {}};
+    add_bands(o.plan, std::move(*bands));
+    o.t = without_gil([&] { return workbench::study(s, o.plan); });
+    return py::cast(std::move(o));
+}
+
 study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
                    std::vector<result_quantity> results, const std::string& name) {
     if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
@@ -345,8 +356,12 @@ Raises PluginError when the plug-in does not load.)")
             "fit", [](py_session& p, py::object c, double target) { return fit_on(*p.s, c, target); },
             py::arg("case"), py::arg("co2_conversion"), "The a2 that gives a conversion (see urea_reactor.fit).")
         .def(
-            "sweep", [](py_session& p, py::object c, py::object vary) { return sweep_on(*p.s, c, vary); },
-            py::arg("case") = py::none(), py::arg("vary"), "A sweep (see urea_reactor.sweep).")
+            "sweep",
+            [](py_session& p, py::object c, py::object vary, py::object estimate, py::object band) {
+                return sweep_or_study(*p.s, c, vary, estimate, band);
+            },
+            py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
+            py::arg("band") = py::none(), "A sweep (see urea_reactor.sweep).")
         .def(
             "study",
             [](py_session& p, py::object c, py::object vary, py::object cases, py::object results,
@@ -408,8 +423,12 @@ above what any a2 reaches raises InputError; of two a2 that reach it, the
 one nearer the case's a2 is `a2`, both are in `solutions`. Returns a
 FitResult.)");
     m.def(
-        "sweep", [](py::object c, py::object vary, py::object plugin) { return sweep_on(*session_for(plugin)->s, c, vary); },
-        py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("plugin") = py::none(),
+        "sweep",
+        [](py::object c, py::object vary, py::object estimate, py::object band, py::object plugin) {
+            return sweep_or_study(*session_for(plugin)->s, c, vary, estimate, band);
+        },
+        py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
+        py::arg("band") = py::none(), py::arg("plugin") = py::none(),
         R"(Runs the reactor over a grid of one or two case quantities.
 
 vary: a dict, one or two entries NAME: (FROM, TO, N) or (SPACING, FROM, TO,
@@ -418,7 +437,9 @@ default, anything else evenly), or NAME: "FROM:TO:N"; or a list of
 "NAME=FROM:TO:N" as the command line's --vary. NAME: a1, a2, trays, volume,
 pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
 runs file's column name. A point the reactor cannot solve is recorded and
-the sweep goes on. Returns a SweepResult.)");
+the sweep goes on. Returns a SweepResult; with estimate= (and band=, as for
+run()), each result with its 95 % band: a StudyResult of the same grid, as
+`sweep --estimate` writes a study's table.)");
     m.def(
         "study",
         [](py::object c, py::object vary, py::object cases, py::object results, const std::string& name,

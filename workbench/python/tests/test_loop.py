@@ -57,6 +57,9 @@ def test_bands_from_an_estimate_or_its_file_give_the_command_lines():
         for k, p in enumerate(j["points"]):
             assert s.columns["w_UREA_low"][k] == p["low"]["w_UREA"]
             assert s.columns["co2_conversion_high"][k] == p["high"]["co2_conversion"]
+        w = ur.sweep(vary={"co2": (2000, 2400, 2)}, estimate=e)  # a study, as sweep --estimate writes one
+        j = cli_json("sweep", "--estimate", est, "--vary", "co2=2000:2400:2")
+        assert list(w.columns["w_NH3_high"]) == [p["high"]["w_NH3"] for p in j["points"]]
         with pytest.raises(ur.InputError, match="the estimate sets a1 and a2"):
             ur.study(vary={"a2": [0.1, 0.2]}, estimate=e)
         with pytest.raises(ur.InputError, match="bands need an estimate"):
