@@ -1,7 +1,6 @@
 #include "analysis/design.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include <boost/math/distributions/students_t.hpp>
 
