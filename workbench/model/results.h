@@ -57,7 +57,7 @@ struct result_quantity {
     std::string title;
     bool measurable = false;
     const result_kind* kind = nullptr;
-    std::size_t component = component_count;  // the species it is about, if any
+    std::size_t component = component_count;  // the component it is about, if any
     std::size_t tray = 0;                     // @N; 0: none
 
     double value(const result& r, const reactor_case& c) const {
