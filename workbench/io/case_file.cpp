@@ -321,16 +321,9 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
     try {
         j = json::parse(text, nullptr, true, /*ignore_comments=*/true);
     } catch (const json::parse_error& e) {
-        // The parser gives the byte; count the lines up to it.
-        const std::size_t byte = std::min<std::size_t>(e.byte, text.size());
-        const std::size_t line =
-            static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte > 0 ? byte - 1 : 0), '\n')) + 1;
-        std::string what = e.what();
-        // nlohmann's text: "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
-        const std::size_t colon = what.find(": ");
-        if (colon != std::string::npos) what = what.substr(colon + 2);
-        throw input_error(file + ":" + std::to_string(line) + ": malformed JSON: " + what,
-                          "malformed JSON: " + what, input_place{"", file, line, 0});
+        const json_complaint c = json_complaint_of(text, e.byte, e.what());
+        throw input_error(file + ":" + std::to_string(c.line) + ": malformed JSON: " + c.what,
+                          "malformed JSON: " + c.what, input_place{"", file, c.line, 0});
     } catch (const json::out_of_range&) {
         // A number the parser cannot hold: find its key.
         key_tracker keys;
@@ -369,6 +362,17 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
         for (std::string part; std::getline(ss, part, '.');) path.push_back(part);
         r.fail(path, e.reason());
     }
+    return c;
+}
+
+json_complaint json_complaint_of(const std::string& text, std::size_t byte, const std::string& message) {
+    // The parser gives the byte; count the lines up to it.
+    const std::size_t at = std::min<std::size_t>(byte, text.size());
+    json_complaint c;
+    c.line = static_cast<std::size_t>(
+                 std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at > 0 ? at - 1 : 0), '\n')) + 1;
+    const std::size_t colon = message.find(": ");
+    c.what = colon != std::string::npos ? message.substr(colon + 2) : message;
     return c;
 }
 

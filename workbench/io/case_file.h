@@ -21,6 +21,15 @@ reactor_case read_case(const std::string& path);
 // comments first, each a `//` line (their control characters shown as '?').
 std::string case_file_text(const reactor_case& c, const std::vector<std::string>& comments = {});
 
+// What a JSON parser said of text: the line of the byte it stopped at, and
+// its message without the parser's own prefix ("[json.exception...] parse
+// error at line 3, column 5: ").
+struct json_complaint {
+    std::size_t line = 0;
+    std::string what;
+};
+json_complaint json_complaint_of(const std::string& text, std::size_t byte, const std::string& message);
+
 }  // namespace workbench
 
 #endif

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/case_file.h"
 #include "io/input_files.h"
 #include "io/text.h"
 #include "model/limits.h"
@@ -76,14 +77,9 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
     try {
         j = json::parse(text, nullptr, true, /*ignore_comments=*/true);
     } catch (const json::parse_error& e) {
-        const std::size_t byte = std::min<std::size_t>(e.byte, text.size());
-        const std::size_t line =
-            static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte > 0 ? byte - 1 : 0), '\n')) + 1;
-        std::string what = e.what();
-        const std::size_t colon = what.find(": ");
-        if (colon != std::string::npos) what = what.substr(colon + 2);
-        const std::string reason = "not an estimate (malformed JSON: " + what + "); " + how_to_write;
-        throw input_error(file + ":" + std::to_string(line) + ": " + reason, reason, input_place{"", file, line, 0});
+        const json_complaint c = json_complaint_of(text, e.byte, e.what());
+        const std::string reason = "not an estimate (malformed JSON: " + c.what + "); " + how_to_write;
+        throw input_error(file + ":" + std::to_string(c.line) + ": " + reason, reason, input_place{"", file, c.line, 0});
     } catch (const json::exception& e) {
         const std::string reason = std::string("not an estimate (") + e.what() + "); " + how_to_write;
         throw input_error(file + ": " + reason, reason, input_place{"", file, 0, 0});

@@ -252,9 +252,9 @@ void check_ratio(const plant_run& r, setting ratio, setting flow, const std::vec
 
 }  // namespace
 
-// The runs of a table's records, the header first: every check of a runs
-// file but those of the text itself (quotes, line ends).
-static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
+// The header of a table's records: there, and with its cells separated by
+// commas.
+static const record& header_of(const std::vector<record>& records, const std::string& file) {
     if (records.empty()) {
         throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
                                 "the columns");
@@ -265,6 +265,13 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                 "the header has one column: cells must be separated by commas (the file seems "
                 "to use semicolons or tabs)");
     }
+    return head;
+}
+
+// The runs of a table's records, the header first: every check of a runs
+// file but those of the text itself (quotes, line ends).
+static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
+    const record& head = header_of(records, file);
     std::vector<column> cols;
     std::map<std::pair<kind, std::size_t>, std::size_t> seen;  // target -> column number
     for (std::size_t k = 0; k < head.cells.size(); ++k) {
@@ -513,16 +520,7 @@ std::string setting_lookalike(const std::string& written) {
 namespace {
 
 case_table case_table_of(const std::vector<record>& records, const std::string& file, std::size_t max_rows) {
-    if (records.empty()) {
-        throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
-                                "the columns");
-    }
-    const record& head = records.front();
-    if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
-        fail_at(file, head.line,
-                "the header has one column: cells must be separated by commas (the file seems "
-                "to use semicolons or tabs)");
-    }
+    const record& head = header_of(records, file);
     enum class role { setting, a1, a2, model, carried, unnamed };
     struct case_column {
         column c;
