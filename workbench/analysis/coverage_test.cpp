@@ -24,7 +24,7 @@
 #include "analysis/runs_model.h"
 #include "model/case.h"
 #include "model/properties.h"
-#include "session/session.h"
+#include "session/test_session.h"
 
 namespace {
 
@@ -34,17 +34,10 @@ constexpr int data_sets = 40;
 constexpr int least_covered = 34;  // see the binomial bound above
 constexpr double sigma = 0.005;
 
-class Coverage : public ::testing::Test {
+class Coverage : public plugin_suite {
 protected:
-    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
-    static void TearDownTestSuite() {
-        delete lib;
-        lib = nullptr;
-    }
-    static session* lib;
     property_set props;
 };
-session* Coverage::lib = nullptr;
 
 // Six test runs of a 3-tray reactor: design load, 70 % and 125 % load, more
 // NH3, hotter and cooler; or (one_point) six runs all at design load.

@@ -31,7 +31,7 @@
 #include "analysis/study.h"
 #include "model/case.h"
 #include "model/properties.h"
-#include "session/session.h"
+#include "session/test_session.h"
 
 namespace {
 
@@ -118,14 +118,8 @@ trial try_design(workbench_host& h, const scenario& s, const study_plan& plan, i
     return t;
 }
 
-class Design : public ::testing::Test {
+class Design : public plugin_suite {
 protected:
-    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
-    static void TearDownTestSuite() {
-        delete lib;
-        lib = nullptr;
-    }
-    static session* lib;
     property_set props;
 
     // Design load, 90 % load, more NH3 (and, four: a hotter outlet).
@@ -148,7 +142,6 @@ protected:
         return plan_study(base, {parse_vary("t-out=170:195:6"), parse_vary("co2=1700:3000:4")}, {});
     }
 };
-session* Design::lib = nullptr;
 
 TEST_F(Design, WithA1HeldTheTopRankedRunNarrowsA2AsMuchAsExpected) {
     workbench_host h(*lib, props);

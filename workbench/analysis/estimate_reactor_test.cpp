@@ -14,23 +14,16 @@
 #include "model/reactor.h"
 #include "analysis/runs_model.h"
 #include "analysis/sweep.h"
-#include "session/session.h"
+#include "session/test_session.h"
 
 namespace {
 
 using namespace workbench;
 
-class Tuning : public ::testing::Test {
+class Tuning : public plugin_suite {
 protected:
-    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
-    static void TearDownTestSuite() {
-        delete lib;
-        lib = nullptr;
-    }
-    static session* lib;
     property_set props;
 };
-session* Tuning::lib = nullptr;
 
 // Four test runs of a 3-tray reactor (the default case's volume and feed):
 // design load, 90 % load, more NH3, hotter.

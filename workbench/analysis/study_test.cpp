@@ -12,21 +12,13 @@
 #include "api/workbench.h"
 #include "model/observation.h"
 #include "model/properties.h"
+#include "session/test_session.h"
 
 namespace {
 
 using namespace workbench;
 
-class Study : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
-    static void TearDownTestSuite() {
-        delete lib;
-        lib = nullptr;
-    }
-    static session* lib;
-};
-session* Study::lib = nullptr;
+class Study : public plugin_suite {};
 
 std::vector<result_quantity> named(std::initializer_list<const char*> names) {
     std::vector<result_quantity> out;

@@ -11,21 +11,14 @@
 #include "model/properties.h"
 #include "model/reactor.h"
 #include "report/run_report.h"
-#include "session/session.h"
+#include "session/test_session.h"
 
 namespace {
 
 using namespace workbench;
 
-class Reactor : public ::testing::Test {
+class Reactor : public plugin_suite {
 protected:
-    static void SetUpTestSuite() { lib = new session(UREA_PLUGIN_PATH); }
-    static void TearDownTestSuite() {
-        delete lib;
-        lib = nullptr;
-    }
-    static session* lib;
-
     static result run(const reactor_case& c) {
         property_set props(c.tables);
         workbench_host h(*lib, props);
@@ -37,7 +30,6 @@ protected:
         return s;
     }
 };
-session* Reactor::lib = nullptr;
 
 TEST_F(Reactor, EveryTrayBalancesWithThePluginsRatesAndAtomsClose) {
     for (int trays : {1, 3, 10}) {
