@@ -268,6 +268,19 @@ static const record& header_of(const std::vector<record>& records, const std::st
     return head;
 }
 
+// A row has the header's number of cells, or more of which the extra ones
+// are blank (a spreadsheet's trailing commas).
+static void check_row_width(const record& rec, std::size_t columns, const std::string& file) {
+    if (rec.cells.size() == columns) return;
+    const bool extra_blank =
+        rec.cells.size() > columns &&
+        blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(columns), rec.cells.end()});
+    if (!extra_blank) {
+        fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
+                                    std::to_string(columns));
+    }
+}
+
 // The runs of a table's records, the header first: every check of a runs
 // file but those of the text itself (quotes, line ends).
 static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
@@ -297,15 +310,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
     runs_file out{file, {}, {}};
     for (std::size_t k = 1; k < records.size(); ++k) {
         const record& rec = records[k];
-        if (rec.cells.size() != cols.size()) {
-            const bool extra_blank =
-                rec.cells.size() > cols.size() &&
-                blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(cols.size()), rec.cells.end()});
-            if (!extra_blank) {
-                fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) +
-                                            " cells, the header " + std::to_string(cols.size()));
-            }
-        }
+        check_row_width(rec, cols.size(), file);
         plant_run r;
         r.line = rec.line;
         std::array<double, quantity_count> sigma{};
@@ -580,15 +585,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
     for (const case_column& cc : cols) plain.push_back(cc.c);
     for (std::size_t k = 1; k < records.size(); ++k) {
         const record& rec = records[k];
-        if (rec.cells.size() != cols.size()) {
-            const bool extra_blank =
-                rec.cells.size() > cols.size() &&
-                blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(cols.size()), rec.cells.end()});
-            if (!extra_blank) {
-                fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
-                                            std::to_string(cols.size()));
-            }
-        }
+        check_row_width(rec, cols.size(), file);
         if (out.rows.size() == max_rows) {
             fail_at(file, rec.line, "more than " + std::to_string(max_rows) + " cases: at most " +
                                         std::to_string(max_rows) + " in one study");
