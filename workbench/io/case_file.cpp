@@ -55,6 +55,16 @@ std::size_t line_of(const std::string& text, const std::vector<std::string>& pat
     return static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n')) + 1;
 }
 
+// A key path as messages write it, "reactor.volume_m3" (array levels, "",
+// left out).
+std::string dotted(const std::vector<std::string>& path) {
+    std::string key;
+    for (const std::string& part : path) {
+        if (!part.empty()) key += (key.empty() ? "" : ".") + part;
+    }
+    return key;
+}
+
 // Follows the keys as the parser reads: the path to an error the parser
 // itself raises (a number too large for a double), and the first key given
 // twice in one object (a JSON parser keeps only the last, which would
@@ -110,10 +120,7 @@ public:
     reader(const std::string& text, const std::string& file) : text_(text), file_(file) {}
 
     [[noreturn]] void fail(const std::vector<std::string>& path, const std::string& what) const {
-        std::string key;
-        for (const std::string& part : path) {
-            key += (key.empty() ? "" : ".") + part;
-        }
+        const std::string key = dotted(path);
         const std::size_t line = line_of(text_, path);
         std::string where = file_;
         if (line > 0) {
@@ -299,23 +306,22 @@ void read_properties(const reader& r, const json& j, reactor_case& c) {
 }  // namespace
 
 reactor_case parse_case(const std::string& text, const std::string& file) {
-    {
-        key_tracker keys;
-        json::sax_parse(text, &keys, json::input_format_t::json, true, true);
-        if (keys.duplicate) {
-            std::vector<std::string> path;
-            for (const std::string& part : keys.path) {
-                if (!part.empty()) path.push_back(part);
-            }
-            const std::size_t first = line_of(text, path), second = line_of(text, path, 2);
-            std::string key;
-            for (const std::string& part : path) key += (key.empty() ? "" : ".") + part;
-            std::string reason = "given twice";
-            if (first > 0 && second > first) reason += " (lines " + std::to_string(first) + " and " + std::to_string(second) + ")";
-            reason += ": give it once (a JSON reader would keep the last)";
-            throw input_error(file + (second > 0 ? ":" + std::to_string(second) : "") + ": " + key + ": " + reason, reason,
-                              input_place{key, file, second, 0});
+    // A first pass for what the parser below cannot say: a key given twice,
+    // and the key of a number too large for a double (where the pass stops).
+    key_tracker keys;
+    json::sax_parse(text, &keys, json::input_format_t::json, true, true);
+    if (keys.duplicate) {
+        std::vector<std::string> path;
+        for (const std::string& part : keys.path) {
+            if (!part.empty()) path.push_back(part);
         }
+        const std::size_t first = line_of(text, path), second = line_of(text, path, 2);
+        const std::string key = dotted(path);
+        std::string reason = "given twice";
+        if (first > 0 && second > first) reason += " (lines " + std::to_string(first) + " and " + std::to_string(second) + ")";
+        reason += ": give it once (a JSON reader would keep the last)";
+        throw input_error(file + (second > 0 ? ":" + std::to_string(second) : "") + ": " + key + ": " + reason, reason,
+                          input_place{key, file, second, 0});
     }
     json j;
     try {
@@ -325,16 +331,9 @@ reactor_case parse_case(const std::string& text, const std::string& file) {
         throw input_error(file + ":" + std::to_string(c.line) + ": malformed JSON: " + c.what,
                           "malformed JSON: " + c.what, input_place{"", file, c.line, 0});
     } catch (const json::out_of_range&) {
-        // A number the parser cannot hold: find its key.
-        key_tracker keys;
-        json::sax_parse(text, &keys, json::input_format_t::json, true, true);
-        std::string key;
-        for (const std::string& part : keys.path) {
-            if (!part.empty()) key += (key.empty() ? "" : ".") + part;
-        }
-        const std::size_t byte = std::min<std::size_t>(keys.position, text.size());
-        const std::size_t line = static_cast<std::size_t>(std::count(
-                                     text.begin(), text.begin() + static_cast<std::ptrdiff_t>(byte > 0 ? byte - 1 : 0), '\n')) + 1;
+        // A number the parser cannot hold: the first pass stopped at it.
+        const std::string key = dotted(keys.path);
+        const std::size_t line = json_complaint_of(text, keys.position, "").line;
         const std::string reason = "must be a finite number (got " + keys.token + ", too large for a double)";
         throw input_error(file + ":" + std::to_string(line) + ": " + (key.empty() ? "" : key + ": ") + reason,
                           reason, input_place{key, file, line, 0});

@@ -11,6 +11,7 @@
 
 #include "io/input_files.h"
 #include "io/text.h"
+#include "model/limits.h"
 
 namespace workbench {
 namespace {
@@ -188,11 +189,8 @@ column classify(const std::string& written, std::size_t number, const std::strin
 // ---- Numbers --------------------------------------------------------------
 
 double number(const std::string& cell, const std::string& file, std::size_t line, const column& c) {
-    std::string_view s = cell;
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double v = 0.0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    const decimal_read r = read_decimal(cell);
+    if (r.error != std::errc()) {
         std::string hint;
         if (cell.find(',') != std::string::npos) {
             // 2,400 is two thousand four hundred with a thousands separator,
@@ -203,13 +201,13 @@ double number(const std::string& cell, const std::string& file, std::size_t line
             hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
                    " if the comma separates thousands, " + point + " if it is a decimal comma";
         }
-        if (ec == std::errc::result_out_of_range) hint = "; out of the range of a double";
+        if (r.error == std::errc::result_out_of_range) hint = "; out of the range of a double";
         column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
     }
-    if (!std::isfinite(v)) {
+    if (!std::isfinite(r.value)) {
         column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
     }
-    return v;
+    return r.value;
 }
 
 double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
@@ -221,7 +219,9 @@ double setting_value(setting s, const std::string& cell, const std::string& file
     switch (s) {
         case setting::trays:
             if (v != std::floor(v)) fail("must be a whole number of trays");
-            if (v < 1.0 || v > 10000.0) fail("must be 1 to 10000 trays");
+            if (v < min_trays || v > max_trays) {
+                fail("must be " + std::to_string(min_trays) + " to " + std::to_string(max_trays) + " trays");
+            }
             break;
         case setting::volume_m3:
         case setting::pressure_bar:
@@ -239,12 +239,12 @@ double setting_value(setting s, const std::string& cell, const std::string& file
 }
 
 // Row checks that need the whole row: a ratio and the flow it sets.
-void check_ratio(const plant_run& r, setting ratio, setting flow, const std::vector<column>& cols,
-                 const std::string& file) {
-    const std::size_t rc = r.setting_column[static_cast<std::size_t>(ratio)];
-    const std::size_t fc = r.setting_column[static_cast<std::size_t>(flow)];
+void check_ratio(const std::array<std::size_t, setting_count>& column_of, std::size_t line, setting ratio,
+                 setting flow, const std::vector<column>& cols, const std::string& file) {
+    const std::size_t rc = column_of[static_cast<std::size_t>(ratio)];
+    const std::size_t fc = column_of[static_cast<std::size_t>(flow)];
     if (rc != 0 && fc != 0) {
-        column_error(file, r.line, cols[rc - 1], "given together with column \"" +
+        column_error(file, line, cols[rc - 1], "given together with column \"" +
                          cols[fc - 1].name + "\" (" + std::to_string(fc) +
                          ") in the same row: give either the flow or the ratio");
     }
@@ -364,8 +364,8 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                 r.measured[q]->sigma_given = true;
             }
         }
-        check_ratio(r, setting::nh3_co2, setting::feed_NH3, cols, file);
-        check_ratio(r, setting::h2o_co2, setting::feed_H2O, cols, file);
+        check_ratio(r.setting_column, r.line, setting::nh3_co2, setting::feed_NH3, cols, file);
+        check_ratio(r.setting_column, r.line, setting::h2o_co2, setting::feed_H2O, cols, file);
         if (std::none_of(r.measured.begin(), r.measured.end(),
                          [](const auto& m) { return m.has_value(); })) {
             fail_at(file, r.line, "run \"" + r.name + "\" has no measurement: give at least one of " +
@@ -627,11 +627,8 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
                 case role::carried: break;
             }
         }
-        plant_run as_run;
-        as_run.line = r.line;
-        as_run.setting_column = r.setting_column;
-        check_ratio(as_run, setting::nh3_co2, setting::feed_NH3, plain, file);
-        check_ratio(as_run, setting::h2o_co2, setting::feed_H2O, plain, file);
+        check_ratio(r.setting_column, r.line, setting::nh3_co2, setting::feed_NH3, plain, file);
+        check_ratio(r.setting_column, r.line, setting::h2o_co2, setting::feed_H2O, plain, file);
         out.rows.push_back(std::move(r));
     }
     if (out.rows.empty()) {

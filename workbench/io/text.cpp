@@ -48,13 +48,19 @@ std::string fixed(double v, int width, int digits) {
     return s.str();
 }
 
-std::optional<double> decimal(const std::string& text) {
-    std::string_view s = text;
+decimal_read read_decimal(std::string_view s) {
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    double v = 0.0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
-    return v;
+    decimal_read r;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), r.value);
+    // An empty text is invalid_argument already; so is one with more after the number.
+    r.error = ec == std::errc() && end != s.data() + s.size() ? std::errc::invalid_argument : ec;
+    return r;
+}
+
+std::optional<double> decimal(const std::string& text) {
+    const decimal_read r = read_decimal(text);
+    if (r.error != std::errc() || !std::isfinite(r.value)) return std::nullopt;
+    return r.value;
 }
 
 double parse_number(const std::string& option, const std::string& text, number_rule rule) {

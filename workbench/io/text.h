@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace workbench {
 
@@ -20,6 +22,16 @@ std::string at_place(double v, int place);
 // v fixed-point with `digits` decimals, right-aligned in `width`; "-" for a
 // value that is not finite.
 std::string fixed(double v, int width, int digits);
+
+// The number a whole text holds as from_chars reads it, after an optional
+// '+': its value, or why not (invalid_argument when the text is not one
+// number, result_out_of_range when it is too large for a double). "inf" and
+// "nan" are read as such.
+struct decimal_read {
+    double value = 0.0;
+    std::errc error{};
+};
+decimal_read read_decimal(std::string_view text);
 
 // A decimal number as written: optional sign, digits, point, exponent;
 // nothing else, and finite. Empty otherwise.
