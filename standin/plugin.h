@@ -10,11 +10,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <unistd.h>
 #endif
 
 #include <array>
-#include <climits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -85,26 +83,6 @@ inline constexpr const char* separators = "/";
 // current folder, not a library for the loader to search for.
 inline std::string as_file(const std::string& path) {
     return path.find_first_of(separators) == std::string::npos ? "./" + path : path;
-}
-
-// The plug-in beside the running executable.
-inline std::string plugin_beside_executable() {
-#if defined(_WIN32)
-    std::array<char, MAX_PATH> exe{};
-    const DWORD len = GetModuleFileNameA(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
-    const char* const file = "urea_plugin.dll";
-#else
-    std::array<char, PATH_MAX> exe{};
-    const ssize_t len = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
-    const char* const file = "liburea_plugin.so";
-#endif
-    std::string dir = ".";
-    if (len > 0) {
-        const std::string self(exe.data(), static_cast<std::size_t>(len));
-        const std::size_t slash = self.find_last_of(separators);
-        dir = slash == std::string::npos ? "." : self.substr(0, slash);
-    }
-    return dir + "/" + file;
 }
 
 class plugin {

@@ -66,7 +66,7 @@ std::string file_of_this_code() {
         std::getline(fields >> std::ws, path);
         if (here >= start && here < end && !path.empty() && path.front() == '/') return path;
     }
-    // No /proc: the program's own file, as the loader saw it.
+    // Not among the mapped files: the program's own file, as the loader saw it.
     std::array<char, PATH_MAX> exe{};
     const ssize_t len = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     return len > 0 ? std::string(exe.data(), static_cast<std::size_t>(len)) : "./";
@@ -164,7 +164,7 @@ workbench_host::workbench_host(session& s, const property_set& properties)
 
 workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
-void workbench_host::check_stop() {
+void workbench_host::poll_stop() {
     if (!stop_ && session_.stop_check()) {
         try {
             session_.stop_check()();
@@ -172,17 +172,15 @@ void workbench_host::check_stop() {
             stop_ = std::current_exception();
         }
     }
+}
+
+void workbench_host::check_stop() {
+    poll_stop();
     if (stop_) std::rethrow_exception(stop_);
 }
 
 flows workbench_host::rates(const flows& n, double t, double p, double v, double a1, double a2) {
-    if (rate_calls_ % stop_check_every == 0 && !stop_ && session_.stop_check()) {
-        try {
-            session_.stop_check()();
-        } catch (const interrupted&) {
-            stop_ = std::current_exception();
-        }
-    }
+    if (rate_calls_ % stop_check_every == 0) poll_stop();
     if (stop_) {
         flows nan{};
         nan.fill(std::numeric_limits<double>::quiet_NaN());

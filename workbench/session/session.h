@@ -112,6 +112,9 @@ public:
     void check_stop();
 
 private:
+    // Runs the session's stop check; keeps the interruption it throws.
+    void poll_stop();
+
     session& session_;
     property_set properties_;
     long rate_calls_ = 0;

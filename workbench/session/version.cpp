@@ -1,10 +1,6 @@
 #include "session/version.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <stdexcept>
-#include <vector>
 
 #include "io/input_files.h"
 #include "urea_version.h"
