@@ -4,6 +4,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "io/case_file.h"
+#include "io/input_files.h"
 #include "io/text.h"
 
 namespace workbench::cli {
@@ -56,12 +58,12 @@ const char* option_of(const std::string& key) {
     return "";
 }
 
-reactor_case changed_case(const invocation& in);
+reactor_case changed_case(const invocation& in, std::string* case_text);
 
 }  // namespace
 
-reactor_case case_of(const invocation& in, std::vector<std::string>* warnings) {
-    const reactor_case c = changed_case(in);
+reactor_case case_of(const invocation& in, std::vector<std::string>* warnings, std::string* case_text) {
+    const reactor_case c = changed_case(in, case_text);
     try {
         const std::vector<std::string> w = validate(c);
         if (warnings != nullptr) warnings->insert(warnings->end(), w.begin(), w.end());
@@ -76,8 +78,13 @@ reactor_case case_of(const invocation& in, std::vector<std::string>* warnings) {
 
 namespace {
 
-reactor_case changed_case(const invocation& in) {
-    reactor_case c = in.has("case") ? read_case(in.text("case")) : default_case();
+reactor_case changed_case(const invocation& in, std::string* case_text) {
+    reactor_case c = default_case();
+    if (in.has("case")) {
+        const std::string text = read_input_file(in.text("case"), "case file");
+        c = parse_case(text, in.text("case"));
+        if (case_text != nullptr) *case_text = text;
+    }
     const auto has = [&](const char* name) { return in.has(name); };
     const auto given = [&](const char* name) { return std::string(name) + " " + in.text(name); };
     const auto number = [&](const char* name, number_rule rule) { return parse_number(name, in.text(name), rule); };

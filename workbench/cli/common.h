@@ -25,9 +25,11 @@ inline constexpr int exit_bug = 3;     // an internal error: a bug of the workbe
 void warn(const std::vector<std::string>& warnings);
 
 // The case: the built-in one or the case file, then the command line's
-// changes, checked (validate); its warnings appended to `warnings`. Throws
-// input_error naming the option (or the case file's key).
-reactor_case case_of(const invocation& in, std::vector<std::string>* warnings = nullptr);
+// changes, checked (validate); its warnings appended to `warnings`, the case
+// file's text as read to `case_text`. Throws input_error naming the option
+// (or the case file's key).
+reactor_case case_of(const invocation& in, std::vector<std::string>* warnings = nullptr,
+                     std::string* case_text = nullptr);
 
 // The plug-in the options name, or the default one.
 std::string plugin_path_of(const invocation& in);

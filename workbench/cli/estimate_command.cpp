@@ -92,7 +92,8 @@ int estimate_command(const invocation& in) {
         if (!in.has("--bootstrap")) warn({"--seed " + t + ": without --bootstrap nothing is drawn"});
     }
     std::vector<std::string> warnings;
-    const reactor_case base = case_of(in, &warnings);
+    std::string case_text;  // hashed for the report as it was read
+    const reactor_case base = case_of(in, &warnings, &case_text);
     warn(warnings);
     opt.initial = {base.a1, base.a2};
     check_start(opt);
@@ -130,7 +131,7 @@ int estimate_command(const invocation& in) {
         c.runs_sha256 = runs_sha256;
         if (in.has("case")) {
             c.case_file = in.text("case");
-            c.case_sha256 = sha256_hex(read_input_file(c.case_file, "case file"));
+            c.case_sha256 = sha256_hex(case_text);
         }
         c.options = options_text(in);
         if (out.written_case) c.tuned_case_file = out.written_case->given;
