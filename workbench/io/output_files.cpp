@@ -85,7 +85,7 @@ std::string make_temporary(const std::string& folder, const std::string& suffix,
     for (std::size_t k = 0; k < max_temporaries && slot == max_temporaries; ++k) {
         if (!in_use[k]) slot = k;
     }
-    if (slot == max_temporaries) throw std::logic_error("more than 16 output files at once");
+    if (slot == max_temporaries) throw std::logic_error("more than " + std::to_string(max_temporaries) + " output files at once");
     const int fd = mkstemps(buf.data(), static_cast<int>(suffix.size()));
     if (fd < 0) throw input_error(path + ": cannot write there (" + why() + ")");
     std::memcpy(temporaries[slot].data(), buf.data(), buf.size());
