@@ -7,8 +7,6 @@
 namespace workbench {
 namespace {
 
-constexpr std::array<const char*, 2> factor_names = {"a1", "a2"};
-
 // A factor's value for texts.
 std::string factor_text(double v) { return sig(v, 4); }
 

@@ -49,7 +49,7 @@ struct factor_uncertainty {
     std::string source;                     // the estimate's file, or "the estimate", for texts
     std::array<double, 2> value{NAN, NAN};  // the best fit's a1 and a2 (a held factor: its value)
     std::array<bool, 2> free{false, false};
-    double lower = 1e-6, upper = 1e6;       // the search box
+    double lower = factor_lower, upper = factor_upper;  // the search box
     double scale_factor = 1.0;              // max(1, sqrt(reduced chi-square))
     double t_quantile = NAN;
     int degrees_of_freedom = 0;

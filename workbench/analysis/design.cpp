@@ -2,20 +2,13 @@
 
 #include <algorithm>
 
-#include <boost/math/distributions/students_t.hpp>
 
 #include "io/text.h"
 
 namespace workbench {
 namespace {
 
-constexpr std::array<const char*, 2> factor_names = {"a1", "a2"};
 const double ln10 = std::log(10.0);
-
-// The 97.5 % quantile of Student's t on dof degrees of freedom (at least 1).
-double t_975(int dof) {
-    return boost::math::quantile(boost::math::complement(boost::math::students_t(std::max(1, dof)), 0.025));
-}
 
 double det(const information& f) { return f[0][0] * f[1][1] - f[0][1] * f[1][0]; }
 

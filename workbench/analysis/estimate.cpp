@@ -21,11 +21,13 @@ using detail::factor_at;
 using detail::offset;
 using detail::point;
 
-constexpr std::array<const char*, 2> parameter_names = {"a1", "a2"};
-
 std::string sig3(double v) { return sig(v, 3); }
 
 }  // namespace
+
+double t_975(int dof) {
+    return boost::math::quantile(boost::math::complement(boost::math::students_t(std::max(1, dof)), 0.025));
+}
 
 const char* loss_name(loss_kind k) {
     switch (k) {
@@ -83,8 +85,7 @@ void settle(estimate_result& res, detail::fit_problem& fp, const std::vector<obs
     if (res.degrees_of_freedom > 0) {
         res.reduced_chi_square = res.chi_square / res.degrees_of_freedom;
         res.scale_factor = std::max(1.0, std::sqrt(res.reduced_chi_square));
-        res.t_quantile = boost::math::quantile(
-            boost::math::complement(boost::math::students_t(res.degrees_of_freedom), 0.025));
+        res.t_quantile = t_975(res.degrees_of_freedom);
     } else {
         res.reduced_chi_square = NAN;
         res.scale_factor = 1.0;
@@ -203,7 +204,7 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
         const bool determined =
             pr.computed ? pr.lower && pr.upper && !pr.disjoint && *pr.upper / *pr.lower <= 10.0 && !at_edge
                         : wald_narrow && !both_conditional && !at_edge;
-        const std::string other = parameter_names[1 - k];
+        const std::string other = factor_names[1 - k];
         if (determined) {
             p.verdict = verdict_kind::determined;
             p.verdict_text = p.conditional && !pr.computed ? "determined with " + other + " held at its value"
@@ -298,11 +299,11 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
                      : opt.loss == loss_kind::huber ? default_huber_scale
                                                     : default_cauchy_scale;
     for (std::size_t k = 0; k < 2; ++k) {
-        res.parameters[k].name = parameter_names[k];
+        res.parameters[k].name = factor_names[k];
         res.parameters[k].free = !opt.fixed[k].has_value();
         const double v = opt.fixed[k] ? *opt.fixed[k] : opt.initial[k];
         if (!(v >= opt.lower && v <= opt.upper)) {
-            throw input_error(std::string("estimate: ") + parameter_names[k] + " = " + sig3(v) +
+            throw input_error(std::string("estimate: ") + factor_names[k] + " = " + sig3(v) +
                                         " lies outside the search box " + sig3(opt.lower) + " .. " +
                                         sig3(opt.upper));
         }
@@ -407,7 +408,7 @@ void check_start(const estimate_options& o) {
     for (std::size_t k = 0; k < 2; ++k) {
         const double v = o.initial[k];
         if (!o.fixed[k] && (v < o.lower || v > o.upper)) {
-            const std::string name = parameter_names[k];
+            const std::string name = factor_names[k];
             throw input_error("--" + name + " (the start of the estimate): " + sig(v) +
                               " lies outside the search range " + sig(o.lower) + " .. " + sig(o.upper));
         }

@@ -17,10 +17,21 @@
 #include <string>
 #include <vector>
 
+#include "model/case.h"
 #include "model/errors.h"
 #include "model/observation.h"
 
 namespace workbench {
+
+// The rate factors by name, in the order of every pair of them here.
+inline constexpr std::array<const char*, 2> factor_names = {"a1", "a2"};
+
+// The box every search for a1 and a2 stays in.
+inline constexpr double factor_lower = 1e-6;
+inline constexpr double factor_upper = 1e6;
+
+// The 97.5 % quantile of Student's t on dof degrees of freedom (at least 1).
+double t_975(int dof);
 
 // What the estimator asks of a reactor: the predicted quantities of one run
 // at the rate factors exp(ln_a1), exp(ln_a2). It is called many times at
@@ -56,7 +67,7 @@ inline constexpr double default_cauchy_scale = 2.385;
 struct estimate_options {
     // The starting values (the base case's a1 and a2), also the value
     // suggested for --fix when a parameter is not determined.
-    std::array<double, 2> initial{1.0, 0.124};
+    std::array<double, 2> initial{1.0, default_a2};
     // A parameter held at this value (--fix); the other is estimated.
     std::array<std::optional<double>, 2> fixed{};
     loss_kind loss = loss_kind::none;
@@ -65,8 +76,8 @@ struct estimate_options {
     // each free parameter (9 starts for both, 3 for one).
     std::vector<double> start_decades{-2.0, 0.0, 2.0};
     // The search box for a1 and a2.
-    double lower = 1e-6;
-    double upper = 1e6;
+    double lower = factor_lower;
+    double upper = factor_upper;
     int max_iterations = 100;
     // Profile-likelihood intervals of the free factors, from which the
     // verdicts are drawn. Off: the verdicts rest on the linearised

@@ -129,7 +129,7 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
             }
             return out;
         };
-        // Steps from a quarter of the linearised half-width, growing by half
+        // Steps from a quarter of the linearised half-width, growing by 60 %
         // each step up to half a decade while within the threshold (a
         // decade beyond it). From the best fit, to both edges of the box:
         // the profile can come back below the threshold far away. From

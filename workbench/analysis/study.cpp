@@ -91,9 +91,9 @@ double value_in(const reactor_case& c, const std::string& name) {
     }
 }
 
-// Stations of a case's profile: its trays, or plug flow's 20.
+// Stations of a case's profile: its trays, or plug flow's.
 std::size_t stations_of(const reactor_case& c) {
-    return c.model == reactor_model::pfr ? 20 : static_cast<std::size_t>(c.trays);
+    return static_cast<std::size_t>(c.model == reactor_model::pfr ? pfr_stations : c.trays);
 }
 
 // Notes for quantities that change no result here, and checks of the
@@ -118,8 +118,8 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
         if (q.tray == 0) continue;
         if (q.tray > most_stations) {
             throw input_error("--result " + q.name + ": no point has a tray (or station) " + std::to_string(q.tray) +
-                              ": " + (most_stations == 20 && plan.base.model == reactor_model::pfr
-                                          ? std::string("plug flow has 20 stations")
+                              ": " + (most_stations == static_cast<std::size_t>(pfr_stations) && plan.base.model == reactor_model::pfr
+                                          ? "plug flow has " + std::to_string(pfr_stations) + " stations"
                                           : "the most trays are " + std::to_string(most_stations)));
         }
         if (q.tray > fewest_stations) {

@@ -21,7 +21,6 @@
 namespace workbench {
 namespace {
 
-constexpr double seconds_per_hour = 3600.0;
 constexpr double eps = std::numeric_limits<double>::epsilon();
 
 // The two reactions' stoichiometry:
@@ -371,7 +370,7 @@ int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
 }
 
 std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
-    constexpr int stations = 20;
+    constexpr int stations = pfr_stations;
     pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB], {rate_calls_per_pfr}};
     nvector y(2);
     y[0] = 0.0;

@@ -44,6 +44,12 @@ inline constexpr long rate_calls_per_equilibrium = 5000;
 // reported as undefined.
 inline constexpr double min_co2_share_for_conversion = 1e-3;
 
+// The plug-flow reactor's profile: this many stations, evenly along its volume.
+inline constexpr int pfr_stations = 20;
+
+// Flows are kmol/s inside, kmol/h in cases and results.
+inline constexpr double seconds_per_hour = 3600.0;
+
 // One point of the profile: a tray's outlet, or a station along the plug-flow reactor.
 struct station {
     double volume_m3;       // reacting volume from the inlet up to here

@@ -12,7 +12,6 @@
 namespace workbench {
 namespace {
 
-constexpr double per_hour = 3600.0;
 constexpr std::size_t none = component_count;
 
 double total(const flows& n) {
@@ -50,19 +49,19 @@ double mass_fraction(const result& r, const reactor_case&, std::size_t component
     }
 }
 double outlet_kmol_h(const result& r, const reactor_case&, std::size_t i, std::size_t) {
-    return r.outlet[i] * per_hour;
+    return r.outlet[i] * seconds_per_hour;
 }
 double outlet_kg_h(const result& r, const reactor_case&, std::size_t i, std::size_t) {
-    return r.outlet[i] * per_hour * molecular_weight[i];
+    return r.outlet[i] * seconds_per_hour * molecular_weight[i];
 }
 double equilibrium_kmol_h(const result& r, const reactor_case&, std::size_t i, std::size_t) {
-    return r.equilibrium[i] * per_hour;
+    return r.equilibrium[i] * seconds_per_hour;
 }
 double equilibrium_kg_h(const result& r, const reactor_case&, std::size_t i, std::size_t) {
-    return r.equilibrium[i] * per_hour * molecular_weight[i];
+    return r.equilibrium[i] * seconds_per_hour * molecular_weight[i];
 }
 double nc_flow_kg_h(const result& r, const reactor_case&, std::size_t i, std::size_t) {
-    return r.nc_flow_kg_s[i] * per_hour;
+    return r.nc_flow_kg_s[i] * seconds_per_hour;
 }
 double outlet_mole_fraction(const result& r, const reactor_case&, std::size_t i, std::size_t) {
     const double n = total(r.outlet);

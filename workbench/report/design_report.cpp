@@ -12,8 +12,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-constexpr std::array<const char*, 2> factor_names = {"a1", "a2"};
-
 json number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
 std::string right(const std::string& s, std::size_t width) {
