@@ -301,16 +301,9 @@ prediction predict_case(const reactor_case& c, const band_plan& plan, const std:
     const std::vector<std::optional<result>> at = solve_band_points(plan, p.c, p.run, h);
     p.points = at.size();
     p.unsolved = static_cast<std::size_t>(std::count_if(at.begin(), at.end(), [](const auto& r) { return !r; }));
+    for (const result_quantity& q : results) p.values.push_back(q.value(p.run, p.c));
+    p.bands = bands_of_results(plan, results, p.c, p.values, at);
     std::vector<double> v(at.size());
-    for (const result_quantity& q : results) {
-        p.values.push_back(q.value(p.run, p.c));
-        if (!has_band(q)) {
-            p.bands.emplace_back();
-            continue;
-        }
-        for (std::size_t i = 0; i < at.size(); ++i) v[i] = at[i] ? q.value(*at[i], p.c) : NAN;
-        p.bands.push_back(band_of(plan, p.values.back(), v));
-    }
     for (std::size_t s = 0; s < p.run.profile.size(); ++s) {
         const auto conversion = [&](const result& r) {
             return r.co2_conversion_defined && s < r.profile.size() ? r.profile[s].co2_conversion : NAN;
@@ -319,6 +312,23 @@ prediction predict_case(const reactor_case& c, const band_plan& plan, const std:
         p.conversion_profile.push_back(band_of(plan, conversion(p.run), v));
     }
     return p;
+}
+
+std::vector<result_band> bands_of_results(const band_plan& plan, const std::vector<result_quantity>& results,
+                                          const reactor_case& c, const std::vector<double>& values,
+                                          const std::vector<std::optional<result>>& at) {
+    std::vector<result_band> out;
+    out.reserve(results.size());
+    std::vector<double> v(at.size());
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        if (!has_band(results[k])) {
+            out.emplace_back();
+            continue;
+        }
+        for (std::size_t i = 0; i < at.size(); ++i) v[i] = at[i] ? results[k].value(*at[i], c) : NAN;
+        out.push_back(band_of(plan, values[k], v));
+    }
+    return out;
 }
 
 bool has_band(const result_quantity& q) {

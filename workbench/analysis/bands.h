@@ -128,6 +128,13 @@ result_band band_of(const band_plan& plan, double best, const std::vector<double
 std::vector<std::optional<result>> solve_band_points(const band_plan& plan, const reactor_case& c,
                                                      const result& best, workbench_host& h);
 
+// Each result's band from the case's solutions at the plan's points
+// (solve_band_points) and its value at the best fit (`values`, in the order
+// of `results`); no band (NaN) for a result has_band refuses.
+std::vector<result_band> bands_of_results(const band_plan& plan, const std::vector<result_quantity>& results,
+                                          const reactor_case& c, const std::vector<double>& values,
+                                          const std::vector<std::optional<result>>& at);
+
 // A case run at an estimate's rate factors, each result with its band.
 struct prediction {
     reactor_case c;                        // the case as run: the given one with the estimate's a1 and a2

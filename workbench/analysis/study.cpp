@@ -134,15 +134,7 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
 void band_point(const band_plan& bands, const std::vector<result_quantity>& results, const reactor_case& c,
                 const result& best, workbench_host& h, study_point& pt) {
     const std::vector<std::optional<result>> at = solve_band_points(bands, c, best, h);
-    std::vector<double> v(at.size());
-    for (std::size_t k = 0; k < results.size(); ++k) {
-        if (!has_band(results[k])) {
-            pt.bands.emplace_back();
-            continue;
-        }
-        for (std::size_t i = 0; i < at.size(); ++i) v[i] = at[i] ? results[k].value(*at[i], c) : NAN;
-        pt.bands.push_back(band_of(bands, pt.values[k], v));
-    }
+    pt.bands = bands_of_results(bands, results, c, pt.values, at);
     pt.band_unsolved = static_cast<std::size_t>(std::count_if(at.begin(), at.end(), [](const auto& r) { return !r; }));
 }
 
