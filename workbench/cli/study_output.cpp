@@ -37,6 +37,7 @@ struct failure_line {
 
 struct study_output::state {
     const study_plan& plan;
+    const carried_columns carried;  // a case table's other columns, once for all points
     bool sweep;
     bool verbose;
     output_request request;
@@ -54,7 +55,7 @@ struct study_output::state {
 
     state(const invocation& in, const study_plan& p, bool sweep_format,
           const std::vector<std::pair<std::string, std::string>>& inputs)
-        : plan(p), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
+        : plan(p), carried(carried_columns_of(p)), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
 };
 
 namespace {
@@ -149,9 +150,9 @@ void study_output::add(const study_point& p) {
     } else {
         if (s.csv) study_csv_row(*s.csv, s.plan, p);
         if (s.json) {
-            s.json->item(study_point_json(s.plan, p));
+            s.json->item(study_point_json(s.plan, s.carried, p));
         } else if (s.printed) {
-            print_study_row(s.printed->out(), s.plan, p);
+            print_study_row(s.printed->out(), s.plan, s.carried, p);
         }
     }
     if (s.plot) s.plot->add(s.plot_script->out(), p);

@@ -45,18 +45,6 @@ std::string setting_unit(const std::string& name) {
 
 std::size_t number_width(const std::string& name) { return std::max<std::size_t>(12, name.size() + 2); }
 
-// The widest cell of each carried column (at most 24 shown).
-std::vector<std::size_t> carried_widths(const study_plan& plan) {
-    std::vector<std::size_t> w;
-    if (!plan.table) return w;
-    for (const std::string& c : carried_names(plan)) w.push_back(c.size());
-    for (const case_row& r : plan.table->rows) {
-        for (std::size_t k = 0; k < r.carried.size(); ++k) w[k] = std::max(w[k], r.carried[k].size());
-    }
-    for (std::size_t& x : w) x = std::min<std::size_t>(x, 24) + 2;
-    return w;
-}
-
 std::string clipped(const std::string& s, std::size_t width) {
     const std::string p = printable(s);
     return p.size() + 2 <= width ? p : p.substr(0, width - 3) + "~";
@@ -220,6 +208,18 @@ std::string open_sides(const study_plan& plan, const study_point& p) {
 
 // ---- Table ----------------------------------------------------------------------
 
+carried_columns carried_columns_of(const study_plan& plan) {
+    carried_columns c;
+    if (!plan.table) return c;
+    c.names = carried_names(plan);
+    for (const std::string& n : c.names) c.widths.push_back(n.size());
+    for (const case_row& r : plan.table->rows) {
+        for (std::size_t k = 0; k < r.carried.size(); ++k) c.widths[k] = std::max(c.widths[k], r.carried[k].size());
+    }
+    for (std::size_t& w : c.widths) w = std::min<std::size_t>(w, 24) + 2;
+    return c;
+}
+
 void print_study_head(std::ostream& out, const study_plan& plan) {
     out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n";
     if (plan.bands) {
@@ -229,11 +229,11 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
     }
     out << "\n";
     std::string names, units;
-    const std::vector<std::size_t> cw = carried_widths(plan);
-    const std::vector<std::string> carried = carried_names(plan);
-    for (std::size_t k = 0; k < cw.size(); ++k) {
-        names += left(clipped(carried[k], cw[k]), cw[k]);
-        units += std::string(cw[k], ' ');
+    const carried_columns carried = carried_columns_of(plan);
+    for (std::size_t k = 0; k < carried.widths.size(); ++k) {
+        const std::size_t w = carried.widths[k];
+        names += left(clipped(carried.names[k], w), w);
+        units += std::string(w, ' ');
     }
     for (const std::string& s : plan.settings) {
         names += right(s, number_width(s));
@@ -252,13 +252,15 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
     out << names << "\n" << units << "\n";
 }
 
-void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+void print_study_row(std::ostream& out, const study_plan& plan, const carried_columns& carried,
+                     const study_point& p) {
     if (!plan.table && plan.vars.size() > 1 && plan.vars[0].values.size() > 1 && p.index > 0 &&
         p.index % plan.vars[0].values.size() == 0) {
         out << "\n";  // the first variable starts again
     }
-    const std::vector<std::size_t> cw = carried_widths(plan);
-    for (std::size_t k = 0; k < cw.size(); ++k) out << left(clipped((*p.carried)[k], cw[k]), cw[k]);
+    for (std::size_t k = 0; k < carried.widths.size(); ++k) {
+        out << left(clipped((*p.carried)[k], carried.widths[k]), carried.widths[k]);
+    }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
         out << right(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
     }
@@ -364,7 +366,7 @@ json study_head_json(const study_plan& plan) {
     return out;
 }
 
-json study_point_json(const study_plan& plan, const study_point& p) {
+json study_point_json(const study_plan& plan, const carried_columns& carried, const study_point& p) {
     json settings = json::object();
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
         const std::string& s = plan.settings[k];
@@ -374,9 +376,8 @@ json study_point_json(const study_plan& plan, const study_point& p) {
     if (plan.table) out["line"] = plan.table->rows[p.index].line;
     out["settings"] = settings;
     if (p.carried != nullptr) {
-        const std::vector<std::string> names = carried_names(plan);
         json columns = json::object();
-        for (std::size_t k = 0; k < names.size(); ++k) columns[names[k]] = (*p.carried)[k];
+        for (std::size_t k = 0; k < carried.names.size(); ++k) columns[carried.names[k]] = (*p.carried)[k];
         out["columns"] = columns;
     }
     out["ok"] = p.ok;

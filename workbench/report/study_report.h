@@ -15,11 +15,26 @@
 
 namespace workbench {
 
+// The names of the CSV's and the JSON's columns of a case table's other
+// columns (see study_csv_head).
+std::vector<std::string> carried_names(const study_plan& plan);
+
+// A case table's other columns, worked out once for a plan (not again for
+// each point): their names (carried_names) and their widths in the table
+// (the widest cell, at most 24 shown, and 2 for the space). Empty without a
+// case table.
+struct carried_columns {
+    std::vector<std::string> names;
+    std::vector<std::size_t> widths;
+};
+carried_columns carried_columns_of(const study_plan& plan);
+
 // The table: a head naming the study and each column with its unit, a row
 // per point (a blank line where the first variable starts again), and a
 // closing line with the count of points solved and of rate calls.
 void print_study_head(std::ostream& out, const study_plan& plan);
-void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p);
+void print_study_row(std::ostream& out, const study_plan& plan, const carried_columns& carried,
+                     const study_point& p);
 void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s);
 
 // The CSV: a case table's other columns (as written; one named like a
@@ -34,12 +49,9 @@ void study_csv_row(std::ostream& out, const study_plan& plan, const study_point&
 // "failure"}), and the members after them (solved, failed, rate_calls,
 // notes, warnings).
 nlohmann::ordered_json study_head_json(const study_plan& plan);
-nlohmann::ordered_json study_point_json(const study_plan& plan, const study_point& p);
+nlohmann::ordered_json study_point_json(const study_plan& plan, const carried_columns& carried,
+                                        const study_point& p);
 nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s);
-
-// The names of the CSV's and the JSON's columns of a case table's other
-// columns (see study_csv_head).
-std::vector<std::string> carried_names(const study_plan& plan);
 
 // A study's plot (gnuplot commands, numbers and our own labels only): its
 // results against the first varied quantity (of more than one value) (a case table: the case's row
