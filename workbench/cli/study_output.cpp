@@ -187,10 +187,7 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
         if (s.json) {
             s.json->end_array();
             const nlohmann::ordered_json tail =
-                s.sweep ? nlohmann::ordered_json{{"solved", summary.points - summary.failed},
-                                                 {"failed", summary.failed},
-                                                 {"rate_calls", summary.rate_calls},
-                                                 {"notes", s.plan.notes}}
+                s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes)
                         : study_tail_json(s.plan, summary);
             for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
             s.json->member("base_case", case_json(s.plan.base));

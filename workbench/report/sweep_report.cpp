@@ -22,27 +22,6 @@ std::string column(double v, int width, int digits) {
     return s.str();
 }
 
-// Axis labels in gnuplot's enhanced text, by quantity: our words only.
-std::string axis_label(const sweep_variable& v) {
-    if (!v.which) {
-        if (v.name == "model") return "reactor model";
-        return v.name == "a1" ? "carbamate-formation rate factor a1" : "dehydration rate factor a2";
-    }
-    switch (*v.which) {
-        case setting::trays: return "number of trays";
-        case setting::volume_m3: return "reacting volume, m^3";
-        case setting::pressure_bar: return "pressure, bar";
-        case setting::inlet_temperature_C: return "inlet temperature, °C";
-        case setting::outlet_temperature_C: return "outlet temperature, °C";
-        case setting::nh3_co2: return "NH_3/CO_2 fed, mol/mol";
-        case setting::h2o_co2: return "H_2O/CO_2 fed, mol/mol";
-        default: {
-            const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
-            return std::string(component_names[i]) + " fed, kmol/h";
-        }
-    }
-}
-
 // Column heads of the table, at most 12 characters.
 std::string short_label(const sweep_variable& v) {
     if (!v.which) return v.name;
@@ -137,16 +116,9 @@ nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars,
     return p;
 }
 
-nlohmann::ordered_json sweep_json(const sweep_result& r) {
-    using json = nlohmann::ordered_json;
-    json points = json::array();
-    for (const sweep_point& pt : r.points) points.push_back(sweep_point_json(r.vars, pt));
-    return {{"vary", sweep_vary_json(r.vars)},
-            {"points", points},
-            {"solved", r.points.size() - r.failed},
-            {"failed", r.failed},
-            {"rate_calls", r.rate_calls},
-            {"notes", r.notes}};
+nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
+                                       const std::vector<std::string>& notes) {
+    return {{"solved", points - failed}, {"failed", failed}, {"rate_calls", rate_calls}, {"notes", notes}};
 }
 
 void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars) {
@@ -169,13 +141,24 @@ void sweep_csv_row(std::ostream& out, const sweep_point& pt) {
     }
 }
 
-std::string sweep_csv(const sweep_result& r) {
-    std::ostringstream out;
-    sweep_csv_head(out, r.vars);
-    for (const sweep_point& pt : r.points) sweep_csv_row(out, pt);
-    return out.str();
+std::string sweep_axis_label(const sweep_variable& v) {
+    if (!v.which) {
+        if (v.name == "model") return "reactor model";
+        return v.name == "a1" ? "carbamate-formation rate factor a1" : "dehydration rate factor a2";
+    }
+    switch (*v.which) {
+        case setting::trays: return "number of trays";
+        case setting::volume_m3: return "reacting volume, m^3";
+        case setting::pressure_bar: return "pressure, bar";
+        case setting::inlet_temperature_C: return "inlet temperature, °C";
+        case setting::outlet_temperature_C: return "outlet temperature, °C";
+        case setting::nh3_co2: return "NH_3/CO_2 fed, mol/mol";
+        case setting::h2o_co2: return "H_2O/CO_2 fed, mol/mol";
+        default: {
+            const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
+            return std::string(component_names[i]) + " fed, kmol/h";
+        }
+    }
 }
-
-std::string sweep_axis_label(const sweep_variable& v) { return axis_label(v); }
 
 }  // namespace workbench
