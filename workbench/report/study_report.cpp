@@ -8,6 +8,7 @@
 
 #include "io/text.h"
 #include "report/band_report.h"
+#include "report/json_stream.h"
 #include "report/palette.h"
 #include "report/sweep_report.h"
 
@@ -17,16 +18,6 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // ---- Text ---------------------------------------------------------------------
-
-std::string right(const std::string& s, std::size_t width) {
-    return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
-}
-
-std::string left(const std::string& s, std::size_t width) {
-    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
-}
-
-std::string value_text(double v) { return std::isfinite(v) ? sig(v, 6) : "-"; }
 
 // A setting's unit, for the table.
 std::string setting_unit(const std::string& name) {
@@ -189,7 +180,7 @@ bool banded(const study_plan& plan, std::size_t k) { return plan.bands && has_ba
 
 // A band's end for the table: "<" before an end that is open below, ">"
 // before one open above.
-std::string band_end(double v, bool open, const char* mark) { return (open ? std::string(mark) : "") + value_text(v); }
+std::string band_end(double v, bool open, const char* mark) { return (open ? std::string(mark) : "") + sig_or_dash(v, 6); }
 
 // The open sides of a point's bands, for the CSV: "co2_conversion low;
 // w_UREA high".
@@ -232,21 +223,21 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
     const carried_columns carried = carried_columns_of(plan);
     for (std::size_t k = 0; k < carried.widths.size(); ++k) {
         const std::size_t w = carried.widths[k];
-        names += left(clipped(carried.names[k], w), w);
+        names += left_aligned(clipped(carried.names[k], w), w);
         units += std::string(w, ' ');
     }
     for (const std::string& s : plan.settings) {
-        names += right(s, number_width(s));
-        units += right(setting_unit(s), number_width(s));
+        names += right_aligned(s, number_width(s));
+        units += right_aligned(setting_unit(s), number_width(s));
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const result_quantity& q = plan.results[k];
-        names += right(q.name, number_width(q.name));
-        units += right(q.unit, number_width(q.name));
+        names += right_aligned(q.name, number_width(q.name));
+        units += right_aligned(q.unit, number_width(q.name));
         if (!banded(plan, k)) continue;
         for (const char* end : {"_low", "_high"}) {
-            names += right(q.name + end, number_width(q.name + end));
-            units += right(q.unit, number_width(q.name + end));
+            names += right_aligned(q.name + end, number_width(q.name + end));
+            units += right_aligned(q.unit, number_width(q.name + end));
         }
     }
     out << names << "\n" << units << "\n";
@@ -259,10 +250,10 @@ void print_study_row(std::ostream& out, const study_plan& plan, const carried_co
         out << "\n";  // the first variable starts again
     }
     for (std::size_t k = 0; k < carried.widths.size(); ++k) {
-        out << left(clipped((*p.carried)[k], carried.widths[k]), carried.widths[k]);
+        out << left_aligned(clipped((*p.carried)[k], carried.widths[k]), carried.widths[k]);
     }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
-        out << right(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
+        out << right_aligned(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
     }
     if (!p.ok) {
         out << "  failed: " << p.failure << "\n";
@@ -270,11 +261,11 @@ void print_study_row(std::ostream& out, const study_plan& plan, const carried_co
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const std::string& name = plan.results[k].name;
-        out << right(value_text(p.values[k]), number_width(name));
+        out << right_aligned(sig_or_dash(p.values[k], 6), number_width(name));
         if (!banded(plan, k)) continue;
         const result_band& b = p.bands[k];
-        out << right(band_end(b.low, b.open_low, "<"), number_width(name + "_low"))
-            << right(band_end(b.high, b.open_high, ">"), number_width(name + "_high"));
+        out << right_aligned(band_end(b.low, b.open_low, "<"), number_width(name + "_low"))
+            << right_aligned(band_end(b.high, b.open_high, ">"), number_width(name + "_high"));
     }
     out << "\n";
 }
@@ -321,7 +312,7 @@ void study_csv_row(std::ostream& out, const study_plan& plan, const study_point&
         for (const std::string& c : *p.carried) out << csv_cell(c) << ",";
     }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], p.settings[k], 10) << ",";
-    const auto cell = [&](double v) { out << (std::isfinite(v) ? sig(v, 10) : "") << ","; };
+    const auto cell = [&](double v) { out << csv_number(v) << ","; };
     if (p.ok) {
         for (std::size_t k = 0; k < plan.results.size(); ++k) {
             cell(p.values[k]);
@@ -384,17 +375,16 @@ json study_point_json(const study_plan& plan, const carried_columns& carried, co
     if (p.ok) {
         json results = json::object();
         for (std::size_t k = 0; k < plan.results.size(); ++k) {
-            results[plan.results[k].name] = std::isfinite(p.values[k]) ? json(p.values[k]) : json(nullptr);
+            results[plan.results[k].name] = json_number(p.values[k]);
         }
         out["results"] = results;
         if (plan.bands) {
             json low = json::object(), high = json::object(), open = json::object();
-            const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
             for (std::size_t k = 0; k < plan.results.size(); ++k) {
                 if (!banded(plan, k)) continue;
                 const result_band& b = p.bands[k];
-                low[plan.results[k].name] = number(b.low);
-                high[plan.results[k].name] = number(b.high);
+                low[plan.results[k].name] = json_number(b.low);
+                high[plan.results[k].name] = json_number(b.high);
                 if (b.open_low || b.open_high) {
                     open[plan.results[k].name] = b.open_low && b.open_high ? "both" : b.open_low ? "low" : "high";
                 }
@@ -742,7 +732,7 @@ void print_result_list(std::ostream& out) {
            "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
            "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";
     for (const result_kind& k : result_kinds()) {
-        out << "  " << left(std::string(k.name) + (k.measurable ? " *" : ""), 28) << left(k.unit, 10) << k.meaning
+        out << "  " << left_aligned(std::string(k.name) + (k.measurable ? " *" : ""), 28) << left_aligned(k.unit, 10) << k.meaning
             << "\n";
     }
     out << "\nDefault: co2_conversion, equilibrium_co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O\n";
