@@ -696,7 +696,7 @@ std::string parity_plot_script(const estimate_report& r) {
         if (!row.outlier) continue;
         const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
         s << "set label " << gnuplot_text(name) << " at " << row.measured << "," << row.predicted
-          << " offset 1.6,-0.9 noenhanced front textcolor rgb '#d62728' font ',11'\n";
+          << " offset 1.6,-0.9 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',11'\n";
     }
     s << "set title 'Measured against predicted at a1 = " << factor_text(res.parameters[0], res.parameters[0].value)
       << ", a2 = " << factor_text(res.parameters[1], res.parameters[1].value) << "'\n"
@@ -705,7 +705,7 @@ std::string parity_plot_script(const estimate_report& r) {
       << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"
       << "set ylabel 'predicted by the reactor at the estimate'\n"
       << "set errorbars small\n"
-      << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
+      << "plot x with lines lc rgb '" << guide_colour << "' dt 2 title 'y = x'";
     // The bars first, without markers; then open markers over them (the
     // palette's filled point type less one), which leave the bars seen.
     for (const std::size_t q : kinds) {
@@ -718,8 +718,8 @@ std::string parity_plot_script(const estimate_report& r) {
           << "' title '" << quantities[q].plot_title << "'";
     }
     if (outliers) {
-        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "
-             "title 'more than 3 standard deviations off'";
+        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '" << judged_by_colour
+          << "' title 'more than 3 standard deviations off'";
     }
     s << "\n";
     return s.str();
@@ -785,13 +785,14 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
         if (b) {
             s << "set arrow from " << *b << ",0 to " << *b << "," << thr
-              << " nohead lc rgb '#1f77b4' dt 3\n";
+              << " nohead lc rgb '" << estimate_colour << "' dt 3\n";
         }
     }
-    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '#1f77b4' title 'profile', "
-      << thr << " with lines lc rgb '#d62728' dt 2 title '95 % threshold'";
+    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '" << estimate_colour
+      << "' title 'profile', " << thr << " with lines lc rgb '" << judged_by_colour << "' dt 2 title '95 % threshold'";
     if (std::isfinite(p.se_ln_unscaled) && p.se_ln_unscaled > 0.0) {
-        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '#555555' dt 4 title 'linearised'";
+        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '" << guide_colour
+          << "' dt 4 title 'linearised'";
     }
     s << "\n";
 }
@@ -895,13 +896,15 @@ std::string region_plot_script(const estimate_report& r) {
         s << "set label 'the region reaches the edge of the search (" << sig(opt.lower, 3) << " .. " << sig(opt.upper, 3)
           << "): open there' at graph 0.02,0.94 front\n";
     }
-    s << "plot $region using 1:2 with filledcurves closed fc rgb '#1f77b4' fs transparent solid 0.25 noborder "
-         "title '95 % region', "
-         "$region using 1:2 with lines lw 2 lc rgb '#1f77b4' notitle, "
-         "$valley using 1:2 with lines dt 3 lc rgb '#1f77b4' title 'best a2 at each a1'";
-    if (!g.ellipse.empty()) s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '#d62728' title 'linearised ellipse'";
-    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '#555555' title 'bootstrap resamples'";
-    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '#000000' title 'best fit'\n";
+    s << "plot $region using 1:2 with filledcurves closed fc rgb '" << estimate_colour
+      << "' fs transparent solid 0.25 noborder title '95 % region', "
+      << "$region using 1:2 with lines lw 2 lc rgb '" << estimate_colour << "' notitle, "
+      << "$valley using 1:2 with lines dt 3 lc rgb '" << estimate_colour << "' title 'best a2 at each a1'";
+    if (!g.ellipse.empty()) {
+        s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '" << judged_by_colour << "' title 'linearised ellipse'";
+    }
+    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
+    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
     s << "unset label\nunset key\n";
     s << "set origin 0,0\nset size 0.5,0.42\n";
     profile_panel(s, r, 0);

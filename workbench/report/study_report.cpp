@@ -566,8 +566,8 @@ void study_plot::end(std::ostream& script) const {
             }
             if (!band_titled) {
                 // One key entry for the bands, grey: each is shaded in its curve's colour.
-                script << sep << "keyentry with filledcurves fc rgb '#888888' fs transparent solid 0.3 noborder title "
-                       << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
+                script << sep << "keyentry with filledcurves fc rgb '" << band_key_colour
+                       << "' fs transparent solid 0.3 noborder title " << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
                 band_titled = true;
             }
         }
@@ -691,7 +691,9 @@ void study_map::end(std::ostream& script) const {
            << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
            << "set view map\nset key outside bottom center horizontal\n"
            << "set cblabel " << gp_string(axis_) << "\n"
-           << "set palette defined (0 '#440154', 1 '#3b528b', 2 '#21918c', 3 '#5ec962', 4 '#fde725')\n";
+           << "set palette defined (";
+    for (std::size_t k = 0; k < map_colours.size(); ++k) script << (k ? ", " : "") << k << " '" << map_colours[k] << "'";
+    script << ")\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {
         // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
