@@ -83,8 +83,9 @@ reactor_case changed_case(const invocation& in) {
     const auto number = [&](const char* name, number_rule rule) { return parse_number(name, in.text(name), rule); };
     if (has("--model")) {
         const std::string m = in.text("--model");
-        if (m != "trays" && m != "pfr") throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
-        c.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+        const std::optional<reactor_model> model = model_named(m);
+        if (!model) throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
+        c.model = *model;
     }
     if (has("--trays")) {
         const double t = number("--trays", number_rule::any);
