@@ -31,6 +31,10 @@ void warn(const std::vector<std::string>& warnings) {
     for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << w << "\n";
 }
 
+void note(const std::vector<std::string>& notes) {
+    for (const std::string& n : notes) std::cerr << "urea-reactor: note: " << n << "\n";
+}
+
 std::string plugin_path_of(const invocation& in) {
     const std::string p = in.text("--plugin");
     return p.empty() ? default_plugin_path() : p;

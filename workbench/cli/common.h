@@ -24,6 +24,10 @@ inline constexpr int exit_bug = 3;     // an internal error: a bug of the workbe
 // Each warning on stderr, one line each.
 void warn(const std::vector<std::string>& warnings);
 
+// Each note on stderr, one line each: what the user may want to know,
+// nothing amiss.
+void note(const std::vector<std::string>& notes);
+
 // The case: the built-in one or the case file, then the command line's
 // changes, checked (validate); its warnings appended to `warnings`. Throws
 // input_error naming the option (or the case file's key).

@@ -66,7 +66,7 @@ int design_command(const invocation& in) {
         plan = plan_study(base, std::move(vars), {});
     }
     warn(plan.warnings);
-    for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
+    note(plan.notes);
     const design_problem p = design_problem_of(std::move(problem), std::move(estimate), std::move(plan), measure, for_factor);
 
     // The outputs, checked before anything runs.

@@ -89,7 +89,7 @@ study_output::study_output(const invocation& in, const study_plan& plan, bool sw
     for (const auto& [result, target] : s.map_targets) s.maps.emplace_back(plan, result);
     if (s.request.plot) {
         s.plot.emplace(plan);
-        for (const std::string& n : s.plot->notes()) std::cerr << "urea-reactor: note: " << n << "\n";
+        note(s.plot->notes());
     }
 
     // Everything opened, and the heads written, before the first point.
