@@ -67,7 +67,9 @@ std::optional<band_plan> bands_of(const invocation& in);
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);
 
-// {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}
+// {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}: of a build
+// already looked at, or of the plug-in at plugin_path (build_of).
+nlohmann::ordered_json build_json(const build_info& b);
 nlohmann::ordered_json build_json(const std::string& plugin_path);
 
 // The subcommands: each returns the exit status.
