@@ -27,8 +27,9 @@ const char* criterion_name(design_criterion c) {
     }
 }
 
-// The ranked measure relative to now, for the map: %, or where there is
-// no "now" to compare with, log10 of the criterion.
+// Whether some candidate's ranked measure is known relative to now: then
+// the map draws it in % of now; else (no "now" to compare with) log10 of
+// the criterion.
 bool relative_known(const design_result& r) {
     return std::any_of(r.candidates.begin(), r.candidates.end(),
                        [](const design_candidate& d) { return d.ok && std::isfinite(d.relative); });

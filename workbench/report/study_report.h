@@ -39,15 +39,18 @@ void print_study_tail(std::ostream& out, const study_plan& plan, const study_sum
 
 // The CSV: a case table's other columns (as written; one named like a
 // setting or result gets "_given" added), the settings, the results by
-// name and `failure`; one row per point.
+// name (with bands, each banded one followed by NAME_low and NAME_high),
+// with bands `band_open` (the open sides: "co2_conversion low;w_UREA
+// high"), and `failure`; one row per point.
 void study_csv_head(std::ostream& out, const study_plan& plan);
 void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p);
 
 // The JSON's members before the points ("study": what was varied or the
-// case table; "results": each with its unit and meaning), each point
-// ({"settings": {...}, "columns": {...}, "ok", "results": {...} or
-// "failure"}), and the members after them (solved, failed, rate_calls,
-// notes, warnings).
+// case table; "results": each with its unit and meaning; with bands,
+// "band"), each point ({"line" (a case table's), "settings": {...},
+// "columns": {...}, "ok", "results": {...} (with bands also "low", "high",
+// "open", "band_unsolved") or "failure"}), and the members after them
+// (solved, failed, rate_calls, notes, warnings).
 nlohmann::ordered_json study_head_json(const study_plan& plan);
 nlohmann::ordered_json study_point_json(const study_plan& plan, const carried_columns& carried,
                                         const study_point& p);
