@@ -160,12 +160,18 @@ output_request::output_request(const invocation& in, const std::vector<std::pair
                               " a file");
         }
     }
-    if (plot && !gnuplot_available()) {
-        throw plot_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
-    }
-    if (region_plot && !gnuplot_available()) {
-        throw plot_error("--region-plot: gnuplot is not installed (scripts/install-deps installs it)");
-    }
+    if (plot) require_gnuplot("--plot");
+    if (region_plot) require_gnuplot("--region-plot");
+}
+
+output_target map_target(const std::string& named, const std::string& path) {
+    output_target t = check_output_path("--map", path, output_kind::plot);
+    if (t.to_stdout) throw input_error(named + " -: a map is drawn to a file (.svg or .png)");
+    return t;
+}
+
+void require_gnuplot(const std::string& option) {
+    if (!gnuplot_available()) throw plot_error(option + ": gnuplot is not installed (scripts/install-deps installs it)");
 }
 
 std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in) {

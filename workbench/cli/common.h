@@ -55,6 +55,14 @@ struct output_request {
     }
 };
 
+// A map's file (--map): checked as a plot's, and never standard output;
+// `named` is the option as given before the file ("--map", "--map
+// co2_conversion"), for the message.
+output_target map_target(const std::string& named, const std::string& path);
+
+// Throws plot_error naming the option when gnuplot is not installed.
+void require_gnuplot(const std::string& option);
+
 // The inputs an output must not replace: the case file and the plug-in.
 std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in);
 

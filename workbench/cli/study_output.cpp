@@ -77,15 +77,12 @@ study_output::study_output(const invocation& in, const study_plan& plan, bool sw
     if (s.request.csv) all.push_back(*s.request.csv);
     if (s.request.plot) all.push_back(*s.request.plot);
     for (std::size_t k = 0; k + 1 < maps.size(); k += 2) {
-        output_target t = check_output_path("--map", maps[k + 1], output_kind::plot);
-        if (t.to_stdout) throw input_error("--map " + maps[k] + " -: a map is drawn to a file (.svg or .png)");
+        const output_target t = map_target("--map " + maps[k], maps[k + 1]);
         s.map_targets.emplace_back(maps[k], t);
         all.push_back(t);
     }
     check_distinct(all, study_inputs(in));
-    if (!s.map_targets.empty() && !gnuplot_available()) {
-        throw plot_error("--map: gnuplot is not installed (scripts/install-deps installs it)");
-    }
+    if (!s.map_targets.empty()) require_gnuplot("--map");
     for (const auto& [result, target] : s.map_targets) s.maps.emplace_back(plan, result);
     if (s.request.plot) {
         s.plot.emplace(plan);
