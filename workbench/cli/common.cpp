@@ -33,6 +33,10 @@ void warn(const std::vector<std::string>& warnings) {
     for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << w << "\n";
 }
 
+void note(const std::vector<std::string>& notes) {
+    for (const std::string& n : notes) std::cerr << "urea-reactor: note: " << n << "\n";
+}
+
 std::string plugin_path_of(const invocation& in) {
     const std::string p = in.text("--plugin");
     return p.empty() ? default_plugin_path() : p;
@@ -90,8 +94,9 @@ reactor_case changed_case(const invocation& in, std::string* case_text) {
     const auto number = [&](const char* name, number_rule rule) { return parse_number(name, in.text(name), rule); };
     if (has("--model")) {
         const std::string m = in.text("--model");
-        if (m != "trays" && m != "pfr") throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
-        c.model = m == "pfr" ? reactor_model::pfr : reactor_model::trays;
+        const std::optional<reactor_model> model = model_named(m);
+        if (!model) throw input_error("--model: must be 'trays' or 'pfr' (got " + m + ")");
+        c.model = *model;
     }
     if (has("--trays")) {
         const double t = number("--trays", number_rule::any);
@@ -162,12 +167,18 @@ output_request::output_request(const invocation& in, const std::vector<std::pair
                               " a file");
         }
     }
-    if (plot && !gnuplot_available()) {
-        throw plot_error("--plot: gnuplot is not installed (scripts/install-deps installs it)");
-    }
-    if (region_plot && !gnuplot_available()) {
-        throw plot_error("--region-plot: gnuplot is not installed (scripts/install-deps installs it)");
-    }
+    if (plot) require_gnuplot("--plot");
+    if (region_plot) require_gnuplot("--region-plot");
+}
+
+output_target map_target(const std::string& named, const std::string& path) {
+    output_target t = check_output_path("--map", path, output_kind::plot);
+    if (t.to_stdout) throw input_error(named + " -: a map is drawn to a file (.svg or .png)");
+    return t;
+}
+
+void require_gnuplot(const std::string& option) {
+    if (!gnuplot_available()) throw plot_error(option + ": gnuplot is not installed (scripts/install-deps installs it)");
 }
 
 std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in) {
@@ -201,9 +212,10 @@ int finish(const staged_outputs& files, int status) {
     return files.failures().empty() ? status : exit_solver;
 }
 
-nlohmann::ordered_json build_json(const std::string& plugin_path) {
-    const build_info b = build_of(plugin_path);
+nlohmann::ordered_json build_json(const build_info& b) {
     return {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
 }
+
+nlohmann::ordered_json build_json(const std::string& plugin_path) { return build_json(build_of(plugin_path)); }
 
 }  // namespace workbench::cli

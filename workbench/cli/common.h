@@ -24,6 +24,10 @@ inline constexpr int exit_bug = 3;     // an internal error: a bug of the workbe
 // Each warning on stderr, one line each.
 void warn(const std::vector<std::string>& warnings);
 
+// Each note on stderr, one line each: what the user may want to know,
+// nothing amiss.
+void note(const std::vector<std::string>& notes);
+
 // The case: the built-in one or the case file, then the command line's
 // changes, checked (validate); its warnings appended to `warnings`, the case
 // file's text as read to `case_text`. Throws input_error naming the option
@@ -53,6 +57,14 @@ struct output_request {
     }
 };
 
+// A map's file (--map): checked as a plot's, and never standard output;
+// `named` is the option as given before the file ("--map", "--map
+// co2_conversion"), for the message.
+output_target map_target(const std::string& named, const std::string& path);
+
+// Throws plot_error naming the option when gnuplot is not installed.
+void require_gnuplot(const std::string& option);
+
 // The inputs an output must not replace: the case file and the plug-in.
 std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in);
 
@@ -65,7 +77,9 @@ std::optional<band_plan> bands_of(const invocation& in);
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);
 
-// {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}
+// {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}: of a build
+// already looked at, or of the plug-in at plugin_path (build_of).
+nlohmann::ordered_json build_json(const build_info& b);
 nlohmann::ordered_json build_json(const std::string& plugin_path);
 
 // The subcommands: each returns the exit status.

@@ -66,7 +66,7 @@ int design_command(const invocation& in) {
         plan = plan_study(base, std::move(vars), {});
     }
     warn(plan.warnings);
-    for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
+    note(plan.notes);
     const design_problem p = design_problem_of(std::move(problem), std::move(estimate), std::move(plan), measure, for_factor);
 
     // The outputs, checked before anything runs.
@@ -75,12 +75,11 @@ int design_command(const invocation& in) {
     const output_request out(in, inputs);
     std::optional<output_target> map;
     if (in.has("--map")) {
-        map = check_output_path("--map", in.text("--map"), output_kind::plot);
-        if (map->to_stdout) throw input_error("--map -: a map is drawn to a file (.svg or .png)");
+        map = map_target("--map", in.text("--map"));
         std::vector<output_target> all = {*map};
         if (out.csv) all.push_back(*out.csv);
         check_distinct(all, inputs);
-        if (!gnuplot_available()) throw plot_error("--map: gnuplot is not installed (scripts/install-deps installs it)");
+        require_gnuplot("--map");
         // Its axes: a grid of two varied settings (the same checks as drawing it).
         study_map(p.candidates, 0, "", "", "--map");
     }

@@ -141,7 +141,7 @@ int estimate_command(const invocation& in) {
     if (out.json) {
         auto j = estimate_json(report);
         j["base_case"] = case_json(base);
-        j["build"] = build_json(s.plugin_path());
+        j["build"] = build_json(build);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_estimate(std::cout, report);

@@ -75,7 +75,7 @@ int study_command(const invocation& in) {
     }
     if (bands) add_bands(plan, std::move(*bands));
     warn(plan.warnings);
-    for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
+    note(plan.notes);
 
     study_output out(in, plan);
     session s(plugin_path_of(in));

@@ -37,6 +37,7 @@ struct failure_line {
 
 struct study_output::state {
     const study_plan& plan;
+    const carried_columns carried;  // a case table's other columns, once for all points
     bool sweep;
     bool verbose;
     output_request request;
@@ -54,7 +55,7 @@ struct study_output::state {
 
     state(const invocation& in, const study_plan& p, bool sweep_format,
           const std::vector<std::pair<std::string, std::string>>& inputs)
-        : plan(p), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
+        : plan(p), carried(carried_columns_of(p)), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
 };
 
 namespace {
@@ -76,19 +77,16 @@ study_output::study_output(const invocation& in, const study_plan& plan, bool sw
     if (s.request.csv) all.push_back(*s.request.csv);
     if (s.request.plot) all.push_back(*s.request.plot);
     for (std::size_t k = 0; k + 1 < maps.size(); k += 2) {
-        output_target t = check_output_path("--map", maps[k + 1], output_kind::plot);
-        if (t.to_stdout) throw input_error("--map " + maps[k] + " -: a map is drawn to a file (.svg or .png)");
+        const output_target t = map_target("--map " + maps[k], maps[k + 1]);
         s.map_targets.emplace_back(maps[k], t);
         all.push_back(t);
     }
     check_distinct(all, study_inputs(in));
-    if (!s.map_targets.empty() && !gnuplot_available()) {
-        throw plot_error("--map: gnuplot is not installed (scripts/install-deps installs it)");
-    }
+    if (!s.map_targets.empty()) require_gnuplot("--map");
     for (const auto& [result, target] : s.map_targets) s.maps.emplace_back(plan, result);
     if (s.request.plot) {
         s.plot.emplace(plan);
-        for (const std::string& n : s.plot->notes()) std::cerr << "urea-reactor: note: " << n << "\n";
+        note(s.plot->notes());
     }
 
     // Everything opened, and the heads written, before the first point.
@@ -149,9 +147,9 @@ void study_output::add(const study_point& p) {
     } else {
         if (s.csv) study_csv_row(*s.csv, s.plan, p);
         if (s.json) {
-            s.json->item(study_point_json(s.plan, p));
+            s.json->item(study_point_json(s.plan, s.carried, p));
         } else if (s.printed) {
-            print_study_row(s.printed->out(), s.plan, p);
+            print_study_row(s.printed->out(), s.plan, s.carried, p);
         }
     }
     if (s.plot) s.plot->add(s.plot_script->out(), p);
@@ -186,10 +184,7 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
         if (s.json) {
             s.json->end_array();
             const nlohmann::ordered_json tail =
-                s.sweep ? nlohmann::ordered_json{{"solved", summary.points - summary.failed},
-                                                 {"failed", summary.failed},
-                                                 {"rate_calls", summary.rate_calls},
-                                                 {"notes", s.plan.notes}}
+                s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes)
                         : study_tail_json(s.plan, summary);
             for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
             s.json->member("base_case", case_json(s.plan.base));

@@ -2,7 +2,6 @@
 // grid of one or two case quantities; a study of the default results, with
 // the table, CSV and JSON `sweep` has always written (with --estimate, the
 // study's, each result with its band).
-#include <iostream>
 
 #include "cli/common.h"
 #include "cli/study_output.h"
@@ -21,7 +20,7 @@ int sweep_command(const invocation& in) {
         plan.warnings = plan.study.warnings;
     }
     warn(plan.warnings);
-    for (const std::string& n : plan.notes) std::cerr << "urea-reactor: note: " << n << "\n";
+    note(plan.notes);
     study_output out(in, plan.study, !plan.study.bands);
     session s(plugin_path_of(in));
     const study_summary summary = study(s, plan.study, [&](const study_point& p) { out.add(p); });

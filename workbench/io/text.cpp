@@ -21,6 +21,18 @@ std::string sig(double v, int digits) {
     return s.str();
 }
 
+std::string sig_or_dash(double v, int digits) { return std::isfinite(v) ? sig(v, digits) : "-"; }
+
+std::string csv_number(double v) { return std::isfinite(v) ? sig(v, 10) : ""; }
+
+std::string right_aligned(const std::string& s, std::size_t width) {
+    return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
+}
+
+std::string left_aligned(const std::string& s, std::size_t width) {
+    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
 std::string at_place(double v, int place) {
     if (!std::isfinite(v)) return "-";
     if (v == 0.0) return "0";

@@ -19,6 +19,21 @@ std::string sig(double v, int digits = 6);
 // at place -4, 3.1e-05 at place -6, 1600 at place 2 as 1.6e+03).
 std::string at_place(double v, int place);
 
+// sig(v, digits), or "-" for a value that is not finite: a table's number.
+std::string sig_or_dash(double v, int digits);
+
+// A number in a CSV cell: ten significant digits, or an empty cell for a
+// value that is not finite.
+std::string csv_number(double v);
+
+// A table's cell: s right-aligned in `width` (spaces before it), or with
+// one space before it when it fills the width, so that it never runs into
+// the cell before.
+std::string right_aligned(const std::string& s, std::size_t width);
+
+// The same left-aligned: spaces after s, at least one.
+std::string left_aligned(const std::string& s, std::size_t width);
+
 // v fixed-point with `digits` decimals, right-aligned in `width`; "-" for a
 // value that is not finite.
 std::string fixed(double v, int width, int digits);

@@ -45,6 +45,13 @@ double h2o_co2_ratio(const reactor_case& c) { return c.feed_kmol_h[H2O] / co2_fe
 
 const char* model_name(reactor_model m) { return m == reactor_model::pfr ? "pfr" : "trays"; }
 
+std::optional<reactor_model> model_named(std::string_view name) {
+    for (const reactor_model m : {reactor_model::trays, reactor_model::pfr}) {
+        if (name == model_name(m)) return m;
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> validate(const reactor_case& c) {
     const auto fail = [](const std::string& key, const std::string& reason) {
         throw input_error::at_key(key, reason);

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/errors.h"
@@ -73,6 +75,10 @@ std::vector<std::string> validate(const reactor_case& c);
 
 // The model's name as case files and the command line write it.
 const char* model_name(reactor_model m);
+
+// The model a name means ("trays" or "pfr", as written); nullopt for any
+// other text.
+std::optional<reactor_model> model_named(std::string_view name);
 
 }  // namespace workbench
 

@@ -4,13 +4,12 @@
 #include <cmath>
 
 #include "io/text.h"
+#include "report/json_stream.h"
 
 namespace workbench {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-json number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
 // The decimal place that shows a band's width to two significant digits;
 // nullopt without a band of some width.
@@ -28,10 +27,6 @@ std::string number_text(double v, std::optional<int> place) {
     if (*place < 0) return at_place(v, *place);
     const double unit = std::pow(10.0, *place);
     return fixed(std::round(v / unit) * unit, 0, 0);
-}
-
-std::string padded(const std::string& s, std::size_t width) {
-    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
 }
 
 }  // namespace
@@ -83,10 +78,10 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
     }
     std::size_t name_width = 8;
     for (const result_quantity& q : p.results) name_width = std::max(name_width, q.name.size() + 2);
-    out << "\n  " << padded("result", name_width) << padded("unit", 10) << padded("value", 12) << "95 % band\n";
+    out << "\n  " << left_aligned("result", name_width) << left_aligned("unit", 10) << left_aligned("value", 12) << "95 % band\n";
     for (std::size_t k = 0; k < p.results.size(); ++k) {
         const result_quantity& q = p.results[k];
-        out << "  " << padded(q.name, name_width) << padded(q.unit, 10) << padded(band_value_text(p.bands[k], p.values[k]), 12)
+        out << "  " << left_aligned(q.name, name_width) << left_aligned(q.unit, 10) << left_aligned(band_value_text(p.bands[k], p.values[k]), 12)
             << band_text(p.bands[k]) << "\n";
     }
     if (std::any_of(p.bands.begin(), p.bands.end(), [](const result_band& b) { return b.open_low || b.open_high; })) {
@@ -96,16 +91,16 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
 
 json prediction_json(const prediction& p, const band_plan& plan) {
     const auto band = [](const result_band& b) {
-        return json{{"low", number(b.low)}, {"high", number(b.high)}, {"open_low", b.open_low}, {"open_high", b.open_high}};
+        return json{{"low", json_number(b.low)}, {"high", json_number(b.high)}, {"open_low", b.open_low}, {"open_high", b.open_high}};
     };
     json results = json::array();
     for (std::size_t k = 0; k < p.results.size(); ++k) {
         const result_band& b = p.bands[k];
         results.push_back({{"name", p.results[k].name},
                            {"unit", p.results[k].unit},
-                           {"value", number(p.values[k])},
-                           {"low", number(b.low)},
-                           {"high", number(b.high)},
+                           {"value", json_number(p.values[k])},
+                           {"low", json_number(b.low)},
+                           {"high", json_number(b.high)},
                            {"open_low", b.open_low},
                            {"open_high", b.open_high}});
     }

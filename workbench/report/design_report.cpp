@@ -5,18 +5,13 @@
 #include <sstream>
 
 #include "io/text.h"
+#include "report/json_stream.h"
 #include "report/study_report.h"
 
 namespace workbench {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-json number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
-
-std::string right(const std::string& s, std::size_t width) {
-    return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
-}
 
 std::string interval(double lo, double hi) {
     return std::isfinite(lo) && std::isfinite(hi) ? sig(lo, 4) + " .. " + sig(hi, 4) : "none";
@@ -30,8 +25,9 @@ const char* criterion_name(design_criterion c) {
     }
 }
 
-// The ranked measure relative to now, for the map: %, or where there is
-// no "now" to compare with, log10 of the criterion.
+// Whether some candidate's ranked measure is known relative to now: then
+// the map draws it in % of now; else (no "now" to compare with) log10 of
+// the criterion.
 bool relative_known(const design_result& r) {
     return std::any_of(r.candidates.begin(), r.candidates.end(),
                        [](const design_candidate& d) { return d.ok && std::isfinite(d.relative); });
@@ -105,18 +101,18 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
     for (std::size_t c = 0; c < head.size(); ++c) {
         if (head[c].find("expected") != std::string::npos) width[c] = std::max<std::size_t>(width[c], 24);
     }
-    for (std::size_t c = 0; c < head.size(); ++c) out << right(head[c], width[c]);
+    for (std::size_t c = 0; c < head.size(); ++c) out << right_aligned(head[c], width[c]);
     out << "\n";
     const auto row = [&](const design_candidate& d, const std::string& rank) {
         std::size_t c = 0;
-        out << right(rank, width[c++]);
-        if (plan.table) out << right(std::to_string(plan.table->rows[d.index].line), width[c++]);
+        out << right_aligned(rank, width[c++]);
+        if (plan.table) out << right_aligned(std::to_string(plan.table->rows[d.index].line), width[c++]);
         for (std::size_t k = 0; k < plan.settings.size(); ++k) {
-            out << right(setting_text(plan.settings[k], d.settings[k], 5), width[c++]);
+            out << right_aligned(setting_text(plan.settings[k], d.settings[k], 5), width[c++]);
         }
-        out << right(std::isfinite(d.relative) ? sig(100.0 * d.relative, 3) : "-", width[c++]);
+        out << right_aligned(sig_or_dash(100.0 * d.relative, 3), width[c++]);
         for (std::size_t k = 0; k < 2; ++k) {
-            if (u.free[k]) out << right(interval(d.lower[k], d.upper[k]), width[c++]);
+            if (u.free[k]) out << right_aligned(interval(d.lower[k], d.upper[k]), width[c++]);
         }
         out << "\n";
     };
@@ -145,7 +141,7 @@ json design_json(const design_problem& p, const design_result& r) {
     const auto intervals = [&](const std::array<double, 2>& lo, const std::array<double, 2>& hi) {
         json j = json::object();
         for (std::size_t k = 0; k < 2; ++k) {
-            if (u.free[k]) j[factor_names[k]] = json::array({number(lo[k]), number(hi[k])});
+            if (u.free[k]) j[factor_names[k]] = json::array({json_number(lo[k]), json_number(hi[k])});
         }
         return j;
     };
@@ -176,8 +172,8 @@ json design_json(const design_problem& p, const design_result& r) {
                 slopes[factor_names[k]] = s;
             }
             c["rank"] = d.rank;
-            c["criterion"] = number(d.criterion);
-            c["relative"] = number(d.relative);
+            c["criterion"] = json_number(d.criterion);
+            c["relative"] = json_number(d.relative);
             c["expected95"] = intervals(d.lower, d.upper);
             c["predicted"] = values;
             c["slope_ln"] = slopes;
@@ -220,7 +216,7 @@ std::string design_csv(const design_problem& p, const design_result& r) {
         if (u.free[k]) out << "," << factor_names[k] << "_lower," << factor_names[k] << "_upper";
     }
     out << ",failure\n";
-    const auto cell = [&](double v) { out << "," << (std::isfinite(v) ? sig(v, 10) : ""); };
+    const auto cell = [&](double v) { out << "," << csv_number(v); };
     for (const design_candidate& d : r.candidates) {
         if (d.carried != nullptr) {
             for (const std::string& c : *d.carried) out << csv_cell(c) << ",";

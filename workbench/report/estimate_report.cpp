@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "io/text.h"
+#include "report/json_stream.h"
 #include "report/palette.h"
 
 #include <algorithm>
@@ -13,9 +14,6 @@
 
 namespace workbench {
 namespace {
-
-// Four significant digits, "-" for a value that is not finite.
-std::string sig4(double v, int digits = 4) { return std::isfinite(v) ? sig(v, digits) : "-"; }
 
 std::string padded(const std::string& s, std::size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
@@ -126,8 +124,8 @@ std::string gnuplot_text(const std::string& s, std::size_t longest = 40) {
 // A move of a factor without a run, in per cent and standard errors.
 std::string move_text(double shift_ln, double shift_se) {
     const double pct = 100.0 * std::expm1(shift_ln);
-    std::string s = (pct >= 0.0 ? "+" : "") + sig4(pct, 2) + " %";
-    if (std::isfinite(shift_se)) s += ", " + sig4(std::abs(shift_se), 2) + " standard errors";
+    std::string s = (pct >= 0.0 ? "+" : "") + sig_or_dash(pct, 2) + " %";
+    if (std::isfinite(shift_se)) s += ", " + sig_or_dash(std::abs(shift_se), 2) + " standard errors";
     return s;
 }
 
@@ -168,7 +166,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
                      (p.conditional ? ", with " + other.name + " held at its value" : "") + ")";
             } else {
                 s += factor_text(p, p.lower95) + " and " + factor_text(p, p.upper95) + " (a standard error of " +
-                     sig4(100.0 * p.se_ln, 2) + " %)";
+                     sig_or_dash(100.0 * p.se_ln, 2) + " %)";
                 if (p.conditional) s += ", with " + other.name + " held at its value";
             }
             lines.push_back(s + ".");
@@ -186,12 +184,12 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
                      "depend on a1: this is the usual outcome, not a fault of the data.";
             } else {
                 s += " The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
-                     "), but any faster nearly as well (the objective only " + sig4(at_edge, 2) +
+                     "), but any faster nearly as well (the objective only " + sig_or_dash(at_edge, 2) +
                      " higher): they cannot tell slow from fast. Runs that differ more in residence time "
                      "(load) or temperature could.";
             }
         }
-        const std::string fix = "--fix " + p.name + "=" + sig4(opt.initial[k], 6);
+        const std::string fix = "--fix " + p.name + "=" + sig_or_dash(opt.initial[k], 6);
         if (other.verdict == verdict_kind::fixed) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
@@ -216,11 +214,11 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     }
     if (res.degrees_of_freedom > 0) {
         const boost::math::chi_squared dist(res.degrees_of_freedom);
-        const std::string reduced = "reduced chi-square " + sig4(res.reduced_chi_square, 3);
+        const std::string reduced = "reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3);
         if (boost::math::cdf(boost::math::complement(dist, res.chi_square)) < 0.01) {
             lines.push_back("The data scatter more about the model than their stated standard deviations "
                             "allow (" + reduced + "): the intervals are widened by " +
-                            sig4(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
+                            sig_or_dash(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
                             "below, or whether the model misses something in some runs.");
         } else if (boost::math::cdf(dist, res.chi_square) < 0.01) {
             lines.push_back("The data scatter less than their stated standard deviations (" + reduced +
@@ -243,17 +241,17 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     for (const residual_row& row : res.residuals) {
         if (!impossible_for_model(r, row)) continue;
         any = true;
-        lines.push_back(run_named(r, row.run) + ": the measured CO2 conversion " + sig4(row.measured) +
+        lines.push_back(run_named(r, row.run) + ": the measured CO2 conversion " + sig_or_dash(row.measured, 4) +
                         " is impossible for the model: at this run's conditions no rate factors give more "
-                        "than its equilibrium conversion, " + sig4((*r.reachable)[row.run]) +
+                        "than its equilibrium conversion, " + sig_or_dash((*r.reachable)[row.run], 4) +
                         ". Check the measurement and the run's settings (feed, temperatures).");
     }
     for (const residual_row& row : res.residuals) {
         if (!row.outlier || impossible_for_model(r, row)) continue;
         any = true;
         std::string s = run_named(r, row.run) + ": " + info(row.what).column + " measured " +
-                        sig4(row.measured) + ", predicted " + sig4(row.predicted) + ", " +
-                        sig4(std::abs(row.residual), 2) +
+                        sig_or_dash(row.measured, 4) + ", predicted " + sig_or_dash(row.predicted, 4) + ", " +
+                        sig_or_dash(std::abs(row.residual), 2) +
                         " standard deviations off: a possible outlier; check it";
         s += res.loss == loss_kind::none ? " (--loss huber or --loss cauchy lessens its pull on the "
                                            "estimate)."
@@ -373,7 +371,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
     }
     if (!any) lines.push_back("Nothing was changed: the case is the base case as it was.");
     if (std::isfinite(t.co2_conversion)) {
-        lines.push_back("Run as urea-reactor runs it, the tuned case converts " + sig4(t.co2_conversion, 4) +
+        lines.push_back("Run as urea-reactor runs it, the tuned case converts " + sig_or_dash(t.co2_conversion, 4) +
                         " of its CO2 (a fraction).");
     } else {
         lines.push_back("The tuned case's CO2 conversion is not known: the reactor had no solution for it.");
@@ -422,12 +420,12 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     }
     if (res.parameters[0].free && res.parameters[1].free) {
         out << "  correlation of ln a1 and ln a2: "
-            << (std::isfinite(res.correlation) ? sig4(res.correlation, 3)
+            << (std::isfinite(res.correlation) ? sig_or_dash(res.correlation, 3)
                                                 : "none (" + res.covariance_note + ")")
             << "\n";
     }
-    out << "  chi-square " << sig4(res.chi_square, 4) << " on " << res.degrees_of_freedom
-        << " degrees of freedom, reduced chi-square " << sig4(res.reduced_chi_square, 3) << "\n";
+    out << "  chi-square " << sig_or_dash(res.chi_square, 4) << " on " << res.degrees_of_freedom
+        << " degrees of freedom, reduced chi-square " << sig_or_dash(res.reduced_chi_square, 3) << "\n";
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
     print_resampling(out, r, width);
@@ -475,7 +473,6 @@ nlohmann::ordered_json covariance_json(const estimate_result& res) {
 nlohmann::ordered_json estimate_json(const estimate_report& r) {
     using json = nlohmann::ordered_json;
     const estimate_result& res = *r.result;
-    const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
     json runs = json::array();
     for (std::size_t i = 0; i < r.runs->runs.size(); ++i) {
         const plant_run& x = run_of(r, i);
@@ -486,8 +483,8 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                                     {"measured", row.measured},
                                     {"sigma", row.sigma},
                                     {"sigma_given", x.measured[static_cast<std::size_t>(row.what)]->sigma_given},
-                                    {"predicted", number(row.predicted)},
-                                    {"residual", number(row.residual)},
+                                    {"predicted", json_number(row.predicted)},
+                                    {"residual", json_number(row.residual)},
                                     {"outlier", row.outlier},
                                     {"impossible_for_model", impossible_for_model(r, row)}});
         }
@@ -497,9 +494,9 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
     for (const parameter_estimate& p : res.parameters) {
         parameters[p.name] = {{"value", p.value},
                               {"free", p.free},
-                              {"se_ln", number(p.se_ln)},
-                              {"lower95", number(p.lower95)},
-                              {"upper95", number(p.upper95)},
+                              {"se_ln", json_number(p.se_ln)},
+                              {"lower95", json_number(p.lower95)},
+                              {"upper95", json_number(p.upper95)},
                               {"conditional", p.conditional},
                               {"profile95", profile_json(p.profile)},
                               {"verdict", verdict_name(p.verdict)},
@@ -507,7 +504,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
         if (p.profile.computed) {
             json points = json::array();
             for (const profile_point& q : p.profile.points) {
-                points.push_back({{"value", q.value}, {"other", q.other}, {"delta", number(q.delta)}});
+                points.push_back({{"value", q.value}, {"other", q.other}, {"delta", json_number(q.delta)}});
             }
             parameters[p.name]["profile"] = {{"disjoint", p.profile.disjoint},
                                              {"unsolved_lower", p.profile.unsolved_lower},
@@ -521,14 +518,14 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                           {"to", {{"a1", s.to[0]}, {"a2", s.to[1]}}},
                           {"usable", s.usable},
                           {"converged", s.converged},
-                          {"chi_square", number(s.chi_square)},
-                          {"objective", number(s.objective)},
+                          {"chi_square", json_number(s.chi_square)},
+                          {"objective", json_number(s.objective)},
                           {"iterations", s.iterations},
                           {"reactor_failures", s.model_failures},
                           {"message", s.message}});
     }
     const auto by_factor = [&](const std::array<double, 2>& v) {
-        return json{{"a1", number(v[0])}, {"a2", number(v[1])}};
+        return json{{"a1", json_number(v[0])}, {"a2", json_number(v[1])}};
     };
     json region = nullptr;
     if (r.region != nullptr && r.region->computed) {
@@ -538,10 +535,10 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             json slices = json::array();
             for (const region_slice& x : piece) {
                 slices.push_back({{"a1", x.a1},
-                                  {"a2_best", number(x.a2_best)},
-                                  {"delta_best", number(x.delta_best)},
-                                  {"a2_low", number(x.a2_low)},
-                                  {"a2_high", number(x.a2_high)},
+                                  {"a2_best", json_number(x.a2_best)},
+                                  {"delta_best", json_number(x.delta_best)},
+                                  {"a2_low", json_number(x.a2_low)},
+                                  {"a2_high", json_number(x.a2_high)},
                                   {"open_low", x.open_low},
                                   {"open_high", x.open_high}});
             }
@@ -603,26 +600,26 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                 {"with_other_kept", f.with_other_kept},
                 {"ruled_out", f.ruled_out}};
         }
-        tuned["co2_conversion"] = number(t.co2_conversion);
+        tuned["co2_conversion"] = json_number(t.co2_conversion);
     }
     return {{"runs_file", r.runs->file},
             {"runs", runs},
             {"parameters", parameters},
             {"search_box", {{"lower", r.options->lower}, {"upper", r.options->upper}}},
-            {"profile_threshold", number(res.profile_threshold)},
-            {"region_threshold", number(res.region_threshold)},
+            {"profile_threshold", json_number(res.profile_threshold)},
+            {"region_threshold", json_number(res.region_threshold)},
             {"region", region},
             {"leave_one_out", loo},
             {"bootstrap", boot},
             {"tuned_case", tuned},
-            {"correlation", number(res.correlation)},
+            {"correlation", json_number(res.correlation)},
             {"covariance_ln", covariance_json(res)},
             {"covariance_singular", res.covariance_singular},
             {"measurements", res.measurements},
             {"free_parameters", res.free_parameters},
             {"degrees_of_freedom", res.degrees_of_freedom},
             {"chi_square", res.chi_square},
-            {"reduced_chi_square", number(res.reduced_chi_square)},
+            {"reduced_chi_square", json_number(res.reduced_chi_square)},
             {"interval_scale_factor", res.scale_factor},
             {"t_quantile", res.t_quantile},
             {"loss", {{"kind", loss_name(res.loss)}, {"scale_sigma", res.loss_scale}}},
@@ -699,7 +696,7 @@ std::string parity_plot_script(const estimate_report& r) {
         if (!row.outlier) continue;
         const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
         s << "set label " << gnuplot_text(name) << " at " << row.measured << "," << row.predicted
-          << " offset 1.6,-0.9 noenhanced front textcolor rgb '#d62728' font ',11'\n";
+          << " offset 1.6,-0.9 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',11'\n";
     }
     s << "set title 'Measured against predicted at a1 = " << factor_text(res.parameters[0], res.parameters[0].value)
       << ", a2 = " << factor_text(res.parameters[1], res.parameters[1].value) << "'\n"
@@ -708,7 +705,7 @@ std::string parity_plot_script(const estimate_report& r) {
       << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"
       << "set ylabel 'predicted by the reactor at the estimate'\n"
       << "set errorbars small\n"
-      << "plot x with lines lc rgb '#555555' dt 2 title 'y = x'";
+      << "plot x with lines lc rgb '" << guide_colour << "' dt 2 title 'y = x'";
     // The bars first, without markers; then open markers over them (the
     // palette's filled point type less one), which leave the bars seen.
     for (const std::size_t q : kinds) {
@@ -721,8 +718,8 @@ std::string parity_plot_script(const estimate_report& r) {
           << "' title '" << quantities[q].plot_title << "'";
     }
     if (outliers) {
-        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '#d62728' "
-             "title 'more than 3 standard deviations off'";
+        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '" << judged_by_colour
+          << "' title 'more than 3 standard deviations off'";
     }
     s << "\n";
     return s.str();
@@ -788,13 +785,14 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
         if (b) {
             s << "set arrow from " << *b << ",0 to " << *b << "," << thr
-              << " nohead lc rgb '#1f77b4' dt 3\n";
+              << " nohead lc rgb '" << estimate_colour << "' dt 3\n";
         }
     }
-    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '#1f77b4' title 'profile', "
-      << thr << " with lines lc rgb '#d62728' dt 2 title '95 % threshold'";
+    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '" << estimate_colour
+      << "' title 'profile', " << thr << " with lines lc rgb '" << judged_by_colour << "' dt 2 title '95 % threshold'";
     if (std::isfinite(p.se_ln_unscaled) && p.se_ln_unscaled > 0.0) {
-        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '#555555' dt 4 title 'linearised'";
+        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '" << guide_colour
+          << "' dt 4 title 'linearised'";
     }
     s << "\n";
 }
@@ -898,13 +896,15 @@ std::string region_plot_script(const estimate_report& r) {
         s << "set label 'the region reaches the edge of the search (" << sig(opt.lower, 3) << " .. " << sig(opt.upper, 3)
           << "): open there' at graph 0.02,0.94 front\n";
     }
-    s << "plot $region using 1:2 with filledcurves closed fc rgb '#1f77b4' fs transparent solid 0.25 noborder "
-         "title '95 % region', "
-         "$region using 1:2 with lines lw 2 lc rgb '#1f77b4' notitle, "
-         "$valley using 1:2 with lines dt 3 lc rgb '#1f77b4' title 'best a2 at each a1'";
-    if (!g.ellipse.empty()) s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '#d62728' title 'linearised ellipse'";
-    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '#555555' title 'bootstrap resamples'";
-    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '#000000' title 'best fit'\n";
+    s << "plot $region using 1:2 with filledcurves closed fc rgb '" << estimate_colour
+      << "' fs transparent solid 0.25 noborder title '95 % region', "
+      << "$region using 1:2 with lines lw 2 lc rgb '" << estimate_colour << "' notitle, "
+      << "$valley using 1:2 with lines dt 3 lc rgb '" << estimate_colour << "' title 'best a2 at each a1'";
+    if (!g.ellipse.empty()) {
+        s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '" << judged_by_colour << "' title 'linearised ellipse'";
+    }
+    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
+    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
     s << "unset label\nunset key\n";
     s << "set origin 0,0\nset size 0.5,0.42\n";
     profile_panel(s, r, 0);

@@ -51,7 +51,8 @@ std::vector<std::string> verdict_lines(const estimate_report& r);
 void print_estimate(std::ostream& out, const estimate_report& r);
 nlohmann::ordered_json estimate_json(const estimate_report& r);
 
-// run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier
+// run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,
+// impossible_for_model
 std::string estimate_csv(const estimate_report& r);
 
 // Measured against predicted for every measurement, each kind with its own

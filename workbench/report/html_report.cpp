@@ -28,8 +28,6 @@ code { font-size: 0.92em; }
 .missing { color: #a40000; }
 )";
 
-std::string num(double v, int digits = 4) { return std::isfinite(v) ? sig(v, digits) : "-"; }
-
 std::string td(const std::string& text, bool number = false) {
     return std::string(number ? "<td class=\"num\">" : "<td>") + html_escaped(text) + "</td>";
 }
@@ -144,9 +142,9 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     }
     h << "</table>\n<p>Profile likelihood: the values at which the best fit, the other factor re-optimised, is "
          "worse than the best fit overall by at most "
-      << num(res.profile_threshold, 3)
+      << sig_or_dash(res.profile_threshold, 3)
       << " (s² t², with t the 97.5 % quantile of Student's t on " << res.degrees_of_freedom
-      << " degrees of freedom and s = " << num(res.scale_factor, 3)
+      << " degrees of freedom and s = " << sig_or_dash(res.scale_factor, 3)
       << " the scale factor); an interval that reaches the edge of the search (" << sig(opt.lower, 3) << " .. "
       << sig(opt.upper, 3) << ") has no bound on that side. Linearised: exp(ln a ∓ t se) from the covariance "
          "at the best fit. Bootstrap: 2.5 % and 97.5 % percentiles of the refits of runs resampled with "
@@ -158,7 +156,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
         h << figure(c.region_svg, "region-",
                     res.free_parameters == 2
                         ? "The joint 95 % region of a1 and a2 from the likelihood ratio (shaded; threshold " +
-                              num(res.region_threshold, 3) +
+                              sig_or_dash(res.region_threshold, 3) +
                               " above the best) with the linearised ellipse, on log axes; below, each factor's "
                               "profile with its 95 % threshold."
                         : "The free factor's profile likelihood with its 95 % threshold.");
@@ -198,7 +196,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
                 }
                 h << td(factor_text(p, x.value[k]), true)
                   << td(p.verdict == verdict_kind::determined
-                            ? (x.shift_se[k] >= 0.0 ? "+" : "") + num(x.shift_se[k], 2)
+                            ? (x.shift_se[k] >= 0.0 ? "+" : "") + sig_or_dash(x.shift_se[k], 2)
                             : "(not determined)",
                         true);
             }
@@ -220,11 +218,11 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     // ---- The fit ----
     h << "<h2>The fit</h2>\n<table>\n"
       << "<tr>" << td("loss") << td(loss_name(res.loss)) << "</tr>\n"
-      << "<tr>" << td("chi-square") << td(num(res.chi_square) + " on " + std::to_string(res.degrees_of_freedom) +
-                                          " degrees of freedom (reduced " + num(res.reduced_chi_square, 3) + ")")
+      << "<tr>" << td("chi-square") << td(sig_or_dash(res.chi_square, 4) + " on " + std::to_string(res.degrees_of_freedom) +
+                                          " degrees of freedom (reduced " + sig_or_dash(res.reduced_chi_square, 3) + ")")
       << "</tr>\n"
       << "<tr>" << td("correlation of ln a1 and ln a2")
-      << td(std::isfinite(res.correlation) ? num(res.correlation, 3)
+      << td(std::isfinite(res.correlation) ? sig_or_dash(res.correlation, 3)
                                            : res.covariance_note.empty() ? "-" : res.covariance_note)
       << "</tr>\n"
       << "<tr>" << td("starts") << td(std::to_string(res.starts_agreeing) + " of " + std::to_string(res.starts.size()) +

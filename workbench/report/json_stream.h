@@ -1,16 +1,24 @@
 // A JSON document written as it is made: one object whose members are
 // written one by one, and one of them an array whose items are written one
 // by one, laid out byte for byte as nlohmann's dump(2) lays out the whole
-// document, so that a study of any size is never held whole in memory.
+// document, so that a study of any size is never held whole in memory;
+// and a number as our JSON writes it.
 #ifndef UREA_WORKBENCH_REPORT_JSON_STREAM_H
 #define UREA_WORKBENCH_REPORT_JSON_STREAM_H
 
+#include <cmath>
 #include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 namespace workbench {
+
+// A number in our JSON: null for a value that is not finite (JSON has no
+// NaN or infinity).
+inline nlohmann::ordered_json json_number(double v) {
+    return std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
+}
 
 class json_stream {
 public:

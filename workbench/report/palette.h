@@ -43,6 +43,21 @@ inline constexpr std::array<const char*, 8> member_colours = {"#440154", "#46327
                                                               "#1fa187", "#4ac16d", "#a0da39", "#d8b600"};
 inline constexpr std::array<int, 8> member_markers = {7, 5, 9, 11, 13, 15, 4, 6};
 
+// A map's colour scale, low to high (dark purple to yellow).
+inline constexpr std::array<const char*, 5> map_colours = {"#440154", "#3b528b", "#21918c", "#5ec962", "#fde725"};
+
+// The one key entry for a study's bands, each shaded in its curve's colour.
+inline constexpr const char* band_key_colour = "#888888";
+
+// The estimate's plots: the estimate itself (its profile, its region and
+// valley), what it is judged by (the 95 % threshold, the linearised
+// ellipse, the ringed outliers), the guides (y = x, the linearised profile,
+// the bootstrap's resamples) and the best fit's point.
+inline constexpr const char* estimate_colour = "#1f77b4";
+inline constexpr const char* judged_by_colour = "#d62728";
+inline constexpr const char* guide_colour = "#555555";
+inline constexpr const char* best_fit_colour = "#000000";
+
 // The style of member k of n (n at most 8): colours spread over the scale.
 inline curve_style member_style(std::size_t k, std::size_t n) {
     const std::size_t at = n <= 1 ? 0 : k * (member_colours.size() - 1) / (n - 1);

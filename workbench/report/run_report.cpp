@@ -75,7 +75,7 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
 
 nlohmann::ordered_json case_json(const reactor_case& c) {
     return {{"name", c.name},
-            {"model", c.model == reactor_model::trays ? "trays" : "pfr"},
+            {"model", model_name(c.model)},
             {"trays", c.trays},
             {"volume_m3", c.volume_m3},
             {"pressure_bar", c.pressure_bar},

@@ -8,6 +8,7 @@
 
 #include "io/text.h"
 #include "report/band_report.h"
+#include "report/json_stream.h"
 #include "report/palette.h"
 #include "report/sweep_report.h"
 
@@ -17,16 +18,6 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // ---- Text ---------------------------------------------------------------------
-
-std::string right(const std::string& s, std::size_t width) {
-    return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
-}
-
-std::string left(const std::string& s, std::size_t width) {
-    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
-}
-
-std::string value_text(double v) { return std::isfinite(v) ? sig(v, 6) : "-"; }
 
 // A setting's unit, for the table.
 std::string setting_unit(const std::string& name) {
@@ -44,18 +35,6 @@ std::string setting_unit(const std::string& name) {
 }
 
 std::size_t number_width(const std::string& name) { return std::max<std::size_t>(12, name.size() + 2); }
-
-// The widest cell of each carried column (at most 24 shown).
-std::vector<std::size_t> carried_widths(const study_plan& plan) {
-    std::vector<std::size_t> w;
-    if (!plan.table) return w;
-    for (const std::string& c : carried_names(plan)) w.push_back(c.size());
-    for (const case_row& r : plan.table->rows) {
-        for (std::size_t k = 0; k < r.carried.size(); ++k) w[k] = std::max(w[k], r.carried[k].size());
-    }
-    for (std::size_t& x : w) x = std::min<std::size_t>(x, 24) + 2;
-    return w;
-}
 
 std::string clipped(const std::string& s, std::size_t width) {
     const std::string p = printable(s);
@@ -201,7 +180,7 @@ bool banded(const study_plan& plan, std::size_t k) { return plan.bands && has_ba
 
 // A band's end for the table: "<" before an end that is open below, ">"
 // before one open above.
-std::string band_end(double v, bool open, const char* mark) { return (open ? std::string(mark) : "") + value_text(v); }
+std::string band_end(double v, bool open, const char* mark) { return (open ? std::string(mark) : "") + sig_or_dash(v, 6); }
 
 // The open sides of a point's bands, for the CSV: "co2_conversion low;
 // w_UREA high".
@@ -220,6 +199,18 @@ std::string open_sides(const study_plan& plan, const study_point& p) {
 
 // ---- Table ----------------------------------------------------------------------
 
+carried_columns carried_columns_of(const study_plan& plan) {
+    carried_columns c;
+    if (!plan.table) return c;
+    c.names = carried_names(plan);
+    for (const std::string& n : c.names) c.widths.push_back(n.size());
+    for (const case_row& r : plan.table->rows) {
+        for (std::size_t k = 0; k < r.carried.size(); ++k) c.widths[k] = std::max(c.widths[k], r.carried[k].size());
+    }
+    for (std::size_t& w : c.widths) w = std::min<std::size_t>(w, 24) + 2;
+    return c;
+}
+
 void print_study_head(std::ostream& out, const study_plan& plan) {
     out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n";
     if (plan.bands) {
@@ -229,38 +220,40 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
     }
     out << "\n";
     std::string names, units;
-    const std::vector<std::size_t> cw = carried_widths(plan);
-    const std::vector<std::string> carried = carried_names(plan);
-    for (std::size_t k = 0; k < cw.size(); ++k) {
-        names += left(clipped(carried[k], cw[k]), cw[k]);
-        units += std::string(cw[k], ' ');
+    const carried_columns carried = carried_columns_of(plan);
+    for (std::size_t k = 0; k < carried.widths.size(); ++k) {
+        const std::size_t w = carried.widths[k];
+        names += left_aligned(clipped(carried.names[k], w), w);
+        units += std::string(w, ' ');
     }
     for (const std::string& s : plan.settings) {
-        names += right(s, number_width(s));
-        units += right(setting_unit(s), number_width(s));
+        names += right_aligned(s, number_width(s));
+        units += right_aligned(setting_unit(s), number_width(s));
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const result_quantity& q = plan.results[k];
-        names += right(q.name, number_width(q.name));
-        units += right(q.unit, number_width(q.name));
+        names += right_aligned(q.name, number_width(q.name));
+        units += right_aligned(q.unit, number_width(q.name));
         if (!banded(plan, k)) continue;
         for (const char* end : {"_low", "_high"}) {
-            names += right(q.name + end, number_width(q.name + end));
-            units += right(q.unit, number_width(q.name + end));
+            names += right_aligned(q.name + end, number_width(q.name + end));
+            units += right_aligned(q.unit, number_width(q.name + end));
         }
     }
     out << names << "\n" << units << "\n";
 }
 
-void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+void print_study_row(std::ostream& out, const study_plan& plan, const carried_columns& carried,
+                     const study_point& p) {
     if (!plan.table && plan.vars.size() > 1 && plan.vars[0].values.size() > 1 && p.index > 0 &&
         p.index % plan.vars[0].values.size() == 0) {
         out << "\n";  // the first variable starts again
     }
-    const std::vector<std::size_t> cw = carried_widths(plan);
-    for (std::size_t k = 0; k < cw.size(); ++k) out << left(clipped((*p.carried)[k], cw[k]), cw[k]);
+    for (std::size_t k = 0; k < carried.widths.size(); ++k) {
+        out << left_aligned(clipped((*p.carried)[k], carried.widths[k]), carried.widths[k]);
+    }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
-        out << right(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
+        out << right_aligned(setting_text(plan.settings[k], p.settings[k]), number_width(plan.settings[k]));
     }
     if (!p.ok) {
         out << "  failed: " << p.failure << "\n";
@@ -268,11 +261,11 @@ void print_study_row(std::ostream& out, const study_plan& plan, const study_poin
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const std::string& name = plan.results[k].name;
-        out << right(value_text(p.values[k]), number_width(name));
+        out << right_aligned(sig_or_dash(p.values[k], 6), number_width(name));
         if (!banded(plan, k)) continue;
         const result_band& b = p.bands[k];
-        out << right(band_end(b.low, b.open_low, "<"), number_width(name + "_low"))
-            << right(band_end(b.high, b.open_high, ">"), number_width(name + "_high"));
+        out << right_aligned(band_end(b.low, b.open_low, "<"), number_width(name + "_low"))
+            << right_aligned(band_end(b.high, b.open_high, ">"), number_width(name + "_high"));
     }
     out << "\n";
 }
@@ -319,7 +312,7 @@ void study_csv_row(std::ostream& out, const study_plan& plan, const study_point&
         for (const std::string& c : *p.carried) out << csv_cell(c) << ",";
     }
     for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], p.settings[k], 10) << ",";
-    const auto cell = [&](double v) { out << (std::isfinite(v) ? sig(v, 10) : "") << ","; };
+    const auto cell = [&](double v) { out << csv_number(v) << ","; };
     if (p.ok) {
         for (std::size_t k = 0; k < plan.results.size(); ++k) {
             cell(p.values[k]);
@@ -364,7 +357,7 @@ json study_head_json(const study_plan& plan) {
     return out;
 }
 
-json study_point_json(const study_plan& plan, const study_point& p) {
+json study_point_json(const study_plan& plan, const carried_columns& carried, const study_point& p) {
     json settings = json::object();
     for (std::size_t k = 0; k < plan.settings.size(); ++k) {
         const std::string& s = plan.settings[k];
@@ -374,26 +367,24 @@ json study_point_json(const study_plan& plan, const study_point& p) {
     if (plan.table) out["line"] = plan.table->rows[p.index].line;
     out["settings"] = settings;
     if (p.carried != nullptr) {
-        const std::vector<std::string> names = carried_names(plan);
         json columns = json::object();
-        for (std::size_t k = 0; k < names.size(); ++k) columns[names[k]] = (*p.carried)[k];
+        for (std::size_t k = 0; k < carried.names.size(); ++k) columns[carried.names[k]] = (*p.carried)[k];
         out["columns"] = columns;
     }
     out["ok"] = p.ok;
     if (p.ok) {
         json results = json::object();
         for (std::size_t k = 0; k < plan.results.size(); ++k) {
-            results[plan.results[k].name] = std::isfinite(p.values[k]) ? json(p.values[k]) : json(nullptr);
+            results[plan.results[k].name] = json_number(p.values[k]);
         }
         out["results"] = results;
         if (plan.bands) {
             json low = json::object(), high = json::object(), open = json::object();
-            const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
             for (std::size_t k = 0; k < plan.results.size(); ++k) {
                 if (!banded(plan, k)) continue;
                 const result_band& b = p.bands[k];
-                low[plan.results[k].name] = number(b.low);
-                high[plan.results[k].name] = number(b.high);
+                low[plan.results[k].name] = json_number(b.low);
+                high[plan.results[k].name] = json_number(b.high);
                 if (b.open_low || b.open_high) {
                     open[plan.results[k].name] = b.open_low && b.open_high ? "both" : b.open_low ? "low" : "high";
                 }
@@ -575,8 +566,8 @@ void study_plot::end(std::ostream& script) const {
             }
             if (!band_titled) {
                 // One key entry for the bands, grey: each is shaded in its curve's colour.
-                script << sep << "keyentry with filledcurves fc rgb '#888888' fs transparent solid 0.3 noborder title "
-                       << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
+                script << sep << "keyentry with filledcurves fc rgb '" << band_key_colour
+                       << "' fs transparent solid 0.3 noborder title " << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
                 band_titled = true;
             }
         }
@@ -700,7 +691,9 @@ void study_map::end(std::ostream& script) const {
            << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
            << "set view map\nset key outside bottom center horizontal\n"
            << "set cblabel " << gp_string(axis_) << "\n"
-           << "set palette defined (0 '#440154', 1 '#3b528b', 2 '#21918c', 3 '#5ec962', 4 '#fde725')\n";
+           << "set palette defined (";
+    for (std::size_t k = 0; k < map_colours.size(); ++k) script << (k ? ", " : "") << k << " '" << map_colours[k] << "'";
+    script << ")\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {
         // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
@@ -741,7 +734,7 @@ void print_result_list(std::ostream& out) {
            "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
            "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";
     for (const result_kind& k : result_kinds()) {
-        out << "  " << left(std::string(k.name) + (k.measurable ? " *" : ""), 28) << left(k.unit, 10) << k.meaning
+        out << "  " << left_aligned(std::string(k.name) + (k.measurable ? " *" : ""), 28) << left_aligned(k.unit, 10) << k.meaning
             << "\n";
     }
     out << "\nDefault: co2_conversion, equilibrium_co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O\n";

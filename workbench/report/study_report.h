@@ -15,31 +15,46 @@
 
 namespace workbench {
 
+// The names of the CSV's and the JSON's columns of a case table's other
+// columns (see study_csv_head).
+std::vector<std::string> carried_names(const study_plan& plan);
+
+// A case table's other columns, worked out once for a plan (not again for
+// each point): their names (carried_names) and their widths in the table
+// (the widest cell, at most 24 shown, and 2 for the space). Empty without a
+// case table.
+struct carried_columns {
+    std::vector<std::string> names;
+    std::vector<std::size_t> widths;
+};
+carried_columns carried_columns_of(const study_plan& plan);
+
 // The table: a head naming the study and each column with its unit, a row
 // per point (a blank line where the first variable starts again), and a
 // closing line with the count of points solved and of rate calls.
 void print_study_head(std::ostream& out, const study_plan& plan);
-void print_study_row(std::ostream& out, const study_plan& plan, const study_point& p);
+void print_study_row(std::ostream& out, const study_plan& plan, const carried_columns& carried,
+                     const study_point& p);
 void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s);
 
 // The CSV: a case table's other columns (as written; one named like a
 // setting or result gets "_given" added), the settings, the results by
-// name and `failure`; one row per point.
+// name (with bands, each banded one followed by NAME_low and NAME_high),
+// with bands `band_open` (the open sides: "co2_conversion low;w_UREA
+// high"), and `failure`; one row per point.
 void study_csv_head(std::ostream& out, const study_plan& plan);
 void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p);
 
 // The JSON's members before the points ("study": what was varied or the
-// case table; "results": each with its unit and meaning), each point
-// ({"settings": {...}, "columns": {...}, "ok", "results": {...} or
-// "failure"}), and the members after them (solved, failed, rate_calls,
-// notes, warnings).
+// case table; "results": each with its unit and meaning; with bands,
+// "band"), each point ({"line" (a case table's), "settings": {...},
+// "columns": {...}, "ok", "results": {...} (with bands also "low", "high",
+// "open", "band_unsolved") or "failure"}), and the members after them
+// (solved, failed, rate_calls, notes, warnings).
 nlohmann::ordered_json study_head_json(const study_plan& plan);
-nlohmann::ordered_json study_point_json(const study_plan& plan, const study_point& p);
+nlohmann::ordered_json study_point_json(const study_plan& plan, const carried_columns& carried,
+                                        const study_point& p);
 nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s);
-
-// The names of the CSV's and the JSON's columns of a case table's other
-// columns (see study_csv_head).
-std::vector<std::string> carried_names(const study_plan& plan);
 
 // A study's plot (gnuplot commands, numbers and our own labels only): its
 // results against the first varied quantity (of more than one value) (a case table: the case's row

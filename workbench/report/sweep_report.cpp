@@ -1,47 +1,13 @@
 #include "report/sweep_report.h"
 
-#include <cmath>
 #include <iomanip>
-#include <sstream>
 
 #include "io/text.h"
 #include "model/observation.h"
+#include "report/json_stream.h"
 
 namespace workbench {
 namespace {
-
-// v right-aligned in width with `digits` significant digits; "-" for a
-// value that is not finite.
-std::string column(double v, int width, int digits) {
-    std::ostringstream s;
-    if (!std::isfinite(v)) {
-        s << std::setw(width) << "-";
-    } else {
-        s << std::setprecision(digits) << std::setw(width) << v;
-    }
-    return s.str();
-}
-
-// Axis labels in gnuplot's enhanced text, by quantity: our words only.
-std::string axis_label(const sweep_variable& v) {
-    if (!v.which) {
-        if (v.name == "model") return "reactor model";
-        return v.name == "a1" ? "carbamate-formation rate factor a1" : "dehydration rate factor a2";
-    }
-    switch (*v.which) {
-        case setting::trays: return "number of trays";
-        case setting::volume_m3: return "reacting volume, m^3";
-        case setting::pressure_bar: return "pressure, bar";
-        case setting::inlet_temperature_C: return "inlet temperature, °C";
-        case setting::outlet_temperature_C: return "outlet temperature, °C";
-        case setting::nh3_co2: return "NH_3/CO_2 fed, mol/mol";
-        case setting::h2o_co2: return "H_2O/CO_2 fed, mol/mol";
-        default: {
-            const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
-            return std::string(component_names[i]) + " fed, kmol/h";
-        }
-    }
-}
 
 // Column heads of the table, at most 12 characters.
 std::string short_label(const sweep_variable& v) {
@@ -83,7 +49,7 @@ void print_sweep_head(std::ostream& out, const reactor_case& base, const std::ve
 void print_sweep_row(std::ostream& out, const std::vector<sweep_variable>& vars, std::size_t p,
                      const sweep_point& pt) {
     if (p > 0 && p % vars[0].values.size() == 0) out << "\n";  // a new value of the second
-    for (const double x : pt.x) out << column(x, 14, 6);
+    for (const double x : pt.x) out << std::setw(14) << sig_or_dash(x, 6);
     if (!pt.ok) {
         out << "  failed: " << pt.failure << "\n";
         return;
@@ -120,13 +86,12 @@ nlohmann::ordered_json sweep_vary_json(const std::vector<sweep_variable>& vars) 
 
 nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars, const sweep_point& pt) {
     using json = nlohmann::ordered_json;
-    const auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
     json p = json::object();
     for (std::size_t k = 0; k < vars.size(); ++k) p[vars[k].name] = pt.x[k];
     p["ok"] = pt.ok;
     if (pt.ok) {
-        p["co2_conversion"] = number(pt.co2_conversion);
-        p["equilibrium_co2_conversion"] = number(pt.equilibrium_co2_conversion);
+        p["co2_conversion"] = json_number(pt.co2_conversion);
+        p["equilibrium_co2_conversion"] = json_number(pt.equilibrium_co2_conversion);
         json w = json::object();
         for (std::size_t k = 0; k < 4; ++k) w[component_names[fraction_components[k]]] = pt.w[k];
         p["nc_mass_fractions"] = w;
@@ -137,16 +102,9 @@ nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars,
     return p;
 }
 
-nlohmann::ordered_json sweep_json(const sweep_result& r) {
-    using json = nlohmann::ordered_json;
-    json points = json::array();
-    for (const sweep_point& pt : r.points) points.push_back(sweep_point_json(r.vars, pt));
-    return {{"vary", sweep_vary_json(r.vars)},
-            {"points", points},
-            {"solved", r.points.size() - r.failed},
-            {"failed", r.failed},
-            {"rate_calls", r.rate_calls},
-            {"notes", r.notes}};
+nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
+                                       const std::vector<std::string>& notes) {
+    return {{"solved", points - failed}, {"failed", failed}, {"rate_calls", rate_calls}, {"notes", notes}};
 }
 
 void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars) {
@@ -160,8 +118,7 @@ void sweep_csv_row(std::ostream& out, const sweep_point& pt) {
     // Ten significant digits, as a stream with precision 10 writes them.
     for (const double x : pt.x) out << sig(x, 10) << ",";
     if (pt.ok) {
-        const auto cell = [](double v) { return std::isfinite(v) ? sig(v, 10) : std::string(); };
-        out << cell(pt.co2_conversion) << "," << cell(pt.equilibrium_co2_conversion);
+        out << csv_number(pt.co2_conversion) << "," << csv_number(pt.equilibrium_co2_conversion);
         for (const double w : pt.w) out << "," << sig(w, 10);
         out << ",\n";
     } else {
@@ -169,13 +126,24 @@ void sweep_csv_row(std::ostream& out, const sweep_point& pt) {
     }
 }
 
-std::string sweep_csv(const sweep_result& r) {
-    std::ostringstream out;
-    sweep_csv_head(out, r.vars);
-    for (const sweep_point& pt : r.points) sweep_csv_row(out, pt);
-    return out.str();
+std::string sweep_axis_label(const sweep_variable& v) {
+    if (!v.which) {
+        if (v.name == "model") return "reactor model";
+        return v.name == "a1" ? "carbamate-formation rate factor a1" : "dehydration rate factor a2";
+    }
+    switch (*v.which) {
+        case setting::trays: return "number of trays";
+        case setting::volume_m3: return "reacting volume, m^3";
+        case setting::pressure_bar: return "pressure, bar";
+        case setting::inlet_temperature_C: return "inlet temperature, °C";
+        case setting::outlet_temperature_C: return "outlet temperature, °C";
+        case setting::nh3_co2: return "NH_3/CO_2 fed, mol/mol";
+        case setting::h2o_co2: return "H_2O/CO_2 fed, mol/mol";
+        default: {
+            const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
+            return std::string(component_names[i]) + " fed, kmol/h";
+        }
+    }
 }
-
-std::string sweep_axis_label(const sweep_variable& v) { return axis_label(v); }
 
 }  // namespace workbench

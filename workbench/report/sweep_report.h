@@ -1,5 +1,6 @@
-// A sweep's results as a table, JSON and CSV, whole or a row at a time as
-// the points come (the plot: report/study_report.h, as a study's).
+// A sweep's results as a table (whole, or a row at a time as the points
+// come), JSON and CSV (a row at a time; the plot: report/study_report.h,
+// as a study's).
 #ifndef UREA_WORKBENCH_REPORT_SWEEP_REPORT_H
 #define UREA_WORKBENCH_REPORT_SWEEP_REPORT_H
 
@@ -13,13 +14,13 @@
 
 namespace workbench {
 
+// The table of a whole sweep.
 void print_sweep(std::ostream& out, const reactor_case& base, const sweep_result& r);
-nlohmann::ordered_json sweep_json(const sweep_result& r);
-std::string sweep_csv(const sweep_result& r);
 
 // The same a row at a time: the table's head, a row per point (p: the
 // point's number from 0) and the closing line; the CSV's header and rows;
-// the JSON's "vary" and each of its "points".
+// the JSON's "vary", each of its "points" and the members after them
+// (solved, failed, rate_calls, notes).
 void print_sweep_head(std::ostream& out, const reactor_case& base, const std::vector<sweep_variable>& vars);
 void print_sweep_row(std::ostream& out, const std::vector<sweep_variable>& vars, std::size_t p,
                      const sweep_point& pt);
@@ -28,6 +29,8 @@ void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars);
 void sweep_csv_row(std::ostream& out, const sweep_point& pt);
 nlohmann::ordered_json sweep_vary_json(const std::vector<sweep_variable>& vars);
 nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars, const sweep_point& pt);
+nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
+                                       const std::vector<std::string>& notes);
 
 // A variable's name on a plot's axis, gnuplot enhanced text: our words
 // ("dehydration rate factor a2", "NH_3/CO_2 fed, mol/mol").
