@@ -114,8 +114,4 @@ study_columns study(session& s, const study_plan& plan) {
     return t;
 }
 
-build_info build_of(const std::string& plugin_path) {
-    return {workbench_version(), plugin_version_text(plugin_path), plugin_path};
-}
-
 }  // namespace workbench

@@ -132,13 +132,8 @@ struct study_columns {
 };
 study_columns study(session& s, const study_plan& plan);
 
-// The workbench's and a plug-in file's versions, for a report.
-struct build_info {
-    std::string workbench;    // "urea-reactor 1.1.0 (commit abcdef0)"
-    std::string plugin;       // the plug-in's version marker, or why there is none
-    std::string plugin_file;
-};
-build_info build_of(const std::string& plugin_path);
+// build_info and build_of (the workbench's and a plug-in file's versions,
+// for a report): session/version.h.
 
 }  // namespace workbench
 

@@ -604,22 +604,13 @@ starts. print(estimate) shows the command line's report.)")
 // ---- a check ------------------------------------------------------------------
 
 std::string check_text(const check_output& o) {
-    std::ostringstream out;
-    bool all = true;
-    out << o.build.workbench << " checks " << o.build.plugin_file << ": " << o.build.plugin << "\n";
-    for (const verdict& v : o.verdicts) {
-        out << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
-        all = all && v.ok;
-    }
-    out << (all ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
-    return out.str();
+    return printed([&](std::ostream& out) {
+        print_check_heading(out, o.build);
+        print_verdicts(out, o.verdicts);
+    });
 }
 
-bool all_ok(const check_output& o) {
-    bool all = !o.verdicts.empty();
-    for (const verdict& v : o.verdicts) all = all && v.ok;
-    return all;
-}
+bool all_ok(const check_output& o) { return check_passed(o.verdicts); }
 
 void bind_check(py::module_& m) {
     py::class_<check_output>(m, "CheckResult", R"(What check() found of a plug-in build.

@@ -40,4 +40,8 @@ std::string plugin_version_text(const std::string& path) {
     }
 }
 
+build_info build_of(const std::string& plugin_path) {
+    return {workbench_version(), plugin_version_text(plugin_path), plugin_path};
+}
+
 }  // namespace workbench
