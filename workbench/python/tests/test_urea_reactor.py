@@ -265,3 +265,12 @@ def test_a_check_reports_as_the_command_line(plugins):
     c = ur.check(wrong)
     status, out, _ = cli("check", "--plugin", wrong)
     assert (c.report(), c.ok, status) == (out, False, 2)
+
+
+def test_a_sessions_methods_take_the_module_functions_arguments():
+    # plugin= apart: help()'s first line, the argument list, is the same.
+    for name in ("run", "fit", "sweep", "study", "estimate", "design"):
+        function = getattr(ur, name).__doc__.splitlines()[0]
+        method = getattr(ur.Session, name).__doc__.splitlines()[0]
+        assert method.replace("self: urea_reactor.Session, ", "") == \
+            function.replace(", *, plugin: object = None", "").replace(", plugin: object = None", "")
