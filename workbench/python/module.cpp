@@ -13,8 +13,6 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
-#include "io/digest.h"
-#include "io/input_files.h"
 #include "urea_version.h"
 
 namespace urea_python {
@@ -182,13 +180,10 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     return o;
 }
 
-// The command line's order of checks: --fix, --loss, the base case, the
-// start, the runs, the runs' cases; then the work.
 bool is_file(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__"); }
 
-// The command line's order of checks: --fix, --loss, the base case, the
-// start, the runs, the runs' cases. A runs file is read once: the bytes
-// estimated from are the bytes hashed.
+// The command line's order of checks: --fix, --loss, the base case, then
+// the start, the runs and the runs' cases (estimate_input_of).
 estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
                             const std::string& name, estimate_output& o) {
     estimate_options opt;
@@ -196,22 +191,11 @@ estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const
     opt.loss = loss_named(loss);
     const reactor_case base = case_of(c);
     if (is_file(c)) o.case_file = path_text(c);
-    o.warnings = validate(base);
-    opt.initial = {base.a1, base.a2};
-    check_start(opt);
-    runs_file f;
-    if (is_file(runs)) {
-        const std::string path = path_text(runs);
-        const std::string text = read_input_file(path, "runs file");
-        f = parse_runs(text, path);
-        o.runs_sha256 = sha256_hex(text);
-    } else {
-        f = runs_of(runs, name);
-    }
-    o.warnings.insert(o.warnings.end(), f.warnings.begin(), f.warnings.end());
-    estimate_problem problem = estimate_problem_of(std::move(f), base, opt);
-    o.warnings.insert(o.warnings.end(), problem.warnings.begin(), problem.warnings.end());
-    return problem;
+    estimate_input in = is_file(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
+                                      : estimate_input_of([&] { return runs_of(runs, name); }, base, std::move(opt));
+    o.runs_sha256 = std::move(in.runs_sha256);
+    o.warnings = std::move(in.warnings);
+    return std::move(in.problem);
 }
 
 estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
