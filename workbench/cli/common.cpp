@@ -194,9 +194,4 @@ int finish(const staged_outputs& files, int status) {
     return files.failures().empty() ? status : exit_solver;
 }
 
-nlohmann::ordered_json build_json(const std::string& plugin_path) {
-    const build_info b = build_of(plugin_path);
-    return {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
-}
-
 }  // namespace workbench::cli

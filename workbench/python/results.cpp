@@ -387,11 +387,7 @@ py::dict tuned_dict(const tuned_case& c) {
 // What `estimate --json` prints: the estimate file that predictions with
 // bands and the design of the next run read.
 std::string estimate_json_text(const estimate_output& o) {
-    auto j = estimate_json(report_of(o));
-    j["base_case"] = case_json(o.e.problem.base);
-    const build_info b = build_of(o.plugin_file);
-    j["build"] = {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
-    return j.dump(2) + "\n";
+    return estimate_file_json(report_of(o), o.e.problem.base, build_of(o.plugin_file)).dump(2) + "\n";
 }
 
 // A file written as the command line writes its outputs: whole, or not at all.

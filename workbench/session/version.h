@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace workbench {
 
 // "urea-reactor 1.1.0 (commit abcdef0)".
@@ -30,6 +32,10 @@ struct build_info {
     std::string plugin_file;
 };
 build_info build_of(const std::string& plugin_path);
+
+// A JSON result's build stamp: {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}.
+nlohmann::ordered_json build_json(const build_info& build);
+nlohmann::ordered_json build_json(const std::string& plugin_path);
 
 }  // namespace workbench
 
