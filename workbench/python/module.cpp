@@ -163,10 +163,13 @@ py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle 
     return py::cast(std::move(o));
 }
 
+// The plan of a study (or a design's candidates) over vary= or cases=, from
+// the base case: `base` where it is read already, else the case c.
 study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
-                   std::vector<result_quantity> results, const std::string& name) {
+                   std::vector<result_quantity> results, const std::string& name,
+                   const reactor_case* read = nullptr) {
     if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
-    const reactor_case base = case_of(c);
+    const reactor_case base = read ? *read : case_of(c);
     return cases.is_none() ? plan_study(base, vary_of(vary), std::move(results))
                            : plan_study(base, cases_of(cases, name), std::move(results));
 }
@@ -180,8 +183,6 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     return o;
 }
 
-bool is_file(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__"); }
-
 // The command line's order of checks: --fix, --loss, the base case, then
 // the start, the runs and the runs' cases (estimate_input_of).
 estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
@@ -190,8 +191,8 @@ estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const
     hold(opt, fix);
     opt.loss = loss_named(loss);
     const reactor_case base = case_of(c);
-    if (is_file(c)) o.case_file = path_text(c);
-    estimate_input in = is_file(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
+    if (is_path(c)) o.case_file = path_text(c);
+    estimate_input in = is_path(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
                                       : estimate_input_of([&] { return runs_of(runs, name); }, base, std::move(opt));
     o.runs_sha256 = std::move(in.runs_sha256);
     o.warnings = std::move(in.warnings);
@@ -221,7 +222,7 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
         if (!fix.is_none()) throw input_error("fix and estimate: the estimate says which factors it held");
         if (py::isinstance<estimate_output>(estimate)) {
             u = uncertainty_of(estimate.cast<const estimate_output&>().e);
-        } else if (is_file(estimate)) {
+        } else if (is_path(estimate)) {
             u = read_estimate_file(path_text(estimate));
         } else {
             throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
@@ -245,7 +246,8 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     }
     estimate_output scratch;
     estimate_problem problem = problem_of(runs, c, fix, "none", name, scratch);
-    design_output o{design_problem_of(std::move(problem), std::move(u), plan_of("design", c, vary, cases, {}, name), m, k), {}};
+    study_plan candidates = plan_of("design", c, vary, cases, {}, name, &problem.base);
+    design_output o{design_problem_of(std::move(problem), std::move(u), std::move(candidates), m, k), {}};
     o.r = without_gil([&] { return workbench::design(s, o.p); });
     return o;
 }

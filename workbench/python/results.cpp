@@ -33,6 +33,12 @@ const py::object* table::find(const std::string& name) const {
     return nullptr;
 }
 
+py::dict by_component(const flows& f, double factor) {
+    py::dict d;
+    for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
+    return d;
+}
+
 namespace {
 
 constexpr double per_hour = 3600.0;
@@ -53,12 +59,6 @@ py::object texts(const Items& items, Get get) {
     py::list l;
     for (const auto& item : items) l.append(py::str(get(item)));
     return l;
-}
-
-py::dict by_component(const flows& f, double factor) {
-    py::dict d;
-    for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
-    return d;
 }
 
 template <class Print>
