@@ -3,6 +3,9 @@
 #include <cmath>
 #include <mutex>
 
+#include "io/digest.h"
+#include "io/input_files.h"
+
 namespace workbench {
 namespace {
 
@@ -114,8 +117,29 @@ study_columns study(session& s, const study_plan& plan) {
     return t;
 }
 
-build_info build_of(const std::string& plugin_path) {
-    return {workbench_version(), plugin_version_text(plugin_path), plugin_path};
+estimate_input estimate_input_of(const std::function<runs_file()>& read, const reactor_case& base,
+                                 estimate_options options) {
+    std::vector<std::string> warnings = validate(base);
+    options.initial = {base.a1, base.a2};
+    check_start(options);
+    runs_file runs = read();
+    warnings.insert(warnings.end(), runs.warnings.begin(), runs.warnings.end());
+    estimate_problem problem = estimate_problem_of(std::move(runs), base, std::move(options));
+    warnings.insert(warnings.end(), problem.warnings.begin(), problem.warnings.end());
+    return {std::move(problem), "", std::move(warnings)};
+}
+
+estimate_input estimate_input_of(const std::string& runs_path, const reactor_case& base, estimate_options options) {
+    std::string sha256;
+    estimate_input in = estimate_input_of(
+        [&] {
+            const std::string text = read_input_file(runs_path, "runs file");
+            sha256 = sha256_hex(text);
+            return parse_runs(text, runs_path);
+        },
+        base, std::move(options));
+    in.runs_sha256 = std::move(sha256);
+    return in;
 }
 
 }  // namespace workbench

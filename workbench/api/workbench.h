@@ -28,6 +28,7 @@
 #define UREA_WORKBENCH_API_WORKBENCH_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,22 @@ result run(session& s, const reactor_case& c);
 // The a2 that gives an outlet CO2 conversion `target` (a fraction), the
 // case's other values kept (see analysis/fit.h).
 fit_result fit(session& s, const reactor_case& c, double target);
+
+// An estimate's problem as `urea-reactor estimate` makes it, in its order
+// of checks: the options' held factors and loss come checked; then the base
+// case (validate), the start (its a1 and a2: check_start), the runs, the
+// runs' cases (estimate_problem_of). A runs file is read once: the bytes
+// estimated from are the bytes hashed. Throws input_error.
+struct estimate_input {
+    estimate_problem problem;
+    std::string runs_sha256;            // of the runs file's bytes; empty for runs read otherwise
+    std::vector<std::string> warnings;  // the base case's, the runs file's and the runs' cases'
+};
+estimate_input estimate_input_of(const std::string& runs_path, const reactor_case& base, estimate_options options);
+// The same for runs read otherwise (a table in memory: runs_from_table),
+// by `read` when their turn comes.
+estimate_input estimate_input_of(const std::function<runs_file()>& read, const reactor_case& base,
+                                 estimate_options options);
 
 // Estimates a1 and a2 from the runs of a prepared problem (estimate_problem_of
 // checks the runs against the base case without the plug-in). Throws
@@ -132,13 +149,8 @@ struct study_columns {
 };
 study_columns study(session& s, const study_plan& plan);
 
-// The workbench's and a plug-in file's versions, for a report.
-struct build_info {
-    std::string workbench;    // "urea-reactor 1.1.0 (commit abcdef0)"
-    std::string plugin;       // the plug-in's version marker, or why there is none
-    std::string plugin_file;
-};
-build_info build_of(const std::string& plugin_path);
+// build_info and build_of (the workbench's and a plug-in file's versions,
+// for a report): session/version.h.
 
 }  // namespace workbench
 

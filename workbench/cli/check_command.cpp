@@ -9,15 +9,10 @@ namespace workbench::cli {
 int check_command(const invocation& in) {
     const double timeout = parse_number("--timeout", in.text("--timeout", "10"), number_rule::positive);
     const std::string path = plugin_path_of(in);
-    const build_info b = build_of(path);
-    std::cout << b.workbench << " checks " << path << ": " << b.plugin << "\n";
-    bool all = true;
-    for (const verdict& v : check_plugin(path, timeout)) {
-        std::cout << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
-        all = all && v.ok;
-    }
-    std::cout << (all ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
-    return all ? exit_ok : exit_input;
+    print_check_heading(std::cout, build_of(path));
+    const std::vector<verdict> verdicts = check_plugin(path, timeout);
+    print_verdicts(std::cout, verdicts);
+    return check_passed(verdicts) ? exit_ok : exit_input;
 }
 
 }  // namespace workbench::cli

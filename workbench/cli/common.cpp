@@ -212,10 +212,4 @@ int finish(const staged_outputs& files, int status) {
     return files.failures().empty() ? status : exit_solver;
 }
 
-nlohmann::ordered_json build_json(const build_info& b) {
-    return {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
-}
-
-nlohmann::ordered_json build_json(const std::string& plugin_path) { return build_json(build_of(plugin_path)); }
-
 }  // namespace workbench::cli

@@ -1,5 +1,5 @@
 // What the subcommands share: exit statuses, messages, the case the options
-// make, the output files asked for, and the build stamp of a JSON result.
+// make, the output files asked for (a JSON result's build stamp: session/version.h).
 #ifndef UREA_WORKBENCH_CLI_COMMON_H
 #define UREA_WORKBENCH_CLI_COMMON_H
 
@@ -76,11 +76,6 @@ std::optional<band_plan> bands_of(const invocation& in);
 // Reports each plot that could not be drawn in one line (after the
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);
-
-// {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}: of a build
-// already looked at, or of the plug-in at plugin_path (build_of).
-nlohmann::ordered_json build_json(const build_info& b);
-nlohmann::ordered_json build_json(const std::string& plugin_path);
 
 // The subcommands: each returns the exit status.
 int run_command(const invocation& in);

@@ -139,10 +139,7 @@ int estimate_command(const invocation& in) {
     }
     files.commit();
     if (out.json) {
-        auto j = estimate_json(report);
-        j["base_case"] = case_json(base);
-        j["build"] = build_json(build);
-        std::cout << j.dump(2) << "\n";
+        std::cout << estimate_file_json(report, base, build).dump(2) << "\n";
     } else if (out.print()) {
         print_estimate(std::cout, report);
         if (out.written_case) std::cout << "\nThe tuned case is written to " << printable(out.written_case->given) << ".\n";

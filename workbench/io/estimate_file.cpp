@@ -9,6 +9,8 @@
 #include "io/input_files.h"
 #include "io/text.h"
 #include "model/limits.h"
+#include "report/estimate_report.h"
+#include "report/run_report.h"
 
 namespace workbench {
 namespace {
@@ -197,6 +199,13 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
 
 factor_uncertainty read_estimate_file(const std::string& path) {
     return parse_estimate(read_input_file(path, "estimate file"), path);
+}
+
+nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build) {
+    auto j = estimate_json(r);
+    j["base_case"] = case_json(base);
+    j["build"] = build_json(build);
+    return j;
 }
 
 }  // namespace workbench

@@ -6,9 +6,19 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "analysis/bands.h"
+#include "model/case.h"
+#include "session/version.h"
 
 namespace workbench {
+
+struct estimate_report;
+
+// The estimate file, as `estimate --json` writes it: the estimate's JSON
+// (report/estimate_report.h), the base case and the build stamp.
+nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build);
 
 // Reads the estimate from JSON text (file: its name, for messages). Throws
 // input_error naming the file (and the line, for malformed JSON) for text

@@ -77,6 +77,9 @@ struct check_output {
     std::vector<workbench::verdict> verdicts;
 };
 
+// A dict of flows by component name, each times `factor`.
+py::dict by_component(const workbench::flows& f, double factor);
+
 void bind_table(py::module_& m);
 void bind_case(py::module_& m);
 void bind_results(py::module_& m);
@@ -84,6 +87,9 @@ void bind_study(py::module_& m);
 void bind_design(py::module_& m);
 
 // ---- Python input --------------------------------------------------------------
+
+// Whether an argument is a path: a str or an os.PathLike.
+bool is_path(py::handle v);
 
 // A path given as str or os.PathLike.
 std::string path_text(py::handle path);

@@ -50,11 +50,9 @@ std::string cell_text(py::handle v) {
     return py::str(v).cast<std::string>();
 }
 
-bool is_path(py::handle v) {
-    return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__");
-}
-
 }  // namespace
+
+bool is_path(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__"); }
 
 std::string number_text(py::handle value) {
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
@@ -206,12 +204,6 @@ py::dict band_dict(const band_plan& p) {
 
 namespace {
 
-py::dict flows_dict(const flows& f, double factor) {
-    py::dict d;
-    for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
-    return d;
-}
-
 std::string case_repr(const reactor_case& c) {
     std::ostringstream out;
     out.precision(17);
@@ -300,7 +292,7 @@ last. Raises InputError for an unknown name or one given twice.)")
         .def_readwrite("a1", &reactor_case::a1, "Carbamate-formation rate factor.")
         .def_readwrite("a2", &reactor_case::a2, "Dehydration rate factor.")
         .def_property(
-            "feed_kmol_h", [](const reactor_case& c) { return flows_dict(c.feed_kmol_h, 1.0); },
+            "feed_kmol_h", [](const reactor_case& c) { return by_component(c.feed_kmol_h, 1.0); },
             [](reactor_case& c, const py::dict& feed) {
                 flows f{};
                 for (const auto& item : feed) {

@@ -8,12 +8,11 @@
 #include <csignal>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include <pybind11/stl.h>
 
 #include "binding.h"
-#include "io/digest.h"
-#include "io/input_files.h"
 #include "urea_version.h"
 
 namespace urea_python {
@@ -164,10 +163,13 @@ py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle 
     return py::cast(std::move(o));
 }
 
+// The plan of a study (or a design's candidates) over vary= or cases=, from
+// the base case: `base` where it is read already, else the case c.
 study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
-                   std::vector<result_quantity> results, const std::string& name) {
+                   std::vector<result_quantity> results, const std::string& name,
+                   const reactor_case* read = nullptr) {
     if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
-    const reactor_case base = case_of(c);
+    const reactor_case base = read ? *read : case_of(c);
     return cases.is_none() ? plan_study(base, vary_of(vary), std::move(results))
                            : plan_study(base, cases_of(cases, name), std::move(results));
 }
@@ -181,36 +183,20 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     return o;
 }
 
-// The command line's order of checks: --fix, --loss, the base case, the
-// start, the runs, the runs' cases; then the work.
-bool is_file(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v, "__fspath__"); }
-
-// The command line's order of checks: --fix, --loss, the base case, the
-// start, the runs, the runs' cases. A runs file is read once: the bytes
-// estimated from are the bytes hashed.
+// The command line's order of checks: --fix, --loss, the base case, then
+// the start, the runs and the runs' cases (estimate_input_of).
 estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
                             const std::string& name, estimate_output& o) {
     estimate_options opt;
     hold(opt, fix);
     opt.loss = loss_named(loss);
     const reactor_case base = case_of(c);
-    if (is_file(c)) o.case_file = path_text(c);
-    o.warnings = validate(base);
-    opt.initial = {base.a1, base.a2};
-    check_start(opt);
-    runs_file f;
-    if (is_file(runs)) {
-        const std::string path = path_text(runs);
-        const std::string text = read_input_file(path, "runs file");
-        f = parse_runs(text, path);
-        o.runs_sha256 = sha256_hex(text);
-    } else {
-        f = runs_of(runs, name);
-    }
-    o.warnings.insert(o.warnings.end(), f.warnings.begin(), f.warnings.end());
-    estimate_problem problem = estimate_problem_of(std::move(f), base, opt);
-    o.warnings.insert(o.warnings.end(), problem.warnings.begin(), problem.warnings.end());
-    return problem;
+    if (is_path(c)) o.case_file = path_text(c);
+    estimate_input in = is_path(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
+                                      : estimate_input_of([&] { return runs_of(runs, name); }, base, std::move(opt));
+    o.runs_sha256 = std::move(in.runs_sha256);
+    o.warnings = std::move(in.warnings);
+    return std::move(in.problem);
 }
 
 estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
@@ -236,7 +222,7 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
         if (!fix.is_none()) throw input_error("fix and estimate: the estimate says which factors it held");
         if (py::isinstance<estimate_output>(estimate)) {
             u = uncertainty_of(estimate.cast<const estimate_output&>().e);
-        } else if (is_file(estimate)) {
+        } else if (is_path(estimate)) {
             u = read_estimate_file(path_text(estimate));
         } else {
             throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
@@ -260,9 +246,37 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     }
     estimate_output scratch;
     estimate_problem problem = problem_of(runs, c, fix, "none", name, scratch);
-    design_output o{design_problem_of(std::move(problem), std::move(u), plan_of("design", c, vary, cases, {}, name), m, k), {}};
+    study_plan candidates = plan_of("design", c, vary, cases, {}, name, &problem.base);
+    design_output o{design_problem_of(std::move(problem), std::move(u), std::move(candidates), m, k), {}};
     o.r = without_gil([&] { return workbench::design(s, o.p); });
     return o;
+}
+
+// ---- Each call twice: a Session's method and the module's function ----------------
+
+using session_class = py::class_<py_session, session_ptr>;
+
+// The calls take Python objects as py::handle; bound as py::object, as help() shows them.
+template <class T>
+using bound_t = std::conditional_t<std::is_same_v<T, py::handle>, py::object, T>;
+
+template <class... Extra>
+constexpr bool has_kw_only = (std::is_same_v<Extra, py::kw_only> || ...);
+
+// Binds a call from one argument list as both: the Session's method, on that
+// session, and the module's function, which takes plugin= too (keyword-only),
+// so that the two take the same arguments.
+template <class R, class... A, class... Extra>
+void def_call(py::module_& m, session_class& type, const char* name, R (*call)(session&, A...),
+              const char* method_doc, const char* doc, const Extra&... args) {
+    type.def(
+        name, [call](py_session& p, bound_t<A>... a) { return call(*p.s, a...); }, args..., method_doc);
+    auto on_plugin = [call](bound_t<A>... a, py::object plugin) { return call(*session_for(plugin)->s, a...); };
+    if constexpr (has_kw_only<Extra...>) {
+        m.def(name, on_plugin, args..., py::arg("plugin") = py::none(), doc);
+    } else {
+        m.def(name, on_plugin, args..., py::kw_only(), py::arg("plugin") = py::none(), doc);
+    }
 }
 
 py::dict build_dict(const build_info& b) {
@@ -338,71 +352,25 @@ PYBIND11_MODULE(urea_reactor, m) {
     bind_study(m);
     bind_design(m);
 
-    py::class_<py_session, session_ptr>(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
+    session_class session_type(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
 
 Session() loads the default plug-in, Session(path) another build. Its
 methods run, fit, sweep and estimate are the module's functions on this
 plug-in. Several sessions may be open at once, of the same build or of
 others; their work runs one piece at a time (see the module's help).
-Raises PluginError when the plug-in does not load.)")
+Raises PluginError when the plug-in does not load.)");
+    session_type
         .def(py::init([](py::object plugin) { return open_session(plugin); }), py::arg("plugin") = py::none())
         .def_property_readonly("plugin_file", [](const py_session& p) { return p.s->plugin_path(); },
                                "The plug-in's file.")
-        .def(
-            "run", [](py_session& p, py::object c, py::object estimate, py::object band) { return run_on(*p.s, c, estimate, band); },
-            py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none(),
-            "Runs a case (see urea_reactor.run).")
-        .def(
-            "fit", [](py_session& p, py::object c, double target) { return fit_on(*p.s, c, target); },
-            py::arg("case"), py::arg("co2_conversion"), "The a2 that gives a conversion (see urea_reactor.fit).")
-        .def(
-            "sweep",
-            [](py_session& p, py::object c, py::object vary, py::object estimate, py::object band) {
-                return sweep_or_study(*p.s, c, vary, estimate, band);
-            },
-            py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
-            py::arg("band") = py::none(), "A sweep (see urea_reactor.sweep).")
-        .def(
-            "study",
-            [](py_session& p, py::object c, py::object vary, py::object cases, py::object results,
-               const std::string& name, py::object estimate, py::object band) {
-                return study_on(*p.s, c, vary, cases, results, name, estimate, band);
-            },
-            py::arg("case") = py::none(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
-            py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
-            py::arg("band") = py::none(), "A study (see urea_reactor.study).")
-        .def(
-            "estimate",
-            [](py_session& p, py::object runs, py::object c, py::object fix, const std::string& loss,
-               const std::string& name, int bootstrap, std::uint64_t seed) {
-                return estimate_on(*p.s, runs, c, fix, loss, name, bootstrap, seed);
-            },
-            py::arg("runs"), py::arg("case") = py::none(), py::arg("fix") = py::none(), py::arg("loss") = "none",
-            py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1,
-            "An estimate (see urea_reactor.estimate).")
-        .def(
-            "design",
-            [](py_session& p, py::object runs, py::object c, py::object vary, py::object cases, py::object estimate,
-               py::object fix, py::object measure, py::object for_factor, const std::string& name) {
-                return design_on(*p.s, runs, c, vary, cases, estimate, fix, measure, for_factor, name);
-            },
-            py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
-            py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
-            py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
-            "The design of the next test run (see urea_reactor.design).")
         .def(
             "build_info", [](const py_session& p) { return build_dict(build_of(p.s->plugin_path())); },
             "The workbench's and this plug-in's versions (see urea_reactor.build_info).")
         .def("__repr__", [](const py_session& p) { return "<Session " + p.s->plugin_path() + ">"; });
 
-    m.def(
-        "run",
-        [](py::object c, py::object estimate, py::object band, py::object plugin) {
-            return run_on(*session_for(plugin)->s, c, estimate, band);
-        },
-        py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none(),
-        py::arg("plugin") = py::none(),
-        R"(Runs a case: the profile, the outlet, the equilibrium at the outlet and the outlet's NC-FLOW.
+    // Each call, as a Session's method and as the module's function.
+    def_call(m, session_type, "run", &run_on, "Runs a case (see urea_reactor.run).",
+             R"(Runs a case: the profile, the outlet, the equilibrium at the outlet and the outlet's NC-FLOW.
 
 case: a Case, a case file's path, or None for the default case. estimate:
 an EstimateResult or an estimate file's path (e.to_json() saved, or what
@@ -412,24 +380,18 @@ uncertainty (band='profile', the range over the likelihood region, where the
 estimate has it; or 'linearised', the delta method); result.band says which.
 plugin: a plug-in's path or a Session (default: the module's plug-in).
 Returns a Result. Raises InputError for a bad case, SolverError when the
-reactor has no solution.)");
-    m.def(
-        "fit", [](py::object c, double target, py::object plugin) { return fit_on(*session_for(plugin)->s, c, target); },
-        py::arg("case"), py::arg("co2_conversion"), py::kw_only(), py::arg("plugin") = py::none(),
-        R"(Finds the a2 that gives an outlet CO2 conversion (a fraction), the case's other values kept.
+reactor has no solution.)",
+             py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none());
+    def_call(m, session_type, "fit", &fit_on, "The a2 that gives a conversion (see urea_reactor.fit).",
+             R"(Finds the a2 that gives an outlet CO2 conversion (a fraction), the case's other values kept.
 
 a2 is scanned over decades, then narrowed (TOMS 748 on ln a2); a target
 above what any a2 reaches raises InputError; of two a2 that reach it, the
 one nearer the case's a2 is `a2`, both are in `solutions`. Returns a
-FitResult.)");
-    m.def(
-        "sweep",
-        [](py::object c, py::object vary, py::object estimate, py::object band, py::object plugin) {
-            return sweep_or_study(*session_for(plugin)->s, c, vary, estimate, band);
-        },
-        py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
-        py::arg("band") = py::none(), py::arg("plugin") = py::none(),
-        R"(Runs the reactor over a grid of one or two case quantities.
+FitResult.)",
+             py::arg("case"), py::arg("co2_conversion"));
+    def_call(m, session_type, "sweep", &sweep_or_study, "A sweep (see urea_reactor.sweep).",
+             R"(Runs the reactor over a grid of one or two case quantities.
 
 vary: a dict, one or two entries NAME: (FROM, TO, N) or (SPACING, FROM, TO,
 N) with SPACING 'log' or 'lin' (a1 and a2 are spaced evenly in ln by
@@ -439,17 +401,11 @@ pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
 runs file's column name. A point the reactor cannot solve is recorded and
 the sweep goes on. Returns a SweepResult; with estimate= (and band=, as for
 run()), each result with its 95 % band: a StudyResult of the same grid, as
-`sweep --estimate` writes a study's table.)");
-    m.def(
-        "study",
-        [](py::object c, py::object vary, py::object cases, py::object results, const std::string& name,
-           py::object estimate, py::object band, py::object plugin) {
-            return study_on(*session_for(plugin)->s, c, vary, cases, results, name, estimate, band);
-        },
-        py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
-        py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
-        py::arg("band") = py::none(), py::arg("plugin") = py::none(),
-        R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
+`sweep --estimate` writes a study's table.)",
+             py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
+             py::arg("band") = py::none());
+    def_call(m, session_type, "study", &study_on, "A study (see urea_reactor.study).",
+             R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
 
 vary: a dict NAME: values, every combination run (the first fastest): a
 tuple is a range (FROM, TO, N) or (SPACING, FROM, TO, N) with SPACING 'log'
@@ -465,7 +421,44 @@ study goes on. estimate (and band): as for run(), each point at the
 estimate's a1 and a2 with each result's 95 % band beside it (NAME_low,
 NAME_high); a sweep with bands is a study of the same vary. Returns a
 StudyResult: .columns (a Table: the settings, the carried columns, each
-result, ok, failure) and .to_pandas().)");
+result, ok, failure) and .to_pandas().)",
+             py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
+             py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
+             py::arg("band") = py::none());
+    def_call(m, session_type, "estimate", &estimate_on, "An estimate (see urea_reactor.estimate).",
+             R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
+
+runs: a runs file's path (CSV, docs/runs-files.md), a pandas DataFrame or a
+list of dicts, one a run, with the runs file's columns (a missing key, None
+or NaN: not given). A table is checked as the CSV file it would be written
+as: its header is line 1, its first row line 2; `name` stands for the file
+in messages. case: the base case (default: the built-in one), whose a1 and
+a2 are where the search starts. fix: {"a1": VALUE} and/or {"a2": VALUE}
+holds a factor. loss: "none" (least squares), "huber" or "cauchy". Returns
+an EstimateResult, with the profile intervals, the joint region, each run
+left out, the bootstrap (bootstrap=N resamples drawn with seed) and the
+tuned case; e.write_case(path), e.write_report(path) and e.to_json() write
+what the command line's --write-case, --report and --json do. Raises
+InputError (naming file, line and column) for bad runs, SolverError when a
+run has no solution at the start or no start gives a usable fit.)",
+             py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
+             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1);
+    def_call(m, session_type, "design", &design_on, "The design of the next test run (see urea_reactor.design).",
+             R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
+
+runs: the current runs (as for estimate()); case: their base case. vary or
+cases: the candidates, as study() takes them (ranges or lists of the
+settings the operator may change, or a case table). estimate: the current
+estimate (an EstimateResult or an estimate file's path); None: estimated
+here (the fit alone, fix= holding a factor). measure: what the next run
+would measure (names, or 'all'; default what most current runs measure).
+for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
+(default D-optimal). Returns a DesignResult: .candidates (a Table: settings,
+rank, relative, expected intervals), .ranking, .verdict in words.)",
+             py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
+             py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
+             py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>");
+
     m.def(
         "results",
         [] {
@@ -482,51 +475,6 @@ result, ok, failure) and .to_pandas().)");
         },
         "Every result a study can tabulate (a tray's as NAME@N): a list of {'name', 'unit', 'meaning', "
         "'measurable'}.");
-    m.def(
-        "estimate",
-        [](py::object runs, py::object c, py::object fix, const std::string& loss, const std::string& name,
-           int bootstrap, std::uint64_t seed, py::object plugin) {
-            return estimate_on(*session_for(plugin)->s, runs, c, fix, loss, name, bootstrap, seed);
-        },
-        py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
-        py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1,
-        py::arg("plugin") = py::none(),
-        R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
-
-runs: a runs file's path (CSV, docs/runs-files.md), a pandas DataFrame or a
-list of dicts, one a run, with the runs file's columns (a missing key, None
-or NaN: not given). A table is checked as the CSV file it would be written
-as: its header is line 1, its first row line 2; `name` stands for the file
-in messages. case: the base case (default: the built-in one), whose a1 and
-a2 are where the search starts. fix: {"a1": VALUE} and/or {"a2": VALUE}
-holds a factor. loss: "none" (least squares), "huber" or "cauchy". Returns
-an EstimateResult, with the profile intervals, the joint region, each run
-left out, the bootstrap (bootstrap=N resamples drawn with seed) and the
-tuned case; e.write_case(path), e.write_report(path) and e.to_json() write
-what the command line's --write-case, --report and --json do. Raises
-InputError (naming file, line and column) for bad runs, SolverError when a
-run has no solution at the start or no start gives a usable fit.)");
-    m.def(
-        "design",
-        [](py::object runs, py::object c, py::object vary, py::object cases, py::object estimate, py::object fix,
-           py::object measure, py::object for_factor, const std::string& name, py::object plugin) {
-            return design_on(*session_for(plugin)->s, runs, c, vary, cases, estimate, fix, measure, for_factor, name);
-        },
-        py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
-        py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
-        py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
-        py::arg("plugin") = py::none(),
-        R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
-
-runs: the current runs (as for estimate()); case: their base case. vary or
-cases: the candidates, as study() takes them (ranges or lists of the
-settings the operator may change, or a case table). estimate: the current
-estimate (an EstimateResult or an estimate file's path); None: estimated
-here (the fit alone, fix= holding a factor). measure: what the next run
-would measure (names, or 'all'; default what most current runs measure).
-for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
-(default D-optimal). Returns a DesignResult: .candidates (a Table: settings,
-rank, relative, expected intervals), .ranking, .verdict in words.)");
     m.def(
         "check",
         [](py::object plugin, double timeout) {

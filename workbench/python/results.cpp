@@ -33,6 +33,12 @@ const py::object* table::find(const std::string& name) const {
     return nullptr;
 }
 
+py::dict by_component(const flows& f, double factor) {
+    py::dict d;
+    for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
+    return d;
+}
+
 namespace {
 
 constexpr double per_hour = 3600.0;
@@ -53,12 +59,6 @@ py::object texts(const Items& items, Get get) {
     py::list l;
     for (const auto& item : items) l.append(py::str(get(item)));
     return l;
-}
-
-py::dict by_component(const flows& f, double factor) {
-    py::dict d;
-    for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
-    return d;
 }
 
 template <class Print>
@@ -387,11 +387,7 @@ py::dict tuned_dict(const tuned_case& c) {
 // What `estimate --json` prints: the estimate file that predictions with
 // bands and the design of the next run read.
 std::string estimate_json_text(const estimate_output& o) {
-    auto j = estimate_json(report_of(o));
-    j["base_case"] = case_json(o.e.problem.base);
-    const build_info b = build_of(o.plugin_file);
-    j["build"] = {{"urea_reactor", b.workbench}, {"plugin", b.plugin}, {"plugin_file", b.plugin_file}};
-    return j.dump(2) + "\n";
+    return estimate_file_json(report_of(o), o.e.problem.base, build_of(o.plugin_file)).dump(2) + "\n";
 }
 
 // A file written as the command line writes its outputs: whole, or not at all.
@@ -604,22 +600,13 @@ starts. print(estimate) shows the command line's report.)")
 // ---- a check ------------------------------------------------------------------
 
 std::string check_text(const check_output& o) {
-    std::ostringstream out;
-    bool all = true;
-    out << o.build.workbench << " checks " << o.build.plugin_file << ": " << o.build.plugin << "\n";
-    for (const verdict& v : o.verdicts) {
-        out << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
-        all = all && v.ok;
-    }
-    out << (all ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
-    return out.str();
+    return printed([&](std::ostream& out) {
+        print_check_heading(out, o.build);
+        print_verdicts(out, o.verdicts);
+    });
 }
 
-bool all_ok(const check_output& o) {
-    bool all = !o.verdicts.empty();
-    for (const verdict& v : o.verdicts) all = all && v.ok;
-    return all;
-}
+bool all_ok(const check_output& o) { return check_passed(o.verdicts); }
 
 void bind_check(py::module_& m) {
     py::class_<check_output>(m, "CheckResult", R"(What check() found of a plug-in build.

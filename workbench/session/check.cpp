@@ -184,6 +184,19 @@ std::string signal_text(int sig) {
 
 int check_child() { return checked_child; }
 
+bool check_passed(const std::vector<verdict>& verdicts) {
+    return std::all_of(verdicts.begin(), verdicts.end(), [](const verdict& v) { return v.ok; });
+}
+
+void print_check_heading(std::ostream& out, const build_info& build) {
+    out << build.workbench << " checks " << build.plugin_file << ": " << build.plugin << "\n";
+}
+
+void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts) {
+    for (const verdict& v : verdicts) out << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
+    out << (check_passed(verdicts) ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
+}
+
 std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
     std::vector<verdict> out;
     // The child loads the build as a session would: against global host items.

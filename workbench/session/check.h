@@ -3,8 +3,11 @@
 #ifndef UREA_WORKBENCH_SESSION_CHECK_H
 #define UREA_WORKBENCH_SESSION_CHECK_H
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "session/version.h"
 
 namespace workbench {
 
@@ -18,6 +21,15 @@ struct verdict {
 // in a child process: one that crashes or hangs (past timeout_s seconds),
 // even while it loads, is reported as such.
 std::vector<verdict> check_plugin(const std::string& path, double timeout_s = 10.0);
+
+// Whether the build is good: no verdict failed.
+bool check_passed(const std::vector<verdict>& verdicts);
+
+// The check's report, as `urea-reactor check` prints it: the heading (the
+// build checked and its version marker; printed before the check runs,
+// which takes seconds), then each verdict and the build's in words.
+void print_check_heading(std::ostream& out, const build_info& build);
+void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts);
 
 // The child process a check runs the build in, while it runs (0: none), for
 // a signal handler to end with its parent. It dies with its parent anyway.

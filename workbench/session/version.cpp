@@ -36,4 +36,14 @@ std::string plugin_version_text(const std::string& path) {
     }
 }
 
+build_info build_of(const std::string& plugin_path) {
+    return {workbench_version(), plugin_version_text(plugin_path), plugin_path};
+}
+
+nlohmann::ordered_json build_json(const build_info& build) {
+    return {{"urea_reactor", build.workbench}, {"plugin", build.plugin}, {"plugin_file", build.plugin_file}};
+}
+
+nlohmann::ordered_json build_json(const std::string& plugin_path) { return build_json(build_of(plugin_path)); }
+
 }  // namespace workbench

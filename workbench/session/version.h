@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace workbench {
 
 // "urea-reactor 1.1.0 (commit abcdef0)".
@@ -22,6 +24,18 @@ inline constexpr const char* no_version_marker =
 
 // One line for a report: the marker, or why there is none.
 std::string plugin_version_text(const std::string& path);
+
+// The workbench's and a plug-in file's versions, for a report.
+struct build_info {
+    std::string workbench;    // "urea-reactor 1.1.0 (commit abcdef0)"
+    std::string plugin;       // the plug-in's version marker, or why there is none
+    std::string plugin_file;
+};
+build_info build_of(const std::string& plugin_path);
+
+// A JSON result's build stamp: {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}.
+nlohmann::ordered_json build_json(const build_info& build);
+nlohmann::ordered_json build_json(const std::string& plugin_path);
 
 }  // namespace workbench
 

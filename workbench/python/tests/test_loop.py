@@ -19,6 +19,7 @@ def test_an_estimate_carries_what_the_command_line_writes_and_writes_its_files(t
     j = cli_json("estimate", RUNS, "--fix", "a1=1", "--bootstrap", "20", "--seed", "3")
     # to_json() is the estimate file: the command line's, bit for bit.
     assert without_build(json.loads(e.to_json())) == without_build(j)
+    assert json.loads(e.to_json())["build"] == j["build"]
     a2 = e.parameters["a2"]
     assert list(a2.profile95) == j["parameters"]["a2"]["profile95"] and e.parameters["a1"].profile95 is None
     assert list(a2.profile.value) == [p["value"] for p in j["parameters"]["a2"]["profile"]["points"]]

@@ -258,3 +258,19 @@ def test_every_class_and_function_has_help():
         # pybind11 puts a function's signature first: help needs more.
         assert len(doc.split("\n\n" if not isinstance(obj, type) else "\n", 1)[-1]) > 20, name
     assert ur.version() == ur.build_info()["workbench"] and ur.__version__ in ur.version()
+
+
+def test_a_check_reports_as_the_command_line(plugins):
+    wrong = plugins["PLUGIN_WRONG_RATES"]
+    c = ur.check(wrong)
+    status, out, _ = cli("check", "--plugin", wrong)
+    assert (c.report(), c.ok, status) == (out, False, 2)
+
+
+def test_a_sessions_methods_take_the_module_functions_arguments():
+    # plugin= apart: help()'s first line, the argument list, is the same.
+    for name in ("run", "fit", "sweep", "study", "estimate", "design"):
+        function = getattr(ur, name).__doc__.splitlines()[0]
+        method = getattr(ur.Session, name).__doc__.splitlines()[0]
+        assert method.replace("self: urea_reactor.Session, ", "") == \
+            function.replace(", *, plugin: object = None", "").replace(", plugin: object = None", "")
