@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "io/text.h"
+#include "base/text.h"
 
 namespace workbench {
 namespace {

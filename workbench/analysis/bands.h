@@ -29,7 +29,7 @@
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "model/case.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "model/results.h"
 #include "session/session.h"
 
@@ -44,7 +44,7 @@ band_method band_method_named(const std::string& name);
 
 // What a prediction's band needs of an estimate, as plain data: from the
 // estimate itself (uncertainty_of) or from the JSON `estimate --json` wrote
-// (read_estimate_file, io/estimate_file.h).
+// (read_estimate_file, report/estimate_file.h).
 struct factor_uncertainty {
     std::string source;                     // the estimate's file, or "the estimate", for texts
     std::array<double, 2> value{NAN, NAN};  // the best fit's a1 and a2 (a held factor: its value)

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 
-#include "io/text.h"
+#include "base/text.h"
 
 namespace workbench {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "analysis/least_squares.h"
 #include "analysis/profile.h"
-#include "io/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "model/case.h"
-#include "model/errors.h"
+#include "base/errors.h"
 #include "model/observation.h"
 
 namespace workbench {

@@ -11,7 +11,7 @@
 #include "model/case.h"
 #include "analysis/estimate.h"
 #include "model/properties.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "analysis/runs_model.h"
 #include "analysis/sweep.h"
 #include "session/test_session.h"

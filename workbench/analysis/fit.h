@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/case.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "session/session.h"
 
 namespace workbench {

@@ -1,6 +1,6 @@
 #include "analysis/least_squares.h"
 
-#include "io/text.h"
+#include "base/text.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "analysis/runs_model.h"
 
-#include "io/text.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <functional>

@@ -14,7 +14,7 @@
 #include "analysis/uncertainty.h"
 #include "io/runs_file.h"
 #include "model/case.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "session/session.h"
 
 namespace workbench {

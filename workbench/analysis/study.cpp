@@ -4,7 +4,7 @@
 #include <cmath>
 #include <set>
 
-#include "io/text.h"
+#include "base/text.h"
 
 namespace workbench {
 namespace {

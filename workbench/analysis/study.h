@@ -20,7 +20,7 @@
 #include "analysis/bands.h"
 #include "io/runs_file.h"
 #include "model/case.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "model/results.h"
 #include "model/settings.h"
 #include "session/session.h"

@@ -1,6 +1,6 @@
 #include "analysis/sweep.h"
 
-#include "io/text.h"
+#include "base/text.h"
 
 namespace workbench {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "io/digest.h"
-#include "io/input_files.h"
+#include "base/digest.h"
+#include "base/input_files.h"
 
 namespace workbench {
 namespace {

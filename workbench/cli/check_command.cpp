@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "cli/common.h"
-#include "io/text.h"
+#include "base/text.h"
 
 namespace workbench::cli {
 

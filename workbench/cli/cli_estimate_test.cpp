@@ -16,7 +16,7 @@
 
 #include "cli/cli_fixture.h"
 #include "model/properties.h"
-#include "io/digest.h"
+#include "base/digest.h"
 #include "io/runs_file.h"
 #include "analysis/runs_model.h"
 #include "session/session.h"

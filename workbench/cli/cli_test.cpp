@@ -20,7 +20,7 @@
 #include "model/case.h"
 #include "session/session.h"
 #include "model/properties.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "cli/cli_fixture.h"
 #include "urea_version.h"
 

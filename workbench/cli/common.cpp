@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "io/case_file.h"
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/input_files.h"
+#include "base/text.h"
 
 namespace workbench::cli {
 namespace {

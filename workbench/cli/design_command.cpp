@@ -5,8 +5,8 @@
 
 #include "cli/common.h"
 #include "cli/study_output.h"
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/input_files.h"
+#include "base/text.h"
 #include "report/design_report.h"
 #include "report/run_report.h"
 

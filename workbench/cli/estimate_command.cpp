@@ -8,9 +8,9 @@
 
 #include "cli/common.h"
 #include "io/case_file.h"
-#include "io/digest.h"
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/digest.h"
+#include "base/input_files.h"
+#include "base/text.h"
 #include "report/estimate_report.h"
 #include "report/html_report.h"
 #include "report/run_report.h"

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cli/common.h"
-#include "io/text.h"
+#include "base/text.h"
 #include "report/run_report.h"
 
 namespace workbench::cli {

@@ -24,7 +24,7 @@
 
 #include "cli/common.h"
 #include "cli/signals.h"
-#include "io/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "model/results.h"
-#include "model/errors.h"
+#include "base/errors.h"
 
 namespace workbench::cli {
 

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/input_files.h"
+#include "base/text.h"
 
 namespace workbench {
 namespace {

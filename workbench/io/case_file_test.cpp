@@ -5,8 +5,8 @@
 #include <string>
 
 #include "io/case_file.h"
-#include "io/digest.h"
-#include "io/text.h"
+#include "base/digest.h"
+#include "base/text.h"
 
 namespace {
 

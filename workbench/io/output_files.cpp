@@ -19,8 +19,8 @@
 #include <sstream>
 #include <thread>
 
-#include "io/input_files.h"
-#include "model/errors.h"
+#include "base/input_files.h"
+#include "base/errors.h"
 
 namespace workbench {
 namespace {

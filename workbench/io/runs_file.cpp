@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string_view>
 
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/input_files.h"
+#include "base/text.h"
 #include "model/limits.h"
 
 namespace workbench {

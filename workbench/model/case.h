@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/errors.h"
+#include "base/errors.h"
 #include "model/limits.h"
 
 namespace workbench {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "model/observation.h"
 #include "model/properties.h"
 #include "model/settings.h"

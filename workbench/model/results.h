@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "model/case.h"
-#include "model/reactor.h"
+#include "model/result.h"
 
 namespace workbench {
 

@@ -11,8 +11,8 @@
 
 #include "binding.h"
 #include "io/case_file.h"
-#include "io/digest.h"
-#include "io/input_files.h"
+#include "base/digest.h"
+#include "base/input_files.h"
 #include "io/output_files.h"
 #include "report/band_report.h"
 #include "report/design_report.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "report/json_stream.h"
 
 namespace workbench {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "report/json_stream.h"
 #include "report/study_report.h"
 

@@ -1,6 +1,6 @@
 #include "report/estimate_report.h"
 
-#include "io/text.h"
+#include "base/text.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
 

@@ -1,6 +1,6 @@
 #include "report/html_report.h"
 
-#include "io/text.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <sstream>

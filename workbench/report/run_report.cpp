@@ -4,7 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "report/palette.h"
 
 namespace workbench {

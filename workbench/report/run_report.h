@@ -10,7 +10,7 @@
 
 #include "analysis/bands.h"
 #include "model/case.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 
 namespace workbench {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "report/band_report.h"
 #include "report/json_stream.h"
 #include "report/palette.h"

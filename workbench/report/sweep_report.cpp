@@ -2,7 +2,7 @@
 
 #include <iomanip>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "model/observation.h"
 #include "report/json_stream.h"
 

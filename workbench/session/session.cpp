@@ -13,7 +13,7 @@
 #include <memory>
 #include <sstream>
 
-#include "model/errors.h"
+#include "base/errors.h"
 #include "session/crash_report.h"
 #include "standin/standin_host.h"
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "io/input_files.h"
+#include "base/input_files.h"
 #include "urea_version.h"
 
 namespace workbench {

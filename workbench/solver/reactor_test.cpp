@@ -7,9 +7,9 @@
 
 #include "analysis/fit.h"
 #include "model/case.h"
-#include "model/grid_cases.h"
+#include "solver/grid_cases.h"
 #include "model/properties.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "report/run_report.h"
 #include "session/test_session.h"
 

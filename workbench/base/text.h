@@ -1,8 +1,8 @@
 // Numbers and text as the workbench reads and writes them: one formatter
 // for every table, message and file, numbers as a user writes them, and
 // text from a file made safe for a terminal or a CSV cell.
-#ifndef UREA_WORKBENCH_IO_TEXT_H
-#define UREA_WORKBENCH_IO_TEXT_H
+#ifndef UREA_WORKBENCH_BASE_TEXT_H
+#define UREA_WORKBENCH_BASE_TEXT_H
 
 #include <cstddef>
 #include <optional>

@@ -9,9 +9,9 @@
 #include <cmath>
 #include <sstream>
 
-#include "model/grid_cases.h"
+#include "solver/grid_cases.h"
 #include "model/properties.h"
-#include "model/reactor.h"
+#include "solver/reactor.h"
 #include "report/run_report.h"
 #include "session/session.h"
 

@@ -5,8 +5,8 @@
 // water. The same cases on every run: the corners of the ranges, the cases
 // that once failed, a Halton sequence through the rest, and another through
 // the corner of small feeds in large, fast reactors of few trays.
-#ifndef UREA_WORKBENCH_MODEL_GRID_CASES_H
-#define UREA_WORKBENCH_MODEL_GRID_CASES_H
+#ifndef UREA_WORKBENCH_SOLVER_GRID_CASES_H
+#define UREA_WORKBENCH_SOLVER_GRID_CASES_H
 
 #include <array>
 #include <cmath>

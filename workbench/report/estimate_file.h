@@ -1,8 +1,8 @@
 // An estimate file: the JSON `urea-reactor estimate --json` writes, read
 // back for what predictions with bands and the design of the next run need
 // of it (analysis/bands.h), checked as carefully as any input.
-#ifndef UREA_WORKBENCH_IO_ESTIMATE_FILE_H
-#define UREA_WORKBENCH_IO_ESTIMATE_FILE_H
+#ifndef UREA_WORKBENCH_REPORT_ESTIMATE_FILE_H
+#define UREA_WORKBENCH_REPORT_ESTIMATE_FILE_H
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "io/input_files.h"
+#include "base/input_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "model/errors.h"
+#include "base/errors.h"
 
 namespace workbench {
 namespace {

@@ -1,4 +1,4 @@
-#include "io/digest.h"
+#include "base/digest.h"
 
 #include <array>
 #include <stdexcept>

@@ -2,8 +2,8 @@
 // about: bad input (with the key, file, line and column where known), a
 // solver that found no solution, and work stopped on request (a signal, a
 // time limit). Anything else that escapes is a bug in the workbench.
-#ifndef UREA_WORKBENCH_MODEL_ERRORS_H
-#define UREA_WORKBENCH_MODEL_ERRORS_H
+#ifndef UREA_WORKBENCH_BASE_ERRORS_H
+#define UREA_WORKBENCH_BASE_ERRORS_H
 
 #include <cstddef>
 #include <stdexcept>

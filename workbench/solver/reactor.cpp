@@ -1,4 +1,4 @@
-#include "model/reactor.h"
+#include "solver/reactor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,7 @@
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
-#include "io/text.h"
+#include "base/text.h"
 #include "model/properties.h"
 
 namespace workbench {
@@ -519,26 +519,6 @@ double bracketed_root(F f, double a, double b, double tol) {
 }
 
 }  // namespace
-
-double temperature_at(const reactor_case& c, double s) {
-    return kelvin + c.inlet_temperature_C + s * (c.outlet_temperature_C - c.inlet_temperature_C);
-}
-
-flows feed_kmol_s(const reactor_case& c) {
-    flows f{};
-    for (std::size_t i = 0; i < component_count; ++i) f[i] = c.feed_kmol_h[i] / seconds_per_hour;
-    return f;
-}
-
-bool co2_conversion_defined(const flows& feed) {
-    const double co2 = feed[CO2] + feed[CARB];
-    return co2 > 0.0 && co2 >= min_co2_share_for_conversion * (co2 + feed[UREA]);
-}
-
-double co2_conversion(const flows& feed, const flows& n) {
-    if (!co2_conversion_defined(feed)) return std::numeric_limits<double>::quiet_NaN();
-    return (n[UREA] - feed[UREA]) / (feed[CO2] + feed[CARB]);
-}
 
 double balance_residual(workbench_host& h, const flows& n_in, const flows& n, double t, double p,
                         double v, double a1, double a2, bool tray) {

@@ -1,7 +1,7 @@
 // Input files read safely: only a regular file, at most a documented size,
 // refused at once otherwise (a folder, a device such as /dev/zero, a FIFO).
-#ifndef UREA_WORKBENCH_IO_INPUT_FILES_H
-#define UREA_WORKBENCH_IO_INPUT_FILES_H
+#ifndef UREA_WORKBENCH_BASE_INPUT_FILES_H
+#define UREA_WORKBENCH_BASE_INPUT_FILES_H
 
 #include <cstddef>
 #include <string>

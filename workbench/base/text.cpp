@@ -1,4 +1,4 @@
-#include "io/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/errors.h"
+#include "base/errors.h"
 
 namespace workbench {
 

@@ -1,4 +1,4 @@
-#include "io/estimate_file.h"
+#include "report/estimate_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "io/case_file.h"
-#include "io/input_files.h"
-#include "io/text.h"
+#include "base/input_files.h"
+#include "base/text.h"
 #include "model/limits.h"
 #include "report/estimate_report.h"
 #include "report/run_report.h"
