@@ -13,45 +13,13 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "report/study_report.h"
 #include "urea_version.h"
 
 namespace urea_python {
 namespace {
 
 using namespace workbench;
-
-// ---- Errors ----------------------------------------------------------------------
-
-PyObject* input_error_type = nullptr;
-PyObject* solver_error_type = nullptr;
-PyObject* plugin_error_type = nullptr;
-
-py::object none_if(bool empty, py::object value) { return empty ? py::none() : value; }
-
-void translate(std::exception_ptr p) {
-    try {
-        if (p) std::rethrow_exception(p);
-    } catch (const input_error& e) {
-        const input_place& at = e.place();
-        py::object exc = py::reinterpret_borrow<py::object>(input_error_type)(e.what());
-        exc.attr("reason") = e.reason();
-        exc.attr("key") = none_if(at.key.empty(), py::str(at.key));
-        exc.attr("file") = none_if(at.file.empty(), py::str(at.file));
-        exc.attr("line") = none_if(at.line == 0, py::int_(at.line));
-        exc.attr("column") = none_if(at.column == 0, py::int_(at.column));
-        PyErr_SetObject(input_error_type, exc.ptr());
-    } catch (const solver_error& e) {
-        py::object exc = py::reinterpret_borrow<py::object>(solver_error_type)(e.what());
-        exc.attr("details") = e.details();
-        PyErr_SetObject(solver_error_type, exc.ptr());
-    } catch (const plugin_error& e) {
-        PyErr_SetString(plugin_error_type, e.what());
-    } catch (const interrupted& e) {
-        // The stop check left the signal handler's exception (KeyboardInterrupt
-        // for Ctrl-C) pending in this thread: it is what the call raises.
-        if (PyErr_Occurred() == nullptr) PyErr_SetString(PyExc_KeyboardInterrupt, e.what());
-    }
-}
 
 PyObject* new_error(py::module_& m, const char* name, PyObject* base, const char* doc) {
     PyObject* type = PyErr_NewExceptionWithDoc((std::string("urea_reactor.") + name).c_str(), doc, base, nullptr);
@@ -125,130 +93,147 @@ auto without_gil(Work&& work) {
 
 // ---- The calls, each on a session ------------------------------------------------------
 
-run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    reactor_case rc = case_of(c);
-    if (bands) {
-        prediction p = without_gil([&] { return workbench::predict(s, rc, *bands); });
-        run_output o{p.c, p.run};
-        o.p = std::move(p);
-        o.bands = std::move(bands);
-        return o;
+// Warnings as the checks find them, in Python's words, kept for the result.
+struct collected {
+    std::vector<std::string> warnings;
+    notices n;
+    collected() {
+        n.warning = [this](const std::string& w) { warnings.push_back(said(w)); };
+        n.note = [](const std::string&) {};
     }
-    result r = without_gil([&] { return workbench::run(s, rc); });
-    return {std::move(rc), std::move(r)};
+};
+
+std::vector<std::string> said_all(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) out.push_back(said(l));
+    return out;
 }
 
-fit_output fit_on(session& s, py::handle c, double target) {
-    fit_output o{case_of(c), target, {}};
-    o.f = without_gil([&] { return workbench::fit(s, o.c, target); });
+run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
+    run_request r;
+    r.case_ = case_request_of(c);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    const run_job job = check_run(r, w.n);
+    const origin from{s.plugin_path(), job.inputs};
+    if (job.bands) {
+        prediction p = without_gil([&] { return workbench::predict(s, job.c, *job.bands); });
+        p.run.warnings = said_all(p.run.warnings);
+        run_output o{p.c, p.run, std::nullopt, job.bands, from};
+        o.p = std::move(p);
+        return o;
+    }
+    result res = without_gil([&] { return workbench::run(s, job.c); });
+    res.warnings = said_all(res.warnings);
+    return {job.c, std::move(res), std::nullopt, std::nullopt, from};
+}
+
+fit_output fit_on(session& s, py::handle c, py::handle target) {
+    fit_request r;
+    r.case_ = case_request_of(c);
+    r.co2_conversion = number_text(target);
+    collected w;
+    const fit_job job = check_fit(r, w.n);
+    fit_output o{job.c, job.target, {}, {s.plugin_path(), job.inputs}};
+    o.f = without_gil([&] { return workbench::fit(s, o.c, job.target); });
+    o.f.run.warnings = said_all(o.f.run.warnings);
     o.c.a2 = o.f.a2;
     return o;
 }
 
-sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
-    sweep_output o{plan_sweep(case_of(c), vary_of(vary)), {}};
-    o.r = without_gil([&] { return workbench::sweep(s, o.plan); });
+// The study's points as a table, a row per point as it is solved.
+study_output run_study_of(session& s, study_plan plan, origin from) {
+    study_output o{std::move(plan), {}, {}, std::move(from)};
+    o.points = study_table(o.plan);
+    o.summary = without_gil([&] {
+        return workbench::study(s, o.plan, [&](const study_point& p) { add_study_point(o.points, o.plan, p); });
+    });
     return o;
 }
 
-// A sweep with bands: a study of the same grid with the default results,
+// A sweep; with bands, a study of the same grid with the default results,
 // as `sweep --estimate` writes one.
 py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    if (!bands) return py::cast(sweep_on(s, c, vary));
-    study_output o{plan_sweep(case_of(c), vary_of(vary)).study, {}};
-    add_bands(o.plan, std::move(*bands));
-    o.t = without_gil([&] { return workbench::study(s, o.plan); });
+    sweep_request r;
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    sweep_job job = check_sweep(r, w.n);
+    const origin from{s.plugin_path(), job.inputs};
+    if (job.plan.study.bands) return py::cast(run_study_of(s, std::move(job.plan.study), from));
+    sweep_output o{std::move(job.plan), {}, from};
+    o.r = without_gil([&] { return workbench::sweep(s, o.plan); });
+    o.r.warnings = said_all(o.r.warnings);
+    o.r.notes = said_all(o.r.notes);
     return py::cast(std::move(o));
 }
 
-// The plan of a study (or a design's candidates) over vary= or cases=, from
-// the base case: `base` where it is read already, else the case c.
-study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
-                   std::vector<result_quantity> results, const std::string& name,
-                   const reactor_case* read = nullptr) {
-    if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
-    const reactor_case base = read ? *read : case_of(c);
-    return cases.is_none() ? plan_study(base, vary_of(vary), std::move(results))
-                           : plan_study(base, cases_of(cases, name), std::move(results));
+// cases=: a case table's path, or a table in memory.
+void set_cases(py::handle cases, const std::string& name, std::optional<std::string>& file,
+               std::optional<table_given>& table) {
+    if (cases.is_none()) return;
+    if (is_path(cases)) {
+        file = path_text(cases);
+    } else {
+        table = table_of(cases, "cases: a case table's path, a pandas DataFrame or a list of dicts (one a case)", name);
+    }
 }
 
 study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
                       const std::string& name, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    study_output o{plan_of("study", c, vary, cases, results_of(results), name), {}};
-    if (bands) add_bands(o.plan, std::move(*bands));
-    o.t = without_gil([&] { return workbench::study(s, o.plan); });
-    return o;
+    study_request r;
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    set_cases(cases, name, r.cases, r.cases_table);
+    r.results = names_of(results);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    study_job job = check_study(r, w.n);
+    job.plan.warnings = said_all(job.plan.warnings);
+    job.plan.notes = said_all(job.plan.notes);
+    return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs});
 }
 
-// The command line's order of checks: --fix, --loss, the base case, then
-// the start, the runs and the runs' cases (estimate_input_of).
-estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
-                            const std::string& name, estimate_output& o) {
-    estimate_options opt;
-    hold(opt, fix);
-    opt.loss = loss_named(loss);
-    const reactor_case base = case_of(c);
-    if (is_path(c)) o.case_file = path_text(c);
-    estimate_input in = is_path(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
-                                      : estimate_input_of([&] { return runs_of(runs, name); }, base, std::move(opt));
-    o.runs_sha256 = std::move(in.runs_sha256);
-    o.warnings = std::move(in.warnings);
-    return std::move(in.problem);
-}
-
-estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
-                            const std::string& name, int bootstrap, std::uint64_t seed) {
-    if (bootstrap < 0 || bootstrap > 100000) {
-        throw input_error("bootstrap: must be a whole number of resamples from 0 (none) to 100000 (got " +
-                          std::to_string(bootstrap) + ")");
-    }
+estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, py::handle loss,
+                            const std::string& name, py::handle bootstrap, py::handle seed) {
+    estimate_request r;
+    r.runs = runs_of(runs, name);
+    r.case_ = case_request_of(c);
+    r.fix = fix_of(fix);
+    r.loss = text_of(loss);
+    // bootstrap=0: none.
+    if (!bootstrap.is_none() && number_text(bootstrap) != "0") r.bootstrap = number_text(bootstrap);
+    r.seed = text_of(seed);
+    collected w;
     estimate_output o;
-    estimate_problem problem = problem_of(runs, c, fix, loss, name, o);
-    problem.options.bootstrap = bootstrap;
-    problem.options.seed = seed;
-    o.plugin_file = s.plugin_path();
-    o.e = without_gil([&] { return workbench::estimate(s, problem); });
+    o.job = check_estimate(r, w.n);
+    o.warnings = std::move(w.warnings);
+    o.from = {s.plugin_path(), o.job.inputs};
+    o.e = without_gil([&] { return workbench::estimate(s, o.job.problem); });
     return o;
 }
 
 design_output design_on(session& s, py::handle runs, py::handle c, py::handle vary, py::handle cases,
                         py::handle estimate, py::handle fix, py::handle measure, py::handle for_factor,
                         const std::string& name) {
-    std::optional<factor_uncertainty> u;
-    if (!estimate.is_none()) {
-        if (!fix.is_none()) throw input_error("fix and estimate: the estimate says which factors it held");
-        if (py::isinstance<estimate_output>(estimate)) {
-            u = uncertainty_of(estimate.cast<const estimate_output&>().e);
-        } else if (is_path(estimate)) {
-            u = read_estimate_file(path_text(estimate));
-        } else {
-            throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
-        }
-    }
-    std::optional<std::array<bool, quantity_count>> m;
-    if (!measure.is_none()) {
-        std::string names;
-        if (py::isinstance<py::str>(measure)) {
-            names = measure.cast<std::string>();
-        } else {
-            for (py::handle q : measure) names += (names.empty() ? "" : ",") + py::str(q).cast<std::string>();
-        }
-        m = measured_named(names);
-    }
-    std::optional<std::size_t> k;
-    if (!for_factor.is_none()) {
-        const std::string f = py::str(for_factor).cast<std::string>();
-        if (f != "a1" && f != "a2") throw input_error("for_factor: must be a1 or a2 (got " + f + ")");
-        k = f == "a1" ? 0 : 1;
-    }
-    estimate_output scratch;
-    estimate_problem problem = problem_of(runs, c, fix, "none", name, scratch);
-    study_plan candidates = plan_of("design", c, vary, cases, {}, name, &problem.base);
-    design_output o{design_problem_of(std::move(problem), std::move(u), std::move(candidates), m, k), {}};
+    design_request r;
+    r.runs = runs_of(runs, name);
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    set_cases(cases, name, r.cases, r.cases_table);
+    r.estimate = estimate_of(estimate);
+    r.fix = fix_of(fix);
+    r.measure = names_of(measure);
+    r.for_factor = text_of(for_factor);
+    collected w;
+    design_job job = check_design(r, w.n);
+    design_output o{std::move(job.problem), {}, {s.plugin_path(), job.inputs}};
     o.r = without_gil([&] { return workbench::design(s, o.p); });
+    o.r.verdict = said_all(o.r.verdict);
     return o;
 }
 
@@ -344,6 +329,9 @@ PYBIND11_MODULE(urea_reactor, m) {
     plugin_error_type = new_error(m, "PluginError", PyExc_OSError,
                                   "A plug-in that does not load, or lacks one of its routines: the message "
                                   "names the file and what failed.");
+    plot_error_type = new_error(m, "PlotError", PyExc_RuntimeError,
+                                "A plot that could not be drawn (gnuplot missing, failing or too slow): the "
+                                "message names the plot and why.");
     py::register_exception_translator(&translate);
 
     bind_table(m);
@@ -442,7 +430,7 @@ what the command line's --write-case, --report and --json do. Raises
 InputError (naming file, line and column) for bad runs, SolverError when a
 run has no solution at the start or no start gives a usable fit.)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
-             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1);
+             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = py::none());
     def_call(m, session_type, "design", &design_on, "The design of the next test run (see urea_reactor.design).",
              R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
 
@@ -477,10 +465,11 @@ rank, relative, expected intervals), .ranking, .verdict in words.)",
         "'measurable'}.");
     m.def(
         "check",
-        [](py::object plugin, double timeout) {
-            const std::string path = plugin.is_none() ? default_plugin_path() : path_text(plugin);
-            check_output o{build_of(path), {}};
-            o.verdicts = without_gil([&] { return check_plugin(path, timeout); });
+        [](py::object plugin, py::object timeout) {
+            const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), text_of(timeout)});
+            check_output o{build_of(job.plugin), {}};
+            o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout); });
+            for (verdict& v : o.verdicts) v.text = said(v.text);
             return o;
         },
         py::arg("plugin") = py::none(), py::arg("timeout") = 10.0,

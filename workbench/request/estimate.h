@@ -47,6 +47,7 @@ struct estimate_job {
     std::string case_text;                // the case file as read
     checked_outputs outputs;
     std::string plugin;
+    std::vector<input_file> inputs;       // as read
 };
 
 // Checks everything in the command line's order: which file is which, the
@@ -81,6 +82,7 @@ struct design_job {
     std::size_t top = 10;
     checked_outputs outputs;
     std::string plugin;
+    std::vector<input_file> inputs;
 };
 
 design_job check_design(const design_request& r, const notices& n);
@@ -90,7 +92,7 @@ design_job check_design(const design_request& r, const notices& n);
 // case's settings, the plan; warnings and notes to `n`.
 study_plan plan_of(const std::vector<given_value>& vary, const std::optional<std::string>& cases,
                    const std::optional<table_given>& cases_table, const case_request& case_, const reactor_case& base,
-                   std::vector<result_quantity> results);
+                   std::vector<result_quantity> results, std::vector<input_file>& read);
 
 }  // namespace workbench
 

@@ -25,6 +25,7 @@ struct study_job {
     study_plan plan;
     checked_outputs outputs;
     std::string plugin;
+    std::vector<input_file> inputs;          // as read
 };
 
 // Checks everything in the command line's order: the results, the choice of
@@ -45,6 +46,7 @@ struct sweep_job {
     sweep_plan plan;                         // with bands: plan.study has them
     checked_outputs outputs;
     std::string plugin;
+    std::vector<input_file> inputs;
 };
 
 sweep_job check_sweep(const sweep_request& r, const notices& n);
