@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "base/text.h"
+#include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
 
@@ -108,17 +109,6 @@ std::string profile_cell(const parameter_estimate& p) {
 std::string linearised_cell(const parameter_estimate& p) {
     const std::string s = linearised_text(p);
     return s != "none" && p.conditional ? s + " (other held)" : s;
-}
-
-// A text as a gnuplot string: single-quoted (in which gnuplot expands
-// nothing), quotes doubled, control characters shown as '?', at most
-// `longest` characters; drawn with `noenhanced`, so that no character is markup.
-std::string gnuplot_text(const std::string& s, std::size_t longest = 40) {
-    std::string t = printable(s);
-    if (t.size() > longest) t = t.substr(0, longest - 1) + "~";
-    std::string out = "'";
-    for (const char c : t) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
 }
 
 // A move of a factor without a run, in per cent and standard errors.
@@ -655,73 +645,84 @@ std::vector<std::string> tuned_case_comments(const estimate_report& r, const std
     return lines;
 }
 
+std::string estimate_factors_text(const estimate_report& r) {
+    std::string s;
+    for (const parameter_estimate& p : r.result->parameters) {
+        s += s.empty() ? "" : ", ";
+        if (p.verdict == verdict_kind::fixed) {
+            s += p.name + " = " + factor_text(p, p.value) + " (held)";
+        } else if (p.verdict == verdict_kind::determined) {
+            s += p.name + " = " + factor_text(p, p.value);
+        } else {
+            s += p.name + " not determined";
+        }
+    }
+    return s;
+}
+
 std::string parity_plot_script(const estimate_report& r) {
     const estimate_result& res = *r.result;
     std::ostringstream s;
     s << std::setprecision(10);
-    double lo = 1.0, hi = 0.0;
-    for (const residual_row& row : res.residuals) {
-        lo = std::min({lo, row.measured - row.sigma, row.predicted});
-        hi = std::max({hi, row.measured + row.sigma, row.predicted});
-    }
-    const double margin = std::max(0.05 * (hi - lo), 0.01);
-    lo = std::max(0.0, lo - margin);
-    hi = std::min(1.0, hi + margin);
-    // One block per kind of measurement: measured, predicted, sigma.
+    // A panel per kind of measurement, each with its own range, so that
+    // the scatter about y = x and the bars are seen at their own scale.
     std::vector<std::size_t> kinds;
     for (std::size_t q = 0; q < quantity_count; ++q) {
-        bool any = false;
-        for (const residual_row& row : res.residuals) any = any || static_cast<std::size_t>(row.what) == q;
-        if (!any) continue;
-        kinds.push_back(q);
+        if (std::any_of(res.residuals.begin(), res.residuals.end(),
+                        [&](const residual_row& row) { return static_cast<std::size_t>(row.what) == q; })) {
+            kinds.push_back(q);
+        }
+    }
+    const std::size_t n = kinds.size();
+    const std::size_t columns = n <= 3 ? n : n == 4 ? 2 : 3;
+    const std::size_t rows = (n + columns - 1) / std::max<std::size_t>(columns, 1);
+    bool any_outlier = false;
+    for (const residual_row& row : res.residuals) any_outlier = any_outlier || row.outlier;
+    s << "set multiplot layout " << rows << "," << columns << " title "
+      << gnuplot_markup("Measured against predicted at the best fit: " + estimate_factors_text(r) +
+                        "\nbars: ± one stated standard deviation" +
+                        (any_outlier ? "; ringed: more than 3 of them off" : ""))
+      << "\n"
+      << "set grid\nset size ratio -1\nset errorbars small\nunset key\n"
+      << "set xlabel 'measured'\nset ylabel 'predicted'\nset format x '%.3g'\nset format y '%.3g'\n"
+      ;
+    for (const std::size_t q : kinds) {
+        double lo = INFINITY, hi = -INFINITY;
+        for (const residual_row& row : res.residuals) {
+            if (static_cast<std::size_t>(row.what) != q) continue;
+            lo = std::min({lo, row.measured - row.sigma, row.predicted});
+            hi = std::max({hi, row.measured + row.sigma, row.predicted});
+        }
+        const double margin = std::max(0.08 * (hi - lo), 1e-4);
+        lo -= margin;
+        hi += margin;
         s << "$q" << q << " << EOD\n";
         for (const residual_row& row : res.residuals) {
             if (static_cast<std::size_t>(row.what) == q) {
-                s << row.measured << " " << row.predicted << " " << row.sigma << "\n";
+                s << row.measured << " " << row.predicted << " " << row.sigma << " " << (row.outlier ? 1 : 0) << "\n";
             }
         }
-        s << "EOD\n";
-    }
-    s << "$outliers << EOD\n";
-    bool outliers = false;
-    for (const residual_row& row : res.residuals) {
-        if (row.outlier) {
-            s << row.measured << " " << row.predicted << "\n";
-            outliers = true;
+        s << "EOD\nunset label\n";
+        // Each ringed measurement labelled with its run's name, beside the ring.
+        for (const residual_row& row : res.residuals) {
+            if (static_cast<std::size_t>(row.what) != q || !row.outlier) continue;
+            const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
+            s << "set label " << gnuplot_plain(name) << " at " << row.measured << "," << row.predicted
+              << " offset 1.4,-0.8 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',10'\n";
         }
-    }
-    s << "EOD\n";
-    // Each ringed measurement labelled with its run's name, beside the ring.
-    for (const residual_row& row : res.residuals) {
-        if (!row.outlier) continue;
-        const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
-        s << "set label " << gnuplot_text(name) << " at " << row.measured << "," << row.predicted
-          << " offset 1.6,-0.9 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',11'\n";
-    }
-    s << "set title 'Measured against predicted at a1 = " << factor_text(res.parameters[0], res.parameters[0].value)
-      << ", a2 = " << factor_text(res.parameters[1], res.parameters[1].value) << "'\n"
-      << "set grid\nset key top left\nset size ratio -1\n"
-      << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
-      << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"
-      << "set ylabel 'predicted by the reactor at the estimate'\n"
-      << "set errorbars small\n"
-      << "plot x with lines lc rgb '" << guide_colour << "' dt 2 title 'y = x'";
-    // The bars first, without markers; then open markers over them (the
-    // palette's filled point type less one), which leave the bars seen.
-    for (const std::size_t q : kinds) {
         const curve_style st = measured_style(static_cast<quantity>(q));
-        s << ", $q" << q << " using 1:2:3 with xerrorbars ps 0 lw 1.5 lc rgb '" << st.colour << "' notitle";
+        const double step = nice_step(hi - lo, 4);
+        s << "set title " << gnuplot_markup(std::string(quantities[q].plot_title) +
+                                            (quantities[q].in_analysis ? " (kg/kg)" : " (fraction)"))
+          << "\n"
+          << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
+          << "set xtics " << step << "\nset ytics " << step << "\n"
+          << "plot x with lines lc rgb '" << guide_colour << "' dt 2, $q" << q
+          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.6 lw 1.2 lc rgb '" << st.colour << "'"
+          << ", $q" << q << " using 1:($4 > 0 ? $2 : NaN) with points pt 6 ps 2.6 lw 2 lc rgb '" << judged_by_colour
+          << "'\n";
     }
-    for (const std::size_t q : kinds) {
-        const curve_style st = measured_style(static_cast<quantity>(q));
-        s << ", $q" << q << " using 1:2 with points pt " << st.marker - 1 << " ps 0.7 lw 1.2 lc rgb '" << st.colour
-          << "' title '" << quantities[q].plot_title << "'";
-    }
-    if (outliers) {
-        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '" << judged_by_colour
-          << "' title 'more than 3 standard deviations off'";
-    }
-    s << "\n";
+    s << "unset multiplot\n";
     return s.str();
 }
 
@@ -750,6 +751,31 @@ std::string log_tics(const std::string& axis, double lo, double hi) {
     return t.str();
 }
 
+// A log axis's range lo .. hi cut at the search box, then, where it was
+// cut, taken past the edge by a thirtieth of its span: a point on the edge
+// is seen whole, and little beyond it.
+void beyond_edges(const estimate_options& opt, double lo, double hi, double& out_lo, double& out_hi) {
+    out_lo = std::max(lo, opt.lower);
+    out_hi = std::min(hi, opt.upper);
+    const double margin = std::log(out_hi / out_lo) / 30.0;
+    if (lo < opt.lower) out_lo = std::max(lo, opt.lower * std::exp(-margin));
+    if (hi > opt.upper) out_hi = std::min(hi, opt.upper * std::exp(margin));
+}
+
+// The search box's edges that lie within lo .. hi along an axis ("x" or
+// "y"), as dotted lines.
+std::string search_edges(const estimate_options& opt, const std::string& axis, double lo, double hi) {
+    std::ostringstream s;
+    s << std::setprecision(10);
+    for (const double edge : {opt.lower, opt.upper}) {
+        if (!(edge > lo && edge < hi)) continue;
+        s << "set arrow from " << (axis == "x" ? std::to_string(edge) + ", graph 0 to " + std::to_string(edge) + ", graph 1"
+                                                : "graph 0, " + std::to_string(edge) + " to graph 1, " + std::to_string(edge))
+          << " nohead lw 1.5 lc rgb '" << guide_colour << "' dt 3 back\n";
+    }
+    return s.str();
+}
+
 // One factor's profile: the objective above the best against the factor
 // (log axis), the 95 % threshold, the interval's ends, and the linearised
 // parabola for comparison, in the current multiplot panel.
@@ -767,9 +793,10 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
             hi = std::max(hi, q.value);
         }
     }
+    // Past the search box's edge by the margin, so that a point on it is
+    // seen whole, with the edge marked.
     const double pad = std::max(std::log(hi / lo) * 0.15, 0.02);
-    lo = std::max(opt.lower, lo * std::exp(-pad));
-    hi = std::min(opt.upper, hi * std::exp(pad));
+    beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), lo, hi);
     s << "$profile" << k << " << EOD\n";
     for (const profile_point& q : p.profile.points) {
         if (std::isfinite(q.delta)) s << q.value << " " << q.delta << "\n";
@@ -779,9 +806,9 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
       << "set logscale x\nunset logscale y\nset format x '%g'\nset format y '%g'\n"
       << log_tics("x", lo, hi) << "set ytics autofreq\nset mytics\n"
       << "set xrange [" << lo << ":" << hi << "]\nset yrange [0:" << top << "]\n"
-      << "set xlabel " << gnuplot_text(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
+      << "set xlabel " << gnuplot_plain(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
       << "set ylabel 'objective above the best'\n"
-      << "set key top center horizontal font ',10'\nset grid\n";
+      << "set key outside top center horizontal font ',10'\nset grid\n" << search_edges(opt, "x", lo, hi);
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
         if (b) {
             s << "set arrow from " << *b << ",0 to " << *b << "," << thr
@@ -873,29 +900,28 @@ std::string region_plot_script(const estimate_report& r) {
         s << "EOD\n";
     }
     // Log axes with a margin of a fifth of the span (at least 5 % of the
-    // value), within the search box.
+    // value), past the search box's edge by as much, the edge marked, so
+    // that a best fit on it is seen whole.
     const auto padded_range = [&](double lo, double hi, double& out_lo, double& out_hi) {
         const double pad = std::max(0.2 * std::log(hi / lo), 0.05);
-        out_lo = std::max(opt.lower, lo * std::exp(-pad));
-        out_hi = std::min(opt.upper, hi * std::exp(pad));
+        beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), out_lo, out_hi);
     };
     double xa = 0, xb = 0, ya = 0, yb = 0;
     padded_range(x_lo, x_hi, xa, xb);
     padded_range(y_lo, y_hi, ya, yb);
+    std::string notes;
+    if (g.open_a1_high || g.open_a1_low || g.open_a2) {
+        notes += "open where it meets the edge of the search (dotted)";
+    }
+    if (g.ellipse.empty()) notes += (notes.empty() ? "" : "; ") + std::string("no linearised ellipse (singular covariance)");
     s << "set origin 0,0.42\nset size 1,0.58\n"
-      << "set title 'Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse'\n"
-      << "set logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
+      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse" +
+                                        (notes.empty() ? "" : "\n" + notes))
+      << "\nset logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
       << log_tics("y", ya, yb)
       << "set xrange [" << xa << ":" << xb << "]\nset yrange [" << ya << ":" << yb << "]\n"
       << "set xlabel 'a1 (carbamate formation)'\nset ylabel 'a2 (dehydration)'\n"
-      << "set key top right opaque font ',11'\n";
-    if (g.ellipse.empty()) {
-        s << "set label 'no linearised ellipse: the covariance is singular' at graph 0.02,0.06 front\n";
-    }
-    if (g.open_a1_high || g.open_a1_low || g.open_a2) {
-        s << "set label 'the region reaches the edge of the search (" << sig(opt.lower, 3) << " .. " << sig(opt.upper, 3)
-          << "): open there' at graph 0.02,0.94 front\n";
-    }
+      << "set key outside right top vertical font ',11'\n" << search_edges(opt, "x", xa, xb) << search_edges(opt, "y", ya, yb);
     s << "plot $region using 1:2 with filledcurves closed fc rgb '" << estimate_colour
       << "' fs transparent solid 0.25 noborder title '95 % region', "
       << "$region using 1:2 with lines lw 2 lc rgb '" << estimate_colour << "' notitle, "
@@ -905,7 +931,7 @@ std::string region_plot_script(const estimate_report& r) {
     }
     if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
     s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
-    s << "unset label\nunset key\n";
+    s << "unset label\nunset arrow\nunset key\n";
     s << "set origin 0,0\nset size 0.5,0.42\n";
     profile_panel(s, r, 0);
     s << "set origin 0.5,0\nset size 0.5,0.42\n";

@@ -55,11 +55,16 @@ nlohmann::ordered_json estimate_json(const estimate_report& r);
 // impossible_for_model
 std::string estimate_csv(const estimate_report& r);
 
-// Measured against predicted for every measurement, each kind with its own
-// marker over its +- sigma bar, the line y = x and the possible outliers
-// ringed and labelled with their run's name (quoted as gnuplot quotes, not
-// read as enhanced text: a name is only ever a name).
+// Measured against predicted, a panel per kind of measurement (each at its
+// own scale): every measurement over its +- sigma bar, the line y = x and
+// the possible outliers ringed and labelled with their run's name (quoted
+// as gnuplot quotes, not read as enhanced text: a name is only ever a
+// name). The title gives only the factors the verdict stands behind.
 std::string parity_plot_script(const estimate_report& r);
+
+// The factors as the verdict stands behind them: "a1 = 1 (held), a2 =
+// 0.1595", "a1 not determined, a2 = 0.1595".
+std::string estimate_factors_text(const estimate_report& r);
 
 // Both factors free: the joint 95 % region of (a1, a2) from the likelihood
 // ratio, the linearised ellipse and the bootstrap's resamples, on log axes,
