@@ -105,21 +105,86 @@ std::string profile_cell(const parameter_estimate& p) {
     return pr.disjoint ? s + " (in pieces)" : s;
 }
 
-// A linearised interval for a table; "none" without one.
-std::string linearised_cell(const parameter_estimate& p) {
-    const std::string s = linearised_text(p);
-    return s != "none" && p.conditional ? s + " (other held)" : s;
+// The runs made at the same settings as run i (replicates), i among them;
+// i alone when it has none.
+std::vector<std::size_t> replicates_of(const estimate_report& r, std::size_t i) {
+    std::vector<std::size_t> same;
+    for (std::size_t j = 0; j < r.runs->runs.size(); ++j) {
+        if (r.runs->runs[j].settings == r.runs->runs[i].settings) same.push_back(j);
+    }
+    return same;
 }
 
-// A move of a factor without a run, in per cent and standard errors.
-std::string move_text(double shift_ln, double shift_se) {
-    const double pct = 100.0 * std::expm1(shift_ln);
-    std::string s = (pct >= 0.0 ? "+" : "") + sig_or_dash(pct, 2) + " %";
-    if (std::isfinite(shift_se)) s += ", " + sig_or_dash(std::abs(shift_se), 2) + " standard errors";
-    return s;
+// What a1's profile, open above, says about carbamate formation: where the
+// plateau of fast formation begins (every a1 above it fits within 0.05 of
+// the best) and how slow the runs still allow. The words follow the
+// profile, not the best fit's value alone.
+std::string carbamate_words(const parameter_estimate& p, const estimate_options& opt) {
+    const std::vector<profile_point>& points = p.profile.points;
+    const double at_edge = p.profile.computed && !points.empty() ? points.back().delta : 0.0;
+    const std::string lowest = p.profile.lower ? factor_text(p, *p.profile.lower) : sig(opt.lower, 3);
+    if (at_edge > 0.05) {
+        return "The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
+               "), but any faster nearly as well (the objective only " + sig_or_dash(at_edge, 2) +
+               " higher at the edge of the search): they cannot tell slow from fast. Runs that differ more in "
+               "residence time (load) or temperature could.";
+    }
+    // The plateau: from the lowest a1 above which every point is within 0.05.
+    double plateau = NAN;
+    for (auto it = points.rbegin(); it != points.rend() && std::isfinite(it->delta) && it->delta <= 0.05; ++it) {
+        plateau = it->value;
+    }
+    if (!std::isfinite(plateau)) plateau = p.value;
+    return "Any a1 from about " + sig(plateau, 2) + " up to the edge of the search fits as well as the best (the "
+           "profile is flat there: carbamate formation that fast leaves the conversion and the outlet analysis "
+           "unchanged), and down to " + lowest + " within the 95 % threshold; these runs say only that carbamate "
+           "formation is not slower than that. This is the usual outcome, not a fault of the data.";
 }
 
 }  // namespace
+
+// A linearised interval for a table: where it means nothing, why not
+// ("none", "spans 141 decades", "unlike the profile").
+std::string linearised_cell(const parameter_estimate& p) {
+    const std::string caveat = linearised_caveat(p);
+    if (!caveat.empty()) return caveat;
+    return linearised_text(p) + (p.conditional ? " (other held)" : "");
+}
+
+// A move of a factor without a run, in per cent and against its 95 %
+// profile interval (see share_of_interval); without a profile, in
+// standard errors.
+std::string move_text(const parameter_estimate& p, const left_out_run& x, std::size_t k) {
+    const double pct = 100.0 * std::expm1(x.shift_ln[k]);
+    std::string s = (pct >= 0.0 ? "+" : "") + sig_or_dash(pct, 2) + " %";
+    const double share = share_of_interval(p, x, k);
+    if (share > 1.0) return s + ", beyond the 95 % interval";
+    if (std::isfinite(share)) return s + ", " + sig_or_dash(100.0 * share, 2) + " % of the way to its 95 % bound";
+    if (p.profile.computed) return s + ", towards an open side";
+    if (std::isfinite(x.shift_se[k])) s += ", " + sig_or_dash(std::abs(x.shift_se[k]), 2) + " standard errors";
+    return s;
+}
+
+double share_of_interval(const parameter_estimate& p, const left_out_run& x, std::size_t k) {
+    if (!p.profile.computed || !x.ok || !std::isfinite(x.value[k]) || !(x.value[k] > 0.0)) return NAN;
+    const std::optional<double>& bound = x.value[k] >= p.value ? p.profile.upper : p.profile.lower;
+    if (!bound) return NAN;
+    const double reach = std::log(*bound / p.value);
+    return reach != 0.0 ? std::log(x.value[k] / p.value) / reach : NAN;
+}
+
+std::string correlation_caveat(const estimate_result& res) {
+    if (!res.parameters[0].free || !res.parameters[1].free) return "none (a factor is held)";
+    if (!std::isfinite(res.correlation)) {
+        return res.covariance_note.empty() ? "none" : "none (" + res.covariance_note + ")";
+    }
+    for (const parameter_estimate& p : res.parameters) {
+        if (!linearised_caveat(p).empty()) {
+            return "not given: like " + p.name + "'s linearised interval, it means nothing here";
+        }
+    }
+    return "";
+}
 
 bool impossible_for_model(const estimate_report& r, const residual_row& row) {
     if (r.reachable == nullptr || row.what != quantity::co2_conversion || row.run >= r.reachable->size()) return false;
@@ -150,10 +215,15 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         if (p.verdict == verdict_kind::determined) {
             std::string s = p.name + " = " + factor_text(p, p.value) + " is determined by these data: 95 % between ";
             if (p.profile.computed) {
+                const std::string caveat = linearised_caveat(p);
+                const std::string held = p.conditional ? " with " + other.name + " held at its value" : "";
                 s += factor_text(p, *p.profile.lower) + " and " + factor_text(p, *p.profile.upper) +
                      " (profile likelihood" + (other.free ? ", " + other.name + " re-optimised at each value" : "") +
-                     "; the linearised interval is " + linearised_text(p) +
-                     (p.conditional ? ", with " + other.name + " held at its value" : "") + ")";
+                     (caveat.empty() ? "; the linearised interval is " + linearised_text(p) + (held.empty() ? "" : "," + held)
+                      : caveat == "none" ? ""
+                                         : "; the linearised interval, " + linearised_text(p) + held +
+                                               ", is unlike it: the model is too far from linear here for it") +
+                     ")";
             } else {
                 s += factor_text(p, p.lower95) + " and " + factor_text(p, p.upper95) + " (a standard error of " +
                      sig_or_dash(100.0 * p.se_ln, 2) + " %)";
@@ -165,19 +235,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         std::string s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
         const bool open_above = p.profile.computed ? !p.profile.upper : p.value > 1.0;
         if (k == 0 && p.verdict != verdict_kind::combination && open_above) {
-            // Where the best fit lies: on the plateau of fast carbamate
-            // formation (the edge of the search fits as well), or at a small
-            // a1 that the plateau fits nearly as well as.
-            const double at_edge = p.profile.computed && !p.profile.points.empty() ? p.profile.points.back().delta : 0.0;
-            if (!(at_edge > 0.05)) {
-                s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
-                     "depend on a1: this is the usual outcome, not a fault of the data.";
-            } else {
-                s += " The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
-                     "), but any faster nearly as well (the objective only " + sig_or_dash(at_edge, 2) +
-                     " higher): they cannot tell slow from fast. Runs that differ more in residence time "
-                     "(load) or temperature could.";
-            }
+            s += " " + carbamate_words(p, opt);
         }
         const std::string fix = "--fix " + p.name + "=" + sig_or_dash(opt.initial[k], 6);
         if (other.verdict == verdict_kind::fixed) {
@@ -189,28 +247,45 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         }
         lines.push_back(s);
     }
-    // A determined factor that one run alone moves by more than two
-    // standard errors leans on that run.
+    // A determined factor that one run alone moves out of its 95 % profile
+    // interval leans on that run (without a profile: by more than two
+    // standard errors); a move within the interval is no alarm.
     if (r.leave_one_out != nullptr && r.leave_one_out->computed) {
         for (std::size_t k = 0; k < 2; ++k) {
             const parameter_estimate& p = res.parameters[k];
-            if (p.verdict != verdict_kind::determined || r.leave_one_out->influential[k].empty()) continue;
-            const left_out_run& x = r.leave_one_out->runs[r.leave_one_out->influential[k].front()];
-            if (!(std::abs(x.shift_se[k]) > 2.0)) continue;
-            lines.push_back("Without " + run_named(r, x.run) + ", " + p.name + " would be " +
-                            factor_text(p, x.value[k]) + " (" + move_text(x.shift_ln[k], x.shift_se[k]) +
-                            "): the estimate leans on that run; check it.");
+            if (p.verdict != verdict_kind::determined) continue;
+            for (const left_out_run& x : r.leave_one_out->runs) {
+                const double share = share_of_interval(p, x, k);
+                const bool alarm = p.profile.computed ? share > 1.0 : std::abs(x.shift_se[k]) > 2.0;
+                if (!x.ok || !alarm) continue;
+                const std::vector<std::size_t> same = replicates_of(r, x.run);
+                lines.push_back("Without " + run_named(r, x.run) +
+                                (same.size() > 1 ? ", one of " + std::to_string(same.size()) +
+                                                       " runs at the same settings,"
+                                                 : std::string(",")) +
+                                " " + p.name + " would be " + factor_text(p, x.value[k]) + " (" + move_text(p, x, k) +
+                                (same.size() > 1 ? "): the estimate leans on the runs at those settings; check them."
+                                                 : "): the estimate leans on that run; check it."));
+            }
         }
     }
     if (res.degrees_of_freedom > 0) {
         const boost::math::chi_squared dist(res.degrees_of_freedom);
-        const std::string reduced = "reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3);
-        if (boost::math::cdf(boost::math::complement(dist, res.chi_square)) < 0.01) {
+        // With a robust loss, the scatter of the robust residuals, in which
+        // a downweighted outlier counts as little as it pulls.
+        const bool robust = std::isfinite(res.robust_reduced_chi_square);
+        const double chi_square = robust ? res.robust_reduced_chi_square * res.degrees_of_freedom : res.chi_square;
+        const std::string reduced =
+            robust ? "reduced chi-square of the robust residuals " + sig_or_dash(res.robust_reduced_chi_square, 3) +
+                         " (" + loss_name(res.loss) + " loss; " + sig_or_dash(res.reduced_chi_square, 3) +
+                         " counting every residual in full)"
+                   : "reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3);
+        if (boost::math::cdf(boost::math::complement(dist, chi_square)) < 0.01) {
             lines.push_back("The data scatter more about the model than their stated standard deviations "
                             "allow (" + reduced + "): the intervals are widened by " +
                             sig_or_dash(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
                             "below, or whether the model misses something in some runs.");
-        } else if (boost::math::cdf(dist, res.chi_square) < 0.01) {
+        } else if (boost::math::cdf(dist, chi_square) < 0.01) {
             lines.push_back("The data scatter less than their stated standard deviations (" + reduced +
                             "): the sigmas may be stated too large. The intervals are not narrowed for it.");
         } else {
@@ -300,7 +375,7 @@ void print_resampling(std::ostream& out, const estimate_report& r, std::size_t w
             }
             for (std::size_t k = 0; k < 2; ++k) {
                 if (res.parameters[k].verdict == verdict_kind::determined) {
-                    out << "  " << move_text(x.shift_ln[k], x.shift_se[k]);
+                    out << "  " << move_text(res.parameters[k], x, k);
                 }
             }
             out << "\n";
@@ -311,8 +386,20 @@ void print_resampling(std::ostream& out, const estimate_report& r, std::size_t w
             std::string s = "most influential on " + p.name + ": ";
             for (std::size_t i = 0; i < l.influential[k].size(); ++i) {
                 const left_out_run& x = l.runs[l.influential[k][i]];
-                s += (i > 0 ? ", " : "") + printable(run_of(r, x.run).name) + " (" +
-                     move_text(x.shift_ln[k], x.shift_se[k]) + ")";
+                s += (i > 0 ? ", " : "") + printable(run_of(r, x.run).name) + " (" + move_text(p, x, k) + ")";
+            }
+            out << wrapped(s, 4, 100);
+        }
+        // Runs at the same settings: one left out leaves the others saying
+        // the same, so it moves the estimate little.
+        std::vector<bool> told(r.runs->runs.size(), false);
+        for (std::size_t i = 0; i < r.runs->runs.size(); ++i) {
+            const std::vector<std::size_t> same = replicates_of(r, i);
+            if (same.size() < 2 || told[i]) continue;
+            std::string s = "replicates (the same settings):";
+            for (const std::size_t j : same) {
+                s += (j == same.front() ? " " : ", ") + printable(run_of(r, j).name);
+                told[j] = true;
             }
             out << wrapped(s, 4, 100);
         }
@@ -408,14 +495,32 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
             << padded(p.free ? profile_cell(p) : "", profile_width)
             << padded(p.free ? linearised_cell(p) : "", linear_width) << short_verdict(p.verdict) << "\n";
     }
-    if (res.parameters[0].free && res.parameters[1].free) {
-        out << "  correlation of ln a1 and ln a2: "
-            << (std::isfinite(res.correlation) ? sig_or_dash(res.correlation, 3)
-                                                : "none (" + res.covariance_note + ")")
-            << "\n";
+    std::string not_shown;
+    for (const parameter_estimate& p : res.parameters) {
+        const std::string caveat = linearised_caveat(p);
+        if (!p.free || caveat.empty() || caveat == "none") continue;
+        not_shown += (not_shown.empty() ? "" : "; ") + p.name + "'s, " + linearised_text(p) +
+                     (p.conditional ? " with the other held" : "") + ", " +
+                     (caveat == "unlike the profile" ? "is unlike its profile interval" : caveat);
     }
-    out << "  chi-square " << sig_or_dash(res.chi_square, 4) << " on " << res.degrees_of_freedom
-        << " degrees of freedom, reduced chi-square " << sig_or_dash(res.reduced_chi_square, 3) << "\n";
+    if (!not_shown.empty()) {
+        out << wrapped("linearised intervals are shown where they mean something (within a decade, and agreeing "
+                       "with the profile's), not here: " + not_shown +
+                           ". The model is too far from linear in the factors for them.",
+                       2, 100);
+    }
+    if (res.parameters[0].free && res.parameters[1].free) {
+        const std::string caveat = correlation_caveat(res);
+        out << wrapped("correlation of ln a1 and ln a2: " + (caveat.empty() ? sig_or_dash(res.correlation, 3) : caveat),
+                       2, 100);
+    }
+    out << wrapped("chi-square " + sig_or_dash(res.chi_square, 4) + " on " + std::to_string(res.degrees_of_freedom) +
+                       " degrees of freedom, reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3) +
+                       (std::isfinite(res.robust_reduced_chi_square)
+                            ? "; of the robust residuals " + sig_or_dash(res.robust_reduced_chi_square, 3) +
+                                  ", which sets the intervals' scale"
+                            : ""),
+                   2, 100);
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
     print_resampling(out, r, width);
@@ -485,8 +590,10 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
         parameters[p.name] = {{"value", p.value},
                               {"free", p.free},
                               {"se_ln", json_number(p.se_ln)},
-                              {"lower95", json_number(p.lower95)},
-                              {"upper95", json_number(p.upper95)},
+                              {"lower95", linearised_text(p) == "none" ? json(nullptr) : json_number(p.lower95)},
+                              {"upper95", linearised_text(p) == "none" ? json(nullptr) : json_number(p.upper95)},
+                              {"linearised_meaningful", p.free && linearised_caveat(p).empty()},
+                              {"linearised_note", p.free ? linearised_caveat(p) : "held"},
                               {"conditional", p.conditional},
                               {"profile95", profile_json(p.profile)},
                               {"verdict", verdict_name(p.verdict)},
@@ -548,11 +655,19 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
         const leave_one_out_result& l = *r.leave_one_out;
         json rows = json::array();
         for (const left_out_run& x : l.runs) {
+            const std::array<double, 2> share = {share_of_interval(res.parameters[0], x, 0),
+                                                 share_of_interval(res.parameters[1], x, 1)};
+            json replicates = json::array();
+            for (const std::size_t j : replicates_of(r, x.run)) {
+                if (j != x.run) replicates.push_back(run_of(r, j).name);
+            }
             rows.push_back({{"run", run_of(r, x.run).name},
                             {"ok", x.ok},
                             {"without_it", by_factor(x.value)},
                             {"shift_ln", by_factor(x.shift_ln)},
-                            {"shift_se", by_factor(x.shift_se)}});
+                            {"shift_se", by_factor(x.shift_se)},
+                            {"share_of_profile95", by_factor(share)},
+                            {"replicates", replicates}});
         }
         json influential = json::object();
         for (std::size_t k = 0; k < 2; ++k) {
@@ -602,7 +717,8 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"leave_one_out", loo},
             {"bootstrap", boot},
             {"tuned_case", tuned},
-            {"correlation", json_number(res.correlation)},
+            {"correlation", correlation_caveat(res).empty() ? json_number(res.correlation) : json(nullptr)},
+            {"correlation_note", correlation_caveat(res)},
             {"covariance_ln", covariance_json(res)},
             {"covariance_singular", res.covariance_singular},
             {"measurements", res.measurements},
@@ -610,6 +726,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"degrees_of_freedom", res.degrees_of_freedom},
             {"chi_square", res.chi_square},
             {"reduced_chi_square", json_number(res.reduced_chi_square)},
+            {"robust_reduced_chi_square", json_number(res.robust_reduced_chi_square)},
             {"interval_scale_factor", res.scale_factor},
             {"t_quantile", res.t_quantile},
             {"loss", {{"kind", loss_name(res.loss)}, {"scale_sigma", res.loss_scale}}},
@@ -681,7 +798,7 @@ std::string parity_plot_script(const estimate_report& r) {
     s << "set multiplot layout " << rows << "," << columns << " title "
       << gnuplot_markup("Measured against predicted at the best fit: " + estimate_factors_text(r) +
                         "\nbars: ± one stated standard deviation" +
-                        (any_outlier ? "; ringed: more than 3 of them off" : ""))
+                        (any_outlier ? "; ringed: more than 3 standard deviations off" : ""))
       << "\n"
       << "set grid\nset size ratio -1\nset errorbars small\nunset key\n"
       << "set xlabel 'measured'\nset ylabel 'predicted'\nset format x '%.3g'\nset format y '%.3g'\n"
@@ -718,7 +835,7 @@ std::string parity_plot_script(const estimate_report& r) {
           << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
           << "set xtics " << step << "\nset ytics " << step << "\n"
           << "plot x with lines lc rgb '" << guide_colour << "' dt 2, $q" << q
-          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.6 lw 1.2 lc rgb '" << st.colour << "'"
+          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.8 lw 1.2 lc rgb '" << st.colour << "'"
           << ", $q" << q << " using 1:($4 > 0 ? $2 : NaN) with points pt 6 ps 2.6 lw 2 lc rgb '" << judged_by_colour
           << "'\n";
     }

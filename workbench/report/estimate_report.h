@@ -43,6 +43,26 @@ estimate_report report_of(const estimate_outcome& e);
 // for the model, whatever the rate factors, rather than an outlier.
 bool impossible_for_model(const estimate_report& r, const residual_row& row);
 
+// How far leaving run x out moves factor k towards its 95 % profile
+// bound on the side it moves to, in ln a: 0 not at all, 1 to the bound,
+// more beyond it; NaN where that side is open, or without a profile.
+double share_of_interval(const parameter_estimate& p, const left_out_run& x, std::size_t k);
+
+// A factor's linearised interval for a table, "0.1557 .. 0.1634" ("(other
+// held)" when conditional), or where it means nothing, why not (see
+// linearised_caveat).
+std::string linearised_cell(const parameter_estimate& p);
+
+// How far leaving run x out moves factor k: "+0.96 %, 3.7 % of the way to
+// its 95 % bound", "+71 %, beyond the 95 % interval" (without a profile,
+// in standard errors).
+std::string move_text(const parameter_estimate& p, const left_out_run& x, std::size_t k);
+
+// Why the correlation of ln a1 and ln a2 is not given ("none (the
+// covariance is singular)", or not given because a factor's linearised
+// interval means nothing); empty when it is.
+std::string correlation_caveat(const estimate_result& res);
+
 // The verdict in plain words, one sentence a line: what is determined and
 // how well, what is not and what to do about it (--fix), whether the scatter
 // matches the stated standard deviations, the possible outliers.
