@@ -131,6 +131,9 @@ TEST_F(EstimateCli, TheExampleSetStillFitsTheFactorsItWasMadeWith) {
     // profile's, and so not shown as if they meant something.
     EXPECT_EQ(slow.at("parameters").at("a1").at("linearised_note"), "unlike the profile");
     EXPECT_EQ(slow.at("parameters").at("a2").at("linearised_note"), "unlike the profile");
+    // The covariance exists, but the correlation from it means no more.
+    EXPECT_TRUE(slow.at("covariance_ln").is_array());
+    EXPECT_TRUE(slow.at("correlation").is_null()) << slow.at("correlation_note");
     EXPECT_TRUE(slow.at("parameters").at("a1").at("lower95").is_number());
     // A run left out is an alarm only when it moves a2 out of its profile
     // interval; the held a1 example's runs all stay inside.
