@@ -496,11 +496,12 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
             << padded(p.free ? linearised_cell(p) : "", linear_width) << short_verdict(p.verdict) << "\n";
     }
     std::string not_shown;
-    for (const parameter_estimate& p : res.parameters) {
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = res.parameters[k];
         const std::string caveat = linearised_caveat(p);
         if (!p.free || caveat.empty() || caveat == "none") continue;
         not_shown += (not_shown.empty() ? "" : "; ") + p.name + "'s, " + linearised_text(p) +
-                     (p.conditional ? " with the other held" : "") + ", " +
+                     (p.conditional ? " with " + res.parameters[1 - k].name + " held" : "") + ", " +
                      (caveat == "unlike the profile" ? "is unlike its profile interval" : caveat);
     }
     if (!not_shown.empty()) {
