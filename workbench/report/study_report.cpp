@@ -679,6 +679,28 @@ void study_map::end(std::ostream& script) const {
         script << (k ? ", " : "") << k << " '" << map_colours[bright_low_ ? map_colours.size() - 1 - k : k] << "'";
     }
     script << ")\n";
+    // The grid in ascending order along each axis (a list of values may
+    // come in any order), which gnuplot's contouring needs.
+    const auto ascending = [](const std::vector<double>& v) {
+        std::vector<std::size_t> o(v.size());
+        for (std::size_t k = 0; k < o.size(); ++k) o[k] = k;
+        std::sort(o.begin(), o.end(), [&](std::size_t i, std::size_t j) { return v[i] < v[j]; });
+        return o;
+    };
+    script << "$sorted << EOD\n";
+    for (const std::size_t iy : ascending(vy.values)) {
+        for (const std::size_t ix : ascending(vx.values)) {
+            const double v = grid_[iy * along_x_ + ix];
+            script << vx.values[ix] << " " << vy.values[iy] << " ";
+            if (std::isfinite(v)) {
+                script << v << "\n";
+            } else {
+                script << "NaN\n";
+            }
+        }
+        script << "\n";
+    }
+    script << "EOD\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {
         // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
@@ -690,7 +712,7 @@ void study_map::end(std::ostream& script) const {
         // 2 (straight pieces, 8 to a cell), so that each line has points
         // enough for its labels however coarse the grid.
         script << "set contour base\nset cntrparam bspline points 8 order 2\nset cntrparam levels incremental " << first << "," << step << "," << last
-               << "\nunset surface\nset table $c\nsplot $m using 1:2:3\nunset table\nunset contour\nset surface\n"
+               << "\nunset surface\nset table $c\nsplot $sorted using 1:2:3\nunset table\nunset contour\nset surface\n"
                << "set cbrange [" << first << ":" << last << "]\nset palette maxcolors " << std::max(1L, bands) << "\n";
         // A label every so many points along each line, staggered by level
         // so that neighbouring lines' labels do not sit side by side.
