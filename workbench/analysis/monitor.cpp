@@ -1,0 +1,293 @@
+#include "analysis/monitor.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/runs_model.h"
+#include "base/text.h"
+#include "io/runs_file.h"
+#include "model/properties.h"
+#include "solver/reactor.h"
+
+namespace workbench {
+
+void set_meter_sigma(monitor_options& o, const std::string& text) {
+    const std::size_t eq = text.find('=');
+    const std::optional<setting> s = eq == std::string::npos ? std::nullopt : setting_named(text.substr(0, eq));
+    const bool feed = s && *s >= setting::feed_NH3;
+    if (!feed) {
+        throw input_error("--meter-sigma " + text +
+                          ": write NAME=PERCENT, NAME a feed flow or ratio column (feed_kmol_h.CO2, nh3_co2, ...)");
+    }
+    std::string pct = text.substr(eq + 1);
+    if (!pct.empty() && pct.back() == '%') pct.pop_back();
+    const double v = parse_number("--meter-sigma " + text.substr(0, eq), pct, number_rule::positive);
+    if (v > 100.0) throw input_error("--meter-sigma " + text + ": a percentage of the reading, at most 100");
+    o.meter_sigma[static_cast<std::size_t>(*s)] = v / 100.0;
+}
+
+monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_options o) {
+    monitor_problem p;
+    p.warnings = validate(base);
+    p.warnings.insert(p.warnings.end(), h.warnings.begin(), h.warnings.end());
+    if (o.step_ms == 0) o.step_ms = o.window_ms;
+    if (o.window_ms <= 0 || o.step_ms <= 0) throw input_error("--window and --step must be positive durations");
+    if (o.step_ms > o.window_ms) {
+        throw input_error("--step " + duration_text(o.step_ms) + " is longer than --window " + duration_text(o.window_ms) +
+                          ": the rows between the windows would be left out; give a step at most the window");
+    }
+    if (o.a1 && !(*o.a1 >= factor_lower && *o.a1 <= factor_upper)) {
+        throw input_error("--fix a1=" + sig(*o.a1) + ": must lie within " + sig(factor_lower) + " .. " + sig(factor_upper));
+    }
+    // The rows' spacing: the median of the positive steps between them.
+    std::vector<std::int64_t> steps;
+    for (std::size_t k = 1; k < h.rows(); ++k) {
+        if (h.time[k] > h.time[k - 1]) steps.push_back(h.time[k] - h.time[k - 1]);
+    }
+    if (!steps.empty()) {
+        std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+        p.spacing_ms = steps[steps.size() / 2];
+    }
+    if (o.window_ms < p.spacing_ms) {
+        throw input_error("--window " + duration_text(o.window_ms) + " is shorter than the rows' spacing (" +
+                          duration_text(p.spacing_ms) + ", the median in " + h.file +
+                          "): a window would hold one row at most; give at least " + duration_text(p.spacing_ms));
+    }
+    bool lab = false;
+    for (const history_column& c : h.columns) {
+        if (c.kind != column_kind::measured) continue;
+        lab = lab || std::any_of(c.values.begin(), c.values.end(), [](double v) { return std::isfinite(v); });
+    }
+    if (!lab) {
+        throw runs_error(h.file, 0, 0, "no lab sample: no row gives a usable value of " + quantity_columns() +
+                                           ", so there is nothing to fit a2 to");
+    }
+    p.h = std::move(h);
+    p.base = base;
+    p.options = o;
+    return p;
+}
+
+namespace {
+
+// The reactor as the estimator's model for one window at a time, warm-
+// started from the last solution (of this window or of the one before).
+class window_model final : public model {
+public:
+    window_model(workbench_host& h, reactor_case c) : h_(h), c_(std::move(c)) {}
+    void set_case(reactor_case c) { c_ = std::move(c); }
+    const reactor_case& current() const { return c_; }
+    outcome predict(std::size_t, double ln_a1, double ln_a2) override {
+        c_.a1 = std::exp(ln_a1);
+        c_.a2 = std::exp(ln_a2);
+        ++solves;
+        return predict_run(c_, h_, &warm_);
+    }
+    long solves = 0;
+
+private:
+    workbench_host& h_;
+    reactor_case c_;
+    std::vector<station> warm_;
+};
+
+// The conversion the lab's analysis gives: urea over all carbon, when the
+// feed holds no urea.
+double lab_conversion(const observations& m, const reactor_case& c) {
+    const auto& co2 = m[static_cast<std::size_t>(quantity::w_co2)];
+    const auto& urea = m[static_cast<std::size_t>(quantity::w_urea)];
+    if (!co2 || !urea || c.feed_kmol_h[UREA] > 0.0) return NAN;
+    const double nc = co2->value / molecular_weight[CO2], nu = urea->value / molecular_weight[UREA];
+    return nc + nu > 0.0 ? nu / (nc + nu) : NAN;
+}
+
+}  // namespace
+
+monitor_result run_monitor(workbench_host& h, monitor_problem& p,
+                           const std::function<void(std::size_t, std::size_t)>& progress) {
+    const monitor_options& o = p.options;
+    monitor_result out;
+    out.screening = screen_history(p.h, o);
+    out.windows = window_history(p, out.screening);
+
+    // Each fittable window's case and lab samples, checked as a runs file's row.
+    std::vector<std::size_t> fittable;
+    std::vector<reactor_case> cases(out.windows.size());
+    for (std::size_t i = 0; i < out.windows.size(); ++i) {
+        monitor_window& w = out.windows[i];
+        if (!w.reason.empty()) continue;
+        plant_run r;
+        r.name = "window " + timestamp_text(w.start, p.h.zoned);
+        r.line = w.first_line;
+        r.settings = w.settings;
+        for (const history_column& c : p.h.columns) {
+            if (c.kind == column_kind::setting) r.setting_column[c.index] = c.number;
+        }
+        try {
+            cases[i] = case_of(p.base, r, p.h.file);
+        } catch (const input_error& e) {
+            w.reason = "its case: " + e.reason();
+            w.flags.push_back("invalid case");
+            continue;
+        }
+        auto& conv = w.measured[static_cast<std::size_t>(quantity::co2_conversion)];
+        if (conv && !co2_conversion_defined(feed_kmol_s(cases[i]))) conv.reset();
+        w.conversion_measured = conv ? conv->value : lab_conversion(w.measured, cases[i]);
+        fittable.push_back(i);
+    }
+    const auto observed_of = [&](std::size_t i) { return observed_run{"window " + timestamp_text(out.windows[i].start, p.h.zoned), out.windows[i].measured}; };
+
+    // a1: held, or estimated once from (at most 24 of) the steady windows.
+    out.a1 = p.base.a1;
+    if (o.a1) {
+        out.a1 = *o.a1;
+        out.a1_how = monitor_result::a1_source::held;
+        out.a1_note = "a1 = " + sig(out.a1) + ", held (--fix)";
+    } else if (!fittable.empty()) {
+        const std::size_t n = std::min<std::size_t>(24, fittable.size());
+        std::vector<reactor_case> some;
+        std::vector<observed_run> seen;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t i = fittable[k * fittable.size() / n];
+            some.push_back(cases[i]);
+            seen.push_back(observed_of(i));
+        }
+        runs_model m(h, some);
+        estimate_options eo;
+        eo.initial = {p.base.a1, p.base.a2};
+        eo.profile = false;
+        eo.region = eo.leave_one_out = false;
+        out.a1_how = monitor_result::a1_source::kept;
+        try {
+            const estimate_result e = estimate(m, seen, eo);
+            const parameter_estimate& a1 = e.parameters[0];
+            if (a1.verdict == verdict_kind::determined) {
+                out.a1 = a1.value;
+                out.a1_how = monitor_result::a1_source::estimated;
+                out.a1_note = "a1 = " + factor_text(a1, a1.value) + ", estimated once from " + std::to_string(n) +
+                              " steady windows (95 % " + linearised_text(a1) + "), then held";
+            } else {
+                out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (" +
+                              verdict_name(a1.verdict) + "); --fix a1=VALUE holds another";
+            }
+        } catch (const solver_error& e) {
+            out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no fit of a1 from the steady windows (" + e.what() + ")";
+        }
+        out.reactor_solves += m.solves();
+        h.check_stop();
+    }
+
+    // a2 window by window, each warm-started from the one before.
+    double a2 = p.base.a2;
+    window_model wm(h, p.base);
+    std::size_t done = 0;
+    for (const std::size_t i : fittable) {
+        monitor_window& w = out.windows[i];
+        wm.set_case(cases[i]);
+        const std::vector<observed_run> seen{observed_of(i)};
+        estimate_options eo;
+        eo.fixed[0] = out.a1;
+        eo.initial = {out.a1, a2};
+        eo.start_decades = {0.0};
+        eo.region = eo.leave_one_out = false;
+        std::optional<estimate_result> e;
+        std::string failure;
+        for (const bool wide : {false, true}) {
+            if (wide) {
+                eo.initial[1] = p.base.a2;
+                eo.start_decades = {-2.0, 0.0, 2.0};
+            }
+            try {
+                e = estimate(wm, seen, eo);
+                break;
+            } catch (const solver_error& x) {
+                failure = x.what();
+            }
+            h.check_stop();
+        }
+        if (!e) {
+            w.reason = "no solution: " + failure;
+            w.flags.push_back("unsolved");
+            ++out.unsolved;
+        } else {
+            const parameter_estimate& pa = e->parameters[1];
+            w.fitted = true;
+            w.a2 = pa.value;
+            w.a2_lower = pa.profile.lower;
+            w.a2_upper = pa.profile.upper;
+            w.se_ln_a2 = pa.se_ln;
+            w.chi_square = e->chi_square;
+            w.dof = e->degrees_of_freedom;
+            a2 = pa.value;
+            reactor_case c = cases[i];
+            c.a1 = out.a1;
+            c.a2 = a2;
+            const run_outcome r = run_case(c, h);
+            ++wm.solves;
+            if (r.ok()) {
+                w.conversion_predicted = r.value->co2_conversion;
+                w.conversion_equilibrium = r.value->equilibrium_co2_conversion;
+                w.approach = w.conversion_measured / w.conversion_equilibrium;
+            }
+        }
+        h.check_stop();
+        if (progress) progress(++done, fittable.size());
+    }
+    out.reactor_solves += wm.solves;
+
+    // Drifts of a2.
+    std::vector<std::size_t> series;
+    std::vector<double> x, se;
+    for (std::size_t i = 0; i < out.windows.size(); ++i) {
+        const monitor_window& w = out.windows[i];
+        if (w.fitted && std::isfinite(w.se_ln_a2) && w.se_ln_a2 > 0.0) {
+            series.push_back(i);
+            x.push_back(std::log(w.a2));
+            se.push_back(w.se_ln_a2);
+        }
+    }
+    const std::vector<change_point> cps = change_points(x, se, o, out.dispersion);
+    for (std::size_t c = 0; c < cps.size(); ++c) {
+        const std::size_t from = c == 0 ? 0 : cps[c - 1].at, at = cps[c].at;
+        const std::size_t to = c + 1 < cps.size() ? cps[c + 1].at : x.size();
+        // The segments beside the change, without the window on each side of
+        // it (one of them may straddle the change).
+        const auto mean = [&](std::size_t a, std::size_t b, double& weight) {
+            double sw = 0.0, swx = 0.0;
+            for (std::size_t k = a; k < b; ++k) {
+                sw += 1.0 / (se[k] * se[k]);
+                swx += x[k] / (se[k] * se[k]);
+            }
+            weight = sw;
+            return swx / sw;
+        };
+        double w1 = 0.0, w2 = 0.0;
+        const double before = mean(from, at - 1, w1), after = mean(at + 1, to, w2);
+        const double s = std::sqrt(out.dispersion * (1.0 / w1 + 1.0 / w2));
+        const double t = t_975(static_cast<int>(x.size() - cps.size() - 1));
+        drift d;
+        d.window = series[at];
+        d.time = out.windows[d.window].start;
+        d.ratio = std::exp(after - before);
+        d.lower = std::exp(after - before - t * s);
+        d.upper = std::exp(after - before + t * s);
+        d.p_value = cps[c].p_value;
+        out.drifts.push_back(d);
+    }
+
+    for (const monitor_window& w : out.windows) {
+        out.fitted += w.fitted ? 1 : 0;
+        out.reconciled += w.balance.failed ? 1 : 0;
+        if (std::find(w.flags.begin(), w.flags.end(), "not steady") != w.flags.end()) ++out.not_steady;
+        if (std::find(w.flags.begin(), w.flags.end(), "no lab sample") != w.flags.end()) ++out.without_lab;
+    }
+    if (out.fitted == 0) {
+        out.notes.push_back("no window was fitted: " + std::to_string(out.windows.size()) + " windows, of which " +
+                            std::to_string(out.not_steady) + " not steady, " + std::to_string(out.without_lab) +
+                            " without a lab sample, " + std::to_string(out.unsolved) +
+                            " without a solution (each window says why)");
+    }
+    return out;
+}
+
+}  // namespace workbench

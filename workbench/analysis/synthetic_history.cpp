@@ -1,0 +1,78 @@
+#include "analysis/synthetic_history.h"
+
+#include <cmath>
+#include <iomanip>
+#include <random>
+
+#include "analysis/runs_model.h"
+
+namespace workbench {
+
+void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec) {
+    std::mt19937_64 rng(spec.seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const auto day_of = [](std::int64_t t) { return static_cast<double>(t) / static_cast<double>(ms_per_day); };
+    const auto within = [&](const std::optional<synthetic_history::span>& s, double day) {
+        return s && day >= s->from_day && day < s->to_day;
+    };
+    out << "# SYNTHETIC plant history, NOT plant data: made by the workbench's reactor at a1 = " << spec.a1
+        << ", a2 = " << spec.a2 << " (seed " << spec.seed << ")\n";
+    out << "time,feed_kmol_h.CO2,feed_kmol_h.NH3,feed_kmol_h.H2O,inlet_temperature_C,outlet_temperature_C,"
+           "pressure_bar,w_NH3,w_CO2,w_UREA,w_H2O\n";
+    out << std::setprecision(7);
+    const double nh3 = nh3_co2_ratio(base), h2o = h2o_co2_ratio(base);
+    const double co2 = base.feed_kmol_h[CO2];
+    std::vector<station> warm;
+    double frozen = NAN;
+    const auto rows = static_cast<std::int64_t>(spec.days * static_cast<double>(ms_per_day)) / spec.row_ms;
+    for (std::int64_t k = 0; k < rows; ++k) {
+        const std::int64_t t = k * spec.row_ms;
+        const double day = day_of(t);
+        // The noise is drawn for every row, kept or not, so that a gap
+        // changes no other row.
+        std::array<double, 6> e{};
+        for (double& x : e) x = normal(rng);
+        const double spike = uniform(rng);
+        const auto spiked = static_cast<std::size_t>(uniform(rng) * 3.0);
+        std::array<double, 4> lab_noise{};
+        for (double& x : lab_noise) x = normal(rng);
+        if (within(spec.gap, day)) continue;
+        // The true state.
+        double load = 1.0;
+        for (const double r : spec.ramp_days) load *= 1.0 + spec.ramp * std::clamp(day - r, 0.0, 1.0);
+        reactor_case c = base;
+        c.a1 = spec.a1;
+        c.a2 = spec.a2_at(t);
+        c.feed_kmol_h[CO2] = co2 * load;
+        set_nh3_co2_ratio(c, nh3);
+        set_h2o_co2_ratio(c, h2o);
+        // The meters.
+        std::array<double, 3> meter = {c.feed_kmol_h[CO2], c.feed_kmol_h[NH3], c.feed_kmol_h[H2O]};
+        if (within(spec.co2_bias, day)) meter[0] *= 1.0 + spec.bias;
+        for (std::size_t m = 0; m < 3; ++m) meter[m] *= 1.0 + spec.meter_noise * e[m];
+        if (spike < spec.spike_rate) meter[spiked] *= 1.3;
+        double t_out = c.outlet_temperature_C + spec.temperature_noise * e[4];
+        if (within(spec.frozen_t_out, day)) {
+            if (std::isnan(frozen)) frozen = t_out;
+            t_out = frozen;
+        } else {
+            frozen = NAN;
+        }
+        out << timestamp_text(spec.start_ms + t, false) << "," << meter[0] << "," << meter[1] << "," << meter[2] << ","
+            << c.inlet_temperature_C + spec.temperature_noise * e[3] << "," << t_out << ","
+            << c.pressure_bar + spec.pressure_noise * e[5];
+        if (t % spec.lab_every_ms == 0) {
+            const model::outcome o = predict_run(c, h, &warm);
+            if (!o.ok) throw solver_error("synthetic history: no solution at " + timestamp_text(spec.start_ms + t, false) + ": " + o.failure);
+            for (std::size_t q = 0; q < 4; ++q) {
+                out << "," << o.values[q + 1] + spec.lab_sigma * lab_noise[q];
+            }
+        } else {
+            out << ",,,,";
+        }
+        out << "\n";
+    }
+}
+
+}  // namespace workbench
