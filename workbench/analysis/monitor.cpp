@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <boost/math/distributions/chi_squared.hpp>
+
 #include "analysis/runs_model.h"
 #include "base/text.h"
 #include "io/runs_file.h"
@@ -177,34 +179,78 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         h.check_stop();
     }
 
-    // a2 window by window, each warm-started from the one before.
-    double a2 = p.base.a2;
+    // a2 window by window, each warm-started from the one before: first the
+    // fits alone, whose scatter pooled over the windows is the lab's (a
+    // property of the lab, known far better from all windows than from the
+    // few samples of one); then each window's profile interval with it.
     window_model wm(h, p.base);
-    std::size_t done = 0;
-    for (const std::size_t i : fittable) {
-        monitor_window& w = out.windows[i];
+    const auto fit = [&](std::size_t i, double start, bool profile, const std::optional<estimate_options::known_scatter>& scatter,
+                         std::string& failure) {
         wm.set_case(cases[i]);
         const std::vector<observed_run> seen{observed_of(i)};
         estimate_options eo;
         eo.fixed[0] = out.a1;
-        eo.initial = {out.a1, a2};
+        eo.initial = {out.a1, start};
         eo.start_decades = {0.0};
+        eo.profile = profile;
         eo.region = eo.leave_one_out = false;
-        std::optional<estimate_result> e;
-        std::string failure;
+        eo.scatter = scatter;
         for (const bool wide : {false, true}) {
             if (wide) {
                 eo.initial[1] = p.base.a2;
                 eo.start_decades = {-2.0, 0.0, 2.0};
             }
             try {
-                e = estimate(wm, seen, eo);
-                break;
+                return std::optional<estimate_result>(estimate(wm, seen, eo));
             } catch (const solver_error& x) {
                 failure = x.what();
             }
             h.check_stop();
         }
+        return std::optional<estimate_result>();
+    };
+    std::vector<double> first_a2(out.windows.size(), NAN);
+    std::vector<double> chi(out.windows.size(), NAN);
+    std::vector<int> dof(out.windows.size(), 0);
+    double a2 = p.base.a2;
+    for (const std::size_t i : fittable) {
+        std::string failure;
+        const std::optional<estimate_result> e = fit(i, a2, false, std::nullopt, failure);
+        if (!e) {
+            out.windows[i].reason = "no solution: " + failure;
+            out.windows[i].flags.push_back("unsolved");
+            ++out.unsolved;
+            continue;
+        }
+        a2 = first_a2[i] = e->parameters[1].value;
+        chi[i] = e->chi_square;
+        dof[i] = e->degrees_of_freedom;
+        h.check_stop();
+    }
+    // The pooled scatter, without the windows whose own scatter is far
+    // beyond it (p < 0.001): those keep their own.
+    const auto beyond = [&](std::size_t i) {
+        return dof[i] > 0 &&
+               boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof[i])), chi[i])) < 0.001;
+    };
+    double chi_sum = 0.0;
+    int dof_sum = 0;
+    for (const std::size_t i : fittable) {
+        if (std::isfinite(chi[i]) && !beyond(i)) {
+            chi_sum += chi[i];
+            dof_sum += dof[i];
+        }
+    }
+    if (dof_sum > 0) out.lab_scatter = std::sqrt(chi_sum / dof_sum);
+    std::size_t done = 0;
+    for (const std::size_t i : fittable) {
+        monitor_window& w = out.windows[i];
+        if (!std::isfinite(first_a2[i])) continue;
+        std::optional<estimate_options::known_scatter> scatter;
+        if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
+        if (beyond(i)) w.flags.push_back("lab scatter");
+        std::string failure;
+        const std::optional<estimate_result> e = fit(i, first_a2[i], true, scatter, failure);
         if (!e) {
             w.reason = "no solution: " + failure;
             w.flags.push_back("unsolved");
@@ -218,10 +264,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             w.se_ln_a2 = pa.se_ln;
             w.chi_square = e->chi_square;
             w.dof = e->degrees_of_freedom;
-            a2 = pa.value;
             reactor_case c = cases[i];
             c.a1 = out.a1;
-            c.a2 = a2;
+            c.a2 = w.a2;
             const run_outcome r = run_case(c, h);
             ++wm.solves;
             if (r.ok()) {

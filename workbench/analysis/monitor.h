@@ -115,7 +115,7 @@ struct balance_test {
     std::string suspect;               // the column the measurement test names when failed; empty otherwise
     double suspect_statistic = NAN;    // its measurement test (a standard normal without a gross error)
     double suspect_error = NAN;        // its estimated error, relative to the true value (+0.05: reads 5 % high)
-    // The reconciled values (failed only), by the balance's measurements.
+    // The reconciled values (every tested window's), by the balance's measurements.
     std::vector<std::string> names;
     std::vector<double> measured, reconciled, sigma;
 };
@@ -162,6 +162,11 @@ struct monitor_result {
     std::string a1_note;               // how a1 was set, in words
     std::size_t fitted = 0, not_steady = 0, without_lab = 0, unsolved = 0, reconciled = 0;
     double dispersion = NAN;           // of ln a2 about its segments, relative to the stated se (at least 1)
+    // The lab's scatter about the fits, pooled over the windows: sqrt(chi-square
+    // / degrees of freedom) against the stated standard deviations. Each
+    // window's interval is scaled by max(1, it) (a window far beyond it, by
+    // its own), on the pooled degrees of freedom.
+    double lab_scatter = NAN;
     long reactor_solves = 0;
     std::vector<std::string> notes;    // what the user should know (e.g. no window fitted, and why)
 };

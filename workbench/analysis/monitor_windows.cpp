@@ -86,11 +86,13 @@ Eigen::MatrixXd jacobian(const balance_data& d, const Eigen::VectorXd& y, const 
     return a;
 }
 
-// Tests the window's balance; when it fails, names the measurement most
-// likely in error and reconciles: the least-squares change of the
-// measurements within their uncertainties that closes the balances, the
-// suspect's reading left free (its error estimated, not spread over the
-// others). Writes the reconciled values into s and m.
+// Tests the window's balance and reconciles: the least-squares change of
+// the measurements within their uncertainties that closes the balances.
+// When the test fails, names the measurement most likely in error and
+// leaves its reading free in the reconciliation (its error estimated, not
+// spread over the others). The meters' reconciled readings replace theirs
+// in s; the lab's values stay as measured (the fit weighs them), but one
+// named as the suspect is taken out of m.
 balance_test test_balance(const reactor_case& base, settings_given& s, observations& m, const monitor_options& o,
                           const history& h) {
     balance_test t;
@@ -143,12 +145,11 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
     t.chi_square = r.dot(vr);
     t.p_value = boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof)), t.chi_square));
     t.failed = t.p_value < o.balance_alpha;
-    if (!t.failed) return t;
     // The measurement test: the standardised adjustment of each measurement.
     const Eigen::VectorXd atvr = a.transpose() * vr;
     const Eigen::MatrixXd atva = a.transpose() * vf.solve(a);
     Eigen::Index best = -1;
-    for (Eigen::Index i = 0; i < n; ++i) {
+    for (Eigen::Index i = 0; t.failed && i < n; ++i) {
         if (!(atva(i, i) > 0.0)) continue;
         const double z = std::abs(atvr[i]) / std::sqrt(atva(i, i));
         if (best < 0 || z > t.suspect_statistic) {
@@ -177,11 +178,11 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
         t.measured.push_back(y[i]);
         t.reconciled.push_back(x[i]);
         t.sigma.push_back(d.sigma[k]);
-        if (k < d.meters()) {
-            s[static_cast<std::size_t>(d.meter[k])] = x[i];
-        } else {
-            m[static_cast<std::size_t>(d.lab[k - d.meters()])]->value = x[i];
-        }
+        if (k < d.meters()) s[static_cast<std::size_t>(d.meter[k])] = x[i];
+    }
+    // A lab value named as the suspect is left out of the fit.
+    if (best >= static_cast<Eigen::Index>(d.meters())) {
+        m[static_cast<std::size_t>(d.lab[static_cast<std::size_t>(best) - d.meters()])].reset();
     }
     return t;
 }
@@ -297,7 +298,6 @@ std::vector<monitor_window> window_history(const monitor_problem& p, const std::
             w.balance = test_balance(p.base, w.settings, w.measured, o, h);
             if (w.balance.failed) {
                 w.flags.push_back("balance failed");
-                w.flags.push_back("reconciled");
             }
         } else {
             w.balance.why_not = "not tested: the window is not fitted";

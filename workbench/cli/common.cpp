@@ -185,6 +185,7 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in)
     std::vector<std::pair<std::string, std::string>> inputs;
     if (in.has("case")) inputs.emplace_back("the case file", in.text("case"));
     if (in.has("runs")) inputs.emplace_back("the runs file", in.text("runs"));
+    if (in.has("history")) inputs.emplace_back("the history file", in.text("history"));
     if (in.has("--estimate")) inputs.emplace_back("the estimate file", in.text("--estimate"));
     inputs.emplace_back("the plug-in", plugin_path_of(in));
     inputs.emplace_back("this program", "/proc/self/exe");
