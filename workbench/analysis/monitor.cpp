@@ -103,6 +103,106 @@ double lab_conversion(const observations& m, const reactor_case& c) {
     return nc + nu > 0.0 ? nu / (nc + nu) : NAN;
 }
 
+// a1's profile over some windows, a2 free in each: the sum of the windows'
+// best chi-square at each a1, scanned a decade at a time over the search
+// box, its minimum refined by golden section, and where it rises by the
+// 95 % threshold on each side (the chi-square quantile on one degree of
+// freedom, times the windows' scatter about their fits when above 1); open
+// where it does not within the box. fit(window, a1, a2, measurements): the
+// window's best chi-square at a1, from a2 (replaced by the best a2), NaN
+// where it has no solution.
+struct a1_profile {
+    std::size_t windows = 0;
+    double best = NAN;
+    std::optional<double> lower, upper;
+    bool determined = false;  // closed on both sides, within a decade
+};
+
+a1_profile profile_a1(const std::vector<std::size_t>& fittable,
+                      const std::function<double(std::size_t, double, double&, int&)>& fit) {
+    a1_profile out;
+    const std::size_t n = std::min<std::size_t>(16, fittable.size());
+    std::vector<std::size_t> some;
+    for (std::size_t k = 0; k < n; ++k) some.push_back(fittable[k * fittable.size() / n]);
+    out.windows = n;
+    std::vector<double> a2(n, default_a2);
+    int measurements = 0;
+    const auto objective = [&](double u) {
+        double sum = 0.0;
+        measurements = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            int m = 0;
+            const double c = fit(some[k], std::clamp(std::exp(u), factor_lower, factor_upper), a2[k], m);
+            if (!std::isfinite(c)) return static_cast<double>(NAN);
+            sum += c;
+            measurements += m;
+        }
+        return sum;
+    };
+    const double lo = std::log(factor_lower), hi = std::log(factor_upper), decade = std::log(10.0);
+    std::vector<double> us, fs;
+    for (double u = lo; u <= hi + 1e-9; u += decade) {
+        us.push_back(u);
+        fs.push_back(objective(u));
+    }
+    std::size_t m = us.size();
+    for (std::size_t k = 0; k < us.size(); ++k) {
+        if (std::isfinite(fs[k]) && (m == us.size() || fs[k] < fs[m])) m = k;
+    }
+    if (m == us.size()) return out;
+    // Golden section over the decades beside the best grid point.
+    double a = us[m > 0 ? m - 1 : m], b = us[std::min(m + 1, us.size() - 1)];
+    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
+    double c = b - g * (b - a), d = a + g * (b - a), fc = objective(c), fd = objective(d);
+    while (b - a > 1e-3) {
+        if (!(fd < fc)) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - g * (b - a);
+            fc = objective(c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + g * (b - a);
+            fd = objective(d);
+        }
+    }
+    double ubest = us[m], fbest = fs[m];
+    for (const auto& [u, f] : {std::pair{c, fc}, std::pair{d, fd}}) {
+        if (f < fbest) {
+            ubest = u;
+            fbest = f;
+        }
+    }
+    out.best = std::exp(ubest);
+    objective(ubest);
+    const int dof = measurements - static_cast<int>(n) - 1;
+    const double threshold = 3.841458820694124 * std::max(1.0, dof > 0 ? fbest / dof : 1.0);
+    // Each side: the first grid point beyond the threshold, then bisection.
+    for (const int side : {-1, 1}) {
+        double inside = ubest, outside = NAN;
+        for (std::size_t k = 0; k < us.size(); ++k) {
+            const std::size_t j = side < 0 ? us.size() - 1 - k : k;
+            if ((us[j] - ubest) * side <= 0.0) continue;
+            if (std::isfinite(fs[j]) && fs[j] - fbest > threshold) {
+                outside = us[j];
+                break;
+            }
+            inside = us[j];
+        }
+        if (!std::isfinite(outside)) continue;
+        for (int it = 0; it < 20 && std::abs(outside - inside) > 1e-3; ++it) {
+            const double mid = 0.5 * (inside + outside), fm = objective(mid);
+            (std::isfinite(fm) && fm - fbest > threshold ? outside : inside) = mid;
+        }
+        (side < 0 ? out.lower : out.upper) = std::exp(outside);
+    }
+    out.determined = out.lower && out.upper && *out.upper / *out.lower <= 10.0;
+    return out;
+}
+
 }  // namespace
 
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
@@ -139,58 +239,16 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     }
     const auto observed_of = [&](std::size_t i) { return observed_run{"window " + timestamp_text(out.windows[i].start, p.h.zoned), out.windows[i].measured}; };
 
-    // a1: held, or estimated once from (at most 24 of) the steady windows.
-    out.a1 = p.base.a1;
-    if (o.a1) {
-        out.a1 = *o.a1;
-        out.a1_how = monitor_result::a1_source::held;
-        out.a1_note = "a1 = " + sig(out.a1) + ", held (--fix)";
-    } else if (!fittable.empty()) {
-        const std::size_t n = std::min<std::size_t>(24, fittable.size());
-        std::vector<reactor_case> some;
-        std::vector<observed_run> seen;
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t i = fittable[k * fittable.size() / n];
-            some.push_back(cases[i]);
-            seen.push_back(observed_of(i));
-        }
-        runs_model m(h, some);
-        estimate_options eo;
-        eo.initial = {p.base.a1, p.base.a2};
-        eo.profile = false;
-        eo.region = eo.leave_one_out = false;
-        out.a1_how = monitor_result::a1_source::kept;
-        try {
-            const estimate_result e = estimate(m, seen, eo);
-            const parameter_estimate& a1 = e.parameters[0];
-            if (a1.verdict == verdict_kind::determined) {
-                out.a1 = a1.value;
-                out.a1_how = monitor_result::a1_source::estimated;
-                out.a1_note = "a1 = " + factor_text(a1, a1.value) + ", estimated once from " + std::to_string(n) +
-                              " steady windows (95 % " + linearised_text(a1) + "), then held";
-            } else {
-                out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (" +
-                              verdict_name(a1.verdict) + "); --fix a1=VALUE holds another";
-            }
-        } catch (const solver_error& e) {
-            out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no fit of a1 from the steady windows (" + e.what() + ")";
-        }
-        out.reactor_solves += m.solves();
-        h.check_stop();
-    }
-
-    // a2 window by window, each warm-started from the one before: first the
-    // fits alone, whose scatter pooled over the windows is the lab's (a
-    // property of the lab, known far better from all windows than from the
-    // few samples of one); then each window's profile interval with it.
+    // The fit of one window at a1, from `start` (the window before's a2):
+    // a2 alone; with a profile interval and a known scatter when asked.
     window_model wm(h, p.base);
-    const auto fit = [&](std::size_t i, double start, bool profile, const std::optional<estimate_options::known_scatter>& scatter,
-                         std::string& failure) {
+    const auto fit = [&](std::size_t i, double a1, double start, bool profile,
+                         const std::optional<estimate_options::known_scatter>& scatter, std::string& failure) {
         wm.set_case(cases[i]);
         const std::vector<observed_run> seen{observed_of(i)};
         estimate_options eo;
-        eo.fixed[0] = out.a1;
-        eo.initial = {out.a1, start};
+        eo.fixed[0] = a1;
+        eo.initial = {a1, start};
         eo.start_decades = {0.0};
         eo.profile = profile;
         eo.region = eo.leave_one_out = false;
@@ -209,13 +267,53 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         }
         return std::optional<estimate_result>();
     };
+
+    // a1: held, or estimated once from (at most 16 of) the steady windows:
+    // a1 common to them, a2 free in each (a2 may drift), by its profile.
+    out.a1 = p.base.a1;
+    if (o.a1) {
+        out.a1 = *o.a1;
+        out.a1_how = monitor_result::a1_source::held;
+        out.a1_note = "a1 = " + sig(out.a1) + ", held (--fix)";
+    } else if (fittable.empty()) {
+        out.a1_how = monitor_result::a1_source::kept;
+        out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no steady window to estimate it from";
+    } else {
+        const a1_profile pr = profile_a1(fittable, [&](std::size_t i, double a1, double& a2, int& dof) {
+            std::string failure;
+            const std::optional<estimate_result> e = fit(i, a1, a2, false, std::nullopt, failure);
+            if (!e) return static_cast<double>(NAN);
+            a2 = e->parameters[1].value;
+            dof = e->measurements;
+            return e->chi_square;
+        });
+        h.check_stop();
+        out.a1_how = monitor_result::a1_source::kept;
+        const std::string from = " from " + std::to_string(pr.windows) + " steady windows, a2 free in each";
+        if (pr.determined) {
+            out.a1 = pr.best;
+            out.a1_how = monitor_result::a1_source::estimated;
+            out.a1_note = "a1 = " + sig(pr.best, 3) + ", estimated once" + from + " (95 % profile " + sig(*pr.lower, 3) +
+                          " .. " + sig(*pr.upper, 3) + "), then held";
+        } else {
+            out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" + from +
+                          ": " + (pr.lower ? "at least " + sig(*pr.lower, 3) : std::string("no lower bound")) + ", " +
+                          (pr.upper ? "at most " + sig(*pr.upper, 3) : std::string("no upper bound")) + " within " +
+                          sig(factor_lower) + " .. " + sig(factor_upper) + "); --fix a1=VALUE holds another";
+        }
+    }
+
+    // a2 window by window, each warm-started from the one before: first the
+    // fits alone, whose scatter pooled over the windows is the lab's (a
+    // property of the lab, known far better from all windows than from the
+    // few samples of one); then each window's profile interval with it.
     std::vector<double> first_a2(out.windows.size(), NAN);
     std::vector<double> chi(out.windows.size(), NAN);
     std::vector<int> dof(out.windows.size(), 0);
     double a2 = p.base.a2;
     for (const std::size_t i : fittable) {
         std::string failure;
-        const std::optional<estimate_result> e = fit(i, a2, false, std::nullopt, failure);
+        const std::optional<estimate_result> e = fit(i, out.a1, a2, false, std::nullopt, failure);
         if (!e) {
             out.windows[i].reason = "no solution: " + failure;
             out.windows[i].flags.push_back("unsolved");
@@ -250,7 +348,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
         if (beyond(i)) w.flags.push_back("lab scatter");
         std::string failure;
-        const std::optional<estimate_result> e = fit(i, first_a2[i], true, scatter, failure);
+        const std::optional<estimate_result> e = fit(i, out.a1, first_a2[i], true, scatter, failure);
         if (!e) {
             w.reason = "no solution: " + failure;
             w.flags.push_back("unsolved");
@@ -291,32 +389,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             se.push_back(w.se_ln_a2);
         }
     }
-    const std::vector<change_point> cps = change_points(x, se, o, out.dispersion);
-    for (std::size_t c = 0; c < cps.size(); ++c) {
-        const std::size_t from = c == 0 ? 0 : cps[c - 1].at, at = cps[c].at;
-        const std::size_t to = c + 1 < cps.size() ? cps[c + 1].at : x.size();
-        // The segments beside the change, without the window on each side of
-        // it (one of them may straddle the change).
-        const auto mean = [&](std::size_t a, std::size_t b, double& weight) {
-            double sw = 0.0, swx = 0.0;
-            for (std::size_t k = a; k < b; ++k) {
-                sw += 1.0 / (se[k] * se[k]);
-                swx += x[k] / (se[k] * se[k]);
-            }
-            weight = sw;
-            return swx / sw;
-        };
-        double w1 = 0.0, w2 = 0.0;
-        const double before = mean(from, at - 1, w1), after = mean(at + 1, to, w2);
-        const double s = std::sqrt(out.dispersion * (1.0 / w1 + 1.0 / w2));
-        const double t = t_975(static_cast<int>(x.size() - cps.size() - 1));
-        drift d;
-        d.window = series[at];
+    for (drift d : find_drifts(x, se, o, out.dispersion)) {
+        d.window = series[d.window];
         d.time = out.windows[d.window].start;
-        d.ratio = std::exp(after - before);
-        d.lower = std::exp(after - before - t * s);
-        d.upper = std::exp(after - before + t * s);
-        d.p_value = cps[c].p_value;
         out.drifts.push_back(d);
     }
 

@@ -187,6 +187,14 @@ struct change_point {
 std::vector<change_point> change_points(const std::vector<double>& x, const std::vector<double>& se,
                                         const monitor_options& o, double& dispersion);
 
+// The drifts of such a series: at each change point the ratio after/before
+// of the weighted means of the segments beside it (without the value on
+// each side of the change, which may straddle it) with its 95 % interval
+// (Student's t on the series' degrees of freedom, the errors scaled by the
+// dispersion). drift::window: the index in the series; drift::time unset.
+std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<double>& se, const monitor_options& o,
+                               double& dispersion);
+
 // Everything: screening, windows, a1, the fits with their intervals
 // (warm-started window to window), the equilibria, the drifts. `progress`
 // (may be empty) is called after each window's fit with (done, of).

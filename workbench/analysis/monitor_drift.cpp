@@ -93,4 +93,39 @@ std::vector<change_point> change_points(const std::vector<double>& x, const std:
     return out;
 }
 
+std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<double>& se, const monitor_options& o,
+                               double& dispersion) {
+    const std::vector<change_point> cps = change_points(x, se, o, dispersion);
+    std::vector<drift> out;
+    for (std::size_t c = 0; c < cps.size(); ++c) {
+        const std::size_t from = c == 0 ? 0 : cps[c - 1].at, at = cps[c].at;
+        const std::size_t to = c + 1 < cps.size() ? cps[c + 1].at : x.size();
+        // The weighted means of the segments beside the change, without the
+        // value on each side of it (one of them may straddle the change),
+        // where a segment keeps one at least.
+        const auto mean = [&](std::size_t a, std::size_t b, double& weight) {
+            double sw = 0.0, swx = 0.0;
+            for (std::size_t k = a; k < b; ++k) {
+                sw += 1.0 / (se[k] * se[k]);
+                swx += x[k] / (se[k] * se[k]);
+            }
+            weight = sw;
+            return swx / sw;
+        };
+        double w1 = 0.0, w2 = 0.0;
+        const double before = mean(from, at - from > 1 ? at - 1 : at, w1);
+        const double after = mean(to - at > 1 ? at + 1 : at, to, w2);
+        const double s = std::sqrt(dispersion * (1.0 / w1 + 1.0 / w2));
+        const double t = t_975(static_cast<int>(x.size() - cps.size() - 1));
+        drift d;
+        d.window = at;
+        d.ratio = std::exp(after - before);
+        d.lower = std::exp(after - before - t * s);
+        d.upper = std::exp(after - before + t * s);
+        d.p_value = cps[c].p_value;
+        out.push_back(d);
+    }
+    return out;
+}
+
 }  // namespace workbench

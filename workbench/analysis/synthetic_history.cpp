@@ -8,7 +8,7 @@
 
 namespace workbench {
 
-void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec) {
+synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec) {
     std::mt19937_64 rng(spec.seed);
     std::normal_distribution<double> normal(0.0, 1.0);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
@@ -23,6 +23,7 @@ void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor
     out << std::setprecision(7);
     const double nh3 = nh3_co2_ratio(base), h2o = h2o_co2_ratio(base);
     const double co2 = base.feed_kmol_h[CO2];
+    synthetic_counts n;
     std::vector<station> warm;
     double frozen = NAN;
     const auto rows = static_cast<std::int64_t>(spec.days * static_cast<double>(ms_per_day)) / spec.row_ms;
@@ -51,7 +52,10 @@ void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor
         std::array<double, 3> meter = {c.feed_kmol_h[CO2], c.feed_kmol_h[NH3], c.feed_kmol_h[H2O]};
         if (within(spec.co2_bias, day)) meter[0] *= 1.0 + spec.bias;
         for (std::size_t m = 0; m < 3; ++m) meter[m] *= 1.0 + spec.meter_noise * e[m];
-        if (spike < spec.spike_rate) meter[spiked] *= 1.3;
+        if (spike < spec.spike_rate) {
+            meter[spiked] *= 1.3;
+            ++n.spikes;
+        }
         double t_out = c.outlet_temperature_C + spec.temperature_noise * e[4];
         if (within(spec.frozen_t_out, day)) {
             if (std::isnan(frozen)) frozen = t_out;
@@ -62,7 +66,9 @@ void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor
         out << timestamp_text(spec.start_ms + t, false) << "," << meter[0] << "," << meter[1] << "," << meter[2] << ","
             << c.inlet_temperature_C + spec.temperature_noise * e[3] << "," << t_out << ","
             << c.pressure_bar + spec.pressure_noise * e[5];
+        ++n.rows;
         if (t % spec.lab_every_ms == 0) {
+            ++n.lab_rows;
             const model::outcome o = predict_run(c, h, &warm);
             if (!o.ok) throw solver_error("synthetic history: no solution at " + timestamp_text(spec.start_ms + t, false) + ": " + o.failure);
             for (std::size_t q = 0; q < 4; ++q) {
@@ -73,6 +79,7 @@ void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor
         }
         out << "\n";
     }
+    return n;
 }
 
 }  // namespace workbench

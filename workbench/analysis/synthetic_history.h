@@ -55,12 +55,17 @@ struct synthetic_history {
     }
 };
 
+// What was written: rows, rows with a lab sample, spikes made.
+struct synthetic_counts {
+    std::size_t rows = 0, lab_rows = 0, spikes = 0;
+};
+
 // Writes the history as CSV (time, the three feed meters, the temperatures,
 // the pressure, the lab's four mass fractions on its rows) for the base
 // case's reactor; the lab values are the reactor's outlet at the true
 // settings and rate factors, with normal noise of lab_sigma. Throws
 // solver_error when the reactor has no solution at some row.
-void write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec);
+synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec);
 
 }  // namespace workbench
 
