@@ -114,7 +114,7 @@ struct balance_test {
     bool failed = false;               // p < balance_alpha
     std::string suspect;               // the column the measurement test names when failed; empty otherwise
     double suspect_statistic = NAN;    // its measurement test (a standard normal without a gross error)
-    double suspect_error = NAN;        // its estimated error, relative to the true value (+0.05: reads 5 % high)
+    double suspect_error = NAN;        // its error, relative to its reconciled value (+0.05: reads 5 % high)
     // The reconciled values (every tested window's), by the balance's measurements.
     std::vector<std::string> names;
     std::vector<double> measured, reconciled, sigma;

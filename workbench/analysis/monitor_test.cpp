@@ -90,11 +90,13 @@ TEST_F(Monitor, SyntheticHistory) {
     // The biased meter named in most of its windows (over 8 seeds: 60 to
     // 85 %), a suspect named in at most 5 % of the others (0 to 1 of 74);
     // the 95 % intervals of a2 covering the truth in at least 85 % of the
-    // windows away from the step and the bias (over 8 seeds: 89 to 97 %;
-    // where the balance misses the bias, part of it moves a2).
+    // windows away from the step and the bias, and missing it at least
+    // twice (over 8 seeds: 2 to 8 misses of 73, 89 to 97 %; intervals on
+    // each window's few degrees of freedom alone would miss hardly ever).
     EXPECT_GE(bias_named, bias_windows * 6 / 10) << bias_named << " of " << bias_windows;
     EXPECT_LE(other_named * 20, other_tested) << other_named << " of " << other_tested;
     EXPECT_GE(covered * 100, fitted * 85) << covered << " of " << fitted;
+    EXPECT_LE(covered + 2, fitted) << covered << " of " << fitted;
     // The step: found within two windows of where it was made, its ratio's
     // interval covering the truth, and no drift anywhere else.
     ASSERT_EQ(r.drifts.size(), 1u);

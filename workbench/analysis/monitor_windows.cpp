@@ -159,9 +159,7 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
     }
     Eigen::VectorXd free_var = var;
     if (best >= 0) {
-        const double bias = atvr[best] / atva(best, best);  // reading minus true value
         t.suspect = d.names[static_cast<std::size_t>(best)];
-        t.suspect_error = bias / (y[best] - bias);
         free_var[best] *= 1e8;
     }
     // Reconciled: the balances linearised at the last estimate, a few times.
@@ -172,6 +170,7 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
         const Eigen::MatrixXd vx = ax * free_var.asDiagonal() * ax.transpose();
         x = y - free_var.asDiagonal() * ax.transpose() * vx.ldlt().solve(rx);
     }
+    if (best >= 0) t.suspect_error = y[best] / x[best] - 1.0;
     for (Eigen::Index i = 0; i < n; ++i) {
         const auto k = static_cast<std::size_t>(i);
         t.names.push_back(d.names[k]);
