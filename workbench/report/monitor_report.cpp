@@ -233,8 +233,12 @@ std::string monitor_plot_script(const monitor_report& r) {
         if (w.fitted && w.a2_lower && w.a2_upper) s << mid(w) << " " << w.a2 << " " << *w.a2_lower << " " << *w.a2_upper << "\n";
     }
     s << "EOD\n$open << EOD\n";
+    bool open = false;
     for (const monitor_window& w : m.windows) {
-        if (w.fitted && !(w.a2_lower && w.a2_upper)) s << mid(w) << " " << w.a2 << "\n";
+        if (w.fitted && !(w.a2_lower && w.a2_upper)) {
+            s << mid(w) << " " << w.a2 << "\n";
+            open = true;
+        }
     }
     s << "EOD\n$conversion << EOD\n";
     for (const monitor_window& w : m.windows) {
@@ -255,7 +259,7 @@ std::string monitor_plot_script(const monitor_report& r) {
     s << "set xdata time\nset timefmt '%Y-%m-%dT%H:%M:%S'\nset format x '%Y-%m-%d'\n"
       << "set xrange ['" << timestamp_text(m.windows.front().start, false) << "':'"
       << timestamp_text(m.windows.back().end, false) << "']\n"
-      << "set grid\nset key outside right top\nset multiplot layout 3,1\nset lmargin 12\n";
+      << "set grid\nset key inside top right opaque box\nset multiplot layout 3,1\nset lmargin 12\nset rmargin 4\n";
     // a2 with its interval and the drifts.
     for (const drift& d : m.drifts) {
         const std::string t = timestamp_text(d.time, false);
@@ -265,10 +269,11 @@ std::string monitor_plot_script(const monitor_report& r) {
           << "', graph 0.92 offset 0.5,0 noenhanced textcolor rgb '" << judged_by_colour << "'\n";
     }
     s << "set title 'a2 per window with its 95 % profile-likelihood interval" << (m.drifts.empty() ? "" : "; drifts dashed")
-      << "'\nset logscale y\nset ylabel 'a2'\n"
-      << "plot $a2 using 1:2:3:4 with yerrorbars pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'a2',"
-      << " $open using 1:2 with points pt 6 ps 0.7 lc rgb '" << guide_colour << "' title 'interval open'\n"
-      << "unset arrow\nunset label\nunset logscale y\n";
+      << "'\nset ylabel 'a2'\n"
+      << "plot $a2 using 1:2:3:4 with yerrorbars pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'a2'";
+    if (open) s << ", $open using 1:2 with points pt 6 ps 0.7 lc rgb '" << guide_colour << "' title 'interval open'";
+    s << "\n"
+      << "unset arrow\nunset label\n";
     // Conversions.
     s << "set title 'CO2 conversion'\nset ylabel '%'\n"
       << "plot $conversion using 1:2 with points pt " << conversion_style.marker << " ps 0.5 lc rgb '"
