@@ -4,7 +4,7 @@
 // with `events`, a step of a2 by 0.8 at 55 % of the span, the CO2 meter 5 %
 // high from 20 % to 35 %, load ramps at 40 % and 75 %, the outlet
 // temperature frozen for 2 days at 45 %, a 2-day gap at 60 % and spikes on
-// 0.1 % of the rows.
+// 0.1 % of the rows; times on a clock one hour ahead of UTC, with the offset.
 //
 //   workbench_make_history OUT.csv DAYS ROW_INTERVAL [events] [SEED]
 //   workbench_make_history year-minutes.csv 365 1min events
@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
             spec.spike_rate = 0.001;
         }
         if (argc > 5) spec.seed = std::stoull(argv[5]);
+        spec.utc_offset_minutes = 60;
         std::ofstream out(argv[1]);
         session s;
         const std::lock_guard<std::recursive_mutex> lock(session::work_lock());

@@ -177,9 +177,11 @@ std::vector<monitor_window> window_history(const monitor_problem& p, const std::
 
 // The change points of a series of ln a2 with their standard errors:
 // binary segmentation by the likelihood ratio of two means, each split kept
-// when a permutation test gives p < alpha. Returns the indices where a new
-// segment starts, in order, with their p-values; `dispersion`: the scatter
-// about the segments' means relative to the stated errors (at least 1).
+// when a permutation test gives p < alpha, the parts then tested without
+// the value on each side of the split (one may straddle the change).
+// Returns the indices where a new segment starts, in order, with their
+// p-values; `dispersion`: the scatter about the segments' means (the values
+// beside a change left out) relative to the stated errors (at least 1).
 struct change_point {
     std::size_t at = 0;
     double p_value = NAN;

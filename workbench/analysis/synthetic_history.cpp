@@ -1,6 +1,8 @@
 #include "analysis/synthetic_history.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <random>
 
@@ -18,9 +20,17 @@ synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, c
     };
     out << "# SYNTHETIC plant history, NOT plant data: made by the workbench's reactor at a1 = " << spec.a1
         << ", a2 = " << spec.a2 << " (seed " << spec.seed << ")\n";
-    out << "time,feed_kmol_h.CO2,feed_kmol_h.NH3,feed_kmol_h.H2O,inlet_temperature_C,outlet_temperature_C,"
-           "pressure_bar,w_NH3,w_CO2,w_UREA,w_H2O\n";
-    out << std::setprecision(7);
+    out << "time,feed_kmol_h.CO2,feed_kmol_h.NH3,feed_kmol_h.H2O,feed_kmol_h.O2,feed_kmol_h.N2,inlet_temperature_C,"
+           "outlet_temperature_C,pressure_bar,w_NH3,w_CO2,w_UREA,w_H2O\n";
+    out << std::setprecision(10);
+    std::string offset;
+    if (spec.utc_offset_minutes) {
+        const int m = std::abs(*spec.utc_offset_minutes);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%c%02d:%02d", *spec.utc_offset_minutes < 0 ? '-' : '+', m / 60, m % 60);
+        offset = buf;
+    }
+    const std::int64_t clock = spec.utc_offset_minutes ? *spec.utc_offset_minutes * ms_per_minute : 0;
     const double nh3 = nh3_co2_ratio(base), h2o = h2o_co2_ratio(base);
     const double co2 = base.feed_kmol_h[CO2];
     synthetic_counts n;
@@ -32,7 +42,7 @@ synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, c
         const double day = day_of(t);
         // The noise is drawn for every row, kept or not, so that a gap
         // changes no other row.
-        std::array<double, 6> e{};
+        std::array<double, 8> e{};
         for (double& x : e) x = normal(rng);
         const double spike = uniform(rng);
         const auto spiked = static_cast<std::size_t>(uniform(rng) * 3.0);
@@ -63,7 +73,9 @@ synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, c
         } else {
             frozen = NAN;
         }
-        out << timestamp_text(spec.start_ms + t, false) << "," << meter[0] << "," << meter[1] << "," << meter[2] << ","
+        out << timestamp_text(spec.start_ms + t + clock, false) << offset << "," << meter[0] << "," << meter[1] << ","
+            << meter[2] << "," << c.feed_kmol_h[O2] * (1.0 + spec.meter_noise * e[6]) << ","
+            << c.feed_kmol_h[N2] * (1.0 + spec.meter_noise * e[7]) << ","
             << c.inlet_temperature_C + spec.temperature_noise * e[3] << "," << t_out << ","
             << c.pressure_bar + spec.pressure_noise * e[5];
         ++n.rows;

@@ -47,6 +47,9 @@ struct synthetic_history {
     double temperature_noise = 0.1;  // C
     double pressure_noise = 0.2;     // bar
     double lab_sigma = 0.005;        // of each mass fraction (the default a runs file states)
+    // Times written as a clock this many minutes ahead of UTC, with the
+    // offset ("+01:00"); none: UTC without an offset.
+    std::optional<int> utc_offset_minutes;
     std::uint64_t seed = 1;
 
     // The true a2 at a time (ms since the start).
@@ -60,8 +63,10 @@ struct synthetic_counts {
     std::size_t rows = 0, lab_rows = 0, spikes = 0;
 };
 
-// Writes the history as CSV (time, the three feed meters, the temperatures,
-// the pressure, the lab's four mass fractions on its rows) for the base
+// Writes the history as CSV (time, the feed meters of NH3, CO2, H2O and the
+// passivation air's O2 and N2, the temperatures, the pressure, the lab's
+// four mass fractions on its rows; numbers to 10 significant digits, as a
+// historian exports them) for the base
 // case's reactor; the lab values are the reactor's outlet at the true
 // settings and rate factors, with normal noise of lab_sigma. Throws
 // solver_error when the reactor has no solution at some row.
