@@ -62,9 +62,11 @@ void split(const std::vector<double>& x, const std::vector<double>& w, std::size
     }
     const double p = (1.0 + as_large) / (1.0 + o.permutations);
     if (!(p < o.drift_alpha)) return;
-    split(x, w, a, found.at, o, out);
+    // The parts, each without the value beside the change (one of the two
+    // may straddle it, and would look like a change of its own).
+    split(x, w, a, found.at - 1, o, out);
     out.push_back({found.at, p});
-    split(x, w, found.at, b, o, out);
+    split(x, w, found.at + 1, b, o, out);
 }
 
 }  // namespace
@@ -75,21 +77,22 @@ std::vector<change_point> change_points(const std::vector<double>& x, const std:
     for (std::size_t k = 0; k < x.size(); ++k) w[k] = 1.0 / (se[k] * se[k]);
     std::vector<change_point> out;
     split(x, w, 0, x.size(), o, out);
-    // The scatter about the segments' means, relative to the stated errors.
+    // The scatter about the segments' means, relative to the stated errors,
+    // without the values beside each change.
     double chi = 0.0;
-    std::size_t a = 0;
+    std::size_t a = 0, n = 0;
     for (std::size_t s = 0; s <= out.size(); ++s) {
-        const std::size_t b = s < out.size() ? out[s].at : x.size();
+        const std::size_t b = s < out.size() ? out[s].at - 1 : x.size();
         double sw = 0.0, swx = 0.0;
         for (std::size_t k = a; k < b; ++k) {
             sw += w[k];
             swx += w[k] * x[k];
         }
         for (std::size_t k = a; k < b; ++k) chi += w[k] * (x[k] - swx / sw) * (x[k] - swx / sw);
-        a = b;
+        n += b > a ? b - a - 1 : 0;
+        if (s < out.size()) a = out[s].at + 1;
     }
-    const std::size_t dof = x.size() > out.size() + 1 ? x.size() - out.size() - 1 : 0;
-    dispersion = dof > 0 ? std::max(1.0, chi / static_cast<double>(dof)) : 1.0;
+    dispersion = n > 0 ? std::max(1.0, chi / static_cast<double>(n)) : 1.0;
     return out;
 }
 

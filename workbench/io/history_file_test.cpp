@@ -79,7 +79,7 @@ TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {
     EXPECT_EQ(sorted.of_setting(setting::pressure_bar)->values, (std::vector<double>{146, 147, 145}));
     ASSERT_EQ(sorted.warnings.size(), 1u);  // the repeated time
 
-    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T06:00:00,146\n").substr(0, 58),
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T06:00:00,146\n").substr(0, 59),
               "h.csv:3: column \"time\" (1): the same time as the row before");
     EXPECT_EQ(refusal("when,pressure_bar\n2026-03-01,145\n").substr(0, 41), "h.csv:1: column \"when\" (1): unknown colum");
     EXPECT_EQ(refusal("pressure_bar,w_UREA\n145,0.3\n").substr(0, 26), "h.csv:1: no time column: a");
