@@ -22,7 +22,7 @@ synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, c
         << ", a2 = " << spec.a2 << " (seed " << spec.seed << ")\n";
     out << "time,feed_kmol_h.CO2,feed_kmol_h.NH3,feed_kmol_h.H2O,feed_kmol_h.O2,feed_kmol_h.N2,inlet_temperature_C,"
            "outlet_temperature_C,pressure_bar,w_NH3,w_CO2,w_UREA,w_H2O\n";
-    out << std::setprecision(10);
+    out << std::setprecision(12);
     std::string offset;
     if (spec.utc_offset_minutes) {
         const int m = std::abs(*spec.utc_offset_minutes);

@@ -65,7 +65,7 @@ struct synthetic_counts {
 
 // Writes the history as CSV (time, the feed meters of NH3, CO2, H2O and the
 // passivation air's O2 and N2, the temperatures, the pressure, the lab's
-// four mass fractions on its rows; numbers to 10 significant digits, as a
+// four mass fractions on its rows; numbers to 12 significant digits, as a
 // historian exports them) for the base
 // case's reactor; the lab values are the reactor's outlet at the true
 // settings and rate factors, with normal noise of lab_sigma. Throws
