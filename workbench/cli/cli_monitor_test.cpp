@@ -87,6 +87,19 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
         {"monitor hourly.csv --meter-sigma pressure_bar=2", "--meter-sigma pressure_bar=2: write NAME=PERCENT"},
         {"monitor hourly.csv --csv hourly.csv", "hourly.csv"},
     };
+    // A history that ramps all the time: read and screened, no window fitted,
+    // each saying why, exit status 0.
+    std::string ramp = "time,feed_kmol_h.CO2,w_UREA\n";
+    for (int h = 0; h < 72; ++h) {
+        ramp += "2026-03-0" + std::to_string(1 + h / 24) + "T" + (h % 24 < 10 ? "0" : "") + std::to_string(h % 24) +
+                ":00," + std::to_string(2400 - 5 * h) + (h % 4 == 0 ? ",0.35\n" : ",\n");
+    }
+    write("ramp.csv", ramp);
+    const outcome r = run("monitor ramp.csv --fix a1=1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("no window was fitted: 3 windows, of which 3 not steady"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("not steady: feed_kmol_h.CO2 moved by"), std::string::npos) << r.out;
+
     for (const auto& [args, message] : cases) {
         const outcome o = run(args);
         EXPECT_EQ(o.status, 2) << args;
