@@ -103,106 +103,6 @@ double lab_conversion(const observations& m, const reactor_case& c) {
     return nc + nu > 0.0 ? nu / (nc + nu) : NAN;
 }
 
-// a1's profile over some windows, a2 free in each: the sum of the windows'
-// best chi-square at each a1, scanned a decade at a time over the search
-// box, its minimum refined by golden section, and where it rises by the
-// 95 % threshold on each side (the chi-square quantile on one degree of
-// freedom, times the windows' scatter about their fits when above 1); open
-// where it does not within the box. fit(window, a1, a2, measurements): the
-// window's best chi-square at a1, from a2 (replaced by the best a2), NaN
-// where it has no solution.
-struct a1_profile {
-    std::size_t windows = 0;
-    double best = NAN;
-    std::optional<double> lower, upper;
-    bool determined = false;  // closed on both sides, within a decade
-};
-
-a1_profile profile_a1(const std::vector<std::size_t>& fittable,
-                      const std::function<double(std::size_t, double, double&, int&)>& fit) {
-    a1_profile out;
-    const std::size_t n = std::min<std::size_t>(16, fittable.size());
-    std::vector<std::size_t> some;
-    for (std::size_t k = 0; k < n; ++k) some.push_back(fittable[k * fittable.size() / n]);
-    out.windows = n;
-    std::vector<double> a2(n, default_a2);
-    int measurements = 0;
-    const auto objective = [&](double u) {
-        double sum = 0.0;
-        measurements = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            int m = 0;
-            const double c = fit(some[k], std::clamp(std::exp(u), factor_lower, factor_upper), a2[k], m);
-            if (!std::isfinite(c)) return static_cast<double>(NAN);
-            sum += c;
-            measurements += m;
-        }
-        return sum;
-    };
-    const double lo = std::log(factor_lower), hi = std::log(factor_upper), decade = std::log(10.0);
-    std::vector<double> us, fs;
-    for (double u = lo; u <= hi + 1e-9; u += decade) {
-        us.push_back(u);
-        fs.push_back(objective(u));
-    }
-    std::size_t m = us.size();
-    for (std::size_t k = 0; k < us.size(); ++k) {
-        if (std::isfinite(fs[k]) && (m == us.size() || fs[k] < fs[m])) m = k;
-    }
-    if (m == us.size()) return out;
-    // Golden section over the decades beside the best grid point.
-    double a = us[m > 0 ? m - 1 : m], b = us[std::min(m + 1, us.size() - 1)];
-    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
-    double c = b - g * (b - a), d = a + g * (b - a), fc = objective(c), fd = objective(d);
-    while (b - a > 1e-3) {
-        if (!(fd < fc)) {
-            b = d;
-            d = c;
-            fd = fc;
-            c = b - g * (b - a);
-            fc = objective(c);
-        } else {
-            a = c;
-            c = d;
-            fc = fd;
-            d = a + g * (b - a);
-            fd = objective(d);
-        }
-    }
-    double ubest = us[m], fbest = fs[m];
-    for (const auto& [u, f] : {std::pair{c, fc}, std::pair{d, fd}}) {
-        if (f < fbest) {
-            ubest = u;
-            fbest = f;
-        }
-    }
-    out.best = std::exp(ubest);
-    objective(ubest);
-    const int dof = measurements - static_cast<int>(n) - 1;
-    const double threshold = 3.841458820694124 * std::max(1.0, dof > 0 ? fbest / dof : 1.0);
-    // Each side: the first grid point beyond the threshold, then bisection.
-    for (const int side : {-1, 1}) {
-        double inside = ubest, outside = NAN;
-        for (std::size_t k = 0; k < us.size(); ++k) {
-            const std::size_t j = side < 0 ? us.size() - 1 - k : k;
-            if ((us[j] - ubest) * side <= 0.0) continue;
-            if (std::isfinite(fs[j]) && fs[j] - fbest > threshold) {
-                outside = us[j];
-                break;
-            }
-            inside = us[j];
-        }
-        if (!std::isfinite(outside)) continue;
-        for (int it = 0; it < 20 && std::abs(outside - inside) > 1e-3; ++it) {
-            const double mid = 0.5 * (inside + outside), fm = objective(mid);
-            (std::isfinite(fm) && fm - fbest > threshold ? outside : inside) = mid;
-        }
-        (side < 0 ? out.lower : out.upper) = std::exp(outside);
-    }
-    out.determined = out.lower && out.upper && *out.upper / *out.lower <= 10.0;
-    return out;
-}
-
 }  // namespace
 
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
@@ -268,132 +168,174 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         return std::optional<estimate_result>();
     };
 
-    // a1: held, or estimated once from (at most 16 of) the steady windows:
-    // a1 common to them, a2 free in each (a2 may drift), by its profile.
-    out.a1 = p.base.a1;
-    if (o.a1) {
-        out.a1 = *o.a1;
-        out.a1_how = monitor_result::a1_source::held;
-        out.a1_note = "a1 = " + sig(out.a1) + ", held (--fix)";
-    } else if (fittable.empty()) {
-        out.a1_how = monitor_result::a1_source::kept;
-        out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no steady window to estimate it from";
-    } else {
-        const a1_profile pr = profile_a1(fittable, [&](std::size_t i, double a1, double& a2, int& dof) {
+    // Every window's a2 at a1, and the drifts.
+    const auto fit_windows = [&](double a1_held) {
+        out.drifts.clear();
+        // a2 window by window, each warm-started from the one before: first the
+        // fits alone, whose scatter pooled over the windows is the lab's (a
+        // property of the lab, known far better from all windows than from the
+        // few samples of one); then each window's profile interval with it.
+        std::vector<double> first_a2(out.windows.size(), NAN);
+        std::vector<double> chi(out.windows.size(), NAN);
+        std::vector<int> dof(out.windows.size(), 0);
+        double a2 = p.base.a2;
+        out.unsolved = 0;
+        for (const std::size_t i : fittable) {
             std::string failure;
-            const std::optional<estimate_result> e = fit(i, a1, a2, false, std::nullopt, failure);
-            if (!e) return static_cast<double>(NAN);
-            a2 = e->parameters[1].value;
-            dof = e->measurements;
-            return e->chi_square;
-        });
-        h.check_stop();
-        out.a1_how = monitor_result::a1_source::kept;
-        const std::string from = " from " + std::to_string(pr.windows) + " steady windows, a2 free in each";
-        if (pr.determined) {
-            out.a1 = pr.best;
-            out.a1_how = monitor_result::a1_source::estimated;
-            out.a1_note = "a1 = " + sig(pr.best, 3) + ", estimated once" + from + " (95 % profile " + sig(*pr.lower, 3) +
-                          " .. " + sig(*pr.upper, 3) + "), then held";
-        } else {
-            out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" + from +
-                          ": " + (pr.lower ? "at least " + sig(*pr.lower, 3) : std::string("no lower bound")) + ", " +
-                          (pr.upper ? "at most " + sig(*pr.upper, 3) : std::string("no upper bound")) + " within " +
-                          sig(factor_lower) + " .. " + sig(factor_upper) + "); --fix a1=VALUE holds another";
+            const std::optional<estimate_result> e = fit(i, a1_held, a2, false, std::nullopt, failure);
+            if (!e) {
+                out.windows[i].reason = "no solution: " + failure;
+                out.windows[i].flags.push_back("unsolved");
+                ++out.unsolved;
+                continue;
+            }
+            a2 = first_a2[i] = e->parameters[1].value;
+            chi[i] = e->chi_square;
+            dof[i] = e->degrees_of_freedom;
+            h.check_stop();
         }
-    }
-
-    // a2 window by window, each warm-started from the one before: first the
-    // fits alone, whose scatter pooled over the windows is the lab's (a
-    // property of the lab, known far better from all windows than from the
-    // few samples of one); then each window's profile interval with it.
-    std::vector<double> first_a2(out.windows.size(), NAN);
-    std::vector<double> chi(out.windows.size(), NAN);
-    std::vector<int> dof(out.windows.size(), 0);
-    double a2 = p.base.a2;
-    for (const std::size_t i : fittable) {
-        std::string failure;
-        const std::optional<estimate_result> e = fit(i, out.a1, a2, false, std::nullopt, failure);
-        if (!e) {
-            out.windows[i].reason = "no solution: " + failure;
-            out.windows[i].flags.push_back("unsolved");
-            ++out.unsolved;
-            continue;
-        }
-        a2 = first_a2[i] = e->parameters[1].value;
-        chi[i] = e->chi_square;
-        dof[i] = e->degrees_of_freedom;
-        h.check_stop();
-    }
-    // The pooled scatter, without the windows whose own scatter is far
-    // beyond it (p < 0.001): those keep their own.
-    const auto beyond = [&](std::size_t i) {
-        return dof[i] > 0 &&
-               boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof[i])), chi[i])) < 0.001;
-    };
-    double chi_sum = 0.0;
-    int dof_sum = 0;
-    for (const std::size_t i : fittable) {
-        if (std::isfinite(chi[i]) && !beyond(i)) {
-            chi_sum += chi[i];
-            dof_sum += dof[i];
-        }
-    }
-    if (dof_sum > 0) out.lab_scatter = std::sqrt(chi_sum / dof_sum);
-    std::size_t done = 0;
-    for (const std::size_t i : fittable) {
-        monitor_window& w = out.windows[i];
-        if (!std::isfinite(first_a2[i])) continue;
-        std::optional<estimate_options::known_scatter> scatter;
-        if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
-        if (beyond(i)) w.flags.push_back("lab scatter");
-        std::string failure;
-        const std::optional<estimate_result> e = fit(i, out.a1, first_a2[i], true, scatter, failure);
-        if (!e) {
-            w.reason = "no solution: " + failure;
-            w.flags.push_back("unsolved");
-            ++out.unsolved;
-        } else {
-            const parameter_estimate& pa = e->parameters[1];
-            w.fitted = true;
-            w.a2 = pa.value;
-            w.a2_lower = pa.profile.lower;
-            w.a2_upper = pa.profile.upper;
-            w.se_ln_a2 = pa.se_ln;
-            w.chi_square = e->chi_square;
-            w.dof = e->degrees_of_freedom;
-            reactor_case c = cases[i];
-            c.a1 = out.a1;
-            c.a2 = w.a2;
-            const run_outcome r = run_case(c, h);
-            ++wm.solves;
-            if (r.ok()) {
-                w.conversion_predicted = r.value->co2_conversion;
-                w.conversion_equilibrium = r.value->equilibrium_co2_conversion;
-                w.approach = w.conversion_measured / w.conversion_equilibrium;
+        // The pooled scatter, without the windows whose own scatter is far
+        // beyond it (p < 0.001): those keep their own.
+        const auto beyond = [&](std::size_t i) {
+            return dof[i] > 0 &&
+                   boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof[i])), chi[i])) < 0.001;
+        };
+        double chi_sum = 0.0;
+        int dof_sum = 0;
+        for (const std::size_t i : fittable) {
+            if (std::isfinite(chi[i]) && !beyond(i)) {
+                chi_sum += chi[i];
+                dof_sum += dof[i];
             }
         }
-        h.check_stop();
-        if (progress) progress(++done, fittable.size());
-    }
-    out.reactor_solves += wm.solves;
+        if (dof_sum > 0) out.lab_scatter = std::sqrt(chi_sum / dof_sum);
+        std::size_t done = 0;
+        for (const std::size_t i : fittable) {
+            monitor_window& w = out.windows[i];
+            if (!std::isfinite(first_a2[i])) continue;
+            std::optional<estimate_options::known_scatter> scatter;
+            if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
+            if (beyond(i)) w.flags.push_back("lab scatter");
+            std::string failure;
+            const std::optional<estimate_result> e = fit(i, a1_held, first_a2[i], true, scatter, failure);
+            if (!e) {
+                w.reason = "no solution: " + failure;
+                w.flags.push_back("unsolved");
+                ++out.unsolved;
+            } else {
+                const parameter_estimate& pa = e->parameters[1];
+                w.fitted = true;
+                w.a2 = pa.value;
+                w.a2_lower = pa.profile.lower;
+                w.a2_upper = pa.profile.upper;
+                w.se_ln_a2 = pa.se_ln;
+                w.chi_square = e->chi_square;
+                w.dof = e->degrees_of_freedom;
+                reactor_case c = cases[i];
+                c.a1 = a1_held;
+                c.a2 = w.a2;
+                const run_outcome r = run_case(c, h);
+                ++wm.solves;
+                if (r.ok()) {
+                    w.conversion_predicted = r.value->co2_conversion;
+                    w.conversion_equilibrium = r.value->equilibrium_co2_conversion;
+                    w.approach = w.conversion_measured / w.conversion_equilibrium;
+                }
+            }
+            h.check_stop();
+            if (progress) progress(++done, fittable.size());
+        }
 
-    // Drifts of a2.
-    std::vector<std::size_t> series;
-    std::vector<double> x, se;
-    for (std::size_t i = 0; i < out.windows.size(); ++i) {
-        const monitor_window& w = out.windows[i];
-        if (w.fitted && std::isfinite(w.se_ln_a2) && w.se_ln_a2 > 0.0) {
-            series.push_back(i);
-            x.push_back(std::log(w.a2));
-            se.push_back(w.se_ln_a2);
+        // Drifts of a2.
+        std::vector<std::size_t> series;
+        std::vector<double> x, se;
+        for (std::size_t i = 0; i < out.windows.size(); ++i) {
+            const monitor_window& w = out.windows[i];
+            if (w.fitted && std::isfinite(w.se_ln_a2) && w.se_ln_a2 > 0.0) {
+                series.push_back(i);
+                x.push_back(std::log(w.a2));
+                se.push_back(w.se_ln_a2);
+            }
+        }
+        for (drift d : find_drifts(x, se, o, out.dispersion)) {
+            d.window = series[d.window];
+            d.time = out.windows[d.window].start;
+            out.drifts.push_back(d);
+        }
+    };
+
+    // a1: held; or estimated once, from the steady windows of the longest
+    // stretch without a drift (a2 the same in them: a single operating
+    // point cannot tell a1 from a2, several can), after the windows were
+    // fitted at the case's a1; when it is determined there, the windows are
+    // fitted again with it.
+    out.a1 = o.a1.value_or(p.base.a1);
+    const std::vector<monitor_window> unfitted = out.windows;
+    fit_windows(out.a1);
+    if (o.a1) {
+        out.a1_how = monitor_result::a1_source::held;
+        out.a1_note = "a1 = " + sig(out.a1) + ", held (--fix)";
+    } else {
+        out.a1_how = monitor_result::a1_source::kept;
+        // The stretches between drifts, in windows.
+        std::size_t from = 0, to = out.windows.size(), best_from = 0, best_to = 0;
+        for (std::size_t d = 0; d <= out.drifts.size(); ++d) {
+            to = d < out.drifts.size() ? out.drifts[d].window : out.windows.size();
+            if (to - from > best_to - best_from) {
+                best_from = from;
+                best_to = to;
+            }
+            from = to;
+        }
+        std::vector<std::size_t> stretch;
+        for (const std::size_t i : fittable) {
+            if (i >= best_from && i < best_to && out.windows[i].fitted) stretch.push_back(i);
+        }
+        const std::size_t n = std::min<std::size_t>(16, stretch.size());
+        if (n < 2) {
+            out.a1_note = "a1 = " + sig(out.a1) + ", the case's: too few steady windows to estimate it from";
+        } else {
+            std::vector<reactor_case> some;
+            std::vector<observed_run> seen;
+            std::vector<double> a2s;
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t i = stretch[k * stretch.size() / n];
+                some.push_back(cases[i]);
+                seen.push_back(observed_of(i));
+                a2s.push_back(out.windows[i].a2);
+            }
+            std::nth_element(a2s.begin(), a2s.begin() + static_cast<std::ptrdiff_t>(n / 2), a2s.end());
+            runs_model m(h, some);
+            estimate_options eo;
+            eo.initial = {p.base.a1, a2s[n / 2]};
+            eo.region = eo.leave_one_out = false;
+            const std::string where = " from " + std::to_string(n) + " steady windows of " +
+                                      timestamp_text(out.windows[stretch.front()].start, p.h.zoned) + " .. " +
+                                      timestamp_text(out.windows[stretch.back()].end, p.h.zoned) + ", a2 common to them";
+            try {
+                const estimate_result e = estimate(m, seen, eo);
+                const parameter_estimate& a1 = e.parameters[0];
+                out.a1_lower = a1.profile.lower;
+                out.a1_upper = a1.profile.upper;
+                if (a1.verdict == verdict_kind::determined) {
+                    out.a1 = a1.value;
+                    out.a1_how = monitor_result::a1_source::estimated;
+                    out.a1_note = "a1 = " + factor_text(a1, a1.value) + ", estimated once" + where + " (95 % profile " +
+                                  profile_text(a1, eo) + "), then held";
+                    out.windows = unfitted;
+                    fit_windows(out.a1);
+                } else {
+                    out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" +
+                                  where + ": " + profile_text(a1, eo) + "); --fix a1=VALUE holds another";
+                }
+            } catch (const solver_error& x) {
+                out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no fit of a1" + where + " (" + x.what() + ")";
+            }
+            out.reactor_solves += m.solves();
+            h.check_stop();
         }
     }
-    for (drift d : find_drifts(x, se, o, out.dispersion)) {
-        d.window = series[d.window];
-        d.time = out.windows[d.window].start;
-        out.drifts.push_back(d);
-    }
+    out.reactor_solves += wm.solves;
 
     for (const monitor_window& w : out.windows) {
         out.fitted += w.fitted ? 1 : 0;

@@ -160,6 +160,7 @@ struct monitor_result {
     double a1 = NAN;
     enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
     std::string a1_note;               // how a1 was set, in words
+    std::optional<double> a1_lower, a1_upper;  // its 95 % profile interval when estimated (empty: open)
     std::size_t fitted = 0, not_steady = 0, without_lab = 0, unsolved = 0, reconciled = 0;
     double dispersion = NAN;           // of ln a2 about its segments, relative to the stated se (at least 1)
     // The lab's scatter about the fits, pooled over the windows: sqrt(chi-square
