@@ -24,26 +24,26 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        synthetic_history spec;
-        spec.days = std::stod(argv[2]);
-        spec.row_ms = parse_duration("ROW_INTERVAL", argv[3]);
+        synthetic_history recipe;
+        recipe.days = std::stod(argv[2]);
+        recipe.row_ms = parse_duration("ROW_INTERVAL", argv[3]);
         if (argc > 4 && std::string(argv[4]) == "events") {
-            const double d = spec.days;
-            spec.step_day = 0.55 * d;
-            spec.co2_bias = synthetic_history::span{0.20 * d, 0.35 * d};
-            spec.ramp_days = {0.40 * d, 0.75 * d};
-            spec.frozen_t_out = synthetic_history::span{0.45 * d, 0.45 * d + 2.0};
-            spec.gap = synthetic_history::span{0.60 * d, 0.60 * d + 2.0};
-            spec.spike_rate = 0.001;
+            const double d = recipe.days;
+            recipe.step_day = 0.55 * d;
+            recipe.co2_bias = synthetic_history::span{0.20 * d, 0.35 * d};
+            recipe.ramp_days = {0.40 * d, 0.75 * d};
+            recipe.frozen_t_out = synthetic_history::span{0.45 * d, 0.45 * d + 2.0};
+            recipe.gap = synthetic_history::span{0.60 * d, 0.60 * d + 2.0};
+            recipe.spike_rate = 0.001;
         }
-        if (argc > 5) spec.seed = std::stoull(argv[5]);
-        spec.utc_offset_minutes = 60;
+        if (argc > 5) recipe.seed = std::stoull(argv[5]);
+        recipe.utc_offset_minutes = 60;
         std::ofstream out(argv[1]);
         session s;
         const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
         const property_set props;
         workbench_host h(s, props);
-        write_synthetic_history(out, h, default_case(), spec);
+        write_synthetic_history(out, h, default_case(), recipe);
         out.close();
         if (!out) throw std::runtime_error(std::string("cannot write ") + argv[1]);
     } catch (const std::exception& e) {

@@ -22,8 +22,8 @@ protected:
     property_set props;
 };
 
-double day_of(const synthetic_history& spec, std::int64_t t) {
-    return static_cast<double>(t - spec.start_ms) / static_cast<double>(ms_per_day);
+double day_of(const synthetic_history& recipe, std::int64_t t) {
+    return static_cast<double>(t - recipe.start_ms) / static_cast<double>(ms_per_day);
 }
 
 TEST_F(Monitor, SyntheticHistory) {
@@ -31,20 +31,20 @@ TEST_F(Monitor, SyntheticHistory) {
     // 0.16 at midday of day 60; the CO2 meter reads 5 % high on days 15 to
     // 35; load ramps on days 40 and 75; the outlet temperature frozen on
     // days 45 to 47; no rows on days 50 and 51; spikes on 1 % of the rows.
-    synthetic_history spec;
-    spec.days = 100;
-    spec.lab_every_ms = 2 * ms_per_hour;
-    spec.step_day = 60.5;
-    spec.co2_bias = synthetic_history::span{15, 35};
-    spec.ramp_days = {40, 75};
-    spec.frozen_t_out = synthetic_history::span{45, 47};
-    spec.gap = synthetic_history::span{50, 52};
-    spec.spike_rate = 0.01;
-    spec.seed = 3;
+    synthetic_history recipe;
+    recipe.days = 100;
+    recipe.lab_every_ms = 2 * ms_per_hour;
+    recipe.step_day = 60.5;
+    recipe.co2_bias = synthetic_history::span{15, 35};
+    recipe.ramp_days = {40, 75};
+    recipe.frozen_t_out = synthetic_history::span{45, 47};
+    recipe.gap = synthetic_history::span{50, 52};
+    recipe.spike_rate = 0.01;
+    recipe.seed = 3;
     workbench_host h(*lib, props);
     const reactor_case base = default_case();
     std::ostringstream csv;
-    const synthetic_counts made = write_synthetic_history(csv, h, base, spec);
+    const synthetic_counts made = write_synthetic_history(csv, h, base, recipe);
     monitor_options o;
     o.a1 = 1.0;
     for (const char* meter : {"feed_kmol_h.CO2=0.5", "feed_kmol_h.NH3=0.5", "feed_kmol_h.H2O=0.5"}) set_meter_sigma(o, meter);
@@ -58,8 +58,8 @@ TEST_F(Monitor, SyntheticHistory) {
         spikes += s.spikes;
         if (s.column == "outlet_temperature_C") {
             ASSERT_EQ(s.stagnant.size(), 1u);
-            EXPECT_NEAR(day_of(spec, s.stagnant[0].start), 45.0, 0.05);
-            EXPECT_NEAR(day_of(spec, s.stagnant[0].end), 47.0, 0.05);
+            EXPECT_NEAR(day_of(recipe, s.stagnant[0].start), 45.0, 0.05);
+            EXPECT_NEAR(day_of(recipe, s.stagnant[0].end), 47.0, 0.05);
         } else {
             EXPECT_TRUE(s.stagnant.empty()) << s.column;
         }
@@ -70,7 +70,7 @@ TEST_F(Monitor, SyntheticHistory) {
     std::size_t bias_windows = 0, bias_named = 0, other_tested = 0, other_named = 0, covered = 0, fitted = 0;
     double squared_error = 0.0, half_width = 0.0;
     for (const monitor_window& w : r.windows) {
-        const double from = day_of(spec, w.start), to = day_of(spec, w.end);
+        const double from = day_of(recipe, w.start), to = day_of(recipe, w.end);
         const bool ramp = from == 40 || from == 75, gap = from >= 50 && from < 52, frozen = from >= 45 && from < 47;
         EXPECT_EQ(w.steady, !ramp && !gap && !frozen) << timestamp_text(w.start, false);
         if (gap) {
@@ -84,7 +84,7 @@ TEST_F(Monitor, SyntheticHistory) {
             other_named += w.balance.suspect.empty() ? 0 : 1;
         }
         if (w.fitted && (to <= 60.5 || from >= 60.5) && (to <= 15 || from >= 35)) {
-            const double truth = spec.a2_at(w.start - spec.start_ms);
+            const double truth = recipe.a2_at(w.start - recipe.start_ms);
             ++fitted;
             covered += w.a2_lower && w.a2_upper && *w.a2_lower <= truth && truth <= *w.a2_upper ? 1 : 0;
             squared_error += std::pow(std::log(w.a2 / truth), 2);
@@ -107,7 +107,7 @@ TEST_F(Monitor, SyntheticHistory) {
     // The step: found within two windows of where it was made, its ratio's
     // interval covering the truth, and no drift anywhere else.
     ASSERT_EQ(r.drifts.size(), 1u);
-    EXPECT_LE(std::abs(day_of(spec, r.drifts[0].time) - 60.5), 2.0);
+    EXPECT_LE(std::abs(day_of(recipe, r.drifts[0].time) - 60.5), 2.0);
     EXPECT_LE(r.drifts[0].lower, 0.8);
     EXPECT_GE(r.drifts[0].upper, 0.8);
 }
@@ -117,17 +117,17 @@ TEST_F(Monitor, A1EstimatedOnceWhereTheHistoryDeterminesIt) {
     // a2 given several operating points (the load stepped down by 15 %
     // four times) with one a2: a1 estimated once, its 95 % profile interval
     // holding the truth, and held for every window's a2.
-    synthetic_history spec;
-    spec.days = 20;
-    spec.a1 = 3e-6;
-    spec.ramp_days = {4, 8, 12, 16};
-    spec.ramp = -0.15;
-    spec.seed = 5;
+    synthetic_history recipe;
+    recipe.days = 20;
+    recipe.a1 = 3e-6;
+    recipe.ramp_days = {4, 8, 12, 16};
+    recipe.ramp = -0.15;
+    recipe.seed = 5;
     workbench_host h(*lib, props);
     reactor_case base = default_case();
     base.a1 = 1e-5;
     std::ostringstream csv;
-    write_synthetic_history(csv, h, base, spec);
+    write_synthetic_history(csv, h, base, recipe);
     monitor_problem p = monitor_problem_of(parse_history(csv.str(), "slow.csv", false), base, {});
     const monitor_result r = run_monitor(h, p);
     ASSERT_EQ(r.a1_how, monitor_result::a1_source::estimated) << r.a1_note;

@@ -3,7 +3,7 @@
 // plug-in) at known rate factors, with noisy meters and what a historian's
 // export holds: a step in a2 on a known day, a meter that reads high over a
 // known span, a frozen sensor, load ramps, a gap, spikes. Seeded: the same
-// spec writes the same bytes.
+// recipe writes the same bytes.
 #ifndef UREA_WORKBENCH_ANALYSIS_SYNTHETIC_HISTORY_H
 #define UREA_WORKBENCH_ANALYSIS_SYNTHETIC_HISTORY_H
 
@@ -70,7 +70,7 @@ struct synthetic_counts {
 // case's reactor; the lab values are the reactor's outlet at the true
 // settings and rate factors, with normal noise of lab_sigma. Throws
 // solver_error when the reactor has no solution at some row.
-synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& spec);
+synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& recipe);
 
 }  // namespace workbench
 

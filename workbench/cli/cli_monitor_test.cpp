@@ -23,16 +23,16 @@ using namespace workbench;
 TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
     // 12 days of hourly rows; a2 falls to 0.8 of itself on day 6; the CO2
     // feed ramps down on day 9.
-    synthetic_history spec;
-    spec.days = 12;
-    spec.step_day = 6.0;
-    spec.ramp_days = {9};
+    synthetic_history recipe;
+    recipe.days = 12;
+    recipe.step_day = 6.0;
+    recipe.ramp_days = {9};
     {
         session lib(UREA_PLUGIN_PATH);
         property_set props;
         workbench_host h(lib, props);
         std::ofstream out(dir / "h.csv");
-        write_synthetic_history(out, h, default_case(), spec);
+        write_synthetic_history(out, h, default_case(), recipe);
     }
     const outcome j = run("monitor h.csv --fix a1=1 --json --csv w.csv --plot w.svg --report w.html");
     ASSERT_EQ(j.status, 0) << j.err;
