@@ -115,6 +115,10 @@ void settle(estimate_result& res, detail::fit_problem& fp, const std::vector<obs
         res.scale_factor = 1.0;
         res.t_quantile = z;
     }
+    if (opt.scatter) {
+        res.scale_factor = opt.scatter->scale;
+        res.t_quantile = t_975(opt.scatter->dof);
+    }
     // Likelihood-ratio thresholds (see estimate_result): with the scatter
     // of the data taken into account as the linearised intervals take it.
     const double s2 = res.scale_factor * res.scale_factor;

@@ -88,6 +88,15 @@ struct estimate_options {
     // bootstrap resamples of the runs drawn with this seed (0: none).
     bool region = true;
     bool leave_one_out = true;
+    // The scatter known from more data than this fit's (a monitor's windows
+    // pooled): its scale factor and degrees of freedom replace this fit's
+    // own max(1, sqrt(reduced chi-square)) and degrees of freedom in the
+    // standard errors, the intervals and the thresholds.
+    struct known_scatter {
+        double scale = 1.0;
+        int dof = 1;
+    };
+    std::optional<known_scatter> scatter;
     int bootstrap = 0;
     std::uint64_t seed = 1;
 };

@@ -78,6 +78,11 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
     });
 }
 
+monitor_result monitor(session& s, monitor_problem& problem,
+                       const std::function<void(std::size_t, std::size_t)>& progress) {
+    return work(s, problem.base, [&](workbench_host& h) { return run_monitor(h, problem, progress); });
+}
+
 sweep_result sweep(session& s, const sweep_plan& plan) {
     return work(s, plan.base, [&](workbench_host& h) { return run_sweep(plan, h); });
 }

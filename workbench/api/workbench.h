@@ -39,11 +39,13 @@
 #include "analysis/design.h"
 #include "analysis/estimate.h"
 #include "analysis/fit.h"
+#include "analysis/monitor.h"
 #include "analysis/runs_model.h"
 #include "analysis/study.h"
 #include "analysis/sweep.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
+#include "io/history_file.h"
 #include "io/runs_file.h"
 #include "model/case.h"
 #include "base/errors.h"
@@ -55,6 +57,7 @@
 #include "request/check.h"
 #include "request/common.h"
 #include "request/estimate.h"
+#include "request/monitor.h"
 #include "request/run.h"
 #include "request/study.h"
 #include "session/check.h"
@@ -108,6 +111,16 @@ design_result design(session& s, const design_problem& p);
 // (the same seed, the same resamples). Throws input_error for
 // resamples < 1.
 bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed);
+
+// Follows a reactor through a plant history (analysis/monitor.h): the
+// history read with read_history and checked with monitor_problem_of
+// (without the plug-in); then screened (its left-out values set to NaN in
+// problem.h), cut into windows, each steady window tested for the atom
+// balance and fitted for a2 with its 95 % profile interval, and the drifts
+// of a2 found. A window the reactor cannot solve is recorded and the
+// monitor goes on. `progress` (may be empty): (windows fitted, of).
+monitor_result monitor(session& s, monitor_problem& problem,
+                       const std::function<void(std::size_t, std::size_t)>& progress = {});
 
 // Runs every point of a planned sweep (plan_sweep checks every point's case
 // without the plug-in; a sweep is a study of one or two quantities with the

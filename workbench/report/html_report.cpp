@@ -52,6 +52,14 @@ void drop_attribute(std::string& svg, std::size_t from, const std::string& attr)
 
 }  // namespace
 
+const char* html_style() { return style; }
+
+std::string html_cell(const std::string& text, bool number) { return td(text, number); }
+
+std::string html_figure(const std::optional<std::string>& svg, const std::string& id_prefix, const std::string& caption) {
+    return figure(svg, id_prefix, caption);
+}
+
 std::string html_escaped(const std::string& s) {
     std::string out;
     for (const char ch : s) {
