@@ -116,6 +116,8 @@ TEST(CaseFile, ValuesOutOfRangeNameTheirKey) {
         {R"("volume_m3": 100)", R"("volume_m3": "big")", "reactor.volume_m3: must be a number"},
         {R"("a2": 0.2)", R"("a2": -1)", "kinetics.a2: must be > 0"},
         {R"("model": "trays")", R"("model": "cstr")", "reactor.model: must be \"trays\" or \"pfr\""},
+        {R"("NH3": 3000, "CO2": 1000, "H2O": 500, "O2": 1, "N2": 4)", R"("CO2": 1e-6, "N2": 1e7)",
+         "case.json:11: feed_kmol_h: the reacting components (NH3, CO2, H2O, CARB, UREA) are 1e-13 of the feed"},
     };
     for (const auto& t : cases) {
         const std::string msg = error_of(replaced(good, t.from, t.to));
