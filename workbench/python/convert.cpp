@@ -32,6 +32,21 @@ std::string double_text(double v) {
 // A value as a double, as float() takes it.
 double number_of(py::handle v) { return py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>(); }
 
+// A setting's value as a double, as float() takes it; InputError naming the
+// setting for one that is no number or too large for a double.
+double number_for(const std::string& name, py::handle v) {
+    try {
+        return number_of(v);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError) && !e.matches(PyExc_OverflowError)) throw;
+        std::string got = py::repr(v).cast<std::string>();
+        if (got.size() > 40) got = got.substr(0, 30) + "... (" + std::to_string(got.size()) + " characters)";
+        throw input_error::at_key(name, e.matches(PyExc_OverflowError)
+                                            ? "must be a number a double can hold (got " + got + ", too large for a double)"
+                                            : "must be a number (got " + got + ")");
+    }
+}
+
 bool is_whole_number(py::handle v) {
     return !py::isinstance<py::bool_>(v) && PyIndex_Check(v.ptr()) != 0;
 }
@@ -247,26 +262,39 @@ with with_settings(nh3_co2=...).)")
         .def(
             "with_settings",
             [](const reactor_case& c, py::object settings, py::kwargs more) {
+                reactor_case out = c;
                 std::vector<std::pair<std::string, double>> values;
-                if (!settings.is_none()) {
-                    for (const auto& item : py::dict(settings)) {
-                        values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
+                const auto take = [&](py::handle key, py::handle value) {
+                    const std::string name = py::str(key).cast<std::string>();
+                    if (normalised_name(name) != "model") {
+                        values.emplace_back(name, number_for(name, value));
+                        return;
                     }
+                    const auto chosen =
+                        py::isinstance<py::str>(value) ? model_named(value.cast<std::string>()) : std::nullopt;
+                    if (!chosen) {
+                        throw input_error::at_key(name, "must be \"trays\" or \"pfr\" (got " +
+                                                            py::repr(value).cast<std::string>() + ")");
+                    }
+                    out.model = *chosen;
+                };
+                if (!settings.is_none()) {
+                    for (const auto& item : py::dict(settings)) take(item.first, item.second);
                 }
-                for (const auto& item : more) {
-                    values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
-                }
-                return with_named(c, values);
+                for (const auto& item : more) take(item.first, item.second);
+                return with_named(out, values);
             },
             py::arg("settings") = py::none(),
             R"(A copy of the case with quantities set by name, as a runs file's row sets them.
 
 Names: a1, a2, trays, volume, pressure, t_in, t_out, co2, nh3_co2, h2o_co2, or
 a runs file's column name (volume_m3, outlet_temperature_C, feed_kmol_h.NH3,
-...), as keywords or in a dict: case.with_settings(nh3_co2=3.2, a2=0.2),
+...), each a number; and model, 'trays' or 'pfr'; as keywords or in a dict:
+case.with_settings(nh3_co2=3.2, a2=0.2),
 case.with_settings({"feed_kmol_h.H2O": 900}). A changed CO2 feed keeps the
 NH3/CO2 and H2O/CO2 ratios unless they are given too; ratios are applied
-last. Raises InputError for an unknown name or one given twice.)")
+last. Raises InputError, naming the setting, for an unknown name, one given
+twice, or a value that is no number.)")
         .def("validate", &validate,
              "Checks every value of the case; raises InputError naming the case file's key. Returns the "
              "warnings (temperatures the plug-in clamps).")
@@ -302,7 +330,7 @@ last. Raises InputError for an unknown name or one given twice.)")
                         throw input_error::at_key("feed_kmol_h." + name, "no component of the case (NH3, CO2, "
                                                                          "H2O, CARB, UREA, O2, N2)");
                     }
-                    f[i] = number_of(item.second);
+                    f[i] = number_for("feed_kmol_h." + name, item.second);
                 }
                 c.feed_kmol_h = f;
             },

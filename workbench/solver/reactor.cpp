@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <sstream>
 #include <type_traits>
+#include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
 #include <cvode/cvode.h>
@@ -251,6 +253,7 @@ struct tray_problem {
     double t, p, v, a1, a2;
     double f_ref;     // kmol/s: the carbon fed
     call_budget calls;  // this start's
+    std::exception_ptr error{};  // thrown in the residual: kept, thrown once KINSol has returned
     // Where the unknowns u are measured from, and in what: a start measures
     // them from the inlet (no extent), both in units of f_ref; a refinement
     // from a candidate outlet, each in units of the scarcest species its
@@ -302,18 +305,24 @@ flows tray_trial_liquid(const flows& n) {
 // changed in between (hence tray_trial_liquid). Past the start's budget of
 // rate calls the residual is -1, which ends KINSol wherever it is: nothing
 // else bounds the line search.
-int tray_residual(N_Vector u, N_Vector f, void* data) {
+int tray_residual(N_Vector u, N_Vector f, void* data) noexcept {
     auto& pb = *static_cast<tray_problem*>(data);
     // A spent budget, or work asked to stop, ends the start.
     if (!pb.calls.take() || pb.h->stopped()) return -1;
-    const auto xi = pb.extents(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
-    const flows n = pb.outlet(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
-    const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
-    if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
-    // F_out - F_in - rates(x_out) = 0, per reaction, in the unknowns' units.
-    NV_Ith_S(f, 0) = (xi[0] - r[0]) / pb.unit[0];
-    NV_Ith_S(f, 1) = (xi[1] - r[1]) / pb.unit[1];
-    return 0;
+    try {
+        const auto xi = pb.extents(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
+        const flows n = pb.outlet(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
+        const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
+        if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
+        // F_out - F_in - rates(x_out) = 0, per reaction, in the unknowns' units.
+        NV_Ith_S(f, 0) = (xi[0] - r[0]) / pb.unit[0];
+        NV_Ith_S(f, 1) = (xi[1] - r[1]) / pb.unit[1];
+        return 0;
+    } catch (...) {
+        // Nothing is thrown through KINSOL (C code).
+        pb.error = std::current_exception();
+        return -1;
+    }
 }
 
 struct attempt {
@@ -352,6 +361,7 @@ struct tray_workspace {
         checked(KINSetUserData(kin.get(), &pb), "KINSetUserData", kinsol_name);
         pb.calls = {rate_calls_per_start};
         const int flag = KINSol(kin.get(), sys.u.get(), KIN_LINESEARCH, u_scale.get(), f_scale.get());
+        if (pb.error) std::rethrow_exception(std::exchange(pb.error, nullptr));
         long iterations = 0;
         checked(KINGetNumNonlinSolvIters(kin.get(), &iterations), "KINGetNumNonlinSolvIters", kinsol_name);
         return {flag, iterations};
@@ -619,6 +629,7 @@ struct pfr_problem {
     // failure) the carbamate itself, so that a trace of it (fast
     // dehydration in a dilute liquid) is not the difference of two extents.
     bool carbamate_unknown = false;
+    std::exception_ptr error{};  // thrown in the right-hand side: kept, thrown once CVode has returned
 
     // The liquid at the state y (in units of f_ref).
     flows at(double y1, double y2) const {
@@ -638,16 +649,22 @@ struct pfr_problem {
 // local composition, in units of f_ref (of reaction 1, and of reaction 2
 // or the carbamate). -1, which stops CVODE, once the budget of rate calls
 // is spent.
-int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
+int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) noexcept {
     auto& pb = *static_cast<pfr_problem*>(data);
     if (!pb.calls.take() || pb.h->stopped()) return -1;
-    const flows n = pb.at(NV_Ith_S(y, 0), NV_Ith_S(y, 1));
-    const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
-                                         pb.c->volume_m3, pb.c->a1, pb.c->a2));
-    if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
-    NV_Ith_S(dy, 0) = r[0] / pb.f_ref;
-    NV_Ith_S(dy, 1) = (pb.carbamate_unknown ? r[0] - r[1] : r[1]) / pb.f_ref;
-    return 0;
+    try {
+        const flows n = pb.at(NV_Ith_S(y, 0), NV_Ith_S(y, 1));
+        const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
+                                             pb.c->volume_m3, pb.c->a1, pb.c->a2));
+        if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
+        NV_Ith_S(dy, 0) = r[0] / pb.f_ref;
+        NV_Ith_S(dy, 1) = (pb.carbamate_unknown ? r[0] - r[1] : r[1]) / pb.f_ref;
+        return 0;
+    } catch (...) {
+        // Nothing is thrown through CVODE (C code).
+        pb.error = std::current_exception();
+        return -1;
+    }
 }
 
 // The integration with pb's unknowns: the stations, or why it stopped.
@@ -674,6 +691,7 @@ pfr_outcome integrate_pfr(pfr_problem& pb) {
         const double s = static_cast<double>(k) / pfr_stations;
         double reached = 0.0;
         const int flag = CVode(cv, s, sys.u.get(), &reached, CV_NORMAL);
+        if (pb.error) std::rethrow_exception(std::exchange(pb.error, nullptr));
         if (flag < 0) {
             const std::unique_ptr<char, decltype(&std::free)> name(CVodeGetReturnFlagName(flag), &std::free);
             std::ostringstream m;
