@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "base/text.h"
+
 namespace workbench {
 
 // Where bad input sits: a key of a case (its path, "reactor.trays"), a file,
@@ -22,12 +24,17 @@ struct input_place {
 };
 
 // Bad input. what() is the whole message as the user reads it; reason() is
-// the same without the place, which place() holds.
+// the same without the place, which place() holds. The message is one line
+// of text a terminal shows as it is: a control character that a file's text
+// put there (a line break, an escape sequence) is shown as '?' (printable).
 class input_error : public std::runtime_error {
 public:
-    explicit input_error(const std::string& message) : std::runtime_error(message), reason_(message) {}
-    input_error(const std::string& message, std::string reason, input_place place)
-        : std::runtime_error(message), reason_(std::move(reason)), place_(std::move(place)) {}
+    explicit input_error(const std::string& message)
+        : std::runtime_error(printable(message)), reason_(printable(message)) {}
+    input_error(const std::string& message, const std::string& reason, input_place place)
+        : std::runtime_error(printable(message)), reason_(printable(reason)), place_(std::move(place)) {
+        place_.key = printable(place_.key);
+    }
 
     // "KEY: REASON", about a key of a case.
     static input_error at_key(const std::string& key, const std::string& reason) {
@@ -42,12 +49,13 @@ private:
     input_place place_;
 };
 
-// A solver that found no solution. what() is one complete line; details()
-// lists what each start ended with.
+// A solver that found no solution. what() is one complete line (printable,
+// as input_error's: it may name a run of a file); details() lists what each
+// start ended with.
 class solver_error : public std::runtime_error {
 public:
     explicit solver_error(const std::string& summary, std::string details = "")
-        : std::runtime_error(summary), details_(std::move(details)) {}
+        : std::runtime_error(printable(summary)), details_(std::move(details)) {}
     const std::string& details() const { return details_; }
 
 private:

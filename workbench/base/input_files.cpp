@@ -37,10 +37,12 @@ std::string read_input_file(const std::string& path, const std::string& what) {
         close(fd);
         refuse(path, "is " + kind + ", not a " + what);
     }
+    // The size in bytes: in MiB, 64 MiB and a byte would read as 64 MiB.
+    const std::string most = "a " + what + " may be at most " + std::to_string(max_input_bytes) + " bytes (" +
+                             std::to_string(max_input_bytes >> 20) + " MiB)";
     if (static_cast<std::size_t>(st.st_size) > max_input_bytes) {
         close(fd);
-        refuse(path, "is " + std::to_string(st.st_size >> 20) + " MiB; a " + what + " may be at most " +
-               std::to_string(max_input_bytes >> 20) + " MiB");
+        refuse(path, "is " + std::to_string(st.st_size) + " bytes; " + most);
     }
     std::string text;
     text.resize(static_cast<std::size_t>(st.st_size));
@@ -63,7 +65,7 @@ std::string read_input_file(const std::string& path, const std::string& what) {
     }
     close(fd);
     if (got > max_input_bytes) {
-        refuse(path, "is larger than " + std::to_string(max_input_bytes >> 20) + " MiB, the most a " + what + " may be");
+        refuse(path, "is more than " + std::to_string(max_input_bytes) + " bytes; " + most);
     }
     text.resize(got);
     return text;

@@ -66,6 +66,12 @@ decimal_read read_decimal(std::string_view s) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), r.value);
     // An empty text is invalid_argument already; so is one with more after the number.
     r.error = ec == std::errc() && end != s.data() + s.size() ? std::errc::invalid_argument : ec;
+    if (r.error == std::errc::result_out_of_range) {
+        // Too large or too small: strtod says which (HUGE_VAL, or 0 and at
+        // most the smallest subnormal).
+        const double v = std::strtod(std::string(s).c_str(), nullptr);
+        r.too_small = std::abs(v) < 1.0;
+    }
     return r;
 }
 
@@ -88,6 +94,7 @@ double parse_number(const std::string& option, const std::string& text, number_r
     const double v = std::strtod(text.c_str(), &end);
     if (end != text.c_str() + text.size()) return refuse("");
     if (errno == ERANGE && std::abs(v) > 1.0) return refuse("too large for a double");
+    if (errno == ERANGE && v == 0.0) return refuse("too small for a double, which reads it as 0");
     if (!std::isfinite(v)) return refuse("");
     if (rule == number_rule::positive && !(v > 0.0)) return refuse("");
     if (rule == number_rule::non_negative && !(v >= 0.0)) return refuse("");
@@ -95,10 +102,19 @@ double parse_number(const std::string& option, const std::string& text, number_r
 }
 
 std::string printable(const std::string& s) {
-    std::string out = s;
-    for (char& ch : out) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (u < 0x20 || u == 0x7f) ch = '?';
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto u = static_cast<unsigned char>(s[i]);
+        if (u < 0x20 || u == 0x7f) {
+            out += '?';
+        } else if (u == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
+            out += '?';  // a C1 control, U+0080 to U+009F, in UTF-8
+            ++i;
+        } else {
+            out += s[i];
+        }
     }
     return out;
 }

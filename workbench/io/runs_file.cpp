@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/input_files.h"
 #include "base/text.h"
@@ -38,8 +39,12 @@ bool blank(const std::vector<std::string>& cells) {
 // CRLF or CR. A UTF-8 byte-order mark is skipped; lines whose first
 // character is '#' and lines without any text are left out.
 std::vector<record> split(const std::string& text, const std::string& file) {
-    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
-                             (text[0] == '\xFE' && text[1] == '\xFF'))) {
+    const auto starts = [&](std::string_view mark) { return text.compare(0, mark.size(), mark) == 0; };
+    using namespace std::string_view_literals;
+    if (starts("\xFF\xFE\0\0"sv) || starts("\0\0\xFE\xFF"sv)) {
+        throw runs_error(file, 0, 0, "UTF-32 text: save the table as \"CSV UTF-8\" or plain CSV");
+    }
+    if (starts("\xFF\xFE"sv) || starts("\xFE\xFF"sv)) {
         throw runs_error(file, 0, 0, "UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
     }
     std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -53,6 +58,16 @@ std::vector<record> split(const std::string& text, const std::string& file) {
         ++line;
     };
     std::vector<record> out;
+    std::size_t cells = 0;
+    // A cell too long, a row too wide, too many cells in all: refused as
+    // they are met, before they take the memory.
+    const auto bounded = [&](const record& r, const std::string& cell) {
+        if (cell.size() > max_cell_chars) {
+            fail_at(file, r.line, "cell " + std::to_string(r.cells.size() + 1) + ": more than " +
+                                      std::to_string(max_cell_chars) + " characters; a cell holds at most " +
+                                      std::to_string(max_cell_chars));
+        }
+    };
     while (i < n) {
         if (text[i] == '#') {  // a comment line
             while (i < n && !at_line_end(i)) ++i;
@@ -86,6 +101,7 @@ std::vector<record> split(const std::string& text, const std::string& file) {
                         continue;
                     }
                     cell += text[i++];
+                    if (cell.size() > max_cell_chars) bounded(r, cell);
                 }
                 if (i < n && text[i] != ',' && !at_line_end(i)) {
                     fail_at(file, line, "cell " + std::to_string(r.cells.size() + 1) +
@@ -100,7 +116,16 @@ std::vector<record> split(const std::string& text, const std::string& file) {
                     }
                     if (text[i] == '\0') fail_at(file, line, "a NUL byte: this is not a text file");
                     cell += text[i++];
+                    if (cell.size() > max_cell_chars) bounded(r, cell);
                 }
+            }
+            if (r.cells.size() == max_columns) {
+                fail_at(file, r.line, "more than " + std::to_string(max_columns) + " cells in the row; a table has at most " +
+                                          std::to_string(max_columns) + " columns");
+            }
+            if (++cells > max_table_cells) {
+                fail_at(file, r.line, "more than " + std::to_string(max_table_cells) +
+                                          " cells in all; a table holds at most " + std::to_string(max_table_cells));
             }
             r.cells.push_back(std::move(cell));
             if (i < n && text[i] == ',') {
@@ -201,7 +226,12 @@ double number(const std::string& cell, const std::string& file, std::size_t line
             hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
                    " if the comma separates thousands, " + point + " if it is a decimal comma";
         }
-        if (r.error == std::errc::result_out_of_range) hint = "; out of the range of a double";
+        if (r.error == std::errc::result_out_of_range) {
+            column_error(file, line, c,
+                         r.too_small ? "a number too small for a double, which would read it as 0 (got \"" + cell +
+                                           "\"; write 0 if 0 is meant)"
+                                     : "a number too large for a double (got \"" + cell + "\")");
+        }
         column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
     }
     if (!std::isfinite(r.value)) {
@@ -231,8 +261,13 @@ double setting_value(setting s, const std::string& cell, const std::string& file
         case setting::outlet_temperature_C:
             if (!(v + kelvin > 0.0)) fail("not a temperature in C");
             break;
-        default:  // flows and ratios
+        case setting::nh3_co2:
+        case setting::h2o_co2:
             if (v < 0.0) fail("must not be negative");
+            break;
+        default:  // flows
+            if (v < 0.0) fail("must not be negative");
+            if (v > max_flow_kmol_h) fail("must be at most " + sig(max_flow_kmol_h) + " kmol/h");
             break;
     }
     return v;
@@ -260,6 +295,10 @@ static const record& header_of(const std::vector<record>& records, const std::st
                                 "the columns");
     }
     const record& head = records.front();
+    if (head.cells.size() > max_columns) {
+        fail_at(file, head.line, "more than " + std::to_string(max_columns) + " cells in the row; a table has at most " +
+                                     std::to_string(max_columns) + " columns");
+    }
     if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
         fail_at(file, head.line,
                 "the header has one column: cells must be separated by commas (the file seems "
@@ -268,17 +307,29 @@ static const record& header_of(const std::vector<record>& records, const std::st
     return head;
 }
 
-// A row has the header's number of cells, or more of which the extra ones
-// are blank (a spreadsheet's trailing commas).
+// A row has the header's number of cells. One more, even blank, is refused
+// too: a number written with a decimal comma (3,3) is two cells, and every
+// cell after it would move one column on. (A spreadsheet's empty columns at
+// the right are in its header as well.)
 static void check_row_width(const record& rec, std::size_t columns, const std::string& file) {
     if (rec.cells.size() == columns) return;
-    const bool extra_blank =
-        rec.cells.size() > columns &&
-        blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(columns), rec.cells.end()});
-    if (!extra_blank) {
-        fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
-                                    std::to_string(columns));
+    std::string hint;
+    const auto digits = [](const std::string& c, bool sign) {
+        const std::string t = trimmed(c);
+        const std::size_t from = sign && !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
+        return t.size() > from && t.find_first_not_of("0123456789", from) == std::string::npos;
+    };
+    for (std::size_t k = 0; rec.cells.size() > columns && k + 1 < rec.cells.size(); ++k) {
+        if (digits(rec.cells[k], true) && digits(rec.cells[k + 1], false)) {
+            hint = "; cells " + std::to_string(k + 1) + " and " + std::to_string(k + 2) + ", " +
+                   trimmed(rec.cells[k]) + " and " + trimmed(rec.cells[k + 1]) +
+                   ", look like one number written with a decimal comma: write " + trimmed(rec.cells[k]) + "." +
+                   trimmed(rec.cells[k + 1]) + ", or quote the cell";
+            break;
+        }
     }
+    fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
+                                std::to_string(columns) + hint);
 }
 
 // The runs of a table's records, the header first: every check of a runs
@@ -308,6 +359,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
     }
 
     runs_file out{file, {}, {}};
+    std::unordered_map<std::string, std::size_t> line_of_name;
     for (std::size_t k = 1; k < records.size(); ++k) {
         const record& rec = records[k];
         check_row_width(rec, cols.size(), file);
@@ -385,13 +437,13 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                                    ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
                                    "liquid, carbamate counted as the NH3 and CO2 that form it)");
         }
-        for (const plant_run& other : out.runs) {
-            if (other.name == r.name) {
-                out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
-                                       "\" has the name of the run on line " +
-                                       std::to_string(other.line));
-                break;
-            }
+        if (const auto [it, fresh] = line_of_name.emplace(r.name, r.line); !fresh) {
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+                                   "\" has the name of the run on line " + std::to_string(it->second));
+        }
+        if (out.runs.size() == max_runs) {
+            fail_at(file, r.line, "more than " + std::to_string(max_runs) + " runs; a runs file holds at most " +
+                                      std::to_string(max_runs));
         }
         out.runs.push_back(std::move(r));
     }
@@ -407,9 +459,20 @@ namespace {
 
 // A table in memory as the records of the CSV file it would be written as.
 std::vector<record> table_records(const std::vector<std::string>& header,
-                                  const std::vector<std::vector<std::string>>& rows) {
+                                  const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+    if (header.size() * (rows.size() + 1) > max_table_cells) {
+        fail_at(name, 0, std::to_string(rows.size()) + " rows of " + std::to_string(header.size()) +
+                             " columns: a table holds at most " + std::to_string(max_table_cells) + " cells");
+    }
     std::vector<record> records{{1, header}};
     for (std::size_t k = 0; k < rows.size(); ++k) {
+        for (std::size_t j = 0; j < rows[k].size(); ++j) {
+            if (rows[k][j].size() > max_cell_chars) {
+                fail_at(name, k + 2, "cell " + std::to_string(j + 1) + ": more than " +
+                                         std::to_string(max_cell_chars) + " characters; a cell holds at most " +
+                                         std::to_string(max_cell_chars));
+            }
+        }
         if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
     }
     return records;
@@ -419,7 +482,7 @@ std::vector<record> table_records(const std::vector<std::string>& header,
 
 runs_file runs_from_table(const std::vector<std::string>& header,
                           const std::vector<std::vector<std::string>>& rows, const std::string& name) {
-    return runs_of(table_records(header, rows), name);
+    return runs_of(table_records(header, rows, name), name);
 }
 
 runs_file read_runs(const std::string& path) {
@@ -500,10 +563,12 @@ std::string setting_lookalike(const std::string& written) {
     std::string best;
     std::size_t best_distance = 99;
     for (const std::string& n : names) {
-        const std::size_t d = edit_distance(key, n);
         // One edit in a short name, two in a longer one; a short name
-        // (id, tag) is far from every setting.
+        // (id, tag) is far from every setting. (No more edits than the
+        // lengths differ by: a long name is not compared at all.)
         const std::size_t allowed = std::min(key.size(), n.size()) <= 4 ? 1 : 2;
+        if (std::max(key.size(), n.size()) - std::min(key.size(), n.size()) > allowed) continue;
+        const std::size_t d = edit_distance(key, n);
         if (d <= allowed && d < best_distance) {
             best_distance = d;
             best = n;
@@ -646,7 +711,7 @@ case_table parse_case_table(const std::string& text, const std::string& file, st
 case_table case_table_from_table(const std::vector<std::string>& header,
                                  const std::vector<std::vector<std::string>>& rows, const std::string& name,
                                  std::size_t max_rows) {
-    return case_table_of(table_records(header, rows), name, max_rows);
+    return case_table_of(table_records(header, rows, name), name, max_rows);
 }
 
 case_table read_case_table(const std::string& path, std::size_t max_rows) {
