@@ -432,13 +432,13 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
             if (r.measured[q]) sum += r.measured[q]->value;
         }
         if (all && std::abs(sum - 1.0) > 0.03) {
-            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + printable(r.name) +
                                    "\": the mass fractions add up to " + sig(sum) +
                                    ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
                                    "liquid, carbamate counted as the NH3 and CO2 that form it)");
         }
         if (const auto [it, fresh] = line_of_name.emplace(r.name, r.line); !fresh) {
-            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + printable(r.name) +
                                    "\" has the name of the run on line " + std::to_string(it->second));
         }
         if (out.runs.size() == max_runs) {
@@ -502,7 +502,7 @@ reactor_case checked_row(const reactor_case& c, const std::array<std::size_t, se
     try {
         const std::vector<std::string> w = validate(c);
         if (warnings) {
-            for (const std::string& s : w) warnings->push_back(at + s);
+            for (const std::string& s : w) warnings->push_back(printable(at + s));
         }
     } catch (const input_error& e) {
         const std::string& key = e.place().key;

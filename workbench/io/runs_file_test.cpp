@@ -128,6 +128,10 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
     std::string wide = std::string(max_columns - 1, ',') + "co2_conversion\n";
     for (std::size_t k = 0; k * max_columns <= max_table_cells; ++k) wide += std::string(max_columns - 1, ',') + "0.5\n";
     EXPECT_EQ(error_of(wide).rfind("runs.csv:2001: more than 2000000 cells in all", 0), 0u) << error_of(wide);
+    // Nor in a warning.
+    const runs_file twice = parse_runs("run,co2_conversion\n\x1b[2J,0.5\n\x1b[2J,0.6\n", "runs.csv");
+    ASSERT_EQ(twice.warnings.size(), 1u);
+    EXPECT_EQ(twice.warnings[0], "runs.csv:3: run \"?[2J\" has the name of the run on line 2");
 }
 
 // A decimal comma in a row that ends with an empty cell (the example file's
