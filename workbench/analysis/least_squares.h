@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,15 @@ public:
 
     const model::outcome& at(std::size_t run, double u1, double u2);
 
+    // Called once Ceres has handed back: throws what a residual caught
+    // (nothing may be thrown through Ceres), or the model's stop.
+    void after_ceres();
+    bool stopped() const { return error_ != nullptr || m_.stopped(); }
+    // What a residual caught, kept for after_ceres().
+    void keep(std::exception_ptr e) {
+        if (!error_) error_ = std::move(e);
+    }
+
     long evaluations = 0;
     long failures = 0;
     std::string first_failure;
@@ -79,6 +89,7 @@ private:
     model& m_;
     const std::vector<observed_run>& runs_;
     std::vector<memo> memo_;
+    std::exception_ptr error_;
 };
 
 // A local minimisation's outcome.
@@ -122,9 +133,24 @@ public:
 
 private:
     void set_constant(std::array<bool, 2> hold);
+    // Whether the Jacobian of the blocks not constant can be taken at u.
+    bool jacobian_evaluates(point u);
+
+    // Ends a minimisation at once when the work is to stop.
+    class stop_callback : public ceres::IterationCallback {
+    public:
+        explicit stop_callback(const evaluator& ev) : ev_(ev) {}
+        ceres::CallbackReturnType operator()(const ceres::IterationSummary&) override {
+            return ev_.stopped() ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+        }
+
+    private:
+        const evaluator& ev_;
+    };
 
     estimate_options options_;
     evaluator ev_;
+    stop_callback stop_{ev_};
     point u_{};
     ceres::Problem problem_;
     double u_lo_, u_hi_;

@@ -35,6 +35,8 @@ public:
     runs_model(workbench_host& h, std::vector<reactor_case> cases);
 
     outcome predict(std::size_t run, double ln_a1, double ln_a2) override;
+    bool stopped() const override { return h_.stopped(); }
+    void check_stop() override { h_.check_stop(); }
 
     const reactor_case& case_of_run(std::size_t run) const { return cases_[run]; }
     long solves() const { return solves_; }

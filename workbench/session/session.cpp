@@ -132,8 +132,10 @@ std::string default_plugin_path() {
 }
 
 std::recursive_mutex& session::work_lock() {
-    static std::recursive_mutex m;
-    return m;
+    // Never destroyed: a thread may still hold or wait for it while the
+    // process exits (a Python daemon thread while the interpreter ends).
+    static std::recursive_mutex* const m = new std::recursive_mutex;
+    return *m;
 }
 
 session::session(const std::string& plugin_path) {
@@ -165,10 +167,14 @@ workbench_host::workbench_host(session& s, const property_set& properties)
 workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
 void workbench_host::poll_stop() {
+    // Called from inside the solvers' callbacks (KINSOL's, CVODE's, TOMS
+    // 748's, Ceres' residuals): nothing may be thrown through them. Whatever
+    // the check throws is kept, the rates are NaN from then on, and
+    // check_stop() throws it once the solver has handed back.
     if (!stop_ && session_.stop_check()) {
         try {
             session_.stop_check()();
-        } catch (const interrupted&) {
+        } catch (...) {
             stop_ = std::current_exception();
         }
     }
