@@ -97,11 +97,25 @@ py::array_t<double> array_of(const std::vector<double>& v) {
     return a;
 }
 
+// Times as numpy reads them: datetime64[ms] (a time with Z is UTC, as
+// numpy's are), NaT where missing.
+py::object time_array(const column& c) {
+    py::list l;
+    for (const std::string& s : c.texts) {
+        l.append(s.empty() ? std::string("NaT") : s.back() == 'Z' ? s.substr(0, s.size() - 1) : s);
+    }
+    return py::module_::import("numpy").attr("array")(l, py::arg("dtype") = "datetime64[ms]");
+}
+
+}  // namespace
+
 // A column as Python holds it: numbers as a float array, whole numbers as an
 // int64 array (float, with NaN, when a cell is missing, as pandas reads it),
-// yes or no as a bool array, text as a list (None for a missing cell).
+// yes or no as a bool array, text as a list (None for a missing cell), times
+// as a datetime64 array.
 py::object column_object(const column& c) {
     const auto n = static_cast<py::ssize_t>(c.size());
+    if (c.kind == cell_kind::time) return time_array(c);
     if (c.kind == cell_kind::text) {
         py::list l;
         for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::none()) : py::object(py::str(s)));
@@ -126,6 +140,8 @@ py::object column_object(const column& c) {
     return array_of(c.numbers);
 }
 
+namespace {
+
 const column& column_named(const table& t, const std::string& name) {
     const column* c = t.find(name);
     if (c == nullptr) throw py::key_error(name);
@@ -141,16 +157,24 @@ py::object pandas_module(const char* what) {
     }
 }
 
+}  // namespace
+
 // The table as the DataFrame pandas reads from its CSV: a missing number
-// NaN, missing text NaN (a column of nothing but missing text: float), the
-// units and meanings in .attrs.
+// NaN, missing text NaN (a column of nothing but missing text: float), times
+// as datetimes (UTC where the history gave offsets), a first column of times
+// as the index (a DatetimeIndex of that name); the units and meanings in
+// .attrs.
 py::object data_frame(const table& t) {
     py::object pandas = pandas_module("to_pandas()");
     py::object numpy = py::module_::import("numpy");
     py::dict d;
     py::dict units, meanings;
     for (const column& c : t.columns()) {
-        if (c.kind == cell_kind::text) {
+        if (c.kind == cell_kind::time) {
+            py::list l;
+            for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::none()) : py::object(py::str(s)));
+            d[py::str(c.name)] = pandas.attr("to_datetime")(l);
+        } else if (c.kind == cell_kind::text) {
             py::list l;
             for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::float_(nan)) : py::object(py::str(s)));
             d[py::str(c.name)] = pandas.attr("Series")(l, py::arg("dtype") = "object").attr("infer_objects")();
@@ -161,6 +185,9 @@ py::object data_frame(const table& t) {
         meanings[py::str(c.name)] = c.meaning;
     }
     py::object frame = pandas.attr("DataFrame")(d);
+    if (!t.columns().empty() && t.columns().front().kind == cell_kind::time) {
+        frame = frame.attr("set_index")(t.columns().front().name);
+    }
     frame.attr("attrs")["units"] = units;
     frame.attr("attrs")["meanings"] = meanings;
     return frame;
@@ -170,7 +197,7 @@ std::string html_escaped_text(const std::string& s) { return html_escaped(s); }
 
 // A table as a notebook shows it: the column names with their units, the
 // first and last rows.
-std::string table_html(const table& t, std::size_t most = 20) {
+std::string table_html(const table& t, std::size_t most) {
     std::ostringstream h;
     h << "<table><thead><tr>";
     for (const column& c : t.columns()) {
@@ -186,7 +213,7 @@ std::string table_html(const table& t, std::size_t most = 20) {
         }
         h << "<tr>";
         for (const column& c : t.columns()) {
-            const bool text = c.kind == cell_kind::text;
+            const bool text = holds_text(c.kind);
             std::string cell = text ? c.texts[r] : csv_cell(c, r);
             if (!text && c.kind == cell_kind::number && std::isfinite(c.numbers[r])) cell = sig(c.numbers[r], 6);
             h << "<td>" << html_escaped_text(cell) << "</td>";
@@ -196,6 +223,8 @@ std::string table_html(const table& t, std::size_t most = 20) {
     h << "</tbody></table><p>" << n << " row" << (n == 1 ? "" : "s") << "</p>";
     return h.str();
 }
+
+namespace {
 
 const char* const metadata_doc =
     "Where the result came from: {'build': {'workbench', 'plugin', 'plugin_file'}, 'inputs': [{'what', 'path', "
