@@ -147,6 +147,14 @@ def _member_colour(j, n):
     return matplotlib.colormaps["viridis"](j / max(n - 1, 1))
 
 
+def _subject(info):
+    """What a study runs over, in words: "the outlet temperature (5 values) and the NH3/CO2 fed (4 values)"."""
+    varied = [v for v in info["vars"] if len(v["values"]) > 1]
+    if info["cases"] or not varied:
+        return info["subject"].replace("$", r"\$")
+    return " and ".join(f"the {text(v['words'])} ({len(v['values'])} values)" for v in varied)
+
+
 def _grid_plot(result, table, info, map, ax):
     cols = _columns(table)
     varied = [v for v in info["vars"] if len(v["values"]) > 1]
@@ -167,8 +175,8 @@ def _grid_plot(result, table, info, map, ax):
         along, others = varied[0], varied[1:]
         x = cols[along["name"]]
         xlabel = text(along["label"])
-    title = "Urea reactor study: " + text(info["subject"]).replace("\n", " ")
-    fig, axes = _figure(len(panels), 1, title)
+    title = "Urea reactor study: " + _subject(info)
+    fig, axes = _figure(len(panels), 1, title, size=(9.5, 3.6 * len(panels) + 0.8))
     n = len(table)
     # The points of each curve: those with the same values of the others.
     members = {}
@@ -195,7 +203,9 @@ def _grid_plot(result, table, info, map, ax):
                 if q["name"] + "_low" in cols:
                     lo = [cols[q["name"] + "_low"][k] * scale for k in rows]
                     hi = [cols[q["name"] + "_high"][k] * scale for k in rows]
-                    a.fill_between(xs, lo, hi, color=colour, alpha=0.2, linewidth=0)
+                    banded = any(h.get_label().startswith("95 % band") for h in a.collections)
+                    a.fill_between(xs, lo, hi, color=colour, alpha=0.2, linewidth=0,
+                                   label=None if banded else f"95 % band ({info['band']})")
         failed = [x[k] for k in range(n) if not ok[k]]
         if failed:
             a.plot(failed, [0] * len(failed), "x", color=PALETTE["failed"], markersize=8, mew=2,
@@ -204,10 +214,8 @@ def _grid_plot(result, table, info, map, ax):
             a.set_xscale("log")
         a.set(xlabel=xlabel, ylabel=text(axis))
         a.grid(True)
-        a.legend(fontsize="small", ncol=1 if len(keys) * len(qs) <= 8 else 2)
-        if info.get("band"):
-            a.text(0.01, 0.99, f"shaded: 95 % band ({info['band']})", transform=a.transAxes, va="top",
-                   fontsize="small")
+        # Beside the panel, so that no curve is hidden under it.
+        a.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0)
     return axes[0] if len(axes) == 1 else fig
 
 
@@ -441,7 +449,7 @@ def plot_design(d, ax=None):
             x, y = cols[vx["name"]][k], cols[vy["name"]][k]
             ax.plot(x, y, "o", mfc="none", mec=PALETTE["judged_by"], mew=2.5, ms=16,
                     label=f"the {len(top)} top-ranked runs" if n == 1 and len(top) > 1 else
-                    "the top-ranked run" if n == 1 else None, zorder=5)
+                    "the top-ranked run" if n == 1 else None, zorder=5, clip_on=False)
             ax.annotate(str(n), (x, y), xytext=(11, 0), textcoords="offset points", color=PALETTE["judged_by"],
                         va="center", fontsize=11)
         ax.legend(fontsize="small", loc="best", framealpha=0.9)
