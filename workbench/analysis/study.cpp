@@ -303,6 +303,7 @@ study_plan plan_study(const reactor_case& base, case_table table, std::vector<re
     plan.base = base;
     plan.results = std::move(results);
     plan.warnings = validate(base);
+    plan.warnings.insert(plan.warnings.end(), table.warnings.begin(), table.warnings.end());
     std::size_t most = 0, fewest = max_trays;
     for (const case_row& r : table.rows) {
         const reactor_case c = case_of(base, r, table, &plan.warnings);

@@ -248,7 +248,11 @@ TEST_F(EstimateCli, BadInputNamesFileLineAndColumnExitsTwoAndWritesNothing) {
         std::string runs, args, expected;
     } cases[] = {
         {"run,co2_conversion\nA,\"0.6\n", "", "runs.csv:2: cell 2: a quote opened here is never closed"},
-        {"run,x_urea\nA,0.3\n", "", "runs.csv:1: column \"x_urea\" (2): unknown column (known: run, note,"},
+        {"run,x_urea\nA,0.3\n", "", "runs.csv:1: column \"x_urea\" (2): unknown column: did you mean w_UREA?"},
+        {"run;co2_conversion;w_UREA\nA;0,6;0.35\n", "",
+         "runs.csv:2: column \"co2_conversion\" (2): not a number (got \"0,6\"; a decimal comma: the file is "
+         "separated by semicolons, and its numbers must be written with a decimal point (0.6): export it with a "
+         "decimal point, or as CSV with commas)"},
         {"run,w_UREA\nA,35\n", "", "runs.csv:2: column \"w_UREA\" (2): must be a fraction between 0 and 1 "
                                    "(got 35; a percentage? write 0.35)"},
         {"run,co2_conversion\nA,0.6\n", "", "runs.csv: 1 measurement in all for 2 free parameters"},

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 #include "base/digest.h"
 #include "base/input_files.h"
@@ -101,7 +102,10 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     if (!reader.next(rec)) {
         throw runs_error(name, 0, 0, "no header row: the first line that is not a comment must name the columns");
     }
-    const std::vector<runs_column> cols = runs_header(rec, name, {"time"});
+    std::vector<runs_column> cols = runs_header(rec, name, {"time"});
+    const char sep = reader.separator();
+    if (auto note = separator_note(sep, name)) h.warnings.push_back(std::move(*note));
+    if (auto note = carried_note(cols, name, rec.line)) h.warnings.push_back(std::move(*note));
     std::size_t time_column = 0;
     std::vector<std::size_t> slot(cols.size(), SIZE_MAX);  // column -> h.columns
     for (const runs_column& c : cols) {
@@ -118,7 +122,9 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     }
     const std::size_t header_line = rec.line;
     bool any_offset = false, any_local = false;
+    bool first = true;
     while (reader.next(rec)) {
+        if (std::exchange(first, false) && units_row(rec, cols, name, h.warnings)) continue;
         check_row_width(rec, cols.size(), name);
         std::array<std::size_t, setting_count> given{};
         const std::string when = trimmed_cell(rec.cells[time_column - 1]);
@@ -157,9 +163,9 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                 ++hc.missing;
                 continue;
             }
-            double v = cell_number(cell, name, rec.line, c);
+            double v = cell_number(cell, name, rec.line, c, sep);
             if (c.kind == column_kind::sigma) {
-                if (const auto why = sigma_out_of_bounds(v, cell)) column_error(name, rec.line, c, *why);
+                if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(name, rec.line, c, *why);
             }
             if (c.kind == column_kind::setting) given[c.index] = c.number;
             if (history_out_of_bounds(hc, v)) {

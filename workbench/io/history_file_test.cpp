@@ -81,7 +81,7 @@ TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {
 
     EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T06:00:00,146\n").substr(0, 59),
               "h.csv:3: column \"time\" (1): the same time as the row before");
-    EXPECT_EQ(refusal("when,pressure_bar\n2026-03-01,145\n").substr(0, 41), "h.csv:1: column \"when\" (1): unknown colum");
+    EXPECT_EQ(refusal("tme,pressure_bar\n2026-03-01,145\n").rfind("h.csv:1: column \"tme\" (1): unknown column: did you mean time?", 0), 0u);
     EXPECT_EQ(refusal("pressure_bar,w_UREA\n145,0.3\n").substr(0, 26), "h.csv:1: no time column: a");
     EXPECT_EQ(refusal("pressure_bar,time\n145,2026-03-01T06:00\n146,1.3.2026 07:00\n").substr(0, 42),
               "h.csv:3: column \"time\" (2): not a time (wr");
@@ -91,6 +91,24 @@ TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {
               "with a decimal comma: write 14.5, or quote the cell");
     EXPECT_EQ(refusal("time,nh3_co2,feed_kmol_h.NH3\n2026-03-01T06:00,3.1,7400\n").substr(0, 44),
               "h.csv:2: column \"nh3_co2\" (2): given togethe");
+}
+
+TEST(HistoryFile, ReadsAnExportWithSemicolonsAUnitsRowAndOtherColumns) {
+    const history h = parse_history(
+        "time;feed_kmol_h.CO2;w_UREA;operator\n;kmol/h;%;\n2026-03-01T06:00;2400;35;anna\n2026-03-01T07:00;2410;;\n",
+        "h.csv", false);
+    ASSERT_EQ(h.rows(), 2u);
+    EXPECT_EQ(h.line[0], 3u);
+    EXPECT_EQ(h.of_setting(setting::feed_CO2)->values[1], 2410.0);
+    EXPECT_DOUBLE_EQ(h.of_quantity(quantity::w_urea)->values[0], 0.35);
+    EXPECT_EQ(h.columns.size(), 2u);
+    EXPECT_EQ(h.warnings, (std::vector<std::string>{
+                              "h.csv: cells separated by semicolons (the header has no comma), read as such; numbers "
+                              "need a decimal point",
+                              "h.csv:1: columns carried through and not used: operator (4)",
+                              "h.csv:2: in % (the units row): w_UREA (3); read as fractions, divided by 100"}));
+    EXPECT_EQ(refusal("time;pressure_bar\n;barg\n2026-03-01T06:00;145\n"),
+              "h.csv:2: column \"pressure_bar\" (2): unit \"barg\" in the units row; expected bar");
 }
 
 }  // namespace

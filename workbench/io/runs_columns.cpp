@@ -1,12 +1,14 @@
 #include "io/runs_columns.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <string_view>
 
 #include "base/text.h"
+#include "base/timestamps.h"
 #include "io/runs_file.h"
 #include "model/limits.h"
 #include "model/observation.h"
@@ -70,7 +72,92 @@ runs_column classify(const std::string& written, std::size_t number, const std::
         column_error(file, line, c, "the reactor model is the base case's (" + mention("model") +
                          " or the case file), the same for every run");
     }
-    column_error(file, line, c, "unknown column (known: " + known_columns(extra) + ")");
+    const std::string like = column_lookalike(written, true, extra);
+    if (!like.empty()) {
+        column_error(file, line, c, "unknown column: did you mean " + like +
+                                        "? (a name this near a known one is taken for a misspelling; other "
+                                        "columns are carried through unused; known: " +
+                                        known_columns(extra) + ")");
+    }
+    c.kind = column_kind::carried;
+    return c;
+}
+
+// ---- Units ------------------------------------------------------------------
+
+enum class unit_kind { none, flow, temperature, pressure, volume, ratio, mass_fraction, conversion };
+
+struct unit_spelling {
+    unit_kind kind;
+    const char* text;  // lower case
+    bool percent;
+};
+
+constexpr unit_spelling unit_spellings[] = {
+    {unit_kind::flow, "kmol/h", false},          {unit_kind::flow, "kmol/hr", false},
+    {unit_kind::temperature, "\xC2\xB0" "c", false}, {unit_kind::temperature, "c", false},
+    {unit_kind::temperature, "degc", false},     {unit_kind::temperature, "deg c", false},
+    {unit_kind::pressure, "bar", false},         {unit_kind::volume, "m3", false},
+    {unit_kind::volume, "m\xC2\xB3", false},       {unit_kind::volume, "m^3", false},
+    {unit_kind::ratio, "mol/mol", false},        {unit_kind::ratio, "-", false},
+    {unit_kind::mass_fraction, "fraction", false}, {unit_kind::mass_fraction, "-", false},
+    {unit_kind::mass_fraction, "kg/kg", false},  {unit_kind::mass_fraction, "%", true},
+    {unit_kind::mass_fraction, "wt%", true},     {unit_kind::mass_fraction, "wt %", true},
+    {unit_kind::conversion, "fraction", false},  {unit_kind::conversion, "-", false},
+    {unit_kind::conversion, "mol/mol", false},   {unit_kind::conversion, "%", true},
+};
+
+const char* expected_unit(unit_kind k) {
+    switch (k) {
+        case unit_kind::flow: return "kmol/h";
+        case unit_kind::temperature: return "\xC2\xB0" "C (or C, degC)";
+        case unit_kind::pressure: return "bar";
+        case unit_kind::volume: return "m3 (or m\xC2\xB3)";
+        case unit_kind::ratio: return "mol/mol (or -)";
+        case unit_kind::mass_fraction: return "fraction (or -, kg/kg), or % (wt%)";
+        case unit_kind::conversion: return "fraction (or -, mol/mol), or %";
+        case unit_kind::none: break;
+    }
+    return "";
+}
+
+unit_kind unit_of(const runs_column& c) {
+    if (c.kind == column_kind::measured || c.kind == column_kind::sigma) {
+        return c.index == static_cast<std::size_t>(quantity::co2_conversion) ? unit_kind::conversion
+                                                                              : unit_kind::mass_fraction;
+    }
+    if (c.kind != column_kind::setting) return unit_kind::none;
+    switch (static_cast<setting>(c.index)) {
+        case setting::trays: return unit_kind::none;
+        case setting::volume_m3: return unit_kind::volume;
+        case setting::pressure_bar: return unit_kind::pressure;
+        case setting::inlet_temperature_C:
+        case setting::outlet_temperature_C: return unit_kind::temperature;
+        case setting::nh3_co2:
+        case setting::h2o_co2: return unit_kind::ratio;
+        default: return unit_kind::flow;
+    }
+}
+
+// A unit as written, without blanks and one pair of brackets around it ("[bar]",
+// "(kmol/h)"), in lower case.
+std::string unit_text(const std::string& cell) {
+    std::string u = trimmed_cell(cell);
+    if (u.size() >= 2 && ((u.front() == '[' && u.back() == ']') || (u.front() == '(' && u.back() == ')'))) {
+        u = trimmed_cell(u.substr(1, u.size() - 2));
+    }
+    for (char& ch : u) {
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return u;
+}
+
+// The spelling of a unit of kind k, or null.
+const unit_spelling* spelling_of(const std::string& unit, unit_kind k) {
+    for (const unit_spelling& s : unit_spellings) {
+        if (unit == s.text && k == s.kind) return &s;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -91,6 +178,42 @@ bool csv_reader::refill() {
     if (n == 0) at_end_ = true;
     end_ += n;
     return pos_ < end_;
+}
+
+bool csv_reader::have(std::size_t ahead) {
+    while (pos_ + ahead >= end_) {
+        if (at_end_) return false;
+        if (end_ - pos_ == buf_.size()) buf_.resize(buf_.size() * 2);
+        refill();
+    }
+    return true;
+}
+
+void csv_reader::find_separator() {
+    // The header's separators outside quotes, up to its end (a header longer
+    // than this is refused as it is read anyway).
+    constexpr std::size_t most = std::size_t{1} << 22;
+    std::size_t commas = 0, semicolons = 0, tabs = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < most && have(i); ++i) {
+        const char ch = buf_[pos_ + i];
+        if (ch == '"') {
+            quoted = !quoted;
+        } else if (!quoted) {
+            if (ch == '\n' || ch == '\r') break;
+            commas += ch == ',';
+            semicolons += ch == ';';
+            tabs += ch == '\t';
+        }
+    }
+    if (commas > 0 && semicolons > 0) {
+        fail_at(file_, line_,
+                "the header has both commas and semicolons between its names: which of them separates the "
+                "columns is unclear; save the table with one separator (commas, or semicolons with a decimal "
+                "point), and quote a name that holds the other");
+    }
+    // Tabs beside commas or semicolons are blanks around a cell.
+    sep_ = commas > 0 ? ',' : semicolons > 0 ? ';' : tabs > 0 ? '\t' : ',';
 }
 
 void csv_reader::skip_line_end() {
@@ -134,6 +257,8 @@ bool csv_reader::next(csv_record& r) {
             if (ch >= 0) skip_line_end();
             continue;
         }
+        if (!header_) find_separator();  // until the header, the first record with text
+        const char sep = sep_;
         r.line = line_;
         r.cells.clear();
         for (;;) {
@@ -168,12 +293,12 @@ bool csv_reader::next(csv_record& r) {
                     }
                 }
                 ch = peek();
-                if (ch >= 0 && ch != ',' && !line_end(ch)) {
+                if (ch >= 0 && ch != sep && !line_end(ch)) {
                     fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
                                               ": text after the closing quote");
                 }
             } else {
-                while ((ch = peek()) >= 0 && ch != ',' && !line_end(ch)) {
+                while ((ch = peek()) >= 0 && ch != sep && !line_end(ch)) {
                     if (ch == '"') {
                         fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
                                                   ": a quote inside a cell that does not start with "
@@ -192,18 +317,21 @@ bool csv_reader::next(csv_record& r) {
             }
             r.cells.push_back(std::move(cell));
             ch = peek();
-            if (ch == ',') {
+            if (ch == sep) {
                 bump();
                 continue;
             }
             if (ch >= 0) skip_line_end();
             break;
         }
-        if (!blank_cells(r.cells)) return true;
+        if (!blank_cells(r.cells)) {
+            header_ = true;
+            return true;
+        }
     }
 }
 
-std::vector<csv_record> csv_records(const std::string& text, const std::string& file) {
+csv_table csv_records(const std::string& text, const std::string& file) {
     std::size_t at = 0;
     csv_reader reader(
         [&](char* to, std::size_t capacity) {
@@ -213,7 +341,7 @@ std::vector<csv_record> csv_records(const std::string& text, const std::string& 
             return n;
         },
         file);
-    std::vector<csv_record> out;
+    csv_table out;
     csv_record r;
     std::size_t cells = 0;
     while (reader.next(r)) {
@@ -222,9 +350,16 @@ std::vector<csv_record> csv_records(const std::string& text, const std::string& 
             fail_at(file, r.line, "more than " + std::to_string(max_table_cells) +
                                       " cells in all; a table holds at most " + std::to_string(max_table_cells));
         }
-        out.push_back(r);
+        out.records.push_back(r);
     }
+    out.separator = reader.separator();
     return out;
+}
+
+std::optional<std::string> separator_note(char separator, const std::string& file) {
+    if (separator == ',') return std::nullopt;
+    return file + ": cells separated by " + (separator == ';' ? "semicolons" : "tabs") +
+           " (the header has no comma), read as such; numbers need a decimal point";
 }
 
 bool blank_cells(const std::vector<std::string>& cells) {
@@ -251,8 +386,8 @@ namespace {
 void check_separators(const csv_record& head, const std::string& file) {
     if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
         fail_at(file, head.line,
-                "the header has one column: cells must be separated by commas (the file seems "
-                "to use semicolons or tabs)");
+                "the header has one column whose name holds semicolons or tabs: the columns were not split "
+                "(a table read with the wrong separator? pandas: read_csv(..., sep=\";\"))");
     }
 }
 
@@ -274,7 +409,7 @@ std::vector<runs_column> runs_header(const csv_record& head, const std::string& 
     std::map<std::pair<column_kind, std::size_t>, std::size_t> seen;  // target -> column number
     for (std::size_t k = 0; k < head.cells.size(); ++k) {
         runs_column c = classify(head.cells[k], k + 1, file, head.line, extra);
-        if (c.kind != column_kind::unnamed) {
+        if (c.kind != column_kind::unnamed && c.kind != column_kind::carried) {
             const auto [it, fresh] = seen.emplace(std::pair{c.kind, c.index}, c.number);
             if (!fresh) {
                 const runs_column& first = cols[it->second - 1];
@@ -292,6 +427,68 @@ std::vector<runs_column> runs_header(const csv_record& head, const std::string& 
         }
     }
     return cols;
+}
+
+std::string column_lookalike(const std::string& written, bool measurements, const std::vector<std::string>& extra) {
+    std::vector<std::string> more = extra;
+    if (measurements) {
+        for (const quantity_info& q : quantities) {
+            more.emplace_back(q.column);
+            more.push_back(std::string(q.column) + "_sigma");
+        }
+    }
+    std::string best = quantity_lookalike(written, true, more);
+    const std::string key = normalised_name(written);
+    std::string lower = trimmed_cell(written);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (best.empty() && key.rfind("feed_kmol_h.", 0) == 0) best = "feed_kmol_h.<component> (NH3, CO2, H2O, CARB, UREA, O2, N2)";
+    if (best.empty() && lower.rfind("reactor.", 0) == 0) best = "a setting of the reactor (trays, volume_m3, ...)";
+    if (best.empty() && lower.rfind("kinetics.", 0) == 0) best = "a1 or a2";
+    return best;
+}
+
+std::optional<std::string> carried_note(const std::vector<runs_column>& cols, const std::string& file,
+                                        std::size_t line) {
+    std::string names;
+    for (const runs_column& c : cols) {
+        if (c.kind != column_kind::carried) continue;
+        names += (names.empty() ? "" : ", ") + c.name + " (" + std::to_string(c.number) + ")";
+    }
+    if (names.empty()) return std::nullopt;
+    return printable(file + ":" + std::to_string(line) + ": columns carried through and not used: " + names);
+}
+
+bool units_row(const csv_record& rec, std::vector<runs_column>& cols, const std::string& file,
+               std::vector<std::string>& notes) {
+    // Text in a column with a unit, and no number (nor a time) anywhere.
+    bool unit = false;
+    for (std::size_t k = 0; k < rec.cells.size(); ++k) {
+        const std::string cell = trimmed_cell(rec.cells[k]);
+        if (cell.empty()) continue;
+        if (read_decimal(cell).error == std::errc() || read_timestamp(cell).error.empty()) return false;
+        unit = unit || (k < cols.size() && unit_of(cols[k]) != unit_kind::none);
+    }
+    if (!unit) return false;
+    check_row_width(rec, cols.size(), file);
+    std::string percent;
+    for (runs_column& c : cols) {
+        const unit_kind k = unit_of(c);
+        const std::string written = trimmed_cell(rec.cells[c.number - 1]);
+        if (k == unit_kind::none || written.empty()) continue;
+        const unit_spelling* s = spelling_of(unit_text(written), k);
+        if (s == nullptr) {
+            column_error(file, rec.line, c, "unit \"" + written + "\" in the units row; expected " + expected_unit(k));
+        }
+        if (s->percent) {
+            c.scale = 0.01;
+            percent += (percent.empty() ? "" : ", ") + c.name + " (" + std::to_string(c.number) + ")";
+        }
+    }
+    if (!percent.empty()) {
+        notes.push_back(printable(file + ":" + std::to_string(rec.line) + ": in % (the units row): " + percent +
+                                  "; read as fractions, divided by 100"));
+    }
+    return true;
 }
 
 void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file) {
@@ -315,11 +512,20 @@ void check_row_width(const csv_record& rec, std::size_t columns, const std::stri
                                 std::to_string(columns) + hint);
 }
 
-double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c) {
+double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c,
+                   char separator) {
     const decimal_read r = read_decimal(cell);
     if (r.error != std::errc()) {
         std::string hint;
-        if (cell.find(',') != std::string::npos) {
+        if (separator != ',' && cell.find(',') != std::string::npos) {
+            // Semicolons or tabs between the cells are what a spreadsheet set
+            // to a decimal comma writes: the comma is one.
+            std::string point = cell;
+            std::replace(point.begin(), point.end(), ',', '.');
+            hint = std::string("; a decimal comma: the file is separated by ") +
+                   (separator == ';' ? "semicolons" : "tabs") + ", and its numbers must be written with a " +
+                   "decimal point (" + point + "): export it with a decimal point, or as CSV with commas";
+        } else if (cell.find(',') != std::string::npos) {
             // 2,400 is two thousand four hundred with a thousands separator,
             // or 2.4 with a decimal comma: say both, guess neither.
             std::string digits = cell, point = cell;
@@ -339,7 +545,7 @@ double cell_number(const std::string& cell, const std::string& file, std::size_t
     if (!std::isfinite(r.value)) {
         column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
     }
-    return r.value;
+    return r.value * c.scale;
 }
 
 std::optional<std::string> setting_out_of_bounds(setting s, double v) {
@@ -373,6 +579,19 @@ std::optional<std::string> setting_out_of_bounds(setting s, double v) {
 std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written) {
     if (v >= 0.0 && v <= 1.0) return std::nullopt;
     return "must be a fraction between 0 and 1 (got " + written + percentage_hint(v) + ")";
+}
+
+std::optional<std::string> measured_out_of_bounds(const runs_column& c, double v, const std::string& written) {
+    if (c.scale == 1.0) {
+        return c.kind == column_kind::sigma ? sigma_out_of_bounds(v, written) : fraction_out_of_bounds(v, written);
+    }
+    if (c.kind == column_kind::sigma) {
+        if (!(v > 0.0)) return "a standard deviation must be > 0 (got " + written + ")";
+        if (v > 1.0) return "a standard deviation in % must be at most 100 (got " + written + ")";
+    } else if (!(v >= 0.0 && v <= 1.0)) {
+        return "must be a percentage between 0 and 100, the column being in % (got " + written + ")";
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> sigma_out_of_bounds(double v, const std::string& written) {

@@ -23,11 +23,14 @@ struct csv_record {
 };
 
 // CSV records as RFC 4180 writes them: cells separated by commas, a cell in
-// double quotes may hold commas, line breaks and doubled quotes; lines end
-// in LF, CRLF or CR. A UTF-8 byte-order mark is skipped (UTF-16 and UTF-32
-// text are refused); a cell or a row longer than a table allows is refused;
-// lines whose first character is '#' and records without any text are left
-// out. Throws runs_error naming the file and line.
+// double quotes may hold the separator, line breaks and doubled quotes;
+// lines end in LF, CRLF or CR. The header (the first record) says the
+// separator: commas, or semicolons or tabs when it has those and no comma
+// (outside quotes); a header with both commas and semicolons is refused as
+// ambiguous. A UTF-8 byte-order mark is skipped (UTF-16 and UTF-32 text are
+// refused); a cell or a row longer than a table allows is refused; lines
+// whose first character is '#' and records without any text are left out.
+// Throws runs_error naming the file and line.
 class csv_reader {
 public:
     // read(buffer, capacity): the next bytes, 0 at the end.
@@ -36,23 +39,36 @@ public:
 
     // The next record; false at the end of the text.
     bool next(csv_record& r);
+    // What separates the cells: ',', ';' or '\t' (',' until the header is read).
+    char separator() const { return sep_; }
 
 private:
     int peek() { return pos_ < end_ || refill() ? static_cast<unsigned char>(buf_[pos_]) : -1; }
     void bump() { ++pos_; }
     bool refill();
+    bool have(std::size_t ahead);
     void skip_line_end();
+    void find_separator();
 
     source read_;
     std::string file_;
     std::vector<char> buf_;
     std::size_t pos_ = 0, end_ = 0;
-    bool at_end_ = false, started_ = false;
+    bool at_end_ = false, started_ = false, header_ = false;
     std::size_t line_ = 1;
+    char sep_ = ',';
 };
 
-// Every record of a text.
-std::vector<csv_record> csv_records(const std::string& text, const std::string& file);
+// Every record of a text, and the separator its header uses.
+struct csv_table {
+    std::vector<csv_record> records;
+    char separator = ',';
+};
+csv_table csv_records(const std::string& text, const std::string& file);
+
+// "FILE: cells separated by semicolons ..." for a table not separated by
+// commas (a note for the reader's warnings); nothing for commas.
+std::optional<std::string> separator_note(char separator, const std::string& file);
 
 // Whether every cell is blank (spaces and tabs at most).
 bool blank_cells(const std::vector<std::string>& cells);
@@ -60,22 +76,48 @@ bool blank_cells(const std::vector<std::string>& cells);
 // A cell without the spaces and tabs around it.
 std::string trimmed_cell(const std::string& s);
 
-enum class column_kind { run_name, note, setting, measured, sigma, unnamed, extra };
+// extra: one of the caller's own columns (a history's time); carried: any
+// other column (a tag, a timestamp, an operator's note), read and not used.
+enum class column_kind { run_name, note, setting, measured, sigma, unnamed, extra, carried };
 
 struct runs_column {
     std::string name;    // as written, trimmed
     std::size_t number;  // 1-based
     column_kind kind;
     std::size_t index;   // the setting, the quantity, or the extra column's place in `extra`
+    double scale = 1.0;  // what a cell's number is multiplied by: 0.01 in a column in % (the units row)
 };
 
-// The header's columns, each checked as a runs file checks it: unknown
-// names (the message lists the known ones, `extra` first), a column given
-// twice (also under two of its names), a standard deviation without its
-// measurement, a header separated by semicolons or tabs. `extra`: the
-// caller's own columns (e.g. "time"), matched as setting names are.
+// The setting or measurement a column's name that is none was likely meant
+// as (quantity_lookalike, with the measurements and their _sigma when
+// `measurements`, and `extra`), or a feed, reactor or kinetics key of no
+// setting; empty when the name is near none of them.
+std::string column_lookalike(const std::string& written, bool measurements,
+                             const std::vector<std::string>& extra = {});
+
+// The header's columns, each checked as a runs file checks it: a name that
+// looks like a misspelt setting or measurement (column_lookalike; the message
+// says "did you mean"), a column given twice (also under two of its names), a
+// standard deviation without its measurement, a header in one cell that holds
+// semicolons or tabs. Any other column is carried (column_kind::carried).
+// `extra`: the caller's own columns (e.g. "time"), matched as setting names are.
 std::vector<runs_column> runs_header(const csv_record& head, const std::string& file,
                                      const std::vector<std::string>& extra = {});
+
+// "FILE:LINE: columns carried through and not used: tag (2), ..." for the
+// carried columns, or nothing.
+std::optional<std::string> carried_note(const std::vector<runs_column>& cols, const std::string& file,
+                                        std::size_t line);
+
+// The units row under the header: a record none of whose cells is a number
+// or a time, with text in a column that has a unit. When `rec`
+// is one, each unit is checked against its column's (throws runs_error naming
+// the column, the unit given and the one expected; a column without a fixed
+// unit, the run's name, a note, a time, a carried one, takes any text), the
+// scale of a column in % set to 0.01 with a note appended to `notes`, and
+// true returned; otherwise false.
+bool units_row(const csv_record& rec, std::vector<runs_column>& cols, const std::string& file,
+               std::vector<std::string>& notes);
 
 // The header of a table's records: there, and with its cells separated by
 // commas; throws runs_error otherwise.
@@ -93,9 +135,12 @@ const csv_record& table_header(const std::vector<csv_record>& records, const std
 // spreadsheet's empty columns at the right are in its header as well.
 void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file);
 
-// A cell's number: decimal, finite; throws runs_error with a hint for a
-// thousands separator or a decimal comma.
-double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c);
+// A cell's number: decimal, finite, times the column's scale; throws
+// runs_error with a hint for a thousands separator or a decimal comma (in a
+// file separated by semicolons or tabs, `separator`, a comma is taken for a
+// decimal comma).
+double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c,
+                   char separator = ',');
 
 // Why a setting's value lies outside what a runs file allows (e.g. "must not
 // be negative"), or nothing.
@@ -104,6 +149,11 @@ std::optional<std::string> setting_out_of_bounds(setting s, double v);
 // Why a measurement's value is no fraction between 0 and 1 (with the hint
 // that it looks like a percentage), or nothing; `written`: the cell's text.
 std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written);
+
+// Why a measurement's or a standard deviation's value `v` (scaled) in column
+// c is out of bounds (fraction_out_of_bounds, sigma_out_of_bounds; for a
+// column in %, in percent), or nothing; `written`: the cell's text.
+std::optional<std::string> measured_out_of_bounds(const runs_column& c, double v, const std::string& written);
 
 // Why a measurement's standard deviation is none (not > 0, or above 1,
 // the most a fraction's can be, with the hint that it looks like a

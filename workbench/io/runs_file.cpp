@@ -30,15 +30,11 @@ bool blank(const std::vector<std::string>& cells) { return blank_cells(cells); }
 
 std::string trimmed(const std::string& s) { return trimmed_cell(s); }
 
-std::vector<record> split(const std::string& text, const std::string& file) { return csv_records(text, file); }
-
-double number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c) {
-    return cell_number(cell, file, line, c);
-}
+csv_table split(const std::string& text, const std::string& file) { return csv_records(text, file); }
 
 double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
-                     const runs_column& c) {
-    const double v = number(cell, file, line, c);
+                     const runs_column& c, char separator) {
+    const double v = cell_number(cell, file, line, c, separator);
     if (const auto why = setting_out_of_bounds(s, v)) column_error(file, line, c, *why + " (got " + cell + ")");
     return v;
 }
@@ -51,13 +47,18 @@ static const record& header_of(const std::vector<record>& records, const std::st
 
 // The runs of a table's records, the header first: every check of a runs
 // file but those of the text itself (quotes, line ends).
-static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
+static runs_file runs_of(const csv_table& table, const std::string& file) {
+    const std::vector<record>& records = table.records;
+    const char sep = table.separator;
     const record& head = header_of(records, file);
-    const std::vector<runs_column> cols = runs_header(head, file);
+    std::vector<runs_column> cols = runs_header(head, file);
 
     runs_file out{file, {}, {}};
+    if (auto note = separator_note(sep, file)) out.warnings.push_back(std::move(*note));
+    if (auto note = carried_note(cols, file, head.line)) out.warnings.push_back(std::move(*note));
+    const std::size_t first = records.size() > 1 && units_row(records[1], cols, file, out.warnings) ? 2 : 1;
     std::unordered_map<std::string, std::size_t> line_of_name;
-    for (std::size_t k = 1; k < records.size(); ++k) {
+    for (std::size_t k = first; k < records.size(); ++k) {
         const record& rec = records[k];
         check_row_width(rec, cols.size(), file);
         plant_run r;
@@ -69,6 +70,8 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
             const std::string cell = trimmed(rec.cells[j]);
             if (cell.empty()) continue;
             switch (c.kind) {
+                case kind::carried:
+                    break;
                 case kind::unnamed:
                 case kind::extra:
                     throw runs_error(file, rec.line, c.number, "column " + std::to_string(c.number) +
@@ -81,19 +84,19 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                     break;
                 case kind::setting:
                     r.settings[c.index] =
-                        setting_value(static_cast<setting>(c.index), cell, file, rec.line, c);
+                        setting_value(static_cast<setting>(c.index), cell, file, rec.line, c, sep);
                     r.setting_column[c.index] = c.number;
                     break;
                 case kind::measured: {
-                    const double v = number(cell, file, rec.line, c);
-                    if (const auto why = fraction_out_of_bounds(v, cell)) column_error(file, rec.line, c, *why);
+                    const double v = cell_number(cell, file, rec.line, c, sep);
+                    if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(file, rec.line, c, *why);
                     r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
                     r.measured_column[c.index] = c.number;
                     break;
                 }
                 case kind::sigma: {
-                    const double v = number(cell, file, rec.line, c);
-                    if (const auto why = sigma_out_of_bounds(v, cell)) column_error(file, rec.line, c, *why);
+                    const double v = cell_number(cell, file, rec.line, c, sep);
+                    if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(file, rec.line, c, *why);
                     sigma[c.index] = v;
                     sigma_column[c.index] = c.number;
                     break;
@@ -149,7 +152,7 @@ runs_file parse_runs(const std::string& text, const std::string& file) { return 
 namespace {
 
 // A table in memory as the records of the CSV file it would be written as.
-std::vector<record> table_records(const std::vector<std::string>& header,
+csv_table table_records(const std::vector<std::string>& header,
                                   const std::vector<std::vector<std::string>>& rows, const std::string& name) {
     if (header.size() * (rows.size() + 1) > max_table_cells) {
         fail_at(name, 0, std::to_string(rows.size()) + " rows of " + std::to_string(header.size()) +
@@ -166,7 +169,7 @@ std::vector<record> table_records(const std::vector<std::string>& header,
         }
         if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
     }
-    return records;
+    return {std::move(records), ','};
 }
 
 }  // namespace
@@ -244,25 +247,9 @@ reactor_case case_of(const reactor_case& base, const case_row& r, const case_tab
 
 namespace {
 
-// A header that looks meant as a setting: close to a setting's name (or
-// a1, a2, model), or a feed or reactor key of no setting. The setting it is
-// close to, or empty.
-std::string setting_lookalike(const std::string& written) {
-    const std::string key = normalised_name(written);
-    std::string best = quantity_lookalike(written);
-    std::string lower = trimmed(written);
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (best.empty() && key.rfind("feed_kmol_h.", 0) == 0) best = "feed_kmol_h.<component> (NH3, CO2, H2O, CARB, UREA, O2, N2)";
-    if (best.empty() && lower.rfind("reactor.", 0) == 0) best = "a setting of the reactor (trays, volume_m3, ...)";
-    if (best.empty() && lower.rfind("kinetics.", 0) == 0) best = "a1 or a2";
-    return best;
-}
-
-}  // namespace
-
-namespace {
-
-case_table case_table_of(const std::vector<record>& records, const std::string& file, std::size_t max_rows) {
+case_table case_table_of(const csv_table& table, const std::string& file, std::size_t max_rows) {
+    const std::vector<record>& records = table.records;
+    const char sep = table.separator;
     const record& head = header_of(records, file);
     enum class role { setting, a1, a2, model, carried, unnamed };
     struct case_column {
@@ -291,7 +278,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
             cc.r = key == "a1" ? role::a1 : key == "a2" ? role::a2 : role::model;
             target = key;
         } else {
-            const std::string like = setting_lookalike(head.cells[k]);
+            const std::string like = column_lookalike(head.cells[k], false);
             if (!like.empty()) {
                 column_error(file, head.line, cc.c,
                              "no setting of a case; did you mean " + like +
@@ -321,7 +308,9 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
     // The columns as the row checks name them.
     std::vector<runs_column> plain;
     for (const case_column& cc : cols) plain.push_back(cc.c);
-    for (std::size_t k = 1; k < records.size(); ++k) {
+    if (auto note = separator_note(sep, file)) out.warnings.push_back(std::move(*note));
+    const std::size_t first = records.size() > 1 && units_row(records[1], plain, file, out.warnings) ? 2 : 1;
+    for (std::size_t k = first; k < records.size(); ++k) {
         const record& rec = records[k];
         check_row_width(rec, cols.size(), file);
         if (out.rows.size() == max_rows) {
@@ -344,12 +333,12 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
                     throw runs_error(file, rec.line, cc.c.number, "column " + std::to_string(cc.c.number) +
                                      ": a value in a column without a name in the header");
                 case role::setting:
-                    r.settings[cc.c.index] = setting_value(static_cast<setting>(cc.c.index), cell, file, rec.line, cc.c);
+                    r.settings[cc.c.index] = setting_value(static_cast<setting>(cc.c.index), cell, file, rec.line, cc.c, sep);
                     r.setting_column[cc.c.index] = cc.c.number;
                     break;
                 case role::a1:
                 case role::a2: {
-                    const double v = number(cell, file, rec.line, cc.c);
+                    const double v = cell_number(cell, file, rec.line, cc.c, sep);
                     if (!(v > 0.0)) column_error(file, rec.line, cc.c, "a rate factor must be > 0 (got " + cell + ")");
                     (cc.r == role::a1 ? r.a1 : r.a2) = v;
                     break;

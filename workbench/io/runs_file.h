@@ -98,6 +98,7 @@ struct case_table {
     std::vector<std::string> carried;  // the other columns' names, as written
     std::size_t a1_column = 0, a2_column = 0, model_column = 0;  // 1-based; 0 = none
     std::vector<case_row> rows;
+    std::vector<std::string> warnings;  // each "FILE: ..." or "FILE:LINE: ..."
 };
 
 // Reads a case table; throws runs_error. `file` names the text in messages.

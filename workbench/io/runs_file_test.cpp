@@ -87,11 +87,14 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {head + "A,\"144\"x,0.5\n", "runs.csv:2: cell 2: text after the closing quote"},
         {head + "A,14\"4,0.5\n", "runs.csv:2: cell 2: a quote inside a cell"},
         {head + "A,144\n", "runs.csv:2: the row has 2 cells, the header 3"},
-        {"run,pressure_bar,x_urea\nA,144,0.3\n", "runs.csv:1: column \"x_urea\" (3): unknown column (known: run, note, trays"},
+        {"run,pressure_bar,x_urea\nA,144,0.3\n", "runs.csv:1: column \"x_urea\" (3): unknown column: did you mean w_UREA? "
+                                               "(a name this near a known one is taken for a misspelling; other columns "
+                                               "are carried through unused; known: run, note, trays"},
         {"run,pressure_bar,Pressure\n", "runs.csv:1: column \"Pressure\" (3): the same as column \"pressure_bar\" (2)"},
         {"a1,co2_conversion\n", "runs.csv:1: column \"a1\" (1): a1 is what the estimate finds, not a run's setting: to hold it, use fix a1=VALUE"},
         {"co2_conversion,w_NH3_sigma\n", "runs.csv:1: column \"w_NH3_sigma\" (2): a standard deviation without its measurement column \"w_NH3\""},
-        {"run;pressure_bar;co2_conversion\n", "runs.csv:1: the header has one column: cells must be separated by commas"},
+        {"run;pressure_bar,co2_conversion\n", "runs.csv:1: the header has both commas and semicolons between its "
+                                              "names: which of them separates the columns is unclear"},
         {head + "\n# nothing\n", "runs.csv: no runs"},
         {head + "A,1.4e2x,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"1.4e2x\")"},
         {head + "A,\"144,5\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; write numbers without a thousands separator and with a decimal point: 1445 if the comma separates thousands, 144.5 if it is a decimal comma)"},
@@ -146,6 +149,69 @@ TEST(RunsFile, ARowWithOneCellTooManyIsRefusedAsAShiftedRow) {
     text.replace(at, 9, "\nT4,,3,3,");
     EXPECT_EQ(error_of(text), "runs.csv:8: the row has 15 cells, the header 14; cells 3 and 4, 3 and 3, look like "
                               "one number written with a decimal comma: write 3.3, or quote the cell");
+}
+
+// A plant's export as it comes: a timestamp, a tag or an operator's note
+// beside the runs' columns, a units row, semicolons or tabs between cells.
+TEST(RunsFile, CarriesOtherColumnsThroughAndStillCatchesAMisspeltOne) {
+    const runs_file f = parse_runs("timestamp,run,co2_conversion,Tag\n2026-03-01 06:00,A,0.6,x\n2026-03-02 06:00,B,0.61,\n",
+                                   "runs.csv");
+    ASSERT_EQ(f.runs.size(), 2u);
+    EXPECT_EQ(f.runs[1].name, "B");
+    EXPECT_EQ(measured(f.runs[1], quantity::co2_conversion).value, 0.61);
+    EXPECT_EQ(f.warnings, (std::vector<std::string>{"runs.csv:1: columns carried through and not used: timestamp (1), Tag (4)"}));
+    for (const auto& [header, meant] : {std::pair{"presure_bar", "pressure_bar"}, std::pair{"w_UREA_sgma", "w_UREA_sigma"},
+                                        std::pair{"feed_kmol_h.Argon", "feed_kmol_h.<component>"}}) {
+        const std::string msg = error_of(std::string("run,w_UREA,") + header + "\nA,0.3,1\n");
+        EXPECT_EQ(msg.rfind("runs.csv:1: column \"" + std::string(header) + "\" (3): unknown column: did you mean " + meant, 0), 0u)
+            << msg;
+    }
+}
+
+TEST(RunsFile, AUnitsRowIsCheckedAndAPercentageColumnConverted) {
+    const std::string head = "run,feed_kmol_h.CO2,t-out,pressure_bar,co2_conversion,w_UREA,w_UREA_sigma,note\n";
+    const runs_file f = parse_runs(head + ",[kmol/h],\xC2\xB0" "C,bar,-,%,wt%,text\nA,2300,183.5,144,0.58,35.2,0.4,\n", "runs.csv");
+    ASSERT_EQ(f.runs.size(), 1u);
+    const plant_run& a = f.runs[0];
+    EXPECT_EQ(a.line, 3u);
+    EXPECT_EQ(setting_of(a, setting::outlet_temperature_C), 183.5);
+    EXPECT_EQ(measured(a, quantity::co2_conversion).value, 0.58);
+    EXPECT_DOUBLE_EQ(measured(a, quantity::w_urea).value, 0.352);
+    EXPECT_DOUBLE_EQ(measured(a, quantity::w_urea).sigma, 0.004);
+    EXPECT_EQ(f.warnings, (std::vector<std::string>{"runs.csv:2: in % (the units row): w_UREA (6), w_UREA_sigma (7); "
+                                                    "read as fractions, divided by 100"}));
+    EXPECT_EQ(error_of(head + ",kmol/h,C,psi,,,,\nA,2300,183.5,144,0.58,,,\n"),
+              "runs.csv:2: column \"pressure_bar\" (4): unit \"psi\" in the units row; expected bar");
+    EXPECT_EQ(error_of(head + ",C,C,,,,,\nA,2300,183.5,144,0.58,,,\n"),
+              "runs.csv:2: column \"feed_kmol_h.CO2\" (2): unit \"C\" in the units row; expected kmol/h");
+    EXPECT_EQ(error_of(head + ",,,,kg/kg,,,\nA,2300,183.5,144,0.58,,,\n"),
+              "runs.csv:2: column \"co2_conversion\" (5): unit \"kg/kg\" in the units row; expected fraction (or -, "
+              "mol/mol), or %");
+    EXPECT_EQ(error_of(head + ",,,,%,,,\nA,2300,183.5,144,5800,,,\n"),
+              "runs.csv:3: column \"co2_conversion\" (5): must be a percentage between 0 and 100, the column being "
+              "in % (got 5800)");
+    // A table in memory (a data frame read from a spreadsheet) the same way.
+    const runs_file t = runs_from_table({"run", "co2_conversion"}, {{"", "%"}, {"A", "60"}}, "frame");
+    EXPECT_DOUBLE_EQ(measured(t.runs.at(0), quantity::co2_conversion).value, 0.6);
+}
+
+TEST(RunsFile, ReadsSemicolonsOrTabsWhenTheHeaderSaysSo) {
+    const std::string semicolons = "run;pressure_bar;co2_conversion;note\nA;144.5;0.58;\"cool; \"\"steady\"\"\"\n";
+    std::string tabs = "run\tpressure_bar\tco2_conversion\tnote\nA\t144.5\t0.58\t\"cool; \"\"steady\"\"\"\n";
+    for (const std::string& text : {semicolons, tabs}) {
+        const runs_file f = parse_runs(text, "runs.csv");
+        ASSERT_EQ(f.runs.size(), 1u) << text;
+        EXPECT_EQ(setting_of(f.runs[0], setting::pressure_bar), 144.5);
+        EXPECT_EQ(f.runs[0].note, "cool; \"steady\"");
+        ASSERT_EQ(f.warnings.size(), 1u);
+        EXPECT_EQ(f.warnings[0], std::string("runs.csv: cells separated by ") + (text == tabs ? "tabs" : "semicolons") +
+                                     " (the header has no comma), read as such; numbers need a decimal point");
+    }
+    EXPECT_EQ(error_of("run;pressure_bar;co2_conversion\nA;144,5;0.58\n"),
+              "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; a decimal comma: the file is "
+              "separated by semicolons, and its numbers must be written with a decimal point (144.5): export it with "
+              "a decimal point, or as CSV with commas)");
+    EXPECT_EQ(error_of("run;pressure_bar;co2_conversion\nA,144.5,0.58\n"), "runs.csv:2: the row has 1 cells, the header 3");
 }
 
 TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
@@ -265,6 +331,16 @@ TEST(CaseTable, SetsWhatARunsFileSetsAndCarriesTheRest) {
     EXPECT_EQ(error("tag,trays\nx,1\ny,2\nz,3\n"), "cases.csv:4: more than 2 cases: at most 2 in one study");
     EXPECT_EQ(error("tag,volume\n"), "cases.csv: no cases: the header must be followed by at least one row");
     EXPECT_NE(error("tag,t_ot\nx,1\n").find("did you mean t_out?"), std::string::npos);
+
+    // A runs file's units row and separator as a case table: the units of its
+    // settings checked, carried columns taken as they are.
+    const case_table s = parse_case_table("tag;t_out;co2_conversion\n;degC;%\nx;185;58\n", "cases.csv", 2);
+    ASSERT_EQ(s.rows.size(), 1u);
+    EXPECT_EQ(s.rows[0].settings[static_cast<std::size_t>(setting::outlet_temperature_C)], 185.0);
+    EXPECT_EQ(s.rows[0].carried, (std::vector<std::string>{"x", "58"}));
+    EXPECT_EQ(s.warnings.size(), 1u);
+    EXPECT_EQ(error("tag,t_out\n,bar\nx,185\n"), "cases.csv:2: column \"t_out\" (2): unit \"bar\" in the units row; "
+                                                "expected \xC2\xB0" "C (or C, degC)");
 }
 
 }  // namespace

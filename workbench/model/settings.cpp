@@ -102,12 +102,13 @@ const char* quantity_unit(const std::string& name) {
     }
 }
 
-std::string quantity_lookalike(const std::string& name, bool model) {
+std::string quantity_lookalike(const std::string& name, bool model, const std::vector<std::string>& more) {
     const std::string key = normalised_name(name);
     std::vector<std::string> names = {"a1", "a2"};
     if (model) names.emplace_back("model");
     for (const char* alias : {"volume", "pressure", "t_in", "t_out", "co2"}) names.emplace_back(alias);
     for (const char* column : setting_columns) names.emplace_back(column);
+    names.insert(names.end(), more.begin(), more.end());
     std::string best;
     std::size_t best_distance = 99;
     for (const std::string& n : names) {

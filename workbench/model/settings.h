@@ -70,9 +70,10 @@ inline constexpr const char* case_quantity_names =
 // The quantity a name that is none was likely meant as: one edit away
 // from a short name (a1, co2), two from a longer one, letters of any case,
 // '-' and '_' alike ("a_2": "a2", "presure_bar": "pressure_bar", "t-ot":
-// "t_out"); "model" among them when `model` is true. Empty when none is
-// that near.
-std::string quantity_lookalike(const std::string& name, bool model = true);
+// "t_out"); "model" among them when `model` is true, and the names in
+// `more` (a table's measurement columns, say). Empty when none is that near.
+std::string quantity_lookalike(const std::string& name, bool model = true,
+                               const std::vector<std::string>& more = {});
 
 // Why a name is no quantity of a case: "\"a_2\" is no quantity of a case;
 // did you mean a2? (a1, a2, ...)"; with_model: model=trays,pfr is one too.
