@@ -129,6 +129,29 @@ def test_estimate_from_a_file_a_dataframe_and_records_gives_the_command_lines_es
         assert list(e.residuals.predicted) == predicted
 
 
+def test_a_plants_workbook_read_with_pandas_estimates_as_its_table(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    openpyxl = pytest.importorskip("openpyxl")
+    # A workbook as a plant keeps it: a date beside the runs, a units row,
+    # the conversion in %; the run's name read as the index.
+    columns = ["run", "nh3_co2", "outlet_temperature_C", "co2_conversion", "w_UREA"]
+    frame = pandas.read_csv(RUNS, comment="#", float_precision="round_trip")[columns]
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.append(["sampled"] + columns)
+    sheet.append([None, None, "mol/mol", "\u00b0C", "%", "kg/kg"])
+    for k, (run, ratio, t_out, conversion, urea) in enumerate(frame.itertuples(index=False)):
+        cells = [ratio, t_out, 100 * conversion, urea]
+        sheet.append([f"2026-03-0{k + 1} 06:00", run] + [None if math.isnan(v) else v for v in cells])
+    book.save(tmp_path / "plant.xlsx")
+    e = ur.estimate(pandas.read_excel(tmp_path / "plant.xlsx", index_col="run"), fix={"a1": 1})
+    want = ur.estimate(frame, fix={"a1": 1})
+    assert e.parameters["a2"].value == pytest.approx(want.parameters["a2"].value, rel=1e-9)
+    assert list(e.residuals.run) == list(want.residuals.run)
+    assert e.warnings == ["<table>:1: columns carried through and not used: sampled (2)",
+                          "<table>:2: in % (the units row): co2_conversion (5); read as fractions, divided by 100"]
+
+
 def test_bad_input_raises_the_command_lines_message(tmp_path):
     # A --vary: the same reason, about the argument in Python's words.
     with pytest.raises(ur.InputError) as e:
