@@ -90,6 +90,11 @@ TEST_F(StudyCli, ACaseTablesOtherColumnsComeThroughAndMisspeltSettingsAreRefused
         EXPECT_NE(b.err.find(t.expected), std::string::npos) << b.err;
         EXPECT_FALSE(fs::exists(dir / "bad-out.csv"));
     }
+    // A spreadsheet's export with semicolons and a units row: read, and said so.
+    write("semicolons.csv", "tag;nh3_co2\n;mol/mol\nA;3.1\n");
+    const outcome semi = run("study --cases semicolons.csv --result co2_conversion");
+    EXPECT_EQ(semi.status, 0) << semi.err;
+    EXPECT_NE(semi.err.find("warning: semicolons.csv: cells separated by semicolons"), std::string::npos) << semi.err;
     write("bad.csv", "tag,model,volume\nx,plug,100\n");
     EXPECT_NE(run("study --cases bad.csv").err.find("bad.csv:2: column \"model\" (2): the reactor model is trays or pfr"),
               std::string::npos);

@@ -109,6 +109,8 @@ TEST(HistoryFile, ReadsAnExportWithSemicolonsAUnitsRowAndOtherColumns) {
                               "h.csv:2: in % (the units row): w_UREA (3); read as fractions, divided by 100"}));
     EXPECT_EQ(refusal("time;pressure_bar\n;barg\n2026-03-01T06:00;145\n"),
               "h.csv:2: column \"pressure_bar\" (2): unit \"barg\" in the units row; expected bar");
+    // A row with a time is no units row, whatever else it holds.
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,n/a\n").rfind("h.csv:2: column \"pressure_bar\" (2): not a number", 0), 0u);
 }
 
 }  // namespace

@@ -212,6 +212,8 @@ TEST(RunsFile, ReadsSemicolonsOrTabsWhenTheHeaderSaysSo) {
               "separated by semicolons, and its numbers must be written with a decimal point (144.5): export it with "
               "a decimal point, or as CSV with commas)");
     EXPECT_EQ(error_of("run;pressure_bar;co2_conversion\nA,144.5,0.58\n"), "runs.csv:2: the row has 1 cells, the header 3");
+    // Tabs beside commas are blanks around a cell.
+    EXPECT_EQ(parse_runs("run,\tco2_conversion\nA,\t0.58\n", "runs.csv").warnings.size(), 0u);
 }
 
 TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
