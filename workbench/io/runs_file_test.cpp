@@ -198,7 +198,8 @@ TEST(RunsFile, AUnitsRowIsCheckedAndAPercentageColumnConverted) {
 TEST(RunsFile, ReadsSemicolonsOrTabsWhenTheHeaderSaysSo) {
     const std::string semicolons = "run;pressure_bar;co2_conversion;note\nA;144.5;0.58;\"cool; \"\"steady\"\"\"\n";
     std::string tabs = "run\tpressure_bar\tco2_conversion\tnote\nA\t144.5\t0.58\t\"cool; \"\"steady\"\"\"\n";
-    for (const std::string& text : {semicolons, tabs}) {
+    // (Blank lines before the header: the header says the separator.)
+    for (const std::string& text : {semicolons, tabs, "\n\n" + semicolons}) {
         const runs_file f = parse_runs(text, "runs.csv");
         ASSERT_EQ(f.runs.size(), 1u) << text;
         EXPECT_EQ(setting_of(f.runs[0], setting::pressure_bar), 144.5);
