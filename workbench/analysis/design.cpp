@@ -407,31 +407,65 @@ design_result run_design(workbench_host& h, const design_problem& p) {
     std::size_t measured_count = 0;
     for (const bool m : p.measure) measured_count += m ? 1 : 0;
     const double t_after = t_975(u.degrees_of_freedom + static_cast<int>(measured_count));
-    std::vector<station> warm;
-    for (std::size_t c = 0; c < p.candidates.points; ++c) {
-        design_candidate d;
-        d.index = c;
-        const reactor_case cc = study_case(p.candidates, c);
-        d.settings = study_settings(p.candidates, c, cc);
-        if (p.candidates.table) d.carried = &p.candidates.table->rows[c].carried;
-        const sensitivities s = sensitivities_of(cc, u, p.step, h, warm, solves);
-        h.check_stop();
-        d.ok = s.ok;
-        d.failure = s.failure;
-        if (!s.ok) {
-            warm.clear();
+    // The candidates in the chunks a study of them would be cut into (the
+    // same for any number of workers), each chunk a chain of warm starts.
+    const std::vector<point_range> chunks = study_chunks(p.candidates);
+    const worker_options& workers = h.owner().workers();
+    const auto add = [&](design_candidate d) {
+        if (!d.ok) {
             ++out.failed;
-            out.candidates.push_back(std::move(d));
-            continue;
-        }
-        d.values = s.values;
-        d.slope = s.slope;
-        d.info = information_of(s, p.measure, p.sigma);
-        for (std::size_t k = 0; k < 2; ++k) {
-            out.largest_effect[k] = std::max(out.largest_effect[k], ln10 * std::sqrt(std::max(0.0, d.info[k][k])));
+        } else {
+            d.info = information_of(sensitivities{true, "", d.values, d.slope}, p.measure, p.sigma);
+            for (std::size_t k = 0; k < 2; ++k) {
+                out.largest_effect[k] = std::max(out.largest_effect[k], ln10 * std::sqrt(std::max(0.0, d.info[k][k])));
+            }
         }
         out.candidates.push_back(std::move(d));
-    }
+        if (workers.progress) workers.progress("candidates", out.candidates.size(), p.candidates.points);
+    };
+    chunk_work work;
+    work.chunks = chunks.size();
+    work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        std::vector<station> warm;
+        for (std::size_t c = chunks[i].begin + from; c < chunks[i].end; ++c) {
+            const reactor_case cc = study_case(p.candidates, c);
+            long n = 0;
+            const sensitivities s = sensitivities_of(cc, u, p.step, h, warm, n);
+            h.check_stop();
+            if (!s.ok) warm.clear();
+            wire_out w;
+            w.put(s.ok).put(s.failure).put(s.values).put(s.slope).put(n);
+            emit(w.bytes());
+        }
+    };
+    const auto candidate = [&](std::size_t c) {
+        design_candidate d;
+        d.index = c;
+        d.settings = study_settings(p.candidates, c, study_case(p.candidates, c));
+        if (p.candidates.table) d.carried = &p.candidates.table->rows[c].carried;
+        return d;
+    };
+    work.take = [&](std::size_t, const std::string& bytes) {
+        wire_in r(bytes);
+        design_candidate d = candidate(out.candidates.size());
+        d.ok = r.get<bool>();
+        d.failure = r.get_string();
+        d.values = r.get<predicted>();
+        d.slope = r.get<std::array<predicted, 2>>();
+        solves += r.get<long>();
+        add(std::move(d));
+    };
+    // A candidate a worker could not finish (its plug-in crashed or hung):
+    // failed, with why; or the rest of a chunk not run.
+    work.lost = [&](std::size_t i, const std::string& why, bool ran) {
+        const std::size_t end = ran ? std::min(out.candidates.size() + 1, chunks[i].end) : chunks[i].end;
+        while (out.candidates.size() < end) {
+            design_candidate d = candidate(out.candidates.size());
+            d.failure = why;
+            add(std::move(d));
+        }
+    };
+    run_chunks(workers, work, [&h] { h.check_stop(); });
     out.reactor_solves = solves;
 
     // A free factor that changes nothing any run measures, now or with any

@@ -97,29 +97,42 @@ double se_of(const parameter_estimate& p, const estimate_result& res) {
 }  // namespace
 
 bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                           const estimate_result& res, int resamples, std::uint64_t seed,
-                           const std::function<void()>& check_stop) {
+                           const estimate_result& res, int resamples, std::uint64_t seed, const estimate_split& split) {
     if (resamples < 1) throw input_error("--bootstrap: at least 1 resample (got " + std::to_string(resamples) + ")");
     const detail::quiet_ceres quiet;
     bootstrap_result out;
     out.resamples = resamples;
     out.seed = seed;
     const std::vector<point> starts = refit_starts(res);
+    // Every resample drawn first, in order: the same draws whoever fits them.
     std::mt19937_64 rng(seed);
-    for (int b = 0; b < resamples; ++b) {
-        if (check_stop) check_stop();
-        std::vector<double> weights(runs.size(), 0.0);
-        for (std::size_t i = 0; i < runs.size(); ++i) weights[draw(rng, runs.size())] += 1.0;
-        const int n = measurements_of(runs, weights);
-        const std::optional<point> u =
-            n >= std::max(1, res.free_parameters) ? refit(m, runs, opt, res, weights, starts) : std::nullopt;
-        if (!u) {
-            ++out.failed;
-            continue;
-        }
-        out.samples.push_back({res.parameters[0].free ? factor_at((*u)[0]) : res.parameters[0].value,
-                               res.parameters[1].free ? factor_at((*u)[1]) : res.parameters[1].value});
+    std::vector<std::vector<double>> weights(static_cast<std::size_t>(resamples), std::vector<double>(runs.size(), 0.0));
+    for (std::vector<double>& w : weights) {
+        for (std::size_t i = 0; i < runs.size(); ++i) w[draw(rng, runs.size())] += 1.0;
     }
+    // Each resample a piece of work, fitted from the model as it is now.
+    detail::run_pieces(
+        m, split, weights.size(),
+        [&](std::size_t b, model& own) {
+            const int n = measurements_of(runs, weights[b]);
+            const std::optional<point> u =
+                n >= std::max(1, res.free_parameters) ? refit(own, runs, opt, res, weights[b], starts) : std::nullopt;
+            wire_out w;
+            w.put(u.has_value()).put(u.value_or(point{}));
+            return w.bytes();
+        },
+        [&](std::size_t, const std::string& bytes) {
+            wire_in r(bytes);
+            const bool usable = r.get<bool>();
+            const point u = r.get<point>();
+            if (!usable) {
+                ++out.failed;
+                return;
+            }
+            out.samples.push_back({res.parameters[0].free ? factor_at(u[0]) : res.parameters[0].value,
+                                   res.parameters[1].free ? factor_at(u[1]) : res.parameters[1].value});
+        },
+        "bootstrap resamples");
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free || out.samples.empty()) continue;
         std::vector<double> ln;
@@ -133,32 +146,42 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
 }
 
 leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                                   const estimate_result& res, const std::function<void()>& check_stop) {
+                                   const estimate_result& res, const estimate_split& split) {
     const detail::quiet_ceres quiet;
     leave_one_out_result out;
     out.computed = true;
     const std::vector<point> starts = refit_starts(res);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (check_stop) check_stop();
-        left_out_run row;
-        row.run = i;
-        std::vector<double> weights(runs.size(), 1.0);
-        weights[i] = 0.0;
-        const int n = measurements_of(runs, weights);
-        const std::optional<point> u =
-            n >= std::max(1, res.free_parameters) ? refit(m, runs, opt, res, weights, starts) : std::nullopt;
-        if (u) {
-            row.ok = true;
-            for (std::size_t k = 0; k < 2; ++k) {
-                const parameter_estimate& p = res.parameters[k];
-                row.value[k] = p.free ? factor_at((*u)[k]) : p.value;
-                if (!p.free) continue;
-                row.shift_ln[k] = std::log(row.value[k]) - std::log(p.value);
-                row.shift_se[k] = row.shift_ln[k] / se_of(p, res);
+    // Each run left out a piece of work, fitted from the model as it is now.
+    detail::run_pieces(
+        m, split, runs.size(),
+        [&](std::size_t i, model& own) {
+            std::vector<double> weights(runs.size(), 1.0);
+            weights[i] = 0.0;
+            const int n = measurements_of(runs, weights);
+            const std::optional<point> u =
+                n >= std::max(1, res.free_parameters) ? refit(own, runs, opt, res, weights, starts) : std::nullopt;
+            wire_out w;
+            w.put(u.has_value()).put(u.value_or(point{}));
+            return w.bytes();
+        },
+        [&](std::size_t i, const std::string& bytes) {
+            wire_in r(bytes);
+            left_out_run row;
+            row.run = i;
+            const bool usable = r.get<bool>();
+            const point u = r.get<point>();
+            if (usable) {
+                row.ok = true;
+                for (std::size_t k = 0; k < 2; ++k) {
+                    const parameter_estimate& p = res.parameters[k];
+                    row.value[k] = p.free ? factor_at(u[k]) : p.value;
+                    if (!p.free) continue;
+                    row.shift_ln[k] = std::log(row.value[k]) - std::log(p.value);
+                    row.shift_se[k] = row.shift_ln[k] / se_of(p, res);
+                }
             }
-        }
-        out.runs.push_back(row);
-    }
+            out.runs.push_back(row);
+        });
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free) continue;
         std::vector<std::size_t> order;

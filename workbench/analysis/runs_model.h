@@ -35,6 +35,10 @@ public:
     runs_model(workbench_host& h, std::vector<reactor_case> cases);
 
     outcome predict(std::size_t run, double ln_a1, double ln_a2) override;
+    // The runs and each one's last solution, on the same host.
+    std::unique_ptr<model> copy() const override;
+    long predictions() const override { return solves_; }
+    void add_predictions(long n) override { solves_ += n; }
 
     const reactor_case& case_of_run(std::size_t run) const { return cases_[run]; }
     long solves() const { return solves_; }

@@ -74,7 +74,8 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
     const estimate_problem& p = outcome.problem;
     return work(s, p.base, [&](workbench_host& h) {
         runs_model m(h, p.cases);
-        return bootstrap(m, p.observed, p.options, outcome.result, resamples, seed, [&h] { h.check_stop(); });
+        return bootstrap(m, p.observed, p.options, outcome.result, resamples, seed,
+                         estimate_split{s.workers(), [&h] { h.check_stop(); }});
     });
 }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/progress.h"
 #include "io/case_file.h"
 #include "base/input_files.h"
 #include "base/text.h"
@@ -205,6 +206,22 @@ std::optional<band_plan> bands_of(const invocation& in) {
     std::optional<band_method> method;
     if (in.has("--band")) method = band_method_named(in.text("--band"));
     return plan_bands(read_estimate_file(in.text("--estimate")), method);
+}
+
+worker_options workers_of(const invocation& in) {
+    worker_options o;
+    o.jobs = available_cores();
+    if (in.has("--jobs")) {
+        const double n = parse_number("--jobs", in.text("--jobs"), number_rule::positive);
+        if (n != std::floor(n) || n > max_jobs) {
+            throw input_error("--jobs " + in.text("--jobs") + ": must be a whole number of worker processes from 1 to " +
+                              std::to_string(max_jobs));
+        }
+        o.jobs = static_cast<unsigned>(n);
+    }
+    if (in.has("--worker-timeout")) o.stall_s = parse_number("--worker-timeout", in.text("--worker-timeout"), number_rule::positive);
+    o.progress = terminal_progress(in.flag("--quiet"));
+    return o;
 }
 
 int finish(const staged_outputs& files, int status) {

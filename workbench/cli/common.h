@@ -73,6 +73,11 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const invocation& in)
 // it (the estimate sets them), and an estimate file that is no estimate.
 std::optional<band_plan> bands_of(const invocation& in);
 
+// The workers --jobs, --worker-timeout and --quiet ask for (default: as
+// many as the cores this process may use), with the progress line on the
+// terminal. Throws input_error naming the option.
+worker_options workers_of(const invocation& in);
+
 // Reports each plot that could not be drawn in one line (after the
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);

@@ -84,7 +84,9 @@ int design_command(const invocation& in) {
         study_map(p.candidates, 0, "", "", "--map");
     }
 
+    worker_options workers = workers_of(in);
     session s(plugin_path_of(in));
+    s.set_workers(std::move(workers));
     const design_result r = design(s, p);
     if (r.ranking.empty()) {
         std::cerr << "urea-reactor: solver failure: no candidate could be solved at the estimate; nothing written\n";

@@ -41,14 +41,16 @@ bool looks_like_json(const std::string& path) {
     return false;
 }
 
-// The options as given, for a report: every one but the outputs, in the
-// order of their names.
+// The options as given, for a report: every one but the outputs and those
+// that change no result (the workers, the time limit), in the order of
+// their names.
 std::string options_text(const invocation& in) {
     std::string out;
     for (const auto& [name, texts] : in.given()) {
         if (name.rfind("--", 0) != 0) continue;
         if (name == "--json" || name == "--csv" || name == "--plot" || name == "--region-plot" ||
-            name == "--write-case" || name == "--report" || name == "--time-limit") {
+            name == "--write-case" || name == "--report" || name == "--time-limit" || name == "--jobs" ||
+            name == "--worker-timeout" || name == "--quiet") {
             continue;
         }
         for (const std::string& t : texts) out += (out.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);
@@ -108,7 +110,9 @@ int estimate_command(const invocation& in) {
         throw input_error("--region-plot: both factors are held (--fix): there is no region or profile to draw");
     }
 
+    worker_options workers = workers_of(in);
     session s(plugin_path_of(in));
+    s.set_workers(std::move(workers));
     const estimate_outcome e = estimate(s, problem);
     const estimate_report report = report_of(e);
     const build_info build = build_of(s.plugin_path());

@@ -78,7 +78,9 @@ int study_command(const invocation& in) {
     note(plan.notes);
 
     study_output out(in, plan);
+    worker_options workers = workers_of(in);
     session s(plugin_path_of(in));
+    s.set_workers(std::move(workers));
     const study_summary summary = study(s, plan, [&](const study_point& p) { out.add(p); });
     return out.finish(s, summary, "study");
 }

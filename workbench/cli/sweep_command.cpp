@@ -22,7 +22,9 @@ int sweep_command(const invocation& in) {
     warn(plan.warnings);
     note(plan.notes);
     study_output out(in, plan.study, !plan.study.bands);
+    worker_options workers = workers_of(in);
     session s(plugin_path_of(in));
+    s.set_workers(std::move(workers));
     const study_summary summary = study(s, plan.study, [&](const study_point& p) { out.add(p); });
     return out.finish(s, summary, "sweep");
 }

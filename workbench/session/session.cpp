@@ -165,7 +165,7 @@ workbench_host::workbench_host(session& s, const property_set& properties)
 workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
 void workbench_host::poll_stop() {
-    if (!stop_ && session_.stop_check()) {
+    if (!stop_ && session_.stop_check() && !in_worker()) {
         try {
             session_.stop_check()();
         } catch (const interrupted&) {
