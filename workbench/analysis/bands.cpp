@@ -37,8 +37,8 @@ const char* band_method_name(band_method m) { return m == band_method::profile ?
 band_method band_method_named(const std::string& name) {
     if (name == "profile") return band_method::profile;
     if (name == "linearised" || name == "linearized") return band_method::linearised;
-    throw input_error("--band: must be profile (the range over the 95 % likelihood region) or linearised (the "
-                      "delta method with the covariance) (got " + name + ")");
+    throw input_error(field("band"), "must be profile (the range over the 95 % likelihood region) or linearised (the "
+                                     "delta method with the covariance) (got " + name + ")");
 }
 
 factor_uncertainty uncertainty_of(const estimate_outcome& e) {
@@ -100,23 +100,27 @@ std::string estimate_named(const factor_uncertainty& u) {
 band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> method) {
     const int free = (u.free[0] ? 1 : 0) + (u.free[1] ? 1 : 0);
     if (free == 0) {
-        throw input_error(u.source + ": both rate factors are held (--fix) in this estimate: there is no "
-                          "uncertainty to give a band");
+        throw input_error(u.source + ": both rate factors are held (" + mention("fix") +
+                          ") in this estimate: there is no uncertainty to give a band");
     }
     const std::size_t only = u.free[0] ? 0 : 1;  // the free factor, when one is
     const bool region = free == 2 && u.region.computed && !u.region.pieces.empty();
     const bool interval = free == 1 && u.has_profile[only];
     const bool profile_possible = region || interval;
     if (method == band_method::profile && !profile_possible) {
-        throw input_error("--band profile: " + u.source + " holds no " +
-                          (free == 2 ? std::string("joint region of a1 and a2") : "profile interval of " +
-                                                                                     std::string(factor_names[only])) +
-                          "; --band linearised uses the covariance");
+        throw input_error(given("band", "profile"),
+                          u.source + " holds no " +
+                              (free == 2 ? std::string("joint region of a1 and a2")
+                                         : "profile interval of " + std::string(factor_names[only])) +
+                              "; " + mention("band", "", "linearised") + " uses the covariance");
     }
     if (method == band_method::linearised && !u.has_covariance) {
-        throw input_error("--band linearised: " + u.source + " holds no covariance of the rate factors (it is "
-                          "singular: the runs do not tell a1 and a2 apart)" +
-                          (profile_possible ? "; --band profile takes the range over the likelihood region" : ""));
+        throw input_error(given("band", "linearised"),
+                          u.source + " holds no covariance of the rate factors (it is singular: the runs do not tell "
+                                     "a1 and a2 apart)" +
+                              (profile_possible
+                                   ? "; " + mention("band", "", "profile") + " takes the range over the likelihood region"
+                                   : ""));
     }
     if (!method && !profile_possible && !u.has_covariance) {
         throw input_error(u.source + ": the estimate holds neither a likelihood region nor a covariance of the rate "
@@ -128,7 +132,7 @@ band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> met
     for (std::size_t k = 0; k < 2; ++k) {
         if (!u.free[k]) {
             p.notes.push_back(std::string(factor_names[k]) + " is held at " + factor_text(u.value[k]) +
-                              " in this estimate (--fix): its uncertainty is not in the bands");
+                              " in this estimate (" + mention("fix") + "): its uncertainty is not in the bands");
         }
     }
     const auto add = [&](double a1, double a2) {
@@ -151,8 +155,8 @@ band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> met
                         ", s = " + sig(u.scale_factor, 4) + ")";
         if (free == 2 && (profile_open(u, 0) || profile_open(u, 1))) {
             p.notes.push_back("the profile-likelihood intervals are open where the linearised ones are not: the "
-                              "linearised bands can be far too narrow here (--band profile takes the range over the "
-                              "likelihood region)");
+                              "linearised bands can be far too narrow here (" + mention("band", "", "profile") +
+                              " takes the range over the likelihood region)");
         }
         return p;
     }

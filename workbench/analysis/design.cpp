@@ -172,8 +172,8 @@ void say(design_result& out) {
             v.push_back("No run within these ranges can determine " + name + ": at the estimate (" + name + " = " +
                         sig(u.value[k], 3) + ") changing it tenfold moves what any candidate measures by at most " +
                         sig(out.largest_effect[k], 2) + " standard deviations: " + process[k] +
-                        " is at its equilibrium throughout. Hold it (estimate with --fix " + name + "=VALUE, the "
-                        "value you trust) until a run outside these ranges can tell.");
+                        " is at its equilibrium throughout. Hold it (estimate with " + mention("fix", name, "VALUE") +
+                        ", the value you trust) until a run outside these ranges can tell.");
         } else {
             const design_candidate* best = &top;
             for (const std::size_t i : out.ranking) {
@@ -254,8 +254,8 @@ std::array<bool, quantity_count> measured_named(const std::string& names) {
             if (q->name == quantities[k].column) found = k;
         }
         if (found == quantity_count) {
-            throw input_error("--measure " + names + ": \"" + name + "\" is not measured in a test run (" +
-                              quantity_columns() + ", or all)");
+            throw input_error(given("measure", names),
+                              "\"" + name + "\" is not measured in a test run (" + quantity_columns() + ", or all)");
         }
         m[found] = true;
         if (at == std::string::npos) return m;
@@ -272,12 +272,12 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
             std::vector<std::string> names;
             for (const plant_run& r : runs.runs.runs) names.push_back(r.name);
             if (names != estimate->runs) {
-                throw input_error("--estimate " + estimate->source + ": made from other runs (" +
+                throw input_error(given("estimate", estimate->source), "made from other runs (" +
                                   std::to_string(estimate->runs.size()) + ", of " +
                                   (estimate->runs_file.empty() ? std::string("another file") : estimate->runs_file) +
                                   ") than the " + std::to_string(names.size()) + " of " + runs.runs.file +
-                                  ": give the runs file it was made from, or leave --estimate out to estimate "
-                                  "these runs");
+                                  ": give the runs file it was made from, or leave " + mention("estimate") +
+                                  " out to estimate these runs");
             }
         }
         if (estimate->base) {
@@ -300,26 +300,35 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
             if (!differ.empty()) {
                 std::string what;
                 for (std::size_t k = 0; k < differ.size(); ++k) what += (k ? ", " : "") + differ[k];
-                throw input_error("--estimate " + estimate->source + ": made on another base case (" + what +
-                                  " differ): give the case and case options the estimate was made with");
+                throw input_error(given("estimate", estimate->source),
+                                  "made on another base case (" + what +
+                                      " differ): give the case and case options the estimate was made with");
             }
         }
         if (!estimate->free[0] && !estimate->free[1]) {
-            throw input_error("--estimate " + estimate->source +
-                              ": both rate factors are held in this estimate: there is nothing to design for");
+            throw input_error(given("estimate", estimate->source),
+                              "both rate factors are held in this estimate: there is nothing to design for");
         }
     } else if (runs.options.fixed[0] && runs.options.fixed[1]) {
-        throw input_error("--fix: both rate factors are held: there is nothing to design for");
+        throw input_error(field("fix"), "both rate factors are held: there is nothing to design for");
     }
     const std::array<bool, 2> free = estimate ? estimate->free
                                               : std::array<bool, 2>{!runs.options.fixed[0], !runs.options.fixed[1]};
     if (for_factor && !free[*for_factor]) {
-        throw input_error(std::string("--for ") + factor_names[*for_factor] + ": " + factor_names[*for_factor] +
-                          " is held in this estimate (--fix): design for the free factor");
+        throw input_error(given("for_factor", factor_names[*for_factor]),
+                          std::string(factor_names[*for_factor]) + " is held in this estimate (" + mention("fix") +
+                              "): design for the free factor");
     }
     for (const std::string& name : candidates.settings) {
         if (name == "a1" || name == "a2") {
-            throw input_error(std::string(candidates.table ? "--cases: the column " : "--vary ") + name +
+            field_ref what = field("cases");
+            if (!candidates.table) {
+                for (const study_variable& v : candidates.vars) {
+                    if (v.name == name) what = v.source;
+                }
+                what.text = name;
+            }
+            throw input_error(cite(what) + (candidates.table ? ": the column " + name : std::string()) +
                               ": the next run's a1 and a2 are the plant's, which the estimate stands for; vary "
                               "what the operator may change");
         }

@@ -54,8 +54,8 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
                                  std::optional<std::array<bool, quantity_count>> measure = std::nullopt,
                                  std::optional<std::size_t> for_factor = std::nullopt);
 
-// The quantities by name, as --measure gives them ("co2_conversion,w_UREA",
-// or "all"); throws input_error naming --measure.
+// The quantities by name, as the field "measure" gives them
+// ("co2_conversion,w_UREA", or "all"); throws input_error about the field.
 std::array<bool, quantity_count> measured_named(const std::string& names);
 
 enum class design_criterion {

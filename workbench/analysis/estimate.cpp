@@ -189,11 +189,11 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
     for (std::size_t k = 0; k < 2; ++k) {
         parameter_estimate& p = res.parameters[k];
         set_place(p);
-        const std::string fix = "fix it with --fix " + p.name + "=" + sig(opt.initial[k], 6) +
+        const std::string fix = "fix it with " + mention("fix", p.name, sig(opt.initial[k], 6)) +
                                 " (the case's value) or a value you trust";
         if (!p.free) {
             p.verdict = verdict_kind::fixed;
-            p.verdict_text = "held at " + sig(p.value, 6) + " (--fix)";
+            p.verdict_text = "held at " + sig(p.value, 6) + " (" + mention("fix") + ")";
             continue;
         }
         const profile_interval& pr = p.profile;
@@ -410,18 +410,21 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
     return res;
 }
 
-void hold_parameter(estimate_options& o, const std::string& text) {
+void hold_parameter(estimate_options& o, const std::string& text) { hold_parameter(o, given("fix", text)); }
+
+void hold_parameter(estimate_options& o, const field_ref& source) {
+    const std::string& text = source.text;
     const std::size_t eq = text.find('=');
     const std::string name = text.substr(0, eq);
     if (eq == std::string::npos || (name != "a1" && name != "a2")) {
-        throw input_error("--fix " + text + ": write --fix a1=VALUE or --fix a2=VALUE");
+        throw input_error(source, "write " + mention("fix", "a1", "VALUE") + " or " + mention("fix", "a2", "VALUE"));
     }
-    const double v = parse_number("--fix " + name, text.substr(eq + 1), number_rule::positive);
+    field_ref factor = source;
+    factor.text = name;
+    const double v = parse_number(factor, text.substr(eq + 1), number_rule::positive);
     const std::size_t k = name == "a1" ? 0 : 1;
-    if (o.fixed[k]) throw input_error("--fix " + text + ": " + name + " is held twice");
-    if (v < o.lower || v > o.upper) {
-        throw input_error("--fix " + text + ": must lie within " + sig(o.lower) + " .. " + sig(o.upper));
-    }
+    if (o.fixed[k]) throw input_error(source, name + " is held twice");
+    if (v < o.lower || v > o.upper) throw input_error(source, "must lie within " + sig(o.lower) + " .. " + sig(o.upper));
     o.fixed[k] = v;
 }
 
@@ -429,7 +432,7 @@ loss_kind loss_named(const std::string& name) {
     if (name == "none") return loss_kind::none;
     if (name == "huber") return loss_kind::huber;
     if (name == "cauchy") return loss_kind::cauchy;
-    throw input_error("--loss: must be none, huber or cauchy (got " + name + ")");
+    throw input_error(field("loss"), "must be none, huber or cauchy (got " + name + ")");
 }
 
 void check_start(const estimate_options& o) {
@@ -437,7 +440,7 @@ void check_start(const estimate_options& o) {
         const double v = o.initial[k];
         if (!o.fixed[k] && (v < o.lower || v > o.upper)) {
             const std::string name = factor_names[k];
-            throw input_error("--" + name + " (the start of the estimate): " + sig(v) +
+            throw input_error(mention(name) + " (the start of the estimate): " + sig(v) +
                               " lies outside the search range " + sig(o.lower) + " .. " + sig(o.upper));
         }
     }

@@ -255,14 +255,15 @@ std::string profile_text(const parameter_estimate& p, const estimate_options& op
 std::string linearised_text(const parameter_estimate& p);
 
 // Holds a parameter as --fix does: text "a1=VALUE" or "a2=VALUE", within
-// the search box, each at most once. Throws input_error naming --fix.
+// the search box, each at most once. Throws input_error about the field.
+void hold_parameter(estimate_options& o, const field_ref& source);  // source.text: "a1=VALUE"
 void hold_parameter(estimate_options& o, const std::string& text);
 
-// The loss by its name: none, huber or cauchy; throws input_error naming --loss.
+// The loss by its name: none, huber or cauchy; throws input_error about the field "loss".
 loss_kind loss_named(const std::string& name);
 
 // Throws input_error when a free parameter's start (the base case's a1 or
-// a2) lies outside the search box, naming --a1 or --a2.
+// a2) lies outside the search box, naming the field a1 or a2.
 void check_start(const estimate_options& o);
 const char* verdict_name(verdict_kind k);
 

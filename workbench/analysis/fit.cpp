@@ -26,25 +26,23 @@ struct point {
 fit_result fit_a2(const reactor_case& base, workbench_host& h, double target) {
     if (!(target > 0.0 && target < 1.0)) {
         std::ostringstream m;
-        m << "--co2-conversion: the target must be a fraction between 0 and 1 (got " << target << ")";
-        throw input_error(m.str());
+        m << "the target must be a fraction between 0 and 1 (got " << target << ")";
+        throw input_error(field("co2_conversion"), m.str());
     }
     reactor_case c = base;
     const result first = simulate(c, h);
     if (!first.co2_conversion_defined) {
-        throw input_error("--co2-conversion: this feed has no CO2 conversion to fit (the CO2 fed, "
-                          "free and as carbamate, is less than 0.1 % of the carbon fed)");
+        throw input_error(field("co2_conversion"), "this feed has no CO2 conversion to fit (the CO2 fed, "
+                                                   "free and as carbamate, is less than 0.1 % of the carbon fed)");
     }
     const double eq = first.equilibrium_co2_conversion;
     const bool rising = c.outlet_temperature_C >= c.inlet_temperature_C;
     const auto refuse_at_equilibrium = [&] {
         std::ostringstream m;
         m.precision(4);
-        m << "--co2-conversion: the target " << target
-          << " is at or above the equilibrium CO2 conversion " << eq << " at the outlet ("
-          << c.outlet_temperature_C << " C, " << c.pressure_bar
-          << " bar): no rate factor reaches it";
-        throw input_error(m.str());
+        m << "the target " << target << " is at or above the equilibrium CO2 conversion " << eq << " at the outlet ("
+          << c.outlet_temperature_C << " C, " << c.pressure_bar << " bar): no rate factor reaches it";
+        throw input_error(field("co2_conversion"), m.str());
     };
     // With a temperature that rises or stays, the equilibrium at the outlet
     // bounds the conversion.
@@ -90,12 +88,11 @@ fit_result fit_a2(const reactor_case& base, workbench_host& h, double target) {
         if (rising) refuse_at_equilibrium();
         std::ostringstream m;
         m.precision(4);
-        m << "--co2-conversion: the target " << target
-          << " is above the highest CO2 conversion any a2 reaches, " << highest.conversion
+        m << "the target " << target << " is above the highest CO2 conversion any a2 reaches, " << highest.conversion
           << " at a2 = " << std::exp(highest.ln_a2)
           << " (with the temperature falling along the reactor, fast dehydration turns urea back "
              "into carbamate in the cold trays)";
-        throw input_error(m.str());
+        throw input_error(field("co2_conversion"), m.str());
     }
     // Every a2 that gives the target: a root between each pair of
     // neighbouring points on either side of it.

@@ -98,7 +98,7 @@ double se_of(const parameter_estimate& p, const estimate_result& res) {
 
 bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
                            const estimate_result& res, int resamples, std::uint64_t seed, const estimate_split& split) {
-    if (resamples < 1) throw input_error("--bootstrap: at least 1 resample (got " + std::to_string(resamples) + ")");
+    if (resamples < 1) throw input_error(field("bootstrap"), "at least 1 resample (got " + std::to_string(resamples) + ")");
     const detail::quiet_ceres quiet;
     bootstrap_result out;
     out.resamples = resamples;

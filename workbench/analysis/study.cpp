@@ -111,13 +111,15 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
                                  "fugacity-coefficient tables in the case file)");
         }
         if (name != "model" && s == setting::trays && plan.base.model == reactor_model::pfr && !model_varied) {
-            plan.notes.push_back("trays change no result here: the case is plug flow (--model pfr), which has none");
+            plan.notes.push_back("trays change no result here: the case is plug flow (" + mention("model", "", "pfr") +
+                                 "), which has none");
         }
     }
     for (const result_quantity& q : plan.results) {
         if (q.tray == 0) continue;
         if (q.tray > most_stations) {
-            throw input_error("--result " + q.name + ": no point has a tray (or station) " + std::to_string(q.tray) +
+            throw input_error(given("results", q.name),
+                              "no point has a tray (or station) " + std::to_string(q.tray) +
                               ": " + (most_stations == static_cast<std::size_t>(pfr_stations) && plan.base.model == reactor_model::pfr
                                           ? "plug flow has " + std::to_string(pfr_stations) + " stations"
                                           : "the most trays are " + std::to_string(most_stations)));
@@ -140,12 +142,14 @@ void band_point(const band_plan& bands, const std::vector<result_quantity>& resu
 
 }  // namespace
 
-study_variable parse_vary(const std::string& text) {
+study_variable parse_vary(const std::string& text) { return parse_vary(given("vary", text)); }
+
+study_variable parse_vary(const field_ref& source) {
+    const std::string& text = source.text;
     study_variable v;
     v.given = text;
-    const auto fail = [&](const std::string& what) -> void {
-        throw input_error("--vary " + text + ": " + what);
-    };
+    v.source = source;
+    const auto fail = [&](const std::string& what) -> void { throw input_error(source, what); };
     const std::size_t eq = text.find('=');
     if (eq == std::string::npos) {
         fail("write NAME=FROM:TO:N or NAME=V1,V2,... (e.g. a2=0.01:10:13, nh3_co2=2.8,3.2,3.6)");
@@ -235,19 +239,19 @@ study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars
     plan.base = base;
     plan.results = std::move(results);
     plan.warnings = validate(base);
-    if (vars.empty()) throw input_error("--vary: give at least one");
+    if (vars.empty()) throw input_error(field("vary"), "give at least one");
     for (std::size_t k = 0; k < vars.size(); ++k) {
         for (std::size_t j = 0; j < k; ++j) {
             if (vars[j].name == vars[k].name) {
-                throw input_error("--vary " + vars[k].given + ": " + vars[k].name + " is varied twice");
+                throw input_error(vars[k].source, vars[k].name + " is varied twice");
             }
             for (const auto& [ratio, flow] : {std::pair{setting::nh3_co2, setting::feed_NH3},
                                               std::pair{setting::h2o_co2, setting::feed_H2O}}) {
                 const bool a = vars[j].which == ratio && vars[k].which == flow;
                 const bool b = vars[j].which == flow && vars[k].which == ratio;
                 if (a || b) {
-                    throw input_error("--vary " + vars[k].given + ": " + setting_column(ratio) + " and " +
-                                      setting_column(flow) + " set the same flow: vary one of them");
+                    throw input_error(vars[k].source, std::string(setting_column(ratio)) + " and " +
+                                                          setting_column(flow) + " set the same flow: vary one of them");
                 }
             }
         }
@@ -255,8 +259,8 @@ study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars
     double all = 1.0;  // exact far past the limit
     for (const study_variable& v : vars) all *= static_cast<double>(v.values.size());
     if (all > static_cast<double>(max_study_points)) {
-        throw input_error("--vary: " + std::to_string(static_cast<unsigned long long>(all)) +
-                          " points in all; at most " + std::to_string(max_study_points));
+        throw input_error(field("vary"), std::to_string(static_cast<unsigned long long>(all)) +
+                                             " points in all; at most " + std::to_string(max_study_points));
     }
     const auto points = static_cast<std::size_t>(all);
     // Every point's case checked now, before anything runs.
@@ -274,8 +278,8 @@ study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars
             if (!w.empty() && clamped++ == 0) first_warning = "at " + here + ": " + w.front();
         } catch (const input_error& e) {
             std::string option;
-            for (const study_variable& v : vars) option += (option.empty() ? "--vary " : ", --vary ") + v.given;
-            throw input_error(option + ": at the point " + here + ": " + e.what());
+            for (const study_variable& v : vars) option += (option.empty() ? "" : ", ") + cite(v.source);
+            throw input_error(option + ": at the point " + here + ": " + e.message());
         }
         most = std::max(most, stations_of(c));
         fewest = std::min(fewest, stations_of(c));
@@ -316,10 +320,14 @@ study_plan plan_study(const reactor_case& base, case_table table, std::vector<re
 void add_bands(study_plan& plan, band_plan bands) {
     for (const std::string& name : plan.settings) {
         if (name == "a1" || name == "a2") {
-            throw input_error(std::string(plan.table ? "--cases " + plan.table->file + ": the column " + name
-                                                     : "--vary " + name) +
-                              " and --estimate " + bands.u.source + ": the estimate sets a1 and a2; vary the "
-                              "other quantities (or leave --estimate out)");
+            const auto varied = std::find_if(plan.vars.begin(), plan.vars.end(),
+                                             [&](const study_variable& v) { return v.name == name; });
+            field_ref what = plan.table ? given("cases", plan.table->file) : varied->source;
+            if (!plan.table) what.text = name;
+            throw input_error(cite(what) + (plan.table ? ": the column " + name : std::string()) + " and " +
+                              mention("estimate", "", bands.u.source) +
+                              ": the estimate sets a1 and a2; vary the other quantities (or leave " +
+                              mention("estimate") + " out)");
         }
     }
     const std::string mismatch = reactor_mismatch(bands.u, plan.base);

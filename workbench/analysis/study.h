@@ -32,7 +32,8 @@ inline constexpr std::size_t max_study_points = 100000;
 
 // A quantity a study varies: a case setting, a1, a2 or the reactor model.
 struct study_variable {
-    std::string given;             // as given, "NAME=FROM:TO:N", for messages
+    std::string given;             // as given, "NAME=FROM:TO:N"
+    field_ref source;              // the field it was given as, for messages (see base/words.h)
     std::string name;              // "a1", "a2", "model" or the setting's column name (runs files, case files)
     std::optional<setting> which;  // empty for a1, a2 and the model
     bool log_spacing = false;      // values evenly spaced in ln (default for a1 and a2)
@@ -46,8 +47,9 @@ struct study_variable {
 // may change, by its column or command-line name (nh3_co2, nh3-co2, t-out,
 // outlet_temperature_C, volume, trays, co2, feed_kmol_h.H2O, ...). a1 and a2
 // are spaced evenly in ln by default, anything else evenly; trays must be
-// whole numbers. Throws input_error naming the option and what is wrong.
-study_variable parse_vary(const std::string& text);
+// whole numbers. Throws input_error about the field and what is wrong.
+study_variable parse_vary(const field_ref& source);  // source.text: the text as given
+study_variable parse_vary(const std::string& text);       // given alone
 
 // The canonical name of a case option (--a2 -> "a2", --t-out ->
 // "outlet_temperature_C", --model -> "model"); empty when it names no

@@ -6,10 +6,10 @@ namespace workbench {
 
 sweep_plan plan_sweep(const reactor_case& base, std::vector<sweep_variable> vars) {
     if (vars.empty() || vars.size() > 2) {
-        throw input_error("--vary: give one or two (got " + std::to_string(vars.size()) + ")");
+        throw input_error(field("vary"), "give one or two (got " + std::to_string(vars.size()) + ")");
     }
     for (const sweep_variable& v : vars) {
-        if (v.name == "model") throw input_error("--vary " + v.given + ": the model is varied by `urea-reactor study`");
+        if (v.name == "model") throw input_error(v.source, "the model is varied by " + mention("command", "", "study"));
     }
     sweep_plan plan;
     plan.study = plan_study(base, vars, default_results());

@@ -6,41 +6,62 @@
 #define UREA_WORKBENCH_BASE_ERRORS_H
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "base/words.h"
+
 namespace workbench {
 
-// Where bad input sits: a key of a case (its path, "reactor.trays"), a file,
-// a line and a column (1-based; 0 when not known).
+// Where bad input sits: a field of a request (what a caller gave: see
+// base/words.h), a key of a case (its path, "reactor.trays"), a file, a line
+// and a column (1-based; 0 when not known).
 struct input_place {
     std::string key;
     std::string file;
     std::size_t line = 0;
     std::size_t column = 0;
+    std::optional<field_ref> field = std::nullopt;
 };
 
-// Bad input. what() is the whole message as the user reads it; reason() is
-// the same without the place, which place() holds.
+// Bad input. what() is the whole message in neutral words, and message()
+// the same with its mentions of fields kept (see base/words.h: each client
+// says it in its own words, with in_words); reason() is the message without
+// the place, which place() holds: a field of a request, or a case's key, a
+// file, a line and a column.
 class input_error : public std::runtime_error {
 public:
-    explicit input_error(const std::string& message) : std::runtime_error(message), reason_(message) {}
+    explicit input_error(const std::string& message)
+        : std::runtime_error(neutral_words(message)), message_(message), reason_(message) {}
     input_error(const std::string& message, std::string reason, input_place place)
-        : std::runtime_error(message), reason_(std::move(reason)), place_(std::move(place)) {}
+        : std::runtime_error(neutral_words(message)), message_(message), reason_(std::move(reason)),
+          place_(std::move(place)) {}
+    // "FIELD: REASON", about a field of a request.
+    input_error(field_ref field, const std::string& reason)
+        : std::runtime_error(neutral_words(field) + ": " + neutral_words(reason)),
+          message_(neutral_words(field) + ": " + reason), reason_(reason), place_{"", "", 0, 0, std::move(field)} {}
 
     // "KEY: REASON", about a key of a case.
     static input_error at_key(const std::string& key, const std::string& reason) {
         return input_error(key + ": " + reason, reason, input_place{key, "", 0, 0});
     }
 
+    const std::string& message() const { return message_; }
     const std::string& reason() const { return reason_; }
     const input_place& place() const { return place_; }
 
 private:
+    std::string message_;
     std::string reason_;
     input_place place_;
 };
+
+// The error's whole message in a client's words: the field it is about as
+// the client names it, then the reason; or the message, its mentions in
+// the client's words.
+std::string in_words(const input_error& e, const vocabulary& v);
 
 // A solver that found no solution. what() is one complete line; details()
 // lists what each start ended with.

@@ -75,12 +75,12 @@ std::optional<double> decimal(const std::string& text) {
     return r.value;
 }
 
-double parse_number(const std::string& option, const std::string& text, number_rule rule) {
+double parse_number(const field_ref& subject, const std::string& text, number_rule rule) {
     const std::string wanted = rule == number_rule::positive       ? "a number > 0"
                                : rule == number_rule::non_negative ? "a number >= 0"
                                                                    : "a finite number";
     const auto refuse = [&](const std::string& why) -> double {
-        throw input_error(option + ": must be " + wanted + " (got " + text + (why.empty() ? "" : ", " + why) + ")");
+        throw input_error(subject, "must be " + wanted + " (got " + text + (why.empty() ? "" : ", " + why) + ")");
     };
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return refuse("");
     errno = 0;

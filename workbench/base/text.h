@@ -10,6 +10,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/words.h"
+
 namespace workbench {
 
 // v with `digits` significant digits, as a stream prints it (1e+03, 0.124).
@@ -54,9 +56,10 @@ std::optional<double> decimal(const std::string& text);
 
 enum class number_rule { any, positive, non_negative };
 
-// A number an option gives: decimal, finite, within the rule; throws
-// input_error naming the option. (NaN, infinities and 1e999 are refused.)
-double parse_number(const std::string& option, const std::string& text, number_rule rule);
+// The number a text gives: decimal, finite, within the rule; throws
+// input_error about `subject`, the field it was given as. (NaN, infinities
+// and 1e999 are refused.)
+double parse_number(const field_ref& subject, const std::string& text, number_rule rule);
 
 // Text from a file for a terminal: control characters (a line break in a
 // quoted cell, an escape sequence) shown as '?'.

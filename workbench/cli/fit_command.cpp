@@ -2,25 +2,24 @@
 // conversion.
 #include <iostream>
 
-#include "cli/common.h"
 #include "base/text.h"
+#include "cli/common.h"
 #include "report/run_report.h"
 
 namespace workbench::cli {
 
 int fit_command(const invocation& in) {
-    const std::string target_text = in.text("--co2-conversion");
-    const double target = parse_number("--co2-conversion", target_text, number_rule::positive);
-    if (!(target < 1.0)) {
-        throw input_error("--co2-conversion: the target must be a fraction between 0 and 1 (got " + target_text + ")");
-    }
-    std::vector<std::string> warnings;
-    const reactor_case c = case_of(in, &warnings);
-    warn(warnings);
-    const output_request out(in, inputs_of(in));
-    session s(plugin_path_of(in));
-    const fit_result f = fit(s, c, target);
-    reactor_case fitted = c;
+    fit_request r;
+    r.case_ = case_of(in);
+    r.plugin = in.text("--plugin");
+    r.co2_conversion = in.text("--co2-conversion");
+    r.outputs = outputs_of(in);
+    const fit_job job = check_fit(r, on_stderr());
+    const checked_outputs& out = job.outputs;
+    const double target = job.target;
+    session s(job.plugin);
+    const fit_result f = fit(s, job.c, target);
+    reactor_case fitted = job.c;
     fitted.a2 = f.a2;
     staged_outputs files;
     if (out.csv) files.add_text(*out.csv, profile_csv(fitted, f.run));

@@ -43,7 +43,10 @@ int run_command_line(int argc, char** argv);
 
 }  // namespace
 
-int main(int argc, char** argv) { return flushed(run_command_line(argc, argv)); }
+int main(int argc, char** argv) {
+    workbench::cli::speak_on_standard_streams();
+    return flushed(run_command_line(argc, argv));
+}
 
 namespace {
 
@@ -57,10 +60,10 @@ int run_command_line(int argc, char** argv) {
         if (!parse(argc, argv, in, status)) return status;
         verbose = in.flag("--verbose");
         handle_stop_signals(in.has("--time-limit")
-                                ? parse_number("--time-limit", in.text("--time-limit"), number_rule::positive)
+                                ? parse_number(field("time_limit"), in.text("--time-limit"), number_rule::positive)
                                 : 0.0);
         if (in.flag("--version")) {
-            const std::string path = plugin_path_of(in);
+            const std::string path = plugin_or_default(in.text("--plugin"));
             std::cout << workbench_version() << "\n";
             const auto marker = plugin_version(path);  // throws input_error for a file it cannot read
             std::cout << "plug-in " << path << ": " << marker.value_or(no_version_marker) << "\n";
@@ -76,13 +79,13 @@ int run_command_line(int argc, char** argv) {
             default: return run_command(in);
         }
     } catch (const input_error& e) {
-        std::cerr << "urea-reactor: error: " << e.what() << "\n";
+        std::cerr << "urea-reactor: error: " << in_words(e, words()) << "\n";
         return exit_input;
     } catch (const plugin_error& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const solver_error& e) {
-        std::cerr << "urea-reactor: solver failure: " << e.what()
+        std::cerr << "urea-reactor: solver failure: " << said(e.what())
                   << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
         if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
@@ -90,7 +93,7 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "urea-reactor: " << e.what() << "\n";
         return e.signal() > 0 ? 128 + e.signal() : exit_time_limit;
     } catch (const plot_error& e) {
-        std::cerr << "urea-reactor: error: " << e.what() << "\n";
+        std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
         return exit_solver;
     } catch (const std::exception& e) {
         std::cerr << "urea-reactor: internal error (a bug of the workbench; please report it): " << e.what() << "\n";

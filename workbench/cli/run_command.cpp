@@ -10,43 +10,44 @@
 namespace workbench::cli {
 
 int run_command(const invocation& in) {
-    std::vector<std::string> warnings;
-    const std::optional<band_plan> bands = bands_of(in);
-    const reactor_case c = case_of(in, &warnings);
-    if (bands) {
-        const std::string mismatch = reactor_mismatch(bands->u, c);
-        if (!mismatch.empty()) warnings.push_back(mismatch);
-    }
-    warn(warnings);
-    const output_request out(in, inputs_of(in));
-    session s(plugin_path_of(in));
+    run_request r;
+    r.case_ = case_of(in);
+    r.plugin = in.text("--plugin");
+    r.estimate = estimate_of(in);
+    r.band = text_of(in, "--band");
+    r.outputs = outputs_of(in);
+    const run_job job = check_run(r, on_stderr());
+    const checked_outputs& out = job.outputs;
+    session s(job.plugin);
     staged_outputs files;
-    if (bands) {
-        const prediction p = predict(s, c, *bands);
+    if (job.bands) {
+        const prediction p = predict(s, job.c, *job.bands);
         if (out.csv) files.add_text(*out.csv, profile_csv(p.c, p.run, &p.conversion_profile));
-        if (out.plot) files.add_plot(*out.plot, plot_script(p.c, p.run, &p.conversion_profile, bands->method));
+        if (out.plot) files.add_plot(*out.plot, plot_script(p.c, p.run, &p.conversion_profile, job.bands->method));
         files.commit();
         if (out.json) {
             auto j = result_json(p.c, p.run, p.run.warnings);
-            j["prediction"] = prediction_json(p, *bands);
+            j["prediction"] = prediction_json(p, *job.bands);
             j["build"] = build_json(s.plugin_path());
+            said(j);
             std::cout << j.dump(2) << "\n";
         } else if (out.print()) {
             print_report(std::cout, p.c, p.run);
-            print_prediction(std::cout, p, *bands);
+            print_prediction(std::cout, p, *job.bands);
         }
         return finish(files, exit_ok);
     }
-    const result r = run(s, c);
-    if (out.csv) files.add_text(*out.csv, profile_csv(c, r));
-    if (out.plot) files.add_plot(*out.plot, plot_script(c, r));
+    const result res = run(s, job.c);
+    if (out.csv) files.add_text(*out.csv, profile_csv(job.c, res));
+    if (out.plot) files.add_plot(*out.plot, plot_script(job.c, res));
     files.commit();
     if (out.json) {
-        auto j = result_json(c, r, r.warnings);
+        auto j = result_json(job.c, res, res.warnings);
         j["build"] = build_json(s.plugin_path());
+        said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
-        print_report(std::cout, c, r);
+        print_report(std::cout, job.c, res);
     }
     return finish(files, exit_ok);
 }

@@ -9,18 +9,6 @@
 
 namespace workbench::cli {
 
-void check_vary_against_options(const invocation& in, const std::vector<study_variable>& vars) {
-    for (const auto& [option, texts] : in.given()) {
-        const std::string q = quantity_of_option(option);
-        for (const study_variable& v : vars) {
-            if (!q.empty() && q == v.name) {
-                throw input_error("--vary " + v.given + " and " + option + " " + texts.back() + " both set " + q +
-                                  ": give one of them");
-            }
-        }
-    }
-}
-
 namespace {
 
 // The first failures are named one a line; then a count.
@@ -40,8 +28,7 @@ struct study_output::state {
     const carried_columns carried;  // a case table's other columns, once for all points
     bool sweep;
     bool verbose;
-    output_request request;
-    std::vector<std::pair<std::string, output_target>> map_targets;
+    const checked_outputs& request;
     staged_outputs files;
     std::ostream* csv = nullptr;
     std::unique_ptr<spool> printed;  // the table or the JSON, for standard output
@@ -53,37 +40,14 @@ struct study_output::state {
     std::vector<failure_line> failures;
     std::size_t failed = 0;
 
-    state(const invocation& in, const study_plan& p, bool sweep_format,
-          const std::vector<std::pair<std::string, std::string>>& inputs)
-        : plan(p), carried(carried_columns_of(p)), sweep(sweep_format), verbose(in.flag("--verbose")), request(in, inputs) {}
+    state(const checked_outputs& outputs, const study_plan& p, bool verbose_failures, bool sweep_format)
+        : plan(p), carried(carried_columns_of(p)), sweep(sweep_format), verbose(verbose_failures), request(outputs) {}
 };
 
-namespace {
-
-std::vector<std::pair<std::string, std::string>> study_inputs(const invocation& in) {
-    std::vector<std::pair<std::string, std::string>> inputs = inputs_of(in);
-    if (in.has("--cases")) inputs.emplace_back("the case table", in.text("--cases"));
-    return inputs;
-}
-
-}  // namespace
-
-study_output::study_output(const invocation& in, const study_plan& plan, bool sweep_format)
-    : st_(std::make_unique<state>(in, plan, sweep_format, study_inputs(in))) {
+study_output::study_output(const checked_outputs& outputs, const study_plan& plan, bool verbose, bool sweep_format)
+    : st_(std::make_unique<state>(outputs, plan, verbose, sweep_format)) {
     state& s = *st_;
-    // --map RESULT FILE, each checked as --plot is, and against the others.
-    const std::vector<std::string> maps = in.texts("--map");
-    std::vector<output_target> all;
-    if (s.request.csv) all.push_back(*s.request.csv);
-    if (s.request.plot) all.push_back(*s.request.plot);
-    for (std::size_t k = 0; k + 1 < maps.size(); k += 2) {
-        const output_target t = map_target("--map " + maps[k], maps[k + 1]);
-        s.map_targets.emplace_back(maps[k], t);
-        all.push_back(t);
-    }
-    check_distinct(all, study_inputs(in));
-    if (!s.map_targets.empty()) require_gnuplot("--map");
-    for (const auto& [result, target] : s.map_targets) s.maps.emplace_back(plan, result);
+    for (const auto& [result, target] : s.request.maps) s.maps.emplace_back(plan, result);
     if (s.request.plot) {
         s.plot.emplace(plan);
         note(s.plot->notes());
@@ -106,7 +70,8 @@ study_output::study_output(const invocation& in, const study_plan& plan, bool sw
             if (s.sweep) {
                 s.json->member("vary", sweep_vary_json(plan.vars));
             } else {
-                const nlohmann::ordered_json head = study_head_json(plan);
+                nlohmann::ordered_json head = study_head_json(plan);
+                said(head);
                 for (auto it = head.begin(); it != head.end(); ++it) s.json->member(it.key(), it.value());
             }
             s.json->begin_array("points");
@@ -138,7 +103,7 @@ void study_output::add(const study_point& p) {
     }
     if (s.sweep) {
         const sweep_point pt = sweep_point_of(p);
-        if (s.csv) sweep_csv_row(*s.csv, pt);
+        if (s.csv) sweep_csv_row(*s.csv, s.plan.vars, pt);
         if (s.json) {
             s.json->item(sweep_point_json(s.plan.vars, pt));
         } else if (s.printed) {
@@ -177,15 +142,16 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
     }
     for (std::size_t k = 0; k < s.maps.size(); ++k) {
         s.maps[k].end(s.map_scripts[k]->out());
-        s.files.add_plot(s.map_targets[k].second, *s.map_scripts[k]);
+        s.files.add_plot(s.request.maps[k].second, *s.map_scripts[k]);
     }
     if (s.printed) {
         std::ostream& out = s.printed->out();
         if (s.json) {
             s.json->end_array();
-            const nlohmann::ordered_json tail =
+            nlohmann::ordered_json tail =
                 s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes)
                         : study_tail_json(s.plan, summary);
+            said(tail);
             for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
             s.json->member("base_case", case_json(s.plan.base));
             s.json->member("build", build_json(ses.plugin_path()));

@@ -16,15 +16,12 @@
 
 namespace workbench::cli {
 
-// A quantity is set either by a case option or by a --vary: throws
-// input_error when both set one.
-void check_vary_against_options(const invocation& in, const std::vector<study_variable>& vars);
-
 class study_output {
 public:
-    // The outputs checked (paths, gnuplot) and opened, the heads written.
-    // sweep_format: `sweep`'s table, CSV and JSON, as they have always been.
-    study_output(const invocation& in, const study_plan& plan, bool sweep_format = false);
+    // The outputs (checked with the request) opened, the heads written.
+    // verbose: each failure's details too; sweep_format: `sweep`'s table,
+    // CSV and JSON, as they have always been.
+    study_output(const checked_outputs& outputs, const study_plan& plan, bool verbose, bool sweep_format = false);
     ~study_output();
     study_output(const study_output&) = delete;
     study_output& operator=(const study_output&) = delete;

@@ -9,23 +9,19 @@
 namespace workbench::cli {
 
 int sweep_command(const invocation& in) {
-    std::vector<sweep_variable> vars;
-    for (const std::string& v : in.texts("--vary")) vars.push_back(parse_vary(v));
-    check_vary_against_options(in, vars);
-    std::optional<band_plan> bands = bands_of(in);
-    sweep_plan plan = plan_sweep(case_of(in), std::move(vars));
-    // With bands, the study's table, CSV and JSON, which have room for them.
-    if (bands) {
-        add_bands(plan.study, std::move(*bands));
-        plan.warnings = plan.study.warnings;
-    }
-    warn(plan.warnings);
-    note(plan.notes);
-    study_output out(in, plan.study, !plan.study.bands);
-    worker_options workers = workers_of(in);
-    session s(plugin_path_of(in));
-    s.set_workers(std::move(workers));
-    const study_summary summary = study(s, plan.study, [&](const study_point& p) { out.add(p); });
+    sweep_request r;
+    r.case_ = case_of(in);
+    r.plugin = in.text("--plugin");
+    r.vary = values_of(in, "--vary");
+    r.estimate = estimate_of(in);
+    r.band = text_of(in, "--band");
+    r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
+    const sweep_job job = check_sweep(r, on_stderr());
+    study_output out(job.outputs, job.plan.study, in.flag("--verbose"), !job.plan.study.bands);
+    session s(job.plugin);
+    set_workers(s, job.workers, in);
+    const study_summary summary = study(s, job.plan.study, [&](const study_point& p) { out.add(p); });
     return out.finish(s, summary, "sweep");
 }
 

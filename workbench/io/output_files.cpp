@@ -188,23 +188,23 @@ bool write_all(int fd, const std::string& text, std::chrono::steady_clock::time_
 output_target check_output_path(const std::string& option, const std::string& path, output_kind kind) {
     output_target t{option, path, path == "-", path};
     if (t.to_stdout) return t;
-    const std::string what = option + " " + path + ": ";
-    if (path.empty()) throw input_error(option + ": needs a file name (or - for standard output)");
+    const field_ref what = given(option, path);
+    if (path.empty()) throw input_error(field(option), "needs a file name (or - for standard output)");
     if (kind == output_kind::plot && !ends_with(path, ".svg") && !ends_with(path, ".png")) {
-        throw input_error(what + "the plot is drawn as .svg or .png; name the file so");
+        throw input_error(what, "the plot is drawn as .svg or .png; name the file so");
     }
-    if (path.back() == '/') throw input_error(what + "is a folder, not a file");
+    if (path.back() == '/') throw input_error(what, "is a folder, not a file");
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
         // It exists: written only if a regular file, then through any
         // symlinks to the file itself.
         if (!S_ISREG(st.st_mode)) {
-            throw input_error(what + "is " + file_kind(st.st_mode) +
-                              "; only a regular file is written (- writes to standard output)");
+            throw input_error(what, std::string("is ") + file_kind(st.st_mode) +
+                                        "; only a regular file is written (- writes to standard output)");
         }
         std::array<char, PATH_MAX> buf{};
         if (realpath(path.c_str(), buf.data()) == nullptr) {
-            throw input_error(what + "cannot write there (" + why() + ")");
+            throw input_error(what, "cannot write there (" + why() + ")");
         }
         t.path = buf.data();
     } else {
@@ -212,11 +212,11 @@ output_target check_output_path(const std::string& option, const std::string& pa
     }
     const std::string folder = folder_of(t.path);
     if (stat(folder.c_str(), &st) != 0) {
-        throw input_error(what + "cannot write there (the folder " + folder + ": " + why() + ")");
+        throw input_error(what, "cannot write there (the folder " + folder + ": " + why() + ")");
     }
-    if (!S_ISDIR(st.st_mode)) throw input_error(what + "cannot write there (" + folder + " is not a folder)");
+    if (!S_ISDIR(st.st_mode)) throw input_error(what, "cannot write there (" + folder + " is not a folder)");
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        throw input_error(what + "cannot write there (the folder " + folder + ": " + why() + ")");
+        throw input_error(what, "cannot write there (the folder " + folder + ": " + why() + ")");
     }
     return t;
 }
@@ -228,8 +228,8 @@ void check_distinct(const std::vector<output_target>& outputs,
         const output_target& o = outputs[i];
         if (o.to_stdout) {
             if (on_stdout != nullptr) {
-                throw input_error(on_stdout->option + " - and " + o.option +
-                                  " - both write to standard output: give one of them a file");
+                throw input_error(mention(on_stdout->option, "", "-") + " and " + mention(o.option, "", "-") +
+                                  " both write to standard output: give one of them a file");
             }
             on_stdout = &o;
             continue;
@@ -237,14 +237,14 @@ void check_distinct(const std::vector<output_target>& outputs,
         const identity id = identity_of(o.path);
         for (const auto& [what, path] : inputs) {
             if (!path.empty() && same(id, identity_of(path))) {
-                throw input_error(o.option + " " + o.given + ": is " + what + " (" + path +
-                                  "), which the output would replace; name another file");
+                throw input_error(given(o.option, o.given),
+                                  "is " + what + " (" + path + "), which the output would replace; name another file");
             }
         }
         for (std::size_t k = 0; k < i; ++k) {
             if (!outputs[k].to_stdout && same(id, identity_of(outputs[k].path))) {
-                throw input_error(outputs[k].option + " " + outputs[k].given + " and " + o.option + " " + o.given +
-                                  " name the same file");
+                throw input_error(mention(outputs[k].option, "", outputs[k].given) + " and " +
+                                  mention(o.option, "", o.given) + " name the same file");
             }
         }
     }
@@ -456,7 +456,7 @@ void staged_outputs::commit() {
             if (!ok) throw input_error(s.target.given + ": cannot write there (" + why() + ")");
         }
         if (s.spooled && !s.spooled->each_chunk([](const char*, std::size_t) { return true; })) {
-            throw input_error("cannot keep " + s.target.option + " - in a temporary file (" + why() + ")");
+            throw input_error("cannot keep " + mention(s.target.option, "", "-") + " in a temporary file (" + why() + ")");
         }
     }
     for (staged& s : staged_) {

@@ -38,13 +38,13 @@ enum class output_kind { text, plot };
 
 // An output as checked: standard output, or the regular file to write.
 struct output_target {
-    std::string option;      // "--csv", for messages
+    std::string option;      // the field it was given as ("csv"), for messages
     std::string given;       // as the user wrote it
     bool to_stdout = false;  // "-"
     std::string path;        // the file written: the target of a symlink
 };
 
-// Throws input_error, naming the option and the path, when the file cannot
+// Throws input_error, naming the field and the path, when the file cannot
 // be written there: an empty name, no such folder, not a folder, not
 // writable, a folder, device, FIFO or socket at the path, or (plot) a name
 // that does not end in .svg or .png.

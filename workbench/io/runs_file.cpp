@@ -176,12 +176,12 @@ column classify(const std::string& written, std::size_t number, const std::strin
     }
     if (key == "a1" || key == "a2") {
         column_error(file, line, c, key +
-                         " is what the estimate finds, not a run's setting: to hold it, use --fix " +
-                         key + "=VALUE");
+                         " is what the estimate finds, not a run's setting: to hold it, use " +
+                         mention("fix", key, "VALUE"));
     }
     if (key == "model") {
-        column_error(file, line, c, "the reactor model is the base case's (--model or the case file), the "
-                         "same for every run");
+        column_error(file, line, c, "the reactor model is the base case's (" + mention("model") +
+                         " or the case file), the same for every run");
     }
     column_error(file, line, c, "unknown column (known: " + known_columns() + ")");
 }
@@ -662,7 +662,7 @@ void check_measurement_count(const runs_file& f, int free_parameters) {
         throw runs_error(f.file, 0, 0, std::to_string(n) + " measurement" + (n == 1 ? "" : "s") +
                          " in all for " + std::to_string(free_parameters) +
                          " free parameters: at least as many measurements as free parameters are "
-                         "needed; add runs or measurements, or hold a parameter with --fix a1=VALUE");
+                         "needed; add runs or measurements, or hold a parameter with " + mention("fix", "a1", "VALUE"));
     }
 }
 

@@ -87,7 +87,7 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {head + "A,144\n", "runs.csv:2: the row has 2 cells, the header 3"},
         {"run,pressure_bar,x_urea\nA,144,0.3\n", "runs.csv:1: column \"x_urea\" (3): unknown column (known: run, note, trays"},
         {"run,pressure_bar,Pressure\n", "runs.csv:1: column \"Pressure\" (3): the same as column \"pressure_bar\" (2)"},
-        {"a1,co2_conversion\n", "runs.csv:1: column \"a1\" (1): a1 is what the estimate finds, not a run's setting: to hold it, use --fix a1=VALUE"},
+        {"a1,co2_conversion\n", "runs.csv:1: column \"a1\" (1): a1 is what the estimate finds, not a run's setting: to hold it, use fix a1=VALUE"},
         {"co2_conversion,w_NH3_sigma\n", "runs.csv:1: column \"w_NH3_sigma\" (2): a standard deviation without its measurement column \"w_NH3\""},
         {"run;pressure_bar;co2_conversion\n", "runs.csv:1: the header has one column: cells must be separated by commas"},
         {head + "\n# nothing\n", "runs.csv: no runs"},

@@ -324,7 +324,7 @@ std::string result_name_problem(const std::string& name) {
         }
     }
     return "\"" + name + "\" is no result" + (best.empty() ? "" : " (did you mean " + best + "?)") +
-           "; urea-reactor study --list-results lists them";
+           "; " + mention("result_list") + " lists them";
 }
 
 const std::vector<result_quantity>& result_quantities() {

@@ -84,6 +84,21 @@ std::optional<case_quantity> case_quantity_named(const std::string& name) {
     return std::nullopt;
 }
 
+const char* quantity_unit(const std::string& name) {
+    const std::optional<setting> s = setting_named(name);
+    if (!s) return "";
+    switch (*s) {
+        case setting::trays: return "";
+        case setting::volume_m3: return "m3";
+        case setting::pressure_bar: return "bar";
+        case setting::inlet_temperature_C:
+        case setting::outlet_temperature_C: return "C";
+        case setting::nh3_co2:
+        case setting::h2o_co2: return "mol/mol";
+        default: return "kmol/h";
+    }
+}
+
 reactor_case with_named(const reactor_case& base, const std::vector<std::pair<std::string, double>>& values) {
     reactor_case c = base;
     settings_given settings{};

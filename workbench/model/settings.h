@@ -57,6 +57,11 @@ struct case_quantity {
 // Empty when the name is none of them.
 std::optional<case_quantity> case_quantity_named(const std::string& name);
 
+// The unit of a quantity a study or a sweep varies, by the name it reports
+// it under ("outlet_temperature_C": "C", "nh3_co2": "mol/mol"); empty for
+// the trays, a1, a2 and the model.
+const char* quantity_unit(const std::string& name);
+
 // The names case_quantity_named knows, for messages.
 inline constexpr const char* case_quantity_names =
     "a1, a2, trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component>, "

@@ -67,7 +67,9 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
         first = false;
     }
     if (same_sigma) out << " (sigma " << sig(sigma, 3) << " each)";
-    out << (r.measure_chosen ? " (--measure)" : ": what most of the current runs measure (--measure chooses)") << "\n";
+    out << (r.measure_chosen ? " (" + mention("measure") + ")"
+                             : ": what most of the current runs measure (" + mention("measure") + " chooses)")
+        << "\n";
     out << "  now, linearised:";
     for (std::size_t k = 0; k < 2; ++k) {
         if (u.free[k]) out << " " << factor_names[k] << " " << interval(r.now_lower[k], r.now_upper[k]) << (k == 0 && u.free[1] ? ";" : "");
@@ -124,7 +126,8 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
             out << "  ...\n";
             row(r.candidates[r.ranking[m]], std::to_string(m + 1));
         }
-        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; --csv lists them all)\n";
+        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; " << mention("csv")
+            << " lists them all)\n";
     }
     out << "\nVerdict\n";
     for (const std::string& line : r.verdict) out << "  " << line << "\n";
@@ -205,35 +208,50 @@ json design_json(const design_problem& p, const design_result& r) {
             {"notes", plan.notes}};
 }
 
-std::string design_csv(const design_problem& p, const design_result& r) {
+table candidates_table(const design_problem& p, const design_result& r) {
     const factor_uncertainty& u = r.estimate;
     const study_plan& plan = p.candidates;
-    std::ostringstream out;
-    for (const std::string& c : carried_names(plan)) out << csv_cell(c) << ",";
-    for (const std::string& s : plan.settings) out << s << ",";
-    out << "rank,relative,criterion";
-    for (std::size_t k = 0; k < 2; ++k) {
-        if (u.free[k]) out << "," << factor_names[k] << "_lower," << factor_names[k] << "_upper";
+    table t;
+    for (const std::string& c : carried_names(plan)) t.add(c, cell_kind::text, "", "a column of the case table, as written");
+    for (const std::string& name : plan.settings) {
+        t.add(name, name == "model" ? cell_kind::text : cell_kind::number, quantity_unit(name), "the candidate's " + name);
     }
-    out << ",failure\n";
-    const auto cell = [&](double v) { out << "," << csv_number(v); };
+    t.add("rank", cell_kind::whole, "", "1 the best; missing: not solved");
+    t.add("relative", cell_kind::number, "fraction", "the ranked measure after the run, as a fraction of now");
+    t.add("criterion", cell_kind::number, "", "what is ranked: larger is better");
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (!u.free[k]) continue;
+        const std::string name = factor_names[k];
+        t.add(name + "_lower", cell_kind::number, "", "its expected 95 % interval after the run, lower end");
+        t.add(name + "_upper", cell_kind::number, "", "its expected 95 % interval after the run, upper end");
+    }
+    t.add("failure", cell_kind::text, "", "why the candidate was not solved; empty: solved");
     for (const design_candidate& d : r.candidates) {
+        std::size_t i = 0;
         if (d.carried != nullptr) {
-            for (const std::string& c : *d.carried) out << csv_cell(c) << ",";
+            for (const std::string& c : *d.carried) t[i++].push(c);
         }
-        for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], d.settings[k], 10) << ",";
-        out << (d.ok ? std::to_string(d.rank) : "");
-        cell(d.relative);
-        cell(d.criterion);
+        for (std::size_t k = 0; k < plan.settings.size(); ++k) {
+            if (plan.settings[k] == "model") {
+                t[i++].push(setting_text("model", d.settings[k]));
+            } else {
+                t[i++].push(d.settings[k]);
+            }
+        }
+        t[i++].push(d.ok ? static_cast<double>(d.rank) : NAN);
+        t[i++].push(d.relative);
+        t[i++].push(d.criterion);
         for (std::size_t k = 0; k < 2; ++k) {
             if (!u.free[k]) continue;
-            cell(d.lower[k]);
-            cell(d.upper[k]);
+            t[i++].push(d.lower[k]);
+            t[i++].push(d.upper[k]);
         }
-        out << "," << (d.ok ? "" : csv_cell(d.failure)) << "\n";
+        t[i++].push(d.ok ? std::string() : d.failure);
     }
-    return out.str();
+    return t;
 }
+
+std::string design_csv(const design_problem& p, const design_result& r) { return csv_text(candidates_table(p, r)); }
 
 std::string design_map_script(const design_problem& p, const design_result& r) {
     const bool relative = relative_known(r);
@@ -246,7 +264,7 @@ std::string design_map_script(const design_problem& p, const design_result& r) {
     study_map map(shown, 0,
                   relative ? "Next test run: " + what + " after it, % of now (smaller is better)"
                            : "Next test run: log_{10} of the ranking's criterion (larger is better)",
-                  relative ? what + " after the run, % of now" : "log_{10} criterion", "--map");
+                  relative ? what + " after the run, % of now" : "log_{10} criterion", field("map"));
     std::ostringstream script;
     map.begin(script);
     study_point pt;

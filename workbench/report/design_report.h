@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/design.h"
+#include "report/table.h"
 
 namespace workbench {
 
@@ -20,6 +21,7 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
 nlohmann::ordered_json design_json(const design_problem& p, const design_result& r);
 // A case table's other columns, the settings, rank, relative, criterion,
 // each factor's expected lower and upper, failure: one row per candidate.
+table candidates_table(const design_problem& p, const design_result& r);
 std::string design_csv(const design_problem& p, const design_result& r);
 // The ranked measure relative to now (%) over the two varied settings
 // (a grid of two); throws input_error naming --map otherwise.

@@ -17,7 +17,7 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr const char* how_to_write = "urea-reactor estimate RUNS.csv --json > EST.json writes one";
+const std::string how_to_write = mention("estimate_file") + " writes one";
 
 class reader {
 public:
@@ -37,7 +37,7 @@ public:
             const std::size_t dot = path.find('.', start);
             const std::string key = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
             if (!j->is_object() || !j->contains(key)) {
-                if (required) throw wrong(path, "missing (not what `urea-reactor estimate --json` writes)");
+                if (required) throw wrong(path, "missing (not what `" + mention("estimate_json") + "` writes)");
                 return null_value;
             }
             j = &(*j)[key];

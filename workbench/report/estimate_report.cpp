@@ -81,9 +81,9 @@ std::string why_not(const parameter_estimate& p, const estimate_result& res, con
     }
 }
 
-const char* short_verdict(verdict_kind k) {
+std::string short_verdict(verdict_kind k) {
     switch (k) {
-        case verdict_kind::fixed: return "held (--fix)";
+        case verdict_kind::fixed: return "held (" + mention("fix") + ")";
         case verdict_kind::determined: return "determined";
         case verdict_kind::singular: return "NOT determined (the data do not depend on it)";
         case verdict_kind::wide: return "NOT determined (interval wider than a decade, or in pieces)";
@@ -154,7 +154,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         const parameter_estimate& p = res.parameters[k];
         const parameter_estimate& other = res.parameters[1 - k];
         if (p.verdict == verdict_kind::fixed) {
-            lines.push_back(p.name + " is held at " + factor_text(p, p.value) + " (--fix).");
+            lines.push_back(p.name + " is held at " + factor_text(p, p.value) + " (" + mention("fix") + ").");
             continue;
         }
         if (p.verdict == verdict_kind::determined) {
@@ -189,7 +189,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
                      "(load) or temperature could.";
             }
         }
-        const std::string fix = "--fix " + p.name + "=" + sig_or_dash(opt.initial[k], 6);
+        const std::string fix = mention("fix", p.name, sig_or_dash(opt.initial[k], 6));
         if (other.verdict == verdict_kind::fixed) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
@@ -235,7 +235,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     if (res.starts.size() > 1 && res.starts_agreeing == 1) {
         lines.push_back("Only one of the " + std::to_string(res.starts.size()) +
                         " starts reached the best fit (" + std::to_string(usable) +
-                        " ended usably): the others stopped elsewhere; the --json output lists them.");
+                        " ended usably): the others stopped elsewhere; the " + mention("json") + " output lists them.");
     }
     bool any = false;
     for (const residual_row& row : res.residuals) {
@@ -253,7 +253,8 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
                         sig_or_dash(row.measured, 4) + ", predicted " + sig_or_dash(row.predicted, 4) + ", " +
                         sig_or_dash(std::abs(row.residual), 2) +
                         " standard deviations off: a possible outlier; check it";
-        s += res.loss == loss_kind::none ? " (--loss huber or --loss cauchy lessens its pull on the "
+        s += res.loss == loss_kind::none ? " (" + mention("loss", "", "huber") + " or " + mention("loss", "", "cauchy") +
+                                               " lessens its pull on the "
                                            "estimate)."
                                          : ".";
         lines.push_back(s);
@@ -353,7 +354,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
                 any = any || f.changed;
                 break;
             case tuned_factor::how::held:
-                s += v + ", held with --fix" + (f.changed ? "" : " (the base case's)");
+                s += v + ", held with " + mention("fix") + (f.changed ? "" : " (the base case's)");
                 any = any || f.changed;
                 break;
             case tuned_factor::how::kept:
@@ -367,7 +368,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
         if (!t.factors[k].ruled_out) continue;
         lines.push_back("But the runs rule out the base case's " + p.name + " = " + factor_text(p, t.factors[k].value) +
                         " (95 % profile interval: " + profile_text(p, *r.options) + "): hold " + p.name +
-                        " with --fix at a value within it that you trust, and estimate again.");
+                        " with " + mention("fix") + " at a value within it that you trust, and estimate again.");
     }
     if (!any) lines.push_back("Nothing was changed: the case is the base case as it was.");
     if (std::isfinite(t.co2_conversion)) {
@@ -632,19 +633,37 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"warnings", r.runs->warnings}};
 }
 
-std::string estimate_csv(const estimate_report& r) {
-    std::ostringstream out;
-    out << "run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,impossible_for_model\n";
-    out << std::setprecision(10);
+table residuals_table(const estimate_report& r) {
+    table t;
+    t.add("run", cell_kind::text, "", "the run's name");
+    t.add("line", cell_kind::whole, "", "the run's line in the runs file");
+    t.add("measurement", cell_kind::text, "", "what was measured: co2_conversion, w_NH3, w_CO2, w_UREA or w_H2O");
+    t.add("measured", cell_kind::number, "fraction", "the measured value");
+    t.add("sigma", cell_kind::number, "fraction", "its standard deviation, stated or the default");
+    t.add("sigma_given", cell_kind::boolean, "", "whether the runs file stated the standard deviation");
+    t.add("predicted", cell_kind::number, "fraction", "the model's value at the estimate");
+    t.add("residual", cell_kind::number, "", "(measured - predicted) / sigma");
+    t.add("outlier", cell_kind::boolean, "", "more than 3 standard deviations off");
+    t.add("impossible_for_model", cell_kind::boolean, "",
+          "a conversion above what the model can reach at the run's conditions, whatever the rate factors");
     for (const residual_row& row : r.result->residuals) {
         const plant_run& x = run_of(r, row.run);
-        out << csv_cell(x.name) << "," << x.line << "," << info(row.what).column << "," << row.measured
-            << "," << row.sigma << "," << (x.measured[static_cast<std::size_t>(row.what)]->sigma_given ? 1 : 0)
-            << "," << row.predicted << "," << row.residual << "," << (row.outlier ? 1 : 0) << ","
-            << (impossible_for_model(r, row) ? 1 : 0) << "\n";
+        std::size_t i = 0;
+        t[i++].push(x.name);
+        t[i++].push(static_cast<double>(x.line));
+        t[i++].push(std::string(info(row.what).column));
+        t[i++].push(row.measured);
+        t[i++].push(row.sigma);
+        t[i++].push(x.measured[static_cast<std::size_t>(row.what)]->sigma_given);
+        t[i++].push(row.predicted);
+        t[i++].push(row.residual);
+        t[i++].push(row.outlier);
+        t[i++].push(impossible_for_model(r, row));
     }
-    return out.str();
+    return t;
 }
+
+std::string estimate_csv(const estimate_report& r) { return csv_text(residuals_table(r)); }
 
 std::vector<std::string> tuned_case_comments(const estimate_report& r, const std::string& runs_sha256,
                                              const std::string& writer) {

@@ -17,6 +17,7 @@
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "io/runs_file.h"
+#include "report/table.h"
 
 namespace workbench {
 
@@ -51,8 +52,10 @@ std::vector<std::string> verdict_lines(const estimate_report& r);
 void print_estimate(std::ostream& out, const estimate_report& r);
 nlohmann::ordered_json estimate_json(const estimate_report& r);
 
-// run,line,measurement,measured,sigma,sigma_given,predicted,residual,outlier,
-// impossible_for_model
+// A row per run and measurement: run, line, measurement, measured, sigma,
+// sigma_given, predicted, residual, outlier, impossible_for_model; the CSV
+// is the table's.
+table residuals_table(const estimate_report& r);
 std::string estimate_csv(const estimate_report& r);
 
 // Measured against predicted for every measurement, each kind with its own

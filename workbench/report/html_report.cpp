@@ -107,7 +107,8 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
 
     // ---- Verdict ----
     h << "<h2>Verdict</h2>\n<ul class=\"verdict\">\n";
-    for (const std::string& line : verdict_lines(r)) h << "<li>" << html_escaped(line) << "</li>\n";
+    const vocabulary& words = c.words != nullptr ? *c.words : neutral_vocabulary();
+    for (const std::string& line : verdict_lines(r)) h << "<li>" << html_escaped(in_words(line, words)) << "</li>\n";
     h << "</ul>\n";
 
     // ---- Factors ----
@@ -121,7 +122,8 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     for (std::size_t k = 0; k < 2; ++k) {
         const parameter_estimate& p = res.parameters[k];
         h << "<tr>" << td(p.name) << td(factor_text(p, p.value), true)
-          << td(p.free ? profile_text(p, opt) : "held (--fix)") << td(p.free ? linearised_text(p) : "-");
+          << td(p.free ? profile_text(p, opt) : in_words("held (" + mention("fix") + ")", words))
+          << td(p.free ? linearised_text(p) : "-");
         if (boot) {
             const bootstrap_result& b = *r.bootstrap;
             h << td(p.free && std::isfinite(b.median[k])
@@ -212,7 +214,9 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
 
     // ---- Tuned case ----
     h << "<h2>Tuned case</h2>\n<ul>\n";
-    for (const std::string& line : tuned_case_lines(r, c.tuned_case_file)) h << "<li>" << html_escaped(line) << "</li>\n";
+    for (const std::string& line : tuned_case_lines(r, c.tuned_case_file)) {
+        h << "<li>" << html_escaped(in_words(line, words)) << "</li>\n";
+    }
     h << "</ul>\n";
 
     // ---- The fit ----

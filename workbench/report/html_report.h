@@ -27,6 +27,9 @@ struct html_context {
     // The plots as gnuplot drew them (SVG text); nullopt: not drawn, and
     // the page says so.
     std::optional<std::string> parity_svg, region_svg;
+    // The words the page's advice is said in (the client's; base/words.h);
+    // null: the library's own.
+    const vocabulary* words = nullptr;
 };
 
 std::string estimate_html(const estimate_report& r, const html_context& c);

@@ -132,32 +132,45 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
     };
 }
 
-std::string profile_csv(const reactor_case& c, const result& r, const std::vector<result_band>* band) {
-    std::ostringstream out;
-    out << (c.model == reactor_model::trays ? "tray," : "station,")
-        << "volume_m3,temperature_C";
-    for (const char* name : component_names) out << ",x_" << name;
-    for (const char* name : component_names) out << ",flow_" << name << "_kmol_h";
-    out << ",co2_conversion" << (band != nullptr ? ",co2_conversion_low,co2_conversion_high" : "") << "\n";
-    out << std::setprecision(10);
+table profile_table(const reactor_case& c, const result& r, const std::vector<result_band>* band) {
+    table t;
+    const bool trays = c.model == reactor_model::trays;
+    t.add(trays ? "tray" : "station", cell_kind::whole, "",
+          trays ? "the tray, counted from the inlet" : "the station along the plug-flow reactor, from the inlet");
+    t.add("volume_m3", cell_kind::number, "m3", "reacting volume from the inlet up to here");
+    t.add("temperature_C", cell_kind::number, "C", "temperature");
+    for (const char* name : component_names) {
+        t.add(std::string("x_") + name, cell_kind::number, "mol/mol", std::string("mole fraction of ") + name);
+    }
+    for (const char* name : component_names) {
+        t.add(std::string("flow_") + name + "_kmol_h", cell_kind::number, "kmol/h", std::string("molar flow of ") + name);
+    }
+    t.add("co2_conversion", cell_kind::number, "fraction",
+          "urea formed so far / CO2 fed (free and as carbamate); missing where the feed leaves it undefined");
+    if (band != nullptr) {
+        t.add("co2_conversion_low", cell_kind::number, "fraction", "the CO2 conversion's 95 % band, lower end");
+        t.add("co2_conversion_high", cell_kind::number, "fraction", "the CO2 conversion's 95 % band, upper end");
+    }
     for (std::size_t k = 0; k < r.profile.size(); ++k) {
         const station& s = r.profile[k];
         const double n = total(s.n);
-        out << k + 1 << "," << s.volume_m3 << "," << s.temperature_K - kelvin;
-        for (double f : s.n) out << "," << f / n;
-        for (double f : s.n) out << "," << f * per_hour;
-        out << ",";
-        if (r.co2_conversion_defined) out << s.co2_conversion;
+        std::size_t i = 0;
+        t[i++].push(static_cast<double>(k + 1));
+        t[i++].push(s.volume_m3);
+        t[i++].push(s.temperature_K - kelvin);
+        for (double f : s.n) t[i++].push(f / n);
+        for (double f : s.n) t[i++].push(f * per_hour);
+        t[i++].push(r.co2_conversion_defined ? s.co2_conversion : NAN);
         if (band != nullptr) {
-            const result_band& b = (*band)[k];
-            out << ",";
-            if (std::isfinite(b.low)) out << b.low;
-            out << ",";
-            if (std::isfinite(b.high)) out << b.high;
+            t[i++].push((*band)[k].low);
+            t[i++].push((*band)[k].high);
         }
-        out << "\n";
     }
-    return out.str();
+    return t;
+}
+
+std::string profile_csv(const reactor_case& c, const result& r, const std::vector<result_band>* band) {
+    return csv_text(profile_table(c, r, band));
 }
 
 std::string plot_script(const reactor_case& c, const result& r, const std::vector<result_band>* band,

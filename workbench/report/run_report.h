@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/bands.h"
+#include "report/table.h"
 #include "model/case.h"
 #include "solver/reactor.h"
 
@@ -19,8 +20,11 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r);
 nlohmann::ordered_json case_json(const reactor_case& c);
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);
-// band: each tray's (station's) CO2 conversion band, with --estimate:
-// the columns co2_conversion_low and co2_conversion_high added.
+// The profile: a row a tray (or station): tray, volume_m3, temperature_C,
+// x_<C>, flow_<C>_kmol_h, co2_conversion; band: each tray's (station's) CO2
+// conversion band, the columns co2_conversion_low and co2_conversion_high
+// added. The CSV: the table's.
+table profile_table(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr);
 std::string profile_csv(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr);
 
 // The gnuplot commands that draw the conversion and composition profiles

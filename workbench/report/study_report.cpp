@@ -296,37 +296,55 @@ std::vector<std::string> carried_names(const study_plan& plan) {
     return names;
 }
 
-void study_csv_head(std::ostream& out, const study_plan& plan) {
-    for (const std::string& c : carried_names(plan)) out << csv_cell(c) << ",";
-    for (const std::string& s : plan.settings) out << s << ",";
-    for (std::size_t k = 0; k < plan.results.size(); ++k) {
-        const std::string& name = plan.results[k].name;
-        out << name << ",";
-        if (banded(plan, k)) out << name << "_low," << name << "_high,";
+table study_table(const study_plan& plan) {
+    table t;
+    for (const std::string& c : carried_names(plan)) t.add(c, cell_kind::text, "", "a column of the case table, as written");
+    for (const std::string& name : plan.settings) {
+        t.add(name, name == "model" ? cell_kind::text : cell_kind::number, quantity_unit(name), "the point's " + name);
     }
-    out << (plan.bands ? "band_open,failure\n" : "failure\n");
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        const result_quantity& q = plan.results[k];
+        t.add(q.name, cell_kind::number, q.unit, q.meaning);
+        if (!banded(plan, k)) continue;
+        t.add(q.name + "_low", cell_kind::number, q.unit, "its 95 % band, lower end");
+        t.add(q.name + "_high", cell_kind::number, q.unit, "its 95 % band, upper end");
+    }
+    if (plan.bands) {
+        t.add("band_open", cell_kind::text, "",
+              "the bands open on a side (the search's edge cuts them off): \"co2_conversion low;w_UREA high\"");
+    }
+    t.add("failure", cell_kind::text, "", "why the point was not solved; empty: solved");
+    return t;
 }
 
-void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+void add_study_point(table& t, const study_plan& plan, const study_point& p) {
+    std::size_t i = 0;
     if (p.carried != nullptr) {
-        for (const std::string& c : *p.carried) out << csv_cell(c) << ",";
+        for (const std::string& c : *p.carried) t[i++].push(c);
     }
-    for (std::size_t k = 0; k < plan.settings.size(); ++k) out << setting_text(plan.settings[k], p.settings[k], 10) << ",";
-    const auto cell = [&](double v) { out << csv_number(v) << ","; };
-    if (p.ok) {
-        for (std::size_t k = 0; k < plan.results.size(); ++k) {
-            cell(p.values[k]);
-            if (!banded(plan, k)) continue;
-            cell(p.bands[k].low);
-            cell(p.bands[k].high);
+    for (std::size_t k = 0; k < plan.settings.size(); ++k) {
+        if (plan.settings[k] == "model") {
+            t[i++].push(setting_text("model", p.settings[k]));
+        } else {
+            t[i++].push(p.settings[k]);
         }
-        if (plan.bands) out << csv_cell(open_sides(plan, p)) << ",";
-        out << "\n";
-    } else {
-        std::size_t cells = plan.results.size() + (plan.bands ? 1 : 0);
-        for (std::size_t k = 0; k < plan.results.size(); ++k) cells += banded(plan, k) ? 2 : 0;
-        out << std::string(cells, ',') << csv_cell(p.failure) << "\n";
     }
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        t[i++].push(p.ok ? p.values[k] : NAN);
+        if (!banded(plan, k)) continue;
+        t[i++].push(p.ok ? p.bands[k].low : NAN);
+        t[i++].push(p.ok ? p.bands[k].high : NAN);
+    }
+    if (plan.bands) t[i++].push(p.ok ? open_sides(plan, p) : std::string());
+    t[i++].push(p.ok ? std::string() : p.failure);
+}
+
+void study_csv_head(std::ostream& out, const study_plan& plan) { write_csv_head(out, study_table(plan)); }
+
+void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p) {
+    table row = study_table(plan);
+    add_study_point(row, plan, p);
+    write_csv_rows(out, row);
 }
 
 json study_head_json(const study_plan& plan) {
@@ -437,7 +455,7 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
         std::string names;
         for (const std::string& n : left_out) names += (names.empty() ? "" : ", ") + n;
         notes_.push_back("the plot has room for 4 kinds of result and leaves out " + names +
-                         " (--result chooses; a table, the CSV and the JSON have them all)");
+                         " (" + mention("results") + " chooses; a table, the CSV and the JSON have them all)");
     }
     // A panel of k results draws the curves of at most 8 values of the
     // others, and some 12 curves in all: evenly chosen, the first and last
@@ -465,7 +483,8 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
         notes_.push_back("the plot draws curves for " + std::to_string(most_shown) + " of the " +
                          std::to_string(members_) + " values of " + others +
                          " (fewer in a panel of several results; evenly chosen, the first and last among them)" +
-                         (plan.vars.size() == 2 ? "; --map RESULT FILE draws a result over both" : ""));
+                         (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
+                                                : std::string()));
     }
 }
 
@@ -609,14 +628,14 @@ void study_plot::end(std::ostream& script) const {
 // ---- Map ----------------------------------------------------------------------------
 
 study_map::study_map(const study_plan& plan, const std::string& result_name) : plan_(plan) {
-    const std::string option = "--map " + result_name;
+    const field_ref option = given("map", result_name);
     const auto q = result_named(result_name);
-    if (!q) throw input_error(option + ": " + result_name_problem(result_name));
+    if (!q) throw input_error(option, result_name_problem(result_name));
     for (std::size_t r = 0; r < plan.results.size(); ++r) {
         if (plan.results[r].name == q->name) result_ = r;
     }
     if (plan.results.empty() || plan.results[result_].name != q->name) {
-        throw std::logic_error("--map " + q->name + ": not among the study's results");
+        throw std::logic_error("map " + q->name + ": not among the study's results");
     }
     title_ = plan.results[result_].title;
     axis_ = plan.results[result_].kind->axis;
@@ -625,24 +644,24 @@ study_map::study_map(const study_plan& plan, const std::string& result_name) : p
 }
 
 study_map::study_map(const study_plan& plan, std::size_t value_index, std::string title, std::string axis,
-                     const std::string& option)
+                     const field_ref& option)
     : plan_(plan), result_(value_index), title_(std::move(title)), axis_(std::move(axis)) {
     check_axes(option);
 }
 
-void study_map::check_axes(const std::string& option) {
+void study_map::check_axes(const field_ref& option) {
     const study_plan& plan = plan_;
     std::vector<std::size_t> varied;
     for (std::size_t k = 0; k < plan.vars.size(); ++k) {
         if (plan.vars[k].values.size() > 1) varied.push_back(k);
     }
     if (plan.table || varied.size() != 2) {
-        throw input_error(option + ": a map draws a result over two varied quantities (--vary twice, more than one "
-                          "value each); this study " +
+        throw input_error(option, "a map draws a result over two varied quantities (" + mention("vary") +
+                                      " twice, more than one value each); this study " +
                           (plan.table ? std::string("runs a case table") : "varies " + std::to_string(varied.size())));
     }
     if (plan.vars[varied[0]].name == "model" || plan.vars[varied[1]].name == "model") {
-        throw input_error(option + ": a map's axes are numbers; the model is not (draw it with --plot)");
+        throw input_error(option, "a map's axes are numbers; the model is not (draw it with " + mention("plot") + ")");
     }
     x_ = varied[0];
     y_ = varied[1];
@@ -730,7 +749,8 @@ void study_map::end(std::ostream& script) const {
 // ---- The list of results ------------------------------------------------------------
 
 void print_result_list(std::ostream& out) {
-    out << "Results a study tabulates (--result NAME[,NAME...]; the runs file's measurable ones marked *).\n"
+    out << "Results a study tabulates (" << mention("results", "", "NAME[,NAME...]")
+        << "; the runs file's measurable ones marked *).\n"
            "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
            "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";
     for (const result_kind& k : result_kinds()) {

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/study.h"
+#include "report/table.h"
 
 namespace workbench {
 
@@ -44,6 +45,10 @@ void print_study_tail(std::ostream& out, const study_plan& plan, const study_sum
 // high"), and `failure`; one row per point.
 void study_csv_head(std::ostream& out, const study_plan& plan);
 void study_csv_row(std::ostream& out, const study_plan& plan, const study_point& p);
+// The table they are written from (a row per point, added by
+// add_study_point), as Python gives it too.
+table study_table(const study_plan& plan);
+void add_study_point(table& t, const study_plan& plan, const study_point& p);
 
 // The JSON's members before the points ("study": what was varied or the
 // case table; "results": each with its unit and meaning; with bands,
@@ -88,22 +93,22 @@ private:
 
 // A map of one result over two varied quantities: filled contours with
 // labelled contour lines, failed points crossed out. Throws input_error
-// (naming --map) unless the study is a grid of exactly two quantities with
+// (about the field "map") unless the study is a grid of exactly two quantities with
 // more than one value (others may have one).
 class study_map {
 public:
     study_map(const study_plan& plan, const std::string& result_name);
     // A map of another quantity the points carry: p.values[value_index],
     // with its title (the first line, whole) and axis (gnuplot enhanced
-    // text); `option` names the option in messages (the same checks).
+    // text); `option`: the field it is drawn for, in messages (the same checks).
     study_map(const study_plan& plan, std::size_t value_index, std::string title, std::string axis,
-              const std::string& option);
+              const field_ref& option);
     void begin(std::ostream& script) const;
     void add(std::ostream& script, const study_point& p);
     void end(std::ostream& script) const;
 
 private:
-    void check_axes(const std::string& option);
+    void check_axes(const field_ref& option);
 
     const study_plan& plan_;
     std::size_t result_ = 0;            // index in p.values (plan.results)

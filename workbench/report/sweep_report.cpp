@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "model/observation.h"
 #include "report/json_stream.h"
+#include "model/results.h"
 
 namespace workbench {
 namespace {
@@ -107,23 +108,29 @@ nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, l
     return {{"solved", points - failed}, {"failed", failed}, {"rate_calls", rate_calls}, {"notes", notes}};
 }
 
-void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars) {
-    for (const sweep_variable& v : vars) out << v.name << ",";
-    out << "co2_conversion,equilibrium_co2_conversion";
-    for (const char* c : fraction_columns) out << "," << c;
-    out << ",failure\n";
+table sweep_table(const std::vector<sweep_variable>& vars) {
+    table t;
+    for (const sweep_variable& v : vars) t.add(v.name, cell_kind::number, quantity_unit(v.name), "the point's " + v.name);
+    for (const result_quantity& q : default_results()) t.add(q.name, cell_kind::number, q.unit, q.meaning);
+    t.add("failure", cell_kind::text, "", "why the point was not solved; empty: solved");
+    return t;
 }
 
-void sweep_csv_row(std::ostream& out, const sweep_point& pt) {
-    // Ten significant digits, as a stream with precision 10 writes them.
-    for (const double x : pt.x) out << sig(x, 10) << ",";
-    if (pt.ok) {
-        out << csv_number(pt.co2_conversion) << "," << csv_number(pt.equilibrium_co2_conversion);
-        for (const double w : pt.w) out << "," << sig(w, 10);
-        out << ",\n";
-    } else {
-        out << ",,,,,," << csv_cell(pt.failure) << "\n";
-    }
+void add_sweep_point(table& t, const sweep_point& pt) {
+    std::size_t i = 0;
+    for (const double x : pt.x) t[i++].push(x);
+    t[i++].push(pt.ok ? pt.co2_conversion : NAN);
+    t[i++].push(pt.ok ? pt.equilibrium_co2_conversion : NAN);
+    for (const double w : pt.w) t[i++].push(pt.ok ? w : NAN);
+    t[i++].push(pt.ok ? std::string() : pt.failure);
+}
+
+void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars) { write_csv_head(out, sweep_table(vars)); }
+
+void sweep_csv_row(std::ostream& out, const std::vector<sweep_variable>& vars, const sweep_point& pt) {
+    table row = sweep_table(vars);
+    add_sweep_point(row, pt);
+    write_csv_rows(out, row);
 }
 
 std::string sweep_axis_label(const sweep_variable& v) {

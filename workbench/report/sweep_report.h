@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/sweep.h"
+#include "report/table.h"
 
 namespace workbench {
 
@@ -26,7 +27,13 @@ void print_sweep_row(std::ostream& out, const std::vector<sweep_variable>& vars,
                      const sweep_point& pt);
 void print_sweep_tail(std::ostream& out, std::size_t points, std::size_t failed, long rate_calls);
 void sweep_csv_head(std::ostream& out, const std::vector<sweep_variable>& vars);
-void sweep_csv_row(std::ostream& out, const sweep_point& pt);
+void sweep_csv_row(std::ostream& out, const std::vector<sweep_variable>& vars, const sweep_point& pt);
+// The table those are written from: a column per variable, the results
+// (co2_conversion, equilibrium_co2_conversion, w_NH3, w_CO2, w_UREA, w_H2O;
+// missing where the point failed or the conversion is undefined) and the
+// failure; a row per point, added by add_sweep_point.
+table sweep_table(const std::vector<sweep_variable>& vars);
+void add_sweep_point(table& t, const sweep_point& pt);
 nlohmann::ordered_json sweep_vary_json(const std::vector<sweep_variable>& vars);
 nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars, const sweep_point& pt);
 nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,

@@ -1,0 +1,61 @@
+// A result's table as every client gives it: named columns, each with its
+// unit and meaning and one kind of cell (a number, a whole number, yes or
+// no, text). The command line writes its CSV files from these tables and
+// Python's tables are exactly these columns, so that what pandas reads from
+// the CSV is what Python gives. A missing cell is NaN (a number of any
+// kind) or empty text.
+#ifndef UREA_WORKBENCH_REPORT_TABLE_H
+#define UREA_WORKBENCH_REPORT_TABLE_H
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace workbench {
+
+enum class cell_kind { number, whole, boolean, text };
+
+struct column {
+    std::string name;
+    cell_kind kind = cell_kind::number;
+    std::string unit;                  // "fraction", "kmol/h", "C", ...; empty: none
+    std::string meaning;               // one line
+    std::vector<double> numbers;       // number, whole, boolean (0 or 1); NaN: missing
+    std::vector<std::string> texts;    // text; empty: missing
+    std::size_t size() const { return kind == cell_kind::text ? texts.size() : numbers.size(); }
+    void push(double v) { numbers.push_back(v); }
+    void push(bool v) { numbers.push_back(v ? 1.0 : 0.0); }
+    void push(const std::string& s) { texts.push_back(s); }
+};
+
+class table {
+public:
+    // A column, empty; its cells pushed row by row afterwards.
+    column& add(std::string name, cell_kind kind, std::string unit = "", std::string meaning = "");
+    const std::vector<column>& columns() const { return columns_; }
+    std::vector<column>& columns() { return columns_; }
+    column& operator[](std::size_t k) { return columns_[k]; }
+    std::size_t rows() const { return columns_.empty() ? 0 : columns_.front().size(); }
+    // The column of that name, or nullptr.
+    const column* find(const std::string& name) const;
+    // Every cell removed, the columns kept: a table reused a row at a time.
+    void clear_rows();
+
+private:
+    std::vector<column> columns_;
+};
+
+// A cell as a CSV file holds it: a number to ten significant digits, a
+// whole number as one, yes or no as true or false, text quoted where it
+// must be; missing: empty.
+std::string csv_cell(const column& c, std::size_t row);
+
+// The header (the names, comma-separated), and the rows.
+void write_csv_head(std::ostream& out, const table& t);
+void write_csv_rows(std::ostream& out, const table& t);
+std::string csv_text(const table& t);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,276 @@
+#include "request/common.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "base/input_files.h"
+#include "base/text.h"
+#include "io/case_file.h"
+#include "report/estimate_file.h"
+#include "session/session.h"
+
+namespace workbench {
+namespace {
+
+// A flow a setting sets must be a flow: named after the setting.
+void check_derived_flow(const field_ref& setting, const reactor_case& c, component i) {
+    const double f = c.feed_kmol_h[i];
+    std::ostringstream m;
+    m << "the " << component_names[i] << " feed would be " << f << " kmol/h";
+    if (!(f >= 0.0)) {
+        m << "; with the carbamate fed, which holds 2 NH3 per CO2, NH3/CO2 cannot be below "
+          << 2.0 * c.feed_kmol_h[CARB] / (c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB]);
+        throw input_error(setting, m.str());
+    }
+    if (f > max_flow_kmol_h) {
+        m << ", above " << max_flow_kmol_h << " kmol/h, more than any reactor takes";
+        throw input_error(setting, m.str());
+    }
+}
+
+// The settings of a case request, each with its field's name and the key of
+// the case it sets.
+struct setting_field {
+    const char* name;
+    const char* key;
+    std::optional<std::string> case_request::*value;
+};
+constexpr setting_field setting_fields[] = {
+    {"model", "", &case_request::model},
+    {"trays", "reactor.trays", &case_request::trays},
+    {"volume", "reactor.volume_m3", &case_request::volume},
+    {"pressure", "reactor.pressure_bar", &case_request::pressure},
+    {"t_in", "reactor.inlet_temperature_C", &case_request::t_in},
+    {"t_out", "reactor.outlet_temperature_C", &case_request::t_out},
+    {"a1", "kinetics.a1", &case_request::a1},
+    {"a2", "kinetics.a2", &case_request::a2},
+    {"co2", "feed_kmol_h.CO2", &case_request::co2},
+    {"nh3_co2", "", &case_request::nh3_co2},
+    {"h2o_co2", "", &case_request::h2o_co2},
+};
+
+reactor_case changed_case(const case_request& r, std::string& text) {
+    reactor_case c = default_case();
+    if (r.given) {
+        c = *r.given;
+    } else if (r.file) {
+        text = read_input_file(*r.file, "case file");
+        c = parse_case(text, *r.file);
+    }
+    const auto number = [&](const char* name, const std::optional<std::string>& v, number_rule rule) {
+        return parse_number(field(name), *v, rule);
+    };
+    if (r.model) {
+        const std::optional<reactor_model> model = model_named(*r.model);
+        if (!model) throw input_error(field("model"), "must be 'trays' or 'pfr' (got " + *r.model + ")");
+        c.model = *model;
+    }
+    if (r.trays) {
+        const double t = number("trays", r.trays, number_rule::any);
+        if (t != std::floor(t) || t < min_trays || t > max_trays) {
+            throw input_error(field("trays"), "must be a whole number from " + std::to_string(min_trays) + " to " +
+                                                  std::to_string(max_trays) + " (got " + *r.trays + ")");
+        }
+        c.trays = static_cast<int>(t);
+    }
+    if (r.volume) c.volume_m3 = number("volume", r.volume, number_rule::positive);
+    if (r.pressure) c.pressure_bar = number("pressure", r.pressure, number_rule::positive);
+    if (r.t_in) c.inlet_temperature_C = number("t_in", r.t_in, number_rule::any);
+    if (r.t_out) c.outlet_temperature_C = number("t_out", r.t_out, number_rule::any);
+    if (r.a1) c.a1 = number("a1", r.a1, number_rule::positive);
+    if (r.a2) c.a2 = number("a2", r.a2, number_rule::positive);
+    if (r.co2) {
+        const double co2 = number("co2", r.co2, number_rule::non_negative);
+        if (co2 > max_flow_kmol_h) {
+            throw input_error(given("co2", *r.co2), "above " + std::to_string(static_cast<long>(max_flow_kmol_h)) +
+                                                        " kmol/h, more than any reactor takes");
+        }
+        const double nh3 = nh3_co2_ratio(c), h2o = h2o_co2_ratio(c);
+        c.feed_kmol_h[CO2] = co2;
+        if (co2 + c.feed_kmol_h[CARB] > 0.0 && std::isfinite(nh3)) {
+            set_nh3_co2_ratio(c, nh3);
+            set_h2o_co2_ratio(c, h2o);
+            check_derived_flow(given("co2", *r.co2), c, NH3);
+            check_derived_flow(given("co2", *r.co2), c, H2O);
+        }
+    }
+    // Ratios refer to all CO2 fed; without CO2 the check of the case says so.
+    const bool has_co2 = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB] > 0.0;
+    if (r.nh3_co2) {
+        const double v = number("nh3_co2", r.nh3_co2, number_rule::non_negative);
+        if (has_co2) {
+            set_nh3_co2_ratio(c, v);
+            check_derived_flow(given("nh3_co2", *r.nh3_co2), c, NH3);
+        }
+    }
+    if (r.h2o_co2) {
+        const double v = number("h2o_co2", r.h2o_co2, number_rule::non_negative);
+        if (has_co2) {
+            set_h2o_co2_ratio(c, v);
+            check_derived_flow(given("h2o_co2", *r.h2o_co2), c, H2O);
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+void notices::warn(const std::vector<std::string>& lines) const {
+    for (const std::string& l : lines) warning(l);
+}
+
+void notices::tell(const std::vector<std::string>& lines) const {
+    for (const std::string& l : lines) note(l);
+}
+
+checked_case check_case(const case_request& r) {
+    checked_case out;
+    out.c = changed_case(r, out.text);
+    try {
+        out.warnings = validate(out.c);
+    } catch (const input_error& e) {
+        // A value a setting set is named by its field.
+        for (const setting_field& s : setting_fields) {
+            const std::optional<std::string>& v = r.*s.value;
+            if (v && *s.key != '\0' && e.place().key == s.key) throw input_error(given(s.name, *v), e.reason());
+        }
+        throw;
+    }
+    return out;
+}
+
+void check_vary_against_case(const case_request& r, const std::vector<study_variable>& vars) {
+    // In the order of the settings' names on the command line (--a1, --a2,
+    // --co2, ...), as it has always reported the first.
+    static constexpr const char* order[] = {"a1",      "a2",       "co2",   "h2o_co2", "model", "nh3_co2",
+                                            "pressure", "t_in",    "t_out", "trays",   "volume"};
+    for (const char* name : order) {
+        for (const setting_field& s : setting_fields) {
+            const std::optional<std::string>& v = r.*s.value;
+            if (std::string(s.name) != name || !v) continue;
+            const std::string q = quantity_of_option(name);
+            for (const study_variable& var : vars) {
+                if (!q.empty() && q == var.name) {
+                    throw input_error(cite(var.source) + " and " + mention(name, "", *v) + " both set " + q +
+                                      ": give one of them");
+                }
+            }
+        }
+    }
+}
+
+std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,
+                                     const case_request& c) {
+    if (!e.any()) {
+        if (band) {
+            throw input_error(given("band", *band), "bands need an estimate (" + mention("estimate", "", "EST.json") + ")");
+        }
+        return std::nullopt;
+    }
+    for (const auto& [name, value] : {std::pair{"a1", &c.a1}, std::pair{"a2", &c.a2}}) {
+        if (*value) {
+            throw input_error(mention(name, "", **value) + " and " + mention("estimate", "", e.file.value_or("")) +
+                              ": the estimate sets a1 and a2: give one of them");
+        }
+    }
+    std::optional<band_method> method;
+    if (band) method = band_method_named(*band);
+    return plan_bands(e.given ? *e.given : read_estimate_file(*e.file), method);
+}
+
+bool checked_outputs::print() const {
+    for (const auto* o : {&csv, &plot, &region_plot, &written_case, &report}) {
+        if (*o && (*o)->to_stdout) return false;
+    }
+    return true;
+}
+
+input_list inputs_of(const case_request& c, const std::string& plugin, input_list more) {
+    input_list inputs;
+    if (c.file) inputs.emplace_back("the case file", *c.file);
+    for (auto& i : more) inputs.push_back(std::move(i));
+    inputs.emplace_back("the plug-in", plugin_or_default(plugin));
+    inputs.emplace_back("this program", "/proc/self/exe");
+    return inputs;
+}
+
+checked_outputs check_outputs(const outputs_request& r, const input_list& inputs) {
+    checked_outputs out;
+    out.json = r.json;
+    std::vector<output_target> all;
+    const auto check = [&](const char* name, const std::optional<std::string>& path, output_kind kind,
+                           std::optional<output_target>& target) {
+        if (!path) return;
+        target = check_output_path(name, *path, kind);
+        all.push_back(*target);
+    };
+    check("csv", r.csv, output_kind::text, out.csv);
+    check("plot", r.plot, output_kind::plot, out.plot);
+    check("region_plot", r.region_plot, output_kind::plot, out.region_plot);
+    check("write_case", r.write_case, output_kind::text, out.written_case);
+    check("report", r.report, output_kind::text, out.report);
+    check_distinct(all, inputs);
+    for (const output_target& t : all) {
+        if (t.to_stdout && out.json) {
+            throw input_error(mention("json") + " and " + mention(t.option, "", "-") +
+                              " both write to standard output: give " + mention(t.option) + " a file");
+        }
+    }
+    if (out.plot) require_gnuplot("plot");
+    if (out.region_plot) require_gnuplot("region_plot");
+    return out;
+}
+
+void check_maps(const outputs_request& r, checked_outputs& out, const input_list& inputs) {
+    if (!r.map && r.maps.empty()) return;
+    const auto target = [](field_ref named, const std::string& path) {
+        output_target t = check_output_path("map", path, output_kind::plot);
+        if (t.to_stdout) {
+            named.text += (named.text.empty() ? "" : " ") + std::string("-");
+            throw input_error(named, "a map is drawn to a file (.svg or .png)");
+        }
+        return t;
+    };
+    std::vector<output_target> all;
+    if (r.map) {
+        // A design's: checked before the CSV.
+        out.map = target(given("map", ""), *r.map);
+        all.push_back(*out.map);
+        if (out.csv) all.push_back(*out.csv);
+    } else {
+        if (out.csv) all.push_back(*out.csv);
+        if (out.plot) all.push_back(*out.plot);
+    }
+    for (const auto& [result, path] : r.maps) {
+        const output_target t = target(given("map", result), path);
+        out.maps.emplace_back(result, t);
+        all.push_back(t);
+    }
+    check_distinct(all, inputs);
+    require_gnuplot("map");
+}
+
+void require_gnuplot(const std::string& name) {
+    if (!gnuplot_available()) {
+        throw plot_error(mention(name) + ": gnuplot is not installed (scripts/install-deps installs it)");
+    }
+}
+
+worker_options check_workers(const workers_request& r) {
+    worker_options o;
+    o.jobs = available_cores();
+    if (r.jobs) {
+        const double n = parse_number(field("jobs"), *r.jobs, number_rule::positive);
+        if (n != std::floor(n) || n > max_jobs) {
+            throw input_error(field("jobs"), "must be a whole number of worker processes from 1 to " +
+                                                 std::to_string(max_jobs) + " (got " + *r.jobs + ")");
+        }
+        o.jobs = static_cast<unsigned>(n);
+    }
+    if (r.worker_timeout) o.stall_s = parse_number(field("worker_timeout"), *r.worker_timeout, number_rule::positive);
+    return o;
+}
+
+std::string plugin_or_default(const std::string& plugin) { return plugin.empty() ? default_plugin_path() : plugin; }
+
+}  // namespace workbench

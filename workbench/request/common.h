@@ -1,0 +1,131 @@
+// What every command's request shares: values as the caller gave them, the
+// case asked for, the output files, the bands of an estimate, and where the
+// warnings and notes go. Each command's request (request/*.h) holds what the
+// user asked in neutral terms, and one function checks it all, in the order
+// the command line has always reported, before anything runs; the command
+// line and Python only translate into a request and say its errors in their
+// own words (base/words.h).
+#ifndef UREA_WORKBENCH_REQUEST_COMMON_H
+#define UREA_WORKBENCH_REQUEST_COMMON_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analysis/bands.h"
+#include "analysis/study.h"
+#include "base/words.h"
+#include "io/output_files.h"
+#include "model/case.h"
+
+namespace workbench {
+
+// A value as the caller gave it: its text (the command line's as typed;
+// Python's numbers written as the shortest text that reads back the same),
+// and its own name where the caller gave one (a dict's key: vary={"a2": ...}).
+struct given_value {
+    std::string text;
+    std::string key = "";
+};
+
+// Where warnings and notes go as the checks and the work find them, a line
+// each, their mentions of fields still to be said in the client's words.
+struct notices {
+    std::function<void(const std::string&)> warning = [](const std::string&) {};
+    std::function<void(const std::string&)> note = [](const std::string&) {};
+    void warn(const std::vector<std::string>& lines) const;
+    void tell(const std::vector<std::string>& lines) const;
+};
+
+// The case asked for: the built-in default case, a case file or a case made
+// in code, changed by settings as given (none: not given).
+struct case_request {
+    std::optional<std::string> file;    // a case file
+    std::optional<reactor_case> given;  // a case made in code, instead of a file
+    std::optional<std::string> model, trays, volume, pressure, t_in, t_out, a1, a2, co2, nh3_co2, h2o_co2;
+};
+
+struct checked_case {
+    reactor_case c;
+    std::string text;                   // the case file as read, for its SHA-256; empty without one
+    std::vector<std::string> warnings;  // the check's (temperatures the plug-in clamps)
+};
+
+// The case, checked (validate); a value a setting set named by its field.
+// Throws input_error.
+checked_case check_case(const case_request& r);
+
+// The quantity each of the case's settings sets, as a study names it, for
+// the settings given; a study's variable must not set one of them.
+void check_vary_against_case(const case_request& r, const std::vector<study_variable>& vars);
+
+// An estimate's bands, asked for by an estimate file or an estimate in
+// memory and the band's way ("profile" or "linearised"; none: the profile's
+// where the estimate has it). None without an estimate. Throws input_error
+// for a band's way without an estimate, a1 or a2 set with one (the estimate
+// sets them), and an estimate file that is no estimate.
+struct estimate_given {
+    std::optional<std::string> file;
+    std::optional<factor_uncertainty> given;
+    bool any() const { return file || given; }
+};
+std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,
+                                     const case_request& c);
+
+// The output files asked for ("-": standard output).
+struct outputs_request {
+    std::optional<std::string> csv, plot, region_plot, write_case, report;
+    std::optional<std::string> map;                          // a design's map
+    std::vector<std::pair<std::string, std::string>> maps;   // a study's: each result and its file
+    bool json = false;
+};
+
+struct checked_outputs {
+    std::optional<output_target> csv, plot, region_plot, written_case, report, map;
+    std::vector<std::pair<std::string, output_target>> maps;  // a study's: each result and its target
+    bool json = false;
+    // Whether the table (or the JSON) goes to standard output: when no file does.
+    bool print() const;
+};
+
+// The inputs an output must not replace, as (what, path): the case file,
+// the plug-in and the program, and `more`.
+using input_list = std::vector<std::pair<std::string, std::string>>;
+input_list inputs_of(const case_request& c, const std::string& plugin, input_list more = {});
+
+// The outputs checked before anything runs: each writable, none the same
+// file as an input or another output, at most one on standard output (the
+// JSON counts as one), gnuplot there for a plot. The maps are not checked
+// here (check_maps, after the plan they are drawn from). Throws input_error,
+// or plot_error when gnuplot is missing.
+checked_outputs check_outputs(const outputs_request& r, const input_list& inputs);
+// A study's maps (or a design's map) then: each a file, none the same as an
+// input or the other outputs, gnuplot there.
+void check_maps(const outputs_request& r, checked_outputs& out, const input_list& inputs);
+
+// Throws plot_error about the field when gnuplot is not installed.
+void require_gnuplot(const std::string& field);
+
+// How the work is split among worker processes (session/workers.h): how
+// many at most (none: as many as the cores this process may use; 1: all in
+// this process), and the seconds a worker may make no call into the plug-in
+// before it is taken to hang (none: default_stall_s).
+struct workers_request {
+    std::optional<std::string> jobs;
+    std::optional<std::string> worker_timeout;
+};
+
+// Throws input_error naming the field.
+worker_options check_workers(const workers_request& r);
+
+// The plug-in asked for, or the default one.
+std::string plugin_or_default(const std::string& plugin);
+
+// The whole numbers a field takes: from 1 to `most`. Throws input_error.
+std::size_t whole_count(const field_ref& f, const std::string& text, std::size_t most, const std::string& what);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,40 @@
+#include "request/run.h"
+
+#include "base/text.h"
+
+namespace workbench {
+
+run_job check_run(const run_request& r, const notices& n) {
+    run_job j;
+    j.bands = check_bands(r.estimate, r.band, r.case_);
+    checked_case c = check_case(r.case_);
+    if (j.bands) {
+        const std::string mismatch = reactor_mismatch(j.bands->u, c.c);
+        if (!mismatch.empty()) c.warnings.push_back(mismatch);
+    }
+    n.warn(c.warnings);
+    j.c = std::move(c.c);
+    j.case_text = std::move(c.text);
+    input_list more;
+    if (r.estimate.file) more.emplace_back("the estimate file", *r.estimate.file);
+    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, std::move(more)));
+    j.plugin = plugin_or_default(r.plugin);
+    return j;
+}
+
+fit_job check_fit(const fit_request& r, const notices& n) {
+    fit_job j;
+    j.target = parse_number(field("co2_conversion"), r.co2_conversion, number_rule::positive);
+    if (!(j.target < 1.0)) {
+        throw input_error(field("co2_conversion"),
+                          "the target must be a fraction between 0 and 1 (got " + r.co2_conversion + ")");
+    }
+    checked_case c = check_case(r.case_);
+    n.warn(c.warnings);
+    j.c = std::move(c.c);
+    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin));
+    j.plugin = plugin_or_default(r.plugin);
+    return j;
+}
+
+}  // namespace workbench
