@@ -227,6 +227,39 @@ void say(design_result& out) {
 
 }  // namespace
 
+void run_design_chunk(const study_plan& candidates, const factor_uncertainty& u, double step, point_range range,
+                      workbench_host& h, const std::function<void(const std::string&)>& emit) {
+    std::vector<station> warm;
+    for (std::size_t c = range.begin; c < range.end; ++c) {
+        const reactor_case cc = study_case(candidates, c);
+        long n = 0;
+        const sensitivities s = sensitivities_of(cc, u, step, h, warm, n);
+        h.check_stop();
+        if (!s.ok) warm.clear();
+        wire_out w;
+        w.put(s.ok).put(s.failure).put(s.values).put(s.slope).put(n);
+        emit(w.bytes());
+    }
+}
+
+std::string design_state_bytes(const study_plan& candidates, const factor_uncertainty& u, double step) {
+    wire_out w;
+    w.put(study_plan_bytes(candidates)).put(step);
+    put_uncertainty(w, u);
+    return w.bytes();
+}
+
+void run_sent_design_chunk(session& s, const std::string& state, std::size_t chunk,
+                           const std::function<void(const std::string&)>& emit) {
+    wire_in r(state);
+    const study_plan candidates = study_plan_of(r.get_string());
+    const double step = r.get<double>();
+    const factor_uncertainty u = get_uncertainty(r);
+    const property_set props(candidates.base.tables);
+    workbench_host h(s, props);
+    run_design_chunk(candidates, u, step, study_chunks(candidates).at(chunk), h, emit);
+}
+
 void expected_intervals(const factor_uncertainty& u, const information& f, double t, std::array<double, 2>& lower,
                         std::array<double, 2>& upper) {
     const std::array<double, 2> se = marginal_se(u, f);
@@ -435,18 +468,10 @@ design_result run_design(workbench_host& h, const design_problem& p) {
     chunk_work work;
     work.chunks = chunks.size();
     work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
-        std::vector<station> warm;
-        for (std::size_t c = chunks[i].begin + from; c < chunks[i].end; ++c) {
-            const reactor_case cc = study_case(p.candidates, c);
-            long n = 0;
-            const sensitivities s = sensitivities_of(cc, u, p.step, h, warm, n);
-            h.check_stop();
-            if (!s.ok) warm.clear();
-            wire_out w;
-            w.put(s.ok).put(s.failure).put(s.values).put(s.slope).put(n);
-            emit(w.bytes());
-        }
+        run_design_chunk(p.candidates, u, p.step, {chunks[i].begin + from, chunks[i].end}, h, emit);
     };
+    work.kind = "design";
+    work.state = [&] { return design_state_bytes(p.candidates, u, p.step); };
     const auto candidate = [&](std::size_t c) {
         design_candidate d;
         d.index = c;

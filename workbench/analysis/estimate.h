@@ -60,6 +60,9 @@ public:
     // Predictions made, and those of a copy counted in.
     virtual long predictions() const { return 0; }
     virtual void add_predictions(long) {}
+    // The model as it is now as bytes, for work sent to another machine
+    // (session/workers.h); empty: it cannot go, and the work stays here.
+    virtual std::string bytes() const { return {}; }
 };
 
 // Where the independent pieces of an estimate run (the starts, the profile's

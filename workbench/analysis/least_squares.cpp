@@ -212,9 +212,16 @@ void add_counts(wire_in& r, evaluator& ev) {
     if (ev.first_failure.empty()) ev.first_failure = first;
 }
 
+std::string piece_bytes(const std::string& result, long predictions) {
+    wire_out w;
+    w.put(result).put(predictions);
+    return w.bytes();
+}
+
 void run_pieces(model& m, const estimate_split& split, std::size_t n,
                 const std::function<std::string(std::size_t, model&)>& piece,
-                const std::function<void(std::size_t, const std::string&)>& take, const char* progress) {
+                const std::function<void(std::size_t, const std::string&)>& take, const char* progress,
+                const char* kind, const std::function<std::string()>& state) {
     std::size_t done = 0;
     chunk_work work;
     work.chunks = n;
@@ -222,10 +229,7 @@ void run_pieces(model& m, const estimate_split& split, std::size_t n,
         if (from > 0) return;  // its one result is lost
         const std::unique_ptr<model> own = m.copy();
         model& use = own ? *own : m;
-        const std::string bytes = piece(i, use);
-        wire_out w;
-        w.put(bytes).put(own ? own->predictions() : 0L);
-        emit(w.bytes());
+        emit(piece_bytes(piece(i, use), own ? own->predictions() : 0L));
     };
     work.take = [&](std::size_t i, const std::string& bytes) {
         wire_in r(bytes);
@@ -235,6 +239,10 @@ void run_pieces(model& m, const estimate_split& split, std::size_t n,
         ++done;
         if (progress != nullptr && split.workers.progress) split.workers.progress(progress, done, n);
     };
+    if (kind != nullptr) {
+        work.kind = kind;
+        work.state = state;
+    }
     run_chunks(split.workers, work, split.stop);
 }
 

@@ -153,9 +153,13 @@ void add_counts(wire_in& r, evaluator& ev);
 // lost with its worker ends the estimate (solver_error, naming why).
 // progress: what is counted, for the split's progress callback (none: not
 // reported).
+// kind, state: for pieces that may go to other machines (chunk_work).
 void run_pieces(model& m, const estimate_split& split, std::size_t n,
                 const std::function<std::string(std::size_t, model&)>& piece,
-                const std::function<void(std::size_t, const std::string&)>& take, const char* progress = nullptr);
+                const std::function<void(std::size_t, const std::string&)>& take, const char* progress = nullptr,
+                const char* kind = nullptr, const std::function<std::string()>& state = {});
+// What a piece sends back: its result and its model copy's predictions.
+std::string piece_bytes(const std::string& result, long predictions);
 
 // Sum of squared standardised residuals of every measurement at u (each run
 // once): NaN where the model cannot be solved.

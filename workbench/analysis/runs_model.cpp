@@ -1,6 +1,7 @@
 #include "analysis/runs_model.h"
 
 #include "base/text.h"
+#include "io/case_file.h"
 
 #include <cmath>
 #include <functional>
@@ -48,6 +49,25 @@ std::unique_ptr<model> runs_model::copy() const {
     auto c = std::make_unique<runs_model>(*this);
     c->solves_ = 0;
     return c;
+}
+
+std::string runs_model::bytes() const {
+    wire_out w;
+    w.put<std::uint64_t>(cases_.size());
+    for (const reactor_case& c : cases_) w.put(case_file_text(c));
+    w.put<std::uint64_t>(warm_.size());
+    for (const std::vector<station>& profile : warm_) w.put(profile);
+    return w.bytes();
+}
+
+runs_model runs_model::of_bytes(workbench_host& h, const std::string& bytes) {
+    wire_in r(bytes);
+    std::vector<reactor_case> cases(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (reactor_case& c : cases) c = parse_case(r.get_string(), "a run's case");
+    runs_model m(h, std::move(cases));
+    m.warm_.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (std::vector<station>& profile : m.warm_) profile = r.get_vector<station>();
+    return m;
 }
 
 model::outcome runs_model::predict(std::size_t run, double ln_a1, double ln_a2) {

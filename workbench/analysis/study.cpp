@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/text.h"
+#include "io/case_file.h"
 
 namespace workbench {
 namespace {
@@ -381,7 +382,9 @@ std::string point_bytes(const study_point& p) {
     return w.bytes();
 }
 
-void read_point(const std::string& bytes, study_point& p) {
+}  // namespace
+
+void read_study_point(const std::string& bytes, study_point& p) {
     wire_in r(bytes);
     p.index = static_cast<std::size_t>(r.get<std::uint64_t>());
     p.settings = r.get_vector<double>();
@@ -402,9 +405,8 @@ void read_point(const std::string& bytes, study_point& p) {
     p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
 }
 
-// The points of one chunk, each handed to emit.
-void run_chunk(const study_plan& plan, point_range range, workbench_host& h,
-               const std::function<void(const std::string&)>& emit) {
+void run_study_chunk(const study_plan& plan, point_range range, workbench_host& h,
+                     const std::function<void(const std::string&)>& emit) {
     const std::size_t dims = plan.table ? 1 : plan.vars.size();
     // The warm starts: the last solution, and for each dimension k >= 1 the
     // last solution at a point whose indices below k are all 0 (the start
@@ -460,8 +462,6 @@ void run_chunk(const study_plan& plan, point_range range, workbench_host& h,
     }
 }
 
-}  // namespace
-
 study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink) {
     study_summary out;
     const std::vector<point_range> chunks = study_chunks(plan);
@@ -479,10 +479,10 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     chunk_work work;
     work.chunks = chunks.size();
     work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
-        run_chunk(plan, {chunks[i].begin + from, chunks[i].end}, h, emit);
+        run_study_chunk(plan, {chunks[i].begin + from, chunks[i].end}, h, emit);
     };
     work.take = [&](std::size_t, const std::string& bytes) {
-        read_point(bytes, pt);
+        read_study_point(bytes, pt);
         hand_on();
     };
     // A point a worker could not finish (its plug-in crashed or hung): failed,
@@ -498,9 +498,84 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
             hand_on();
         }
     };
+    work.kind = "study";
+    work.state = [&plan] { return study_plan_bytes(plan); };
     run_chunks(workers, work, [&h] { h.check_stop(); });
     out.points = plan.points;
     return out;
+}
+
+std::string study_plan_bytes(const study_plan& plan) {
+    wire_out w;
+    w.put(case_file_text(plan.base));
+    w.put<std::uint64_t>(plan.vars.size());
+    for (const study_variable& v : plan.vars) w.put(v.given).put(v.name).put(v.which).put(v.log_spacing).put(v.listed).put(v.values);
+    w.put(plan.table.has_value());
+    if (plan.table) {
+        const case_table& t = *plan.table;
+        w.put(t.file).put(t.settings).put(t.setting_numbers).put(t.carried).put(t.a1_column).put(t.a2_column).put(t.model_column);
+        w.put<std::uint64_t>(t.rows.size());
+        for (const case_row& r : t.rows) w.put(r.line).put(r.settings).put(r.setting_column).put(r.a1).put(r.a2).put(r.model).put(r.carried);
+    }
+    std::vector<std::string> results;
+    for (const result_quantity& q : plan.results) results.push_back(q.name);
+    w.put(results).put<std::uint64_t>(plan.points).put(plan.settings).put(plan.bands.has_value());
+    if (plan.bands) {
+        w.put(plan.bands->method);
+        put_uncertainty(w, plan.bands->u);
+    }
+    return w.bytes();
+}
+
+study_plan study_plan_of(const std::string& bytes) {
+    wire_in r(bytes);
+    study_plan plan;
+    plan.base = parse_case(r.get_string(), "a study's plan");
+    plan.vars.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (study_variable& v : plan.vars) {
+        v.given = r.get_string();
+        v.name = r.get_string();
+        v.which = r.get<std::optional<setting>>();
+        v.log_spacing = r.get<bool>();
+        v.listed = r.get<bool>();
+        v.values = r.get_vector<double>();
+    }
+    if (r.get<bool>()) {
+        case_table& t = plan.table.emplace();
+        t.file = r.get_string();
+        t.settings = r.get_vector<std::string>();
+        t.setting_numbers = r.get_vector<std::size_t>();
+        t.carried = r.get_vector<std::string>();
+        t.a1_column = r.get<std::size_t>();
+        t.a2_column = r.get<std::size_t>();
+        t.model_column = r.get<std::size_t>();
+        t.rows.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+        for (case_row& row : t.rows) {
+            row.line = r.get<std::size_t>();
+            row.settings = r.get<settings_given>();
+            row.setting_column = r.get<std::array<std::size_t, setting_count>>();
+            row.a1 = r.get<std::optional<double>>();
+            row.a2 = r.get<std::optional<double>>();
+            row.model = r.get<std::optional<reactor_model>>();
+            row.carried = r.get_vector<std::string>();
+        }
+    }
+    for (const std::string& name : r.get_vector<std::string>()) plan.results.push_back(*result_named(name));
+    plan.points = static_cast<std::size_t>(r.get<std::uint64_t>());
+    plan.settings = r.get_vector<std::string>();
+    if (r.get<bool>()) {
+        const auto method = r.get<band_method>();
+        plan.bands = plan_bands(get_uncertainty(r), method);
+    }
+    return plan;
+}
+
+void run_sent_study_chunk(session& s, const std::string& state, std::size_t chunk,
+                          const std::function<void(const std::string&)>& emit) {
+    const study_plan plan = study_plan_of(state);
+    const property_set props(plan.base.tables);
+    workbench_host h(s, props);
+    run_study_chunk(plan, study_chunks(plan).at(chunk), h, emit);
 }
 
 std::string setting_text(const std::string& name, double v, int digits) {

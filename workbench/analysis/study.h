@@ -151,6 +151,19 @@ std::vector<point_range> study_chunks(const study_plan& plan);
 // each point.
 study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink);
 
+// For work sent to another process or machine (session/workers.h): a plan
+// as bytes and back, the same plan to the last bit (its base case through
+// its case file's text); one chunk's points (emit: each as bytes), and a
+// point from its bytes (all but carried, which the plan's table holds).
+std::string study_plan_bytes(const study_plan& plan);
+study_plan study_plan_of(const std::string& bytes);
+void run_study_chunk(const study_plan& plan, point_range points, workbench_host& h,
+                     const std::function<void(const std::string&)>& emit);
+void read_study_point(const std::string& bytes, study_point& p);
+// Chunk `chunk` of the plan in study_plan_bytes' state, on the session.
+void run_sent_study_chunk(session& s, const std::string& state, std::size_t chunk,
+                          const std::function<void(const std::string&)>& emit);
+
 // "a2 = 0.1, nh3_co2 = 3" (a case table: "line 4"): a point's settings, for messages.
 std::string point_text(const study_plan& plan, const study_point& p);
 

@@ -118,6 +118,15 @@ study_columns study(session& s, const study_plan& plan) {
     return t;
 }
 
+void run_sent_chunk(session& s, const std::string& kind, const std::string& state, std::size_t chunk,
+                    const std::function<void(const std::string&)>& emit) {
+    const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
+    if (kind == "study") return run_sent_study_chunk(s, state, chunk, emit);
+    if (kind == "design") return run_sent_design_chunk(s, state, chunk, emit);
+    if (kind == "bootstrap") return run_sent_bootstrap_chunk(s, state, chunk, emit);
+    throw input_error("no work of the kind \"" + kind + "\" (a study, a design or a bootstrap)");
+}
+
 estimate_input estimate_input_of(const std::function<runs_file()>& read, const reactor_case& base,
                                  estimate_options options) {
     std::vector<std::string> warnings = validate(base);

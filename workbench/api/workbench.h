@@ -154,6 +154,14 @@ struct study_columns {
 };
 study_columns study(session& s, const study_plan& plan);
 
+// Work sent to other machines (worker_options::elsewhere, session/workers.h):
+// chunk `chunk` of a piece of work of the kind ("study", "design",
+// "bootstrap"), from everything it is computed from (chunk_work::state), on
+// this session's plug-in, each result handed to emit: the same bytes as on
+// the machine that sent it. Throws input_error for an unknown kind.
+void run_sent_chunk(session& s, const std::string& kind, const std::string& state, std::size_t chunk,
+                    const std::function<void(const std::string&)>& emit);
+
 // build_info and build_of (the workbench's and a plug-in file's versions,
 // for a report): session/version.h.
 

@@ -96,9 +96,14 @@ double parse_number(const field_ref& subject, const std::string& text, number_ru
 
 std::string printable(const std::string& s) {
     std::string out = s;
-    for (char& ch : out) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (u < 0x20 || u == 0x7f) ch = '?';
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        // A mention of a field (base/words.h) is kept whole, for the client to say.
+        if (const std::size_t n = mention_at(out, k); n > 0) {
+            k += n - 1;
+            continue;
+        }
+        const auto u = static_cast<unsigned char>(out[k]);
+        if (u < 0x20 || u == 0x7f) out[k] = '?';
     }
     return out;
 }

@@ -62,7 +62,8 @@ enum class number_rule { any, positive, non_negative };
 double parse_number(const field_ref& subject, const std::string& text, number_rule rule);
 
 // Text from a file for a terminal: control characters (a line break in a
-// quoted cell, an escape sequence) shown as '?'.
+// quoted cell, an escape sequence) shown as '?'; a mention of a field
+// (base/words.h) kept whole, for the client to say in its words.
 std::string printable(const std::string& s);
 
 // A CSV cell: quoted when it holds a comma, a quote or a line break.

@@ -104,6 +104,29 @@ const vocabulary& neutral_vocabulary() {
     return v;
 }
 
+std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v, std::string* out) {
+    if (at >= text.size() || text[at] != mention_start) return 0;
+    const std::size_t end = text.find(mention_end, at);
+    if (end == std::string_view::npos) return 0;
+    const std::vector<std::string_view> parts = split_parts(text.substr(at + 1, end - at - 1));
+    std::size_t index = 0;
+    if (parts.size() == 4 && parts[0] == "a") {
+        if (v != nullptr) *out += v->named(parts[1], parts[2], parts[3]);
+    } else if (parts.size() == 6 && parts[0] == "s" && index_of(parts[2], index)) {
+        if (v != nullptr) {
+            field_ref f{std::string(parts[1])};
+            if (!parts[2].empty()) f.index = index;
+            f.key = parts[3];
+            f.text = parts[4];
+            f.echo = !parts[5].empty();
+            *out += v->subject(f);
+        }
+    } else {
+        return 0;
+    }
+    return end + 1 - at;
+}
+
 std::string in_words(std::string_view text, const vocabulary& v) {
     if (text.find(mention_start) == std::string_view::npos) return std::string(text);
     std::string out;
@@ -113,26 +136,14 @@ std::string in_words(std::string_view text, const vocabulary& v) {
         const std::size_t start = text.find(mention_start, at);
         if (start == std::string_view::npos) break;
         out.append(text, at, start - at);
-        const std::size_t end = text.find(mention_end, start);
-        const std::vector<std::string_view> parts =
-            end == std::string_view::npos ? std::vector<std::string_view>{}
-                                          : split_parts(text.substr(start + 1, end - start - 1));
-        if (parts.size() == 4 && parts[0] == "a") {
-            out += v.named(parts[1], parts[2], parts[3]);
-        } else if (std::size_t index = 0; parts.size() == 6 && parts[0] == "s" && index_of(parts[2], index)) {
-            field_ref f{std::string(parts[1])};
-            if (!parts[2].empty()) f.index = index;
-            f.key = parts[3];
-            f.text = parts[4];
-            f.echo = !parts[5].empty();
-            out += v.subject(f);
-        } else {
+        const std::size_t n = mention_at(text, start, &v, &out);
+        if (n == 0) {
             // Not one of ours: kept as it stands.
             out += text[start];
             at = start + 1;
-            continue;
+        } else {
+            at = start + n;
         }
-        at = end + 1;
     }
     out.append(text, at);
     return out;

@@ -57,6 +57,10 @@ public:
 // ("vary[2]: ...", "co2 5e8: ..."), a mention as "fix a1=1".
 const vocabulary& neutral_vocabulary();
 
+// The length of the mention that starts at text[at], or 0 when none does;
+// with a vocabulary, the mention in its words appended to *out.
+std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v = nullptr, std::string* out = nullptr);
+
 // A text with its mentions in the vocabulary's words.
 std::string in_words(std::string_view text, const vocabulary& v);
 std::string neutral_words(std::string_view text);

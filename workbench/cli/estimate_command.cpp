@@ -75,7 +75,7 @@ int estimate_command(const invocation& in) {
         said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
-        print_estimate(std::cout, report);
+        print_estimate(std::cout, report, words());
         if (out.written_case) std::cout << "\nThe tuned case is written to " << printable(out.written_case->given) << ".\n";
     }
     return finish(files, exit_ok);

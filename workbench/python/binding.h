@@ -1,39 +1,34 @@
-// What the Python module's files share: the table that results come as, the
-// results kept as the API returns them, and the conversions of Python input
-// to the API's types.
+// What the Python module's files share: the results kept as the API returns
+// them, Python's words for the library's messages, and the translation of
+// Python arguments into a request (request/*.h: the library checks them).
 #ifndef UREA_WORKBENCH_PYTHON_BINDING_H
 #define UREA_WORKBENCH_PYTHON_BINDING_H
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include <pybind11/pybind11.h>
 
 #include "api/workbench.h"
+#include "report/table.h"
 
 namespace urea_python {
 
 namespace py = pybind11;
 
-// Named columns of equal length: numpy arrays of numbers, lists of text.
-class table {
-public:
-    explicit table(std::size_t rows) : rows_(rows) {}
-    void add(std::string name, py::object column) { columns_.emplace_back(std::move(name), std::move(column)); }
-    std::size_t rows() const { return rows_; }
-    const std::vector<std::pair<std::string, py::object>>& columns() const { return columns_; }
-    // The column, or nullptr when there is none of that name.
-    const py::object* find(const std::string& name) const;
-
-private:
-    std::size_t rows_;
-    std::vector<std::pair<std::string, py::object>> columns_;
-};
-
 // ---- Results as the API returns them -----------------------------------------
+
+// Where a result came from: the plug-in, and the input files as they were
+// read (path and SHA-256).
+struct origin {
+    std::string plugin_file;
+    std::vector<workbench::input_file> inputs;
+};
 
 struct run_output {
     workbench::reactor_case c;
@@ -41,35 +36,40 @@ struct run_output {
     // With estimate=: the results with their bands, and the bands' plan.
     std::optional<workbench::prediction> p = std::nullopt;
     std::optional<workbench::band_plan> bands = std::nullopt;
+    origin from{};
 };
 
 struct fit_output {
     workbench::reactor_case c;  // with the a2 found
     double target = 0.0;
     workbench::fit_result f;
+    origin from{};
 };
 
 struct sweep_output {
     workbench::sweep_plan plan;
     workbench::sweep_result r;
+    origin from{};
 };
 
 struct study_output {
     workbench::study_plan plan;
-    workbench::study_columns t;
+    workbench::table points;
+    workbench::study_summary summary;
+    origin from{};
 };
 
 struct estimate_output {
     workbench::estimate_outcome e;
     std::vector<std::string> warnings;  // the base case's, the runs file's and the runs' cases'
-    std::string runs_sha256;            // of the runs file's bytes; empty for runs from a table
-    std::string case_file;              // the base case's file, or empty
-    std::string plugin_file;            // the plug-in that made it
+    workbench::estimate_job job;        // what was asked, as checked: the inputs as read
+    origin from{};
 };
 
 struct design_output {
     workbench::design_problem p;
     workbench::design_result r;
+    origin from{};
 };
 
 struct check_output {
@@ -77,8 +77,55 @@ struct check_output {
     std::vector<workbench::verdict> verdicts;
 };
 
+// ---- Sessions and workers ------------------------------------------------------
+
+// A session as Python holds it.
+struct py_session {
+    std::unique_ptr<workbench::session> s;
+};
+using session_ptr = std::shared_ptr<py_session>;
+
+// A session of the plug-in at path (the default one for ""), with the stop
+// check that turns Ctrl-C into KeyboardInterrupt; the module's own session.
+session_ptr open_session(const std::string& path);
+session_ptr& default_session();
+
+// The workers a call asks for (python/workers.cpp): jobs (None: 1, in this
+// process), an executor (the chunks of work that can go are sent to it;
+// None: none), progress (a callable progress(done, total), True: a tqdm bar
+// where tqdm is installed, else a line on stderr; None or False: none).
+workbench::worker_options python_workers(workbench::session& s, py::handle jobs, py::handle executor,
+                                         py::handle progress);
+
+// urea_reactor._run_chunks: chunks first .. last - 1 of a piece of work
+// sent from another process (its kind and state), on the plug-in at
+// `plugin` (None: the module's), after checking that the builds here are
+// the sender's; each chunk's results as a list of bytes.
+py::list run_chunks_here(py::handle plugin, const std::string& builds, const std::string& kind, py::bytes state,
+                         std::size_t first, std::size_t last);
+
+// ---- Python's words -------------------------------------------------------------
+
+// A field of a request as a Python argument: 'vary["a2"]', 'fix={"a1": 1}'.
+const workbench::vocabulary& python_words();
+std::string said(const std::string& text);
+void said(nlohmann::ordered_json& j);
+
+// Raises a library error as Python's exception, its message in Python's
+// words (the module's exception translator).
+void translate(std::exception_ptr p);
+
+// The module's exceptions (set when the module is made).
+extern PyObject* input_error_type;
+extern PyObject* solver_error_type;
+extern PyObject* plugin_error_type;
+extern PyObject* plot_error_type;
+
 // A dict of flows by component name, each times `factor`.
 py::dict by_component(const workbench::flows& f, double factor);
+
+// metadata: {"build": {...}, "inputs": [{"what", "path", "sha256"}, ...]}.
+py::dict metadata_of(const origin& from);
 
 void bind_table(py::module_& m);
 void bind_case(py::module_& m);
@@ -94,41 +141,38 @@ bool is_path(py::handle v);
 // A path given as str or os.PathLike.
 std::string path_text(py::handle path);
 
-// A number as the command line would be given it: the shortest text that
-// reads back as the same double (repr), a whole number as written.
+// A value as the command line would be given it: a str as it is; a number as
+// the shortest text that reads back as the same double (repr), a whole
+// number as written.
 std::string number_text(py::handle value);
 
 // The case a call is about: None (the default case), a Case, or a case
 // file's path.
-workbench::reactor_case case_of(py::handle c);
+workbench::case_request case_request_of(py::handle c);
 
-// Runs from a runs file's path, a pandas DataFrame or a list of dicts (one a
-// run, keys the runs file's columns). `name` stands for a table in messages.
-workbench::runs_file runs_of(py::handle runs, const std::string& name);
+// A table in memory (a pandas DataFrame, its index kept as a column when it
+// is named, or a list of dicts, one a row), each cell as the text a CSV file
+// would hold. `what` names the argument in a TypeError.
+workbench::table_given table_of(py::handle t, const char* what, const std::string& name);
 
-// A table in memory: a pandas DataFrame or a list of dicts (one a row), as
-// a header and each row's cells as the text a CSV file would hold. `what`
-// names the argument in a TypeError.
-void table_of(py::handle t, const char* what, std::vector<std::string>& header,
-              std::vector<std::vector<std::string>>& rows);
+// Runs from a runs file's path, a pandas DataFrame or a list of dicts.
+workbench::runs_given runs_of(py::handle runs, const std::string& name);
 
-// A study's case table from its path, a DataFrame or a list of dicts.
-workbench::case_table cases_of(py::handle cases, const std::string& name);
+// Names: None (none given), a name, or a list of names.
+std::vector<workbench::given_value> names_of(py::handle names);
 
-// Results by name: None for the default ones, a name, or a list of names.
-std::vector<workbench::result_quantity> results_of(py::handle results);
+// vary={"a2": (0.01, 10, 13)}, or "NAME=FROM:TO:N" texts: each as the
+// command line's --vary reads it, with its key.
+std::vector<workbench::given_value> vary_of(py::handle vary);
 
-// vary={"a2": (0.01, 10, 13), "nh3_co2": ("lin", 2.8, 3.6, 9)}, or "FROM:TO:N"
-// texts, or a list of "NAME=FROM:TO:N": as --vary reads them.
-std::vector<workbench::sweep_variable> vary_of(py::handle vary);
+// fix={"a1": 1}, or a list of "a1=VALUE".
+std::vector<workbench::given_value> fix_of(py::handle fix);
 
-// fix={"a1": 1}, or a list of "a1=VALUE": as --fix reads them.
-void hold(workbench::estimate_options& o, py::handle fix);
+// estimate=: an EstimateResult, an estimate file's path, or None.
+workbench::estimate_given estimate_of(py::handle estimate);
 
-// estimate=: an EstimateResult, an estimate file's path (the JSON
-// `estimate --json` writes) or None; band=: "profile", "linearised" or None
-// (the profile's where the estimate has it). None without an estimate.
-std::optional<workbench::band_plan> bands_of(py::handle estimate, py::handle band);
+// None, or the value's text.
+std::optional<std::string> text_of(py::handle v);
 
 // A dict of the bands' plan: method, description, estimate, a1, a2, notes.
 py::dict band_dict(const workbench::band_plan& p);

@@ -1,6 +1,6 @@
-// Python input as the API takes it: cases, runs tables, --vary and --fix
-// given as Python values. Every check is the API's: what comes from here is
-// text or numbers as the command line would pass them on.
+// Python input as a request's parts: cases, tables, vary= and fix= given as
+// Python values, each turned into the text the command line would pass on.
+// Every check is the library's (request/*.h).
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -9,6 +9,8 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "base/text.h"
+#include "io/case_file.h"
 
 namespace urea_python {
 
@@ -29,25 +31,27 @@ std::string double_text(double v) {
     return out;
 }
 
-// A value as a double, as float() takes it.
-double number_of(py::handle v) { return py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>(); }
-
 bool is_whole_number(py::handle v) {
     return !py::isinstance<py::bool_>(v) && PyIndex_Check(v.ptr()) != 0;
+}
+
+bool is_missing(py::handle v) {
+    if (v.is_none() || std::string(Py_TYPE(v.ptr())->tp_name) == "NAType") return true;
+    return py::isinstance<py::float_>(v) && std::isnan(v.cast<double>());
 }
 
 // A table's cell as a runs file would hold it: None, NaN and pandas' NA are
 // empty (not given); numbers as number_text; anything else as str().
 std::string cell_text(py::handle v) {
-    if (v.is_none() || std::string(Py_TYPE(v.ptr())->tp_name) == "NAType") return "";
+    if (is_missing(v)) return "";
     if (py::isinstance<py::str>(v)) return v.cast<std::string>();
     if (py::isinstance<py::float_>(v) ||
         (!py::isinstance<py::bool_>(v) && !is_whole_number(v) && py::hasattr(v, "__float__") &&
          !py::isinstance<py::bytes>(v))) {
-        const double d = number_of(v);
+        const double d = py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>();
         return std::isnan(d) ? "" : double_text(d);
     }
-    return py::str(v).cast<std::string>();
+    return number_text(v);
 }
 
 }  // namespace
@@ -57,30 +61,51 @@ bool is_path(py::handle v) { return py::isinstance<py::str>(v) || py::hasattr(v,
 std::string number_text(py::handle value) {
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
     if (is_whole_number(value)) return py::str(py::int_(py::reinterpret_borrow<py::object>(value))).cast<std::string>();
-    return double_text(number_of(value));
+    if (py::isinstance<py::float_>(value) || (!py::isinstance<py::bool_>(value) && py::hasattr(value, "__float__"))) {
+        return double_text(py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>());
+    }
+    return py::str(value).cast<std::string>();
 }
 
-reactor_case case_of(py::handle c) {
-    if (c.is_none()) return default_case();
-    if (is_path(c)) return read_case(path_text(c));
-    if (!py::isinstance<reactor_case>(c)) throw py::type_error("case: a Case, a case file's path, or None");
-    return c.cast<reactor_case>();
+std::optional<std::string> text_of(py::handle v) {
+    if (v.is_none()) return std::nullopt;
+    return number_text(v);
 }
 
-void table_of(py::handle t, const char* what, std::vector<std::string>& header,
-              std::vector<std::vector<std::string>>& rows) {
+case_request case_request_of(py::handle c) {
+    case_request r;
+    if (c.is_none()) return r;
+    if (is_path(c)) {
+        r.file = path_text(c);
+    } else if (py::isinstance<reactor_case>(c)) {
+        r.given = c.cast<reactor_case>();
+    } else {
+        throw py::type_error("case: a Case, a case file's path, or None");
+    }
+    return r;
+}
+
+table_given table_of(py::handle t, const char* what, const std::string& name) {
+    table_given out;
+    out.name = name;
     if (py::hasattr(t, "columns") && py::hasattr(t, "itertuples")) {
-        // A pandas DataFrame: its columns in order, its rows without the index.
-        for (py::handle h : t.attr("columns")) header.push_back(py::str(h).cast<std::string>());
-        for (py::handle row : t.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
+        // A pandas DataFrame: its columns in order, and a named index (the
+        // run's name, say) as the first column.
+        py::object frame = py::reinterpret_borrow<py::object>(t);
+        const py::object names = frame.attr("index").attr("names");
+        bool named_index = false;
+        for (py::handle n : names) named_index = named_index || !n.is_none();
+        if (named_index) frame = frame.attr("reset_index")();
+        for (py::handle h : frame.attr("columns")) out.header.push_back(py::str(h).cast<std::string>());
+        for (py::handle row : frame.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
             std::vector<std::string> cells;
             for (py::handle cell : row) cells.push_back(cell_text(cell));
-            rows.push_back(std::move(cells));
+            out.rows.push_back(std::move(cells));
         }
-        return;
+        return out;
     }
     // Records: the columns are their keys, in the order first met.
-    if (!py::isinstance<py::iterable>(t)) throw py::type_error(what);
+    if (!py::isinstance<py::iterable>(t) || is_path(t)) throw py::type_error(what);
     std::vector<py::dict> records;
     for (py::handle r : t) {
         if (!py::isinstance<py::dict>(r)) throw py::type_error(what);
@@ -89,58 +114,46 @@ void table_of(py::handle t, const char* what, std::vector<std::string>& header,
     for (const py::dict& r : records) {
         for (const auto& item : r) {
             const std::string key = py::str(item.first).cast<std::string>();
-            if (std::find(header.begin(), header.end(), key) == header.end()) header.push_back(key);
+            if (std::find(out.header.begin(), out.header.end(), key) == out.header.end()) out.header.push_back(key);
         }
     }
     for (const py::dict& r : records) {
-        std::vector<std::string> cells(header.size());
+        std::vector<std::string> cells(out.header.size());
         for (const auto& item : r) {
             const std::string key = py::str(item.first).cast<std::string>();
-            cells[static_cast<std::size_t>(std::find(header.begin(), header.end(), key) - header.begin())] =
+            cells[static_cast<std::size_t>(std::find(out.header.begin(), out.header.end(), key) - out.header.begin())] =
                 cell_text(item.second);
         }
-        rows.push_back(std::move(cells));
-    }
-}
-
-runs_file runs_of(py::handle runs, const std::string& name) {
-    if (is_path(runs)) return read_runs(path_text(runs));
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;
-    table_of(runs, "runs: a runs file's path, a pandas DataFrame or a list of dicts (one a run)", header, rows);
-    return runs_from_table(header, rows, name);
-}
-
-case_table cases_of(py::handle cases, const std::string& name) {
-    if (is_path(cases)) return read_case_table(path_text(cases), max_study_points);
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;
-    table_of(cases, "cases: a case table's path, a pandas DataFrame or a list of dicts (one a case)", header, rows);
-    return case_table_from_table(header, rows, name, max_study_points);
-}
-
-std::vector<result_quantity> results_of(py::handle results) {
-    if (results.is_none()) return default_results();
-    std::vector<std::string> names;
-    if (py::isinstance<py::str>(results)) {
-        names.push_back(results.cast<std::string>());
-    } else {
-        for (py::handle r : results) names.push_back(py::str(r).cast<std::string>());
-    }
-    std::vector<result_quantity> out;
-    for (const std::string& n : names) {
-        const auto q = result_named(n);
-        if (!q) throw input_error(result_name_problem(n));
-        out.push_back(*q);
+        out.rows.push_back(std::move(cells));
     }
     return out;
 }
 
-std::vector<sweep_variable> vary_of(py::handle vary) {
-    std::vector<std::string> texts;
+runs_given runs_of(py::handle runs, const std::string& name) {
+    runs_given r;
+    if (is_path(runs)) {
+        r.file = path_text(runs);
+    } else {
+        r.table = table_of(runs, "runs: a runs file's path, a pandas DataFrame or a list of dicts (one a run)", name);
+    }
+    return r;
+}
+
+std::vector<given_value> names_of(py::handle names) {
+    std::vector<given_value> out;
+    if (names.is_none()) return out;
+    if (py::isinstance<py::str>(names)) return {{names.cast<std::string>()}};
+    for (py::handle n : names) out.push_back({py::str(n).cast<std::string>()});
+    return out;
+}
+
+std::vector<given_value> vary_of(py::handle vary) {
+    std::vector<given_value> out;
+    if (vary.is_none()) return out;
     if (py::isinstance<py::dict>(vary)) {
         for (const auto& item : py::reinterpret_borrow<py::dict>(vary)) {
-            std::string text = py::str(item.first).cast<std::string>() + "=";
+            const std::string key = py::str(item.first).cast<std::string>();
+            std::string text = key + "=";
             if (py::isinstance<py::str>(item.second)) {
                 text += item.second.cast<std::string>();
             } else {
@@ -148,55 +161,59 @@ std::vector<sweep_variable> vary_of(py::handle vary) {
                 const char* sep = py::isinstance<py::tuple>(item.second) ? ":" : ",";
                 std::string between;
                 for (py::handle part : item.second) {
-                    text += between + (py::isinstance<py::str>(part) ? part.cast<std::string>() : number_text(part));
+                    text += between + number_text(part);
                     between = sep;
                 }
             }
-            texts.push_back(text);
+            out.push_back({text, key});
         }
     } else if (py::isinstance<py::str>(vary)) {
-        texts.push_back(vary.cast<std::string>());
+        out.push_back({vary.cast<std::string>()});
     } else {
-        for (py::handle v : vary) texts.push_back(py::str(v).cast<std::string>());
+        for (py::handle v : vary) out.push_back({py::str(v).cast<std::string>()});
     }
-    std::vector<sweep_variable> vars;
-    for (const std::string& t : texts) vars.push_back(parse_vary(t));
-    return vars;
+    return out;
 }
 
-void hold(estimate_options& o, py::handle fix) {
-    if (fix.is_none()) return;
+std::vector<given_value> fix_of(py::handle fix) {
+    std::vector<given_value> out;
+    if (fix.is_none()) return out;
     if (py::isinstance<py::dict>(fix)) {
         for (const auto& item : py::reinterpret_borrow<py::dict>(fix)) {
-            hold_parameter(o, py::str(item.first).cast<std::string>() + "=" + number_text(item.second));
+            const std::string key = py::str(item.first).cast<std::string>();
+            out.push_back({key + "=" + number_text(item.second), key});
         }
     } else if (py::isinstance<py::str>(fix)) {
-        hold_parameter(o, fix.cast<std::string>());
+        out.push_back({fix.cast<std::string>()});
     } else {
-        for (py::handle f : fix) hold_parameter(o, py::str(f).cast<std::string>());
+        for (py::handle f : fix) out.push_back({py::str(f).cast<std::string>()});
     }
+    return out;
 }
 
-std::optional<band_plan> bands_of(py::handle estimate, py::handle band) {
-    if (estimate.is_none()) {
-        if (!band.is_none()) throw input_error("band=" + py::str(band).cast<std::string>() + ": bands need an estimate (estimate=)");
-        return std::nullopt;
+estimate_given estimate_of(py::handle estimate) {
+    estimate_given e;
+    if (estimate.is_none()) return e;
+    if (py::isinstance<estimate_output>(estimate)) {
+        e.given = uncertainty_of(estimate.cast<const estimate_output&>().e);
+    } else if (is_path(estimate)) {
+        e.file = path_text(estimate);
+    } else {
+        throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
     }
-    std::optional<band_method> method;
-    if (!band.is_none()) method = band_method_named(py::str(band).cast<std::string>());
-    if (py::isinstance<estimate_output>(estimate)) return plan_bands(uncertainty_of(estimate.cast<const estimate_output&>().e), method);
-    if (!is_path(estimate)) throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
-    return plan_bands(read_estimate_file(path_text(estimate)), method);
+    return e;
 }
 
 py::dict band_dict(const band_plan& p) {
     py::dict d;
     d["method"] = band_method_name(p.method);
-    d["description"] = p.description;
+    d["description"] = said(p.description);
     d["estimate"] = p.u.source;
     d["a1"] = p.u.value[0];
     d["a2"] = p.u.value[1];
-    d["notes"] = p.notes;
+    py::list notes;
+    for (const std::string& n : p.notes) notes.append(said(n));
+    d["notes"] = notes;
     return d;
 }
 
@@ -216,6 +233,11 @@ std::string case_repr(const reactor_case& c) {
     }
     out << "}" << (c.tables.empty() ? "" : ", with property tables") << ")";
     return out.str();
+}
+
+// A number set on a Case: what float() takes, else InputError naming it.
+double number_for(const char* name, py::handle v) {
+    return parse_number(field(name), number_text(v), number_rule::any);
 }
 
 }  // namespace
@@ -247,27 +269,31 @@ with with_settings(nh3_co2=...).)")
         .def(
             "with_settings",
             [](const reactor_case& c, py::object settings, py::kwargs more) {
-                std::vector<std::pair<std::string, double>> values;
+                std::vector<std::pair<std::string, std::string>> values;
+                const auto add = [&](const py::handle& key, const py::handle& value) {
+                    values.emplace_back(py::str(key).cast<std::string>(), number_text(value));
+                };
                 if (!settings.is_none()) {
-                    for (const auto& item : py::dict(settings)) {
-                        values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
-                    }
+                    for (const auto& item : py::dict(settings)) add(item.first, item.second);
                 }
-                for (const auto& item : more) {
-                    values.emplace_back(py::str(item.first).cast<std::string>(), number_of(item.second));
-                }
-                return with_named(c, values);
+                for (const auto& item : more) add(item.first, item.second);
+                return with_named_given(c, values);
             },
             py::arg("settings") = py::none(),
             R"(A copy of the case with quantities set by name, as a runs file's row sets them.
 
-Names: a1, a2, trays, volume, pressure, t_in, t_out, co2, nh3_co2, h2o_co2, or
-a runs file's column name (volume_m3, outlet_temperature_C, feed_kmol_h.NH3,
-...), as keywords or in a dict: case.with_settings(nh3_co2=3.2, a2=0.2),
-case.with_settings({"feed_kmol_h.H2O": 900}). A changed CO2 feed keeps the
-NH3/CO2 and H2O/CO2 ratios unless they are given too; ratios are applied
-last. Raises InputError for an unknown name or one given twice.)")
-        .def("validate", &validate,
+Names: a1, a2, model ('trays' or 'pfr'), trays, volume, pressure, t_in,
+t_out, co2, nh3_co2, h2o_co2, or a runs file's column name (volume_m3,
+outlet_temperature_C, feed_kmol_h.NH3, ...), as keywords or in a dict:
+case.with_settings(nh3_co2=3.2, a2=0.2), case.with_settings({"feed_kmol_h.H2O":
+900}). A changed CO2 feed keeps the NH3/CO2 and H2O/CO2 ratios unless they
+are given too; ratios are applied last. Raises InputError naming the
+quantity for an unknown name, one given twice, or a value that is no number.)")
+        .def("validate", [](const reactor_case& c) {
+                 py::list l;
+                 for (const std::string& w : validate(c)) l.append(said(w));
+                 return l;
+             },
              "Checks every value of the case; raises InputError naming the case file's key. Returns the "
              "warnings (temperatures the plug-in clamps).")
         .def("copy", [](const reactor_case& c) { return c; }, "A copy of the case.")
@@ -277,20 +303,45 @@ last. Raises InputError for an unknown name or one given twice.)")
         .def_readwrite("name", &reactor_case::name, "The case's name, for reports.")
         .def_property(
             "model", [](const reactor_case& c) { return std::string(model_name(c.model)); },
-            [](reactor_case& c, const std::string& model) {
-                if (model != model_name(reactor_model::trays) && model != model_name(reactor_model::pfr)) {
-                    throw input_error::at_key("reactor.model", "must be \"trays\" or \"pfr\"");
-                }
-                c.model = model == "pfr" ? reactor_model::pfr : reactor_model::trays;
+            [](reactor_case& c, py::object model) {
+                const std::string text = number_text(model);
+                const std::optional<reactor_model> named = model_named(text);
+                if (!named) throw input_error(field("model"), "must be 'trays' or 'pfr' (got " + text + ")");
+                c.model = *named;
             },
             "'trays' (N equal stirred trays in series) or 'pfr' (plug flow).")
-        .def_readwrite("trays", &reactor_case::trays, "Number of equal stirred trays.")
-        .def_readwrite("volume_m3", &reactor_case::volume_m3, "Total reacting volume, m3.")
-        .def_readwrite("pressure_bar", &reactor_case::pressure_bar, "Reactor pressure, bar.")
-        .def_readwrite("inlet_temperature_C", &reactor_case::inlet_temperature_C, "Inlet temperature, C.")
-        .def_readwrite("outlet_temperature_C", &reactor_case::outlet_temperature_C, "Outlet temperature, C.")
-        .def_readwrite("a1", &reactor_case::a1, "Carbamate-formation rate factor.")
-        .def_readwrite("a2", &reactor_case::a2, "Dehydration rate factor.")
+        .def_property(
+            "trays", [](const reactor_case& c) { return c.trays; },
+            [](reactor_case& c, py::object v) {
+                const double t = number_for("trays", v);
+                if (t != std::floor(t) || t < min_trays || t > max_trays) {
+                    throw input_error(field("trays"), "must be a whole number from " + std::to_string(min_trays) +
+                                                          " to " + std::to_string(max_trays) + " (got " +
+                                                          number_text(v) + ")");
+                }
+                c.trays = static_cast<int>(t);
+            },
+            "Number of equal stirred trays.")
+        .def_property(
+            "volume_m3", [](const reactor_case& c) { return c.volume_m3; },
+            [](reactor_case& c, py::object v) { c.volume_m3 = number_for("volume_m3", v); }, "Total reacting volume, m3.")
+        .def_property(
+            "pressure_bar", [](const reactor_case& c) { return c.pressure_bar; },
+            [](reactor_case& c, py::object v) { c.pressure_bar = number_for("pressure_bar", v); }, "Reactor pressure, bar.")
+        .def_property(
+            "inlet_temperature_C", [](const reactor_case& c) { return c.inlet_temperature_C; },
+            [](reactor_case& c, py::object v) { c.inlet_temperature_C = number_for("inlet_temperature_C", v); },
+            "Inlet temperature, C.")
+        .def_property(
+            "outlet_temperature_C", [](const reactor_case& c) { return c.outlet_temperature_C; },
+            [](reactor_case& c, py::object v) { c.outlet_temperature_C = number_for("outlet_temperature_C", v); },
+            "Outlet temperature, C.")
+        .def_property(
+            "a1", [](const reactor_case& c) { return c.a1; }, [](reactor_case& c, py::object v) { c.a1 = number_for("a1", v); },
+            "Carbamate-formation rate factor.")
+        .def_property(
+            "a2", [](const reactor_case& c) { return c.a2; }, [](reactor_case& c, py::object v) { c.a2 = number_for("a2", v); },
+            "Dehydration rate factor.")
         .def_property(
             "feed_kmol_h", [](const reactor_case& c) { return by_component(c.feed_kmol_h, 1.0); },
             [](reactor_case& c, const py::dict& feed) {
@@ -302,14 +353,16 @@ last. Raises InputError for an unknown name or one given twice.)")
                         throw input_error::at_key("feed_kmol_h." + name, "no component of the case (NH3, CO2, "
                                                                          "H2O, CARB, UREA, O2, N2)");
                     }
-                    f[i] = number_of(item.second);
+                    f[i] = number_for(("feed_kmol_h." + name).c_str(), item.second);
                 }
                 c.feed_kmol_h = f;
             },
             "The feed by component, kmol/h: a copy when read; set as a whole (components left out are 0).")
         .def_property_readonly("nh3_co2", &nh3_co2_ratio,
                                "Feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2.")
-        .def_property_readonly("h2o_co2", &h2o_co2_ratio, "Feed molar ratio H2O/CO2, carbamate counted as CO2.");
+        .def_property_readonly("h2o_co2", &h2o_co2_ratio, "Feed molar ratio H2O/CO2, carbamate counted as CO2.")
+        .def(py::pickle([](const reactor_case& c) { return case_file_text(c, {}); },
+                        [](const std::string& text) { return parse_case(text, "<pickle>"); }));
 }
 
 }  // namespace urea_python

@@ -10,48 +10,17 @@
 #include <optional>
 #include <type_traits>
 
+#include <pybind11/eval.h>
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "report/study_report.h"
 #include "urea_version.h"
 
 namespace urea_python {
 namespace {
 
 using namespace workbench;
-
-// ---- Errors ----------------------------------------------------------------------
-
-PyObject* input_error_type = nullptr;
-PyObject* solver_error_type = nullptr;
-PyObject* plugin_error_type = nullptr;
-
-py::object none_if(bool empty, py::object value) { return empty ? py::none() : value; }
-
-void translate(std::exception_ptr p) {
-    try {
-        if (p) std::rethrow_exception(p);
-    } catch (const input_error& e) {
-        const input_place& at = e.place();
-        py::object exc = py::reinterpret_borrow<py::object>(input_error_type)(e.what());
-        exc.attr("reason") = e.reason();
-        exc.attr("key") = none_if(at.key.empty(), py::str(at.key));
-        exc.attr("file") = none_if(at.file.empty(), py::str(at.file));
-        exc.attr("line") = none_if(at.line == 0, py::int_(at.line));
-        exc.attr("column") = none_if(at.column == 0, py::int_(at.column));
-        PyErr_SetObject(input_error_type, exc.ptr());
-    } catch (const solver_error& e) {
-        py::object exc = py::reinterpret_borrow<py::object>(solver_error_type)(e.what());
-        exc.attr("details") = e.details();
-        PyErr_SetObject(solver_error_type, exc.ptr());
-    } catch (const plugin_error& e) {
-        PyErr_SetString(plugin_error_type, e.what());
-    } catch (const interrupted& e) {
-        // The stop check left the signal handler's exception (KeyboardInterrupt
-        // for Ctrl-C) pending in this thread: it is what the call raises.
-        if (PyErr_Occurred() == nullptr) PyErr_SetString(PyExc_KeyboardInterrupt, e.what());
-    }
-}
 
 PyObject* new_error(py::module_& m, const char* name, PyObject* base, const char* doc) {
     PyObject* type = PyErr_NewExceptionWithDoc((std::string("urea_reactor.") + name).c_str(), doc, base, nullptr);
@@ -79,11 +48,7 @@ void stop_on_signal() {
     if (PyErr_CheckSignals() != 0) throw interrupted("interrupted by a signal", SIGINT);
 }
 
-// A session as Python holds it.
-struct py_session {
-    std::unique_ptr<session> s;
-};
-using session_ptr = std::shared_ptr<py_session>;
+}  // namespace
 
 session_ptr open_session(const std::string& path) {
     auto out = std::make_shared<py_session>();
@@ -96,8 +61,6 @@ session_ptr open_session(const std::string& path) {
     return out;
 }
 
-session_ptr open_session(py::handle plugin) { return open_session(plugin.is_none() ? "" : path_text(plugin)); }
-
 // The module's own session, with the default plug-in, opened on first use.
 session_ptr& default_session() {
     static session_ptr s;
@@ -107,6 +70,10 @@ session_ptr& default_session() {
     }
     return s;
 }
+
+namespace {
+
+session_ptr open_session(py::handle plugin) { return urea_python::open_session(plugin.is_none() ? "" : path_text(plugin)); }
 
 // The session a call uses: plugin=None the module's, a Session, or a
 // plug-in's path (a session for this call).
@@ -125,130 +92,175 @@ auto without_gil(Work&& work) {
 
 // ---- The calls, each on a session ------------------------------------------------------
 
-run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    reactor_case rc = case_of(c);
-    if (bands) {
-        prediction p = without_gil([&] { return workbench::predict(s, rc, *bands); });
-        run_output o{p.c, p.run};
-        o.p = std::move(p);
-        o.bands = std::move(bands);
-        return o;
+// Warnings as the checks find them, in Python's words, kept for the result.
+struct collected {
+    std::vector<std::string> warnings;
+    notices n;
+    collected() {
+        n.warning = [this](const std::string& w) { warnings.push_back(said(w)); };
+        n.note = [](const std::string&) {};
     }
-    result r = without_gil([&] { return workbench::run(s, rc); });
-    return {std::move(rc), std::move(r)};
+};
+
+std::vector<std::string> said_all(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) out.push_back(said(l));
+    return out;
 }
 
-fit_output fit_on(session& s, py::handle c, double target) {
-    fit_output o{case_of(c), target, {}};
-    o.f = without_gil([&] { return workbench::fit(s, o.c, target); });
+run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
+    run_request r;
+    r.case_ = case_request_of(c);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    const run_job job = check_run(r, w.n);
+    const origin from{s.plugin_path(), job.inputs};
+    if (job.bands) {
+        prediction p = without_gil([&] { return workbench::predict(s, job.c, *job.bands); });
+        p.run.warnings = said_all(p.run.warnings);
+        run_output o{p.c, p.run, std::nullopt, job.bands, from};
+        o.p = std::move(p);
+        return o;
+    }
+    result res = without_gil([&] { return workbench::run(s, job.c); });
+    res.warnings = said_all(res.warnings);
+    return {job.c, std::move(res), std::nullopt, std::nullopt, from};
+}
+
+fit_output fit_on(session& s, py::handle c, py::handle target) {
+    fit_request r;
+    r.case_ = case_request_of(c);
+    r.co2_conversion = number_text(target);
+    collected w;
+    const fit_job job = check_fit(r, w.n);
+    fit_output o{job.c, job.target, {}, {s.plugin_path(), job.inputs}};
+    o.f = without_gil([&] { return workbench::fit(s, o.c, job.target); });
+    o.f.run.warnings = said_all(o.f.run.warnings);
     o.c.a2 = o.f.a2;
     return o;
 }
 
-sweep_output sweep_on(session& s, py::handle c, py::handle vary) {
-    sweep_output o{plan_sweep(case_of(c), vary_of(vary)), {}};
-    o.r = without_gil([&] { return workbench::sweep(s, o.plan); });
+// Runs a piece of work without the GIL on the session with these workers,
+// which it keeps for as long as the work lasts.
+template <class Work>
+auto with_workers(session& s, worker_options workers, Work&& work) {
+    return without_gil([&] {
+        const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
+        worker_options before = s.workers();
+        s.set_workers(std::move(workers));
+        try {
+            auto out = work();
+            s.set_workers(std::move(before));
+            return out;
+        } catch (...) {
+            s.set_workers(std::move(before));
+            throw;
+        }
+    });
+}
+
+// The study's points as a table, a row per point as it is solved.
+study_output run_study_of(session& s, study_plan plan, origin from, worker_options workers) {
+    study_output o{std::move(plan), {}, {}, std::move(from)};
+    o.points = study_table(o.plan);
+    o.summary = with_workers(s, std::move(workers), [&] {
+        return workbench::study(s, o.plan, [&](const study_point& p) {
+            // Taken with the GIL when the points come from an executor.
+            add_study_point(o.points, o.plan, p);
+        });
+    });
     return o;
 }
 
-// A sweep with bands: a study of the same grid with the default results,
+// A sweep; with bands, a study of the same grid with the default results,
 // as `sweep --estimate` writes one.
-py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    if (!bands) return py::cast(sweep_on(s, c, vary));
-    study_output o{plan_sweep(case_of(c), vary_of(vary)).study, {}};
-    add_bands(o.plan, std::move(*bands));
-    o.t = without_gil([&] { return workbench::study(s, o.plan); });
+py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band,
+                          py::handle jobs, py::handle executor, py::handle progress) {
+    sweep_request r;
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    sweep_job job = check_sweep(r, w.n);
+    const origin from{s.plugin_path(), job.inputs};
+    worker_options workers = python_workers(s, jobs, executor, progress);
+    if (job.plan.study.bands) return py::cast(run_study_of(s, std::move(job.plan.study), from, std::move(workers)));
+    sweep_output o{std::move(job.plan), {}, from};
+    o.r = with_workers(s, std::move(workers), [&] { return workbench::sweep(s, o.plan); });
+    o.r.warnings = said_all(o.r.warnings);
+    o.r.notes = said_all(o.r.notes);
     return py::cast(std::move(o));
 }
 
-// The plan of a study (or a design's candidates) over vary= or cases=, from
-// the base case: `base` where it is read already, else the case c.
-study_plan plan_of(const char* what, py::handle c, py::handle vary, py::handle cases,
-                   std::vector<result_quantity> results, const std::string& name,
-                   const reactor_case* read = nullptr) {
-    if (vary.is_none() == cases.is_none()) throw input_error(std::string(what) + ": give either vary or cases");
-    const reactor_case base = read ? *read : case_of(c);
-    return cases.is_none() ? plan_study(base, vary_of(vary), std::move(results))
-                           : plan_study(base, cases_of(cases, name), std::move(results));
+// cases=: a case table's path, or a table in memory.
+void set_cases(py::handle cases, const std::string& name, std::optional<std::string>& file,
+               std::optional<table_given>& table) {
+    if (cases.is_none()) return;
+    if (is_path(cases)) {
+        file = path_text(cases);
+    } else {
+        table = table_of(cases, "cases: a case table's path, a pandas DataFrame or a list of dicts (one a case)", name);
+    }
 }
 
 study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
-                      const std::string& name, py::handle estimate, py::handle band) {
-    std::optional<band_plan> bands = bands_of(estimate, band);
-    study_output o{plan_of("study", c, vary, cases, results_of(results), name), {}};
-    if (bands) add_bands(o.plan, std::move(*bands));
-    o.t = without_gil([&] { return workbench::study(s, o.plan); });
-    return o;
+                      const std::string& name, py::handle estimate, py::handle band, py::handle jobs,
+                      py::handle executor, py::handle progress) {
+    study_request r;
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    set_cases(cases, name, r.cases, r.cases_table);
+    r.results = names_of(results);
+    r.estimate = estimate_of(estimate);
+    r.band = text_of(band);
+    collected w;
+    study_job job = check_study(r, w.n);
+    job.plan.warnings = said_all(job.plan.warnings);
+    job.plan.notes = said_all(job.plan.notes);
+    return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs},
+                        python_workers(s, jobs, executor, progress));
 }
 
-// The command line's order of checks: --fix, --loss, the base case, then
-// the start, the runs and the runs' cases (estimate_input_of).
-estimate_problem problem_of(py::handle runs, py::handle c, py::handle fix, const std::string& loss,
-                            const std::string& name, estimate_output& o) {
-    estimate_options opt;
-    hold(opt, fix);
-    opt.loss = loss_named(loss);
-    const reactor_case base = case_of(c);
-    if (is_path(c)) o.case_file = path_text(c);
-    estimate_input in = is_path(runs) ? estimate_input_of(path_text(runs), base, std::move(opt))
-                                      : estimate_input_of([&] { return runs_of(runs, name); }, base, std::move(opt));
-    o.runs_sha256 = std::move(in.runs_sha256);
-    o.warnings = std::move(in.warnings);
-    return std::move(in.problem);
-}
-
-estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, const std::string& loss,
-                            const std::string& name, int bootstrap, std::uint64_t seed) {
-    if (bootstrap < 0 || bootstrap > 100000) {
-        throw input_error("bootstrap: must be a whole number of resamples from 0 (none) to 100000 (got " +
-                          std::to_string(bootstrap) + ")");
-    }
+estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, py::handle loss,
+                            const std::string& name, py::handle bootstrap, py::handle seed, py::handle jobs,
+                            py::handle executor, py::handle progress) {
+    estimate_request r;
+    r.runs = runs_of(runs, name);
+    r.case_ = case_request_of(c);
+    r.fix = fix_of(fix);
+    r.loss = text_of(loss);
+    // bootstrap=0: none.
+    if (!bootstrap.is_none() && number_text(bootstrap) != "0") r.bootstrap = number_text(bootstrap);
+    r.seed = text_of(seed);
+    collected w;
     estimate_output o;
-    estimate_problem problem = problem_of(runs, c, fix, loss, name, o);
-    problem.options.bootstrap = bootstrap;
-    problem.options.seed = seed;
-    o.plugin_file = s.plugin_path();
-    o.e = without_gil([&] { return workbench::estimate(s, problem); });
+    o.job = check_estimate(r, w.n);
+    o.warnings = std::move(w.warnings);
+    o.from = {s.plugin_path(), o.job.inputs};
+    o.e = with_workers(s, python_workers(s, jobs, executor, progress),
+                       [&] { return workbench::estimate(s, o.job.problem); });
     return o;
 }
 
 design_output design_on(session& s, py::handle runs, py::handle c, py::handle vary, py::handle cases,
                         py::handle estimate, py::handle fix, py::handle measure, py::handle for_factor,
-                        const std::string& name) {
-    std::optional<factor_uncertainty> u;
-    if (!estimate.is_none()) {
-        if (!fix.is_none()) throw input_error("fix and estimate: the estimate says which factors it held");
-        if (py::isinstance<estimate_output>(estimate)) {
-            u = uncertainty_of(estimate.cast<const estimate_output&>().e);
-        } else if (is_path(estimate)) {
-            u = read_estimate_file(path_text(estimate));
-        } else {
-            throw py::type_error("estimate: an EstimateResult, an estimate file's path, or None");
-        }
-    }
-    std::optional<std::array<bool, quantity_count>> m;
-    if (!measure.is_none()) {
-        std::string names;
-        if (py::isinstance<py::str>(measure)) {
-            names = measure.cast<std::string>();
-        } else {
-            for (py::handle q : measure) names += (names.empty() ? "" : ",") + py::str(q).cast<std::string>();
-        }
-        m = measured_named(names);
-    }
-    std::optional<std::size_t> k;
-    if (!for_factor.is_none()) {
-        const std::string f = py::str(for_factor).cast<std::string>();
-        if (f != "a1" && f != "a2") throw input_error("for_factor: must be a1 or a2 (got " + f + ")");
-        k = f == "a1" ? 0 : 1;
-    }
-    estimate_output scratch;
-    estimate_problem problem = problem_of(runs, c, fix, "none", name, scratch);
-    study_plan candidates = plan_of("design", c, vary, cases, {}, name, &problem.base);
-    design_output o{design_problem_of(std::move(problem), std::move(u), std::move(candidates), m, k), {}};
-    o.r = without_gil([&] { return workbench::design(s, o.p); });
+                        const std::string& name, py::handle jobs, py::handle executor, py::handle progress) {
+    design_request r;
+    r.runs = runs_of(runs, name);
+    r.case_ = case_request_of(c);
+    r.vary = vary_of(vary);
+    set_cases(cases, name, r.cases, r.cases_table);
+    r.estimate = estimate_of(estimate);
+    r.fix = fix_of(fix);
+    r.measure = names_of(measure);
+    r.for_factor = text_of(for_factor);
+    collected w;
+    design_job job = check_design(r, w.n);
+    design_output o{std::move(job.problem), {}, {s.plugin_path(), job.inputs}};
+    o.r = with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::design(s, o.p); });
+    o.r.verdict = said_all(o.r.verdict);
     return o;
 }
 
@@ -344,6 +356,9 @@ PYBIND11_MODULE(urea_reactor, m) {
     plugin_error_type = new_error(m, "PluginError", PyExc_OSError,
                                   "A plug-in that does not load, or lacks one of its routines: the message "
                                   "names the file and what failed.");
+    plot_error_type = new_error(m, "PlotError", PyExc_RuntimeError,
+                                "A plot that could not be drawn (gnuplot missing, failing or too slow): the "
+                                "message names the plot and why.");
     py::register_exception_translator(&translate);
 
     bind_table(m);
@@ -403,7 +418,8 @@ the sweep goes on. Returns a SweepResult; with estimate= (and band=, as for
 run()), each result with its 95 % band: a StudyResult of the same grid, as
 `sweep --estimate` writes a study's table.)",
              py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
-             py::arg("band") = py::none());
+             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("progress") = py::none());
     def_call(m, session_type, "study", &study_on, "A study (see urea_reactor.study).",
              R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
 
@@ -424,7 +440,8 @@ StudyResult: .columns (a Table: the settings, the carried columns, each
 result, ok, failure) and .to_pandas().)",
              py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
              py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
-             py::arg("band") = py::none());
+             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("progress") = py::none());
     def_call(m, session_type, "estimate", &estimate_on, "An estimate (see urea_reactor.estimate).",
              R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
 
@@ -442,7 +459,8 @@ what the command line's --write-case, --report and --json do. Raises
 InputError (naming file, line and column) for bad runs, SolverError when a
 run has no solution at the start or no start gives a usable fit.)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
-             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = 1);
+             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = py::none(),
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
     def_call(m, session_type, "design", &design_on, "The design of the next test run (see urea_reactor.design).",
              R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
 
@@ -457,7 +475,8 @@ for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
 rank, relative, expected intervals), .ranking, .verdict in words.)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
              py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
-             py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>");
+             py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
 
     m.def(
         "results",
@@ -477,10 +496,11 @@ rank, relative, expected intervals), .ranking, .verdict in words.)",
         "'measurable'}.");
     m.def(
         "check",
-        [](py::object plugin, double timeout) {
-            const std::string path = plugin.is_none() ? default_plugin_path() : path_text(plugin);
-            check_output o{build_of(path), {}};
-            o.verdicts = without_gil([&] { return check_plugin(path, timeout); });
+        [](py::object plugin, py::object timeout) {
+            const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), text_of(timeout)});
+            check_output o{build_of(job.plugin), {}};
+            o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout); });
+            for (verdict& v : o.verdicts) v.text = said(v.text);
             return o;
         },
         py::arg("plugin") = py::none(), py::arg("timeout") = 10.0,
@@ -488,6 +508,18 @@ rank, relative, expected intervals), .ranking, .verdict in words.)",
 CMPLOC, USURA and UPROPU, and reproduce known reference results? It runs the
 build in a child process: one that crashes or hangs (past `timeout` seconds)
 is reported. Returns a CheckResult (true when the build is good).)");
+    m.def("cores", &available_cores, "The cores this process may run on (for jobs=ur.cores()).");
+    m.def("_run_chunks_here", &run_chunks_here, py::arg("plugin"), py::arg("builds"), py::arg("kind"),
+          py::arg("state"), py::arg("first"), py::arg("last"));
+    // What an executor's workers run: a function of the module's own, which
+    // pickles by its name (a compiled one does not pickle at all).
+    py::exec(R"(
+def _run_chunks(plugin, builds, kind, state, first, last):
+    """Chunks first .. last - 1 of a piece of work sent by another process (study, sweep, design or estimate
+    with executor=): what each worker of the executor runs, on its own session of the plug-in."""
+    return _run_chunks_here(plugin, builds, kind, state, first, last)
+)",
+             m.attr("__dict__"));
     m.def("version", &workbench_version, "The workbench's version and git commit, e.g. 'urea-reactor 1.1.0 (commit abcdef0)'.");
     m.def(
         "build_info",

@@ -1,7 +1,8 @@
-// Results as Python reads them: numbers, dicts by component, and tables of
-// numpy columns (with .to_pandas()). The units are those of the command
-// line's JSON: flows in kmol/h, mass flows in kg/h, temperatures in C. The
-// printed reports are the command line's own.
+// Results as Python reads them: numbers, dicts by component, and tables
+// (report/table.h: the command line's CSV columns, as numpy arrays, with
+// .to_pandas()). The units are those of the command line's JSON: flows in
+// kmol/h, mass flows in kg/h, temperatures in C. The printed reports are the
+// command line's own, in Python's words.
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -10,32 +11,45 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "base/text.h"
 #include "io/case_file.h"
-#include "base/digest.h"
-#include "base/input_files.h"
 #include "io/output_files.h"
 #include "report/band_report.h"
 #include "report/design_report.h"
 #include "report/estimate_report.h"
 #include "report/html_report.h"
-#include "report/study_report.h"
+#include "report/json_stream.h"
 #include "report/run_report.h"
+#include "report/study_report.h"
 #include "report/sweep_report.h"
 
 namespace urea_python {
 
 using namespace workbench;
 
-const py::object* table::find(const std::string& name) const {
-    for (const auto& [n, c] : columns_) {
-        if (n == name) return &c;
-    }
-    return nullptr;
-}
-
 py::dict by_component(const flows& f, double factor) {
     py::dict d;
     for (std::size_t i = 0; i < component_count; ++i) d[component_names[i]] = f[i] * factor;
+    return d;
+}
+
+py::dict metadata_of(const origin& from) {
+    py::dict d;
+    const build_info b = build_of(from.plugin_file);
+    py::dict build;
+    build["workbench"] = b.workbench;
+    build["plugin"] = b.plugin;
+    build["plugin_file"] = b.plugin_file;
+    d["build"] = build;
+    py::list inputs;
+    for (const input_file& f : from.inputs) {
+        py::dict i;
+        i["what"] = f.what;
+        i["path"] = f.path;
+        i["sha256"] = f.sha256;
+        inputs.append(i);
+    }
+    d["inputs"] = inputs;
     return d;
 }
 
@@ -45,49 +59,151 @@ constexpr double per_hour = 3600.0;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr std::array<const char*, 4> elements = {"C", "H", "N", "O"};
 
-// A numpy column of a field of each item.
-template <class T, class Items, class Get>
-py::object numbers(const Items& items, Get get) {
-    py::array_t<T> a(static_cast<py::ssize_t>(items.size()));
-    auto v = a.template mutable_unchecked<1>();
-    for (std::size_t k = 0; k < items.size(); ++k) v(static_cast<py::ssize_t>(k)) = static_cast<T>(get(items[k]));
-    return a;
-}
-
-template <class Items, class Get>
-py::object texts(const Items& items, Get get) {
-    py::list l;
-    for (const auto& item : items) l.append(py::str(get(item)));
-    return l;
-}
-
 template <class Print>
 std::string printed(Print print) {
     std::ostringstream out;
     print(out);
-    return out.str();
+    return said(out.str());
 }
+
+// Columns of a table from a field of each item: numbers (bool: yes or no,
+// integral: whole numbers) or text.
+template <class T, class Items, class Get>
+column numbers(const Items& items, Get get) {
+    column c;
+    c.kind = std::is_same_v<T, bool> ? cell_kind::boolean : std::is_integral_v<T> ? cell_kind::whole : cell_kind::number;
+    for (const auto& item : items) c.numbers.push_back(static_cast<double>(static_cast<T>(get(item))));
+    return c;
+}
+
+template <class Items, class Get>
+column texts(const Items& items, Get get) {
+    column c;
+    c.kind = cell_kind::text;
+    for (const auto& item : items) c.texts.emplace_back(get(item));
+    return c;
+}
+
+void put(table& t, std::string name, column c) {
+    c.name = std::move(name);
+    t.columns().push_back(std::move(c));
+}
+
+// A numpy array of numbers.
+py::array_t<double> array_of(const std::vector<double>& v) {
+    py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
+    auto w = a.mutable_unchecked<1>();
+    for (std::size_t k = 0; k < v.size(); ++k) w(static_cast<py::ssize_t>(k)) = v[k];
+    return a;
+}
+
+// A column as Python holds it: numbers as a float array, whole numbers as an
+// int64 array (float, with NaN, when a cell is missing, as pandas reads it),
+// yes or no as a bool array, text as a list (None for a missing cell).
+py::object column_object(const column& c) {
+    const auto n = static_cast<py::ssize_t>(c.size());
+    if (c.kind == cell_kind::text) {
+        py::list l;
+        for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::none()) : py::object(py::str(s)));
+        return l;
+    }
+    if (c.kind == cell_kind::boolean) {
+        py::array_t<bool> a(n);
+        auto w = a.mutable_unchecked<1>();
+        for (py::ssize_t k = 0; k < n; ++k) w(k) = c.numbers[static_cast<std::size_t>(k)] != 0.0;
+        return a;
+    }
+    if (c.kind == cell_kind::whole) {
+        bool complete = true;
+        for (const double v : c.numbers) complete = complete && std::isfinite(v);
+        if (complete) {
+            py::array_t<std::int64_t> a(n);
+            auto w = a.mutable_unchecked<1>();
+            for (py::ssize_t k = 0; k < n; ++k) w(k) = static_cast<std::int64_t>(c.numbers[static_cast<std::size_t>(k)]);
+            return a;
+        }
+    }
+    return array_of(c.numbers);
+}
+
+const column& column_named(const table& t, const std::string& name) {
+    const column* c = t.find(name);
+    if (c == nullptr) throw py::key_error(name);
+    return *c;
+}
+
+py::object pandas_module(const char* what) {
+    try {
+        return py::module_::import("pandas");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        throw py::import_error(std::string(what) + " needs pandas (Debian: apt-get install python3-pandas)");
+    }
+}
+
+// The table as the DataFrame pandas reads from its CSV: a missing number
+// NaN, missing text NaN (a column of nothing but missing text: float), the
+// units and meanings in .attrs.
+py::object data_frame(const table& t) {
+    py::object pandas = pandas_module("to_pandas()");
+    py::object numpy = py::module_::import("numpy");
+    py::dict d;
+    py::dict units, meanings;
+    for (const column& c : t.columns()) {
+        if (c.kind == cell_kind::text) {
+            py::list l;
+            for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::float_(nan)) : py::object(py::str(s)));
+            d[py::str(c.name)] = pandas.attr("Series")(l, py::arg("dtype") = "object").attr("infer_objects")();
+        } else {
+            d[py::str(c.name)] = column_object(c);
+        }
+        units[py::str(c.name)] = c.unit;
+        meanings[py::str(c.name)] = c.meaning;
+    }
+    py::object frame = pandas.attr("DataFrame")(d);
+    frame.attr("attrs")["units"] = units;
+    frame.attr("attrs")["meanings"] = meanings;
+    return frame;
+}
+
+std::string html_escaped_text(const std::string& s) { return html_escaped(s); }
+
+// A table as a notebook shows it: the column names with their units, the
+// first and last rows.
+std::string table_html(const table& t, std::size_t most = 20) {
+    std::ostringstream h;
+    h << "<table><thead><tr>";
+    for (const column& c : t.columns()) {
+        h << "<th title=\"" << html_escaped_text(c.meaning) << "\">" << html_escaped_text(c.name)
+          << (c.unit.empty() ? "" : "<br><small>" + html_escaped_text(c.unit) + "</small>") << "</th>";
+    }
+    h << "</tr></thead><tbody>";
+    const std::size_t n = t.rows();
+    for (std::size_t r = 0; r < n; ++r) {
+        if (n > most && r == most / 2) {
+            h << "<tr><td colspan=\"" << t.columns().size() << "\">... " << n - most << " more rows ...</td></tr>";
+            r = n - most / 2;
+        }
+        h << "<tr>";
+        for (const column& c : t.columns()) {
+            const bool text = c.kind == cell_kind::text;
+            std::string cell = text ? c.texts[r] : csv_cell(c, r);
+            if (!text && c.kind == cell_kind::number && std::isfinite(c.numbers[r])) cell = sig(c.numbers[r], 6);
+            h << "<td>" << html_escaped_text(cell) << "</td>";
+        }
+        h << "</tr>";
+    }
+    h << "</tbody></table><p>" << n << " row" << (n == 1 ? "" : "s") << "</p>";
+    return h.str();
+}
+
+const char* const metadata_doc =
+    "Where the result came from: {'build': {'workbench', 'plugin', 'plugin_file'}, 'inputs': [{'what', 'path', "
+    "'sha256'}, ...]}, each input file as it was read.";
 
 // ---- a run -------------------------------------------------------------------
 
 double conversion(const result& r, double v) { return r.co2_conversion_defined ? v : nan; }
-
-table profile(const reactor_case& c, const result& r) {
-    const std::vector<station>& p = r.profile;
-    table t(p.size());
-    t.add("volume_m3", numbers<double>(p, [](const station& s) { return s.volume_m3; }));
-    t.add("temperature_C", numbers<double>(p, [](const station& s) { return s.temperature_K - kelvin; }));
-    for (std::size_t i = 0; i < component_count; ++i) {
-        t.add(std::string(component_names[i]) + "_kmol_h",
-              numbers<double>(p, [i](const station& s) { return s.n[i] * per_hour; }));
-    }
-    t.add("co2_conversion", numbers<double>(p, [&](const station& s) { return conversion(r, s.co2_conversion); }));
-    if (c.model == reactor_model::trays) {
-        t.add("balance_residual", numbers<double>(p, [](const station& s) { return s.balance_residual; }));
-        t.add("newton_iterations", numbers<int>(p, [](const station& s) { return s.iterations; }));
-    }
-    return t;
-}
 
 std::string run_repr(const run_output& o) {
     std::ostringstream out;
@@ -97,25 +213,6 @@ std::string run_repr(const run_output& o) {
         << (o.c.model == reactor_model::trays ? " trays" : " stations") << ", " << o.r.rate_calls
         << " rate calls>";
     return out.str();
-}
-
-table band_table(const prediction& p) {
-    table t(p.results.size());
-    t.add("name", texts(p.results, [](const result_quantity& q) { return q.name; }));
-    t.add("unit", texts(p.results, [](const result_quantity& q) { return q.unit; }));
-    t.add("value", numbers<double>(p.values, [](double v) { return v; }));
-    t.add("low", numbers<double>(p.bands, [](const result_band& b) { return b.low; }));
-    t.add("high", numbers<double>(p.bands, [](const result_band& b) { return b.high; }));
-    t.add("open_low", numbers<bool>(p.bands, [](const result_band& b) { return b.open_low; }));
-    t.add("open_high", numbers<bool>(p.bands, [](const result_band& b) { return b.open_high; }));
-    return t;
-}
-
-table conversion_table(const prediction& p) {
-    table t(p.conversion_profile.size());
-    t.add("low", numbers<double>(p.conversion_profile, [](const result_band& b) { return b.low; }));
-    t.add("high", numbers<double>(p.conversion_profile, [](const result_band& b) { return b.high; }));
-    return t;
 }
 
 std::string run_text(const run_output& o) {
@@ -167,20 +264,21 @@ table.)")
                                "Calls of the plug-in's rate routine USURA.")
         .def_property_readonly("warnings", [](const run_output& o) { return o.r.warnings; },
                                "What the check of the case warned of (temperatures the plug-in clamps).")
-        .def_property_readonly("profile", [](const run_output& o) { return profile(o.c, o.r); },
-                               "A Table, one row a tray or station: volume_m3 (from the inlet), temperature_C, "
-                               "NH3_kmol_h ... N2_kmol_h, co2_conversion; trays also balance_residual and "
-                               "newton_iterations.")
+        .def_property_readonly("profile",
+                               [](const run_output& o) {
+                                   return profile_table(o.c, o.r, o.p ? &o.p->conversion_profile : nullptr);
+                               },
+                               "A Table, one row a tray or station, the columns of the command line's --csv: tray "
+                               "(or station), volume_m3 (from the inlet), temperature_C, x_NH3 ... x_N2 (mole "
+                               "fractions), flow_NH3_kmol_h ... flow_N2_kmol_h, co2_conversion; with estimate=, "
+                               "co2_conversion_low and co2_conversion_high.")
         .def_property_readonly("band", [](const run_output& o) { return o.bands ? py::object(band_dict(*o.bands)) : py::none(); },
                                "With estimate=: the bands' way (method 'profile' or 'linearised', description, "
                                "estimate, a1, a2, notes); else None.")
-        .def_property_readonly("bands", [](const run_output& o) { return o.p ? py::cast(band_table(*o.p)) : py::none(); },
+        .def_property_readonly("bands", [](const run_output& o) { return o.p ? py::cast(bands_table(*o.p)) : py::none(); },
                                "With estimate=: a Table, one row a result (name, unit, value, low, high, open_low, "
                                "open_high: a side the search box's edge cuts off); else None.")
-        .def_property_readonly("conversion_band",
-                               [](const run_output& o) { return o.p ? py::cast(conversion_table(*o.p)) : py::none(); },
-                               "With estimate=: a Table, one row a tray (or station): the CO2 conversion's low and "
-                               "high; else None.")
+        .def_property_readonly("metadata", [](const run_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("report", &run_text, "The command line's table and outlet summary (and the bands), as text.")
         .def("__str__", &run_text)
         .def("__repr__", &run_repr);
@@ -210,7 +308,8 @@ run with the a2 found.)")
                                "The highest conversion any a2 reaches, as (a2, conversion).")
         .def_property_readonly("evaluations", [](const fit_output& o) { return o.f.evaluations; }, "Reactor runs.")
         .def_property_readonly("case", [](const fit_output& o) { return o.c; }, "The case with the a2 found.")
-        .def_property_readonly("run", [](const fit_output& o) { return run_output{o.c, o.f.run}; },
+        .def_property_readonly("metadata", [](const fit_output& o) { return metadata_of(o.from); }, metadata_doc)
+        .def_property_readonly("run", [](const fit_output& o) { return run_output{o.c, o.f.run, std::nullopt, std::nullopt, o.from}; },
                                "The whole run with the a2 found (a Result).")
         .def("__repr__", [](const fit_output& o) {
             std::ostringstream out;
@@ -225,38 +324,20 @@ run with the a2 found.)")
 // ---- a sweep -------------------------------------------------------------------
 
 table points(const sweep_result& r) {
-    const std::vector<sweep_point>& p = r.points;
-    table t(p.size());
-    for (std::size_t k = 0; k < r.vars.size(); ++k) {
-        t.add(r.vars[k].name, numbers<double>(p, [k](const sweep_point& s) { return s.x[k]; }));
-    }
-    // A failed point's numbers are NaN; so is an undefined conversion.
-    const auto solved = [](const sweep_point& s, double v) { return s.ok ? v : nan; };
-    t.add("ok", numbers<bool>(p, [](const sweep_point& s) { return s.ok; }));
-    t.add("co2_conversion", numbers<double>(p, [&](const sweep_point& s) {
-              return s.conversion_defined ? solved(s, s.co2_conversion) : nan;
-          }));
-    t.add("equilibrium_co2_conversion", numbers<double>(p, [&](const sweep_point& s) {
-              return s.conversion_defined ? solved(s, s.equilibrium_co2_conversion) : nan;
-          }));
-    // The outlet's NC-FLOW mass fractions, as a runs file's columns name them.
-    for (std::size_t k = 0; k < 4; ++k) {
-        t.add(quantities[k + 1].column, numbers<double>(p, [&, k](const sweep_point& s) { return solved(s, s.w[k]); }));
-    }
-    t.add("max_balance_residual",
-          numbers<double>(p, [&](const sweep_point& s) { return solved(s, s.max_balance_residual); }));
-    t.add("failure", texts(p, [](const sweep_point& s) { return s.failure; }));
+    table t = sweep_table(r.vars);
+    for (const sweep_point& p : r.points) add_sweep_point(t, p);
     return t;
 }
 
 void bind_sweep(py::module_& m) {
     py::class_<sweep_output>(m, "SweepResult", R"(The reactor over a grid of one or two case quantities.
 
-`points` is a Table, one row a point (the first variable fastest): the
-variables' values, ok, co2_conversion, equilibrium_co2_conversion, the
-outlet's NC-FLOW mass fractions w_NH3, w_CO2, w_UREA, w_H2O,
-max_balance_residual and failure (the solver's message; NaN numbers) for a
-point that failed. print(sweep) shows the command line's table.)")
+`points` is a Table, one row a point (the first variable fastest), the
+columns of the command line's --csv: the variables' values,
+co2_conversion, equilibrium_co2_conversion, the outlet's NC-FLOW mass
+fractions w_NH3, w_CO2, w_UREA, w_H2O, and failure (the solver's message, for
+a point that failed; its numbers are NaN). print(sweep) shows the command
+line's table.)")
         .def_property_readonly("points", [](const sweep_output& o) { return points(o.r); }, "A Table, one row a point.")
         .def_property_readonly("variables",
                                [](const sweep_output& o) {
@@ -265,7 +346,7 @@ point that failed. print(sweep) shows the command line's table.)")
                                        py::dict d;
                                        d["name"] = v.name;
                                        d["spacing"] = v.log_spacing ? "log" : "linear";
-                                       d["values"] = numbers<double>(v.values, [](double x) { return x; });
+                                       d["values"] = array_of(v.values);
                                        l.append(d);
                                    }
                                    return l;
@@ -279,7 +360,10 @@ point that failed. print(sweep) shows the command line's table.)")
                                "Calls of the plug-in's rate routine.")
         .def_property_readonly("warnings", [](const sweep_output& o) { return o.r.warnings; },
                                "What the checks of the points' cases warned of.")
-        .def("to_pandas", [](const sweep_output& o) { return py::cast(points(o.r)).attr("to_pandas")(); },
+        .def_property_readonly("notes", [](const sweep_output& o) { return o.r.notes; },
+                               "Varied quantities that change no result for this case, and the like.")
+        .def_property_readonly("metadata", [](const sweep_output& o) { return metadata_of(o.from); }, metadata_doc)
+        .def("to_pandas", [](const sweep_output& o) { return data_frame(points(o.r)); },
              "The points as a pandas DataFrame.")
         .def("report", [](const sweep_output& o) { return printed([&](std::ostream& out) { print_sweep(out, o.plan.base, o.r); }); },
              "The command line's table, as text.")
@@ -306,18 +390,18 @@ py::object region_dict(const likelihood_region& g) {
         for (const region_slice& x : g.pieces[k]) slices.emplace_back(k, &x);
     }
     using item = std::pair<std::size_t, const region_slice*>;
-    table t(slices.size());
-    t.add("piece", numbers<long>(slices, [](const item& x) { return static_cast<long>(x.first); }));
-    t.add("a1", numbers<double>(slices, [](const item& x) { return x.second->a1; }));
-    t.add("a2_best", numbers<double>(slices, [](const item& x) { return x.second->a2_best; }));
-    t.add("delta_best", numbers<double>(slices, [](const item& x) { return x.second->delta_best; }));
-    t.add("a2_low", numbers<double>(slices, [](const item& x) { return x.second->a2_low; }));
-    t.add("a2_high", numbers<double>(slices, [](const item& x) { return x.second->a2_high; }));
-    t.add("open_low", numbers<bool>(slices, [](const item& x) { return x.second->open_low; }));
-    t.add("open_high", numbers<bool>(slices, [](const item& x) { return x.second->open_high; }));
-    table e(g.ellipse.size());
-    e.add("a1", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[0]; }));
-    e.add("a2", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[1]; }));
+    table t;
+    put(t, "piece", numbers<long>(slices, [](const item& x) { return static_cast<long>(x.first); }));
+    put(t, "a1", numbers<double>(slices, [](const item& x) { return x.second->a1; }));
+    put(t, "a2_best", numbers<double>(slices, [](const item& x) { return x.second->a2_best; }));
+    put(t, "delta_best", numbers<double>(slices, [](const item& x) { return x.second->delta_best; }));
+    put(t, "a2_low", numbers<double>(slices, [](const item& x) { return x.second->a2_low; }));
+    put(t, "a2_high", numbers<double>(slices, [](const item& x) { return x.second->a2_high; }));
+    put(t, "open_low", numbers<bool>(slices, [](const item& x) { return x.second->open_low; }));
+    put(t, "open_high", numbers<bool>(slices, [](const item& x) { return x.second->open_high; }));
+    table e;
+    put(e, "a1", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[0]; }));
+    put(e, "a2", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[1]; }));
     py::dict d;
     d["threshold"] = g.threshold;
     d["open_a1_low"] = g.open_a1_low;
@@ -330,9 +414,9 @@ py::object region_dict(const likelihood_region& g) {
 
 py::object bootstrap_dict(const bootstrap_result& b) {
     if (b.resamples == 0) return py::none();
-    table t(b.samples.size());
-    t.add("a1", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[0]; }));
-    t.add("a2", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[1]; }));
+    table t;
+    put(t, "a1", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[0]; }));
+    put(t, "a2", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[1]; }));
     const auto by_factor = [](const std::array<double, 2>& v) {
         py::dict d;
         d["a1"] = v[0];
@@ -354,14 +438,14 @@ py::object left_out_table(const estimate_output& o) {
     const leave_one_out_result& l = o.e.leave_one_out;
     if (!l.computed) return py::none();
     const std::vector<plant_run>& runs = o.e.problem.runs.runs;
-    table t(l.runs.size());
-    t.add("run", texts(l.runs, [&](const left_out_run& x) { return runs[x.run].name; }));
-    t.add("ok", numbers<bool>(l.runs, [](const left_out_run& x) { return x.ok; }));
+    table t;
+    put(t, "run", texts(l.runs, [&](const left_out_run& x) { return runs[x.run].name; }));
+    put(t, "ok", numbers<bool>(l.runs, [](const left_out_run& x) { return x.ok; }));
     for (std::size_t k = 0; k < 2; ++k) {
         const std::string n = k == 0 ? "a1" : "a2";
-        t.add(n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.value[k]; }));
-        t.add("shift_ln_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_ln[k]; }));
-        t.add("shift_se_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_se[k]; }));
+        put(t, n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.value[k]; }));
+        put(t, "shift_ln_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_ln[k]; }));
+        put(t, "shift_se_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_se[k]; }));
     }
     return py::cast(t);
 }
@@ -387,50 +471,39 @@ py::dict tuned_dict(const tuned_case& c) {
 // What `estimate --json` prints: the estimate file that predictions with
 // bands and the design of the next run read.
 std::string estimate_json_text(const estimate_output& o) {
-    return estimate_file_json(report_of(o), o.e.problem.base, build_of(o.plugin_file)).dump(2) + "\n";
+    auto j = estimate_file_json(report_of(o), o.e.problem.base, build_of(o.from.plugin_file));
+    said(j);
+    return j.dump(2) + "\n";
 }
 
 // A file written as the command line writes its outputs: whole, or not at all.
 template <class Stage>
 void write_output(const char* option, py::handle path, Stage stage) {
     const output_target target = check_output_path(option, path_text(path), output_kind::text);
-    if (target.to_stdout) throw input_error(std::string(option) + ": give a file");
+    if (target.to_stdout) throw input_error(field(option), "give a file");
     staged_outputs files;
     stage(files, target);
     files.commit();
     if (!files.failures().empty()) throw plot_error(files.failures().front());
 }
 
-table residuals(const estimate_output& o) {
-    const std::vector<residual_row>& rows = o.e.result.residuals;
-    const std::vector<plant_run>& runs = o.e.problem.runs.runs;
-    table t(rows.size());
-    t.add("run", texts(rows, [&](const residual_row& r) { return runs[r.run].name; }));
-    t.add("line", numbers<long>(rows, [&](const residual_row& r) { return static_cast<long>(runs[r.run].line); }));
-    t.add("measurement", texts(rows, [](const residual_row& r) { return info(r.what).column; }));
-    t.add("measured", numbers<double>(rows, [](const residual_row& r) { return r.measured; }));
-    t.add("sigma", numbers<double>(rows, [](const residual_row& r) { return r.sigma; }));
-    t.add("predicted", numbers<double>(rows, [](const residual_row& r) { return r.predicted; }));
-    t.add("residual", numbers<double>(rows, [](const residual_row& r) { return r.residual; }));
-    t.add("outlier", numbers<bool>(rows, [](const residual_row& r) { return r.outlier; }));
-    return t;
-}
+table residuals(const estimate_output& o) { return residuals_table(report_of(o)); }
 
 table starts(const estimate_result& e) {
     const std::vector<start_outcome>& s = e.starts;
-    table t(s.size());
+    table t;
     for (std::size_t k = 0; k < 2; ++k) {
         const std::string name = k == 0 ? "a1" : "a2";
-        t.add("from_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.from[k]; }));
-        t.add("to_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.to[k]; }));
+        put(t, "from_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.from[k]; }));
+        put(t, "to_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.to[k]; }));
     }
-    t.add("usable", numbers<bool>(s, [](const start_outcome& o) { return o.usable; }));
-    t.add("converged", numbers<bool>(s, [](const start_outcome& o) { return o.converged; }));
-    t.add("chi_square", numbers<double>(s, [](const start_outcome& o) { return o.chi_square; }));
-    t.add("objective", numbers<double>(s, [](const start_outcome& o) { return o.objective; }));
-    t.add("iterations", numbers<int>(s, [](const start_outcome& o) { return o.iterations; }));
-    t.add("reactor_failures", numbers<long>(s, [](const start_outcome& o) { return o.model_failures; }));
-    t.add("message", texts(s, [](const start_outcome& o) { return o.message; }));
+    put(t, "usable", numbers<bool>(s, [](const start_outcome& o) { return o.usable; }));
+    put(t, "converged", numbers<bool>(s, [](const start_outcome& o) { return o.converged; }));
+    put(t, "chi_square", numbers<double>(s, [](const start_outcome& o) { return o.chi_square; }));
+    put(t, "objective", numbers<double>(s, [](const start_outcome& o) { return o.objective; }));
+    put(t, "iterations", numbers<int>(s, [](const start_outcome& o) { return o.iterations; }));
+    put(t, "reactor_failures", numbers<long>(s, [](const start_outcome& o) { return o.model_failures; }));
+    put(t, "message", texts(s, [](const start_outcome& o) { return o.message; }));
     return t;
 }
 
@@ -460,16 +533,16 @@ verdict_text in plain words.)")
                                [](const parameter_estimate& p) {
                                    if (!p.profile.computed) return py::object(py::none());
                                    const std::vector<profile_point>& q = p.profile.points;
-                                   table t(q.size());
-                                   t.add("value", numbers<double>(q, [](const profile_point& x) { return x.value; }));
-                                   t.add("other", numbers<double>(q, [](const profile_point& x) { return x.other; }));
-                                   t.add("delta", numbers<double>(q, [](const profile_point& x) { return x.delta; }));
+                                   table t;
+                                   put(t, "value", numbers<double>(q, [](const profile_point& x) { return x.value; }));
+                                   put(t, "other", numbers<double>(q, [](const profile_point& x) { return x.other; }));
+                                   put(t, "delta", numbers<double>(q, [](const profile_point& x) { return x.delta; }));
                                    return py::cast(t);
                                },
                                "The profile's scan, a Table: value, the other factor re-optimised there, and the "
                                "objective above the best (delta); None for a held factor.")
         .def_property_readonly("verdict", [](const parameter_estimate& p) { return verdict_name(p.verdict); })
-        .def_readonly("verdict_text", &parameter_estimate::verdict_text)
+        .def_property_readonly("verdict_text", [](const parameter_estimate& p) { return said(p.verdict_text); })
         .def("__repr__", [](const parameter_estimate& p) {
             std::ostringstream out;
             out.precision(6);
@@ -497,7 +570,7 @@ starts. print(estimate) shows the command line's report.)")
         .def_property_readonly("correlation", [](const estimate_output& o) { return o.e.result.correlation; },
                                "Of ln a1 and ln a2; NaN unless both are free and it is known.")
         .def_property_readonly("covariance_singular", [](const estimate_output& o) { return o.e.result.covariance_singular; })
-        .def_property_readonly("covariance_note", [](const estimate_output& o) { return o.e.result.covariance_note; })
+        .def_property_readonly("covariance_note", [](const estimate_output& o) { return said(o.e.result.covariance_note); })
         .def_property_readonly("measurements", [](const estimate_output& o) { return o.e.result.measurements; })
         .def_property_readonly("free_parameters", [](const estimate_output& o) { return o.e.result.free_parameters; })
         .def_property_readonly("degrees_of_freedom", [](const estimate_output& o) { return o.e.result.degrees_of_freedom; })
@@ -518,7 +591,12 @@ starts. print(estimate) shows the command line's report.)")
         .def_property_readonly("model_failures", [](const estimate_output& o) { return o.e.result.model_failures; })
         .def_property_readonly("runs_file", [](const estimate_output& o) { return o.e.problem.runs.file; })
         .def_property_readonly("base", [](const estimate_output& o) { return o.e.problem.base; }, "The base case.")
-        .def_property_readonly("verdict", [](const estimate_output& o) { return verdict_lines(report_of(o)); },
+        .def_property_readonly("verdict",
+                               [](const estimate_output& o) {
+                                   std::vector<std::string> lines;
+                                   for (const std::string& l : verdict_lines(report_of(o))) lines.push_back(said(l));
+                                   return lines;
+                               },
                                "The verdict in plain words, one sentence a line.")
         .def_property_readonly("warnings", [](const estimate_output& o) { return o.warnings; })
         .def_property_readonly("covariance",
@@ -563,31 +641,28 @@ starts. print(estimate) shows the command line's report.)")
             "write_case",
             [](const estimate_output& o, py::object path) {
                 const std::string writer = workbench_version() + " (urea_reactor, Python)";
-                const std::string text = case_file_text(o.e.tuned.c, tuned_case_comments(report_of(o), o.runs_sha256, writer));
-                write_output("write_case", path, [&](staged_outputs& f, const output_target& t) { f.add_text(t, text); });
+                const std::string text =
+                    said(case_file_text(o.e.tuned.c, tuned_case_comments(report_of(o), o.job.runs_sha256, writer)));
+                write_output("path", path, [&](staged_outputs& f, const output_target& t) { f.add_text(t, text); });
             },
             py::arg("path"), "Writes the tuned case as a case file, with comments saying what was estimated and kept.")
         .def(
             "write_report",
             [](const estimate_output& o, py::object path) {
-                const build_info b = build_of(o.plugin_file);
-                html_context c;
-                c.workbench = b.workbench;
-                c.plugin = b.plugin;
-                c.plugin_file = b.plugin_file;
-                c.runs_sha256 = o.runs_sha256.empty() ? "(a table, no file)" : o.runs_sha256;
-                c.case_file = o.case_file;
-                if (!o.case_file.empty()) c.case_sha256 = sha256_hex(read_input_file(o.case_file, "case file"));
+                html_context c = html_context_of(o.job, build_of(o.from.plugin_file));
                 c.options = "(from Python)";
-                write_output("write_report", path,
+                c.words = &python_words();
+                write_output("path", path,
                              [&](staged_outputs& f, const output_target& t) { add_estimate_html(f, t, report_of(o), c); });
             },
             py::arg("path"),
             "Writes the whole estimate as one self-contained HTML page (plots drawn by gnuplot, inline; versions "
-            "and the inputs' SHA-256).")
-        .def("report", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o)); }); },
+            "and the inputs' SHA-256). Raises PlotError, with the page written all the same, when a plot could "
+            "not be drawn.")
+        .def_property_readonly("metadata", [](const estimate_output& o) { return metadata_of(o.from); }, metadata_doc)
+        .def("report", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }); },
              "The command line's report, as text.")
-        .def("__str__", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o)); }); })
+        .def("__str__", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }); })
         .def("__repr__", [](const estimate_output& o) {
             std::ostringstream out;
             out.precision(6);
@@ -635,142 +710,103 @@ ok: every verdict holds; verdicts: (ok, sentence) pairs; plugin_file, plugin
 
 // ---- Table --------------------------------------------------------------------
 
-void bind_table(py::module_& m) {
-    py::class_<table>(m, "Table", R"(Named columns of equal length: numpy arrays (text columns as lists).
 
-table["co2_conversion"] or table.co2_conversion gives a column; table.columns
-the names in order; len(table) the number of rows; table.to_dict() a dict of
-the columns; table.to_pandas() a pandas DataFrame (where pandas is
-installed).)")
+void bind_table(py::module_& m) {
+    py::class_<table>(m, "Table", R"(Named columns of equal length, each with its unit and meaning.
+
+The columns are those of the command line's CSV of the same result, in its
+order and with its names: table["co2_conversion"] or table.co2_conversion
+gives a column (numbers as a numpy float array, NaN where missing; whole
+numbers as int64; yes or no as bool; text as a list, None where missing);
+table.columns the names in order; table.units and table.meanings by name;
+len(table) the number of rows; table.to_dict() a dict of the columns;
+table.to_pandas() a pandas DataFrame with the dtypes pandas reads from the
+CSV, the units and meanings in its .attrs.)")
         .def_property_readonly("columns",
                                [](const table& t) {
                                    std::vector<std::string> names;
-                                   for (const auto& c : t.columns()) names.push_back(c.first);
+                                   for (const column& c : t.columns()) names.push_back(c.name);
                                    return names;
                                },
                                "The column names, in order.")
+        .def_property_readonly("units",
+                               [](const table& t) {
+                                   py::dict d;
+                                   for (const column& c : t.columns()) d[py::str(c.name)] = c.unit;
+                                   return d;
+                               },
+                               "Each column's unit, by name ('' for none).")
+        .def_property_readonly("meanings",
+                               [](const table& t) {
+                                   py::dict d;
+                                   for (const column& c : t.columns()) d[py::str(c.name)] = c.meaning;
+                                   return d;
+                               },
+                               "Each column's meaning in a line, by name.")
         .def("__len__", &table::rows)
         .def("__contains__", [](const table& t, const std::string& name) { return t.find(name) != nullptr; })
-        .def("__getitem__",
-             [](const table& t, const std::string& name) {
-                 const py::object* c = t.find(name);
-                 if (c == nullptr) throw py::key_error(name);
-                 return *c;
-             })
+        .def("__getitem__", [](const table& t, const std::string& name) { return column_object(column_named(t, name)); })
         .def("__getattr__",
              [](const table& t, const std::string& name) {
-                 const py::object* c = t.find(name);
+                 const column* c = t.find(name);
                  if (c == nullptr) throw py::attribute_error("the table has no column '" + name + "'");
-                 return *c;
+                 return column_object(*c);
              })
         .def("__iter__",
              [](const table& t) {
                  py::list names;
-                 for (const auto& c : t.columns()) names.append(c.first);
+                 for (const column& c : t.columns()) names.append(c.name);
                  return py::iter(names);
              })
         .def("keys",
              [](const table& t) {
                  std::vector<std::string> names;
-                 for (const auto& c : t.columns()) names.push_back(c.first);
+                 for (const column& c : t.columns()) names.push_back(c.name);
                  return names;
              },
              "The column names, in order.")
         .def("to_dict",
              [](const table& t) {
                  py::dict d;
-                 for (const auto& [name, c] : t.columns()) d[name.c_str()] = c;
+                 for (const column& c : t.columns()) d[py::str(c.name)] = column_object(c);
                  return d;
              },
              "The columns as a dict, in order.")
-        .def("to_pandas",
-             [](const table& t) {
-                 py::object pandas;
-                 try {
-                     pandas = py::module_::import("pandas");
-                 } catch (py::error_already_set& e) {
-                     if (!e.matches(PyExc_ImportError)) throw;
-                     throw py::import_error("to_pandas() needs pandas (Debian: apt-get install python3-pandas)");
-                 }
-                 py::dict d;
-                 for (const auto& [name, c] : t.columns()) d[name.c_str()] = c;
-                 return pandas.attr("DataFrame")(d);
-             },
-             "The table as a pandas DataFrame.")
+        .def("to_pandas", &data_frame, "The table as a pandas DataFrame, as pandas reads the command line's CSV.")
+        .def("to_csv", &csv_text, "The table as the command line's CSV text.")
+        .def("_repr_html_", [](const table& t) { return table_html(t); })
         .def("__repr__", [](const table& t) {
             std::string names;
-            for (const auto& c : t.columns()) names += (names.empty() ? "" : ", ") + c.first;
+            for (const column& c : t.columns()) names += (names.empty() ? "" : ", ") + c.name;
             return "<Table, " + std::to_string(t.rows()) + " rows: " + names + ">";
         });
 }
 
-namespace {
-
-table columns_of(const study_columns& t) {
-    const std::size_t n = t.ok.size();
-    table out(n);
-    const auto column = [&](const std::vector<double>& v) {
-        py::array_t<double> a(static_cast<py::ssize_t>(n));
-        auto w = a.mutable_unchecked<1>();
-        for (std::size_t k = 0; k < n; ++k) w(static_cast<py::ssize_t>(k)) = v[k];
-        return py::object(a);
-    };
-    for (std::size_t j = 0; j < t.setting_names.size(); ++j) {
-        if (t.setting_names[j] == "model") {
-            py::list l;
-            for (double x : t.settings[j]) l.append(x != 0.0 ? "pfr" : "trays");
-            out.add("model", l);
-        } else {
-            out.add(t.setting_names[j], column(t.settings[j]));
-        }
-    }
-    for (std::size_t j = 0; j < t.carried_names.size(); ++j) {
-        py::list l;
-        for (const std::string& cell : t.carried[j]) l.append(cell);
-        out.add(t.carried_names[j], l);
-    }
-    for (std::size_t j = 0; j < t.results.size(); ++j) {
-        out.add(t.results[j].name, column(t.values[j]));
-        // With bands: its low and high beside it.
-        if (t.low.empty() || !has_band(t.results[j])) continue;
-        out.add(t.results[j].name + "_low", column(t.low[j]));
-        out.add(t.results[j].name + "_high", column(t.high[j]));
-    }
-    py::array_t<bool> ok(static_cast<py::ssize_t>(n));
-    auto o = ok.mutable_unchecked<1>();
-    for (std::size_t k = 0; k < n; ++k) o(static_cast<py::ssize_t>(k)) = t.ok[k];
-    out.add("ok", ok);
-    py::list failure;
-    for (const std::string& f : t.failure) failure.append(f);
-    out.add("failure", failure);
-    return out;
-}
-
-}  // namespace
-
 void bind_study(py::module_& m) {
     py::class_<study_output>(m, "StudyResult", R"(The reactor over a grid of case quantities or a table of cases.
 
-`columns` is a Table, one row a point (a grid's first quantity fastest; a
-case table's rows in order): each varied setting (the model as 'trays' or
-'pfr'), a case table's carried columns (text), each result by name (NaN
-where a point failed or the result is undefined there), ok and failure.
-`units` gives each result's unit, `meanings` its meaning.)")
-        .def_property_readonly("columns", [](const study_output& o) { return columns_of(o.t); },
-                               "A Table, one row a point.")
-        .def("to_pandas", [](const study_output& o) { return py::cast(columns_of(o.t)).attr("to_pandas")(); },
+`points` (also `columns`) is a Table, one row a point (a grid's first
+quantity fastest; a case table's rows in order), the columns of the command
+line's --csv: a case table's carried columns (text), each varied setting
+(the model as 'trays' or 'pfr'), each result by name (NaN where a point
+failed or the result is undefined there; with estimate=, NAME_low and
+NAME_high beside it, and band_open), and failure.)")
+        .def_property_readonly("points", [](const study_output& o) { return o.points; }, "A Table, one row a point.")
+        .def_property_readonly("columns", [](const study_output& o) { return o.points; },
+                               "A Table, one row a point (the same as points).")
+        .def("to_pandas", [](const study_output& o) { return data_frame(o.points); },
              "The points as a pandas DataFrame.")
         .def_property_readonly("units",
                                [](const study_output& o) {
                                    py::dict d;
-                                   for (const result_quantity& q : o.t.results) d[py::str(q.name)] = q.unit;
+                                   for (const result_quantity& q : o.plan.results) d[py::str(q.name)] = q.unit;
                                    return d;
                                },
                                "Each result's unit, by name.")
         .def_property_readonly("meanings",
                                [](const study_output& o) {
                                    py::dict d;
-                                   for (const result_quantity& q : o.t.results) d[py::str(q.name)] = q.meaning;
+                                   for (const result_quantity& q : o.plan.results) d[py::str(q.name)] = q.meaning;
                                    return d;
                                },
                                "Each result's meaning in a line, by name.")
@@ -778,20 +814,27 @@ where a point failed or the result is undefined there), ok and failure.
         .def_property_readonly("band",
                                [](const study_output& o) { return o.plan.bands ? py::object(band_dict(*o.plan.bands)) : py::none(); },
                                "With estimate=: the bands' way (see Result.band); else None.")
-        .def_property_readonly("solved", [](const study_output& o) { return o.t.summary.points - o.t.summary.failed; },
+        .def_property_readonly("solved", [](const study_output& o) { return o.summary.points - o.summary.failed; },
                                "Points solved.")
-        .def_property_readonly("failed", [](const study_output& o) { return o.t.summary.failed; },
+        .def_property_readonly("failed", [](const study_output& o) { return o.summary.failed; },
                                "Points that failed.")
-        .def_property_readonly("rate_calls", [](const study_output& o) { return o.t.summary.rate_calls; },
+        .def_property_readonly("rate_calls", [](const study_output& o) { return o.summary.rate_calls; },
                                "Calls of the plug-in's rate routine.")
-        .def_property_readonly("warnings", [](const study_output& o) { return o.t.warnings; },
+        .def_property_readonly("warnings", [](const study_output& o) { return o.plan.warnings; },
                                "What the checks of the points' cases warned of.")
-        .def_property_readonly("notes", [](const study_output& o) { return o.t.notes; },
+        .def_property_readonly("notes", [](const study_output& o) { return o.plan.notes; },
                                "Varied quantities that change no result for this case, and the like.")
-        .def("__len__", [](const study_output& o) { return o.t.ok.size(); })
+        .def_property_readonly("metadata", [](const study_output& o) { return metadata_of(o.from); }, metadata_doc)
+        .def("__len__", [](const study_output& o) { return o.points.rows(); })
+        .def("_repr_html_",
+             [](const study_output& o) {
+                 return "<p>Study: " + html_escaped_text(study_subject(o.plan)) + "; " +
+                        std::to_string(o.summary.points - o.summary.failed) + " of " +
+                        std::to_string(o.summary.points) + " points solved.</p>" + table_html(o.points);
+             })
         .def("__repr__", [](const study_output& o) {
-            return "<StudyResult " + std::to_string(o.t.ok.size()) + " points, " +
-                   std::to_string(o.t.summary.failed) + " failed>";
+            return "<StudyResult " + std::to_string(o.points.rows()) + " points, " + std::to_string(o.summary.failed) +
+                   " failed>";
         });
 }
 
@@ -799,35 +842,7 @@ where a point failed or the result is undefined there), ok and failure.
 
 namespace {
 
-table candidates_of(const design_output& o) {
-    const std::vector<design_candidate>& c = o.r.candidates;
-    const study_plan& plan = o.p.candidates;
-    table t(c.size());
-    for (std::size_t k = 0; k < plan.settings.size(); ++k) {
-        if (plan.settings[k] == "model") {
-            t.add("model", texts(c, [k](const design_candidate& d) { return d.settings[k] != 0.0 ? "pfr" : "trays"; }));
-        } else {
-            t.add(plan.settings[k], numbers<double>(c, [k](const design_candidate& d) { return d.settings[k]; }));
-        }
-    }
-    if (plan.table) {
-        for (std::size_t k = 0; k < plan.table->carried.size(); ++k) {
-            t.add(carried_names(plan)[k], texts(c, [k](const design_candidate& d) { return (*d.carried)[k]; }));
-        }
-    }
-    t.add("rank", numbers<long>(c, [](const design_candidate& d) { return static_cast<long>(d.rank); }));
-    t.add("relative", numbers<double>(c, [](const design_candidate& d) { return d.relative; }));
-    t.add("criterion", numbers<double>(c, [](const design_candidate& d) { return d.criterion; }));
-    for (std::size_t k = 0; k < 2; ++k) {
-        if (!o.r.estimate.free[k]) continue;
-        const std::string n = k == 0 ? "a1" : "a2";
-        t.add(n + "_lower", numbers<double>(c, [k](const design_candidate& d) { return d.lower[k]; }));
-        t.add(n + "_upper", numbers<double>(c, [k](const design_candidate& d) { return d.upper[k]; }));
-    }
-    t.add("ok", numbers<bool>(c, [](const design_candidate& d) { return d.ok; }));
-    t.add("failure", texts(c, [](const design_candidate& d) { return d.failure; }));
-    return t;
-}
+table candidates_of(const design_output& o) { return candidates_table(o.p, o.r); }
 
 std::string design_text(const design_output& o, std::size_t top) {
     return printed([&](std::ostream& out) { print_design(out, o.p, o.r, top); });
@@ -846,16 +861,18 @@ py::dict by_factor(const design_result& r, const std::array<double, 2>& lo, cons
 void bind_design(py::module_& m) {
     py::class_<design_output>(m, "DesignResult", R"(The candidate next test runs, ranked.
 
-`candidates` is a Table, one row a candidate in the order given: its
-settings, rank (1 the best; 0 not solved), relative (the ranked measure after
-the run as a fraction of now: the joint region's area, or one factor's
-interval width), criterion, each free factor's expected 95 % interval
-(a1_lower, a1_upper, ...), ok and failure. `ranking` lists the solved
+`candidates` is a Table, one row a candidate in the order given, the
+columns of the command line's --csv: a case table's carried columns, the
+settings, rank (1 the best; missing: not solved), relative (the ranked
+measure after the run as a fraction of now: the joint region's area, or one
+factor's interval width), criterion, each free factor's expected 95 %
+interval (a1_lower, a1_upper, ...) and failure. `ranking` lists the solved
 candidates' rows, best first; `verdict` says in words what the runs can and
 cannot determine; print(design) shows the command line's table.)")
         .def_property_readonly("candidates", &candidates_of, "A Table, one row a candidate.")
-        .def("to_pandas", [](const design_output& o) { return py::cast(candidates_of(o)).attr("to_pandas")(); },
+        .def("to_pandas", [](const design_output& o) { return data_frame(candidates_of(o)); },
              "The candidates as a pandas DataFrame.")
+        .def_property_readonly("metadata", [](const design_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def_property_readonly("ranking", [](const design_output& o) { return o.r.ranking; },
                                "The solved candidates' rows, best first.")
         .def_property_readonly("criterion",

@@ -89,6 +89,29 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
     }
 }
 
+table bands_table(const prediction& p) {
+    table t;
+    t.add("name", cell_kind::text, "", "the result");
+    t.add("unit", cell_kind::text, "", "its unit");
+    t.add("value", cell_kind::number, "", "its value at the estimate");
+    t.add("low", cell_kind::number, "", "its 95 % band, lower end");
+    t.add("high", cell_kind::number, "", "its 95 % band, upper end");
+    t.add("open_low", cell_kind::boolean, "", "the band reaches the search's edge below: no bound there");
+    t.add("open_high", cell_kind::boolean, "", "the band reaches the search's edge above: no bound there");
+    for (std::size_t k = 0; k < p.results.size(); ++k) {
+        const result_band& b = p.bands[k];
+        std::size_t i = 0;
+        t[i++].push(p.results[k].name);
+        t[i++].push(std::string(p.results[k].unit));
+        t[i++].push(p.values[k]);
+        t[i++].push(b.low);
+        t[i++].push(b.high);
+        t[i++].push(b.open_low);
+        t[i++].push(b.open_high);
+    }
+    return t;
+}
+
 json prediction_json(const prediction& p, const band_plan& plan) {
     const auto band = [](const result_band& b) {
         return json{{"low", json_number(b.low)}, {"high", json_number(b.high)}, {"open_low", b.open_low}, {"open_high", b.open_high}};

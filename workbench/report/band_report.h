@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/bands.h"
+#include "report/table.h"
 
 namespace workbench {
 
@@ -34,6 +35,10 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
 // {"band": band_json, "results": [{name, unit, value, low, high, open_low,
 // open_high}], "conversion_profile": [...], "points", "unsolved"}.
 nlohmann::ordered_json prediction_json(const prediction& p, const band_plan& plan);
+
+// The results with their bands, a row each: name, unit, value, low, high,
+// open_low, open_high (as the JSON's "prediction" has them).
+table bands_table(const prediction& p);
 
 }  // namespace workbench
 

@@ -380,7 +380,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
     return lines;
 }
 
-void print_estimate(std::ostream& out, const estimate_report& r) {
+void print_estimate(std::ostream& out, const estimate_report& r, const vocabulary& words) {
     const estimate_result& res = *r.result;
     const runs_file& f = *r.runs;
     const auto counted = [](std::size_t n, const char* one, const char* many) {
@@ -432,10 +432,10 @@ void print_estimate(std::ostream& out, const estimate_report& r) {
     print_resampling(out, r, width);
     if (r.tuned != nullptr) {
         out << "\nTuned case\n";
-        for (const std::string& line : tuned_case_lines(r, "")) out << wrapped(line, 2, 100);
+        for (const std::string& line : tuned_case_lines(r, "")) out << wrapped(in_words(line, words), 2, 100);
     }
     out << "\nVerdict\n";
-    for (const std::string& line : verdict_lines(r)) out << wrapped(printable(line), 2, 100);
+    for (const std::string& line : verdict_lines(r)) out << wrapped(in_words(printable(line), words), 2, 100);
 }
 
 namespace {

@@ -49,7 +49,9 @@ bool impossible_for_model(const estimate_report& r, const residual_row& row);
 // matches the stated standard deviations, the possible outliers.
 std::vector<std::string> verdict_lines(const estimate_report& r);
 
-void print_estimate(std::ostream& out, const estimate_report& r);
+// The verdict's lines wrapped at 100 characters as said in `words` (the
+// client's: base/words.h).
+void print_estimate(std::ostream& out, const estimate_report& r, const vocabulary& words = neutral_vocabulary());
 nlohmann::ordered_json estimate_json(const estimate_report& r);
 
 // A row per run and measurement: run, line, measurement, measured, sigma,

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <sstream>
 
+#include "base/digest.h"
 #include "base/input_files.h"
 #include "base/text.h"
 #include "io/case_file.h"
+#include "model/settings.h"
 #include "report/estimate_file.h"
 #include "session/session.h"
 
@@ -139,6 +141,21 @@ checked_case check_case(const case_request& r) {
     return out;
 }
 
+reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, std::string>>& values) {
+    reactor_case c = base;
+    std::vector<std::pair<std::string, double>> numbers;
+    for (const auto& [name, text] : values) {
+        if (normalised_name(name) == "model") {
+            const std::optional<reactor_model> model = model_named(text);
+            if (!model) throw input_error(field(name), "must be 'trays' or 'pfr' (got " + text + ")");
+            c.model = *model;
+            continue;
+        }
+        numbers.emplace_back(name, parse_number(field(name), text, number_rule::any));
+    }
+    return with_named(c, numbers);
+}
+
 void check_vary_against_case(const case_request& r, const std::vector<study_variable>& vars) {
     // In the order of the settings' names on the command line (--a1, --a2,
     // --co2, ...), as it has always reported the first.
@@ -159,8 +176,12 @@ void check_vary_against_case(const case_request& r, const std::vector<study_vari
     }
 }
 
+input_file input_read(std::string what, std::string path, const std::string& bytes) {
+    return {std::move(what), std::move(path), sha256_hex(bytes)};
+}
+
 std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,
-                                     const case_request& c) {
+                                     const case_request& c, std::vector<input_file>& read) {
     if (!e.any()) {
         if (band) {
             throw input_error(given("band", *band), "bands need an estimate (" + mention("estimate", "", "EST.json") + ")");
@@ -175,7 +196,10 @@ std::optional<band_plan> check_bands(const estimate_given& e, const std::optiona
     }
     std::optional<band_method> method;
     if (band) method = band_method_named(*band);
-    return plan_bands(e.given ? *e.given : read_estimate_file(*e.file), method);
+    if (e.given) return plan_bands(*e.given, method);
+    const std::string text = read_input_file(*e.file, "estimate file");
+    read.push_back(input_read("estimate file", *e.file, text));
+    return plan_bands(parse_estimate(text, *e.file), method);
 }
 
 bool checked_outputs::print() const {

@@ -39,6 +39,15 @@ struct notices {
     void tell(const std::vector<std::string>& lines) const;
 };
 
+// An input file as it was read: what it is ("case file", "runs file",
+// "estimate file", "case table"), its path, and the SHA-256 of its bytes.
+struct input_file {
+    std::string what;
+    std::string path;
+    std::string sha256;
+};
+input_file input_read(std::string what, std::string path, const std::string& bytes);
+
 // The case asked for: the built-in default case, a case file or a case made
 // in code, changed by settings as given (none: not given).
 struct case_request {
@@ -57,6 +66,12 @@ struct checked_case {
 // Throws input_error.
 checked_case check_case(const case_request& r);
 
+// A case with quantities set by name, each value as given (a1, a2, model:
+// trays or pfr, or any setting by a runs file's or the command line's name),
+// as with_named sets them. Throws input_error naming the quantity for a
+// value that is no number (or no model), an unknown name, or one given twice.
+reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, std::string>>& values);
+
 // The quantity each of the case's settings sets, as a study names it, for
 // the settings given; a study's variable must not set one of them.
 void check_vary_against_case(const case_request& r, const std::vector<study_variable>& vars);
@@ -72,7 +87,7 @@ struct estimate_given {
     bool any() const { return file || given; }
 };
 std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,
-                                     const case_request& c);
+                                     const case_request& c, std::vector<input_file>& read);
 
 // The output files asked for ("-": standard output).
 struct outputs_request {

@@ -41,19 +41,19 @@ void hold(estimate_options& opt, const std::vector<given_value>& fix) {
 }
 
 // The runs, read when their turn comes; a file's bytes hashed.
-runs_file read_runs_given(const runs_given& r, std::string& sha256) {
+runs_file read_runs_given(const runs_given& r, std::vector<input_file>& read) {
     if (r.table) return runs_from_table(r.table->header, r.table->rows, r.table->name);
     const std::string text = read_input_file(r.file, "runs file");
-    sha256 = sha256_hex(text);
+    read.push_back(input_read("runs file", r.file, text));
     return parse_runs(text, r.file);
 }
 
 // The base case, the start, the runs and their cases, in this order.
 estimate_problem problem_of(const runs_given& runs, const reactor_case& base, estimate_options opt,
-                            std::string& sha256, const notices& n) {
+                            std::vector<input_file>& inputs, const notices& n) {
     opt.initial = {base.a1, base.a2};
     check_start(opt);
-    runs_file read = read_runs_given(runs, sha256);
+    runs_file read = read_runs_given(runs, inputs);
     n.warn(read.warnings);
     estimate_problem problem = estimate_problem_of(std::move(read), base, std::move(opt));
     n.warn(problem.warnings);
@@ -107,8 +107,10 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     checked_case base = check_case(r.case_);
     n.warn(base.warnings);
     j.case_file = r.case_.file.value_or("");
+    if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, base.text));
     j.case_text = std::move(base.text);
-    j.problem = problem_of(r.runs, base.c, std::move(opt), j.runs_sha256, n);
+    j.problem = problem_of(r.runs, base.c, std::move(opt), j.inputs, n);
+    if (!r.runs.table) j.runs_sha256 = j.inputs.back().sha256;
     j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, runs_inputs(r.runs)));
     if (j.outputs.region_plot && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
         throw input_error(field("region_plot"),
@@ -134,11 +136,15 @@ html_context html_context_of(const estimate_job& j, const build_info& build) {
 
 study_plan plan_of(const std::vector<given_value>& vary, const std::optional<std::string>& cases,
                    const std::optional<table_given>& cases_table, const case_request& case_, const reactor_case& base,
-                   std::vector<result_quantity> results) {
+                   std::vector<result_quantity> results, std::vector<input_file>& read) {
     if (cases_table) return plan_study(base, case_table_from_table(cases_table->header, cases_table->rows,
                                                                    cases_table->name, max_study_points),
                                        std::move(results));
-    if (cases) return plan_study(base, read_case_table(*cases, max_study_points), std::move(results));
+    if (cases) {
+        const std::string text = read_input_file(*cases, "case table");
+        read.push_back(input_read("case table", *cases, text));
+        return plan_study(base, parse_case_table(text, *cases, max_study_points), std::move(results));
+    }
     std::vector<study_variable> vars;
     for (std::size_t k = 0; k < vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, vary[k].text, vary[k].key)));
     check_vary_against_case(case_, vars);
@@ -156,6 +162,7 @@ design_job check_design(const design_request& r, const notices& n) {
                           mention("vary", "", "NAME=FROM:TO:N") + " or NAME=V1,V2,... (any number of times), or " +
                           mention("cases", "", "FILE.csv"));
     }
+    design_job j;
     std::optional<factor_uncertainty> estimate;
     estimate_options opt;
     hold(opt, r.fix);
@@ -164,7 +171,13 @@ design_job check_design(const design_request& r, const notices& n) {
             throw input_error(mention("fix") + " and " + mention("estimate", "", r.estimate.file.value_or("")) +
                               ": the estimate says which factors it held");
         }
-        estimate = r.estimate.given ? *r.estimate.given : read_estimate_file(*r.estimate.file);
+        if (r.estimate.given) {
+            estimate = *r.estimate.given;
+        } else {
+            const std::string text = read_input_file(*r.estimate.file, "estimate file");
+            j.inputs.push_back(input_read("estimate file", *r.estimate.file, text));
+            estimate = parse_estimate(text, *r.estimate.file);
+        }
     }
     std::optional<std::array<bool, quantity_count>> measure;
     if (!r.measure.empty()) {
@@ -178,7 +191,6 @@ design_job check_design(const design_request& r, const notices& n) {
         if (k != "a1" && k != "a2") throw input_error(field("for_factor"), "must be a1 or a2 (got " + k + ")");
         for_factor = k == "a1" ? 0 : 1;
     }
-    design_job j;
     if (r.top) {
         const double v = parse_number(field("top"), *r.top, number_rule::positive);
         if (v != std::floor(v) || v > static_cast<double>(max_study_points)) {
@@ -188,10 +200,10 @@ design_job check_design(const design_request& r, const notices& n) {
         j.top = static_cast<std::size_t>(v);
     }
     checked_case base = check_case(r.case_);
+    if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, base.text));
     n.warn(base.warnings);
-    std::string sha256;
-    estimate_problem problem = problem_of(r.runs, base.c, std::move(opt), sha256, n);
-    study_plan plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, {});
+    estimate_problem problem = problem_of(r.runs, base.c, std::move(opt), j.inputs, n);
+    study_plan plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, {}, j.inputs);
     n.warn(plan.warnings);
     n.tell(plan.notes);
     j.problem = design_problem_of(std::move(problem), std::move(estimate), std::move(plan), measure, for_factor);

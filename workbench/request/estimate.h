@@ -49,6 +49,7 @@ struct estimate_job {
     checked_outputs outputs;
     std::string plugin;
     worker_options workers;
+    std::vector<input_file> inputs;       // as read
 };
 
 // Checks everything in the command line's order: which file is which, the
@@ -85,6 +86,7 @@ struct design_job {
     checked_outputs outputs;
     std::string plugin;
     worker_options workers;
+    std::vector<input_file> inputs;
 };
 
 design_job check_design(const design_request& r, const notices& n);
@@ -94,7 +96,7 @@ design_job check_design(const design_request& r, const notices& n);
 // case's settings, the plan; warnings and notes to `n`.
 study_plan plan_of(const std::vector<given_value>& vary, const std::optional<std::string>& cases,
                    const std::optional<table_given>& cases_table, const case_request& case_, const reactor_case& base,
-                   std::vector<result_quantity> results);
+                   std::vector<result_quantity> results, std::vector<input_file>& read);
 
 }  // namespace workbench
 

@@ -6,8 +6,9 @@ namespace workbench {
 
 run_job check_run(const run_request& r, const notices& n) {
     run_job j;
-    j.bands = check_bands(r.estimate, r.band, r.case_);
+    j.bands = check_bands(r.estimate, r.band, r.case_, j.inputs);
     checked_case c = check_case(r.case_);
+    if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, c.text));
     if (j.bands) {
         const std::string mismatch = reactor_mismatch(j.bands->u, c.c);
         if (!mismatch.empty()) c.warnings.push_back(mismatch);
@@ -30,6 +31,7 @@ fit_job check_fit(const fit_request& r, const notices& n) {
                           "the target must be a fraction between 0 and 1 (got " + r.co2_conversion + ")");
     }
     checked_case c = check_case(r.case_);
+    if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, c.text));
     n.warn(c.warnings);
     j.c = std::move(c.c);
     j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin));

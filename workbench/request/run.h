@@ -22,6 +22,7 @@ struct run_job {
     std::optional<band_plan> bands;
     checked_outputs outputs;
     std::string plugin;                 // the plug-in's path
+    std::vector<input_file> inputs;     // as read
 };
 
 // Checks everything: the bands, the case (its warnings, and the estimate's
@@ -40,6 +41,7 @@ struct fit_job {
     double target = 0.0;
     checked_outputs outputs;
     std::string plugin;
+    std::vector<input_file> inputs;
 };
 
 fit_job check_fit(const fit_request& r, const notices& n);

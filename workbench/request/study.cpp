@@ -60,10 +60,11 @@ study_job check_study(const study_request& r, const notices& n) {
         throw input_error("study: give " + mention("vary", "", "NAME=FROM:TO:N") +
                           " or NAME=V1,V2,... (any number of times), or " + mention("cases", "", "FILE.csv"));
     }
-    std::optional<band_plan> bands = check_bands(r.estimate, r.band, r.case_);
-    const checked_case base = check_case(r.case_);
     study_job j;
-    j.plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, std::move(results));
+    std::optional<band_plan> bands = check_bands(r.estimate, r.band, r.case_, j.inputs);
+    const checked_case base = check_case(r.case_);
+    if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, base.text));
+    j.plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, std::move(results), j.inputs);
     if (bands) add_bands(j.plan, std::move(*bands));
     n.warn(j.plan.warnings);
     n.tell(j.plan.notes);
@@ -80,9 +81,11 @@ sweep_job check_sweep(const sweep_request& r, const notices& n) {
     std::vector<sweep_variable> vars;
     for (std::size_t k = 0; k < r.vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, r.vary[k].text, r.vary[k].key)));
     check_vary_against_case(r.case_, vars);
-    std::optional<band_plan> bands = check_bands(r.estimate, r.band, r.case_);
     sweep_job j;
-    j.plan = plan_sweep(check_case(r.case_).c, std::move(vars));
+    std::optional<band_plan> bands = check_bands(r.estimate, r.band, r.case_, j.inputs);
+    const checked_case base = check_case(r.case_);
+    if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, base.text));
+    j.plan = plan_sweep(base.c, std::move(vars));
     // With bands, the study's table, CSV and JSON, which have room for them.
     if (bands) {
         add_bands(j.plan.study, std::move(*bands));

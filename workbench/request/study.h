@@ -27,6 +27,7 @@ struct study_job {
     checked_outputs outputs;
     std::string plugin;
     worker_options workers;
+    std::vector<input_file> inputs;          // as read
 };
 
 // Checks everything in the command line's order: the results, the choice of
@@ -49,6 +50,7 @@ struct sweep_job {
     checked_outputs outputs;
     std::string plugin;
     worker_options workers;
+    std::vector<input_file> inputs;
 };
 
 sweep_job check_sweep(const sweep_request& r, const notices& n);

@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <new>
 #include <sstream>
 
 #include "base/errors.h"
@@ -132,8 +134,16 @@ std::string default_plugin_path() {
 }
 
 std::recursive_mutex& session::work_lock() {
-    static std::recursive_mutex m;
-    return m;
+    static std::recursive_mutex* m = [] {
+        static std::recursive_mutex lock;
+        // A process forked while a thread holds the lock (an executor's
+        // worker forked during the work, as a ProcessPoolExecutor forks
+        // when the work sends it the first chunk) has only the forking
+        // thread, which may not be the holder: it starts with the lock free.
+        pthread_atfork(nullptr, nullptr, [] { new (&lock) std::recursive_mutex(); });
+        return &lock;
+    }();
+    return *m;
 }
 
 session::session(const std::string& plugin_path) {

@@ -81,7 +81,8 @@ public:
     const worker_options& workers() const { return workers_; }
 
     // Held by each piece of work for as long as it lasts (see above).
-    // Recursive: a piece of work may call another.
+    // Recursive: a piece of work may call another. A process forked while
+    // it is held starts with it free.
     static std::recursive_mutex& work_lock();
 
 private:

@@ -450,6 +450,11 @@ void kill_workers() {
 }
 
 void run_chunks(const worker_options& options, const chunk_work& work, const std::function<void()>& stop) {
+    if (options.elsewhere && !work.kind.empty() && !worker_process) {
+        if (stop) stop();
+        options.elsewhere(work);
+        return;
+    }
     if (options.jobs <= 1 || work.chunks <= 1 || worker_process) {
         for (std::size_t i = 0; i < work.chunks; ++i) {
             if (stop) stop();

@@ -45,6 +45,8 @@ inline constexpr unsigned max_jobs = 1024;
 // A worker that makes no progress for this long is taken to hang (seconds).
 inline constexpr double default_stall_s = 10.0;
 
+struct chunk_work;
+
 // How work is split, and watched.
 struct worker_options {
     unsigned jobs = 1;               // worker processes at most; 1: everything in this process
@@ -52,6 +54,10 @@ struct worker_options {
     // Called in this process as the work goes: what is counted ("points",
     // "bootstrap resamples"), how many are done, of how many.
     std::function<void(const char* what, std::size_t done, std::size_t total)> progress;
+    // Where work that has a kind goes instead, when set (e.g. a cluster's
+    // machines): it computes every chunk of the work there and hands each
+    // result to work.take here, in order; it throws to end the work.
+    std::function<void(const chunk_work& work)> elsewhere;
 };
 
 // A chunk's results as bytes: written in a worker, read back here in the
@@ -148,6 +154,13 @@ struct chunk_work {
     // the plug-in was taken to hang everywhere, see min_hangs_to_stop).
     // Without it, a lost result throws solver_error with those words.
     std::function<void(std::size_t i, const std::string& why, bool ran)> lost;
+    // For work that may go to other machines (worker_options::elsewhere):
+    // its kind ("study", "design", "bootstrap") and everything its chunks
+    // are computed from, as bytes; there, run_sent_chunk (api/workbench.h)
+    // computes chunk i from them, to the same bytes as run does here. No
+    // kind: the work stays on this machine.
+    std::string kind;
+    std::function<std::string()> state;
 };
 
 // A crash costs a worker, a hang stall_s: when at least this many workers

@@ -14,11 +14,24 @@ def without_build(j):
     return {k: v for k, v in j.items() if k != "build"}
 
 
+def in_words(j, python):
+    """The advice in a document said as the command line says it: Python's
+    words ('fix={"a1": 1}') for the command line's ('--fix a1=1')."""
+    text = json.dumps(j)
+    return json.loads(text.replace('fix=', '--fix ') if python else text)
+
+
 def test_an_estimate_carries_what_the_command_line_writes_and_writes_its_files(tmp_path):
     e = ur.estimate(RUNS, fix={"a1": 1}, bootstrap=20, seed=3)
     j = cli_json("estimate", RUNS, "--fix", "a1=1", "--bootstrap", "20", "--seed", "3")
-    # to_json() is the estimate file: the command line's, bit for bit.
-    assert without_build(json.loads(e.to_json())) == without_build(j)
+    # to_json() is the estimate file: the command line's, bit for bit, but
+    # for the advice in its words ("held (fix)" where it says "held (--fix)").
+    ours = without_build(json.loads(e.to_json()))
+    assert "held at 1 (fix)" in ours["parameters"]["a1"]["verdict_text"]
+    assert ours["verdict"][0] == "a1 is held at 1 (fix)."
+    for doc in (ours, without_build(j)):
+        doc["verdict"][0] = doc["parameters"]["a1"]["verdict_text"] = "(said in the client's words)"
+    assert ours == without_build(j)
     assert json.loads(e.to_json())["build"] == j["build"]
     a2 = e.parameters["a2"]
     assert list(a2.profile95) == j["parameters"]["a2"]["profile95"] and e.parameters["a1"].profile95 is None
@@ -32,7 +45,7 @@ def test_an_estimate_carries_what_the_command_line_writes_and_writes_its_files(t
     status, _, err = cli("estimate", RUNS, "--fix", "a1=1", "--write-case", str(tmp_path / "cli.json"))
     assert status == 0, err
     ours, theirs = (open(tmp_path / n).read().splitlines() for n in ("tuned.json", "cli.json"))
-    assert ours[1:] == theirs[1:] and "Python" in ours[0]
+    assert [l.replace("with fix", "with --fix") for l in ours[1:]] == theirs[1:] and "Python" in ours[0]
     assert ur.run(str(tmp_path / "tuned.json")).co2_conversion == e.tuned["co2_conversion"]
     e.write_report(tmp_path / "report.html")
     page = open(tmp_path / "report.html").read()
