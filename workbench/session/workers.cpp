@@ -18,6 +18,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "base/errors.h"
 #include "session/crash_report.h"
@@ -317,13 +318,19 @@ void pool::read_from(std::size_t k) {
     w.in.append(buf, static_cast<std::size_t>(n));
     w.moved = clock_type::now();
     constexpr std::size_t head = 1 + sizeof(std::uint64_t);
-    while (w.on && w.in.size() >= head) {
+    std::size_t at = 0;  // the records read, erased together after
+    const struct erase_read {
+        std::string& in;
+        const std::size_t& at;
+        ~erase_read() { in.erase(0, at); }
+    } erase{w.in, at};
+    while (w.on && w.in.size() - at >= head) {
         std::uint64_t len = 0;
-        std::memcpy(&len, w.in.data() + 1, sizeof len);
-        if (w.in.size() < head + len) break;
-        const auto kind = static_cast<record>(w.in[0]);
-        std::string body = w.in.substr(head, static_cast<std::size_t>(len));
-        w.in.erase(0, head + static_cast<std::size_t>(len));
+        std::memcpy(&len, w.in.data() + at + 1, sizeof len);
+        if (w.in.size() - at < head + len) break;
+        const auto kind = static_cast<record>(w.in[at]);
+        std::string body = w.in.substr(at + head, static_cast<std::size_t>(len));
+        at += head + static_cast<std::size_t>(len);
         chunk_state& c = chunks_[w.on->chunk];
         switch (kind) {
             case result_record:
@@ -389,7 +396,7 @@ bool pool::deliver() {
 
 void pool::run(const std::function<void()>& stop) {
     for (std::size_t k = 0; k < slots_; ++k) spawn(k);
-    auto stopped_at = clock_type::now();
+    auto stopped_at = clock_type::now(), woke = stopped_at;
     for (;;) {
         for (std::size_t k = 0; k < slots_; ++k) {
             if (workers_[k].pid <= 0 && !hanging_ && !queue_.empty()) spawn(k);
@@ -407,7 +414,14 @@ void pool::run(const std::function<void()>& stop) {
             fds.push_back({workers_[k].fd, POLLIN, 0});
             which.push_back(k);
         }
+        // At most one wake-up in a few milliseconds: the results of that
+        // time, from every worker, are taken together (a wake-up for each
+        // would cost this process more than the workers' solves do, with
+        // many workers).
+        const auto since = clock_type::now() - woke;
+        if (since < std::chrono::milliseconds(2)) std::this_thread::sleep_for(std::chrono::milliseconds(2) - since);
         const int ready = poll(fds.data(), fds.size(), 50);
+        woke = clock_type::now();
         if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed while waiting for worker processes");
         for (std::size_t j = 0; ready > 0 && j < fds.size(); ++j) {
             if (fds[j].revents != 0) read_from(which[j]);
