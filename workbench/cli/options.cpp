@@ -303,7 +303,8 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
         "subcommand it runs a case and prints the tray table and the outlet summary.\n\n"
         "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input, 3 an internal "
         "error (a bug), 124 --time-limit reached, 128 + N stopped by signal N (130 Ctrl-C, 143 SIGTERM). "
-        "A plug-in that crashes ends the program by its signal, with one line saying where.",
+        "A plug-in that crashes ends the program by its signal, with one line saying where; in a worker process "
+        "(--jobs) it fails only the point it was on.",
         "urea-reactor"};
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
     std::vector<std::unique_ptr<parsed_command>> commands;

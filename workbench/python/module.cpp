@@ -329,12 +329,17 @@ Threads: the plug-in is not reentrant, so the workbench does one piece of
 work at a time per process. Each call releases the GIL while it works:
 other Python threads run meanwhile, and a call from another thread waits
 until the one working has finished (the calls are safe from any thread, but
-run one after the other, not in parallel; use processes for that).
+run one after the other, not in parallel; for that, jobs=N on study, sweep,
+estimate and design forks N worker processes, and executor= sends the work
+to any concurrent.futures.Executor: a ProcessPoolExecutor, a Dask client's
+get_executor(), mpi4py.futures. The results are the same to the last bit.
+progress= takes a callable progress(done, total), or True for a tqdm bar.)
 
 Ctrl-C: work running in the main thread stops within a few milliseconds and
 raises KeyboardInterrupt (work in other threads runs to its end, as Python
 delivers signals to the main thread only; so does a call waiting for it).
-A plug-in that crashes ends the process, after one line on stderr naming it.)";
+A plug-in that crashes ends the process, after one line on stderr naming it
+(in a worker of jobs=N, it fails only the point it was on).)";
 
 }  // namespace
 }  // namespace urea_python
@@ -416,7 +421,9 @@ pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
 runs file's column name. A point the reactor cannot solve is recorded and
 the sweep goes on. Returns a SweepResult; with estimate= (and band=, as for
 run()), each result with its 95 % band: a StudyResult of the same grid, as
-`sweep --estimate` writes a study's table.)",
+`sweep --estimate` writes a study's table. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
              py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
              py::arg("progress") = py::none());
@@ -437,7 +444,9 @@ study goes on. estimate (and band): as for run(), each point at the
 estimate's a1 and a2 with each result's 95 % band beside it (NAME_low,
 NAME_high); a sweep with bands is a study of the same vary. Returns a
 StudyResult: .columns (a Table: the settings, the carried columns, each
-result, ok, failure) and .to_pandas().)",
+result, ok, failure) and .to_pandas(). jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
              py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
              py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
@@ -457,7 +466,9 @@ left out, the bootstrap (bootstrap=N resamples drawn with seed) and the
 tuned case; e.write_case(path), e.write_report(path) and e.to_json() write
 what the command line's --write-case, --report and --json do. Raises
 InputError (naming file, line and column) for bad runs, SolverError when a
-run has no solution at the start or no start gives a usable fit.)",
+run has no solution at the start or no start gives a usable fit. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
              py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = py::none(),
              py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
@@ -472,7 +483,9 @@ here (the fit alone, fix= holding a factor). measure: what the next run
 would measure (names, or 'all'; default what most current runs measure).
 for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
 (default D-optimal). Returns a DesignResult: .candidates (a Table: settings,
-rank, relative, expected intervals), .ranking, .verdict in words.)",
+rank, relative, expected intervals), .ranking, .verdict in words. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
              py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
              py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
