@@ -82,14 +82,42 @@ void settle(estimate_result& res, detail::fit_problem& fp, const std::vector<obs
         }
     }
     const double z = boost::math::quantile(boost::math::complement(boost::math::normal(), 0.025));
+    // A robust loss: the scatter of the robust residuals (Huber's estimate
+    // of an M-estimator's scale), so that an outlier the loss downweights
+    // does not widen every interval as though it counted in full.
+    res.robust_reduced_chi_square = NAN;
+    if (res.loss != loss_kind::none && res.degrees_of_freedom > 0 && !res.residuals.empty()) {
+        const double c = res.loss_scale;
+        double psi2 = 0.0, dpsi = 0.0;
+        for (const residual_row& row : res.residuals) {
+            const double r = row.residual;
+            if (res.loss == loss_kind::huber) {
+                const bool inside = std::abs(r) <= c;
+                psi2 += inside ? r * r : c * c;
+                dpsi += inside ? 1.0 : 0.0;
+            } else {
+                const double t = r * r / (c * c);
+                psi2 += r * r / ((1.0 + t) * (1.0 + t));
+                dpsi += (1.0 - t) / ((1.0 + t) * (1.0 + t));
+            }
+        }
+        const double mean_dpsi = dpsi / static_cast<double>(res.residuals.size());
+        if (mean_dpsi > 0.0) res.robust_reduced_chi_square = psi2 / res.degrees_of_freedom / (mean_dpsi * mean_dpsi);
+    }
     if (res.degrees_of_freedom > 0) {
         res.reduced_chi_square = res.chi_square / res.degrees_of_freedom;
-        res.scale_factor = std::max(1.0, std::sqrt(res.reduced_chi_square));
+        res.scale_factor = std::max(1.0, std::sqrt(std::isfinite(res.robust_reduced_chi_square)
+                                                       ? res.robust_reduced_chi_square
+                                                       : res.reduced_chi_square));
         res.t_quantile = t_975(res.degrees_of_freedom);
     } else {
         res.reduced_chi_square = NAN;
         res.scale_factor = 1.0;
         res.t_quantile = z;
+    }
+    if (opt.scatter) {
+        res.scale_factor = opt.scatter->scale;
+        res.t_quantile = t_975(opt.scatter->dof);
     }
     // Likelihood-ratio thresholds (see estimate_result): with the scatter
     // of the data taken into account as the linearised intervals take it.
@@ -284,6 +312,19 @@ std::string profile_text(const parameter_estimate& p, const estimate_options& op
 std::string linearised_text(const parameter_estimate& p) {
     if (!p.free || !std::isfinite(p.lower95) || !std::isfinite(p.upper95) || !(p.lower95 > 0.0)) return "none";
     return factor_text(p, p.lower95) + " .. " + factor_text(p, p.upper95);
+}
+
+std::string linearised_caveat(const parameter_estimate& p) {
+    if (linearised_text(p) == "none") return "none";
+    const double decades = std::log10(p.upper95 / p.lower95);
+    if (decades > 1.0) return "spans " + (decades < 10.0 ? sig(decades, 2) : std::to_string(std::lround(decades))) + " decades";
+    const profile_interval& pr = p.profile;
+    if (!pr.computed) return "";
+    if (!pr.lower || !pr.upper || pr.disjoint) return "unlike the profile";
+    const auto apart = [&](double linearised, double profile) {
+        return std::abs(std::log(linearised / profile)) > 0.25 * std::abs(std::log(profile / p.value));
+    };
+    return apart(p.lower95, *pr.lower) || apart(p.upper95, *pr.upper) ? "unlike the profile" : "";
 }
 
 estimate_result estimate(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,

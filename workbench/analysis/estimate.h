@@ -113,6 +113,15 @@ struct estimate_options {
     // bootstrap resamples of the runs drawn with this seed (0: none).
     bool region = true;
     bool leave_one_out = true;
+    // The scatter known from more data than this fit's (a monitor's windows
+    // pooled): its scale factor and degrees of freedom replace this fit's
+    // own max(1, sqrt(reduced chi-square)) and degrees of freedom in the
+    // standard errors, the intervals and the thresholds.
+    struct known_scatter {
+        double scale = 1.0;
+        int dof = 1;
+    };
+    std::optional<known_scatter> scatter;
     int bootstrap = 0;
     std::uint64_t seed = 1;
 };
@@ -217,7 +226,16 @@ struct estimate_result {
     int degrees_of_freedom = 0;      // measurements - free parameters
     double chi_square = 0.0;         // sum of squared standardised residuals
     double reduced_chi_square = NAN; // chi_square / degrees of freedom
-    double scale_factor = 1.0;       // max(1, sqrt(reduced chi-square)), applied to the standard errors
+    // With a robust loss, the scatter of the robust residuals, as a reduced
+    // chi-square: sum psi(r)^2 / dof over the square of the mean of psi'(r)
+    // (psi the loss's influence function, r the standardised residuals), in
+    // which a residual the loss downweights counts as little as it pulls.
+    // NaN without a robust loss (or where the mean of psi' is not positive).
+    double robust_reduced_chi_square = NAN;
+    // max(1, sqrt(s2)), applied to the standard errors and the thresholds,
+    // s2 the robust residuals' reduced chi-square with a robust loss, the
+    // plain one without.
+    double scale_factor = 1.0;
     double t_quantile = NAN;         // the 97.5 % quantile used for the intervals
     loss_kind loss = loss_kind::none;
     double loss_scale = 0.0;
@@ -256,6 +274,12 @@ const char* loss_name(loss_kind k);
 std::string profile_text(const parameter_estimate& p, const estimate_options& options);
 // Its linearised 95 % interval, "0.1557 .. 0.1634", or "none".
 std::string linearised_text(const parameter_estimate& p);
+// Whether that interval means something, for a free factor: empty when it
+// does (it exists, spans at most a decade, and, with a profile, agrees with
+// it: both closed and in one piece, each end of the linearised one within a
+// quarter of the profile's reach on that side, in ln a); else why not:
+// "none", "spans 141 decades", "unlike the profile".
+std::string linearised_caveat(const parameter_estimate& p);
 
 // Holds a parameter as --fix does: text "a1=VALUE" or "a2=VALUE", within
 // the search box, each at most once. Throws input_error about the field.

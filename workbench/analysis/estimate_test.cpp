@@ -170,6 +170,33 @@ TEST(Estimate, AnIntervalWiderThanADecadeIsNotDetermined) {
     EXPECT_EQ(profile_text(two.parameters[1], o), "any value in the search, 1e-06 .. 1e+06");
 }
 
+TEST(Estimate, ALinearisedIntervalIsShownOnlyWhereItMeansSomething) {
+    parameter_estimate p;
+    p.name = "a2";
+    p.value = 0.16;
+    // At the edge of the search: exp(ln a -+ t se) under- and overflows.
+    p.lower95 = 0.0;
+    p.upper95 = INFINITY;
+    EXPECT_EQ(linearised_caveat(p), "none");
+    p.lower95 = 5.5e-74;
+    p.upper95 = 4.6e67;
+    EXPECT_EQ(linearised_caveat(p), "spans 141 decades");
+    // Within a decade, no profile: it is all there is.
+    p.lower95 = 0.155;
+    p.upper95 = 0.165;
+    EXPECT_EQ(linearised_caveat(p), "");
+    // Beside a profile: shown where it agrees (each end within a quarter
+    // of the profile's reach on its side), not where it does not.
+    p.profile.computed = true;
+    p.profile.lower = 0.1552;
+    p.profile.upper = 0.1649;
+    EXPECT_EQ(linearised_caveat(p), "");
+    p.profile.upper = 0.2063;
+    EXPECT_EQ(linearised_caveat(p), "unlike the profile");
+    p.profile.upper.reset();
+    EXPECT_EQ(linearised_caveat(p), "unlike the profile");
+}
+
 TEST(Estimate, RecoversBothFactorsWithIntervalsThatCoverThemMostOfTheTime) {
     // Noise as stated, then three times what the data say: the intervals
     // widen by the square root of the reduced chi-square.

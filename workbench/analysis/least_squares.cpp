@@ -229,7 +229,9 @@ void run_pieces(model& m, const estimate_split& split, std::size_t n,
         if (from > 0) return;  // its one result is lost
         const std::unique_ptr<model> own = m.copy();
         model& use = own ? *own : m;
-        emit(piece_bytes(piece(i, use), own ? own->predictions() : 0L));
+        // The piece first: its copy's predictions are counted after it.
+        const std::string result = piece(i, use);
+        emit(piece_bytes(result, own ? own->predictions() : 0L));
     };
     work.take = [&](std::size_t i, const std::string& bytes) {
         wire_in r(bytes);

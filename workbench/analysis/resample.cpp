@@ -263,8 +263,8 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
     workbench_host h(s, props);
     runs_model m = runs_model::of_bytes(h, model_bytes);
     const detail::quiet_ceres quiet;
-    emit(detail::piece_bytes(resample_fit(m, runs, opt, loss_scale, free_parameters, weights.at(chunk), starts),
-                             m.predictions()));
+    const std::string result = resample_fit(m, runs, opt, loss_scale, free_parameters, weights.at(chunk), starts);
+    emit(detail::piece_bytes(result, m.predictions()));
 }
 
 }  // namespace workbench

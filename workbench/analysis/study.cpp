@@ -74,24 +74,6 @@ reactor_case grid_case(const reactor_case& base, const std::vector<study_variabl
     return with_settings(c, settings);
 }
 
-// A quantity's value in a case, by the name a study reports it under.
-double value_in(const reactor_case& c, const std::string& name) {
-    if (name == "a1") return c.a1;
-    if (name == "a2") return c.a2;
-    if (name == "model") return c.model == reactor_model::pfr ? pfr_code : trays_code;
-    const setting s = *setting_named(name);
-    switch (s) {
-        case setting::trays: return c.trays;
-        case setting::volume_m3: return c.volume_m3;
-        case setting::pressure_bar: return c.pressure_bar;
-        case setting::inlet_temperature_C: return c.inlet_temperature_C;
-        case setting::outlet_temperature_C: return c.outlet_temperature_C;
-        case setting::nh3_co2: return nh3_co2_ratio(c);
-        case setting::h2o_co2: return h2o_co2_ratio(c);
-        default: return c.feed_kmol_h[static_cast<std::size_t>(s) - static_cast<std::size_t>(setting::feed_NH3)];
-    }
-}
-
 // Stations of a case's profile: its trays, or plug flow's.
 std::size_t stations_of(const reactor_case& c) {
     return static_cast<std::size_t>(c.model == reactor_model::pfr ? pfr_stations : c.trays);
@@ -142,6 +124,23 @@ void band_point(const band_plan& bands, const std::vector<result_quantity>& resu
 }
 
 }  // namespace
+
+double value_in(const reactor_case& c, const std::string& name) {
+    if (name == "a1") return c.a1;
+    if (name == "a2") return c.a2;
+    if (name == "model") return c.model == reactor_model::pfr ? pfr_code : trays_code;
+    const setting s = *setting_named(name);
+    switch (s) {
+        case setting::trays: return c.trays;
+        case setting::volume_m3: return c.volume_m3;
+        case setting::pressure_bar: return c.pressure_bar;
+        case setting::inlet_temperature_C: return c.inlet_temperature_C;
+        case setting::outlet_temperature_C: return c.outlet_temperature_C;
+        case setting::nh3_co2: return nh3_co2_ratio(c);
+        case setting::h2o_co2: return h2o_co2_ratio(c);
+        default: return c.feed_kmol_h[static_cast<std::size_t>(s) - static_cast<std::size_t>(setting::feed_NH3)];
+    }
+}
 
 study_variable parse_vary(const std::string& text) { return parse_vary(given("vary", text)); }
 

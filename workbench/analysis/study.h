@@ -94,6 +94,10 @@ study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars
 // the row's line and column) for a row whose case fails validate.
 study_plan plan_study(const reactor_case& base, case_table table, std::vector<result_quantity> results);
 
+// A quantity's value in a case, by the name a point reports it under
+// (plan.settings: "a2", "nh3_co2", "model", ...).
+double value_in(const reactor_case& c, const std::string& name);
+
 // The case of point p (0-based), as plan_study checked it.
 reactor_case study_case(const study_plan& plan, std::size_t p);
 // Its settings as a point reports them (by plan.settings), from its case c.

@@ -66,10 +66,13 @@ TEST_F(Study, AGridOfThreeHasEveryCombinationOnceAndEachPointIsItsCase) {
     ASSERT_EQ(plan.points, 12u);
     std::set<std::tuple<double, double, double>> seen;
     session& s = *lib;
-    const study_columns t = study(s, plan);
-    ASSERT_EQ(t.ok.size(), 12u);
+    const study_document d = study(s, plan);
+    const table& t = d.points;
+    ASSERT_EQ(t.rows(), 12u);
+    const auto cells = [&](const char* name) { return t.find(name)->numbers; };
     for (std::size_t p = 0; p < 12; ++p) {
-        const double t_out = t.settings[0][p], model = t.settings[1][p], trays = t.settings[2][p];
+        const double t_out = cells("outlet_temperature_C")[p], trays = cells("trays")[p];
+        const double model = t.find("model")->texts[p] == "pfr" ? 1.0 : 0.0;
         EXPECT_TRUE(seen.insert({t_out, model, trays}).second) << "point " << p << " repeats one before";
         // The warm starts along the grid (the row before, the plane before)
         // change no answer.
@@ -82,8 +85,8 @@ TEST_F(Study, AGridOfThreeHasEveryCombinationOnceAndEachPointIsItsCase) {
         EXPECT_EQ(planned.model, c.model);
         EXPECT_EQ(planned.trays, c.trays);
         const result alone = run(s, c);
-        expect_close(t.values[0][p], alone.co2_conversion, "point " + std::to_string(p));
-        expect_close(t.values[1][p], alone.equilibrium_co2_conversion, "point " + std::to_string(p));
+        expect_close(cells("co2_conversion")[p], alone.co2_conversion, "point " + std::to_string(p));
+        expect_close(cells("equilibrium_co2_conversion")[p], alone.equilibrium_co2_conversion, "point " + std::to_string(p));
     }
     EXPECT_EQ(seen.size(), 12u);
 }

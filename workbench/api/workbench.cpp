@@ -79,6 +79,11 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
     });
 }
 
+monitor_result monitor(session& s, monitor_problem& problem,
+                       const std::function<void(std::size_t, std::size_t)>& progress) {
+    return work(s, problem.base, [&](workbench_host& h) { return run_monitor(h, problem, progress); });
+}
+
 sweep_result sweep(session& s, const sweep_plan& plan) {
     return work(s, plan.base, [&](workbench_host& h) { return run_sweep(plan, h); });
 }
@@ -87,35 +92,13 @@ study_summary study(session& s, const study_plan& plan, const study_sink& sink) 
     return work(s, plan.base, [&](workbench_host& h) { return run_study(plan, h, sink); });
 }
 
-study_columns study(session& s, const study_plan& plan) {
-    study_columns t;
-    t.setting_names = plan.settings;
-    t.settings.resize(plan.settings.size());
-    if (plan.table) t.carried_names = plan.table->carried;
-    t.carried.resize(t.carried_names.size());
-    t.results = plan.results;
-    t.values.resize(plan.results.size());
-    if (plan.bands) {
-        for (auto* v : {&t.low, &t.high}) v->resize(plan.results.size());
-        for (auto* v : {&t.open_low, &t.open_high}) v->resize(plan.results.size());
-    }
-    t.summary = study(s, plan, [&](const study_point& p) {
-        for (std::size_t k = 0; k < p.settings.size(); ++k) t.settings[k].push_back(p.settings[k]);
-        for (std::size_t k = 0; k < t.carried.size(); ++k) t.carried[k].push_back((*p.carried)[k]);
-        for (std::size_t k = 0; k < t.values.size(); ++k) t.values[k].push_back(p.ok ? p.values[k] : NAN);
-        for (std::size_t k = 0; k < t.low.size(); ++k) {
-            const result_band b = p.ok ? p.bands[k] : result_band{};
-            t.low[k].push_back(b.low);
-            t.high[k].push_back(b.high);
-            t.open_low[k].push_back(b.open_low);
-            t.open_high[k].push_back(b.open_high);
-        }
-        t.ok.push_back(p.ok);
-        t.failure.push_back(p.failure);
-    });
-    t.warnings = plan.warnings;
-    t.notes = plan.notes;
-    return t;
+study_document study(session& s, const study_plan& plan) {
+    study_document d;
+    d.points = study_table(plan);
+    d.summary = study(s, plan, [&](const study_point& p) { add_study_point(d.points, plan, p); });
+    d.warnings = plan.warnings;
+    d.notes = plan.notes;
+    return d;
 }
 
 void run_sent_chunk(session& s, const std::string& kind, const std::string& state, std::size_t chunk,
@@ -125,31 +108,6 @@ void run_sent_chunk(session& s, const std::string& kind, const std::string& stat
     if (kind == "design") return run_sent_design_chunk(s, state, chunk, emit);
     if (kind == "bootstrap") return run_sent_bootstrap_chunk(s, state, chunk, emit);
     throw input_error("no work of the kind \"" + kind + "\" (a study, a design or a bootstrap)");
-}
-
-estimate_input estimate_input_of(const std::function<runs_file()>& read, const reactor_case& base,
-                                 estimate_options options) {
-    std::vector<std::string> warnings = validate(base);
-    options.initial = {base.a1, base.a2};
-    check_start(options);
-    runs_file runs = read();
-    warnings.insert(warnings.end(), runs.warnings.begin(), runs.warnings.end());
-    estimate_problem problem = estimate_problem_of(std::move(runs), base, std::move(options));
-    warnings.insert(warnings.end(), problem.warnings.begin(), problem.warnings.end());
-    return {std::move(problem), "", std::move(warnings)};
-}
-
-estimate_input estimate_input_of(const std::string& runs_path, const reactor_case& base, estimate_options options) {
-    std::string sha256;
-    estimate_input in = estimate_input_of(
-        [&] {
-            const std::string text = read_input_file(runs_path, "runs file");
-            sha256 = sha256_hex(text);
-            return parse_runs(text, runs_path);
-        },
-        base, std::move(options));
-    in.runs_sha256 = std::move(sha256);
-    return in;
 }
 
 }  // namespace workbench

@@ -1,29 +1,32 @@
 // The workbench's one API: everything the command line and the Python module
 // do, for any C++ program.
 //
+// Each command is a request (request/*.h) that holds what the user asked in
+// neutral terms, checked whole by one function before anything runs; its
+// errors name the request's field (base/words.h), which each client says in
+// its own words. Then the work, on a session, and the result as plain data
+// and as the tables every client writes (report/table.h):
+//
 //   workbench::session s;                                  // loads the plug-in
+//   workbench::study_request r;
+//   r.vary = {{"a2=0.01:10:7"}};
+//   r.results = {{"outlet_kg_h.UREA"}};
+//   const workbench::study_job job = workbench::check_study(r, {});   // throws input_error
+//   const workbench::study_document d = workbench::study(s, job.plan); // d.points: a table
 //   workbench::reactor_case c = workbench::with_named(workbench::default_case(), {{"nh3_co2", 3.2}});
-//   const workbench::result r = workbench::run(s, c);      // r.co2_conversion, r.profile, ...
-//   const auto plan = workbench::plan_study(workbench::default_case(),
-//                                           {workbench::parse_vary("a2=0.01:10:7")},
-//                                           {*workbench::result_named("outlet_kg_h.UREA")});
-//   const workbench::study_columns t = workbench::study(s, plan);   // t.values[0][point]
-//   const auto e = workbench::estimate(s, workbench::estimate_problem_of(workbench::read_runs("runs.csv"),
-//                                                                        workbench::default_case(), {}));
-//   const auto bands = workbench::plan_bands(workbench::uncertainty_of(e));   // or read_estimate_file(path)
-//   const workbench::prediction p = workbench::predict(s, c, bands);     // p.values[k], p.bands[k].low, .high
+//   const workbench::result res = workbench::run(s, c);    // res.co2_conversion, res.profile, ...
 //
 // A case comes from the built-in default (default_case), a file
 // (read_case) or code (a reactor_case is a plain struct), changed by named
 // settings (with_named). Results are plain structs. Errors are types:
-// input_error (bad input, with the key, file, line and column where known;
-// runs_error for a runs file), plugin_error (a plug-in that does not load),
-// solver_error (no solution), interrupted (the session's stop check said
-// stop); anything else is a bug.
+// input_error (bad input, with the field, or the key, file, line and column
+// where known; runs_error for a runs file), plugin_error (a plug-in that
+// does not load), solver_error (no solution), interrupted (the session's
+// stop check said stop); anything else is a bug.
 //
-// Each function checks all its input before it calls the plug-in, and holds
-// session::work_lock() while it works: one piece of work at a time per
-// process (the plug-in is not reentrant); other threads wait.
+// Each function holds session::work_lock() while it works: one piece of
+// work at a time per process (the plug-in is not reentrant); other threads
+// wait.
 #ifndef UREA_WORKBENCH_API_WORKBENCH_H
 #define UREA_WORKBENCH_API_WORKBENCH_H
 
@@ -36,21 +39,25 @@
 #include "analysis/design.h"
 #include "analysis/estimate.h"
 #include "analysis/fit.h"
+#include "analysis/monitor.h"
 #include "analysis/runs_model.h"
 #include "analysis/study.h"
 #include "analysis/sweep.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
-#include "report/estimate_file.h"
+#include "io/history_file.h"
 #include "io/runs_file.h"
 #include "model/case.h"
 #include "base/errors.h"
 #include "solver/reactor.h"
 #include "model/results.h"
 #include "model/settings.h"
+#include "report/estimate_file.h"
+#include "report/study_report.h"
 #include "request/check.h"
 #include "request/common.h"
 #include "request/estimate.h"
+#include "request/monitor.h"
 #include "request/run.h"
 #include "request/study.h"
 #include "session/check.h"
@@ -68,22 +75,6 @@ result run(session& s, const reactor_case& c);
 // The a2 that gives an outlet CO2 conversion `target` (a fraction), the
 // case's other values kept (see analysis/fit.h).
 fit_result fit(session& s, const reactor_case& c, double target);
-
-// An estimate's problem as `urea-reactor estimate` makes it, in its order
-// of checks: the options' held factors and loss come checked; then the base
-// case (validate), the start (its a1 and a2: check_start), the runs, the
-// runs' cases (estimate_problem_of). A runs file is read once: the bytes
-// estimated from are the bytes hashed. Throws input_error.
-struct estimate_input {
-    estimate_problem problem;
-    std::string runs_sha256;            // of the runs file's bytes; empty for runs read otherwise
-    std::vector<std::string> warnings;  // the base case's, the runs file's and the runs' cases'
-};
-estimate_input estimate_input_of(const std::string& runs_path, const reactor_case& base, estimate_options options);
-// The same for runs read otherwise (a table in memory: runs_from_table),
-// by `read` when their turn comes.
-estimate_input estimate_input_of(const std::function<runs_file()>& read, const reactor_case& base,
-                                 estimate_options options);
 
 // Estimates a1 and a2 from the runs of a prepared problem (estimate_problem_of
 // checks the runs against the base case without the plug-in). Throws
@@ -121,6 +112,16 @@ design_result design(session& s, const design_problem& p);
 // resamples < 1.
 bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resamples, std::uint64_t seed);
 
+// Follows a reactor through a plant history (analysis/monitor.h): the
+// history read with read_history and checked with monitor_problem_of
+// (without the plug-in); then screened (its left-out values set to NaN in
+// problem.h), cut into windows, each steady window tested for the atom
+// balance and fitted for a2 with its 95 % profile interval, and the drifts
+// of a2 found. A window the reactor cannot solve is recorded and the
+// monitor goes on. `progress` (may be empty): (windows fitted, of).
+monitor_result monitor(session& s, monitor_problem& problem,
+                       const std::function<void(std::size_t, std::size_t)>& progress = {});
+
 // Runs every point of a planned sweep (plan_sweep checks every point's case
 // without the plug-in; a sweep is a study of one or two quantities with the
 // default results); a point that fails is recorded, and the sweep goes on.
@@ -132,27 +133,15 @@ sweep_result sweep(session& s, const sweep_plan& plan);
 // in the same memory); a point that fails is recorded and the study goes on.
 study_summary study(session& s, const study_plan& plan, const study_sink& sink);
 
-// A study's points all at once, a column per quantity (for a program that
-// wants them together, e.g. as a table of its own): every point's settings,
-// a case table's other columns, each result (NaN where a point failed or the
-// result is undefined there), whether each point was solved and why not.
-struct study_columns {
-    std::vector<std::string> setting_names;            // plan.settings
-    std::vector<std::vector<double>> settings;         // [setting][point]; the model: 0 trays, 1 plug flow
-    std::vector<std::string> carried_names;            // a case table's other columns
-    std::vector<std::vector<std::string>> carried;     // [column][point]
-    std::vector<result_quantity> results;              // plan.results: names, units, meanings
-    std::vector<std::vector<double>> values;           // [result][point]
-    // With the plan's bands (add_bands): each result's 95 % band, NaN where
-    // it has none; empty without bands.
-    std::vector<std::vector<double>> low, high;        // [result][point]
-    std::vector<std::vector<bool>> open_low, open_high;
-    std::vector<bool> ok;                              // [point]
-    std::vector<std::string> failure;                  // [point]; empty when solved
+// A study's points all at once: the table the command line writes as CSV
+// (report/study_report.h: the settings, a case table's other columns, each
+// result, NaN where a point failed, the failure), and the summary.
+struct study_document {
+    table points;
     study_summary summary;
-    std::vector<std::string> warnings, notes;          // the plan's
+    std::vector<std::string> warnings, notes;  // the plan's
 };
-study_columns study(session& s, const study_plan& plan);
+study_document study(session& s, const study_plan& plan);
 
 // Work sent to other machines (worker_options::elsewhere, session/workers.h):
 // chunk `chunk` of a piece of work of the kind ("study", "design",

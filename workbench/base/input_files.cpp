@@ -27,16 +27,42 @@ const char* file_kind(unsigned mode) {
     return "not a regular file";
 }
 
-std::string read_input_file(const std::string& path, const std::string& what) {
+namespace {
+
+// The file opened for reading, when it is a regular file; its size.
+int open_regular(const std::string& path, const std::string& what, struct stat& st) {
     // Not blocking: opening a FIFO would wait for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) refuse(path, "cannot open the " + what + " (" + std::strerror(errno) + ")");
-    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const std::string kind = fstat(fd, &st) == 0 ? file_kind(st.st_mode) : "unreadable";
         close(fd);
         refuse(path, "is " + kind + ", not a " + what);
     }
+    return fd;
+}
+
+}  // namespace
+
+input_stream::input_stream(const std::string& path, const std::string& what) : path_(path), what_(what) {
+    struct stat st {};
+    fd_ = open_regular(path, what, st);
+}
+
+input_stream::~input_stream() { close(fd_); }
+
+std::size_t input_stream::read(char* to, std::size_t capacity) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, to, capacity);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) refuse(path_, "cannot read the " + what_ + " (" + std::strerror(errno) + ")");
+        return static_cast<std::size_t>(n);
+    }
+}
+
+std::string read_input_file(const std::string& path, const std::string& what) {
+    struct stat st {};
+    const int fd = open_regular(path, what, st);
     if (static_cast<std::size_t>(st.st_size) > max_input_bytes) {
         close(fd);
         refuse(path, "is " + std::to_string(st.st_size >> 20) + " MiB; a " + what + " may be at most " +

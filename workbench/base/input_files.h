@@ -22,6 +22,24 @@ const char* file_kind(unsigned mode);
 // larger than max_input_bytes, or cannot be read.
 std::string read_input_file(const std::string& path, const std::string& what);
 
+// An input file read in pieces, whatever its size (a plant history, which
+// may be far larger than max_input_bytes): the same checks as
+// read_input_file but the size. Throws input_error.
+class input_stream {
+public:
+    input_stream(const std::string& path, const std::string& what);
+    ~input_stream();
+    input_stream(const input_stream&) = delete;
+    input_stream& operator=(const input_stream&) = delete;
+
+    // The next bytes into `to`, at most `capacity`; 0 at the end.
+    std::size_t read(char* to, std::size_t capacity);
+
+private:
+    int fd_ = -1;
+    std::string path_, what_;
+};
+
 }  // namespace workbench
 
 #endif

@@ -91,6 +91,16 @@ TEST_F(EstimateCli, WithA1LargeSaysA1IsUndeterminedAndSuggestsFixingIt) {
     EXPECT_EQ(verdict.rfind("a1 is NOT determined by these data: ", 0), 0u) << verdict;
     EXPECT_NE(verdict.find("add --fix a1=1,"), std::string::npos) << verdict;
     EXPECT_EQ(j.at("verdict").at(1).get<std::string>().rfind("a2 = 0.1", 0), 0u) << j.at("verdict");
+    // The words about carbamate formation follow a1's profile (how slow it
+    // still allows), not the best fit's value alone.
+    EXPECT_EQ(verdict.find("Carbamate formation is fast"), std::string::npos) << verdict;
+    EXPECT_NE(verdict.find("not slower than that"), std::string::npos) << verdict;
+    // No linearised interval for a1 at the edge: null in JSON as "none" in
+    // the text, and said why; nor a correlation resting on it.
+    EXPECT_TRUE(a1.at("lower95").is_null() && a1.at("upper95").is_null()) << a1;
+    EXPECT_FALSE(a1.at("linearised_meaningful").get<bool>()) << a1;
+    EXPECT_TRUE(j.at("correlation").is_null()) << j.at("correlation_note");
+    EXPECT_FALSE(j.at("correlation_note").get<std::string>().empty());
     // The table says in words where a1's interval has no bound; no "-" for it.
     const outcome text = run("estimate runs.csv --trays 3");
     ASSERT_EQ(text.status, 0) << text.err;
@@ -117,6 +127,26 @@ TEST_F(EstimateCli, TheExampleSetStillFitsTheFactorsItWasMadeWith) {
     EXPECT_LT(a2.at(0).get<double>(), 0.16) << a2;
     EXPECT_GT(a2.at(1).get<double>(), 0.16) << a2;
     EXPECT_EQ(slow.at("parameters").at("a1").at("verdict"), "open");
+    // Its linearised intervals (1.2e-06 .. 3.7e-06 for a1) are unlike the
+    // profile's, and so not shown as if they meant something.
+    EXPECT_EQ(slow.at("parameters").at("a1").at("linearised_note"), "unlike the profile");
+    EXPECT_EQ(slow.at("parameters").at("a2").at("linearised_note"), "unlike the profile");
+    // The covariance exists, but the correlation from it means no more.
+    EXPECT_TRUE(slow.at("covariance_ln").is_array());
+    EXPECT_TRUE(slow.at("correlation").is_null()) << slow.at("correlation_note");
+    EXPECT_TRUE(slow.at("parameters").at("a1").at("lower95").is_number());
+    // A run left out is an alarm only when it moves a2 out of its profile
+    // interval; the held a1 example's runs all stay inside.
+    std::size_t beyond = 0;
+    for (const json& x : slow.at("leave_one_out").at("runs")) {
+        const json& share = x.at("share_of_profile95").at("a2");
+        beyond += share.is_number() && share.get<double>() > 1.0 ? 1 : 0;
+    }
+    const std::string verdict = slow.at("verdict").dump();
+    std::size_t alarms = 0;
+    for (std::size_t at = verdict.find("leans on"); at != std::string::npos; at = verdict.find("leans on", at + 1)) ++alarms;
+    EXPECT_EQ(alarms, beyond) << verdict;
+    EXPECT_EQ(j.at("verdict").dump().find("leans on"), std::string::npos) << j.at("verdict");
 }
 
 TEST_F(EstimateCli, FixHoldsAFactorAndEstimatesTheOther) {
@@ -157,7 +187,29 @@ TEST_F(EstimateCli, FlagsAnOutlierAndARobustLossKeepsTheEstimateNearTheTruth) {
         EXPECT_EQ(robust.at("outliers"), 1) << loss;
         EXPECT_TRUE(robust.at("runs").at(2).at("measurements").at(0).at("outlier")) << loss;
         EXPECT_EQ(robust.at("loss").at("kind"), loss);
+        // The intervals' scale from the robust residuals, in which the
+        // downweighted outlier counts as little as it pulls.
+        EXPECT_LT(robust.at("robust_reduced_chi_square").get<double>(), 2.0) << loss;
+        EXPECT_LT(robust.at("interval_scale_factor").get<double>(), 1.5) << loss;
+        EXPECT_GT(robust.at("reduced_chi_square").get<double>(), 4.0) << loss;
     }
+    EXPECT_TRUE(plain.at("robust_reduced_chi_square").is_null());
+}
+
+TEST_F(EstimateCli, RunsAtTheSameSettingsAreRecognisedAsReplicates) {
+    // Three runs at the design settings: one left out leaves the others.
+    std::string runs = made_runs(1.0, 0.16, 12);
+    const std::string design = runs.substr(runs.find("\ndesign,") + 1, runs.find('\n', runs.find("\ndesign,") + 1) -
+                                                                          runs.find("\ndesign,"));
+    runs += "design b" + design.substr(6) + "design c" + design.substr(6);
+    write("runs.csv", runs);
+    const json j = parsed(run("estimate runs.csv --trays 3 --fix a1=1 --json"));
+    const json& first = j.at("leave_one_out").at("runs").at(0);
+    EXPECT_EQ(first.at("run"), "design");
+    EXPECT_EQ(first.at("replicates"), json::array({"design b", "design c"}));
+    EXPECT_EQ(j.at("leave_one_out").at("runs").at(1).at("replicates"), json::array());
+    const outcome text = run("estimate runs.csv --trays 3 --fix a1=1");
+    EXPECT_NE(text.out.find("replicates (the same settings): design, design b, design c"), std::string::npos) << text.out;
 }
 
 TEST_F(EstimateCli, WritesCsvAndAParityPlotWhereARunsNameIsOnlyEverAName) {

@@ -140,8 +140,8 @@ TEST_F(StudyCli, PlotsAndMapsAreDrawnWithWhatTheyMustShow) {
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_GT(fs::file_size(dir / "map.png"), 10000u);
     const std::string map = scripts();
-    for (const std::string part : {"set contour base", "with pm3d", "with labels boxed", "title 'failed point'",
-                                   "over outlet\\\\_temperature\\\\_C and nh3\\\\_co2", "base case: 10 trays"}) {
+    for (const std::string part : {"set contour base", "with image", "with labels boxed", "title 'failed point'",
+                                   "over the outlet temperature and the NH_3/CO_2&{i}fed", "base case: 10 trays"}) {
         EXPECT_NE(map.find(part), std::string::npos) << part << " in\n" << map;
     }
     // Families: each value of the others its own colour and point type.
@@ -150,7 +150,9 @@ TEST_F(StudyCli, PlotsAndMapsAreDrawnWithWhatTheyMustShow) {
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(slurp(dir / "p.svg").find("</svg>"), std::string::npos);
     const std::string plot = scripts();
-    EXPECT_NE(plot.find("Urea reactor study of a2 (12 points) and nh3\\\\_co2 (3 values)"), std::string::npos) << plot;
+    EXPECT_NE(plot.find("Urea reactor study: dehydration rate factor a2 (12 points) and NH_3/CO_2&{i}fed (3 values)"),
+              std::string::npos)
+        << plot;
     for (const std::string member : {"pt 7 ps 0.8 lc rgb '#440154'", "pt 5 ps 0.8 lc rgb '#1fa187'",
                                      "pt 9 ps 0.8 lc rgb '#d8b600'"}) {
         EXPECT_NE(plot.find(member), std::string::npos) << member << " in\n" << plot;

@@ -54,6 +54,7 @@ int estimate_command(const invocation& in);
 int sweep_command(const invocation& in);
 int study_command(const invocation& in);
 int design_command(const invocation& in);
+int monitor_command(const invocation& in);
 
 }  // namespace workbench::cli
 

@@ -39,6 +39,9 @@ const std::vector<option_spec>& option_specs() {
          "Print the workbench's version and git commit, and the plug-in's, then exit"},
         {"--co2-conversion", "FRACTION", fit_cmd, "Wanted outlet CO2 conversion, a fraction (e.g. 0.58)", false, true},
         {"runs", "RUNS.csv", estimate_cmd | design_cmd, "Runs file (CSV; see docs/runs-files.md)", false, true},
+        {"history", "HISTORY.csv", monitor_cmd,
+         "Plant history (CSV): a runs file's columns plus a time column, one row per time (docs/monitor.md)", false,
+         true},
         // One value a --vary (or --fix): what follows is the case file.
         {"--vary", "NAME=FROM:TO:N", sweep_cmd, "NAME=FROM:TO:N, once or twice (the second: a family of curves)",
          true, true},
@@ -163,6 +166,29 @@ const std::vector<option_spec>& option_specs() {
          "as failed (default 10)"},
         {"--quiet", nullptr, estimate_cmd | sweep_cmd | study_cmd | design_cmd,
          "No progress line on the terminal (it is shown only when standard error is a terminal)"},
+        // urea-reactor monitor.
+        {"--window", "DURATION", monitor_cmd,
+         "Length of each window, a number and a unit s, min, h, d or w (default 24h): the rows of a window are one "
+         "operating point when the reactor was steady in it"},
+        {"--step", "DURATION", monitor_cmd, "Start of one window to the next (default: the window; at most the window)"},
+        {"--sort", nullptr, monitor_cmd,
+         "Put the rows in time order (without it, a time not after the row before's is refused, naming its line)"},
+        {"--fix", "a1=VALUE", monitor_cmd,
+         "Hold a1 (default: estimated once from the steady windows, or the case's a1 when they do not determine it)"},
+        {"--frozen", "DURATION", monitor_cmd,
+         "A meter that repeats one value for longer than this is frozen, its values left out (default 6h)"},
+        {"--meter-sigma", "NAME=PERCENT", monitor_cmd,
+         "Standard uncertainty of a feed meter's reading, in per cent of the reading, for the atom balance: NAME a "
+         "feed flow or ratio column, e.g. feed_kmol_h.CO2=2 (default 1 for each); again for another meter",
+         true},
+        {"--json", nullptr, monitor_cmd,
+         "Print the whole monitor as one JSON document: history, screening, windows, drifts"},
+        {"--csv", "FILE", monitor_cmd, "Also write one row per window to this CSV file"},
+        {"--plot", "FILE", monitor_cmd,
+         "Also draw a2 with its intervals and the drifts, the conversions and the balance test over time (.svg or .png)"},
+        {"--report", "FILE.html", monitor_cmd,
+         "Also write the whole monitor as one self-contained HTML page (the plot inline, no scripts, nothing fetched)"},
+        {"--plugin", "PATH", monitor_cmd, "Plug-in library to load"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
          "Stop the whole command after this many seconds (wall clock): temporary files removed, exit "
          "status 124"},
@@ -225,6 +251,17 @@ const std::vector<command_spec>& command_specs() {
          "says in words when no candidate within the ranges can determine a factor. Output: the top candidates, "
          "--json, --csv (all of them), --map FILE (the measure over two settings). Exit status 0 done, 1 no "
          "candidate solved (or the map failed), 2 bad input."},
+        {monitor_cmd, "monitor",
+         "Follow the reactor through a plant history (HISTORY.csv: a runs file's columns plus a time column, rows at "
+         "any interval, lab samples on some rows; docs/monitor.md): each column screened (missing cells, frozen "
+         "meters, values out of bounds, spikes: left out and counted), the history cut into windows (--window, "
+         "--step), each tested for steadiness (a load ramp is not fitted) and for the atom balance of the feed "
+         "meters against the lab analysis (each reconciled; a failing window names the meter or lab value most "
+         "likely wrong and leaves it out), each steady window fitted as one run for a2 with its 95 % profile-likelihood interval "
+         "(a1 held with --fix, or estimated once), with the conversion measured, predicted and at equilibrium and "
+         "the approach to equilibrium; then where a2 changed (drifts, with the ratio after/before and its 95 % "
+         "interval). Output: a table, --json, --csv, --plot, --report. Exit status 0 done (also when no window could "
+         "be fitted: each says why), 1 no window solved, 2 bad input."},
     };
     return commands;
 }

@@ -20,9 +20,11 @@ enum command : unsigned {
     estimate_cmd = 8u,
     sweep_cmd = 16u,
     study_cmd = 32u,
-    design_cmd = 64u
+    design_cmd = 64u,
+    monitor_cmd = 128u
 };
-inline constexpr unsigned case_commands = run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd;
+inline constexpr unsigned case_commands =
+    run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd;
 
 struct option_spec {
     const char* name;       // "--a2", or a positional's name ("case")

@@ -10,302 +10,49 @@
 #include <string_view>
 
 #include "base/input_files.h"
+#include "io/runs_columns.h"
 #include "base/text.h"
 #include "model/limits.h"
 
 namespace workbench {
 namespace {
 
-// ---- CSV records (RFC 4180) ----------------------------------------------
+using record = csv_record;
 
-struct record {
-    std::size_t line;                // where the record starts
-    std::vector<std::string> cells;  // as written, quotes removed
-};
+using kind = column_kind;
 
 [[noreturn]] void fail_at(const std::string& file, std::size_t line, const std::string& what) {
     throw runs_error(file, line, 0, what);
 }
 
-bool blank(const std::vector<std::string>& cells) {
-    return std::all_of(cells.begin(), cells.end(), [](const std::string& c) {
-        return c.find_first_not_of(" \t") == std::string::npos;
-    });
-}
+bool blank(const std::vector<std::string>& cells) { return blank_cells(cells); }
 
-// Splits the text into records: cells separated by commas, a cell in double
-// quotes may hold commas, line breaks and doubled quotes. Lines end in LF,
-// CRLF or CR. A UTF-8 byte-order mark is skipped; lines whose first
-// character is '#' and lines without any text are left out.
-std::vector<record> split(const std::string& text, const std::string& file) {
-    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
-                             (text[0] == '\xFE' && text[1] == '\xFF'))) {
-        throw runs_error(file, 0, 0, "UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
-    }
-    std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    const std::size_t n = text.size();
-    std::size_t line = 1;
-    const auto at_line_end = [&](std::size_t k) { return k < n && (text[k] == '\n' || text[k] == '\r'); };
-    // Steps over one line end (LF, CRLF or CR) at k.
-    const auto skip_line_end = [&](std::size_t& k) {
-        if (text[k] == '\r' && k + 1 < n && text[k + 1] == '\n') ++k;
-        ++k;
-        ++line;
-    };
-    std::vector<record> out;
-    while (i < n) {
-        if (text[i] == '#') {  // a comment line
-            while (i < n && !at_line_end(i)) ++i;
-            if (i < n) skip_line_end(i);
-            continue;
-        }
-        record r{line, {}};
-        for (;;) {
-            std::string cell;
-            if (i < n && text[i] == '"') {
-                const std::size_t opened = line;
-                ++i;
-                for (;;) {
-                    if (i >= n) {
-                        fail_at(file, opened, "cell " + std::to_string(r.cells.size() + 1) +
-                                                  ": a quote opened here is never closed");
-                    }
-                    if (text[i] == '"') {
-                        if (i + 1 < n && text[i + 1] == '"') {
-                            cell += '"';
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    if (at_line_end(i)) {
-                        const std::size_t from = i;
-                        skip_line_end(i);
-                        cell.append(text, from, i - from);
-                        continue;
-                    }
-                    cell += text[i++];
-                }
-                if (i < n && text[i] != ',' && !at_line_end(i)) {
-                    fail_at(file, line, "cell " + std::to_string(r.cells.size() + 1) +
-                                            ": text after the closing quote");
-                }
-            } else {
-                while (i < n && text[i] != ',' && !at_line_end(i)) {
-                    if (text[i] == '"') {
-                        fail_at(file, line, "cell " + std::to_string(r.cells.size() + 1) +
-                                                ": a quote inside a cell that does not start with "
-                                                "one (quote the whole cell and double the quote)");
-                    }
-                    if (text[i] == '\0') fail_at(file, line, "a NUL byte: this is not a text file");
-                    cell += text[i++];
-                }
-            }
-            r.cells.push_back(std::move(cell));
-            if (i < n && text[i] == ',') {
-                ++i;
-                continue;
-            }
-            if (i < n) skip_line_end(i);
-            break;
-        }
-        if (!blank(r.cells)) out.push_back(std::move(r));
-    }
-    return out;
-}
+std::string trimmed(const std::string& s) { return trimmed_cell(s); }
 
-std::string trimmed(const std::string& s) {
-    const std::size_t a = s.find_first_not_of(" \t");
-    if (a == std::string::npos) return "";
-    const std::size_t b = s.find_last_not_of(" \t");
-    return s.substr(a, b - a + 1);
-}
+std::vector<record> split(const std::string& text, const std::string& file) { return csv_records(text, file); }
 
-// ---- The column vocabulary --------------------------------------------------
-
-enum class kind { run_name, note, setting, measured, sigma, unnamed };
-
-struct column {
-    std::string name;  // as written
-    std::size_t number;  // 1-based
-    kind k;
-    std::size_t index;   // the setting or quantity
-};
-
-std::string known_columns() {
-    std::string s = "run, note";
-    for (std::size_t i = 0; i < setting_count; ++i) s += std::string(", ") + setting_column(static_cast<setting>(i));
-    for (const quantity_info& q : quantities) s += std::string(", ") + q.column;
-    s += ", and each measurement's <name>_sigma";
-    return s;
-}
-
-// Bad input in a cell of column c on this line.
-[[noreturn]] void column_error(const std::string& file, std::size_t line, const column& c,
-                               const std::string& what) {
-    throw runs_error(file, line, c.number,
-                     "column \"" + c.name + "\" (" + std::to_string(c.number) + "): " + what);
-}
-
-column classify(const std::string& written, std::size_t number, const std::string& file,
-                std::size_t line) {
-    column c{trimmed(written), number, kind::unnamed, 0};
-    const std::string key = normalised_name(written);
-    if (key.empty()) return c;
-    if (key == "run") {
-        c.k = kind::run_name;
-        return c;
-    }
-    if (key == "note") {
-        c.k = kind::note;
-        return c;
-    }
-    if (const auto s = setting_named(written)) {
-        c.k = kind::setting;
-        c.index = static_cast<std::size_t>(*s);
-        return c;
-    }
-    for (std::size_t q = 0; q < quantity_count; ++q) {
-        const std::string name = normalised_name(quantities[q].column);
-        if (key == name || key == name + "_sigma") {
-            c.k = key == name ? kind::measured : kind::sigma;
-            c.index = q;
-            return c;
-        }
-    }
-    if (key == "a1" || key == "a2") {
-        column_error(file, line, c, key +
-                         " is what the estimate finds, not a run's setting: to hold it, use " +
-                         mention("fix", key, "VALUE"));
-    }
-    if (key == "model") {
-        column_error(file, line, c, "the reactor model is the base case's (" + mention("model") +
-                         " or the case file), the same for every run");
-    }
-    column_error(file, line, c, "unknown column (known: " + known_columns() + ")");
-}
-
-// ---- Numbers --------------------------------------------------------------
-
-double number(const std::string& cell, const std::string& file, std::size_t line, const column& c) {
-    const decimal_read r = read_decimal(cell);
-    if (r.error != std::errc()) {
-        std::string hint;
-        if (cell.find(',') != std::string::npos) {
-            // 2,400 is two thousand four hundred with a thousands separator,
-            // or 2.4 with a decimal comma: say both, guess neither.
-            std::string digits = cell, point = cell;
-            digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
-            std::replace(point.begin(), point.end(), ',', '.');
-            hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
-                   " if the comma separates thousands, " + point + " if it is a decimal comma";
-        }
-        if (r.error == std::errc::result_out_of_range) hint = "; out of the range of a double";
-        column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
-    }
-    if (!std::isfinite(r.value)) {
-        column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
-    }
-    return r.value;
+double number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c) {
+    return cell_number(cell, file, line, c);
 }
 
 double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
-                     const column& c) {
+                     const runs_column& c) {
     const double v = number(cell, file, line, c);
-    const auto fail = [&](const std::string& what) {
-        column_error(file, line, c, what + " (got " + cell + ")");
-    };
-    switch (s) {
-        case setting::trays:
-            if (v != std::floor(v)) fail("must be a whole number of trays");
-            if (v < min_trays || v > max_trays) {
-                fail("must be " + std::to_string(min_trays) + " to " + std::to_string(max_trays) + " trays");
-            }
-            break;
-        case setting::volume_m3:
-        case setting::pressure_bar:
-            if (!(v > 0.0)) fail("must be > 0");
-            break;
-        case setting::inlet_temperature_C:
-        case setting::outlet_temperature_C:
-            if (!(v + kelvin > 0.0)) fail("not a temperature in C");
-            break;
-        default:  // flows and ratios
-            if (v < 0.0) fail("must not be negative");
-            break;
-    }
+    if (const auto why = setting_out_of_bounds(s, v)) column_error(file, line, c, *why + " (got " + cell + ")");
     return v;
-}
-
-// Row checks that need the whole row: a ratio and the flow it sets.
-void check_ratio(const std::array<std::size_t, setting_count>& column_of, std::size_t line, setting ratio,
-                 setting flow, const std::vector<column>& cols, const std::string& file) {
-    const std::size_t rc = column_of[static_cast<std::size_t>(ratio)];
-    const std::size_t fc = column_of[static_cast<std::size_t>(flow)];
-    if (rc != 0 && fc != 0) {
-        column_error(file, line, cols[rc - 1], "given together with column \"" +
-                         cols[fc - 1].name + "\" (" + std::to_string(fc) +
-                         ") in the same row: give either the flow or the ratio");
-    }
 }
 
 }  // namespace
 
-// The header of a table's records: there, and with its cells separated by
-// commas.
 static const record& header_of(const std::vector<record>& records, const std::string& file) {
-    if (records.empty()) {
-        throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
-                                "the columns");
-    }
-    const record& head = records.front();
-    if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
-        fail_at(file, head.line,
-                "the header has one column: cells must be separated by commas (the file seems "
-                "to use semicolons or tabs)");
-    }
-    return head;
-}
-
-// A row has the header's number of cells, or more of which the extra ones
-// are blank (a spreadsheet's trailing commas).
-static void check_row_width(const record& rec, std::size_t columns, const std::string& file) {
-    if (rec.cells.size() == columns) return;
-    const bool extra_blank =
-        rec.cells.size() > columns &&
-        blank({rec.cells.begin() + static_cast<std::ptrdiff_t>(columns), rec.cells.end()});
-    if (!extra_blank) {
-        fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
-                                    std::to_string(columns));
-    }
+    return table_header(records, file);
 }
 
 // The runs of a table's records, the header first: every check of a runs
 // file but those of the text itself (quotes, line ends).
 static runs_file runs_of(const std::vector<record>& records, const std::string& file) {
     const record& head = header_of(records, file);
-    std::vector<column> cols;
-    std::map<std::pair<kind, std::size_t>, std::size_t> seen;  // target -> column number
-    for (std::size_t k = 0; k < head.cells.size(); ++k) {
-        column c = classify(head.cells[k], k + 1, file, head.line);
-        if (c.k != kind::unnamed) {
-            const auto [it, fresh] = seen.emplace(std::pair{c.k, c.index}, c.number);
-            if (!fresh) {
-                const column& first = cols[it->second - 1];
-                column_error(file, head.line, c, "the same as column \"" + first.name +
-                                 "\" (" + std::to_string(first.number) + ")");
-            }
-        }
-        cols.push_back(std::move(c));
-    }
-    for (const column& c : cols) {
-        if (c.k == kind::sigma && seen.count({kind::measured, c.index}) == 0) {
-            column_error(file, head.line, c,
-                         std::string("a standard deviation without its measurement column \"") +
-                             quantities[c.index].column + "\"");
-        }
-    }
+    const std::vector<runs_column> cols = runs_header(head, file);
 
     runs_file out{file, {}, {}};
     for (std::size_t k = 1; k < records.size(); ++k) {
@@ -316,11 +63,12 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
         std::array<double, quantity_count> sigma{};
         std::array<std::size_t, quantity_count> sigma_column{};
         for (std::size_t j = 0; j < cols.size(); ++j) {
-            const column& c = cols[j];
+            const runs_column& c = cols[j];
             const std::string cell = trimmed(rec.cells[j]);
             if (cell.empty()) continue;
-            switch (c.k) {
+            switch (c.kind) {
                 case kind::unnamed:
+                case kind::extra:
                     throw runs_error(file, rec.line, c.number, "column " + std::to_string(c.number) +
                                      ": a value in a column without a name in the header");
                 case kind::run_name:
@@ -336,11 +84,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                     break;
                 case kind::measured: {
                     const double v = number(cell, file, rec.line, c);
-                    if (v < 0.0 || v > 1.0) {
-                        const std::string hint =
-                            v > 1.0 && v <= 100.0 ? "; a percentage? write " + sig(v / 100.0) : "";
-                        column_error(file, rec.line, c, "must be a fraction between 0 and 1 (got " + cell + hint + ")");
-                    }
+                    if (const auto why = fraction_out_of_bounds(v, cell)) column_error(file, rec.line, c, *why);
                     r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
                     r.measured_column[c.index] = c.number;
                     break;
@@ -364,8 +108,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                 r.measured[q]->sigma_given = true;
             }
         }
-        check_ratio(r.setting_column, r.line, setting::nh3_co2, setting::feed_NH3, cols, file);
-        check_ratio(r.setting_column, r.line, setting::h2o_co2, setting::feed_H2O, cols, file);
+        check_ratios(r.setting_column, r.line, cols, file);
         if (std::none_of(r.measured.begin(), r.measured.end(),
                          [](const auto& m) { return m.has_value(); })) {
             fail_at(file, r.line, "run \"" + r.name + "\" has no measurement: give at least one of " +
@@ -528,7 +271,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
     const record& head = header_of(records, file);
     enum class role { setting, a1, a2, model, carried, unnamed };
     struct case_column {
-        column c;
+        runs_column c;
         role r;
         std::size_t carried_index;
     };
@@ -546,7 +289,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
         }
         if (const auto st = setting_named(head.cells[k])) {
             cc.r = role::setting;
-            cc.c.k = kind::setting;
+            cc.c.kind = kind::setting;
             cc.c.index = static_cast<std::size_t>(*st);
             target = setting_column(*st);
         } else if (key == "a1" || key == "a2" || key == "model") {
@@ -581,7 +324,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
         cols.push_back(cc);
     }
     // The columns as the row checks name them.
-    std::vector<column> plain;
+    std::vector<runs_column> plain;
     for (const case_column& cc : cols) plain.push_back(cc.c);
     for (std::size_t k = 1; k < records.size(); ++k) {
         const record& rec = records[k];
@@ -627,8 +370,7 @@ case_table case_table_of(const std::vector<record>& records, const std::string& 
                 case role::carried: break;
             }
         }
-        check_ratio(r.setting_column, r.line, setting::nh3_co2, setting::feed_NH3, plain, file);
-        check_ratio(r.setting_column, r.line, setting::h2o_co2, setting::feed_H2O, plain, file);
+        check_ratios(r.setting_column, r.line, plain, file);
         out.rows.push_back(std::move(r));
     }
     if (out.rows.empty()) {

@@ -126,8 +126,8 @@ double rate_calls(const result& r, const reactor_case&, std::size_t, std::size_t
 // from flows and the same analysis, and 0.005 (0.5 wt%) for each mass
 // fraction, the repeatability of a plant laboratory's titrations for NH3
 // and CO2 and a fair figure for urea and water.
-constexpr const char* conversion_axis = "CO_2 conversion, %";
-constexpr const char* mass_fraction_axis = "outlet mass fraction (NC-FLOW basis)";
+constexpr const char* conversion_axis = "CO_2 conversion (%)";
+constexpr const char* mass_fraction_axis = "outlet mass fraction (kg/kg, NC-FLOW basis)";
 #define UREA_ANALYSIS_BASIS                                                                              \
     " mass fraction of the outlet liquid as a lab analysis gives it (UPROPU's NC-FLOW basis: carbamate as " \
     "its NH3 and CO2, no air)"
@@ -139,7 +139,7 @@ constexpr std::array<result_kind, 20> kinds = {{
      "the CO2 conversion at chemical equilibrium at the outlet temperature and pressure", "equilibrium",
      "equilibrium", conversion_axis, 100.0, none, equilibrium_conversion},
     {"approach_to_equilibrium", "fraction", "co2_conversion / equilibrium_co2_conversion", "approach",
-     "approach to equilibrium", "approach to equilibrium, %", 100.0, none, approach},
+     "approach to equilibrium", "approach to equilibrium (%)", 100.0, none, approach},
     {"w_NH3", "kg/kg", "NH3" UREA_ANALYSIS_BASIS, "w NH3", "w NH_3", mass_fraction_axis, 1.0, NH3, mass_fraction,
      true, 0.005, true},
     {"w_CO2", "kg/kg", "CO2" UREA_ANALYSIS_BASIS, "w CO2", "w CO_2", mass_fraction_axis, 1.0, CO2, mass_fraction,
@@ -148,36 +148,36 @@ constexpr std::array<result_kind, 20> kinds = {{
      mass_fraction, true, 0.005, true},
     {"w_H2O", "kg/kg", "water" UREA_ANALYSIS_BASIS, "w H2O", "w H_2O", mass_fraction_axis, 1.0, H2O,
      mass_fraction, true, 0.005, true},
-    {"outlet_kmol_h.<C>", "kmol/h", "outlet molar flow of <C>", "<C> out", "<C> out", "molar flow, kmol/h", 1.0,
+    {"outlet_kmol_h.<C>", "kmol/h", "outlet molar flow of <C>", "<C> out", "<C> out", "molar flow (kmol/h)", 1.0,
      none, outlet_kmol_h},
-    {"outlet_kg_h.<C>", "kg/h", "outlet mass flow of <C>", "<C> out", "<C> out", "mass flow, kg/h", 1.0, none,
+    {"outlet_kg_h.<C>", "kg/h", "outlet mass flow of <C>", "<C> out", "<C> out", "mass flow (kg/h)", 1.0, none,
      outlet_kg_h},
     {"equilibrium_kmol_h.<C>", "kmol/h",
      "molar flow of <C> at chemical equilibrium at the outlet temperature and pressure", "<C> eq.",
-     "<C> at equilibrium", "molar flow, kmol/h", 1.0, none, equilibrium_kmol_h},
+     "<C> at equilibrium", "molar flow (kmol/h)", 1.0, none, equilibrium_kmol_h},
     {"equilibrium_kg_h.<C>", "kg/h",
      "mass flow of <C> at chemical equilibrium at the outlet temperature and pressure", "<C> eq.",
-     "<C> at equilibrium", "mass flow, kg/h", 1.0, none, equilibrium_kg_h},
+     "<C> at equilibrium", "mass flow (kg/h)", 1.0, none, equilibrium_kg_h},
     {"nc_flow_kg_h.<C>", "kg/h",
      "the outlet's NC-FLOW of <C> from UPROPU: its mass flow with carbamate counted as the NH3 and CO2 that "
      "form it (CARB is 0)",
-     "<C> NC-FLOW", "<C> NC-FLOW", "mass flow, kg/h", 1.0, none, nc_flow_kg_h},
-    {"x_<C>", "mol/mol", "mole fraction of <C> in the outlet liquid", "x <C>", "x <C>", "liquid mole fraction", 1.0,
+     "<C> NC-FLOW", "<C> NC-FLOW", "mass flow (kg/h)", 1.0, none, nc_flow_kg_h},
+    {"x_<C>", "mol/mol", "mole fraction of <C> in the outlet liquid", "x <C>", "x <C>", "liquid mole fraction (mol/mol)", 1.0,
      none, outlet_mole_fraction},
     {"x_<C>@N", "mol/mol", "mole fraction of <C> in the liquid leaving tray (or station) N", "x <C>@N",
-     "x <C> (N)", "liquid mole fraction", 1.0, none, tray_mole_fraction},
-    {"temperature_C@N", "C", "temperature of tray (or station) N", "T@N", "temperature (N)", "temperature, °C", 1.0,
+     "x <C> (N)", "liquid mole fraction (mol/mol)", 1.0, none, tray_mole_fraction},
+    {"temperature_C@N", "C", "temperature of tray (or station) N", "T@N", "temperature (N)", "temperature (°C)", 1.0,
      none, tray_temperature},
     {"residence_time_min", "min",
      "the liquid's residence time: each tray's volume over the volumetric flow leaving it, summed (plug flow: "
      "the integral of dV/Q)",
-     "residence", "residence time", "liquid residence time, min", 1.0, none, residence_time},
+     "residence", "residence time", "liquid residence time (min)", 1.0, none, residence_time},
     {"nh3_co2_out", "mol/mol",
      "the outlet's N/C: (NH3 + 2 CARB) / (CO2 + CARB), urea not counted, as nh3_co2 is for the feed",
-     "NH3/CO2 out", "NH_3/CO_2 out", "outlet molar ratio, mol/mol", 1.0, none, outlet_nh3_co2},
+     "NH3/CO2 out", "NH_3/CO_2 out", "outlet molar ratio (mol/mol)", 1.0, none, outlet_nh3_co2},
     {"h2o_co2_out", "mol/mol",
      "the outlet's H2O/C: H2O / (CO2 + CARB), urea not counted, as h2o_co2 is for the feed", "H2O/CO2 out",
-     "H_2O/CO_2 out", "outlet molar ratio, mol/mol", 1.0, none, outlet_h2o_co2},
+     "H_2O/CO_2 out", "outlet molar ratio (mol/mol)", 1.0, none, outlet_h2o_co2},
     {"max_balance_residual", "-",
      "the largest tray balance residual, relative to the flows and rate terms it is computed from (plug flow: "
      "0); at most 1e-12",

@@ -303,24 +303,11 @@ quantity for an unknown name, one given twice, or a value that is no number.)")
         .def_readwrite("name", &reactor_case::name, "The case's name, for reports.")
         .def_property(
             "model", [](const reactor_case& c) { return std::string(model_name(c.model)); },
-            [](reactor_case& c, py::object model) {
-                const std::string text = number_text(model);
-                const std::optional<reactor_model> named = model_named(text);
-                if (!named) throw input_error(field("model"), "must be 'trays' or 'pfr' (got " + text + ")");
-                c.model = *named;
-            },
+            [](reactor_case& c, py::object model) { c.model = model_given(field("model"), number_text(model)); },
             "'trays' (N equal stirred trays in series) or 'pfr' (plug flow).")
         .def_property(
             "trays", [](const reactor_case& c) { return c.trays; },
-            [](reactor_case& c, py::object v) {
-                const double t = number_for("trays", v);
-                if (t != std::floor(t) || t < min_trays || t > max_trays) {
-                    throw input_error(field("trays"), "must be a whole number from " + std::to_string(min_trays) +
-                                                          " to " + std::to_string(max_trays) + " (got " +
-                                                          number_text(v) + ")");
-                }
-                c.trays = static_cast<int>(t);
-            },
+            [](reactor_case& c, py::object v) { c.trays = trays_given(field("trays"), number_text(v)); },
             "Number of equal stirred trays.")
         .def_property(
             "volume_m3", [](const reactor_case& c) { return c.volume_m3; },
@@ -348,12 +335,7 @@ quantity for an unknown name, one given twice, or a value that is no number.)")
                 flows f{};
                 for (const auto& item : feed) {
                     const std::string name = py::str(item.first).cast<std::string>();
-                    const std::size_t i = component_index(name);
-                    if (i == component_count) {
-                        throw input_error::at_key("feed_kmol_h." + name, "no component of the case (NH3, CO2, "
-                                                                         "H2O, CARB, UREA, O2, N2)");
-                    }
-                    f[i] = number_for(("feed_kmol_h." + name).c_str(), item.second);
+                    f[component_given(name)] = number_for(("feed_kmol_h." + name).c_str(), item.second);
                 }
                 c.feed_kmol_h = f;
             },

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <sstream>
 
 #include "base/text.h"
+#include "report/gnuplot.h"
 #include "report/json_stream.h"
+#include "report/palette.h"
 #include "report/study_report.h"
 
 namespace workbench {
@@ -262,9 +265,62 @@ std::string design_map_script(const design_problem& p, const design_result& r) {
     shown.base = at_estimate(shown.base, r.estimate);
     for (double* a : {&shown.base.a1, &shown.base.a2}) *a = std::stod(sig(*a, 4));
     study_map map(shown, 0,
-                  relative ? "Next test run: " + what + " after it, % of now (smaller is better)"
-                           : "Next test run: log_{10} of the ranking's criterion (larger is better)",
-                  relative ? what + " after the run, % of now" : "log_{10} criterion", field("map"));
+                  relative ? "Next test run: " + what + " after it, % of now"
+                           : "Next test run: log_{10} of the ranking's criterion",
+                  relative ? what + " after the run, % of now: smaller (brighter) is better"
+                           : "log_{10} of the criterion: larger (brighter) is better",
+                  field("map"));
+    if (relative) map.bright_low();
+    // Over the map: the current runs where they were made, and the
+    // top-ranked candidates, ringed and numbered by rank.
+    std::vector<std::size_t> axes;
+    for (std::size_t k = 0; k < shown.vars.size(); ++k) {
+        if (shown.vars[k].values.size() > 1) axes.push_back(k);
+    }
+    const study_variable& vx = shown.vars[axes[0]];
+    const study_variable& vy = shown.vars[axes[1]];
+    const auto inside = [](const study_variable& v, double x) {
+        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        return x >= *lo && x <= *hi;
+    };
+    std::ostringstream blocks, clauses;
+    blocks << std::setprecision(10) << "$runs << EOD\n";
+    std::size_t outside = 0;
+    for (const reactor_case& c : p.runs.cases) {
+        const double x = value_in(c, vx.name), y = value_in(c, vy.name);
+        blocks << x << " " << y << "\n";
+        outside += inside(vx, x) && inside(vy, y) ? 0 : 1;
+    }
+    blocks << "EOD\n$top << EOD\n";
+    const std::size_t top = std::min<std::size_t>(3, r.ranking.size());
+    std::ostringstream numbers;
+    numbers << std::setprecision(10);
+    // Each number beside its ring, on the side towards the middle of the
+    // map (along x), so that one on an edge stays inside.
+    const auto towards_middle = [](const study_variable& v, double x) {
+        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        return x > 0.5 * (*lo + *hi) ? -1.0 : 1.0;
+    };
+    for (std::size_t i = 0; i < top; ++i) {
+        const design_candidate& d = r.candidates[r.ranking[i]];
+        const double x = d.settings[axes[0]], y = d.settings[axes[1]];
+        blocks << x << " " << y << "\n";
+        numbers << "set label '" << i + 1 << "' at " << x << "," << y << " center offset "
+                << 2.0 * towards_middle(vx, x) << ",0"
+                << " front font ',11' textcolor rgb '" << judged_by_colour << "'\n";
+    }
+    blocks << "EOD\n" << numbers.str();
+    const std::string runs_title = "current runs" + (outside == 0 ? std::string()
+                                                                  : " (" + std::to_string(outside) + " of " +
+                                                                        std::to_string(p.runs.cases.size()) +
+                                                                        " outside the map)");
+    clauses << ", $runs using 1:2 with points pt 7 ps 1.1 lc rgb 'white' notitle"
+            << ", $runs using 1:2 with points pt 6 ps 1.1 lw 1.5 lc rgb 'black' title " << gnuplot_markup(runs_title);
+    if (top > 0) {
+        clauses << ", $top using 1:2 with points pt 6 ps 2.4 lw 2.5 lc rgb '" << judged_by_colour << "' title "
+                << gnuplot_markup(top == 1 ? "the top-ranked run" : "the " + std::to_string(top) + " top-ranked runs");
+    }
+    map.draw_over(blocks.str(), clauses.str());
     std::ostringstream script;
     map.begin(script);
     study_point pt;

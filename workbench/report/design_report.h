@@ -24,7 +24,9 @@ nlohmann::ordered_json design_json(const design_problem& p, const design_result&
 table candidates_table(const design_problem& p, const design_result& r);
 std::string design_csv(const design_problem& p, const design_result& r);
 // The ranked measure relative to now (%) over the two varied settings
-// (a grid of two); throws input_error naming --map otherwise.
+// (a grid of two), brightest where the run would do most, with the current
+// runs marked and the top three candidates ringed and numbered; throws
+// input_error naming --map otherwise.
 std::string design_map_script(const design_problem& p, const design_result& r);
 // What the ranked measure is, in words ("the joint 95 % region's area").
 std::string design_measure(const design_result& r);

@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "base/text.h"
+#include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
 
@@ -104,32 +105,86 @@ std::string profile_cell(const parameter_estimate& p) {
     return pr.disjoint ? s + " (in pieces)" : s;
 }
 
-// A linearised interval for a table; "none" without one.
-std::string linearised_cell(const parameter_estimate& p) {
-    const std::string s = linearised_text(p);
-    return s != "none" && p.conditional ? s + " (other held)" : s;
+// The runs made at the same settings as run i (replicates), i among them;
+// i alone when it has none.
+std::vector<std::size_t> replicates_of(const estimate_report& r, std::size_t i) {
+    std::vector<std::size_t> same;
+    for (std::size_t j = 0; j < r.runs->runs.size(); ++j) {
+        if (r.runs->runs[j].settings == r.runs->runs[i].settings) same.push_back(j);
+    }
+    return same;
 }
 
-// A text as a gnuplot string: single-quoted (in which gnuplot expands
-// nothing), quotes doubled, control characters shown as '?', at most
-// `longest` characters; drawn with `noenhanced`, so that no character is markup.
-std::string gnuplot_text(const std::string& s, std::size_t longest = 40) {
-    std::string t = printable(s);
-    if (t.size() > longest) t = t.substr(0, longest - 1) + "~";
-    std::string out = "'";
-    for (const char c : t) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
-// A move of a factor without a run, in per cent and standard errors.
-std::string move_text(double shift_ln, double shift_se) {
-    const double pct = 100.0 * std::expm1(shift_ln);
-    std::string s = (pct >= 0.0 ? "+" : "") + sig_or_dash(pct, 2) + " %";
-    if (std::isfinite(shift_se)) s += ", " + sig_or_dash(std::abs(shift_se), 2) + " standard errors";
-    return s;
+// What a1's profile, open above, says about carbamate formation: where the
+// plateau of fast formation begins (every a1 above it fits within 0.05 of
+// the best) and how slow the runs still allow. The words follow the
+// profile, not the best fit's value alone.
+std::string carbamate_words(const parameter_estimate& p, const estimate_options& opt) {
+    const std::vector<profile_point>& points = p.profile.points;
+    const double at_edge = p.profile.computed && !points.empty() ? points.back().delta : 0.0;
+    const std::string lowest = p.profile.lower ? factor_text(p, *p.profile.lower) : sig(opt.lower, 3);
+    if (at_edge > 0.05) {
+        return "The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
+               "), but any faster nearly as well (the objective only " + sig_or_dash(at_edge, 2) +
+               " higher at the edge of the search): they cannot tell slow from fast. Runs that differ more in "
+               "residence time (load) or temperature could.";
+    }
+    // The plateau: from the lowest a1 above which every point is within 0.05.
+    double plateau = NAN;
+    for (auto it = points.rbegin(); it != points.rend() && std::isfinite(it->delta) && it->delta <= 0.05; ++it) {
+        plateau = it->value;
+    }
+    if (!std::isfinite(plateau)) plateau = p.value;
+    return "Any a1 from about " + sig(plateau, 2) + " up to the edge of the search fits as well as the best (the "
+           "profile is flat there: carbamate formation that fast leaves the conversion and the outlet analysis "
+           "unchanged), and down to " + lowest + " within the 95 % threshold; these runs say only that carbamate "
+           "formation is not slower than that. This is the usual outcome, not a fault of the data.";
 }
 
 }  // namespace
+
+// A linearised interval for a table: where it means nothing, why not
+// ("none", "spans 141 decades", "unlike the profile").
+std::string linearised_cell(const parameter_estimate& p) {
+    const std::string caveat = linearised_caveat(p);
+    if (!caveat.empty()) return caveat;
+    return linearised_text(p) + (p.conditional ? " (other held)" : "");
+}
+
+// A move of a factor without a run, in per cent and against its 95 %
+// profile interval (see share_of_interval); without a profile, in
+// standard errors.
+std::string move_text(const parameter_estimate& p, const left_out_run& x, std::size_t k) {
+    const double pct = 100.0 * std::expm1(x.shift_ln[k]);
+    std::string s = (pct >= 0.0 ? "+" : "") + sig_or_dash(pct, 2) + " %";
+    const double share = share_of_interval(p, x, k);
+    if (share > 1.0) return s + ", beyond the 95 % interval";
+    if (std::isfinite(share)) return s + ", " + sig_or_dash(100.0 * share, 2) + " % of the way to its 95 % bound";
+    if (p.profile.computed) return s + ", towards an open side";
+    if (std::isfinite(x.shift_se[k])) s += ", " + sig_or_dash(std::abs(x.shift_se[k]), 2) + " standard errors";
+    return s;
+}
+
+double share_of_interval(const parameter_estimate& p, const left_out_run& x, std::size_t k) {
+    if (!p.profile.computed || !x.ok || !std::isfinite(x.value[k]) || !(x.value[k] > 0.0)) return NAN;
+    const std::optional<double>& bound = x.value[k] >= p.value ? p.profile.upper : p.profile.lower;
+    if (!bound) return NAN;
+    const double reach = std::log(*bound / p.value);
+    return reach != 0.0 ? std::log(x.value[k] / p.value) / reach : NAN;
+}
+
+std::string correlation_caveat(const estimate_result& res) {
+    if (!res.parameters[0].free || !res.parameters[1].free) return "none (a factor is held)";
+    if (!std::isfinite(res.correlation)) {
+        return res.covariance_note.empty() ? "none" : "none (" + res.covariance_note + ")";
+    }
+    for (const parameter_estimate& p : res.parameters) {
+        if (!linearised_caveat(p).empty()) {
+            return "not given: like " + p.name + "'s linearised interval, it means nothing here";
+        }
+    }
+    return "";
+}
 
 bool impossible_for_model(const estimate_report& r, const residual_row& row) {
     if (r.reachable == nullptr || row.what != quantity::co2_conversion || row.run >= r.reachable->size()) return false;
@@ -160,10 +215,15 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         if (p.verdict == verdict_kind::determined) {
             std::string s = p.name + " = " + factor_text(p, p.value) + " is determined by these data: 95 % between ";
             if (p.profile.computed) {
+                const std::string caveat = linearised_caveat(p);
+                const std::string held = p.conditional ? " with " + other.name + " held at its value" : "";
                 s += factor_text(p, *p.profile.lower) + " and " + factor_text(p, *p.profile.upper) +
                      " (profile likelihood" + (other.free ? ", " + other.name + " re-optimised at each value" : "") +
-                     "; the linearised interval is " + linearised_text(p) +
-                     (p.conditional ? ", with " + other.name + " held at its value" : "") + ")";
+                     (caveat.empty() ? "; the linearised interval is " + linearised_text(p) + (held.empty() ? "" : "," + held)
+                      : caveat == "none" ? ""
+                                         : "; the linearised interval, " + linearised_text(p) + held +
+                                               ", is unlike it: the model is too far from linear here for it") +
+                     ")";
             } else {
                 s += factor_text(p, p.lower95) + " and " + factor_text(p, p.upper95) + " (a standard error of " +
                      sig_or_dash(100.0 * p.se_ln, 2) + " %)";
@@ -175,19 +235,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         std::string s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
         const bool open_above = p.profile.computed ? !p.profile.upper : p.value > 1.0;
         if (k == 0 && p.verdict != verdict_kind::combination && open_above) {
-            // Where the best fit lies: on the plateau of fast carbamate
-            // formation (the edge of the search fits as well), or at a small
-            // a1 that the plateau fits nearly as well as.
-            const double at_edge = p.profile.computed && !p.profile.points.empty() ? p.profile.points.back().delta : 0.0;
-            if (!(at_edge > 0.05)) {
-                s += " Carbamate formation is fast, so the conversion and the outlet analysis hardly "
-                     "depend on a1: this is the usual outcome, not a fault of the data.";
-            } else {
-                s += " The runs fit best with slow carbamate formation (a1 = " + factor_text(p, p.value) +
-                     "), but any faster nearly as well (the objective only " + sig_or_dash(at_edge, 2) +
-                     " higher): they cannot tell slow from fast. Runs that differ more in residence time "
-                     "(load) or temperature could.";
-            }
+            s += " " + carbamate_words(p, opt);
         }
         const std::string fix = mention("fix", p.name, sig_or_dash(opt.initial[k], 6));
         if (other.verdict == verdict_kind::fixed) {
@@ -199,28 +247,45 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         }
         lines.push_back(s);
     }
-    // A determined factor that one run alone moves by more than two
-    // standard errors leans on that run.
+    // A determined factor that one run alone moves out of its 95 % profile
+    // interval leans on that run (without a profile: by more than two
+    // standard errors); a move within the interval is no alarm.
     if (r.leave_one_out != nullptr && r.leave_one_out->computed) {
         for (std::size_t k = 0; k < 2; ++k) {
             const parameter_estimate& p = res.parameters[k];
-            if (p.verdict != verdict_kind::determined || r.leave_one_out->influential[k].empty()) continue;
-            const left_out_run& x = r.leave_one_out->runs[r.leave_one_out->influential[k].front()];
-            if (!(std::abs(x.shift_se[k]) > 2.0)) continue;
-            lines.push_back("Without " + run_named(r, x.run) + ", " + p.name + " would be " +
-                            factor_text(p, x.value[k]) + " (" + move_text(x.shift_ln[k], x.shift_se[k]) +
-                            "): the estimate leans on that run; check it.");
+            if (p.verdict != verdict_kind::determined) continue;
+            for (const left_out_run& x : r.leave_one_out->runs) {
+                const double share = share_of_interval(p, x, k);
+                const bool alarm = p.profile.computed ? share > 1.0 : std::abs(x.shift_se[k]) > 2.0;
+                if (!x.ok || !alarm) continue;
+                const std::vector<std::size_t> same = replicates_of(r, x.run);
+                lines.push_back("Without " + run_named(r, x.run) +
+                                (same.size() > 1 ? ", one of " + std::to_string(same.size()) +
+                                                       " runs at the same settings,"
+                                                 : std::string(",")) +
+                                " " + p.name + " would be " + factor_text(p, x.value[k]) + " (" + move_text(p, x, k) +
+                                (same.size() > 1 ? "): the estimate leans on the runs at those settings; check them."
+                                                 : "): the estimate leans on that run; check it."));
+            }
         }
     }
     if (res.degrees_of_freedom > 0) {
         const boost::math::chi_squared dist(res.degrees_of_freedom);
-        const std::string reduced = "reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3);
-        if (boost::math::cdf(boost::math::complement(dist, res.chi_square)) < 0.01) {
+        // With a robust loss, the scatter of the robust residuals, in which
+        // a downweighted outlier counts as little as it pulls.
+        const bool robust = std::isfinite(res.robust_reduced_chi_square);
+        const double chi_square = robust ? res.robust_reduced_chi_square * res.degrees_of_freedom : res.chi_square;
+        const std::string reduced =
+            robust ? "reduced chi-square of the robust residuals " + sig_or_dash(res.robust_reduced_chi_square, 3) +
+                         " (" + loss_name(res.loss) + " loss; " + sig_or_dash(res.reduced_chi_square, 3) +
+                         " counting every residual in full)"
+                   : "reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3);
+        if (boost::math::cdf(boost::math::complement(dist, chi_square)) < 0.01) {
             lines.push_back("The data scatter more about the model than their stated standard deviations "
                             "allow (" + reduced + "): the intervals are widened by " +
                             sig_or_dash(res.scale_factor, 3) + ". Check the stated sigmas and the outliers "
                             "below, or whether the model misses something in some runs.");
-        } else if (boost::math::cdf(dist, res.chi_square) < 0.01) {
+        } else if (boost::math::cdf(dist, chi_square) < 0.01) {
             lines.push_back("The data scatter less than their stated standard deviations (" + reduced +
                             "): the sigmas may be stated too large. The intervals are not narrowed for it.");
         } else {
@@ -311,7 +376,7 @@ void print_resampling(std::ostream& out, const estimate_report& r, std::size_t w
             }
             for (std::size_t k = 0; k < 2; ++k) {
                 if (res.parameters[k].verdict == verdict_kind::determined) {
-                    out << "  " << move_text(x.shift_ln[k], x.shift_se[k]);
+                    out << "  " << move_text(res.parameters[k], x, k);
                 }
             }
             out << "\n";
@@ -322,8 +387,20 @@ void print_resampling(std::ostream& out, const estimate_report& r, std::size_t w
             std::string s = "most influential on " + p.name + ": ";
             for (std::size_t i = 0; i < l.influential[k].size(); ++i) {
                 const left_out_run& x = l.runs[l.influential[k][i]];
-                s += (i > 0 ? ", " : "") + printable(run_of(r, x.run).name) + " (" +
-                     move_text(x.shift_ln[k], x.shift_se[k]) + ")";
+                s += (i > 0 ? ", " : "") + printable(run_of(r, x.run).name) + " (" + move_text(p, x, k) + ")";
+            }
+            out << wrapped(s, 4, 100);
+        }
+        // Runs at the same settings: one left out leaves the others saying
+        // the same, so it moves the estimate little.
+        std::vector<bool> told(r.runs->runs.size(), false);
+        for (std::size_t i = 0; i < r.runs->runs.size(); ++i) {
+            const std::vector<std::size_t> same = replicates_of(r, i);
+            if (same.size() < 2 || told[i]) continue;
+            std::string s = "replicates (the same settings):";
+            for (const std::size_t j : same) {
+                s += (j == same.front() ? " " : ", ") + printable(run_of(r, j).name);
+                told[j] = true;
             }
             out << wrapped(s, 4, 100);
         }
@@ -419,14 +496,33 @@ void print_estimate(std::ostream& out, const estimate_report& r, const vocabular
             << padded(p.free ? profile_cell(p) : "", profile_width)
             << padded(p.free ? linearised_cell(p) : "", linear_width) << short_verdict(p.verdict) << "\n";
     }
-    if (res.parameters[0].free && res.parameters[1].free) {
-        out << "  correlation of ln a1 and ln a2: "
-            << (std::isfinite(res.correlation) ? sig_or_dash(res.correlation, 3)
-                                                : "none (" + res.covariance_note + ")")
-            << "\n";
+    std::string not_shown;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = res.parameters[k];
+        const std::string caveat = linearised_caveat(p);
+        if (!p.free || caveat.empty() || caveat == "none") continue;
+        not_shown += (not_shown.empty() ? "" : "; ") + p.name + "'s, " + linearised_text(p) +
+                     (p.conditional ? " with " + res.parameters[1 - k].name + " held" : "") + ", " +
+                     (caveat == "unlike the profile" ? "is unlike its profile interval" : caveat);
     }
-    out << "  chi-square " << sig_or_dash(res.chi_square, 4) << " on " << res.degrees_of_freedom
-        << " degrees of freedom, reduced chi-square " << sig_or_dash(res.reduced_chi_square, 3) << "\n";
+    if (!not_shown.empty()) {
+        out << wrapped("linearised intervals are shown where they mean something (within a decade, and agreeing "
+                       "with the profile's), not here: " + not_shown +
+                           ". The model is too far from linear in the factors for them.",
+                       2, 100);
+    }
+    if (res.parameters[0].free && res.parameters[1].free) {
+        const std::string caveat = correlation_caveat(res);
+        out << wrapped("correlation of ln a1 and ln a2: " + (caveat.empty() ? sig_or_dash(res.correlation, 3) : caveat),
+                       2, 100);
+    }
+    out << wrapped("chi-square " + sig_or_dash(res.chi_square, 4) + " on " + std::to_string(res.degrees_of_freedom) +
+                       " degrees of freedom, reduced chi-square " + sig_or_dash(res.reduced_chi_square, 3) +
+                       (std::isfinite(res.robust_reduced_chi_square)
+                            ? "; of the robust residuals " + sig_or_dash(res.robust_reduced_chi_square, 3) +
+                                  ", which sets the intervals' scale"
+                            : ""),
+                   2, 100);
     out << "  " << res.starts_agreeing << " of " << res.starts.size()
         << " starts reached the best fit; " << r.reactor_solves << " reactor solves\n";
     print_resampling(out, r, width);
@@ -496,8 +592,10 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
         parameters[p.name] = {{"value", p.value},
                               {"free", p.free},
                               {"se_ln", json_number(p.se_ln)},
-                              {"lower95", json_number(p.lower95)},
-                              {"upper95", json_number(p.upper95)},
+                              {"lower95", linearised_text(p) == "none" ? json(nullptr) : json_number(p.lower95)},
+                              {"upper95", linearised_text(p) == "none" ? json(nullptr) : json_number(p.upper95)},
+                              {"linearised_meaningful", p.free && linearised_caveat(p).empty()},
+                              {"linearised_note", p.free ? linearised_caveat(p) : "held"},
                               {"conditional", p.conditional},
                               {"profile95", profile_json(p.profile)},
                               {"verdict", verdict_name(p.verdict)},
@@ -559,11 +657,19 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
         const leave_one_out_result& l = *r.leave_one_out;
         json rows = json::array();
         for (const left_out_run& x : l.runs) {
+            const std::array<double, 2> share = {share_of_interval(res.parameters[0], x, 0),
+                                                 share_of_interval(res.parameters[1], x, 1)};
+            json replicates = json::array();
+            for (const std::size_t j : replicates_of(r, x.run)) {
+                if (j != x.run) replicates.push_back(run_of(r, j).name);
+            }
             rows.push_back({{"run", run_of(r, x.run).name},
                             {"ok", x.ok},
                             {"without_it", by_factor(x.value)},
                             {"shift_ln", by_factor(x.shift_ln)},
-                            {"shift_se", by_factor(x.shift_se)}});
+                            {"shift_se", by_factor(x.shift_se)},
+                            {"share_of_profile95", by_factor(share)},
+                            {"replicates", replicates}});
         }
         json influential = json::object();
         for (std::size_t k = 0; k < 2; ++k) {
@@ -613,7 +719,8 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"leave_one_out", loo},
             {"bootstrap", boot},
             {"tuned_case", tuned},
-            {"correlation", json_number(res.correlation)},
+            {"correlation", correlation_caveat(res).empty() ? json_number(res.correlation) : json(nullptr)},
+            {"correlation_note", correlation_caveat(res)},
             {"covariance_ln", covariance_json(res)},
             {"covariance_singular", res.covariance_singular},
             {"measurements", res.measurements},
@@ -621,6 +728,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"degrees_of_freedom", res.degrees_of_freedom},
             {"chi_square", res.chi_square},
             {"reduced_chi_square", json_number(res.reduced_chi_square)},
+            {"robust_reduced_chi_square", json_number(res.robust_reduced_chi_square)},
             {"interval_scale_factor", res.scale_factor},
             {"t_quantile", res.t_quantile},
             {"loss", {{"kind", loss_name(res.loss)}, {"scale_sigma", res.loss_scale}}},
@@ -674,73 +782,84 @@ std::vector<std::string> tuned_case_comments(const estimate_report& r, const std
     return lines;
 }
 
+std::string estimate_factors_text(const estimate_report& r) {
+    std::string s;
+    for (const parameter_estimate& p : r.result->parameters) {
+        s += s.empty() ? "" : ", ";
+        if (p.verdict == verdict_kind::fixed) {
+            s += p.name + " = " + factor_text(p, p.value) + " (held)";
+        } else if (p.verdict == verdict_kind::determined) {
+            s += p.name + " = " + factor_text(p, p.value);
+        } else {
+            s += p.name + " not determined";
+        }
+    }
+    return s;
+}
+
 std::string parity_plot_script(const estimate_report& r) {
     const estimate_result& res = *r.result;
     std::ostringstream s;
     s << std::setprecision(10);
-    double lo = 1.0, hi = 0.0;
-    for (const residual_row& row : res.residuals) {
-        lo = std::min({lo, row.measured - row.sigma, row.predicted});
-        hi = std::max({hi, row.measured + row.sigma, row.predicted});
-    }
-    const double margin = std::max(0.05 * (hi - lo), 0.01);
-    lo = std::max(0.0, lo - margin);
-    hi = std::min(1.0, hi + margin);
-    // One block per kind of measurement: measured, predicted, sigma.
+    // A panel per kind of measurement, each with its own range, so that
+    // the scatter about y = x and the bars are seen at their own scale.
     std::vector<std::size_t> kinds;
     for (std::size_t q = 0; q < quantity_count; ++q) {
-        bool any = false;
-        for (const residual_row& row : res.residuals) any = any || static_cast<std::size_t>(row.what) == q;
-        if (!any) continue;
-        kinds.push_back(q);
+        if (std::any_of(res.residuals.begin(), res.residuals.end(),
+                        [&](const residual_row& row) { return static_cast<std::size_t>(row.what) == q; })) {
+            kinds.push_back(q);
+        }
+    }
+    const std::size_t n = kinds.size();
+    const std::size_t columns = n <= 3 ? n : n == 4 ? 2 : 3;
+    const std::size_t rows = (n + columns - 1) / std::max<std::size_t>(columns, 1);
+    bool any_outlier = false;
+    for (const residual_row& row : res.residuals) any_outlier = any_outlier || row.outlier;
+    s << "set multiplot layout " << rows << "," << columns << " title "
+      << gnuplot_markup("Measured against predicted at the best fit: " + estimate_factors_text(r) +
+                        "\nbars: ± one stated standard deviation" +
+                        (any_outlier ? "; ringed: more than 3 standard deviations off" : ""))
+      << "\n"
+      << "set grid\nset size ratio -1\nset errorbars small\nunset key\n"
+      << "set xlabel 'measured'\nset ylabel 'predicted'\nset format x '%.3g'\nset format y '%.3g'\n"
+      ;
+    for (const std::size_t q : kinds) {
+        double lo = INFINITY, hi = -INFINITY;
+        for (const residual_row& row : res.residuals) {
+            if (static_cast<std::size_t>(row.what) != q) continue;
+            lo = std::min({lo, row.measured - row.sigma, row.predicted});
+            hi = std::max({hi, row.measured + row.sigma, row.predicted});
+        }
+        const double margin = std::max(0.08 * (hi - lo), 1e-4);
+        lo -= margin;
+        hi += margin;
         s << "$q" << q << " << EOD\n";
         for (const residual_row& row : res.residuals) {
             if (static_cast<std::size_t>(row.what) == q) {
-                s << row.measured << " " << row.predicted << " " << row.sigma << "\n";
+                s << row.measured << " " << row.predicted << " " << row.sigma << " " << (row.outlier ? 1 : 0) << "\n";
             }
         }
-        s << "EOD\n";
-    }
-    s << "$outliers << EOD\n";
-    bool outliers = false;
-    for (const residual_row& row : res.residuals) {
-        if (row.outlier) {
-            s << row.measured << " " << row.predicted << "\n";
-            outliers = true;
+        s << "EOD\nunset label\n";
+        // Each ringed measurement labelled with its run's name, beside the ring.
+        for (const residual_row& row : res.residuals) {
+            if (static_cast<std::size_t>(row.what) != q || !row.outlier) continue;
+            const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
+            s << "set label " << gnuplot_plain(name) << " at " << row.measured << "," << row.predicted
+              << " offset 1.4,-0.8 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',10'\n";
         }
-    }
-    s << "EOD\n";
-    // Each ringed measurement labelled with its run's name, beside the ring.
-    for (const residual_row& row : res.residuals) {
-        if (!row.outlier) continue;
-        const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
-        s << "set label " << gnuplot_text(name) << " at " << row.measured << "," << row.predicted
-          << " offset 1.6,-0.9 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',11'\n";
-    }
-    s << "set title 'Measured against predicted at a1 = " << factor_text(res.parameters[0], res.parameters[0].value)
-      << ", a2 = " << factor_text(res.parameters[1], res.parameters[1].value) << "'\n"
-      << "set grid\nset key top left\nset size ratio -1\n"
-      << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
-      << "set xlabel 'measured (fraction; bars: ± one stated standard deviation)'\n"
-      << "set ylabel 'predicted by the reactor at the estimate'\n"
-      << "set errorbars small\n"
-      << "plot x with lines lc rgb '" << guide_colour << "' dt 2 title 'y = x'";
-    // The bars first, without markers; then open markers over them (the
-    // palette's filled point type less one), which leave the bars seen.
-    for (const std::size_t q : kinds) {
         const curve_style st = measured_style(static_cast<quantity>(q));
-        s << ", $q" << q << " using 1:2:3 with xerrorbars ps 0 lw 1.5 lc rgb '" << st.colour << "' notitle";
+        const double step = nice_step(hi - lo, 4);
+        s << "set title " << gnuplot_markup(std::string(quantities[q].plot_title) +
+                                            (quantities[q].in_analysis ? " (kg/kg)" : " (fraction)"))
+          << "\n"
+          << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
+          << "set xtics " << step << "\nset ytics " << step << "\n"
+          << "plot x with lines lc rgb '" << guide_colour << "' dt 2, $q" << q
+          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.8 lw 1.2 lc rgb '" << st.colour << "'"
+          << ", $q" << q << " using 1:($4 > 0 ? $2 : NaN) with points pt 6 ps 2.6 lw 2 lc rgb '" << judged_by_colour
+          << "'\n";
     }
-    for (const std::size_t q : kinds) {
-        const curve_style st = measured_style(static_cast<quantity>(q));
-        s << ", $q" << q << " using 1:2 with points pt " << st.marker - 1 << " ps 0.7 lw 1.2 lc rgb '" << st.colour
-          << "' title '" << quantities[q].plot_title << "'";
-    }
-    if (outliers) {
-        s << ", $outliers using 1:2 with points pt 6 ps 3 lw 2 lc rgb '" << judged_by_colour
-          << "' title 'more than 3 standard deviations off'";
-    }
-    s << "\n";
+    s << "unset multiplot\n";
     return s.str();
 }
 
@@ -769,6 +888,31 @@ std::string log_tics(const std::string& axis, double lo, double hi) {
     return t.str();
 }
 
+// A log axis's range lo .. hi cut at the search box, then, where it was
+// cut, taken past the edge by a thirtieth of its span: a point on the edge
+// is seen whole, and little beyond it.
+void beyond_edges(const estimate_options& opt, double lo, double hi, double& out_lo, double& out_hi) {
+    out_lo = std::max(lo, opt.lower);
+    out_hi = std::min(hi, opt.upper);
+    const double margin = std::log(out_hi / out_lo) / 30.0;
+    if (lo < opt.lower) out_lo = std::max(lo, opt.lower * std::exp(-margin));
+    if (hi > opt.upper) out_hi = std::min(hi, opt.upper * std::exp(margin));
+}
+
+// The search box's edges that lie within lo .. hi along an axis ("x" or
+// "y"), as dotted lines.
+std::string search_edges(const estimate_options& opt, const std::string& axis, double lo, double hi) {
+    std::ostringstream s;
+    s << std::setprecision(10);
+    for (const double edge : {opt.lower, opt.upper}) {
+        if (!(edge > lo && edge < hi)) continue;
+        s << "set arrow from " << (axis == "x" ? std::to_string(edge) + ", graph 0 to " + std::to_string(edge) + ", graph 1"
+                                                : "graph 0, " + std::to_string(edge) + " to graph 1, " + std::to_string(edge))
+          << " nohead lw 1.5 lc rgb '" << guide_colour << "' dt 3 back\n";
+    }
+    return s.str();
+}
+
 // One factor's profile: the objective above the best against the factor
 // (log axis), the 95 % threshold, the interval's ends, and the linearised
 // parabola for comparison, in the current multiplot panel.
@@ -786,9 +930,10 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
             hi = std::max(hi, q.value);
         }
     }
+    // Past the search box's edge by the margin, so that a point on it is
+    // seen whole, with the edge marked.
     const double pad = std::max(std::log(hi / lo) * 0.15, 0.02);
-    lo = std::max(opt.lower, lo * std::exp(-pad));
-    hi = std::min(opt.upper, hi * std::exp(pad));
+    beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), lo, hi);
     s << "$profile" << k << " << EOD\n";
     for (const profile_point& q : p.profile.points) {
         if (std::isfinite(q.delta)) s << q.value << " " << q.delta << "\n";
@@ -798,9 +943,9 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
       << "set logscale x\nunset logscale y\nset format x '%g'\nset format y '%g'\n"
       << log_tics("x", lo, hi) << "set ytics autofreq\nset mytics\n"
       << "set xrange [" << lo << ":" << hi << "]\nset yrange [0:" << top << "]\n"
-      << "set xlabel " << gnuplot_text(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
+      << "set xlabel " << gnuplot_plain(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
       << "set ylabel 'objective above the best'\n"
-      << "set key top center horizontal font ',10'\nset grid\n";
+      << "set key outside top center horizontal font ',10'\nset grid\n" << search_edges(opt, "x", lo, hi);
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
         if (b) {
             s << "set arrow from " << *b << ",0 to " << *b << "," << thr
@@ -892,29 +1037,28 @@ std::string region_plot_script(const estimate_report& r) {
         s << "EOD\n";
     }
     // Log axes with a margin of a fifth of the span (at least 5 % of the
-    // value), within the search box.
+    // value), past the search box's edge by as much, the edge marked, so
+    // that a best fit on it is seen whole.
     const auto padded_range = [&](double lo, double hi, double& out_lo, double& out_hi) {
         const double pad = std::max(0.2 * std::log(hi / lo), 0.05);
-        out_lo = std::max(opt.lower, lo * std::exp(-pad));
-        out_hi = std::min(opt.upper, hi * std::exp(pad));
+        beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), out_lo, out_hi);
     };
     double xa = 0, xb = 0, ya = 0, yb = 0;
     padded_range(x_lo, x_hi, xa, xb);
     padded_range(y_lo, y_hi, ya, yb);
+    std::string notes;
+    if (g.open_a1_high || g.open_a1_low || g.open_a2) {
+        notes += "open where it meets the edge of the search (dotted)";
+    }
+    if (g.ellipse.empty()) notes += (notes.empty() ? "" : "; ") + std::string("no linearised ellipse (singular covariance)");
     s << "set origin 0,0.42\nset size 1,0.58\n"
-      << "set title 'Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse'\n"
-      << "set logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
+      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse" +
+                                        (notes.empty() ? "" : "\n" + notes))
+      << "\nset logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
       << log_tics("y", ya, yb)
       << "set xrange [" << xa << ":" << xb << "]\nset yrange [" << ya << ":" << yb << "]\n"
       << "set xlabel 'a1 (carbamate formation)'\nset ylabel 'a2 (dehydration)'\n"
-      << "set key top right opaque font ',11'\n";
-    if (g.ellipse.empty()) {
-        s << "set label 'no linearised ellipse: the covariance is singular' at graph 0.02,0.06 front\n";
-    }
-    if (g.open_a1_high || g.open_a1_low || g.open_a2) {
-        s << "set label 'the region reaches the edge of the search (" << sig(opt.lower, 3) << " .. " << sig(opt.upper, 3)
-          << "): open there' at graph 0.02,0.94 front\n";
-    }
+      << "set key outside right top vertical font ',11'\n" << search_edges(opt, "x", xa, xb) << search_edges(opt, "y", ya, yb);
     s << "plot $region using 1:2 with filledcurves closed fc rgb '" << estimate_colour
       << "' fs transparent solid 0.25 noborder title '95 % region', "
       << "$region using 1:2 with lines lw 2 lc rgb '" << estimate_colour << "' notitle, "
@@ -924,7 +1068,7 @@ std::string region_plot_script(const estimate_report& r) {
     }
     if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
     s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
-    s << "unset label\nunset key\n";
+    s << "unset label\nunset arrow\nunset key\n";
     s << "set origin 0,0\nset size 0.5,0.42\n";
     profile_panel(s, r, 0);
     s << "set origin 0.5,0\nset size 0.5,0.42\n";

@@ -44,6 +44,26 @@ estimate_report report_of(const estimate_outcome& e);
 // for the model, whatever the rate factors, rather than an outlier.
 bool impossible_for_model(const estimate_report& r, const residual_row& row);
 
+// How far leaving run x out moves factor k towards its 95 % profile
+// bound on the side it moves to, in ln a: 0 not at all, 1 to the bound,
+// more beyond it; NaN where that side is open, or without a profile.
+double share_of_interval(const parameter_estimate& p, const left_out_run& x, std::size_t k);
+
+// A factor's linearised interval for a table, "0.1557 .. 0.1634" ("(other
+// held)" when conditional), or where it means nothing, why not (see
+// linearised_caveat).
+std::string linearised_cell(const parameter_estimate& p);
+
+// How far leaving run x out moves factor k: "+0.96 %, 3.7 % of the way to
+// its 95 % bound", "+71 %, beyond the 95 % interval" (without a profile,
+// in standard errors).
+std::string move_text(const parameter_estimate& p, const left_out_run& x, std::size_t k);
+
+// Why the correlation of ln a1 and ln a2 is not given ("none (the
+// covariance is singular)", or not given because a factor's linearised
+// interval means nothing); empty when it is.
+std::string correlation_caveat(const estimate_result& res);
+
 // The verdict in plain words, one sentence a line: what is determined and
 // how well, what is not and what to do about it (--fix), whether the scatter
 // matches the stated standard deviations, the possible outliers.
@@ -60,11 +80,16 @@ nlohmann::ordered_json estimate_json(const estimate_report& r);
 table residuals_table(const estimate_report& r);
 std::string estimate_csv(const estimate_report& r);
 
-// Measured against predicted for every measurement, each kind with its own
-// marker over its +- sigma bar, the line y = x and the possible outliers
-// ringed and labelled with their run's name (quoted as gnuplot quotes, not
-// read as enhanced text: a name is only ever a name).
+// Measured against predicted, a panel per kind of measurement (each at its
+// own scale): every measurement over its +- sigma bar, the line y = x and
+// the possible outliers ringed and labelled with their run's name (quoted
+// as gnuplot quotes, not read as enhanced text: a name is only ever a
+// name). The title gives only the factors the verdict stands behind.
 std::string parity_plot_script(const estimate_report& r);
+
+// The factors as the verdict stands behind them: "a1 = 1 (held), a2 =
+// 0.1595", "a1 not determined, a2 = 0.1595".
+std::string estimate_factors_text(const estimate_report& r);
 
 // Both factors free: the joint 95 % region of (a1, a2) from the likelihood
 // ratio, the linearised ellipse and the bootstrap's resamples, on log axes,

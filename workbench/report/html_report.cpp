@@ -52,6 +52,14 @@ void drop_attribute(std::string& svg, std::size_t from, const std::string& attr)
 
 }  // namespace
 
+const char* html_style() { return style; }
+
+std::string html_cell(const std::string& text, bool number) { return td(text, number); }
+
+std::string html_figure(const std::optional<std::string>& svg, const std::string& id_prefix, const std::string& caption) {
+    return figure(svg, id_prefix, caption);
+}
+
 std::string html_escaped(const std::string& s) {
     std::string out;
     for (const char ch : s) {
@@ -123,7 +131,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
         const parameter_estimate& p = res.parameters[k];
         h << "<tr>" << td(p.name) << td(factor_text(p, p.value), true)
           << td(p.free ? profile_text(p, opt) : in_words("held (" + mention("fix") + ")", words))
-          << td(p.free ? linearised_text(p) : "-");
+          << td(p.free ? linearised_cell(p) : "-");
         if (boot) {
             const bootstrap_result& b = *r.bootstrap;
             h << td(p.free && std::isfinite(b.median[k])
@@ -184,7 +192,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     if (loo) {
         h << "<h2>Each run left out</h2>\n<table>\n<tr><th>run left out</th>";
         for (const parameter_estimate& p : res.parameters) {
-            if (p.free) h << "<th>" << p.name << " without it</th><th>" << p.name << " moves (standard errors)</th>";
+            if (p.free) h << "<th>" << p.name << " without it</th><th>" << p.name << " moves</th>";
         }
         h << "</tr>\n";
         for (const left_out_run& x : r.leave_one_out->runs) {
@@ -197,10 +205,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
                     continue;
                 }
                 h << td(factor_text(p, x.value[k]), true)
-                  << td(p.verdict == verdict_kind::determined
-                            ? (x.shift_se[k] >= 0.0 ? "+" : "") + sig_or_dash(x.shift_se[k], 2)
-                            : "(not determined)",
-                        true);
+                  << td(p.verdict == verdict_kind::determined ? move_text(p, x, k) : "(not determined)", true);
             }
             h << "</tr>\n";
         }
@@ -223,11 +228,16 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     h << "<h2>The fit</h2>\n<table>\n"
       << "<tr>" << td("loss") << td(loss_name(res.loss)) << "</tr>\n"
       << "<tr>" << td("chi-square") << td(sig_or_dash(res.chi_square, 4) + " on " + std::to_string(res.degrees_of_freedom) +
-                                          " degrees of freedom (reduced " + sig_or_dash(res.reduced_chi_square, 3) + ")")
+                                          " degrees of freedom (reduced " + sig_or_dash(res.reduced_chi_square, 3) +
+                                          (std::isfinite(res.robust_reduced_chi_square)
+                                               ? "; of the robust residuals " +
+                                                     sig_or_dash(res.robust_reduced_chi_square, 3) +
+                                                     ", which sets the intervals' scale"
+                                               : "") +
+                                          ")")
       << "</tr>\n"
       << "<tr>" << td("correlation of ln a1 and ln a2")
-      << td(std::isfinite(res.correlation) ? sig_or_dash(res.correlation, 3)
-                                           : res.covariance_note.empty() ? "-" : res.covariance_note)
+      << td(correlation_caveat(res).empty() ? sig_or_dash(res.correlation, 3) : correlation_caveat(res))
       << "</tr>\n"
       << "<tr>" << td("starts") << td(std::to_string(res.starts_agreeing) + " of " + std::to_string(res.starts.size()) +
                                       " reached the best fit")

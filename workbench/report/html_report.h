@@ -39,6 +39,13 @@ std::string estimate_html(const estimate_report& r, const html_context& c);
 // so; files.failures() names it).
 void add_estimate_html(staged_outputs& files, const output_target& target, const estimate_report& r, html_context c);
 
+// What every page of ours shares: its style sheet (inline CSS), a table's
+// cell (escaped; `number`: right-aligned), and a figure with a plot drawn
+// as SVG (or a line saying it could not be drawn) and its caption.
+const char* html_style();
+std::string html_cell(const std::string& text, bool number = false);
+std::string html_figure(const std::optional<std::string>& svg, const std::string& id_prefix, const std::string& caption);
+
 // Text made safe for HTML: & < > " ' as entities, control characters as '?'.
 std::string html_escaped(const std::string& s);
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "report/gnuplot.h"
 #include "report/palette.h"
 
 namespace workbench {
@@ -225,9 +226,9 @@ std::string plot_script(const reactor_case& c, const result& r, const std::vecto
                                : "a2 = " + sig(c.a2, 10))
            << "'\n"
            << "set grid\nset key bottom right\nset xrange [0:" << c.volume_m3 << "]\n"
-           << "set xlabel 'reacting volume from the inlet, m^3'\n"
-           << "set ylabel 'CO_2 conversion to urea, %'\nset yrange [0:100]\n"
-           << "set y2label 'temperature, °C'\nset y2tics\nset ytics nomirror\n"
+           << "set xlabel 'reacting volume from the inlet (m^3)'\n"
+           << "set ylabel " << gnuplot_markup("CO_2 conversion to urea (%)") << "\nset yrange [0:100]\n"
+           << "set y2label 'temperature (°C)'\nset y2tics\nset ytics nomirror\n"
            << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
            << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
            << "plot ";
@@ -235,7 +236,7 @@ std::string plot_script(const reactor_case& c, const result& r, const std::vecto
         script << "$d using 1:11:12 with filledcurves fc rgb '" << conversion_style.colour
                << "' fs transparent solid 0.22 noborder title '95 % band (" << band_method_name(method) << ")', ";
     }
-    script << "$d using 1:10 with " << style(conversion_style) << " title 'CO_2 conversion', ";
+    script << "$d using 1:10 with " << style(conversion_style) << " title " << gnuplot_markup("CO_2 conversion") << ", ";
     if (r.co2_conversion_defined) {
         script << 100.0 * r.equilibrium_co2_conversion << " with lines dt 2 lw 2 lc rgb '"
                << equilibrium_style.colour << "' title sprintf('equilibrium at outlet, %.1f %%', "
@@ -244,7 +245,7 @@ std::string plot_script(const reactor_case& c, const result& r, const std::vecto
     script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '" << temperature_style.colour
            << "' title 'temperature'\n"
            << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
-           << "set ylabel 'liquid mole fraction'\nset yrange [0:*]\nplot ";
+           << "set ylabel 'liquid mole fraction (mol/mol)'\nset yrange [0:*]\nplot ";
     // Columns 3.. are the components in their order.
     bool first = true;
     for (const component i : {NH3, CO2, H2O, CARB, UREA}) {

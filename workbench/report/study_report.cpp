@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "report/band_report.h"
+#include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
 #include "report/sweep_report.h"
@@ -72,32 +73,6 @@ namespace {
 
 // ---- gnuplot ------------------------------------------------------------------
 
-// A double-quoted gnuplot string of our enhanced text.
-std::string gp_string(const std::string& markup) {
-    std::string q = "\"";
-    for (const char ch : markup) {
-        if (ch == '"') {
-            q += "\\\"";
-        } else if (ch == '\n') {
-            q += "\\n";
-        } else {
-            q += ch;
-        }
-    }
-    return q + "\"";
-}
-
-// A name shown as written in enhanced text: its _ ^ @ & { } ~ escaped (for
-// a double-quoted string).
-std::string name_markup(const std::string& name) {
-    std::string s;
-    for (const char ch : name) {
-        if (std::string("_^@&{}~").find(ch) != std::string::npos) s += "\\\\";
-        s += ch;
-    }
-    return s;
-}
-
 bool log_axis(const study_variable& v) {
     if (v.log_spacing) return true;
     if (!v.listed || v.which || v.name == "model") return false;
@@ -128,13 +103,19 @@ std::string base_markup(const study_plan& plan) {
         parts.push_back("outlet " + sig(c.outlet_temperature_C) + " °C");
     }
     if (!varied("feed_kmol_h.CO2")) parts.push_back("CO_2 " + sig(c.feed_kmol_h[CO2]) + " kmol/h");
-    if (!varied("nh3_co2") && !varied("feed_kmol_h.NH3")) parts.push_back("NH_3/CO_2 " + sig(nh3_co2_ratio(c), 3));
-    if (!varied("h2o_co2") && !varied("feed_kmol_h.H2O")) parts.push_back("H_2O/CO_2 " + sig(h2o_co2_ratio(c), 3));
-    if (!varied("a1")) parts.push_back("a1 " + sig(c.a1));
-    if (!varied("a2")) parts.push_back("a2 " + sig(c.a2));
+    if (!varied("nh3_co2") && !varied("feed_kmol_h.NH3")) parts.push_back("NH_3/CO_2 = " + sig(nh3_co2_ratio(c), 3));
+    if (!varied("h2o_co2") && !varied("feed_kmol_h.H2O")) parts.push_back("H_2O/CO_2 = " + sig(h2o_co2_ratio(c), 3));
+    if (!varied("a1")) parts.push_back("a1 = " + sig(c.a1));
+    if (!varied("a2")) parts.push_back("a2 = " + sig(c.a2));
     std::string s = plan.table ? "base case (where a row leaves it): " : "base case: ";
     for (std::size_t k = 0; k < parts.size(); ++k) s += (k ? ", " : "") + parts[k];
     return s;
+}
+
+// A value of a variable with its unit: "183 °C", "3.2", "pfr".
+std::string value_markup(const study_variable& v, double x) {
+    const std::string unit = label_of(v).unit;
+    return setting_text(v.name, x, 4) + (unit.empty() ? "" : " " + unit);
 }
 
 std::string subject_markup(const study_plan& plan) {
@@ -142,15 +123,15 @@ std::string subject_markup(const study_plan& plan) {
     std::string s;
     for (std::size_t k = 0; k < plan.vars.size(); ++k) {
         const study_variable& v = plan.vars[k];
-        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + name_markup(v.name) +
-             (v.values.size() == 1 ? " = " + setting_text(v.name, v.values[0])
+        s += (k == 0 ? "" : k + 1 == plan.vars.size() ? " and " : ", ") + label_of(v).words +
+             (v.values.size() == 1 ? " = " + value_markup(v, v.values[0])
                                    : " (" + std::to_string(v.values.size()) + (v.listed ? " values)" : " points)"));
     }
     return s;
 }
 
-// "nh3_co2 = 3.2, model = pfr": the values of a member, the variables after
-// the one along the x axis.
+// "NH_3/CO_2 = 3.2, model = pfr": the values of a member, the variables
+// after the one along the x axis.
 std::string member_markup(const study_plan& plan, std::size_t along, std::size_t member) {
     std::string s;
     for (std::size_t k = along + 1; k < plan.vars.size(); ++k) {
@@ -158,19 +139,9 @@ std::string member_markup(const study_plan& plan, std::size_t along, std::size_t
         const std::size_t i = member % v.values.size();
         member /= v.values.size();
         if (v.values.size() == 1) continue;
-        s += (s.empty() ? "" : ", ") + name_markup(v.name) + " = " + setting_text(v.name, v.values[i], 4);
+        s += (s.empty() ? "" : ", ") + label_of(v).symbol + " = " + value_markup(v, v.values[i]);
     }
     return s;
-}
-
-// A step of 1, 2, 2.5 or 5 times a power of ten: about `count` levels over the range.
-double nice_step(double range, int count) {
-    const double raw = range / count;
-    const double ten = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-        if (m * ten >= raw) return m * ten;
-    }
-    return 10.0 * ten;
 }
 
 constexpr int dash_types = 5;
@@ -460,9 +431,12 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
     // A panel of k results draws the curves of at most 8 values of the
     // others, and some 12 curves in all: evenly chosen, the first and last
     // among them.
-    std::size_t most_shown = 0;
+    std::string others;
+    for (std::size_t k = along_ + 1; k < plan.vars.size() && !plan.table; ++k) {
+        if (plan.vars[k].values.size() > 1) others += (others.empty() ? "" : " and ") + plan.vars[k].name;
+    }
     for (const auto& panel : panels_) {
-        const std::size_t room = std::min<std::size_t>(8, std::max<std::size_t>(2, 12 / panel.size()));
+        const std::size_t room = std::min<std::size_t>(8, std::max<std::size_t>(4, 12 / panel.size()));
         const std::size_t shown = std::min(members_, room);
         std::vector<std::size_t> members;
         for (std::size_t k = 0; k < shown; ++k) {
@@ -472,20 +446,18 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
             if (std::find(shown_.begin(), shown_.end(), m) == shown_.end()) shown_.push_back(m);
         }
         panel_members_.push_back(members);
-        most_shown = std::max(most_shown, shown);
+        if (shown < members_) {
+            // Said in the panel's key and here, never left out silently.
+            std::string results;
+            for (const std::size_t r : panel) results += (results.empty() ? "" : ", ") + plan.results[r].name;
+            notes_.push_back("the plot's panel of " + results + " draws curves for " + std::to_string(shown) +
+                             " of the " + std::to_string(members_) + " values of " + others +
+                             " (evenly chosen, the first and last among them; its key says which)" +
+                             (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
+                                                    : std::string()));
+        }
     }
     std::sort(shown_.begin(), shown_.end());
-    if (most_shown < members_) {
-        std::string others;
-        for (std::size_t k = along_ + 1; k < plan.vars.size(); ++k) {
-            if (plan.vars[k].values.size() > 1) others += (others.empty() ? "" : " and ") + plan.vars[k].name;
-        }
-        notes_.push_back("the plot draws curves for " + std::to_string(most_shown) + " of the " +
-                         std::to_string(members_) + " values of " + others +
-                         " (fewer in a panel of several results; evenly chosen, the first and last among them)" +
-                         (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
-                                                : std::string()));
-    }
 }
 
 void study_plot::begin(std::ostream& script) const {
@@ -531,8 +503,8 @@ void study_plot::end(std::ostream& script) const {
     script << "EOD\n";
     const bool family = shown_.size() > 1;
     const std::size_t flag_column = plan_.results.size() + 2;
-    std::string title = "Urea reactor study of " + subject_markup(plan_) + "\n" + base_markup(plan_);
-    script << "set multiplot layout " << panels_.size() << ",1 title " << gp_string(title) << "\n"
+    std::string title = "Urea reactor study: " + subject_markup(plan_) + "\n" + base_markup(plan_);
+    script << "set multiplot layout " << panels_.size() << ",1 title " << gnuplot_markup(title) << "\n"
            << "set grid\nset lmargin at screen 0.11\nset rmargin at screen 0.72\n"
            << "set key at screen 0.99, graph 1 right top spacing 1.1\n";
     if (plan_.table) {
@@ -545,7 +517,7 @@ void study_plot::end(std::ostream& script) const {
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
         if (*hi > *lo) script << "set xrange [" << *lo << ":" << *hi << "]\n";
         if (log_axis(v)) script << "set logscale x\n";
-        script << "set xlabel " << gp_string(sweep_axis_label(v)) << "\n";
+        script << "set xlabel " << gnuplot_markup(sweep_axis_label(v)) << "\n";
         if (v.name == "model") script << "set xtics ('trays' 0, 'plug flow' 1)\n";
     }
     if (any_failed_) script << "set y2range [0:1]\nunset y2tics\n";
@@ -566,7 +538,14 @@ void study_plot::end(std::ostream& script) const {
             const curve_style scale = member_style(members_ <= 1 ? 0 : (members[k] * 7 + (members_ - 1) / 2) / (members_ - 1), 8);
             return curve_style{scale.colour, member_style(k, members.size()).marker};
         };
-        script << "set ylabel " << gp_string(plan_.results[panel.front()].kind->axis) << "\nplot ";
+        script << "unset label\nset ylabel " << gnuplot_markup(plan_.results[panel.front()].kind->axis) << "\n";
+        if (family && members.size() < members_) {
+            // Under the key: that some values have no curve here.
+            script << "set label " << gnuplot_markup(std::to_string(members.size()) + " of the " +
+                                                     std::to_string(members_) + " values drawn here")
+                   << " at screen 0.99, graph 0.02 right font ',10'\n";
+        }
+        script << "plot ";
         std::string sep;
         // The bands first, shaded in their curve's colour, under the lines.
         bool band_titled = false;
@@ -586,7 +565,7 @@ void study_plot::end(std::ostream& script) const {
             if (!band_titled) {
                 // One key entry for the bands, grey: each is shaded in its curve's colour.
                 script << sep << "keyentry with filledcurves fc rgb '" << band_key_colour
-                       << "' fs transparent solid 0.3 noborder title " << gp_string(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
+                       << "' fs transparent solid 0.3 noborder title " << gnuplot_markup(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
                 band_titled = true;
             }
         }
@@ -599,7 +578,7 @@ void study_plot::end(std::ostream& script) const {
                 const curve_style st = family ? style_of(k) : result_style(q);
                 script << sep << "$d index " << block << " using 1:" << panel[j] + 2 << " with " << line
                        << " lw 2 dt " << dash << " pt " << st.marker << " ps 0.8 lc rgb '" << st.colour << "' "
-                       << (family ? "notitle" : "title " + gp_string(q.title));
+                       << (family ? "notitle" : "title " + gnuplot_markup(q.title));
                 sep = ", ";
             }
         }
@@ -608,12 +587,13 @@ void study_plot::end(std::ostream& script) const {
             for (std::size_t k = 0; k < members.size(); ++k) {
                 const curve_style st = style_of(k);
                 script << ", NaN with linespoints lw 2 pt " << st.marker << " lc rgb '" << st.colour << "' title "
-                       << gp_string(member_markup(plan_, along_, members[k]));
+                       << gnuplot_markup(member_markup(plan_, along_, members[k]));
             }
             for (std::size_t j = 0; j < panel.size(); ++j) {
                 script << ", NaN with lines lw 2 dt " << j % dash_types + 1 << " lc rgb 'black' title "
-                       << gp_string(plan_.results[panel[j]].title);
+                       << gnuplot_markup(plan_.results[panel[j]].title);
             }
+
         }
         if (any_failed_) {
             script << ", $d using 1:(column(" << flag_column << ") > 0 ? 0.04 : NaN) axes x1y2 with points pt "
@@ -667,15 +647,18 @@ void study_map::check_axes(const field_ref& option) {
     y_ = varied[1];
     along_x_ = plan.vars[x_].values.size();
     along_y_ = plan.vars[y_].values.size();
+    for (std::size_t k = 0; k < x_; ++k) stride_x_ *= plan.vars[k].values.size();
+    for (std::size_t k = 0; k < y_; ++k) stride_y_ *= plan.vars[k].values.size();
+    grid_.assign(along_x_ * along_y_, NAN);
 }
 
 void study_map::begin(std::ostream& script) const { script << std::setprecision(10) << "$m << EOD\n"; }
 
 void study_map::add(std::ostream& script, const study_point& p) {
-    std::size_t stride = 1;
-    for (std::size_t k = 0; k < x_; ++k) stride *= plan_.vars[k].values.size();
-    if (p.index > 0 && (p.index / stride) % along_x_ == 0) script << "\n";  // the next row along y
+    const std::size_t ix = (p.index / stride_x_) % along_x_, iy = (p.index / stride_y_) % along_y_;
+    if (p.index > 0 && ix == 0) script << "\n";  // the next row along y
     const double v = p.ok ? p.values[result_] * scale_ : NAN;
+    grid_[iy * along_x_ + ix] = v;
     script << p.settings[x_] << " " << p.settings[y_] << " ";
     if (std::isfinite(v)) {
         script << v;
@@ -695,8 +678,8 @@ void study_map::end(std::ostream& script) const {
     const study_variable& vy = plan_.vars[y_];
     // A result's map names it and the axes; another quantity's title is its own.
     const std::string title = (plan_.results.empty() ? title_
-                                                     : "Urea reactor study: " + title_ + " over " + name_markup(vx.name) +
-                                                           " and " + name_markup(vy.name)) +
+                                                     : "Urea reactor study: " + title_ + " over the " + label_of(vx).words +
+                                                           " and the " + label_of(vy).words) +
                               "\n" + base_markup(plan_);
     const auto range = [](const study_variable& v) {
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
@@ -704,15 +687,39 @@ void study_map::end(std::ostream& script) const {
         s << std::setprecision(10) << "[" << *lo << ":" << *hi << "]";
         return s.str();
     };
-    script << "set title " << gp_string(title) << "\n"
-           << "set xlabel " << gp_string(sweep_axis_label(vx)) << "\nset ylabel " << gp_string(sweep_axis_label(vy)) << "\n"
+    script << "set title " << gnuplot_markup(title) << "\n"
+           << "set xlabel " << gnuplot_markup(sweep_axis_label(vx)) << "\nset ylabel " << gnuplot_markup(sweep_axis_label(vy)) << "\n"
            << "set xrange " << range(vx) << "\nset yrange " << range(vy) << "\n"
            << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
            << "set view map\nset key outside bottom center horizontal\n"
-           << "set cblabel " << gp_string(axis_) << "\n"
+           << "set cblabel " << gnuplot_markup(axis_) << "\n"
            << "set palette defined (";
-    for (std::size_t k = 0; k < map_colours.size(); ++k) script << (k ? ", " : "") << k << " '" << map_colours[k] << "'";
+    for (std::size_t k = 0; k < map_colours.size(); ++k) {
+        script << (k ? ", " : "") << k << " '" << map_colours[bright_low_ ? map_colours.size() - 1 - k : k] << "'";
+    }
     script << ")\n";
+    // The grid in ascending order along each axis (a list of values may
+    // come in any order), which gnuplot's contouring needs.
+    const auto ascending = [](const std::vector<double>& v) {
+        std::vector<std::size_t> o(v.size());
+        for (std::size_t k = 0; k < o.size(); ++k) o[k] = k;
+        std::sort(o.begin(), o.end(), [&](std::size_t i, std::size_t j) { return v[i] < v[j]; });
+        return o;
+    };
+    script << "$sorted << EOD\n";
+    for (const std::size_t iy : ascending(vy.values)) {
+        for (const std::size_t ix : ascending(vx.values)) {
+            const double v = grid_[iy * along_x_ + ix];
+            script << vx.values[ix] << " " << vy.values[iy] << " ";
+            if (std::isfinite(v)) {
+                script << v << "\n";
+            } else {
+                script << "NaN\n";
+            }
+        }
+        script << "\n";
+    }
+    script << "EOD\n";
     std::string contours;
     if (any_value_ && hi_ > lo_) {
         // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
@@ -724,26 +731,71 @@ void study_map::end(std::ostream& script) const {
         // 2 (straight pieces, 8 to a cell), so that each line has points
         // enough for its labels however coarse the grid.
         script << "set contour base\nset cntrparam bspline points 8 order 2\nset cntrparam levels incremental " << first << "," << step << "," << last
-               << "\nunset surface\nset table $c\nsplot $m using 1:2:3\nunset table\nunset contour\nset surface\n"
+               << "\nunset surface\nset table $c\nsplot $sorted using 1:2:3\nunset table\nunset contour\nset surface\n"
                << "set cbrange [" << first << ":" << last << "]\nset palette maxcolors " << std::max(1L, bands) << "\n";
         // A label every so many points along each line, staggered by level
         // so that neighbouring lines' labels do not sit side by side.
         const std::size_t interval = std::max<std::size_t>(40, 3 * (along_x_ + along_y_));
-        contours = ", $c using 1:2:3 with lines lc rgb 'black' lw 1 notitle, $c using ((int(column(0)) % " +
+        contours = ", $c using 1:2 with lines lc rgb 'black' lw 1 notitle, $c using ((int(column(0)) % " +
                    std::to_string(interval) + ") == 4 + (int(floor($3/" + sig(step, 10) +
-                   " + 0.5)) % 4) * 6 ? $1 : NaN):2:3:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
+                   " + 0.5)) % 4) * 6 ? $1 : NaN):2:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
         script << "set style textbox opaque noborder margins 1,1\n";
     } else if (any_value_) {
         script << "set cbrange [" << lo_ - 1.0 << ":" << hi_ + 1.0 << "]\n";
     }
-    // Coarse grids drawn with each cell subdivided, smooth; dense ones as
-    // they are (fine enough, and an SVG of a tenth of the size).
-    script << "set pm3d map clip4in interpolate " << (along_x_ * along_y_ <= 2500 ? "0,0" : "1,1") << "\nsplot $m using 1:2:3 with pm3d notitle" << contours;
+    // The colour bands: the grid interpolated bilinearly (in the axes'
+    // scales, ln on a log axis) onto a raster of 320 x 256 cells, empty
+    // where a corner of the grid's cell has no value, drawn on the second
+    // axes, which run linearly over the same range.
+    const auto axis_of = [](const study_variable& v) {
+        std::vector<double> a;
+        for (const double x : v.values) a.push_back(log_axis(v) ? std::log(x) : x);
+        return a;
+    };
+    const std::vector<double> ax = axis_of(vx), ay = axis_of(vy);
+    const auto order_of = [](const std::vector<double>& a) {
+        std::vector<std::size_t> o(a.size());
+        for (std::size_t k = 0; k < o.size(); ++k) o[k] = k;
+        std::sort(o.begin(), o.end(), [&](std::size_t i, std::size_t j) { return a[i] < a[j]; });
+        return o;
+    };
+    const std::vector<std::size_t> ox = order_of(ax), oy = order_of(ay);
+    constexpr std::size_t width = 320, height = 256;
+    const double x0 = ax[ox.front()], x1 = ax[ox.back()], y0 = ay[oy.front()], y1 = ay[oy.back()];
+    // Where a coordinate falls among the sorted values: the cell's lower
+    // corner (in order) and the fraction of the way to the next.
+    const auto locate = [](const std::vector<double>& a, const std::vector<std::size_t>& o, double t) {
+        std::size_t k = 0;
+        while (k + 2 < o.size() && a[o[k + 1]] < t) ++k;
+        const double lo = a[o[k]], hi = a[o[k + 1]];
+        return std::pair<std::size_t, double>{k, hi > lo ? std::clamp((t - lo) / (hi - lo), 0.0, 1.0) : 0.0};
+    };
+    script << "$image << EOD\n" << std::setprecision(6);
+    for (std::size_t j = 0; j < height; ++j) {
+        const auto [ky, fy] = locate(ay, oy, y0 + (static_cast<double>(j) + 0.5) * (y1 - y0) / height);
+        for (std::size_t i = 0; i < width; ++i) {
+            const auto [kx, fx] = locate(ax, ox, x0 + (static_cast<double>(i) + 0.5) * (x1 - x0) / width);
+            const auto at = [&](std::size_t dx, std::size_t dy) { return grid_[oy[ky + dy] * along_x_ + ox[kx + dx]]; };
+            const double v = (1 - fy) * ((1 - fx) * at(0, 0) + fx * at(1, 0)) + fy * ((1 - fx) * at(0, 1) + fx * at(1, 1));
+            script << (i ? " " : "");
+            if (std::isfinite(v)) {
+                script << v;
+            } else {
+                script << "NaN";
+            }
+        }
+        script << "\n";
+    }
+    script << "EOD\n" << std::setprecision(10) << over_blocks_
+           << "set x2range [" << x0 << ":" << x1 << "]\nset y2range [" << y0 << ":" << y1 << "]\n"
+           << "unset x2tics\nunset y2tics\nset xtics nomirror out\nset ytics nomirror out\n"
+           << "plot $image matrix using (" << x0 << " + ($1 + 0.5) * " << (x1 - x0) / width << "):(" << y0
+           << " + ($2 + 0.5) * " << (y1 - y0) / height << "):3 axes x2y2 with image notitle" << contours;
     if (any_failed_) {
-        script << ", $m using 1:2:(column(4) > 0 ? 0 : NaN) with points pt " << failed_style.marker
+        script << ", $m using 1:(column(4) > 0 ? $2 : NaN) with points pt " << failed_style.marker
                << " ps 1.3 lw 2 lc rgb '" << failed_style.colour << "' title 'failed point'";
     }
-    script << "\n";
+    script << over_clauses_ << "\n";
 }
 
 // ---- The list of results ------------------------------------------------------------

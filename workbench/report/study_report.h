@@ -65,9 +65,11 @@ nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summa
 // results against the first varied quantity (of more than one value) (a case table: the case's row
 // number), one panel per kind of axis (at most 4), one curve per result;
 // with more variables, one curve per value of the others (at most 8 in a
-// panel, fewer with more results; told apart by colour, point type and dash), failed points marked with a
-// red cross at the foot of each panel, the varied quantities and the base
-// case in the title. Write `begin`, `add` for each point, then `end`.
+// panel, 4 in a panel of more than 3 results; told apart by colour, point
+// type and dash; a panel that leaves values out says so under its key, and
+// notes() says so too), failed points marked with a red cross at the foot
+// of each panel, the varied quantities in words and the base case in the
+// title. Write `begin`, `add` for each point, then `end`.
 class study_plot {
 public:
     explicit study_plot(const study_plan& plan);
@@ -91,10 +93,12 @@ private:
     bool any_failed_ = false;
 };
 
-// A map of one result over two varied quantities: filled contours with
-// labelled contour lines, failed points crossed out. Throws input_error
-// (about the field "map") unless the study is a grid of exactly two quantities with
-// more than one value (others may have one).
+// A map of one result over two varied quantities: colour bands between
+// labelled contour lines, failed points crossed out. The bands are an
+// embedded raster (the grid interpolated bilinearly onto a fine one), so
+// that an SVG stays small however fine the grid; the lines are vectors.
+// Throws input_error (about the field "map") unless the study is a grid of exactly
+// two quantities with more than one value (others may have one).
 class study_map {
 public:
     study_map(const study_plan& plan, const std::string& result_name);
@@ -106,6 +110,16 @@ public:
     void begin(std::ostream& script) const;
     void add(std::ostream& script, const study_point& p);
     void end(std::ostream& script) const;
+
+    // The colour scale from bright at the low end to dark at the high end
+    // (where low is better), not the other way round.
+    void bright_low() { bright_low_ = true; }
+    // More to draw over the map: gnuplot data blocks, defined before the
+    // plot, and its clauses (", $runs using 1:2 with points ..."), drawn last.
+    void draw_over(std::string blocks, std::string clauses) {
+        over_blocks_ += blocks;
+        over_clauses_ += clauses;
+    }
 
 private:
     void check_axes(const field_ref& option);
@@ -119,6 +133,10 @@ private:
     bool any_value_ = false;
     bool any_failed_ = false;
     std::size_t along_x_ = 0, along_y_ = 0;  // values of each
+    std::size_t stride_x_ = 1, stride_y_ = 1;  // of the point's index, along each
+    std::vector<double> grid_;               // the values as drawn, x fastest; NaN: none
+    bool bright_low_ = false;
+    std::string over_blocks_, over_clauses_;
 };
 
 // "a2 (7 points, evenly spaced in ln) and nh3_co2 (2.8, 3.2, 3.6)", or

@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "model/observation.h"
+#include "model/results.h"
 #include "report/json_stream.h"
 #include "model/results.h"
 
@@ -133,24 +134,31 @@ void sweep_csv_row(std::ostream& out, const std::vector<sweep_variable>& vars, c
     write_csv_rows(out, row);
 }
 
-std::string sweep_axis_label(const sweep_variable& v) {
+quantity_label label_of(const sweep_variable& v) {
     if (!v.which) {
-        if (v.name == "model") return "reactor model";
-        return v.name == "a1" ? "carbamate-formation rate factor a1" : "dehydration rate factor a2";
+        if (v.name == "model") return {"reactor model", "model", ""};
+        return v.name == "a1" ? quantity_label{"carbamate-formation rate factor a1", "a1", ""}
+                              : quantity_label{"dehydration rate factor a2", "a2", ""};
     }
     switch (*v.which) {
-        case setting::trays: return "number of trays";
-        case setting::volume_m3: return "reacting volume, m^3";
-        case setting::pressure_bar: return "pressure, bar";
-        case setting::inlet_temperature_C: return "inlet temperature, °C";
-        case setting::outlet_temperature_C: return "outlet temperature, °C";
-        case setting::nh3_co2: return "NH_3/CO_2 fed, mol/mol";
-        case setting::h2o_co2: return "H_2O/CO_2 fed, mol/mol";
+        case setting::trays: return {"number of trays", "trays", ""};
+        case setting::volume_m3: return {"reacting volume", "V", "m^3"};
+        case setting::pressure_bar: return {"pressure", "P", "bar"};
+        case setting::inlet_temperature_C: return {"inlet temperature", "T_{in}", "°C"};
+        case setting::outlet_temperature_C: return {"outlet temperature", "T_{out}", "°C"};
+        case setting::nh3_co2: return {"NH_3/CO_2 fed", "NH_3/CO_2", "mol/mol"};
+        case setting::h2o_co2: return {"H_2O/CO_2 fed", "H_2O/CO_2", "mol/mol"};
         default: {
             const std::size_t i = static_cast<std::size_t>(*v.which) - static_cast<std::size_t>(setting::feed_NH3);
-            return std::string(component_names[i]) + " fed, kmol/h";
+            const std::string fed = std::string(component_title(i)) + " fed";
+            return {fed, fed, "kmol/h"};
         }
     }
+}
+
+std::string sweep_axis_label(const sweep_variable& v) {
+    const quantity_label l = label_of(v);
+    return l.unit.empty() ? l.words : l.words + " (" + l.unit + ")";
 }
 
 }  // namespace workbench

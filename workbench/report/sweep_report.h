@@ -39,8 +39,16 @@ nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars,
 nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
                                        const std::vector<std::string>& notes);
 
-// A variable's name on a plot's axis, gnuplot enhanced text: our words
-// ("dehydration rate factor a2", "NH_3/CO_2 fed, mol/mol").
+// A variable in a plot's words, gnuplot enhanced text: in words
+// ("outlet temperature", "NH_3/CO_2 fed"), as a short symbol for a key
+// ("T_{out}", "NH_3/CO_2") and its unit ("°C", "mol/mol"; empty for none).
+struct quantity_label {
+    std::string words, symbol, unit;
+};
+quantity_label label_of(const sweep_variable& v);
+
+// A variable's name on a plot's axis, in words with its unit:
+// "outlet temperature (°C)", "dehydration rate factor a2".
 std::string sweep_axis_label(const sweep_variable& v);
 
 }  // namespace workbench

@@ -62,19 +62,8 @@ reactor_case changed_case(const case_request& r, std::string& text) {
     const auto number = [&](const char* name, const std::optional<std::string>& v, number_rule rule) {
         return parse_number(field(name), *v, rule);
     };
-    if (r.model) {
-        const std::optional<reactor_model> model = model_named(*r.model);
-        if (!model) throw input_error(field("model"), "must be 'trays' or 'pfr' (got " + *r.model + ")");
-        c.model = *model;
-    }
-    if (r.trays) {
-        const double t = number("trays", r.trays, number_rule::any);
-        if (t != std::floor(t) || t < min_trays || t > max_trays) {
-            throw input_error(field("trays"), "must be a whole number from " + std::to_string(min_trays) + " to " +
-                                                  std::to_string(max_trays) + " (got " + *r.trays + ")");
-        }
-        c.trays = static_cast<int>(t);
-    }
+    if (r.model) c.model = model_given(field("model"), *r.model);
+    if (r.trays) c.trays = trays_given(field("trays"), *r.trays);
     if (r.volume) c.volume_m3 = number("volume", r.volume, number_rule::positive);
     if (r.pressure) c.pressure_bar = number("pressure", r.pressure, number_rule::positive);
     if (r.t_in) c.inlet_temperature_C = number("t_in", r.t_in, number_rule::any);
@@ -141,14 +130,35 @@ checked_case check_case(const case_request& r) {
     return out;
 }
 
+reactor_model model_given(const field_ref& f, const std::string& text) {
+    const std::optional<reactor_model> model = model_named(text);
+    if (!model) throw input_error(f, "must be 'trays' or 'pfr' (got " + text + ")");
+    return *model;
+}
+
+int trays_given(const field_ref& f, const std::string& text) {
+    const double t = parse_number(f, text, number_rule::any);
+    if (t != std::floor(t) || t < min_trays || t > max_trays) {
+        throw input_error(f, "must be a whole number from " + std::to_string(min_trays) + " to " +
+                                 std::to_string(max_trays) + " (got " + text + ")");
+    }
+    return static_cast<int>(t);
+}
+
+std::size_t component_given(const std::string& name) {
+    const std::size_t i = component_index(name);
+    if (i == component_count) {
+        throw input_error::at_key("feed_kmol_h." + name, "no component of the case (NH3, CO2, H2O, CARB, UREA, O2, N2)");
+    }
+    return i;
+}
+
 reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, std::string>>& values) {
     reactor_case c = base;
     std::vector<std::pair<std::string, double>> numbers;
     for (const auto& [name, text] : values) {
         if (normalised_name(name) == "model") {
-            const std::optional<reactor_model> model = model_named(text);
-            if (!model) throw input_error(field(name), "must be 'trays' or 'pfr' (got " + text + ")");
-            c.model = *model;
+            c.model = model_given(field(name), text);
             continue;
         }
         numbers.emplace_back(name, parse_number(field(name), text, number_rule::any));

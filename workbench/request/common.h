@@ -66,6 +66,13 @@ struct checked_case {
 // Throws input_error.
 checked_case check_case(const case_request& r);
 
+// A case's model and trays as given ("trays" or "pfr"; a whole number of
+// trays within the bounds), and a feed's component by its name; throws
+// input_error about the field.
+reactor_model model_given(const field_ref& f, const std::string& text);
+int trays_given(const field_ref& f, const std::string& text);
+std::size_t component_given(const std::string& name);
+
 // A case with quantities set by name, each value as given (a1, a2, model:
 // trays or pfr, or any setting by a runs file's or the command line's name),
 // as with_named sets them. Throws input_error naming the quantity for a

@@ -1,0 +1,209 @@
+// Following a reactor through its plant history: the history screened
+// (missing cells, frozen sensors, values out of bounds, spikes), cut into
+// windows, each window tested for steadiness and for the atom balance of
+// the feed meters against the lab's analysis of the outlet (a lying meter
+// named, its window reconciled), each steady window fitted as one run for
+// a2 with its 95 % profile-likelihood interval (a1 held, or estimated once
+// from the whole history), the equilibrium and the approach to it per
+// window, and where a2 changed (a likelihood-ratio scan with a permutation
+// test over ln a2). docs/monitor.md says how, and why.
+#ifndef UREA_WORKBENCH_ANALYSIS_MONITOR_H
+#define UREA_WORKBENCH_ANALYSIS_MONITOR_H
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/estimate.h"
+#include "base/timestamps.h"
+#include "io/history_file.h"
+#include "model/case.h"
+#include "session/session.h"
+
+namespace workbench {
+
+struct monitor_options {
+    std::int64_t window_ms = ms_per_day;  // --window
+    std::int64_t step_ms = 0;             // --step; 0: the window
+    // a1 held at this value (--fix a1=V); none: estimated once from the
+    // steady windows, and held at the case's a1 when they cannot determine it.
+    std::optional<double> a1;
+    // A sensor is frozen when it repeats one value for longer than this.
+    std::int64_t frozen_ms = 6 * ms_per_hour;
+    // A spike lies farther than this many robust standard deviations from
+    // the median of its neighbours.
+    double spike_sigmas = 6.0;
+    // Relative standard uncertainty of each feed meter's reading (a bias
+    // that does not average out over a window), by setting; default 1 %.
+    std::array<double, setting_count> meter_sigma = default_meter_sigmas();
+    // The balance test fails below this p-value; the drift test's level.
+    double balance_alpha = 0.01;
+    double drift_alpha = 0.01;
+    int min_segment = 3;                   // fitted windows on each side of a change
+    int permutations = 999;                // of the drift test
+    std::uint64_t seed = 1;                // of its permutations
+
+    static std::array<double, setting_count> default_meter_sigmas() {
+        std::array<double, setting_count> s{};
+        s.fill(0.01);
+        return s;
+    }
+};
+
+// Sets a meter's relative uncertainty as --meter-sigma does: "NAME=PERCENT"
+// with NAME a feed flow or a ratio column (feed_kmol_h.CO2, nh3_co2) and the
+// percentage > 0 ("2" or "2%"). Throws input_error naming --meter-sigma.
+void set_meter_sigma(monitor_options& o, const field_ref& source);  // source.text: NAME=PERCENT
+
+// A monitor's input, checked before anything is solved.
+struct monitor_problem {
+    history h;
+    reactor_case base;
+    monitor_options options;
+    std::int64_t spacing_ms = 0;        // the rows' median spacing
+    std::vector<std::string> warnings;  // the history's and the base case's
+};
+
+// Throws input_error for a base case that fails validate, a window shorter
+// than the rows' spacing, a step longer than the window (or not positive),
+// an a1 outside the search box, a history without lab samples (no
+// measurement on any row), and a history without a feed or setting column
+// that is given nowhere (a runs file's checks of the row's case come per
+// window).
+monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_options options);
+
+// ---- Screening ----
+
+struct time_span {
+    std::int64_t start = 0, end = 0;  // the first and the last row's times
+    std::size_t rows = 0;
+};
+
+struct column_screening {
+    std::string column;            // as written in the header
+    bool lab = false;              // a measurement's column (not a meter's or a setting's)
+    std::size_t values = 0;        // cells with a number, before screening
+    std::size_t missing = 0;       // empty cells
+    std::size_t out_of_range = 0;  // outside the documented bounds
+    std::optional<time_span> out_of_range_span;
+    std::vector<time_span> stagnant;  // frozen at one value longer than the threshold
+    std::size_t stagnant_rows = 0;
+    std::size_t spikes = 0;
+    std::optional<time_span> spike_span;  // the first and the last spike
+    double noise = NAN;            // short-term standard deviation (from successive differences)
+};
+
+// Screens every column of the history: frozen runs and spikes are set to
+// NaN in h (out-of-range values already are), each finding counted.
+std::vector<column_screening> screen_history(history& h, const monitor_options& o);
+
+// ---- Windows ----
+
+// The atom balance of a window: feed meters against the lab.
+struct balance_test {
+    bool tested = false;
+    std::string why_not;               // when not tested
+    int dof = 0;                       // the balances tested: N/C, H2O/C and (a complete analysis) the sum
+    double chi_square = NAN;
+    double p_value = NAN;
+    bool failed = false;               // p < balance_alpha
+    std::string suspect;               // the column the measurement test names when failed; empty otherwise
+    double suspect_statistic = NAN;    // its measurement test (a standard normal without a gross error)
+    double suspect_error = NAN;        // its error, relative to its reconciled value (+0.05: reads 5 % high)
+    // The reconciled values (every tested window's), by the balance's measurements.
+    std::vector<std::string> names;
+    std::vector<double> measured, reconciled, sigma;
+};
+
+struct monitor_window {
+    std::int64_t start = 0, end = 0;   // [start, end)
+    std::size_t rows = 0;              // rows in it
+    std::size_t lab_samples = 0;       // rows with a measurement (after screening)
+    std::size_t first_line = 0;        // the file's line of its first row
+    bool steady = false;
+    std::vector<std::string> flags;    // "not steady", "no lab sample", "reconciled", ...
+    std::string reason;                // why it is not fitted, in words; empty when fitted
+    std::vector<std::string> moved;    // the settings that moved (not steady), each with how much
+    settings_given settings{};         // averaged (reconciled where the balance failed)
+    observations measured{};           // the lab samples averaged, with their standard errors
+    balance_test balance;
+    bool fitted = false;
+    double a2 = NAN;
+    std::optional<double> a2_lower, a2_upper;  // 95 % profile likelihood; empty: open on that side
+    double se_ln_a2 = NAN;             // linearised, scaled
+    double chi_square = NAN;
+    int dof = 0;
+    double conversion_measured = NAN;  // the conversion column's mean, or the lab analysis's
+    double conversion_predicted = NAN; // at the window's a2
+    double conversion_equilibrium = NAN;  // at the outlet's temperature and pressure
+    double approach = NAN;             // measured / equilibrium
+};
+
+struct drift {
+    std::string factor = "a2";
+    std::int64_t time = 0;             // the start of the first window after the change
+    std::size_t window = 0;            // its index in the windows
+    double ratio = NAN;                // a2 after / before
+    double lower = NAN, upper = NAN;   // its 95 % interval
+    double p_value = NAN;              // of the permutation test that found it
+};
+
+struct monitor_result {
+    std::vector<column_screening> screening;
+    std::vector<monitor_window> windows;
+    std::vector<drift> drifts;
+    double a1 = NAN;
+    enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
+    std::string a1_note;               // how a1 was set, in words
+    std::optional<double> a1_lower, a1_upper;  // its 95 % profile interval when estimated (empty: open)
+    std::size_t fitted = 0, not_steady = 0, without_lab = 0, unsolved = 0, reconciled = 0;
+    double dispersion = NAN;           // of ln a2 about its segments, relative to the stated se (at least 1)
+    // The lab's scatter about the fits, pooled over the windows: sqrt(chi-square
+    // / degrees of freedom) against the stated standard deviations. Each
+    // window's interval is scaled by max(1, it) (a window far beyond it, by
+    // its own), on the pooled degrees of freedom.
+    double lab_scatter = NAN;
+    long reactor_solves = 0;
+    std::vector<std::string> notes;    // what the user should know (e.g. no window fitted, and why)
+};
+
+// The windows of a screened history: rows, lab samples, steadiness,
+// averaged settings and lab, the balance test and reconciliation (no solve).
+std::vector<monitor_window> window_history(const monitor_problem& p, const std::vector<column_screening>& screening);
+
+// The change points of a series of ln a2 with their standard errors:
+// binary segmentation by the likelihood ratio of two means, each split kept
+// when a permutation test gives p < alpha, the parts then tested without
+// the value on each side of the split (one may straddle the change).
+// Returns the indices where a new segment starts, in order, with their
+// p-values; `dispersion`: the scatter about the segments' means (the values
+// beside a change left out) relative to the stated errors (at least 1).
+struct change_point {
+    std::size_t at = 0;
+    double p_value = NAN;
+};
+std::vector<change_point> change_points(const std::vector<double>& x, const std::vector<double>& se,
+                                        const monitor_options& o, double& dispersion);
+
+// The drifts of such a series: at each change point the ratio after/before
+// of the weighted means of the segments beside it (without the value on
+// each side of the change, which may straddle it) with its 95 % interval
+// (Student's t on the series' degrees of freedom, the errors scaled by the
+// dispersion). drift::window: the index in the series; drift::time unset.
+std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<double>& se, const monitor_options& o,
+                               double& dispersion);
+
+// Everything: screening, windows, a1, the fits with their intervals
+// (warm-started window to window), the equilibria, the drifts. `progress`
+// (may be empty) is called after each window's fit with (done, of).
+monitor_result run_monitor(workbench_host& h, monitor_problem& p,
+                           const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,112 @@
+// `urea-reactor monitor` as a user runs it: a short synthetic history (made
+// here by the real reactor) through every output, and bad histories and
+// options refused with exit status 2 and one line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/synthetic_history.h"
+#include "cli/cli_fixture.h"
+#include "model/properties.h"
+
+namespace {
+
+using cli_testing::outcome;
+using cli_testing::slurp;
+using MonitorCli = cli_testing::cli_fixture;
+using json = nlohmann::json;
+using namespace workbench;
+
+TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
+    // 12 days of hourly rows; a2 falls to 0.8 of itself on day 6; the CO2
+    // feed ramps down on day 9.
+    synthetic_history recipe;
+    recipe.days = 12;
+    recipe.step_day = 6.0;
+    recipe.ramp_days = {9};
+    {
+        session lib(UREA_PLUGIN_PATH);
+        property_set props;
+        workbench_host h(lib, props);
+        std::ofstream out(dir / "h.csv");
+        write_synthetic_history(out, h, default_case(), recipe);
+    }
+    const outcome j = run("monitor h.csv --fix a1=1 --json --csv w.csv --plot w.svg --report w.html");
+    ASSERT_EQ(j.status, 0) << j.err;
+    const json doc = json::parse(j.out);
+    ASSERT_EQ(doc["windows"].size(), 12u);
+    const json& w = doc["windows"][0];
+    EXPECT_EQ(w["start"], "2026-01-01T00:00:00");
+    EXPECT_EQ(w["end"], "2026-01-02T00:00:00");
+    EXPECT_EQ(w["rows"], 24);
+    EXPECT_EQ(w["steady"], true);
+    EXPECT_TRUE(w["balance"]["p_value"].is_number());
+    EXPECT_TRUE(w["balance"]["suspect"].is_null());
+    EXPECT_NEAR(w["a2"]["value"].get<double>(), 0.16, 0.02);
+    EXPECT_LT(w["a2"]["profile95"][0].get<double>(), w["a2"]["profile95"][1].get<double>());
+    EXPECT_EQ(doc["windows"][9]["steady"], false);
+    EXPECT_EQ(doc["windows"][9]["flags"][0], "not steady");
+    ASSERT_EQ(doc["drifts"].size(), 1u);
+    EXPECT_EQ(doc["drifts"][0]["factor"], "a2");
+    EXPECT_EQ(doc["drifts"][0]["time"], "2026-01-07T00:00:00");
+    EXPECT_EQ(doc["screening"]["feed_kmol_h.CO2"]["missing"], 0);
+    EXPECT_TRUE(doc["screening"]["feed_kmol_h.CO2"]["stagnant"].is_array());
+    EXPECT_EQ(doc["a1"]["how"], "held");
+    const std::string csv = slurp(dir / "w.csv");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "start,end,rows,lab_samples,steady,fitted,flags,reason,balance_p_value,balance_chi_square,balance_suspect,"
+              "balance_suspect_error,a2,a2_profile95_lower,a2_profile95_upper,co2_conversion_measured,"
+              "co2_conversion_predicted,co2_conversion_equilibrium,approach");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 13);
+    EXPECT_NE(slurp(dir / "w.svg").find("<svg"), std::string::npos);
+    const std::string html = slurp(dir / "w.html");
+    EXPECT_NE(html.find("<svg"), std::string::npos);
+    EXPECT_NE(html.find("a2 changed from the window of 2026-01-07T00:00:00"), std::string::npos);
+
+    const outcome table = run("monitor h.csv --fix a1=1 --window 2d --step 1d");
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("windows of 2d every 24h"), std::string::npos);
+    EXPECT_NE(table.out.find("Drifts of a2\n  a2 changed from the window of"), std::string::npos);
+}
+
+TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
+    write("notime.csv", "pressure_bar,w_UREA\n145,0.35\n");
+    write("badtime.csv", "time,pressure_bar,w_UREA\n2026-03-01T06:00,145,0.35\n2026-03-01 7h,145,\n");
+    write("nolab.csv", "time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T07:00,146\n");
+    write("hourly.csv", "time,pressure_bar,w_UREA\n2026-03-01T06:00,145,0.35\n2026-03-01T07:00,146,\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"monitor notime.csv", "notime.csv:1: no time column"},
+        {"monitor badtime.csv", "badtime.csv:3: column \"time\" (1): not a time"},
+        {"monitor nolab.csv", "nolab.csv: no lab sample"},
+        {"monitor hourly.csv --window 30min", "--window 30min is shorter than the rows' spacing (1h"},
+        {"monitor hourly.csv --window 1day", "--window 1day: write a duration"},
+        {"monitor hourly.csv --fix a2=0.1", "--fix a2=0.1: a2 is what the monitor follows"},
+        {"monitor hourly.csv --meter-sigma pressure_bar=2", "--meter-sigma pressure_bar=2: write NAME=PERCENT"},
+        {"monitor hourly.csv --csv hourly.csv", "hourly.csv"},
+    };
+    // A history that ramps all the time: read and screened, no window fitted,
+    // each saying why, exit status 0.
+    std::string ramp = "time,feed_kmol_h.CO2,w_UREA\n";
+    for (int h = 0; h < 72; ++h) {
+        ramp += "2026-03-0" + std::to_string(1 + h / 24) + "T" + (h % 24 < 10 ? "0" : "") + std::to_string(h % 24) +
+                ":00," + std::to_string(2400 - 5 * h) + (h % 4 == 0 ? ",0.35\n" : ",\n");
+    }
+    write("ramp.csv", ramp);
+    const outcome r = run("monitor ramp.csv --fix a1=1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("no window was fitted: 3 windows, of which 3 not steady"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("not steady: feed_kmol_h.CO2 moved by"), std::string::npos) << r.out;
+
+    for (const auto& [args, message] : cases) {
+        const outcome o = run(args);
+        EXPECT_EQ(o.status, 2) << args;
+        EXPECT_EQ(o.out, "") << args;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << args << ": " << o.err;
+        EXPECT_NE(o.err.find(message), std::string::npos) << args << ": " << o.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// urea-reactor monitor HISTORY.csv [CASE]: a2, the approach to equilibrium
+// and the meters' consistency over a plant history.
+#include <iostream>
+
+#include "base/digest.h"
+#include "cli/common.h"
+#include "report/monitor_report.h"
+
+namespace workbench::cli {
+
+int monitor_command(const invocation& in) {
+    monitor_request r;
+    r.history.file = in.text("history");
+    r.sort = in.flag("--sort");
+    r.case_ = case_of(in);
+    r.plugin = in.text("--plugin");
+    r.window = text_of(in, "--window");
+    r.step = text_of(in, "--step");
+    r.frozen = text_of(in, "--frozen");
+    r.fix = values_of(in, "--fix");
+    r.meter_sigma = values_of(in, "--meter-sigma");
+    r.outputs = outputs_of(in);
+    monitor_job job = check_monitor(r, on_stderr());
+    const checked_outputs& out = job.outputs;
+
+    session s(job.plugin);
+    const monitor_result res = monitor(s, job.problem);
+    const monitor_report report{&job.problem, &res};
+    const build_info build = build_of(s.plugin_path());
+    staged_outputs files;
+    if (out.csv) files.add_text(*out.csv, monitor_csv(report));
+    if (out.plot) files.add_plot(*out.plot, monitor_plot_script(report));
+    if (out.report) {
+        monitor_html_context c;
+        c.workbench = build.workbench;
+        c.plugin = build.plugin;
+        c.plugin_file = build.plugin_file;
+        if (!job.case_file.empty()) {
+            c.case_file = job.case_file;
+            c.case_sha256 = sha256_hex(job.case_text);
+        }
+        for (const auto& [name, texts] : in.given()) {
+            if (name.rfind("--", 0) != 0 || name == "--json" || name == "--csv" || name == "--plot" ||
+                name == "--report" || name == "--time-limit") {
+                continue;
+            }
+            for (const std::string& t : texts) c.options += (c.options.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);
+        }
+        add_monitor_html(files, *out.report, report, c);
+    }
+    files.commit();
+    if (out.json) {
+        auto j = monitor_json(report, build);
+        said(j);
+        std::cout << j.dump(2) << "\n";
+    } else if (out.print()) {
+        print_monitor(std::cout, report);
+    }
+    if (out.json || !out.print()) note(res.notes);
+    return finish(files, res.unsolved > 0 && res.fitted == 0 ? exit_solver : exit_ok);
+}
+
+}  // namespace workbench::cli

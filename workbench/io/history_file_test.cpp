@@ -1,0 +1,95 @@
+// The history reader: times in every form it takes, the runs file's columns
+// and checks, values out of bounds counted (not refused), order, and every
+// refusal naming its line and column.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "base/timestamps.h"
+#include "io/history_file.h"
+#include "io/runs_file.h"
+
+namespace {
+
+using namespace workbench;
+
+// The message of the runs_error the text makes, or "no error".
+std::string refusal(const std::string& text, bool sort = false) {
+    try {
+        parse_history(text, "h.csv", sort);
+    } catch (const runs_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(Timestamps, ReadWriteAndDurations) {
+    const std::int64_t six = read_timestamp("2026-03-01T06:00:00").ms;
+    EXPECT_EQ(timestamp_text(six, false), "2026-03-01T06:00:00");
+    EXPECT_EQ(read_timestamp("2026-03-01 06:00").ms, six);
+    EXPECT_FALSE(read_timestamp("2026-03-01 06:00").zoned);
+    EXPECT_EQ(read_timestamp("2026-03-01T07:30:00+01:30").ms, six);
+    EXPECT_EQ(read_timestamp("2026-03-01T05:00:00-0100").ms, six);
+    EXPECT_TRUE(read_timestamp("2026-03-01T06:00:00Z").zoned);
+    EXPECT_EQ(read_timestamp("2026-03-01T06:00:00.25Z").ms, six + 250);
+    EXPECT_EQ(timestamp_text(read_timestamp("2028-02-29T23:59:59").ms, true), "2028-02-29T23:59:59Z");
+    EXPECT_EQ(read_timestamp("1969-12-31T23:00:00Z").ms, -ms_per_hour);
+    for (const char* bad : {"2026-02-29", "2026-03-01T24:00", "2026-3-1 06:00", "01.03.2026 06:00", "2026-03-01T06:00:00 UTC"}) {
+        EXPECT_FALSE(read_timestamp(bad).error.empty()) << bad;
+    }
+    EXPECT_EQ(parse_duration("window", "24h"), ms_per_day);
+    EXPECT_EQ(parse_duration("window", "1.5h"), 90 * ms_per_minute);
+    EXPECT_EQ(duration_text(7 * ms_per_day), "7d");
+    EXPECT_EQ(duration_text(90 * ms_per_minute), "90min");
+    EXPECT_THROW(parse_duration("window", "30m"), input_error);
+    EXPECT_THROW(parse_duration("window", "0h"), input_error);
+}
+
+TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {
+    const history h = parse_history(
+        "# a historian's export\n"
+        "Time,feed_kmol_h.CO2,pressure_bar,w_UREA,w_UREA_sigma\n"
+        "2026-03-01T06:00:00,2400,145,,\n"
+        "2026-03-01 07:00,-3,0.5,0.35,0.004\n"
+        "2026-03-01T08:00,2390,,35,\n",
+        "h.csv", false);
+    ASSERT_EQ(h.rows(), 3u);
+    EXPECT_EQ(h.line[1], 4u);
+    EXPECT_EQ(h.time[2] - h.time[0], 2 * ms_per_hour);
+    const history_column& co2 = *h.of_setting(setting::feed_CO2);
+    EXPECT_EQ(co2.values[0], 2400.0);
+    EXPECT_TRUE(std::isnan(co2.values[1]));  // negative: out of bounds, left out and counted
+    EXPECT_EQ(co2.out_of_range, 1u);
+    EXPECT_EQ(h.of_setting(setting::pressure_bar)->out_of_range, 1u);  // below the case's 1 bar
+    EXPECT_EQ(h.of_setting(setting::pressure_bar)->missing, 1u);
+    const history_column& urea = *h.of_quantity(quantity::w_urea);
+    EXPECT_EQ(urea.values[1], 0.35);
+    EXPECT_EQ(urea.out_of_range, 1u);  // 35: no fraction
+    EXPECT_EQ(h.sigma_of(quantity::w_urea)->values[1], 0.004);
+    EXPECT_EQ(h.sha256.size(), 64u);
+
+    // Out of order: refused with the line, or sorted with --sort.
+    const std::string shuffled = "time,pressure_bar,w_UREA\n2026-03-01T08:00,145,0.35\n2026-03-01T06:00,146,\n"
+                                 "2026-03-01T06:00,147,\n";
+    EXPECT_EQ(refusal(shuffled), "h.csv:3: column \"time\" (1): earlier than the row before (line 2, "
+                                 "2026-03-01T08:00:00): the rows must be in time order, each time once (--sort sorts them)");
+    const history sorted = parse_history(shuffled, "h.csv", true);
+    EXPECT_EQ(sorted.line, (std::vector<std::size_t>{3, 4, 2}));
+    EXPECT_EQ(sorted.of_setting(setting::pressure_bar)->values, (std::vector<double>{146, 147, 145}));
+    ASSERT_EQ(sorted.warnings.size(), 1u);  // the repeated time
+
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T06:00:00,146\n").substr(0, 59),
+              "h.csv:3: column \"time\" (1): the same time as the row before");
+    EXPECT_EQ(refusal("when,pressure_bar\n2026-03-01,145\n").substr(0, 41), "h.csv:1: column \"when\" (1): unknown colum");
+    EXPECT_EQ(refusal("pressure_bar,w_UREA\n145,0.3\n").substr(0, 26), "h.csv:1: no time column: a");
+    EXPECT_EQ(refusal("pressure_bar,time\n145,2026-03-01T06:00\n146,1.3.2026 07:00\n").substr(0, 42),
+              "h.csv:3: column \"time\" (2): not a time (wr");
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00Z,145\n2026-03-01T07:00,146\n").substr(0, 60),
+              "h.csv:3: column \"time\" (1): a time without a UTC offset afte");
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,14,5\n"), "h.csv:2: the row has 3 cells, the header 2");
+    EXPECT_EQ(refusal("time,nh3_co2,feed_kmol_h.NH3\n2026-03-01T06:00,3.1,7400\n").substr(0, 44),
+              "h.csv:2: column \"nh3_co2\" (2): given togethe");
+}
+
+}  // namespace

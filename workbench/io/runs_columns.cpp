@@ -1,0 +1,346 @@
+#include "io/runs_columns.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "base/text.h"
+#include "io/runs_file.h"
+#include "model/limits.h"
+#include "model/observation.h"
+
+namespace workbench {
+namespace {
+
+[[noreturn]] void fail_at(const std::string& file, std::size_t line, const std::string& what) {
+    throw runs_error(file, line, 0, what);
+}
+
+std::string known_columns(const std::vector<std::string>& extra) {
+    std::string s;
+    for (const std::string& e : extra) s += e + ", ";
+    s += "run, note";
+    for (std::size_t i = 0; i < setting_count; ++i) s += std::string(", ") + setting_column(static_cast<setting>(i));
+    for (const quantity_info& q : quantities) s += std::string(", ") + q.column;
+    s += ", and each measurement's <name>_sigma";
+    return s;
+}
+
+runs_column classify(const std::string& written, std::size_t number, const std::string& file, std::size_t line,
+                     const std::vector<std::string>& extra) {
+    runs_column c{trimmed_cell(written), number, column_kind::unnamed, 0};
+    const std::string key = normalised_name(written);
+    if (key.empty()) return c;
+    for (std::size_t e = 0; e < extra.size(); ++e) {
+        if (key == normalised_name(extra[e])) {
+            c.kind = column_kind::extra;
+            c.index = e;
+            return c;
+        }
+    }
+    if (key == "run") {
+        c.kind = column_kind::run_name;
+        return c;
+    }
+    if (key == "note") {
+        c.kind = column_kind::note;
+        return c;
+    }
+    if (const auto s = setting_named(written)) {
+        c.kind = column_kind::setting;
+        c.index = static_cast<std::size_t>(*s);
+        return c;
+    }
+    for (std::size_t q = 0; q < quantity_count; ++q) {
+        const std::string name = normalised_name(quantities[q].column);
+        if (key == name || key == name + "_sigma") {
+            c.kind = key == name ? column_kind::measured : column_kind::sigma;
+            c.index = q;
+            return c;
+        }
+    }
+    if (key == "a1" || key == "a2") {
+        column_error(file, line, c, key +
+                         " is what the estimate finds, not a run's setting: to hold it, use " +
+                         mention("fix", key, "VALUE"));
+    }
+    if (key == "model") {
+        column_error(file, line, c, "the reactor model is the base case's (" + mention("model") +
+                         " or the case file), the same for every run");
+    }
+    column_error(file, line, c, "unknown column (known: " + known_columns(extra) + ")");
+}
+
+}  // namespace
+
+// ---- CSV records (RFC 4180) ----------------------------------------------
+
+csv_reader::csv_reader(source read, std::string file)
+    : read_(std::move(read)), file_(std::move(file)), buf_(std::size_t{1} << 16) {}
+
+bool csv_reader::refill() {
+    if (at_end_) return false;
+    // Keep what is left (the start's look-ahead), then read after it.
+    const std::size_t left = end_ - pos_;
+    std::memmove(buf_.data(), buf_.data() + pos_, left);
+    pos_ = 0;
+    end_ = left;
+    const std::size_t n = read_(buf_.data() + end_, buf_.size() - end_);
+    if (n == 0) at_end_ = true;
+    end_ += n;
+    return pos_ < end_;
+}
+
+void csv_reader::skip_line_end() {
+    if (peek() == '\r') {
+        bump();
+        if (peek() == '\n') bump();
+    } else {
+        bump();
+    }
+    ++line_;
+}
+
+bool csv_reader::next(csv_record& r) {
+    if (!started_) {
+        started_ = true;
+        while (end_ - pos_ < 3 && !at_end_) refill();
+        const char* t = buf_.data() + pos_;
+        const std::size_t n = end_ - pos_;
+        if (n >= 2 && ((t[0] == '\xFF' && t[1] == '\xFE') || (t[0] == '\xFE' && t[1] == '\xFF'))) {
+            throw runs_error(file_, 0, 0, "UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
+        }
+        if (n >= 3 && std::memcmp(t, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+    }
+    const auto line_end = [](int ch) { return ch == '\n' || ch == '\r'; };
+    for (;;) {
+        int ch = peek();
+        if (ch < 0) return false;
+        if (ch == '#') {  // a comment line
+            while ((ch = peek()) >= 0 && !line_end(ch)) bump();
+            if (ch >= 0) skip_line_end();
+            continue;
+        }
+        r.line = line_;
+        r.cells.clear();
+        for (;;) {
+            std::string cell;
+            if (peek() == '"') {
+                const std::size_t opened = line_;
+                bump();
+                for (;;) {
+                    ch = peek();
+                    if (ch < 0) {
+                        fail_at(file_, opened, "cell " + std::to_string(r.cells.size() + 1) +
+                                                   ": a quote opened here is never closed");
+                    }
+                    if (ch == '"') {
+                        bump();
+                        if (peek() == '"') {
+                            cell += '"';
+                            bump();
+                            continue;
+                        }
+                        break;
+                    }
+                    cell += static_cast<char>(ch);
+                    bump();
+                    if (line_end(ch)) {
+                        if (ch == '\r' && peek() == '\n') {
+                            cell += '\n';
+                            bump();
+                        }
+                        ++line_;
+                    }
+                }
+                ch = peek();
+                if (ch >= 0 && ch != ',' && !line_end(ch)) {
+                    fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
+                                              ": text after the closing quote");
+                }
+            } else {
+                while ((ch = peek()) >= 0 && ch != ',' && !line_end(ch)) {
+                    if (ch == '"') {
+                        fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
+                                                  ": a quote inside a cell that does not start with "
+                                                  "one (quote the whole cell and double the quote)");
+                    }
+                    if (ch == '\0') fail_at(file_, line_, "a NUL byte: this is not a text file");
+                    cell += static_cast<char>(ch);
+                    bump();
+                }
+            }
+            r.cells.push_back(std::move(cell));
+            ch = peek();
+            if (ch == ',') {
+                bump();
+                continue;
+            }
+            if (ch >= 0) skip_line_end();
+            break;
+        }
+        if (!blank_cells(r.cells)) return true;
+    }
+}
+
+std::vector<csv_record> csv_records(const std::string& text, const std::string& file) {
+    std::size_t at = 0;
+    csv_reader reader(
+        [&](char* to, std::size_t capacity) {
+            const std::size_t n = std::min(capacity, text.size() - at);
+            std::memcpy(to, text.data() + at, n);
+            at += n;
+            return n;
+        },
+        file);
+    std::vector<csv_record> out;
+    csv_record r;
+    while (reader.next(r)) out.push_back(r);
+    return out;
+}
+
+bool blank_cells(const std::vector<std::string>& cells) {
+    return std::all_of(cells.begin(), cells.end(), [](const std::string& c) {
+        return c.find_first_not_of(" \t") == std::string::npos;
+    });
+}
+
+std::string trimmed_cell(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos) return "";
+    const std::size_t b = s.find_last_not_of(" \t");
+    return s.substr(a, b - a + 1);
+}
+
+// ---- Columns --------------------------------------------------------------
+
+void column_error(const std::string& file, std::size_t line, const runs_column& c, const std::string& what) {
+    throw runs_error(file, line, c.number, "column \"" + c.name + "\" (" + std::to_string(c.number) + "): " + what);
+}
+
+namespace {
+
+void check_separators(const csv_record& head, const std::string& file) {
+    if (head.cells.size() == 1 && head.cells[0].find_first_of(";\t") != std::string::npos) {
+        fail_at(file, head.line,
+                "the header has one column: cells must be separated by commas (the file seems "
+                "to use semicolons or tabs)");
+    }
+}
+
+}  // namespace
+
+const csv_record& table_header(const std::vector<csv_record>& records, const std::string& file) {
+    if (records.empty()) {
+        throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name "
+                                "the columns");
+    }
+    check_separators(records.front(), file);
+    return records.front();
+}
+
+std::vector<runs_column> runs_header(const csv_record& head, const std::string& file,
+                                     const std::vector<std::string>& extra) {
+    check_separators(head, file);
+    std::vector<runs_column> cols;
+    std::map<std::pair<column_kind, std::size_t>, std::size_t> seen;  // target -> column number
+    for (std::size_t k = 0; k < head.cells.size(); ++k) {
+        runs_column c = classify(head.cells[k], k + 1, file, head.line, extra);
+        if (c.kind != column_kind::unnamed) {
+            const auto [it, fresh] = seen.emplace(std::pair{c.kind, c.index}, c.number);
+            if (!fresh) {
+                const runs_column& first = cols[it->second - 1];
+                column_error(file, head.line, c, "the same as column \"" + first.name +
+                                 "\" (" + std::to_string(first.number) + ")");
+            }
+        }
+        cols.push_back(std::move(c));
+    }
+    for (const runs_column& c : cols) {
+        if (c.kind == column_kind::sigma && seen.count({column_kind::measured, c.index}) == 0) {
+            column_error(file, head.line, c,
+                         std::string("a standard deviation without its measurement column \"") +
+                             quantities[c.index].column + "\"");
+        }
+    }
+    return cols;
+}
+
+void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file) {
+    if (rec.cells.size() == columns) return;
+    const bool extra_blank =
+        rec.cells.size() > columns &&
+        blank_cells({rec.cells.begin() + static_cast<std::ptrdiff_t>(columns), rec.cells.end()});
+    if (!extra_blank) {
+        fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
+                                    std::to_string(columns));
+    }
+}
+
+double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c) {
+    const decimal_read r = read_decimal(cell);
+    if (r.error != std::errc()) {
+        std::string hint;
+        if (cell.find(',') != std::string::npos) {
+            // 2,400 is two thousand four hundred with a thousands separator,
+            // or 2.4 with a decimal comma: say both, guess neither.
+            std::string digits = cell, point = cell;
+            digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+            std::replace(point.begin(), point.end(), ',', '.');
+            hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
+                   " if the comma separates thousands, " + point + " if it is a decimal comma";
+        }
+        if (r.error == std::errc::result_out_of_range) hint = "; out of the range of a double";
+        column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
+    }
+    if (!std::isfinite(r.value)) {
+        column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
+    }
+    return r.value;
+}
+
+std::optional<std::string> setting_out_of_bounds(setting s, double v) {
+    switch (s) {
+        case setting::trays:
+            if (v != std::floor(v)) return "must be a whole number of trays";
+            if (v < min_trays || v > max_trays) {
+                return "must be " + std::to_string(min_trays) + " to " + std::to_string(max_trays) + " trays";
+            }
+            break;
+        case setting::volume_m3:
+        case setting::pressure_bar:
+            if (!(v > 0.0)) return "must be > 0";
+            break;
+        case setting::inlet_temperature_C:
+        case setting::outlet_temperature_C:
+            if (!(v + kelvin > 0.0)) return "not a temperature in C";
+            break;
+        default:  // flows and ratios
+            if (v < 0.0) return "must not be negative";
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written) {
+    if (v >= 0.0 && v <= 1.0) return std::nullopt;
+    const std::string hint = v > 1.0 && v <= 100.0 ? "; a percentage? write " + sig(v / 100.0) : "";
+    return "must be a fraction between 0 and 1 (got " + written + hint + ")";
+}
+
+void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,
+                  const std::vector<runs_column>& cols, const std::string& file) {
+    for (const auto& [ratio, flow] : {std::pair{setting::nh3_co2, setting::feed_NH3},
+                                      std::pair{setting::h2o_co2, setting::feed_H2O}}) {
+        const std::size_t rc = column_of[static_cast<std::size_t>(ratio)];
+        const std::size_t fc = column_of[static_cast<std::size_t>(flow)];
+        if (rc != 0 && fc != 0) {
+            column_error(file, line, cols[rc - 1], "given together with column \"" + cols[fc - 1].name + "\" (" +
+                                                       std::to_string(fc) +
+                                                       ") in the same row: give either the flow or the ratio");
+        }
+    }
+}
+
+}  // namespace workbench

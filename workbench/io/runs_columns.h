@@ -1,0 +1,111 @@
+// What every table of runs shares (a runs file, a plant history): CSV
+// records read one at a time, so that a file of any size is read in bounded
+// memory, and the runs file's columns, classified and checked as the runs
+// file checks them. The runs-file reader and the history reader use these;
+// see docs/runs-files.md.
+#ifndef UREA_WORKBENCH_IO_RUNS_COLUMNS_H
+#define UREA_WORKBENCH_IO_RUNS_COLUMNS_H
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/settings.h"
+
+namespace workbench {
+
+struct csv_record {
+    std::size_t line = 0;            // where the record starts
+    std::vector<std::string> cells;  // as written, quotes removed
+};
+
+// CSV records as RFC 4180 writes them: cells separated by commas, a cell in
+// double quotes may hold commas, line breaks and doubled quotes; lines end
+// in LF, CRLF or CR. A UTF-8 byte-order mark is skipped (UTF-16 text is
+// refused); lines whose first character is '#' and records without any text
+// are left out. Throws runs_error naming the file and line.
+class csv_reader {
+public:
+    // read(buffer, capacity): the next bytes, 0 at the end.
+    using source = std::function<std::size_t(char*, std::size_t)>;
+    csv_reader(source read, std::string file);
+
+    // The next record; false at the end of the text.
+    bool next(csv_record& r);
+
+private:
+    int peek() { return pos_ < end_ || refill() ? static_cast<unsigned char>(buf_[pos_]) : -1; }
+    void bump() { ++pos_; }
+    bool refill();
+    void skip_line_end();
+
+    source read_;
+    std::string file_;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0, end_ = 0;
+    bool at_end_ = false, started_ = false;
+    std::size_t line_ = 1;
+};
+
+// Every record of a text.
+std::vector<csv_record> csv_records(const std::string& text, const std::string& file);
+
+// Whether every cell is blank (spaces and tabs at most).
+bool blank_cells(const std::vector<std::string>& cells);
+
+// A cell without the spaces and tabs around it.
+std::string trimmed_cell(const std::string& s);
+
+enum class column_kind { run_name, note, setting, measured, sigma, unnamed, extra };
+
+struct runs_column {
+    std::string name;    // as written, trimmed
+    std::size_t number;  // 1-based
+    column_kind kind;
+    std::size_t index;   // the setting, the quantity, or the extra column's place in `extra`
+};
+
+// The header's columns, each checked as a runs file checks it: unknown
+// names (the message lists the known ones, `extra` first), a column given
+// twice (also under two of its names), a standard deviation without its
+// measurement, a header separated by semicolons or tabs. `extra`: the
+// caller's own columns (e.g. "time"), matched as setting names are.
+std::vector<runs_column> runs_header(const csv_record& head, const std::string& file,
+                                     const std::vector<std::string>& extra = {});
+
+// The header of a table's records: there, and with its cells separated by
+// commas; throws runs_error otherwise.
+const csv_record& table_header(const std::vector<csv_record>& records, const std::string& file);
+
+// Bad input in a cell of column c on this line: throws runs_error
+// 'FILE:LINE: column "NAME" (N): WHAT'.
+[[noreturn]] void column_error(const std::string& file, std::size_t line, const runs_column& c,
+                               const std::string& what);
+
+// A row has the header's number of cells, or more of which the extra ones
+// are blank (a spreadsheet's trailing commas); throws runs_error otherwise.
+void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file);
+
+// A cell's number: decimal, finite; throws runs_error with a hint for a
+// thousands separator or a decimal comma.
+double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c);
+
+// Why a setting's value lies outside what a runs file allows (e.g. "must not
+// be negative"), or nothing.
+std::optional<std::string> setting_out_of_bounds(setting s, double v);
+
+// Why a measurement's value is no fraction between 0 and 1 (with the hint
+// that it looks like a percentage), or nothing; `written`: the cell's text.
+std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written);
+
+// A row that gives both a ratio and the flow it sets: throws runs_error
+// naming both columns. column_of: by setting, 1-based; 0 = not given.
+void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,
+                  const std::vector<runs_column>& cols, const std::string& file);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,92 @@
+# The two clients of one library: each command's table in Python has the
+# columns of the command line's CSV, and pandas reads that CSV with the
+# dtypes to_pandas() gives (yes or no as bool, missing values where they
+# are missing); bad input raises a ValueError about the Python argument,
+# never about a command-line option.
+import math
+import os
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import urea_reactor as ur
+from conftest import EXAMPLES, RUNS, cli
+
+CASES = os.path.join(EXAMPLES, "cases-design.csv")
+
+
+@pytest.fixture(scope="module")
+def est(tmp_path_factory):
+    path = tmp_path_factory.mktemp("est") / "est.json"
+    status, out, err = cli("estimate", RUNS, "--fix", "a1=1", "--json")
+    assert status == 0, err
+    path.write_text(out)
+    return str(path)
+
+
+COMMANDS = {
+    "run": (lambda est: [], lambda est: ur.run().profile),
+    "run with bands": (lambda est: ["--estimate", est], lambda est: ur.run(estimate=est).profile),
+    "fit": (lambda est: ["fit", "--co2-conversion", "0.6"], lambda est: ur.fit(None, 0.6).run.profile),
+    "sweep": (lambda est: ["sweep", "--vary", "a2=0.05:0.5:4", "--vary", "nh3_co2=2.8,3.4"],
+              lambda est: ur.sweep(vary={"a2": (0.05, 0.5, 4), "nh3_co2": [2.8, 3.4]}).points),
+    "study": (lambda est: ["study", "--vary", "t-out=176:190:3", "--vary", "model=trays,pfr",
+                           "--result", "co2_conversion,x_UREA@3,residence_time_min"],
+              lambda est: ur.study(vary={"t_out": (176, 190, 3), "model": ["trays", "pfr"]},
+                                   results=["co2_conversion", "x_UREA@3", "residence_time_min"]).points),
+    "study of a case table": (lambda est: ["study", "--cases", CASES], lambda est: ur.study(cases=CASES).points),
+    "study with bands": (lambda est: ["study", "--vary", "t-out=176:190:3", "--estimate", est],
+                         lambda est: ur.study(vary={"t_out": (176, 190, 3)}, estimate=est).points),
+    "estimate": (lambda est: ["estimate", RUNS, "--fix", "a1=1"], lambda est: ur.estimate(RUNS, fix={"a1": 1}).residuals),
+    "design": (lambda est: ["design", RUNS, "--estimate", est, "--vary", "t-out=176:195:4"],
+               lambda est: ur.design(RUNS, vary={"t_out": (176, 195, 4)}, estimate=est).candidates),
+}
+
+
+@pytest.mark.parametrize("command", COMMANDS)
+def test_every_table_is_the_command_lines_csv(command, est, tmp_path):
+    args, call = COMMANDS[command]
+    csv = tmp_path / "out.csv"
+    status, _, err = cli(*args(est), "--csv", str(csv))
+    assert status == 0, err
+    theirs = pd.read_csv(csv)
+    table = call(est)
+    ours = table.to_pandas()
+    assert list(ours.columns) == list(theirs.columns) == table.columns
+    assert set(ours.attrs["units"]) == set(table.columns)
+    for name in theirs.columns:
+        a, b = ours[name], theirs[name]
+        assert (a.dtype == bool) == (b.dtype == bool), name
+        assert (a.dtype == object) == (b.dtype == object), name
+        assert (a.isna() == b.isna()).all(), name
+        if a.dtype == object:
+            assert (a[a.notna()] == b[b.notna()]).all(), name
+        else:
+            np.testing.assert_allclose(a.astype(float), b.astype(float), rtol=5e-10, err_msg=name)
+
+
+BAD = [
+    (lambda est: ur.study(vary={"a2": (1, 0, -5)}), 'vary["a2"]: '),
+    (lambda est: ur.estimate(RUNS, fix={"a3": 1}), 'fix["a3"]: write fix={"a1": VALUE} or fix={"a2": VALUE}'),
+    (lambda est: ur.estimate(RUNS, loss="l2"), "loss: "),
+    (lambda est: ur.estimate(RUNS, bootstrap=-1), "bootstrap: "),
+    (lambda est: ur.fit(None, 1.5), "co2_conversion: "),
+    (lambda est: ur.run(estimate=est, band="wide"), "band: "),
+    (lambda est: ur.study(vary={"a2": (0.1, 1, 2)}, results=["co2_convrsion"]), "results[0]: "),
+    (lambda est: ur.design(RUNS, vary={"t_out": (176, 190, 3)}, for_factor="a3"), "for_factor: "),
+    (lambda est: ur.design(RUNS, vary={"t_out": (176, 190, 3)}, fix={"a1": 1}, estimate=est), 'fix and estimate='),
+    (lambda est: ur.check(timeout=-1), "timeout: "),
+    (lambda est: ur.Case().with_settings(a1="abc"), "a1: must be a finite number (got abc)"),
+    (lambda est: ur.Case().with_settings(model="cstr"), "model: must be 'trays' or 'pfr'"),
+]
+
+
+@pytest.mark.parametrize("k", range(len(BAD)))
+def test_bad_input_names_the_python_argument(k, est):
+    call, start = BAD[k]
+    with pytest.raises(ValueError) as e:
+        call(est)
+    assert isinstance(e.value, ur.InputError)
+    assert str(e.value).startswith(start), str(e.value)
+    assert "--" not in str(e.value), str(e.value)

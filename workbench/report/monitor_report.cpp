@@ -1,0 +1,353 @@
+#include "report/monitor_report.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+#include "base/text.h"
+#include "report/html_report.h"
+#include "report/json_stream.h"
+#include "report/palette.h"
+#include "report/run_report.h"
+
+namespace workbench {
+namespace {
+
+std::string when(const monitor_report& r, std::int64_t ms) { return timestamp_text(ms, r.problem->h.zoned); }
+
+const char* a1_how(monitor_result::a1_source s) {
+    switch (s) {
+        case monitor_result::a1_source::held: return "held";
+        case monitor_result::a1_source::estimated: return "estimated";
+        default: return "kept";
+    }
+}
+
+std::string flags_text(const monitor_window& w, const char* separator) {
+    std::string s;
+    for (const std::string& f : w.flags) s += (s.empty() ? "" : separator) + f;
+    return s;
+}
+
+std::string interval_text(const monitor_window& w) {
+    if (!w.fitted) return "-";
+    return (w.a2_lower ? sig(*w.a2_lower, 4) : "open") + " .. " + (w.a2_upper ? sig(*w.a2_upper, 4) : "open");
+}
+
+std::string times_text(const history& h) {
+    return h.zoned ? "with UTC offsets; written in UTC (Z)"
+                   : "without a UTC offset: read and written as given, as UTC (one clock, no daylight-saving shifts)";
+}
+
+std::vector<std::string> drift_lines(const monitor_report& r) {
+    std::vector<std::string> out;
+    for (const drift& d : r.result->drifts) {
+        out.push_back(d.factor + " changed from the window of " + when(r, d.time) + ": after/before " + sig(d.ratio, 3) +
+                      " (95 % " + sig(d.lower, 3) + " .. " + sig(d.upper, 3) + "), permutation p = " + sig(d.p_value, 2));
+    }
+    return out;
+}
+
+std::vector<std::string> summary_lines(const monitor_report& r) {
+    const monitor_result& m = *r.result;
+    std::vector<std::string> out;
+    out.push_back(std::to_string(m.windows.size()) + " windows: " + std::to_string(m.fitted) + " fitted, " +
+                  std::to_string(m.not_steady) + " not steady, " + std::to_string(m.without_lab) + " without a lab sample, " +
+                  std::to_string(m.unsolved) + " without a solution; " + std::to_string(m.reconciled) +
+                  " failed the atom balance (each fitted with its suspect's reading left free)");
+    out.push_back(m.a1_note);
+    if (m.drifts.empty()) {
+        out.push_back("a2 did not change: no drift at the test's level " + sig(r.problem->options.drift_alpha, 2) +
+                      (std::isfinite(m.dispersion) ? " (scatter of ln a2 " + sig(m.dispersion, 3) + " times the stated)" : ""));
+    }
+    for (const std::string& d : drift_lines(r)) out.push_back(d);
+    for (const std::string& n : m.notes) out.push_back(n);
+    return out;
+}
+
+nlohmann::ordered_json span_json(const monitor_report& r, const time_span& s) {
+    nlohmann::ordered_json j;
+    j["start"] = when(r, s.start);
+    j["end"] = when(r, s.end);
+    j["rows"] = s.rows;
+    return j;
+}
+
+nlohmann::ordered_json optional_number(const std::optional<double>& v) {
+    return v ? json_number(*v) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
+void print_monitor(std::ostream& out, const monitor_report& r) {
+    const monitor_problem& p = *r.problem;
+    const monitor_result& m = *r.result;
+    const history& h = p.h;
+    out << "History " << printable(h.file) << ": " << h.rows() << " rows, " << when(r, h.time.front()) << " .. "
+        << when(r, h.time.back()) << ", every " << duration_text(p.spacing_ms) << " (median)\n"
+        << "  times " << times_text(h) << "\n"
+        << "  windows of " << duration_text(p.options.window_ms) << " every " << duration_text(p.options.step_ms) << "\n\n";
+    out << "Screening (values left out)\n"
+        << "  column                  values  missing  out of range  frozen (spans)  spikes\n";
+    for (const column_screening& s : m.screening) {
+        out << "  " << left_aligned(printable(s.column), 22) << right_aligned(std::to_string(s.values), 8)
+            << right_aligned(std::to_string(s.missing), 9) << right_aligned(std::to_string(s.out_of_range), 14)
+            << right_aligned(std::to_string(s.stagnant_rows) + " (" + std::to_string(s.stagnant.size()) + ")", 16)
+            << right_aligned(std::to_string(s.spikes), 8) << "\n";
+    }
+    out << "\nWindows\n  start                 rows  lab  steady  balance p  suspect                a2      95 % profile        "
+           "conv %  pred %  equil %  approach %  flags\n";
+    for (const monitor_window& w : m.windows) {
+        const balance_test& b = w.balance;
+        out << "  " << left_aligned(when(r, w.start), 20) << right_aligned(std::to_string(w.rows), 6)
+            << right_aligned(std::to_string(w.lab_samples), 5) << right_aligned(w.steady ? "yes" : "no", 8)
+            << right_aligned(b.tested ? sig(b.p_value, 2) : "-", 11) << "  "
+            << left_aligned(b.suspect.empty() ? "-" : b.suspect + " " + (b.suspect_error >= 0 ? "+" : "") +
+                                                          sig(100.0 * b.suspect_error, 2) + "%", 21)
+            << right_aligned(w.fitted ? sig(w.a2, 4) : "-", 8) << "  " << left_aligned(interval_text(w), 18)
+            << fixed(100.0 * w.conversion_measured, 8, 2) << fixed(100.0 * w.conversion_predicted, 8, 2)
+            << fixed(100.0 * w.conversion_equilibrium, 9, 2) << fixed(100.0 * w.approach, 12, 1) << "  "
+            << (w.reason.empty() ? flags_text(w, ", ") : w.reason) << "\n";
+    }
+    out << "\nDrifts of a2\n";
+    if (m.drifts.empty()) out << "  none\n";
+    for (const std::string& d : drift_lines(r)) out << "  " << d << "\n";
+    out << "\nSummary\n";
+    for (const std::string& s : summary_lines(r)) out << "  " << s << "\n";
+}
+
+nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& build) {
+    const monitor_problem& p = *r.problem;
+    const monitor_result& m = *r.result;
+    const history& h = p.h;
+    nlohmann::ordered_json j;
+    j["history"] = {{"file", h.file},
+                    {"sha256", h.sha256},
+                    {"rows", h.rows()},
+                    {"first", when(r, h.time.front())},
+                    {"last", when(r, h.time.back())},
+                    {"spacing", duration_text(p.spacing_ms)},
+                    {"times", times_text(h)},
+                    {"sorted", h.sorted}};
+    j["window"] = duration_text(p.options.window_ms);
+    j["step"] = duration_text(p.options.step_ms);
+    j["a1"] = {{"value", json_number(m.a1)}, {"how", a1_how(m.a1_how)}, {"note", m.a1_note}};
+    nlohmann::ordered_json screening = nlohmann::ordered_json::object();
+    for (const column_screening& s : m.screening) {
+        nlohmann::ordered_json c;
+        c["values"] = s.values;
+        c["missing"] = s.missing;
+        c["stagnant"] = nlohmann::ordered_json::array();
+        for (const time_span& t : s.stagnant) c["stagnant"].push_back(span_json(r, t));
+        c["out_of_range"] = s.out_of_range;
+        c["out_of_range_span"] = s.out_of_range_span ? span_json(r, *s.out_of_range_span) : nlohmann::ordered_json(nullptr);
+        c["spikes"] = s.spikes;
+        c["spike_span"] = s.spike_span ? span_json(r, *s.spike_span) : nlohmann::ordered_json(nullptr);
+        c["noise"] = json_number(s.noise);
+        screening[s.column] = c;
+    }
+    j["screening"] = screening;
+    j["windows"] = nlohmann::ordered_json::array();
+    for (const monitor_window& w : m.windows) {
+        nlohmann::ordered_json x;
+        x["start"] = when(r, w.start);
+        x["end"] = when(r, w.end);
+        x["rows"] = w.rows;
+        x["lab_samples"] = w.lab_samples;
+        x["steady"] = w.steady;
+        x["fitted"] = w.fitted;
+        x["flags"] = w.flags;
+        x["reason"] = w.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.reason);
+        const balance_test& b = w.balance;
+        nlohmann::ordered_json bj;
+        bj["tested"] = b.tested;
+        bj["p_value"] = json_number(b.p_value);
+        bj["chi_square"] = json_number(b.chi_square);
+        bj["dof"] = b.dof;
+        bj["suspect"] = b.suspect.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(b.suspect);
+        bj["suspect_error"] = json_number(b.suspect_error);
+        if (!b.names.empty()) {
+            nlohmann::ordered_json rec = nlohmann::ordered_json::object();
+            for (std::size_t k = 0; k < b.names.size(); ++k) {
+                rec[b.names[k]] = {{"measured", json_number(b.measured[k])},
+                                   {"reconciled", json_number(b.reconciled[k])},
+                                   {"sigma", json_number(b.sigma[k])}};
+            }
+            bj["reconciled"] = rec;
+        }
+        if (!b.tested) bj["why_not"] = b.why_not;
+        x["balance"] = bj;
+        x["a2"] = {{"value", json_number(w.a2)},
+                   {"profile95", {optional_number(w.a2_lower), optional_number(w.a2_upper)}}};
+        x["conversion"] = {{"measured", json_number(w.conversion_measured)},
+                           {"predicted", json_number(w.conversion_predicted)},
+                           {"equilibrium", json_number(w.conversion_equilibrium)}};
+        x["approach"] = json_number(w.approach);
+        j["windows"].push_back(x);
+    }
+    j["drifts"] = nlohmann::ordered_json::array();
+    for (const drift& d : m.drifts) {
+        j["drifts"].push_back({{"factor", d.factor},
+                               {"time", when(r, d.time)},
+                               {"ratio", json_number(d.ratio)},
+                               {"ratio95", {json_number(d.lower), json_number(d.upper)}},
+                               {"p_value", json_number(d.p_value)}});
+    }
+    j["summary"] = {{"windows", m.windows.size()},     {"fitted", m.fitted},
+                    {"not_steady", m.not_steady},      {"without_lab", m.without_lab},
+                    {"unsolved", m.unsolved},          {"reconciled", m.reconciled},
+                    {"dispersion", json_number(m.dispersion)}, {"reactor_solves", m.reactor_solves}};
+    j["notes"] = m.notes;
+    j["base_case"] = case_json(p.base);
+    j["build"] = build_json(build);
+    return j;
+}
+
+std::string monitor_csv(const monitor_report& r) {
+    std::ostringstream s;
+    s << "start,end,rows,lab_samples,steady,fitted,flags,reason,balance_p_value,balance_chi_square,balance_suspect,"
+         "balance_suspect_error,a2,a2_profile95_lower,a2_profile95_upper,co2_conversion_measured,"
+         "co2_conversion_predicted,co2_conversion_equilibrium,approach\n";
+    const auto opt = [](const std::optional<double>& v) { return v ? csv_number(*v) : std::string(); };
+    for (const monitor_window& w : r.result->windows) {
+        const balance_test& b = w.balance;
+        s << when(r, w.start) << "," << when(r, w.end) << "," << w.rows << "," << w.lab_samples << ","
+          << (w.steady ? "true" : "false") << "," << (w.fitted ? "true" : "false") << "," << csv_cell(flags_text(w, ";"))
+          << "," << csv_cell(w.reason) << "," << csv_number(b.p_value) << "," << csv_number(b.chi_square) << ","
+          << csv_cell(b.suspect) << "," << csv_number(b.suspect_error) << "," << csv_number(w.a2) << "," << opt(w.a2_lower)
+          << "," << opt(w.a2_upper) << "," << csv_number(w.conversion_measured) << "," << csv_number(w.conversion_predicted)
+          << "," << csv_number(w.conversion_equilibrium) << "," << csv_number(w.approach) << "\n";
+    }
+    return s.str();
+}
+
+std::string monitor_plot_script(const monitor_report& r) {
+    const monitor_result& m = *r.result;
+    const double alpha = r.problem->options.balance_alpha;
+    std::ostringstream s;
+    s << std::setprecision(10);
+    // Times in the data without a zone: gnuplot reads them as they are.
+    const auto mid = [](const monitor_window& w) { return timestamp_text(w.start + (w.end - w.start) / 2, false); };
+    s << "$a2 << EOD\n";
+    for (const monitor_window& w : m.windows) {
+        if (w.fitted && w.a2_lower && w.a2_upper) s << mid(w) << " " << w.a2 << " " << *w.a2_lower << " " << *w.a2_upper << "\n";
+    }
+    s << "EOD\n$open << EOD\n";
+    bool open = false;
+    for (const monitor_window& w : m.windows) {
+        if (w.fitted && !(w.a2_lower && w.a2_upper)) {
+            s << mid(w) << " " << w.a2 << "\n";
+            open = true;
+        }
+    }
+    s << "EOD\n$conversion << EOD\n";
+    for (const monitor_window& w : m.windows) {
+        if (!w.fitted) continue;
+        s << mid(w) << " " << 100.0 * w.conversion_measured << " " << 100.0 * w.conversion_predicted << " "
+          << 100.0 * w.conversion_equilibrium << "\n";
+    }
+    s << "EOD\n$passed << EOD\n";
+    for (const monitor_window& w : m.windows) {
+        if (w.balance.tested && !w.balance.failed) s << mid(w) << " " << std::max(w.balance.p_value, 1e-12) << "\n";
+    }
+    s << "EOD\n$failed << EOD\n";
+    for (const monitor_window& w : m.windows) {
+        if (w.balance.failed) s << mid(w) << " " << std::max(w.balance.p_value, 1e-12) << "\n";
+    }
+    s << "EOD\n";
+    // Every panel on one time axis, the whole history's.
+    s << "set xdata time\nset timefmt '%Y-%m-%dT%H:%M:%S'\nset format x '%Y-%m-%d'\n"
+      << "set xrange ['" << timestamp_text(m.windows.front().start, false) << "':'"
+      << timestamp_text(m.windows.back().end, false) << "']\n"
+      << "set grid\nset key inside top right opaque box\nset multiplot layout 3,1\nset lmargin 12\nset rmargin 4\n";
+    // a2 with its interval and the drifts.
+    for (const drift& d : m.drifts) {
+        const std::string t = timestamp_text(d.time, false);
+        s << "set arrow from '" << t << "', graph 0 to '" << t << "', graph 1 nohead dt 2 lw 1.5 lc rgb '"
+          << judged_by_colour << "'\n"
+          << "set label '" << d.factor << " x " << sig(d.ratio, 3) << "' at '" << t
+          << "', graph 0.92 offset 0.5,0 noenhanced textcolor rgb '" << judged_by_colour << "'\n";
+    }
+    s << "set title 'a2 per window with its 95 % profile-likelihood interval" << (m.drifts.empty() ? "" : "; drifts dashed")
+      << "'\nset ylabel 'a2'\n"
+      << "plot $a2 using 1:2:3:4 with yerrorbars pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'a2'";
+    if (open) s << ", $open using 1:2 with points pt 6 ps 0.7 lc rgb '" << guide_colour << "' title 'interval open'";
+    s << "\n"
+      << "unset arrow\nunset label\n";
+    // Conversions.
+    s << "set title 'CO2 conversion'\nset ylabel '%'\n"
+      << "plot $conversion using 1:2 with points pt " << conversion_style.marker << " ps 0.5 lc rgb '"
+      << conversion_style.colour << "' title 'measured',"
+      << " $conversion using 1:3 with lines lw 1.5 lc rgb '" << conversion_style.colour << "' title 'predicted',"
+      << " $conversion using 1:4 with lines dt 2 lw 1.5 lc rgb '" << equilibrium_style.colour << "' title 'equilibrium'\n";
+    // The balance test.
+    s << "set title 'Atom balance of the feed meters against the lab (p-value)'\nset logscale y\nset ylabel 'p'\n"
+      << "set yrange [*:1]\n"
+      << "plot $passed using 1:2 with points pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'passed',"
+      << " $failed using 1:2 with points pt 9 ps 0.9 lc rgb '" << judged_by_colour << "' title 'failed',"
+      << " " << alpha << " with lines dt 2 lc rgb '" << guide_colour << "' title 'p = " << alpha << "'\n"
+      << "unset multiplot\n";
+    return s.str();
+}
+
+std::string monitor_html(const monitor_report& r, const monitor_html_context& c) {
+    const monitor_problem& p = *r.problem;
+    const monitor_result& m = *r.result;
+    std::ostringstream h;
+    const std::string title = "Reactor monitor of " + p.h.file;
+    h << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << html_escaped(title)
+      << "</title>\n<style>" << html_style() << "</style>\n</head>\n<body>\n";
+    h << "<h1>" << html_escaped(title) << "</h1>\n<p>" << p.h.rows() << " rows, " << html_escaped(when(r, p.h.time.front()))
+      << " .. " << html_escaped(when(r, p.h.time.back())) << "; windows of " << duration_text(p.options.window_ms)
+      << " every " << duration_text(p.options.step_ms) << "; made by " << html_escaped(c.workbench) << ".</p>\n";
+    h << "<h2>Summary</h2>\n<ul class=\"verdict\">\n";
+    for (const std::string& line : summary_lines(r)) h << "<li>" << html_escaped(line) << "</li>\n";
+    h << "</ul>\n<h2>Plots</h2>\n"
+      << html_figure(c.plot_svg, "monitor-",
+                     "Above, a2 per fitted window with its 95 % profile-likelihood interval (open circles: an interval "
+                     "open on a side), each drift dashed with its ratio; middle, the CO2 conversion measured, predicted "
+                     "at the window's a2 and at equilibrium at the outlet; below, the atom balance's p-value per window.");
+    h << "<h2>Screening</h2>\n<p>Values left out before anything was fitted.</p>\n<table>\n<tr><th>column</th><th>values</th>"
+         "<th>missing</th><th>out of range</th><th>frozen</th><th>spikes</th></tr>\n";
+    for (const column_screening& s : m.screening) {
+        std::string frozen = std::to_string(s.stagnant_rows);
+        for (const time_span& t : s.stagnant) frozen += "; " + when(r, t.start) + " .. " + when(r, t.end);
+        h << "<tr" << (s.out_of_range + s.stagnant_rows + s.spikes > 0 ? " class=\"flag\"" : "") << ">"
+          << html_cell(s.column) << html_cell(std::to_string(s.values), true) << html_cell(std::to_string(s.missing), true)
+          << html_cell(std::to_string(s.out_of_range), true) << html_cell(frozen) << html_cell(std::to_string(s.spikes), true)
+          << "</tr>\n";
+    }
+    h << "</table>\n<h2>Windows</h2>\n<table>\n<tr><th>start</th><th>rows</th><th>lab</th><th>steady</th><th>balance p</th>"
+         "<th>suspect</th><th>a2</th><th>95 % profile</th><th>conversion</th><th>predicted</th><th>equilibrium</th>"
+         "<th>approach</th><th>flags</th></tr>\n";
+    for (const monitor_window& w : m.windows) {
+        const balance_test& b = w.balance;
+        h << "<tr" << (w.fitted && !b.failed ? "" : " class=\"flag\"") << ">" << html_cell(when(r, w.start))
+          << html_cell(std::to_string(w.rows), true) << html_cell(std::to_string(w.lab_samples), true)
+          << html_cell(w.steady ? "yes" : "no") << html_cell(b.tested ? sig(b.p_value, 2) : "-", true)
+          << html_cell(b.suspect.empty() ? "" : b.suspect + " " + sig(100.0 * b.suspect_error, 2) + " %")
+          << html_cell(w.fitted ? sig(w.a2, 4) : "-", true) << html_cell(interval_text(w), true)
+          << html_cell(fixed(w.conversion_measured, 0, 4), true) << html_cell(fixed(w.conversion_predicted, 0, 4), true)
+          << html_cell(fixed(w.conversion_equilibrium, 0, 4), true) << html_cell(fixed(w.approach, 0, 3), true)
+          << html_cell(w.reason.empty() ? flags_text(w, ", ") : w.reason) << "</tr>\n";
+    }
+    h << "</table>\n<h2>Made from</h2>\n<table>\n"
+      << "<tr>" << html_cell("workbench") << html_cell(c.workbench) << "</tr>\n"
+      << "<tr>" << html_cell("plug-in") << html_cell(c.plugin + " (" + c.plugin_file + ")") << "</tr>\n"
+      << "<tr>" << html_cell("history") << "<td>" << html_escaped(p.h.file) << "<br><code>SHA-256 " << p.h.sha256
+      << "</code></td></tr>\n"
+      << "<tr>" << html_cell("case")
+      << (c.case_file.empty() ? html_cell("the built-in default case")
+                              : "<td>" + html_escaped(c.case_file) + "<br><code>SHA-256 " + c.case_sha256 + "</code></td>")
+      << "</tr>\n"
+      << "<tr>" << html_cell("options") << html_cell(c.options.empty() ? "none" : c.options) << "</tr>\n"
+      << "</table>\n</body>\n</html>\n";
+    return h.str();
+}
+
+void add_monitor_html(staged_outputs& files, const output_target& target, const monitor_report& r, monitor_html_context c) {
+    c.plot_svg = files.svg_of(target, monitor_plot_script(r), "the report's monitor plot", "1000,1100");
+    files.add_text(target, monitor_html(r, c));
+}
+
+}  // namespace workbench

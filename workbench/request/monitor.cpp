@@ -1,0 +1,56 @@
+#include "request/monitor.h"
+
+#include "base/text.h"
+#include "base/timestamps.h"
+
+namespace workbench {
+
+monitor_job check_monitor(const monitor_request& r, const notices& n) {
+    monitor_options o;
+    if (r.window) o.window_ms = parse_duration("window", *r.window);
+    o.step_ms = r.step ? parse_duration("step", *r.step) : o.window_ms;
+    if (r.frozen) o.frozen_ms = parse_duration("frozen", *r.frozen);
+    for (std::size_t k = 0; k < r.fix.size(); ++k) {
+        const field_ref source = entry("fix", k, r.fix[k].text, r.fix[k].key);
+        estimate_options held;
+        hold_parameter(held, source);
+        if (held.fixed[1]) {
+            throw input_error(source, "a2 is what the monitor follows, window by window; only a1 can be held");
+        }
+        o.a1 = held.fixed[0];
+    }
+    for (std::size_t k = 0; k < r.meter_sigma.size(); ++k) {
+        set_meter_sigma(o, entry("meter_sigma", k, r.meter_sigma[k].text, r.meter_sigma[k].key));
+    }
+    monitor_job j;
+    checked_case base = check_case(r.case_);
+    if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, base.text));
+    n.warn(base.warnings);
+    j.case_file = r.case_.file.value_or("");
+    j.case_text = std::move(base.text);
+    input_list more;
+    if (!r.history.file.empty()) more.emplace_back("the history file", r.history.file);
+    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, std::move(more)));
+    history h;
+    if (r.history.table) {
+        std::string text;
+        const table_given& t = *r.history.table;
+        // A table in memory, as the CSV file it would be written as.
+        for (std::size_t k = 0; k < t.header.size(); ++k) text += (k ? "," : "") + csv_cell(t.header[k]);
+        text += "\n";
+        for (const std::vector<std::string>& row : t.rows) {
+            for (std::size_t k = 0; k < row.size(); ++k) text += (k ? "," : "") + csv_cell(row[k]);
+            text += "\n";
+        }
+        h = parse_history(text, t.name, r.sort);
+    } else {
+        h = read_history(r.history.file, r.sort);
+        j.inputs.push_back({"history file", r.history.file, h.sha256});
+    }
+    j.problem = monitor_problem_of(std::move(h), base.c, o);
+    n.warn(j.problem.warnings);
+    j.plugin = plugin_or_default(r.plugin);
+    return j;
+}
+
+}  // namespace workbench

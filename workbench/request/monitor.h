@@ -1,0 +1,38 @@
+// `monitor`: a plant's history followed window by window: a2, the approach to
+// equilibrium, the meters against the lab, and where a2 changed.
+#ifndef UREA_WORKBENCH_REQUEST_MONITOR_H
+#define UREA_WORKBENCH_REQUEST_MONITOR_H
+
+#include "analysis/monitor.h"
+#include "io/history_file.h"
+#include "request/estimate.h"
+
+namespace workbench {
+
+struct monitor_request {
+    runs_given history;                      // a history file's path, or a table in memory
+    bool sort = false;                       // times out of order sorted, not refused
+    case_request case_;
+    std::string plugin;
+    std::optional<std::string> window, step, frozen;  // durations: "24h", "8h", "7d"
+    std::vector<given_value> fix;            // "a1=VALUE"
+    std::vector<given_value> meter_sigma;    // "NAME=PERCENT"
+    outputs_request outputs;
+};
+
+struct monitor_job {
+    monitor_problem problem;
+    std::string case_file, case_text;
+    checked_outputs outputs;
+    std::string plugin;
+    std::vector<input_file> inputs;
+};
+
+// Checks everything in the command line's order: the durations, the held
+// a1, the meters' uncertainties, the case, the outputs, then the history
+// (read once, streamed) and the problem. Throws input_error.
+monitor_job check_monitor(const monitor_request& r, const notices& n);
+
+}  // namespace workbench
+
+#endif
