@@ -158,13 +158,13 @@ const std::vector<option_spec>& option_specs() {
         {"--map", "FILE", design_cmd,
          "Also draw a map of the ranked measure (the region's area or the interval's width after the run, % of "
          "now) over the two varied settings (.svg or .png)"},
-        {"--jobs", "N", estimate_cmd | sweep_cmd | study_cmd | design_cmd,
+        {"--jobs", "N", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
          "Worker processes that solve at once, each with its own copy of the plug-in (default: the cores this "
          "process may use; 1: all in this process). The results are the same, to the last bit, for any N"},
-        {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd,
+        {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
          "A worker that makes no call into the plug-in for this long is taken to hang, ended, and its work reported "
          "as failed (default 10)"},
-        {"--quiet", nullptr, estimate_cmd | sweep_cmd | study_cmd | design_cmd,
+        {"--quiet", nullptr, estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
          "No progress line on the terminal (it is shown only when standard error is a terminal)"},
         // urea-reactor monitor.
         {"--window", "DURATION", monitor_cmd,
