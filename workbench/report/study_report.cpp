@@ -20,21 +20,6 @@ using json = nlohmann::ordered_json;
 
 // ---- Text ---------------------------------------------------------------------
 
-// A setting's unit, for the table.
-std::string setting_unit(const std::string& name) {
-    if (name == "a1" || name == "a2" || name == "model") return "";
-    switch (*setting_named(name)) {
-        case setting::trays: return "";
-        case setting::volume_m3: return "m3";
-        case setting::pressure_bar: return "bar";
-        case setting::inlet_temperature_C:
-        case setting::outlet_temperature_C: return "C";
-        case setting::nh3_co2:
-        case setting::h2o_co2: return "mol/mol";
-        default: return "kmol/h";
-    }
-}
-
 std::size_t number_width(const std::string& name) { return std::max<std::size_t>(12, name.size() + 2); }
 
 std::string clipped(const std::string& s, std::size_t width) {
@@ -199,7 +184,7 @@ void print_study_head(std::ostream& out, const study_plan& plan) {
     }
     for (const std::string& s : plan.settings) {
         names += right_aligned(s, number_width(s));
-        units += right_aligned(setting_unit(s), number_width(s));
+        units += right_aligned(quantity_unit(s), number_width(s));
     }
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const result_quantity& q = plan.results[k];
