@@ -452,7 +452,8 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                                       timestamp_text(out.windows[stretch.front()].start, p.h.zoned) + " .. " +
                                       timestamp_text(out.windows[stretch.back()].end, p.h.zoned) + ", a2 common to them";
             try {
-                const estimate_result e = estimate(m, seen, eo);
+                // Its pieces (starts, profile scans) on the workers.
+                const estimate_result e = estimate(m, seen, eo, estimate_split{workers, [&h] { h.check_stop(); }});
                 const parameter_estimate& a1 = e.parameters[0];
                 out.a1_lower = a1.profile.lower;
                 out.a1_upper = a1.profile.upper;

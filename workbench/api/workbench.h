@@ -117,8 +117,10 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
 // (without the plug-in); then screened (its left-out values set to NaN in
 // problem.h), cut into windows, each steady window tested for the atom
 // balance and fitted for a2 with its 95 % profile interval, and the drifts
-// of a2 found. A window the reactor cannot solve is recorded and the
-// monitor goes on. `progress` (may be empty): (windows fitted, of).
+// of a2 found, the fits on the session's workers (session::workers()). A
+// window the reactor cannot solve, or lost with its worker, is recorded
+// and the monitor goes on. `progress` (may be empty): (windows whose
+// interval was taken, of the windows to fit).
 monitor_result monitor(session& s, monitor_problem& problem,
                        const std::function<void(std::size_t, std::size_t)>& progress = {});
 

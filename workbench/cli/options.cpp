@@ -341,7 +341,7 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
         "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input, 3 an internal "
         "error (a bug), 124 --time-limit reached, 128 + N stopped by signal N (130 Ctrl-C, 143 SIGTERM). "
         "A plug-in that crashes ends the program by its signal, with one line saying where; in a worker process "
-        "(--jobs) it fails only the point it was on.",
+        "(--jobs) it fails only the point (or window) it was on.",
         "urea-reactor"};
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
     std::vector<std::unique_ptr<parsed_command>> commands;
