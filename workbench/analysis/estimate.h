@@ -51,6 +51,12 @@ public:
     };
     virtual ~model() = default;
     virtual outcome predict(std::size_t run, double ln_a1, double ln_a2) = 0;
+    // Whether the work is to stop (the session's stop check said so: every
+    // prediction then fails). The estimator then ends its searches at once,
+    // Ceres' by its iteration callback, and throws check_stop()'s exception
+    // once back in its own code: nothing is thrown through Ceres or Eigen.
+    virtual bool stopped() const { return false; }
+    virtual void check_stop() {}
 
     // For a piece of work done apart (on a worker, or here, without what
     // other pieces did): a copy of the model as it is now, its count of

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/estimate.h"
+#include "analysis/least_squares.h"
 #include "analysis/uncertainty.h"
 
 namespace {
@@ -45,6 +46,7 @@ class analytic : public model {
 public:
     outcome predict(std::size_t run, double ln_a1, double ln_a2) override {
         ++calls;
+        if (stopped()) return {false, {}, "stopped", ""};
         if (fails && fails(ln_a1, ln_a2)) {
             // A solver's last iterate: values that must not be used.
             return {false, left_over.empty() ? predicted{} : left_over[run], "does not converge here", ""};
@@ -66,6 +68,11 @@ public:
     std::function<bool(double, double)> fails;   // where the model fails
     std::vector<predicted> left_over;            // the values it leaves there
     long calls = 0;
+    long stop_at = -1;                           // asked to stop from this call on (-1: never)
+    bool stopped() const override { return stop_at >= 0 && calls >= stop_at; }
+    void check_stop() override {
+        if (stopped()) throw interrupted("stopped");
+    }
 };
 
 constexpr double sigma = 0.005;  // as stated in the data
@@ -498,6 +505,41 @@ TEST(Estimate, ResamplingAndTheRegionAgreeWithTheProfile) {
         EXPECT_LT(r_lo[k], *r.parameters[k].profile.lower);
         EXPECT_GT(r_hi[k], *r.parameters[k].profile.upper);
     }
+}
+
+// A stop asked for at any moment (here: from any prediction on, every one
+// after it failing, as the reactor's do once the session's stop check has
+// thrown) ends the estimate, its profiles, region, each run left out and the
+// bootstrap with `interrupted`, thrown from the estimator's own code, at once:
+// neither through Ceres nor after the covariance of a Jacobian it could not
+// take (Eigen's SVD of that crashed the process).
+TEST(Estimate, AStopAtAnyMomentEndsItAtOnceWithInterrupted) {
+    const auto runs = synthetic(true_a1, true_a2, 3);
+    const auto everything = [&](analytic& m) {
+        const estimate_options o;
+        const estimate_result r = estimate(m, runs, o);
+        region_of(m, runs, o, r);
+        const estimate_split split{{}, [&] { m.check_stop(); }};
+        leave_one_out(m, runs, o, r, split);
+        bootstrap(m, runs, o, r, 5, 1, split);
+    };
+    analytic whole;
+    everything(whole);
+    for (long at = 1; at < whole.calls; at += whole.calls / 40 + 1) {
+        analytic m;
+        m.stop_at = at;
+        EXPECT_THROW(everything(m), interrupted) << "stopped at call " << at;
+        EXPECT_LE(m.calls - at, 40) << "stopped at call " << at;
+    }
+    // Where the Jacobian cannot be taken, there is no covariance (Ceres
+    // would take it from whatever its buffers held).
+    analytic m;
+    detail::fit_problem p(m, runs, estimate_options{}, 0.0);
+    const detail::point u{std::log(true_a1) + detail::offset, std::log(true_a2) + detail::offset};
+    std::vector<std::vector<double>> c;
+    EXPECT_TRUE(p.covariance(u, {false, true}, c));  // a1's Jacobian: u and a step each way in a1
+    m.fails = [](double, double) { return true; };
+    EXPECT_FALSE(p.covariance(u, {false, false}, c));  // a2's steps cannot be evaluated
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 
+#include <exception>
 #include <utility>
 
 #include <glog/logging.h>
@@ -19,10 +20,18 @@ struct residual_functor {
     double value;
     double scale;  // sqrt(weight) / sigma
     bool operator()(const double* u1, const double* u2, double* r) const {
-        const model::outcome& o = ev->at(run, u1[0], u2[0]);
-        if (!o.ok) return false;
-        r[0] = (o.values[q] - value) * scale;
-        return true;
+        // Once the work is to stop, no point can be evaluated; and nothing
+        // is thrown through Ceres: what is caught is thrown once it returns.
+        if (ev->stopped()) return false;
+        try {
+            const model::outcome& o = ev->at(run, u1[0], u2[0]);
+            if (!o.ok) return false;
+            r[0] = (o.values[q] - value) * scale;
+            return true;
+        } catch (...) {
+            ev->keep(std::current_exception());
+            return false;
+        }
     }
 };
 
@@ -57,6 +66,11 @@ const model::outcome& evaluator::at(std::size_t run, double u1, double u2) {
         }
     }
     return s.out;
+}
+
+void evaluator::after_ceres() {
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    if (m_.stopped()) m_.check_stop();
 }
 
 fit_problem::fit_problem(model& m, const std::vector<observed_run>& runs, const estimate_options& options,
@@ -113,6 +127,7 @@ fit_problem::fit_problem(model& m, const std::vector<observed_run>& runs, const 
     solver_.max_num_line_search_step_size_iterations = 0;
     solver_.num_threads = 1;
     solver_.logging_type = ceres::SILENT;
+    solver_.callbacks.push_back(&stop_);
 }
 
 void fit_problem::set_constant(std::array<bool, 2> hold) {
@@ -135,6 +150,7 @@ local_fit fit_problem::minimise(point u0, std::array<bool, 2> hold, int max_iter
         so.max_num_iterations = max_iterations;
         ceres::Solver::Summary summary;
         ceres::Solve(so, &problem_, &summary);
+        ev_.after_ceres();
         out.usable = summary.IsSolutionUsable();
         out.converged = summary.termination_type == ceres::CONVERGENCE;
         out.iterations = summary.num_successful_steps + summary.num_unsuccessful_steps;
@@ -155,13 +171,18 @@ local_fit fit_problem::minimise(point u0, std::array<bool, 2> hold, int max_iter
 double fit_problem::objective(point u) {
     u_ = u;
     double cost = 0.0;
-    if (!problem_.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, nullptr)) return NAN;
-    return 2.0 * cost;
+    const bool evaluated = problem_.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, nullptr);
+    ev_.after_ceres();
+    return evaluated ? 2.0 * cost : NAN;
 }
 
 bool fit_problem::covariance(point u, std::array<bool, 2> hold, std::vector<std::vector<double>>& cov) {
+    // Ceres takes the Jacobian for the covariance without asking whether it
+    // could be evaluated, and Eigen's SVD of one that could not (the model
+    // unsolvable beside u, or the work stopped) may crash: it is taken here
+    // first, and the covariance only where it can be.
     set_constant(hold);
-    u_ = u;
+    if (!jacobian_evaluates(u)) return false;
     std::vector<double*> blocks;
     for (std::size_t k = 0; k < 2; ++k) {
         if (free(k) && !hold[k]) blocks.push_back(&u_[k]);
@@ -182,7 +203,9 @@ bool fit_problem::covariance(point u, std::array<bool, 2> hold, std::vector<std:
     for (double* a : blocks) {
         for (double* b : blocks) pairs.emplace_back(a, b);
     }
-    if (!c.Compute(pairs, &problem_)) return false;
+    const bool computed = c.Compute(pairs, &problem_);
+    ev_.after_ceres();
+    if (!computed) return false;
     cov.assign(blocks.size(), std::vector<double>(blocks.size(), 0.0));
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         for (std::size_t j = 0; j < blocks.size(); ++j) {
@@ -197,10 +220,16 @@ bool fit_problem::covariance(point u, std::array<bool, 2> hold, std::vector<std:
 
 bool fit_problem::jacobian_solvable(point u) {
     set_constant({false, false});
+    return jacobian_evaluates(u);
+}
+
+bool fit_problem::jacobian_evaluates(point u) {
     u_ = u;
     double cost = 0.0;
     ceres::CRSMatrix jacobian;
-    return problem_.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian);
+    const bool evaluated = problem_.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian);
+    ev_.after_ceres();
+    return evaluated;
 }
 
 void put_counts(wire_out& w, const evaluator& ev) { w.put(ev.evaluations).put(ev.failures).put(ev.first_failure); }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,15 @@ public:
     const model::outcome& at(std::size_t run, double u1, double u2);
     model& subject() const { return m_; }
 
+    // Called once Ceres has handed back: throws what a residual caught
+    // (nothing may be thrown through Ceres), or the model's stop.
+    void after_ceres();
+    bool stopped() const { return error_ != nullptr || m_.stopped(); }
+    // What a residual caught, kept for after_ceres().
+    void keep(std::exception_ptr e) {
+        if (!error_) error_ = std::move(e);
+    }
+
     long evaluations = 0;
     long failures = 0;
     std::string first_failure;
@@ -81,6 +91,7 @@ private:
     model& m_;
     const std::vector<observed_run>& runs_;
     std::vector<memo> memo_;
+    std::exception_ptr error_;
 };
 
 // A local minimisation's outcome.
@@ -129,12 +140,27 @@ public:
 
 private:
     void set_constant(std::array<bool, 2> hold);
+    // Whether the Jacobian of the blocks not constant can be taken at u.
+    bool jacobian_evaluates(point u);
+
+    // Ends a minimisation at once when the work is to stop.
+    class stop_callback : public ceres::IterationCallback {
+    public:
+        explicit stop_callback(const evaluator& ev) : ev_(ev) {}
+        ceres::CallbackReturnType operator()(const ceres::IterationSummary&) override {
+            return ev_.stopped() ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+        }
+
+    private:
+        const evaluator& ev_;
+    };
 
     const std::vector<observed_run>& runs_;
     estimate_options options_;
     double loss_scale_;
     std::optional<std::vector<double>> weights_;
     evaluator ev_;
+    stop_callback stop_{ev_};
     point u_{};
     ceres::Problem problem_;
     double u_lo_, u_hi_;

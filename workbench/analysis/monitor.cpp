@@ -93,6 +93,8 @@ public:
         ++solves;
         return predict_run(c_, h_, &warm_);
     }
+    bool stopped() const override { return h_.stopped(); }
+    void check_stop() override { h_.check_stop(); }
     long solves = 0;
 
 private:

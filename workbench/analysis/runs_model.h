@@ -35,6 +35,8 @@ public:
     runs_model(workbench_host& h, std::vector<reactor_case> cases);
 
     outcome predict(std::size_t run, double ln_a1, double ln_a2) override;
+    bool stopped() const override { return h_.stopped(); }
+    void check_stop() override { h_.check_stop(); }
     // The runs and each one's last solution, on the same host.
     std::unique_ptr<model> copy() const override;
     long predictions() const override { return solves_; }

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "base/text.h"
 #include "base/words.h"
 
 namespace workbench {
@@ -30,18 +31,24 @@ struct input_place {
 // the same with its mentions of fields kept (see base/words.h: each client
 // says it in its own words, with in_words); reason() is the message without
 // the place, which place() holds: a field of a request, or a case's key, a
-// file, a line and a column.
+// file, a line and a column. The message is one line of text a terminal
+// shows as it is: a control character that a file's text put there (a line
+// break, an escape sequence) is shown as '?' (printable).
 class input_error : public std::runtime_error {
 public:
     explicit input_error(const std::string& message)
-        : std::runtime_error(neutral_words(message)), message_(message), reason_(message) {}
-    input_error(const std::string& message, std::string reason, input_place place)
-        : std::runtime_error(neutral_words(message)), message_(message), reason_(std::move(reason)),
-          place_(std::move(place)) {}
+        : std::runtime_error(neutral_words(printable(message))), message_(printable(message)),
+          reason_(message_) {}
+    input_error(const std::string& message, const std::string& reason, input_place place)
+        : std::runtime_error(neutral_words(printable(message))), message_(printable(message)),
+          reason_(printable(reason)), place_(std::move(place)) {
+        place_.key = printable(place_.key);
+    }
     // "FIELD: REASON", about a field of a request.
     input_error(field_ref field, const std::string& reason)
-        : std::runtime_error(neutral_words(field) + ": " + neutral_words(reason)),
-          message_(neutral_words(field) + ": " + reason), reason_(reason), place_{"", "", 0, 0, std::move(field)} {}
+        : std::runtime_error(neutral_words(field) + ": " + neutral_words(printable(reason))),
+          message_(neutral_words(field) + ": " + printable(reason)), reason_(printable(reason)),
+          place_{"", "", 0, 0, std::move(field)} {}
 
     // "KEY: REASON", about a key of a case.
     static input_error at_key(const std::string& key, const std::string& reason) {
@@ -63,12 +70,13 @@ private:
 // the client's words.
 std::string in_words(const input_error& e, const vocabulary& v);
 
-// A solver that found no solution. what() is one complete line; details()
-// lists what each start ended with.
+// A solver that found no solution. what() is one complete line (printable,
+// as input_error's: it may name a run of a file); details() lists what each
+// start ended with.
 class solver_error : public std::runtime_error {
 public:
     explicit solver_error(const std::string& summary, std::string details = "")
-        : std::runtime_error(summary), details_(std::move(details)) {}
+        : std::runtime_error(printable(summary)), details_(std::move(details)) {}
     const std::string& details() const { return details_; }
 
 private:

@@ -63,10 +63,12 @@ std::size_t input_stream::read(char* to, std::size_t capacity) {
 std::string read_input_file(const std::string& path, const std::string& what) {
     struct stat st {};
     const int fd = open_regular(path, what, st);
+    // The size in bytes: in MiB, 64 MiB and a byte would read as 64 MiB.
+    const std::string most = "a " + what + " may be at most " + std::to_string(max_input_bytes) + " bytes (" +
+                             std::to_string(max_input_bytes >> 20) + " MiB)";
     if (static_cast<std::size_t>(st.st_size) > max_input_bytes) {
         close(fd);
-        refuse(path, "is " + std::to_string(st.st_size >> 20) + " MiB; a " + what + " may be at most " +
-               std::to_string(max_input_bytes >> 20) + " MiB");
+        refuse(path, "is " + std::to_string(st.st_size) + " bytes; " + most);
     }
     std::string text;
     text.resize(static_cast<std::size_t>(st.st_size));
@@ -89,7 +91,7 @@ std::string read_input_file(const std::string& path, const std::string& what) {
     }
     close(fd);
     if (got > max_input_bytes) {
-        refuse(path, "is larger than " + std::to_string(max_input_bytes >> 20) + " MiB, the most a " + what + " may be");
+        refuse(path, "is more than " + std::to_string(max_input_bytes) + " bytes; " + most);
     }
     text.resize(got);
     return text;

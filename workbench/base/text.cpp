@@ -66,6 +66,12 @@ decimal_read read_decimal(std::string_view s) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), r.value);
     // An empty text is invalid_argument already; so is one with more after the number.
     r.error = ec == std::errc() && end != s.data() + s.size() ? std::errc::invalid_argument : ec;
+    if (r.error == std::errc::result_out_of_range) {
+        // Too large or too small: strtod says which (HUGE_VAL, or 0 and at
+        // most the smallest subnormal).
+        const double v = std::strtod(std::string(s).c_str(), nullptr);
+        r.too_small = std::abs(v) < 1.0;
+    }
     return r;
 }
 
@@ -79,8 +85,11 @@ double parse_number(const field_ref& subject, const std::string& text, number_ru
     const std::string wanted = rule == number_rule::positive       ? "a number > 0"
                                : rule == number_rule::non_negative ? "a number >= 0"
                                                                    : "a finite number";
+    // A long text (a number of 400 digits) is echoed by its start and length.
+    const std::string got =
+        text.size() <= 40 ? text : text.substr(0, 30) + "... (" + std::to_string(text.size()) + " characters)";
     const auto refuse = [&](const std::string& why) -> double {
-        throw input_error(subject, "must be " + wanted + " (got " + text + (why.empty() ? "" : ", " + why) + ")");
+        throw input_error(subject, "must be " + wanted + " (got " + got + (why.empty() ? "" : ", " + why) + ")");
     };
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return refuse("");
     errno = 0;
@@ -88,6 +97,7 @@ double parse_number(const field_ref& subject, const std::string& text, number_ru
     const double v = std::strtod(text.c_str(), &end);
     if (end != text.c_str() + text.size()) return refuse("");
     if (errno == ERANGE && std::abs(v) > 1.0) return refuse("too large for a double");
+    if (errno == ERANGE && v == 0.0) return refuse("too small for a double, which reads it as 0");
     if (!std::isfinite(v)) return refuse("");
     if (rule == number_rule::positive && !(v > 0.0)) return refuse("");
     if (rule == number_rule::non_negative && !(v >= 0.0)) return refuse("");
@@ -95,15 +105,25 @@ double parse_number(const field_ref& subject, const std::string& text, number_ru
 }
 
 std::string printable(const std::string& s) {
-    std::string out = s;
-    for (std::size_t k = 0; k < out.size(); ++k) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
         // A mention of a field (base/words.h) is kept whole, for the client to say.
-        if (const std::size_t n = mention_at(out, k); n > 0) {
-            k += n - 1;
+        if (const std::size_t n = mention_at(s, i); n > 0) {
+            out.append(s, i, n);
+            i += n - 1;
             continue;
         }
-        const auto u = static_cast<unsigned char>(out[k]);
-        if (u < 0x20 || u == 0x7f) out[k] = '?';
+        const auto u = static_cast<unsigned char>(s[i]);
+        if (u < 0x20 || u == 0x7f) {
+            out += '?';
+        } else if (u == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
+            out += '?';  // a C1 control, U+0080 to U+009F, in UTF-8
+            ++i;
+        } else {
+            out += s[i];
+        }
     }
     return out;
 }

@@ -42,11 +42,13 @@ std::string fixed(double v, int width, int digits);
 
 // The number a whole text holds as from_chars reads it, after an optional
 // '+': its value, or why not (invalid_argument when the text is not one
-// number, result_out_of_range when it is too large for a double). "inf" and
-// "nan" are read as such.
+// number, result_out_of_range when it is too large for a double or, with
+// too_small, so near 0 that a double holds none: 1e-400). "inf" and "nan"
+// are read as such.
 struct decimal_read {
     double value = 0.0;
     std::errc error{};
+    bool too_small = false;
 };
 decimal_read read_decimal(std::string_view text);
 
@@ -62,8 +64,9 @@ enum class number_rule { any, positive, non_negative };
 double parse_number(const field_ref& subject, const std::string& text, number_rule rule);
 
 // Text from a file for a terminal: control characters (a line break in a
-// quoted cell, an escape sequence) shown as '?'; a mention of a field
-// (base/words.h) kept whole, for the client to say in its words.
+// quoted cell, an escape sequence; also those of UTF-8's C1 range, U+0080 to
+// U+009F) shown as '?'; a mention of a field (base/words.h) kept whole, for
+// the client to say in its words.
 std::string printable(const std::string& s);
 
 // A CSV cell: quoted when it holds a comma, a quote or a line break.

@@ -84,6 +84,8 @@ TEST_F(Cli, BadInputExitsTwoWithOneMessage) {
     write("unknown.json", R"({"reactor": {"trays": 3, "volume_m3": 10, "pressure_bar": 140,
  "inlet_temperature_C": 170, "outlet_temperature_C": 180, "colour": "red"},
  "feed_kmol_h": {"CO2": 10, "NH3": 30}})");
+    write("big.json", "");
+    fs::resize_file(dir / "big.json", (std::size_t{64} << 20) + 1);
     const struct {
         std::string args;
         std::string expected;
@@ -101,6 +103,9 @@ TEST_F(Cli, BadInputExitsTwoWithOneMessage) {
         {"--plot out.pdf", "out.pdf: the plot is drawn as .svg or .png"},
         {"--csv no/such/folder/out.csv", "no/such/folder/out.csv: cannot write there"},
         {"fit --co2-conversion 0.9", "is at or above the equilibrium CO2 conversion"},
+        {"big.json", "big.json: is 67108865 bytes; a case file may be at most 67108864 bytes (64 MiB)"},
+        {"study --vary a2=0.1,0.2 --result x_UREA@99999999999999999999",
+         "after '@' comes a tray (or station) number from 1 to 10000"},
     };
     for (const auto& t : cases) {
         const outcome o = run(t.args);
@@ -249,6 +254,14 @@ TEST_F(Cli, NothingIsWrittenUnlessTheWholeRunSucceeds) {
     EXPECT_EQ(run("--csv pipe").status, 2);
     EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
     fs::remove(dir / "pipe");
+    // The file standard input reads is an input, however the output names it.
+    const std::string input = slurp(write("case.json", slurp(UREA_EXAMPLES "/default-case.json")));
+    const std::string cmd = "cd '" + dir.string() + "' && '" UREA_REACTOR "' --csv /proc/self/fd/0 < case.json 2> err.txt";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 2);
+    EXPECT_EQ(slurp(dir / "case.json"), input);
+    EXPECT_NE(slurp(dir / "err.txt").find("is the file standard input reads"), std::string::npos);
+    fs::remove(dir / "case.json");
+    fs::remove(dir / "err.txt");
     // A file already there is replaced whole.
     write("x.csv", "old");
     ASSERT_EQ(run("--csv x.csv").status, 0);
@@ -300,6 +313,7 @@ TEST_F(Cli, NumbersMustBeFiniteAndFlowsPhysical) {
         {"--t-out inf", "--t-out: must be a finite number (got inf)"},
         {"--t-out -inf", "--t-out: must be a finite number (got -inf)"},
         {"--a2 1e999", "--a2: must be a number > 0 (got 1e999"},
+        {"--a1 1e-400", "--a1: must be a number > 0 (got 1e-400, too small for a double, which reads it as 0)"},
         {"--volume NaN", "--volume: must be a number > 0 (got NaN)"},
         {"--nh3-co2 nan", "--nh3-co2: must be a number >= 0 (got nan)"},
         {"fit --co2-conversion nan", "--co2-conversion: must be a number > 0 (got nan)"},

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -17,42 +18,81 @@ namespace {
 
 using json = nlohmann::json;
 
-// Where the quoted key followed by a colon (a key, not a string value) next
-// appears from pos on; npos when it does not.
-std::size_t line_of_key(const std::string& text, const std::string& key, std::size_t pos) {
-    const std::string quoted = '"' + key + '"';
-    std::size_t at = text.find(quoted, pos);
-    while (at != std::string::npos) {
-        const std::size_t next = text.find_first_not_of(" \t\r\n", at + quoted.size());
-        if (next != std::string::npos && text[next] == ':') return at;
-        at = text.find(quoted, at + 1);
-    }
-    return std::string::npos;
-}
-
-// Where a key sits in the text: the line of the first match of each quoted
-// key of the path in turn, each searched after the one before (the last
-// key's `occurrence`-th match). 0 when the path is not found (a key the file
-// does not have).
+// The line of a key in the text, by its path of keys (array levels left
+// out): the `occurrence`-th key with that path, 0 when there is none. The
+// text is read as JSON is, in one pass: a key is a string followed by a
+// colon in an object, and comments and strings are stepped over, so that a
+// key's name in a comment or a string value is not taken for it.
 std::size_t line_of(const std::string& text, const std::vector<std::string>& path, int occurrence = 1) {
-    std::size_t pos = 0;
-    for (std::size_t k = 0; k < path.size(); ++k) {
-        const std::string& key = path[k];
-        for (int n = k + 1 == path.size() ? occurrence : 1; n > 1; --n) {
-            pos = line_of_key(text, key, pos);
-            if (pos == std::string::npos) return 0;
-            ++pos;
+    if (path.empty()) return 0;
+    const std::size_t n = text.size();
+    std::size_t line = 1;
+    std::vector<std::string> open;  // by enclosing container: the key it is the value of ("" in an array)
+    std::vector<bool> in_object;
+    std::string last_key;           // the key whose value comes next
+    int seen = 0;
+    // Steps over white space and comments from i; the index of what follows.
+    const auto skip = [&](std::size_t i) {
+        for (;;) {
+            while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) {
+                if (text[i++] == '\n') ++line;
+            }
+            if (i + 1 < n && text[i] == '/' && text[i + 1] == '/') {
+                while (i < n && text[i] != '\n') ++i;
+            } else if (i + 1 < n && text[i] == '/' && text[i + 1] == '*') {
+                i += 2;
+                while (i + 1 < n && !(text[i] == '*' && text[i + 1] == '/')) {
+                    if (text[i++] == '\n') ++line;
+                }
+                i = std::min(n, i + 2);
+            } else {
+                return i;
+            }
         }
-        const std::size_t at = line_of_key(text, key, pos);
-        if (at == std::string::npos) {
-            return 0;
+    };
+    // Whether the keys of the open objects and `key` are the path.
+    const auto at_path = [&](const std::string& key) {
+        std::size_t k = 0;
+        for (const std::string& o : open) {
+            if (o.empty()) continue;
+            if (k >= path.size() || path[k] != o) return false;
+            ++k;
         }
-        pos = at + 1;
+        return k + 1 == path.size() && path[k] == key;
+    };
+    for (std::size_t i = skip(0); i < n; i = skip(i)) {
+        const char c = text[i];
+        if (c == '"') {
+            const std::size_t key_line = line;
+            std::string s;
+            for (++i; i < n && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && i + 1 < n) {
+                    const char e = text[++i];
+                    s += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e == 'b' ? '\b' : e == 'f' ? '\f' : e;
+                } else {
+                    if (text[i] == '\n') ++line;
+                    s += text[i];
+                }
+            }
+            i = skip(std::min(n, i + 1));
+            if (i < n && text[i] == ':' && !in_object.empty() && in_object.back()) {
+                if (at_path(s) && ++seen == occurrence) return key_line;
+                last_key = std::move(s);
+                ++i;
+            }
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            open.push_back(!in_object.empty() && in_object.back() ? last_key : "");
+            in_object.push_back(c == '{');
+        } else if ((c == '}' || c == ']') && !open.empty()) {
+            open.pop_back();
+            in_object.pop_back();
+        }
+        last_key.clear();
+        ++i;
     }
-    if (path.empty()) {
-        return 0;
-    }
-    return static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n')) + 1;
+    return 0;
 }
 
 // A key path as messages write it, "reactor.volume_m3" (array levels, "",
@@ -66,30 +106,43 @@ std::string dotted(const std::vector<std::string>& path) {
 }
 
 // Follows the keys as the parser reads: the path to an error the parser
-// itself raises (a number too large for a double), and the first key given
-// twice in one object (a JSON parser keeps only the last, which would
-// silently replace the first).
+// itself raises (a number too large for a double), to a number too small
+// for one (it would read as 0), and the first key given twice in one object
+// (a JSON parser keeps only the last, which would silently replace the
+// first); and counts the values (each key, number, string, ...) and the
+// nesting, stopping past the limits, before the text takes its memory.
 class key_tracker : public nlohmann::json_sax<json> {
 public:
+    key_tracker(std::size_t max_values, std::size_t max_depth) : max_values_(max_values), max_depth_(max_depth) {}
+
     std::vector<std::string> path;  // the key of each enclosing object ("" in arrays)
     std::size_t position = 0;       // byte of the error
     std::string token;
     bool duplicate = false;         // stopped at a key given twice (path ends with it)
+    bool too_small = false;         // stopped at a number too small for a double (token)
+    bool too_many = false, too_deep = false;
 
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
+    bool null() override { return count(); }
+    bool boolean(bool) override { return count(); }
+    bool number_integer(number_integer_t) override { return count(); }
+    bool number_unsigned(number_unsigned_t) override { return count(); }
+    bool number_float(number_float_t v, const string_t& written) override {
+        // 0 from digits that are not all 0 (1e-400): below the least double.
+        const std::string mantissa = written.substr(0, written.find_first_of("eE"));
+        if (v == 0.0 && mantissa.find_first_of("123456789") != std::string::npos) {
+            too_small = true;
+            token = written;
+            return false;
+        }
+        return count();
+    }
+    bool string(string_t&) override { return count(); }
+    bool binary(binary_t&) override { return count(); }
     bool start_object(std::size_t) override { return open(); }
     bool key(string_t& k) override {
         path.back() = k;
-        std::vector<std::string>& seen = keys_.back();
-        duplicate = std::find(seen.begin(), seen.end(), k) != seen.end();
-        seen.push_back(k);
-        return !duplicate;
+        duplicate = !keys_.back().insert(k).second;
+        return !duplicate && count();
     }
     bool end_object() override { return close(); }
     bool start_array(std::size_t) override { return open(); }
@@ -101,17 +154,24 @@ public:
     }
 
 private:
+    bool count() {
+        too_many = ++values_ > max_values_;
+        return !too_many;
+    }
     bool open() {
         path.emplace_back();
         keys_.emplace_back();
-        return true;
+        too_deep = path.size() > max_depth_;
+        return !too_deep && count();
     }
     bool close() {
         path.pop_back();
         keys_.pop_back();
         return true;
     }
-    std::vector<std::vector<std::string>> keys_;  // of each enclosing object
+    std::vector<std::unordered_set<std::string>> keys_;  // of each enclosing object
+    std::size_t values_ = 0;
+    std::size_t max_values_, max_depth_;
 };
 
 // Reads one JSON object with a fixed set of keys, reporting by key path.
@@ -308,8 +368,28 @@ void read_properties(const reader& r, const json& j, reactor_case& c) {
 reactor_case parse_case(const std::string& text, const std::string& file) {
     // A first pass for what the parser below cannot say: a key given twice,
     // and the key of a number too large for a double (where the pass stops).
-    key_tracker keys;
+    key_tracker keys(max_case_file_values, max_json_depth);
     json::sax_parse(text, &keys, json::input_format_t::json, true, true);
+    if (keys.too_many || keys.too_deep) {
+        const std::string reason =
+            keys.too_many ? "more than " + std::to_string(max_case_file_values) +
+                                " values (keys, numbers, strings): a case file holds at most that many"
+                          : "nested more than " + std::to_string(max_json_depth) + " deep: no case file is";
+        throw input_error(file + ": " + reason, reason, input_place{"", file, 0, 0});
+    }
+    if (keys.too_small) {
+        std::vector<std::string> path;
+        for (const std::string& part : keys.path) {
+            if (!part.empty()) path.push_back(part);
+        }
+        const std::string key = dotted(path);
+        const std::size_t line = line_of(text, path);
+        const std::string reason = "must be a number a double can hold (got " + keys.token +
+                                   ", too small for a double, which reads it as 0; write 0 if 0 is meant)";
+        throw input_error(file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + (key.empty() ? "" : key + ": ") +
+                              reason,
+                          reason, input_place{key, file, line, 0});
+    }
     if (keys.duplicate) {
         std::vector<std::string> path;
         for (const std::string& part : keys.path) {
@@ -373,6 +453,20 @@ json_complaint json_complaint_of(const std::string& text, std::size_t byte, cons
     const std::size_t colon = message.find(": ");
     c.what = colon != std::string::npos ? message.substr(colon + 2) : message;
     return c;
+}
+
+void check_json_size(const std::string& text, const std::string& file, const std::string& what,
+                     std::size_t max_values) {
+    key_tracker counter(max_values, max_json_depth);
+    json::sax_parse(text, &counter, json::input_format_t::json, true, true);
+    if (counter.too_many || counter.too_deep) {
+        const std::string reason =
+            counter.too_many
+                ? "more than " + std::to_string(max_values) + " values (keys, numbers, strings): " + what +
+                      " holds at most that many"
+                : "nested more than " + std::to_string(max_json_depth) + " deep: no " + what + " is";
+        throw input_error(file + ": " + reason, reason, input_place{"", file, 0, 0});
+    }
 }
 
 reactor_case read_case(const std::string& path) {

@@ -3,12 +3,26 @@
 #ifndef UREA_WORKBENCH_IO_CASE_FILE_H
 #define UREA_WORKBENCH_IO_CASE_FILE_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "model/case.h"
 
 namespace workbench {
+
+// The most a JSON text read here may hold, so that parsing it takes time and
+// memory in proportion to its text, within bounds: values in all (each key,
+// number, string, object and array counts one), and how deep they nest. A
+// case file's property tables hold a few thousand numbers at most.
+inline constexpr std::size_t max_case_file_values = 100000;
+inline constexpr std::size_t max_json_depth = 64;
+
+// Throws input_error (naming the file) when the JSON text holds more than
+// max_values values or nests deeper than max_json_depth; what: "an
+// estimate file", for the message. Malformed text is left to the parser.
+void check_json_size(const std::string& text, const std::string& file, const std::string& what,
+                     std::size_t max_values);
 
 // Reads a case from JSON text (file name for messages). Keys not given keep
 // their default-case values, except that a "feed" replaces the whole feed.

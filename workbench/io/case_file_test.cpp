@@ -91,6 +91,26 @@ TEST(CaseFile, UnknownKeysAreRefusedWithKeyAndLine) {
     EXPECT_NE(msg.find("feed_kmol_h.AR: unknown component"), std::string::npos) << msg;
 }
 
+// The line of a key is where the key is, not a comment or a string that
+// names it; a key's control characters are not printed; and what is read
+// stays within bounds, refused at once beyond them.
+TEST(CaseFile, AKeyIsPlacedWhereItIsAndTheTextIsReadWithinBounds) {
+    const std::string commented =
+        replaced(good, R"("model": "trays",)", "// \"trays\": N trays\n    \"model\": /* \"trays\": */ \"trays\",");
+    std::string msg = error_of(replaced(commented, R"("trays": 5)", R"("trays": 0)"));
+    EXPECT_EQ(msg.rfind("case.json:6: reactor.trays: must be at least 1", 0), 0u) << msg;
+    msg = error_of(replaced(good, R"("trays": 5)", R"("trays": 5, "\u001b]0;x\u0007": 1)"));
+    EXPECT_NE(msg.find("reactor.?]0;x?: unknown key"), std::string::npos) << msg;
+    EXPECT_EQ(msg.find('\x1b'), std::string::npos);
+    std::string keys = "{";
+    for (int k = 0; k < 60000; ++k) keys += "\"k" + std::to_string(k) + "\": 1,";
+    keys.back() = '}';
+    EXPECT_EQ(error_of(keys), "case.json: more than 100000 values (keys, numbers, strings): a case file holds at "
+                              "most that many");
+    EXPECT_EQ(error_of(std::string(100, '[') + std::string(100, ']')),
+              "case.json: nested more than 64 deep: no case file is");
+}
+
 TEST(CaseFile, MissingFieldsAreNamed) {
     std::string msg = error_of(replaced(good, R"("pressure_bar": 140,)", ""));
     EXPECT_NE(msg.find("reactor: missing field \"pressure_bar\""), std::string::npos) << msg;
@@ -116,6 +136,10 @@ TEST(CaseFile, ValuesOutOfRangeNameTheirKey) {
         {R"("volume_m3": 100)", R"("volume_m3": "big")", "reactor.volume_m3: must be a number"},
         {R"("a2": 0.2)", R"("a2": -1)", "kinetics.a2: must be > 0"},
         {R"("model": "trays")", R"("model": "cstr")", "reactor.model: must be \"trays\" or \"pfr\""},
+        {R"("volume_m3": 100)", R"("volume_m3": 1e-400)",
+         "case.json:6: reactor.volume_m3: must be a number a double can hold (got 1e-400, too small for a double"},
+        {R"("NH3": 3000, "CO2": 1000, "H2O": 500, "O2": 1, "N2": 4)", R"("CO2": 1e-6, "N2": 1e7)",
+         "case.json:11: feed_kmol_h: the reacting components (NH3, CO2, H2O, CARB, UREA) are 1e-13 of the feed"},
     };
     for (const auto& t : cases) {
         const std::string msg = error_of(replaced(good, t.from, t.to));

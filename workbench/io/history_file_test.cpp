@@ -87,7 +87,8 @@ TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {
               "h.csv:3: column \"time\" (2): not a time (wr");
     EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00Z,145\n2026-03-01T07:00,146\n").substr(0, 60),
               "h.csv:3: column \"time\" (1): a time without a UTC offset afte");
-    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,14,5\n"), "h.csv:2: the row has 3 cells, the header 2");
+    EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,14,5\n"), "h.csv:2: the row has 3 cells, the header 2; cells 2 and 3, 14 and 5, look like one number written "
+              "with a decimal comma: write 14.5, or quote the cell");
     EXPECT_EQ(refusal("time,nh3_co2,feed_kmol_h.NH3\n2026-03-01T06:00,3.1,7400\n").substr(0, 44),
               "h.csv:2: column \"nh3_co2\" (2): given togethe");
 }

@@ -241,6 +241,14 @@ void check_distinct(const std::vector<output_target>& outputs,
                                   "is " + what + " (" + path + "), which the output would replace; name another file");
             }
         }
+        // The file standard input reads (`< case.json`, or /proc/self/fd/0
+        // named as the output) is an input too, whatever reads it.
+        struct stat in {};
+        if (id.exists && fstat(STDIN_FILENO, &in) == 0 && S_ISREG(in.st_mode) && in.st_dev == id.dev &&
+            in.st_ino == id.ino) {
+            throw input_error(o.option + " " + o.given +
+                              ": is the file standard input reads, which the output would replace; name another file");
+        }
         for (std::size_t k = 0; k < i; ++k) {
             if (!outputs[k].to_stdout && same(id, identity_of(outputs[k].path))) {
                 throw input_error(mention(outputs[k].option, "", outputs[k].given) + " and " +

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 #include "base/text.h"
 #include "io/runs_file.h"
@@ -105,15 +106,26 @@ void csv_reader::skip_line_end() {
 bool csv_reader::next(csv_record& r) {
     if (!started_) {
         started_ = true;
-        while (end_ - pos_ < 3 && !at_end_) refill();
-        const char* t = buf_.data() + pos_;
-        const std::size_t n = end_ - pos_;
-        if (n >= 2 && ((t[0] == '\xFF' && t[1] == '\xFE') || (t[0] == '\xFE' && t[1] == '\xFF'))) {
+        while (end_ - pos_ < 4 && !at_end_) refill();
+        const std::string_view t(buf_.data() + pos_, end_ - pos_);
+        using namespace std::string_view_literals;
+        if (t.starts_with("\xFF\xFE\0\0"sv) || t.starts_with("\0\0\xFE\xFF"sv)) {
+            throw runs_error(file_, 0, 0, "UTF-32 text: save the table as \"CSV UTF-8\" or plain CSV");
+        }
+        if (t.starts_with("\xFF\xFE"sv) || t.starts_with("\xFE\xFF"sv)) {
             throw runs_error(file_, 0, 0, "UTF-16 text: save the table as \"CSV UTF-8\" or plain CSV");
         }
-        if (n >= 3 && std::memcmp(t, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+        const std::size_t n = t.size();
+        if (n >= 3 && t.starts_with("\xEF\xBB\xBF"sv)) pos_ += 3;
     }
     const auto line_end = [](int ch) { return ch == '\n' || ch == '\r'; };
+    // A cell too long or a row too wide is refused as it is met, before it
+    // takes the memory.
+    const auto too_long = [&](const csv_record& rec) {
+        fail_at(file_, rec.line, "cell " + std::to_string(rec.cells.size() + 1) + ": more than " +
+                                     std::to_string(max_cell_chars) + " characters; a cell holds at most " +
+                                     std::to_string(max_cell_chars));
+    };
     for (;;) {
         int ch = peek();
         if (ch < 0) return false;
@@ -146,6 +158,7 @@ bool csv_reader::next(csv_record& r) {
                     }
                     cell += static_cast<char>(ch);
                     bump();
+                    if (cell.size() > max_cell_chars) too_long(r);
                     if (line_end(ch)) {
                         if (ch == '\r' && peek() == '\n') {
                             cell += '\n';
@@ -169,7 +182,13 @@ bool csv_reader::next(csv_record& r) {
                     if (ch == '\0') fail_at(file_, line_, "a NUL byte: this is not a text file");
                     cell += static_cast<char>(ch);
                     bump();
+                    if (cell.size() > max_cell_chars) too_long(r);
                 }
+            }
+            if (r.cells.size() == max_columns) {
+                fail_at(file_, r.line, "more than " + std::to_string(max_columns) +
+                                           " cells in the row; a table has at most " + std::to_string(max_columns) +
+                                           " columns");
             }
             r.cells.push_back(std::move(cell));
             ch = peek();
@@ -196,7 +215,15 @@ std::vector<csv_record> csv_records(const std::string& text, const std::string& 
         file);
     std::vector<csv_record> out;
     csv_record r;
-    while (reader.next(r)) out.push_back(r);
+    std::size_t cells = 0;
+    while (reader.next(r)) {
+        // A table in memory is bounded in all; a history is streamed instead.
+        if ((cells += r.cells.size()) > max_table_cells) {
+            fail_at(file, r.line, "more than " + std::to_string(max_table_cells) +
+                                      " cells in all; a table holds at most " + std::to_string(max_table_cells));
+        }
+        out.push_back(r);
+    }
     return out;
 }
 
@@ -269,13 +296,23 @@ std::vector<runs_column> runs_header(const csv_record& head, const std::string& 
 
 void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file) {
     if (rec.cells.size() == columns) return;
-    const bool extra_blank =
-        rec.cells.size() > columns &&
-        blank_cells({rec.cells.begin() + static_cast<std::ptrdiff_t>(columns), rec.cells.end()});
-    if (!extra_blank) {
-        fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
-                                    std::to_string(columns));
+    std::string hint;
+    const auto digits = [](const std::string& c, bool sign) {
+        const std::string t = trimmed_cell(c);
+        const std::size_t from = sign && !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
+        return t.size() > from && t.find_first_not_of("0123456789", from) == std::string::npos;
+    };
+    for (std::size_t k = 0; rec.cells.size() > columns && k + 1 < rec.cells.size(); ++k) {
+        if (digits(rec.cells[k], true) && digits(rec.cells[k + 1], false)) {
+            hint = "; cells " + std::to_string(k + 1) + " and " + std::to_string(k + 2) + ", " +
+                   trimmed_cell(rec.cells[k]) + " and " + trimmed_cell(rec.cells[k + 1]) +
+                   ", look like one number written with a decimal comma: write " + trimmed_cell(rec.cells[k]) +
+                   "." + trimmed_cell(rec.cells[k + 1]) + ", or quote the cell";
+            break;
+        }
     }
+    fail_at(file, rec.line, "the row has " + std::to_string(rec.cells.size()) + " cells, the header " +
+                                std::to_string(columns) + hint);
 }
 
 double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c) {
@@ -291,7 +328,12 @@ double cell_number(const std::string& cell, const std::string& file, std::size_t
             hint = "; write numbers without a thousands separator and with a decimal point: " + digits +
                    " if the comma separates thousands, " + point + " if it is a decimal comma";
         }
-        if (r.error == std::errc::result_out_of_range) hint = "; out of the range of a double";
+        if (r.error == std::errc::result_out_of_range) {
+            column_error(file, line, c,
+                         r.too_small ? "a number too small for a double, which would read it as 0 (got \"" + cell +
+                                           "\"; write 0 if 0 is meant)"
+                                     : "a number too large for a double (got \"" + cell + "\")");
+        }
         column_error(file, line, c, "not a number (got \"" + cell + "\"" + hint + ")");
     }
     if (!std::isfinite(r.value)) {
@@ -316,8 +358,13 @@ std::optional<std::string> setting_out_of_bounds(setting s, double v) {
         case setting::outlet_temperature_C:
             if (!(v + kelvin > 0.0)) return "not a temperature in C";
             break;
-        default:  // flows and ratios
+        case setting::nh3_co2:
+        case setting::h2o_co2:
             if (v < 0.0) return "must not be negative";
+            break;
+        default:  // flows
+            if (v < 0.0) return "must not be negative";
+            if (v > max_flow_kmol_h) return "must be at most " + sig(max_flow_kmol_h) + " kmol/h";
             break;
     }
     return std::nullopt;

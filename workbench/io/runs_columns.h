@@ -24,9 +24,10 @@ struct csv_record {
 
 // CSV records as RFC 4180 writes them: cells separated by commas, a cell in
 // double quotes may hold commas, line breaks and doubled quotes; lines end
-// in LF, CRLF or CR. A UTF-8 byte-order mark is skipped (UTF-16 text is
-// refused); lines whose first character is '#' and records without any text
-// are left out. Throws runs_error naming the file and line.
+// in LF, CRLF or CR. A UTF-8 byte-order mark is skipped (UTF-16 and UTF-32
+// text are refused); a cell or a row longer than a table allows is refused;
+// lines whose first character is '#' and records without any text are left
+// out. Throws runs_error naming the file and line.
 class csv_reader {
 public:
     // read(buffer, capacity): the next bytes, 0 at the end.
@@ -85,8 +86,11 @@ const csv_record& table_header(const std::vector<csv_record>& records, const std
 [[noreturn]] void column_error(const std::string& file, std::size_t line, const runs_column& c,
                                const std::string& what);
 
-// A row has the header's number of cells, or more of which the extra ones
-// are blank (a spreadsheet's trailing commas); throws runs_error otherwise.
+// A row has the header's number of cells; throws runs_error otherwise. One
+// more, even blank, is refused too: a number written with a decimal comma
+// (3,3) is two cells, and every cell after it would move one column on (the
+// message says so when two cells look like one such number). A
+// spreadsheet's empty columns at the right are in its header as well.
 void check_row_width(const csv_record& rec, std::size_t columns, const std::string& file);
 
 // A cell's number: decimal, finite; throws runs_error with a hint for a

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/input_files.h"
 #include "io/runs_columns.h"
@@ -55,6 +56,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
     const std::vector<runs_column> cols = runs_header(head, file);
 
     runs_file out{file, {}, {}};
+    std::unordered_map<std::string, std::size_t> line_of_name;
     for (std::size_t k = 1; k < records.size(); ++k) {
         const record& rec = records[k];
         check_row_width(rec, cols.size(), file);
@@ -123,18 +125,18 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
             if (r.measured[q]) sum += r.measured[q]->value;
         }
         if (all && std::abs(sum - 1.0) > 0.03) {
-            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + printable(r.name) +
                                    "\": the mass fractions add up to " + sig(sum) +
                                    ", not about 1 (on this basis NH3, CO2, UREA and H2O make up the "
                                    "liquid, carbamate counted as the NH3 and CO2 that form it)");
         }
-        for (const plant_run& other : out.runs) {
-            if (other.name == r.name) {
-                out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + r.name +
-                                       "\" has the name of the run on line " +
-                                       std::to_string(other.line));
-                break;
-            }
+        if (const auto [it, fresh] = line_of_name.emplace(r.name, r.line); !fresh) {
+            out.warnings.push_back(file + ":" + std::to_string(r.line) + ": run \"" + printable(r.name) +
+                                   "\" has the name of the run on line " + std::to_string(it->second));
+        }
+        if (out.runs.size() == max_runs) {
+            fail_at(file, r.line, "more than " + std::to_string(max_runs) + " runs; a runs file holds at most " +
+                                      std::to_string(max_runs));
         }
         out.runs.push_back(std::move(r));
     }
@@ -150,9 +152,20 @@ namespace {
 
 // A table in memory as the records of the CSV file it would be written as.
 std::vector<record> table_records(const std::vector<std::string>& header,
-                                  const std::vector<std::vector<std::string>>& rows) {
+                                  const std::vector<std::vector<std::string>>& rows, const std::string& name) {
+    if (header.size() * (rows.size() + 1) > max_table_cells) {
+        fail_at(name, 0, std::to_string(rows.size()) + " rows of " + std::to_string(header.size()) +
+                             " columns: a table holds at most " + std::to_string(max_table_cells) + " cells");
+    }
     std::vector<record> records{{1, header}};
     for (std::size_t k = 0; k < rows.size(); ++k) {
+        for (std::size_t j = 0; j < rows[k].size(); ++j) {
+            if (rows[k][j].size() > max_cell_chars) {
+                fail_at(name, k + 2, "cell " + std::to_string(j + 1) + ": more than " +
+                                         std::to_string(max_cell_chars) + " characters; a cell holds at most " +
+                                         std::to_string(max_cell_chars));
+            }
+        }
         if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
     }
     return records;
@@ -162,7 +175,7 @@ std::vector<record> table_records(const std::vector<std::string>& header,
 
 runs_file runs_from_table(const std::vector<std::string>& header,
                           const std::vector<std::vector<std::string>>& rows, const std::string& name) {
-    return runs_of(table_records(header, rows), name);
+    return runs_of(table_records(header, rows, name), name);
 }
 
 runs_file read_runs(const std::string& path) {
@@ -182,7 +195,7 @@ reactor_case checked_row(const reactor_case& c, const std::array<std::size_t, se
     try {
         const std::vector<std::string> w = validate(c);
         if (warnings) {
-            for (const std::string& s : w) warnings->push_back(at + s);
+            for (const std::string& s : w) warnings->push_back(printable(at + s));
         }
     } catch (const input_error& e) {
         const std::string& key = e.place().key;
@@ -243,10 +256,12 @@ std::string setting_lookalike(const std::string& written) {
     std::string best;
     std::size_t best_distance = 99;
     for (const std::string& n : names) {
-        const std::size_t d = edit_distance(key, n);
         // One edit in a short name, two in a longer one; a short name
-        // (id, tag) is far from every setting.
+        // (id, tag) is far from every setting. (No more edits than the
+        // lengths differ by: a long name is not compared at all.)
         const std::size_t allowed = std::min(key.size(), n.size()) <= 4 ? 1 : 2;
+        if (std::max(key.size(), n.size()) - std::min(key.size(), n.size()) > allowed) continue;
+        const std::size_t d = edit_distance(key, n);
         if (d <= allowed && d < best_distance) {
             best_distance = d;
             best = n;
@@ -388,7 +403,7 @@ case_table parse_case_table(const std::string& text, const std::string& file, st
 case_table case_table_from_table(const std::vector<std::string>& header,
                                  const std::vector<std::vector<std::string>>& rows, const std::string& name,
                                  std::size_t max_rows) {
-    return case_table_of(table_records(header, rows), name, max_rows);
+    return case_table_of(table_records(header, rows, name), name, max_rows);
 }
 
 case_table read_case_table(const std::string& path, std::size_t max_rows) {

@@ -27,6 +27,16 @@ public:
                       input_place{"", file, line, column}) {}
 };
 
+// The most a table (a runs file, a case table) may hold, so that reading
+// it takes time and memory in proportion to its text, within bounds: a
+// longer cell, a wider row or more cells in all are refused, naming the
+// line. A runs file holds at most max_runs runs (each is solved thousands
+// of times by an estimate).
+inline constexpr std::size_t max_cell_chars = 10000;
+inline constexpr std::size_t max_columns = 1000;
+inline constexpr std::size_t max_table_cells = 2000000;
+inline constexpr std::size_t max_runs = 1000;
+
 struct plant_run {
     std::string name;          // the "run" column, or "line N"
     std::size_t line = 0;      // line of the file where the row starts

@@ -3,6 +3,8 @@
 // change the base case as documented.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,6 +97,14 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {head + "A,\"144,5\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"144,5\"; write numbers without a thousands separator and with a decimal point: 1445 if the comma separates thousands, 144.5 if it is a decimal comma)"},
         {head + "A,inf,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be a finite number"},
         {head + "A,0,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): must be > 0"},
+        {head + "A,1e-400,0.5\n", "runs.csv:2: column \"pressure_bar\" (2): a number too small for a double, which "
+                                  "would read it as 0 (got \"1e-400\"; write 0 if 0 is meant)"},
+        {"co2,nh3_co2,co2_conversion\n1e308,,0.5\n", "runs.csv:2: column \"co2\" (1): must be at most 1e+07 kmol/h"},
+        // A cell's control characters are never printed: a terminal would obey them.
+        {head + "A,\"\x1b]0;title\x07\n\",0.5\n", "runs.csv:2: column \"pressure_bar\" (2): not a number (got \"?]0;title??\")"},
+        {std::string("\xFF\xFE\0\0r\0\0\0", 8), "runs.csv: UTF-32 text"},
+        {head + "A," + std::string(max_cell_chars + 1, '1') + ",0.5\n", "runs.csv:2: cell 2: more than 10000 characters"},
+        {head + "A,144,0.5" + std::string(1000000, ',') + "\n", "runs.csv:2: more than 1000 cells in the row"},
         {"trays,co2_conversion\n10.5,0.5\n", "runs.csv:2: column \"trays\" (1): must be a whole number of trays"},
         {"feed_kmol_h.H2O,co2_conversion\n-1,0.5\n", "runs.csv:2: column \"feed_kmol_h.H2O\" (1): must not be negative"},
         {head + "A,144,58\n", "runs.csv:2: column \"co2_conversion\" (3): must be a fraction between 0 and 1 (got 58; a percentage? write 0.58)"},
@@ -111,6 +121,30 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
     }
     // A column without a name and without values is what spreadsheets add: fine.
     EXPECT_EQ(parse_runs("co2_conversion,\n0.5,\n", "runs.csv").runs.size(), 1u);
+    // More runs than an estimate takes, more cells than a table holds.
+    std::string many = "co2_conversion\n";
+    for (std::size_t k = 0; k <= max_runs; ++k) many += "0.5\n";
+    EXPECT_EQ(error_of(many).rfind("runs.csv:1002: more than 1000 runs; a runs file holds at most 1000", 0), 0u);
+    std::string wide = std::string(max_columns - 1, ',') + "co2_conversion\n";
+    for (std::size_t k = 0; k * max_columns <= max_table_cells; ++k) wide += std::string(max_columns - 1, ',') + "0.5\n";
+    EXPECT_EQ(error_of(wide).rfind("runs.csv:2001: more than 2000000 cells in all", 0), 0u) << error_of(wide);
+    // Nor in a warning.
+    const runs_file twice = parse_runs("run,co2_conversion\n\x1b[2J,0.5\n\x1b[2J,0.6\n", "runs.csv");
+    ASSERT_EQ(twice.warnings.size(), 1u);
+    EXPECT_EQ(twice.warnings[0], "runs.csv:3: run \"?[2J\" has the name of the run on line 2");
+}
+
+// A decimal comma in a row that ends with an empty cell (the example file's
+// T4 with 3,3 for NH3/CO2) made one more cell, and every value after it
+// moved one column on: refused, saying why.
+TEST(RunsFile, ARowWithOneCellTooManyIsRefusedAsAShiftedRow) {
+    std::ifstream in(UREA_EXAMPLES "/runs-synthetic.csv");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t at = text.find("\nT4,,3.3,");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 9, "\nT4,,3,3,");
+    EXPECT_EQ(error_of(text), "runs.csv:8: the row has 15 cells, the header 14; cells 3 and 4, 3 and 3, look like "
+                              "one number written with a decimal comma: write 3.3, or quote the cell");
 }
 
 TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {

@@ -78,9 +78,11 @@ std::vector<std::string> validate(const reactor_case& c) {
     bounded("reactor.pressure_bar", c.pressure_bar, min_pressure_bar, max_pressure_bar, "bar");
     bounded("kinetics.a1", c.a1, min_rate_factor, max_rate_factor, "");
     bounded("kinetics.a2", c.a2, min_rate_factor, max_rate_factor, "");
-    for (std::size_t i = 0; i < component_count; ++i) {
+    // The CO2 fed first: the NH3 and water follow it when set by ratios.
+    for (const std::size_t i : {CO2, CARB, NH3, H2O, UREA, O2, N2}) {
         const std::string key = std::string("feed_kmol_h.") + component_names[i];
-        if (!(c.feed_kmol_h[i] >= 0.0) || !std::isfinite(c.feed_kmol_h[i])) {
+        if (std::isnan(c.feed_kmol_h[i])) fail(key, "a flow must be a number (got nan)");
+        if (c.feed_kmol_h[i] < 0.0) {
             std::ostringstream m;
             m << "a flow must not be negative (got " << c.feed_kmol_h[i] << " kmol/h)";
             fail(key, m.str());
@@ -93,6 +95,18 @@ std::vector<std::string> validate(const reactor_case& c) {
     }
     if (!(co2_fed(c) > 0.0)) {
         fail("feed_kmol_h.CO2", "no CO2 in the feed (neither free nor as CARB): nothing to convert");
+    }
+    double reacting = 0.0, total = 0.0;
+    for (std::size_t i = 0; i < component_count; ++i) {
+        total += c.feed_kmol_h[i];
+        if (i != O2 && i != N2) reacting += c.feed_kmol_h[i];
+    }
+    if (reacting < min_reacting_share * total) {
+        std::ostringstream m;
+        m << "the reacting components (NH3, CO2, H2O, CARB, UREA) are " << reacting / total
+          << " of the feed in moles, the rest O2 and N2: at least " << min_reacting_share
+          << ", as a liquid more dilute is beyond what the solvers resolve";
+        fail("feed_kmol_h", m.str());
     }
     std::vector<std::string> warnings;
     const auto temperature = [&](const char* key, double t_C) {

@@ -13,6 +13,12 @@ inline constexpr int max_trays = 10000;
 // reactors take, and far below where sums of flows would overflow.
 inline constexpr double max_flow_kmol_h = 1e7;
 
+// The reacting components (all but O2 and N2) make at least this share of
+// the feed, in moles. The rates go with the cube of their mole fractions:
+// in a liquid more dilute than this they lie some 36 decades below the
+// flows, and the solvers are tested down to this share, not below it.
+inline constexpr double min_reacting_share = 1e-12;
+
 // Physical bounds of a case's other values: beyond them a case is bad input,
 // not a problem for the solvers. Wide: from a laboratory autoclave to ten
 // times the largest reactor, from near vacuum to far past any synthesis,

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "model/limits.h"
 #include "model/observation.h"
 #include "model/properties.h"
 #include "model/settings.h"
@@ -301,8 +302,14 @@ std::string result_name_problem(const std::string& name) {
     const std::size_t at = key.rfind('@');
     if (at != std::string::npos) {
         const std::string n = key.substr(at + 1);
-        if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || std::stoul("0" + n) == 0) {
-            return "\"" + name + "\": after '@' comes a tray (or station) number from 1, e.g. x_UREA@3";
+        // Digits only, not all 0, and no more than the most trays (however
+        // many digits: read as text, not as a number that may overflow).
+        const std::string most = std::to_string(max_trays);
+        const std::size_t first = n.find_first_not_of('0');
+        const std::string digits = first == std::string::npos ? "" : n.substr(first);
+        if (n.find_first_not_of("0123456789") != std::string::npos || digits.empty() ||
+            digits.size() > most.size() || (digits.size() == most.size() && digits > most)) {
+            return "\"" + name + "\": after '@' comes a tray (or station) number from 1 to " + most + ", e.g. x_UREA@3";
         }
     }
     // The nearest name, with the same tray.

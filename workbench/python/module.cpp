@@ -4,6 +4,9 @@
 // loads an extension and what it needs without global symbols); each call
 // releases the GIL while the workbench works, and a stop check on each
 // session turns Ctrl-C into KeyboardInterrupt.
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <memory>
@@ -33,12 +36,26 @@ PyObject* new_error(py::module_& m, const char* name, PyObject* base, const char
 
 unsigned long main_thread = 0;
 
+// Whether the interpreter has begun to end (Py_FinalizeEx): read without the GIL.
+bool interpreter_ending() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
 // Only Python's main thread runs signal handlers: work there asks Python
 // about pending signals now and then (at most every 10 ms, so that the GIL
 // is rarely taken); a handler that raises (Ctrl-C: KeyboardInterrupt) stops
-// the work, and the exception stays pending for the call to raise.
+// the work, and the exception stays pending for the call to raise. Work in
+// another thread stops, without touching Python, once the interpreter has
+// begun to end (a daemon thread when the program exits).
 void stop_on_signal() {
-    if (PyThread_get_thread_ident() != main_thread) return;
+    if (PyThread_get_thread_ident() != main_thread) {
+        if (interpreter_ending()) throw interrupted("the interpreter is exiting");
+        return;
+    }
     using clock = std::chrono::steady_clock;
     static clock::time_point last{};
     const clock::time_point now = clock::now();
@@ -48,27 +65,59 @@ void stop_on_signal() {
     if (PyErr_CheckSignals() != 0) throw interrupted("interrupted by a signal", SIGINT);
 }
 
+// A thread other than the main one that comes back from the workbench while
+// the interpreter ends may not take the GIL again: Python would end it by
+// unwinding its stack through frames that hold Python objects, which then
+// go without the GIL (or, through a destructor, end the process). The
+// process is about to end: the thread waits for that, holding nothing.
+[[noreturn]] void wait_for_the_end() {
+    for (;;) pause();
+}
+
+// Runs a piece of work without the GIL, so that other Python threads go on
+// (see wait_for_the_end for a thread that finds the interpreter ending).
+template <class Work>
+auto without_gil(Work&& work) {
+    std::optional<decltype(work())> out;
+    std::exception_ptr error;
+    PyThreadState* const state = PyEval_SaveThread();
+    try {
+        out.emplace(work());
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const bool main = PyThread_get_thread_ident() == main_thread;
+    if (!main && interpreter_ending()) wait_for_the_end();
+    try {
+        PyEval_RestoreThread(state);
+    } catch (abi::__forced_unwind&) {
+        // It began to end meanwhile, and Python ends this thread so.
+        wait_for_the_end();
+    }
+    if (error) std::rethrow_exception(error);
+    return std::move(*out);
+}
+
 }  // namespace
 
 session_ptr open_session(const std::string& path) {
     auto out = std::make_shared<py_session>();
-    {
-        // The session takes the work lock while it loads the plug-in.
-        const py::gil_scoped_release nogil;
-        out->s = std::make_unique<session>(path);
-    }
+    // The session takes the work lock while it loads the plug-in.
+    out->s = without_gil([&] { return std::make_unique<session>(path); });
     out->s->set_stop_check(stop_on_signal);
     return out;
 }
 
 // The module's own session, with the default plug-in, opened on first use.
+// Never destroyed: a daemon thread may still be working with it while the
+// process exits, and the plug-in must stay loaded under it.
 session_ptr& default_session() {
-    static session_ptr s;
-    if (!s) {
+    static session_ptr* const s = new session_ptr;
+    if (!*s) {
         session_ptr opened = open_session("");
-        if (!s) s = std::move(opened);  // another thread may have opened one meanwhile
+        if (!*s) *s = std::move(opened);  // another thread may have opened one meanwhile
     }
-    return s;
+    return *s;
 }
 
 namespace {
@@ -81,13 +130,6 @@ session_ptr session_for(py::handle plugin) {
     if (plugin.is_none()) return default_session();
     if (py::isinstance<py_session>(plugin)) return plugin.cast<session_ptr>();
     return open_session(plugin);
-}
-
-// Runs a piece of work without the GIL, so that other Python threads go on.
-template <class Work>
-auto without_gil(Work&& work) {
-    const py::gil_scoped_release nogil;
-    return work();
 }
 
 // ---- The calls, each on a session ------------------------------------------------------
@@ -338,6 +380,8 @@ progress= takes a callable progress(done, total), or True for a tqdm bar.)
 Ctrl-C: work running in the main thread stops within a few milliseconds and
 raises KeyboardInterrupt (work in other threads runs to its end, as Python
 delivers signals to the main thread only; so does a call waiting for it).
+When the interpreter exits with work in another thread (a daemon thread),
+that work stops, and the thread waits for the process to end.
 A plug-in that crashes ends the process, after one line on stderr naming it
 (in a worker of jobs=N, it fails only the point it was on).)";
 
@@ -512,7 +556,7 @@ help(urea_reactor)).)",
         [](py::object plugin, py::object timeout) {
             const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), text_of(timeout)});
             check_output o{build_of(job.plugin), {}};
-            o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout); });
+            o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout, stop_on_signal); });
             for (verdict& v : o.verdicts) v.text = said(v.text);
             return o;
         },
@@ -520,7 +564,8 @@ help(urea_reactor)).)",
         R"(Checks a plug-in build (default: the module's): does it load into this host, export
 CMPLOC, USURA and UPROPU, and reproduce known reference results? It runs the
 build in a child process: one that crashes or hangs (past `timeout` seconds)
-is reported. Returns a CheckResult (true when the build is good).)");
+is reported (timeout: more than 0, at most a day). Ctrl-C stops it. Returns a CheckResult
+(true when the build is good).)");
     m.def("cores", &available_cores, "The cores this process may run on (for jobs=ur.cores()).");
     m.def("_run_chunks_here", &run_chunks_here, py::arg("plugin"), py::arg("builds"), py::arg("kind"),
           py::arg("state"), py::arg("first"), py::arg("last"));

@@ -75,6 +75,7 @@ private:
 }  // namespace
 
 factor_uncertainty parse_estimate(const std::string& text, const std::string& file) {
+    check_json_size(text, file, "an estimate file", max_estimate_file_values);
     json j;
     try {
         j = json::parse(text, nullptr, true, /*ignore_comments=*/true);

@@ -4,6 +4,7 @@
 #ifndef UREA_WORKBENCH_REPORT_ESTIMATE_FILE_H
 #define UREA_WORKBENCH_REPORT_ESTIMATE_FILE_H
 
+#include <cstddef>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -19,6 +20,11 @@ struct estimate_report;
 // The estimate file, as `estimate --json` writes it: the estimate's JSON
 // (report/estimate_report.h), the base case and the build stamp.
 nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build);
+
+// The most values (keys, numbers, strings) an estimate file may hold: one of
+// the most runs (io/runs_file.h), with the most bootstrap resamples and the
+// profiles, holds about half as many.
+inline constexpr std::size_t max_estimate_file_values = 1000000;
 
 // Reads the estimate from JSON text (file: its name, for messages). Throws
 // input_error naming the file (and the line, for malformed JSON) for text

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "base/errors.h"
 #include "session/session.h"
 #include "standin/standin_host.h"
 
@@ -197,7 +198,13 @@ void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts) {
     out << (check_passed(verdicts) ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
 }
 
-std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
+std::vector<verdict> check_plugin(const std::string& path, double timeout_s, const std::function<void()>& stop) {
+    if (!(timeout_s > 0.0 && timeout_s <= max_check_timeout_s)) {
+        std::ostringstream m;
+        m << "must be a number of seconds more than 0 and at most " << max_check_timeout_s << " (got " << timeout_s
+          << ")";
+        throw input_error::at_key("timeout", m.str());
+    }
     std::vector<verdict> out;
     // The child loads the build as a session would: against global host items.
     make_host_items_global();
@@ -231,7 +238,21 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
     std::string pending, stage = "loading";
     bool timed_out = false, finished = false;
     char buf[4096];
+    // Asked to stop: the child killed and waited for, then what stop threw.
+    const auto stop_here = [&] {
+        try {
+            if (stop) stop();
+        } catch (...) {
+            close(fds[0]);
+            kill(child, SIGKILL);
+            while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            checked_child = 0;
+            throw;
+        }
+    };
     for (;;) {
+        stop_here();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -239,7 +260,8 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s) {
             break;
         }
         pollfd p{fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30)));
+        // At most 50 ms at a time, to ask about the stop.
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 50)));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) continue;
         const ssize_t n = read(fds[0], buf, sizeof buf);

@@ -3,6 +3,7 @@
 #ifndef UREA_WORKBENCH_SESSION_CHECK_H
 #define UREA_WORKBENCH_SESSION_CHECK_H
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,8 +20,13 @@ struct verdict {
 // Every verdict that could be reached; a later one is skipped (and listed
 // as not checked) when what it needs failed. The build is loaded and run
 // in a child process: one that crashes or hangs (past timeout_s seconds),
-// even while it loads, is reported as such.
-std::vector<verdict> check_plugin(const std::string& path, double timeout_s = 10.0);
+// even while it loads, is reported as such. timeout_s: more than 0, at most
+// max_check_timeout_s (else input_error naming "timeout"). stop: called
+// every few dozen milliseconds while the child runs; what it throws ends
+// the check (the child killed) and is thrown on.
+inline constexpr double max_check_timeout_s = 86400.0;
+std::vector<verdict> check_plugin(const std::string& path, double timeout_s = 10.0,
+                                  const std::function<void()>& stop = {});
 
 // Whether the build is good: no verdict failed.
 bool check_passed(const std::vector<verdict>& verdicts);

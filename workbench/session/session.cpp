@@ -134,14 +134,17 @@ std::string default_plugin_path() {
 }
 
 std::recursive_mutex& session::work_lock() {
-    static std::recursive_mutex* m = [] {
-        static std::recursive_mutex lock;
-        // A process forked while a thread holds the lock (an executor's
-        // worker forked during the work, as a ProcessPoolExecutor forks
-        // when the work sends it the first chunk) has only the forking
-        // thread, which may not be the holder: it starts with the lock free.
-        pthread_atfork(nullptr, nullptr, [] { new (&lock) std::recursive_mutex(); });
-        return &lock;
+    // Never destroyed: a thread may still hold or wait for it while the
+    // process exits (a Python daemon thread while the interpreter ends). A
+    // process forked while a thread holds it (an executor's worker forked
+    // during the work, as a ProcessPoolExecutor forks when the work sends it
+    // the first chunk) has only the forking thread, which may not be the
+    // holder: it starts with the lock free.
+    static std::recursive_mutex* const m = [] {
+        static std::recursive_mutex* lock = nullptr;
+        lock = new std::recursive_mutex;
+        pthread_atfork(nullptr, nullptr, [] { new (lock) std::recursive_mutex(); });
+        return lock;
     }();
     return *m;
 }
@@ -175,10 +178,14 @@ workbench_host::workbench_host(session& s, const property_set& properties)
 workbench_host::~workbench_host() { standin::set_property_model(nullptr); }
 
 void workbench_host::poll_stop() {
+    // Called from inside the solvers' callbacks (KINSOL's, CVODE's, TOMS
+    // 748's, Ceres' residuals): nothing may be thrown through them. Whatever
+    // the check throws is kept, the rates are NaN from then on, and
+    // check_stop() throws it once the solver has handed back.
     if (!stop_ && session_.stop_check() && !in_worker()) {
         try {
             session_.stop_check()();
-        } catch (const interrupted&) {
+        } catch (...) {
             stop_ = std::current_exception();
         }
     }

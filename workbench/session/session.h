@@ -70,7 +70,9 @@ public:
 
     // Called now and then during long work (every few dozen rate calls and
     // between points): it throws interrupted to stop the work, e.g. on a
-    // signal or past a time limit. None by default.
+    // signal or past a time limit. None by default. It may be called from
+    // inside a solver's callback: what it throws is kept and thrown again
+    // once back in the workbench's own code, never through the solver.
     void set_stop_check(std::function<void()> check) { stop_check_ = std::move(check); }
     const std::function<void()>& stop_check() const { return stop_check_; }
 

@@ -3,8 +3,9 @@
 // NH3/CO2 1.5..6, H2O/CO2 0..2, 1..5000 m3, a1 1e-3..1e6, a2 1e-6..1e6,
 // 50..300 bar, and feeds with carbamate, with urea, without NH3, without
 // water. The same cases on every run: the corners of the ranges, the cases
-// that once failed, a Halton sequence through the rest, and another through
-// the corner of small feeds in large, fast reactors of few trays.
+// that once failed, a Halton sequence through the rest, another through
+// the corner of small feeds in large, fast reactors of few trays, and one
+// through dilute feeds and feeds without water.
 #ifndef UREA_WORKBENCH_SOLVER_GRID_CASES_H
 #define UREA_WORKBENCH_SOLVER_GRID_CASES_H
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "model/case.h"
+#include "model/limits.h"
 
 namespace grid {
 
@@ -200,6 +202,70 @@ inline std::vector<named_case> cases() {
                        2.0 + 3.0 * u[3], 2.0 * u[4], log_between(1000.0, 5000.0, u[5]),
                        log_between(1.0, 1e4, u[6]), log_between(1e3, 1e6, u[7]),
                        log_between(10.0, 300.0, u[8])));
+    }
+    // A Halton sequence through the corner of dilute feeds (0.00001 to 1
+    // kmol/h of CO2 against the default case's 14.3 kmol/h of air) and of
+    // feeds without water (half of them), in reactors of 1..20 trays or plug
+    // flow, with the whole box's temperatures, volumes, pressures and rate
+    // factors: the carbamate, the urea or the free CO2 is a trace there.
+    constexpr int dilute_cases = 60;
+    for (int i = 1; i <= dilute_cases; ++i) {
+        std::array<double, bases.size()> u{};
+        for (std::size_t d = 0; d < bases.size(); ++d) u[d] = halton(i + 20, bases[d]);
+        reactor_case c = default_case();
+        c.model = u[0] < 0.3 ? reactor_model::pfr : reactor_model::trays;
+        c.trays = static_cast<int>(std::lround(log_between(1.0, 20.0, u[1])));
+        c.inlet_temperature_C = 150.0 + 50.0 * u[2];
+        c.outlet_temperature_C = u[3] < 1.0 / 3.0   ? c.inlet_temperature_C
+                                 : u[3] < 2.0 / 3.0 ? 150.0 + 50.0 * u[4]
+                                                    : 200.0 - 50.0 * u[4];
+        c.volume_m3 = log_between(1.0, 5000.0, u[5]);
+        c.a1 = log_between(1e-3, 1e6, u[6]);
+        c.a2 = log_between(1e-6, 1e6, u[7]);
+        c.pressure_bar = 50.0 + 250.0 * u[8];
+        c.feed_kmol_h[CO2] = log_between(1e-5, 1.0, u[9]);
+        set_nh3_co2_ratio(c, 1.5 + 4.5 * u[10]);
+        const bool dry = u[11] < 0.5;
+        set_h2o_co2_ratio(c, dry ? 0.0 : 4.0 * (u[11] - 0.5));
+        add("dilute " + std::to_string(i) + (dry ? " (no water)" : ""), c);
+    }
+    // The two that the command line once called unsolvable, and feeds at
+    // the most dilute a case may be (1e-12 reacting, the rest air).
+    {
+        reactor_case c = default_case();
+        c.feed_kmol_h[CO2] = 1e-5;
+        set_nh3_co2_ratio(c, 3.07);
+        set_h2o_co2_ratio(c, 0.41);
+        add("dilute: --co2 1e-5", c);
+        c.feed_kmol_h[CO2] = 1e-4;
+        set_nh3_co2_ratio(c, 3.07);
+        set_h2o_co2_ratio(c, 0.0);
+        add("dilute: --co2 1e-4 --h2o-co2 0", c);
+        // Plug flow whose integration in the two extents fails (the
+        // carbamate a 1e-12 part of the urea).
+        c = default_case();
+        c.model = reactor_model::pfr;
+        c.inlet_temperature_C = c.outlet_temperature_C = 165.39;
+        c.volume_m3 = 1412.0;
+        c.a1 = 5.873e5;
+        c.a2 = 6.655e5;
+        c.pressure_bar = 123.8;
+        c.feed_kmol_h[CO2] = 1.013e-7;
+        c.feed_kmol_h[NH3] = 5.994e-7;
+        c.feed_kmol_h[H2O] = 4.187e-8;
+        add("dilute: plug flow, fast dehydration", c);
+        for (int k = 0; k < 4; ++k) {
+            c = default_case();
+            c.trays = 1 + 3 * k;
+            c.a1 = std::pow(10.0, 2 * k - 3);
+            c.a2 = std::pow(10.0, 3 * k - 4);
+            c.feed_kmol_h[O2] = 0.2 * max_flow_kmol_h;
+            c.feed_kmol_h[N2] = 0.8 * max_flow_kmol_h;
+            c.feed_kmol_h[CO2] = 1.01e-12 * max_flow_kmol_h / (1.0 + 3.07 + (k % 2 ? 0.0 : 0.41));
+            set_nh3_co2_ratio(c, 3.07);
+            set_h2o_co2_ratio(c, k % 2 ? 0.0 : 0.41);
+            add("dilute: at the bound " + std::to_string(k + 1), c);
+        }
     }
     return out;
 }

@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <sstream>
+#include <type_traits>
+#include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
 #include <cvode/cvode.h>
@@ -67,49 +72,156 @@ struct call_budget {
     }
 };
 
-// ---- SUNDIALS plumbing ------------------------------------------------------
+// The largest forward extent of reaction 1 the inlet allows.
+double max_xi1(const flows& n) { return std::min(n[CO2], 0.5 * n[NH3]); }
 
-struct sun_context {
-    SUNContext ctx = nullptr;
-    sun_context() {
-        if (SUNContext_Create(nullptr, &ctx) != 0) throw solver_error("SUNDIALS: no context");
-    }
-    ~sun_context() { SUNContext_Free(&ctx); }
-};
-
-sun_context& context() {
-    static sun_context c;
-    return c;
+// The extents that lead from n_in to n.
+std::array<double, 2> extents_between(const flows& n_in, const flows& n) {
+    return {n_in[CO2] - n[CO2], n[UREA] - n_in[UREA]};
 }
 
-struct nvector {
-    N_Vector v;
-    explicit nvector(sunindextype n) : v(N_VNew_Serial(n, context().ctx)) {}
-    ~nvector() { N_VDestroy(v); }
-    nvector(const nvector&) = delete;
-    nvector& operator=(const nvector&) = delete;
-    double& operator[](sunindextype i) { return NV_Ith_S(v, i); }
-};
+// ---- Bracketed roots --------------------------------------------------------
 
-struct dense_solver {
-    SUNMatrix a;
-    SUNLinearSolver ls;
-    dense_solver(N_Vector y, sunindextype n)
-        : a(SUNDenseMatrix(n, n, context().ctx)), ls(SUNLinSol_Dense(y, a, context().ctx)) {}
-    ~dense_solver() {
-        SUNLinSolFree(ls);
-        SUNMatDestroy(a);
+// The best point a bracketing search evaluated: a root of a function of
+// rounding noise is where |f| is least, not an end of the last bracket.
+struct best_point {
+    double x = 0.0;
+    double f = std::numeric_limits<double>::infinity();
+    void offer(double x_, double f_) {
+        if (std::abs(f_) < std::abs(f)) {
+            x = x_;
+            f = f_;
+        }
     }
-    dense_solver(const dense_solver&) = delete;
-    dense_solver& operator=(const dense_solver&) = delete;
 };
 
-struct kinsol_memory {
-    void* mem = KINCreate(context().ctx);
-    ~kinsol_memory() { KINFree(&mem); }
-    kinsol_memory() = default;
-    kinsol_memory(const kinsol_memory&) = delete;
-    kinsol_memory& operator=(const kinsol_memory&) = delete;
+// A root of f on [a, b], where f(a) > 0 > f(b) is known from the chemistry
+// (a species vanishes at each end), without evaluating f at the ends: there
+// the plug-in takes an absent species' remembered properties, which depend on
+// what ran before. tol: absolute, in x.
+template <class F>
+double bracketed_root(F f, double a, double b, double tol) {
+    if (!(b - a > tol)) return 0.5 * (a + b);
+    best_point best;
+    const auto g = [&](double x) {
+        const double v = f(x);
+        best.offer(x, v);
+        return v;
+    };
+    std::uintmax_t iterations = 200;
+    const auto close_enough = [tol](double lo, double hi) { return hi - lo <= tol; };
+    const auto [lo, hi] = boost::math::tools::toms748_solve(g, a, b, 1.0, -1.0, close_enough, iterations);
+    if (!std::isfinite(best.f)) return 0.5 * (lo + hi);
+    return best.x >= lo && best.x <= hi ? best.x : 0.5 * (lo + hi);
+}
+
+// A root of f on (a, b), where f's sign at a is sign_at_a and the
+// opposite at b, known from the chemistry (a species vanishes at each end)
+// as above, to the rounding of what vanishes at the nearer end: the bracket
+// is narrowed until its width is a few rounding errors of its distance to
+// that end (or of the root itself, which a double cannot hold closer).
+template <class F>
+double fine_root(F f, double a, double b, double sign_at_a) {
+    if (!(b > a)) return a;
+    best_point best;
+    const auto g = [&](double x) {
+        const double v = f(x);
+        best.offer(x, v);
+        return v;
+    };
+    std::uintmax_t iterations = 400;
+    const auto close_enough = [a, b](double lo, double hi) {
+        return hi - lo <= 4.0 * eps * std::min(hi - a, b - lo) ||
+               hi - lo <= 2.0 * eps * std::max(std::abs(lo), std::abs(hi));
+    };
+    const auto [lo, hi] = boost::math::tools::toms748_solve(g, a, b, sign_at_a, -sign_at_a, close_enough, iterations);
+    if (!std::isfinite(best.f)) return 0.5 * (lo + hi);
+    return best.x >= lo && best.x <= hi ? best.x : 0.5 * (lo + hi);
+}
+
+// ---- SUNDIALS plumbing ------------------------------------------------------
+//
+// Every SUNDIALS object of a solve is owned by a unique_ptr whose deleter
+// frees it, so that no path frees by hand and a solve that throws leaves
+// nothing behind. Each solve has a context of its own, created with it and
+// freed after everything made from it: no object outlives the process's
+// work, nor is shared with a thread that may still use it.
+
+struct free_context {
+    void operator()(SUNContext c) const { SUNContext_Free(&c); }
+};
+struct free_vector {
+    void operator()(N_Vector v) const { N_VDestroy(v); }
+};
+struct free_matrix {
+    void operator()(SUNMatrix a) const { SUNMatDestroy(a); }
+};
+struct free_linear_solver {
+    void operator()(SUNLinearSolver s) const { SUNLinSolFree(s); }
+};
+struct free_kinsol {
+    void operator()(void* m) const { KINFree(&m); }
+};
+struct free_cvode {
+    void operator()(void* m) const { CVodeFree(&m); }
+};
+using context_ptr = std::unique_ptr<std::remove_pointer_t<SUNContext>, free_context>;
+using vector_ptr = std::unique_ptr<std::remove_pointer_t<N_Vector>, free_vector>;
+using matrix_ptr = std::unique_ptr<std::remove_pointer_t<SUNMatrix>, free_matrix>;
+using linear_solver_ptr = std::unique_ptr<std::remove_pointer_t<SUNLinearSolver>, free_linear_solver>;
+using kinsol_ptr = std::unique_ptr<void, free_kinsol>;
+using cvode_ptr = std::unique_ptr<void, free_cvode>;
+
+// What a constructor returned, or a solver failure naming it.
+template <class T>
+T made(T object, const char* call) {
+    if (object == nullptr) {
+        throw solver_error(std::string("SUNDIALS setup: ") + call + " made nothing (out of memory?)");
+    }
+    return object;
+}
+
+// A setup call's flag checked: anything but success is a solver failure
+// with the call and the flag's name (`name` is the solver's own, whose
+// text it allocates).
+void checked(int flag, const char* call, char* (*name)(long)) {
+    if (flag == 0) return;
+    const std::unique_ptr<char, decltype(&std::free)> text(name(flag), &std::free);
+    throw solver_error(std::string("SUNDIALS setup: ") + call + " failed: " +
+                       (text ? text.get() : "flag " + std::to_string(flag)));
+}
+char* kinsol_name(long flag) { return KINGetReturnFlagName(flag); }
+char* kinsol_ls_name(long flag) { return KINGetLinReturnFlagName(flag); }
+char* cvode_name(long flag) { return CVodeGetReturnFlagName(flag); }
+char* cvode_ls_name(long flag) { return CVodeGetLinReturnFlagName(flag); }
+char* context_name(long flag) {
+    const std::string s = "SUNContext flag " + std::to_string(flag);
+    char* out = static_cast<char*>(std::malloc(s.size() + 1));
+    if (out != nullptr) std::memcpy(out, s.c_str(), s.size() + 1);
+    return out;
+}
+
+// A solve's context and its two-component unknown with a dense Jacobian and
+// linear solver: what both solvers need. Destroyed in the reverse order.
+struct dense_system {
+    context_ptr ctx;
+    vector_ptr u;
+    matrix_ptr a;
+    linear_solver_ptr ls;
+    dense_system() : ctx(new_context()) {
+        u.reset(made(N_VNew_Serial(2, ctx.get()), "N_VNew_Serial"));
+        a.reset(made(SUNDenseMatrix(2, 2, ctx.get()), "SUNDenseMatrix"));
+        ls.reset(made(SUNLinSol_Dense(u.get(), a.get(), ctx.get()), "SUNLinSol_Dense"));
+    }
+    vector_ptr vector() const { return vector_ptr(made(N_VNew_Serial(2, ctx.get()), "N_VNew_Serial")); }
+    double& operator[](sunindextype i) { return NV_Ith_S(u.get(), i); }
+
+private:
+    static context_ptr new_context() {
+        SUNContext c = nullptr;
+        checked(SUNContext_Create(nullptr, &c), "SUNContext_Create", context_name);
+        return context_ptr(c);
+    }
 };
 
 void quiet(int, const char*, const char*, char*, void*) {}
@@ -139,8 +251,26 @@ struct tray_problem {
     workbench_host* h;
     flows n_in;       // kmol/s
     double t, p, v, a1, a2;
-    double f_ref;     // kmol/s: the extents are solved for in units of f_ref
+    double f_ref;     // kmol/s: the carbon fed
     call_budget calls;  // this start's
+    std::exception_ptr error{};  // thrown in the residual: kept, thrown once KINSol has returned
+    // Where the unknowns u are measured from, and in what: a start measures
+    // them from the inlet (no extent), both in units of f_ref; a refinement
+    // from a candidate outlet, each in units of the scarcest species its
+    // reaction moves (see solve_tray). The outlet is base moved by u * unit.
+    flows base{};
+    std::array<double, 2> base_xi{};  // kmol/s: the extents at u = 0
+    std::array<double, 2> unit{};     // kmol/s per unit of u
+    void from_inlet() {
+        base = n_in;
+        base_xi = {0.0, 0.0};
+        unit = {f_ref, f_ref};
+    }
+    // The extents and the outlet at u.
+    std::array<double, 2> extents(double u1, double u2) const {
+        return {base_xi[0] + u1 * unit[0], base_xi[1] + u2 * unit[1]};
+    }
+    flows outlet(double u1, double u2) const { return advance(base, u1 * unit[0], u2 * unit[1]); }
 };
 
 // The liquid whose rates a tray's residual takes at a trial point. NH3, CO2
@@ -175,19 +305,24 @@ flows tray_trial_liquid(const flows& n) {
 // changed in between (hence tray_trial_liquid). Past the start's budget of
 // rate calls the residual is -1, which ends KINSol wherever it is: nothing
 // else bounds the line search.
-int tray_residual(N_Vector u, N_Vector f, void* data) {
+int tray_residual(N_Vector u, N_Vector f, void* data) noexcept {
     auto& pb = *static_cast<tray_problem*>(data);
     // A spent budget, or work asked to stop, ends the start.
     if (!pb.calls.take() || pb.h->stopped()) return -1;
-    const double xi1 = NV_Ith_S(u, 0) * pb.f_ref;
-    const double xi2 = NV_Ith_S(u, 1) * pb.f_ref;
-    const flows n = advance(pb.n_in, xi1, xi2);
-    const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
-    if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
-    // F_out - F_in - rates(x_out) = 0, per reaction, relative to the feed.
-    NV_Ith_S(f, 0) = (xi1 - r[0]) / pb.f_ref;
-    NV_Ith_S(f, 1) = (xi2 - r[1]) / pb.f_ref;
-    return 0;
+    try {
+        const auto xi = pb.extents(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
+        const flows n = pb.outlet(NV_Ith_S(u, 0), NV_Ith_S(u, 1));
+        const auto r = net_rates(pb.h->rates(tray_trial_liquid(n), pb.t, pb.p, pb.v, pb.a1, pb.a2));
+        if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
+        // F_out - F_in - rates(x_out) = 0, per reaction, in the unknowns' units.
+        NV_Ith_S(f, 0) = (xi[0] - r[0]) / pb.unit[0];
+        NV_Ith_S(f, 1) = (xi[1] - r[1]) / pb.unit[1];
+        return 0;
+    } catch (...) {
+        // Nothing is thrown through KINSOL (C code).
+        pb.error = std::current_exception();
+        return -1;
+    }
 }
 
 struct attempt {
@@ -199,22 +334,37 @@ struct attempt {
 // reactor solve, set up once and used for every start of every tray (each
 // KINSol call starts afresh from its guess, with a fresh Jacobian).
 struct tray_workspace {
-    nvector u{2}, u_scale{2}, f_scale{2};
-    kinsol_memory kin;
-    dense_solver lin{u.v, 2};
-    tray_workspace() {
-        N_VConst(1.0, u_scale.v);
-        N_VConst(1.0, f_scale.v);
-        KINInit(kin.mem, tray_residual, u.v);
-        KINSetLinearSolver(kin.mem, lin.ls, lin.a);
-        KINSetErrHandlerFn(kin.mem, quiet, nullptr);
+    dense_system sys;
+    vector_ptr u_scale = sys.vector(), f_scale = sys.vector();
+    kinsol_ptr kin;
+    tray_workspace() : kin(made(KINCreate(sys.ctx.get()), "KINCreate")) {
+        N_VConst(1.0, u_scale.get());
+        N_VConst(1.0, f_scale.get());
+        void* k = kin.get();
+        checked(KINInit(k, tray_residual, sys.u.get()), "KINInit", kinsol_name);
+        checked(KINSetLinearSolver(k, sys.ls.get(), sys.a.get()), "KINSetLinearSolver", kinsol_ls_name);
+        checked(KINSetErrHandlerFn(k, quiet, nullptr), "KINSetErrHandlerFn", kinsol_name);
         // Newton runs down to the rounding floor of the rate terms: the
         // check in solve_tray, not these tolerances, decides what is a
         // solution.
-        KINSetFuncNormTol(kin.mem, eps);
-        KINSetScaledStepTol(kin.mem, 4.0 * eps);
-        KINSetMaxSetupCalls(kin.mem, 1);  // a fresh Jacobian every iteration
-        KINSetNumMaxIters(kin.mem, 100);
+        checked(KINSetFuncNormTol(k, eps), "KINSetFuncNormTol", kinsol_name);
+        checked(KINSetScaledStepTol(k, 4.0 * eps), "KINSetScaledStepTol", kinsol_name);
+        // A fresh Jacobian every iteration.
+        checked(KINSetMaxSetupCalls(k, 1), "KINSetMaxSetupCalls", kinsol_name);
+        checked(KINSetNumMaxIters(k, 100), "KINSetNumMaxIters", kinsol_name);
+    }
+
+    // One start from u: KINSol's flag and the Newton iterations it took.
+    std::pair<int, long> solve(tray_problem& pb, std::array<double, 2> u) {
+        sys[0] = u[0];
+        sys[1] = u[1];
+        checked(KINSetUserData(kin.get(), &pb), "KINSetUserData", kinsol_name);
+        pb.calls = {rate_calls_per_start};
+        const int flag = KINSol(kin.get(), sys.u.get(), KIN_LINESEARCH, u_scale.get(), f_scale.get());
+        if (pb.error) std::rethrow_exception(std::exchange(pb.error, nullptr));
+        long iterations = 0;
+        checked(KINGetNumNonlinSolvIters(kin.get(), &iterations), "KINGetNumNonlinSolvIters", kinsol_name);
+        return {flag, iterations};
     }
 };
 
@@ -251,19 +401,165 @@ bool reacted_through(const flows& n) {
 
 struct tray_solution {
     std::array<double, 2> xi;  // kmol/s
+    flows n;                   // the outlet, kmol/s
     double residual;
     int iterations;
 };
 
+// The unit of a reaction's unknown in a refinement: the smallest flow of a
+// species it moves (reaction 1: NH3, CO2, carbamate; 2: carbamate, urea,
+// water) at the candidate outlet n, within the carbon fed.
+double scarce_unit(const flows& n, int reaction, double f_ref) {
+    const std::array<component, 3> moved =
+        reaction == 0 ? std::array<component, 3>{NH3, CO2, CARB} : std::array<component, 3>{CARB, UREA, H2O};
+    double unit = f_ref;
+    for (component i : moved) {
+        if (n[i] > 0.0) unit = std::min(unit, n[i]);
+    }
+    return unit;
+}
+
+// The tray by two nested bracketed roots, as the equilibrium is found but
+// with the flows, when Newton finds no solution: each root has a bracket
+// whose ends are known by their chemistry (a species used up there), so it
+// is found wherever Newton's starts are not close enough. The inner unknown
+// is the carbamate leaving, c, so that a trace of it (fast dehydration in a
+// dilute liquid) is not the difference of two extents; each root is found
+// to the rounding of the species that vanishes at the nearer end of its
+// bracket. Two ways, by where the tray's solution lies:
+//  - for a carbamate-formation extent xi1 >= -CARB fed, the urea balance
+//    xi2 = r2 holds at one c between none left (r2 backward: xi2 above its
+//    rate) and urea or water used up (r2 forward: below it); then the CO2
+//    balance xi1 = r1 between the carbamate fed all decomposed (below) and
+//    CO2 or NH3 used up (above; r1 backward there);
+//  - where more carbamate decomposes than is fed (urea and water turned
+//    back into it), so xi2 < CARB fed: for xi2, the CO2 balance at one c
+//    between none left (r1 forward) and CO2 or NH3 used up; then the urea
+//    balance between urea or water used up and xi2 = CARB fed.
+// The one end that the chemistry does not sign is evaluated and checked.
+// Returns the extents and the outlet; throws solver_error when the rates
+// are not finite, its calls are spent or a bracket has no sign change.
+std::pair<std::array<double, 2>, flows> tray_by_brackets(const tray_problem& pb) {
+    const flows& in = pb.n_in;
+    const double xi2_lo = -std::min(in[UREA], in[H2O]);
+    const double xi1_hi = max_xi1(in);
+    call_budget calls{rate_calls_per_bracketing};
+    const auto rate = [&](const flows& n, std::size_t which) {
+        if (!calls.take() || pb.h->stopped()) {
+            throw solver_error("no solution within " + std::to_string(rate_calls_per_bracketing) + " rate calls");
+        }
+        const double r = net_rates(pb.h->rates(present_part(n), pb.t, pb.p, pb.v, pb.a1, pb.a2))[which];
+        if (!std::isfinite(r)) throw solver_error("the plug-in returned a non-finite rate");
+        return r;
+    };
+    // The outlet with the carbamate c at the extents xi1 = base1 + c1 and
+    // xi2 = base2 - c2, c1 or c2 being c and the other 0: each flow computed
+    // so that it is exact where it vanishes.
+    const auto outlet = [&](double base1, double c1, double base2, double c2, double c) {
+        flows n = in;
+        n[NH3] = (in[NH3] - 2.0 * base1) - 2.0 * c1;
+        n[CO2] = (in[CO2] - base1) - c1;
+        n[CARB] = c;
+        n[UREA] = (in[UREA] + base2) - c2;
+        n[H2O] = (in[H2O] + base2) - c2;
+        return n;
+    };
+    // A: xi1 given, xi2 = top - c.
+    const auto c_at_xi1 = [&](double xi1) {
+        const double top = in[CARB] + xi1;
+        return fine_root([&](double c) { return (top - c) - rate(outlet(xi1, 0.0, top, c, c), 1); }, 0.0,
+                         top - xi2_lo, 1.0);
+    };
+    const auto misfit1 = [&](double xi1) {
+        const double top = in[CARB] + xi1, c = c_at_xi1(xi1);
+        return xi1 - rate(outlet(xi1, 0.0, top, c, c), 0);
+    };
+    const auto extents_a = [&](double xi1) {
+        const double top = in[CARB] + xi1, c = c_at_xi1(xi1);
+        return std::pair{std::array<double, 2>{xi1, top - c}, outlet(xi1, 0.0, top, c, c)};
+    };
+    const double xi1_lo = -in[CARB];
+    if (!(xi2_lo < 0.0) || !(xi1_hi > xi1_lo) || misfit1(xi1_lo) < 0.0) {
+        return extents_a(fine_root(misfit1, xi1_lo, xi1_hi, -1.0));
+    }
+    // B: xi2 given, xi1 = low + c, low = xi2 - CARB fed.
+    const auto c_at_xi2 = [&](double xi2) {
+        const double low = xi2 - in[CARB];
+        return fine_root([&](double c) { return (low + c) - rate(outlet(low, c, xi2, 0.0, c), 0); }, 0.0,
+                         xi1_hi - low, -1.0);
+    };
+    const auto misfit2 = [&](double xi2) {
+        const double low = xi2 - in[CARB], c = c_at_xi2(xi2);
+        return xi2 - rate(outlet(low, c, xi2, 0.0, c), 1);
+    };
+    if (!(misfit2(in[CARB]) > 0.0)) throw solver_error("no bracket of the urea balance");
+    const double xi2 = fine_root(misfit2, xi2_lo, in[CARB], -1.0);
+    const double low = xi2 - in[CARB], c = c_at_xi2(xi2);
+    return {{low + c, xi2}, outlet(low, c, xi2, 0.0, c)};
+}
+
 // Solves from each start in turn; the first start that ends at a point with
 // no negative flow and a balance residual within the bound is the solution.
+// When none does, the closest candidate is refined: Newton again from it,
+// its unknowns now the changes of the two extents from it, each in units of
+// the scarcest species its reaction moves. A start measures the extents
+// from the inlet in units of the carbon fed, so a species far scarcer than
+// that (in a dilute liquid, or one that a fast reaction keeps near zero)
+// is only known to the rounding of the carbon fed, too coarse for its rate;
+// measured from the candidate, each flow is known to its own rounding.
 tray_solution solve_tray(tray_workspace& ws, tray_problem& pb, std::vector<attempt> attempts,
                          const std::function<attempt()>& last_resort, int tray) {
     std::string tried;  // what each start ended with, for the details
     double best_residual = std::numeric_limits<double>::infinity();
     std::string best_what;
+    std::optional<tray_solution> best;  // the closest candidate
     bool last_resort_taken = false;
     bool only_non_finite = true;
+    // Whether the point xi, n that `what` ended at (`ended`: how) is the
+    // tray's solution; else what it is, in `tried`, and the closest kept.
+    const auto judge = [&](const std::string& what, const std::string& ended, std::array<double, 2> xi,
+                           const flows& n, long nni) -> std::optional<tray_solution> {
+        bool physical = true;
+        for (std::size_t i = 0; i < component_count; ++i) {
+            physical = physical && n[i] >= -4.0 * eps * (pb.n_in[i] + 2.0 * std::abs(xi[0]) + std::abs(xi[1]));
+        }
+        if (!physical) {
+            tried += "\n  from " + what + ": " + ended + ", at a negative flow";
+            return std::nullopt;
+        }
+        if (!reacted_through(n)) {
+            tried += "\n  from " + what + ": " + ended + ", at a composition missing a species its reactions form";
+            return std::nullopt;
+        }
+        const double residual = balance_residual(*pb.h, pb.n_in, n, pb.t, pb.p, pb.v, pb.a1, pb.a2, true);
+        const tray_solution sol{xi, n, residual, static_cast<int>(nni)};
+        if (residual <= balance_residual_bound) return sol;
+        tried += "\n  from " + what + ": " + ended + ", balance residual " + format(residual);
+        if (residual < best_residual) {
+            best_residual = residual;
+            best_what = what;
+            best = sol;
+        }
+        return std::nullopt;
+    };
+    // KINSol from u (pb's base and unit set): its solution, or as judge.
+    const auto attempt_from = [&](const std::string& what, std::array<double, 2> u0) -> std::optional<tray_solution> {
+        const auto [flag, nni] = ws.solve(pb, u0);
+        const bool budget_spent = pb.calls.spent;
+        const double u1 = ws.sys[0], u2 = ws.sys[1];
+        const std::string ended = (budget_spent ? "its " + std::to_string(rate_calls_per_start) + " rate calls spent"
+                                                : kinsol_flag_name(flag)) +
+                                  " after " + std::to_string(nni) + " Newton iterations";
+        only_non_finite = only_non_finite && !budget_spent &&
+                          (flag == KIN_SYSFUNC_FAIL || flag == KIN_FIRST_SYSFUNC_ERR ||
+                           flag == KIN_REPTD_SYSFUNC_ERR);
+        if (!ended_at_a_candidate(flag) || !std::isfinite(u1) || !std::isfinite(u2)) {
+            tried += "\n  from " + what + ": " + ended;
+            return std::nullopt;
+        }
+        return judge(what, ended, pb.extents(u1, u2), pb.outlet(u1, u2), nni);
+    };
+    std::size_t starts = 0;
     for (std::size_t k = 0;; ++k) {
         if (k == attempts.size()) {
             if (last_resort_taken) break;
@@ -276,72 +572,49 @@ tray_solution solve_tray(tray_workspace& ws, tray_problem& pb, std::vector<attem
                 break;
             }
         }
-        const attempt& a = attempts[k];
-        nvector& u = ws.u;
-        u[0] = a.guess[0];
-        u[1] = a.guess[1];
-        KINSetUserData(ws.kin.mem, &pb);
-        pb.calls = {rate_calls_per_start};
-        const int flag = KINSol(ws.kin.mem, u.v, KIN_LINESEARCH, ws.u_scale.v, ws.f_scale.v);
-        const bool budget_spent = pb.calls.spent;
-        long nni = 0;
-        KINGetNumNonlinSolvIters(ws.kin.mem, &nni);
-        const auto ended = [&] {
-            return (budget_spent ? "its " + std::to_string(rate_calls_per_start) + " rate calls spent"
-                                 : kinsol_flag_name(flag)) +
-                   " after " + std::to_string(nni) + " Newton iterations";
-        };
-        only_non_finite = only_non_finite && !budget_spent &&
-                          (flag == KIN_SYSFUNC_FAIL || flag == KIN_FIRST_SYSFUNC_ERR ||
-                           flag == KIN_REPTD_SYSFUNC_ERR);
-        if (!ended_at_a_candidate(flag) || !std::isfinite(u[0]) || !std::isfinite(u[1])) {
-            tried += std::string("\n  from ") + a.what + ": " + ended();
-            continue;
+        pb.from_inlet();
+        ++starts;
+        if (auto sol = attempt_from(attempts[k].what, attempts[k].guess)) return *sol;
+    }
+    // Newton again from a candidate, measured from it (see above).
+    const auto refine = [&](const tray_solution& from, const std::string& what) {
+        pb.base = from.n;
+        pb.base_xi = from.xi;
+        pb.unit = {scarce_unit(from.n, 0, pb.f_ref), scarce_unit(from.n, 1, pb.f_ref)};
+        return attempt_from(what, {0.0, 0.0});
+    };
+    // The closest candidate refined, again while that comes closer.
+    const std::string closest = best_what;
+    for (int round = 1; round <= 3 && best; ++round) {
+        const tray_solution from = *best;
+        if (auto sol = refine(from, closest + (round == 1 ? ", refined" : ", refined " + std::to_string(round) + " times"))) {
+            return *sol;
         }
-        const double xi1 = u[0] * pb.f_ref, xi2 = u[1] * pb.f_ref;
-        const flows n = advance(pb.n_in, xi1, xi2);
-        bool physical = true;
-        for (std::size_t i = 0; i < component_count; ++i) {
-            physical = physical && n[i] >= -4.0 * eps * (pb.n_in[i] + 2.0 * std::abs(xi1) + std::abs(xi2));
-        }
-        if (!physical) {
-            tried += std::string("\n  from ") + a.what + ": " + ended() + ", at a negative flow";
-            continue;
-        }
-        if (!reacted_through(n)) {
-            tried += std::string("\n  from ") + a.what + ": " + ended() +
-                     ", at a composition missing a species its reactions form";
-            continue;
-        }
-        const double residual =
-            balance_residual(*pb.h, pb.n_in, n, pb.t, pb.p, pb.v, pb.a1, pb.a2, true);
-        if (residual <= balance_residual_bound) {
-            return {{xi1, xi2}, residual, static_cast<int>(nni)};
-        }
-        tried += std::string("\n  from ") + a.what + ": " + ended() + ", balance residual " +
-                 format(residual);
-        if (residual < best_residual) {
-            best_residual = residual;
-            best_what = a.what;
+        if (!(best->residual < from.residual)) break;
+    }
+    // Two nested bracketed roots, refined if need be; not when every start
+    // met a rate that is not finite, which they would meet too.
+    if (!only_non_finite) {
+        try {
+            pb.from_inlet();
+            const auto [xi, n] = tray_by_brackets(pb);
+            const std::string what = "two nested bracketed roots";
+            if (auto sol = judge(what, "found", xi, n, 0)) return *sol;
+            if (best && best_what == what) {
+                if (auto sol = refine(*best, what + ", refined")) return *sol;
+            }
+        } catch (const solver_error& e) {
+            tried += std::string("\n  by two nested bracketed roots: not found (") + e.what() + ")";
         }
     }
     std::string summary = "tray " + std::to_string(tray) + ": no solution from any of " +
-                          std::to_string(attempts.size()) +
-                          " starts (KINSOL, Newton with line search)";
+                          std::to_string(starts) + " starts (KINSOL, Newton with line search)";
     if (only_non_finite) summary += ": the plug-in returned a non-finite rate at every start";
     if (std::isfinite(best_residual)) {
         summary += "; the closest, from " + best_what + ", has a balance residual of " +
                    format(best_residual) + " (bound " + format(balance_residual_bound) + ")";
     }
     throw solver_error(summary, "tried:" + tried);
-}
-
-// The largest forward extent of reaction 1 the inlet allows.
-double max_xi1(const flows& n) { return std::min(n[CO2], 0.5 * n[NH3]); }
-
-// The extents that lead from n_in to n.
-std::array<double, 2> extents_between(const flows& n_in, const flows& n) {
-    return {n_in[CO2] - n[CO2], n[UREA] - n_in[UREA]};
 }
 
 // ---- Plug flow with CVODE -----------------------------------------------
@@ -352,66 +625,108 @@ struct pfr_problem {
     flows n_in;
     double p, f_ref;
     call_budget calls;  // the integration's
+    // The second unknown: the dehydration extent, or (again, after a
+    // failure) the carbamate itself, so that a trace of it (fast
+    // dehydration in a dilute liquid) is not the difference of two extents.
+    bool carbamate_unknown = false;
+    std::exception_ptr error{};  // thrown in the right-hand side: kept, thrown once CVode has returned
+
+    // The liquid at the state y (in units of f_ref).
+    flows at(double y1, double y2) const {
+        if (!carbamate_unknown) return advance(n_in, y1 * f_ref, y2 * f_ref);
+        const double xi1 = y1 * f_ref, carb = y2 * f_ref;
+        flows n = n_in;
+        n[NH3] -= 2.0 * xi1;
+        n[CO2] -= xi1;
+        n[CARB] = carb;
+        n[UREA] = (n_in[UREA] + n_in[CARB] + xi1) - carb;
+        n[H2O] = (n_in[H2O] + n_in[CARB] + xi1) - carb;
+        return n;
+    }
 };
 
-// d(xi / f_ref)/ds, s = V / V_total in [0, 1]: the rates of the whole
-// volume at the local composition. -1, which stops CVODE, once the budget
-// of rate calls is spent.
-int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) {
+// d(y)/ds, s = V / V_total in [0, 1]: the rates of the whole volume at the
+// local composition, in units of f_ref (of reaction 1, and of reaction 2
+// or the carbamate). -1, which stops CVODE, once the budget of rate calls
+// is spent.
+int pfr_rhs(double s, N_Vector y, N_Vector dy, void* data) noexcept {
     auto& pb = *static_cast<pfr_problem*>(data);
     if (!pb.calls.take() || pb.h->stopped()) return -1;
-    const flows n = advance(pb.n_in, NV_Ith_S(y, 0) * pb.f_ref, NV_Ith_S(y, 1) * pb.f_ref);
-    const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
-                                         pb.c->volume_m3, pb.c->a1, pb.c->a2));
-    if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
-    NV_Ith_S(dy, 0) = r[0] / pb.f_ref;
-    NV_Ith_S(dy, 1) = r[1] / pb.f_ref;
-    return 0;
+    try {
+        const flows n = pb.at(NV_Ith_S(y, 0), NV_Ith_S(y, 1));
+        const auto r = net_rates(pb.h->rates(present_part(n), temperature_at(*pb.c, s), pb.p,
+                                             pb.c->volume_m3, pb.c->a1, pb.c->a2));
+        if (!std::isfinite(r[0]) || !std::isfinite(r[1])) return 1;
+        NV_Ith_S(dy, 0) = r[0] / pb.f_ref;
+        NV_Ith_S(dy, 1) = (pb.carbamate_unknown ? r[0] - r[1] : r[1]) / pb.f_ref;
+        return 0;
+    } catch (...) {
+        // Nothing is thrown through CVODE (C code).
+        pb.error = std::current_exception();
+        return -1;
+    }
 }
 
-std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
-    constexpr int stations = pfr_stations;
-    pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB], {rate_calls_per_pfr}};
-    nvector y(2);
-    y[0] = 0.0;
-    y[1] = 0.0;
-    void* cv = CVodeCreate(CV_BDF, context().ctx);
-    dense_solver lin(y.v, 2);
-    CVodeInit(cv, pfr_rhs, 0.0, y.v);
-    CVodeSetUserData(cv, &pb);
-    CVodeSStolerances(cv, 1e-9, 1e-13);
-    CVodeSetLinearSolver(cv, lin.ls, lin.a);
-    CVodeSetErrHandlerFn(cv, quiet, nullptr);
-    CVodeSetMaxNumSteps(cv, 100000);
+// The integration with pb's unknowns: the stations, or why it stopped.
+struct pfr_outcome {
+    std::vector<station> stations;
+    std::string failure;     // empty when integrated
+    bool non_finite = false;  // the plug-in's rates were not
+};
+pfr_outcome integrate_pfr(pfr_problem& pb) {
+    const reactor_case& c = *pb.c;
+    dense_system sys;
+    sys[0] = 0.0;
+    sys[1] = pb.carbamate_unknown ? pb.n_in[CARB] / pb.f_ref : 0.0;
+    const cvode_ptr cvode(made(CVodeCreate(CV_BDF, sys.ctx.get()), "CVodeCreate"));
+    void* cv = cvode.get();
+    checked(CVodeInit(cv, pfr_rhs, 0.0, sys.u.get()), "CVodeInit", cvode_name);
+    checked(CVodeSetUserData(cv, &pb), "CVodeSetUserData", cvode_name);
+    checked(CVodeSStolerances(cv, 1e-9, 1e-13), "CVodeSStolerances", cvode_name);
+    checked(CVodeSetLinearSolver(cv, sys.ls.get(), sys.a.get()), "CVodeSetLinearSolver", cvode_ls_name);
+    checked(CVodeSetErrHandlerFn(cv, quiet, nullptr), "CVodeSetErrHandlerFn", cvode_name);
+    checked(CVodeSetMaxNumSteps(cv, 100000), "CVodeSetMaxNumSteps", cvode_name);
     std::vector<station> out;
-    for (int k = 1; k <= stations; ++k) {
-        const double s = static_cast<double>(k) / stations;
+    for (int k = 1; k <= pfr_stations; ++k) {
+        const double s = static_cast<double>(k) / pfr_stations;
         double reached = 0.0;
-        const int flag = CVode(cv, s, y.v, &reached, CV_NORMAL);
+        const int flag = CVode(cv, s, sys.u.get(), &reached, CV_NORMAL);
+        if (pb.error) std::rethrow_exception(std::exchange(pb.error, nullptr));
         if (flag < 0) {
-            char* name = CVodeGetReturnFlagName(flag);
+            const std::unique_ptr<char, decltype(&std::free)> name(CVodeGetReturnFlagName(flag), &std::free);
             std::ostringstream m;
             m << "plug-flow reactor: CVODE (BDF, dense Newton) stopped at "
-              << format(reached * 100.0) << " % of the volume: " << name;
-            if (pb.calls.spent) {
-                m << " (its budget of " << rate_calls_per_pfr << " rate calls spent)";
-            } else if (flag == CV_RHSFUNC_FAIL || flag == CV_FIRST_RHSFUNC_ERR ||
-                       flag == CV_REPTD_RHSFUNC_ERR) {
-                m << " (the plug-in returned a non-finite rate)";
-            }
-            std::free(name);
-            CVodeFree(&cv);
-            throw solver_error(m.str());
+              << format(reached * 100.0) << " % of the volume: " << (name ? name.get() : "flag " + std::to_string(flag));
+            const bool non_finite = !pb.calls.spent && (flag == CV_RHSFUNC_FAIL || flag == CV_FIRST_RHSFUNC_ERR ||
+                                                         flag == CV_REPTD_RHSFUNC_ERR);
+            if (pb.calls.spent) m << " (its budget of " << rate_calls_per_pfr << " rate calls spent)";
+            if (non_finite) m << " (the plug-in returned a non-finite rate)";
+            return {{}, m.str(), non_finite};
         }
         station st;
         st.volume_m3 = s * c.volume_m3;
         st.temperature_K = temperature_at(c, s);
-        st.n = advance(feed, y[0] * pb.f_ref, y[1] * pb.f_ref);
-        st.co2_conversion = co2_conversion(feed, st.n);
+        st.n = pb.at(sys[0], sys[1]);
+        st.co2_conversion = co2_conversion(pb.n_in, st.n);
         out.push_back(st);
     }
-    CVodeFree(&cv);
-    return out;
+    return {std::move(out), "", false};
+}
+
+// Plug flow: integrated with the two extents as unknowns; where CVODE
+// fails to converge or to meet its tolerance with them, once more with the
+// carbamate as the second unknown.
+std::vector<station> run_pfr(const reactor_case& c, workbench_host& h, const flows& feed, double p) {
+    pfr_problem pb{&h, &c, feed, p, feed[CO2] + feed[CARB], {rate_calls_per_pfr}};
+    pfr_outcome first = integrate_pfr(pb);
+    if (first.failure.empty()) return std::move(first.stations);
+    if (!first.non_finite && !h.stopped()) {
+        pb.carbamate_unknown = true;
+        pb.calls = {rate_calls_per_pfr};
+        pfr_outcome second = integrate_pfr(pb);
+        if (second.failure.empty()) return std::move(second.stations);
+    }
+    throw solver_error(first.failure);
 }
 
 std::vector<station> run_trays(const reactor_case& c, workbench_host& h, const flows& feed,
@@ -472,7 +787,7 @@ std::vector<station> run_trays(const reactor_case& c, workbench_host& h, const f
         station st;
         st.volume_m3 = v_tray * j;
         st.temperature_K = t;
-        st.n = advance(n_in, sol.xi[0], sol.xi[1]);
+        st.n = sol.n;
         st.co2_conversion = co2_conversion(feed, st.n);
         st.balance_residual = sol.residual;
         st.iterations = sol.iterations;
@@ -484,39 +799,6 @@ std::vector<station> run_trays(const reactor_case& c, workbench_host& h, const f
 }
 
 // ---- Equilibrium: two nested bracketed roots -------------------------------
-
-// The best point a bracketing search evaluated: a root of a function of
-// rounding noise is where |f| is least, not an end of the last bracket.
-struct best_point {
-    double x = 0.0;
-    double f = std::numeric_limits<double>::infinity();
-    void offer(double x_, double f_) {
-        if (std::abs(f_) < std::abs(f)) {
-            x = x_;
-            f = f_;
-        }
-    }
-};
-
-// A root of f on [a, b], where f(a) > 0 > f(b) is known from the chemistry
-// (a species vanishes at each end), without evaluating f at the ends: there
-// the plug-in takes an absent species' remembered properties, which depend on
-// what ran before. tol: absolute, in x.
-template <class F>
-double bracketed_root(F f, double a, double b, double tol) {
-    if (!(b - a > tol)) return 0.5 * (a + b);
-    best_point best;
-    const auto g = [&](double x) {
-        const double v = f(x);
-        best.offer(x, v);
-        return v;
-    };
-    std::uintmax_t iterations = 200;
-    const auto close_enough = [tol](double lo, double hi) { return hi - lo <= tol; };
-    const auto [lo, hi] = boost::math::tools::toms748_solve(g, a, b, 1.0, -1.0, close_enough, iterations);
-    if (!std::isfinite(best.f)) return 0.5 * (lo + hi);
-    return best.x >= lo && best.x <= hi ? best.x : 0.5 * (lo + hi);
-}
 
 }  // namespace
 
@@ -569,13 +851,13 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, d
     // TOMS 748 takes at most 200 steps in each root, the inner one inside
     // each step of the outer: the budget bounds the two together far below
     // 200 x 200 calls.
-    call_budget calls{rate_calls_per_equilibrium};
-    const auto rate = [&](double xi1, double xi2, int which) {
+    call_budget calls{rate_calls_per_bracketing};
+    const auto rate_at = [&](const flows& n, int which) {
         if (!calls.take()) {
             throw solver_error("equilibrium: no composition found within " +
-                               std::to_string(rate_calls_per_equilibrium) + " rate calls");
+                               std::to_string(rate_calls_per_bracketing) + " rate calls");
         }
-        const auto r = net_rates(h.rates(advance(n0, xi1, xi2), t, p, 1.0, c.a1, c.a2));
+        const auto r = net_rates(h.rates(n, t, p, 1.0, c.a1, c.a2));
         if (!std::isfinite(r[static_cast<std::size_t>(which)])) {
             throw solver_error("equilibrium: the plug-in returned a non-finite rate");
         }
@@ -585,20 +867,55 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, d
     // xi1: its net rate is forward where no carbamate is left (xi1 = xi2)
     // and backward where CO2 or NH3 is used up (xi1 = xi1_max).
     const auto xi1_at_rest = [&](double xi2) {
-        return bracketed_root([&](double xi1) { return rate(xi1, xi2, 0); }, xi2, xi1_max, tol);
+        return bracketed_root([&](double xi1) { return rate_at(advance(n0, xi1, xi2), 0); }, xi2, xi1_max, tol);
     };
     // Dehydration is forward where no urea (or no water) is left (xi2 = 0)
     // and backward where no carbamate can be left (xi2 = xi1_max).
-    const double xi2 = bracketed_root([&](double x2) { return rate(xi1_at_rest(x2), x2, 1); },
-                                      0.0, xi1_max, tol);
-    const flows n = advance(n0, xi1_at_rest(xi2), xi2);
-    const double residual = balance_residual(h, n0, n, t, p, 1.0, c.a1, c.a2, false);
-    if (!(residual <= balance_residual_bound)) {
-        throw solver_error("equilibrium: no composition found where both net rates vanish "
-                           "(residual " + format(residual) + ", bound " +
-                           format(balance_residual_bound) + ")");
+    double residual = std::numeric_limits<double>::infinity();
+    try {
+        const double xi2 = bracketed_root(
+            [&](double x2) { return rate_at(advance(n0, xi1_at_rest(x2), x2), 1); }, 0.0, xi1_max, tol);
+        const flows n = advance(n0, xi1_at_rest(xi2), xi2);
+        residual = balance_residual(h, n0, n, t, p, 1.0, c.a1, c.a2, false);
+        if (residual <= balance_residual_bound) return n;
+    } catch (const solver_error&) {
+        // A rate that is not finite is met below too; spent calls are not.
+        if (!calls.spent) throw;
     }
-    return n;
+
+    // Not close enough: a species is scarce at the equilibrium (a dilute
+    // liquid holds little carbamate; a feed without water little urea), and
+    // the roots above, to the rounding of the carbon and nitrogen fed, leave
+    // it imprecise. Again, each root to the rounding of the species it moves
+    // (its distance to the nearer end of its bracket, where one vanishes),
+    // and the carbamate as the inner unknown itself, so that a trace of it is
+    // not the difference of two large extents.
+    calls = call_budget{rate_calls_per_bracketing};
+    const auto at = [&](double xi2_, double carb) {
+        flows m = n0;
+        m[NH3] = (n0[NH3] - 2.0 * xi2_) - 2.0 * carb;
+        m[CO2] = (n0[CO2] - xi2_) - carb;
+        m[CARB] = carb;
+        m[UREA] = n0[UREA] + xi2_;
+        m[H2O] = n0[H2O] + xi2_;
+        return m;
+    };
+    const auto carb_at_rest = [&](double xi2_) {
+        const double most = std::min(n0[CO2] - xi2_, 0.5 * n0[NH3] - xi2_);
+        return fine_root([&](double carb) { return rate_at(at(xi2_, carb), 0); }, 0.0, most, 1.0);
+    };
+    const double fine_xi2 =
+        fine_root([&](double x2) { return rate_at(at(x2, carb_at_rest(x2)), 1); }, 0.0, xi1_max, 1.0);
+    const flows fine = at(fine_xi2, carb_at_rest(fine_xi2));
+    bool physical = true;
+    for (double f : fine) physical = physical && f >= 0.0;
+    const double fine_residual =
+        physical ? balance_residual(h, n0, fine, t, p, 1.0, c.a1, c.a2, false) : std::numeric_limits<double>::infinity();
+    if (fine_residual <= balance_residual_bound) return fine;
+    residual = std::min(residual, fine_residual);
+    throw solver_error("equilibrium: no composition found where both net rates vanish "
+                       "(residual " + format(residual) + ", bound " +
+                       format(balance_residual_bound) + ")");
 }
 
 double highest_equilibrium_conversion(const reactor_case& c, workbench_host& h) {

@@ -29,12 +29,16 @@ namespace workbench {
 //  - One KINSOL start of a tray: 3 calls a Newton iteration (the residual
 //    and a two-column difference Jacobian) and those of its line search,
 //    which nothing else bounds. Starts that converge take 10-40, rarely up
-//    to 230; the next start is tried after one that spent its budget.
-//  - The plug-flow integration, all of it: up to some 1700 in the test grid.
-//  - The equilibrium's two nested bracketed roots together: up to some 220.
+//    to 230; the next start is tried after one that spent its budget. A
+//    tray no start solves has up to four refinements, each such a start.
+//  - The plug-flow integration, all of it: up to some 1700 in the test grid;
+//    a second integration after one that fails.
+//  - A search by two nested bracketed roots: the equilibrium's (up to some
+//    220 in the test grid; a second, finer, after one that is not close
+//    enough), and a tray's when no start solves it.
 inline constexpr long rate_calls_per_start = 600;
 inline constexpr long rate_calls_per_pfr = 20000;
-inline constexpr long rate_calls_per_equilibrium = 5000;
+inline constexpr long rate_calls_per_bracketing = 5000;
 
 // Runs the case; throws solver_error when no solution is found. warm_start:
 // a result of the same reactor (same trays), e.g. with other rate factors,

@@ -154,7 +154,7 @@ def test_bad_input_raises_the_command_lines_message(tmp_path):
         ur.run(case)
     assert str(e.value) == cli_error(str(case))
     assert (e.value.key, e.value.file, e.value.line, e.value.reason) == (
-        "reactor.trays", str(case), 10, "must be at least 1 (got 0)")
+        "reactor.trays", str(case), 12, "must be at least 1 (got 0)")
     # An estimate's option, and the advice, in Python's words.
     with pytest.raises(ur.InputError) as e:
         ur.estimate(RUNS, fix={"a3": 1})
