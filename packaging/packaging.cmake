@@ -75,7 +75,7 @@ else()
     math(EXPR python_next "${python_minor} + 1")
     string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS
       ", python3 (>= ${UREA_PYTHON_VERSION}), python3 (<< ${python_major}.${python_next}), python3-numpy")
-    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pandas")
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pandas, python3-matplotlib")
   endif()
 endif()
 include(CPack)

@@ -72,6 +72,15 @@ struct design_output {
     origin from{};
 };
 
+// A monitor keeps its problem (the history, screened) and its result, from
+// which its table, JSON, text and page are laid out.
+struct monitor_output {
+    std::shared_ptr<workbench::monitor_problem> problem;
+    std::shared_ptr<workbench::monitor_result> result;
+    std::vector<std::string> warnings;  // the history's and the case's
+    origin from{};
+};
+
 struct check_output {
     workbench::build_info build;
     std::vector<workbench::verdict> verdicts;
@@ -127,11 +136,26 @@ py::dict by_component(const workbench::flows& f, double factor);
 // metadata: {"build": {...}, "inputs": [{"what", "path", "sha256"}, ...]}.
 py::dict metadata_of(const origin& from);
 
+// urea_reactor._display (display.py): made first, when the module is.
+void make_display(py::module_& m);
+py::object display();
+// The command line's report as text that prints as itself and is called as
+// the method it used to be (display.Report); `again` makes it with arguments.
+py::object report_text(const std::string& text, py::object again = py::none());
+// type.plot = display.FUNCTION, a method whose help is the function's.
+void set_plot(py::handle type, const char* function);
+// What a grid's plot needs beyond its table: each variable's label in words
+// (name, label, words, symbol, log, values), each result's curve title,
+// axis and scale, the subject, whether a case table, the bands' way.
+py::dict variable_dict(const workbench::study_variable& v);
+py::dict grid_plot_data(const workbench::study_plan& plan);
+
 void bind_table(py::module_& m);
 void bind_case(py::module_& m);
 void bind_results(py::module_& m);
 void bind_study(py::module_& m);
 void bind_design(py::module_& m);
+void bind_monitor(py::module_& m);
 
 // ---- Python input --------------------------------------------------------------
 
@@ -165,7 +189,8 @@ std::vector<workbench::given_value> names_of(py::handle names);
 // command line's --vary reads it, with its key.
 std::vector<workbench::given_value> vary_of(py::handle vary);
 
-// fix={"a1": 1}, or a list of "a1=VALUE".
+// fix={"a1": 1}, or a list of "a1=VALUE"; meter_sigma={"feed_kmol_h.CO2": 2}
+// the same way ("NAME=VALUE" each).
 std::vector<workbench::given_value> fix_of(py::handle fix);
 
 // estimate=: an EstimateResult, an estimate file's path, or None.
@@ -173,6 +198,23 @@ workbench::estimate_given estimate_of(py::handle estimate);
 
 // None, or the value's text.
 std::optional<std::string> text_of(py::handle v);
+
+// A duration: None, a text ("24h"), or a datetime.timedelta or
+// pandas.Timedelta (as seconds: "3600s").
+std::optional<std::string> duration_of(py::handle v);
+
+// A history: a file's path, or a DataFrame whose DatetimeIndex (or `time`
+// column) gives the times.
+workbench::runs_given history_of(py::handle history, const std::string& name);
+
+// A table's column as Python holds it, and the table as a pandas DataFrame
+// (see Table's help).
+py::object column_object(const workbench::column& c);
+py::object data_frame(const workbench::table& t);
+
+// A table as a notebook shows it (HTML), at most `most` rows.
+std::string table_html(const workbench::table& t, std::size_t most = 20);
+std::string html_escaped_text(const std::string& s);
 
 // A dict of the bands' plan: method, description, estimate, a1, a2, notes.
 py::dict band_dict(const workbench::band_plan& p);

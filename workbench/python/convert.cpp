@@ -72,6 +72,14 @@ std::optional<std::string> text_of(py::handle v) {
     return number_text(v);
 }
 
+std::optional<std::string> duration_of(py::handle v) {
+    if (v.is_none()) return std::nullopt;
+    if (py::hasattr(v, "total_seconds") && !py::isinstance<py::str>(v)) {
+        return double_text(v.attr("total_seconds")().cast<double>()) + "s";
+    }
+    return number_text(v);
+}
+
 case_request case_request_of(py::handle c) {
     case_request r;
     if (c.is_none()) return r;
@@ -136,6 +144,21 @@ runs_given runs_of(py::handle runs, const std::string& name) {
     } else {
         r.table = table_of(runs, "runs: a runs file's path, a pandas DataFrame or a list of dicts (one a run)", name);
     }
+    return r;
+}
+
+runs_given history_of(py::handle history, const std::string& name) {
+    if (is_path(history)) return runs_of(history, name);
+    py::object frame = py::reinterpret_borrow<py::object>(history);
+    // The times of a DataFrame: its DatetimeIndex, named `time` when it has no name.
+    if (py::hasattr(frame, "index") && py::hasattr(frame, "reset_index")) {
+        const py::object index = frame.attr("index");
+        const std::string type = py::str(py::type::of(index).attr("__name__")).cast<std::string>();
+        if (type == "DatetimeIndex" && index.attr("name").is_none()) frame = frame.attr("rename_axis")("time");
+    }
+    runs_given r;
+    r.table = table_of(frame, "history: a history file's path or a pandas DataFrame (times as its DatetimeIndex or "
+                              "a time column)", name);
     return r;
 }
 

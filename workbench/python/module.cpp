@@ -306,6 +306,28 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     return o;
 }
 
+monitor_output monitor_on(session& s, py::handle history, py::handle c, py::handle window, py::handle step,
+                          py::handle fix, py::handle meter_sigma, py::handle frozen, bool sort, const std::string& name) {
+    monitor_request r;
+    r.history = history_of(history, name);
+    r.sort = sort;
+    r.case_ = case_request_of(c);
+    r.window = duration_of(window);
+    r.step = duration_of(step);
+    r.frozen = duration_of(frozen);
+    r.fix = fix_of(fix);
+    r.meter_sigma = fix_of(meter_sigma);
+    collected w;
+    monitor_job job = check_monitor(r, w.n);
+    monitor_output o;
+    o.problem = std::make_shared<monitor_problem>(std::move(job.problem));
+    o.warnings = std::move(w.warnings);
+    o.from = {s.plugin_path(), job.inputs};
+    o.result = std::make_shared<monitor_result>(without_gil([&] { return workbench::monitor(s, *o.problem); }));
+    o.result->notes = said_all(o.result->notes);
+    return o;
+}
+
 // ---- Each call twice: a Session's method and the module's function ----------------
 
 using session_class = py::class_<py_session, session_ptr>;
@@ -410,11 +432,13 @@ PYBIND11_MODULE(urea_reactor, m) {
                                 "message names the plot and why.");
     py::register_exception_translator(&translate);
 
+    make_display(m);
     bind_table(m);
     bind_case(m);
     bind_results(m);
     bind_study(m);
     bind_design(m);
+    bind_monitor(m);
 
     session_class session_type(m, "Session", R"(A plug-in loaded into this process, and the calls that use it.
 
@@ -534,6 +558,27 @@ help(urea_reactor)).)",
              py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
              py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
              py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
+
+    def_call(m, session_type, "monitor", &monitor_on, "A monitor of a plant history (see urea_reactor.monitor).",
+             R"(Follows the reactor through a plant history: a2 window by window, the approach to equilibrium, the feed meters against the lab, and where a2 changed.
+
+history: a history file's path (CSV: a runs file's columns and a `time`
+column, docs/monitor.md) or a pandas DataFrame with the same columns, its
+times as a DatetimeIndex or a `time` column (a list of dicts, one a row, as
+for estimate()). case: the base case (the reactor; its a1 unless held).
+window: the windows' length, "24h" (also "8h", "7d", "90min", or a
+timedelta); step: how far each window starts after the one before (default:
+the window). fix={"a1": VALUE} holds a1 (default: estimated once from the
+steady windows). meter_sigma: each feed meter's relative uncertainty in per
+cent, {"feed_kmol_h.CO2": 2} (default 1). frozen: how long a sensor may
+repeat one value before it counts as frozen (default "6h"). sort=True puts
+rows out of time order in order instead of refusing them. Returns a
+MonitorResult: .windows (a Table; .windows.to_pandas() with a
+DatetimeIndex), .drifts, .screening, .plot(). Raises InputError for a bad
+history (file, line and column) or option.)",
+             py::arg("history"), py::arg("case") = py::none(), py::kw_only(), py::arg("window") = "24h",
+             py::arg("step") = py::none(), py::arg("fix") = py::none(), py::arg("meter_sigma") = py::none(),
+             py::arg("frozen") = py::none(), py::arg("sort") = false, py::arg("name") = "<table>");
 
     m.def(
         "results",

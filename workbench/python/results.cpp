@@ -97,11 +97,25 @@ py::array_t<double> array_of(const std::vector<double>& v) {
     return a;
 }
 
+// Times as numpy reads them: datetime64[ms] (a time with Z is UTC, as
+// numpy's are), NaT where missing.
+py::object time_array(const column& c) {
+    py::list l;
+    for (const std::string& s : c.texts) {
+        l.append(s.empty() ? std::string("NaT") : s.back() == 'Z' ? s.substr(0, s.size() - 1) : s);
+    }
+    return py::module_::import("numpy").attr("array")(l, py::arg("dtype") = "datetime64[ms]");
+}
+
+}  // namespace
+
 // A column as Python holds it: numbers as a float array, whole numbers as an
 // int64 array (float, with NaN, when a cell is missing, as pandas reads it),
-// yes or no as a bool array, text as a list (None for a missing cell).
+// yes or no as a bool array, text as a list (None for a missing cell), times
+// as a datetime64 array.
 py::object column_object(const column& c) {
     const auto n = static_cast<py::ssize_t>(c.size());
+    if (c.kind == cell_kind::time) return time_array(c);
     if (c.kind == cell_kind::text) {
         py::list l;
         for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::none()) : py::object(py::str(s)));
@@ -126,6 +140,8 @@ py::object column_object(const column& c) {
     return array_of(c.numbers);
 }
 
+namespace {
+
 const column& column_named(const table& t, const std::string& name) {
     const column* c = t.find(name);
     if (c == nullptr) throw py::key_error(name);
@@ -141,16 +157,24 @@ py::object pandas_module(const char* what) {
     }
 }
 
+}  // namespace
+
 // The table as the DataFrame pandas reads from its CSV: a missing number
-// NaN, missing text NaN (a column of nothing but missing text: float), the
-// units and meanings in .attrs.
+// NaN, missing text NaN (a column of nothing but missing text: float), times
+// as datetimes (UTC where the history gave offsets), a first column of times
+// as the index (a DatetimeIndex of that name); the units and meanings in
+// .attrs.
 py::object data_frame(const table& t) {
     py::object pandas = pandas_module("to_pandas()");
     py::object numpy = py::module_::import("numpy");
     py::dict d;
     py::dict units, meanings;
     for (const column& c : t.columns()) {
-        if (c.kind == cell_kind::text) {
+        if (c.kind == cell_kind::time) {
+            py::list l;
+            for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::none()) : py::object(py::str(s)));
+            d[py::str(c.name)] = pandas.attr("to_datetime")(l);
+        } else if (c.kind == cell_kind::text) {
             py::list l;
             for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::float_(nan)) : py::object(py::str(s)));
             d[py::str(c.name)] = pandas.attr("Series")(l, py::arg("dtype") = "object").attr("infer_objects")();
@@ -161,6 +185,9 @@ py::object data_frame(const table& t) {
         meanings[py::str(c.name)] = c.meaning;
     }
     py::object frame = pandas.attr("DataFrame")(d);
+    if (!t.columns().empty() && t.columns().front().kind == cell_kind::time) {
+        frame = frame.attr("set_index")(t.columns().front().name);
+    }
     frame.attr("attrs")["units"] = units;
     frame.attr("attrs")["meanings"] = meanings;
     return frame;
@@ -170,7 +197,7 @@ std::string html_escaped_text(const std::string& s) { return html_escaped(s); }
 
 // A table as a notebook shows it: the column names with their units, the
 // first and last rows.
-std::string table_html(const table& t, std::size_t most = 20) {
+std::string table_html(const table& t, std::size_t most) {
     std::ostringstream h;
     h << "<table><thead><tr>";
     for (const column& c : t.columns()) {
@@ -186,7 +213,7 @@ std::string table_html(const table& t, std::size_t most = 20) {
         }
         h << "<tr>";
         for (const column& c : t.columns()) {
-            const bool text = c.kind == cell_kind::text;
+            const bool text = holds_text(c.kind);
             std::string cell = text ? c.texts[r] : csv_cell(c, r);
             if (!text && c.kind == cell_kind::number && std::isfinite(c.numbers[r])) cell = sig(c.numbers[r], 6);
             h << "<td>" << html_escaped_text(cell) << "</td>";
@@ -197,22 +224,51 @@ std::string table_html(const table& t, std::size_t most = 20) {
     return h.str();
 }
 
+namespace {
+
 const char* const metadata_doc =
     "Where the result came from: {'build': {'workbench', 'plugin', 'plugin_file'}, 'inputs': [{'what', 'path', "
     "'sha256'}, ...]}, each input file as it was read.";
 
 // ---- a run -------------------------------------------------------------------
 
-double conversion(const result& r, double v) { return r.co2_conversion_defined ? v : nan; }
+// A number that may be missing: None when it is (NaN only inside arrays).
+py::object number_or_none(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
+
+py::object conversion(const result& r, double v) { return r.co2_conversion_defined ? number_or_none(v) : py::none(); }
+
+// A short summary above a result's table in a notebook.
+std::string html_summary(const std::vector<std::string>& lines) {
+    std::string h = "<p>";
+    for (std::size_t k = 0; k < lines.size(); ++k) h += (k ? "<br>" : "") + html_escaped_text(lines[k]);
+    return h + "</p>";
+}
+
+std::string percent_text(const py::object& v) {
+    return v.is_none() ? std::string("undefined") : sig(100.0 * v.cast<double>(), 4) + " %";
+}
 
 std::string run_repr(const run_output& o) {
     std::ostringstream out;
-    out.precision(6);
-    out << "<Result: CO2 conversion " << conversion(o.r, o.r.co2_conversion) << ", equilibrium "
-        << conversion(o.r, o.r.equilibrium_co2_conversion) << "; " << o.r.profile.size()
+    out << "<Result: CO2 conversion " << percent_text(conversion(o.r, o.r.co2_conversion)) << ", equilibrium "
+        << percent_text(conversion(o.r, o.r.equilibrium_co2_conversion)) << "; " << o.r.profile.size()
         << (o.c.model == reactor_model::trays ? " trays" : " stations") << ", " << o.r.rate_calls
         << " rate calls>";
     return out.str();
+}
+
+table run_profile(const run_output& o) { return profile_table(o.c, o.r, o.p ? &o.p->conversion_profile : nullptr); }
+
+std::string run_html(const run_output& o) {
+    std::vector<std::string> lines = {
+        o.c.name + ": " + (o.c.model == reactor_model::trays ? std::to_string(o.c.trays) + " stirred trays" : "plug flow") +
+            ", " + sig(o.c.pressure_bar, 6) + " bar, a1 = " + sig(o.c.a1, 6) + ", a2 = " + sig(o.c.a2, 6),
+        "CO2 conversion " + percent_text(conversion(o.r, o.r.co2_conversion)) + " (equilibrium at the outlet " +
+            percent_text(conversion(o.r, o.r.equilibrium_co2_conversion)) + "), outlet " +
+            sig(o.r.outlet_temperature_K - kelvin, 4) + " °C"};
+    if (o.bands) lines.push_back("95 % bands: " + said(o.bands->description));
+    for (const std::string& w : o.r.warnings) lines.push_back("warning: " + w);
+    return html_summary(lines) + table_html(run_profile(o));
 }
 
 std::string run_text(const run_output& o) {
@@ -225,19 +281,21 @@ std::string run_text(const run_output& o) {
 void bind_run(py::module_& m) {
     py::class_<run_output>(m, "Result", R"(A reactor run: the profile, the outlet and the equilibrium at the outlet.
 
-Numbers as the command line's JSON gives them: conversions as fractions (NaN
+Numbers as the command line's JSON gives them: conversions as fractions (None
 when the feed leaves the CO2 conversion undefined), flows in kmol/h, the
 NC-FLOW mass flows in kg/h. `profile` is a Table, one row a tray (or a
-station of the plug-flow reactor); print(result) shows the command line's
-table.)")
+station of the plug-flow reactor); print(result.report) shows the command
+line's table, result.plot() its profiles.)")
         .def_property_readonly("case", [](const run_output& o) { return o.c; }, "The case that ran.")
         .def_property_readonly("co2_conversion", [](const run_output& o) { return conversion(o.r, o.r.co2_conversion); },
-                               "Outlet CO2 conversion to urea: urea formed / CO2 fed (free and as carbamate).")
+                               "Outlet CO2 conversion to urea: urea formed / CO2 fed (free and as carbamate); None "
+                               "when the feed leaves it undefined.")
         .def_property_readonly("co2_conversion_defined", [](const run_output& o) { return o.r.co2_conversion_defined; },
                                "False when the feed holds too little CO2 for a conversion to mean anything.")
         .def_property_readonly("equilibrium_co2_conversion",
                                [](const run_output& o) { return conversion(o.r, o.r.equilibrium_co2_conversion); },
-                               "The CO2 conversion at chemical equilibrium at the outlet temperature and pressure.")
+                               "The CO2 conversion at chemical equilibrium at the outlet temperature and pressure; "
+                               "None when undefined.")
         .def_property_readonly("feed_kmol_h", [](const run_output& o) { return by_component(o.r.feed, per_hour); },
                                "The feed by component, kmol/h.")
         .def_property_readonly("outlet_kmol_h", [](const run_output& o) { return by_component(o.r.outlet, per_hour); },
@@ -265,9 +323,7 @@ table.)")
         .def_property_readonly("warnings", [](const run_output& o) { return o.r.warnings; },
                                "What the check of the case warned of (temperatures the plug-in clamps).")
         .def_property_readonly("profile",
-                               [](const run_output& o) {
-                                   return profile_table(o.c, o.r, o.p ? &o.p->conversion_profile : nullptr);
-                               },
+                               &run_profile,
                                "A Table, one row a tray or station, the columns of the command line's --csv: tray "
                                "(or station), volume_m3 (from the inlet), temperature_C, x_NH3 ... x_N2 (mole "
                                "fractions), flow_NH3_kmol_h ... flow_N2_kmol_h, co2_conversion; with estimate=, "
@@ -279,9 +335,13 @@ table.)")
                                "With estimate=: a Table, one row a result (name, unit, value, low, high, open_low, "
                                "open_high: a side the search box's edge cuts off); else None.")
         .def_property_readonly("metadata", [](const run_output& o) { return metadata_of(o.from); }, metadata_doc)
-        .def("report", &run_text, "The command line's table and outlet summary (and the bands), as text.")
+        .def_property_readonly("report", [](const run_output& o) { return report_text(run_text(o)); },
+                               "The command line's table and outlet summary (and the bands), as text: "
+                               "print(result.report).")
         .def("__str__", &run_text)
+        .def("_repr_html_", &run_html)
         .def("__repr__", &run_repr);
+    set_plot(m.attr("Result"), "plot_run");
 
     py::class_<fit_output>(m, "FitResult", R"(The a2 that gives a wanted outlet CO2 conversion.
 
@@ -311,6 +371,19 @@ run with the a2 found.)")
         .def_property_readonly("metadata", [](const fit_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def_property_readonly("run", [](const fit_output& o) { return run_output{o.c, o.f.run, std::nullopt, std::nullopt, o.from}; },
                                "The whole run with the a2 found (a Result).")
+        .def("_repr_html_",
+             [](const fit_output& o) {
+                 std::vector<std::string> lines = {"a2 = " + sig(o.f.a2, 6) + " gives a CO2 conversion of " +
+                                                   sig(100.0 * o.f.co2_conversion, 6) + " % (target " +
+                                                   sig(100.0 * o.target, 6) + " %; equilibrium " +
+                                                   sig(100.0 * o.f.equilibrium_co2_conversion, 4) + " %)"};
+                 for (const fit_point& p : o.f.solutions) {
+                     if (p.a2 != o.f.a2) lines.push_back("also a2 = " + sig(p.a2, 6));
+                 }
+                 lines.push_back("the highest any a2 reaches: " + sig(100.0 * o.f.highest.co2_conversion, 4) +
+                                 " % at a2 = " + sig(o.f.highest.a2, 4));
+                 return html_summary(lines);
+             })
         .def("__repr__", [](const fit_output& o) {
             std::ostringstream out;
             out.precision(6);
@@ -337,7 +410,8 @@ columns of the command line's --csv: the variables' values,
 co2_conversion, equilibrium_co2_conversion, the outlet's NC-FLOW mass
 fractions w_NH3, w_CO2, w_UREA, w_H2O, and failure (the solver's message, for
 a point that failed; its numbers are NaN). print(sweep) shows the command
-line's table.)")
+line's table; sweep.plot() draws its curves, sweep.plot(map="co2_conversion")
+a map over a grid of two.)")
         .def_property_readonly("points", [](const sweep_output& o) { return points(o.r); }, "A Table, one row a point.")
         .def_property_readonly("variables",
                                [](const sweep_output& o) {
@@ -365,8 +439,20 @@ line's table.)")
         .def_property_readonly("metadata", [](const sweep_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("to_pandas", [](const sweep_output& o) { return data_frame(points(o.r)); },
              "The points as a pandas DataFrame.")
-        .def("report", [](const sweep_output& o) { return printed([&](std::ostream& out) { print_sweep(out, o.plan.base, o.r); }); },
-             "The command line's table, as text.")
+        .def_property_readonly(
+            "report",
+            [](const sweep_output& o) {
+                return report_text(printed([&](std::ostream& out) { print_sweep(out, o.plan.base, o.r); }));
+            },
+            "The command line's table, as text: print(sweep.report).")
+        .def_property_readonly("_plot_data", [](const sweep_output& o) { return grid_plot_data(o.plan.study); })
+        .def("_repr_html_",
+             [](const sweep_output& o) {
+                 return html_summary({"Sweep: " + study_subject(o.plan.study) + "; " +
+                                      std::to_string(o.r.points.size() - o.r.failed) + " of " +
+                                      std::to_string(o.r.points.size()) + " points solved."}) +
+                        table_html(points(o.r));
+             })
         .def("__str__", [](const sweep_output& o) { return printed([&](std::ostream& out) { print_sweep(out, o.plan.base, o.r); }); })
         .def("__repr__", [](const sweep_output& o) {
             std::ostringstream out;
@@ -375,6 +461,7 @@ line's table.)")
             out << ", " << o.r.failed << " failed>";
             return out.str();
         });
+    set_plot(m.attr("SweepResult"), "plot_sweep");
 }
 
 // ---- an estimate --------------------------------------------------------------
@@ -382,6 +469,21 @@ line's table.)")
 estimate_report report_of(const estimate_output& o) { return workbench::report_of(o.e); }
 
 py::object maybe(const std::optional<double>& v) { return v ? py::object(py::float_(*v)) : py::none(); }
+
+py::object linearised_bound(const parameter_estimate& p, double v) {
+    return p.free && linearised_text(p) != "none" ? number_or_none(v) : py::none();
+}
+
+// "a2 = 0.1596: 95 % profile 0.1558 .. 0.2063; linearised 0.1557 .. 0.1634;
+// determined": the profile interval first, the one the verdict rests on.
+std::string parameter_line(const parameter_estimate& p) {
+    std::string s = p.name + " = " + sig(p.value, 6);
+    if (!p.free) return s + ", held";
+    s += ": 95 % profile " + (p.profile.computed ? profile_cell(p) : std::string("not computed"));
+    const std::string caveat = linearised_caveat(p);
+    s += caveat.empty() ? "; linearised " + linearised_cell(p) : "; linearised: " + caveat;
+    return s + "; " + verdict_name(p.verdict);
+}
 
 py::object region_dict(const likelihood_region& g) {
     if (!g.computed) return py::none();
@@ -510,25 +612,42 @@ table starts(const estimate_result& e) {
 void bind_estimate(py::module_& m) {
     py::class_<parameter_estimate>(m, "Parameter", R"(One rate factor as estimated (or held).
 
-value; free (False when held with fix=); se_ln, the standard error of ln a
-(NaN when unknown); lower95 and upper95, its 95 % interval (asymmetric);
-conditional (the interval holds the other factor at its value); verdict (a
-name: fixed, determined, at_bound, singular, wide, combination) and
-verdict_text in plain words.)")
-        .def_readonly("name", &parameter_estimate::name)
-        .def_readonly("value", &parameter_estimate::value)
-        .def_readonly("free", &parameter_estimate::free)
-        .def_readonly("se_ln", &parameter_estimate::se_ln)
-        .def_readonly("lower95", &parameter_estimate::lower95)
-        .def_readonly("upper95", &parameter_estimate::upper95)
-        .def_readonly("conditional", &parameter_estimate::conditional)
+Shown as the verdict reads it: the 95 % profile-likelihood interval first
+(profile95: the interval the verdict rests on), the linearised one second
+(linearised95, or linearised_note saying why it means nothing here); a held
+factor as held. An absent bound or number is None.)")
+        .def_readonly("name", &parameter_estimate::name, "'a1' or 'a2'.")
+        .def_readonly("value", &parameter_estimate::value, "The best fit's value (the held value when held).")
+        .def_readonly("free", &parameter_estimate::free, "False when held with fix=.")
+        .def_property_readonly("se_ln", [](const parameter_estimate& p) { return number_or_none(p.se_ln); },
+                               "The standard error of ln a, linearised and scaled; None when unknown or held.")
+        .def_property_readonly("lower95", [](const parameter_estimate& p) { return linearised_bound(p, p.lower95); },
+                               "The linearised 95 % interval's lower end, exp(ln a - t se_ln); None when there is "
+                               "none. Read profile95 first: see linearised_note.")
+        .def_property_readonly("upper95", [](const parameter_estimate& p) { return linearised_bound(p, p.upper95); },
+                               "The linearised 95 % interval's upper end; None when there is none.")
+        .def_property_readonly("linearised95",
+                               [](const parameter_estimate& p) {
+                                   if (!p.free || !linearised_caveat(p).empty()) return py::object(py::none());
+                                   return py::object(py::make_tuple(p.lower95, p.upper95));
+                               },
+                               "The linearised 95 % interval (lower, upper) where it means something (within a "
+                               "decade and agreeing with the profile); else None, and linearised_note says why.")
+        .def_property_readonly("linearised_note",
+                               [](const parameter_estimate& p) { return p.free ? linearised_caveat(p) : std::string("held"); },
+                               "Why the linearised interval means nothing here ('none', 'spans 141 decades', "
+                               "'unlike the profile', 'held'); '' where it means something.")
+        .def_readonly("conditional", &parameter_estimate::conditional,
+                      "The linearised interval holds the other factor at its value (the joint covariance is "
+                      "singular).")
+        .def_property_readonly("held", [](const parameter_estimate& p) { return !p.free; }, "True when held with fix=.")
         .def_property_readonly("profile95",
                                [](const parameter_estimate& p) {
                                    if (!p.profile.computed) return py::object(py::none());
                                    return py::object(py::make_tuple(maybe(p.profile.lower), maybe(p.profile.upper)));
                                },
-                               "The 95 % profile-likelihood interval (lower, upper), None for an open side; None "
-                               "for a held factor.")
+                               "The 95 % profile-likelihood interval (lower, upper), the one the verdict rests on; "
+                               "None for an open side; None for a held factor.")
         .def_property_readonly("profile",
                                [](const parameter_estimate& p) {
                                    if (!p.profile.computed) return py::object(py::none());
@@ -541,15 +660,16 @@ verdict_text in plain words.)")
                                },
                                "The profile's scan, a Table: value, the other factor re-optimised there, and the "
                                "objective above the best (delta); None for a held factor.")
-        .def_property_readonly("verdict", [](const parameter_estimate& p) { return verdict_name(p.verdict); })
-        .def_property_readonly("verdict_text", [](const parameter_estimate& p) { return said(p.verdict_text); })
-        .def("__repr__", [](const parameter_estimate& p) {
-            std::ostringstream out;
-            out.precision(6);
-            out << "<Parameter " << p.name << " = " << p.value << ", 95 % " << p.lower95 << " .. " << p.upper95 << ", "
-                << verdict_name(p.verdict) << ">";
-            return out.str();
-        });
+        .def_property_readonly("verdict", [](const parameter_estimate& p) { return verdict_name(p.verdict); },
+                               "A name: fixed, determined, at_bound, open, wide, singular or combination.")
+        .def_property_readonly("verdict_text", [](const parameter_estimate& p) { return said(p.verdict_text); },
+                               "The verdict in plain words.")
+        .def("_repr_html_",
+             [](const parameter_estimate& p) {
+                 return html_summary({parameter_line(p), said(p.verdict_text)});
+             })
+        .def("__str__", &parameter_line)
+        .def("__repr__", [](const parameter_estimate& p) { return "<Parameter " + parameter_line(p) + ">"; });
 
     py::class_<estimate_output>(m, "EstimateResult", R"(a1 and a2 estimated from plant test runs.
 
@@ -558,38 +678,67 @@ their intervals and verdicts; verdict: the plain-words lines; residuals: a
 Table, one row a run's measurement (measured, predicted, standardised
 residual, outlier); the fit's quality (chi_square, reduced_chi_square,
 degrees_of_freedom, correlation, ...); starts: a Table of the search's
-starts. print(estimate) shows the command line's report.)")
-        .def_property_readonly("a1", [](const estimate_output& o) { return o.e.result.parameters[0].value; })
-        .def_property_readonly("a2", [](const estimate_output& o) { return o.e.result.parameters[1].value; })
+starts. print(estimate.report) shows the command line's report;
+estimate.plot("profiles" | "region" | "parity") its pictures.)")
+        .def_property_readonly("a1", [](const estimate_output& o) { return o.e.result.parameters[0].value; },
+                               "a1's best fit (or held value); parameters['a1'] says how sure.")
+        .def_property_readonly("a2", [](const estimate_output& o) { return o.e.result.parameters[1].value; },
+                               "a2's best fit (or held value); parameters['a2'] says how sure.")
         .def_property_readonly("parameters",
                                [](const estimate_output& o) {
                                    py::dict d;
                                    for (const parameter_estimate& p : o.e.result.parameters) d[p.name.c_str()] = p;
                                    return d;
-                               })
-        .def_property_readonly("correlation", [](const estimate_output& o) { return o.e.result.correlation; },
-                               "Of ln a1 and ln a2; NaN unless both are free and it is known.")
-        .def_property_readonly("covariance_singular", [](const estimate_output& o) { return o.e.result.covariance_singular; })
-        .def_property_readonly("covariance_note", [](const estimate_output& o) { return said(o.e.result.covariance_note); })
-        .def_property_readonly("measurements", [](const estimate_output& o) { return o.e.result.measurements; })
-        .def_property_readonly("free_parameters", [](const estimate_output& o) { return o.e.result.free_parameters; })
-        .def_property_readonly("degrees_of_freedom", [](const estimate_output& o) { return o.e.result.degrees_of_freedom; })
+                               },
+                               "{'a1': Parameter, 'a2': Parameter}: each with its 95 % profile interval (the "
+                               "verdict's), the linearised one where it means something, and its verdict.")
+        .def_property_readonly("correlation", [](const estimate_output& o) { return number_or_none(o.e.result.correlation); },
+                               "Of ln a1 and ln a2, linearised; None unless both are free and it means something.")
+        .def_property_readonly("covariance_singular", [](const estimate_output& o) { return o.e.result.covariance_singular; },
+                               "The runs cannot tell a1 from a2 apart at the best fit (only a combination).")
+        .def_property_readonly("covariance_note", [](const estimate_output& o) { return said(o.e.result.covariance_note); },
+                               "Why there is no covariance, in words; '' when there is one.")
+        .def_property_readonly("measurements", [](const estimate_output& o) { return o.e.result.measurements; },
+                               "Measurements fitted (every run's conversion and lab values).")
+        .def_property_readonly("free_parameters", [](const estimate_output& o) { return o.e.result.free_parameters; },
+                               "Factors estimated (2 less those held).")
+        .def_property_readonly("degrees_of_freedom", [](const estimate_output& o) { return o.e.result.degrees_of_freedom; },
+                               "measurements - free_parameters.")
         .def_property_readonly("chi_square", [](const estimate_output& o) { return o.e.result.chi_square; },
                                "The sum of the squared standardised residuals.")
-        .def_property_readonly("reduced_chi_square", [](const estimate_output& o) { return o.e.result.reduced_chi_square; })
+        .def_property_readonly("reduced_chi_square",
+                               [](const estimate_output& o) { return number_or_none(o.e.result.reduced_chi_square); },
+                               "chi_square / degrees_of_freedom (about 1 when the stated standard deviations are "
+                               "right); None without degrees of freedom.")
         .def_property_readonly("scale_factor", [](const estimate_output& o) { return o.e.result.scale_factor; },
                                "max(1, sqrt(reduced chi-square)), applied to the standard errors.")
-        .def_property_readonly("t_quantile", [](const estimate_output& o) { return o.e.result.t_quantile; })
-        .def_property_readonly("loss", [](const estimate_output& o) { return loss_name(o.e.result.loss); })
-        .def_property_readonly("loss_scale", [](const estimate_output& o) { return o.e.result.loss_scale; })
-        .def_property_readonly("starts", [](const estimate_output& o) { return starts(o.e.result); })
-        .def_property_readonly("best_start", [](const estimate_output& o) { return o.e.result.best_start; })
-        .def_property_readonly("starts_agreeing", [](const estimate_output& o) { return o.e.result.starts_agreeing; })
-        .def_property_readonly("residuals", [](const estimate_output& o) { return residuals(o); })
-        .def_property_readonly("outliers", [](const estimate_output& o) { return o.e.result.outliers; })
-        .def_property_readonly("reactor_solves", [](const estimate_output& o) { return o.e.reactor_solves; })
-        .def_property_readonly("model_failures", [](const estimate_output& o) { return o.e.result.model_failures; })
-        .def_property_readonly("runs_file", [](const estimate_output& o) { return o.e.problem.runs.file; })
+        .def_property_readonly("t_quantile", [](const estimate_output& o) { return o.e.result.t_quantile; },
+                               "Student's t at 97.5 % on the degrees of freedom, for the linearised intervals.")
+        .def_property_readonly("profile_threshold", [](const estimate_output& o) { return o.e.result.profile_threshold; },
+                               "How far above the best the objective may rise within a 95 % profile interval.")
+        .def_property_readonly("loss", [](const estimate_output& o) { return loss_name(o.e.result.loss); },
+                               "The loss: none (least squares), huber or cauchy.")
+        .def_property_readonly("loss_scale", [](const estimate_output& o) { return o.e.result.loss_scale; },
+                               "A robust loss's scale, in standard deviations.")
+        .def_property_readonly("starts", [](const estimate_output& o) { return starts(o.e.result); },
+                               "A Table, one row a start of the search: from_a1, to_a1, ..., usable, converged, "
+                               "chi_square, objective, iterations, reactor_failures, message.")
+        .def_property_readonly("best_start", [](const estimate_output& o) { return o.e.result.best_start; },
+                               "The row of starts that gave the best fit.")
+        .def_property_readonly("starts_agreeing", [](const estimate_output& o) { return o.e.result.starts_agreeing; },
+                               "Starts that ended at the best fit.")
+        .def_property_readonly("residuals", [](const estimate_output& o) { return residuals(o); },
+                               "A Table, one row a run's measurement, the command line's --csv: run, line, "
+                               "measurement, measured, sigma, sigma_given, predicted, residual ((measured - "
+                               "predicted) / sigma), outlier, impossible_for_model.")
+        .def_property_readonly("outliers", [](const estimate_output& o) { return o.e.result.outliers; },
+                               "Measurements more than 3 standard deviations off.")
+        .def_property_readonly("reactor_solves", [](const estimate_output& o) { return o.e.reactor_solves; },
+                               "Solves of a run's reactor, the first check's included.")
+        .def_property_readonly("model_failures", [](const estimate_output& o) { return o.e.result.model_failures; },
+                               "Solves that failed during the search.")
+        .def_property_readonly("runs_file", [](const estimate_output& o) { return o.e.problem.runs.file; },
+                               "The runs file (or the name standing for a table).")
         .def_property_readonly("base", [](const estimate_output& o) { return o.e.problem.base; }, "The base case.")
         .def_property_readonly("verdict",
                                [](const estimate_output& o) {
@@ -598,7 +747,8 @@ starts. print(estimate) shows the command line's report.)")
                                    return lines;
                                },
                                "The verdict in plain words, one sentence a line.")
-        .def_property_readonly("warnings", [](const estimate_output& o) { return o.warnings; })
+        .def_property_readonly("warnings", [](const estimate_output& o) { return o.warnings; },
+                               "What the checks of the base case, the runs and their cases warned of.")
         .def_property_readonly("covariance",
                                [](const estimate_output& o) {
                                    return o.e.result.covariance.empty() ? py::object(py::none())
@@ -660,16 +810,62 @@ starts. print(estimate) shows the command line's report.)")
             "and the inputs' SHA-256). Raises PlotError, with the page written all the same, when a plot could "
             "not be drawn.")
         .def_property_readonly("metadata", [](const estimate_output& o) { return metadata_of(o.from); }, metadata_doc)
-        .def("report", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }); },
-             "The command line's report, as text.")
+        .def_property_readonly(
+            "report",
+            [](const estimate_output& o) {
+                return report_text(printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }));
+            },
+            "The command line's report, as text: print(estimate.report).")
+        .def_property_readonly("_plot_data",
+                               [](const estimate_output& o) {
+                                   const estimate_result& res = o.e.result;
+                                   py::dict d, se, cells;
+                                   for (const parameter_estimate& p : res.parameters) {
+                                       se[p.name.c_str()] = number_or_none(p.se_ln_unscaled);
+                                       cells[p.name.c_str()] = profile_cell(p);
+                                   }
+                                   py::list kinds;
+                                   for (const quantity_info& q : quantities) {
+                                       py::dict k;
+                                       k["column"] = q.column;
+                                       k["title"] = q.plot_title;
+                                       k["in_analysis"] = q.in_analysis;
+                                       kinds.append(k);
+                                   }
+                                   d["profile_threshold"] = res.profile_threshold;
+                                   d["se_ln_unscaled"] = se;
+                                   d["profile_cells"] = cells;
+                                   d["factors"] = estimate_factors_text(report_of(o));
+                                   d["measurements"] = kinds;
+                                   return d;
+                               })
+        .def("_repr_html_",
+             [](const estimate_output& o) {
+                 const estimate_result& res = o.e.result;
+                 std::string h = "<p>Estimate from " + std::to_string(o.e.problem.runs.runs.size()) + " runs (" +
+                                 html_escaped_text(o.e.problem.runs.file) + ")</p><table><thead><tr><th>factor</th>"
+                                 "<th>value</th><th>95 % profile<br><small>the verdict's</small></th>"
+                                 "<th>linearised 95 %</th><th>verdict</th></tr></thead><tbody>";
+                 for (const parameter_estimate& p : res.parameters) {
+                     h += "<tr><td>" + p.name + "</td><td>" + sig(p.value, 6) + "</td><td>" +
+                          html_escaped_text(p.free ? profile_cell(p) : "held") + "</td><td>" +
+                          html_escaped_text(p.free ? linearised_cell(p) : "held") + "</td><td>" +
+                          html_escaped_text(said(p.verdict_text)) + "</td></tr>";
+                 }
+                 h += "</tbody></table>";
+                 std::vector<std::string> lines;
+                 for (const std::string& l : verdict_lines(report_of(o))) lines.push_back(said(l));
+                 return h + html_summary(lines) + table_html(residuals(o));
+             })
         .def("__str__", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }); })
         .def("__repr__", [](const estimate_output& o) {
             std::ostringstream out;
             out.precision(6);
-            out << "<EstimateResult: a1 = " << o.e.result.parameters[0].value << ", a2 = "
-                << o.e.result.parameters[1].value << " from " << o.e.problem.runs.runs.size() << " runs>";
+            out << "<EstimateResult from " << o.e.problem.runs.runs.size() << " runs: "
+                << parameter_line(o.e.result.parameters[0]) << "; " << parameter_line(o.e.result.parameters[1]) << ">";
             return out.str();
         });
+    set_plot(m.attr("EstimateResult"), "plot_estimate");
 }
 
 // ---- a check ------------------------------------------------------------------
@@ -688,18 +884,32 @@ void bind_check(py::module_& m) {
 
 ok: every verdict holds; verdicts: (ok, sentence) pairs; plugin_file, plugin
 (its version marker) and workbench (this module's version).)")
-        .def_property_readonly("ok", &all_ok)
+        .def_property_readonly("ok", &all_ok, "Whether every verdict holds: the build is good.")
         .def_property_readonly("verdicts",
                                [](const check_output& o) {
                                    py::list l;
                                    for (const verdict& v : o.verdicts) l.append(py::make_tuple(v.ok, v.text));
                                    return l;
-                               })
-        .def_property_readonly("plugin_file", [](const check_output& o) { return o.build.plugin_file; })
-        .def_property_readonly("plugin", [](const check_output& o) { return o.build.plugin; })
-        .def_property_readonly("workbench", [](const check_output& o) { return o.build.workbench; })
+                               },
+                               "Each check as (ok, sentence).")
+        .def_property_readonly("plugin_file", [](const check_output& o) { return o.build.plugin_file; },
+                               "The plug-in's file checked.")
+        .def_property_readonly("plugin", [](const check_output& o) { return o.build.plugin; },
+                               "The plug-in's version marker (or why it has none).")
+        .def_property_readonly("workbench", [](const check_output& o) { return o.build.workbench; },
+                               "This module's version and git commit.")
         .def("__bool__", &all_ok)
-        .def("report", &check_text, "The command line's report, as text.")
+        .def_property_readonly("report", [](const check_output& o) { return report_text(check_text(o)); },
+                               "The command line's report, as text: print(check.report).")
+        .def("_repr_html_",
+             [](const check_output& o) {
+                 std::string h = "<p>" + html_escaped_text(o.build.plugin_file) + (all_ok(o) ? " is good" : " is NOT good") +
+                                 "</p><ul>";
+                 for (const verdict& v : o.verdicts) {
+                     h += std::string("<li>") + (v.ok ? "ok: " : "FAILED: ") + html_escaped_text(v.text) + "</li>";
+                 }
+                 return h + "</ul>";
+             })
         .def("__str__", &check_text)
         .def("__repr__", [](const check_output& o) {
             return std::string("<CheckResult: ") + o.build.plugin_file + (all_ok(o) ? " is good>" : " is NOT good>");
@@ -790,7 +1000,8 @@ quantity fastest; a case table's rows in order), the columns of the command
 line's --csv: a case table's carried columns (text), each varied setting
 (the model as 'trays' or 'pfr'), each result by name (NaN where a point
 failed or the result is undefined there; with estimate=, NAME_low and
-NAME_high beside it, and band_open), and failure.)")
+NAME_high beside it, and band_open), and failure. study.plot() draws its
+curves, study.plot(map="co2_conversion") a map over a grid of two.)")
         .def_property_readonly("points", [](const study_output& o) { return o.points; }, "A Table, one row a point.")
         .def_property_readonly("columns", [](const study_output& o) { return o.points; },
                                "A Table, one row a point (the same as points).")
@@ -826,6 +1037,7 @@ NAME_high beside it, and band_open), and failure.)")
                                "Varied quantities that change no result for this case, and the like.")
         .def_property_readonly("metadata", [](const study_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("__len__", [](const study_output& o) { return o.points.rows(); })
+        .def_property_readonly("_plot_data", [](const study_output& o) { return grid_plot_data(o.plan); })
         .def("_repr_html_",
              [](const study_output& o) {
                  return "<p>Study: " + html_escaped_text(study_subject(o.plan)) + "; " +
@@ -836,6 +1048,7 @@ NAME_high beside it, and band_open), and failure.)")
             return "<StudyResult " + std::to_string(o.points.rows()) + " points, " + std::to_string(o.summary.failed) +
                    " failed>";
         });
+    set_plot(m.attr("StudyResult"), "plot_study");
 }
 
 // ---- a design ------------------------------------------------------------------
@@ -868,7 +1081,8 @@ measure after the run as a fraction of now: the joint region's area, or one
 factor's interval width), criterion, each free factor's expected 95 %
 interval (a1_lower, a1_upper, ...) and failure. `ranking` lists the solved
 candidates' rows, best first; `verdict` says in words what the runs can and
-cannot determine; print(design) shows the command line's table.)")
+cannot determine; print(design.report) shows the command line's table,
+design.plot() the design map.)")
         .def_property_readonly("candidates", &candidates_of, "A Table, one row a candidate.")
         .def("to_pandas", [](const design_output& o) { return data_frame(candidates_of(o)); },
              "The candidates as a pandas DataFrame.")
@@ -923,13 +1137,43 @@ cannot determine; print(design) shows the command line's table.)")
                                "What the design is linearised at.")
         .def_property_readonly("verdict", [](const design_output& o) { return o.r.verdict; },
                                "In plain words, one sentence a line.")
-        .def_property_readonly("reactor_solves", [](const design_output& o) { return o.r.reactor_solves; })
-        .def("report", &design_text, py::arg("top") = 10, "The command line's table (the top candidates), as text.")
+        .def_property_readonly("reactor_solves", [](const design_output& o) { return o.r.reactor_solves; },
+                               "Solves of the reactor, the estimate's included.")
+        .def_property_readonly(
+            "report",
+            [](const design_output& o) {
+                py::object again = py::cpp_function([o](std::size_t top) { return design_text(o, top); }, py::arg("top"));
+                return report_text(design_text(o, 10), again);
+            },
+            "The command line's table of the top 10 candidates, as text: print(design.report); "
+            "design.report(top=20) for more.")
+        .def_property_readonly("_plot_data",
+                               [](const design_output& o) {
+                                   py::dict d;
+                                   py::list vars, runs;
+                                   for (const study_variable& v : o.p.candidates.vars) vars.append(variable_dict(v));
+                                   for (const reactor_case& c : o.p.runs.cases) {
+                                       py::list at;
+                                       for (const study_variable& v : o.p.candidates.vars) at.append(value_in(c, v.name));
+                                       runs.append(at);
+                                   }
+                                   d["vars"] = vars;
+                                   d["runs"] = runs;
+                                   d["measure"] = design_measure(o.r);
+                                   return d;
+                               })
+        .def("_repr_html_",
+             [](const design_output& o) {
+                 std::vector<std::string> lines;
+                 for (const std::string& v : o.r.verdict) lines.push_back(v);
+                 return html_summary(lines) + table_html(candidates_of(o));
+             })
         .def("__str__", [](const design_output& o) { return design_text(o, 10); })
         .def("__repr__", [](const design_output& o) {
             return "<DesignResult: " + std::to_string(o.r.candidates.size()) + " candidates, " +
                    std::to_string(o.r.ranking.size()) + " ranked>";
         });
+    set_plot(m.attr("DesignResult"), "plot_design");
 }
 
 void bind_results(py::module_& m) {

@@ -94,7 +94,8 @@ std::string short_verdict(verdict_kind k) {
     }
 }
 
-// A profile interval for a table: short, in words where a side is open.
+}  // namespace
+
 std::string profile_cell(const parameter_estimate& p) {
     const profile_interval& pr = p.profile;
     if (!pr.computed) return "-";
@@ -104,6 +105,8 @@ std::string profile_cell(const parameter_estimate& p) {
                                          : "no bound";
     return pr.disjoint ? s + " (in pieces)" : s;
 }
+
+namespace {
 
 // The runs made at the same settings as run i (replicates), i among them;
 // i alone when it has none.

@@ -49,6 +49,10 @@ bool impossible_for_model(const estimate_report& r, const residual_row& row);
 // more beyond it; NaN where that side is open, or without a profile.
 double share_of_interval(const parameter_estimate& p, const left_out_run& x, std::size_t k);
 
+// A factor's profile interval for a table, short: "0.1558 .. 0.2063", "at
+// least 0.5", "no bound", "(in pieces)" added; "-" when held.
+std::string profile_cell(const parameter_estimate& p);
+
 // A factor's linearised interval for a table, "0.1557 .. 0.1634" ("(other
 // held)" when conditional), or where it means nothing, why not (see
 // linearised_caveat).

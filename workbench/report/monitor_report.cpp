@@ -203,23 +203,59 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
     return j;
 }
 
-std::string monitor_csv(const monitor_report& r) {
-    std::ostringstream s;
-    s << "start,end,rows,lab_samples,steady,fitted,flags,reason,balance_p_value,balance_chi_square,balance_suspect,"
-         "balance_suspect_error,a2,a2_profile95_lower,a2_profile95_upper,co2_conversion_measured,"
-         "co2_conversion_predicted,co2_conversion_equilibrium,approach\n";
-    const auto opt = [](const std::optional<double>& v) { return v ? csv_number(*v) : std::string(); };
+table monitor_table(const monitor_report& r) {
+    table t;
+    t.add("start", cell_kind::time, "", "the window's start (its rows from here on)");
+    t.add("end", cell_kind::time, "", "the window's end (its rows before it)");
+    t.add("rows", cell_kind::whole, "", "rows of the history in the window");
+    t.add("lab_samples", cell_kind::whole, "", "rows with a lab sample or a conversion, after screening");
+    t.add("steady", cell_kind::boolean, "", "the settings held still within their noise");
+    t.add("fitted", cell_kind::boolean, "", "a2 was fitted to the window");
+    t.add("flags", cell_kind::text, "", "what was found, separated by ';': not steady, reconciled, ...");
+    t.add("reason", cell_kind::text, "", "why the window was not fitted; empty: fitted");
+    t.add("balance_p_value", cell_kind::number, "", "p-value of the atom balance of the feed meters against the lab");
+    t.add("balance_chi_square", cell_kind::number, "", "chi-square of that balance");
+    t.add("balance_suspect", cell_kind::text, "",
+          "the meter or lab column the measurement test names when the balance fails");
+    t.add("balance_suspect_error", cell_kind::number, "fraction",
+          "its error relative to its reconciled value (+0.05: reads 5 % high)");
+    t.add("a2", cell_kind::number, "", "dehydration rate factor a2 fitted to the window");
+    t.add("a2_profile95_lower", cell_kind::number, "", "a2's 95 % profile-likelihood interval, lower end; empty: open");
+    t.add("a2_profile95_upper", cell_kind::number, "", "its upper end; empty: open");
+    t.add("co2_conversion_measured", cell_kind::number, "fraction",
+          "outlet CO2 conversion measured (the conversion column's mean, or the lab analysis's)");
+    t.add("co2_conversion_predicted", cell_kind::number, "fraction", "outlet CO2 conversion at the window's a2");
+    t.add("co2_conversion_equilibrium", cell_kind::number, "fraction",
+          "CO2 conversion at equilibrium at the outlet's temperature and pressure");
+    t.add("approach", cell_kind::number, "fraction", "measured conversion / equilibrium conversion");
+    const auto opt = [](const std::optional<double>& v) { return v ? *v : NAN; };
     for (const monitor_window& w : r.result->windows) {
         const balance_test& b = w.balance;
-        s << when(r, w.start) << "," << when(r, w.end) << "," << w.rows << "," << w.lab_samples << ","
-          << (w.steady ? "true" : "false") << "," << (w.fitted ? "true" : "false") << "," << csv_cell(flags_text(w, ";"))
-          << "," << csv_cell(w.reason) << "," << csv_number(b.p_value) << "," << csv_number(b.chi_square) << ","
-          << csv_cell(b.suspect) << "," << csv_number(b.suspect_error) << "," << csv_number(w.a2) << "," << opt(w.a2_lower)
-          << "," << opt(w.a2_upper) << "," << csv_number(w.conversion_measured) << "," << csv_number(w.conversion_predicted)
-          << "," << csv_number(w.conversion_equilibrium) << "," << csv_number(w.approach) << "\n";
+        std::size_t i = 0;
+        t[i++].push(when(r, w.start));
+        t[i++].push(when(r, w.end));
+        t[i++].push(static_cast<double>(w.rows));
+        t[i++].push(static_cast<double>(w.lab_samples));
+        t[i++].push(w.steady);
+        t[i++].push(w.fitted);
+        t[i++].push(flags_text(w, ";"));
+        t[i++].push(w.reason);
+        t[i++].push(b.p_value);
+        t[i++].push(b.chi_square);
+        t[i++].push(b.suspect);
+        t[i++].push(b.suspect_error);
+        t[i++].push(w.a2);
+        t[i++].push(opt(w.a2_lower));
+        t[i++].push(opt(w.a2_upper));
+        t[i++].push(w.conversion_measured);
+        t[i++].push(w.conversion_predicted);
+        t[i++].push(w.conversion_equilibrium);
+        t[i++].push(w.approach);
     }
-    return s.str();
+    return t;
 }
+
+std::string monitor_csv(const monitor_report& r) { return csv_text(monitor_table(r)); }
 
 std::string monitor_plot_script(const monitor_report& r) {
     const monitor_result& m = *r.result;

@@ -16,6 +16,7 @@
 
 #include "analysis/monitor.h"
 #include "io/output_files.h"
+#include "report/table.h"
 #include "session/version.h"
 
 namespace workbench {
@@ -31,10 +32,12 @@ void print_monitor(std::ostream& out, const monitor_report& r);
 // summary, the base case and the build.
 nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& build);
 
-// start,end,rows,lab_samples,steady,fitted,flags,reason,balance_p_value,
-// balance_chi_square,balance_suspect,balance_suspect_error,a2,
-// a2_profile95_lower,a2_profile95_upper,co2_conversion_measured,
-// co2_conversion_predicted,co2_conversion_equilibrium,approach
+// The windows, a row each: start,end (times),rows,lab_samples,steady,
+// fitted,flags (separated by ';'),reason,balance_p_value,balance_chi_square,
+// balance_suspect,balance_suspect_error,a2,a2_profile95_lower,
+// a2_profile95_upper,co2_conversion_measured,co2_conversion_predicted,
+// co2_conversion_equilibrium,approach; the CSV is written from it.
+table monitor_table(const monitor_report& r);
 std::string monitor_csv(const monitor_report& r);
 
 // Three panels over time: a2 per window with its 95 % profile interval and

@@ -33,7 +33,7 @@ void table::clear_rows() {
 }
 
 std::string csv_cell(const column& c, std::size_t row) {
-    if (c.kind == cell_kind::text) return csv_cell(c.texts[row]);
+    if (holds_text(c.kind)) return csv_cell(c.texts[row]);
     const double v = c.numbers[row];
     if (!std::isfinite(v)) return "";
     switch (c.kind) {

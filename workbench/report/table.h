@@ -1,6 +1,6 @@
 // A result's table as every client gives it: named columns, each with its
 // unit and meaning and one kind of cell (a number, a whole number, yes or
-// no, text). The command line writes its CSV files from these tables and
+// no, text, a time). The command line writes its CSV files from these tables and
 // Python's tables are exactly these columns, so that what pandas reads from
 // the CSV is what Python gives. A missing cell is NaN (a number of any
 // kind) or empty text.
@@ -14,7 +14,11 @@
 
 namespace workbench {
 
-enum class cell_kind { number, whole, boolean, text };
+// A time is text as a history writes it (base/timestamps.h: ISO 8601, with
+// Z when the history gave UTC offsets), which Python reads as a datetime.
+enum class cell_kind { number, whole, boolean, text, time };
+
+inline bool holds_text(cell_kind k) { return k == cell_kind::text || k == cell_kind::time; }
 
 struct column {
     std::string name;
@@ -22,8 +26,8 @@ struct column {
     std::string unit;                  // "fraction", "kmol/h", "C", ...; empty: none
     std::string meaning;               // one line
     std::vector<double> numbers;       // number, whole, boolean (0 or 1); NaN: missing
-    std::vector<std::string> texts;    // text; empty: missing
-    std::size_t size() const { return kind == cell_kind::text ? texts.size() : numbers.size(); }
+    std::vector<std::string> texts;    // text, time; empty: missing
+    std::size_t size() const { return holds_text(kind) ? texts.size() : numbers.size(); }
     void push(double v) { numbers.push_back(v); }
     void push(bool v) { numbers.push_back(v ? 1.0 : 0.0); }
     void push(const std::string& s) { texts.push_back(s); }

@@ -55,3 +55,35 @@ def cli_error(*args):
 @pytest.fixture
 def plugins():
     return {name: os.environ[name] for name in ("PLUGIN_WRONG_RATES", "PLUGIN_NAN_RATES", "PLUGIN_WITHOUT_USURA")}
+
+
+def plant_history(days, step_day, ratio=0.8, a2=0.16, seed=1):
+    """A synthetic plant history (NOT plant data) as a DataFrame with a
+    DatetimeIndex: hourly rows of the default case's meters with noise, a lab
+    analysis every 4 h from the reactor at a2, which becomes a2 * ratio from
+    `step_day` on."""
+    import numpy as np
+    import pandas as pd
+    import urea_reactor as ur
+    rng = np.random.default_rng(seed)
+    case = ur.Case.default()
+    times = pd.date_range("2026-01-01", periods=24 * days, freq="h")
+    lab = []
+    for a in (a2, a2 * ratio):
+        nc = ur.run(case.with_settings(a1=1, a2=a)).nc_flow_kg_h
+        total = sum(nc[c] for c in ("NH3", "CO2", "UREA", "H2O"))
+        lab.append({c: nc[c] / total for c in ("NH3", "CO2", "UREA", "H2O")})
+    n = len(times)
+    h = pd.DataFrame(index=times)
+    for c, flow in case.feed_kmol_h.items():
+        if flow > 0:
+            h["feed_kmol_h." + c] = flow * (1 + 0.002 * rng.standard_normal(n))
+    h["inlet_temperature_C"] = case.inlet_temperature_C + 0.1 * rng.standard_normal(n)
+    h["outlet_temperature_C"] = case.outlet_temperature_C + 0.1 * rng.standard_normal(n)
+    h["pressure_bar"] = case.pressure_bar + 0.2 * rng.standard_normal(n)
+    after = np.asarray((times - times[0]) >= pd.Timedelta(days=step_day))
+    sampled = np.arange(n) % 4 == 0
+    for c in ("NH3", "CO2", "UREA", "H2O"):
+        w = np.where(after, lab[1][c], lab[0][c]) + 0.005 * rng.standard_normal(n)
+        h["w_" + c] = np.where(sampled, w, np.nan)
+    return h

@@ -1,0 +1,534 @@
+"""How the workbench's results show themselves in Python: the command line's
+reports as text, and its pictures drawn with matplotlib.
+
+Built into the extension (workbench/python/display.py, compiled in as text)
+and run as the module urea_reactor._display when urea_reactor is imported;
+matplotlib is imported only when a plot is drawn. The colours are the
+command line's (report/palette.h), set as PALETTE by the extension; the
+labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
+matplotlib's mathtext.
+"""
+import math
+import re
+
+PALETTE = {}  # set by the extension: report/palette.h
+
+COMPONENTS = ["NH3", "CO2", "H2O", "CARB", "UREA", "O2", "N2"]
+COMPONENT_TITLES = {"NH3": "NH_3", "CO2": "CO_2", "H2O": "H_2O", "CARB": "carbamate", "UREA": "urea",
+                    "O2": "O_2", "N2": "N_2"}
+
+
+class Report(str):
+    """The command line's report, as text: print(x.report) shows it, and
+    x.report() gives it too (with the report's arguments where it takes
+    some, e.g. design.report(top=20))."""
+
+    def __new__(cls, text, again=None):
+        self = super().__new__(cls, text)
+        self._again = again
+        return self
+
+    def __call__(self, *args, **kwargs):
+        if (args or kwargs) and self._again is not None:
+            return Report(self._again(*args, **kwargs), self._again)
+        return str(self)
+
+    def __repr__(self):
+        return str(self)
+
+    def _repr_pretty_(self, p, cycle):
+        p.text(str(self))
+
+
+# ---- matplotlib ----------------------------------------------------------------
+
+
+def _pyplot():
+    try:
+        import matplotlib.pyplot as plt
+    except ImportError as e:
+        raise ImportError("plot() needs matplotlib (Debian: apt-get install python3-matplotlib)") from e
+    return plt
+
+
+def text(markup):
+    """A label in gnuplot's markup (NH_3, m^3, T_{in}) as matplotlib's mathtext."""
+    if not markup:
+        return ""
+    s = markup.replace("$", r"\$")
+    s = re.sub(r"([_^])\{([^}]*)\}", lambda m: "$" + m.group(1) + "{" + m.group(2).replace(" ", r"\ ") + "}$", s)
+    s = re.sub(r"([_^])([0-9A-Za-z])", r"$\1{\2}$", s)
+    return s.replace("$$", "")
+
+
+def _figure(rows, columns, title, size=None):
+    plt = _pyplot()
+    if size is None:
+        size = (6.4 * min(columns, 2) if columns > 1 else 7.5, 3.6 * rows + 0.8)
+    fig, axes = plt.subplots(rows, columns, figsize=size, squeeze=False, constrained_layout=True)
+    if title:
+        fig.suptitle(title)
+    return fig, [a for row in axes for a in row]
+
+
+def _axes(ax, title=None, size=(7.5, 5)):
+    if ax is not None:
+        if title:
+            ax.set_title(title)
+        return ax
+    plt = _pyplot()
+    fig, ax = plt.subplots(figsize=size, constrained_layout=True)
+    if title:
+        ax.set_title(title)
+    return ax
+
+
+def _finite(v):
+    return v is not None and not (isinstance(v, float) and math.isnan(v))
+
+
+# ---- a run --------------------------------------------------------------------
+
+
+def plot_run(result):
+    """The profiles along the reactor, as `urea-reactor --plot` draws them:
+    above, the CO2 conversion (with its 95 % band when the run was made with
+    estimate=), the equilibrium conversion at the outlet and the
+    temperature; below, the liquid's mole fractions. Returns the Figure (two
+    panels: fig.axes)."""
+    c = result.case
+    p = result.profile
+    trays = c.model == "trays"
+    where = f"{c.trays} stirred trays" if trays else "plug flow"
+    factors = (f"at the estimate a1 = {c.a1:.4g}, a2 = {c.a2:.4g}" if result.band is not None else f"a2 = {c.a2:.10g}")
+    fig, (top, bottom) = _figure(2, 1, f"Urea reactor: {where}, {c.pressure_bar:g} bar, {factors}")
+    v = p["volume_m3"]
+    style = {"marker": "o", "markersize": 4} if trays else {}
+    conv = PALETTE["conversion"]
+    if "co2_conversion_low" in p:
+        top.fill_between(v, 100 * p["co2_conversion_low"], 100 * p["co2_conversion_high"], color=conv, alpha=0.22,
+                         linewidth=0, label=f"95 % band ({result.band['method']})")
+    top.plot(v, 100 * p["co2_conversion"], color=conv, lw=2, label=text("CO_2 conversion"), **style)
+    if _finite(result.co2_conversion):
+        eq = 100 * result.equilibrium_co2_conversion
+        top.axhline(eq, color=PALETTE["equilibrium"], ls="--", lw=2, label=f"equilibrium at outlet, {eq:.1f} %")
+    top.set(xlim=(0, c.volume_m3), ylim=(0, 100), xlabel=text("reacting volume from the inlet (m^3)"),
+            ylabel=text("CO_2 conversion to urea (%)"))
+    right = top.twinx()
+    right.plot(v, p["temperature_C"], color=PALETTE["temperature"], lw=1, label="temperature")
+    t = (c.inlet_temperature_C, c.outlet_temperature_C)
+    right.set(ylim=(min(t) - 5, max(t) + 5), ylabel="temperature (°C)")
+    lines = top.get_legend_handles_labels()
+    more = right.get_legend_handles_labels()
+    top.legend(lines[0] + more[0], lines[1] + more[1], loc="lower right", fontsize="small")
+    top.grid(True)
+    for name in ("NH3", "CO2", "H2O", "CARB", "UREA"):
+        bottom.plot(v, p["x_" + name], color=PALETTE["species"][name], lw=2, label=text(COMPONENT_TITLES[name]),
+                    marker=PALETTE["markers"][name] if trays else None, markersize=4)
+    bottom.set(xlim=(0, c.volume_m3), ylim=(0, None), xlabel=text("reacting volume from the inlet (m^3)"),
+               ylabel="liquid mole fraction (mol/mol)")
+    bottom.legend(loc="upper right", fontsize="small", ncol=5)
+    bottom.grid(True)
+    return fig
+
+
+# ---- sweeps and studies ---------------------------------------------------------
+
+
+def _columns(table):
+    return {name: table[name] for name in table.columns}
+
+
+def _member_colour(j, n):
+    colours = PALETTE["members"]
+    if n <= len(colours):
+        return colours[j]
+    import matplotlib
+    return matplotlib.colormaps["viridis"](j / max(n - 1, 1))
+
+
+def _subject(info):
+    """What a study runs over, in words: "the outlet temperature (5 values) and the NH3/CO2 fed (4 values)"."""
+    varied = [v for v in info["vars"] if len(v["values"]) > 1]
+    if info["cases"] or not varied:
+        return info["subject"].replace("$", r"\$")
+    return " and ".join(f"the {text(v['words'])} ({len(v['values'])} values)" for v in varied)
+
+
+def _grid_plot(result, table, info, map, ax):
+    cols = _columns(table)
+    varied = [v for v in info["vars"] if len(v["values"]) > 1]
+    ok = [f is None for f in cols["failure"]]
+    if map is not None:
+        return _map(info, cols, varied, map, ax)
+    results = info["results"]
+    if not results:
+        raise ValueError("plot(): the study tabulates no result to draw")
+    # One panel per kind of axis, one curve per result and value of the others.
+    panels = {}
+    for q in results:
+        panels.setdefault(q["axis"], []).append(q)
+    if info["cases"] or not varied:
+        x, along, others = list(range(1, len(table) + 1)), None, []
+        xlabel = "case (row of the case table)"
+    else:
+        along, others = varied[0], varied[1:]
+        x = cols[along["name"]]
+        xlabel = text(along["label"])
+    title = "Urea reactor study: " + _subject(info)
+    fig, axes = _figure(len(panels), 1, title, size=(9.5, 3.6 * len(panels) + 0.8))
+    n = len(table)
+    # The points of each curve: those with the same values of the others.
+    members = {}
+    for k in range(n):
+        key = tuple(cols[o["name"]][k] for o in others)
+        members.setdefault(key, []).append(k)
+    keys = list(members)
+    for a, (axis, qs) in zip(axes, panels.items()):
+        for q in qs:
+            scale = q["scale"]
+            base = PALETTE["results"].get(q["name"], PALETTE["other"])
+            for j, key in enumerate(keys):
+                rows = [k for k in members[key]]
+                xs = [x[k] for k in rows]
+                ys = [cols[q["name"]][k] * scale for k in rows]
+                colour = base if len(keys) == 1 else _member_colour(j, len(keys))
+                label = text(q["title"])
+                if len(keys) > 1:
+                    label = (label + ", " if len(qs) > 1 else "") + ", ".join(
+                        f"{text(o['symbol'])} = {key[i]:.4g}" if isinstance(key[i], float) else
+                        f"{text(o['symbol'])} = {key[i]}" for i, o in enumerate(others))
+                ls = ["-", "--", ":", "-."][qs.index(q) % 4] if len(keys) > 1 else "-"
+                a.plot(xs, ys, color=colour, ls=ls, marker="o", markersize=3, lw=1.6, label=label)
+                if q["name"] + "_low" in cols:
+                    lo = [cols[q["name"] + "_low"][k] * scale for k in rows]
+                    hi = [cols[q["name"] + "_high"][k] * scale for k in rows]
+                    banded = any(h.get_label().startswith("95 % band") for h in a.collections)
+                    a.fill_between(xs, lo, hi, color=colour, alpha=0.2, linewidth=0,
+                                   label=None if banded else f"95 % band ({info['band']})")
+        failed = [x[k] for k in range(n) if not ok[k]]
+        if failed:
+            a.plot(failed, [0] * len(failed), "x", color=PALETTE["failed"], markersize=8, mew=2,
+                   transform=a.get_xaxis_transform(), clip_on=False, label="failed point")
+        if along is not None and along["log"]:
+            a.set_xscale("log")
+        a.set(xlabel=xlabel, ylabel=text(axis))
+        a.grid(True)
+        # Beside the panel, so that no curve is hidden under it.
+        a.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0)
+    return axes[0] if len(axes) == 1 else fig
+
+
+def _map(info, cols, varied, name, ax, values=None, title=None, label=None, cmap="viridis"):
+    if len(varied) != 2:
+        raise ValueError(f'plot(map="{name}"): a map needs a grid of exactly two quantities with more than one '
+                         f"value each (this one varies {len(varied)})")
+    vx, vy = varied
+    if values is None:
+        q = next((q for q in info["results"] if q["name"] == name), None)
+        if q is None:
+            known = ", ".join(q["name"] for q in info["results"])
+            raise ValueError(f'plot(map="{name}"): no result of this study (it has {known})')
+        values = [v * q["scale"] for v in cols[name]]
+        label = text(q["axis"])
+        title = ("Urea reactor study: " + text(q["title"]) + " over the " + text(vx["words"]) + " and the " +
+                 text(vy["words"]))
+    import numpy as np
+    xs, ys = list(vx["values"]), list(vy["values"])
+    grid = np.full((len(ys), len(xs)), np.nan)
+    failed = []
+    for k, value in enumerate(values):
+        i, j = xs.index(cols[vx["name"]][k]), ys.index(cols[vy["name"]][k])
+        grid[j, i] = value
+        if cols["failure"][k] is not None:
+            failed.append((xs[i], ys[j]))
+    ax = _axes(ax, title)
+    X, Y = np.meshgrid(xs, ys)
+    filled = ax.contourf(X, Y, np.ma.masked_invalid(grid), levels=12, cmap=cmap)
+    lines = ax.contour(X, Y, np.ma.masked_invalid(grid), levels=filled.levels[::2], colors="black", linewidths=0.7)
+    ax.clabel(lines, fontsize=8, fmt="%g")
+    ax.figure.colorbar(filled, ax=ax, label=label)
+    if failed:
+        ax.plot(*zip(*failed), "x", color=PALETTE["failed"], markersize=9, mew=2, label="failed point")
+        ax.legend(fontsize="small")
+    for v, set_scale in ((vx, ax.set_xscale), (vy, ax.set_yscale)):
+        if v["log"]:
+            set_scale("log")
+    ax.set(xlabel=text(vx["label"]), ylabel=text(vy["label"]))
+    return ax
+
+
+def plot_study(result, map=None, ax=None):
+    """The study's curves as `urea-reactor study --plot` draws them: each
+    result against the first quantity varied (a case table: the row), one
+    panel per kind of axis, one curve per value of the other quantities
+    (every one drawn, told apart by colour and in the key), the 95 % bands
+    shaded (estimate=), failed points crossed at the foot. Returns the Axes
+    (one panel) or the Figure (several: fig.axes).
+
+    map="co2_conversion" (a result's name): that result as a map over a grid
+    of two quantities (filled contours, labelled lines, failed points
+    crossed), drawn into `ax` when given; returns the Axes."""
+    return _grid_plot(result, result.points, result._plot_data, map, ax)
+
+
+def plot_sweep(result, map=None, ax=None):
+    """The sweep's curves (see StudyResult.plot): the conversion, the
+    equilibrium conversion and the NC-FLOW mass fractions against the first
+    variable, one curve per value of the second. map="co2_conversion" (or
+    any column of points) draws a map over a grid of two; returns the
+    Axes. Returns the Figure for the curves (two panels: fig.axes)."""
+    return _grid_plot(result, result.points, result._plot_data, map, ax)
+
+
+# ---- an estimate ----------------------------------------------------------------
+
+
+def _log_limits(values):
+    lo, hi = min(values), max(values)
+    pad = max(math.log(hi / lo) * 0.15, 0.02)
+    return lo * math.exp(-pad), hi * math.exp(pad)
+
+
+def _profiles(e, info):
+    free = [k for k in ("a1", "a2") if e.parameters[k].profile is not None]
+    if not free:
+        raise ValueError('plot("profiles"): no factor is free (both held with fix=)')
+    fig, axes = _figure(1, len(free), "Profile likelihood of each free factor", size=(6.4 * len(free), 4.6))
+    thr = info["profile_threshold"]
+    for a, k in zip(axes, free):
+        p = e.parameters[k]
+        prof = p.profile
+        pts = [(v, d) for v, d in zip(prof["value"], prof["delta"]) if math.isfinite(d)]
+        near = [v for v, d in pts if d <= 3 * thr] + [p.value]
+        a.plot([v for v, _ in pts], [d for _, d in pts], "o-", color=PALETTE["estimate"], lw=2, markersize=3,
+               label="profile")
+        a.axhline(thr, color=PALETTE["judged_by"], ls="--", label="95 % threshold")
+        for b in p.profile95:
+            if b is not None:
+                a.plot([b, b], [0, thr], ":", color=PALETTE["estimate"])
+        se = info["se_ln_unscaled"][k]
+        lo, hi = _log_limits(near)
+        if se is not None and se > 0:
+            import numpy as np
+            xs = np.geomspace(lo, hi, 200)
+            a.plot(xs, (np.log(xs / p.value) / se) ** 2, "-.", color=PALETTE["guide"], label="linearised")
+        a.set_xscale("log")
+        a.set(xlim=(lo, hi), ylim=(0, 3 * thr), xlabel=f"{k}, 95 % profile: {info['profile_cells'][k]}",
+              ylabel="objective above the best")
+        a.grid(True)
+        a.legend(fontsize="small")
+    return fig
+
+
+def _region(e, info, ax):
+    g = e.region
+    if g is None:
+        raise ValueError('plot("region"): the joint region needs both factors free')
+    s = g["slices"]
+    ax = _axes(ax, "Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse", size=(7, 6))
+    first = True
+    for piece in sorted(set(s["piece"])):
+        rows = [k for k in range(len(s)) if s["piece"][k] == piece and math.isfinite(s["a2_low"][k])
+                and math.isfinite(s["a2_high"][k])]
+        if not rows:
+            continue
+        a1 = [s["a1"][k] for k in rows]
+        ax.fill_between(a1, [s["a2_low"][k] for k in rows], [s["a2_high"][k] for k in rows],
+                        color=PALETTE["estimate"], alpha=0.25, linewidth=2, edgecolor=PALETTE["estimate"],
+                        label="95 % region" if first else None)
+        ax.plot(a1, [s["a2_best"][k] for k in rows], ":", color=PALETTE["estimate"],
+                label="best a2 at each a1" if first else None)
+        first = False
+    el = g["ellipse"]
+    if len(el):
+        ax.plot(el["a1"], el["a2"], "--", color=PALETTE["judged_by"], lw=2, label="linearised ellipse")
+    if e.bootstrap is not None:
+        b = e.bootstrap["samples"]
+        ax.plot(b["a1"], b["a2"], "+", color=PALETTE["guide"], markersize=4, label="bootstrap resamples")
+    ax.plot([e.a1], [e.a2], "o", color=PALETTE["best_fit"], markersize=8, label="best fit", zorder=5, clip_on=False)
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.margins(0.08)
+    ax.set(xlabel="a1 (carbamate formation)", ylabel="a2 (dehydration)")
+    ax.grid(True)
+    ax.legend(fontsize="small", loc="best", framealpha=0.9)
+    return ax
+
+
+def _parity(e, info):
+    r = e.residuals
+    kinds = [k for k in info["measurements"] if k["column"] in set(r["measurement"])]
+    n = len(kinds)
+    columns = n if n <= 3 else 2 if n == 4 else 3
+    rows = (n + columns - 1) // columns
+    outliers = any(r["outlier"])
+    title = ("Measured against predicted at the best fit: " + info["factors"] +
+             "\nbars: ± one stated standard deviation" + ("; ringed: more than 3 standard deviations off"
+                                                          if outliers else ""))
+    fig, axes = _figure(rows, columns, title, size=(4.2 * columns, 4.2 * rows + 0.6))
+    for a in axes[n:]:
+        a.set_visible(False)
+    for a, kind in zip(axes, kinds):
+        rows_ = [k for k in range(len(r)) if r["measurement"][k] == kind["column"]]
+        m = [r["measured"][k] for k in rows_]
+        p = [r["predicted"][k] for k in rows_]
+        s = [r["sigma"][k] for k in rows_]
+        lo = min(min(x - d for x, d in zip(m, s)), min(p))
+        hi = max(max(x + d for x, d in zip(m, s)), max(p))
+        margin = max(0.08 * (hi - lo), 1e-4)
+        lo, hi = lo - margin, hi + margin
+        a.plot([lo, hi], [lo, hi], "--", color=PALETTE["guide"], lw=1)
+        a.errorbar(m, p, xerr=s, fmt=PALETTE["quantity_markers"].get(kind["column"], "o"),
+                   color=PALETTE["quantities"].get(kind["column"], PALETTE["other"]), markersize=5, capsize=2)
+        for k in rows_:
+            if r["outlier"][k]:
+                a.plot(r["measured"][k], r["predicted"][k], "o", mfc="none", mec=PALETTE["judged_by"], ms=14, mew=2)
+                a.annotate(r["run"][k] + (" (impossible)" if r["impossible_for_model"][k] else ""),
+                           (r["measured"][k], r["predicted"][k]), xytext=(10, -10), textcoords="offset points",
+                           color=PALETTE["judged_by"], fontsize=9)
+        a.set(xlim=(lo, hi), ylim=(lo, hi), xlabel="measured", ylabel="predicted",
+              title=text(kind["title"]) + (" (kg/kg)" if kind["in_analysis"] else " (fraction)"))
+        a.set_aspect("equal")
+        a.grid(True)
+    return fig
+
+
+def plot_estimate(e, kind="profiles", ax=None):
+    """The estimate's pictures, as the command line draws them:
+    kind="profiles": each free factor's profile likelihood (the objective
+    above the best against the factor, the 95 % threshold, the interval's
+    ends and the linearised parabola); returns the Figure (a panel per free
+    factor: fig.axes). kind="region": the joint 95 % region of a1 and a2
+    with the linearised ellipse, the best fit and the bootstrap's
+    resamples, drawn into `ax` when given; returns the Axes. kind="parity":
+    measured against predicted, one panel per kind of measurement, ± one
+    standard deviation as bars, outliers ringed and named; returns the
+    Figure."""
+    info = e._plot_data
+    if kind == "profiles":
+        return _profiles(e, info)
+    if kind == "region":
+        return _region(e, info, ax)
+    if kind == "parity":
+        return _parity(e, info)
+    raise ValueError(f'plot(kind="{kind}"): write kind="profiles", "region" or "parity"')
+
+
+# ---- a design -------------------------------------------------------------------
+
+
+def plot_design(d, ax=None):
+    """The design map, as `urea-reactor design --map` draws it: over the two
+    settings varied, how much each candidate run would shrink the factors'
+    uncertainty (the ranked measure after the run, % of now: brighter is
+    better), with the current runs marked and the top three candidates
+    ringed and numbered; over one setting, the same as a curve. Returns the
+    Axes."""
+    info = d._plot_data
+    cols = _columns(d.candidates)
+    varied = [v for v in info["vars"] if len(v["values"]) > 1]
+    rel = cols["relative"]
+    relative = any(math.isfinite(v) for v in rel)
+    values = [100 * v for v in rel] if relative else [math.log10(c) if c > 0 else math.nan for c in cols["criterion"]]
+    what = info["measure"]
+    label = (what + " after the run, % of now: smaller (brighter) is better" if relative
+             else "log10 of the criterion: larger (brighter) is better")
+    top = d.ranking[:3]
+    if len(varied) == 2:
+        vx, vy = varied
+        ax = _map(info, cols, varied, None, ax, values=values,
+                  title=("Next test run: " + what + " after it, % of now" if relative
+                         else "Next test run: log10 of the ranking's criterion"),
+                  label=label, cmap="viridis_r" if relative else "viridis")
+        runs = info["runs"]
+        xi, yi = info["vars"].index(vx), info["vars"].index(vy)
+        ax.plot([r[xi] for r in runs], [r[yi] for r in runs], "o", mfc="white", mec="black", mew=1.5, ms=7,
+                label="current runs", clip_on=False, zorder=4)
+        for n, k in enumerate(top, 1):
+            x, y = cols[vx["name"]][k], cols[vy["name"]][k]
+            ax.plot(x, y, "o", mfc="none", mec=PALETTE["judged_by"], mew=2.5, ms=16,
+                    label=f"the {len(top)} top-ranked runs" if n == 1 and len(top) > 1 else
+                    "the top-ranked run" if n == 1 else None, zorder=5, clip_on=False)
+            ax.annotate(str(n), (x, y), xytext=(11, 0), textcoords="offset points", color=PALETTE["judged_by"],
+                        va="center", fontsize=11)
+        ax.legend(fontsize="small", loc="best", framealpha=0.9)
+        return ax
+    if len(varied) != 1:
+        raise ValueError("plot(): the design map needs one or two settings varied over more than one value")
+    v = varied[0]
+    ax = _axes(ax, "Next test run: " + (what + " after it, % of now" if relative else "log10 of the ranking's "
+                                                                                    "criterion"))
+    xs = cols[v["name"]]
+    ax.plot(xs, values, "o-", color=PALETTE["estimate"], lw=2, markersize=4)
+    for n, k in enumerate(top, 1):
+        ax.plot(xs[k], values[k], "o", mfc="none", mec=PALETTE["judged_by"], mew=2.5, ms=16)
+        ax.annotate(str(n), (xs[k], values[k]), xytext=(11, 0), textcoords="offset points",
+                    color=PALETTE["judged_by"], va="center")
+    i = info["vars"].index(v)
+    for r in info["runs"]:
+        ax.axvline(r[i], color="black", lw=1, ls=":")
+    ax.plot([], [], ":", color="black", label="current runs")
+    if v["log"]:
+        ax.set_xscale("log")
+    ax.set(xlabel=text(v["label"]), ylabel=label)
+    ax.grid(True)
+    ax.legend(fontsize="small")
+    return ax
+
+
+# ---- a monitor ------------------------------------------------------------------
+
+
+def plot_monitor(m):
+    """The monitor's time series, as `urea-reactor monitor --plot` draws
+    them, one time axis: a2 per window with its 95 % profile interval (an
+    open one as a ring) and each drift marked with its ratio; the CO2
+    conversion measured, predicted and at equilibrium; the balance test's
+    p-value per window with its threshold, the windows that failed it
+    marked. Returns the Figure (three panels: fig.axes)."""
+    import numpy as np
+    w = m.windows.to_pandas()
+    mid = w.index + (w["end"] - w.index) / 2
+    fitted = w["fitted"].to_numpy(dtype=bool)
+    closed = fitted & w["a2_profile95_lower"].notna().to_numpy() & w["a2_profile95_upper"].notna().to_numpy()
+    fig, (a, c, b) = _figure(3, 1, None, size=(9, 9))
+    fig.get_layout_engine().set(h_pad=0.1)
+    a2 = w["a2"].to_numpy()
+    a.errorbar(mid[closed], a2[closed], yerr=[a2[closed] - w["a2_profile95_lower"][closed],
+                                              w["a2_profile95_upper"][closed] - a2[closed]],
+               fmt="o", color=PALETTE["estimate"], markersize=3, capsize=2, label="a2")
+    if (fitted & ~closed).any():
+        a.plot(mid[fitted & ~closed], a2[fitted & ~closed], "o", mfc="none", color=PALETTE["guide"],
+               label="interval open")
+    import pandas
+    for d in m.drifts:
+        t = pandas.Timestamp(d["time"])
+        if w.index.tz is None and t.tz is not None:
+            t = t.tz_convert(None)
+        a.axvline(t, color=PALETTE["judged_by"], ls="--", lw=1.5)
+        a.annotate(f"{d['factor']} × {d['ratio']:.3g}", (t, 0.92), xycoords=("data", "axes fraction"),
+                   xytext=(4, 0), textcoords="offset points", color=PALETTE["judged_by"])
+    a.set(title="a2 per window with its 95 % profile-likelihood interval" +
+          ("; drifts dashed" if m.drifts else ""), ylabel="a2")
+    c.plot(mid[fitted], 100 * w["co2_conversion_measured"][fitted], "o", color=PALETTE["conversion"],
+           markersize=3, label="measured")
+    c.plot(mid[fitted], 100 * w["co2_conversion_predicted"][fitted], "-", color=PALETTE["conversion"], lw=1.5,
+           label="predicted")
+    c.plot(mid[fitted], 100 * w["co2_conversion_equilibrium"][fitted], "--", color=PALETTE["equilibrium"], lw=1.5,
+           label="equilibrium")
+    c.set(title=text("CO_2 conversion"), ylabel=text("CO_2 conversion (%)"))
+    p = np.maximum(w["balance_p_value"].to_numpy(), 1e-12)
+    alpha = m._plot_data["balance_alpha"]
+    tested = np.isfinite(p)
+    failed = tested & (p < alpha)
+    b.plot(mid[tested & ~failed], p[tested & ~failed], "o", color=PALETTE["estimate"], markersize=3, label="passed")
+    b.plot(mid[failed], p[failed], "x", color=PALETTE["judged_by"], markersize=6, mew=2, label="failed")
+    b.axhline(alpha, color=PALETTE["judged_by"], ls="--", lw=1, label=f"threshold {alpha:g}")
+    b.set_yscale("log")
+    b.set(title="Atom balance of the feed meters against the lab (p-value)", ylabel="p", ylim=(None, 1))
+    for x in (a, c, b):
+        x.grid(True)
+        x.legend(fontsize="small", loc="upper right")
+        x.set_xlim(w.index[0], w["end"].iloc[-1])
+    return fig

@@ -1,0 +1,127 @@
+# What a notebook shows: every result's summary and table, its report as
+# text, the parameter summary as the verdict reads it, help for every
+# attribute, the plots (matplotlib), and the monitor from a DataFrame.
+import math
+import os
+import subprocess
+import sys
+
+import pytest
+
+import urea_reactor as ur
+from conftest import RUNS, cli, plant_history
+
+matplotlib = pytest.importorskip("matplotlib")
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def estimate():
+    return ur.estimate(RUNS)
+
+
+@pytest.fixture(autouse=True)
+def close_figures():
+    yield
+    plt.close("all")
+
+
+def test_results_show_a_summary_and_their_table_and_print_their_report(estimate):
+    run = ur.run()
+    sweep = ur.sweep(vary={"a2": (0.05, 0.5, 3)})
+    for result, unit in ((run, "fraction"), (sweep, "fraction"), (estimate, "fraction"), (run.profile, "C")):
+        html = result._repr_html_()
+        assert "<table>" in html and f"<small>{unit}</small>" in html, type(result)
+    for result in (run, sweep, estimate, ur.check()):
+        # print(x.report) prints the report, not a bound method; x.report() still gives it.
+        assert isinstance(result.report, str) and result.report == result.report() == str(result)
+    assert "CO2 conversion" in run._repr_html_() and "58.04 %" in repr(run)
+    d = ur.design(RUNS, vary={"t_out": (176, 192, 3)}, estimate=estimate)
+    assert d.report.count("\n") < d.report(top=1).count("\n") + 3 and "<table>" in d._repr_html_()
+
+
+def test_the_parameter_summary_shows_the_profile_interval_first_and_a_held_factor_as_held(estimate):
+    a2 = estimate.parameters["a2"]
+    low, high = a2.profile95
+    shown = repr(a2)
+    # The profile interval the verdict rests on, then the linearised one or why there is none.
+    assert shown.index(f"95 % profile {low:.4g} .. {high:.4g}") < shown.index("linearised")
+    assert (a2.linearised95 is None) == bool(a2.linearised_note)
+    held = ur.estimate(RUNS, fix={"a1": 1}).parameters["a1"]
+    assert "held" in repr(held) and "nan" not in repr(held).lower()
+    # None for what is absent, NaN only inside arrays.
+    assert (held.se_ln, held.lower95, held.upper95, held.profile95, held.linearised95) == (None,) * 5
+    a1 = estimate.parameters["a1"]
+    assert a1.profile95[1] is None and a1.lower95 is None and estimate.correlation is None
+
+
+def test_every_public_attribute_has_help():
+    for name in dir(ur):
+        cls = getattr(ur, name)
+        if name.startswith("_") or not isinstance(cls, type) or issubclass(cls, BaseException):
+            continue
+        for attr, member in vars(cls).items():
+            if attr.startswith("_"):
+                continue
+            doc = getattr(member, "__doc__", None) or ""
+            assert len(doc.strip()) > 10, f"{name}.{attr}"
+
+
+def lines_of(ax):
+    return [l for l in ax.get_lines() if not l.get_label().startswith("_")]
+
+
+def test_plots_draw_the_command_lines_pictures_and_drop_no_curve(estimate):
+    fig = ur.run().plot()
+    assert len(fig.axes) == 3  # conversion (temperature on its right axis) and mole fractions
+    # A grid of two: every value of the second a curve, in each panel.
+    s = ur.sweep(vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 4)})
+    fig = s.plot()
+    assert [len(lines_of(a)) for a in fig.axes[:2]] == [2 * 4, 4 * 4]
+    ax = s.plot(map="co2_conversion")
+    assert ax.get_xlabel() == "outlet temperature (°C)" and len(ax.figure.axes) == 2  # and its colour bar
+    with pytest.raises(ValueError, match="no result of this study"):
+        s.plot(map="co2")
+    parity = estimate.plot("parity")  # a panel per kind of measurement: the conversion and four lab values
+    assert sum(a.get_visible() for a in parity.axes) == 5
+    assert len(estimate.plot("profiles").axes) == 2
+    assert "best fit" in [l.get_label() for l in estimate.plot("region").get_lines()]
+    d = ur.design(RUNS, vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 3)}, estimate=estimate)
+    runs = next(l for l in d.plot().get_lines() if l.get_label() == "current runs")
+    assert len(runs.get_xdata()) == 8  # the runs of runs-synthetic.csv
+    study = ur.study(vary={"t_out": (176, 192, 3)}, estimate=estimate)
+    assert any(c.get_label().startswith("95 % band") for c in study.plot().axes[0].collections)
+
+
+def test_plot_without_matplotlib_says_what_to_install():
+    code = ("import sys; sys.modules['matplotlib'] = None; import urea_reactor as ur\n"
+            "try:\n    ur.run().plot()\nexcept ImportError as e:\n    print(e)")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert "apt-get install python3-matplotlib" in out.stdout, out.stdout + out.stderr
+
+
+def test_a_monitor_from_a_dataframe_finds_the_step_and_gives_the_command_lines_windows(tmp_path):
+    history = plant_history(days=12, step_day=6)
+    m = ur.monitor(history, fix={"a1": 1})
+    w = m.windows.to_pandas()
+    assert type(w.index).__name__ == "DatetimeIndex" and w.index.name == "start" and len(w) == 12
+    assert [d["time"] for d in m.drifts] == ["2026-01-07T00:00:00"]
+    low, high = m.drifts[0]["ratio95"]
+    assert low < 0.8 < high
+    assert m.screening["w_UREA"]["missing"] == 3 * 72 and "<table>" in m._repr_html_()
+    assert len(m.plot().axes) == 3
+    # The same history as a file: the command line's CSV columns and windows.
+    path = tmp_path / "history.csv"
+    history.to_csv(path, index_label="time", date_format="%Y-%m-%dT%H:%M:%S", float_format="%.12g")
+    status, _, err = cli("monitor", str(path), "--fix", "a1=1", "--csv", str(tmp_path / "w.csv"))
+    assert status == 0, err
+    with open(tmp_path / "w.csv") as f:
+        header = f.readline().strip().split(",")
+    assert m.windows.columns == header
+    from_file = ur.monitor(path, fix={"a1": 1}, window="1d")
+    assert list(from_file.windows.a2) == pytest.approx(list(m.windows.a2), rel=1e-9)
+    # The times as a column: the same; a bad duration in Python's words.
+    assert len(ur.monitor(history.reset_index(names="time"), fix={"a1": 1}).windows) == 12
+    with pytest.raises(ur.InputError, match='^window="1day": write a duration'):
+        ur.monitor(history, window="1day")
