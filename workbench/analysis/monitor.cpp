@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include <boost/math/distributions/chi_squared.hpp>
 
 #include "analysis/runs_model.h"
 #include "base/text.h"
+#include "io/case_file.h"
 #include "io/runs_file.h"
 #include "model/properties.h"
 #include "session/workers.h"
@@ -215,6 +217,36 @@ void run_window_chunk(const window_pass& w, std::size_t chunk, std::size_t from,
     }
 }
 
+// A pass as bytes, for work sent to other machines (run_sent_monitor_chunk).
+std::string window_pass_bytes(const window_pass& w) {
+    wire_out out;
+    out.put<std::uint64_t>(w.cases.size());
+    for (std::size_t k = 0; k < w.cases.size(); ++k) {
+        out.put(case_file_text(w.cases[k])).put(w.seen[k].name).put(w.seen[k].measured);
+    }
+    out.put(w.a1).put(w.base_a2).put(w.profile).put(w.start).put(w.scatter);
+    return out.bytes();
+}
+
+window_pass window_pass_of(const std::string& bytes) {
+    wire_in in(bytes);
+    window_pass w;
+    const auto n = static_cast<std::size_t>(in.get<std::uint64_t>());
+    for (std::size_t k = 0; k < n; ++k) {
+        w.cases.push_back(parse_case(in.get_string(), "a window's case"));
+        observed_run seen;
+        seen.name = in.get_string();
+        seen.measured = in.get<observations>();
+        w.seen.push_back(std::move(seen));
+    }
+    w.a1 = in.get<double>();
+    w.base_a2 = in.get<double>();
+    w.profile = in.get<bool>();
+    w.start = in.get_vector<double>();
+    w.scatter = in.get_vector<std::optional<estimate_options::known_scatter>>();
+    return w;
+}
+
 // Runs a pass on the session's workers: take(k, bytes) gets each fittable
 // window's result here, in order; lost(k, why) each window a worker could
 // not finish (its plug-in crashed or hung).
@@ -232,10 +264,21 @@ void run_window_pass(const window_pass& w, workbench_host& h,
         const std::size_t end = ran ? std::min(done + 1, w.end(i)) : w.end(i);
         while (done < end) lost(done++, why);
     };
+    work.kind = "monitor";
+    work.state = [&w] { return window_pass_bytes(w); };
     run_chunks(h.owner().workers(), work, [&h] { h.check_stop(); });
 }
 
 }  // namespace
+
+void run_sent_monitor_chunk(session& s, const std::string& state, std::size_t chunk,
+                            const std::function<void(const std::string&)>& emit) {
+    const window_pass w = window_pass_of(state);
+    if (chunk >= w.chunks()) throw std::logic_error("a monitor's chunk past its last");
+    const property_set props(w.cases.front().tables);
+    workbench_host h(s, props);
+    run_window_chunk(w, chunk, 0, h, emit);
+}
 
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                            const std::function<void(std::size_t, std::size_t)>& progress) {

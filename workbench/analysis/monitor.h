@@ -206,6 +206,12 @@ std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<d
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                            const std::function<void(std::size_t, std::size_t)>& progress = {});
 
+// A chunk of a monitor's window fits sent from another machine
+// (chunk_work::kind "monitor"): its results, as run_monitor's workers send
+// them, from the bytes it was sent.
+void run_sent_monitor_chunk(session& s, const std::string& state, std::size_t chunk,
+                            const std::function<void(const std::string&)>& emit);
+
 }  // namespace workbench
 
 #endif

@@ -107,7 +107,8 @@ void run_sent_chunk(session& s, const std::string& kind, const std::string& stat
     if (kind == "study") return run_sent_study_chunk(s, state, chunk, emit);
     if (kind == "design") return run_sent_design_chunk(s, state, chunk, emit);
     if (kind == "bootstrap") return run_sent_bootstrap_chunk(s, state, chunk, emit);
-    throw input_error("no work of the kind \"" + kind + "\" (a study, a design or a bootstrap)");
+    if (kind == "monitor") return run_sent_monitor_chunk(s, state, chunk, emit);
+    throw input_error("no work of the kind \"" + kind + "\" (a study, a design, a bootstrap or a monitor)");
 }
 
 }  // namespace workbench

@@ -307,7 +307,8 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
 }
 
 monitor_output monitor_on(session& s, py::handle history, py::handle c, py::handle window, py::handle step,
-                          py::handle fix, py::handle meter_sigma, py::handle frozen, bool sort, const std::string& name) {
+                          py::handle fix, py::handle meter_sigma, py::handle frozen, bool sort, const std::string& name,
+                          py::handle jobs, py::handle executor, py::handle progress) {
     monitor_request r;
     r.history = history_of(history, name);
     r.sort = sort;
@@ -323,7 +324,8 @@ monitor_output monitor_on(session& s, py::handle history, py::handle c, py::hand
     o.problem = std::make_shared<monitor_problem>(std::move(job.problem));
     o.warnings = std::move(w.warnings);
     o.from = {s.plugin_path(), job.inputs};
-    o.result = std::make_shared<monitor_result>(without_gil([&] { return workbench::monitor(s, *o.problem); }));
+    o.result = std::make_shared<monitor_result>(
+        with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::monitor(s, *o.problem); }));
     o.result->notes = said_all(o.result->notes);
     return o;
 }
@@ -394,7 +396,7 @@ work at a time per process. Each call releases the GIL while it works:
 other Python threads run meanwhile, and a call from another thread waits
 until the one working has finished (the calls are safe from any thread, but
 run one after the other, not in parallel; for that, jobs=N on study, sweep,
-estimate and design forks N worker processes, and executor= sends the work
+estimate, design and monitor forks N worker processes, and executor= sends the work
 to any concurrent.futures.Executor: a ProcessPoolExecutor, a Dask client's
 get_executor(), mpi4py.futures. The results are the same to the last bit.
 progress= takes a callable progress(done, total), or True for a tqdm bar.)
@@ -405,7 +407,7 @@ delivers signals to the main thread only; so does a call waiting for it).
 When the interpreter exits with work in another thread (a daemon thread),
 that work stops, and the thread waits for the process to end.
 A plug-in that crashes ends the process, after one line on stderr naming it
-(in a worker of jobs=N, it fails only the point it was on).)";
+(in a worker of jobs=N, it fails only the point or window it was on).)";
 
 }  // namespace
 }  // namespace urea_python
@@ -575,10 +577,13 @@ repeat one value before it counts as frozen (default "6h"). sort=True puts
 rows out of time order in order instead of refusing them. Returns a
 MonitorResult: .windows (a Table; .windows.to_pandas() with a
 DatetimeIndex), .drifts, .screening, .plot(). Raises InputError for a bad
-history (file, line and column) or option.)",
+history (file, line and column) or option. jobs, executor and progress split
+the window fits among worker processes or send them to an executor (see
+help(urea_reactor)).)",
              py::arg("history"), py::arg("case") = py::none(), py::kw_only(), py::arg("window") = "24h",
              py::arg("step") = py::none(), py::arg("fix") = py::none(), py::arg("meter_sigma") = py::none(),
-             py::arg("frozen") = py::none(), py::arg("sort") = false, py::arg("name") = "<table>");
+             py::arg("frozen") = py::none(), py::arg("sort") = false, py::arg("name") = "<table>",
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
 
     m.def(
         "results",

@@ -7,7 +7,7 @@ import concurrent.futures as cf
 import pytest
 
 import urea_reactor as ur
-from conftest import RUNS
+from conftest import RUNS, plant_history
 
 VARY = {"t_out": (170, 194, 40), "nh3_co2": [2.8, 3.2, 3.6]}  # 120 points, 6 chunks
 RESULTS = ["co2_conversion", "x_UREA@5", "rate_calls"]
@@ -39,6 +39,14 @@ def test_jobs_and_an_executor_give_the_local_results_to_the_last_bit():
         there = ur.design(RUNS, executor=ex, **design)
         here = ur.design(RUNS, **design)
         assert there.candidates.to_pandas().equals(here.candidates.to_pandas()) and there.verdict == here.verdict
+        # A monitor's 24 windows: three chunks of eight in each of its two passes.
+        history = plant_history(days=6, step_day=3)
+        monitor = dict(fix={"a1": 1}, window="6h")
+        here = ur.monitor(history, **monitor)
+        before = Counted.tasks
+        for there in (ur.monitor(history, executor=ex, **monitor), ur.monitor(history, jobs=3, **monitor)):
+            assert there.windows.to_pandas().equals(here.windows.to_pandas()) and there.drifts == here.drifts
+        assert len(here.windows) == 24 and Counted.tasks == before + 2  # a task for each pass
     # A worker whose builds are not the sender's refuses the work.
     with pytest.raises(ur.PluginError, match="not those the work was planned with"):
         ur._run_chunks(None, "another build", "study", b"", 0, 1)
