@@ -8,6 +8,8 @@
 #include <boost/math/tools/minima.hpp>
 #include <boost/math/tools/toms748_solve.hpp>
 
+#include "base/text.h"
+
 namespace workbench {
 namespace {
 
@@ -26,7 +28,7 @@ struct point {
 fit_result fit_a2(const reactor_case& base, workbench_host& h, double target) {
     if (!(target > 0.0 && target < 1.0)) {
         std::ostringstream m;
-        m << "the target must be a fraction between 0 and 1 (got " << target << ")";
+        m << "the target must be a fraction between 0 and 1 (got " << target << percentage_hint(target) << ")";
         throw input_error(field("co2_conversion"), m.str());
     }
     reactor_case c = base;

@@ -166,7 +166,7 @@ study_variable parse_vary(const field_ref& source) {
         }
     } else {
         const auto q = case_quantity_named(name);
-        if (!q) fail("\"" + name + "\" is no quantity of a case (" + case_quantity_names + "; or model=trays,pfr)");
+        if (!q) fail(quantity_name_problem(name, true));
         v.name = q->name;
         v.which = q->which;
         v.log_spacing = !q->which;  // a rate factor

@@ -138,6 +138,8 @@ std::string csv_cell(const std::string& s) {
     return q + "\"";
 }
 
+std::string percentage_hint(double v) { return v > 1.0 && v <= 100.0 ? "; a percentage? write " + sig(v / 100.0) : ""; }
+
 std::size_t edit_distance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;

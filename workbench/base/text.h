@@ -56,6 +56,10 @@ decimal_read read_decimal(std::string_view text);
 // nothing else, and finite. Empty otherwise.
 std::optional<double> decimal(const std::string& text);
 
+// "; a percentage? write 0.58" for a fraction written as a percentage (a
+// value above 1, at most 100: 58), to end a message with; empty otherwise.
+std::string percentage_hint(double v);
+
 enum class number_rule { any, positive, non_negative };
 
 // The number a text gives: decimal, finite, within the rule; throws

@@ -179,9 +179,12 @@ TEST_F(LoopCli, ADesignRanksTheCandidatesAndSaysWhatNoRunCanDetermine) {
     ASSERT_EQ(e.status, 0) << e.err;
     write("est.json", e.out);
     const json est = json::parse(e.out);
-    const json d = parsed(run("design " + example_runs +
-                              " --estimate est.json --vary t-out=176:192:5 --vary nh3_co2=2.8,3.6 --json --csv d.csv "
-                              "--map d.svg"));
+    const outcome design = run("design " + example_runs +
+                               " --estimate est.json --vary t-out=176:192:5 --vary nh3_co2=2.8,3.6 --json --csv d.csv "
+                               "--map d.svg --top 3");
+    EXPECT_EQ(design.err, "urea-reactor: warning: --top 3: not used: only the table printed has a top; --json gives "
+                          "every candidate\n");
+    const json d = parsed(design);
     EXPECT_EQ(d.at("criterion"), "one_factor");
     EXPECT_EQ(d.at("ranked_factor"), "a2");
     const json& a2 = est.at("parameters").at("a2");

@@ -111,8 +111,10 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
                 ":00," + std::to_string(2400 - 5 * h) + (h % 4 == 0 ? ",0.35\n" : ",\n");
     }
     write("ramp.csv", ramp);
-    const outcome r = run("monitor ramp.csv --fix a1=1");
+    const outcome r = run("monitor ramp.csv --fix a1=1 --meter-sigma feed_kmol_h.NH3=1");
     EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "urea-reactor: warning: --meter-sigma feed_kmol_h.NH3=1: not used: ramp.csv has no column "
+                     "feed_kmol_h.NH3\n");
     EXPECT_NE(r.out.find("no window was fitted: 3 windows, of which 3 not steady"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("not steady: feed_kmol_h.CO2 moved by"), std::string::npos) << r.out;
 

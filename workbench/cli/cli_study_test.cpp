@@ -1,7 +1,8 @@
 // `urea-reactor study` as a user runs it, and `sweep`, which runs on it:
 // the old sweep command lines give what they always gave, byte for byte; a
-// case table's other columns come through; results carry their units; the
-// plots and maps are drawn with what they must show.
+// case table's other columns come through; points written to files only get
+// a summary instead of the table; results carry their units; the plots and
+// maps are drawn with what they must show.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
 #include "cli/cli_fixture.h"
 
 namespace {
@@ -94,6 +96,39 @@ TEST_F(StudyCli, ACaseTablesOtherColumnsComeThroughAndMisspeltSettingsAreRefused
     write("bad.csv", "tag,volume\nx,0.0001\n");
     EXPECT_NE(run("study --cases bad.csv").err.find("bad.csv:2: column \"volume_m3\" (2): reactor.volume_m3: must be from"),
               std::string::npos);
+}
+
+TEST_F(StudyCli, PointsWrittenToFilesOnlyGetASummaryNotTheTable) {
+    const std::string study = "study --vary a2=0.1:0.2:3 --result co2_conversion,w_UREA ";
+    const outcome o = run(study + "--csv s.csv");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("Study of a2 (3 points", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find("\n3 points: all solved; "), std::string::npos) << o.err;
+    // Each result's range over the points, with its unit.
+    const std::string csv = slurp(dir / "s.csv");
+    const std::size_t first = csv.find('\n') + 1;
+    const double low = std::stod(csv.substr(csv.find(',', first) + 1));
+    const std::size_t last = csv.rfind('\n', csv.size() - 2) + 1;
+    const double high = std::stod(csv.substr(csv.find(',', last) + 1));
+    EXPECT_NE(o.err.find("\n  co2_conversion  " + workbench::sig(low) + " .. " + workbench::sig(high) + " fraction\n"),
+              std::string::npos) << o.err << csv;
+    EXPECT_NE(o.err.find("\n  w_UREA          "), std::string::npos) << o.err;
+    const std::string hint = "(--table prints the table too)\n";
+    ASSERT_GT(o.err.size(), hint.size());
+    EXPECT_EQ(o.err.substr(o.err.size() - hint.size()), hint);
+    // The table asked for: as without the file, and no summary.
+    const outcome table = run(study + "--csv s.csv --table");
+    EXPECT_EQ(table.err, "");
+    EXPECT_EQ(table.out, run(study).out);
+    EXPECT_NE(table.out.find("3 points: all solved"), std::string::npos);
+    // The CSV on standard output: the summary beside it, without the hint.
+    const outcome piped = run(study + "--csv -");
+    EXPECT_EQ(piped.out, csv);
+    EXPECT_EQ(piped.err, o.err.substr(0, o.err.size() - hint.size()));
+    const outcome quiet = run(study + "--csv s.csv --quiet");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out + quiet.err, "");
 }
 
 TEST_F(StudyCli, ResultsCarryTheirUnits) {

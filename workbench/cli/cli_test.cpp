@@ -106,6 +106,14 @@ TEST_F(Cli, BadInputExitsTwoWithOneMessage) {
         {"big.json", "big.json: is 67108865 bytes; a case file may be at most 67108864 bytes (64 MiB)"},
         {"study --vary a2=0.1,0.2 --result x_UREA@99999999999999999999",
          "after '@' comes a tray (or station) number from 1 to 10000"},
+        // An option unknown is named before the word after it is taken for a case file.
+        {"--nh3co2 3.2", "--nh3co2 is no option (did you mean --nh3-co2?); urea-reactor --help lists them"},
+        {"--vary a2=1:2:2", "--vary is no option of urea-reactor without a subcommand: it is one of sweep, study and "
+                            "design, given after the subcommand"},
+        {"fit --co2-conversion 60", "the target must be a fraction between 0 and 1 (got 60; a percentage? write 0.6)"},
+        {"study --vary a_2=0.1:0.2:2", "--vary a_2=0.1:0.2:2: \"a_2\" is no quantity of a case; did you mean a2?"},
+        {"study --vary a2=0.1:0.2:2 --map map.png", "--map map.png: each --map takes 2 values, --map RESULT FILE (got 1)"},
+        {"study --vary a2=0.1:0.2:2 --json --table", "--table and --json both write to standard output"},
     };
     for (const auto& t : cases) {
         const outcome o = run(t.args);
@@ -205,6 +213,29 @@ TEST_F(Cli, HelpExplainsTheOptions) {
     }
     const outcome fit = run("fit --help");
     EXPECT_NE(fit.out.find("--co2-conversion"), std::string::npos);
+    // An option of two words shows them, not CLI11's count.
+    const outcome study = run("study --help");
+    EXPECT_NE(study.out.find("  --map RESULT FILE  "), std::string::npos) << study.out;
+    EXPECT_EQ(study.out.find(" x 2"), std::string::npos) << study.out;
+    EXPECT_NE(study.out.find("--quiet"), std::string::npos);
+}
+
+TEST_F(Cli, AnOptionThatCannotTakeEffectIsNamedInAWarningThatQuietSilences) {
+    const outcome pfr = run("--model pfr --trays 3");
+    EXPECT_EQ(pfr.status, 0);
+    EXPECT_EQ(pfr.err, "urea-reactor: warning: --trays 3: not used: the case is plug flow, which has no trays\n");
+    const outcome quiet = run("--model pfr --trays 3 --quiet");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.out, pfr.out);
+    EXPECT_EQ(run("--quiet --trays 0").err, "urea-reactor: error: --trays: must be a whole number from 1 to 10000 (got 0)\n");
+    const outcome version = run("--version --trays 3");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.err, "urea-reactor: warning: --version prints the versions and nothing else: --trays 3 not used\n");
+    const outcome twice = run("--trays 3 study --trays 4 --vary a2=0.1,0.2 --json");
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(twice.err, "urea-reactor: warning: --trays 3, given before study, is replaced by --trays 4 after it\n");
+    EXPECT_EQ(nlohmann::json::parse(twice.out).at("base_case").at("trays"), 4);
 }
 
 TEST_F(Cli, PlotFileNamesNeverBecomeGnuplotCommands) {

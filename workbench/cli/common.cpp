@@ -1,17 +1,42 @@
 #include "cli/common.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "cli/progress.h"
 
 namespace workbench::cli {
 
+namespace {
+
+bool quiet_ = false;
+
+}  // namespace
+
+void set_quiet(bool quiet) { quiet_ = quiet; }
+
+bool quiet() { return quiet_; }
+
 void warn(const std::vector<std::string>& warnings) {
+    if (quiet_) return;
     for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << said(w) << "\n";
 }
 
 void note(const std::vector<std::string>& notes) {
+    if (quiet_) return;
     for (const std::string& n : notes) std::cerr << "urea-reactor: note: " << said(n) << "\n";
+}
+
+void warn_unused(const invocation& in, const std::vector<std::string>& used, const std::string& what,
+                 std::string unused) {
+    for (const auto& [name, texts] : in.given()) {
+        if (std::find(used.begin(), used.end(), name) != used.end()) continue;
+        for (const std::string& t : texts) {
+            const bool positional = name.rfind("--", 0) != 0;
+            unused += (unused.empty() ? "" : ", ") + (positional ? t : name + (t.empty() ? "" : " " + t));
+        }
+    }
+    if (!unused.empty()) warn({what + ": " + unused + " not used"});
 }
 
 notices on_stderr() {

@@ -20,6 +20,10 @@ inline constexpr int exit_solver = 1;  // no solution (or an output that could n
 inline constexpr int exit_input = 2;   // bad input
 inline constexpr int exit_bug = 3;     // an internal error: a bug of the workbench
 
+// --quiet: no warnings, notes or summaries on stderr (errors still).
+void set_quiet(bool quiet);
+bool quiet();
+
 // Each warning on stderr, one line each.
 void warn(const std::vector<std::string>& warnings);
 
@@ -41,6 +45,12 @@ workers_request workers_of(const invocation& in);
 // A session of the plug-in with the workers checked, the progress line on
 // the terminal unless --quiet.
 void set_workers(session& s, worker_options workers, const invocation& in);
+
+// A warning that the options given, but those in `used`, take no effect,
+// after `unused` (what else takes none): `what` says why ("--version
+// prints the versions only"). None when every option given is used.
+void warn_unused(const invocation& in, const std::vector<std::string>& used, const std::string& what,
+                 std::string unused = "");
 
 // Reports each plot that could not be drawn in one line (after the
 // results); the exit status: `status`, or exit_solver when a plot failed.

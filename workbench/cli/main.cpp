@@ -60,10 +60,18 @@ int run_command_line(int argc, char** argv) {
         int status = exit_ok;
         if (!parse(argc, argv, in, status)) return status;
         verbose = in.flag("--verbose");
+        set_quiet(in.flag("--quiet"));
+        warn(in.warnings);
         handle_stop_signals(in.has("--time-limit")
                                 ? parse_number(field("time_limit"), in.text("--time-limit"), number_rule::positive)
                                 : 0.0);
         if (in.flag("--version")) {
+            std::string subcommand;
+            for (const command_spec& c : command_specs()) {
+                if (c.which == in.which) subcommand = std::string("`urea-reactor ") + c.name + "`";
+            }
+            warn_unused(in, {"--version", "--plugin", "--time-limit", "--quiet"},
+                        "--version prints the versions and nothing else", subcommand);
             const std::string path = plugin_or_default(in.text("--plugin"));
             std::cout << workbench_version() << "\n";
             const auto marker = plugin_version(path);  // throws input_error for a file it cannot read

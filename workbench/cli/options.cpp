@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <memory>
 
@@ -103,14 +104,20 @@ const std::vector<option_spec>& option_specs() {
          "method with the covariance)"},
         {"--json", nullptr, run_cmd, "Print the whole result as one JSON document instead of the table"},
         {"--json", nullptr, fit_cmd, "Print the result as JSON"},
-        {"--json", nullptr, estimate_cmd | sweep_cmd, "Print the whole result as one JSON document"},
+        {"--json", nullptr, estimate_cmd, "Print the whole result as one JSON document"},
+        {"--json", nullptr, sweep_cmd,
+         "Print the whole result as one JSON document instead of the table"},
         {"--verbose", nullptr, case_commands,
          "After a solver failure's one-line message, list what each start ended with"},
+        {"--quiet", nullptr, case_commands | check_cmd,
+         "Write no warnings, notes or summary to standard error (errors still are)"},
         {"--csv", "FILE", run_cmd, "Also write the tray (or station) profile to this CSV file"},
         {"--csv", "FILE", fit_cmd, "Also write the fitted run's profile to this CSV file"},
         {"--csv", "FILE", estimate_cmd,
          "Also write one row per run and measurement (measured, predicted, residual) to this CSV file"},
-        {"--csv", "FILE", sweep_cmd, "Also write one row per point to this CSV file"},
+        {"--csv", "FILE", sweep_cmd,
+         "Also write one row per point to this CSV file (then a summary goes to standard error instead of the "
+         "table; --table prints the table too)"},
         {"--plot", "FILE", run_cmd,
          "Also draw the conversion and composition profiles with gnuplot to this file (.svg or .png)"},
         {"--plot", "FILE", fit_cmd, "Also draw the fitted run's profiles (.svg or .png)"},
@@ -133,8 +140,14 @@ const std::vector<option_spec>& option_specs() {
         {"--result", "NAME[,NAME...]", study_cmd, study_result_help(), true},
         {"--list-results", nullptr, study_cmd, "List every result with its unit and meaning, then exit"},
         {"--json", nullptr, study_cmd,
-         "Print the whole study as one JSON document: each point with its settings and its results by name"},
-        {"--csv", "FILE", study_cmd, "Also write one row per point to this CSV file (written as the study goes)"},
+         "Print the whole study as one JSON document instead of the table: each point with its settings and its "
+         "results by name"},
+        {"--csv", "FILE", study_cmd,
+         "Also write one row per point to this CSV file, as the study goes (then a summary goes to standard error "
+         "instead of the table; --table prints the table too)"},
+        {"--table", nullptr, sweep_cmd | study_cmd,
+         "Print the table also when the points are written to a file (--csv, --plot, --map), which otherwise "
+         "prints a summary to standard error instead"},
         {"--plot", "FILE", study_cmd,
          "Also draw the results against the first varied quantity (a case table: the row), one curve per "
          "value of the others, with gnuplot (.svg or .png)"},
@@ -296,7 +309,11 @@ void declare(parsed_command& c) {
             o = c.app->add_option(s.name, c.values[s.name], s.help)->type_name(s.value)->allow_extra_args(false);
             // One value each time; one given twice is refused below, naming it.
             if (!s.repeatable) o->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-            if (s.arity > 1) o->expected(s.arity)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            if (s.arity > 1) {
+                o->expected(s.arity)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+                // The help shows the words it takes ("--map RESULT FILE"), not "x 2".
+                o->option_text(s.value);
+            }
             if (std::string(s.name) == "case") o->check(CLI::ExistingFile);
         }
         if (s.required) o->required();
@@ -321,6 +338,12 @@ void collect(const parsed_command& c, invocation& out, const std::string& comman
             continue;
         }
         const std::vector<std::string>& v = c.values.at(name);
+        if (s.arity > 1 && v.size() % static_cast<std::size_t>(s.arity) != 0) {
+            std::string words;
+            for (const std::string& t : v) words += " " + t;
+            throw input_error(name + words + ": each " + name + " takes " + std::to_string(s.arity) + " values, " +
+                              name + " " + s.value + " (got " + std::to_string(v.size()) + ")");
+        }
         if (v.size() > 1 && !s.repeatable) {
             throw input_error(name + " is given " + std::to_string(v.size()) + " times" +
                               (command_name.empty() ? "" : " to " + command_name) + " (" + v.front() +
@@ -328,6 +351,133 @@ void collect(const parsed_command& c, invocation& out, const std::string& comman
         }
         for (const std::string& t : v) out.add(name, t);
     }
+}
+
+// The options a command has, each with the words it takes after it.
+std::map<std::string, int> options_of(unsigned which) {
+    std::map<std::string, int> known = {{"--help", 0}, {"-h", 0}};
+    if (which == run_cmd) known["--help-all"] = 0;
+    for (const option_spec& s : option_specs()) {
+        if ((s.commands & which) != 0 && s.name[0] == '-') known[s.name] = s.value == nullptr ? 0 : s.arity;
+    }
+    return known;
+}
+
+// A word that is written as an option: --name, or -letter; "-" (standard
+// output) and "-5" are values.
+bool option_word(const std::string& word) {
+    if (word.size() > 2 && word.compare(0, 2, "--") == 0) return true;
+    return word.size() > 1 && word[0] == '-' && std::isalpha(static_cast<unsigned char>(word[1]));
+}
+
+// A command as the help calls it.
+std::string command_name(unsigned which) {
+    for (const command_spec& c : command_specs()) {
+        if (c.which == which) return c.name;
+    }
+    return "urea-reactor";
+}
+
+// An option as compared with another: letters of one case, '_' as '-'.
+std::string option_key(const std::string& name) {
+    std::string key = name;
+    for (char& ch : key) {
+        ch = ch == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    return key;
+}
+
+// Why `option` is none of this command's: of other commands (which), or
+// of none, with the nearest of this command's options.
+std::string not_an_option(const std::string& option, unsigned which, const std::map<std::string, int>& known) {
+    const std::string name = which == run_cmd ? "" : command_name(which);
+    std::vector<std::string> others;
+    if (which != run_cmd && options_of(run_cmd).count(option) > 0) others.push_back("urea-reactor without a subcommand");
+    for (const command_spec& c : command_specs()) {
+        if (c.which != which && options_of(c.which).count(option) > 0) others.push_back(c.name);
+    }
+    const auto listed = [](const std::vector<std::string>& words, const char* last) {
+        std::string s;
+        for (std::size_t k = 0; k < words.size(); ++k) s += (k == 0 ? "" : k + 1 == words.size() ? last : ", ") + words[k];
+        return s;
+    };
+    if (!others.empty()) {
+        return option + " is no option of " + (name.empty() ? "urea-reactor without a subcommand" : name) +
+               ": it is one of " + listed(others, " and ") + (name.empty() ? ", given after the subcommand" : "");
+    }
+    // The nearest: one edit in a short name (--a1), two in a longer one.
+    std::vector<std::string> nearest;
+    std::size_t best = 99;
+    const std::string key = option_key(option);
+    for (const auto& [known_name, words] : known) {
+        if (known_name.size() < 3) continue;  // -h
+        const std::size_t d = edit_distance(key, option_key(known_name));
+        if (d > (std::min(key.size(), known_name.size()) <= 4 ? 1u : 2u) || d > best) continue;
+        if (d < best) nearest.clear();
+        best = d;
+        nearest.push_back(known_name);
+    }
+    const std::string help = name.empty() ? "urea-reactor --help" : "urea-reactor " + name + " --help";
+    return option + " is no option" + (name.empty() ? "" : " of " + name) +
+           (nearest.empty() ? "" : " (did you mean " + listed(nearest, " or ") + "?)") + "; " + help + " lists them";
+}
+
+// A subcommand misspelt (read as a case file that does not exist), said
+// so; empty when `word` is none.
+std::string misspelt_subcommand(const std::string& word) {
+    if (word.empty() || word[0] == '-' || access(word.c_str(), F_OK) == 0) return "";
+    for (const command_spec& c : command_specs()) {
+        if (word != c.name && edit_distance(word, c.name) <= 2) {
+            return word + ": no such case file, nor a subcommand: did you mean `urea-reactor " + c.name + "`?";
+        }
+    }
+    return "";
+}
+
+// The first word of the command line that is no option of the command it
+// is given to (or a misspelt subcommand), said in a sentence; empty when
+// every option is known. Read before any positional argument is taken for
+// a file.
+std::string first_unknown(int argc, char** argv) {
+    unsigned which = run_cmd;
+    std::map<std::string, int> known = options_of(which);
+    for (int k = 1; k < argc; ++k) {
+        const std::string word = argv[k];
+        if (word == "--") break;
+        if (!option_word(word)) {
+            if (which != run_cmd) continue;
+            for (const command_spec& c : command_specs()) {
+                if (word == c.name) {
+                    which = c.which;
+                    known = options_of(which);
+                }
+            }
+            if (which == run_cmd) {
+                const std::string misspelt = misspelt_subcommand(word);
+                if (!misspelt.empty()) return misspelt;
+            }
+            continue;
+        }
+        const std::size_t eq = word.find('=');
+        const std::string option = word.substr(0, eq);
+        const auto it = known.find(option);
+        if (it == known.end()) return not_an_option(option, which, known);
+        // The words it takes: after '=', one of them is in this word.
+        k += eq == std::string::npos ? it->second : std::max(0, it->second - 1);
+    }
+    return "";
+}
+
+// An option given before the subcommand and again after it: the one after
+// counts; the one before, said in a warning.
+std::string given_in_vain(const std::string& option, const std::vector<std::string>& before,
+                          const std::vector<std::string>& after, const std::string& command_name) {
+    const auto listed = [&](const std::vector<std::string>& texts) {
+        std::string s;
+        for (const std::string& t : texts) s += (s.empty() ? "" : ", ") + (option == "case" ? t : option + (t.empty() ? "" : " " + t));
+        return s;
+    };
+    return listed(before) + ", given before " + command_name + ", is replaced by " + listed(after) + " after it";
 }
 
 }  // namespace
@@ -363,16 +513,14 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
         exit_status = app.exit(e);
         return false;
     } catch (const CLI::ParseError& e) {
+        // An unknown option first: CLI11 would take the word after it for
+        // a case file and say that it does not exist.
+        const std::string unknown = first_unknown(argc, argv);
+        if (!unknown.empty()) throw input_error(unknown);
         // A mistyped subcommand is read as a case file that does not exist.
         for (int k = 1; k < argc; ++k) {
-            const std::string word = argv[k];
-            if (word.empty() || word[0] == '-' || access(word.c_str(), F_OK) == 0) continue;
-            for (const command_spec& c : command_specs()) {
-                if (word != c.name && edit_distance(word, c.name) <= 2) {
-                    throw input_error(word + ": no such case file, nor a subcommand: did you mean `urea-reactor " +
-                                      c.name + "`?");
-                }
-            }
+            const std::string misspelt = misspelt_subcommand(argv[k]);
+            if (!misspelt.empty()) throw input_error(misspelt);
         }
         throw input_error(std::string(e.what()) + " (see urea-reactor --help)");
     }
@@ -396,7 +544,10 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
     for (const auto& [option, texts] : before.given()) {
         if (option == "--version") continue;
         if (sub->options.count(option) == 0) throw input_error(option + ": not an option of " + name);
-        if (out.has(option)) continue;
+        if (out.has(option)) {
+            if (out.texts(option) != texts) out.warnings.push_back(given_in_vain(option, texts, out.texts(option), name));
+            continue;
+        }
         for (const std::string& t : texts) out.add(option, t);
     }
     if (before.has("--version")) out.add("--version", "");

@@ -53,6 +53,9 @@ const std::vector<command_spec>& command_specs();
 class invocation {
 public:
     command which = run_cmd;
+    // What the parse found given in vain (an option before the subcommand
+    // given again after it), for the warnings.
+    std::vector<std::string> warnings;
 
     bool has(const std::string& name) const { return given_.count(name) > 0; }
     // The one text of an option given once, or `otherwise`.
@@ -69,7 +72,9 @@ private:
     std::map<std::string, std::vector<std::string>> given_;
 };
 
-// Parses argv. Throws input_error for a usage mistake, with one sentence;
+// Parses argv. Throws input_error for a usage mistake, with one sentence
+// (an option no command has, or not the command it is given to, is named
+// first, with the option it was likely meant as);
 // returns false after printing the help (--help, --help-all) or the usage,
 // with `exit_status` set.
 bool parse(int argc, char** argv, invocation& out, int& exit_status);

@@ -12,6 +12,7 @@ namespace workbench::cli {
 
 int study_command(const invocation& in) {
     if (in.flag("--list-results")) {
+        warn_unused(in, {"--list-results", "--time-limit", "--quiet"}, "--list-results lists the results and nothing else");
         print_result_list(std::cout);
         return exit_ok;
     }
@@ -26,7 +27,7 @@ int study_command(const invocation& in) {
     r.outputs = outputs_of(in);
     r.workers = workers_of(in);
     const study_job job = check_study(r, on_stderr());
-    study_output out(job.outputs, job.plan, in.flag("--verbose"));
+    study_output out(job.outputs, job.plan, in.flag("--table"), in.flag("--verbose"));
     session s(job.plugin);
     set_workers(s, job.workers, in);
     const study_summary summary = study(s, job.plan, [&](const study_point& p) { out.add(p); });

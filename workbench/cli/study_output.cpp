@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "report/json_stream.h"
 #include "report/run_report.h"
@@ -39,14 +40,30 @@ struct study_output::state {
     std::vector<std::unique_ptr<spool>> map_scripts;
     std::vector<failure_line> failures;
     std::size_t failed = 0;
+    bool table = false;  // printed; otherwise a summary on stderr
+    study_ranges ranges;
 
     state(const checked_outputs& outputs, const study_plan& p, bool verbose_failures, bool sweep_format)
-        : plan(p), carried(carried_columns_of(p)), sweep(sweep_format), verbose(verbose_failures), request(outputs) {}
+        : plan(p),
+          carried(carried_columns_of(p)),
+          sweep(sweep_format),
+          verbose(verbose_failures),
+          request(outputs),
+          ranges(p) {}
 };
 
-study_output::study_output(const checked_outputs& outputs, const study_plan& plan, bool verbose, bool sweep_format)
+study_output::study_output(const checked_outputs& outputs, const study_plan& plan, bool table, bool verbose,
+                           bool sweep_format)
     : st_(std::make_unique<state>(outputs, plan, verbose, sweep_format)) {
     state& s = *st_;
+    if (table && (outputs.json || !outputs.print())) {
+        std::string other = "--json";
+        for (const auto& [option, target] : {std::pair{"--csv", &outputs.csv}, std::pair{"--plot", &outputs.plot}}) {
+            if (*target && (*target)->to_stdout) other = std::string(option) + " -";
+        }
+        throw input_error("--table and " + other + " both write to standard output: give one of them");
+    }
+    s.table = table || (outputs.print() && !outputs.json && !outputs.csv && !outputs.plot && outputs.maps.empty());
     for (const auto& [result, target] : s.request.maps) s.maps.emplace_back(plan, result);
     if (s.request.plot) {
         s.plot.emplace(plan);
@@ -62,7 +79,7 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
             study_csv_head(*s.csv, plan);
         }
     }
-    if (s.request.json || s.request.print()) {
+    if (s.request.json || s.table) {
         s.printed = std::make_unique<spool>();
         std::ostream& out = s.printed->out();
         if (s.request.json) {
@@ -101,6 +118,7 @@ void study_output::add(const study_point& p) {
         }
         ++s.failed;
     }
+    s.ranges.add(p);
     if (s.sweep) {
         const sweep_point pt = sweep_point_of(p);
         if (s.csv) sweep_csv_row(*s.csv, s.plan.vars, pt);
@@ -165,6 +183,13 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
     s.files.commit();
     if (s.printed && !s.printed->copy_to(stdout)) {
         throw input_error("cannot write the " + what + " to standard output");
+    }
+    // The points went to files only: what they came to, in a few lines.
+    if (!s.table && !s.request.json && !quiet()) {
+        std::ostringstream text;
+        print_study_summary(text, what == "sweep" ? "Sweep" : "Study", s.plan, summary, s.ranges);
+        if (s.request.print()) text << "(--table prints the table too)\n";
+        std::cerr << text.str();
     }
     return cli::finish(s.files, summary.failed == 0 ? exit_ok : exit_solver);
 }

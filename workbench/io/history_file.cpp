@@ -158,8 +158,8 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                 continue;
             }
             double v = cell_number(cell, name, rec.line, c);
-            if (c.kind == column_kind::sigma && !(v > 0.0)) {
-                column_error(name, rec.line, c, "a standard deviation must be > 0 (got " + cell + ")");
+            if (c.kind == column_kind::sigma) {
+                if (const auto why = sigma_out_of_bounds(v, cell)) column_error(name, rec.line, c, *why);
             }
             if (c.kind == column_kind::setting) given[c.index] = c.number;
             if (history_out_of_bounds(hc, v)) {

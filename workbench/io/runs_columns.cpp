@@ -372,8 +372,15 @@ std::optional<std::string> setting_out_of_bounds(setting s, double v) {
 
 std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written) {
     if (v >= 0.0 && v <= 1.0) return std::nullopt;
-    const std::string hint = v > 1.0 && v <= 100.0 ? "; a percentage? write " + sig(v / 100.0) : "";
-    return "must be a fraction between 0 and 1 (got " + written + hint + ")";
+    return "must be a fraction between 0 and 1 (got " + written + percentage_hint(v) + ")";
+}
+
+std::optional<std::string> sigma_out_of_bounds(double v, const std::string& written) {
+    if (!(v > 0.0)) return "a standard deviation must be > 0 (got " + written + ")";
+    if (v > 1.0) {
+        return "a standard deviation of a fraction must be at most 1 (got " + written + percentage_hint(v) + ")";
+    }
+    return std::nullopt;
 }
 
 void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,

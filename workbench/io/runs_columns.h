@@ -105,6 +105,11 @@ std::optional<std::string> setting_out_of_bounds(setting s, double v);
 // that it looks like a percentage), or nothing; `written`: the cell's text.
 std::optional<std::string> fraction_out_of_bounds(double v, const std::string& written);
 
+// Why a measurement's standard deviation is none (not > 0, or above 1,
+// the most a fraction's can be, with the hint that it looks like a
+// percentage), or nothing; `written`: the cell's text.
+std::optional<std::string> sigma_out_of_bounds(double v, const std::string& written);
+
 // A row that gives both a ratio and the flow it sets: throws runs_error
 // naming both columns. column_of: by setting, 1-based; 0 = not given.
 void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,

@@ -93,9 +93,7 @@ static runs_file runs_of(const std::vector<record>& records, const std::string& 
                 }
                 case kind::sigma: {
                     const double v = number(cell, file, rec.line, c);
-                    if (!(v > 0.0)) {
-                        column_error(file, rec.line, c, "a standard deviation must be > 0 (got " + cell + ")");
-                    }
+                    if (const auto why = sigma_out_of_bounds(v, cell)) column_error(file, rec.line, c, *why);
                     sigma[c.index] = v;
                     sigma_column[c.index] = c.number;
                     break;
@@ -251,30 +249,12 @@ namespace {
 // close to, or empty.
 std::string setting_lookalike(const std::string& written) {
     const std::string key = normalised_name(written);
-    std::vector<std::string> names = {"a1", "a2", "model", "volume", "pressure", "t_in", "t_out", "co2"};
-    for (std::size_t i = 0; i < setting_count; ++i) names.push_back(normalised_name(setting_column(static_cast<setting>(i))));
-    std::string best;
-    std::size_t best_distance = 99;
-    for (const std::string& n : names) {
-        // One edit in a short name, two in a longer one; a short name
-        // (id, tag) is far from every setting. (No more edits than the
-        // lengths differ by: a long name is not compared at all.)
-        const std::size_t allowed = std::min(key.size(), n.size()) <= 4 ? 1 : 2;
-        if (std::max(key.size(), n.size()) - std::min(key.size(), n.size()) > allowed) continue;
-        const std::size_t d = edit_distance(key, n);
-        if (d <= allowed && d < best_distance) {
-            best_distance = d;
-            best = n;
-        }
-    }
+    std::string best = quantity_lookalike(written);
     std::string lower = trimmed(written);
     for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (best.empty() && key.rfind("feed_kmol_h.", 0) == 0) best = "feed_kmol_h.<component> (NH3, CO2, H2O, CARB, UREA, O2, N2)";
     if (best.empty() && lower.rfind("reactor.", 0) == 0) best = "a setting of the reactor (trays, volume_m3, ...)";
     if (best.empty() && lower.rfind("kinetics.", 0) == 0) best = "a1 or a2";
-    for (std::size_t i = 0; i < setting_count; ++i) {
-        if (best == normalised_name(setting_column(static_cast<setting>(i)))) best = setting_column(static_cast<setting>(i));
-    }
     return best;
 }
 

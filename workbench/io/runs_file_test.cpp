@@ -110,6 +110,7 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {head + "A,144,58\n", "runs.csv:2: column \"co2_conversion\" (3): must be a fraction between 0 and 1 (got 58; a percentage? write 0.58)"},
         {head + "A,144,-0.1\n", "runs.csv:2: column \"co2_conversion\" (3): must be a fraction between 0 and 1 (got -0.1)"},
         {"co2_conversion,co2_conversion_sigma\n0.5,0\n", "runs.csv:2: column \"co2_conversion_sigma\" (2): a standard deviation must be > 0"},
+        {"co2_conversion,co2_conversion_sigma\n0.5,2\n", "runs.csv:2: column \"co2_conversion_sigma\" (2): a standard deviation of a fraction must be at most 1 (got 2; a percentage? write 0.02)"},
         {"feed_kmol_h.NH3,nh3_co2,co2_conversion\n7000,,0.5\n7000,3,0.5\n",
          "runs.csv:3: column \"nh3_co2\" (2): given together with column \"feed_kmol_h.NH3\" (1) in the same row"},
         {head + "A,144,0.5\n\nB,145,\n", "runs.csv:4: run \"B\" has no measurement"},

@@ -1,7 +1,10 @@
 #include "model/settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+
+#include "base/text.h"
 
 namespace workbench {
 namespace {
@@ -99,13 +102,43 @@ const char* quantity_unit(const std::string& name) {
     }
 }
 
+std::string quantity_lookalike(const std::string& name, bool model) {
+    const std::string key = normalised_name(name);
+    std::vector<std::string> names = {"a1", "a2"};
+    if (model) names.emplace_back("model");
+    for (const char* alias : {"volume", "pressure", "t_in", "t_out", "co2"}) names.emplace_back(alias);
+    for (const char* column : setting_columns) names.emplace_back(column);
+    std::string best;
+    std::size_t best_distance = 99;
+    for (const std::string& n : names) {
+        const std::string candidate = normalised_name(n);
+        // One edit in a short name, two in a longer one; a short name
+        // (id, tag) is far from every setting. (No more edits than the
+        // lengths differ by: a long name is not compared at all.)
+        const std::size_t allowed = std::min(key.size(), candidate.size()) <= 4 ? 1 : 2;
+        if (std::max(key.size(), candidate.size()) - std::min(key.size(), candidate.size()) > allowed) continue;
+        const std::size_t d = edit_distance(key, candidate);
+        if (d <= allowed && d < best_distance) {
+            best_distance = d;
+            best = n;
+        }
+    }
+    return best;
+}
+
+std::string quantity_name_problem(const std::string& name, bool with_model) {
+    const std::string like = quantity_lookalike(name, with_model);
+    return "\"" + name + "\" is no quantity of a case" + (like.empty() ? "" : "; did you mean " + like + "?") + " (" +
+           case_quantity_names + (with_model ? "; or model=trays,pfr)" : ")");
+}
+
 reactor_case with_named(const reactor_case& base, const std::vector<std::pair<std::string, double>>& values) {
     reactor_case c = base;
     settings_given settings{};
     std::map<std::string, bool> seen;
     for (const auto& [name, value] : values) {
         const auto q = case_quantity_named(name);
-        if (!q) throw input_error("\"" + name + "\" is no quantity of a case (" + case_quantity_names + ")");
+        if (!q) throw input_error(quantity_name_problem(name, false));
         if (seen[q->name]) throw input_error(q->name + " is set twice");
         seen[q->name] = true;
         if (!q->which) {

@@ -67,6 +67,17 @@ inline constexpr const char* case_quantity_names =
     "a1, a2, trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component>, "
     "or a runs file's column name";
 
+// The quantity a name that is none was likely meant as: one edit away
+// from a short name (a1, co2), two from a longer one, letters of any case,
+// '-' and '_' alike ("a_2": "a2", "presure_bar": "pressure_bar", "t-ot":
+// "t_out"); "model" among them when `model` is true. Empty when none is
+// that near.
+std::string quantity_lookalike(const std::string& name, bool model = true);
+
+// Why a name is no quantity of a case: "\"a_2\" is no quantity of a case;
+// did you mean a2? (a1, a2, ...)"; with_model: model=trays,pfr is one too.
+std::string quantity_name_problem(const std::string& name, bool with_model);
+
 // The base case with quantities set by name, in one go (as with_settings);
 // throws input_error for an unknown name, a setting given twice, or a trays
 // value that is no whole number. Not otherwise checked (see validate).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -235,6 +236,40 @@ void print_study_tail(std::ostream& out, const study_plan& plan, const study_sum
         out << s.points - s.failed << " solved, " << s.failed << " failed";
     }
     out << "; " << s.rate_calls << " rate routine calls\n";
+}
+
+study_ranges::study_ranges(const study_plan& plan)
+    : low_(plan.results.size(), std::numeric_limits<double>::quiet_NaN()),
+      high_(plan.results.size(), std::numeric_limits<double>::quiet_NaN()) {}
+
+void study_ranges::add(const study_point& p) {
+    if (!p.ok) return;
+    for (std::size_t k = 0; k < p.values.size() && k < low_.size(); ++k) {
+        const double v = p.values[k];
+        if (!std::isfinite(v)) continue;
+        if (!(v >= low_[k])) low_[k] = v;
+        if (!(v <= high_[k])) high_[k] = v;
+    }
+}
+
+void print_study_summary(std::ostream& out, const std::string& what, const study_plan& plan, const study_summary& s,
+                         const study_ranges& ranges) {
+    out << what << " of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n";
+    std::ostringstream tail;
+    print_study_tail(tail, plan, s);
+    out << tail.str().substr(1);  // without the blank line before it
+    std::size_t width = 0;
+    for (const result_quantity& q : plan.results) width = std::max(width, q.name.size());
+    for (std::size_t k = 0; k < plan.results.size(); ++k) {
+        const result_quantity& q = plan.results[k];
+        out << "  " << left_aligned(q.name, width + 2);
+        if (std::isfinite(ranges.low(k))) {
+            out << sig(ranges.low(k)) << " .. " << sig(ranges.high(k)) << (q.unit.empty() ? "" : " " + q.unit);
+        } else {
+            out << "none";
+        }
+        out << "\n";
+    }
 }
 
 // ---- CSV and JSON ---------------------------------------------------------------

@@ -38,6 +38,25 @@ void print_study_row(std::ostream& out, const study_plan& plan, const carried_co
                      const study_point& p);
 void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s);
 
+// Each result's range over the points solved so far, for a summary.
+class study_ranges {
+public:
+    explicit study_ranges(const study_plan& plan);
+    void add(const study_point& p);
+    // A result's lowest and highest value; NaN when no point has one.
+    double low(std::size_t result) const { return low_[result]; }
+    double high(std::size_t result) const { return high_[result]; }
+
+private:
+    std::vector<double> low_, high_;
+};
+
+// Instead of the table: the head's first line ("Study of ..." or, with
+// what = "Sweep", "Sweep of ..."), the closing line, and each result's
+// range over the points solved, a line each.
+void print_study_summary(std::ostream& out, const std::string& what, const study_plan& plan, const study_summary& s,
+                         const study_ranges& ranges);
+
 // The CSV: a case table's other columns (as written; one named like a
 // setting or result gets "_given" added), the settings, the results by
 // name (with bands, each banded one followed by NAME_low and NAME_high),

@@ -1,7 +1,9 @@
 #include "request/common.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include "base/digest.h"
 #include "base/input_files.h"
@@ -198,18 +200,43 @@ std::optional<band_plan> check_bands(const estimate_given& e, const std::optiona
         }
         return std::nullopt;
     }
-    for (const auto& [name, value] : {std::pair{"a1", &c.a1}, std::pair{"a2", &c.a2}}) {
-        if (*value) {
-            throw input_error(mention(name, "", **value) + " and " + mention("estimate", "", e.file.value_or("")) +
-                              ": the estimate sets a1 and a2: give one of them");
-        }
-    }
+    check_factors_with_estimate(e, c);
     std::optional<band_method> method;
     if (band) method = band_method_named(*band);
     if (e.given) return plan_bands(*e.given, method);
     const std::string text = read_input_file(*e.file, "estimate file");
     read.push_back(input_read("estimate file", *e.file, text));
     return plan_bands(parse_estimate(text, *e.file), method);
+}
+
+void check_factors_with_estimate(const estimate_given& e, const case_request& c) {
+    if (!e.any()) return;
+    for (const auto& [name, value] : {std::pair{"a1", &c.a1}, std::pair{"a2", &c.a2}}) {
+        if (*value) {
+            throw input_error(mention(name, "", **value) + " and " + mention("estimate", "", e.file.value_or("")) +
+                              ": the estimate sets a1 and a2: give one of them");
+        }
+    }
+}
+
+bool model_varies(const study_plan& plan) {
+    return std::find(plan.settings.begin(), plan.settings.end(), "model") != plan.settings.end();
+}
+
+void warn_without_effect(const case_request& r, const reactor_case& c, bool model_varies, const notices& n) {
+    if (r.trays && c.model == reactor_model::pfr && !model_varies) {
+        n.warning(cite(given("trays", *r.trays)) + ": not used: the case is plug flow, which has no trays");
+    }
+}
+
+void warn_held(const case_request& r, const std::array<std::optional<double>, 2>& held, const notices& n) {
+    for (const auto& [k, name, value] : {std::tuple{0, "a1", &r.a1}, std::tuple{1, "a2", &r.a2}}) {
+        const std::optional<double>& h = held[static_cast<std::size_t>(k)];
+        if (*value && h) {
+            n.warning(cite(given(name, **value)) + ": not used: " + name + " is held at " + sig(*h) + " (" +
+                      mention("fix", name, sig(*h)) + ")");
+        }
+    }
 }
 
 bool checked_outputs::print() const {

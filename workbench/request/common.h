@@ -8,6 +8,7 @@
 #ifndef UREA_WORKBENCH_REQUEST_COMMON_H
 #define UREA_WORKBENCH_REQUEST_COMMON_H
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -95,6 +96,22 @@ struct estimate_given {
 };
 std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,
                                      const case_request& c, std::vector<input_file>& read);
+
+// With an estimate, a1 and a2 given as settings: an input_error (the
+// estimate sets them).
+void check_factors_with_estimate(const estimate_given& e, const case_request& c);
+
+// Whether a study's points differ in their model (a grid's variable, a case
+// table's column).
+bool model_varies(const study_plan& plan);
+
+// Warnings for settings given that cannot take effect: trays for a
+// plug-flow case (unless the model varies: a study's grid or case table).
+void warn_without_effect(const case_request& r, const reactor_case& c, bool model_varies, const notices& n);
+
+// A warning for a1 or a2 given as a setting and held too (fix): the held
+// value counts.
+void warn_held(const case_request& r, const std::array<std::optional<double>, 2>& held, const notices& n);
 
 // The output files asked for ("-": standard output).
 struct outputs_request {

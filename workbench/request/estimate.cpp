@@ -106,6 +106,8 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     estimate_job j;
     checked_case base = check_case(r.case_);
     n.warn(base.warnings);
+    warn_without_effect(r.case_, base.c, false, n);
+    warn_held(r.case_, opt.fixed, n);
     j.case_file = r.case_.file.value_or("");
     if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, base.text));
     j.case_text = std::move(base.text);
@@ -115,6 +117,10 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     if (j.outputs.region_plot && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
         throw input_error(field("region_plot"),
                           "both factors are held (" + mention("fix") + "): there is no region or profile to draw");
+    }
+    if (r.bootstrap && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
+        throw input_error(given("bootstrap", *r.bootstrap),
+                          "both factors are held (" + mention("fix") + "): there is nothing to refit");
     }
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
@@ -171,6 +177,7 @@ design_job check_design(const design_request& r, const notices& n) {
             throw input_error(mention("fix") + " and " + mention("estimate", "", r.estimate.file.value_or("")) +
                               ": the estimate says which factors it held");
         }
+        check_factors_with_estimate(r.estimate, r.case_);
         if (r.estimate.given) {
             estimate = *r.estimate.given;
         } else {
@@ -202,9 +209,11 @@ design_job check_design(const design_request& r, const notices& n) {
     checked_case base = check_case(r.case_);
     if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, base.text));
     n.warn(base.warnings);
+    warn_held(r.case_, opt.fixed, n);
     estimate_problem problem = problem_of(r.runs, base.c, std::move(opt), j.inputs, n);
     study_plan plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, {}, j.inputs);
     n.warn(plan.warnings);
+    warn_without_effect(r.case_, base.c, model_varies(plan), n);
     n.tell(plan.notes);
     j.problem = design_problem_of(std::move(problem), std::move(estimate), std::move(plan), measure, for_factor);
 
@@ -217,6 +226,10 @@ design_job check_design(const design_request& r, const notices& n) {
     check_maps(r.outputs, j.outputs, inputs);
     // Its axes: a grid of two varied settings (the same checks as drawing it).
     if (j.outputs.map) study_map(j.problem.candidates, 0, "", "", field("map"));
+    if (r.top && (j.outputs.json || !j.outputs.print())) {
+        n.warning(cite(given("top", *r.top)) + ": not used: only the table printed has a top; " +
+                  (j.outputs.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate");
+    }
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
     return j;

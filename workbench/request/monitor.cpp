@@ -26,6 +26,8 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     checked_case base = check_case(r.case_);
     if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, base.text));
     n.warn(base.warnings);
+    warn_without_effect(r.case_, base.c, false, n);
+    warn_held(r.case_, {o.a1, std::nullopt}, n);
     j.case_file = r.case_.file.value_or("");
     j.case_text = std::move(base.text);
     input_list more;
@@ -46,6 +48,15 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     } else {
         h = read_history(r.history.file, r.sort);
         j.inputs.push_back({"history file", r.history.file, h.sha256});
+    }
+    // A meter's uncertainty for a meter the history has no column of.
+    for (std::size_t k = 0; k < r.meter_sigma.size(); ++k) {
+        const std::string& text = r.meter_sigma[k].text;
+        const std::optional<setting> s = setting_named(text.substr(0, text.find('=')));
+        if (s && h.of_setting(*s) == nullptr) {
+            n.warning(cite(entry("meter_sigma", k, text, r.meter_sigma[k].key)) + ": not used: " + printable(h.file) +
+                      " has no column " + setting_column(*s));
+        }
     }
     j.problem = monitor_problem_of(std::move(h), base.c, o);
     n.warn(j.problem.warnings);

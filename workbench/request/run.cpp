@@ -14,6 +14,7 @@ run_job check_run(const run_request& r, const notices& n) {
         if (!mismatch.empty()) c.warnings.push_back(mismatch);
     }
     n.warn(c.warnings);
+    warn_without_effect(r.case_, c.c, false, n);
     j.c = std::move(c.c);
     j.case_text = std::move(c.text);
     input_list more;
@@ -28,11 +29,13 @@ fit_job check_fit(const fit_request& r, const notices& n) {
     j.target = parse_number(field("co2_conversion"), r.co2_conversion, number_rule::positive);
     if (!(j.target < 1.0)) {
         throw input_error(field("co2_conversion"),
-                          "the target must be a fraction between 0 and 1 (got " + r.co2_conversion + ")");
+                          "the target must be a fraction between 0 and 1 (got " + r.co2_conversion +
+                              percentage_hint(j.target) + ")");
     }
     checked_case c = check_case(r.case_);
     if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, c.text));
     n.warn(c.warnings);
+    warn_without_effect(r.case_, c.c, false, n);
     j.c = std::move(c.c);
     j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin));
     j.plugin = plugin_or_default(r.plugin);

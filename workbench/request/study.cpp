@@ -67,6 +67,7 @@ study_job check_study(const study_request& r, const notices& n) {
     j.plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, std::move(results), j.inputs);
     if (bands) add_bands(j.plan, std::move(*bands));
     n.warn(j.plan.warnings);
+    warn_without_effect(r.case_, base.c, model_varies(j.plan), n);
     n.tell(j.plan.notes);
     const input_list inputs = study_inputs(r.case_, r.plugin, r.estimate, r.cases);
     j.outputs = check_outputs(r.outputs, inputs);
@@ -92,6 +93,7 @@ sweep_job check_sweep(const sweep_request& r, const notices& n) {
         j.plan.warnings = j.plan.study.warnings;
     }
     n.warn(j.plan.warnings);
+    warn_without_effect(r.case_, base.c, false, n);
     n.tell(j.plan.notes);
     const input_list inputs = study_inputs(r.case_, r.plugin, r.estimate, std::nullopt);
     j.outputs = check_outputs(r.outputs, inputs);

@@ -68,6 +68,8 @@ def test_case_fields_read_and_set():
     assert e.value.field == "model"
     with pytest.raises(ur.InputError, match="is no quantity of a case"):
         d.with_settings(nh3=3)
+    with pytest.raises(ur.InputError, match="did you mean a2?"):
+        d.with_settings(a_2=0.2)
 
 
 def test_fit_gives_the_command_lines_a2():
