@@ -110,7 +110,8 @@ const std::vector<option_spec>& option_specs() {
         {"--verbose", nullptr, case_commands,
          "After a solver failure's one-line message, list what each start ended with"},
         {"--quiet", nullptr, case_commands | check_cmd,
-         "Write no warnings, notes or summary to standard error (errors still are)"},
+         "Write no warnings, notes, summary or progress line to standard error (errors still are; the progress line "
+         "of the commands with workers is shown only when standard error is a terminal)"},
         {"--csv", "FILE", run_cmd, "Also write the tray (or station) profile to this CSV file"},
         {"--csv", "FILE", fit_cmd, "Also write the fitted run's profile to this CSV file"},
         {"--csv", "FILE", estimate_cmd,
@@ -177,8 +178,6 @@ const std::vector<option_spec>& option_specs() {
         {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
          "A worker that makes no call into the plug-in for this long is taken to hang, ended, and its work reported "
          "as failed (default 10)"},
-        {"--quiet", nullptr, estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
-         "No progress line on the terminal (it is shown only when standard error is a terminal)"},
         // urea-reactor monitor.
         {"--window", "DURATION", monitor_cmd,
          "Length of each window, a number and a unit s, min, h, d or w (default 24h): the rows of a window are one "
