@@ -227,6 +227,39 @@ void say(design_result& out) {
 
 }  // namespace
 
+void run_design_chunk(const study_plan& candidates, const factor_uncertainty& u, double step, point_range range,
+                      workbench_host& h, const std::function<void(const std::string&)>& emit) {
+    std::vector<station> warm;
+    for (std::size_t c = range.begin; c < range.end; ++c) {
+        const reactor_case cc = study_case(candidates, c);
+        long n = 0;
+        const sensitivities s = sensitivities_of(cc, u, step, h, warm, n);
+        h.check_stop();
+        if (!s.ok) warm.clear();
+        wire_out w;
+        w.put(s.ok).put(s.failure).put(s.values).put(s.slope).put(n);
+        emit(w.bytes());
+    }
+}
+
+std::string design_state_bytes(const study_plan& candidates, const factor_uncertainty& u, double step) {
+    wire_out w;
+    w.put(study_plan_bytes(candidates)).put(step);
+    put_uncertainty(w, u);
+    return w.bytes();
+}
+
+void run_sent_design_chunk(session& s, const std::string& state, std::size_t chunk,
+                           const std::function<void(const std::string&)>& emit) {
+    wire_in r(state);
+    const study_plan candidates = study_plan_of(r.get_string());
+    const double step = r.get<double>();
+    const factor_uncertainty u = get_uncertainty(r);
+    const property_set props(candidates.base.tables);
+    workbench_host h(s, props);
+    run_design_chunk(candidates, u, step, study_chunks(candidates).at(chunk), h, emit);
+}
+
 void expected_intervals(const factor_uncertainty& u, const information& f, double t, std::array<double, 2>& lower,
                         std::array<double, 2>& upper) {
     const std::array<double, 2> se = marginal_se(u, f);
@@ -416,31 +449,57 @@ design_result run_design(workbench_host& h, const design_problem& p) {
     std::size_t measured_count = 0;
     for (const bool m : p.measure) measured_count += m ? 1 : 0;
     const double t_after = t_975(u.degrees_of_freedom + static_cast<int>(measured_count));
-    std::vector<station> warm;
-    for (std::size_t c = 0; c < p.candidates.points; ++c) {
-        design_candidate d;
-        d.index = c;
-        const reactor_case cc = study_case(p.candidates, c);
-        d.settings = study_settings(p.candidates, c, cc);
-        if (p.candidates.table) d.carried = &p.candidates.table->rows[c].carried;
-        const sensitivities s = sensitivities_of(cc, u, p.step, h, warm, solves);
-        h.check_stop();
-        d.ok = s.ok;
-        d.failure = s.failure;
-        if (!s.ok) {
-            warm.clear();
+    // The candidates in the chunks a study of them would be cut into (the
+    // same for any number of workers), each chunk a chain of warm starts.
+    const std::vector<point_range> chunks = study_chunks(p.candidates);
+    const worker_options& workers = h.owner().workers();
+    const auto add = [&](design_candidate d) {
+        if (!d.ok) {
             ++out.failed;
-            out.candidates.push_back(std::move(d));
-            continue;
-        }
-        d.values = s.values;
-        d.slope = s.slope;
-        d.info = information_of(s, p.measure, p.sigma);
-        for (std::size_t k = 0; k < 2; ++k) {
-            out.largest_effect[k] = std::max(out.largest_effect[k], ln10 * std::sqrt(std::max(0.0, d.info[k][k])));
+        } else {
+            d.info = information_of(sensitivities{true, "", d.values, d.slope}, p.measure, p.sigma);
+            for (std::size_t k = 0; k < 2; ++k) {
+                out.largest_effect[k] = std::max(out.largest_effect[k], ln10 * std::sqrt(std::max(0.0, d.info[k][k])));
+            }
         }
         out.candidates.push_back(std::move(d));
-    }
+        if (workers.progress) workers.progress("candidates", out.candidates.size(), p.candidates.points);
+    };
+    chunk_work work;
+    work.chunks = chunks.size();
+    work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        run_design_chunk(p.candidates, u, p.step, {chunks[i].begin + from, chunks[i].end}, h, emit);
+    };
+    work.kind = "design";
+    work.state = [&] { return design_state_bytes(p.candidates, u, p.step); };
+    const auto candidate = [&](std::size_t c) {
+        design_candidate d;
+        d.index = c;
+        d.settings = study_settings(p.candidates, c, study_case(p.candidates, c));
+        if (p.candidates.table) d.carried = &p.candidates.table->rows[c].carried;
+        return d;
+    };
+    work.take = [&](std::size_t, const std::string& bytes) {
+        wire_in r(bytes);
+        design_candidate d = candidate(out.candidates.size());
+        d.ok = r.get<bool>();
+        d.failure = r.get_string();
+        d.values = r.get<predicted>();
+        d.slope = r.get<std::array<predicted, 2>>();
+        solves += r.get<long>();
+        add(std::move(d));
+    };
+    // A candidate a worker could not finish (its plug-in crashed or hung):
+    // failed, with why; or the rest of a chunk not run.
+    work.lost = [&](std::size_t i, const std::string& why, bool ran) {
+        const std::size_t end = ran ? std::min(out.candidates.size() + 1, chunks[i].end) : chunks[i].end;
+        while (out.candidates.size() < end) {
+            design_candidate d = candidate(out.candidates.size());
+            d.failure = why;
+            add(std::move(d));
+        }
+    };
+    run_chunks(workers, work, [&h] { h.check_stop(); });
     out.reactor_solves = solves;
 
     // A free factor that changes nothing any run measures, now or with any

@@ -114,6 +114,16 @@ struct design_result {
 // recorded and left out of the ranking.
 design_result run_design(workbench_host& h, const design_problem& p);
 
+// For candidates computed elsewhere (session/workers.h): the candidates of
+// one chunk of the plan (study_chunks), each solved at u, warm-started from
+// the one before (emit: each as bytes); all they are computed from as
+// bytes, and chunk `chunk` computed from those bytes on the session.
+void run_design_chunk(const study_plan& candidates, const factor_uncertainty& u, double step, point_range range,
+                      workbench_host& h, const std::function<void(const std::string&)>& emit);
+std::string design_state_bytes(const study_plan& candidates, const factor_uncertainty& u, double step);
+void run_sent_design_chunk(session& s, const std::string& state, std::size_t chunk,
+                           const std::function<void(const std::string&)>& emit);
+
 // The expected 95 % intervals with an information matrix: a exp(-+ t se),
 // se from s^2 F^-1 (both free) or s^2 / F_kk; NaN where F is singular.
 void expected_intervals(const factor_uncertainty& u, const information& f, double t, std::array<double, 2>& lower,

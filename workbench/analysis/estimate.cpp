@@ -327,7 +327,8 @@ std::string linearised_caveat(const parameter_estimate& p) {
     return apart(p.lower95, *pr.lower) || apart(p.upper95, *pr.upper) ? "unlike the profile" : "";
 }
 
-estimate_result estimate(model& m, const std::vector<observed_run>& runs, const estimate_options& opt) {
+estimate_result estimate(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
+                         const estimate_split& split) {
     // ---- Input ----
     if (!(opt.lower > 0.0) || !(opt.upper > opt.lower) || !std::isfinite(opt.upper)) {
         throw input_error("estimate: the search box must satisfy 0 < lower < upper");
@@ -384,8 +385,7 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
     }
     bool any = false;
     std::vector<point> ends;  // where each start ended, as Ceres left u
-    const auto add_start = [&](point from) {
-        start_outcome s = start_of(fp, runs, from);
+    const auto add_start = [&](start_outcome s) {
         if (s.usable && (!any || s.objective < res.starts[res.best_start].objective)) {
             res.best_start = res.starts.size();
             any = true;
@@ -393,9 +393,37 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         res.starts.push_back(std::move(s));
         ends.push_back({std::log(res.starts.back().to[0]) + offset, std::log(res.starts.back().to[1]) + offset});
     };
+    // The starts, each its own piece of work.
+    std::vector<point> froms;
     for (const double s1 : grid[0]) {
-        for (const double s2 : grid[1]) add_start({s1, s2});
+        for (const double s2 : grid[1]) froms.push_back({s1, s2});
     }
+    detail::run_pieces(
+        m, split, froms.size(),
+        [&](std::size_t i, model& own) {
+            const std::unique_ptr<detail::fit_problem> f = fp.on(own);
+            const start_outcome st = start_of(*f, runs, froms[i]);
+            wire_out w;
+            w.put(st.from).put(st.to).put(st.usable).put(st.converged).put(st.chi_square).put(st.objective);
+            w.put(st.iterations).put(st.model_failures).put(st.message);
+            detail::put_counts(w, f->values());
+            return w.bytes();
+        },
+        [&](std::size_t, const std::string& bytes) {
+            wire_in r(bytes);
+            start_outcome st;
+            st.from = r.get<std::array<double, 2>>();
+            st.to = r.get<std::array<double, 2>>();
+            st.usable = r.get<bool>();
+            st.converged = r.get<bool>();
+            st.chi_square = r.get<double>();
+            st.objective = r.get<double>();
+            st.iterations = r.get<int>();
+            st.model_failures = r.get<long>();
+            st.message = r.get_string();
+            detail::add_counts(r, fp.values());
+            add_start(std::move(st));
+        });
     if (!any) {
         detail::evaluator& ev = fp.values();
         throw solver_error("estimate: no start gave a usable fit (" + std::to_string(res.starts.size()) +
@@ -409,10 +437,10 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
     // again from there.
     if (opt.profile && res.free_parameters > 0) {
         for (int attempt = 0;; ++attempt) {
-            const std::optional<point> better = detail::profile_factors(fp, res, ends[res.best_start]);
+            const std::optional<point> better = detail::profile_factors(fp, res, ends[res.best_start], split);
             if (!better || attempt == 2) break;
             const std::size_t before = res.best_start;
-            add_start(*better);
+            add_start(start_of(fp, runs, *better));
             if (res.best_start == before) break;
             settle(res, fp, runs, opt, ends[res.best_start]);
         }

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +22,7 @@
 #include "model/case.h"
 #include "base/errors.h"
 #include "model/observation.h"
+#include "session/workers.h"
 
 namespace workbench {
 
@@ -54,6 +57,28 @@ public:
     // once back in its own code: nothing is thrown through Ceres or Eigen.
     virtual bool stopped() const { return false; }
     virtual void check_stop() {}
+
+    // For a piece of work done apart (on a worker, or here, without what
+    // other pieces did): a copy of the model as it is now, its count of
+    // predictions at 0; null for a model that keeps no state between
+    // predictions, which is then used itself.
+    virtual std::unique_ptr<model> copy() const { return nullptr; }
+    // Predictions made, and those of a copy counted in.
+    virtual long predictions() const { return 0; }
+    virtual void add_predictions(long) {}
+    // The model as it is now as bytes, for work sent to another machine
+    // (session/workers.h); empty: it cannot go, and the work stays here.
+    virtual std::string bytes() const { return {}; }
+};
+
+// Where the independent pieces of an estimate run (the starts, the profile's
+// scans and the crossings of its threshold, the region's slices, each run
+// left out, each resample; session/workers.h), each from the model as it is
+// when they start, so that the result is the same on any number of workers;
+// stop is called between pieces (it throws to end the work).
+struct estimate_split {
+    worker_options workers;
+    std::function<void()> stop;
 };
 
 struct observed_run {
@@ -244,7 +269,7 @@ struct estimate_result {
 // parameters, a sigma <= 0, a fixed or initial value outside the box) and
 // solver_error when no start gives a usable fit.
 estimate_result estimate(model& m, const std::vector<observed_run>& runs,
-                         const estimate_options& options);
+                         const estimate_options& options, const estimate_split& split = {});
 
 const char* loss_name(loss_kind k);
 

@@ -519,8 +519,9 @@ TEST(Estimate, AStopAtAnyMomentEndsItAtOnceWithInterrupted) {
         const estimate_options o;
         const estimate_result r = estimate(m, runs, o);
         region_of(m, runs, o, r);
-        leave_one_out(m, runs, o, r, [&] { m.check_stop(); });
-        bootstrap(m, runs, o, r, 5, 1, [&] { m.check_stop(); });
+        const estimate_split split{{}, [&] { m.check_stop(); }};
+        leave_one_out(m, runs, o, r, split);
+        bootstrap(m, runs, o, r, 5, 1, split);
     };
     analytic whole;
     everything(whole);

@@ -75,7 +75,10 @@ void evaluator::after_ceres() {
 
 fit_problem::fit_problem(model& m, const std::vector<observed_run>& runs, const estimate_options& options,
                          double loss_scale, const std::vector<double>* weights)
-    : options_(options),
+    : runs_(runs),
+      options_(options),
+      loss_scale_(loss_scale),
+      weights_(weights != nullptr ? std::optional<std::vector<double>>(*weights) : std::nullopt),
       ev_(m, runs),
       u_lo_(std::log(options.lower) + offset),
       u_hi_(std::log(options.upper) + offset) {
@@ -227,6 +230,51 @@ bool fit_problem::jacobian_evaluates(point u) {
     const bool evaluated = problem_.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian);
     ev_.after_ceres();
     return evaluated;
+}
+
+void put_counts(wire_out& w, const evaluator& ev) { w.put(ev.evaluations).put(ev.failures).put(ev.first_failure); }
+
+void add_counts(wire_in& r, evaluator& ev) {
+    ev.evaluations += r.get<long>();
+    ev.failures += r.get<long>();
+    const std::string first = r.get_string();
+    if (ev.first_failure.empty()) ev.first_failure = first;
+}
+
+std::string piece_bytes(const std::string& result, long predictions) {
+    wire_out w;
+    w.put(result).put(predictions);
+    return w.bytes();
+}
+
+void run_pieces(model& m, const estimate_split& split, std::size_t n,
+                const std::function<std::string(std::size_t, model&)>& piece,
+                const std::function<void(std::size_t, const std::string&)>& take, const char* progress,
+                const char* kind, const std::function<std::string()>& state) {
+    std::size_t done = 0;
+    chunk_work work;
+    work.chunks = n;
+    work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        if (from > 0) return;  // its one result is lost
+        const std::unique_ptr<model> own = m.copy();
+        model& use = own ? *own : m;
+        // The piece first: its copy's predictions are counted after it.
+        const std::string result = piece(i, use);
+        emit(piece_bytes(result, own ? own->predictions() : 0L));
+    };
+    work.take = [&](std::size_t i, const std::string& bytes) {
+        wire_in r(bytes);
+        const std::string result = r.get_string();
+        m.add_predictions(r.get<long>());
+        take(i, result);
+        ++done;
+        if (progress != nullptr && split.workers.progress) split.workers.progress(progress, done, n);
+    };
+    if (kind != nullptr) {
+        work.kind = kind;
+        work.state = state;
+    }
+    run_chunks(split.workers, work, split.stop);
 }
 
 double chi_square_at(evaluator& ev, const std::vector<observed_run>& runs, double u1, double u2) {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,7 @@ public:
     evaluator(model& m, const std::vector<observed_run>& runs) : m_(m), runs_(runs), memo_(runs.size()) {}
 
     const model::outcome& at(std::size_t run, double u1, double u2);
+    model& subject() const { return m_; }
 
     // Called once Ceres has handed back: throws what a residual caught
     // (nothing may be thrown through Ceres), or the model's stop.
@@ -125,6 +127,11 @@ public:
     // Whether the Jacobian can be taken at u (the model solvable around it).
     bool jacobian_solvable(point u);
 
+    // The same problem on another model (a copy of this one's).
+    std::unique_ptr<fit_problem> on(model& other) const {
+        return std::make_unique<fit_problem>(other, runs_, options_, loss_scale_, weights_ ? &*weights_ : nullptr);
+    }
+
     double u_lo() const { return u_lo_; }
     double u_hi() const { return u_hi_; }
     bool free(std::size_t k) const { return !options_.fixed[k].has_value(); }
@@ -148,7 +155,10 @@ private:
         const evaluator& ev_;
     };
 
+    const std::vector<observed_run>& runs_;
     estimate_options options_;
+    double loss_scale_;
+    std::optional<std::vector<double>> weights_;
     evaluator ev_;
     stop_callback stop_{ev_};
     point u_{};
@@ -156,6 +166,26 @@ private:
     double u_lo_, u_hi_;
     ceres::Solver::Options solver_;
 };
+
+// An evaluator's counts (evaluations, failures, the first failure) sent
+// from a piece of work, and added to another's.
+void put_counts(wire_out& w, const evaluator& ev);
+void add_counts(wire_in& r, evaluator& ev);
+
+// Runs n independent pieces of an estimate on the split's workers, each
+// on a copy of m as it is now (m itself when the model keeps no state):
+// piece(i, model) returns its result as bytes, which take(i, bytes) gets
+// here, in order; the copies' predictions are counted with m's. A piece
+// lost with its worker ends the estimate (solver_error, naming why).
+// progress: what is counted, for the split's progress callback (none: not
+// reported).
+// kind, state: for pieces that may go to other machines (chunk_work).
+void run_pieces(model& m, const estimate_split& split, std::size_t n,
+                const std::function<std::string(std::size_t, model&)>& piece,
+                const std::function<void(std::size_t, const std::string&)>& take, const char* progress = nullptr,
+                const char* kind = nullptr, const std::function<std::string()>& state = {});
+// What a piece sends back: its result and its model copy's predictions.
+std::string piece_bytes(const std::string& result, long predictions);
 
 // Sum of squared standardised residuals of every measurement at u (each run
 // once): NaN where the model cannot be solved.

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include <boost/math/distributions/chi_squared.hpp>
 
 #include "analysis/runs_model.h"
 #include "base/text.h"
+#include "io/case_file.h"
 #include "io/runs_file.h"
 #include "model/properties.h"
+#include "session/workers.h"
 #include "solver/reactor.h"
 
 namespace workbench {
@@ -79,7 +82,8 @@ monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_
 namespace {
 
 // The reactor as the estimator's model for one window at a time, warm-
-// started from the last solution (of this window or of the one before).
+// started from the last solution (of this window or of the one before in
+// its chunk).
 class window_model final : public model {
 public:
     window_model(workbench_host& h, reactor_case c) : h_(h), c_(std::move(c)) {}
@@ -91,6 +95,8 @@ public:
         ++solves;
         return predict_run(c_, h_, &warm_);
     }
+    bool stopped() const override { return h_.stopped(); }
+    void check_stop() override { h_.check_stop(); }
     long solves = 0;
 
 private:
@@ -109,7 +115,170 @@ double lab_conversion(const observations& m, const reactor_case& c) {
     return nc + nu > 0.0 ? nu / (nc + nu) : NAN;
 }
 
+// The window fits are cut into chunks of this many fittable windows, each
+// chunk a chain of warm starts of its own (its first window started cold,
+// and in the first pass from the case's a2): the same chunks for any number
+// of workers, so the same answer.
+constexpr std::size_t windows_per_chunk = 8;
+
+// One pass of fits over the fittable windows, a2 alone at a1: the first
+// (each window from the a2 of the one before in its chunk) or the second,
+// with each window's profile interval and the lab's scatter, from the first
+// pass's a2.
+struct window_pass {
+    std::vector<reactor_case> cases;
+    std::vector<observed_run> seen;
+    double a1 = NAN;
+    double base_a2 = NAN;  // the case's: a chunk's first start in the first pass, and the wide starts' centre
+    bool profile = false;
+    std::vector<double> start;  // the second pass's starts
+    std::vector<std::optional<estimate_options::known_scatter>> scatter;
+
+    std::size_t chunks() const { return (cases.size() + windows_per_chunk - 1) / windows_per_chunk; }
+    std::size_t begin(std::size_t chunk) const { return chunk * windows_per_chunk; }
+    std::size_t end(std::size_t chunk) const { return std::min(cases.size(), begin(chunk) + windows_per_chunk); }
+};
+
+// The fit of one window at a1 from `start`: a2 alone; with a profile
+// interval and a known scatter when asked. Empty when no start solves it
+// (failure says why).
+std::optional<estimate_result> fit_window(window_model& wm, workbench_host& h, const window_pass& w, std::size_t k,
+                                          double start, std::string& failure) {
+    wm.set_case(w.cases[k]);
+    const std::vector<observed_run> seen{w.seen[k]};
+    estimate_options eo;
+    eo.fixed[0] = w.a1;
+    eo.initial = {w.a1, start};
+    eo.start_decades = {0.0};
+    eo.profile = w.profile;
+    eo.region = eo.leave_one_out = false;
+    if (w.profile) eo.scatter = w.scatter[k];
+    for (const bool wide : {false, true}) {
+        if (wide) {
+            eo.initial[1] = w.base_a2;
+            eo.start_decades = {-2.0, 0.0, 2.0};
+        }
+        try {
+            return std::optional<estimate_result>(estimate(wm, seen, eo));
+        } catch (const solver_error& x) {
+            failure = x.what();
+        }
+        h.check_stop();
+    }
+    return std::optional<estimate_result>();
+}
+
+void put_optional(wire_out& out, const std::optional<double>& v) { out.put<bool>(v.has_value()).put(v.value_or(NAN)); }
+
+std::optional<double> get_optional(wire_in& in) {
+    const bool has = in.get<bool>();
+    const double v = in.get<double>();
+    return has ? std::optional<double>(v) : std::nullopt;
+}
+
+// Fits the chunk's windows from its `from`-th on, handing each one's result
+// to emit as bytes: the solves it took, whether it was fitted, and then its
+// numbers or why not.
+void run_window_chunk(const window_pass& w, std::size_t chunk, std::size_t from, workbench_host& h,
+                      const std::function<void(const std::string&)>& emit) {
+    window_model wm(h, w.cases[w.begin(chunk)]);
+    double a2 = w.base_a2;
+    for (std::size_t k = w.begin(chunk) + from; k < w.end(chunk); ++k) {
+        const long solves0 = wm.solves;
+        std::string failure;
+        const std::optional<estimate_result> e = fit_window(wm, h, w, k, w.profile ? w.start[k] : a2, failure);
+        wire_out out;
+        if (!e) {
+            out.put(wm.solves - solves0).put<bool>(false).put(failure);
+            emit(out.bytes());
+            h.check_stop();
+            continue;
+        }
+        const parameter_estimate& pa = e->parameters[1];
+        if (!w.profile) {
+            a2 = pa.value;
+            out.put(wm.solves - solves0).put<bool>(true).put(pa.value).put(e->chi_square).put(e->degrees_of_freedom);
+            emit(out.bytes());
+            h.check_stop();
+            continue;
+        }
+        reactor_case c = w.cases[k];
+        c.a1 = w.a1;
+        c.a2 = pa.value;
+        const run_outcome r = run_case(c, h);
+        out.put(wm.solves - solves0 + 1).put<bool>(true).put(pa.value);
+        put_optional(out, pa.profile.lower);
+        put_optional(out, pa.profile.upper);
+        out.put(pa.se_ln).put(e->chi_square).put(e->degrees_of_freedom);
+        out.put<bool>(r.ok());
+        if (r.ok()) out.put(r.value->co2_conversion).put(r.value->equilibrium_co2_conversion);
+        emit(out.bytes());
+        h.check_stop();
+    }
+}
+
+// A pass as bytes, for work sent to other machines (run_sent_monitor_chunk).
+std::string window_pass_bytes(const window_pass& w) {
+    wire_out out;
+    out.put<std::uint64_t>(w.cases.size());
+    for (std::size_t k = 0; k < w.cases.size(); ++k) {
+        out.put(case_file_text(w.cases[k])).put(w.seen[k].name).put(w.seen[k].measured);
+    }
+    out.put(w.a1).put(w.base_a2).put(w.profile).put(w.start).put(w.scatter);
+    return out.bytes();
+}
+
+window_pass window_pass_of(const std::string& bytes) {
+    wire_in in(bytes);
+    window_pass w;
+    const auto n = static_cast<std::size_t>(in.get<std::uint64_t>());
+    for (std::size_t k = 0; k < n; ++k) {
+        w.cases.push_back(parse_case(in.get_string(), "a window's case"));
+        observed_run seen;
+        seen.name = in.get_string();
+        seen.measured = in.get<observations>();
+        w.seen.push_back(std::move(seen));
+    }
+    w.a1 = in.get<double>();
+    w.base_a2 = in.get<double>();
+    w.profile = in.get<bool>();
+    w.start = in.get_vector<double>();
+    w.scatter = in.get_vector<std::optional<estimate_options::known_scatter>>();
+    return w;
+}
+
+// Runs a pass on the session's workers: take(k, bytes) gets each fittable
+// window's result here, in order; lost(k, why) each window a worker could
+// not finish (its plug-in crashed or hung).
+void run_window_pass(const window_pass& w, workbench_host& h,
+                     const std::function<void(std::size_t, const std::string&)>& take,
+                     const std::function<void(std::size_t, const std::string&)>& lost) {
+    std::size_t done = 0;  // windows taken
+    chunk_work work;
+    work.chunks = w.chunks();
+    work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        run_window_chunk(w, i, from, h, emit);
+    };
+    work.take = [&](std::size_t, const std::string& bytes) { take(done++, bytes); };
+    work.lost = [&](std::size_t i, const std::string& why, bool ran) {
+        const std::size_t end = ran ? std::min(done + 1, w.end(i)) : w.end(i);
+        while (done < end) lost(done++, why);
+    };
+    work.kind = "monitor";
+    work.state = [&w] { return window_pass_bytes(w); };
+    run_chunks(h.owner().workers(), work, [&h] { h.check_stop(); });
+}
+
 }  // namespace
+
+void run_sent_monitor_chunk(session& s, const std::string& state, std::size_t chunk,
+                            const std::function<void(const std::string&)>& emit) {
+    const window_pass w = window_pass_of(state);
+    if (chunk >= w.chunks()) throw std::logic_error("a monitor's chunk past its last");
+    const property_set props(w.cases.front().tables);
+    workbench_host h(s, props);
+    run_window_chunk(w, chunk, 0, h, emit);
+}
 
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                            const std::function<void(std::size_t, std::size_t)>& progress) {
@@ -145,61 +314,57 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     }
     const auto observed_of = [&](std::size_t i) { return observed_run{"window " + timestamp_text(out.windows[i].start, p.h.zoned), out.windows[i].measured}; };
 
-    // The fit of one window at a1, from `start` (the window before's a2):
-    // a2 alone; with a profile interval and a known scatter when asked.
-    window_model wm(h, p.base);
-    const auto fit = [&](std::size_t i, double a1, double start, bool profile,
-                         const std::optional<estimate_options::known_scatter>& scatter, std::string& failure) {
-        wm.set_case(cases[i]);
-        const std::vector<observed_run> seen{observed_of(i)};
-        estimate_options eo;
-        eo.fixed[0] = a1;
-        eo.initial = {a1, start};
-        eo.start_decades = {0.0};
-        eo.profile = profile;
-        eo.region = eo.leave_one_out = false;
-        eo.scatter = scatter;
-        for (const bool wide : {false, true}) {
-            if (wide) {
-                eo.initial[1] = p.base.a2;
-                eo.start_decades = {-2.0, 0.0, 2.0};
-            }
-            try {
-                return std::optional<estimate_result>(estimate(wm, seen, eo));
-            } catch (const solver_error& x) {
-                failure = x.what();
-            }
-            h.check_stop();
-        }
-        return std::optional<estimate_result>();
-    };
-
     // Every window's a2 at a1, and the drifts.
+    const worker_options& workers = h.owner().workers();
+    long solves = 0;
     const auto fit_windows = [&](double a1_held) {
         out.drifts.clear();
-        // a2 window by window, each warm-started from the one before: first the
-        // fits alone, whose scatter pooled over the windows is the lab's (a
-        // property of the lab, known far better from all windows than from the
-        // few samples of one); then each window's profile interval with it.
+        // a2 window by window, each warm-started from the one before in its
+        // chunk: first the fits alone, whose scatter pooled over the windows
+        // is the lab's (a property of the lab, known far better from all
+        // windows than from the few samples of one); then each window's
+        // profile interval with it.
+        const std::size_t n = fittable.size();
+        std::size_t done = 0;  // fits of both passes, for the progress line
+        const auto tick = [&] {
+            ++done;
+            if (workers.progress) workers.progress("window fits", done, 2 * n);
+        };
+        const auto unsolved = [&](std::size_t i, const std::string& why) {
+            out.windows[i].reason = "no solution: " + why;
+            out.windows[i].flags.push_back("unsolved");
+            ++out.unsolved;
+        };
         std::vector<double> first_a2(out.windows.size(), NAN);
         std::vector<double> chi(out.windows.size(), NAN);
         std::vector<int> dof(out.windows.size(), 0);
-        double a2 = p.base.a2;
         out.unsolved = 0;
+        window_pass first;
+        first.a1 = a1_held;
+        first.base_a2 = p.base.a2;
         for (const std::size_t i : fittable) {
-            std::string failure;
-            const std::optional<estimate_result> e = fit(i, a1_held, a2, false, std::nullopt, failure);
-            if (!e) {
-                out.windows[i].reason = "no solution: " + failure;
-                out.windows[i].flags.push_back("unsolved");
-                ++out.unsolved;
-                continue;
-            }
-            a2 = first_a2[i] = e->parameters[1].value;
-            chi[i] = e->chi_square;
-            dof[i] = e->degrees_of_freedom;
-            h.check_stop();
+            first.cases.push_back(cases[i]);
+            first.seen.push_back(observed_of(i));
         }
+        run_window_pass(
+            first, h,
+            [&](std::size_t k, const std::string& bytes) {
+                wire_in r(bytes);
+                const std::size_t i = fittable[k];
+                solves += r.get<long>();
+                if (r.get<bool>()) {
+                    first_a2[i] = r.get<double>();
+                    chi[i] = r.get<double>();
+                    dof[i] = r.get<int>();
+                } else {
+                    unsolved(i, r.get_string());
+                }
+                tick();
+            },
+            [&](std::size_t k, const std::string& why) {
+                unsolved(fittable[k], why);
+                tick();
+            });
         // The pooled scatter, without the windows whose own scatter is far
         // beyond it (p < 0.001): those keep their own.
         const auto beyond = [&](std::size_t i) {
@@ -215,43 +380,56 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             }
         }
         if (dof_sum > 0) out.lab_scatter = std::sqrt(chi_sum / dof_sum);
-        std::size_t done = 0;
+        window_pass second;
+        second.a1 = a1_held;
+        second.base_a2 = p.base.a2;
+        second.profile = true;
+        std::vector<std::size_t> fitted_first;
         for (const std::size_t i : fittable) {
-            monitor_window& w = out.windows[i];
-            if (!std::isfinite(first_a2[i])) continue;
+            if (!std::isfinite(first_a2[i])) {
+                tick();
+                continue;
+            }
             std::optional<estimate_options::known_scatter> scatter;
             if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
-            if (beyond(i)) w.flags.push_back("lab scatter");
-            std::string failure;
-            const std::optional<estimate_result> e = fit(i, a1_held, first_a2[i], true, scatter, failure);
-            if (!e) {
-                w.reason = "no solution: " + failure;
-                w.flags.push_back("unsolved");
-                ++out.unsolved;
-            } else {
-                const parameter_estimate& pa = e->parameters[1];
-                w.fitted = true;
-                w.a2 = pa.value;
-                w.a2_lower = pa.profile.lower;
-                w.a2_upper = pa.profile.upper;
-                w.se_ln_a2 = pa.se_ln;
-                w.chi_square = e->chi_square;
-                w.dof = e->degrees_of_freedom;
-                reactor_case c = cases[i];
-                c.a1 = a1_held;
-                c.a2 = w.a2;
-                const run_outcome r = run_case(c, h);
-                ++wm.solves;
-                if (r.ok()) {
-                    w.conversion_predicted = r.value->co2_conversion;
-                    w.conversion_equilibrium = r.value->equilibrium_co2_conversion;
-                    w.approach = w.conversion_measured / w.conversion_equilibrium;
-                }
-            }
-            h.check_stop();
-            if (progress) progress(++done, fittable.size());
+            if (beyond(i)) out.windows[i].flags.push_back("lab scatter");
+            fitted_first.push_back(i);
+            second.cases.push_back(cases[i]);
+            second.seen.push_back(observed_of(i));
+            second.start.push_back(first_a2[i]);
+            second.scatter.push_back(scatter);
         }
-
+        std::size_t intervals = 0;
+        run_window_pass(
+            second, h,
+            [&](std::size_t k, const std::string& bytes) {
+                wire_in r(bytes);
+                monitor_window& w = out.windows[fitted_first[k]];
+                solves += r.get<long>();
+                if (r.get<bool>()) {
+                    w.fitted = true;
+                    w.a2 = r.get<double>();
+                    w.a2_lower = get_optional(r);
+                    w.a2_upper = get_optional(r);
+                    w.se_ln_a2 = r.get<double>();
+                    w.chi_square = r.get<double>();
+                    w.dof = r.get<int>();
+                    if (r.get<bool>()) {
+                        w.conversion_predicted = r.get<double>();
+                        w.conversion_equilibrium = r.get<double>();
+                        w.approach = w.conversion_measured / w.conversion_equilibrium;
+                    }
+                } else {
+                    unsolved(fitted_first[k], r.get_string());
+                }
+                tick();
+                if (progress) progress(++intervals, n);
+            },
+            [&](std::size_t k, const std::string& why) {
+                unsolved(fitted_first[k], why);
+                tick();
+                if (progress) progress(++intervals, n);
+            });
         // Drifts of a2.
         std::vector<std::size_t> series;
         std::vector<double> x, se;
@@ -319,7 +497,8 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                                       timestamp_text(out.windows[stretch.front()].start, p.h.zoned) + " .. " +
                                       timestamp_text(out.windows[stretch.back()].end, p.h.zoned) + ", a2 common to them";
             try {
-                const estimate_result e = estimate(m, seen, eo);
+                // Its pieces (starts, profile scans) on the workers.
+                const estimate_result e = estimate(m, seen, eo, estimate_split{workers, [&h] { h.check_stop(); }});
                 const parameter_estimate& a1 = e.parameters[0];
                 out.a1_lower = a1.profile.lower;
                 out.a1_upper = a1.profile.upper;
@@ -341,7 +520,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             h.check_stop();
         }
     }
-    out.reactor_solves += wm.solves;
+    out.reactor_solves += solves;
 
     for (const monitor_window& w : out.windows) {
         out.fitted += w.fitted ? 1 : 0;

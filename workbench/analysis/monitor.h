@@ -199,10 +199,18 @@ std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<d
                                double& dispersion);
 
 // Everything: screening, windows, a1, the fits with their intervals
-// (warm-started window to window), the equilibria, the drifts. `progress`
-// (may be empty) is called after each window's fit with (done, of).
+// (warm-started window to window within fixed chunks of windows, on the
+// session's workers: the same answer for any number), the equilibria, the
+// drifts. `progress` (may be empty) is called after each window's interval
+// with (done, of); the workers' progress counts the fits of both passes.
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                            const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+// A chunk of a monitor's window fits sent from another machine
+// (chunk_work::kind "monitor"): its results, as run_monitor's workers send
+// them, from the bytes it was sent.
+void run_sent_monitor_chunk(session& s, const std::string& state, std::size_t chunk,
+                            const std::function<void(const std::string&)>& emit);
 
 }  // namespace workbench
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include <boost/math/tools/toms748_solve.hpp>
 
@@ -17,19 +19,27 @@ const double decade = std::log(10.0);
 // along a narrow valley of small a1 as well as on the plateau of large a1).
 class coarse_map {
 public:
-    coarse_map(fit_problem& fp) {
+    coarse_map(fit_problem& fp, const estimate_split& split) {
         for (double u = fp.u_lo(); u < fp.u_hi() - 1e-9; u += decade) axis_.push_back(u);
         axis_.push_back(fp.u_hi());
         const std::size_t n = axis_.size();
         value_.assign(n * n, NAN);
-        // Row by row, back and forth, so that each solve warm-starts from a
-        // neighbour's.
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t jj = 0; jj < n; ++jj) {
-                const std::size_t j = i % 2 == 0 ? jj : n - 1 - jj;
-                value_[i * n + j] = fp.objective({axis_[i], axis_[j]});
-            }
-        }
+        // A row a piece of work, each solve warm-started from its neighbour's.
+        const auto column = [n](std::size_t i, std::size_t jj) { return i % 2 == 0 ? jj : n - 1 - jj; };
+        run_pieces(
+            fp.values().subject(), split, n,
+            [&](std::size_t i, model& own) {
+                const std::unique_ptr<fit_problem> f = fp.on(own);
+                wire_out w;
+                for (std::size_t jj = 0; jj < n; ++jj) w.put(f->objective({axis_[i], axis_[column(i, jj)]}));
+                put_counts(w, f->values());
+                return w.bytes();
+            },
+            [&](std::size_t i, const std::string& bytes) {
+                wire_in r(bytes);
+                for (std::size_t jj = 0; jj < n; ++jj) value_[i * n + column(i, jj)] = r.get<double>();
+                add_counts(r, fp.values());
+            });
     }
 
     // For factor k at uk: the other factor's best grid value in each of the
@@ -60,6 +70,25 @@ private:
 };
 
 enum class side { in, out, unknown };
+
+struct scanned {
+    double uk, uj, delta;  // delta NaN: not solved
+};
+
+void put_points(wire_out& w, const std::vector<scanned>& pts) {
+    w.put<std::uint64_t>(pts.size());
+    for (const scanned& x : pts) w.put(x.uk).put(x.uj).put(x.delta);
+}
+
+std::vector<scanned> get_points(wire_in& r) {
+    std::vector<scanned> pts(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (scanned& x : pts) {
+        x.uk = r.get<double>();
+        x.uj = r.get<double>();
+        x.delta = r.get<double>();
+    }
+    return pts;
+}
 
 }  // namespace
 
@@ -99,18 +128,16 @@ inner_fit best_other(fit_problem& fp, std::size_t k, double uk, const std::vecto
     return out;
 }
 
-std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, point best) {
+std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, point best, const estimate_split& split) {
     const double s0 = res.best_objective, threshold = res.profile_threshold;
+    model& m = fp.values().subject();
     std::optional<coarse_map> map;
-    if (fp.free(0) && fp.free(1)) map.emplace(fp);
+    if (fp.free(0) && fp.free(1)) map.emplace(fp, split);
     for (std::size_t k = 0; k < 2; ++k) {
         parameter_estimate& p = res.parameters[k];
         p.profile = profile_interval{};
         if (!p.free) continue;
         const std::size_t j = 1 - k;
-        struct scanned {
-            double uk, uj, delta;  // delta NaN: not solved
-        };
         std::vector<scanned> pts{{best[k], best[j], 0.0}};
         // The valley the other factor's profile followed, read the other way
         // round: where its re-optimised value (this factor) crosses uk, its
@@ -136,38 +163,63 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
         // another basin: until the profile leaves the threshold.
         const double half = res.t_quantile * p.se_ln;
         const double h0 = std::isfinite(half) ? std::clamp(0.25 * half, 2e-3, 0.3) : 0.05;
-        std::optional<point> better;
-        const auto scan = [&](double from_k, double from_j, bool to_edges) {
-            for (const double dir : {-1.0, 1.0}) {
-                double uk = from_k, uj = from_j, h = h0;
-                bool beyond = false;
-                while ((dir < 0 ? uk > fp.u_lo() : uk < fp.u_hi()) && (to_edges || !beyond)) {
-                    const double next = std::clamp(uk + dir * h, fp.u_lo(), fp.u_hi());
-                    std::vector<double> guesses{uj};
-                    if (map) {
-                        for (const double g : map->guesses(k, next)) guesses.push_back(g);
-                    }
-                    for (const double g : valley_at(next)) guesses.push_back(g);
-                    const inner_fit f = best_other(fp, k, next, guesses);
-                    const double delta = f.ok ? f.objective - s0 : NAN;
-                    pts.push_back({next, f.ok ? f.other : uj, delta});
-                    if (delta < -0.01) {
-                        better = point{};
-                        (*better)[k] = next;
-                        (*better)[j] = f.other;
-                        return;
-                    }
-                    if (f.ok) uj = f.other;
-                    beyond = beyond || delta > threshold;
-                    h = std::min(1.6 * h, beyond ? decade : decade / 2.0);
-                    uk = next;
+        // One direction of a scan on the problem f: the points it steps
+        // through, and a better fit than the best when it finds one (the
+        // scan then stops there).
+        const auto scan_one = [&](fit_problem& f, double from_k, double from_j, double dir, bool to_edges,
+                                  std::vector<scanned>& out) -> std::optional<point> {
+            double uk = from_k, uj = from_j, h = h0;
+            bool beyond = false;
+            while ((dir < 0 ? uk > f.u_lo() : uk < f.u_hi()) && (to_edges || !beyond)) {
+                const double next = std::clamp(uk + dir * h, f.u_lo(), f.u_hi());
+                std::vector<double> guesses{uj};
+                if (map) {
+                    for (const double g : map->guesses(k, next)) guesses.push_back(g);
                 }
+                for (const double g : valley_at(next)) guesses.push_back(g);
+                const inner_fit fit = best_other(f, k, next, guesses);
+                const double delta = fit.ok ? fit.objective - s0 : NAN;
+                out.push_back({next, fit.ok ? fit.other : uj, delta});
+                if (delta < -0.01) {
+                    point better{};
+                    better[k] = next;
+                    better[j] = fit.other;
+                    return better;
+                }
+                if (fit.ok) uj = fit.other;
+                beyond = beyond || delta > threshold;
+                h = std::min(1.6 * h, beyond ? decade : decade / 2.0);
+                uk = next;
             }
+            return std::nullopt;
         };
-        scan(best[k], best[j], true);
-        if (better) return better;
-        const auto side_of = [&](const scanned& s) {
-            return !std::isfinite(s.delta) ? side::unknown : s.delta <= threshold ? side::in : side::out;
+        // From the best fit, each direction a piece of work of its own; a
+        // better fit found downwards wins over one found upwards.
+        std::array<std::optional<point>, 2> found;
+        run_pieces(
+            m, split, 2,
+            [&](std::size_t d, model& own) {
+                const std::unique_ptr<fit_problem> f = fp.on(own);
+                std::vector<scanned> out;
+                const std::optional<point> b = scan_one(*f, best[k], best[j], d == 0 ? -1.0 : 1.0, true, out);
+                wire_out w;
+                put_points(w, out);
+                w.put(b.has_value()).put(b.value_or(point{}));
+                put_counts(w, f->values());
+                return w.bytes();
+            },
+            [&](std::size_t d, const std::string& bytes) {
+                wire_in r(bytes);
+                for (const scanned& x : get_points(r)) pts.push_back(x);
+                const bool has = r.get<bool>();
+                const point b = r.get<point>();
+                if (has) found[d] = b;
+                add_counts(r, fp.values());
+            });
+        if (found[0]) return found[0];
+        if (found[1]) return found[1];
+        const auto side_of = [&](const scanned& x) {
+            return !std::isfinite(x.delta) ? side::unknown : x.delta <= threshold ? side::in : side::out;
         };
         const auto by_value = [](const scanned& a, const scanned& b) { return a.uk < b.uk; };
         std::sort(pts.begin(), pts.end(), by_value);
@@ -185,8 +237,9 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
             const bool seen = at_point || between;
             if (seen) continue;
             pts.push_back({uk, uj, st.objective - s0});
-            scan(uk, uj, false);
-            if (better) return better;
+            for (const double dir : {-1.0, 1.0}) {
+                if (const std::optional<point> better = scan_one(fp, uk, uj, dir, false, pts)) return better;
+            }
             std::sort(pts.begin(), pts.end(), by_value);
         }
         // One point for each value: the lowest (the profile is a minimum).
@@ -203,19 +256,19 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
         // Where the profile crosses the threshold between an inside point a
         // and an outside point b: TOMS 748 on the re-optimised objective,
         // the bound taken on the outside of the last bracket.
-        const auto crossing = [&](const scanned& a, const scanned& b) {
-            const auto f = [&](double x) {
-                const inner_fit g = best_other(fp, k, x, {a.uj, b.uj});
+        const auto crossing = [&](fit_problem& f, const scanned& a, const scanned& b) {
+            const auto g = [&](double x) {
+                const inner_fit fit = best_other(f, k, x, {a.uj, b.uj});
                 // Where it cannot be solved, counted inside: the interval
                 // errs on the wide side.
-                return g.ok ? g.objective - s0 - threshold : -1.0;
+                return fit.ok ? fit.objective - s0 - threshold : -1.0;
             };
             std::uintmax_t iterations = 30;
             const bool rising = a.uk < b.uk;
             const scanned& l = rising ? a : b;
             const scanned& r = rising ? b : a;
             const auto bracket = boost::math::tools::toms748_solve(
-                f, l.uk, r.uk, l.delta - threshold, r.delta - threshold,
+                g, l.uk, r.uk, l.delta - threshold, r.delta - threshold,
                 [](double x, double y) { return std::abs(x - y) < 2e-4; }, iterations);
             return rising ? bracket.second : bracket.first;
         };
@@ -223,10 +276,11 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
         // reactor could not solve counted in), each bounded by the crossings
         // beside it, open where it reaches the edge. Pieces of unsolved
         // points alone count only beside the best fit's.
-        profile_interval& pr = p.profile;
-        pr.computed = true;
-        double u_lower = NAN, u_upper = NAN;  // the hull; NaN: open on that side
-        bool first_piece = true;
+        struct piece {
+            std::size_t first, last;
+            bool has_best;
+        };
+        std::vector<piece> pieces;
         for (std::size_t i = 0; i < n;) {
             if (side_of(pts[i]) == side::out) {
                 ++i;
@@ -239,31 +293,65 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
                 has_best = has_best || pts[last].uk == best[k];
             }
             --last;
-            if (any_in) {
-                const bool unsolved_lo = side_of(pts[i]) == side::unknown;
-                const bool unsolved_hi = side_of(pts[last]) == side::unknown;
-                const double lo = i == 0 ? NAN : unsolved_lo ? pts[i - 1].uk : crossing(pts[i], pts[i - 1]);
-                const double hi = last + 1 == n ? NAN : unsolved_hi ? pts[last + 1].uk : crossing(pts[last], pts[last + 1]);
-                if (has_best) {
-                    pr.unsolved_lower = unsolved_lo;
-                    pr.unsolved_upper = unsolved_hi;
-                }
-                if (first_piece) {
-                    u_lower = lo;
-                    u_upper = hi;
-                } else {
-                    pr.disjoint = true;
-                    u_lower = std::min(u_lower, lo);
-                    u_upper = std::isnan(hi) ? NAN : std::max(u_upper, hi);
-                }
-                first_piece = false;
-            }
+            if (any_in) pieces.push_back({i, last, has_best});
             i = last + 1;
+        }
+        // The crossings the pieces need (inside point, outside point), each
+        // a piece of work of its own.
+        std::vector<std::array<std::size_t, 2>> needed;
+        for (const piece& pc : pieces) {
+            if (pc.first > 0 && side_of(pts[pc.first]) != side::unknown) needed.push_back({pc.first, pc.first - 1});
+            if (pc.last + 1 < n && side_of(pts[pc.last]) != side::unknown) needed.push_back({pc.last, pc.last + 1});
+        }
+        std::vector<double> crossed(needed.size(), NAN);
+        run_pieces(
+            m, split, needed.size(),
+            [&](std::size_t c, model& own) {
+                const std::unique_ptr<fit_problem> f = fp.on(own);
+                wire_out w;
+                w.put(crossing(*f, pts[needed[c][0]], pts[needed[c][1]]));
+                put_counts(w, f->values());
+                return w.bytes();
+            },
+            [&](std::size_t c, const std::string& bytes) {
+                wire_in r(bytes);
+                crossed[c] = r.get<double>();
+                add_counts(r, fp.values());
+            });
+        const auto crossing_at = [&](std::size_t in, std::size_t out) {
+            for (std::size_t c = 0; c < needed.size(); ++c) {
+                if (needed[c][0] == in && needed[c][1] == out) return crossed[c];
+            }
+            return static_cast<double>(NAN);
+        };
+        profile_interval& pr = p.profile;
+        pr.computed = true;
+        double u_lower = NAN, u_upper = NAN;  // the hull; NaN: open on that side
+        bool first_piece = true;
+        for (const piece& pc : pieces) {
+            const std::size_t i = pc.first, last = pc.last;
+            const bool unsolved_lo = side_of(pts[i]) == side::unknown;
+            const bool unsolved_hi = side_of(pts[last]) == side::unknown;
+            const double lo = i == 0 ? NAN : unsolved_lo ? pts[i - 1].uk : crossing_at(i, i - 1);
+            const double hi = last + 1 == n ? NAN : unsolved_hi ? pts[last + 1].uk : crossing_at(last, last + 1);
+            if (pc.has_best) {
+                pr.unsolved_lower = unsolved_lo;
+                pr.unsolved_upper = unsolved_hi;
+            }
+            if (first_piece) {
+                u_lower = lo;
+                u_upper = hi;
+            } else {
+                pr.disjoint = true;
+                u_lower = std::min(u_lower, lo);
+                u_upper = std::isnan(hi) ? NAN : std::max(u_upper, hi);
+            }
+            first_piece = false;
         }
         // An end at the edge of the box is open.
         if (u_lower > fp.u_lo() + 1e-9) pr.lower = factor_at(u_lower);
         if (u_upper < fp.u_hi() - 1e-9) pr.upper = factor_at(u_upper);
-        for (const scanned& s : pts) pr.points.push_back({factor_at(s.uk), factor_at(s.uj), s.delta});
+        for (const scanned& x : pts) pr.points.push_back({factor_at(x.uk), factor_at(x.uj), x.delta});
     }
     return std::nullopt;
 }

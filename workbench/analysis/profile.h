@@ -27,7 +27,10 @@ inner_fit best_other(fit_problem& fp, std::size_t k, double uk, const std::vecto
 // lies at `best`. Returns a point that fits better than the best fit (by
 // more than 0.01) when the scan finds one: the fit stopped short of another
 // basin; the profiles are then not to be used.
-std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, point best);
+// Each direction of the scan from the best fit, each crossing of the
+// threshold and each row of the coarse map of the objective is a piece of
+// work of its own (run_pieces), from the model as it is at the call.
+std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, point best, const estimate_split& split);
 
 }  // namespace workbench::detail
 

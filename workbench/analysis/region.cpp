@@ -20,13 +20,16 @@ namespace {
 // Slices across the region: enough for its outline to read as a curve.
 constexpr int region_slices = 31;
 constexpr int min_slices_a_piece = 7;
+// Slices a piece of work: each run of them starts afresh and takes the next
+// slice's search from the last one's.
+constexpr int slices_a_chunk = 4;
 
 double ln_of(double a) { return std::log(a) + offset; }
 
 }  // namespace
 
 likelihood_region region_of(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                            const estimate_result& res) {
+                            const estimate_result& res, const estimate_split& split) {
     likelihood_region out;
     const parameter_estimate& p1 = res.parameters[0];
     const parameter_estimate& p2 = res.parameters[1];
@@ -92,43 +95,42 @@ likelihood_region region_of(model& m, const std::vector<observed_run>& runs, con
     };
 
     // ---- Slices: the best a2, then each side's crossing of the threshold ----
-    double width_low = NAN, width_high = NAN;  // the last slice's, to start the next one's search
     const double first_width =
         std::isfinite(p2.se_ln) ? std::clamp(res.t_quantile * p2.se_ln, 1e-3, 1.0) : 0.1;
-    for (const auto& span : spans) {
-        const int n = total > 0.0 ? std::max(min_slices_a_piece,
-                                             static_cast<int>(std::lround(region_slices * (span[1] - span[0]) / total)))
-                                  : min_slices_a_piece;
+    // Slices c0 .. c1 - 1 of n across a span, on the problem f.
+    const auto slices = [&](detail::fit_problem& f, const std::array<double, 2>& span, int n, int c0, int c1,
+                            bool& open_a2) {
         std::vector<region_slice> piece;
+        double width_low = NAN, width_high = NAN;  // the last slice's, to start the next one's search
         double last_u2 = NAN;
-        for (int c = 0; c < n; ++c) {
+        for (int c = c0; c < c1; ++c) {
             const double u1 = span[0] + (span[1] - span[0]) * c / (n - 1);
-            region_slice s;
-            s.a1 = factor_at(u1);
-            const detail::inner_fit f = detail::best_other(fp, 0, u1, {valley(u1), last_u2});
-            if (!f.ok) {
-                piece.push_back(s);
+            region_slice sl;
+            sl.a1 = factor_at(u1);
+            const detail::inner_fit best = detail::best_other(f, 0, u1, {valley(u1), last_u2});
+            if (!best.ok) {
+                piece.push_back(sl);
                 continue;
             }
-            last_u2 = f.other;
-            s.a2_best = factor_at(f.other);
-            s.delta_best = f.objective - s0;
-            if (s.delta_best > thr) {
-                piece.push_back(s);
+            last_u2 = best.other;
+            sl.a2_best = factor_at(best.other);
+            sl.delta_best = best.objective - s0;
+            if (sl.delta_best > thr) {
+                piece.push_back(sl);
                 continue;
             }
             // g <= 0 inside. Where the reactor cannot be solved: counted
             // inside, so that the region errs on the large side.
             const auto g = [&](double u2) {
-                const double v = fp.objective({u1, u2});
+                const double v = f.objective({u1, u2});
                 return std::isfinite(v) ? v - s0 - thr : -1.0;
             };
             for (const double dir : {-1.0, 1.0}) {
                 double& width = dir < 0 ? width_low : width_high;
                 double w = std::isfinite(width) ? std::max(width, 1e-3) : first_width;
-                double in = f.other, out_u = NAN, g_in = s.delta_best - thr, g_out = NAN;
+                double in = best.other, out_u = NAN, g_in = sl.delta_best - thr, g_out = NAN;
                 for (int step = 0; step < 60; ++step) {
-                    const double x = std::clamp(f.other + dir * w, fp.u_lo(), fp.u_hi());
+                    const double x = std::clamp(best.other + dir * w, f.u_lo(), f.u_hi());
                     const double gx = g(x);
                     if (gx > 0.0) {
                         out_u = x;
@@ -137,7 +139,7 @@ likelihood_region region_of(model& m, const std::vector<observed_run>& runs, con
                     }
                     in = x;
                     g_in = gx;
-                    if (x == fp.u_lo() || x == fp.u_hi()) break;
+                    if (x == f.u_lo() || x == f.u_hi()) break;
                     w *= 2.0;
                 }
                 double bound = in;
@@ -149,16 +151,47 @@ likelihood_region region_of(model& m, const std::vector<observed_run>& runs, con
                         [](double x, double y) { return std::abs(x - y) < 1e-3; }, iterations);
                     bound = dir < 0 ? bracket.first : bracket.second;
                 } else {
-                    (dir < 0 ? s.open_low : s.open_high) = true;
-                    out.open_a2 = true;
+                    (dir < 0 ? sl.open_low : sl.open_high) = true;
+                    open_a2 = true;
                 }
-                width = std::abs(bound - f.other);
-                (dir < 0 ? s.a2_low : s.a2_high) = factor_at(bound);
+                width = std::abs(bound - best.other);
+                (dir < 0 ? sl.a2_low : sl.a2_high) = factor_at(bound);
             }
-            piece.push_back(s);
+            piece.push_back(sl);
         }
-        out.pieces.push_back(std::move(piece));
+        return piece;
+    };
+    // The pieces of work: runs of slices_a_chunk slices of each span.
+    struct chunk {
+        std::size_t span;
+        int n, c0, c1;
+    };
+    std::vector<chunk> chunks;
+    for (std::size_t k = 0; k < spans.size(); ++k) {
+        const int n = total > 0.0 ? std::max(min_slices_a_piece, static_cast<int>(std::lround(
+                                                                     region_slices * (spans[k][1] - spans[k][0]) / total)))
+                                  : min_slices_a_piece;
+        for (int c = 0; c < n; c += slices_a_chunk) chunks.push_back({k, n, c, std::min(n, c + slices_a_chunk)});
     }
+    out.pieces.assign(spans.size(), {});
+    detail::run_pieces(
+        m, split, chunks.size(),
+        [&](std::size_t i, model& own) {
+            const std::unique_ptr<detail::fit_problem> f = fp.on(own);
+            bool open_a2 = false;
+            const chunk& ch = chunks[i];
+            const std::vector<region_slice> part = slices(*f, spans[ch.span], ch.n, ch.c0, ch.c1, open_a2);
+            wire_out w;
+            w.put(open_a2).put(part);
+            detail::put_counts(w, f->values());
+            return w.bytes();
+        },
+        [&](std::size_t i, const std::string& bytes) {
+            wire_in r(bytes);
+            out.open_a2 = r.get<bool>() || out.open_a2;
+            for (const region_slice& sl : r.get_vector<region_slice>()) out.pieces[chunks[i].span].push_back(sl);
+            detail::add_counts(r, fp.values());
+        });
     return out;
 }
 

@@ -1,6 +1,8 @@
 // The runs resampled: bootstrap and leave-one-run-out refits.
 #include "analysis/least_squares.h"
+#include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
+#include "io/case_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,9 +39,8 @@ std::vector<point> refit_starts(const estimate_result& res) {
 // The best of the refits of the weighted runs from the starts; nullopt when
 // none is usable.
 std::optional<point> refit(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                           const estimate_result& res, const std::vector<double>& weights,
-                           const std::vector<point>& starts) {
-    detail::fit_problem fp(m, runs, opt, res.loss_scale, &weights);
+                           double loss_scale, const std::vector<double>& weights, const std::vector<point>& starts) {
+    detail::fit_problem fp(m, runs, opt, loss_scale, &weights);
     std::optional<point> best;
     double best_objective = NAN;
     for (const point& s : starts) {
@@ -60,6 +61,41 @@ int measurements_of(const std::vector<observed_run>& runs, const std::vector<dou
         for (const auto& q : runs[i].measured) n += q ? 1 : 0;
     }
     return n;
+}
+
+// One resample's fit: whether it is usable, and where (as bytes).
+std::string resample_fit(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
+                         double loss_scale, int free_parameters, const std::vector<double>& weights,
+                         const std::vector<point>& starts) {
+    const int n = measurements_of(runs, weights);
+    const std::optional<point> u =
+        n >= std::max(1, free_parameters) ? refit(m, runs, opt, loss_scale, weights, starts) : std::nullopt;
+    wire_out w;
+    w.put(u.has_value()).put(u.value_or(point{}));
+    return w.bytes();
+}
+
+void put_options(wire_out& w, const estimate_options& o) {
+    w.put(o.initial).put(o.fixed).put(o.loss).put(o.loss_scale).put(o.start_decades).put(o.lower).put(o.upper);
+    w.put(o.max_iterations).put(o.profile).put(o.region).put(o.leave_one_out).put(o.bootstrap).put(o.seed);
+}
+
+estimate_options get_options(wire_in& r) {
+    estimate_options o;
+    o.initial = r.get<std::array<double, 2>>();
+    o.fixed = r.get<std::array<std::optional<double>, 2>>();
+    o.loss = r.get<loss_kind>();
+    o.loss_scale = r.get<double>();
+    o.start_decades = r.get_vector<double>();
+    o.lower = r.get<double>();
+    o.upper = r.get<double>();
+    o.max_iterations = r.get<int>();
+    o.profile = r.get<bool>();
+    o.region = r.get<bool>();
+    o.leave_one_out = r.get<bool>();
+    o.bootstrap = r.get<int>();
+    o.seed = r.get<std::uint64_t>();
+    return o;
 }
 
 // An index in 0 .. n-1, every one equally likely: the generator's bits
@@ -97,29 +133,49 @@ double se_of(const parameter_estimate& p, const estimate_result& res) {
 }  // namespace
 
 bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                           const estimate_result& res, int resamples, std::uint64_t seed,
-                           const std::function<void()>& check_stop) {
+                           const estimate_result& res, int resamples, std::uint64_t seed, const estimate_split& split) {
     if (resamples < 1) throw input_error(field("bootstrap"), "at least 1 resample (got " + std::to_string(resamples) + ")");
     const detail::quiet_ceres quiet;
     bootstrap_result out;
     out.resamples = resamples;
     out.seed = seed;
     const std::vector<point> starts = refit_starts(res);
+    // Every resample drawn first, in order: the same draws whoever fits them.
     std::mt19937_64 rng(seed);
-    for (int b = 0; b < resamples; ++b) {
-        if (check_stop) check_stop();
-        std::vector<double> weights(runs.size(), 0.0);
-        for (std::size_t i = 0; i < runs.size(); ++i) weights[draw(rng, runs.size())] += 1.0;
-        const int n = measurements_of(runs, weights);
-        const std::optional<point> u =
-            n >= std::max(1, res.free_parameters) ? refit(m, runs, opt, res, weights, starts) : std::nullopt;
-        if (!u) {
-            ++out.failed;
-            continue;
-        }
-        out.samples.push_back({res.parameters[0].free ? factor_at((*u)[0]) : res.parameters[0].value,
-                               res.parameters[1].free ? factor_at((*u)[1]) : res.parameters[1].value});
+    std::vector<std::vector<double>> weights(static_cast<std::size_t>(resamples), std::vector<double>(runs.size(), 0.0));
+    for (std::vector<double>& w : weights) {
+        for (std::size_t i = 0; i < runs.size(); ++i) w[draw(rng, runs.size())] += 1.0;
     }
+    // Each resample a piece of work, fitted from the model as it is now; it
+    // may go to other machines with the model (what run_sent_bootstrap_chunk
+    // reads).
+    const std::string model_bytes = split.workers.elsewhere ? m.bytes() : std::string();
+    const auto state = [&] {
+        wire_out w;
+        w.put(model_bytes).put<std::uint64_t>(runs.size());
+        for (const observed_run& r : runs) w.put(r.name).put(r.measured);
+        put_options(w, opt);
+        w.put(res.loss_scale).put(res.free_parameters).put(starts).put<std::uint64_t>(weights.size());
+        for (const std::vector<double>& x : weights) w.put(x);
+        return w.bytes();
+    };
+    detail::run_pieces(
+        m, split, weights.size(),
+        [&](std::size_t b, model& own) {
+            return resample_fit(own, runs, opt, res.loss_scale, res.free_parameters, weights[b], starts);
+        },
+        [&](std::size_t, const std::string& bytes) {
+            wire_in r(bytes);
+            const bool usable = r.get<bool>();
+            const point u = r.get<point>();
+            if (!usable) {
+                ++out.failed;
+                return;
+            }
+            out.samples.push_back({res.parameters[0].free ? factor_at(u[0]) : res.parameters[0].value,
+                                   res.parameters[1].free ? factor_at(u[1]) : res.parameters[1].value});
+        },
+        "bootstrap resamples", model_bytes.empty() ? nullptr : "bootstrap", state);
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free || out.samples.empty()) continue;
         std::vector<double> ln;
@@ -133,32 +189,42 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
 }
 
 leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& runs, const estimate_options& opt,
-                                   const estimate_result& res, const std::function<void()>& check_stop) {
+                                   const estimate_result& res, const estimate_split& split) {
     const detail::quiet_ceres quiet;
     leave_one_out_result out;
     out.computed = true;
     const std::vector<point> starts = refit_starts(res);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (check_stop) check_stop();
-        left_out_run row;
-        row.run = i;
-        std::vector<double> weights(runs.size(), 1.0);
-        weights[i] = 0.0;
-        const int n = measurements_of(runs, weights);
-        const std::optional<point> u =
-            n >= std::max(1, res.free_parameters) ? refit(m, runs, opt, res, weights, starts) : std::nullopt;
-        if (u) {
-            row.ok = true;
-            for (std::size_t k = 0; k < 2; ++k) {
-                const parameter_estimate& p = res.parameters[k];
-                row.value[k] = p.free ? factor_at((*u)[k]) : p.value;
-                if (!p.free) continue;
-                row.shift_ln[k] = std::log(row.value[k]) - std::log(p.value);
-                row.shift_se[k] = row.shift_ln[k] / se_of(p, res);
+    // Each run left out a piece of work, fitted from the model as it is now.
+    detail::run_pieces(
+        m, split, runs.size(),
+        [&](std::size_t i, model& own) {
+            std::vector<double> weights(runs.size(), 1.0);
+            weights[i] = 0.0;
+            const int n = measurements_of(runs, weights);
+            const std::optional<point> u =
+                n >= std::max(1, res.free_parameters) ? refit(own, runs, opt, res.loss_scale, weights, starts) : std::nullopt;
+            wire_out w;
+            w.put(u.has_value()).put(u.value_or(point{}));
+            return w.bytes();
+        },
+        [&](std::size_t i, const std::string& bytes) {
+            wire_in r(bytes);
+            left_out_run row;
+            row.run = i;
+            const bool usable = r.get<bool>();
+            const point u = r.get<point>();
+            if (usable) {
+                row.ok = true;
+                for (std::size_t k = 0; k < 2; ++k) {
+                    const parameter_estimate& p = res.parameters[k];
+                    row.value[k] = p.free ? factor_at(u[k]) : p.value;
+                    if (!p.free) continue;
+                    row.shift_ln[k] = std::log(row.value[k]) - std::log(p.value);
+                    row.shift_se[k] = row.shift_ln[k] / se_of(p, res);
+                }
             }
-        }
-        out.runs.push_back(row);
-    }
+            out.runs.push_back(row);
+        });
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free) continue;
         std::vector<std::size_t> order;
@@ -172,6 +238,33 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
         out.influential[k] = order;
     }
     return out;
+}
+
+void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t chunk,
+                              const std::function<void(const std::string&)>& emit) {
+    wire_in r(state);
+    const std::string model_bytes = r.get_string();
+    std::vector<observed_run> runs(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (observed_run& run : runs) {
+        run.name = r.get_string();
+        run.measured = r.get<observations>();
+    }
+    const estimate_options opt = get_options(r);
+    const double loss_scale = r.get<double>();
+    const int free_parameters = r.get<int>();
+    const std::vector<point> starts = r.get_vector<point>();
+    std::vector<std::vector<double>> weights(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (std::vector<double>& x : weights) x = r.get_vector<double>();
+    // The host with the runs' properties (every run's case is the base
+    // case's, changed by its settings).
+    wire_in first(model_bytes);
+    first.get<std::uint64_t>();
+    const property_set props(parse_case(first.get_string(), "a run's case").tables);
+    workbench_host h(s, props);
+    runs_model m = runs_model::of_bytes(h, model_bytes);
+    const detail::quiet_ceres quiet;
+    const std::string result = resample_fit(m, runs, opt, loss_scale, free_parameters, weights.at(chunk), starts);
+    emit(detail::piece_bytes(result, m.predictions()));
 }
 
 }  // namespace workbench

@@ -1,6 +1,7 @@
 #include "analysis/runs_model.h"
 
 #include "base/text.h"
+#include "io/case_file.h"
 
 #include <cmath>
 #include <functional>
@@ -44,6 +45,31 @@ model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector
 runs_model::runs_model(workbench_host& h, std::vector<reactor_case> cases)
     : h_(h), cases_(std::move(cases)), warm_(cases_.size()) {}
 
+std::unique_ptr<model> runs_model::copy() const {
+    auto c = std::make_unique<runs_model>(*this);
+    c->solves_ = 0;
+    return c;
+}
+
+std::string runs_model::bytes() const {
+    wire_out w;
+    w.put<std::uint64_t>(cases_.size());
+    for (const reactor_case& c : cases_) w.put(case_file_text(c));
+    w.put<std::uint64_t>(warm_.size());
+    for (const std::vector<station>& profile : warm_) w.put(profile);
+    return w.bytes();
+}
+
+runs_model runs_model::of_bytes(workbench_host& h, const std::string& bytes) {
+    wire_in r(bytes);
+    std::vector<reactor_case> cases(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (reactor_case& c : cases) c = parse_case(r.get_string(), "a run's case");
+    runs_model m(h, std::move(cases));
+    m.warm_.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (std::vector<station>& profile : m.warm_) profile = r.get_vector<station>();
+    return m;
+}
+
 model::outcome runs_model::predict(std::size_t run, double ln_a1, double ln_a2) {
     reactor_case& c = cases_[run];
     c.a1 = std::exp(ln_a1);
@@ -78,7 +104,8 @@ estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, e
 
 namespace {
 
-tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res) {
+tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res,
+                     const estimate_split& split) {
     tuned_case t;
     t.c = problem.base;
     const std::array<double, 2> base{problem.base.a1, problem.base.a2};
@@ -111,7 +138,7 @@ tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& p
         o.initial[k] = res.parameters[k].value;
         o.start_decades = {0.0};
         o.profile = false;
-        const estimate_result r = estimate(m, problem.observed, o);
+        const estimate_result r = estimate(m, problem.observed, o, split);
         t.factors[k].value = r.parameters[k].value;
         t.factors[k].with_other_kept = true;
     }
@@ -143,16 +170,16 @@ estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& proble
         }
     }
     estimate_outcome out{problem, {}, 0, {}, {}, {}, {}, {}};
-    out.result = estimate(m, problem.observed, opt);
+    const estimate_split split{h.owner().workers(), [&h] { h.check_stop(); }};
+    out.result = estimate(m, problem.observed, opt, split);
     h.check_stop();
-    const std::function<void()> check = [&h] { h.check_stop(); };
-    if (opt.region) out.region = region_of(m, problem.observed, opt, out.result);
+    if (opt.region) out.region = region_of(m, problem.observed, opt, out.result, split);
     h.check_stop();
-    if (opt.leave_one_out) out.leave_one_out = leave_one_out(m, problem.observed, opt, out.result, check);
+    if (opt.leave_one_out) out.leave_one_out = leave_one_out(m, problem.observed, opt, out.result, split);
     if (opt.bootstrap > 0) {
-        out.bootstrap = bootstrap(m, problem.observed, opt, out.result, opt.bootstrap, opt.seed, check);
+        out.bootstrap = bootstrap(m, problem.observed, opt, out.result, opt.bootstrap, opt.seed, split);
     }
-    out.tuned = tune_case(m, h, problem, out.result);
+    out.tuned = tune_case(m, h, problem, out.result, split);
     h.check_stop();
     out.reactor_solves = m.solves();
     // What each run could convert at most, for measured conversions the

@@ -37,6 +37,14 @@ public:
     outcome predict(std::size_t run, double ln_a1, double ln_a2) override;
     bool stopped() const override { return h_.stopped(); }
     void check_stop() override { h_.check_stop(); }
+    // The runs and each one's last solution, on the same host.
+    std::unique_ptr<model> copy() const override;
+    long predictions() const override { return solves_; }
+    void add_predictions(long n) override { solves_ += n; }
+    // The runs' cases and each one's last solution; and the model from them
+    // on a host (its count of predictions at 0).
+    std::string bytes() const override;
+    static runs_model of_bytes(workbench_host& h, const std::string& bytes);
 
     const reactor_case& case_of_run(std::size_t run) const { return cases_[run]; }
     long solves() const { return solves_; }
@@ -47,6 +55,11 @@ private:
     std::vector<std::vector<station>> warm_;  // by run: the last solution's profile
     long solves_ = 0;
 };
+
+// A bootstrap's resamples computed elsewhere (session/workers.h): resample
+// `chunk` from what bootstrap() sent, on the session.
+void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t chunk,
+                              const std::function<void(const std::string&)>& emit);
 
 // An estimate from a runs file, checked and laid out before the plug-in is
 // loaded: the runs, the base case, each run's case and measurements, and

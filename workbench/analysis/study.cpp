@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/text.h"
+#include "io/case_file.h"
 
 namespace workbench {
 namespace {
@@ -352,17 +353,69 @@ std::vector<double> study_settings(const study_plan& plan, std::size_t p, const 
     return settings;
 }
 
-study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink) {
-    study_summary out;
-    const long calls0 = h.rate_calls();
+std::vector<point_range> study_chunks(const study_plan& plan) {
+    std::vector<point_range> out;
+    const std::size_t row = plan.table || plan.vars.empty() ? 1 : plan.vars.front().values.size();
+    if (row > study_chunk_points) {
+        // Each row in near-equal pieces.
+        const std::size_t pieces = (row + study_chunk_points - 1) / study_chunk_points;
+        for (std::size_t r = 0; r < plan.points; r += row) {
+            for (std::size_t k = 0; k < pieces; ++k) out.push_back({r + row * k / pieces, r + row * (k + 1) / pieces});
+        }
+    } else {
+        const std::size_t step = study_chunk_points / row * row;
+        for (std::size_t p = 0; p < plan.points; p += step) out.push_back({p, std::min(plan.points, p + step)});
+    }
+    return out;
+}
+
+namespace {
+
+// A point as a worker sends it.
+std::string point_bytes(const study_point& p) {
+    wire_out w;
+    w.put<std::uint64_t>(p.index).put(p.settings).put(p.ok).put(p.failure).put(p.details).put(p.values);
+    w.put(p.conversion_defined).put(p.max_balance_residual).put(p.rate_calls);
+    w.put<std::uint64_t>(p.bands.size());
+    for (const result_band& b : p.bands) w.put(b.low).put(b.high).put(b.open_low).put(b.open_high);
+    w.put<std::uint64_t>(p.band_unsolved);
+    return w.bytes();
+}
+
+}  // namespace
+
+void read_study_point(const std::string& bytes, study_point& p) {
+    wire_in r(bytes);
+    p.index = static_cast<std::size_t>(r.get<std::uint64_t>());
+    p.settings = r.get_vector<double>();
+    p.ok = r.get<bool>();
+    p.failure = r.get_string();
+    p.details = r.get_string();
+    p.values = r.get_vector<double>();
+    p.conversion_defined = r.get<bool>();
+    p.max_balance_residual = r.get<double>();
+    p.rate_calls = r.get<long>();
+    p.bands.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (result_band& b : p.bands) {
+        b.low = r.get<double>();
+        b.high = r.get<double>();
+        b.open_low = r.get<bool>();
+        b.open_high = r.get<bool>();
+    }
+    p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
+}
+
+void run_study_chunk(const study_plan& plan, point_range range, workbench_host& h,
+                     const std::function<void(const std::string&)>& emit) {
     const std::size_t dims = plan.table ? 1 : plan.vars.size();
     // The warm starts: the last solution, and for each dimension k >= 1 the
     // last solution at a point whose indices below k are all 0 (the start
-    // of the row, of the plane, ...), reset when that point failed.
+    // of the row, of the plane, ...), reset when that point failed; all
+    // within the chunk.
     std::optional<result> previous;
     std::vector<std::optional<result>> anchor(dims);
     study_point pt;
-    for (std::size_t p = 0; p < plan.points; ++p) {
+    for (std::size_t p = range.begin; p < range.end; ++p) {
         const std::vector<std::size_t> at = plan.table ? std::vector<std::size_t>{p} : grid_index(plan.vars, p);
         const reactor_case c = study_case(plan, p);
         // The point's neighbour: the one before along the first dimension
@@ -377,27 +430,26 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
         const result* warm = nullptr;
         if (first_moved == 0 && previous) warm = &*previous;
         if (first_moved > 0 && first_moved < dims && anchor[first_moved]) warm = &*anchor[first_moved];
+        const long calls0 = h.rate_calls();
         run_outcome o = run_case(c, h, warm);
         h.check_stop();
 
         pt.index = p;
         pt.settings = study_settings(plan, p, c);
-        if (plan.table) pt.carried = &plan.table->rows[p].carried;
         pt.ok = o.ok();
         pt.failure = o.failure;
         pt.details = o.details;
         pt.values.clear();
         pt.bands.clear();
         pt.band_unsolved = 0;
-        pt.c = &c;
-        pt.solved = o.ok() ? &*o.value : nullptr;
+        pt.conversion_defined = o.ok() && o.value->co2_conversion_defined;
+        pt.max_balance_residual = o.ok() ? o.value->max_balance_residual : 0.0;
         if (o.ok()) {
             for (const result_quantity& q : plan.results) pt.values.push_back(q.value(*o.value, c));
             if (plan.bands) band_point(*plan.bands, plan.results, c, *o.value, h, pt);
-        } else {
-            ++out.failed;
         }
-        sink(pt);
+        pt.rate_calls = h.rate_calls() - calls0;
+        emit(point_bytes(pt));
         // The dimensions k with every index below k at 0 keep this point.
         for (std::size_t k = 1; k < dims && at[k - 1] == 0; ++k) {
             if (o.ok()) {
@@ -408,9 +460,122 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
         }
         if (o.ok()) previous = std::move(o.value);
     }
+}
+
+study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink) {
+    study_summary out;
+    const std::vector<point_range> chunks = study_chunks(plan);
+    const worker_options& workers = h.owner().workers();
+    study_point pt;
+    std::size_t done = 0;  // points handed to the sink
+    const auto hand_on = [&] {
+        if (plan.table) pt.carried = &plan.table->rows[pt.index].carried;
+        if (!pt.ok) ++out.failed;
+        out.rate_calls += pt.rate_calls;
+        sink(pt);
+        ++done;
+        if (workers.progress) workers.progress("points", done, plan.points);
+    };
+    chunk_work work;
+    work.chunks = chunks.size();
+    work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        run_study_chunk(plan, {chunks[i].begin + from, chunks[i].end}, h, emit);
+    };
+    work.take = [&](std::size_t, const std::string& bytes) {
+        read_study_point(bytes, pt);
+        hand_on();
+    };
+    // A point a worker could not finish (its plug-in crashed or hung): failed,
+    // with why; or the rest of a chunk not run.
+    work.lost = [&](std::size_t i, const std::string& why, bool ran) {
+        const std::size_t end = ran ? std::min(done + 1, chunks[i].end) : chunks[i].end;
+        for (std::size_t p = done; p < end; ++p) {
+            const reactor_case c = study_case(plan, p);
+            pt = study_point{};
+            pt.index = p;
+            pt.settings = study_settings(plan, p, c);
+            pt.failure = why;
+            hand_on();
+        }
+    };
+    work.kind = "study";
+    work.state = [&plan] { return study_plan_bytes(plan); };
+    run_chunks(workers, work, [&h] { h.check_stop(); });
     out.points = plan.points;
-    out.rate_calls = h.rate_calls() - calls0;
     return out;
+}
+
+std::string study_plan_bytes(const study_plan& plan) {
+    wire_out w;
+    w.put(case_file_text(plan.base));
+    w.put<std::uint64_t>(plan.vars.size());
+    for (const study_variable& v : plan.vars) w.put(v.given).put(v.name).put(v.which).put(v.log_spacing).put(v.listed).put(v.values);
+    w.put(plan.table.has_value());
+    if (plan.table) {
+        const case_table& t = *plan.table;
+        w.put(t.file).put(t.settings).put(t.setting_numbers).put(t.carried).put(t.a1_column).put(t.a2_column).put(t.model_column);
+        w.put<std::uint64_t>(t.rows.size());
+        for (const case_row& r : t.rows) w.put(r.line).put(r.settings).put(r.setting_column).put(r.a1).put(r.a2).put(r.model).put(r.carried);
+    }
+    std::vector<std::string> results;
+    for (const result_quantity& q : plan.results) results.push_back(q.name);
+    w.put(results).put<std::uint64_t>(plan.points).put(plan.settings).put(plan.bands.has_value());
+    if (plan.bands) {
+        w.put(plan.bands->method);
+        put_uncertainty(w, plan.bands->u);
+    }
+    return w.bytes();
+}
+
+study_plan study_plan_of(const std::string& bytes) {
+    wire_in r(bytes);
+    study_plan plan;
+    plan.base = parse_case(r.get_string(), "a study's plan");
+    plan.vars.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    for (study_variable& v : plan.vars) {
+        v.given = r.get_string();
+        v.name = r.get_string();
+        v.which = r.get<std::optional<setting>>();
+        v.log_spacing = r.get<bool>();
+        v.listed = r.get<bool>();
+        v.values = r.get_vector<double>();
+    }
+    if (r.get<bool>()) {
+        case_table& t = plan.table.emplace();
+        t.file = r.get_string();
+        t.settings = r.get_vector<std::string>();
+        t.setting_numbers = r.get_vector<std::size_t>();
+        t.carried = r.get_vector<std::string>();
+        t.a1_column = r.get<std::size_t>();
+        t.a2_column = r.get<std::size_t>();
+        t.model_column = r.get<std::size_t>();
+        t.rows.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+        for (case_row& row : t.rows) {
+            row.line = r.get<std::size_t>();
+            row.settings = r.get<settings_given>();
+            row.setting_column = r.get<std::array<std::size_t, setting_count>>();
+            row.a1 = r.get<std::optional<double>>();
+            row.a2 = r.get<std::optional<double>>();
+            row.model = r.get<std::optional<reactor_model>>();
+            row.carried = r.get_vector<std::string>();
+        }
+    }
+    for (const std::string& name : r.get_vector<std::string>()) plan.results.push_back(*result_named(name));
+    plan.points = static_cast<std::size_t>(r.get<std::uint64_t>());
+    plan.settings = r.get_vector<std::string>();
+    if (r.get<bool>()) {
+        const auto method = r.get<band_method>();
+        plan.bands = plan_bands(get_uncertainty(r), method);
+    }
+    return plan;
+}
+
+void run_sent_study_chunk(session& s, const std::string& state, std::size_t chunk,
+                          const std::function<void(const std::string&)>& emit) {
+    const study_plan plan = study_plan_of(state);
+    const property_set props(plan.base.tables);
+    workbench_host h(s, props);
+    run_study_chunk(plan, study_chunks(plan).at(chunk), h, emit);
 }
 
 std::string setting_text(const std::string& name, double v, int digits) {

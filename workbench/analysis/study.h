@@ -112,8 +112,11 @@ struct study_point {
     std::string failure;                 // the solver's one-line message when not ok
     std::string details;                 // what each start of the solver ended with
     std::vector<double> values;          // by plan.results; NaN where undefined (not ok: empty)
-    const reactor_case* c = nullptr;     // the point's case
-    const result* solved = nullptr;      // the point's solution when ok
+    // Of the point's solution when ok: whether its CO2 conversion is
+    // defined, its largest tray balance residual.
+    bool conversion_defined = true;
+    double max_balance_residual = 0.0;
+    long rate_calls = 0;                 // the point's, its bands' included
     // With the plan's bands: each result's band (by plan.results; NaN
     // where it has none), and how many of the band's points the reactor
     // could not solve here (left out).
@@ -129,12 +132,41 @@ struct study_summary {
     long rate_calls = 0;
 };
 
-// Runs every point in order, each tray warm-started from the nearest
-// solved point before it along the grid (the previous point; at the start
-// of a row the first point of the row before, and so on up the grid's
-// dimensions; a case table: the row before). Never throws for a solver's
-// failure: the point records it. Checks the session's stop after each point.
+// How a study is cut into chunks, the same for any number of workers: runs
+// of whole rows of the grid (a row: the first quantity's values at one value
+// of the others) of at most this many points, or a row longer than that in
+// near-equal pieces of at most this many; a case table in runs of this many
+// rows. Each chunk is its own chain of warm starts.
+inline constexpr std::size_t study_chunk_points = 32;
+struct point_range {
+    std::size_t begin = 0, end = 0;  // points begin .. end - 1
+};
+std::vector<point_range> study_chunks(const study_plan& plan);
+
+// Runs every point, handing each to the sink in order, each tray
+// warm-started from the nearest solved point before it in its chunk along
+// the grid (the previous point; at the start of a row the first point of
+// the row before, and so on up the grid's dimensions; a case table: the row
+// before); the first point of a chunk starts cold. The chunks run on the
+// session's workers (session::workers(); the sink is called here). Never
+// throws for a solver's failure: the point records it; a point a worker
+// could not finish (its plug-in crashed or hung) is recorded as failed with
+// why, and so is the rest of its chunk. Checks the session's stop after
+// each point.
 study_summary run_study(const study_plan& plan, workbench_host& h, const study_sink& sink);
+
+// For work sent to another process or machine (session/workers.h): a plan
+// as bytes and back, the same plan to the last bit (its base case through
+// its case file's text); one chunk's points (emit: each as bytes), and a
+// point from its bytes (all but carried, which the plan's table holds).
+std::string study_plan_bytes(const study_plan& plan);
+study_plan study_plan_of(const std::string& bytes);
+void run_study_chunk(const study_plan& plan, point_range points, workbench_host& h,
+                     const std::function<void(const std::string&)>& emit);
+void read_study_point(const std::string& bytes, study_point& p);
+// Chunk `chunk` of the plan in study_plan_bytes' state, on the session.
+void run_sent_study_chunk(session& s, const std::string& state, std::size_t chunk,
+                          const std::function<void(const std::string&)>& emit);
 
 // "a2 = 0.1, nh3_co2 = 3" (a case table: "line 4"): a point's settings, for messages.
 std::string point_text(const study_plan& plan, const study_point& p);

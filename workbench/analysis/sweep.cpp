@@ -30,11 +30,11 @@ sweep_point sweep_point_of(const study_point& p) {
         return pt;
     }
     // The values in the order of default_results().
-    pt.conversion_defined = p.solved->co2_conversion_defined;
+    pt.conversion_defined = p.conversion_defined;
     pt.co2_conversion = p.values[0];
     pt.equilibrium_co2_conversion = p.values[1];
     for (std::size_t k = 0; k < 4; ++k) pt.w[k] = p.values[2 + k];
-    pt.max_balance_residual = p.solved->max_balance_residual;
+    pt.max_balance_residual = p.max_balance_residual;
     return pt;
 }
 

@@ -45,7 +45,7 @@ struct likelihood_region {
 };
 
 likelihood_region region_of(model& m, const std::vector<observed_run>& runs, const estimate_options& options,
-                            const estimate_result& result);
+                            const estimate_result& result, const estimate_split& split = {});
 
 // The runs resampled with replacement (whole runs: a run's measurements
 // share its conditions), each resample fitted from where the full data's
@@ -60,11 +60,11 @@ struct bootstrap_result {
     std::array<double, 2> lower95{NAN, NAN}, median{NAN, NAN}, upper95{NAN, NAN};
 };
 
-// Throws input_error for resamples < 1. check_stop: called between
-// resamples (it throws to end the work).
+// Throws input_error for resamples < 1. Each resample is refitted from the
+// model as it is at the call, whatever the others did.
 bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, const estimate_options& options,
                            const estimate_result& result, int resamples, std::uint64_t seed,
-                           const std::function<void()>& check_stop = {});
+                           const estimate_split& split = {});
 
 // The fit without one run.
 struct left_out_run {
@@ -88,7 +88,7 @@ struct leave_one_out_result {
 
 leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& runs,
                                    const estimate_options& options, const estimate_result& result,
-                                   const std::function<void()>& check_stop = {});
+                                   const estimate_split& split = {});
 
 }  // namespace workbench
 

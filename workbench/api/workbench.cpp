@@ -74,7 +74,8 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
     const estimate_problem& p = outcome.problem;
     return work(s, p.base, [&](workbench_host& h) {
         runs_model m(h, p.cases);
-        return bootstrap(m, p.observed, p.options, outcome.result, resamples, seed, [&h] { h.check_stop(); });
+        return bootstrap(m, p.observed, p.options, outcome.result, resamples, seed,
+                         estimate_split{s.workers(), [&h] { h.check_stop(); }});
     });
 }
 
@@ -98,6 +99,16 @@ study_document study(session& s, const study_plan& plan) {
     d.warnings = plan.warnings;
     d.notes = plan.notes;
     return d;
+}
+
+void run_sent_chunk(session& s, const std::string& kind, const std::string& state, std::size_t chunk,
+                    const std::function<void(const std::string&)>& emit) {
+    const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
+    if (kind == "study") return run_sent_study_chunk(s, state, chunk, emit);
+    if (kind == "design") return run_sent_design_chunk(s, state, chunk, emit);
+    if (kind == "bootstrap") return run_sent_bootstrap_chunk(s, state, chunk, emit);
+    if (kind == "monitor") return run_sent_monitor_chunk(s, state, chunk, emit);
+    throw input_error("no work of the kind \"" + kind + "\" (a study, a design, a bootstrap or a monitor)");
 }
 
 }  // namespace workbench

@@ -117,8 +117,10 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
 // (without the plug-in); then screened (its left-out values set to NaN in
 // problem.h), cut into windows, each steady window tested for the atom
 // balance and fitted for a2 with its 95 % profile interval, and the drifts
-// of a2 found. A window the reactor cannot solve is recorded and the
-// monitor goes on. `progress` (may be empty): (windows fitted, of).
+// of a2 found, the fits on the session's workers (session::workers()). A
+// window the reactor cannot solve, or lost with its worker, is recorded
+// and the monitor goes on. `progress` (may be empty): (windows whose
+// interval was taken, of the windows to fit).
 monitor_result monitor(session& s, monitor_problem& problem,
                        const std::function<void(std::size_t, std::size_t)>& progress = {});
 
@@ -142,6 +144,14 @@ struct study_document {
     std::vector<std::string> warnings, notes;  // the plan's
 };
 study_document study(session& s, const study_plan& plan);
+
+// Work sent to other machines (worker_options::elsewhere, session/workers.h):
+// chunk `chunk` of a piece of work of the kind ("study", "design",
+// "bootstrap"), from everything it is computed from (chunk_work::state), on
+// this session's plug-in, each result handed to emit: the same bytes as on
+// the machine that sent it. Throws input_error for an unknown kind.
+void run_sent_chunk(session& s, const std::string& kind, const std::string& state, std::size_t chunk,
+                    const std::function<void(const std::string&)>& emit);
 
 // build_info and build_of (the workbench's and a plug-in file's versions,
 // for a report): session/version.h.

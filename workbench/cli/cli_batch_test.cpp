@@ -21,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_testing::any_process_in;
 using cli_testing::outcome;
 using cli_testing::slurp;
 using Batch = cli_testing::cli_fixture;
@@ -60,19 +61,6 @@ int temporaries(const fs::path& dir) {
     int n = 0;
     for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().rfind(".urea-reactor-", 0) == 0;
     return n;
-}
-
-// Whether a process works in the folder (its current folder): a child the
-// workbench started there (gnuplot, a checked build) that outlived it.
-bool any_process_in(const fs::path& folder) {
-    std::error_code ec;
-    for (const auto& p : fs::directory_iterator("/proc", ec)) {
-        const std::string pid = p.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(getpid())) continue;
-        const fs::path cwd = fs::read_symlink(p.path() / "cwd", ec);
-        if (!ec && cwd == folder) return true;
-    }
-    return false;
 }
 
 TEST_F(Batch, AnOutputIsNeverAnInputNorAnotherOutputHoweverSpelt) {
@@ -133,8 +121,9 @@ TEST_F(Batch, InputThatIsNoRegularFileIsRefusedAtOnce) {
 }
 
 TEST_F(Batch, StoppedAtAnyMomentItRemovesItsTemporariesAndExitsWith128PlusTheSignal) {
-    // While it computes: a sweep of some seconds.
-    const std::string sweep = "sweep --vary t-out=175:195:100 --vary nh3_co2=2.8:3.6:100 --csv big.csv --plot big.svg";
+    // While it computes: a sweep of some seconds, on three workers.
+    const std::string sweep =
+        "sweep --vary t-out=175:195:100 --vary nh3_co2=2.8:3.6:100 --csv big.csv --plot big.svg --jobs 3";
     outcome o = stopped(dir, sweep, SIGINT, std::chrono::milliseconds(500));
     EXPECT_EQ(o.status, 130) << o.err;
     // After the plan's notes (the plot's curves), one line says why it ended.
@@ -142,6 +131,8 @@ TEST_F(Batch, StoppedAtAnyMomentItRemovesItsTemporariesAndExitsWith128PlusTheSig
     o = stopped(dir, sweep, SIGTERM, std::chrono::milliseconds(500));
     EXPECT_EQ(o.status, 143) << o.err;
     EXPECT_EQ(files(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(any_process_in(dir)) << "a worker outlived the workbench";
 
     // While gnuplot draws (one that never ends), with the CSV staged.
     const std::string env = fake_gnuplot(dir, "exec sleep 61.5");

@@ -32,6 +32,20 @@ inline std::string slurp(const fs::path& p) {
     return s.str();
 }
 
+// Whether a process works in the folder (its current folder): a child the
+// workbench started there (gnuplot, a checked build, a worker) that
+// outlived it.
+inline bool any_process_in(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (const auto& p : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = p.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(getpid())) continue;
+        const std::filesystem::path cwd = std::filesystem::read_symlink(p.path() / "cwd", ec);
+        if (!ec && cwd == folder) return true;
+    }
+    return false;
+}
+
 class cli_fixture : public ::testing::Test {
 protected:
     void SetUp() override {

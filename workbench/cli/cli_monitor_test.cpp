@@ -70,6 +70,21 @@ TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("windows of 2d every 24h"), std::string::npos);
     EXPECT_NE(table.out.find("Drifts of a2\n  a2 changed from the window of"), std::string::npos);
+
+    // 36 windows of 8 h, the fits cut into chunks of 8 (the not steady
+    // windows among them): the same bytes on any number of workers.
+    std::string json_1, csv_1;
+    for (const char* jobs : {"1", "2", "3"}) {
+        const outcome o = run(std::string("monitor h.csv --fix a1=1 --window 8h --json --csv w8.csv --jobs ") + jobs);
+        ASSERT_EQ(o.status, 0) << o.err;
+        if (json_1.empty()) {
+            json_1 = o.out;
+            csv_1 = slurp(dir / "w8.csv");
+            EXPECT_EQ(json::parse(o.out)["windows"].size(), 36u);
+        }
+        EXPECT_TRUE(o.out == json_1) << "the monitor's JSON with --jobs " << jobs;
+        EXPECT_TRUE(slurp(dir / "w8.csv") == csv_1) << "the monitor's CSV with --jobs " << jobs;
+    }
 }
 
 TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
@@ -86,6 +101,7 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
         {"monitor hourly.csv --fix a2=0.1", "--fix a2=0.1: a2 is what the monitor follows"},
         {"monitor hourly.csv --meter-sigma pressure_bar=2", "--meter-sigma pressure_bar=2: write NAME=PERCENT"},
         {"monitor hourly.csv --csv hourly.csv", "hourly.csv"},
+        {"monitor hourly.csv --jobs 2.5", "--jobs: must be a whole number of worker processes"},
     };
     // A history that ramps all the time: read and screened, no window fitted,
     // each saying why, exit status 0.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "cli/progress.h"
+
 namespace workbench::cli {
 
 namespace {
@@ -90,6 +92,13 @@ outputs_request outputs_of(const invocation& in) {
 }
 
 estimate_given estimate_of(const invocation& in) { return {text_of(in, "--estimate"), std::nullopt}; }
+
+workers_request workers_of(const invocation& in) { return {text_of(in, "--jobs"), text_of(in, "--worker-timeout")}; }
+
+void set_workers(session& s, worker_options workers, const invocation& in) {
+    workers.progress = terminal_progress(in.flag("--quiet"));
+    s.set_workers(std::move(workers));
+}
 
 int finish(const staged_outputs& files, int status) {
     for (const std::string& f : files.failures()) std::cerr << "urea-reactor: error: " << said(f) << "\n";

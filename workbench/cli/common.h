@@ -40,6 +40,11 @@ std::vector<given_value> values_of(const invocation& in, const std::string& opti
 case_request case_of(const invocation& in);
 outputs_request outputs_of(const invocation& in);
 estimate_given estimate_of(const invocation& in);
+workers_request workers_of(const invocation& in);
+
+// A session of the plug-in with the workers checked, the progress line on
+// the terminal unless --quiet.
+void set_workers(session& s, worker_options workers, const invocation& in);
 
 // A warning that the options given, but those in `used`, take no effect,
 // after `unused` (what else takes none): `what` says why ("--version

@@ -22,11 +22,13 @@ int design_command(const invocation& in) {
     r.for_factor = text_of(in, "--for");
     r.top = text_of(in, "--top");
     r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
     const design_job job = check_design(r, on_stderr());
     const design_problem& p = job.problem;
     const checked_outputs& out = job.outputs;
 
     session s(job.plugin);
+    set_workers(s, job.workers, in);
     const design_result res = design(s, p);
     if (res.ranking.empty()) {
         std::cerr << "urea-reactor: solver failure: no candidate could be solved at the estimate; nothing written\n";

@@ -14,14 +14,16 @@ namespace workbench::cli {
 
 namespace {
 
-// The options as given, for a report: every one but the outputs, in the
-// order of their names.
+// The options as given, for a report: every one but the outputs and those
+// that change no result (the workers, the time limit), in the order of
+// their names.
 std::string options_text(const invocation& in) {
     std::string out;
     for (const auto& [name, texts] : in.given()) {
         if (name.rfind("--", 0) != 0) continue;
         if (name == "--json" || name == "--csv" || name == "--plot" || name == "--region-plot" ||
-            name == "--write-case" || name == "--report" || name == "--time-limit") {
+            name == "--write-case" || name == "--report" || name == "--time-limit" || name == "--jobs" ||
+            name == "--worker-timeout" || name == "--quiet") {
             continue;
         }
         for (const std::string& t : texts) out += (out.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);
@@ -41,10 +43,12 @@ int estimate_command(const invocation& in) {
     r.bootstrap = text_of(in, "--bootstrap");
     r.seed = text_of(in, "--seed");
     r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
     const estimate_job job = check_estimate(r, on_stderr());
     const checked_outputs& out = job.outputs;
 
     session s(job.plugin);
+    set_workers(s, job.workers, in);
     const estimate_outcome e = estimate(s, job.problem);
     const estimate_report report = report_of(e);
     const build_info build = build_of(s.plugin_path());

@@ -20,10 +20,12 @@ int monitor_command(const invocation& in) {
     r.fix = values_of(in, "--fix");
     r.meter_sigma = values_of(in, "--meter-sigma");
     r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
     monitor_job job = check_monitor(r, on_stderr());
     const checked_outputs& out = job.outputs;
 
     session s(job.plugin);
+    set_workers(s, job.workers, in);
     const monitor_result res = monitor(s, job.problem);
     const monitor_report report{&job.problem, &res};
     const build_info build = build_of(s.plugin_path());
@@ -41,7 +43,8 @@ int monitor_command(const invocation& in) {
         }
         for (const auto& [name, texts] : in.given()) {
             if (name.rfind("--", 0) != 0 || name == "--json" || name == "--csv" || name == "--plot" ||
-                name == "--report" || name == "--time-limit") {
+                name == "--report" || name == "--time-limit" || name == "--jobs" || name == "--worker-timeout" ||
+                name == "--quiet") {
                 continue;
             }
             for (const std::string& t : texts) c.options += (c.options.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);

@@ -110,7 +110,8 @@ const std::vector<option_spec>& option_specs() {
         {"--verbose", nullptr, case_commands,
          "After a solver failure's one-line message, list what each start ended with"},
         {"--quiet", nullptr, case_commands | check_cmd,
-         "Write no warnings, notes or summary to standard error (errors still are)"},
+         "Write no warnings, notes, summary or progress line to standard error (errors still are; the progress line "
+         "of the commands with workers is shown only when standard error is a terminal)"},
         {"--csv", "FILE", run_cmd, "Also write the tray (or station) profile to this CSV file"},
         {"--csv", "FILE", fit_cmd, "Also write the fitted run's profile to this CSV file"},
         {"--csv", "FILE", estimate_cmd,
@@ -171,6 +172,12 @@ const std::vector<option_spec>& option_specs() {
         {"--map", "FILE", design_cmd,
          "Also draw a map of the ranked measure (the region's area or the interval's width after the run, % of "
          "now) over the two varied settings (.svg or .png)"},
+        {"--jobs", "N", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
+         "Worker processes that solve at once, each with its own copy of the plug-in (default: the cores this "
+         "process may use; 1: all in this process). The results are the same, to the last bit, for any N"},
+        {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
+         "A worker that makes no call into the plug-in for this long is taken to hang, ended, and its work reported "
+         "as failed (default 10)"},
         // urea-reactor monitor.
         {"--window", "DURATION", monitor_cmd,
          "Length of each window, a number and a unit s, min, h, d or w (default 24h): the rows of a window are one "
@@ -482,7 +489,8 @@ bool parse(int argc, char** argv, invocation& out, int& exit_status) {
         "subcommand it runs a case and prints the tray table and the outlet summary.\n\n"
         "Exit status: 0 done, 1 a solver did not converge (or gnuplot failed), 2 bad input, 3 an internal "
         "error (a bug), 124 --time-limit reached, 128 + N stopped by signal N (130 Ctrl-C, 143 SIGTERM). "
-        "A plug-in that crashes ends the program by its signal, with one line saying where.",
+        "A plug-in that crashes ends the program by its signal, with one line saying where; in a worker process "
+        "(--jobs) it fails only the point (or window) it was on.",
         "urea-reactor"};
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
     std::vector<std::unique_ptr<parsed_command>> commands;

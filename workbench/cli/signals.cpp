@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstring>
 
+#include "cli/progress.h"
 #include "io/output_files.h"
 #include "session/check.h"
+#include "session/workers.h"
 
 namespace workbench::cli {
 namespace {
@@ -29,9 +31,11 @@ void put(const char* text) {
 // too. Nothing the work left half done survives but its temporary files,
 // which go.
 void stop(int sig) {
+    kill_workers();
     remove_temporaries();
     if (const int g = gnuplot_child()) kill(g, SIGKILL);
     if (const int c = check_child()) kill(c, SIGKILL);
+    clear_progress_line();
     if (sig == SIGALRM) {
         put("urea-reactor: stopped: the time limit of ");
         put(time_limit_text);

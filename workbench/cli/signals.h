@@ -1,7 +1,7 @@
 // How the command line ends when it is told to stop: on SIGINT, SIGTERM or
 // SIGHUP at any moment, and when --time-limit passes (SIGALRM), every
-// temporary file is removed, a child process (gnuplot, the plug-in under
-// check) is ended, one line says why, and the process exits with 128 + the
+// temporary file is removed, every child process (gnuplot, the plug-in under
+// check, the worker processes) is ended, one line says why, and the process exits with 128 + the
 // signal (130 for SIGINT, 143 for SIGTERM), or 124 for the time limit.
 #ifndef UREA_WORKBENCH_CLI_SIGNALS_H
 #define UREA_WORKBENCH_CLI_SIGNALS_H

@@ -25,9 +25,11 @@ int study_command(const invocation& in) {
     r.estimate = estimate_of(in);
     r.band = text_of(in, "--band");
     r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
     const study_job job = check_study(r, on_stderr());
     study_output out(job.outputs, job.plan, in.flag("--table"), in.flag("--verbose"));
     session s(job.plugin);
+    set_workers(s, job.workers, in);
     const study_summary summary = study(s, job.plan, [&](const study_point& p) { out.add(p); });
     return out.finish(s, summary, "study");
 }

@@ -16,9 +16,11 @@ int sweep_command(const invocation& in) {
     r.estimate = estimate_of(in);
     r.band = text_of(in, "--band");
     r.outputs = outputs_of(in);
+    r.workers = workers_of(in);
     const sweep_job job = check_sweep(r, on_stderr());
     study_output out(job.outputs, job.plan.study, in.flag("--table"), in.flag("--verbose"), !job.plan.study.bands);
     session s(job.plugin);
+    set_workers(s, job.workers, in);
     const study_summary summary = study(s, job.plan.study, [&](const study_point& p) { out.add(p); });
     return out.finish(s, summary, "sweep");
 }

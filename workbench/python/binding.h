@@ -86,6 +86,33 @@ struct check_output {
     std::vector<workbench::verdict> verdicts;
 };
 
+// ---- Sessions and workers ------------------------------------------------------
+
+// A session as Python holds it.
+struct py_session {
+    std::unique_ptr<workbench::session> s;
+};
+using session_ptr = std::shared_ptr<py_session>;
+
+// A session of the plug-in at path (the default one for ""), with the stop
+// check that turns Ctrl-C into KeyboardInterrupt; the module's own session.
+session_ptr open_session(const std::string& path);
+session_ptr& default_session();
+
+// The workers a call asks for (python/workers.cpp): jobs (None: 1, in this
+// process), an executor (the chunks of work that can go are sent to it;
+// None: none), progress (a callable progress(done, total), True: a tqdm bar
+// where tqdm is installed, else a line on stderr; None or False: none).
+workbench::worker_options python_workers(workbench::session& s, py::handle jobs, py::handle executor,
+                                         py::handle progress);
+
+// urea_reactor._run_chunks: chunks first .. last - 1 of a piece of work
+// sent from another process (its kind and state), on the plug-in at
+// `plugin` (None: the module's), after checking that the builds here are
+// the sender's; each chunk's results as a list of bytes.
+py::list run_chunks_here(py::handle plugin, const std::string& builds, const std::string& kind, py::bytes state,
+                         std::size_t first, std::size_t last);
+
 // ---- Python's words -------------------------------------------------------------
 
 // A field of a request as a Python argument: 'vary["a2"]', 'fix={"a1": 1}'.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <type_traits>
 
+#include <pybind11/eval.h>
 #include <pybind11/stl.h>
 
 #include "binding.h"
@@ -97,11 +98,7 @@ auto without_gil(Work&& work) {
     return std::move(*out);
 }
 
-// A session as Python holds it.
-struct py_session {
-    std::unique_ptr<session> s;
-};
-using session_ptr = std::shared_ptr<py_session>;
+}  // namespace
 
 session_ptr open_session(const std::string& path) {
     auto out = std::make_shared<py_session>();
@@ -110,8 +107,6 @@ session_ptr open_session(const std::string& path) {
     out->s->set_stop_check(stop_on_signal);
     return out;
 }
-
-session_ptr open_session(py::handle plugin) { return open_session(plugin.is_none() ? "" : path_text(plugin)); }
 
 // The module's own session, with the default plug-in, opened on first use.
 // Never destroyed: a daemon thread may still be working with it while the
@@ -124,6 +119,10 @@ session_ptr& default_session() {
     }
     return *s;
 }
+
+namespace {
+
+session_ptr open_session(py::handle plugin) { return urea_python::open_session(plugin.is_none() ? "" : path_text(plugin)); }
 
 // The session a call uses: plugin=None the module's, a Session, or a
 // plug-in's path (a session for this call).
@@ -184,19 +183,42 @@ fit_output fit_on(session& s, py::handle c, py::handle target) {
     return o;
 }
 
+// Runs a piece of work without the GIL on the session with these workers,
+// which it keeps for as long as the work lasts.
+template <class Work>
+auto with_workers(session& s, worker_options workers, Work&& work) {
+    return without_gil([&] {
+        const std::lock_guard<std::recursive_mutex> lock(session::work_lock());
+        worker_options before = s.workers();
+        s.set_workers(std::move(workers));
+        try {
+            auto out = work();
+            s.set_workers(std::move(before));
+            return out;
+        } catch (...) {
+            s.set_workers(std::move(before));
+            throw;
+        }
+    });
+}
+
 // The study's points as a table, a row per point as it is solved.
-study_output run_study_of(session& s, study_plan plan, origin from) {
+study_output run_study_of(session& s, study_plan plan, origin from, worker_options workers) {
     study_output o{std::move(plan), {}, {}, std::move(from)};
     o.points = study_table(o.plan);
-    o.summary = without_gil([&] {
-        return workbench::study(s, o.plan, [&](const study_point& p) { add_study_point(o.points, o.plan, p); });
+    o.summary = with_workers(s, std::move(workers), [&] {
+        return workbench::study(s, o.plan, [&](const study_point& p) {
+            // Taken with the GIL when the points come from an executor.
+            add_study_point(o.points, o.plan, p);
+        });
     });
     return o;
 }
 
 // A sweep; with bands, a study of the same grid with the default results,
 // as `sweep --estimate` writes one.
-py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band) {
+py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band,
+                          py::handle jobs, py::handle executor, py::handle progress) {
     sweep_request r;
     r.case_ = case_request_of(c);
     r.vary = vary_of(vary);
@@ -205,9 +227,10 @@ py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle 
     collected w;
     sweep_job job = check_sweep(r, w.n);
     const origin from{s.plugin_path(), job.inputs};
-    if (job.plan.study.bands) return py::cast(run_study_of(s, std::move(job.plan.study), from));
+    worker_options workers = python_workers(s, jobs, executor, progress);
+    if (job.plan.study.bands) return py::cast(run_study_of(s, std::move(job.plan.study), from, std::move(workers)));
     sweep_output o{std::move(job.plan), {}, from};
-    o.r = without_gil([&] { return workbench::sweep(s, o.plan); });
+    o.r = with_workers(s, std::move(workers), [&] { return workbench::sweep(s, o.plan); });
     o.r.warnings = said_all(o.r.warnings);
     o.r.notes = said_all(o.r.notes);
     return py::cast(std::move(o));
@@ -225,7 +248,8 @@ void set_cases(py::handle cases, const std::string& name, std::optional<std::str
 }
 
 study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
-                      const std::string& name, py::handle estimate, py::handle band) {
+                      const std::string& name, py::handle estimate, py::handle band, py::handle jobs,
+                      py::handle executor, py::handle progress) {
     study_request r;
     r.case_ = case_request_of(c);
     r.vary = vary_of(vary);
@@ -237,11 +261,13 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     study_job job = check_study(r, w.n);
     job.plan.warnings = said_all(job.plan.warnings);
     job.plan.notes = said_all(job.plan.notes);
-    return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs});
+    return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs},
+                        python_workers(s, jobs, executor, progress));
 }
 
 estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handle fix, py::handle loss,
-                            const std::string& name, py::handle bootstrap, py::handle seed) {
+                            const std::string& name, py::handle bootstrap, py::handle seed, py::handle jobs,
+                            py::handle executor, py::handle progress) {
     estimate_request r;
     r.runs = runs_of(runs, name);
     r.case_ = case_request_of(c);
@@ -255,13 +281,14 @@ estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handl
     o.job = check_estimate(r, w.n);
     o.warnings = std::move(w.warnings);
     o.from = {s.plugin_path(), o.job.inputs};
-    o.e = without_gil([&] { return workbench::estimate(s, o.job.problem); });
+    o.e = with_workers(s, python_workers(s, jobs, executor, progress),
+                       [&] { return workbench::estimate(s, o.job.problem); });
     return o;
 }
 
 design_output design_on(session& s, py::handle runs, py::handle c, py::handle vary, py::handle cases,
                         py::handle estimate, py::handle fix, py::handle measure, py::handle for_factor,
-                        const std::string& name) {
+                        const std::string& name, py::handle jobs, py::handle executor, py::handle progress) {
     design_request r;
     r.runs = runs_of(runs, name);
     r.case_ = case_request_of(c);
@@ -274,13 +301,14 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     collected w;
     design_job job = check_design(r, w.n);
     design_output o{std::move(job.problem), {}, {s.plugin_path(), job.inputs}};
-    o.r = without_gil([&] { return workbench::design(s, o.p); });
+    o.r = with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::design(s, o.p); });
     o.r.verdict = said_all(o.r.verdict);
     return o;
 }
 
 monitor_output monitor_on(session& s, py::handle history, py::handle c, py::handle window, py::handle step,
-                          py::handle fix, py::handle meter_sigma, py::handle frozen, bool sort, const std::string& name) {
+                          py::handle fix, py::handle meter_sigma, py::handle frozen, bool sort, const std::string& name,
+                          py::handle jobs, py::handle executor, py::handle progress) {
     monitor_request r;
     r.history = history_of(history, name);
     r.sort = sort;
@@ -296,7 +324,8 @@ monitor_output monitor_on(session& s, py::handle history, py::handle c, py::hand
     o.problem = std::make_shared<monitor_problem>(std::move(job.problem));
     o.warnings = std::move(w.warnings);
     o.from = {s.plugin_path(), job.inputs};
-    o.result = std::make_shared<monitor_result>(without_gil([&] { return workbench::monitor(s, *o.problem); }));
+    o.result = std::make_shared<monitor_result>(
+        with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::monitor(s, *o.problem); }));
     o.result->notes = said_all(o.result->notes);
     return o;
 }
@@ -366,14 +395,19 @@ Threads: the plug-in is not reentrant, so the workbench does one piece of
 work at a time per process. Each call releases the GIL while it works:
 other Python threads run meanwhile, and a call from another thread waits
 until the one working has finished (the calls are safe from any thread, but
-run one after the other, not in parallel; use processes for that).
+run one after the other, not in parallel; for that, jobs=N on study, sweep,
+estimate, design and monitor forks N worker processes, and executor= sends the work
+to any concurrent.futures.Executor: a ProcessPoolExecutor, a Dask client's
+get_executor(), mpi4py.futures. The results are the same to the last bit.
+progress= takes a callable progress(done, total), or True for a tqdm bar.)
 
 Ctrl-C: work running in the main thread stops within a few milliseconds and
 raises KeyboardInterrupt (work in other threads runs to its end, as Python
 delivers signals to the main thread only; so does a call waiting for it).
 When the interpreter exits with work in another thread (a daemon thread),
 that work stops, and the thread waits for the process to end.
-A plug-in that crashes ends the process, after one line on stderr naming it.)";
+A plug-in that crashes ends the process, after one line on stderr naming it
+(in a worker of jobs=N, it fails only the point or window it was on).)";
 
 }  // namespace
 }  // namespace urea_python
@@ -457,9 +491,12 @@ pressure, t_in, t_out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component> or a
 runs file's column name. A point the reactor cannot solve is recorded and
 the sweep goes on. Returns a SweepResult; with estimate= (and band=, as for
 run()), each result with its 95 % band: a StudyResult of the same grid, as
-`sweep --estimate` writes a study's table.)",
+`sweep --estimate` writes a study's table. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
-             py::arg("band") = py::none());
+             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("progress") = py::none());
     def_call(m, session_type, "study", &study_on, "A study (see urea_reactor.study).",
              R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
 
@@ -477,10 +514,13 @@ study goes on. estimate (and band): as for run(), each point at the
 estimate's a1 and a2 with each result's 95 % band beside it (NAME_low,
 NAME_high); a sweep with bands is a study of the same vary. Returns a
 StudyResult: .columns (a Table: the settings, the carried columns, each
-result, ok, failure) and .to_pandas().)",
+result, ok, failure) and .to_pandas(). jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
              py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
-             py::arg("band") = py::none());
+             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("progress") = py::none());
     def_call(m, session_type, "estimate", &estimate_on, "An estimate (see urea_reactor.estimate).",
              R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.
 
@@ -496,9 +536,12 @@ left out, the bootstrap (bootstrap=N resamples drawn with seed) and the
 tuned case; e.write_case(path), e.write_report(path) and e.to_json() write
 what the command line's --write-case, --report and --json do. Raises
 InputError (naming file, line and column) for bad runs, SolverError when a
-run has no solution at the start or no start gives a usable fit.)",
+run has no solution at the start or no start gives a usable fit. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("fix") = py::none(),
-             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = py::none());
+             py::arg("loss") = "none", py::arg("name") = "<table>", py::arg("bootstrap") = 0, py::arg("seed") = py::none(),
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
     def_call(m, session_type, "design", &design_on, "The design of the next test run (see urea_reactor.design).",
              R"(Designs the next test run: ranks the runs the operator could make by how much each would shrink the uncertainty of a1 and a2.
 
@@ -510,10 +553,13 @@ here (the fit alone, fix= holding a factor). measure: what the next run
 would measure (names, or 'all'; default what most current runs measure).
 for_factor: 'a1' or 'a2' to rank by that factor's expected interval alone
 (default D-optimal). Returns a DesignResult: .candidates (a Table: settings,
-rank, relative, expected intervals), .ranking, .verdict in words.)",
+rank, relative, expected intervals), .ranking, .verdict in words. jobs, executor and progress split the
+work among worker processes or send it to an executor (see
+help(urea_reactor)).)",
              py::arg("runs"), py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(),
              py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
-             py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>");
+             py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
 
     def_call(m, session_type, "monitor", &monitor_on, "A monitor of a plant history (see urea_reactor.monitor).",
              R"(Follows the reactor through a plant history: a2 window by window, the approach to equilibrium, the feed meters against the lab, and where a2 changed.
@@ -531,10 +577,13 @@ repeat one value before it counts as frozen (default "6h"). sort=True puts
 rows out of time order in order instead of refusing them. Returns a
 MonitorResult: .windows (a Table; .windows.to_pandas() with a
 DatetimeIndex), .drifts, .screening, .plot(). Raises InputError for a bad
-history (file, line and column) or option.)",
+history (file, line and column) or option. jobs, executor and progress split
+the window fits among worker processes or send them to an executor (see
+help(urea_reactor)).)",
              py::arg("history"), py::arg("case") = py::none(), py::kw_only(), py::arg("window") = "24h",
              py::arg("step") = py::none(), py::arg("fix") = py::none(), py::arg("meter_sigma") = py::none(),
-             py::arg("frozen") = py::none(), py::arg("sort") = false, py::arg("name") = "<table>");
+             py::arg("frozen") = py::none(), py::arg("sort") = false, py::arg("name") = "<table>",
+             py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
 
     m.def(
         "results",
@@ -567,6 +616,18 @@ CMPLOC, USURA and UPROPU, and reproduce known reference results? It runs the
 build in a child process: one that crashes or hangs (past `timeout` seconds)
 is reported (timeout: more than 0, at most a day). Ctrl-C stops it. Returns a CheckResult
 (true when the build is good).)");
+    m.def("cores", &available_cores, "The cores this process may run on (for jobs=ur.cores()).");
+    m.def("_run_chunks_here", &run_chunks_here, py::arg("plugin"), py::arg("builds"), py::arg("kind"),
+          py::arg("state"), py::arg("first"), py::arg("last"));
+    // What an executor's workers run: a function of the module's own, which
+    // pickles by its name (a compiled one does not pickle at all).
+    py::exec(R"(
+def _run_chunks(plugin, builds, kind, state, first, last):
+    """Chunks first .. last - 1 of a piece of work sent by another process (study, sweep, design or estimate
+    with executor=): what each worker of the executor runs, on its own session of the plug-in."""
+    return _run_chunks_here(plugin, builds, kind, state, first, last)
+)",
+             m.attr("__dict__"));
     m.def("version", &workbench_version, "The workbench's version and git commit, e.g. 'urea-reactor 1.1.0 (commit abcdef0)'.");
     m.def(
         "build_info",

@@ -317,6 +317,21 @@ void require_gnuplot(const std::string& name) {
     }
 }
 
+worker_options check_workers(const workers_request& r) {
+    worker_options o;
+    o.jobs = available_cores();
+    if (r.jobs) {
+        const double n = parse_number(field("jobs"), *r.jobs, number_rule::positive);
+        if (n != std::floor(n) || n > max_jobs) {
+            throw input_error(field("jobs"), "must be a whole number of worker processes from 1 to " +
+                                                 std::to_string(max_jobs) + " (got " + *r.jobs + ")");
+        }
+        o.jobs = static_cast<unsigned>(n);
+    }
+    if (r.worker_timeout) o.stall_s = parse_number(field("worker_timeout"), *r.worker_timeout, number_rule::positive);
+    return o;
+}
+
 std::string plugin_or_default(const std::string& plugin) { return plugin.empty() ? default_plugin_path() : plugin; }
 
 }  // namespace workbench

@@ -147,6 +147,18 @@ void check_maps(const outputs_request& r, checked_outputs& out, const input_list
 // Throws plot_error about the field when gnuplot is not installed.
 void require_gnuplot(const std::string& field);
 
+// How the work is split among worker processes (session/workers.h): how
+// many at most (none: as many as the cores this process may use; 1: all in
+// this process), and the seconds a worker may make no call into the plug-in
+// before it is taken to hang (none: default_stall_s).
+struct workers_request {
+    std::optional<std::string> jobs;
+    std::optional<std::string> worker_timeout;
+};
+
+// Throws input_error naming the field.
+worker_options check_workers(const workers_request& r);
+
 // The plug-in asked for, or the default one.
 std::string plugin_or_default(const std::string& plugin);
 

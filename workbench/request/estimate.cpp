@@ -123,6 +123,7 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
                           "both factors are held (" + mention("fix") + "): there is nothing to refit");
     }
     j.plugin = plugin_or_default(r.plugin);
+    j.workers = check_workers(r.workers);
     return j;
 }
 
@@ -230,6 +231,7 @@ design_job check_design(const design_request& r, const notices& n) {
                   (j.outputs.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate");
     }
     j.plugin = plugin_or_default(r.plugin);
+    j.workers = check_workers(r.workers);
     return j;
 }
 

@@ -38,6 +38,7 @@ struct estimate_request {
     std::optional<std::string> bootstrap; // resamples
     std::optional<std::string> seed;
     outputs_request outputs;
+    workers_request workers;
 };
 
 struct estimate_job {
@@ -47,6 +48,7 @@ struct estimate_job {
     std::string case_text;                // the case file as read
     checked_outputs outputs;
     std::string plugin;
+    worker_options workers;
     std::vector<input_file> inputs;       // as read
 };
 
@@ -75,6 +77,7 @@ struct design_request {
     std::optional<std::string> for_factor;
     std::optional<std::string> top;
     outputs_request outputs;
+    workers_request workers;
 };
 
 struct design_job {
@@ -82,6 +85,7 @@ struct design_job {
     std::size_t top = 10;
     checked_outputs outputs;
     std::string plugin;
+    worker_options workers;
     std::vector<input_file> inputs;
 };
 

@@ -61,6 +61,7 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     j.problem = monitor_problem_of(std::move(h), base.c, o);
     n.warn(j.problem.warnings);
     j.plugin = plugin_or_default(r.plugin);
+    j.workers = check_workers(r.workers);
     return j;
 }
 

@@ -18,6 +18,7 @@ struct monitor_request {
     std::vector<given_value> fix;            // "a1=VALUE"
     std::vector<given_value> meter_sigma;    // "NAME=PERCENT"
     outputs_request outputs;
+    workers_request workers;
 };
 
 struct monitor_job {
@@ -26,11 +27,12 @@ struct monitor_job {
     checked_outputs outputs;
     std::string plugin;
     std::vector<input_file> inputs;
+    worker_options workers;
 };
 
 // Checks everything in the command line's order: the durations, the held
 // a1, the meters' uncertainties, the case, the outputs, then the history
-// (read once, streamed) and the problem. Throws input_error.
+// (read once, streamed), the problem and the workers. Throws input_error.
 monitor_job check_monitor(const monitor_request& r, const notices& n);
 
 }  // namespace workbench

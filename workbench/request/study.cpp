@@ -74,6 +74,7 @@ study_job check_study(const study_request& r, const notices& n) {
     check_maps(r.outputs, j.outputs, inputs);
     for (const auto& [result, target] : j.outputs.maps) study_map(j.plan, result);
     j.plugin = plugin_or_default(r.plugin);
+    j.workers = check_workers(r.workers);
     return j;
 }
 
@@ -97,6 +98,7 @@ sweep_job check_sweep(const sweep_request& r, const notices& n) {
     const input_list inputs = study_inputs(r.case_, r.plugin, r.estimate, std::nullopt);
     j.outputs = check_outputs(r.outputs, inputs);
     j.plugin = plugin_or_default(r.plugin);
+    j.workers = check_workers(r.workers);
     return j;
 }
 

@@ -19,12 +19,14 @@ struct study_request {
     estimate_given estimate;                 // bands from it
     std::optional<std::string> band;
     outputs_request outputs;                 // maps: each result drawn (added to the results when not among them)
+    workers_request workers;
 };
 
 struct study_job {
     study_plan plan;
     checked_outputs outputs;
     std::string plugin;
+    worker_options workers;
     std::vector<input_file> inputs;          // as read
 };
 
@@ -40,12 +42,14 @@ struct sweep_request {
     estimate_given estimate;
     std::optional<std::string> band;
     outputs_request outputs;
+    workers_request workers;
 };
 
 struct sweep_job {
     sweep_plan plan;                         // with bands: plan.study has them
     checked_outputs outputs;
     std::string plugin;
+    worker_options workers;
     std::vector<input_file> inputs;
 };
 

@@ -11,6 +11,8 @@ namespace workbench::crash_report {
 namespace {
 
 volatile std::sig_atomic_t current = static_cast<int>(where::none);
+beacon* shared = nullptr;
+std::string installed;
 
 // The messages, written before any crash: a handler may only write(2).
 constexpr std::size_t places = 4;
@@ -64,6 +66,7 @@ void handler(int sig) {
 }  // namespace
 
 void install(const std::string& plugin_path) {
+    installed = plugin_path;
     const std::string start = "urea-reactor: error: the plug-in " + plugin_path + " crashed ";
     heads[static_cast<std::size_t>(where::loading)] = start + "while loading (signal ";
     heads[static_cast<std::size_t>(where::usura)] = start + "in its routine USURA (signal ";
@@ -88,7 +91,41 @@ void install(const std::string& plugin_path) {
     });
 }
 
-in_plugin::in_plugin(where w) : before_(current) { current = static_cast<int>(w); }
-in_plugin::~in_plugin() { current = before_; }
+in_plugin::in_plugin(where w) : before_(current) {
+    current = static_cast<int>(w);
+    if (shared != nullptr) {
+        shared->at.store(static_cast<int>(w), std::memory_order_relaxed);
+        shared->calls.store(shared->calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+}
+
+in_plugin::~in_plugin() {
+    current = before_;
+    if (shared != nullptr) shared->at.store(before_, std::memory_order_relaxed);
+}
+
+void share(beacon* b) { shared = b; }
+
+const std::string& plugin_path() { return installed; }
+
+std::string routine_text(where w) {
+    switch (w) {
+        case where::usura: return "its routine USURA";
+        case where::upropu: return "its routine UPROPU";
+        case where::loading: return "its loading";
+        default: return "";
+    }
+}
+
+std::string check_hint() {
+    return installed.empty() ? "" : "; `urea-reactor check --plugin " + installed + "` examines the build";
+}
+
+std::string crash_text(where w, int sig) {
+    std::string text = "the plug-in " + installed + " crashed " +
+                       (w == where::loading ? std::string("while loading") : "in " + routine_text(w)) + " (signal " +
+                       std::to_string(sig) + ", " + signal_name(sig) + ")";
+    return text;
+}
 
 }  // namespace workbench::crash_report

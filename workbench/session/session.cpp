@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <new>
 #include <sstream>
 
 #include "base/errors.h"
@@ -133,8 +135,17 @@ std::string default_plugin_path() {
 
 std::recursive_mutex& session::work_lock() {
     // Never destroyed: a thread may still hold or wait for it while the
-    // process exits (a Python daemon thread while the interpreter ends).
-    static std::recursive_mutex* const m = new std::recursive_mutex;
+    // process exits (a Python daemon thread while the interpreter ends). A
+    // process forked while a thread holds it (an executor's worker forked
+    // during the work, as a ProcessPoolExecutor forks when the work sends it
+    // the first chunk) has only the forking thread, which may not be the
+    // holder: it starts with the lock free.
+    static std::recursive_mutex* const m = [] {
+        static std::recursive_mutex* lock = nullptr;
+        lock = new std::recursive_mutex;
+        pthread_atfork(nullptr, nullptr, [] { new (lock) std::recursive_mutex(); });
+        return lock;
+    }();
     return *m;
 }
 
@@ -171,7 +182,7 @@ void workbench_host::poll_stop() {
     // 748's, Ceres' residuals): nothing may be thrown through them. Whatever
     // the check throws is kept, the rates are NaN from then on, and
     // check_stop() throws it once the solver has handed back.
-    if (!stop_ && session_.stop_check()) {
+    if (!stop_ && session_.stop_check() && !in_worker()) {
         try {
             session_.stop_check()();
         } catch (...) {

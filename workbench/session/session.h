@@ -19,6 +19,7 @@
 
 #include "model/case.h"
 #include "model/properties.h"
+#include "session/workers.h"
 #include "standin/plugin.h"
 
 namespace workbench {
@@ -75,13 +76,21 @@ public:
     void set_stop_check(std::function<void()> check) { stop_check_ = std::move(check); }
     const std::function<void()>& stop_check() const { return stop_check_; }
 
+    // How work that solves the reactor many times is split among worker
+    // processes (session/workers.h): one worker by default, i.e. all of it
+    // in this process.
+    void set_workers(worker_options o) { workers_ = std::move(o); }
+    const worker_options& workers() const { return workers_; }
+
     // Held by each piece of work for as long as it lasts (see above).
-    // Recursive: a piece of work may call another.
+    // Recursive: a piece of work may call another. A process forked while
+    // it is held starts with it free.
     static std::recursive_mutex& work_lock();
 
 private:
     std::unique_ptr<plugin> lib_;
     std::function<void()> stop_check_;
+    worker_options workers_;
 };
 
 // The plug-in's host for one piece of work with one property set: lays out
@@ -107,9 +116,11 @@ public:
     flows nc_flow(const flows& n, double t, double p);
 
     long rate_calls() const { return rate_calls_; }
+    session& owner() { return session_; }
 
     // Whether the work is to stop; check_stop() runs the session's stop
-    // check and throws interrupted if so.
+    // check and throws interrupted if so. Never in a worker process, whose
+    // parent decides.
     bool stopped() const { return static_cast<bool>(stop_); }
     void check_stop();
 

@@ -1,0 +1,187 @@
+// Work split among worker processes. The plug-in keeps static state and the
+// stand-in host's items exist once per process, so a worker is a process:
+// forked from this one once the work is planned and checked (no exec), it
+// has its own copy of the loaded plug-in, of the host and of everything the
+// work was laid out with. Each solves the chunks it is handed, sends each
+// chunk's results back over a socket as they come, and ends with _exit: it
+// never returns into the caller, runs no atexit handler, no destructor and
+// no Python. A worker that crashes, or makes no progress for a while (no
+// call into the plug-in, no result: every solve is bounded in rate calls,
+// so only a plug-in that never returns does that), is ended and its chunk
+// reported lost, in words that name the routine as `check` names it.
+//
+// The results do not depend on the number of workers: the work is cut into
+// the same chunks for any number, each chunk computed from the same state
+// (whatever the caller laid out before; a chunk must not depend on what an
+// earlier chunk did), and the results taken here in the order of the chunks.
+// One worker (or one chunk) runs the same chunks here, in this process.
+//
+// What this asks of a caller: a process with other threads may fork (only
+// the calling thread goes on in the worker, and the worker touches nothing
+// but the workbench's own code: no lock another thread may hold, no
+// interpreter); the calling thread stays until the work ends (the workers
+// die with it, PR_SET_PDEATHSIG); a signal handler that ends the process
+// calls kill_workers() first.
+#ifndef UREA_WORKBENCH_SESSION_WORKERS_H
+#define UREA_WORKBENCH_SESSION_WORKERS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace workbench {
+
+// The cores this process may run on (sched_getaffinity), at least 1.
+unsigned available_cores();
+
+// At most this many worker processes.
+inline constexpr unsigned max_jobs = 1024;
+
+// A worker that makes no progress for this long is taken to hang (seconds).
+inline constexpr double default_stall_s = 10.0;
+
+struct chunk_work;
+
+// How work is split, and watched.
+struct worker_options {
+    unsigned jobs = 1;               // worker processes at most; 1: everything in this process
+    double stall_s = default_stall_s;
+    // Called in this process as the work goes: what is counted ("points",
+    // "bootstrap resamples"), how many are done, of how many.
+    std::function<void(const char* what, std::size_t done, std::size_t total)> progress;
+    // Where work that has a kind goes instead, when set (e.g. a cluster's
+    // machines): it computes every chunk of the work there and hands each
+    // result to work.take here, in order; it throws to end the work.
+    std::function<void(const chunk_work& work)> elsewhere;
+};
+
+// A chunk's results as bytes: written in a worker, read back here in the
+// same order. Numbers keep every bit.
+class wire_out {
+public:
+    template <class T>
+    wire_out& put(const T& v) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        const auto* p = reinterpret_cast<const char*>(&v);
+        bytes_.append(p, sizeof v);
+        return *this;
+    }
+    wire_out& put(const std::string& s) {
+        put<std::uint64_t>(s.size());
+        bytes_ += s;
+        return *this;
+    }
+    template <class T>
+    wire_out& put(const std::vector<T>& v) {
+        put<std::uint64_t>(v.size());
+        for (const T& x : v) put(x);
+        return *this;
+    }
+    wire_out& put(const std::vector<bool>& v) {
+        put<std::uint64_t>(v.size());
+        for (const bool x : v) put(x);
+        return *this;
+    }
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
+class wire_in {
+public:
+    explicit wire_in(const std::string& bytes) : bytes_(bytes) {}
+    template <class T>
+    T get() {
+        static_assert(std::is_trivially_copyable_v<T>);
+        T v{};
+        need(sizeof v);
+        std::memcpy(&v, bytes_.data() + at_, sizeof v);
+        at_ += sizeof v;
+        return v;
+    }
+    std::string get_string() {
+        const auto n = static_cast<std::size_t>(get<std::uint64_t>());
+        need(n);
+        std::string s = bytes_.substr(at_, n);
+        at_ += n;
+        return s;
+    }
+    template <class T>
+    std::vector<T> get_vector() {
+        const auto n = static_cast<std::size_t>(get<std::uint64_t>());
+        std::vector<T> v;
+        for (std::size_t k = 0; k < n; ++k) {
+            if constexpr (std::is_same_v<T, std::string>) {
+                v.push_back(get_string());
+            } else {
+                v.push_back(get<T>());
+            }
+        }
+        return v;
+    }
+    bool done() const { return at_ == bytes_.size(); }
+
+private:
+    void need(std::size_t n) const {
+        if (n > bytes_.size() - at_) throw std::logic_error("a worker's result is cut short");
+    }
+    const std::string& bytes_;
+    std::size_t at_ = 0;
+};
+
+// A piece of work cut into chunks, each with its results in order.
+struct chunk_work {
+    std::size_t chunks = 0;
+    // Computes chunk i's results from number `from` on (0: all of them),
+    // handing each to emit as it comes: in a worker, or here. It may throw
+    // solver_error, input_error or anything else; the error is raised here
+    // when the chunk's turn comes.
+    std::function<void(std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit)> run;
+    // Takes each result of chunk i here, in the order of the chunks and of
+    // their results.
+    std::function<void(std::size_t i, const std::string& result)> take;
+    // Chunk i's worker ended while it computed its next result (ran), e.g.
+    // its plug-in crashed: why, in words ("the plug-in ./lib.so crashed in
+    // its routine USURA (signal 11, SIGSEGV, a bad memory access) in a
+    // worker process; ..."); the chunk then goes on with the result after
+    // it, in another worker. Or the rest of chunk i is not run (not ran:
+    // the plug-in was taken to hang everywhere, see min_hangs_to_stop).
+    // Without it, a lost result throws solver_error with those words.
+    std::function<void(std::size_t i, const std::string& why, bool ran)> lost;
+    // For work that may go to other machines (worker_options::elsewhere):
+    // its kind ("study", "design", "bootstrap") and everything its chunks
+    // are computed from, as bytes; there, run_sent_chunk (api/workbench.h)
+    // computes chunk i from them, to the same bytes as run does here. No
+    // kind: the work stays on this machine.
+    std::string kind;
+    std::function<std::string()> state;
+};
+
+// A crash costs a worker, a hang stall_s: when at least this many workers
+// were taken to hang, and more than results have come back, the plug-in is
+// taken to hang everywhere, and what is not yet handed out is not run.
+inline constexpr std::size_t min_hangs_to_stop = 3;
+
+// Runs every chunk: here, in order, when options.jobs is 1 or there is
+// one chunk; else in up to options.jobs workers forked from this process,
+// handed out in order. stop: called here now and then (every chunk here;
+// every 50 ms or so while workers work); it throws to end the work, which
+// first ends every worker. No worker outlives the call, however it ends.
+void run_chunks(const worker_options& options, const chunk_work& work, const std::function<void()>& stop);
+
+// Ends every worker process of this process at once (SIGKILL):
+// async-signal-safe, for a handler that ends the process.
+void kill_workers();
+
+// Whether this process is a worker.
+bool in_worker();
+
+}  // namespace workbench
+
+#endif
