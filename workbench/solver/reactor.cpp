@@ -425,7 +425,7 @@ double scarce_unit(const flows& n, int reaction, double f_ref) {
 // is found wherever Newton's starts are not close enough. The inner unknown
 // is the carbamate leaving, c, so that a trace of it (fast dehydration in a
 // dilute liquid) is not the difference of two extents; each root is found
-// to the rounding of the species that vanishes at the nearer end of its
+// to the rounding of whichever species vanishes at the nearer end of its
 // bracket. Two ways, by where the tray's solution lies:
 //  - for a carbamate-formation extent xi1 >= -CARB fed, the urea balance
 //    xi2 = r2 holds at one c between none left (r2 backward: xi2 above its
@@ -886,7 +886,7 @@ flows equilibrium(const reactor_case& c, workbench_host& h, const flows& feed, d
     // Not close enough: a species is scarce at the equilibrium (a dilute
     // liquid holds little carbamate; a feed without water little urea), and
     // the roots above, to the rounding of the carbon and nitrogen fed, leave
-    // it imprecise. Again, each root to the rounding of the species it moves
+    // it imprecise. Again, each root to the rounding of each species it moves
     // (its distance to the nearer end of its bracket, where one vanishes),
     // and the carbamate as the inner unknown itself, so that a trace of it is
     // not the difference of two large extents.
