@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <numeric>
 #include <utility>
 
@@ -195,15 +194,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
 }
 
 history parse_history(const std::string& text, const std::string& name, bool sort) {
-    std::size_t at = 0;
-    return history_of(
-        [&](char* to, std::size_t capacity) {
-            const std::size_t n = std::min(capacity, text.size() - at);
-            std::memcpy(to, text.data() + at, n);
-            at += n;
-            return n;
-        },
-        name, sort);
+    return history_of(text_source(text), name, sort);
 }
 
 history read_history(const std::string& path, bool sort) {

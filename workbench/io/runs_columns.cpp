@@ -331,16 +331,17 @@ bool csv_reader::next(csv_record& r) {
     }
 }
 
+csv_reader::source text_source(const std::string& text) {
+    return [&text, at = std::size_t{0}](char* to, std::size_t capacity) mutable {
+        const std::size_t n = std::min(capacity, text.size() - at);
+        std::memcpy(to, text.data() + at, n);
+        at += n;
+        return n;
+    };
+}
+
 csv_table csv_records(const std::string& text, const std::string& file) {
-    std::size_t at = 0;
-    csv_reader reader(
-        [&](char* to, std::size_t capacity) {
-            const std::size_t n = std::min(capacity, text.size() - at);
-            std::memcpy(to, text.data() + at, n);
-            at += n;
-            return n;
-        },
-        file);
+    csv_reader reader(text_source(text), file);
     csv_table out;
     csv_record r;
     std::size_t cells = 0;

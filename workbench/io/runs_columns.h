@@ -59,6 +59,9 @@ private:
     char sep_ = ',';
 };
 
+// A text in memory as a reader's source (the text must outlive the reader).
+csv_reader::source text_source(const std::string& text);
+
 // Every record of a text, and the separator its header uses.
 struct csv_table {
     std::vector<csv_record> records;
