@@ -1,0 +1,31 @@
+# The documentation site: Markdown pages (MyST) built by Sphinx.
+#   sphinx-build -W --keep-going -b html docs build/docs
+# The Python reference imports urea_reactor: put the built module on
+# PYTHONPATH (build/ci/python, or the package's), as the ctest docs.build does.
+project = "urea-plugin"
+author = "the urea-plugin developers"
+copyright = "the urea-plugin developers, MIT licence"
+
+extensions = [
+    "myst_parser",
+    "sphinx.ext.autodoc",
+    "sphinx.ext.napoleon",
+]
+source_suffix = {".md": "markdown"}
+master_doc = "index"
+# Links to headings of other pages, as GitHub renders them (page.md#heading).
+myst_heading_anchors = 3
+myst_enable_extensions = ["dollarmath"]
+
+# The Python module's docstrings: numpy style and Google style both read.
+napoleon_numpy_docstring = True
+napoleon_google_docstring = True
+autodoc_default_options = {"members": True, "undoc-members": True, "show-inheritance": True}
+# pybind11's signatures name C++ types Sphinx cannot link: not an error.
+nitpicky = False
+
+html_theme = "alabaster"
+html_title = "urea-plugin"
+exclude_patterns = ["_build"]
+# The code blocks are not highlighted by language guesses that can fail.
+highlight_language = "none"
