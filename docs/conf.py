@@ -29,3 +29,5 @@ html_title = "urea-plugin"
 exclude_patterns = ["_build"]
 # The code blocks are not highlighted by language guesses that can fail.
 highlight_language = "none"
+# A console transcript's output is not shell: shown plain where it cannot be lexed.
+suppress_warnings = ["misc.highlighting_failure"]
