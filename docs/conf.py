@@ -31,3 +31,28 @@ exclude_patterns = ["_build"]
 highlight_language = "none"
 # A console transcript's output is not shell: shown plain where it cannot be lexed.
 suppress_warnings = ["misc.highlighting_failure"]
+
+# The Python reference must document the module's calls. autodoc skips a
+# module it cannot import with a warning (an error here, -W), but documents
+# nothing, silently, where the members live in a submodule it takes for
+# imports: the build fails then too.
+_PYTHON_API = ("run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "Case", "Session")
+_documented = set()
+
+
+def _note_documented(app, what, name, obj, options, lines):
+    _documented.add(name)
+
+
+def _check_python_reference(app, exception):
+    if exception is not None or app.builder.name != "html" or "reference/python" not in app.env.found_docs:
+        return
+    missing = sorted(f"urea_reactor.{n}" for n in _PYTHON_API if f"urea_reactor.{n}" not in _documented)
+    if missing:
+        raise RuntimeError("reference/python.md documents none of " + ", ".join(missing) +
+                           " (run sphinx-build with -E, and urea_reactor on PYTHONPATH)")
+
+
+def setup(app):
+    app.connect("autodoc-process-docstring", _note_documented)
+    app.connect("build-finished", _check_python_reference)
