@@ -56,3 +56,5 @@ def _check_python_reference(app, exception):
 def setup(app):
     app.connect("autodoc-process-docstring", _note_documented)
     app.connect("build-finished", _check_python_reference)
+# Room for the command line's tables, which are some 100 columns wide.
+html_theme_options = {"page_width": "1160px", "sidebar_width": "240px"}
