@@ -6,7 +6,7 @@ show the file's columns and to let an estimate be checked against the
 factors it was made from. And examples/runs-slow-carbamate.csv: the same runs
 made with carbamate formation slow (a1 = 3e-6), where the conversion depends
 on a1 too, yet the runs cannot tell slow from fast formation (a1's profile
-interval is open above; docs/workbench.md works through it).
+interval is open above; docs/howto/design-next-run.md works through it).
 
 Each run is the built-in default case with a few settings changed (load,
 ratios, temperatures, pressure); `urea-reactor --json` gives its outlet CO2
