@@ -114,9 +114,12 @@ TEST_F(WorkersCli, EveryCommandEndsWhenItsPluginHangsOrCrashesAndSaysWhatIsUndon
     const std::string hung = " did not return from its routine USURA within 0.5 s in a worker process";
     const std::string crashed = " crashed in its routine USURA (signal 11, SIGSEGV, a bad memory access) in a worker process";
     const std::string jobs = " --jobs 2 --worker-timeout 0.5";
+    // A command that would never end fails the test instead.
+    const std::string bounded = "timeout -s KILL 120";
 
     // One chunk of ten points, nine of them hot.
-    const outcome study = run("--plugin '" PLUGIN_HOT_HANG "' study --vary t-out=190:199:10 --result co2_conversion" + jobs);
+    const outcome study =
+        run("--plugin '" PLUGIN_HOT_HANG "' study --vary t-out=190:199:10 --result co2_conversion" + jobs, bounded);
     EXPECT_EQ(study.status, 1) << study.err;
     EXPECT_TRUE(has(study, "urea-reactor: study: 9 of 10 points not solved: the plug-in " PLUGIN_HOT_HANG + hung)) << study.err;
     EXPECT_FALSE(any_process_in(dir)) << "a worker outlived the study";
@@ -127,17 +130,17 @@ TEST_F(WorkersCli, EveryCommandEndsWhenItsPluginHangsOrCrashesAndSaysWhatIsUndon
     std::string line;
     for (int k = 0; k < 6 && std::getline(example, line); ++k) runs << line << "\n";
     runs.close();
-    const outcome crash = run("--plugin '" PLUGIN_CRASHING "' estimate runs.csv" + jobs);
+    const outcome crash = run("--plugin '" PLUGIN_CRASHING "' estimate runs.csv" + jobs, bounded);
     EXPECT_EQ(crash.status, 1) << crash.err;
     EXPECT_TRUE(has(crash, "the plug-in " PLUGIN_CRASHING + crashed)) << crash.err;
-    const outcome hang = run("--plugin '" PLUGIN_HANGING "' estimate runs.csv" + jobs);
+    const outcome hang = run("--plugin '" PLUGIN_HANGING "' estimate runs.csv" + jobs, bounded);
     EXPECT_EQ(hang.status, 1) << hang.err;
     EXPECT_TRUE(has(hang, "the plug-in " PLUGIN_HANGING + hung)) << hang.err;
     EXPECT_FALSE(any_process_in(dir)) << "a worker outlived the estimate";
 
     // A design whose runs are cool and half of whose six candidates (one
     // chunk) are hot: it ends, and says which are missing.
-    const outcome design = run("--plugin '" PLUGIN_HOT_HANG "' design runs.csv --vary t-out=188:193:6" + jobs);
+    const outcome design = run("--plugin '" PLUGIN_HOT_HANG "' design runs.csv --vary t-out=188:193:6" + jobs, bounded);
     EXPECT_TRUE(has(design, "urea-reactor: design: 3 of 6 candidates not solved: the plug-in " PLUGIN_HOT_HANG + hung))
         << design.err;
 
@@ -151,7 +154,7 @@ TEST_F(WorkersCli, EveryCommandEndsWhenItsPluginHangsOrCrashesAndSaysWhatIsUndon
         std::ofstream out(dir / "h.csv");
         workbench::write_synthetic_history(out, h, workbench::default_case(), recipe);
     }
-    const outcome monitor = run("--plugin '" PLUGIN_HANGING "' monitor h.csv" + jobs);
+    const outcome monitor = run("--plugin '" PLUGIN_HANGING "' monitor h.csv" + jobs, bounded);
     EXPECT_TRUE(has(monitor, "urea-reactor: monitor: 3 of 3 windows not solved: the plug-in " PLUGIN_HANGING + hung))
         << monitor.err;
     EXPECT_FALSE(any_process_in(dir)) << "a worker outlived the monitor";

@@ -108,7 +108,9 @@ public:
         slots_ = std::min<std::size_t>(o.jobs, w.chunks);
         bytes_ = std::max<std::size_t>(slots_ * sizeof(crash_report::beacon), 1);
         void* m = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (m == MAP_FAILED) throw resource_error(std::string("no shared memory for worker processes (") + strerror(errno) + ")");
+        if (m == MAP_FAILED) {
+            throw resource_error(std::string("no shared memory for worker processes (") + strerror(errno) + ")");
+        }
         beacons_ = static_cast<crash_report::beacon*>(m);
         for (std::size_t k = 0; k < slots_; ++k) new (&beacons_[k]) crash_report::beacon();
         workers_.resize(slots_);
