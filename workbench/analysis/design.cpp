@@ -491,8 +491,12 @@ design_result run_design(workbench_host& h, const design_problem& p) {
     };
     // A candidate a worker could not finish (its plug-in crashed or hung):
     // failed, with why; or the rest of a chunk not run.
+    std::size_t lost = 0;
+    std::string first_lost;
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {
         const std::size_t end = ran ? std::min(out.candidates.size() + 1, chunks[i].end) : chunks[i].end;
+        if (first_lost.empty()) first_lost = why;
+        lost += end - out.candidates.size();
         while (out.candidates.size() < end) {
             design_candidate d = candidate(out.candidates.size());
             d.failure = why;
@@ -500,6 +504,7 @@ design_result run_design(workbench_host& h, const design_problem& p) {
         }
     };
     run_chunks(workers, work, [&h] { h.check_stop(); });
+    say_undone(workers, "design", lost, p.candidates.points, "candidates", first_lost);
     out.reactor_solves = solves;
 
     // A free factor that changes nothing any run measures, now or with any

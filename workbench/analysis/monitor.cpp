@@ -317,8 +317,11 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     // Every window's a2 at a1, and the drifts.
     const worker_options& workers = h.owner().workers();
     long solves = 0;
+    std::size_t lost = 0;  // windows a worker could not finish, in the last fit
+    std::string first_lost;
     const auto fit_windows = [&](double a1_held) {
         out.drifts.clear();
+        lost = 0;
         // a2 window by window, each warm-started from the one before in its
         // chunk: first the fits alone, whose scatter pooled over the windows
         // is the lab's (a property of the lab, known far better from all
@@ -363,6 +366,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             },
             [&](std::size_t k, const std::string& why) {
                 unsolved(fittable[k], why);
+                if (lost++ == 0) first_lost = why;
                 tick();
             });
         // The pooled scatter, without the windows whose own scatter is far
@@ -427,6 +431,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             },
             [&](std::size_t k, const std::string& why) {
                 unsolved(fitted_first[k], why);
+                if (lost++ == 0) first_lost = why;
                 tick();
                 if (progress) progress(++intervals, n);
             });
@@ -514,6 +519,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                                   where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") + " holds another";
                 }
             } catch (const solver_error& x) {
+                if (dynamic_cast<const worker_lost*>(&x) != nullptr && workers.undone) {
+                    workers.undone(std::string("monitor: a1 not estimated") + where + ": " + x.what());
+                }
                 out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no fit of a1" + where + " (" + x.what() + ")";
             }
             out.reactor_solves += m.solves();
@@ -521,6 +529,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         }
     }
     out.reactor_solves += solves;
+    say_undone(workers, "monitor", lost, fittable.size(), "windows", first_lost);
 
     for (const monitor_window& w : out.windows) {
         out.fitted += w.fitted ? 1 : 0;

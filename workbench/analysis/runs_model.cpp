@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "io/case_file.h"
+#include "session/workers.h"
 
 #include <cmath>
 #include <functional>
@@ -10,7 +11,9 @@
 
 namespace workbench {
 
-model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector<station>* warm) {
+namespace {
+
+model::outcome predict_here(const reactor_case& c, workbench_host& h, std::vector<station>* warm) {
     model::outcome out;
     std::vector<station> profile;
     try {
@@ -39,6 +42,36 @@ model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector
     }
     out.ok = true;
     if (warm != nullptr) *warm = std::move(profile);
+    return out;
+}
+
+}  // namespace
+
+// With workers, no call into the plug-in runs in this process, where nothing
+// would end one that hangs or outlive one that crashes: a solve outside the
+// chunks of a piece of work (an estimate's covariance, a design's runs)
+// runs in a watched worker of its own, its outcome and next warm start back
+// as bytes, which keep every bit.
+model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector<station>* warm) {
+    const worker_options& workers = h.owner().workers();
+    if (workers.jobs <= 1 || in_worker()) return predict_here(c, h, warm);
+    const std::string bytes = run_watched(
+        workers,
+        [&] {
+            const model::outcome o = predict_here(c, h, warm);
+            wire_out w;
+            w.put(o.ok).put(o.values).put(o.failure).put(o.details);
+            if (o.ok && warm != nullptr) w.put(*warm);
+            return w.bytes();
+        },
+        [&h] { h.check_stop(); });
+    wire_in r(bytes);
+    model::outcome out;
+    out.ok = r.get<bool>();
+    out.values = r.get<predicted>();
+    out.failure = r.get_string();
+    out.details = r.get_string();
+    if (out.ok && warm != nullptr) *warm = r.get_vector<station>();
     return out;
 }
 
@@ -104,6 +137,15 @@ estimate_problem estimate_problem_of(runs_file runs, const reactor_case& base, e
 
 namespace {
 
+// A number the plug-in is called for, computed as predict_run's solves are.
+template <class T>
+T watched_value(workbench_host& h, const std::function<T()>& compute) {
+    const std::string bytes = run_watched(
+        h.owner().workers(), [&] { return wire_out().put(compute()).bytes(); }, [&h] { h.check_stop(); });
+    wire_in r(bytes);
+    return r.get<T>();
+}
+
 tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res,
                      const estimate_split& split) {
     tuned_case t;
@@ -147,8 +189,10 @@ tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& p
     for (std::size_t k = 0; k < 2; ++k) t.factors[k].changed = t.factors[k].value != base[k];
     // A tuned case the reactor cannot solve is no reason to lose the
     // estimate: its conversion is then unknown.
-    const run_outcome r = run_case(t.c, h);
-    if (r.ok()) t.co2_conversion = r.value->co2_conversion;
+    t.co2_conversion = watched_value<double>(h, [&] {
+        const run_outcome r = run_case(t.c, h);
+        return r.ok() ? r.value->co2_conversion : t.co2_conversion;
+    });
     return t;
 }
 
@@ -186,7 +230,9 @@ estimate_outcome estimate_runs(workbench_host& h, const estimate_problem& proble
     // model cannot reach.
     const std::size_t conv = static_cast<std::size_t>(quantity::co2_conversion);
     for (std::size_t i = 0; i < problem.cases.size(); ++i) {
-        out.reachable.push_back(problem.observed[i].measured[conv] ? highest_equilibrium_conversion(problem.cases[i], h)
+        out.reachable.push_back(problem.observed[i].measured[conv] ? watched_value<double>(h, [&] {
+            return highest_equilibrium_conversion(problem.cases[i], h);
+        })
                                                                     : NAN);
         h.check_stop();
     }

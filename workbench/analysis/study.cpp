@@ -487,8 +487,12 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     };
     // A point a worker could not finish (its plug-in crashed or hung): failed,
     // with why; or the rest of a chunk not run.
+    std::size_t lost = 0;
+    std::string first_lost;
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {
         const std::size_t end = ran ? std::min(done + 1, chunks[i].end) : chunks[i].end;
+        if (first_lost.empty()) first_lost = why;
+        lost += end - done;
         for (std::size_t p = done; p < end; ++p) {
             const reactor_case c = study_case(plan, p);
             pt = study_point{};
@@ -501,6 +505,7 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     work.kind = "study";
     work.state = [&plan] { return study_plan_bytes(plan); };
     run_chunks(workers, work, [&h] { h.check_stop(); });
+    say_undone(workers, "study", lost, plan.points, "points", first_lost);
     out.points = plan.points;
     return out;
 }

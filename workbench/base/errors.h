@@ -83,6 +83,13 @@ private:
     std::string details_;
 };
 
+// The system would not give what the work needs (a process, a socket):
+// neither the input's fault nor a bug. what() is one line.
+class resource_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Work stopped on request before it ended: by a signal (its number), or by
 // a time limit or a caller's own reason (signal 0).
 class interrupted : public std::runtime_error {

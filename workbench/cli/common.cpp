@@ -97,6 +97,15 @@ workers_request workers_of(const invocation& in) { return {text_of(in, "--jobs")
 
 void set_workers(session& s, worker_options workers, const invocation& in) {
     workers.progress = terminal_progress(in.flag("--quiet"));
+    workers.warning = [](const std::string& w) {
+        clear_progress_line();
+        warn({w});
+    };
+    // Work left undone is said even with --quiet, whatever the exit status.
+    workers.undone = [](const std::string& line) {
+        clear_progress_line();
+        std::cerr << "urea-reactor: " << said(line) << "\n";
+    };
     s.set_workers(std::move(workers));
 }
 

@@ -13,7 +13,8 @@
 //
 // Exit status: 0 done, 1 a solver did not converge (or gnuplot failed; a
 // sweep with failed points), 2 bad input (options, case file, runs file,
-// plug-in that does not load, an output that cannot be written), 3 an
+// plug-in that does not load, an output that cannot be written, no worker
+// process to be had), 3 an
 // internal error (a bug), 124 --time-limit reached, 128 + N stopped by
 // signal N (130 SIGINT, 143 SIGTERM). Every option is checked before
 // anything runs; output files are written only when the run succeeded.
@@ -105,6 +106,9 @@ int run_command_line(int argc, char** argv) {
     } catch (const plot_error& e) {
         std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
         return exit_solver;
+    } catch (const resource_error& e) {
+        std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
+        return exit_input;
     } catch (const std::exception& e) {
         std::cerr << "urea-reactor: internal error (a bug of the workbench; please report it): " << e.what() << "\n";
         return exit_bug;

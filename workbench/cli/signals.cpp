@@ -1,8 +1,10 @@
 #include "cli/signals.h"
 
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -33,8 +35,13 @@ void put(const char* text) {
 void stop(int sig) {
     kill_workers();
     remove_temporaries();
-    if (const int g = gnuplot_child()) kill(g, SIGKILL);
-    if (const int c = check_child()) kill(c, SIGKILL);
+    // Ended and waited for: nothing of this process is left once it is gone.
+    for (const int child : {gnuplot_child(), check_child()}) {
+        if (child <= 0) continue;
+        kill(child, SIGKILL);
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
     clear_progress_line();
     if (sig == SIGALRM) {
         put("urea-reactor: stopped: the time limit of ");
@@ -42,7 +49,11 @@ void stop(int sig) {
         put(" s (--time-limit) was reached\n");
         _exit(exit_time_limit);
     }
-    put("urea-reactor: interrupted\n");
+    if (sig == SIGPIPE) {
+        put("urea-reactor: stopped: standard output was closed\n");
+    } else {
+        put("urea-reactor: interrupted\n");
+    }
     _exit(128 + sig);
 }
 
@@ -52,7 +63,9 @@ void handle_stop_signals(double time_limit_s) {
     struct sigaction sa {};
     sa.sa_handler = stop;
     sigfillset(&sa.sa_mask);  // one stop at a time
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM}) sigaction(sig, &sa, nullptr);
+    // SIGPIPE: a reader that closed early (`| head`) ends the run as Ctrl-C
+    // does, not with partial files left behind.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGPIPE}) sigaction(sig, &sa, nullptr);
     if (time_limit_s > 0.0) {
         // The limit as the user gave it, for the message.
         const long whole = static_cast<long>(time_limit_s);

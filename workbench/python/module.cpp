@@ -432,6 +432,9 @@ PYBIND11_MODULE(urea_reactor, m) {
     plot_error_type = new_error(m, "PlotError", PyExc_RuntimeError,
                                 "A plot that could not be drawn (gnuplot missing, failing or too slow): the "
                                 "message names the plot and why.");
+    resource_error_type = new_error(m, "ResourceError", PyExc_OSError,
+                                    "The system would not give what the work needs: no worker process could "
+                                    "be started (too many processes for this user); jobs=1 runs in this one.");
     py::register_exception_translator(&translate);
 
     make_display(m);

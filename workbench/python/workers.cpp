@@ -80,6 +80,14 @@ worker_options python_workers(session& s, py::handle jobs, py::handle executor, 
     workers_request r;
     r.jobs = jobs.is_none() ? std::optional<std::string>("1") : std::optional<std::string>(number_text(jobs));
     worker_options o = check_workers(r);
+    // Fewer workers than asked, and work they left undone: Python warnings.
+    const auto warn = [](const std::string& text) {
+        const py::gil_scoped_acquire gil;
+        // Filters that make warnings errors do not end the work half done.
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, said(text).c_str(), 1) != 0) PyErr_Clear();
+    };
+    o.warning = warn;
+    o.undone = warn;
     if (!executor.is_none()) {
         if (!py::hasattr(executor, "submit")) throw py::type_error("executor: a concurrent.futures.Executor, or None");
         // The module's plug-in is each worker's own; another build is found

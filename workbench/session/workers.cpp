@@ -108,10 +108,13 @@ public:
         slots_ = std::min<std::size_t>(o.jobs, w.chunks);
         bytes_ = std::max<std::size_t>(slots_ * sizeof(crash_report::beacon), 1);
         void* m = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (m == MAP_FAILED) throw std::runtime_error("no shared memory for worker processes");
+        if (m == MAP_FAILED) {
+            throw resource_error(std::string("no shared memory for worker processes (") + strerror(errno) + ")");
+        }
         beacons_ = static_cast<crash_report::beacon*>(m);
         for (std::size_t k = 0; k < slots_; ++k) new (&beacons_[k]) crash_report::beacon();
         workers_.resize(slots_);
+        unstarted_.assign(slots_, false);
         for (std::size_t i = 0; i < w.chunks; ++i) queue_.push_back({i, 0});
     }
     ~pool() {
@@ -151,7 +154,8 @@ private:
         std::exception_ptr error;
     };
 
-    void spawn(std::size_t k);
+    bool spawn(std::size_t k);
+    void spawn_failed(std::size_t k, const char* what);
     void end(std::size_t k);
     void hand_out(std::size_t k);
     void read_from(std::size_t k);
@@ -170,12 +174,26 @@ private:
     std::size_t results_ = 0, hangs_ = 0;
     bool hanging_ = false;  // taken to hang everywhere: nothing more is handed out
     std::string last_hang_;
+    std::vector<bool> unstarted_;  // by slot: its fork failed, not tried again
+    std::string unstarted_why_;
 };
 
-void pool::spawn(std::size_t k) {
+// Fewer workers than asked is said once in a process: not again for each
+// piece of an estimate.
+bool warned_fewer = false;
+
+// A slot whose worker could not be started stays empty: the work goes on
+// with the others, said once.
+void pool::spawn_failed(std::size_t k, const char* what) {
+    unstarted_why_ = std::string(what) + ": " + strerror(errno);
+    unstarted_[k] = true;
+}
+
+bool pool::spawn(std::size_t k) {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        throw std::runtime_error("no socket to a worker process");
+        spawn_failed(k, "socketpair");
+        return false;
     }
     new (&beacons_[k]) crash_report::beacon();
     const pid_t parent = getpid();
@@ -215,17 +233,20 @@ void pool::spawn(std::size_t k) {
         crash_report::share(&beacons_[k]);
         serve(fds[1], work_);
     }
-    close(fds[1]);
     if (pid < 0) {
+        spawn_failed(k, "fork");
         close(fds[0]);
-        throw std::runtime_error("no worker process (fork failed)");
+        close(fds[1]);
+        return false;
     }
+    close(fds[1]);
     setpgid(pid, group);  // as the worker does, whichever runs first
     worker& w = workers_[k];
     w = worker{};
     w.pid = pid;
     w.fd = fds[0];
     live[k] = pid;
+    return true;
 }
 
 void pool::end(std::size_t k) {
@@ -368,7 +389,7 @@ bool pool::deliver() {
                 } else if (work_.lost) {
                     work_.lost(i, x.bytes, true);
                 } else {
-                    throw solver_error(x.bytes);
+                    throw worker_lost(x.bytes);
                 }
             }
             if (c.ended) {
@@ -384,7 +405,7 @@ bool pool::deliver() {
         // Never run (further): the plug-in is taken to hang everywhere.
         const std::string why = "not run: " + std::to_string(hangs_) + " worker processes were taken to hang, with " +
                                 std::to_string(results_) + " results back (the last: " + last_hang_ + ")";
-        if (!work_.lost) throw solver_error(why);
+        if (!work_.lost) throw worker_lost(why);
         work_.lost(i, why, false);
         if (it != chunks_.end()) chunks_.erase(it);
         queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const task& t) { return t.chunk == i; }),
@@ -399,10 +420,20 @@ void pool::run(const std::function<void()>& stop) {
     auto stopped_at = clock_type::now(), woke = stopped_at;
     for (;;) {
         for (std::size_t k = 0; k < slots_; ++k) {
-            if (workers_[k].pid <= 0 && !hanging_ && !queue_.empty()) spawn(k);
+            if (workers_[k].pid <= 0 && !unstarted_[k] && !hanging_ && !queue_.empty()) spawn(k);
             hand_out(k);
         }
         if (deliver()) return;
+        const auto alive = static_cast<std::size_t>(
+            std::count_if(workers_.begin(), workers_.end(), [](const worker& w) { return w.pid > 0; }));
+        if (!unstarted_why_.empty()) {
+            if (alive == 0) throw resource_error("no worker process could be started (" + unstarted_why_ + ")");
+            if (!warned_fewer && o_.warning) {
+                o_.warning("only " + std::to_string(alive) + " of " + std::to_string(slots_) +
+                           " worker processes could be started (" + unstarted_why_ + "); the work goes on with them");
+            }
+            warned_fewer = true;
+        }
         if (stop && clock_type::now() - stopped_at > std::chrono::milliseconds(50)) {
             stop();
             stopped_at = clock_type::now();
@@ -456,10 +487,25 @@ unsigned available_cores() {
 
 bool in_worker() { return worker_process; }
 
+void say_undone(const worker_options& options, const std::string& work, std::size_t lost, std::size_t total,
+                const std::string& what, const std::string& why) {
+    if (lost == 0 || !options.undone) return;
+    options.undone(work + ": " + std::to_string(lost) + " of " + std::to_string(total) + " " + what +
+                   " not solved: " + why);
+}
+
 void kill_workers() {
     for (std::size_t k = 0; k < max_jobs; ++k) {
         const pid_t pid = live[k];
         if (pid > 0) kill(pid, SIGKILL);
+    }
+    // None is left behind, even for a moment, once this process is gone.
+    for (std::size_t k = 0; k < max_jobs; ++k) {
+        const pid_t pid = live[k];
+        if (pid <= 0) continue;
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        live[k] = 0;
     }
 }
 
@@ -469,7 +515,7 @@ void run_chunks(const worker_options& options, const chunk_work& work, const std
         options.elsewhere(work);
         return;
     }
-    if (options.jobs <= 1 || work.chunks <= 1 || worker_process) {
+    if (options.jobs <= 1 || work.chunks == 0 || worker_process) {
         for (std::size_t i = 0; i < work.chunks; ++i) {
             if (stop) stop();
             work.run(i, 0, [&](const std::string& r) { work.take(i, r); });
@@ -480,6 +526,21 @@ void run_chunks(const worker_options& options, const chunk_work& work, const std
     o.jobs = std::min(o.jobs, max_jobs);
     pool p(o, work);
     p.run(stop);
+}
+
+std::string run_watched(const worker_options& options, const std::function<std::string()>& compute,
+                        const std::function<void()>& stop) {
+    if (options.jobs <= 1 || worker_process) return compute();
+    std::string out;
+    chunk_work work;
+    work.chunks = 1;
+    work.run = [&](std::size_t, std::size_t from, const std::function<void(const std::string&)>& emit) {
+        if (from == 0) emit(compute());  // else its one result was lost
+    };
+    work.take = [&](std::size_t, const std::string& bytes) { out = bytes; };
+    pool p(options, work);
+    p.run(stop);
+    return out;
 }
 
 }  // namespace workbench

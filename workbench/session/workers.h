@@ -14,7 +14,7 @@
 // the same chunks for any number, each chunk computed from the same state
 // (whatever the caller laid out before; a chunk must not depend on what an
 // earlier chunk did), and the results taken here in the order of the chunks.
-// One worker (or one chunk) runs the same chunks here, in this process.
+// One worker runs the same chunks here, in this process.
 //
 // What this asks of a caller: a process with other threads may fork (only
 // the calling thread goes on in the worker, and the worker touches nothing
@@ -33,6 +33,8 @@
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include "base/errors.h"
 
 namespace workbench {
 
@@ -58,7 +60,20 @@ struct worker_options {
     // machines): it computes every chunk of the work there and hands each
     // result to work.take here, in order; it throws to end the work.
     std::function<void(const chunk_work& work)> elsewhere;
+    // Called in this process with what the user should know of the workers
+    // (fewer could be started than asked), once a piece of work.
+    std::function<void(const std::string& warning)> warning;
+    // Called here once a piece of work has ended with results its workers
+    // could not compute (a plug-in that crashed or hung), in words: "design:
+    // 20 of 40 candidates not solved: the plug-in ... did not return ...".
+    std::function<void(const std::string& line)> undone;
 };
+
+// What a piece of work left undone, for worker_options::undone: `lost` of
+// `total` (what: "points") not solved, the first for `why`. Nothing when
+// none was lost.
+void say_undone(const worker_options& options, const std::string& work, std::size_t lost, std::size_t total,
+                const std::string& what, const std::string& why);
 
 // A chunk's results as bytes: written in a worker, read back here in the
 // same order. Numbers keep every bit.
@@ -168,15 +183,34 @@ struct chunk_work {
 // taken to hang everywhere, and what is not yet handed out is not run.
 inline constexpr std::size_t min_hangs_to_stop = 3;
 
-// Runs every chunk: here, in order, when options.jobs is 1 or there is
-// one chunk; else in up to options.jobs workers forked from this process,
-// handed out in order. stop: called here now and then (every chunk here;
-// every 50 ms or so while workers work); it throws to end the work, which
-// first ends every worker. No worker outlives the call, however it ends.
+// A result lost with its worker (its plug-in crashed or hung) where the
+// work has no place for a lost one: what() says why, in the words above.
+class worker_lost : public solver_error {
+public:
+    using solver_error::solver_error;
+};
+
+// Runs every chunk: here, in order, when options.jobs is 1 (or in a
+// worker); else in up to options.jobs workers forked from this process,
+// handed out in order, even a single chunk, so that no call into the
+// plug-in runs here unwatched. stop: called here now and then (every chunk
+// here; every 50 ms or so while workers work); it throws to end the work,
+// which first ends every worker. No worker outlives the call, however it
+// ends. A fork that fails: the work goes on with the workers there are
+// (options.warning says so); with none, resource_error.
 void run_chunks(const worker_options& options, const chunk_work& work, const std::function<void()>& stop);
 
-// Ends every worker process of this process at once (SIGKILL):
-// async-signal-safe, for a handler that ends the process.
+// Computes one result as bytes where the plug-in's calls are watched as a
+// worker's: in a worker process of its own when options.jobs > 1, here
+// otherwise (or in a worker already). For the parts of a piece of work that
+// are not cut into chunks. A crash or a hang there throws solver_error in
+// the words of a lost result ("the plug-in ... crashed in its routine
+// USURA ... in a worker process; ...").
+std::string run_watched(const worker_options& options, const std::function<std::string()>& compute,
+                        const std::function<void()>& stop);
+
+// Ends every worker process of this process at once (SIGKILL) and waits
+// for them: async-signal-safe, for a handler that ends the process.
 void kill_workers();
 
 // Whether this process is a worker.

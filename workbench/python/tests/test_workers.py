@@ -3,6 +3,11 @@
 # task: the results equal the local run's to the last bit; the progress
 # callback sees every point; a worker with another build refuses the work.
 import concurrent.futures as cf
+import os
+import pwd
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -59,3 +64,24 @@ def test_a_dask_cluster_of_processes_gives_the_local_study():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as c:
         with distributed.Client(c) as client:
             assert ur.study(vary=VARY, results=RESULTS, executor=client.get_executor()).to_pandas().equals(local)
+
+
+def test_no_worker_process_to_be_had_is_a_resource_error():
+    # Root is not held to a process limit: the call is nobody's, in a
+    # Python of one process (no thread pools) limited to itself.
+    try:
+        nobody = pwd.getpwnam("nobody")
+    except KeyError:
+        pytest.skip("no unprivileged user to run as")
+    if os.geteuid() != 0 or shutil.which("setpriv") is None:
+        pytest.skip("no unprivileged user to run as")
+    code = ("import urea_reactor as ur\n"
+            "try:\n"
+            "    ur.study(vary={'t_out': (176, 192, 17), 'nh3_co2': [3, 3.4]}, results=['co2_conversion'], jobs=2)\n"
+            "except ur.ResourceError as e:\n"
+            "    print(type(e).__name__, isinstance(e, OSError), e)\n")
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
+    p = subprocess.run(["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups",
+                        "prlimit", "--nproc=1", sys.executable, "-c", code],
+                       capture_output=True, text=True, timeout=120, env=env, cwd="/")
+    assert p.stdout == "ResourceError True no worker process could be started (fork: Resource temporarily unavailable)\n", p.stderr
