@@ -480,15 +480,21 @@ design_result run_design(workbench_host& h, const design_problem& p) {
         return d;
     };
     work.take = [&](std::size_t, const std::string& bytes) {
+        if (out.candidates.size() >= p.candidates.points) {
+            throw worker_answer_error("candidate " + std::to_string(out.candidates.size() + 1) + " of " +
+                                      std::to_string(p.candidates.points));
+        }
         wire_in r(bytes);
         design_candidate d = candidate(out.candidates.size());
         d.ok = r.get<bool>();
-        d.failure = r.get_string();
+        d.failure = printable(r.get_string());
         d.values = r.get<predicted>();
         d.slope = r.get<std::array<predicted, 2>>();
         solves += r.get<long>();
+        r.finish();
         add(std::move(d));
     };
+    work.results = [&chunks](std::size_t i) { return chunks[i].end - chunks[i].begin; };
     // A candidate a worker could not finish (its plug-in crashed or hung):
     // failed, with why; or the rest of a chunk not run.
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {

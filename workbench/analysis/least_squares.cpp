@@ -237,7 +237,8 @@ void put_counts(wire_out& w, const evaluator& ev) { w.put(ev.evaluations).put(ev
 void add_counts(wire_in& r, evaluator& ev) {
     ev.evaluations += r.get<long>();
     ev.failures += r.get<long>();
-    const std::string first = r.get_string();
+    const std::string first = printable(r.get_string());
+    r.finish();  // the last of a piece's result
     if (ev.first_failure.empty()) ev.first_failure = first;
 }
 
@@ -265,11 +266,14 @@ void run_pieces(model& m, const estimate_split& split, std::size_t n,
     work.take = [&](std::size_t i, const std::string& bytes) {
         wire_in r(bytes);
         const std::string result = r.get_string();
-        m.add_predictions(r.get<long>());
+        const long predictions = r.get<long>();
+        r.finish();
+        m.add_predictions(predictions);
         take(i, result);
         ++done;
         if (progress != nullptr && split.workers.progress) split.workers.progress(progress, done, n);
     };
+    work.results = [](std::size_t) { return std::size_t{1}; };
     if (kind != nullptr) {
         work.kind = kind;
         work.state = state;

@@ -168,7 +168,8 @@ private:
 };
 
 // An evaluator's counts (evaluations, failures, the first failure) sent
-// from a piece of work, and added to another's.
+// from a piece of work, and added to another's: the last thing a piece
+// sends (add_counts finds no byte after them).
 void put_counts(wire_out& w, const evaluator& ev);
 void add_counts(wire_in& r, evaluator& ev);
 

@@ -231,7 +231,7 @@ std::string window_pass_bytes(const window_pass& w) {
 window_pass window_pass_of(const std::string& bytes) {
     wire_in in(bytes);
     window_pass w;
-    const auto n = static_cast<std::size_t>(in.get<std::uint64_t>());
+    const std::size_t n = in.get_count(sizeof(std::uint64_t));
     for (std::size_t k = 0; k < n; ++k) {
         w.cases.push_back(parse_case(in.get_string(), "a window's case"));
         observed_run seen;
@@ -259,7 +259,13 @@ void run_window_pass(const window_pass& w, workbench_host& h,
     work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
         run_window_chunk(w, i, from, h, emit);
     };
-    work.take = [&](std::size_t, const std::string& bytes) { take(done++, bytes); };
+    work.take = [&](std::size_t, const std::string& bytes) {
+        if (done >= w.cases.size()) {
+            throw worker_answer_error("window " + std::to_string(done + 1) + " of " + std::to_string(w.cases.size()));
+        }
+        take(done++, bytes);
+    };
+    work.results = [&w](std::size_t i) { return w.end(i) - w.begin(i); };
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {
         const std::size_t end = ran ? std::min(done + 1, w.end(i)) : w.end(i);
         while (done < end) lost(done++, why);
@@ -357,8 +363,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                     chi[i] = r.get<double>();
                     dof[i] = r.get<int>();
                 } else {
-                    unsolved(i, r.get_string());
+                    unsolved(i, printable(r.get_string()));
                 }
+                r.finish();
                 tick();
             },
             [&](std::size_t k, const std::string& why) {
@@ -420,8 +427,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                         w.approach = w.conversion_measured / w.conversion_equilibrium;
                     }
                 } else {
-                    unsolved(fitted_first[k], r.get_string());
+                    unsolved(fitted_first[k], printable(r.get_string()));
                 }
+                r.finish();
                 tick();
                 if (progress) progress(++intervals, n);
             },

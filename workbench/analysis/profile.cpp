@@ -81,7 +81,7 @@ void put_points(wire_out& w, const std::vector<scanned>& pts) {
 }
 
 std::vector<scanned> get_points(wire_in& r) {
-    std::vector<scanned> pts(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<scanned> pts(r.get_count(3 * sizeof(double)));
     for (scanned& x : pts) {
         x.uk = r.get<double>();
         x.uj = r.get<double>();

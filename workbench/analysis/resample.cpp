@@ -168,6 +168,7 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
             wire_in r(bytes);
             const bool usable = r.get<bool>();
             const point u = r.get<point>();
+            r.finish();
             if (!usable) {
                 ++out.failed;
                 return;
@@ -213,6 +214,7 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
             row.run = i;
             const bool usable = r.get<bool>();
             const point u = r.get<point>();
+            r.finish();
             if (usable) {
                 row.ok = true;
                 for (std::size_t k = 0; k < 2; ++k) {
@@ -244,7 +246,7 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
                               const std::function<void(const std::string&)>& emit) {
     wire_in r(state);
     const std::string model_bytes = r.get_string();
-    std::vector<observed_run> runs(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<observed_run> runs(r.get_count(sizeof(std::uint64_t)));
     for (observed_run& run : runs) {
         run.name = r.get_string();
         run.measured = r.get<observations>();
@@ -253,7 +255,7 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
     const double loss_scale = r.get<double>();
     const int free_parameters = r.get<int>();
     const std::vector<point> starts = r.get_vector<point>();
-    std::vector<std::vector<double>> weights(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<std::vector<double>> weights(r.get_count(sizeof(std::uint64_t)));
     for (std::vector<double>& x : weights) x = r.get_vector<double>();
     // The host with the runs' properties (every run's case is the base
     // case's, changed by its settings).

@@ -62,10 +62,10 @@ std::string runs_model::bytes() const {
 
 runs_model runs_model::of_bytes(workbench_host& h, const std::string& bytes) {
     wire_in r(bytes);
-    std::vector<reactor_case> cases(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<reactor_case> cases(r.get_count(sizeof(std::uint64_t)));
     for (reactor_case& c : cases) c = parse_case(r.get_string(), "a run's case");
     runs_model m(h, std::move(cases));
-    m.warm_.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    m.warm_.resize(r.get_count(sizeof(std::uint64_t)));
     for (std::vector<station>& profile : m.warm_) profile = r.get_vector<station>();
     return m;
 }

@@ -369,10 +369,7 @@ std::vector<point_range> study_chunks(const study_plan& plan) {
     return out;
 }
 
-namespace {
-
-// A point as a worker sends it.
-std::string point_bytes(const study_point& p) {
+std::string study_point_bytes(const study_point& p) {
     wire_out w;
     w.put<std::uint64_t>(p.index).put(p.settings).put(p.ok).put(p.failure).put(p.details).put(p.values);
     w.put(p.conversion_defined).put(p.max_balance_residual).put(p.rate_calls);
@@ -381,8 +378,6 @@ std::string point_bytes(const study_point& p) {
     w.put<std::uint64_t>(p.band_unsolved);
     return w.bytes();
 }
-
-}  // namespace
 
 void read_study_point(const std::string& bytes, study_point& p) {
     wire_in r(bytes);
@@ -395,7 +390,7 @@ void read_study_point(const std::string& bytes, study_point& p) {
     p.conversion_defined = r.get<bool>();
     p.max_balance_residual = r.get<double>();
     p.rate_calls = r.get<long>();
-    p.bands.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    p.bands.resize(r.get_count(2 * sizeof(double) + 2));
     for (result_band& b : p.bands) {
         b.low = r.get<double>();
         b.high = r.get<double>();
@@ -403,6 +398,21 @@ void read_study_point(const std::string& bytes, study_point& p) {
         b.open_high = r.get<bool>();
     }
     p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
+    r.finish();
+}
+
+void check_study_point(const study_plan& plan, std::size_t index, const study_point& p) {
+    const auto wrong = [&](const std::string& what, std::size_t expected, std::size_t got) {
+        throw worker_answer_error("point " + std::to_string(index + 1) + ": expected " + std::to_string(expected) + " " +
+                                  what + ", got " + std::to_string(got));
+    };
+    if (p.index != index) wrong("as its number", index + 1, p.index + 1);
+    const std::size_t settings = plan.table ? plan.settings.size() : plan.vars.size();
+    if (p.settings.size() != settings) wrong("settings", settings, p.settings.size());
+    const std::size_t values = p.ok ? plan.results.size() : 0;
+    if (p.values.size() != values) wrong("values", values, p.values.size());
+    const std::size_t bands = p.ok && plan.bands ? plan.results.size() : 0;
+    if (p.bands.size() != bands) wrong("bands", bands, p.bands.size());
 }
 
 void run_study_chunk(const study_plan& plan, point_range range, workbench_host& h,
@@ -449,7 +459,7 @@ void run_study_chunk(const study_plan& plan, point_range range, workbench_host& 
             if (plan.bands) band_point(*plan.bands, plan.results, c, *o.value, h, pt);
         }
         pt.rate_calls = h.rate_calls() - calls0;
-        emit(point_bytes(pt));
+        emit(study_point_bytes(pt));
         // The dimensions k with every index below k at 0 keep this point.
         for (std::size_t k = 1; k < dims && at[k - 1] == 0; ++k) {
             if (o.ok()) {
@@ -483,8 +493,10 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     };
     work.take = [&](std::size_t, const std::string& bytes) {
         read_study_point(bytes, pt);
+        check_study_point(plan, done, pt);
         hand_on();
     };
+    work.results = [&chunks](std::size_t i) { return chunks[i].end - chunks[i].begin; };
     // A point a worker could not finish (its plug-in crashed or hung): failed,
     // with why; or the rest of a chunk not run.
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {
@@ -531,7 +543,7 @@ study_plan study_plan_of(const std::string& bytes) {
     wire_in r(bytes);
     study_plan plan;
     plan.base = parse_case(r.get_string(), "a study's plan");
-    plan.vars.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    plan.vars.resize(r.get_count(sizeof(std::uint64_t)));
     for (study_variable& v : plan.vars) {
         v.given = r.get_string();
         v.name = r.get_string();
@@ -549,7 +561,7 @@ study_plan study_plan_of(const std::string& bytes) {
         t.a1_column = r.get<std::size_t>();
         t.a2_column = r.get<std::size_t>();
         t.model_column = r.get<std::size_t>();
-        t.rows.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+        t.rows.resize(r.get_count(sizeof(std::size_t)));
         for (case_row& row : t.rows) {
             row.line = r.get<std::size_t>();
             row.settings = r.get<settings_given>();

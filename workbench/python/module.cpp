@@ -432,6 +432,11 @@ PYBIND11_MODULE(urea_reactor, m) {
     plot_error_type = new_error(m, "PlotError", PyExc_RuntimeError,
                                 "A plot that could not be drawn (gnuplot missing, failing or too slow): the "
                                 "message names the plot and why.");
+    worker_error_type = new_error(m, "WorkerError", PyExc_RuntimeError,
+                                  "An executor's worker answered with what was not asked for: a chunk or a "
+                                  "result missing, repeated, out of order or of another piece of work, bytes "
+                                  "cut short or left over, values that do not fit the work. The message names "
+                                  "the chunk and what was wrong; nothing of the answer is taken.");
     py::register_exception_translator(&translate);
 
     make_display(m);

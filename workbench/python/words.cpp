@@ -14,6 +14,7 @@ PyObject* input_error_type = nullptr;
 PyObject* solver_error_type = nullptr;
 PyObject* plugin_error_type = nullptr;
 PyObject* plot_error_type = nullptr;
+PyObject* worker_error_type = nullptr;
 
 namespace {
 
@@ -100,6 +101,8 @@ void translate(std::exception_ptr p) {
         PyErr_SetString(plugin_error_type, said(e.what()).c_str());
     } catch (const plot_error& e) {
         PyErr_SetString(plot_error_type, said(e.what()).c_str());
+    } catch (const worker_answer_error& e) {
+        PyErr_SetString(worker_error_type, said(e.what()).c_str());
     } catch (const interrupted& e) {
         // The stop check left the signal handler's exception (KeyboardInterrupt
         // for Ctrl-C) pending in this thread: it is what the call raises.
