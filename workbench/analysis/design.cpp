@@ -1,4 +1,5 @@
 #include "analysis/design.h"
+#include "analysis/answers.h"
 
 #include <algorithm>
 
@@ -484,14 +485,13 @@ design_result run_design(workbench_host& h, const design_problem& p) {
             throw worker_answer_error("candidate " + std::to_string(out.candidates.size() + 1) + " of " +
                                       std::to_string(p.candidates.points));
         }
-        wire_in r(bytes);
+        candidate_answer a = read_candidate_answer(bytes);
         design_candidate d = candidate(out.candidates.size());
-        d.ok = r.get<bool>();
-        d.failure = printable(r.get_string());
-        d.values = r.get<predicted>();
-        d.slope = r.get<std::array<predicted, 2>>();
-        solves += r.get<long>();
-        r.finish();
+        d.ok = a.ok;
+        d.failure = std::move(a.failure);
+        d.values = a.values;
+        d.slope = a.slope;
+        solves += a.solves;
         add(std::move(d));
     };
     work.results = [&chunks](std::size_t i) { return chunks[i].end - chunks[i].begin; };

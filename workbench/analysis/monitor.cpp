@@ -1,4 +1,5 @@
 #include "analysis/monitor.h"
+#include "analysis/answers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -170,12 +171,6 @@ std::optional<estimate_result> fit_window(window_model& wm, workbench_host& h, c
 
 void put_optional(wire_out& out, const std::optional<double>& v) { out.put<bool>(v.has_value()).put(v.value_or(NAN)); }
 
-std::optional<double> get_optional(wire_in& in) {
-    const bool has = in.get<bool>();
-    const double v = in.get<double>();
-    return has ? std::optional<double>(v) : std::nullopt;
-}
-
 // Fits the chunk's windows from its `from`-th on, handing each one's result
 // to emit as bytes: the solves it took, whether it was fitted, and then its
 // numbers or why not.
@@ -273,6 +268,11 @@ void run_window_pass(const window_pass& w, workbench_host& h,
     work.kind = "monitor";
     work.state = [&w] { return window_pass_bytes(w); };
     run_chunks(h.owner().workers(), work, [&h] { h.check_stop(); });
+    // Every window answered, each once: the windows said are those fitted or not.
+    if (done != w.cases.size()) {
+        throw worker_answer_error("the monitor's workers answered " + std::to_string(done) + " of its " +
+                                  std::to_string(w.cases.size()) + " windows");
+    }
 }
 
 }  // namespace
@@ -355,17 +355,16 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             first, h,
             [&](std::size_t k, const std::string& bytes) {
-                wire_in r(bytes);
+                const window_answer a = read_window_answer(bytes, false);
                 const std::size_t i = fittable[k];
-                solves += r.get<long>();
-                if (r.get<bool>()) {
-                    first_a2[i] = r.get<double>();
-                    chi[i] = r.get<double>();
-                    dof[i] = r.get<int>();
+                solves += a.solves;
+                if (a.fitted) {
+                    first_a2[i] = a.a2;
+                    chi[i] = a.chi_square;
+                    dof[i] = a.dof;
                 } else {
-                    unsolved(i, printable(r.get_string()));
+                    unsolved(i, a.failure);
                 }
-                r.finish();
                 tick();
             },
             [&](std::size_t k, const std::string& why) {
@@ -410,26 +409,25 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             second, h,
             [&](std::size_t k, const std::string& bytes) {
-                wire_in r(bytes);
+                const window_answer a = read_window_answer(bytes, true);
                 monitor_window& w = out.windows[fitted_first[k]];
-                solves += r.get<long>();
-                if (r.get<bool>()) {
+                solves += a.solves;
+                if (a.fitted) {
                     w.fitted = true;
-                    w.a2 = r.get<double>();
-                    w.a2_lower = get_optional(r);
-                    w.a2_upper = get_optional(r);
-                    w.se_ln_a2 = r.get<double>();
-                    w.chi_square = r.get<double>();
-                    w.dof = r.get<int>();
-                    if (r.get<bool>()) {
-                        w.conversion_predicted = r.get<double>();
-                        w.conversion_equilibrium = r.get<double>();
+                    w.a2 = a.a2;
+                    w.a2_lower = a.lower;
+                    w.a2_upper = a.upper;
+                    w.se_ln_a2 = a.se_ln;
+                    w.chi_square = a.chi_square;
+                    w.dof = a.dof;
+                    if (a.conversions) {
+                        w.conversion_predicted = a.predicted;
+                        w.conversion_equilibrium = a.equilibrium;
                         w.approach = w.conversion_measured / w.conversion_equilibrium;
                     }
                 } else {
-                    unsolved(fitted_first[k], printable(r.get_string()));
+                    unsolved(fitted_first[k], a.failure);
                 }
-                r.finish();
                 tick();
                 if (progress) progress(++intervals, n);
             },

@@ -1,5 +1,6 @@
 // The runs resampled: bootstrap and leave-one-run-out refits.
 #include "analysis/least_squares.h"
+#include "analysis/answers.h"
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
@@ -165,10 +166,9 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
             return resample_fit(own, runs, opt, res.loss_scale, res.free_parameters, weights[b], starts);
         },
         [&](std::size_t, const std::string& bytes) {
-            wire_in r(bytes);
-            const bool usable = r.get<bool>();
-            const point u = r.get<point>();
-            r.finish();
+            const std::optional<point> refit = read_refit_answer(bytes);
+            const bool usable = refit.has_value();
+            const point u = refit.value_or(point{});
             if (!usable) {
                 ++out.failed;
                 return;
@@ -177,6 +177,12 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
                                    res.parameters[1].free ? factor_at(u[1]) : res.parameters[1].value});
         },
         "bootstrap resamples", model_bytes.empty() ? nullptr : "bootstrap", state);
+    // The resamples said are the resamples used.
+    if (out.samples.size() + static_cast<std::size_t>(out.failed) != weights.size()) {
+        throw worker_answer_error("the bootstrap's workers answered " +
+                                  std::to_string(out.samples.size() + static_cast<std::size_t>(out.failed)) + " of its " +
+                                  std::to_string(weights.size()) + " resamples");
+    }
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free || out.samples.empty()) continue;
         std::vector<double> ln;
@@ -209,12 +215,11 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
             return w.bytes();
         },
         [&](std::size_t i, const std::string& bytes) {
-            wire_in r(bytes);
+            const std::optional<point> refit = read_refit_answer(bytes);
             left_out_run row;
             row.run = i;
-            const bool usable = r.get<bool>();
-            const point u = r.get<point>();
-            r.finish();
+            const bool usable = refit.has_value();
+            const point u = refit.value_or(point{});
             if (usable) {
                 row.ok = true;
                 for (std::size_t k = 0; k < 2; ++k) {

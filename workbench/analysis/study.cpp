@@ -369,52 +369,6 @@ std::vector<point_range> study_chunks(const study_plan& plan) {
     return out;
 }
 
-std::string study_point_bytes(const study_point& p) {
-    wire_out w;
-    w.put<std::uint64_t>(p.index).put(p.settings).put(p.ok).put(p.failure).put(p.details).put(p.values);
-    w.put(p.conversion_defined).put(p.max_balance_residual).put(p.rate_calls);
-    w.put<std::uint64_t>(p.bands.size());
-    for (const result_band& b : p.bands) w.put(b.low).put(b.high).put(b.open_low).put(b.open_high);
-    w.put<std::uint64_t>(p.band_unsolved);
-    return w.bytes();
-}
-
-void read_study_point(const std::string& bytes, study_point& p) {
-    wire_in r(bytes);
-    p.index = static_cast<std::size_t>(r.get<std::uint64_t>());
-    p.settings = r.get_vector<double>();
-    p.ok = r.get<bool>();
-    p.failure = r.get_string();
-    p.details = r.get_string();
-    p.values = r.get_vector<double>();
-    p.conversion_defined = r.get<bool>();
-    p.max_balance_residual = r.get<double>();
-    p.rate_calls = r.get<long>();
-    p.bands.resize(r.get_count(2 * sizeof(double) + 2));
-    for (result_band& b : p.bands) {
-        b.low = r.get<double>();
-        b.high = r.get<double>();
-        b.open_low = r.get<bool>();
-        b.open_high = r.get<bool>();
-    }
-    p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
-    r.finish();
-}
-
-void check_study_point(const study_plan& plan, std::size_t index, const study_point& p) {
-    const auto wrong = [&](const std::string& what, std::size_t expected, std::size_t got) {
-        throw worker_answer_error("point " + std::to_string(index + 1) + ": expected " + std::to_string(expected) + " " +
-                                  what + ", got " + std::to_string(got));
-    };
-    if (p.index != index) wrong("as its number", index + 1, p.index + 1);
-    const std::size_t settings = plan.table ? plan.settings.size() : plan.vars.size();
-    if (p.settings.size() != settings) wrong("settings", settings, p.settings.size());
-    const std::size_t values = p.ok ? plan.results.size() : 0;
-    if (p.values.size() != values) wrong("values", values, p.values.size());
-    const std::size_t bands = p.ok && plan.bands ? plan.results.size() : 0;
-    if (p.bands.size() != bands) wrong("bands", bands, p.bands.size());
-}
-
 void run_study_chunk(const study_plan& plan, point_range range, workbench_host& h,
                      const std::function<void(const std::string&)>& emit) {
     const std::size_t dims = plan.table ? 1 : plan.vars.size();
@@ -513,7 +467,12 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     work.kind = "study";
     work.state = [&plan] { return study_plan_bytes(plan); };
     run_chunks(workers, work, [&h] { h.check_stop(); });
-    out.points = plan.points;
+    // The points said are the points handed on.
+    if (done != plan.points) {
+        throw worker_answer_error("the study's workers answered " + std::to_string(done) + " of its " +
+                                  std::to_string(plan.points) + " points");
+    }
+    out.points = done;
     return out;
 }
 
