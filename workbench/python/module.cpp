@@ -389,7 +389,8 @@ plugin=PATH on any call, or a Session(PATH) whose methods make the same calls.
 Errors: InputError (a ValueError) for bad input, with exactly the command
 line's message and the key, file, line and column where known; SolverError
 when the reactor has no solution (.details lists each start); PluginError
-when a plug-in does not load.
+when a plug-in does not load; WorkerError when an executor's worker answers
+with what was not asked for (the message names the chunk and what was wrong).
 
 Threads: the plug-in is not reentrant, so the workbench does one piece of
 work at a time per process. Each call releases the GIL while it works:
