@@ -342,7 +342,9 @@ void pool::read_from(std::size_t k) {
         std::uint64_t len = 0;
         std::memcpy(&len, w.in.data() + at + 1, sizeof len);
         const std::size_t chunk = w.on->chunk;
-        if (len > max_record) throw worker_answer_error(answer_place(work_, chunk) + ": a record of " + std::to_string(len) + " bytes");
+        if (len > max_record) {
+            throw worker_answer_error(answer_place(work_, chunk) + ": a record of " + std::to_string(len) + " bytes");
+        }
         if (w.in.size() - at < head + len) break;
         const auto kind = static_cast<record>(w.in[at]);
         std::string body = w.in.substr(at + head, static_cast<std::size_t>(len));
@@ -376,7 +378,7 @@ void pool::read_from(std::size_t k) {
                 break;
             }
             case bad_input: c.error = std::make_exception_ptr(input_error(body)); break;
-            case other_failure: c.error = std::make_exception_ptr(std::runtime_error(body)); break;
+            case other_failure: c.error = std::make_exception_ptr(std::runtime_error(printable(body))); break;
             default:
                 throw worker_answer_error(answer_place(work_, chunk) + ": a record of an unknown kind (" +
                                           std::to_string(static_cast<unsigned char>(kind)) + ")");
