@@ -256,6 +256,7 @@ void run_sent_design_chunk(session& s, const std::string& state, std::size_t chu
     const study_plan candidates = study_plan_of(r.get_string());
     const double step = r.get<double>();
     const factor_uncertainty u = get_uncertainty(r);
+    r.finish();
     const property_set props(candidates.base.tables);
     workbench_host h(s, props);
     run_design_chunk(candidates, u, step, study_chunks(candidates).at(chunk), h, emit);

@@ -239,6 +239,7 @@ window_pass window_pass_of(const std::string& bytes) {
     w.profile = in.get<bool>();
     w.start = in.get_vector<double>();
     w.scatter = in.get_vector<std::optional<estimate_options::known_scatter>>();
+    in.finish();
     return w;
 }
 

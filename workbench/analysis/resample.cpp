@@ -262,6 +262,7 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
     const std::vector<point> starts = r.get_vector<point>();
     std::vector<std::vector<double>> weights(r.get_count(sizeof(std::uint64_t)));
     for (std::vector<double>& x : weights) x = r.get_vector<double>();
+    r.finish();
     // The host with the runs' properties (every run's case is the base
     // case's, changed by its settings).
     wire_in first(model_bytes);

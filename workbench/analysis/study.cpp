@@ -538,6 +538,7 @@ study_plan study_plan_of(const std::string& bytes) {
         const auto method = r.get<band_method>();
         plan.bands = plan_bands(get_uncertainty(r), method);
     }
+    r.finish();
     return plan;
 }
 
