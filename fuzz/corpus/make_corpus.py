@@ -299,3 +299,61 @@ nc = s.host(FIVE, mw=[INF, -0.0, 1e-310, NAN, 0.0])
 property_call(s, nc, [1, 2, 3, 4, 5], [0.0, INF, -INF, 1e308, 1e-320],
               traps=("invalid", "divbyzero", "overflow"), raised=("underflow",))
 write("upropu", "trapping_host_odd_values", s)
+
+
+# fuzz_answers: its input is read from the front, as the workbench writes a
+# worker's answer (session/workers.h wire_out: numbers in this machine's
+# order, a string or a vector as its 8-byte count and then its elements); the
+# first byte chooses the reader (fuzz_answers.cpp).
+class Raw:
+    def __init__(self, data):
+        self.data = data
+
+    def file(self):
+        return self.data
+
+
+def u64(n):
+    return struct.pack("<Q", n)
+
+
+def text(b):
+    return u64(len(b)) + b
+
+
+def dbl(*xs):
+    return b"".join(struct.pack("<d", x) for x in xs)
+
+
+def long(n):
+    return struct.pack("<q", n)
+
+
+def int32(n):
+    return struct.pack("<i", n)
+
+
+def sealed(chunk, index, body, plan=b"plan"):
+    return b"R" + text(plan) + u64(chunk) + u64(index) + text(body)
+
+
+def chunk_end(chunk, count, plan=b"plan"):
+    return b"E" + text(plan) + u64(chunk) + u64(count)
+
+
+answers = {
+    "task": b"\x00" + b";~".join(b"|~".join([sealed(c, 0, b"abc"), sealed(c, 1, b"def"), chunk_end(c, 2)]) for c in (1, 2)),
+    "point": b"\x01" + u64(5) + u64(2) + dbl(1, 2) + b"\x01" + text(b"") + text(b"") + u64(1) + dbl(0.5)
+    + b"\x01" + dbl(1e-9) + long(40) + u64(0) + u64(0),
+    "window": b"\x02" + long(12) + b"\x01" + dbl(0.16, 3.2) + int32(4),
+    "window_profile": b"\x03" + long(12) + b"\x01" + dbl(0.16) + b"\x01" + dbl(0.15) + b"\x00" + dbl(0, 0.02, 3.2)
+    + int32(4) + b"\x01" + dbl(0.5, 0.6),
+    "candidate": b"\x04" + b"\x01" + text(b"") + dbl(*[0.5] * 5, *[0.01] * 10) + long(30),
+    "piece": b"\x05" + text(b"result") + long(7),
+    "refit": b"\x06" + b"\x01" + dbl(0.1, -2),
+    "map_row": b"\x07" + dbl(1, 2, 3, 4) + long(10) + long(0) + text(b""),
+    "scan": b"\x08" + u64(1) + dbl(1, 2, 3) + b"\x01" + dbl(0, 1) + long(10) + long(1) + text(b"no solution"),
+    "runs_model": b"\x09" + u64(1) + text(b"{}") + u64(1) + u64(0),
+}
+for case, data in answers.items():
+    write("answers", case, Raw(data))

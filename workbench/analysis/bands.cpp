@@ -239,7 +239,7 @@ factor_uncertainty get_uncertainty(wire_in& r) {
     g.open_a1_low = r.get<bool>();
     g.open_a1_high = r.get<bool>();
     g.open_a2 = r.get<bool>();
-    g.pieces.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    g.pieces.resize(r.get_count(sizeof(std::uint64_t)));
     for (std::vector<region_slice>& piece : g.pieces) piece = r.get_vector<region_slice>();
     g.ellipse = r.get_vector<std::array<double, 2>>();
     u.runs = r.get_vector<std::string>();

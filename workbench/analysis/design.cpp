@@ -1,4 +1,5 @@
 #include "analysis/design.h"
+#include "analysis/answers.h"
 
 #include <algorithm>
 
@@ -255,6 +256,7 @@ void run_sent_design_chunk(session& s, const std::string& state, std::size_t chu
     const study_plan candidates = study_plan_of(r.get_string());
     const double step = r.get<double>();
     const factor_uncertainty u = get_uncertainty(r);
+    r.finish();
     const property_set props(candidates.base.tables);
     workbench_host h(s, props);
     run_design_chunk(candidates, u, step, study_chunks(candidates).at(chunk), h, emit);
@@ -480,15 +482,20 @@ design_result run_design(workbench_host& h, const design_problem& p) {
         return d;
     };
     work.take = [&](std::size_t, const std::string& bytes) {
-        wire_in r(bytes);
+        if (out.candidates.size() >= p.candidates.points) {
+            throw worker_answer_error("candidate " + std::to_string(out.candidates.size() + 1) + " of " +
+                                      std::to_string(p.candidates.points));
+        }
+        candidate_answer a = read_candidate_answer(bytes);
         design_candidate d = candidate(out.candidates.size());
-        d.ok = r.get<bool>();
-        d.failure = r.get_string();
-        d.values = r.get<predicted>();
-        d.slope = r.get<std::array<predicted, 2>>();
-        solves += r.get<long>();
+        d.ok = a.ok;
+        d.failure = std::move(a.failure);
+        d.values = a.values;
+        d.slope = a.slope;
+        solves += a.solves;
         add(std::move(d));
     };
+    work.results = [&chunks](std::size_t i) { return chunks[i].end - chunks[i].begin; };
     // A candidate a worker could not finish (its plug-in crashed or hung):
     // failed, with why; or the rest of a chunk not run.
     std::size_t lost = 0;

@@ -234,11 +234,12 @@ bool fit_problem::jacobian_evaluates(point u) {
 
 void put_counts(wire_out& w, const evaluator& ev) { w.put(ev.evaluations).put(ev.failures).put(ev.first_failure); }
 
-void add_counts(wire_in& r, evaluator& ev) {
-    ev.evaluations += r.get<long>();
-    ev.failures += r.get<long>();
-    const std::string first = r.get_string();
-    if (ev.first_failure.empty()) ev.first_failure = first;
+void add_counts(wire_in& r, evaluator& ev) { add_counts(read_piece_counts(r), ev); }
+
+void add_counts(const piece_counts& c, evaluator& ev) {
+    ev.evaluations += c.evaluations;
+    ev.failures += c.failures;
+    if (ev.first_failure.empty()) ev.first_failure = c.first_failure;
 }
 
 std::string piece_bytes(const std::string& result, long predictions) {
@@ -263,13 +264,13 @@ void run_pieces(model& m, const estimate_split& split, std::size_t n,
         emit(piece_bytes(result, own ? own->predictions() : 0L));
     };
     work.take = [&](std::size_t i, const std::string& bytes) {
-        wire_in r(bytes);
-        const std::string result = r.get_string();
-        m.add_predictions(r.get<long>());
-        take(i, result);
+        const piece_answer a = read_piece_answer(bytes);
+        m.add_predictions(a.predictions);
+        take(i, a.result);
         ++done;
         if (progress != nullptr && split.workers.progress) split.workers.progress(progress, done, n);
     };
+    work.results = [](std::size_t) { return std::size_t{1}; };
     if (kind != nullptr) {
         work.kind = kind;
         work.state = state;

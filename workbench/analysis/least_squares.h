@@ -18,6 +18,7 @@
 
 #include <ceres/ceres.h>
 
+#include "analysis/answers.h"
 #include "analysis/estimate.h"
 
 namespace workbench::detail {
@@ -168,9 +169,11 @@ private:
 };
 
 // An evaluator's counts (evaluations, failures, the first failure) sent
-// from a piece of work, and added to another's.
+// from a piece of work, and added to another's: the last thing a piece
+// sends (add_counts finds no byte after them).
 void put_counts(wire_out& w, const evaluator& ev);
 void add_counts(wire_in& r, evaluator& ev);
+void add_counts(const piece_counts& c, evaluator& ev);
 
 // Runs n independent pieces of an estimate on the split's workers, each
 // on a copy of m as it is now (m itself when the model keeps no state):

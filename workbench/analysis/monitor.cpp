@@ -1,4 +1,5 @@
 #include "analysis/monitor.h"
+#include "analysis/answers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -170,12 +171,6 @@ std::optional<estimate_result> fit_window(window_model& wm, workbench_host& h, c
 
 void put_optional(wire_out& out, const std::optional<double>& v) { out.put<bool>(v.has_value()).put(v.value_or(NAN)); }
 
-std::optional<double> get_optional(wire_in& in) {
-    const bool has = in.get<bool>();
-    const double v = in.get<double>();
-    return has ? std::optional<double>(v) : std::nullopt;
-}
-
 // Fits the chunk's windows from its `from`-th on, handing each one's result
 // to emit as bytes: the solves it took, whether it was fitted, and then its
 // numbers or why not.
@@ -231,7 +226,7 @@ std::string window_pass_bytes(const window_pass& w) {
 window_pass window_pass_of(const std::string& bytes) {
     wire_in in(bytes);
     window_pass w;
-    const auto n = static_cast<std::size_t>(in.get<std::uint64_t>());
+    const std::size_t n = in.get_count(sizeof(std::uint64_t));
     for (std::size_t k = 0; k < n; ++k) {
         w.cases.push_back(parse_case(in.get_string(), "a window's case"));
         observed_run seen;
@@ -244,6 +239,7 @@ window_pass window_pass_of(const std::string& bytes) {
     w.profile = in.get<bool>();
     w.start = in.get_vector<double>();
     w.scatter = in.get_vector<std::optional<estimate_options::known_scatter>>();
+    in.finish();
     return w;
 }
 
@@ -259,7 +255,13 @@ void run_window_pass(const window_pass& w, workbench_host& h,
     work.run = [&](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
         run_window_chunk(w, i, from, h, emit);
     };
-    work.take = [&](std::size_t, const std::string& bytes) { take(done++, bytes); };
+    work.take = [&](std::size_t, const std::string& bytes) {
+        if (done >= w.cases.size()) {
+            throw worker_answer_error("window " + std::to_string(done + 1) + " of " + std::to_string(w.cases.size()));
+        }
+        take(done++, bytes);
+    };
+    work.results = [&w](std::size_t i) { return w.end(i) - w.begin(i); };
     work.lost = [&](std::size_t i, const std::string& why, bool ran) {
         const std::size_t end = ran ? std::min(done + 1, w.end(i)) : w.end(i);
         while (done < end) lost(done++, why);
@@ -267,6 +269,11 @@ void run_window_pass(const window_pass& w, workbench_host& h,
     work.kind = "monitor";
     work.state = [&w] { return window_pass_bytes(w); };
     run_chunks(h.owner().workers(), work, [&h] { h.check_stop(); });
+    // Every window answered, each once: the windows said are those fitted or not.
+    if (done != w.cases.size()) {
+        throw worker_answer_error("the monitor's workers answered " + std::to_string(done) + " of its " +
+                                  std::to_string(w.cases.size()) + " windows");
+    }
 }
 
 }  // namespace
@@ -352,15 +359,15 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             first, h,
             [&](std::size_t k, const std::string& bytes) {
-                wire_in r(bytes);
+                const window_answer a = read_window_answer(bytes, false);
                 const std::size_t i = fittable[k];
-                solves += r.get<long>();
-                if (r.get<bool>()) {
-                    first_a2[i] = r.get<double>();
-                    chi[i] = r.get<double>();
-                    dof[i] = r.get<int>();
+                solves += a.solves;
+                if (a.fitted) {
+                    first_a2[i] = a.a2;
+                    chi[i] = a.chi_square;
+                    dof[i] = a.dof;
                 } else {
-                    unsolved(i, r.get_string());
+                    unsolved(i, a.failure);
                 }
                 tick();
             },
@@ -407,24 +414,24 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             second, h,
             [&](std::size_t k, const std::string& bytes) {
-                wire_in r(bytes);
+                const window_answer a = read_window_answer(bytes, true);
                 monitor_window& w = out.windows[fitted_first[k]];
-                solves += r.get<long>();
-                if (r.get<bool>()) {
+                solves += a.solves;
+                if (a.fitted) {
                     w.fitted = true;
-                    w.a2 = r.get<double>();
-                    w.a2_lower = get_optional(r);
-                    w.a2_upper = get_optional(r);
-                    w.se_ln_a2 = r.get<double>();
-                    w.chi_square = r.get<double>();
-                    w.dof = r.get<int>();
-                    if (r.get<bool>()) {
-                        w.conversion_predicted = r.get<double>();
-                        w.conversion_equilibrium = r.get<double>();
+                    w.a2 = a.a2;
+                    w.a2_lower = a.lower;
+                    w.a2_upper = a.upper;
+                    w.se_ln_a2 = a.se_ln;
+                    w.chi_square = a.chi_square;
+                    w.dof = a.dof;
+                    if (a.conversions) {
+                        w.conversion_predicted = a.predicted;
+                        w.conversion_equilibrium = a.equilibrium;
                         w.approach = w.conversion_measured / w.conversion_equilibrium;
                     }
                 } else {
-                    unsolved(fitted_first[k], r.get_string());
+                    unsolved(fitted_first[k], a.failure);
                 }
                 tick();
                 if (progress) progress(++intervals, n);

@@ -1,4 +1,5 @@
 #include "analysis/profile.h"
+#include "analysis/answers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,9 +37,10 @@ public:
                 return w.bytes();
             },
             [&](std::size_t i, const std::string& bytes) {
-                wire_in r(bytes);
-                for (std::size_t jj = 0; jj < n; ++jj) value_[i * n + column(i, jj)] = r.get<double>();
-                add_counts(r, fp.values());
+                piece_counts counts;
+                const std::vector<double> row = read_map_row(bytes, n, counts);
+                for (std::size_t jj = 0; jj < n; ++jj) value_[i * n + column(i, jj)] = row[jj];
+                add_counts(counts, fp.values());
             });
     }
 
@@ -78,16 +80,6 @@ struct scanned {
 void put_points(wire_out& w, const std::vector<scanned>& pts) {
     w.put<std::uint64_t>(pts.size());
     for (const scanned& x : pts) w.put(x.uk).put(x.uj).put(x.delta);
-}
-
-std::vector<scanned> get_points(wire_in& r) {
-    std::vector<scanned> pts(static_cast<std::size_t>(r.get<std::uint64_t>()));
-    for (scanned& x : pts) {
-        x.uk = r.get<double>();
-        x.uj = r.get<double>();
-        x.delta = r.get<double>();
-    }
-    return pts;
 }
 
 }  // namespace
@@ -209,12 +201,10 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
                 return w.bytes();
             },
             [&](std::size_t d, const std::string& bytes) {
-                wire_in r(bytes);
-                for (const scanned& x : get_points(r)) pts.push_back(x);
-                const bool has = r.get<bool>();
-                const point b = r.get<point>();
-                if (has) found[d] = b;
-                add_counts(r, fp.values());
+                const scan_answer a = read_scan_answer(bytes);
+                for (const std::array<double, 3>& x : a.points) pts.push_back({x[0], x[1], x[2]});
+                if (a.better) found[d] = *a.better;
+                add_counts(a.counts, fp.values());
             });
         if (found[0]) return found[0];
         if (found[1]) return found[1];
@@ -314,9 +304,9 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
                 return w.bytes();
             },
             [&](std::size_t c, const std::string& bytes) {
-                wire_in r(bytes);
-                crossed[c] = r.get<double>();
-                add_counts(r, fp.values());
+                piece_counts counts;
+                crossed[c] = read_crossing_answer(bytes, counts);
+                add_counts(counts, fp.values());
             });
         const auto crossing_at = [&](std::size_t in, std::size_t out) {
             for (std::size_t c = 0; c < needed.size(); ++c) {

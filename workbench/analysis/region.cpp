@@ -182,14 +182,28 @@ likelihood_region region_of(model& m, const std::vector<observed_run>& runs, con
             const chunk& ch = chunks[i];
             const std::vector<region_slice> part = slices(*f, spans[ch.span], ch.n, ch.c0, ch.c1, open_a2);
             wire_out w;
-            w.put(open_a2).put(part);
+            w.put(open_a2).put<std::uint64_t>(part.size());
+            for (const region_slice& sl : part) {
+                w.put(sl.a1).put(sl.a2_best).put(sl.delta_best).put(sl.a2_low).put(sl.a2_high).put(sl.open_low).put(sl.open_high);
+            }
             detail::put_counts(w, f->values());
             return w.bytes();
         },
         [&](std::size_t i, const std::string& bytes) {
             wire_in r(bytes);
             out.open_a2 = r.get<bool>() || out.open_a2;
-            for (const region_slice& sl : r.get_vector<region_slice>()) out.pieces[chunks[i].span].push_back(sl);
+            const std::size_t n = r.get_count(5 * sizeof(double) + 2);
+            for (std::size_t k = 0; k < n; ++k) {
+                region_slice sl;
+                sl.a1 = r.get<double>();
+                sl.a2_best = r.get<double>();
+                sl.delta_best = r.get<double>();
+                sl.a2_low = r.get<double>();
+                sl.a2_high = r.get<double>();
+                sl.open_low = r.get<bool>();
+                sl.open_high = r.get<bool>();
+                out.pieces[chunks[i].span].push_back(sl);
+            }
             detail::add_counts(r, fp.values());
         });
     return out;

@@ -1,5 +1,6 @@
 // The runs resampled: bootstrap and leave-one-run-out refits.
 #include "analysis/least_squares.h"
+#include "analysis/answers.h"
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
@@ -165,9 +166,9 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
             return resample_fit(own, runs, opt, res.loss_scale, res.free_parameters, weights[b], starts);
         },
         [&](std::size_t, const std::string& bytes) {
-            wire_in r(bytes);
-            const bool usable = r.get<bool>();
-            const point u = r.get<point>();
+            const std::optional<point> refit = read_refit_answer(bytes);
+            const bool usable = refit.has_value();
+            const point u = refit.value_or(point{});
             if (!usable) {
                 ++out.failed;
                 return;
@@ -176,6 +177,12 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
                                    res.parameters[1].free ? factor_at(u[1]) : res.parameters[1].value});
         },
         "bootstrap resamples", model_bytes.empty() ? nullptr : "bootstrap", state);
+    // The resamples said are the resamples used.
+    if (out.samples.size() + static_cast<std::size_t>(out.failed) != weights.size()) {
+        throw worker_answer_error("the bootstrap's workers answered " +
+                                  std::to_string(out.samples.size() + static_cast<std::size_t>(out.failed)) + " of its " +
+                                  std::to_string(weights.size()) + " resamples");
+    }
     for (std::size_t k = 0; k < 2; ++k) {
         if (!res.parameters[k].free || out.samples.empty()) continue;
         std::vector<double> ln;
@@ -208,11 +215,11 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
             return w.bytes();
         },
         [&](std::size_t i, const std::string& bytes) {
-            wire_in r(bytes);
+            const std::optional<point> refit = read_refit_answer(bytes);
             left_out_run row;
             row.run = i;
-            const bool usable = r.get<bool>();
-            const point u = r.get<point>();
+            const bool usable = refit.has_value();
+            const point u = refit.value_or(point{});
             if (usable) {
                 row.ok = true;
                 for (std::size_t k = 0; k < 2; ++k) {
@@ -244,7 +251,7 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
                               const std::function<void(const std::string&)>& emit) {
     wire_in r(state);
     const std::string model_bytes = r.get_string();
-    std::vector<observed_run> runs(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<observed_run> runs(r.get_count(sizeof(std::uint64_t)));
     for (observed_run& run : runs) {
         run.name = r.get_string();
         run.measured = r.get<observations>();
@@ -253,8 +260,9 @@ void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t 
     const double loss_scale = r.get<double>();
     const int free_parameters = r.get<int>();
     const std::vector<point> starts = r.get_vector<point>();
-    std::vector<std::vector<double>> weights(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    std::vector<std::vector<double>> weights(r.get_count(sizeof(std::uint64_t)));
     for (std::vector<double>& x : weights) x = r.get_vector<double>();
+    r.finish();
     // The host with the runs' properties (every run's case is the base
     // case's, changed by its settings).
     wire_in first(model_bytes);

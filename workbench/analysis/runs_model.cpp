@@ -1,4 +1,5 @@
 #include "analysis/runs_model.h"
+#include "analysis/answers.h"
 
 #include "base/text.h"
 #include "io/case_file.h"
@@ -94,12 +95,11 @@ std::string runs_model::bytes() const {
 }
 
 runs_model runs_model::of_bytes(workbench_host& h, const std::string& bytes) {
-    wire_in r(bytes);
-    std::vector<reactor_case> cases(static_cast<std::size_t>(r.get<std::uint64_t>()));
-    for (reactor_case& c : cases) c = parse_case(r.get_string(), "a run's case");
+    runs_model_parts parts = read_runs_model(bytes);
+    std::vector<reactor_case> cases;
+    for (const std::string& c : parts.cases) cases.push_back(parse_case(c, "a run's case"));
     runs_model m(h, std::move(cases));
-    m.warm_.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
-    for (std::vector<station>& profile : m.warm_) profile = r.get_vector<station>();
+    m.warm_ = std::move(parts.warm);
     return m;
 }
 

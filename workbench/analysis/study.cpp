@@ -369,42 +369,6 @@ std::vector<point_range> study_chunks(const study_plan& plan) {
     return out;
 }
 
-namespace {
-
-// A point as a worker sends it.
-std::string point_bytes(const study_point& p) {
-    wire_out w;
-    w.put<std::uint64_t>(p.index).put(p.settings).put(p.ok).put(p.failure).put(p.details).put(p.values);
-    w.put(p.conversion_defined).put(p.max_balance_residual).put(p.rate_calls);
-    w.put<std::uint64_t>(p.bands.size());
-    for (const result_band& b : p.bands) w.put(b.low).put(b.high).put(b.open_low).put(b.open_high);
-    w.put<std::uint64_t>(p.band_unsolved);
-    return w.bytes();
-}
-
-}  // namespace
-
-void read_study_point(const std::string& bytes, study_point& p) {
-    wire_in r(bytes);
-    p.index = static_cast<std::size_t>(r.get<std::uint64_t>());
-    p.settings = r.get_vector<double>();
-    p.ok = r.get<bool>();
-    p.failure = r.get_string();
-    p.details = r.get_string();
-    p.values = r.get_vector<double>();
-    p.conversion_defined = r.get<bool>();
-    p.max_balance_residual = r.get<double>();
-    p.rate_calls = r.get<long>();
-    p.bands.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
-    for (result_band& b : p.bands) {
-        b.low = r.get<double>();
-        b.high = r.get<double>();
-        b.open_low = r.get<bool>();
-        b.open_high = r.get<bool>();
-    }
-    p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
-}
-
 void run_study_chunk(const study_plan& plan, point_range range, workbench_host& h,
                      const std::function<void(const std::string&)>& emit) {
     const std::size_t dims = plan.table ? 1 : plan.vars.size();
@@ -449,7 +413,7 @@ void run_study_chunk(const study_plan& plan, point_range range, workbench_host& 
             if (plan.bands) band_point(*plan.bands, plan.results, c, *o.value, h, pt);
         }
         pt.rate_calls = h.rate_calls() - calls0;
-        emit(point_bytes(pt));
+        emit(study_point_bytes(pt));
         // The dimensions k with every index below k at 0 keep this point.
         for (std::size_t k = 1; k < dims && at[k - 1] == 0; ++k) {
             if (o.ok()) {
@@ -483,8 +447,10 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     };
     work.take = [&](std::size_t, const std::string& bytes) {
         read_study_point(bytes, pt);
+        check_study_point(plan, done, pt);
         hand_on();
     };
+    work.results = [&chunks](std::size_t i) { return chunks[i].end - chunks[i].begin; };
     // A point a worker could not finish (its plug-in crashed or hung): failed,
     // with why; or the rest of a chunk not run.
     std::size_t lost = 0;
@@ -506,7 +472,12 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     work.state = [&plan] { return study_plan_bytes(plan); };
     run_chunks(workers, work, [&h] { h.check_stop(); });
     say_undone(workers, "study", lost, plan.points, "points", first_lost);
-    out.points = plan.points;
+    // The points said are the points handed on.
+    if (done != plan.points) {
+        throw worker_answer_error("the study's workers answered " + std::to_string(done) + " of its " +
+                                  std::to_string(plan.points) + " points");
+    }
+    out.points = done;
     return out;
 }
 
@@ -536,7 +507,7 @@ study_plan study_plan_of(const std::string& bytes) {
     wire_in r(bytes);
     study_plan plan;
     plan.base = parse_case(r.get_string(), "a study's plan");
-    plan.vars.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+    plan.vars.resize(r.get_count(sizeof(std::uint64_t)));
     for (study_variable& v : plan.vars) {
         v.given = r.get_string();
         v.name = r.get_string();
@@ -554,7 +525,7 @@ study_plan study_plan_of(const std::string& bytes) {
         t.a1_column = r.get<std::size_t>();
         t.a2_column = r.get<std::size_t>();
         t.model_column = r.get<std::size_t>();
-        t.rows.resize(static_cast<std::size_t>(r.get<std::uint64_t>()));
+        t.rows.resize(r.get_count(sizeof(std::size_t)));
         for (case_row& row : t.rows) {
             row.line = r.get<std::size_t>();
             row.settings = r.get<settings_given>();
@@ -572,6 +543,7 @@ study_plan study_plan_of(const std::string& bytes) {
         const auto method = r.get<band_method>();
         plan.bands = plan_bands(get_uncertainty(r), method);
     }
+    r.finish();
     return plan;
 }
 

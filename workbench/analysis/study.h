@@ -163,7 +163,11 @@ std::string study_plan_bytes(const study_plan& plan);
 study_plan study_plan_of(const std::string& bytes);
 void run_study_chunk(const study_plan& plan, point_range points, workbench_host& h,
                      const std::function<void(const std::string&)>& emit);
+std::string study_point_bytes(const study_point& p);
 void read_study_point(const std::string& bytes, study_point& p);
+// That a point read from a worker fits the plan: its number is index, its
+// settings, values and bands as many as the plan's (worker_answer_error).
+void check_study_point(const study_plan& plan, std::size_t index, const study_point& p);
 // Chunk `chunk` of the plan in study_plan_bytes' state, on the session.
 void run_sent_study_chunk(session& s, const std::string& state, std::size_t chunk,
                           const std::function<void(const std::string&)>& emit);

@@ -90,6 +90,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An answer from a worker (a forked process, or another machine through an
+// executor) that is not the one asked for: cut short or too long, for
+// another piece of work, a chunk or a result missing, repeated or out of
+// place, or values that do not fit the work (a point's index, a window's).
+// what() says which chunk of which work, and what was wrong. Nothing of
+// such an answer is taken.
+class worker_answer_error : public std::runtime_error {
+public:
+    explicit worker_answer_error(const std::string& what) : std::runtime_error(what) {}
+};
+
 // Work stopped on request before it ended: by a signal (its number), or by
 // a time limit or a caller's own reason (signal 0).
 class interrupted : public std::runtime_error {

@@ -109,6 +109,9 @@ int run_command_line(int argc, char** argv) {
     } catch (const resource_error& e) {
         std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
         return exit_input;
+    } catch (const worker_answer_error& e) {
+        std::cerr << "urea-reactor: error: " << e.what() << "\n";
+        return exit_solver;
     } catch (const std::exception& e) {
         std::cerr << "urea-reactor: internal error (a bug of the workbench; please report it): " << e.what() << "\n";
         return exit_bug;

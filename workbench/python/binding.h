@@ -130,6 +130,7 @@ extern PyObject* solver_error_type;
 extern PyObject* plugin_error_type;
 extern PyObject* plot_error_type;
 extern PyObject* resource_error_type;
+extern PyObject* worker_error_type;
 
 // A dict of flows by component name, each times `factor`.
 py::dict by_component(const workbench::flows& f, double factor);

@@ -389,7 +389,8 @@ plugin=PATH on any call, or a Session(PATH) whose methods make the same calls.
 Errors: InputError (a ValueError) for bad input, with exactly the command
 line's message and the key, file, line and column where known; SolverError
 when the reactor has no solution (.details lists each start); PluginError
-when a plug-in does not load.
+when a plug-in does not load; WorkerError when an executor's worker answers
+with what was not asked for (the message names the chunk and what was wrong).
 
 Threads: the plug-in is not reentrant, so the workbench does one piece of
 work at a time per process. Each call releases the GIL while it works:
@@ -435,6 +436,11 @@ PYBIND11_MODULE(urea_reactor, m) {
     resource_error_type = new_error(m, "ResourceError", PyExc_OSError,
                                     "The system would not give what the work needs: no worker process could "
                                     "be started (too many processes for this user); jobs=1 runs in this one.");
+    worker_error_type = new_error(m, "WorkerError", PyExc_RuntimeError,
+                                  "An executor's worker answered with what was not asked for: a chunk or a "
+                                  "result missing, repeated, out of order or of another piece of work, bytes "
+                                  "cut short or left over, values that do not fit the work. The message names "
+                                  "the chunk and what was wrong; nothing of the answer is taken.");
     py::register_exception_translator(&translate);
 
     make_display(m);

@@ -15,6 +15,7 @@ PyObject* solver_error_type = nullptr;
 PyObject* plugin_error_type = nullptr;
 PyObject* plot_error_type = nullptr;
 PyObject* resource_error_type = nullptr;
+PyObject* worker_error_type = nullptr;
 
 namespace {
 
@@ -103,6 +104,8 @@ void translate(std::exception_ptr p) {
         PyErr_SetString(plot_error_type, said(e.what()).c_str());
     } catch (const resource_error& e) {
         PyErr_SetString(resource_error_type, said(e.what()).c_str());
+    } catch (const worker_answer_error& e) {
+        PyErr_SetString(worker_error_type, said(e.what()).c_str());
     } catch (const interrupted& e) {
         // The stop check left the signal handler's exception (KeyboardInterrupt
         // for Ctrl-C) pending in this thread: it is what the call raises.

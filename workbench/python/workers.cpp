@@ -11,6 +11,7 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "session/answer.h"
 
 namespace urea_python {
 namespace {
@@ -36,13 +37,38 @@ std::string builds_of(const std::string& plugin) {
     return workbench_version() + "; " + plugin_version(plugin).value_or(no_version_marker);
 }
 
+// A task's answer, as the executor hands it back: a list of its chunks,
+// each a list of bytes (session/answer.h, which checks them); anything
+// else is refused.
+std::vector<std::vector<std::string>> answer_of(const chunk_work& w, std::size_t first, std::size_t last,
+                                                const py::handle answer) {
+    const auto refuse = [&](const std::string& what) {
+        return worker_answer_error(answer_place(w, first) + (last - first > 1 ? " (and the " + std::to_string(last - first - 1) +
+                                   " after it, one task)" : std::string()) + ": " + what);
+    };
+    if (!PyList_Check(answer.ptr())) throw refuse("not a list of chunks");
+    const auto chunks = py::reinterpret_borrow<py::list>(answer);
+    std::vector<std::vector<std::string>> out;
+    for (const py::handle c : chunks) {
+        if (!PyList_Check(c.ptr())) throw refuse("a chunk that is not a list");
+        std::vector<std::string>& items = out.emplace_back();
+        for (const py::handle r : py::reinterpret_borrow<py::list>(c)) {
+            if (!PyBytes_Check(r.ptr())) throw refuse("a result that is not bytes");
+            items.push_back(r.cast<std::string>());
+        }
+    }
+    return out;
+}
+
 // The chunks of a piece of work, sent to the executor a few a task, their
-// results taken in order as the tasks end.
+// results checked (session/answer.h) and taken in order as the tasks end.
 void send(const chunk_work& w, const std::shared_ptr<py::object>& executor, const py::object& plugin,
           const std::string& builds) {
     const py::gil_scoped_acquire gil;
     const py::object run = py::module_::import("urea_reactor").attr("_run_chunks");
-    const py::bytes state(w.state());
+    const std::string state_bytes = w.state();
+    const std::string plan = plan_of(builds, w.kind, state_bytes);
+    const py::bytes state(state_bytes);
     std::vector<py::object> tasks;
     try {
         for (std::size_t first = 0; first < w.chunks; first += chunks_per_task) {
@@ -50,10 +76,8 @@ void send(const chunk_work& w, const std::shared_ptr<py::object>& executor, cons
             tasks.push_back(executor->attr("submit")(run, plugin, builds, w.kind, state, first, last));
         }
         for (std::size_t t = 0; t < tasks.size(); ++t) {
-            const py::list chunks = tasks[t].attr("result")();
-            for (std::size_t j = 0; j < chunks.size(); ++j) {
-                for (const py::handle r : py::list(chunks[j])) w.take(t * chunks_per_task + j, r.cast<std::string>());
-            }
+            const std::size_t first = t * chunks_per_task, last = std::min(w.chunks, first + chunks_per_task);
+            take_task_answer(w, plan, first, last, answer_of(w, first, last, tasks[t].attr("result")()));
         }
     } catch (...) {
         for (const py::object& t : tasks) t.attr("cancel")();
@@ -151,11 +175,16 @@ py::list run_chunks_here(py::handle plugin, const std::string& builds, const std
                            "was planned with, " + builds + ": install the same build on every worker");
     }
     const std::string bytes = state;
+    const std::string plan = plan_of(builds, kind, bytes);
+    if (last < first) throw py::value_error("chunks: last before first");
     std::vector<std::vector<std::string>> out(last - first);
     {
         const py::gil_scoped_release nogil;
         for (std::size_t i = first; i < last; ++i) {
-            run_sent_chunk(*s->s, kind, bytes, i, [&](const std::string& r) { out[i - first].push_back(r); });
+            std::vector<std::string>& sealed = out[i - first];
+            run_sent_chunk(*s->s, kind, bytes, i,
+                           [&](const std::string& r) { sealed.push_back(sealed_result(plan, i, sealed.size(), r)); });
+            sealed.push_back(sealed_end(plan, i, sealed.size()));
         }
     }
     py::list chunks;

@@ -20,7 +20,9 @@
 #include <sstream>
 #include <thread>
 
+#include "base/digest.h"
 #include "base/errors.h"
+#include "session/answer.h"
 #include "session/crash_report.h"
 
 namespace workbench {
@@ -73,19 +75,26 @@ std::string seconds_text(double s) {
     return t.str();
 }
 
+// No record a worker sends is longer: a longer length is a garbled record.
+constexpr std::uint64_t max_record = std::uint64_t{1} << 30;
+
 // A worker: loads nothing, since it is a copy of this process; takes
 // chunks (their number and the first result wanted) from the socket until
-// it is closed.
-[[noreturn]] void serve(int fd, const chunk_work& work) {
+// it is closed. Its results and each chunk's end are sealed with the plan
+// (session/answer.h).
+[[noreturn]] void serve(int fd, const chunk_work& work, const std::string& plan) {
     for (;;) {
         std::uint64_t task[2] = {0, 0};
         const ssize_t n = recv(fd, task, sizeof task, MSG_WAITALL);
         if (n < 0 && errno == EINTR) continue;
         if (n != static_cast<ssize_t>(sizeof task)) _exit(0);
+        const auto chunk = static_cast<std::size_t>(task[0]);
+        auto next = static_cast<std::size_t>(task[1]);
         try {
-            work.run(static_cast<std::size_t>(task[0]), static_cast<std::size_t>(task[1]),
-                     [fd](const std::string& r) { send_record(fd, result_record, r); });
-            send_record(fd, end_record, "");
+            work.run(chunk, next, [&](const std::string& r) {
+                send_record(fd, result_record, sealed_result(plan, chunk, next++, r));
+            });
+            send_record(fd, end_record, sealed_end(plan, chunk, next));
         } catch (const solver_error& e) {
             wire_out w;
             w.put(std::string(e.what())).put(e.details());
@@ -116,6 +125,10 @@ public:
         workers_.resize(slots_);
         unstarted_.assign(slots_, false);
         for (std::size_t i = 0; i < w.chunks; ++i) queue_.push_back({i, 0});
+        // This call's own plan: an answer of another call, or garbled, is
+        // refused.
+        static std::uint64_t calls = 0;
+        plan_ = sha256_hex("workers of process " + std::to_string(getpid()) + ", call " + std::to_string(++calls));
     }
     ~pool() {
         for (std::size_t k = 0; k < workers_.size(); ++k) end(k);
@@ -165,6 +178,7 @@ private:
 
     const worker_options& o_;
     const chunk_work& work_;
+    std::string plan_;
     std::size_t slots_ = 0, bytes_ = 0;
     crash_report::beacon* beacons_ = nullptr;
     std::vector<worker> workers_;
@@ -231,7 +245,7 @@ bool pool::spawn(std::size_t k) {
         }
         worker_process = true;
         crash_report::share(&beacons_[k]);
-        serve(fds[1], work_);
+        serve(fds[1], work_, plan_);
     }
     if (pid < 0) {
         spawn_failed(k, "fork");
@@ -348,26 +362,47 @@ void pool::read_from(std::size_t k) {
     while (w.on && w.in.size() - at >= head) {
         std::uint64_t len = 0;
         std::memcpy(&len, w.in.data() + at + 1, sizeof len);
+        const std::size_t chunk = w.on->chunk;
+        if (len > max_record) {
+            throw worker_answer_error(answer_place(work_, chunk) + ": a record of " + std::to_string(len) + " bytes");
+        }
         if (w.in.size() - at < head + len) break;
         const auto kind = static_cast<record>(w.in[at]);
         std::string body = w.in.substr(at + head, static_cast<std::size_t>(len));
         at += head + static_cast<std::size_t>(len);
-        chunk_state& c = chunks_[w.on->chunk];
+        chunk_state& c = chunks_[chunk];
         switch (kind) {
             case result_record:
-                c.items.push_back({false, std::move(body)});
-                ++c.count;
-                ++results_;
-                continue;
-            case end_record: break;
+                if (std::optional<std::string> r = open_answer(work_, plan_, chunk, c.count, body)) {
+                    c.items.push_back({false, std::move(*r)});
+                    ++c.count;
+                    ++results_;
+                    continue;
+                }
+                throw worker_answer_error(answer_place(work_, chunk) + ": a chunk's end sent as a result");
+            case end_record:
+                if (open_answer(work_, plan_, chunk, c.count, body)) {
+                    throw worker_answer_error(answer_place(work_, chunk) + ": a result sent as the chunk's end");
+                }
+                break;
             case solver_failure: {
-                wire_in r(body);
-                const std::string what = r.get_string();
-                c.error = std::make_exception_ptr(solver_error(what, r.get_string()));
+                std::string what, details;
+                try {
+                    wire_in r(body);
+                    what = r.get_string();
+                    details = r.get_string();
+                    r.finish();
+                } catch (const worker_answer_error& e) {
+                    throw worker_answer_error(answer_place(work_, chunk) + ": its solver failure: " + e.what());
+                }
+                c.error = std::make_exception_ptr(solver_error(what, details));
                 break;
             }
             case bad_input: c.error = std::make_exception_ptr(input_error(body)); break;
-            default: c.error = std::make_exception_ptr(std::runtime_error(body)); break;
+            case other_failure: c.error = std::make_exception_ptr(std::runtime_error(printable(body))); break;
+            default:
+                throw worker_answer_error(answer_place(work_, chunk) + ": a record of an unknown kind (" +
+                                          std::to_string(static_cast<unsigned char>(kind)) + ")");
         }
         c.ended = true;
         w.on.reset();
@@ -385,7 +420,7 @@ bool pool::deliver() {
             for (; c.taken < c.items.size(); ++c.taken) {
                 const item& x = c.items[c.taken];
                 if (!x.lost) {
-                    work_.take(i, x.bytes);
+                    take_result(work_, i, x.bytes);
                 } else if (work_.lost) {
                     work_.lost(i, x.bytes, true);
                 } else {
@@ -492,6 +527,12 @@ void say_undone(const worker_options& options, const std::string& work, std::siz
     if (lost == 0 || !options.undone) return;
     options.undone(work + ": " + std::to_string(lost) + " of " + std::to_string(total) + " " + what +
                    " not solved: " + why);
+}
+
+std::string plan_of(const std::string& builds, const std::string& kind, const std::string& state) {
+    wire_out w;
+    w.put(builds).put(kind).put(state);
+    return sha256_hex(w.bytes());
 }
 
 void kill_workers() {

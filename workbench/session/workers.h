@@ -25,6 +25,7 @@
 #ifndef UREA_WORKBENCH_SESSION_WORKERS_H
 #define UREA_WORKBENCH_SESSION_WORKERS_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -108,43 +109,72 @@ private:
     std::string bytes_;
 };
 
+// Reads what wire_out wrote. The bytes may come from another machine, or
+// from a worker whose plug-in wrote over its memory: every read is bounded
+// by the bytes left (a count never exceeds what they can hold, nothing is
+// allocated before its bytes are known to be there), a yes/no is a byte 0
+// or 1, and finish() says the bytes are used up. Anything else throws
+// worker_answer_error, naming what was wrong.
 class wire_in {
 public:
     explicit wire_in(const std::string& bytes) : bytes_(bytes) {}
     template <class T>
     T get() {
         static_assert(std::is_trivially_copyable_v<T>);
-        T v{};
-        need(sizeof v);
-        std::memcpy(&v, bytes_.data() + at_, sizeof v);
-        at_ += sizeof v;
-        return v;
+        if constexpr (std::is_same_v<T, bool>) {
+            const auto b = get<unsigned char>();
+            if (b > 1) throw worker_answer_error("a yes/no byte of " + std::to_string(b));
+            return b == 1;
+        } else {
+            T v{};
+            need(sizeof v);
+            std::memcpy(&v, bytes_.data() + at_, sizeof v);
+            at_ += sizeof v;
+            return v;
+        }
+    }
+    // A count of things each of at least `least` bytes, which the bytes
+    // left must hold.
+    std::size_t get_count(std::size_t least) {
+        const auto n = get<std::uint64_t>();
+        const std::size_t left = bytes_.size() - at_;
+        if (n > left / std::max<std::size_t>(least, 1)) {
+            throw worker_answer_error("a count of " + std::to_string(n) + " with " + std::to_string(left) +
+                                      " bytes left");
+        }
+        return static_cast<std::size_t>(n);
     }
     std::string get_string() {
-        const auto n = static_cast<std::size_t>(get<std::uint64_t>());
-        need(n);
+        const std::size_t n = get_count(1);
         std::string s = bytes_.substr(at_, n);
         at_ += n;
         return s;
     }
     template <class T>
     std::vector<T> get_vector() {
-        const auto n = static_cast<std::size_t>(get<std::uint64_t>());
         std::vector<T> v;
-        for (std::size_t k = 0; k < n; ++k) {
-            if constexpr (std::is_same_v<T, std::string>) {
-                v.push_back(get_string());
-            } else {
-                v.push_back(get<T>());
-            }
+        if constexpr (std::is_same_v<T, std::string>) {
+            v.resize(get_count(sizeof(std::uint64_t)));
+            for (std::string& x : v) x = get_string();
+        } else {
+            const std::size_t n = get_count(sizeof(T));
+            v.reserve(n);
+            for (std::size_t k = 0; k < n; ++k) v.push_back(get<T>());
         }
         return v;
     }
     bool done() const { return at_ == bytes_.size(); }
+    // The end of what was written: no byte may be left.
+    void finish() const {
+        if (!done()) throw worker_answer_error(std::to_string(bytes_.size() - at_) + " bytes past its end");
+    }
 
 private:
     void need(std::size_t n) const {
-        if (n > bytes_.size() - at_) throw std::logic_error("a worker's result is cut short");
+        if (n > bytes_.size() - at_) {
+            throw worker_answer_error("cut short (" + std::to_string(n) + " bytes wanted, " +
+                                      std::to_string(bytes_.size() - at_) + " left)");
+        }
     }
     const std::string& bytes_;
     std::size_t at_ = 0;
@@ -176,6 +206,11 @@ struct chunk_work {
     // kind: the work stays on this machine.
     std::string kind;
     std::function<std::string()> state;
+    // How many results chunk i has, where that is known before it runs (a
+    // study's points, a monitor's windows, one for each piece): a worker
+    // that ends the chunk with another number (losses counted) is refused.
+    // None: whatever number the worker says it sent.
+    std::function<std::size_t(std::size_t i)> results;
 };
 
 // A crash costs a worker, a hang stall_s: when at least this many workers

@@ -5,16 +5,22 @@
 // worker outlives the call, however it ends.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "base/errors.h"
+#include "session/answer.h"
 #include "session/crash_report.h"
 #include "session/workers.h"
 
@@ -136,6 +142,76 @@ TEST(Workers, AnErrorOrAStopEndsTheWorkAndEveryWorker) {
                  interrupted);
     EXPECT_LT(got.size(), 4000u);
     EXPECT_EQ(children(), 0);
+}
+
+// In a worker: writes a record to this process as the worker's own socket
+// carries it (a kind, a length, the bytes), past the seals a worker puts
+// on what it sends: what a plug-in that writes over its worker's memory
+// could make of it.
+void forge(char kind, std::uint64_t length, const std::string& body) {
+    std::string r(1, kind);
+    r.append(reinterpret_cast<const char*>(&length), sizeof length);
+    r += body;
+    for (const auto& f : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(f.path().filename().string());
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
+            ASSERT_EQ(send(fd, r.data(), r.size(), MSG_NOSIGNAL), static_cast<ssize_t>(r.size()));
+        }
+    }
+}
+
+TEST(Workers, AnAnswerNotAskedForEndsTheWorkWithNothingOfItTaken) {
+    const auto forged = [](const std::function<void(const std::function<void(const std::string&)>&)>& chunk2) {
+        auto got = std::make_shared<std::vector<std::string>>();
+        chunk_work w = numbered(6, *got);
+        const auto run = w.run;
+        w.run = [run, chunk2](std::size_t i, std::size_t from, const std::function<void(const std::string&)>& emit) {
+            if (i == 1) return chunk2(emit);
+            run(i, from, emit);
+        };
+        // Each result three characters, and nothing after them.
+        w.take = [got](std::size_t, const std::string& result) {
+            wire_in r(result);
+            r.get<std::array<char, 3>>();
+            r.finish();
+            got->push_back(result);
+        };
+        w.results = [](std::size_t) { return std::size_t{4}; };
+        worker_options o;
+        o.jobs = 2;
+        std::string what;
+        try {
+            run_chunks(o, w, {});
+        } catch (const worker_answer_error& e) {
+            what = e.what();
+        }
+        EXPECT_EQ(children(), 0);
+        // Only chunk 1's results, whole, are ever taken.
+        EXPECT_LE(got->size(), 4u);
+        for (const std::string& r : *got) EXPECT_EQ(r[0], '0') << r;
+        return what;
+    };
+    const std::string chunk = "a worker's answer for chunk 2 of 6 of the work: ";
+    EXPECT_EQ(forged([](auto&) { forge('X', 3, "1.0"); }), chunk + "a record of an unknown kind (88)");
+    EXPECT_EQ(forged([](auto&) { forge('R', std::uint64_t{1} << 60, ""); }), chunk + "a record of 1152921504606846976 bytes");
+    EXPECT_EQ(forged([](auto&) { forge('R', 3, "1.0"); }), chunk + "its seal: cut short (8 bytes wanted, 2 left)");
+    const std::string other = sealed_result("another plan", 1, 0, "1.0");
+    EXPECT_EQ(forged([&](auto&) { forge('R', other.size(), other); }),
+              chunk + "it answers another piece of work (not this plan)");
+    EXPECT_EQ(forged([](auto& emit) {
+                  emit("1.0");
+                  emit("1.1");
+              }),
+              chunk + "expected 4 results, got 2");
+    EXPECT_EQ(forged([](auto& emit) {
+                  for (const char* r : {"1.0", "1.1", "1.2", "1.3", "1.4"}) emit(r);
+              }),
+              chunk + "expected 4 results, got more");
+    EXPECT_EQ(forged([](auto& emit) {
+                  for (const char* r : {"1.0x", "1.1", "1.2", "1.3"}) emit(r);
+              }),
+              chunk + "1 bytes past its end");
 }
 
 }  // namespace

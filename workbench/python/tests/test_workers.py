@@ -1,13 +1,17 @@
 # Work split from Python: jobs=N local worker processes, or an executor (a
 # ProcessPoolExecutor, a Dask LocalCluster's), to which the chunks go a few a
 # task: the results equal the local run's to the last bit; the progress
-# callback sees every point; a worker with another build refuses the work.
+# callback sees every point; a worker with another build refuses the work;
+# an answer that is not the one asked for raises WorkerError.
 import concurrent.futures as cf
 import os
 import pwd
 import shutil
 import subprocess
 import sys
+
+
+import re
 
 import pytest
 
@@ -85,3 +89,61 @@ def test_no_worker_process_to_be_had_is_a_resource_error():
                         "prlimit", "--nproc=1", sys.executable, "-c", code],
                        capture_output=True, text=True, timeout=120, env=env, cwd="/")
     assert p.stdout == "ResourceError True no worker process could be started (fork: Resource temporarily unavailable)\n", p.stderr
+
+
+class Tampered(cf.ProcessPoolExecutor):
+    """A process pool whose answers (a task's chunks, each a list of bytes)
+    pass through change() on their way back; or whose tasks are given
+    another state than the one sent."""
+
+    def __init__(self, change=lambda answer: answer, state=None):
+        super().__init__(1)
+        self.change, self.state, self.states = change, state, []
+
+    def submit(self, fn, plugin, builds, kind, state, first, last):
+        self.states.append(state)
+        task = super().submit(fn, plugin, builds, kind, self.state or state, first, last)
+        change = self.change
+
+        class Answer:
+            def result(self):
+                return change(task.result())
+
+            def cancel(self):
+                return task.cancel()
+
+        return Answer()
+
+
+SMALL = {"t_out": (170, 194, 40)}  # two chunks of 20 points, one task
+
+
+@pytest.mark.parametrize(
+    "change, words",
+    [
+        (lambda a: a + a, "chunk 1 of 2 of the study: its task of 2 chunks answered 4"),  # duplicated
+        (lambda a: a[:1], "its task of 2 chunks answered 1"),  # dropped
+        (lambda a: [], "its task of 2 chunks answered 0"),  # empty
+        (lambda a: a[::-1], "chunk 1 of 2 of the study: it answers chunk 2"),  # reordered
+        (lambda a: [a[0], a[1][:3] + a[1][4:]], "chunk 2 of 2 of the study: result 5 came where 4 was due"),
+        (lambda a: [[r[:-1] for r in a[0]], a[1]], "chunk 1 of 2 of the study: its seal: "),  # truncated
+        (lambda a: [[r + b"x" for r in a[0]], a[1]], "its seal: 1 bytes past its end"),  # extra bytes
+        (lambda a: None, "not a list of chunks"),
+    ],
+)
+def test_an_answer_not_asked_for_raises_worker_error(change, words):
+    with Tampered(change) as ex, pytest.raises(ur.WorkerError, match=re.escape(words)):
+        ur.study(vary=SMALL, results=RESULTS, executor=ex)
+
+
+def test_another_plans_answer_a_monitor_answered_twice_and_a_bootstrap_short_of_a_resample_are_refused():
+    with Tampered() as ex:
+        ur.study(vary={"t_out": (171, 195, 40)}, results=RESULTS, executor=ex)
+    with Tampered(state=ex.states[0]) as other:
+        with pytest.raises(ur.WorkerError, match="another piece of work"):
+            ur.study(vary=SMALL, results=RESULTS, executor=other)
+    history = plant_history(days=1, step_day=3)
+    with Tampered(lambda a: a + a) as ex, pytest.raises(ur.WorkerError, match="of the monitor: its task of 1 chunks"):
+        ur.monitor(history, fix={"a1": 1}, window="6h", executor=ex)
+    with Tampered(lambda a: [a[0], [], *a[2:]]) as ex, pytest.raises(ur.WorkerError, match="of the bootstrap: nothing"):
+        ur.estimate(RUNS, fix={"a1": 1}, bootstrap=6, seed=4, executor=ex)
