@@ -43,6 +43,7 @@ struct history {
     bool zoned = false;                // the times carry a UTC offset (else read as UTC)
     bool sorted = false;               // the rows were put in time order (--sort)
     std::vector<history_column> columns;  // in the file's order, the time column left out
+    std::vector<std::string> carried;     // the columns read and not used, "NAME (N)" (a tag; a name misspelt past a guess)
     std::vector<std::string> warnings;
 
     std::size_t rows() const { return time.size(); }
@@ -60,8 +61,10 @@ struct history {
 // time order (rows of the same time kept in the file's order).
 history read_history(const std::string& path, bool sort);
 history parse_history(const std::string& text, const std::string& name, bool sort);
-// From a reader of the file's bytes (read(buffer, capacity), 0 at the end).
-history history_of(const csv_reader::source& read, const std::string& name, bool sort);
+// From a reader of the file's bytes (read(buffer, capacity), 0 at the end);
+// `bytes`, the file's size when known, lets the columns be sized once from
+// the first rows' length rather than grow by doubling.
+history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes = 0);
 
 // Why a value lies outside the documented bounds of its column, or nothing:
 // a runs file's bounds, those of a case (docs/case-files.md) and, for a
