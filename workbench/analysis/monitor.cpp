@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "io/case_file.h"
 #include "io/runs_file.h"
+#include "model/limits.h"
 #include "model/properties.h"
 #include "session/workers.h"
 #include "solver/reactor.h"
@@ -33,6 +34,46 @@ void set_meter_sigma(monitor_options& o, const field_ref& source) {
     if (v > 100.0) throw input_error(source, "a percentage of the reading, at most 100");
     o.meter_sigma[static_cast<std::size_t>(*s)] = v / 100.0;
 }
+
+namespace {
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); }
+
+// The windows a history and a step make, counted before any is built (as
+// window_history cuts them): refused past what one run follows, or when
+// overlapping windows would read the rows too many times over, or reach
+// past the times that can be written.
+void check_window_count(const history& h, const monitor_options& o) {
+    if (h.rows() == 0) return;
+    const std::int64_t first = floor_div(h.time.front(), o.step_ms), last = floor_div(h.time.back(), o.step_ms);
+    const std::int64_t count = last - first + 1;
+    const double days = static_cast<double>(h.time.back() - h.time.front()) / static_cast<double>(ms_per_day);
+    const std::string made = mention("window", "", duration_text(o.window_ms)) + " every " +
+                             mention("step", "", duration_text(o.step_ms)) + " over " + h.file + "'s " + sig(days, 3) +
+                             " days (" + timestamp_text(h.time.front(), h.zoned) + " .. " +
+                             timestamp_text(h.time.back(), h.zoned) + ") make ";
+    if (count > max_monitor_windows) {
+        throw input_error(made + std::to_string(count) + " windows, more than the " + std::to_string(max_monitor_windows) +
+                          " one run follows: give a longer " + mention("step") + ", or a part of the history");
+    }
+    if (first * o.step_ms < min_timestamp_ms || last * o.step_ms > end_timestamp_ms - o.window_ms) {
+        throw input_error(made + "windows reaching past the years 0000 .. 9999, which cannot be written");
+    }
+    if (o.step_ms >= o.window_ms) return;
+    // Overlapping windows: the rows read over all of them.
+    long long reads = 0;
+    for (std::int64_t k = first; k <= last; ++k) {
+        const auto from = std::lower_bound(h.time.begin(), h.time.end(), k * o.step_ms);
+        reads += std::lower_bound(from, h.time.end(), k * o.step_ms + o.window_ms) - from;
+    }
+    if (reads > max_monitor_window_rows) {
+        throw input_error(made + std::to_string(count) + " windows that overlap, " + sig(static_cast<double>(reads), 3) +
+                          " rows read over them, more than the " + sig(static_cast<double>(max_monitor_window_rows)) +
+                          " one run reads: give a longer " + mention("step"));
+    }
+}
+
+}  // namespace
 
 monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_options o) {
     monitor_problem p;
@@ -65,6 +106,7 @@ monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_
                           duration_text(p.spacing_ms) + ", the median in " + h.file +
                           "): a window would hold one row at most; give at least " + duration_text(p.spacing_ms));
     }
+    check_window_count(h, o);
     bool lab = false;
     for (const history_column& c : h.columns) {
         if (c.kind != column_kind::measured) continue;
@@ -287,10 +329,34 @@ void run_sent_monitor_chunk(session& s, const std::string& state, std::size_t ch
     run_window_chunk(w, chunk, 0, h, emit);
 }
 
+std::string window_counts(const monitor_result& m) {
+    std::string out = std::to_string(m.not_steady) + " not steady, " + std::to_string(m.without_lab) +
+                      " without a lab sample, " + std::to_string(m.unsolved) + " without a solution";
+    if (m.without_rows > 0) out += ", " + std::to_string(m.without_rows) + " without rows";
+    if (m.without_values > 0) out += ", " + std::to_string(m.without_values) + " without usable measurements";
+    if (m.invalid_case > 0) out += ", " + std::to_string(m.invalid_case) + " with an invalid case";
+    return out;
+}
+
 monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                            const std::function<void(std::size_t, std::size_t)>& progress) {
     const monitor_options& o = p.options;
     monitor_result out;
+    if (!p.h.carried.empty()) {
+        // A column of no known name may be a setting misspelt: say which
+        // settings then hold the case's value throughout.
+        std::string names, kept;
+        for (const std::string& c : p.h.carried) names += (names.empty() ? "" : ", ") + c;
+        for (const setting s : {setting::feed_CO2, setting::feed_NH3, setting::feed_H2O, setting::inlet_temperature_C,
+                                setting::outlet_temperature_C, setting::pressure_bar}) {
+            const bool ratio = (s == setting::feed_NH3 && p.h.of_setting(setting::nh3_co2) != nullptr) ||
+                               (s == setting::feed_H2O && p.h.of_setting(setting::h2o_co2) != nullptr);
+            if (p.h.of_setting(s) == nullptr && !ratio) kept += (kept.empty() ? "" : ", ") + std::string(setting_column(s));
+        }
+        out.notes.push_back(p.h.file + ": columns not used: " + names +
+                            (kept.empty() ? "" : "; the case's value in every window for " + kept +
+                                                     ", which the history has no column of: is one of them misspelt?"));
+    }
     out.screening = screen_history(p.h, o);
     out.windows = window_history(p, out.screening);
 
@@ -442,17 +508,22 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                 tick();
                 if (progress) progress(++intervals, n);
             });
-        // Drifts of a2.
+        // Drifts of a2, over windows that do not overlap: overlapping ones
+        // share rows, their a2 are not independent, and the test would
+        // take their likeness for evidence (each window from the first
+        // fitted one on that starts where the one before it ended, or later).
         std::vector<std::size_t> series;
         std::vector<double> x, se;
         for (std::size_t i = 0; i < out.windows.size(); ++i) {
             const monitor_window& w = out.windows[i];
+            if (!series.empty() && w.start < out.windows[series.back()].end) continue;
             if (w.fitted && std::isfinite(w.se_ln_a2) && w.se_ln_a2 > 0.0) {
                 series.push_back(i);
                 x.push_back(std::log(w.a2));
                 se.push_back(w.se_ln_a2);
             }
         }
+        out.drift_windows = series.size();
         for (drift d : find_drifts(x, se, o, out.dispersion)) {
             d.window = series[d.window];
             d.time = out.windows[d.window].start;
@@ -543,12 +614,13 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         out.reconciled += w.balance.failed ? 1 : 0;
         if (std::find(w.flags.begin(), w.flags.end(), "not steady") != w.flags.end()) ++out.not_steady;
         if (std::find(w.flags.begin(), w.flags.end(), "no lab sample") != w.flags.end()) ++out.without_lab;
+        if (std::find(w.flags.begin(), w.flags.end(), "no rows") != w.flags.end()) ++out.without_rows;
+        if (std::find(w.flags.begin(), w.flags.end(), "missing values") != w.flags.end()) ++out.without_values;
+        if (std::find(w.flags.begin(), w.flags.end(), "invalid case") != w.flags.end()) ++out.invalid_case;
     }
     if (out.fitted == 0) {
         out.notes.push_back("no window was fitted: " + std::to_string(out.windows.size()) + " windows, of which " +
-                            std::to_string(out.not_steady) + " not steady, " + std::to_string(out.without_lab) +
-                            " without a lab sample, " + std::to_string(out.unsolved) +
-                            " without a solution (each window says why)");
+                            window_counts(out) + " (each window says why)");
     }
     return out;
 }

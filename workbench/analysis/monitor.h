@@ -161,7 +161,13 @@ struct monitor_result {
     enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
     std::string a1_note;               // how a1 was set, in words
     std::optional<double> a1_lower, a1_upper;  // its 95 % profile interval when estimated (empty: open)
+    // The windows by why they were not fitted (each window in one of the
+    // first seven, which add up to the windows); reconciled: of the fitted.
     std::size_t fitted = 0, not_steady = 0, without_lab = 0, unsolved = 0, reconciled = 0;
+    std::size_t without_rows = 0;    // a gap in the history
+    std::size_t without_values = 0;  // a setting without a usable value (missing, or screened out)
+    std::size_t invalid_case = 0;    // the window's case fails a case's checks
+    std::size_t drift_windows = 0;     // the fitted windows the drift test used (those that do not overlap)
     double dispersion = NAN;           // of ln a2 about its segments, relative to the stated se (at least 1)
     // The lab's scatter about the fits, pooled over the windows: sqrt(chi-square
     // / degrees of freedom) against the stated standard deviations. Each
@@ -171,6 +177,11 @@ struct monitor_result {
     long reactor_solves = 0;
     std::vector<std::string> notes;    // what the user should know (e.g. no window fitted, and why)
 };
+
+// The windows not fitted, by why: "2 not steady, 0 without a lab sample, 0
+// without a solution" and, when there are any, those without rows, without
+// usable measurements and with an invalid case.
+std::string window_counts(const monitor_result& m);
 
 // The windows of a screened history: rows, lab samples, steadiness,
 // averaged settings and lab, the balance test and reconciliation (no solve).

@@ -126,6 +126,9 @@ std::vector<drift> find_drifts(const std::vector<double>& x, const std::vector<d
         d.lower = std::exp(after - before - t * s);
         d.upper = std::exp(after - before + t * s);
         d.p_value = cps[c].p_value;
+        // A change the segments beside it do not bear out (its ratio's
+        // interval holds 1) is no drift.
+        if (d.lower <= 1.0 && d.upper >= 1.0) continue;
         out.push_back(d);
     }
     return out;

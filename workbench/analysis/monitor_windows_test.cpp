@@ -112,6 +112,27 @@ TEST(MonitorWindows, SteadinessAndTheChecksBeforeAnySolve) {
               "step 2d is longer than window ");
     EXPECT_EQ(refusal(day_of_rows([](int, auto&, auto& w) { w.fill(NAN); }), [](monitor_options&) {}).substr(0, 40),
               "day.csv: no lab sample: no row gives a u");
+
+    // The windows counted before any is built: ten days of hourly rows in
+    // windows every second are refused with their count and what made it;
+    // six hours of one-second rows in windows of 6 h every second (fewer
+    // windows, but each row read in 21,600 of them) too.
+    std::string days = "time,pressure_bar,w_UREA\n";
+    for (int hour = 0; hour < 240; ++hour) {
+        days += timestamp_text(read_timestamp("2026-03-01T00:00").ms + hour * ms_per_hour, false) + ",145,0.35\n";
+    }
+    EXPECT_EQ(refusal(days, [](monitor_options& o) { o.step_ms = ms_per_second; }),
+              "window 24h every step 1s over day.csv's 9.96 days (2026-03-01T00:00:00 .. 2026-03-10T23:00:00) make "
+              "860401 windows, more than the 100000 one run follows: give a longer step, or a part of the history");
+    EXPECT_EQ(refusal(days, [](monitor_options& o) { o.step_ms = ms_per_minute; }), "no error");
+    std::string seconds = "time,pressure_bar,w_UREA\n";
+    for (int s = 0; s < 6 * 3600; ++s) seconds += timestamp_text(s * ms_per_second, false) + ",145,0.35\n";
+    const std::string overlap = refusal(seconds, [](monitor_options& o) {
+        o.window_ms = 6 * ms_per_hour;
+        o.step_ms = ms_per_second;
+    });
+    EXPECT_NE(overlap.find("make 21600 windows that overlap, 2.33e+08 rows read over them, more than the 1e+08"),
+              std::string::npos) << overlap;
 }
 
 TEST(MonitorDrift, FalseAlarmRatePowerAndTheRatiosInterval) {
@@ -145,6 +166,16 @@ TEST(MonitorDrift, FalseAlarmRatePowerAndTheRatiosInterval) {
             alarms += find_drifts(x, se, o, dispersion).empty() ? 0 : 1;
         }
         EXPECT_LE(alarms, 6) << "errors " << overdispersion << " times the stated";
+    }
+    // Windows that overlap share rows: their ln a2 scatter far less than
+    // their stated errors, and a slow wander looks ordered to a permutation
+    // test (p = 0.001) while the segments beside the split do not tell
+    // their means apart: no drift.
+    {
+        std::vector<double> x(60), se(60, 0.02);
+        for (std::size_t k = 0; k < 60; ++k) x[k] = std::log(0.16) + 0.002 * std::sin(static_cast<double>(k) / 8.0);
+        double dispersion = 0.0;
+        EXPECT_TRUE(find_drifts(x, se, o, dispersion).empty());
     }
     int found = 0, covered = 0;
     for (int n = 0; n < 100; ++n) {

@@ -134,6 +134,10 @@ timestamp_read read_timestamp(const std::string& text) {
     out.ms = days_from_civil(y, mo, d) * ms_per_day + static_cast<std::int64_t>(h) * ms_per_hour +
              static_cast<std::int64_t>(mi) * ms_per_minute + static_cast<std::int64_t>(s) * ms_per_second + ms -
              offset_min * ms_per_minute;
+    if (out.ms < min_timestamp_ms || out.ms >= end_timestamp_ms) {
+        out.error = "outside the years 0000 to 9999 once its UTC offset is taken off";
+        out.ms = 0;
+    }
     return out;
 }
 

@@ -16,6 +16,11 @@ inline constexpr std::int64_t ms_per_minute = 60 * ms_per_second;
 inline constexpr std::int64_t ms_per_hour = 60 * ms_per_minute;
 inline constexpr std::int64_t ms_per_day = 24 * ms_per_hour;
 
+// The times that can be read and written: the years 0000 to 9999 in UTC
+// (a time with an offset that takes it past them is refused when read).
+inline constexpr std::int64_t min_timestamp_ms = -62167219200000;  // 0000-01-01T00:00:00Z
+inline constexpr std::int64_t end_timestamp_ms = 253402300800000;  // 10000-01-01T00:00:00Z, the first past them
+
 struct timestamp_read {
     std::int64_t ms = 0;   // since 1970-01-01T00:00:00 UTC (a time without offset: read as UTC)
     bool zoned = false;    // the text gave a UTC offset or Z

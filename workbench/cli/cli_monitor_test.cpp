@@ -69,7 +69,10 @@ TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
     const outcome table = run("monitor h.csv --fix a1=1 --window 2d --step 1d");
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("windows of 2d every 24h"), std::string::npos);
-    EXPECT_NE(table.out.find("Drifts of a2\n  a2 changed from the window of"), std::string::npos);
+    // Overlapping windows share rows: the drift test takes those that do not
+    // overlap, here too few to tell a change.
+    EXPECT_NE(table.out.find("a2 not tested for a drift: 5 fitted windows that do not overlap, the test needs 6"),
+              std::string::npos) << table.out;
 
     // 36 windows of 8 h, the fits cut into chunks of 8 (the not steady
     // windows among them): the same bytes on any number of workers.
@@ -92,6 +95,9 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
     write("badtime.csv", "time,pressure_bar,w_UREA\n2026-03-01T06:00,145,0.35\n2026-03-01 7h,145,\n");
     write("nolab.csv", "time,pressure_bar\n2026-03-01T06:00,145\n2026-03-01T07:00,146\n");
     write("hourly.csv", "time,pressure_bar,w_UREA\n2026-03-01T06:00,145,0.35\n2026-03-01T07:00,146,\n");
+    write("zero.csv", "time,pressure_bar,w_UREA\n1899-12-30T00:00,145,0.35\n2026-03-01T07:00,146,\n"
+                      "2026-03-01T08:00,146,\n");
+    write("psi.csv", "time,pressure_bar,w_UREA\n2026-03-01T06:00,2103,0.35\n2026-03-01T07:00,2110,\n");
     const std::pair<const char*, const char*> cases[] = {
         {"monitor notime.csv", "notime.csv:1: no time column"},
         {"monitor badtime.csv", "badtime.csv:3: column \"time\" (1): not a time"},
@@ -102,6 +108,10 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
         {"monitor hourly.csv --meter-sigma pressure_bar=2", "--meter-sigma pressure_bar=2: write NAME=PERCENT"},
         {"monitor hourly.csv --csv hourly.csv", "hourly.csv"},
         {"monitor hourly.csv --jobs 2.5", "--jobs: must be a whole number of worker processes"},
+        {"monitor ramp.csv --step 1s", "make 255601 windows, more than the 100000"},
+        {"monitor zero.csv", "zero.csv:2: column \"time\" (1): 1899-12-30T00:00:00 lies 126 years before"},
+        {"monitor psi.csv", "psi.csv:2: column \"pressure_bar\" (2): 2 of its 2 values out of bounds, as a "
+                            "column in another unit puts them: this one, 2103, looks like psi (145 bar)"},
     };
     // A history that ramps all the time: read and screened, no window fitted,
     // each saying why, exit status 0.
@@ -117,6 +127,27 @@ TEST_F(MonitorCli, BadInputExitsTwoWithOneLine) {
                      "feed_kmol_h.NH3\n");
     EXPECT_NE(r.out.find("no window was fitted: 3 windows, of which 3 not steady"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("not steady: feed_kmol_h.CO2 moved by"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("a2 not tested for a drift: 0 fitted windows"), std::string::npos) << r.out;
+
+    // A column of no known name (CO2_flow: the CO2 meter misspelt past a
+    // guess) said in the summary with the settings left at the case's value;
+    // a pressure below 1 bar throughout (in no unit's way) screened out, its
+    // windows counted as without usable measurements.
+    std::string odd = "time,CO2_flow,pressure_bar,w_UREA\n";
+    for (int h = 0; h < 48; ++h) {
+        odd += "2026-03-0" + std::to_string(1 + h / 24) + "T" + (h % 24 < 10 ? "0" : "") + std::to_string(h % 24) +
+               ":00,2400,0.5" + (h % 4 == 0 ? ",0.35\n" : ",\n");
+    }
+    write("odd.csv", odd);
+    const outcome u = run("monitor odd.csv --fix a1=1");
+    EXPECT_EQ(u.status, 0) << u.err;
+    EXPECT_NE(u.out.find("odd.csv: columns not used: CO2_flow (2); the case's value in every window for "
+                         "feed_kmol_h.CO2, feed_kmol_h.NH3, feed_kmol_h.H2O, inlet_temperature_C, "
+                         "outlet_temperature_C, which the history has no column of: is one of them misspelt?"),
+              std::string::npos) << u.out;
+    EXPECT_NE(u.out.find("2 windows: 0 fitted, 0 not steady, 0 without a lab sample, 0 without a solution, 2 without "
+                         "usable measurements;"),
+              std::string::npos) << u.out;
 
     for (const auto& [args, message] : cases) {
         const outcome o = run(args);

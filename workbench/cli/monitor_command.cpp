@@ -1,6 +1,7 @@
 // urea-reactor monitor HISTORY.csv [CASE]: a2, the approach to equilibrium
 // and the meters' consistency over a plant history.
 #include <iostream>
+#include <new>
 
 #include "base/digest.h"
 #include "cli/common.h"
@@ -8,7 +9,26 @@
 
 namespace workbench::cli {
 
+namespace {
+
+int run_monitor_command(const invocation& in, std::string& held);
+
+}  // namespace
+
+// Out of memory is the input's doing (a history too large for the machine,
+// windows too many): said as bad input with what was being held, not as a bug.
 int monitor_command(const invocation& in) {
+    std::string held = "reading the history " + in.text("history");
+    try {
+        return run_monitor_command(in, held);
+    } catch (const std::bad_alloc&) {
+        throw input_error("out of memory " + held + ": follow a part of the history, or with a longer --step");
+    }
+}
+
+namespace {
+
+int run_monitor_command(const invocation& in, std::string& held) {
     monitor_request r;
     r.history.file = in.text("history");
     r.sort = in.flag("--sort");
@@ -23,6 +43,8 @@ int monitor_command(const invocation& in) {
     r.workers = workers_of(in);
     monitor_job job = check_monitor(r, on_stderr());
     const checked_outputs& out = job.outputs;
+    held = "following the history " + job.problem.h.file + " (" + std::to_string(job.problem.h.rows()) + " rows of " +
+           std::to_string(job.problem.h.columns.size()) + " columns)";
 
     session s(job.plugin);
     set_workers(s, job.workers, in);
@@ -62,5 +84,7 @@ int monitor_command(const invocation& in) {
     if (out.json || !out.print()) note(res.notes);
     return finish(files, res.unsolved > 0 && res.fitted == 0 ? exit_solver : exit_ok);
 }
+
+}  // namespace
 
 }  // namespace workbench::cli

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <numeric>
 #include <utility>
 
@@ -84,9 +85,30 @@ void sort_rows(history& h) {
     h.sorted = true;
 }
 
+// Successive rows (in time order) further apart than a plant stops for:
+// one side of the gap holds a wrong date (a spreadsheet's zero date, 1900;
+// a mistyped year, 3026), which would make tens of thousands of empty
+// windows. Throws runs_error naming the line on the side with fewer rows.
+void check_gaps(const history& h, const runs_column& time_column) {
+    constexpr std::int64_t most = max_history_gap_days * ms_per_day;
+    for (std::size_t k = 1; k < h.rows(); ++k) {
+        const std::int64_t gap = h.time[k] - h.time[k - 1];
+        if (gap <= most) continue;
+        const bool before = k <= h.rows() - k;  // the rows before the gap are the fewer
+        const std::size_t odd = before ? k - 1 : k, other = before ? k : k - 1;
+        const double years = static_cast<double>(gap) / (365.2425 * static_cast<double>(ms_per_day));
+        column_error(h.file, h.line[odd], time_column,
+                     timestamp_text(h.time[odd], h.zoned) + " lies " + std::to_string(std::llround(years)) + " years " +
+                         (before ? "before the next time" : "after the time before") + " (line " +
+                         std::to_string(h.line[other]) + ", " + timestamp_text(h.time[other], h.zoned) +
+                         "): a wrong date (a spreadsheet's zero date, a mistyped year)? successive rows may be at most " +
+                         std::to_string(max_history_gap_days / 365) + " years apart");
+    }
+}
+
 }  // namespace
 
-history history_of(const csv_reader::source& read, const std::string& name, bool sort) {
+history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes) {
     history h;
     h.file = name;
     sha256_stream digest;
@@ -109,6 +131,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     std::vector<std::size_t> slot(cols.size(), SIZE_MAX);  // column -> h.columns
     for (const runs_column& c : cols) {
         if (c.kind == column_kind::extra) time_column = c.number;
+        if (c.kind == column_kind::carried) h.carried.push_back(c.name + " (" + std::to_string(c.number) + ")");
         if (c.kind == column_kind::setting || c.kind == column_kind::measured || c.kind == column_kind::sigma) {
             slot[c.number - 1] = h.columns.size();
             h.columns.push_back({c.name, c.number, c.kind, c.index, {}, 0, 0, 0, 0});
@@ -120,11 +143,29 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                          "2026-03-01T06:00:00) that says when each row was taken");
     }
     const std::size_t header_line = rec.line;
+    // Each column's first value out of bounds: where, and as written.
+    struct first_out { std::size_t line = 0; std::string cell; double value = 0.0; };
+    std::vector<first_out> first_out_of_range(h.columns.size());
     bool any_offset = false, any_local = false;
     bool first = true;
+    // The columns sized from the first rows' length and the file's (a
+    // margin over), not grown by doubling: twice the memory at worst.
+    constexpr std::size_t sample_rows = 64;
+    std::size_t sample_bytes = 0;
     while (reader.next(rec)) {
         if (std::exchange(first, false) && units_row(rec, cols, name, h.warnings)) continue;
         check_row_width(rec, cols.size(), name);
+        if (bytes > 0 && h.time.size() < sample_rows) {
+            for (const std::string& cell : rec.cells) sample_bytes += cell.size() + 1;
+            if (h.time.size() + 1 == sample_rows) {
+                const std::size_t rows = std::min<std::size_t>(
+                    bytes / std::max<std::size_t>(1, sample_bytes / sample_rows) / 16 * 17 + sample_rows,
+                    static_cast<std::size_t>(max_history_values) / std::max<std::size_t>(1, h.columns.size()) + 1);
+                h.time.reserve(rows);
+                h.line.reserve(rows);
+                for (history_column& c : h.columns) c.values.reserve(rows);
+            }
+        }
         std::array<std::size_t, setting_count> given{};
         const std::string when = trimmed_cell(rec.cells[time_column - 1]);
         const runs_column& tc = cols[time_column - 1];
@@ -143,6 +184,13 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                          (t.ms == h.time.back() ? "the same time as" : "earlier than") + std::string(" the row before (line ") +
                              std::to_string(h.line.back()) + ", " + timestamp_text(h.time.back(), t.zoned) +
                              "): the rows must be in time order, each time once (--sort sorts them)");
+        }
+        if (static_cast<long long>((h.time.size() + 1) * std::max<std::size_t>(1, h.columns.size())) > max_history_values) {
+            throw runs_error(name, rec.line, 0,
+                             "more than " + sig(static_cast<double>(max_history_values)) + " values (" +
+                                 std::to_string(h.time.size()) + " rows of " + std::to_string(h.columns.size()) +
+                                 " columns so far), more than a history holds: give rows at a longer interval (one "
+                                 "a minute serves daily windows), or a part of the history");
         }
         h.time.push_back(t.ms);
         h.line.push_back(rec.line);
@@ -168,6 +216,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
             }
             if (c.kind == column_kind::setting) given[c.index] = c.number;
             if (history_out_of_bounds(hc, v)) {
+                if (hc.out_of_range == 0) first_out_of_range[slot[j]] = {rec.line, cell, v};
                 hc.out_of_range_first = hc.out_of_range++ == 0 ? t.ms : std::min(hc.out_of_range_first, t.ms);
                 hc.out_of_range_last = std::max(hc.out_of_range_last, t.ms);
                 v = NAN;
@@ -177,6 +226,11 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
         check_ratios(given, rec.line, cols, name);
     }
     if (h.time.empty()) throw runs_error(name, header_line, 0, "no rows: the header must be followed by at least one row");
+    if (h.time.capacity() > h.time.size() + h.time.size() / 8) {  // an estimate far over: give the rest back
+        h.time.shrink_to_fit();
+        h.line.shrink_to_fit();
+        for (history_column& c : h.columns) c.values.shrink_to_fit();
+    }
     h.zoned = any_offset;
     h.sha256 = digest.hex();
     if (sort) {
@@ -190,16 +244,35 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
             }
         }
     }
+    check_gaps(h, cols[time_column - 1]);
+    // A column most of whose values lie out of bounds where a unit mistake
+    // puts them (a fraction in percent, a pressure in psi) is refused: the
+    // screening would leave all of it out, and the windows be fitted without it.
+    for (std::size_t k = 0; k < h.columns.size(); ++k) {
+        const history_column& c = h.columns[k];
+        const std::size_t numbers = h.rows() - c.missing;
+        if (c.out_of_range == 0 || 2 * c.out_of_range <= numbers) continue;
+        const first_out& f = first_out_of_range[k];
+        if (const auto likely = unit_mistake(cols[c.number - 1], f.value)) {
+            column_error(name, f.line, cols[c.number - 1],
+                         std::to_string(c.out_of_range) + " of its " + std::to_string(numbers) +
+                             " values out of bounds, as a column in another unit puts them: this one, " + f.cell + ", " +
+                             *likely);
+        }
+    }
     return h;
 }
 
 history parse_history(const std::string& text, const std::string& name, bool sort) {
-    return history_of(text_source(text), name, sort);
+    return history_of(text_source(text), name, sort, text.size());
 }
 
 history read_history(const std::string& path, bool sort) {
     input_stream in(path, "history file");
-    return history_of([&](char* to, std::size_t capacity) { return in.read(to, capacity); }, path, sort);
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return history_of([&](char* to, std::size_t capacity) { return in.read(to, capacity); }, path, sort,
+                      error || size > SIZE_MAX ? 0 : static_cast<std::size_t>(size));
 }
 
 }  // namespace workbench

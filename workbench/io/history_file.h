@@ -1,8 +1,8 @@
 // A plant history: a historian's export as CSV, one row per time, with a
 // runs file's columns (the same names and checks, docs/runs-files.md) plus a
 // `time` column; measurements (a lab analysis, a conversion) only on some
-// rows. Read in pieces, whatever its size, and held by column (a year of
-// one-minute rows of a dozen columns takes some 60 MB). The history is
+// rows. Read in pieces and held by column, up to max_history_values (a year
+// of one-minute rows of a dozen columns takes some 80 MB). The history is
 // described in docs/monitor.md.
 #ifndef UREA_WORKBENCH_IO_HISTORY_FILE_H
 #define UREA_WORKBENCH_IO_HISTORY_FILE_H
@@ -43,6 +43,7 @@ struct history {
     bool zoned = false;                // the times carry a UTC offset (else read as UTC)
     bool sorted = false;               // the rows were put in time order (--sort)
     std::vector<history_column> columns;  // in the file's order, the time column left out
+    std::vector<std::string> carried;     // the columns read and not used, "NAME (N)" (a tag; a name misspelt past a guess)
     std::vector<std::string> warnings;
 
     std::size_t rows() const { return time.size(); }
@@ -55,13 +56,19 @@ struct history {
 // Reads a history. Throws runs_error (file, line and column) for what a runs
 // file refuses (an unknown column, a cell that is not a number, a ratio
 // beside its flow), for a missing `time` column, a time that cannot be read,
-// a file that mixes times with and without a UTC offset, and, unless `sort`,
-// a time that is not after the row before's. With `sort` the rows are put in
+// a file that mixes times with and without a UTC offset, unless `sort` a
+// time that is not after the row before's, successive rows (in time order)
+// more than max_history_gap_days apart (naming the line on the side with
+// fewer rows), more than max_history_values values, and a column more than
+// half of whose values lie out of bounds the way a unit mistake puts them
+// (unit_mistake: the likely unit named). With `sort` the rows are put in
 // time order (rows of the same time kept in the file's order).
 history read_history(const std::string& path, bool sort);
 history parse_history(const std::string& text, const std::string& name, bool sort);
-// From a reader of the file's bytes (read(buffer, capacity), 0 at the end).
-history history_of(const csv_reader::source& read, const std::string& name, bool sort);
+// From a reader of the file's bytes (read(buffer, capacity), 0 at the end);
+// `bytes`, the file's size when known, lets the columns be sized once from
+// the first rows' length rather than grow by doubling.
+history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes = 0);
 
 // Why a value lies outside the documented bounds of its column, or nothing:
 // a runs file's bounds, those of a case (docs/case-files.md) and, for a

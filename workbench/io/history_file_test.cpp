@@ -113,4 +113,43 @@ TEST(HistoryFile, ReadsAnExportWithSemicolonsAUnitsRowAndOtherColumns) {
     EXPECT_EQ(refusal("time,pressure_bar\n2026-03-01T06:00,n/a\n").rfind("h.csv:2: column \"pressure_bar\" (2): not a number", 0), 0u);
 }
 
+// What would make a run of tens of thousands of empty windows, or fit the
+// windows without a column, refused naming the line: a date decades off the
+// rest, a time past the year 9999, a column in another unit.
+TEST(HistoryFile, WrongDatesAndUnitsRefusedWithTheirLine) {
+    const std::string rows = "2026-03-01T06:00,145,0.35\n2026-03-01T07:00,146,\n2026-03-01T08:00,145,0.36\n";
+    EXPECT_EQ(refusal("time,pressure_bar,w_UREA\n1900-01-01T00:00,145,\n" + rows),
+              "h.csv:2: column \"time\" (1): 1900-01-01T00:00:00 lies 126 years before the next time (line 3, "
+              "2026-03-01T06:00:00): a wrong date (a spreadsheet's zero date, a mistyped year)? successive rows may "
+              "be at most 10 years apart");
+    EXPECT_EQ(refusal("time,pressure_bar,w_UREA\n" + rows + "3026-03-01T09:00,145,\n").substr(0, 105),
+              "h.csv:5: column \"time\" (1): 3026-03-01T09:00:00 lies 1000 years after the time before (line 4, "
+              "2026-03-01");
+    // Sorted, the 1900 row is the first wherever it was written.
+    EXPECT_EQ(refusal("time,pressure_bar,w_UREA\n" + rows + "1900-01-01T00:00,145,\n", true).substr(0, 62),
+              "h.csv:5: column \"time\" (1): 1900-01-01T00:00:00 lies 126 years");
+    EXPECT_EQ(read_timestamp("9999-12-31T23:30:00-01:00").error,
+              "outside the years 0000 to 9999 once its UTC offset is taken off");
+    EXPECT_TRUE(read_timestamp("9999-12-31T23:30:00+01:00").error.empty());
+
+    // Most of a column out of bounds the way a unit mistake puts it: refused
+    // naming the column, the line of its first such value and the likely
+    // unit. A few such values are screened out (HistoryFile.ColumnsBounds...).
+    EXPECT_EQ(refusal("time,pressure_bar,w_UREA\n2026-03-01T06:00,145,35.2\n2026-03-01T07:00,146,\n"
+                      "2026-03-01T08:00,145,36\n"),
+              "h.csv:2: column \"w_UREA\" (3): 2 of its 2 values out of bounds, as a column in another unit puts "
+              "them: this one, 35.2, looks like a percentage (0.352): give the column as a fraction, or mark it % "
+              "in a units row");
+    EXPECT_EQ(refusal("time,pressure_bar,w_UREA\n2026-03-01T06:00,145,0.35\n2026-03-01T07:00,2103,\n"
+                      "2026-03-01T08:00,2110,0.36\n"),
+              "h.csv:3: column \"pressure_bar\" (2): 2 of its 3 values out of bounds, as a column in another unit "
+              "puts them: this one, 2103, looks like psi (145 bar) or kPa (21.03 bar): give the column in bar");
+    EXPECT_EQ(refusal("time,outlet_temperature_C,w_UREA\n2026-03-01T06:00,456.2,0.35\n"),
+              "h.csv:2: column \"outlet_temperature_C\" (2): 1 of its 1 values out of bounds, as a column in another "
+              "unit puts them: this one, 456.2, looks like K (183.1 C) or F (235.7 C): give the column in C");
+    // Out of bounds in no unit's way (below 1 bar in any): screened, not refused.
+    EXPECT_EQ(parse_history("time,pressure_bar,w_UREA\n2026-03-01T06:00,0.5,0.35\n", "h.csv", false)
+                  .of_setting(setting::pressure_bar)->out_of_range, 1u);
+}
+
 }  // namespace

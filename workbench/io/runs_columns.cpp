@@ -603,6 +603,39 @@ std::optional<std::string> sigma_out_of_bounds(double v, const std::string& writ
     return std::nullopt;
 }
 
+std::optional<std::string> unit_mistake(const runs_column& c, double v) {
+    if (c.kind == column_kind::measured || c.kind == column_kind::sigma) {
+        if (c.scale != 1.0 || !(v > 1.0 && v <= 100.0)) return std::nullopt;
+        return "looks like a percentage (" + sig(v / 100.0) + "): give the column as a fraction, or mark it % in a units row";
+    }
+    if (c.kind != column_kind::setting) return std::nullopt;
+    struct unit { const char* name; double scale, offset; };
+    const auto s = static_cast<setting>(c.index);
+    std::vector<unit> units;
+    double lo = 0.0, hi = 0.0;
+    const char* expected = "";
+    if (s == setting::pressure_bar) {
+        units = {{"psi", 0.0689475729, 0.0}, {"kPa", 0.01, 0.0}, {"Pa", 1e-5, 0.0}};
+        lo = min_pressure_bar;
+        hi = max_pressure_bar;
+        expected = "bar";
+    } else if (s == setting::inlet_temperature_C || s == setting::outlet_temperature_C) {
+        units = {{"K", 1.0, -kelvin}, {"F", 1.0 / 1.8, -32.0 / 1.8}};
+        lo = min_temperature_C;
+        hi = max_temperature_C;
+        expected = "C";
+    } else {
+        return std::nullopt;
+    }
+    std::string likely;
+    for (const unit& u : units) {
+        const double x = v * u.scale + u.offset;
+        if (x >= lo && x <= hi) likely += (likely.empty() ? "" : " or ") + std::string(u.name) + " (" + sig(x, 4) + " " + expected + ")";
+    }
+    if (likely.empty()) return std::nullopt;
+    return "looks like " + likely + ": give the column in " + expected;
+}
+
 void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,
                   const std::vector<runs_column>& cols, const std::string& file) {
     for (const auto& [ratio, flow] : {std::pair{setting::nh3_co2, setting::feed_NH3},

@@ -163,6 +163,13 @@ std::optional<std::string> measured_out_of_bounds(const runs_column& c, double v
 // percentage), or nothing; `written`: the cell's text.
 std::optional<std::string> sigma_out_of_bounds(double v, const std::string& written);
 
+// What a value out of its column's bounds would be in the unit it was
+// likely written in, when a unit mistake puts it there: a fraction in
+// percent, a pressure in psi, kPa or Pa, a temperature in K or F
+// ("looks like psi (145 bar) or kPa (21 bar): give the column in bar");
+// nothing when no such unit brings it within the bounds.
+std::optional<std::string> unit_mistake(const runs_column& c, double v);
+
 // A row that gives both a ratio and the flow it sets: throws runs_error
 // naming both columns. column_of: by setting, 1-based; 0 = not given.
 void check_ratios(const std::array<std::size_t, setting_count>& column_of, std::size_t line,

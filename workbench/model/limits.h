@@ -34,6 +34,23 @@ inline constexpr double plugin_t_min_K = 423.0;
 inline constexpr double plugin_t_max_K = 473.0;
 inline constexpr double kelvin = 273.15;
 
+// A plant history (urea-reactor monitor). At most this many windows in one
+// run: ten years of hourly windows; each fitted window costs some 55 reactor
+// solves, and a window takes some kilobytes before it is fitted.
+inline constexpr long long max_monitor_windows = 100000;
+// At most this many rows read over all windows (a row in n overlapping
+// windows counted n times): what cutting the history into windows costs.
+inline constexpr long long max_monitor_window_rows = 100000000;
+// At most this many values (rows times columns read) in one history: 800 MB
+// of numbers, held by column. A year of one-minute rows of a dozen columns
+// holds 6.3 million; a year of one-second rows, 380 million, is refused (one
+// row a minute serves daily windows).
+inline constexpr long long max_history_values = 100000000;
+// Successive rows of a history at most this many days apart (ten years): a
+// longer gap is a wrong date (a spreadsheet's zero date, 1900; a mistyped
+// year), not a shutdown.
+inline constexpr long long max_history_gap_days = 3653;
+
 }  // namespace workbench
 
 #endif

@@ -120,6 +120,8 @@ session_ptr& default_session() {
     return *s;
 }
 
+void warn_of_monitor(const monitor_output& o);  // python/monitor.cpp
+
 namespace {
 
 session_ptr open_session(py::handle plugin) { return urea_python::open_session(plugin.is_none() ? "" : path_text(plugin)); }
@@ -327,6 +329,7 @@ monitor_output monitor_on(session& s, py::handle history, py::handle c, py::hand
     o.result = std::make_shared<monitor_result>(
         with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::monitor(s, *o.problem); }));
     o.result->notes = said_all(o.result->notes);
+    warn_of_monitor(o);
     return o;
 }
 

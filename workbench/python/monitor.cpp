@@ -1,6 +1,7 @@
 // A monitor's result as Python reads it: the windows as the command line's
 // CSV table (report/monitor_report.h), the drifts and the screening as its
 // JSON has them, the report, the page and the plot.
+#include <algorithm>
 #include <sstream>
 
 #include <pybind11/stl.h>
@@ -40,9 +41,10 @@ std::string summary_html(const monitor_output& o) {
     std::ostringstream h;
     h << "<p><b>Monitor</b> of " << html_escaped_text(o.problem->h.file) << ": " << o.problem->h.rows() << " rows, "
       << m.windows.size() << " windows of " << duration_text(o.problem->options.window_ms) << "; " << m.fitted
-      << " fitted, " << m.not_steady << " not steady, " << m.without_lab << " without a lab sample, " << m.reconciled
-      << " failed the atom balance.<br>" << html_escaped_text(said(m.a1_note)) << "<br>";
-    if (m.drifts.empty()) h << "a2 did not change (no drift found).";
+      << " fitted, " << window_counts(m) << "; " << m.reconciled << " failed the atom balance.<br>" << html_escaped_text(said(m.a1_note)) << "<br>";
+    const auto fewest = static_cast<std::size_t>(2 * std::max(1, o.problem->options.min_segment));
+    if (m.drifts.empty() && m.drift_windows < fewest) h << "a2 not tested for a drift (too few fitted windows).";
+    else if (m.drifts.empty()) h << "a2 did not change (no drift found).";
     for (const drift& d : m.drifts) {
         h << "a2 changed from the window of " << html_escaped_text(timestamp_text(d.time, o.problem->h.zoned))
           << ": after/before " << sig(d.ratio, 3) << " (95 % " << sig(d.lower, 3) << " .. " << sig(d.upper, 3)
@@ -53,6 +55,15 @@ std::string summary_html(const monitor_output& o) {
 }
 
 }  // namespace
+
+// What a monitor's summary says of the history's columns not used, as a
+// Python warning too (a misspelt column leaves the case's value in every window).
+void warn_of_monitor(const monitor_output& o) {
+    for (const std::string& n : o.result->notes) {
+        if (n.find(": columns not used: ") == std::string::npos) continue;
+        py::module_::import("warnings").attr("warn")(n, py::module_::import("builtins").attr("UserWarning"), 2);
+    }
+}
 
 void bind_monitor(py::module_& m) {
     py::class_<monitor_output> type(m, "MonitorResult", R"(A plant history followed window by window.
@@ -81,7 +92,9 @@ the command line's report; m.plot() its pictures.)");
         .def_property_readonly("a1", [](const monitor_output& o) { return member(o, "a1"); },
                                "How a1 was set for the windows: {'value', 'how' (held, estimated or kept), 'note'}.")
         .def_property_readonly("summary", [](const monitor_output& o) { return member(o, "summary"); },
-                               "Counts of windows: windows, fitted, not_steady, without_lab, unsolved, reconciled; "
+                               "Counts of windows: windows, and by how each ended (fitted, not_steady, without_lab, "
+                               "unsolved, without_rows, without_values, invalid_case: they add up to windows); "
+                               "reconciled; drift_windows (those the drift test took: they do not overlap); "
                                "dispersion (of ln a2 about its segments, relative to the stated errors); "
                                "reactor_solves.")
         .def_property_readonly("history", [](const monitor_output& o) { return member(o, "history"); },

@@ -1,5 +1,6 @@
 #include "report/monitor_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -52,11 +53,14 @@ std::vector<std::string> summary_lines(const monitor_report& r) {
     const monitor_result& m = *r.result;
     std::vector<std::string> out;
     out.push_back(std::to_string(m.windows.size()) + " windows: " + std::to_string(m.fitted) + " fitted, " +
-                  std::to_string(m.not_steady) + " not steady, " + std::to_string(m.without_lab) + " without a lab sample, " +
-                  std::to_string(m.unsolved) + " without a solution; " + std::to_string(m.reconciled) +
+                  window_counts(m) + "; " + std::to_string(m.reconciled) +
                   " failed the atom balance (each fitted with its suspect's reading left free)");
     out.push_back(m.a1_note);
-    if (m.drifts.empty()) {
+    const auto fewest = static_cast<std::size_t>(2 * std::max(1, r.problem->options.min_segment));
+    if (m.drifts.empty() && m.drift_windows < fewest) {
+        out.push_back("a2 not tested for a drift: " + std::to_string(m.drift_windows) +
+                      " fitted windows that do not overlap, the test needs " + std::to_string(fewest));
+    } else if (m.drifts.empty()) {
         out.push_back("a2 did not change: no drift at the test's level " + sig(r.problem->options.drift_alpha, 2) +
                       (std::isfinite(m.dispersion) ? " (scatter of ln a2 " + sig(m.dispersion, 3) + " times the stated)" : ""));
     }
@@ -195,7 +199,9 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
     }
     j["summary"] = {{"windows", m.windows.size()},     {"fitted", m.fitted},
                     {"not_steady", m.not_steady},      {"without_lab", m.without_lab},
-                    {"unsolved", m.unsolved},          {"reconciled", m.reconciled},
+                    {"unsolved", m.unsolved},          {"without_rows", m.without_rows},
+                    {"without_values", m.without_values}, {"invalid_case", m.invalid_case},
+                    {"reconciled", m.reconciled},      {"drift_windows", m.drift_windows},
                     {"dispersion", json_number(m.dispersion)}, {"reactor_solves", m.reactor_solves}};
     j["notes"] = m.notes;
     j["base_case"] = case_json(p.base);

@@ -1,0 +1,28 @@
+# A plant history's columns the monitor does not use, said as a Python
+# warning as well as in the summary; its counts of windows add up.
+import warnings
+
+import pytest
+
+import urea_reactor as ur
+
+
+def test_a_column_of_no_known_name_warns_and_the_counts_add_up(tmp_path):
+    # CO2_flow: the CO2 meter misspelt past a guess; a pressure below 1 bar
+    # throughout (in no unit's way) screened out; nothing to solve.
+    rows = ["time,CO2_flow,pressure_bar,w_UREA"]
+    for h in range(48):
+        rows.append(f"2026-03-{1 + h // 24:02d}T{h % 24:02d}:00,2400,0.5," + ("0.35" if h % 4 == 0 else ""))
+    path = tmp_path / "h.csv"
+    path.write_text("\n".join(rows) + "\n")
+    with pytest.warns(UserWarning, match=r"columns not used: CO2_flow \(2\); the case's value in every window"):
+        m = ur.monitor(path, fix={"a1": 1})
+    s = m.summary
+    assert s["without_values"] == 2
+    assert s["windows"] == sum(s[k] for k in ("fitted", "not_steady", "without_lab", "unsolved", "without_rows",
+                                              "without_values", "invalid_case"))
+    # A history whose every column is known: no warning.
+    path.write_text("\n".join(r.replace("CO2_flow", "feed_kmol_h.CO2") for r in rows) + "\n")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        ur.monitor(path, fix={"a1": 1})
