@@ -412,7 +412,7 @@ A plug-in that crashes ends the process, after one line on stderr naming it
 }  // namespace
 }  // namespace urea_python
 
-PYBIND11_MODULE(urea_reactor, m) {
+PYBIND11_MODULE(_core, m) {
     using namespace urea_python;
     using namespace workbench;
     m.doc() = module_doc;
