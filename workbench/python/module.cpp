@@ -382,9 +382,15 @@ results as the command line's, as Python objects and numpy arrays:
     f = ur.fit(case, 0.6)                 # the a2 that gives 60 % conversion
     ur.check()                            # is the plug-in build good?
 
-The plug-in: by default the one of this module's build folder
-(build/default/bin) or package (/usr/lib/urea-plugin); another with
-plugin=PATH on any call, or a Session(PATH) whose methods make the same calls.
+The plug-in: by default the package's own (installed with pip), the one of
+this module's build folder (build/default/bin) or the .deb's
+(/usr/lib/urea-plugin); another with plugin=PATH on any call, or a
+Session(PATH) whose methods make the same calls.
+
+Arguments: each function's help gives their types (the package is typed:
+py.typed, and mypy reads it); a misspelt keyword raises a TypeError naming
+the nearest one. executor_timeout= bounds the wait for an executor's tasks
+(ExecutorLost past it).
 
 Errors: InputError (a ValueError) for bad input, with exactly the command
 line's message and the key, file, line and column where known; SolverError
