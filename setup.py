@@ -47,4 +47,6 @@ class CMakeBuild(build_ext):
             shutil.copyfile(os.path.join(package, f), os.path.join(folder, f))
 
 
-setup(version=version(), ext_modules=[CMakeExtension("urea_reactor._core")], cmdclass={"build_ext": CMakeBuild})
+setup(version=version(), packages=["urea_reactor"], package_dir={"urea_reactor": "workbench/python/urea_reactor"},
+      package_data={"urea_reactor": ["py.typed"]}, ext_modules=[CMakeExtension("urea_reactor._core")],
+      cmdclass={"build_ext": CMakeBuild})
