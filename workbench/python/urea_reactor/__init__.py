@@ -1,10 +1,8 @@
-"""urea_reactor: the urea reactor workbench (urea-reactor) from Python.
-
-The functions here are typed front doors to the compiled extension
-(urea_reactor._core): they name a misspelt keyword, read durations in
-pandas' words and bound the wait on an executor, then call the extension,
-whose results (Result, StudyResult, ...) they return as they are.
-"""
+# urea_reactor: the urea reactor workbench (urea-reactor) from Python; its
+# help is the extension's (urea_reactor._core). The functions here are typed
+# front doors to the extension: they name a misspelt keyword, read durations
+# in pandas' words and bound the wait on an executor, then call it, and
+# return its results (Result, StudyResult, ...) as they are.
 from __future__ import annotations
 
 from concurrent.futures import Executor
