@@ -138,7 +138,7 @@ py::dict by_component(const workbench::flows& f, double factor);
 // metadata: {"build": {...}, "inputs": [{"what", "path", "sha256"}, ...]}.
 py::dict metadata_of(const origin& from);
 
-// urea_reactor._display (display.py): made first, when the module is.
+// urea_reactor.display (display.py): imported first, when the module is made.
 void make_display(py::module_& m);
 py::object display();
 // The command line's report as text that prints as itself and is called as

@@ -1,11 +1,10 @@
-// urea_reactor._display: display.py, built in as text, run as a module of
-// its own when urea_reactor is imported (the reports as text, the plots with
-// matplotlib), with the command line's palette; and what the plots need to
+// urea_reactor.display (urea_reactor/display.py, a file of the package),
+// imported when the extension is (the reports as text, the plots with
+// matplotlib) and given the command line's palette; and what the plots need to
 // know that the tables do not say (the labels in words, the spacing).
 #include <pybind11/stl.h>
 
 #include "binding.h"
-#include "python_display.h"
 #include "report/palette.h"
 #include "report/study_report.h"
 #include "report/sweep_report.h"
@@ -74,17 +73,9 @@ py::object report_text(const std::string& text, py::object again) {
 }
 
 void make_display(py::module_& m) {
-    const char* const name = "urea_reactor._display";
-    const char* const file = "<urea_reactor._display: workbench/python/display.py>";
-    py::module_ d = py::reinterpret_borrow<py::module_>(py::module_::import("types").attr("ModuleType")(name));
-    py::object code = py::module_::import("builtins").attr("compile")(python_display_source, file, "exec");
-    // Tracebacks show the lines.
-    const std::string source = python_display_source;
-    py::module_::import("linecache").attr("cache")[py::str(file)] =
-        py::make_tuple(source.size(), py::none(), py::str(source).attr("splitlines")(true), file);
-    py::module_::import("builtins").attr("exec")(code, d.attr("__dict__"));
+    // The extension is urea_reactor._core: display.py is its sibling.
+    py::module_ d = py::module_::import("urea_reactor.display");
     d.attr("PALETTE") = palette();
-    py::module_::import("sys").attr("modules")[name] = d;
     m.attr("_display") = d;
     display_module = d.ptr();  // kept by the module's attribute
 }

@@ -385,9 +385,15 @@ results as the command line's, as Python objects and numpy arrays:
     f = ur.fit(case, 0.6)                 # the a2 that gives 60 % conversion
     ur.check()                            # is the plug-in build good?
 
-The plug-in: by default the one of this module's build folder
-(build/default/bin) or package (/usr/lib/urea-plugin); another with
-plugin=PATH on any call, or a Session(PATH) whose methods make the same calls.
+The plug-in: by default the package's own (installed with pip), the one of
+this module's build folder (build/default/bin) or the .deb's
+(/usr/lib/urea-plugin); another with plugin=PATH on any call, or a
+Session(PATH) whose methods make the same calls.
+
+Arguments: each function's help gives their types (the package is typed:
+py.typed, and mypy reads it); a misspelt keyword raises a TypeError naming
+the nearest one. executor_timeout= bounds the wait for an executor's tasks
+(ExecutorLost past it).
 
 Errors: InputError (a ValueError) for bad input, with exactly the command
 line's message and the key, file, line and column where known; SolverError
@@ -416,7 +422,7 @@ A plug-in that crashes ends the process, after one line on stderr naming it
 }  // namespace
 }  // namespace urea_python
 
-PYBIND11_MODULE(urea_reactor, m) {
+PYBIND11_MODULE(_core, m) {
     using namespace urea_python;
     using namespace workbench;
     m.doc() = module_doc;

@@ -21,7 +21,8 @@ DEFAULTS = {
 }
 for name, path in DEFAULTS.items():
     os.environ.setdefault(name, path)
-if "PYTHONPATH" not in os.environ:
+# UREA_PYTHON_INSTALLED=1: the package as installed (scripts/test-python's venv).
+if "PYTHONPATH" not in os.environ and not os.environ.get("UREA_PYTHON_INSTALLED"):
     sys.path.insert(0, os.path.join(BUILD, "python"))
     os.environ["PYTHONPATH"] = os.path.join(BUILD, "python")  # for the tests' child processes
 

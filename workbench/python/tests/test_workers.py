@@ -63,7 +63,7 @@ def test_jobs_and_an_executor_give_the_local_results_to_the_last_bit():
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")  # tornado's, under distributed
 def test_a_dask_cluster_of_processes_gives_the_local_study():
-    distributed = pytest.importorskip("distributed")
+    import distributed  # python3-distributed: scripts/install-deps installs it
     local = ur.study(vary=VARY, results=RESULTS).to_pandas()
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as c:
         with distributed.Client(c) as client:
@@ -106,8 +106,8 @@ class Tampered(cf.ProcessPoolExecutor):
         change = self.change
 
         class Answer:
-            def result(self):
-                return change(task.result())
+            def result(self, timeout=None):
+                return change(task.result(timeout))
 
             def cancel(self):
                 return task.cancel()

@@ -1,9 +1,8 @@
 """How the workbench's results show themselves in Python: the command line's
 reports as text, and its pictures drawn with matplotlib.
 
-Built into the extension (workbench/python/display.py, compiled in as text)
-and run as the module urea_reactor._display when urea_reactor is imported;
-matplotlib is imported only when a plot is drawn. The colours are the
+The module urea_reactor.display, imported by the extension when
+urea_reactor is; matplotlib is imported only when a plot is drawn. The colours are the
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext.
