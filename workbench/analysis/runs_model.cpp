@@ -73,6 +73,7 @@ model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector
     out.failure = r.get_string();
     out.details = r.get_string();
     if (out.ok && warm != nullptr) *warm = r.get_vector<station>();
+    r.finish();
     return out;
 }
 
@@ -143,7 +144,9 @@ T watched_value(workbench_host& h, const std::function<T()>& compute) {
     const std::string bytes = run_watched(
         h.owner().workers(), [&] { return wire_out().put(compute()).bytes(); }, [&h] { h.check_stop(); });
     wire_in r(bytes);
-    return r.get<T>();
+    const T v = r.get<T>();
+    r.finish();
+    return v;
 }
 
 tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res,
