@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "io/case_file.h"
 
 namespace workbench {
 namespace {
@@ -72,25 +73,89 @@ factor_uncertainty uncertainty_of(const estimate_outcome& e) {
     u.region = e.region;
     for (const plant_run& run : e.problem.runs.runs) u.runs.push_back(run.name);
     u.runs_file = e.problem.runs.file;
-    const reactor_case& b = e.problem.base;
-    u.base = factor_uncertainty::base_case{b.model, b.trays, b.volume_m3, b.pressure_bar, b.inlet_temperature_C,
-                                           b.outlet_temperature_C, nh3_co2_ratio(b), h2o_co2_ratio(b)};
+    u.base = e.problem.base;
+    u.base_whole = true;
     return u;
 }
 
-std::string reactor_mismatch(const factor_uncertainty& u, const reactor_case& c) {
-    if (!u.base) return "";
-    const factor_uncertainty::base_case& b = *u.base;
-    const auto reactor = [](reactor_model m, int trays, double volume) {
-        return (m == reactor_model::pfr ? std::string("plug flow") : std::to_string(trays) + " trays") + " of " +
-               sig(volume) + " m3";
-    };
-    const bool same = b.model == c.model && (c.model == reactor_model::pfr || b.trays == c.trays) &&
-                      std::abs(b.volume_m3 - c.volume_m3) <= 1e-9 * c.volume_m3;
-    if (same) return "";
-    return estimate_named(u) + " was made on a reactor of " + reactor(b.model, b.trays, b.volume_m3) +
-           "; this case's is " + reactor(c.model, c.trays, c.volume_m3) +
-           ": the factors may not carry over, nor their bands";
+namespace {
+
+bool same_number(double a, double b) { return std::abs(a - b) <= 1e-9 * std::max(std::abs(a), std::abs(b)); }
+
+bool same_table(const property_table& a, const property_table& b) {
+    return a.temperature_K == b.temperature_K && a.gibbs == b.gibbs && a.fugacity == b.fugacity &&
+           a.molar_volume == b.molar_volume;
+}
+
+std::string table_words(const reactor_case& c, std::size_t i) {
+    const auto t = c.tables.find(i);
+    if (t == c.tables.end()) return "the built-in properties";
+    return "a table of " + std::to_string(t->second.temperature_K.size()) + " temperatures";
+}
+
+// A feed flow per kmol/h of CO2 fed, free and as carbamate.
+double per_co2(const reactor_case& c, std::size_t i) {
+    const double co2 = c.feed_kmol_h[CO2] + c.feed_kmol_h[CARB];
+    return co2 > 0.0 ? c.feed_kmol_h[i] / co2 : c.feed_kmol_h[i];
+}
+
+}  // namespace
+
+std::vector<tuned_difference> tuned_differences(const factor_uncertainty& u, const reactor_case& c) {
+    std::vector<tuned_difference> d;
+    if (!u.base) return d;
+    const reactor_case& b = *u.base;
+    if (b.model != c.model) {
+        d.push_back({"reactor.model", model_name(b.model), model_name(c.model)});
+        return d;
+    }
+    if (c.model == reactor_model::trays && b.trays != c.trays) {
+        d.push_back({"reactor.trays", std::to_string(b.trays), std::to_string(c.trays)});
+    }
+    if (!same_number(b.volume_m3, c.volume_m3)) {
+        d.push_back({"reactor.volume_m3", sig(b.volume_m3) + " m3", sig(c.volume_m3) + " m3"});
+    }
+    if (!u.base_whole) return d;
+    for (std::size_t i = 0; i < component_count; ++i) {
+        const auto x = b.tables.find(i), y = c.tables.find(i);
+        const bool same = (x == b.tables.end() && y == c.tables.end()) ||
+                          (x != b.tables.end() && y != c.tables.end() && same_table(x->second, y->second));
+        if (!same) {
+            std::string tuned = table_words(b, i), here = table_words(c, i);
+            if (tuned == here) tuned += " (other values)";
+            d.push_back({std::string("properties.") + component_names[i], tuned, here});
+        }
+    }
+    for (const std::size_t i : {CARB, UREA, O2, N2}) {
+        if (!same_number(per_co2(b, i), per_co2(c, i))) {
+            d.push_back({std::string("feed_kmol_h.") + component_names[i],
+                         sig(per_co2(b, i), 4) + " kmol per kmol of CO2 fed",
+                         sig(per_co2(c, i), 4)});
+        }
+    }
+    return d;
+}
+
+std::vector<std::string> check_carry_over(const factor_uncertainty& u, const reactor_case& c, bool carry) {
+    std::vector<std::string> warnings;
+    if (u.base && !u.base_whole) {
+        warnings.push_back(estimate_named(u) + " was written by an earlier version, which does not record the feed "
+                           "and property tables the factors were tuned on: only its reactor is compared with this case's");
+    }
+    const std::vector<tuned_difference> d = tuned_differences(u, c);
+    if (d.empty()) return warnings;
+    std::string what;
+    for (std::size_t k = 0; k < d.size(); ++k) {
+        what += (k == 0 ? "" : k + 1 == d.size() ? " and " : ", ") + d[k].key + " (tuned on " + d[k].tuned +
+                "; this case: " + d[k].here + ")";
+    }
+    const std::string sentence = "the factors of " + estimate_named(u) + " were tuned on another case than this one: " +
+                                 what + "; they may not carry over, nor their bands";
+    if (!carry) {
+        throw input_error(sentence + " (" + mention("carry_factors") + " uses them all the same)");
+    }
+    warnings.push_back(sentence);
+    return warnings;
 }
 
 std::string estimate_named(const factor_uncertainty& u) {
@@ -214,7 +279,7 @@ void put_uncertainty(wire_out& w, const factor_uncertainty& u) {
     w.put<std::uint64_t>(g.pieces.size());
     for (const std::vector<region_slice>& piece : g.pieces) w.put(piece);
     w.put(g.ellipse).put(u.runs).put(u.runs_file).put(u.base.has_value());
-    if (u.base) w.put(*u.base);
+    if (u.base) w.put(case_file_text(*u.base)).put(u.base_whole);
 }
 
 factor_uncertainty get_uncertainty(wire_in& r) {
@@ -244,7 +309,10 @@ factor_uncertainty get_uncertainty(wire_in& r) {
     g.ellipse = r.get_vector<std::array<double, 2>>();
     u.runs = r.get_vector<std::string>();
     u.runs_file = r.get_string();
-    if (r.get<bool>()) u.base = r.get<factor_uncertainty::base_case>();
+    if (r.get<bool>()) {
+        u.base = parse_case(r.get_string(), "an estimate's base case");
+        u.base_whole = r.get<bool>();
+    }
     return u;
 }
 

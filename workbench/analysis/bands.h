@@ -64,22 +64,35 @@ struct factor_uncertainty {
     likelihood_region region;               // both free: the joint 95 % region
     std::vector<std::string> runs;          // the runs' names, in order
     std::string runs_file;
-    // The base case the runs were estimated on, as far as the estimate
-    // file says it (its reactor, temperatures and feed ratios).
-    struct base_case {
-        reactor_model model = reactor_model::trays;
-        int trays = 0;
-        double volume_m3 = NAN, pressure_bar = NAN, inlet_temperature_C = NAN, outlet_temperature_C = NAN;
-        double nh3_co2 = NAN, h2o_co2 = NAN;
-    };
-    std::optional<base_case> base;
+    // The base case the runs were estimated on: the whole case (reactor,
+    // feed, rate factors, property tables), or, from an estimate file of an
+    // earlier version, what it said of it (its reactor, temperatures and
+    // feed ratios on the default case's feed; base_whole false).
+    std::optional<reactor_case> base;
+    bool base_whole = true;
 };
 
-// How the reactor of case c differs from the one the estimate was made on
-// (model, trays, volume), in a sentence; empty when it does not, or when
-// the estimate does not say. Its factors may not carry over to another
-// reactor: a warning.
-std::string reactor_mismatch(const factor_uncertainty& u, const reactor_case& c);
+// What a case differs in from the base case an estimate's factors were
+// tuned on, where that changes the model's answer whatever the runs set:
+// the reactor (model, trays, volume), the property tables, and the feed's
+// make-up beyond its NH3/CO2 and H2O/CO2 ratios (CARB, UREA, O2 and N2 per
+// CO2 fed). Pressure, temperatures, throughput and the two ratios are the
+// conditions a prediction is made at: not compared. Empty when the case
+// differs in none of them, or when the estimate does not say its base.
+struct tuned_difference {
+    std::string key;    // the case file's key: "reactor.volume_m3", "properties.NH3", "feed_kmol_h.N2"
+    std::string tuned;  // what the factors were tuned on, and what this case has, in words
+    std::string here;
+};
+std::vector<tuned_difference> tuned_differences(const factor_uncertainty& u, const reactor_case& c);
+
+// Where case c differs from what the estimate was tuned on (above): an
+// input_error naming the first difference and what the factors were tuned
+// on, unless `carry` (the user asks to carry the factors over), when the
+// same is returned as a warning. Also a warning when the estimate is of an
+// earlier version that does not say its feed and property tables. Empty
+// otherwise.
+std::vector<std::string> check_carry_over(const factor_uncertainty& u, const reactor_case& c, bool carry);
 
 factor_uncertainty uncertainty_of(const estimate_outcome& e);
 

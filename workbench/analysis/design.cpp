@@ -318,7 +318,7 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
         if (estimate->base) {
             // The runs' cases are the base case changed by each row: the
             // estimate's must be these runs' base case.
-            const factor_uncertainty::base_case& b = *estimate->base;
+            const reactor_case& b = *estimate->base;
             const reactor_case& c = runs.base;
             const auto same = [](double x, double y) {
                 return (std::isnan(x) && std::isnan(y)) || std::abs(x - y) <= 1e-9 * std::max(1.0, std::abs(y));
@@ -330,8 +330,18 @@ design_problem design_problem_of(estimate_problem runs, std::optional<factor_unc
             if (!same(b.pressure_bar, c.pressure_bar)) differ.push_back("pressure");
             if (!same(b.inlet_temperature_C, c.inlet_temperature_C)) differ.push_back("inlet temperature");
             if (!same(b.outlet_temperature_C, c.outlet_temperature_C)) differ.push_back("outlet temperature");
-            if (!same(b.nh3_co2, nh3_co2_ratio(c))) differ.push_back("NH3/CO2");
-            if (!same(b.h2o_co2, h2o_co2_ratio(c))) differ.push_back("H2O/CO2");
+            if (estimate->base_whole) {
+                // The whole case: its feed and property tables too.
+                for (std::size_t i = 0; i < component_count; ++i) {
+                    if (!same(b.feed_kmol_h[i], c.feed_kmol_h[i])) differ.push_back(std::string("the feed's ") + component_names[i]);
+                }
+                for (const tuned_difference& d : tuned_differences(*estimate, c)) {
+                    if (d.key.rfind("properties.", 0) == 0) differ.push_back(d.key);
+                }
+            } else {
+                if (!same(nh3_co2_ratio(b), nh3_co2_ratio(c))) differ.push_back("NH3/CO2");
+                if (!same(h2o_co2_ratio(b), h2o_co2_ratio(c))) differ.push_back("H2O/CO2");
+            }
             if (!differ.empty()) {
                 std::string what;
                 for (std::size_t k = 0; k < differ.size(); ++k) what += (k ? ", " : "") + differ[k];

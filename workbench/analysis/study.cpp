@@ -331,8 +331,7 @@ void add_bands(study_plan& plan, band_plan bands) {
                               mention("estimate") + " out)");
         }
     }
-    const std::string mismatch = reactor_mismatch(bands.u, plan.base);
-    if (!mismatch.empty()) plan.warnings.push_back(mismatch);
+    for (std::string& w : check_carry_over(bands.u, plan.base, true)) plan.warnings.push_back(std::move(w));
     plan.base = at_estimate(plan.base, bands.u);
     plan.bands = std::move(bands);
 }

@@ -56,8 +56,7 @@ prediction predict(session& s, const reactor_case& c, const band_plan& bands,
                    const std::vector<result_quantity>& results) {
     const reactor_case at = at_estimate(c, bands.u);
     std::vector<std::string> warnings = validate(at);
-    const std::string mismatch = reactor_mismatch(bands.u, c);
-    if (!mismatch.empty()) warnings.push_back(mismatch);
+    for (std::string& w : check_carry_over(bands.u, c, true)) warnings.push_back(std::move(w));
     return work(s, at, [&](workbench_host& h) {
         prediction p = predict_case(at, bands, results, h);
         p.run.warnings = std::move(warnings);

@@ -197,7 +197,7 @@ TEST_F(Batch, OptionsBeforeASubcommandCountForItUnlessGivenAgain) {
     const auto base_a2 = [&](const std::string& args) {
         const outcome o = run(args + " --json");
         EXPECT_EQ(o.status, 0) << args << ": " << o.err;
-        return nlohmann::json::parse(o.out).at("base_case").at("a2").get<double>();
+        return nlohmann::json::parse(o.out).at("base_case").at("kinetics").at("a2").get<double>();
     };
     EXPECT_EQ(base_a2("--a2 0.2 sweep --vary a1=1:2:2"), 0.2);
     EXPECT_EQ(base_a2("--a2 0.2 sweep --a2 0.3 --vary a1=1:2:2"), 0.3);

@@ -309,8 +309,8 @@ TEST_F(EstimateCli, TheTunedCaseRunsToTheConversionTheEstimateGave) {
     EXPECT_EQ(t.at("a2").at("value"), held.at("parameters").at("a2").at("value"));
     const json ran = parsed(run("tuned.json --json"));
     EXPECT_NEAR(ran.at("co2_conversion").get<double>(), t.at("co2_conversion").get<double>(), 1e-12);
-    EXPECT_EQ(ran.at("case").at("a2"), t.at("a2").at("value"));
-    EXPECT_EQ(ran.at("case").at("trays"), 3);  // the base case is the one the options made
+    EXPECT_EQ(ran.at("case").at("kinetics").at("a2"), t.at("a2").at("value"));
+    EXPECT_EQ(ran.at("case").at("reactor").at("trays"), 3);  // the base case is the one the options made
     // Both free: a1 not determined (its profile has a lower bound and no
     // upper one), so the base case's a1 is kept, and the file says so; a2
     // is the best with a1 there.
@@ -332,7 +332,7 @@ TEST_F(EstimateCli, TheTunedCaseRunsToTheConversionTheEstimateGave) {
     EXPECT_NE(text.find("(SHA-256 " + sha256_hex(slurp(dir / "runs.csv")) + ")"), std::string::npos) << text;
     const json kept = parsed(run("kept.json --json"));
     EXPECT_NEAR(kept.at("co2_conversion").get<double>(), k.at("co2_conversion").get<double>(), 1e-12);
-    EXPECT_EQ(kept.at("case").at("a1"), 1.0);
+    EXPECT_EQ(kept.at("case").at("kinetics").at("a1"), 1.0);
 }
 
 TEST_F(EstimateCli, RegionPlotAndBootstrapAsAskedTheSameSeedTheSameResamples) {
@@ -457,7 +457,7 @@ TEST_F(SweepCli, PrintsWritesAndPlotsOneVariableOrAFamily) {
     write("case.json", R"({"reactor": {"trays": 4, "volume_m3": 190, "pressure_bar": 145,
  "inlet_temperature_C": 170, "outlet_temperature_C": 183}, "feed_kmol_h": {"CO2": 2400, "NH3": 7368}})");
     const json c = parsed(run("sweep --vary a2=0.1:0.2:2 case.json --json"));
-    EXPECT_EQ(c.at("base_case").at("trays"), 4);
+    EXPECT_EQ(c.at("base_case").at("reactor").at("trays"), 4);
 }
 
 TEST_F(SweepCli, PointsThatFailAreReportedAndTheSweepGoesOn) {

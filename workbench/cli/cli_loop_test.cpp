@@ -61,7 +61,7 @@ TEST_F(LoopCli, ARunsBandIsTheResultOverWhatTheRunsAllowOfTheFactor) {
     const json p = parsed(run("--estimate est.json --json"));
     const json& conv = band_of(p, "co2_conversion");
     EXPECT_EQ(p.at("prediction").at("band").at("method"), "profile");
-    EXPECT_EQ(p.at("case").at("a2").get<double>(), a2.at("value").get<double>());
+    EXPECT_EQ(p.at("case").at("kinetics").at("a2").get<double>(), a2.at("value").get<double>());
     const auto at_a2 = [&](double v) {
         return parsed(run("--a2 " + nlohmann::json(v).dump() + " --json")).at("co2_conversion").get<double>();
     };
@@ -85,11 +85,51 @@ TEST_F(LoopCli, ARunsBandIsTheResultOverWhatTheRunsAllowOfTheFactor) {
     EXPECT_NE(text.out.find("profile: each result's range as a2 runs over its 95 % profile-likelihood interval"),
               std::string::npos);
     EXPECT_NE(text.out.find("a1 is held at 1"), std::string::npos);
-    // Factors tuned on one reactor, used on another: said.
-    const outcome other = run("--estimate est.json --trays 3");
-    EXPECT_EQ(other.status, 0);
-    EXPECT_NE(other.err.find("was made on a reactor of 10 trays of 190 m3; this case's is 3 trays"), std::string::npos)
-        << other.err;
+}
+
+TEST_F(LoopCli, AnEstimateCarriesItsWholeCaseAndItsFactorsGoToAnotherOnlyWhenAsked) {
+    const outcome e = run("estimate " + example_runs + " --fix a1=1 --json");
+    ASSERT_EQ(e.status, 0) << e.err;
+    write("est.json", e.out);
+    // The estimate's base case is a case file: read back, it is the case
+    // the factors were tuned on, and carries them with no word.
+    json base = json::parse(e.out).at("base_case");
+    write("base.json", base.dump(2));
+    const outcome same = run("base.json --estimate est.json");
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(same.err, "");
+    // Another reactor, another feed, other properties: refused, naming the
+    // key and what the factors were tuned on, unless carried over.
+    const auto refused = [&](const std::string& args, const std::string& says) {
+        const outcome o = run(args);
+        EXPECT_EQ(o.status, 2) << args << ": " << o.err;
+        EXPECT_NE(o.err.find(says), std::string::npos) << args << ": " << o.err;
+        EXPECT_NE(o.err.find("--carry-factors"), std::string::npos) << o.err;
+        const outcome carried = run(args + " --carry-factors");
+        EXPECT_EQ(carried.status, 0) << args << ": " << carried.err;
+        EXPECT_NE(carried.err.find("warning: the factors of the estimate in est.json were tuned on another case"),
+                  std::string::npos) << carried.err;
+    };
+    refused("--estimate est.json --trays 3", "reactor.trays (tuned on 10; this case: 3)");
+    json feed = base;
+    feed["feed_kmol_h"]["N2"] = 2 * feed["feed_kmol_h"]["N2"].get<double>();
+    write("feed.json", feed.dump());
+    refused("feed.json --estimate est.json", "feed_kmol_h.N2 (tuned on ");
+    json props = base;
+    props["properties"] = json::parse(R"({"CARB": {"temperature_C": [150, 175, 200],
+                                                     "fugacity_coefficient": [1e-3, 2e-3, 3e-3]}})");
+    write("props.json", props.dump());
+    refused("study props.json --estimate est.json --vary t-out=180:186:2",
+            "properties.CARB (tuned on the built-in properties; this case: a table of 3 temperatures)");
+    // Operating conditions are what a prediction is for: not compared.
+    EXPECT_EQ(run("--estimate est.json --pressure 140 --nh3-co2 3.3").err, "");
+    // An estimate file of the earlier version (its base case's reactor,
+    // temperatures and ratios alone) is still read; its reactor is compared.
+    write("old.json", slurp(fs::path(UREA_TESTDATA) / "report" / "estimate-previous-version.json"));
+    const outcome o = run("--estimate old.json");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("written by an earlier version"), std::string::npos) << o.err;
+    EXPECT_EQ(run("--estimate old.json --volume 200").status, 2);
 }
 
 TEST_F(LoopCli, ARegionsBandIsTheResultsRangeOverItAndAnEdgeThatPushesItOutIsOpen) {

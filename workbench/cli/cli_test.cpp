@@ -58,7 +58,7 @@ TEST_F(Cli, JsonAgreesWithTheModelRunInProcess) {
     EXPECT_NEAR(j.at("co2_conversion").get<double>(), r.co2_conversion, 1e-12);
     EXPECT_NEAR(j.at("equilibrium_co2_conversion").get<double>(), r.equilibrium_co2_conversion, 1e-12);
     EXPECT_EQ(j.at("profile").size(), 4u);
-    EXPECT_EQ(j.at("case").at("trays").get<int>(), 4);
+    EXPECT_EQ(j.at("case").at("reactor").at("trays").get<int>(), 4);
     EXPECT_TRUE(j.at("nc_flow_kg_h").contains("UREA"));
     EXPECT_TRUE(j.at("atom_closure").contains("N"));
 }
@@ -235,7 +235,7 @@ TEST_F(Cli, AnOptionThatCannotTakeEffectIsNamedInAWarningThatQuietSilences) {
     const outcome twice = run("--trays 3 study --trays 4 --vary a2=0.1,0.2 --json");
     EXPECT_EQ(twice.status, 0) << twice.err;
     EXPECT_EQ(twice.err, "urea-reactor: warning: --trays 3, given before study, is replaced by --trays 4 after it\n");
-    EXPECT_EQ(nlohmann::json::parse(twice.out).at("base_case").at("trays"), 4);
+    EXPECT_EQ(nlohmann::json::parse(twice.out).at("base_case").at("reactor").at("trays"), 4);
 }
 
 TEST_F(Cli, PlotFileNamesNeverBecomeGnuplotCommands) {

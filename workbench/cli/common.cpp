@@ -91,7 +91,9 @@ outputs_request outputs_of(const invocation& in) {
     return r;
 }
 
-estimate_given estimate_of(const invocation& in) { return {text_of(in, "--estimate"), std::nullopt}; }
+estimate_given estimate_of(const invocation& in) {
+    return {text_of(in, "--estimate"), std::nullopt, in.flag("--carry-factors")};
+}
 
 workers_request workers_of(const invocation& in) { return {text_of(in, "--jobs"), text_of(in, "--worker-timeout")}; }
 

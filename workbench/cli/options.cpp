@@ -102,6 +102,9 @@ const std::vector<option_spec>& option_specs() {
          "With --estimate: the band's way: profile (default where the estimate has it: the result's range over the "
          "joint 95 % likelihood region of a1 and a2, or one factor's profile interval) or linearised (the delta "
          "method with the covariance)"},
+        {"--carry-factors", nullptr, run_cmd | sweep_cmd | study_cmd,
+         "With --estimate: use its factors on a case that differs from the one they were tuned on (reactor, "
+         "property tables, feed beyond its NH3/CO2 and H2O/CO2 ratios), which is refused without it"},
         {"--json", nullptr, run_cmd, "Print the whole result as one JSON document instead of the table"},
         {"--json", nullptr, fit_cmd, "Print the result as JSON"},
         {"--json", nullptr, estimate_cmd, "Print the whole result as one JSON document"},

@@ -473,7 +473,7 @@ reactor_case read_case(const std::string& path) {
     return parse_case(read_input_file(path, "case file"), path);
 }
 
-std::string case_file_text(const reactor_case& c, const std::vector<std::string>& comments) {
+nlohmann::ordered_json case_file_json(const reactor_case& c) {
     using ordered = nlohmann::ordered_json;
     ordered feed = ordered::object();
     for (std::size_t i = 0; i < component_count; ++i) feed[component_names[i]] = c.feed_kmol_h[i];
@@ -503,6 +503,11 @@ std::string case_file_text(const reactor_case& c, const std::vector<std::string>
         }
         j["properties"] = properties;
     }
+    return j;
+}
+
+std::string case_file_text(const reactor_case& c, const std::vector<std::string>& comments) {
+    const nlohmann::ordered_json j = case_file_json(c);
     std::string out;
     for (const std::string& line : comments) out += "// " + printable(line) + "\n";
     // nlohmann writes each double with the fewest digits that read back

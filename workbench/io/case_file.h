@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "model/case.h"
 
 namespace workbench {
@@ -29,6 +31,10 @@ void check_json_size(const std::string& text, const std::string& file, const std
 // Throws input_error with the file, line and key where known.
 reactor_case parse_case(const std::string& text, const std::string& file);
 reactor_case read_case(const std::string& path);
+
+// A case as a case file's JSON: the one shape of a case, which every
+// output that shows a case writes and parse_case reads.
+nlohmann::ordered_json case_file_json(const reactor_case& c);
 
 // A case as case-file text that parse_case reads back to the same case:
 // every key written, numbers to the digits that give the same doubles, the

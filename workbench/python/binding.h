@@ -196,7 +196,7 @@ std::vector<workbench::given_value> vary_of(py::handle vary);
 std::vector<workbench::given_value> fix_of(py::handle fix);
 
 // estimate=: an EstimateResult, an estimate file's path, or None.
-workbench::estimate_given estimate_of(py::handle estimate);
+workbench::estimate_given estimate_of(py::handle estimate, py::handle carry_factors);
 
 // None, or the value's text.
 std::optional<std::string> text_of(py::handle v);

@@ -214,8 +214,9 @@ std::vector<given_value> fix_of(py::handle fix) {
     return out;
 }
 
-estimate_given estimate_of(py::handle estimate) {
+estimate_given estimate_of(py::handle estimate, py::handle carry_factors) {
     estimate_given e;
+    e.carry_factors = !carry_factors.is_none() && py::cast<bool>(carry_factors);
     if (estimate.is_none()) return e;
     if (py::isinstance<estimate_output>(estimate)) {
         e.given = uncertainty_of(estimate.cast<const estimate_output&>().e);

@@ -152,10 +152,10 @@ std::vector<std::string> said_all(const std::vector<std::string>& lines) {
     return out;
 }
 
-run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band) {
+run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band, py::handle carry_factors) {
     run_request r;
     r.case_ = case_request_of(c);
-    r.estimate = estimate_of(estimate);
+    r.estimate = estimate_of(estimate, carry_factors);
     r.band = text_of(band);
     collected w;
     const run_job job = check_run(r, w.n);
@@ -220,11 +220,11 @@ study_output run_study_of(session& s, study_plan plan, origin from, worker_optio
 // A sweep; with bands, a study of the same grid with the default results,
 // as `sweep --estimate` writes one.
 py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle estimate, py::handle band,
-                          py::handle jobs, py::handle executor, py::handle progress) {
+                          py::handle carry_factors, py::handle jobs, py::handle executor, py::handle progress) {
     sweep_request r;
     r.case_ = case_request_of(c);
     r.vary = vary_of(vary);
-    r.estimate = estimate_of(estimate);
+    r.estimate = estimate_of(estimate, carry_factors);
     r.band = text_of(band);
     collected w;
     sweep_job job = check_sweep(r, w.n);
@@ -250,14 +250,15 @@ void set_cases(py::handle cases, const std::string& name, std::optional<std::str
 }
 
 study_output study_on(session& s, py::handle c, py::handle vary, py::handle cases, py::handle results,
-                      const std::string& name, py::handle estimate, py::handle band, py::handle jobs,
+                      const std::string& name, py::handle estimate, py::handle band, py::handle carry_factors,
+                      py::handle jobs,
                       py::handle executor, py::handle progress) {
     study_request r;
     r.case_ = case_request_of(c);
     r.vary = vary_of(vary);
     set_cases(cases, name, r.cases, r.cases_table);
     r.results = names_of(results);
-    r.estimate = estimate_of(estimate);
+    r.estimate = estimate_of(estimate, carry_factors);
     r.band = text_of(band);
     collected w;
     study_job job = check_study(r, w.n);
@@ -296,7 +297,7 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     r.case_ = case_request_of(c);
     r.vary = vary_of(vary);
     set_cases(cases, name, r.cases, r.cases_table);
-    r.estimate = estimate_of(estimate);
+    r.estimate = estimate_of(estimate, py::none());
     r.fix = fix_of(fix);
     r.measure = names_of(measure);
     r.for_factor = text_of(for_factor);
@@ -489,7 +490,8 @@ estimate has it; or 'linearised', the delta method); result.band says which.
 plugin: a plug-in's path or a Session (default: the module's plug-in).
 Returns a Result. Raises InputError for a bad case, SolverError when the
 reactor has no solution.)",
-             py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none());
+             py::arg("case") = py::none(), py::kw_only(), py::arg("estimate") = py::none(), py::arg("band") = py::none(),
+             py::arg("carry_factors") = false);
     def_call(m, session_type, "fit", &fit_on, "The a2 that gives a conversion (see urea_reactor.fit).",
              R"(Finds the a2 that gives an outlet CO2 conversion (a fraction), the case's other values kept.
 
@@ -513,7 +515,7 @@ run()), each result with its 95 % band: a StudyResult of the same grid, as
 work among worker processes or send it to an executor (see
 help(urea_reactor)).)",
              py::arg("case") = py::none(), py::arg("vary"), py::kw_only(), py::arg("estimate") = py::none(),
-             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("band") = py::none(), py::arg("carry_factors") = false, py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
              py::arg("progress") = py::none());
     def_call(m, session_type, "study", &study_on, "A study (see urea_reactor.study).",
              R"(Runs the reactor over a grid of any number of case quantities, or over a table of cases.
@@ -537,7 +539,7 @@ work among worker processes or send it to an executor (see
 help(urea_reactor)).)",
              py::arg("case") = py::none(), py::kw_only(), py::arg("vary") = py::none(), py::arg("cases") = py::none(),
              py::arg("results") = py::none(), py::arg("name") = "<table>", py::arg("estimate") = py::none(),
-             py::arg("band") = py::none(), py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
+             py::arg("band") = py::none(), py::arg("carry_factors") = false, py::arg("jobs") = py::none(), py::arg("executor") = py::none(),
              py::arg("progress") = py::none());
     def_call(m, session_type, "estimate", &estimate_on, "An estimate (see urea_reactor.estimate).",
              R"(Estimates a1 and a2 from plant test runs, with their uncertainty and a verdict in plain words.

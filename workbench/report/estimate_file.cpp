@@ -174,8 +174,20 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
         }
     }
     const json& base = r.at("base_case", false);
-    if (!base.is_null()) {
-        factor_uncertainty::base_case b;
+    if (base.is_object() && base.contains("reactor")) {
+        // The whole case, as a case file holds it.
+        try {
+            u.base = parse_case(base.dump(), file);
+        } catch (const input_error& e) {
+            const std::string& key = e.place().key;
+            throw r.wrong("base_case" + (key.empty() ? std::string() : "." + key), e.reason());
+        }
+        u.base_whole = true;
+    } else if (!base.is_null()) {
+        // An estimate file of an earlier version: the case's reactor, its
+        // temperatures and feed ratios, on the default case's feed.
+        reactor_case b = default_case();
+        b.name = file + "'s base case";
         const json& model = r.at("base_case.model");
         if (model != "trays" && model != "pfr") throw r.wrong("base_case.model", "must be \"trays\" or \"pfr\"");
         b.model = model == "pfr" ? reactor_model::pfr : reactor_model::trays;
@@ -187,11 +199,16 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
         b.inlet_temperature_C = r.number("base_case.inlet_temperature_C", false);
         b.outlet_temperature_C = r.number("base_case.outlet_temperature_C", false);
         // A ratio is null for a feed without CO2.
-        for (const auto& [key, v] : {std::pair{"base_case.nh3_co2_ratio", &b.nh3_co2}, {"base_case.h2o_co2_ratio", &b.h2o_co2}}) {
-            const json& x = r.at(key);
-            if (!x.is_null()) *v = r.number(x, key, false);
+        const json& nh3 = r.at("base_case.nh3_co2_ratio");
+        if (!nh3.is_null()) set_nh3_co2_ratio(b, r.number(nh3, "base_case.nh3_co2_ratio", false));
+        const json& h2o = r.at("base_case.h2o_co2_ratio");
+        if (!h2o.is_null()) set_h2o_co2_ratio(b, r.number(h2o, "base_case.h2o_co2_ratio", false));
+        for (const char* k : {"a1", "a2"}) {
+            const json& x = r.at(std::string("base_case.") + k, false);
+            if (!x.is_null()) (k[1] == '1' ? b.a1 : b.a2) = r.number(x, std::string("base_case.") + k, false);
         }
         u.base = b;
+        u.base_whole = false;
     }
     const json& runs_file = r.at("runs_file", false);
     if (runs_file.is_string()) u.runs_file = runs_file.get<std::string>();

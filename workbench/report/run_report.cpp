@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "io/case_file.h"
 #include "report/gnuplot.h"
 #include "report/palette.h"
 
@@ -74,19 +75,7 @@ void print_report(std::ostream& out, const reactor_case& c, const result& r) {
     out << "  rate routine calls: " << r.rate_calls << "\n";
 }
 
-nlohmann::ordered_json case_json(const reactor_case& c) {
-    return {{"name", c.name},
-            {"model", model_name(c.model)},
-            {"trays", c.trays},
-            {"volume_m3", c.volume_m3},
-            {"pressure_bar", c.pressure_bar},
-            {"inlet_temperature_C", c.inlet_temperature_C},
-            {"outlet_temperature_C", c.outlet_temperature_C},
-            {"nh3_co2_ratio", nh3_co2_ratio(c)},
-            {"h2o_co2_ratio", h2o_co2_ratio(c)},
-            {"a1", c.a1},
-            {"a2", c.a2}};
-}
+nlohmann::ordered_json case_json(const reactor_case& c) { return case_file_json(c); }
 
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings) {

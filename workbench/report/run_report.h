@@ -16,7 +16,8 @@
 namespace workbench {
 
 void print_report(std::ostream& out, const reactor_case& c, const result& r);
-// The case's reactor, feed ratios and rate factors, as in result_json's "case".
+// The whole case as a case file holds it (io/case_file.h), as in
+// result_json's "case" and every output's "base_case": read back as a case file.
 nlohmann::ordered_json case_json(const reactor_case& c);
 nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
                            const std::vector<std::string>& warnings);

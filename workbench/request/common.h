@@ -92,6 +92,9 @@ void check_vary_against_case(const case_request& r, const std::vector<study_vari
 struct estimate_given {
     std::optional<std::string> file;
     std::optional<factor_uncertainty> given;
+    // Its factors used on a case that differs from the one they were tuned
+    // on (analysis/bands.h check_carry_over), which is refused without it.
+    bool carry_factors = false;
     bool any() const { return file || given; }
 };
 std::optional<band_plan> check_bands(const estimate_given& e, const std::optional<std::string>& band,

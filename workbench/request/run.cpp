@@ -10,8 +10,7 @@ run_job check_run(const run_request& r, const notices& n) {
     checked_case c = check_case(r.case_);
     if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, c.text));
     if (j.bands) {
-        const std::string mismatch = reactor_mismatch(j.bands->u, c.c);
-        if (!mismatch.empty()) c.warnings.push_back(mismatch);
+        for (std::string& w : check_carry_over(j.bands->u, c.c, r.estimate.carry_factors)) c.warnings.push_back(std::move(w));
     }
     n.warn(c.warnings);
     warn_without_effect(r.case_, c.c, false, n);

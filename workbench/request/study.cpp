@@ -65,7 +65,10 @@ study_job check_study(const study_request& r, const notices& n) {
     const checked_case base = check_case(r.case_);
     if (r.case_.file) j.inputs.insert(j.inputs.begin(), input_read("case file", *r.case_.file, base.text));
     j.plan = plan_of(r.vary, r.cases, r.cases_table, r.case_, base.c, std::move(results), j.inputs);
-    if (bands) add_bands(j.plan, std::move(*bands));
+    if (bands) {
+        check_carry_over(bands->u, base.c, r.estimate.carry_factors);
+        add_bands(j.plan, std::move(*bands));
+    }
     n.warn(j.plan.warnings);
     warn_without_effect(r.case_, base.c, model_varies(j.plan), n);
     n.tell(j.plan.notes);
@@ -89,6 +92,7 @@ sweep_job check_sweep(const sweep_request& r, const notices& n) {
     j.plan = plan_sweep(base.c, std::move(vars));
     // With bands, the study's table, CSV and JSON, which have room for them.
     if (bands) {
+        check_carry_over(bands->u, base.c, r.estimate.carry_factors);
         add_bands(j.plan.study, std::move(*bands));
         j.plan.warnings = j.plan.study.warnings;
     }

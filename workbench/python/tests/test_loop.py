@@ -78,6 +78,11 @@ def test_bands_from_an_estimate_or_its_file_give_the_command_lines():
             ur.study(vary={"a2": [0.1, 0.2]}, estimate=e)
         with pytest.raises(ur.InputError, match="bands need an estimate"):
             ur.run(band="profile")
+        # Factors tuned on one reactor go to another only when asked.
+        other = ur.Case.default().with_settings(trays=4)
+        with pytest.raises(ur.InputError, match=r"reactor.trays \(tuned on 10; this case: 4\).*carry_factors"):
+            ur.run(other, estimate=e)
+        assert any("tuned on another case" in w for w in ur.run(other, estimate=e, carry_factors=True).warnings)
     finally:
         os.remove(est)
 

@@ -45,7 +45,7 @@ def test_a_misspelt_keyword_is_named_with_the_nearest_parameter():
     assert str(e.value) == "study(): unexpected keyword vray (did you mean vary?)"
     with pytest.raises(TypeError, match=r"^monitor\(\): unexpected keyword job \(did you mean jobs\?\)$"):
         ur.session().monitor("history.csv", job=2)
-    with pytest.raises(TypeError, match=r"^run\(\): unexpected keyword xyzzy \(it takes case, estimate, band, plugin\)$"):
+    with pytest.raises(TypeError, match=r"^run\(\): unexpected keyword xyzzy \(it takes case, estimate, band, carry_factors, plugin\)$"):
         ur.run(xyzzy=1)
 
 

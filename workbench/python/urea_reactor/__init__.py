@@ -54,8 +54,8 @@ def _doc(text: str) -> str:
 
 @checked_keywords
 def run(case: CaseGiven = None, *, estimate: EstimateGiven = None, band: Optional[str] = None,
-        plugin: Plugin = None) -> Result:
-    return _core.run(case, estimate=estimate, band=band, plugin=plugin)
+        carry_factors: bool = False, plugin: Plugin = None) -> Result:
+    return _core.run(case, estimate=estimate, band=band, carry_factors=carry_factors, plugin=plugin)
 
 
 run.__doc__ = """Runs a case: the profile, the outlet, the equilibrium at the outlet and the outlet's NC-FLOW.
@@ -72,6 +72,10 @@ estimate : EstimateResult, str or os.PathLike, optional
 band : {'profile', 'linearised'}, optional
     With estimate: the range over the likelihood region (where the estimate
     has it) or the delta method; ``result.band`` says which.
+carry_factors : bool, default False
+    With estimate: use its factors on a case that differs from the one they
+    were tuned on (its reactor, property tables, or feed beyond the NH3/CO2
+    and H2O/CO2 ratios), which raises InputError without it.
 plugin : str, os.PathLike or Session, optional
     Another plug-in build (default: the module's).
 
@@ -140,24 +144,24 @@ True
 
 @overload
 def sweep(case: CaseGiven = None, vary: Optional[Vary] = None, *, estimate: None = None, band: Optional[str] = None,
-          jobs: Optional[int] = None, executor: Optional[Executor] = None,
+          carry_factors: bool = False, jobs: Optional[int] = None, executor: Optional[Executor] = None,
           executor_timeout: Optional[float] = EXECUTOR_TIMEOUT, progress: Progress = None,
           plugin: Plugin = None) -> SweepResult: ...
 
 
 @overload
 def sweep(case: CaseGiven = None, vary: Optional[Vary] = None, *, estimate: Union[EstimateResult, FilePath],
-          band: Optional[str] = None, jobs: Optional[int] = None, executor: Optional[Executor] = None,
+          band: Optional[str] = None, carry_factors: bool = False, jobs: Optional[int] = None, executor: Optional[Executor] = None,
           executor_timeout: Optional[float] = EXECUTOR_TIMEOUT, progress: Progress = None,
           plugin: Plugin = None) -> StudyResult: ...
 
 
 @checked_keywords
 def sweep(case: CaseGiven = None, vary: Optional[Vary] = None, *, estimate: EstimateGiven = None,
-          band: Optional[str] = None, jobs: Optional[int] = None, executor: Optional[Executor] = None,
+          band: Optional[str] = None, carry_factors: bool = False, jobs: Optional[int] = None, executor: Optional[Executor] = None,
           executor_timeout: Optional[float] = EXECUTOR_TIMEOUT, progress: Progress = None,
           plugin: Plugin = None) -> Union[SweepResult, StudyResult]:
-    return _core.sweep(case, vary, estimate=estimate, band=band, jobs=jobs,
+    return _core.sweep(case, vary, estimate=estimate, band=band, carry_factors=carry_factors, jobs=jobs,
                        executor=bounded(executor, executor_timeout), progress=progress, plugin=plugin)
 
 
@@ -180,6 +184,8 @@ estimate : EstimateResult, str or os.PathLike, optional
     Each result with its 95 % band, as for run().
 band : {'profile', 'linearised'}, optional
     The bands' way, as for run().
+carry_factors : bool, default False
+    As for run().
 {workers}
 plugin : str, os.PathLike or Session, optional
     Another plug-in build (default: the module's).
@@ -208,11 +214,11 @@ Example
 @checked_keywords
 def study(case: CaseGiven = None, *, vary: Optional[Vary] = None, cases: Optional[Rows] = None,
           results: Union[str, Sequence[str], None] = None, name: str = "<table>", estimate: EstimateGiven = None,
-          band: Optional[str] = None, jobs: Optional[int] = None, executor: Optional[Executor] = None,
+          band: Optional[str] = None, carry_factors: bool = False, jobs: Optional[int] = None, executor: Optional[Executor] = None,
           executor_timeout: Optional[float] = EXECUTOR_TIMEOUT, progress: Progress = None,
           plugin: Plugin = None) -> StudyResult:
     return _core.study(case, vary=vary, cases=cases, results=results, name=name, estimate=estimate, band=band,
-                       jobs=jobs, executor=bounded(executor, executor_timeout), progress=progress, plugin=plugin)
+                       carry_factors=carry_factors, jobs=jobs, executor=bounded(executor, executor_timeout), progress=progress, plugin=plugin)
 
 
 study.__doc__ = _doc("""Runs the reactor over a grid of any number of case quantities, or over a table of cases.
@@ -243,6 +249,8 @@ estimate : EstimateResult, str or os.PathLike, optional
     (NAME_low, NAME_high).
 band : {'profile', 'linearised'}, optional
     The bands' way, as for run().
+carry_factors : bool, default False
+    As for run().
 {workers}
 plugin : str, os.PathLike or Session, optional
     Another plug-in build (default: the module's).
