@@ -108,6 +108,14 @@ std::optional<trend> ramp_of(const std::vector<window_estimate>& x, std::size_t 
     const double se = std::sqrt(std::max(1.0, best.chi / dof) * best.rate_variance);
     const double q = best.chi / dof > 1.0 ? t975(dof) : t975(0.0);
     if (std::abs(best.rate) <= q * se) return std::nullopt;
+    // A step is no trend: the ramp must fit better than the best single
+    // step between two levels, by more than chance gives at 1 % (the window
+    // at the step left out: it may straddle the change).
+    double step = INFINITY;
+    for (std::size_t c = first + 1; c < last; ++c) {
+        step = std::min(step, sums_of(x, first, c - 1).chi_square() + sums_of(x, c + 1, last).chi_square());
+    }
+    if (!(step - best.chi > 6.635 * std::max(1.0, best.chi / dof))) return std::nullopt;
     trend d;
     d.first = best.t1;
     d.last = best.t2;

@@ -25,9 +25,10 @@
 // level, then a straight line in time, then the level it reached (weighted
 // least squares, the ramp's ends sought among the windows of the run's
 // first two and last two spans). Where the ramp fits (its chi-square within
-// what the windows' uncertainties allow, at 1 %) and its rate is not zero
-// (at 5 %), the run is one trend: its start, end, rate per day and the
-// rate's 95 % interval.
+// what the windows' uncertainties allow, at 1 %), fits better than a single
+// step between two levels (by the chi-square of one degree of freedom at 1
+// %; the window at the step left out, as one may straddle it) and its rate is not zero (at 5 %), the run is one trend: its start,
+// end, rate per day and the rate's 95 % interval.
 #ifndef UREA_WORKBENCH_ANALYSIS_EVIDENCE_H
 #define UREA_WORKBENCH_ANALYSIS_EVIDENCE_H
 

@@ -85,6 +85,7 @@ TEST(Evidence, AStepInA2IsFoundWithinThreeWindows) {
         ASSERT_NE(step, e.spans.end()) << seed;
         EXPECT_LE(step->first, 31u) << seed;
         EXPECT_LE(step->detected, 32u) << seed;
+        EXPECT_TRUE(e.trends.empty()) << seed;  // a step is no trend
     }
 }
 
