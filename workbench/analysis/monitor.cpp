@@ -608,6 +608,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     }
     out.reactor_solves += solves;
     say_undone(workers, "monitor", lost, fittable.size(), "windows", first_lost);
+    accumulate_evidence(out, o.window_ms);
 
     for (const monitor_window& w : out.windows) {
         out.fitted += w.fitted ? 1 : 0;

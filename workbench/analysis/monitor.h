@@ -118,6 +118,10 @@ struct balance_test {
     // The reconciled values (every tested window's), by the balance's measurements.
     std::vector<std::string> names;
     std::vector<double> measured, reconciled, sigma;
+    // Each measurement's error were it the only one in error (the measurement
+    // test's estimate), relative to its reading (+0.05: reads 5 % high), and
+    // that estimate's standard uncertainty; by names.
+    std::vector<double> bias, bias_sigma;
 };
 
 struct monitor_window {
@@ -153,10 +157,31 @@ struct drift {
     double p_value = NAN;              // of the permutation test that found it
 };
 
+// A meter (or a lab quantity) that read wrong over a span of windows: the
+// evidence of the windows' balances accumulated (analysis/evidence.h), its
+// bias the weighted mean of the windows' estimates over the span.
+struct bias_span {
+    std::string column;                 // the balance's name of it: "feed_kmol_h.CO2", "w_UREA"
+    std::int64_t start = 0, end = 0;    // the first window's start, the last one's end
+    std::int64_t found = 0;             // the end of the window at which the evidence named it
+    std::size_t windows = 0;            // tested windows in the span
+    double bias = NAN, lower = NAN, upper = NAN;  // relative (+0.05: reads 5 % high), with its 95 % interval
+};
+
+// a2 moving steadily: a ramp through the windows' ln a2 (analysis/evidence.h).
+struct a2_trend {
+    std::int64_t start = 0, end = 0;    // the first window's start, the last one's end
+    std::size_t windows = 0;
+    double from = NAN, to = NAN;        // a2 at the start and at the end, on the ramp
+    double rate = NAN, lower = NAN, upper = NAN;  // a2's relative change a day, with its 95 % interval
+};
+
 struct monitor_result {
     std::vector<column_screening> screening;
     std::vector<monitor_window> windows;
     std::vector<drift> drifts;
+    std::vector<a2_trend> trends;      // a2 declining or rising steadily
+    std::vector<bias_span> meters;     // meters (and lab quantities) that read wrong, by start
     double a1 = NAN;
     enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
     std::string a1_note;               // how a1 was set, in words
@@ -177,6 +202,14 @@ struct monitor_result {
     long reactor_solves = 0;
     std::vector<std::string> notes;    // what the user should know (e.g. no window fitted, and why)
 };
+
+// The evidence accumulated over the fitted windows (those that do not
+// overlap): a2's trends, and the spans over which a meter or a lab quantity
+// read wrong. Where several measurements' spans overlap (one error shows in
+// every measurement of its balances), the one with the strongest evidence
+// is named. The tests' limits are set for one false alarm in 3 years of
+// windows of this length, on average, each.
+void accumulate_evidence(monitor_result& m, std::int64_t window_ms);
 
 // The windows not fitted, by why: "2 not steady, 0 without a lab sample, 0
 // without a solution" and, when there are any, those without rows, without

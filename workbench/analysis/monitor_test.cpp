@@ -110,6 +110,18 @@ TEST_F(Monitor, SyntheticHistory) {
     EXPECT_LE(std::abs(day_of(recipe, r.drifts[0].time) - 60.5), 2.0);
     EXPECT_LE(r.drifts[0].lower, 0.8);
     EXPECT_GE(r.drifts[0].upper, 0.8);
+    // The evidence over windows: the CO2 meter named for its span, from
+    // within 5 days of its start to within 5 days of its end, with its size;
+    // no other meter, and the step no trend.
+    ASSERT_EQ(r.meters.size(), 1u);
+    const bias_span& co2 = r.meters[0];
+    EXPECT_EQ(co2.column, "feed_kmol_h.CO2");
+    EXPECT_NEAR(day_of(recipe, co2.start), 15.0, 5.0);
+    EXPECT_LE(day_of(recipe, co2.found), 20.0);
+    EXPECT_NEAR(day_of(recipe, co2.end), 35.0, 5.0);
+    EXPECT_LE(co2.lower, recipe.bias);
+    EXPECT_GE(co2.upper, recipe.bias);
+    EXPECT_TRUE(r.trends.empty());
 }
 
 TEST_F(Monitor, A1EstimatedOnceWhereTheHistoryDeterminesIt) {

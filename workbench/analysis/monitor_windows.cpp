@@ -148,6 +148,13 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
     // The measurement test: the standardised adjustment of each measurement.
     const Eigen::VectorXd atvr = a.transpose() * vr;
     const Eigen::MatrixXd atva = a.transpose() * vf.solve(a);
+    // Each measurement's error, were it the only one: the adjustment that
+    // its reading alone would take to close the balances, with its variance.
+    for (Eigen::Index i = 0; i < n; ++i) {
+        const bool estimable = atva(i, i) > 0.0 && y[i] != 0.0;
+        t.bias.push_back(estimable ? atvr[i] / atva(i, i) / y[i] : NAN);
+        t.bias_sigma.push_back(estimable ? 1.0 / std::sqrt(atva(i, i)) / std::abs(y[i]) : NAN);
+    }
     Eigen::Index best = -1;
     for (Eigen::Index i = 0; t.failed && i < n; ++i) {
         if (!(atva(i, i) > 0.0)) continue;

@@ -85,6 +85,15 @@ the command line's report; m.plot() its pictures.)");
                                "Where a2 changed, in time order: a list of {'factor', 'time' (the start of the "
                                "first window after the change), 'ratio' (after/before), 'ratio95' [lower, upper], "
                                "'p_value'}; empty when a2 held.")
+        .def_property_readonly("trends", [](const monitor_output& o) { return member(o, "trends"); },
+                               "Where a2 moved steadily, one ramp rather than a staircase of drifts: a list of "
+                               "{'factor', 'start', 'end', 'windows', 'from', 'to' (a2 on the ramp), 'rate_per_day' "
+                               "(a2's relative change a day), 'rate95' [lower, upper]}.")
+        .def_property_readonly("meters", [](const monitor_output& o) { return member(o, "meters"); },
+                               "The meters (and lab quantities) that read wrong over a span of windows, the evidence "
+                               "of the windows' balances accumulated: a list of {'column', 'start', 'end', 'found' "
+                               "(the end of the window at which it was named), 'windows', 'bias' (relative: +0.05 "
+                               "reads 5 % high), 'bias95' [lower, upper]}.")
         .def_property_readonly("screening", [](const monitor_output& o) { return member(o, "screening"); },
                                "By column: {'values', 'missing', 'stagnant' (frozen spans: [{'start', 'end', "
                                "'rows'}]), 'out_of_range', 'out_of_range_span', 'spikes', 'spike_span', "

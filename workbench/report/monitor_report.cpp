@@ -49,6 +49,29 @@ std::vector<std::string> drift_lines(const monitor_report& r) {
     return out;
 }
 
+// "a2 declined by 35 % (0.16 to 0.104) from ... to ..., -0.36 % a day (95 %
+// -0.38 .. -0.34)"; "feed_kmol_h.CO2 read 5.1 % high (95 % 4.6 .. 5.6) from
+// ... to ... (20 windows; named at ...)".
+std::vector<std::string> evidence_lines(const monitor_report& r) {
+    const monitor_result& m = *r.result;
+    std::vector<std::string> out;
+    const auto percent = [](double v) { return sig(100.0 * v, 2); };
+    for (const a2_trend& t : m.trends) {
+        const double change = t.to / t.from - 1.0;
+        out.push_back(std::string("a2 ") + (change < 0.0 ? "declined" : "rose") + " by " + percent(std::abs(change)) +
+                      " % (" + sig(t.from, 3) + " to " + sig(t.to, 3) + ") from " + when(r, t.start) + " to " +
+                      when(r, t.end) + ", " + percent(t.rate) + " % a day (95 % " + percent(t.lower) + " .. " +
+                      percent(t.upper) + ")");
+    }
+    for (const bias_span& b : m.meters) {
+        out.push_back(b.column + " read " + percent(std::abs(b.bias)) + " % " + (b.bias > 0.0 ? "high" : "low") +
+                      " (95 % " + percent(b.lower) + " .. " + percent(b.upper) + " %) from " + when(r, b.start) +
+                      " to " + when(r, b.end) + " (" + std::to_string(b.windows) + " windows; named at " +
+                      when(r, b.found) + ")");
+    }
+    return out;
+}
+
 std::vector<std::string> summary_lines(const monitor_report& r) {
     const monitor_result& m = *r.result;
     std::vector<std::string> out;
@@ -65,6 +88,7 @@ std::vector<std::string> summary_lines(const monitor_report& r) {
                       (std::isfinite(m.dispersion) ? " (scatter of ln a2 " + sig(m.dispersion, 3) + " times the stated)" : ""));
     }
     for (const std::string& d : drift_lines(r)) out.push_back(d);
+    for (const std::string& e : evidence_lines(r)) out.push_back(e);
     for (const std::string& n : m.notes) out.push_back(n);
     return out;
 }
@@ -116,6 +140,10 @@ void print_monitor(std::ostream& out, const monitor_report& r) {
     out << "\nDrifts of a2\n";
     if (m.drifts.empty()) out << "  none\n";
     for (const std::string& d : drift_lines(r)) out << "  " << d << "\n";
+    out << "\nEvidence over windows (trends of a2; meters that read wrong)\n";
+    const std::vector<std::string> evidence = evidence_lines(r);
+    if (evidence.empty()) out << "  none\n";
+    for (const std::string& e : evidence) out << "  " << e << "\n";
     out << "\nSummary\n";
     for (const std::string& s : summary_lines(r)) out << "  " << s << "\n";
 }
@@ -196,6 +224,27 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
                                {"ratio", json_number(d.ratio)},
                                {"ratio95", {json_number(d.lower), json_number(d.upper)}},
                                {"p_value", json_number(d.p_value)}});
+    }
+    j["trends"] = nlohmann::ordered_json::array();
+    for (const a2_trend& t : m.trends) {
+        j["trends"].push_back({{"factor", "a2"},
+                               {"start", when(r, t.start)},
+                               {"end", when(r, t.end)},
+                               {"windows", t.windows},
+                               {"from", json_number(t.from)},
+                               {"to", json_number(t.to)},
+                               {"rate_per_day", json_number(t.rate)},
+                               {"rate95", {json_number(t.lower), json_number(t.upper)}}});
+    }
+    j["meters"] = nlohmann::ordered_json::array();
+    for (const bias_span& b : m.meters) {
+        j["meters"].push_back({{"column", b.column},
+                               {"start", when(r, b.start)},
+                               {"end", when(r, b.end)},
+                               {"found", when(r, b.found)},
+                               {"windows", b.windows},
+                               {"bias", json_number(b.bias)},
+                               {"bias95", {json_number(b.lower), json_number(b.upper)}}});
     }
     j["summary"] = {{"windows", m.windows.size()},     {"fitted", m.fitted},
                     {"not_steady", m.not_steady},      {"without_lab", m.without_lab},

@@ -1,0 +1,111 @@
+// The monitor's evidence over windows: a2's trends and the meters' bias
+// spans (analysis/evidence.h), from the windows already fitted.
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "analysis/evidence.h"
+#include "analysis/monitor.h"
+#include "base/timestamps.h"
+
+namespace workbench {
+namespace {
+
+constexpr double days_per_3_years = 3.0 * 365.25;
+
+// The windows that do not overlap (each from the first on that starts
+// where the one before it ended, or later): overlapping ones share rows,
+// and their estimates are not independent.
+template <class Keep>
+std::vector<std::size_t> apart(const std::vector<monitor_window>& windows, Keep keep) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        if (!out.empty() && windows[i].start < windows[out.back()].end) continue;
+        if (keep(windows[i])) out.push_back(i);
+    }
+    return out;
+}
+
+std::int64_t middle(const monitor_window& w) { return w.start + (w.end - w.start) / 2; }
+
+}  // namespace
+
+void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
+    m.trends.clear();
+    m.meters.clear();
+    evidence_options o;
+    o.in_control_run = std::max(2.0, days_per_3_years * static_cast<double>(ms_per_day) / static_cast<double>(window_ms));
+    const std::vector<monitor_window>& w = m.windows;
+
+    // a2: ln a2 with its standard error, scaled by the scatter the drift
+    // test found about its segments.
+    const double scale = std::isfinite(m.dispersion) ? std::max(1.0, m.dispersion) : 1.0;
+    const std::vector<std::size_t> fitted =
+        apart(w, [](const monitor_window& x) { return x.fitted && x.a2 > 0.0 && std::isfinite(x.se_ln_a2) && x.se_ln_a2 > 0.0; });
+    std::vector<window_estimate> a2;
+    for (const std::size_t i : fitted) a2.push_back({middle(w[i]), std::log(w[i].a2), scale * w[i].se_ln_a2});
+    if (a2.size() >= 4) {
+        for (const trend& t : accumulate(a2, o).trends) {
+            a2_trend x;
+            x.start = w[fitted[t.first]].start;
+            x.end = w[fitted[t.last]].end;
+            x.windows = t.last - t.first + 1;
+            x.from = std::exp(t.from);
+            x.to = std::exp(t.to);
+            x.rate = std::expm1(t.rate_per_day);
+            x.lower = std::expm1(t.lower);
+            x.upper = std::expm1(t.upper);
+            m.trends.push_back(x);
+        }
+    }
+
+    // Each measurement of the balance, against a reading that is right.
+    o.reference = 0.0;
+    const std::vector<std::size_t> tested = apart(w, [](const monitor_window& x) { return x.balance.tested; });
+    std::map<std::string, std::pair<std::vector<window_estimate>, std::vector<std::size_t>>> series;
+    for (const std::size_t i : tested) {
+        const balance_test& b = w[i].balance;
+        for (std::size_t k = 0; k < b.names.size() && k < b.bias.size(); ++k) {
+            if (!std::isfinite(b.bias[k]) || !(b.bias_sigma[k] > 0.0) || !std::isfinite(b.bias_sigma[k])) continue;
+            auto& [x, at] = series[b.names[k]];
+            x.push_back({middle(w[i]), b.bias[k], b.bias_sigma[k]});
+            at.push_back(i);
+        }
+    }
+    struct candidate {
+        bias_span span;
+        double strength = 0.0;  // |bias| over its standard error
+    };
+    std::vector<candidate> found;
+    for (const auto& [name, s] : series) {
+        const auto& [x, at] = s;
+        if (x.size() < 2) continue;
+        for (const level_span& p : accumulate(x, o).spans) {
+            if (p.reference || (p.lower <= 0.0 && p.upper >= 0.0)) continue;
+            bias_span b;
+            b.column = name;
+            b.start = w[at[p.first]].start;
+            b.end = w[at[p.last]].end;
+            b.found = w[at[p.detected]].end;
+            b.windows = p.last - p.first + 1;
+            b.bias = p.level;
+            b.lower = p.lower;
+            b.upper = p.upper;
+            found.push_back({b, std::abs(p.level) / ((p.upper - p.lower) / (2.0 * 1.959963984540054))});
+        }
+    }
+    // One error shows in every measurement its balances hold: of spans that
+    // overlap, the strongest is named.
+    std::sort(found.begin(), found.end(), [](const candidate& a, const candidate& b) { return a.strength > b.strength; });
+    for (const candidate& c : found) {
+        const bool overlaps = std::any_of(m.meters.begin(), m.meters.end(), [&](const bias_span& b) {
+            return c.span.start < b.end && b.start < c.span.end;
+        });
+        if (!overlaps) m.meters.push_back(c.span);
+    }
+    std::sort(m.meters.begin(), m.meters.end(), [](const bias_span& a, const bias_span& b) {
+        return a.start != b.start ? a.start < b.start : a.column < b.column;
+    });
+}
+
+}  // namespace workbench
