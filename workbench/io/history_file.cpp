@@ -212,11 +212,14 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     if (spooled) {
         spool = std::make_shared<history_spool>();
         spool->file = std::tmpfile();
-        if (spool->file == nullptr) {
-            throw runs_error(name, 0, 0, std::string("no temporary file to hold its rows in: ") + std::strerror(errno));
+        if (spool->file == nullptr) {  // held in memory, as a sorted history is
+            h.warnings.push_back(name + ": no temporary file for its rows (" + std::strerror(errno) + "): held in memory");
+            spooled = false;
+            spool.reset();
+        } else {
+            spool->width = 2 + h.columns.size();
+            record.resize(spool->width);
         }
-        spool->width = 2 + h.columns.size();
-        record.resize(spool->width);
     }
     // Each column's first value out of bounds: where, and as written.
     struct first_out { std::size_t line = 0; std::string cell; double value = 0.0; };
@@ -230,7 +233,14 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     // Held, the columns sized from the first rows' length and the file's (a
     // margin over), not grown by doubling: twice the memory at worst.
     constexpr std::size_t sample_rows = 64;
-    std::size_t sample_bytes = 0;
+    std::size_t sample_bytes = 0, room = 0;
+    // Out of memory, held: refused as too large an input, saying how large.
+    const auto out_of_memory = [&](std::size_t line) {
+        throw runs_error(name, line, 0,
+                         "out of memory holding " + std::to_string(rows) + " rows of " + std::to_string(h.columns.size()) +
+                             " columns" + (room > rows ? " (making room for " + std::to_string(room) + ")" : "") +
+                             ": give a part of the history" + (sort ? ", or its rows in time order without --sort" : ""));
+    };
     try {
         while (reader.next(rec)) {
             if (std::exchange(first, false) && units_row(rec, cols, name, h.warnings)) continue;
@@ -241,6 +251,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                     const std::size_t reserve = std::min<std::size_t>(
                         bytes / std::max<std::size_t>(1, sample_bytes / sample_rows) / 16 * 17 + sample_rows,
                         static_cast<std::size_t>(max_history_values) / std::max<std::size_t>(1, h.columns.size()) + 1);
+                    room = reserve;
                     h.time.reserve(reserve);
                     h.line.reserve(reserve);
                     for (history_column& c : h.columns) c.values.reserve(reserve);
@@ -329,9 +340,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
             }
         }
     } catch (const std::bad_alloc&) {
-        throw runs_error(name, rec.line, 0,
-                         "out of memory holding " + std::to_string(rows) + " rows of " + std::to_string(h.columns.size()) +
-                             " columns: give a part of the history" + (sort ? ", or its rows in time order without --sort" : ""));
+        out_of_memory(rec.line);
     }
     if (rows == 0) throw runs_error(name, header_line, 0, "no rows: the header must be followed by at least one row");
     if (spooled) {
@@ -350,7 +359,11 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     h.zoned = any_offset;
     h.sha256 = digest.hex();
     if (sort) {
-        sort_rows(h);
+        try {
+            sort_rows(h);
+        } catch (const std::bad_alloc&) {
+            out_of_memory(0);
+        }
         for (std::size_t k = 1; k < h.rows(); ++k) {
             if (h.time[k] == h.time[k - 1]) {
                 h.warnings.push_back(name + ":" + std::to_string(h.line[k]) + ": the same time as line " +

@@ -112,7 +112,8 @@ history parse_history(const std::string& text, const std::string& name, bool sor
 // From a reader of the file's bytes (read(buffer, capacity), 0 at the end);
 // `bytes`, the file's size when known, lets held columns be sized once from
 // the first rows' length rather than grow by doubling. `spooled`: the rows
-// written to a temporary file (not with `sort`).
+// written to a temporary file (not with `sort`; held, with a warning, when
+// no temporary file can be made).
 history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes = 0,
                    bool spooled = false);
 
