@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "analysis/monitor.h"
+#include "analysis/monitor_select.h"
 #include "model/properties.h"
 
 namespace {
@@ -200,6 +201,32 @@ TEST(MonitorWindows, SpooledRowsFoldIntoTheirWindowsAtEveryEdge) {
     for (std::size_t i = 0; i < w.size(); ++i) {
         EXPECT_EQ(held[i].settings, w[i].settings) << i;
         EXPECT_EQ(held[i].rows, w[i].rows) << i;
+    }
+}
+
+// The order statistic found in passes of 16-bit bins is the one a sort
+// finds, with ties, at the first, the middle and the last rank.
+TEST(MonitorWindows, AnOrderStatisticInPassesIsTheSortedOnes) {
+    std::mt19937_64 rng(5);
+    for (const std::size_t n : {1u, 2u, 7u, 1000u}) {
+        std::vector<double> v(n);
+        // Few exponents, and mantissas that differ in every 16 bits: ties
+        // within each pass's bins, and among the values.
+        for (double& x : v) {
+            x = std::ldexp(1.0 + static_cast<double>(rng() % 3) * 0x1p-5 + static_cast<double>(rng() % 3) * 0x1p-20 +
+                               static_cast<double>(rng() % 3) * 0x1p-36 + static_cast<double>(rng() % 3) * 0x1p-50,
+                           static_cast<int>(rng() % 3) - 1);
+        }
+        std::vector<double> sorted = v;
+        std::sort(sorted.begin(), sorted.end());
+        for (const std::size_t rank : {std::size_t{0}, n / 2, n - 1}) {
+            order_statistic s(rank);
+            while (!s.done()) {
+                for (const double x : v) s.add(std::bit_cast<std::uint64_t>(x));
+                s.end_pass();
+            }
+            EXPECT_EQ(std::bit_cast<double>(s.value()), sorted[rank]) << n << " values, rank " << rank;
+        }
     }
 }
 
