@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 #include <numeric>
-#include <stdexcept>
 #include <utility>
 
 #include "base/digest.h"
