@@ -7,6 +7,7 @@
 
 #include <boost/math/distributions/chi_squared.hpp>
 
+#include "analysis/monitor_select.h"
 #include "analysis/runs_model.h"
 #include "base/text.h"
 #include "io/case_file.h"
@@ -45,13 +46,13 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b <
 // past the times that can be written.
 void check_window_count(const history& h, const monitor_options& o) {
     if (h.rows() == 0) return;
-    const std::int64_t first = floor_div(h.time.front(), o.step_ms), last = floor_div(h.time.back(), o.step_ms);
+    const std::int64_t front = h.first_time(), back = h.last_time();
+    const std::int64_t first = floor_div(front, o.step_ms), last = floor_div(back, o.step_ms);
     const std::int64_t count = last - first + 1;
-    const double days = static_cast<double>(h.time.back() - h.time.front()) / static_cast<double>(ms_per_day);
+    const double days = static_cast<double>(back - front) / static_cast<double>(ms_per_day);
     const std::string made = mention("window", "", duration_text(o.window_ms)) + " every " +
                              mention("step", "", duration_text(o.step_ms)) + " over " + h.file + "'s " + sig(days, 3) +
-                             " days (" + timestamp_text(h.time.front(), h.zoned) + " .. " +
-                             timestamp_text(h.time.back(), h.zoned) + ") make ";
+                             " days (" + timestamp_text(front, h.zoned) + " .. " + timestamp_text(back, h.zoned) + ") make ";
     if (count > max_monitor_windows) {
         throw input_error(made + std::to_string(count) + " windows, more than the " + std::to_string(max_monitor_windows) +
                           " one run follows: give a longer " + mention("step") + ", or a part of the history");
@@ -60,17 +61,43 @@ void check_window_count(const history& h, const monitor_options& o) {
         throw input_error(made + "windows reaching past the years 0000 .. 9999, which cannot be written");
     }
     if (o.step_ms >= o.window_ms) return;
-    // Overlapping windows: the rows read over all of them.
+    // Overlapping windows: the rows read over all of them, each row once
+    // for each window it lies in (those from `first` on).
     long long reads = 0;
-    for (std::int64_t k = first; k <= last; ++k) {
-        const auto from = std::lower_bound(h.time.begin(), h.time.end(), k * o.step_ms);
-        reads += std::lower_bound(from, h.time.end(), k * o.step_ms + o.window_ms) - from;
+    history_rows rows(h);
+    while (rows.next()) {
+        const std::int64_t t = rows.time();
+        reads += floor_div(t, o.step_ms) - std::max(first - 1, floor_div(t - o.window_ms, o.step_ms));
     }
     if (reads > max_monitor_window_rows) {
         throw input_error(made + std::to_string(count) + " windows that overlap, " + sig(static_cast<double>(reads), 3) +
                           " rows read over them, more than the " + sig(static_cast<double>(max_monitor_window_rows)) +
                           " one run reads: give a longer " + mention("step"));
     }
+}
+
+// The rows' spacing: the median of the positive steps between them (of
+// an even count, the upper of the middle two).
+std::int64_t spacing_of(const history& h) {
+    order_statistic middle;
+    std::uint64_t steps = 0;
+    do {
+        steps = 0;
+        history_rows rows(h);
+        std::int64_t before = 0;
+        while (rows.next()) {
+            const std::int64_t t = rows.time();
+            if (rows.row() > 0 && t > before) {
+                middle.add(static_cast<std::uint64_t>(t - before));
+                ++steps;
+            }
+            before = t;
+        }
+        if (steps == 0) return 0;
+        middle.set_rank(steps / 2);
+        middle.end_pass();
+    } while (!middle.done());
+    return static_cast<std::int64_t>(middle.value());
 }
 
 }  // namespace
@@ -92,15 +119,7 @@ monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_
         throw input_error(mention("fix", "a1", sig(*o.a1)) + ": must lie within " + sig(factor_lower) + " .. " +
                           sig(factor_upper));
     }
-    // The rows' spacing: the median of the positive steps between them.
-    std::vector<std::int64_t> steps;
-    for (std::size_t k = 1; k < h.rows(); ++k) {
-        if (h.time[k] > h.time[k - 1]) steps.push_back(h.time[k] - h.time[k - 1]);
-    }
-    if (!steps.empty()) {
-        std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-        p.spacing_ms = steps[steps.size() / 2];
-    }
+    p.spacing_ms = spacing_of(h);
     if (o.window_ms < p.spacing_ms) {
         throw input_error(mention("window", "", duration_text(o.window_ms)) + " is shorter than the rows' spacing (" +
                           duration_text(p.spacing_ms) + ", the median in " + h.file +
@@ -110,7 +129,7 @@ monitor_problem monitor_problem_of(history h, const reactor_case& base, monitor_
     bool lab = false;
     for (const history_column& c : h.columns) {
         if (c.kind != column_kind::measured) continue;
-        lab = lab || std::any_of(c.values.begin(), c.values.end(), [](double v) { return std::isfinite(v); });
+        lab = lab || h.rows() - c.missing - c.out_of_range > 0;
     }
     if (!lab) {
         throw runs_error(h.file, 0, 0, "no lab sample: no row gives a usable value of " + quantity_columns() +

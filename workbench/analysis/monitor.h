@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/estimate.h"
@@ -96,11 +97,17 @@ struct column_screening {
     std::size_t spikes = 0;
     std::optional<time_span> spike_span;  // the first and the last spike
     double noise = NAN;            // short-term standard deviation (from successive differences)
+    // The rows (0-based) it leaves out, in order, for the windows: each
+    // frozen run's first and last, and each spike.
+    std::vector<std::pair<std::size_t, std::size_t>> frozen_rows;
+    std::vector<std::size_t> spike_rows;
 };
 
-// Screens every column of the history: frozen runs and spikes are set to
-// NaN in h (out-of-range values already are), each finding counted.
-std::vector<column_screening> screen_history(history& h, const monitor_options& o);
+// Screens every column of the history: frozen runs and spikes found (the
+// values out of range already are NaN), each finding counted. In passes
+// over the rows, holding no column: a few look at each value's neighbours,
+// the noise is an exact median over the column (monitor_select.h).
+std::vector<column_screening> screen_history(const history& h, const monitor_options& o);
 
 // ---- Windows ----
 
@@ -218,6 +225,8 @@ std::string window_counts(const monitor_result& m);
 
 // The windows of a screened history: rows, lab samples, steadiness,
 // averaged settings and lab, the balance test and reconciliation (no solve).
+// One pass over the rows, each folded into the windows it lies in as it is
+// read (those open at once held, each window's sums and no row).
 std::vector<monitor_window> window_history(const monitor_problem& p, const std::vector<column_screening>& screening);
 
 // The change points of a series of ln a2 with their standard errors:

@@ -3,6 +3,7 @@
 // meters against the lab analysis, reconciled where it fails.
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
 #include <Eigen/Dense>
 #include <boost/math/distributions/chi_squared.hpp>
@@ -195,6 +196,100 @@ balance_test test_balance(const reactor_case& base, settings_given& s, observati
 
 }  // namespace
 
+namespace {
+
+// A window as its rows are read: their count, the lab's weighted sums and
+// each setting's sums by quarter, by column.
+struct window_sums {
+    monitor_window w;
+    std::vector<double> sw, swx;         // a measurement's sum of 1/sigma^2 and of value/sigma^2
+    std::vector<char> given;             // a measurement's sigma given on a row
+    std::vector<std::array<double, 4>> sum, count;  // a setting's, by quarter
+    std::vector<double> total, n;
+    window_sums(std::int64_t start, std::int64_t length, std::size_t columns)
+        : sw(columns, 0.0), swx(columns, 0.0), given(columns, 0), sum(columns), count(columns), total(columns, 0.0),
+          n(columns, 0.0) {
+        w.start = start;
+        w.end = start + length;
+    }
+};
+
+// The window its sums make: the lab averaged, each setting's mean and
+// whether it held still, why it is not fitted, the balance.
+monitor_window window_of(window_sums& ws, const monitor_problem& p, const std::vector<column_screening>& screening) {
+    const history& h = p.h;
+    const monitor_options& o = p.options;
+    monitor_window& w = ws.w;
+    std::vector<std::string> missing;
+    w.steady = w.rows > 0;
+    for (std::size_t ci = 0; ci < h.columns.size(); ++ci) {
+        const history_column& c = h.columns[ci];
+        if (c.kind == column_kind::sigma) continue;
+        if (c.kind == column_kind::measured) {
+            // The lab samples averaged, each weighed by 1/sigma^2.
+            if (ws.sw[ci] > 0.0) w.measured[c.index] = measurement{ws.swx[ci] / ws.sw[ci], 1.0 / std::sqrt(ws.sw[ci]), ws.given[ci] != 0};
+            continue;
+        }
+        // A setting: its mean, and whether it held still. The window in
+        // quarters: the spread of the quarters' means against what the
+        // column's noise allows, and against a practical change.
+        const auto which = static_cast<setting>(c.index);
+        const std::array<double, 4>& sum = ws.sum[ci];
+        const std::array<double, 4>& count = ws.count[ci];
+        if (ws.n[ci] == 0.0) {
+            if (w.rows > 0) missing.push_back(c.name);
+            continue;
+        }
+        const double mean = ws.total[ci] / ws.n[ci];
+        w.settings[c.index] = mean;
+        std::size_t lo = 4, hi = 4;
+        for (std::size_t q = 0; q < 4; ++q) {
+            if (count[q] == 0.0) continue;
+            if (lo == 4 || sum[q] / count[q] < sum[lo] / count[lo]) lo = q;
+            if (hi == 4 || sum[q] / count[q] > sum[hi] / count[hi]) hi = q;
+        }
+        const double spread = sum[hi] / count[hi] - sum[lo] / count[lo];
+        const double noise = screening[ci].noise;
+        const double allowed = 5.0 * (std::isfinite(noise) ? noise : 0.0) * std::sqrt(1.0 / count[hi] + 1.0 / count[lo]);
+        if (spread > allowed && spread > practical_change(which, mean)) {
+            w.steady = false;
+            w.moved.push_back(c.name + " moved by " + sig(spread, 3) +
+                              (mean != 0.0 && !is_temperature(which) ? " (" + sig(100.0 * spread / std::abs(mean), 2) + " %)" : ""));
+        }
+    }
+    // Why it is not fitted, the first that holds.
+    if (w.rows == 0) {
+        w.reason = "no rows (a gap in the history)";
+        w.flags.push_back("no rows");
+        w.steady = false;
+    } else if (!missing.empty()) {
+        std::string list;
+        for (const std::string& m : missing) list += (list.empty() ? "" : ", ") + m;
+        w.reason = "no usable value of " + list + " (missing, or left out by the screening)";
+        w.flags.push_back("missing values");
+        w.steady = false;
+    } else if (!w.steady) {
+        std::string list;
+        for (const std::string& m : w.moved) list += (list.empty() ? "" : "; ") + m;
+        w.reason = "not steady: " + list;
+        w.flags.push_back("not steady");
+    } else if (w.lab_samples == 0) {
+        w.reason = "no lab sample";
+        w.flags.push_back("no lab sample");
+    }
+    if (w.reason.empty()) {
+        w.balance = test_balance(p.base, w.settings, w.measured, o, h);
+        if (w.balance.failed) {
+            w.flags.push_back("balance failed");
+        }
+    } else {
+        w.balance.why_not = "not tested: the window is not fitted";
+    }
+    return std::move(w);
+}
+
+}  // namespace
+
 std::vector<monitor_window> window_history(const monitor_problem& p, const std::vector<column_screening>& screening) {
     const history& h = p.h;
     const monitor_options& o = p.options;
@@ -202,115 +297,70 @@ std::vector<monitor_window> window_history(const monitor_problem& p, const std::
     std::vector<monitor_window> out;
     if (h.rows() == 0) return out;
     const auto floor_div = [](std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); };
-    std::size_t first = 0;  // the first row at or after the window's start
-    for (std::int64_t start = floor_div(h.time.front(), step) * step; start <= h.time.back(); start += step) {
-        monitor_window w;
-        w.start = start;
-        w.end = start + o.window_ms;
-        while (first < h.rows() && h.time[first] < start) ++first;
-        std::size_t last = first;
-        while (last < h.rows() && h.time[last] < w.end) ++last;
-        w.rows = last - first;
-        if (w.rows > 0) w.first_line = h.line[first];
-        // Lab samples: rows with a measurement.
-        for (std::size_t k = first; k < last; ++k) {
-            for (const history_column& c : h.columns) {
-                if (c.kind == column_kind::measured && std::isfinite(c.values[k])) {
-                    ++w.lab_samples;
-                    break;
-                }
-            }
-        }
-        std::vector<std::string> missing;
-        w.steady = w.rows > 0;
-        for (std::size_t ci = 0; ci < h.columns.size(); ++ci) {
-            const history_column& c = h.columns[ci];
-            if (c.kind == column_kind::sigma) continue;
-            if (c.kind == column_kind::measured) {
-                // The lab samples averaged, each weighed by 1/sigma^2.
-                const auto q = static_cast<quantity>(c.index);
-                const history_column* sc = h.sigma_of(q);
-                double sw = 0.0, swx = 0.0;
-                bool given = false;
-                for (std::size_t k = first; k < last; ++k) {
-                    if (!std::isfinite(c.values[k])) continue;
-                    double sg = info(q).default_sigma;
-                    if (sc != nullptr && std::isfinite(sc->values[k])) {
-                        sg = sc->values[k];
-                        given = true;
-                    }
-                    sw += 1.0 / (sg * sg);
-                    swx += c.values[k] / (sg * sg);
-                }
-                if (sw > 0.0) w.measured[c.index] = measurement{swx / sw, 1.0 / std::sqrt(sw), given};
-                continue;
-            }
-            // A setting: its mean, and whether it held still. The window in
-            // quarters: the spread of the quarters' means against what the
-            // column's noise allows, and against a practical change.
-            const auto which = static_cast<setting>(c.index);
-            std::array<double, 4> sum{}, count{};
-            double total = 0.0, n = 0.0;
-            for (std::size_t k = first; k < last; ++k) {
-                if (!std::isfinite(c.values[k])) continue;
-                const auto quarter = static_cast<std::size_t>(std::min<std::int64_t>(3, 4 * (h.time[k] - start) / o.window_ms));
-                sum[quarter] += c.values[k];
-                count[quarter] += 1.0;
-                total += c.values[k];
-                n += 1.0;
-            }
-            if (n == 0.0) {
-                if (w.rows > 0) missing.push_back(c.name);
-                continue;
-            }
-            const double mean = total / n;
-            w.settings[c.index] = mean;
-            std::size_t lo = 4, hi = 4;
-            for (std::size_t q = 0; q < 4; ++q) {
-                if (count[q] == 0.0) continue;
-                if (lo == 4 || sum[q] / count[q] < sum[lo] / count[lo]) lo = q;
-                if (hi == 4 || sum[q] / count[q] > sum[hi] / count[hi]) hi = q;
-            }
-            const double spread = sum[hi] / count[hi] - sum[lo] / count[lo];
-            const double noise = screening[ci].noise;
-            const double allowed = 5.0 * (std::isfinite(noise) ? noise : 0.0) * std::sqrt(1.0 / count[hi] + 1.0 / count[lo]);
-            if (spread > allowed && spread > practical_change(which, mean)) {
-                w.steady = false;
-                w.moved.push_back(c.name + " moved by " + sig(spread, 3) +
-                                  (mean != 0.0 && !is_temperature(which) ? " (" + sig(100.0 * spread / std::abs(mean), 2) + " %)" : ""));
-            }
-        }
-        // Why it is not fitted, the first that holds.
-        if (w.rows == 0) {
-            w.reason = "no rows (a gap in the history)";
-            w.flags.push_back("no rows");
-            w.steady = false;
-        } else if (!missing.empty()) {
-            std::string list;
-            for (const std::string& m : missing) list += (list.empty() ? "" : ", ") + m;
-            w.reason = "no usable value of " + list + " (missing, or left out by the screening)";
-            w.flags.push_back("missing values");
-            w.steady = false;
-        } else if (!w.steady) {
-            std::string list;
-            for (const std::string& m : w.moved) list += (list.empty() ? "" : "; ") + m;
-            w.reason = "not steady: " + list;
-            w.flags.push_back("not steady");
-        } else if (w.lab_samples == 0) {
-            w.reason = "no lab sample";
-            w.flags.push_back("no lab sample");
-        }
-        if (w.reason.empty()) {
-            w.balance = test_balance(p.base, w.settings, w.measured, o, h);
-            if (w.balance.failed) {
-                w.flags.push_back("balance failed");
-            }
-        } else {
-            w.balance.why_not = "not tested: the window is not fitted";
-        }
-        out.push_back(std::move(w));
-        if (last == h.rows() && start + step > h.time.back()) break;
+    const std::size_t columns = h.columns.size();
+    // Each measurement's sigma column (columns: none).
+    std::vector<std::size_t> sigma_column(columns, columns);
+    for (std::size_t ci = 0; ci < columns; ++ci) {
+        if (h.columns[ci].kind != column_kind::measured) continue;
+        const history_column* sc = h.sigma_of(static_cast<quantity>(h.columns[ci].index));
+        if (sc != nullptr) sigma_column[ci] = static_cast<std::size_t>(sc - h.columns.data());
     }
+    // The windows open at the row being read (start <= its time < end), in order.
+    std::deque<window_sums> open;
+    std::int64_t next = floor_div(h.first_time(), step);  // the next window to open, in steps
+    std::vector<std::size_t> next_run(columns, 0), next_spike(columns, 0);
+    std::vector<double> v(columns);
+    history_rows rows(h);
+    while (rows.next()) {
+        const std::int64_t t = rows.time();
+        const std::size_t row = rows.row();
+        for (; next <= floor_div(t, step); ++next) open.emplace_back(next * step, o.window_ms, columns);
+        while (!open.empty() && open.front().w.end <= t) {
+            out.push_back(window_of(open.front(), p, screening));
+            open.pop_front();
+        }
+        // The row as screened.
+        bool lab = false;
+        for (std::size_t ci = 0; ci < columns; ++ci) {
+            v[ci] = rows.value(ci);
+            if (!std::isfinite(v[ci])) continue;
+            const column_screening& s = screening[ci];
+            std::size_t& f = next_run[ci];
+            while (f < s.frozen_rows.size() && s.frozen_rows[f].second < row) ++f;
+            std::size_t& k = next_spike[ci];
+            while (k < s.spike_rows.size() && s.spike_rows[k] < row) ++k;
+            if ((f < s.frozen_rows.size() && s.frozen_rows[f].first <= row) || (k < s.spike_rows.size() && s.spike_rows[k] == row)) {
+                v[ci] = NAN;
+                continue;
+            }
+            lab = lab || h.columns[ci].kind == column_kind::measured;
+        }
+        for (window_sums& ws : open) {
+            monitor_window& w = ws.w;
+            if (w.rows++ == 0) w.first_line = rows.line();
+            if (lab) ++w.lab_samples;
+            const auto quarter = static_cast<std::size_t>(std::min<std::int64_t>(3, 4 * (t - w.start) / o.window_ms));
+            for (std::size_t ci = 0; ci < columns; ++ci) {
+                const history_column& c = h.columns[ci];
+                if (!std::isfinite(v[ci])) continue;
+                if (c.kind == column_kind::measured) {
+                    double sg = info(static_cast<quantity>(c.index)).default_sigma;
+                    if (sigma_column[ci] < columns && std::isfinite(v[sigma_column[ci]])) {
+                        sg = v[sigma_column[ci]];
+                        ws.given[ci] = 1;
+                    }
+                    ws.sw[ci] += 1.0 / (sg * sg);
+                    ws.swx[ci] += v[ci] / (sg * sg);
+                } else if (c.kind == column_kind::setting) {
+                    ws.sum[ci][quarter] += v[ci];
+                    ws.count[ci][quarter] += 1.0;
+                    ws.total[ci] += v[ci];
+                    ws.n[ci] += 1.0;
+                }
+            }
+        }
+    }
+    for (window_sums& ws : open) out.push_back(window_of(ws, p, screening));
     return out;
 }
 

@@ -5,12 +5,15 @@
 // interval coverage on series of known truth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <random>
 #include <sstream>
 
 #include "analysis/monitor.h"
+#include "analysis/monitor_select.h"
 #include "model/properties.h"
 
 namespace {
@@ -133,6 +136,98 @@ TEST(MonitorWindows, SteadinessAndTheChecksBeforeAnySolve) {
     });
     EXPECT_NE(overlap.find("make 21600 windows that overlap, 2.33e+08 rows read over them, more than the 1e+08"),
               std::string::npos) << overlap;
+}
+
+// A history read back in pieces (spooled) and screened in passes: the
+// spikes at its ends, at a window's edges and at a piece's edge each found,
+// a frozen run across a window's edge left out of both windows, every row
+// in the windows it lies in; the same as held in memory, bit for bit.
+TEST(MonitorWindows, SpooledRowsFoldIntoTheirWindowsAtEveryEdge) {
+    // Five days of one-minute rows (7200; a spooled piece holds 6553 of
+    // them), the CO2 meter 10 kmol/h higher each day.
+    constexpr int rows = 7200;
+    const std::int64_t t0 = read_timestamp("2026-03-01T00:00").ms;
+    const std::vector<int> spikes = {0, 2, 5, 1439, 1440, 6552, 6553, 7195, 7199};
+    std::ostringstream s;
+    s.precision(12);
+    s << "time,pressure_bar,feed_kmol_h.CO2,w_UREA\n";
+    for (int k = 0; k < rows; ++k) {
+        const double pressure = 145.0 + 0.001 * std::sin(k) + (std::count(spikes.begin(), spikes.end(), k) ? 5.0 : 0.0);
+        const double co2 = k >= 1400 && k <= 1500 ? 2403.0 : 2400.0 + 10.0 * (k / 1440) + 0.0001 * std::sin(0.7 * k);
+        s << timestamp_text(t0 + k * ms_per_minute, false) << "," << pressure << "," << co2 << ",";
+        if (k % 60 == 30) s << 0.35;
+        s << "\n";
+    }
+    monitor_options o;
+    o.step_ms = ms_per_day / 2;
+    o.frozen_ms = ms_per_hour;
+    const auto windows = [&](bool spooled, std::vector<column_screening>& screening) {
+        const std::string text = s.str();
+        monitor_problem p = monitor_problem_of(history_of(text_source(text), "edges.csv", false, 0, spooled),
+                                               default_case(), o);
+        EXPECT_EQ(p.h.spool != nullptr, spooled);
+        screening = screen_history(p.h, p.options);
+        return window_history(p, screening);
+    };
+    std::vector<column_screening> screened, held_screened;
+    const std::vector<monitor_window> w = windows(true, screened);
+    ASSERT_EQ(screened.size(), 3u);
+    EXPECT_EQ(screened[0].spike_rows, std::vector<std::size_t>(spikes.begin(), spikes.end()));
+    EXPECT_EQ(screened[0].spike_span->end, t0 + 7199 * ms_per_minute);
+    EXPECT_EQ(screened[1].spikes, 0u);
+    ASSERT_EQ(screened[1].stagnant.size(), 1u);
+    EXPECT_EQ(screened[1].stagnant_rows, 101u);
+    ASSERT_EQ(w.size(), 10u);  // from 00:00 and 12:00 of each day
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        const std::size_t first = 720 * i;
+        EXPECT_EQ(w[i].rows, i + 1 < w.size() ? 1440u : 720u) << i;
+        EXPECT_EQ(w[i].first_line, first + 2) << i;
+        EXPECT_EQ(w[i].lab_samples, w[i].rows / 60) << i;
+        // The CO2 meter's mean: its days' levels, without the frozen run.
+        double level = 0.0, n = 0.0;
+        for (std::size_t k = first; k < std::min<std::size_t>(first + 1440, rows); ++k) {
+            if (k >= 1400 && k <= 1500) continue;
+            level += 2400.0 + 10.0 * static_cast<double>(k / 1440);
+            n += 1.0;
+        }
+        EXPECT_NEAR(*w[i].settings[static_cast<std::size_t>(setting::feed_CO2)], level / n, 0.001) << i;
+    }
+    const std::vector<monitor_window> held = windows(false, held_screened);
+    ASSERT_EQ(held.size(), w.size());
+    for (std::size_t ci = 0; ci < screened.size(); ++ci) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(held_screened[ci].noise), std::bit_cast<std::uint64_t>(screened[ci].noise));
+        EXPECT_EQ(held_screened[ci].spike_rows, screened[ci].spike_rows);
+    }
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        EXPECT_EQ(held[i].settings, w[i].settings) << i;
+        EXPECT_EQ(held[i].rows, w[i].rows) << i;
+    }
+}
+
+// The order statistic found in passes of 16-bit bins is the one a sort
+// finds, with ties, at the first, the middle and the last rank.
+TEST(MonitorWindows, AnOrderStatisticInPassesIsTheSortedOnes) {
+    std::mt19937_64 rng(5);
+    for (const std::size_t n : {1u, 2u, 7u, 1000u}) {
+        std::vector<double> v(n);
+        // Few exponents, and mantissas that differ in every 16 bits: ties
+        // within each pass's bins, and among the values.
+        for (double& x : v) {
+            x = std::ldexp(1.0 + static_cast<double>(rng() % 3) * 0x1p-5 + static_cast<double>(rng() % 3) * 0x1p-20 +
+                               static_cast<double>(rng() % 3) * 0x1p-36 + static_cast<double>(rng() % 3) * 0x1p-50,
+                           static_cast<int>(rng() % 3) - 1);
+        }
+        std::vector<double> sorted = v;
+        std::sort(sorted.begin(), sorted.end());
+        for (const std::size_t rank : {std::size_t{0}, n / 2, n - 1}) {
+            order_statistic s(rank);
+            while (!s.done()) {
+                for (const double x : v) s.add(std::bit_cast<std::uint64_t>(x));
+                s.end_pass();
+            }
+            EXPECT_EQ(std::bit_cast<double>(s.value()), sorted[rank]) << n << " values, rank " << rank;
+        }
+    }
 }
 
 TEST(MonitorDrift, FalseAlarmRatePowerAndTheRatiosInterval) {

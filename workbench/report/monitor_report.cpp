@@ -111,8 +111,8 @@ void print_monitor(std::ostream& out, const monitor_report& r) {
     const monitor_problem& p = *r.problem;
     const monitor_result& m = *r.result;
     const history& h = p.h;
-    out << "History " << printable(h.file) << ": " << h.rows() << " rows, " << when(r, h.time.front()) << " .. "
-        << when(r, h.time.back()) << ", every " << duration_text(p.spacing_ms) << " (median)\n"
+    out << "History " << printable(h.file) << ": " << h.rows() << " rows, " << when(r, h.first_time()) << " .. "
+        << when(r, h.last_time()) << ", every " << duration_text(p.spacing_ms) << " (median)\n"
         << "  times " << times_text(h) << "\n"
         << "  windows of " << duration_text(p.options.window_ms) << " every " << duration_text(p.options.step_ms) << "\n\n";
     out << "Screening (values left out)\n"
@@ -156,8 +156,8 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
     j["history"] = {{"file", h.file},
                     {"sha256", h.sha256},
                     {"rows", h.rows()},
-                    {"first", when(r, h.time.front())},
-                    {"last", when(r, h.time.back())},
+                    {"first", when(r, h.first_time())},
+                    {"last", when(r, h.last_time())},
                     {"spacing", duration_text(p.spacing_ms)},
                     {"times", times_text(h)},
                     {"sorted", h.sorted}};
@@ -388,8 +388,8 @@ std::string monitor_html(const monitor_report& r, const monitor_html_context& c)
     const std::string title = "Reactor monitor of " + p.h.file;
     h << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << html_escaped(title)
       << "</title>\n<style>" << html_style() << "</style>\n</head>\n<body>\n";
-    h << "<h1>" << html_escaped(title) << "</h1>\n<p>" << p.h.rows() << " rows, " << html_escaped(when(r, p.h.time.front()))
-      << " .. " << html_escaped(when(r, p.h.time.back())) << "; windows of " << duration_text(p.options.window_ms)
+    h << "<h1>" << html_escaped(title) << "</h1>\n<p>" << p.h.rows() << " rows, " << html_escaped(when(r, p.h.first_time()))
+      << " .. " << html_escaped(when(r, p.h.last_time())) << "; windows of " << duration_text(p.options.window_ms)
       << " every " << duration_text(p.options.step_ms) << "; made by " << html_escaped(c.workbench) << ".</p>\n";
     h << "<h2>Summary</h2>\n<ul class=\"verdict\">\n";
     for (const std::string& line : summary_lines(r)) h << "<li>" << html_escaped(line) << "</li>\n";

@@ -1,5 +1,7 @@
 #include "request/monitor.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "base/timestamps.h"
 
@@ -35,16 +37,32 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, std::move(more)));
     history h;
     if (r.history.table) {
-        std::string text;
+        // A table in memory, read as the CSV file it would be written as, a
+        // row at a time (its rows spooled unless sorted, as a file's).
         const table_given& t = *r.history.table;
-        // A table in memory, as the CSV file it would be written as.
-        for (std::size_t k = 0; k < t.header.size(); ++k) text += (k ? "," : "") + csv_cell(t.header[k]);
-        text += "\n";
-        for (const std::vector<std::string>& row : t.rows) {
-            for (std::size_t k = 0; k < row.size(); ++k) text += (k ? "," : "") + csv_cell(row[k]);
-            text += "\n";
-        }
-        h = parse_history(text, t.name, r.sort);
+        std::size_t next = 0;     // the table's next row; 0: the header
+        std::string line;         // the one being read
+        std::size_t at = 0;       // in it
+        const auto read = [&](char* to, std::size_t capacity) {
+            std::size_t given = 0;
+            while (given < capacity) {
+                if (at == line.size()) {
+                    if (next > t.rows.size()) break;
+                    const std::vector<std::string>& cells = next == 0 ? t.header : t.rows[next - 1];
+                    line.clear();
+                    for (std::size_t k = 0; k < cells.size(); ++k) line += (k ? "," : "") + csv_cell(cells[k]);
+                    line += "\n";
+                    at = 0;
+                    ++next;
+                }
+                const std::size_t part = std::min(capacity - given, line.size() - at);
+                line.copy(to + given, part, at);
+                at += part;
+                given += part;
+            }
+            return given;
+        };
+        h = history_of(read, t.name, r.sort, 0, true);
     } else {
         h = read_history(r.history.file, r.sort);
         j.inputs.push_back({"history file", r.history.file, h.sha256});
