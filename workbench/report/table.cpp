@@ -2,18 +2,57 @@
 
 #include <cmath>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "base/text.h"
+#include "model/settings.h"
 
 namespace workbench {
 
-column& table::add(std::string name, cell_kind kind, std::string unit, std::string meaning) {
+cell_kind cell_of(field_kind k) {
+    switch (k) {
+        case field_kind::count: return cell_kind::whole;
+        case field_kind::text: return cell_kind::text;
+        case field_kind::time: return cell_kind::time;
+        case field_kind::flag: return cell_kind::boolean;
+        case field_kind::number: return cell_kind::number;
+        case field_kind::table:
+        case field_kind::nested: break;
+    }
+    throw std::logic_error("a table or nested field is no column");
+}
+
+column& table::add(const schema_field& f) {
     column c;
-    c.name = std::move(name);
-    c.kind = kind;
-    c.unit = std::move(unit);
-    c.meaning = std::move(meaning);
+    c.name = f.name;
+    c.kind = cell_of(f.kind);
+    c.unit = f.unit;
+    c.meaning = f.meaning;
+    columns_.push_back(std::move(c));
+    return columns_.back();
+}
+
+column& table::add(const schema_field& f, std::string_view member) {
+    column& c = add(f);
+    c.name = filled(f.name, member);
+    c.meaning = filled(f.meaning, member);
+    if (std::string_view(f.name).find("<quantity>") != std::string_view::npos) {
+        // The model is text, the trays a count, every other quantity a number in the case's unit.
+        const schema_field* q = declared("case", member);
+        if (q == nullptr && setting_named(std::string(member))) q = declared("case", setting_column(*setting_named(std::string(member))));
+        c.unit = q == nullptr ? "" : q->unit;
+        if (q != nullptr) c.kind = cell_of(q->kind);
+    }
+    return c;
+}
+
+column& table::add(const result_quantity& q) {
+    column c;
+    c.name = q.name;
+    c.kind = q.kind != nullptr && std::string_view(q.kind->name) == "rate_calls" ? cell_kind::whole : cell_kind::number;
+    c.unit = q.unit;
+    c.meaning = q.meaning;
     columns_.push_back(std::move(c));
     return columns_.back();
 }
