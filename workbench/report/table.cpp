@@ -1,6 +1,7 @@
 #include "report/table.h"
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -39,8 +40,8 @@ column& table::add(const schema_field& f, std::string_view member) {
     c.meaning = filled(f.meaning, member);
     if (std::string_view(f.name).find("<quantity>") != std::string_view::npos) {
         // The model is text, the trays a count, every other quantity a number in the case's unit.
-        const schema_field* q = declared("case", member);
-        if (q == nullptr && setting_named(std::string(member))) q = declared("case", setting_column(*setting_named(std::string(member))));
+        const std::optional<setting> s = setting_named(std::string(member));
+        const schema_field* q = s ? declared("case", setting_column(*s)) : declared("case", member);
         c.unit = q == nullptr ? "" : q->unit;
         if (q != nullptr) c.kind = cell_of(q->kind);
     }
@@ -50,7 +51,8 @@ column& table::add(const schema_field& f, std::string_view member) {
 column& table::add(const result_quantity& q) {
     column c;
     c.name = q.name;
-    c.kind = q.kind != nullptr && std::string_view(q.kind->name) == "rate_calls" ? cell_kind::whole : cell_kind::number;
+    const schema_field* f = declared("result", q.name);
+    c.kind = f == nullptr ? cell_kind::number : cell_of(f->kind);
     c.unit = q.unit;
     c.meaning = q.meaning;
     columns_.push_back(std::move(c));
