@@ -65,6 +65,7 @@ int sweep_command(const invocation& in);
 int study_command(const invocation& in);
 int design_command(const invocation& in);
 int monitor_command(const invocation& in);
+int quantities_command(const invocation& in);
 
 }  // namespace workbench::cli
 

@@ -204,6 +204,8 @@ const std::vector<option_spec>& option_specs() {
         {"--report", "FILE.html", monitor_cmd,
          "Also write the whole monitor as one self-contained HTML page (the plot inline, no scripts, nothing fetched)"},
         {"--plugin", "PATH", monitor_cmd, "Plug-in library to load"},
+        // urea-reactor quantities.
+        {"--json", nullptr, quantities_cmd, "Print every type and its fields as one JSON document instead of the tables"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
          "Stop the whole command after this many seconds (wall clock): temporary files removed, exit "
          "status 124"},
@@ -277,6 +279,11 @@ const std::vector<command_spec>& command_specs() {
          "the approach to equilibrium; then where a2 changed (drifts, with the ratio after/before and its 95 % "
          "interval). Output: a table, --json, --csv, --plot, --report. Exit status 0 done (also when no window could "
          "be fitted: each says why), 1 no window solved, 2 bad input."},
+        {quantities_cmd, "quantities",
+         "List every quantity the workbench reads or writes, by type (a case, a result, a profile, a run, an estimate, "
+         "a study point, a design candidate, a monitor window, a drift, a screening finding, ...): each field's name, "
+         "unit, kind, bounds and meaning, as the tables, the CSV files and Python's DataFrames take them. --json: one "
+         "JSON document (docs/reference/quantities.md is made from it)."},
     };
     return commands;
 }

@@ -21,7 +21,8 @@ enum command : unsigned {
     sweep_cmd = 16u,
     study_cmd = 32u,
     design_cmd = 64u,
-    monitor_cmd = 128u
+    monitor_cmd = 128u,
+    quantities_cmd = 256u
 };
 inline constexpr unsigned case_commands =
     run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd;

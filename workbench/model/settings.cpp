@@ -3,16 +3,36 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <stdexcept>
+#include <string_view>
 
 #include "base/text.h"
+#include "model/schema.h"
 
 namespace workbench {
 namespace {
 
-constexpr std::array<const char*, setting_count> setting_columns = {
-    "trays", "volume_m3", "pressure_bar", "inlet_temperature_C", "outlet_temperature_C",
-    "feed_kmol_h.NH3", "feed_kmol_h.CO2", "feed_kmol_h.H2O", "feed_kmol_h.CARB",
-    "feed_kmol_h.UREA", "feed_kmol_h.O2", "feed_kmol_h.N2", "nh3_co2", "h2o_co2"};
+// The settings' column names: the case's first fields as declared
+// (model/schema.h), in the order of `setting`, a family by component.
+const std::array<std::string, setting_count>& setting_columns() {
+    static const std::array<std::string, setting_count> columns = [] {
+        std::array<std::string, setting_count> a;
+        std::size_t n = 0;
+        for (const schema_field& f : type_of("case").fields) {
+            if (std::string_view(f.name).find("<C>") == std::string_view::npos) {
+                if (n == setting_count) break;
+                a[n++] = f.name;
+                continue;
+            }
+            for (const char* c : component_names) {
+                if (n == setting_count) throw std::logic_error("the case declares more settings than there are");
+                a[n++] = filled(f.name, c);
+            }
+        }
+        return a;
+    }();
+    return columns;
+}
 
 // The command line's names for the same settings.
 const std::map<std::string, setting>& aliases() {
@@ -26,7 +46,7 @@ const std::map<std::string, setting>& aliases() {
 
 }  // namespace
 
-const char* setting_column(setting s) { return setting_columns[static_cast<std::size_t>(s)]; }
+const char* setting_column(setting s) { return setting_columns()[static_cast<std::size_t>(s)].c_str(); }
 
 std::string normalised_name(const std::string& name) {
     const std::size_t a = name.find_first_not_of(" \t");
@@ -43,7 +63,7 @@ std::string normalised_name(const std::string& name) {
 std::optional<setting> setting_named(const std::string& name) {
     const std::string key = normalised_name(name);
     for (std::size_t i = 0; i < setting_count; ++i) {
-        if (key == normalised_name(setting_columns[i])) return static_cast<setting>(i);
+        if (key == normalised_name(setting_columns()[i])) return static_cast<setting>(i);
     }
     const auto it = aliases().find(key);
     if (it != aliases().end()) return it->second;
@@ -87,27 +107,14 @@ std::optional<case_quantity> case_quantity_named(const std::string& name) {
     return std::nullopt;
 }
 
-const char* quantity_unit(const std::string& name) {
-    const std::optional<setting> s = setting_named(name);
-    if (!s) return "";
-    switch (*s) {
-        case setting::trays: return "";
-        case setting::volume_m3: return "m3";
-        case setting::pressure_bar: return "bar";
-        case setting::inlet_temperature_C:
-        case setting::outlet_temperature_C: return "C";
-        case setting::nh3_co2:
-        case setting::h2o_co2: return "mol/mol";
-        default: return "kmol/h";
-    }
-}
+const char* quantity_unit(const std::string& name) { return case_unit(name); }
 
 std::string quantity_lookalike(const std::string& name, bool model, const std::vector<std::string>& more) {
     const std::string key = normalised_name(name);
     std::vector<std::string> names = {"a1", "a2"};
     if (model) names.emplace_back("model");
     for (const char* alias : {"volume", "pressure", "t_in", "t_out", "co2"}) names.emplace_back(alias);
-    for (const char* column : setting_columns) names.emplace_back(column);
+    for (const std::string& column : setting_columns()) names.push_back(column);
     names.insert(names.end(), more.begin(), more.end());
     std::string best;
     std::size_t best_distance = 99;

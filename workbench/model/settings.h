@@ -57,8 +57,9 @@ struct case_quantity {
 // Empty when the name is none of them.
 std::optional<case_quantity> case_quantity_named(const std::string& name);
 
-// The unit of a quantity a study or a sweep varies, by the name it reports
-// it under ("outlet_temperature_C": "C", "nh3_co2": "mol/mol"); empty for
+// The unit of a quantity a study or a sweep varies (the case's, as
+// model/schema.h declares it), by the name it reports
+// it under ("pressure_bar": "bar", "nh3_co2": "mol/mol"); empty for
 // the trays, a1, a2 and the model.
 const char* quantity_unit(const std::string& name);
 

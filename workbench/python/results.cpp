@@ -84,9 +84,12 @@ column texts(const Items& items, Get get) {
     return c;
 }
 
-void put(table& t, std::string name, column c) {
-    c.name = std::move(name);
-    t.columns().push_back(std::move(c));
+// A column of a declared field (model/schema.h): its name, unit, meaning
+// and kind the declaration's; a family's member named by `member`.
+void put(table& t, const schema_field& f, column c, std::string_view member = {}) {
+    column& added = member.empty() ? t.add(f) : t.add(f, member);
+    added.numbers = std::move(c.numbers);
+    added.texts = std::move(c.texts);
 }
 
 // A numpy array of numbers.
@@ -157,10 +160,30 @@ py::object pandas_module(const char* what) {
     }
 }
 
+// Whether pandas reads the column from the CSV as int64: every cell
+// written as a whole number ("190", not "0.5", "1e+20" or empty), as the
+// trays and a volume of whole cubic metres are.
+bool read_as_whole(const column& c) {
+    if (c.numbers.empty()) return false;
+    for (std::size_t r = 0; r < c.numbers.size(); ++r) {
+        const std::string cell = csv_cell(c, r);
+        const std::size_t digits = cell.rfind('-', 0) == 0 ? 1 : 0;
+        if (cell.size() == digits || cell.find_first_not_of("0123456789", digits) != std::string::npos) return false;
+    }
+    return true;
+}
+
+py::array_t<std::int64_t> whole_array(const column& c) {
+    py::array_t<std::int64_t> a(static_cast<py::ssize_t>(c.numbers.size()));
+    auto w = a.mutable_unchecked<1>();
+    for (std::size_t k = 0; k < c.numbers.size(); ++k) w(static_cast<py::ssize_t>(k)) = static_cast<std::int64_t>(c.numbers[k]);
+    return a;
+}
+
 }  // namespace
 
-// The table as the DataFrame pandas reads from its CSV: a missing number
-// NaN, missing text NaN (a column of nothing but missing text: float), times
+// The table as the DataFrame pandas reads from its CSV: a column whose
+// cells are all written as whole numbers int64, a missing number NaN, missing text NaN (a column of nothing but missing text: float), times
 // as datetimes (UTC where the history gave offsets), a first column of times
 // as the index (a DatetimeIndex of that name); the units and meanings in
 // .attrs.
@@ -178,6 +201,8 @@ py::object data_frame(const table& t) {
             py::list l;
             for (const std::string& s : c.texts) l.append(s.empty() ? py::object(py::float_(nan)) : py::object(py::str(s)));
             d[py::str(c.name)] = pandas.attr("Series")(l, py::arg("dtype") = "object").attr("infer_objects")();
+        } else if (c.kind != cell_kind::boolean && read_as_whole(c)) {
+            d[py::str(c.name)] = whole_array(c);
         } else {
             d[py::str(c.name)] = column_object(c);
         }
@@ -493,17 +518,17 @@ py::object region_dict(const likelihood_region& g) {
     }
     using item = std::pair<std::size_t, const region_slice*>;
     table t;
-    put(t, "piece", numbers<long>(slices, [](const item& x) { return static_cast<long>(x.first); }));
-    put(t, "a1", numbers<double>(slices, [](const item& x) { return x.second->a1; }));
-    put(t, "a2_best", numbers<double>(slices, [](const item& x) { return x.second->a2_best; }));
-    put(t, "delta_best", numbers<double>(slices, [](const item& x) { return x.second->delta_best; }));
-    put(t, "a2_low", numbers<double>(slices, [](const item& x) { return x.second->a2_low; }));
-    put(t, "a2_high", numbers<double>(slices, [](const item& x) { return x.second->a2_high; }));
-    put(t, "open_low", numbers<bool>(slices, [](const item& x) { return x.second->open_low; }));
-    put(t, "open_high", numbers<bool>(slices, [](const item& x) { return x.second->open_high; }));
+    put(t, field_of("region slice", "piece"), numbers<long>(slices, [](const item& x) { return static_cast<long>(x.first); }));
+    put(t, field_of("region slice", "a1"), numbers<double>(slices, [](const item& x) { return x.second->a1; }));
+    put(t, field_of("region slice", "a2_best"), numbers<double>(slices, [](const item& x) { return x.second->a2_best; }));
+    put(t, field_of("region slice", "delta_best"), numbers<double>(slices, [](const item& x) { return x.second->delta_best; }));
+    put(t, field_of("region slice", "a2_low"), numbers<double>(slices, [](const item& x) { return x.second->a2_low; }));
+    put(t, field_of("region slice", "a2_high"), numbers<double>(slices, [](const item& x) { return x.second->a2_high; }));
+    put(t, field_of("region slice", "open_low"), numbers<bool>(slices, [](const item& x) { return x.second->open_low; }));
+    put(t, field_of("region slice", "open_high"), numbers<bool>(slices, [](const item& x) { return x.second->open_high; }));
     table e;
-    put(e, "a1", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[0]; }));
-    put(e, "a2", numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[1]; }));
+    put(e, field_of("region ellipse", "a1"), numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[0]; }));
+    put(e, field_of("region ellipse", "a2"), numbers<double>(g.ellipse, [](const std::array<double, 2>& x) { return x[1]; }));
     py::dict d;
     d["threshold"] = g.threshold;
     d["open_a1_low"] = g.open_a1_low;
@@ -517,8 +542,8 @@ py::object region_dict(const likelihood_region& g) {
 py::object bootstrap_dict(const bootstrap_result& b) {
     if (b.resamples == 0) return py::none();
     table t;
-    put(t, "a1", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[0]; }));
-    put(t, "a2", numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[1]; }));
+    put(t, field_of("bootstrap sample", "a1"), numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[0]; }));
+    put(t, field_of("bootstrap sample", "a2"), numbers<double>(b.samples, [](const std::array<double, 2>& x) { return x[1]; }));
     const auto by_factor = [](const std::array<double, 2>& v) {
         py::dict d;
         d["a1"] = v[0];
@@ -541,13 +566,13 @@ py::object left_out_table(const estimate_output& o) {
     if (!l.computed) return py::none();
     const std::vector<plant_run>& runs = o.e.problem.runs.runs;
     table t;
-    put(t, "run", texts(l.runs, [&](const left_out_run& x) { return runs[x.run].name; }));
-    put(t, "ok", numbers<bool>(l.runs, [](const left_out_run& x) { return x.ok; }));
+    put(t, field_of("left-out run", "run"), texts(l.runs, [&](const left_out_run& x) { return runs[x.run].name; }));
+    put(t, field_of("left-out run", "ok"), numbers<bool>(l.runs, [](const left_out_run& x) { return x.ok; }));
     for (std::size_t k = 0; k < 2; ++k) {
         const std::string n = k == 0 ? "a1" : "a2";
-        put(t, n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.value[k]; }));
-        put(t, "shift_ln_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_ln[k]; }));
-        put(t, "shift_se_" + n, numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_se[k]; }));
+        put(t, field_of("left-out run", "<factor>"), numbers<double>(l.runs, [k](const left_out_run& x) { return x.value[k]; }), n);
+        put(t, field_of("left-out run", "shift_ln_<factor>"), numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_ln[k]; }), n);
+        put(t, field_of("left-out run", "shift_se_<factor>"), numbers<double>(l.runs, [k](const left_out_run& x) { return x.shift_se[k]; }), n);
     }
     return py::cast(t);
 }
@@ -596,16 +621,16 @@ table starts(const estimate_result& e) {
     table t;
     for (std::size_t k = 0; k < 2; ++k) {
         const std::string name = k == 0 ? "a1" : "a2";
-        put(t, "from_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.from[k]; }));
-        put(t, "to_" + name, numbers<double>(s, [k](const start_outcome& o) { return o.to[k]; }));
+        put(t, field_of("start", "from_<factor>"), numbers<double>(s, [k](const start_outcome& o) { return o.from[k]; }), name);
+        put(t, field_of("start", "to_<factor>"), numbers<double>(s, [k](const start_outcome& o) { return o.to[k]; }), name);
     }
-    put(t, "usable", numbers<bool>(s, [](const start_outcome& o) { return o.usable; }));
-    put(t, "converged", numbers<bool>(s, [](const start_outcome& o) { return o.converged; }));
-    put(t, "chi_square", numbers<double>(s, [](const start_outcome& o) { return o.chi_square; }));
-    put(t, "objective", numbers<double>(s, [](const start_outcome& o) { return o.objective; }));
-    put(t, "iterations", numbers<int>(s, [](const start_outcome& o) { return o.iterations; }));
-    put(t, "reactor_failures", numbers<long>(s, [](const start_outcome& o) { return o.model_failures; }));
-    put(t, "message", texts(s, [](const start_outcome& o) { return o.message; }));
+    put(t, field_of("start", "usable"), numbers<bool>(s, [](const start_outcome& o) { return o.usable; }));
+    put(t, field_of("start", "converged"), numbers<bool>(s, [](const start_outcome& o) { return o.converged; }));
+    put(t, field_of("start", "chi_square"), numbers<double>(s, [](const start_outcome& o) { return o.chi_square; }));
+    put(t, field_of("start", "objective"), numbers<double>(s, [](const start_outcome& o) { return o.objective; }));
+    put(t, field_of("start", "iterations"), numbers<int>(s, [](const start_outcome& o) { return o.iterations; }));
+    put(t, field_of("start", "reactor_failures"), numbers<long>(s, [](const start_outcome& o) { return o.model_failures; }));
+    put(t, field_of("start", "message"), texts(s, [](const start_outcome& o) { return o.message; }));
     return t;
 }
 
@@ -653,9 +678,9 @@ factor as held. An absent bound or number is None.)")
                                    if (!p.profile.computed) return py::object(py::none());
                                    const std::vector<profile_point>& q = p.profile.points;
                                    table t;
-                                   put(t, "value", numbers<double>(q, [](const profile_point& x) { return x.value; }));
-                                   put(t, "other", numbers<double>(q, [](const profile_point& x) { return x.other; }));
-                                   put(t, "delta", numbers<double>(q, [](const profile_point& x) { return x.delta; }));
+                                   put(t, field_of("profile point", "value"), numbers<double>(q, [](const profile_point& x) { return x.value; }));
+                                   put(t, field_of("profile point", "other"), numbers<double>(q, [](const profile_point& x) { return x.other; }));
+                                   put(t, field_of("profile point", "delta"), numbers<double>(q, [](const profile_point& x) { return x.delta; }));
                                    return py::cast(t);
                                },
                                "The profile's scan, a Table: value, the other factor re-optimised there, and the "

@@ -91,13 +91,7 @@ void print_prediction(std::ostream& out, const prediction& p, const band_plan& p
 
 table bands_table(const prediction& p) {
     table t;
-    t.add("name", cell_kind::text, "", "the result");
-    t.add("unit", cell_kind::text, "", "its unit");
-    t.add("value", cell_kind::number, "", "its value at the estimate");
-    t.add("low", cell_kind::number, "", "its 95 % band, lower end");
-    t.add("high", cell_kind::number, "", "its 95 % band, upper end");
-    t.add("open_low", cell_kind::boolean, "", "the band reaches the search's edge below: no bound there");
-    t.add("open_high", cell_kind::boolean, "", "the band reaches the search's edge above: no bound there");
+    for (const schema_field& f : type_of("band").fields) t.add(f);
     for (std::size_t k = 0; k < p.results.size(); ++k) {
         const result_band& b = p.bands[k];
         std::size_t i = 0;

@@ -215,20 +215,18 @@ table candidates_table(const design_problem& p, const design_result& r) {
     const factor_uncertainty& u = r.estimate;
     const study_plan& plan = p.candidates;
     table t;
-    for (const std::string& c : carried_names(plan)) t.add(c, cell_kind::text, "", "a column of the case table, as written");
-    for (const std::string& name : plan.settings) {
-        t.add(name, name == "model" ? cell_kind::text : cell_kind::number, quantity_unit(name), "the candidate's " + name);
-    }
-    t.add("rank", cell_kind::whole, "", "1 the best; missing: not solved");
-    t.add("relative", cell_kind::number, "fraction", "the ranked measure after the run, as a fraction of now");
-    t.add("criterion", cell_kind::number, "", "what is ranked: larger is better");
+    const auto declared_as = [](const char* name) -> const schema_field& { return field_of("design candidate", name); };
+    for (const std::string& c : carried_names(plan)) t.add(declared_as("<column>"), c);
+    for (const std::string& name : plan.settings) t.add(declared_as("<quantity>"), name);
+    t.add(declared_as("rank"));
+    t.add(declared_as("relative"));
+    t.add(declared_as("criterion"));
     for (std::size_t k = 0; k < 2; ++k) {
         if (!u.free[k]) continue;
-        const std::string name = factor_names[k];
-        t.add(name + "_lower", cell_kind::number, "", "its expected 95 % interval after the run, lower end");
-        t.add(name + "_upper", cell_kind::number, "", "its expected 95 % interval after the run, upper end");
+        t.add(declared_as("<factor>_lower"), factor_names[k]);
+        t.add(declared_as("<factor>_upper"), factor_names[k]);
     }
-    t.add("failure", cell_kind::text, "", "why the candidate was not solved; empty: solved");
+    t.add(declared_as("failure"));
     for (const design_candidate& d : r.candidates) {
         std::size_t i = 0;
         if (d.carried != nullptr) {

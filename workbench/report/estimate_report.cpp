@@ -746,17 +746,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
 
 table residuals_table(const estimate_report& r) {
     table t;
-    t.add("run", cell_kind::text, "", "the run's name");
-    t.add("line", cell_kind::whole, "", "the run's line in the runs file");
-    t.add("measurement", cell_kind::text, "", "what was measured: co2_conversion, w_NH3, w_CO2, w_UREA or w_H2O");
-    t.add("measured", cell_kind::number, "fraction", "the measured value");
-    t.add("sigma", cell_kind::number, "fraction", "its standard deviation, stated or the default");
-    t.add("sigma_given", cell_kind::boolean, "", "whether the runs file stated the standard deviation");
-    t.add("predicted", cell_kind::number, "fraction", "the model's value at the estimate");
-    t.add("residual", cell_kind::number, "", "(measured - predicted) / sigma");
-    t.add("outlier", cell_kind::boolean, "", "more than 3 standard deviations off");
-    t.add("impossible_for_model", cell_kind::boolean, "",
-          "a conversion above what the model can reach at the run's conditions, whatever the rate factors");
+    for (const schema_field& f : type_of("residual").fields) t.add(f);
     for (const residual_row& row : r.result->residuals) {
         const plant_run& x = run_of(r, row.run);
         std::size_t i = 0;

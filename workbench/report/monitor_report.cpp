@@ -260,29 +260,7 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
 
 table monitor_table(const monitor_report& r) {
     table t;
-    t.add("start", cell_kind::time, "", "the window's start (its rows from here on)");
-    t.add("end", cell_kind::time, "", "the window's end (its rows before it)");
-    t.add("rows", cell_kind::whole, "", "rows of the history in the window");
-    t.add("lab_samples", cell_kind::whole, "", "rows with a lab sample or a conversion, after screening");
-    t.add("steady", cell_kind::boolean, "", "the settings held still within their noise");
-    t.add("fitted", cell_kind::boolean, "", "a2 was fitted to the window");
-    t.add("flags", cell_kind::text, "", "what was found, separated by ';': not steady, reconciled, ...");
-    t.add("reason", cell_kind::text, "", "why the window was not fitted; empty: fitted");
-    t.add("balance_p_value", cell_kind::number, "", "p-value of the atom balance of the feed meters against the lab");
-    t.add("balance_chi_square", cell_kind::number, "", "chi-square of that balance");
-    t.add("balance_suspect", cell_kind::text, "",
-          "the meter or lab column the measurement test names when the balance fails");
-    t.add("balance_suspect_error", cell_kind::number, "fraction",
-          "its error relative to its reconciled value (+0.05: reads 5 % high)");
-    t.add("a2", cell_kind::number, "", "dehydration rate factor a2 fitted to the window");
-    t.add("a2_profile95_lower", cell_kind::number, "", "a2's 95 % profile-likelihood interval, lower end; empty: open");
-    t.add("a2_profile95_upper", cell_kind::number, "", "its upper end; empty: open");
-    t.add("co2_conversion_measured", cell_kind::number, "fraction",
-          "outlet CO2 conversion measured (the conversion column's mean, or the lab analysis's)");
-    t.add("co2_conversion_predicted", cell_kind::number, "fraction", "outlet CO2 conversion at the window's a2");
-    t.add("co2_conversion_equilibrium", cell_kind::number, "fraction",
-          "CO2 conversion at equilibrium at the outlet's temperature and pressure");
-    t.add("approach", cell_kind::number, "fraction", "measured conversion / equilibrium conversion");
+    for (const schema_field& f : type_of("monitor window").fields) t.add(f);
     const auto opt = [](const std::optional<double>& v) { return v ? *v : NAN; };
     for (const monitor_window& w : r.result->windows) {
         const balance_test& b = w.balance;

@@ -125,21 +125,16 @@ nlohmann::ordered_json result_json(const reactor_case& c, const result& r,
 table profile_table(const reactor_case& c, const result& r, const std::vector<result_band>* band) {
     table t;
     const bool trays = c.model == reactor_model::trays;
-    t.add(trays ? "tray" : "station", cell_kind::whole, "",
-          trays ? "the tray, counted from the inlet" : "the station along the plug-flow reactor, from the inlet");
-    t.add("volume_m3", cell_kind::number, "m3", "reacting volume from the inlet up to here");
-    t.add("temperature_C", cell_kind::number, "C", "temperature");
-    for (const char* name : component_names) {
-        t.add(std::string("x_") + name, cell_kind::number, "mol/mol", std::string("mole fraction of ") + name);
-    }
-    for (const char* name : component_names) {
-        t.add(std::string("flow_") + name + "_kmol_h", cell_kind::number, "kmol/h", std::string("molar flow of ") + name);
-    }
-    t.add("co2_conversion", cell_kind::number, "fraction",
-          "urea formed so far / CO2 fed (free and as carbamate); missing where the feed leaves it undefined");
+    const auto declared_as = [](const char* name) -> const schema_field& { return field_of("profile", name); };
+    t.add(declared_as(trays ? "tray" : "station"));
+    t.add(declared_as("volume_m3"));
+    t.add(declared_as("temperature_C"));
+    for (const char* name : component_names) t.add(declared_as("x_<C>"), name);
+    for (const char* name : component_names) t.add(declared_as("flow_<C>_kmol_h"), name);
+    t.add(declared_as("co2_conversion"));
     if (band != nullptr) {
-        t.add("co2_conversion_low", cell_kind::number, "fraction", "the CO2 conversion's 95 % band, lower end");
-        t.add("co2_conversion_high", cell_kind::number, "fraction", "the CO2 conversion's 95 % band, upper end");
+        t.add(declared_as("co2_conversion_low"));
+        t.add(declared_as("co2_conversion_high"));
     }
     for (std::size_t k = 0; k < r.profile.size(); ++k) {
         const station& s = r.profile[k];

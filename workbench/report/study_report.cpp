@@ -289,22 +289,18 @@ std::vector<std::string> carried_names(const study_plan& plan) {
 
 table study_table(const study_plan& plan) {
     table t;
-    for (const std::string& c : carried_names(plan)) t.add(c, cell_kind::text, "", "a column of the case table, as written");
-    for (const std::string& name : plan.settings) {
-        t.add(name, name == "model" ? cell_kind::text : cell_kind::number, quantity_unit(name), "the point's " + name);
-    }
+    const auto declared_as = [](const char* name) -> const schema_field& { return field_of("study point", name); };
+    for (const std::string& c : carried_names(plan)) t.add(declared_as("<column>"), c);
+    for (const std::string& name : plan.settings) t.add(declared_as("<quantity>"), name);
     for (std::size_t k = 0; k < plan.results.size(); ++k) {
         const result_quantity& q = plan.results[k];
-        t.add(q.name, cell_kind::number, q.unit, q.meaning);
+        t.add(q);
         if (!banded(plan, k)) continue;
-        t.add(q.name + "_low", cell_kind::number, q.unit, "its 95 % band, lower end");
-        t.add(q.name + "_high", cell_kind::number, q.unit, "its 95 % band, upper end");
+        t.add(declared_as("<result>_low"), q.name).unit = q.unit;
+        t.add(declared_as("<result>_high"), q.name).unit = q.unit;
     }
-    if (plan.bands) {
-        t.add("band_open", cell_kind::text, "",
-              "the bands open on a side (the search's edge cuts them off): \"co2_conversion low;w_UREA high\"");
-    }
-    t.add("failure", cell_kind::text, "", "why the point was not solved; empty: solved");
+    if (plan.bands) t.add(declared_as("band_open"));
+    t.add(declared_as("failure"));
     return t;
 }
 

@@ -111,9 +111,9 @@ nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, l
 
 table sweep_table(const std::vector<sweep_variable>& vars) {
     table t;
-    for (const sweep_variable& v : vars) t.add(v.name, cell_kind::number, quantity_unit(v.name), "the point's " + v.name);
-    for (const result_quantity& q : default_results()) t.add(q.name, cell_kind::number, q.unit, q.meaning);
-    t.add("failure", cell_kind::text, "", "why the point was not solved; empty: solved");
+    for (const sweep_variable& v : vars) t.add(field_of("study point", "<quantity>"), v.name);
+    for (const result_quantity& q : default_results()) t.add(q);
+    t.add(field_of("study point", "failure"));
     return t;
 }
 

@@ -1,19 +1,60 @@
 #include "report/table.h"
 
 #include <cmath>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "base/text.h"
+#include "model/settings.h"
 
 namespace workbench {
 
-column& table::add(std::string name, cell_kind kind, std::string unit, std::string meaning) {
+cell_kind cell_of(field_kind k) {
+    switch (k) {
+        case field_kind::count: return cell_kind::whole;
+        case field_kind::text: return cell_kind::text;
+        case field_kind::time: return cell_kind::time;
+        case field_kind::flag: return cell_kind::boolean;
+        case field_kind::number: return cell_kind::number;
+        case field_kind::table:
+        case field_kind::nested: break;
+    }
+    throw std::logic_error("a table or nested field is no column");
+}
+
+column& table::add(const schema_field& f) {
     column c;
-    c.name = std::move(name);
-    c.kind = kind;
-    c.unit = std::move(unit);
-    c.meaning = std::move(meaning);
+    c.name = f.name;
+    c.kind = cell_of(f.kind);
+    c.unit = f.unit;
+    c.meaning = f.meaning;
+    columns_.push_back(std::move(c));
+    return columns_.back();
+}
+
+column& table::add(const schema_field& f, std::string_view member) {
+    column& c = add(f);
+    c.name = filled(f.name, member);
+    c.meaning = filled(f.meaning, member);
+    if (std::string_view(f.name).find("<quantity>") != std::string_view::npos) {
+        // The model is text, the trays a count, every other quantity a number in the case's unit.
+        const std::optional<setting> s = setting_named(std::string(member));
+        const schema_field* q = s ? declared("case", setting_column(*s)) : declared("case", member);
+        c.unit = q == nullptr ? "" : q->unit;
+        if (q != nullptr) c.kind = cell_of(q->kind);
+    }
+    return c;
+}
+
+column& table::add(const result_quantity& q) {
+    column c;
+    c.name = q.name;
+    const schema_field* f = declared("result", q.name);
+    c.kind = f == nullptr ? cell_kind::number : cell_of(f->kind);
+    c.unit = q.unit;
+    c.meaning = q.meaning;
     columns_.push_back(std::move(c));
     return columns_.back();
 }

@@ -10,7 +10,11 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "model/results.h"
+#include "model/schema.h"
 
 namespace workbench {
 
@@ -33,10 +37,21 @@ struct column {
     void push(const std::string& s) { texts.push_back(s); }
 };
 
+// The cell a field's kind holds (a table or nested field has no column).
+cell_kind cell_of(field_kind k);
+
+// A table's columns are declared fields (model/schema.h): its name, unit,
+// meaning and kind are the declaration's.
 class table {
 public:
     // A column, empty; its cells pushed row by row afterwards.
-    column& add(std::string name, cell_kind kind, std::string unit = "", std::string meaning = "");
+    column& add(const schema_field& f);
+    // A family's member: each placeholder of the field's name and meaning
+    // filled in with `member` ("x_<C>", "NH3": x_NH3). A <quantity> takes
+    // its unit and kind from the case's field of that name.
+    column& add(const schema_field& f, std::string_view member);
+    // A result, as the results' list declares it.
+    column& add(const result_quantity& q);
     const std::vector<column>& columns() const { return columns_; }
     std::vector<column>& columns() { return columns_; }
     column& operator[](std::size_t k) { return columns_[k]; }

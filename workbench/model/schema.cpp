@@ -1,0 +1,381 @@
+#include "model/schema.h"
+
+#include <array>
+#include <stdexcept>
+#include <vector>
+
+#include "model/case.h"
+#include "model/limits.h"
+#include "model/results.h"
+#include "model/settings.h"
+
+namespace workbench {
+namespace {
+
+using k = field_kind;
+constexpr double none = NAN;
+
+// A case: the reactor, its feed and rate factors, as a case file, a runs
+// file's row and the command line set them. The settings come first, in the
+// order of `setting` (model/settings.h).
+constexpr std::array case_fields = {
+    schema_field{"trays", "", "number of equal stirred trays in series (the tray model)", k::count, min_trays, max_trays},
+    schema_field{"volume_m3", "m3", "total reacting volume", k::number, min_volume_m3, max_volume_m3},
+    schema_field{"pressure_bar", "bar", "reactor pressure", k::number, min_pressure_bar, max_pressure_bar},
+    schema_field{"inlet_temperature_C", "C", "inlet temperature (the plug-in clamps to 149.85-199.85 C)", k::number,
+          min_temperature_C, max_temperature_C},
+    schema_field{"outlet_temperature_C", "C",
+          "outlet temperature (plug flow: linear in volume; trays: evenly stepped from the inlet temperature)",
+          k::number, min_temperature_C, max_temperature_C},
+    schema_field{"feed_kmol_h.<C>", "kmol/h", "feed molar flow of <C>", k::number, 0.0, max_flow_kmol_h},
+    schema_field{"nh3_co2", "mol/mol", "feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)"},
+    schema_field{"h2o_co2", "mol/mol", "feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)"},
+    schema_field{"a1", "", "carbamate-formation rate factor", k::number, min_rate_factor, max_rate_factor},
+    schema_field{"a2", "", "dehydration rate factor", k::number, min_rate_factor, max_rate_factor},
+    schema_field{"model", "", "the reactor model: trays (stirred trays in series) or pfr (plug flow)", k::text},
+    schema_field{"name", "", "what the case is called", k::text},
+    schema_field{"properties", "", "tables that replace the built-in properties of a component", k::table, none, none,
+          "property table"},
+};
+
+constexpr std::array property_fields = {
+    schema_field{"component", "", "the component the table is of: NH3, CO2, H2O, CARB, UREA, O2 or N2", k::text},
+    schema_field{"temperature_K", "K", "the table's temperatures, strictly increasing"},
+    schema_field{"gibbs", "J/kmol", "ideal-gas molar Gibbs energy"},
+    schema_field{"fugacity", "", "liquid fugacity coefficient at the case's pressure"},
+    schema_field{"molar_volume", "m3/kmol", "liquid molar volume"},
+};
+
+// The tray (or station) profile of a run (--csv).
+constexpr std::array profile_fields = {
+    schema_field{"tray", "", "the tray, counted from the inlet", k::count},
+    schema_field{"station", "", "the station along the plug-flow reactor, from the inlet", k::count},
+    schema_field{"volume_m3", "m3", "reacting volume from the inlet up to here"},
+    schema_field{"temperature_C", "C", "temperature"},
+    schema_field{"x_<C>", "mol/mol", "mole fraction of <C>"},
+    schema_field{"flow_<C>_kmol_h", "kmol/h", "molar flow of <C>"},
+    schema_field{"co2_conversion", "fraction",
+          "urea formed so far / CO2 fed (free and as carbamate); missing where the feed leaves it undefined"},
+    schema_field{"co2_conversion_low", "fraction", "the CO2 conversion's 95 % band, lower end"},
+    schema_field{"co2_conversion_high", "fraction", "the CO2 conversion's 95 % band, upper end"},
+};
+
+// A plant test run as a runs file gives it (docs/runs-files.md): a case's
+// settings changed by the row, what was measured.
+constexpr std::array run_fields = {
+    schema_field{"run", "", "the run's name", k::text},
+    schema_field{"note", "", "a remark, carried through", k::text},
+    schema_field{"<quantity>", "", "a setting of the run (trays, volume_m3, ..., feed_kmol_h.<C>, nh3_co2, h2o_co2)"},
+    schema_field{"co2_conversion", "fraction", "measured outlet CO2 conversion", k::number, 0.0, 1.0},
+    schema_field{"w_<C>", "kg/kg", "measured mass fraction of <C> (NH3, CO2, UREA or H2O) on the NC-FLOW basis",
+          k::number, 0.0, 1.0},
+    schema_field{"<result>_sigma", "fraction", "the measurement's standard deviation (default: the result's)", k::number,
+          0.0, 1.0},
+};
+
+// One row of an estimate's residuals (estimate --csv).
+constexpr std::array residual_fields = {
+    schema_field{"run", "", "the run's name", k::text},
+    schema_field{"line", "", "the run's line in the runs file", k::count},
+    schema_field{"measurement", "", "what was measured: co2_conversion, w_NH3, w_CO2, w_UREA or w_H2O", k::text},
+    schema_field{"measured", "fraction", "the measured value"},
+    schema_field{"sigma", "fraction", "its standard deviation, stated or the default"},
+    schema_field{"sigma_given", "", "whether the runs file stated the standard deviation", k::flag},
+    schema_field{"predicted", "fraction", "the model's value at the estimate"},
+    schema_field{"residual", "", "(measured - predicted) / sigma"},
+    schema_field{"outlier", "", "more than 3 standard deviations off", k::flag},
+    schema_field{"impossible_for_model", "",
+          "a conversion above what the model can reach at the run's conditions, whatever the rate factors", k::flag},
+};
+
+// An estimate of the rate factors (estimate --json, the estimate file).
+constexpr std::array estimate_fields = {
+    schema_field{"<factor>.value", "", "the best fit's value (the held value when held)", k::number, min_rate_factor,
+          max_rate_factor},
+    schema_field{"<factor>.free", "", "estimated (not held with --fix)", k::flag},
+    schema_field{"<factor>.se_ln", "", "standard error of its logarithm (linearised)"},
+    schema_field{"<factor>.lower95", "", "its linearised 95 % interval, lower end"},
+    schema_field{"<factor>.upper95", "", "its linearised 95 % interval, upper end"},
+    schema_field{"<factor>.profile95", "", "its 95 % profile-likelihood interval: [lower, upper], null where open",
+          k::nested},
+    schema_field{"<factor>.verdict", "", "whether the runs determine it: determined, bounded above, ..., fixed", k::text},
+    schema_field{"runs", "", "the runs with each measurement's residual", k::table, none, none, "residual"},
+    schema_field{"chi_square", "", "sum of the squared standardised residuals at the best fit"},
+    schema_field{"reduced_chi_square", "", "chi_square / degrees_of_freedom"},
+    schema_field{"degrees_of_freedom", "", "measurements less free factors", k::count},
+    schema_field{"bootstrap", "", "with --bootstrap N: the resamples' factors", k::table, none, none, "bootstrap sample"},
+    schema_field{"region", "", "the joint 95 % region of a1 and a2, by slices of a1", k::table, none, none, "region slice"},
+    schema_field{"leave_one_out", "", "each run left out in turn", k::table, none, none, "left-out run"},
+    schema_field{"starts", "", "where each start of the search ended", k::table, none, none, "start"},
+    schema_field{"base_case", "", "the case the factors were tuned on", k::nested, none, none, "case"},
+};
+
+// The estimate's own tables (Python: EstimateResult's).
+constexpr std::array bootstrap_fields = {
+    schema_field{"a1", "", "carbamate-formation rate factor a1 fitted to the resample"},
+    schema_field{"a2", "", "dehydration rate factor a2 fitted to the resample"},
+};
+constexpr std::array region_slice_fields = {
+    schema_field{"piece", "", "the piece of the region the slice belongs to, from 0", k::count},
+    schema_field{"a1", "", "the slice's a1"},
+    schema_field{"a2_best", "", "the a2 that fits best at this a1"},
+    schema_field{"delta_best", "", "the objective at (a1, a2_best) less the best fit's"},
+    schema_field{"a2_low", "", "the region's lower end in a2 at this a1"},
+    schema_field{"a2_high", "", "the region's upper end in a2 at this a1"},
+    schema_field{"open_low", "", "the slice reaches the search's edge below: no bound there", k::flag},
+    schema_field{"open_high", "", "the slice reaches the search's edge above: no bound there", k::flag},
+};
+constexpr std::array ellipse_fields = {
+    schema_field{"a1", "", "a1 on the linearised 95 % ellipse"},
+    schema_field{"a2", "", "a2 on the linearised 95 % ellipse"},
+};
+constexpr std::array left_out_fields = {
+    schema_field{"run", "", "the run left out", k::text},
+    schema_field{"ok", "", "a usable fit without it (false: too few measurements left, or none usable)", k::flag},
+    schema_field{"<factor>", "", "the factor fitted without the run"},
+    schema_field{"shift_ln_<factor>", "", "ln <factor> without the run less ln <factor> with all (NaN: held)"},
+    schema_field{"shift_se_<factor>", "", "that shift in standard errors of ln <factor>"},
+};
+constexpr std::array profile_point_fields = {
+    schema_field{"value", "", "the factor's value where the profile is taken"},
+    schema_field{"other", "", "the other factor, re-optimised there (held: its value)"},
+    schema_field{"delta", "", "the objective there less the best fit's; NaN where the reactor could not be solved"},
+};
+constexpr std::array start_fields = {
+    schema_field{"from_<factor>", "", "<factor> where the start began"},
+    schema_field{"to_<factor>", "", "<factor> where it ended"},
+    schema_field{"usable", "", "the search ended with a solution (converged or out of iterations)", k::flag},
+    schema_field{"converged", "", "the search converged", k::flag},
+    schema_field{"chi_square", "", "sum of the squared standardised residuals where it ended"},
+    schema_field{"objective", "", "what was minimised where it ended (a robust loss: the sum of the losses)"},
+    schema_field{"iterations", "", "the search's iterations", k::count},
+    schema_field{"reactor_failures", "", "points of this start where the reactor could not be solved", k::count},
+    schema_field{"message", "", "the search's (Ceres') termination message", k::text},
+};
+
+// A result with its 95 % band (a run or a study with --estimate).
+constexpr std::array band_fields = {
+    schema_field{"name", "", "the result", k::text},
+    schema_field{"unit", "", "its unit", k::text},
+    schema_field{"value", "", "its value at the estimate"},
+    schema_field{"low", "", "its 95 % band, lower end"},
+    schema_field{"high", "", "its 95 % band, upper end"},
+    schema_field{"open_low", "", "the band reaches the search's edge below: no bound there", k::flag},
+    schema_field{"open_high", "", "the band reaches the search's edge above: no bound there", k::flag},
+};
+
+// A point of a sweep or a study (--csv): the varied quantities, the results.
+constexpr std::array study_point_fields = {
+    schema_field{"<column>", "", "a column of the case table, as written", k::text},
+    schema_field{"<quantity>", "", "the point's <quantity>"},
+    schema_field{"<result>", "", "a result asked for (its unit and meaning the result's)"},
+    schema_field{"<result>_low", "", "its 95 % band, lower end"},
+    schema_field{"<result>_high", "", "its 95 % band, upper end"},
+    schema_field{"band_open", "",
+          "the bands open on a side (the search's edge cuts them off): \"co2_conversion low;w_UREA high\"", k::text},
+    schema_field{"failure", "", "why the point was not solved; empty: solved", k::text},
+};
+
+// A candidate of the next test run (design --csv).
+constexpr std::array design_candidate_fields = {
+    schema_field{"<column>", "", "a column of the case table, as written", k::text},
+    schema_field{"<quantity>", "", "the candidate's <quantity>"},
+    schema_field{"rank", "", "1 the best; missing: not solved", k::count},
+    schema_field{"relative", "fraction", "the ranked measure after the run, as a fraction of now"},
+    schema_field{"criterion", "", "what is ranked: larger is better"},
+    schema_field{"<factor>_lower", "", "its expected 95 % interval after the run, lower end"},
+    schema_field{"<factor>_upper", "", "its expected 95 % interval after the run, upper end"},
+    schema_field{"failure", "", "why the candidate was not solved; empty: solved", k::text},
+};
+
+// A window of a plant history (monitor --csv).
+constexpr std::array window_fields = {
+    schema_field{"start", "", "the window's start (its rows from here on)", k::time},
+    schema_field{"end", "", "the window's end (its rows before it)", k::time},
+    schema_field{"rows", "", "rows of the history in the window", k::count},
+    schema_field{"lab_samples", "", "rows with a lab sample or a conversion, after screening", k::count},
+    schema_field{"steady", "", "the settings held still within their noise", k::flag},
+    schema_field{"fitted", "", "a2 was fitted to the window", k::flag},
+    schema_field{"flags", "", "what was found, separated by ';': not steady, reconciled, ...", k::text},
+    schema_field{"reason", "", "why the window was not fitted; empty: fitted", k::text},
+    schema_field{"balance_p_value", "", "p-value of the atom balance of the feed meters against the lab", k::number, 0.0,
+          1.0},
+    schema_field{"balance_chi_square", "", "chi-square of that balance"},
+    schema_field{"balance_suspect", "", "the meter or lab column the measurement test names when the balance fails",
+          k::text},
+    schema_field{"balance_suspect_error", "fraction", "its error relative to its reconciled value (+0.05: reads 5 % high)"},
+    schema_field{"a2", "", "dehydration rate factor a2 fitted to the window"},
+    schema_field{"a2_profile95_lower", "", "a2's 95 % profile-likelihood interval, lower end; empty: open"},
+    schema_field{"a2_profile95_upper", "", "its upper end; empty: open"},
+    schema_field{"co2_conversion_measured", "fraction",
+          "outlet CO2 conversion measured (the conversion column's mean, or the lab analysis's)"},
+    schema_field{"co2_conversion_predicted", "fraction", "outlet CO2 conversion at the window's a2"},
+    schema_field{"co2_conversion_equilibrium", "fraction", "CO2 conversion at equilibrium at the outlet's temperature and pressure"},
+    schema_field{"approach", "fraction", "measured conversion / equilibrium conversion"},
+};
+
+// Where a rate factor changed over a history (monitor --json's drifts).
+constexpr std::array drift_fields = {
+    schema_field{"factor", "", "the rate factor that changed (a2)", k::text},
+    schema_field{"time", "", "the start of the first window after the change", k::time},
+    schema_field{"ratio", "", "the factor after the change over the factor before"},
+    schema_field{"ratio95", "", "the ratio's 95 % interval: [lower, upper]", k::nested},
+    schema_field{"p_value", "", "of the permutation test that found the change", k::number, 0.0, 1.0},
+};
+
+// What screening a history's column found (monitor --json's screening, by column).
+constexpr std::array screening_fields = {
+    schema_field{"values", "", "cells with a number, before screening", k::count},
+    schema_field{"missing", "", "empty cells", k::count},
+    schema_field{"stagnant", "", "spans where the meter repeated one value longer than --frozen: start, end, rows",
+          k::table},
+    schema_field{"out_of_range", "", "values outside the documented bounds, left out", k::count},
+    schema_field{"out_of_range_span", "", "the first and the last of them: start, end, rows", k::nested},
+    schema_field{"spikes", "", "values far off their neighbours, left out", k::count},
+    schema_field{"spike_span", "", "the first and the last spike: start, end, rows", k::nested},
+    schema_field{"noise", "", "short-term standard deviation, from successive differences, in the column's unit"},
+};
+
+// The results, from the results' list (model/results.h) where they are kept
+// with what a plot needs of them.
+std::span<const schema_field> result_fields() {
+    static const std::vector<schema_field> fields = [] {
+        std::vector<schema_field> v;
+        for (const result_kind& r : result_kinds()) {
+            const bool whole = std::string_view(r.name) == "rate_calls";
+            v.push_back(schema_field{r.name, r.unit, r.meaning, whole ? k::count : k::number});
+        }
+        return v;
+    }();
+    return fields;
+}
+
+bool is_case_quantity(std::string_view name) {
+    return case_quantity_named(std::string(name)).has_value() || name == "model";
+}
+bool is_result(std::string_view name) { return result_named(std::string(name)).has_value(); }
+
+// Placeholders and what each stands for.
+bool fits(std::string_view placeholder, std::string_view text) {
+    if (placeholder == "<C>") {
+        for (const char* c : component_names) {
+            if (text == c) return true;
+        }
+        return false;
+    }
+    if (placeholder == "<factor>") return text == "a1" || text == "a2";
+    if (placeholder == "<quantity>") return is_case_quantity(text);
+    if (placeholder == "<result>") return is_result(text);
+    return false;  // <column>: the user's
+}
+
+// Whether `column` is a member of the family `pattern`.
+bool member_of(std::string_view pattern, std::string_view column) {
+    const std::size_t open = pattern.find('<');
+    if (open == std::string_view::npos) {
+        // "@N": a tray number.
+        if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == "@N") {
+            const std::string_view stem = pattern.substr(0, pattern.size() - 2);
+            if (column.size() <= stem.size() + 1 || column.substr(0, stem.size()) != stem || column[stem.size()] != '@') {
+                return false;
+            }
+            return column.substr(stem.size() + 1).find_first_not_of("0123456789") == std::string_view::npos;
+        }
+        return pattern == column;
+    }
+    const std::size_t close = pattern.find('>', open);
+    const std::string_view head = pattern.substr(0, open), placeholder = pattern.substr(open, close - open + 1);
+    const std::string_view tail = pattern.substr(close + 1);
+    if (column.size() <= head.size() + tail.size() || column.substr(0, head.size()) != head) return false;
+    // The tail may itself hold "@N" (x_<C>@N): match it from the end.
+    for (std::size_t end = column.size(); end > head.size(); --end) {
+        if (fits(placeholder, column.substr(head.size(), end - head.size())) && member_of(tail, column.substr(end))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const std::vector<domain_type>& types() {
+    static const std::vector<domain_type> all = {
+        {"case", "a reactor case: the reactor, its feed and rate factors (case files, runs files' rows, options)",
+         case_fields},
+        {"property table", "a component's properties on a temperature grid, replacing the built-in ones",
+         property_fields},
+        {"result", "what a solved run gives (study --result, urea-reactor study --list-results)", result_fields()},
+        {"profile", "a run's trays or plug-flow stations (urea-reactor --csv)", profile_fields},
+        {"run", "a plant test run: a runs file's row (docs/runs-files.md)", run_fields},
+        {"residual", "a measurement of a run against the estimate (estimate --csv)", residual_fields},
+        {"estimate", "the rate factors tuned on runs (estimate --json, the estimate file)", estimate_fields},
+        {"bootstrap sample", "the factors fitted to one resample of the runs", bootstrap_fields},
+        {"region slice", "the joint 95 % region of a1 and a2 at one a1", region_slice_fields},
+        {"region ellipse", "a point of the linearised 95 % ellipse", ellipse_fields},
+        {"left-out run", "the factors fitted without one run", left_out_fields},
+        {"profile point", "a point of a factor's profile likelihood", profile_point_fields},
+        {"start", "a start of the estimate's search", start_fields},
+        {"band", "a result with its 95 % band from the factors' uncertainty", band_fields},
+        {"study point", "a point of a sweep or a study (sweep --csv, study --csv)", study_point_fields},
+        {"design candidate", "a candidate for the next test run (design --csv)", design_candidate_fields},
+        {"monitor window", "a window of a plant history (monitor --csv)", window_fields},
+        {"drift", "where a rate factor changed over a history (monitor --json)", drift_fields},
+        {"screening finding", "what screening found in a history's column (monitor --json)", screening_fields},
+    };
+    return all;
+}
+
+}  // namespace
+
+const char* kind_name(field_kind kind) {
+    switch (kind) {
+        case k::number: return "number";
+        case k::count: return "count";
+        case k::text: return "text";
+        case k::time: return "time";
+        case k::flag: return "flag";
+        case k::table: return "table";
+        case k::nested: return "nested";
+    }
+    return "";
+}
+
+std::span<const domain_type> domain_types() { return types(); }
+
+const domain_type& type_of(std::string_view type) {
+    for (const domain_type& t : types()) {
+        if (type == t.name) return t;
+    }
+    throw std::logic_error("no type " + std::string(type) + " is declared");
+}
+
+const schema_field& field_of(std::string_view type, std::string_view name) {
+    for (const schema_field& f : type_of(type).fields) {
+        if (name == f.name) return f;
+    }
+    throw std::logic_error("no field " + std::string(name) + " of " + std::string(type) + " is declared");
+}
+
+const schema_field* declared(std::string_view type, std::string_view column) {
+    for (const schema_field& f : type_of(type).fields) {
+        if (member_of(f.name, column)) return &f;
+    }
+    return nullptr;
+}
+
+std::string filled(std::string_view text, std::string_view what) {
+    std::string s(text);
+    for (std::size_t open = s.find('<'); open != std::string::npos; open = s.find('<', open + what.size())) {
+        const std::size_t close = s.find('>', open);
+        if (close == std::string::npos) break;
+        s.replace(open, close - open + 1, what);
+    }
+    return s;
+}
+
+const char* case_unit(std::string_view name) {
+    const std::optional<setting> s = setting_named(std::string(name));
+    if (!s) return "";
+    const schema_field* f = declared("case", setting_column(*s));
+    return f == nullptr ? "" : f->unit;
+}
+
+}  // namespace workbench
