@@ -41,7 +41,7 @@ TEST_F(QuantitiesCli, EveryColumnOfEveryTableWrittenIsDeclared) {
     };
     const table_written tables[] = {
         {"--csv t.csv", "profile"},
-        {"--model pfr --estimate est.json --csv t.csv", "profile"},
+        {"--model pfr --estimate est.json --carry-factors --csv t.csv", "profile"},
         {"estimate " + example_runs + " --fix a1=1 --csv t.csv", "residual"},
         {"sweep --vary trays=5:10:2 --vary a2=0.1:0.2:2 --csv t.csv", "study point"},
         {"study --cases cases.csv --estimate est.json --result co2_conversion,x_UREA@2,rate_calls --csv t.csv",

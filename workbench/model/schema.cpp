@@ -223,6 +223,30 @@ constexpr std::array drift_fields = {
     schema_field{"p_value", "", "of the permutation test that found the change", k::number, 0.0, 1.0},
 };
 
+// Where a rate factor moved steadily over a history (monitor --json's trends).
+constexpr std::array trend_fields = {
+    schema_field{"factor", "", "the rate factor that moved (a2)", k::text},
+    schema_field{"start", "", "the start of the trend's first window", k::time},
+    schema_field{"end", "", "the end of its last window", k::time},
+    schema_field{"windows", "", "fitted windows on the ramp", k::count},
+    schema_field{"from", "", "the factor at the start, on the ramp"},
+    schema_field{"to", "", "the factor at the end, on the ramp"},
+    schema_field{"rate_per_day", "1/d", "the factor's relative change a day (-0.003: 0.3 % down a day)"},
+    schema_field{"rate95", "1/d", "the rate's 95 % interval: [lower, upper]", k::nested},
+};
+
+// A meter or a lab quantity that read wrong over a span of windows (monitor
+// --json's meters).
+constexpr std::array bias_span_fields = {
+    schema_field{"column", "", "the balance's measurement: a feed meter or a lab mass fraction", k::text},
+    schema_field{"start", "", "the start of the span's first window", k::time},
+    schema_field{"end", "", "the end of its last window", k::time},
+    schema_field{"found", "", "the end of the window at which the accumulated evidence named it", k::time},
+    schema_field{"windows", "", "tested windows in the span", k::count},
+    schema_field{"bias", "fraction", "its error relative to its reading (+0.05: reads 5 % high), the span's mean"},
+    schema_field{"bias95", "fraction", "the bias's 95 % interval: [lower, upper]", k::nested},
+};
+
 // What screening a history's column found (monitor --json's screening, by column).
 constexpr std::array screening_fields = {
     schema_field{"values", "", "cells with a number, before screening", k::count},
@@ -319,6 +343,9 @@ const std::vector<domain_type>& types() {
         {"monitor window", "a window of a plant history (monitor --csv)", window_fields},
         {"drift", "where a rate factor changed over a history (monitor --json)", drift_fields},
         {"screening finding", "what screening found in a history's column (monitor --json)", screening_fields},
+        {"trend", "where a rate factor moved steadily over a history (monitor --json)", trend_fields},
+        {"meter bias span", "a meter or lab quantity that read wrong over a span of windows (monitor --json)",
+         bias_span_fields},
     };
     return all;
 }

@@ -109,6 +109,7 @@ def test_a_monitor_from_a_dataframe_finds_the_step_and_gives_the_command_lines_w
     assert [d["time"] for d in m.drifts] == ["2026-01-07T00:00:00"]
     low, high = m.drifts[0]["ratio95"]
     assert low < 0.8 < high
+    assert m.trends == [] and m.meters == []  # a step is no trend; every meter reads right
     assert m.screening["w_UREA"]["missing"] == 3 * 72 and "<table>" in m._repr_html_()
     assert len(m.plot().axes) == 3
     # The same history as a file: the command line's CSV columns and windows.
