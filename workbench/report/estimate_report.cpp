@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "base/text.h"
+#include "report/figure.h"
 #include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
@@ -868,27 +869,10 @@ std::string parity_plot_script(const estimate_report& r) {
 
 namespace {
 
-// Tic marks for a log axis from lo to hi: gnuplot's own (powers of ten)
-// over a decade or more; within less, where gnuplot would mark nothing, a
-// few round values.
+// Tic marks for a log axis from lo to hi, labelled between the decades too
+// (report/figure.h).
 std::string log_tics(const std::string& axis, double lo, double hi) {
-    if (!(hi / lo < 10.0)) return "set " + axis + "tics autofreq\nset m" + axis + "tics\n";
-    const double rough = (hi - lo) / 5.0, unit = std::pow(10.0, std::floor(std::log10(rough)));
-    const double step = rough / unit < 1.5 ? unit : rough / unit < 3.5 ? 2.0 * unit : rough / unit < 7.5 ? 5.0 * unit : 10.0 * unit;
-    std::ostringstream t;
-    t << std::setprecision(10) << "set " << axis << "tics (";
-    // Multiples of the step, written without the sum's rounding; on a log
-    // axis they crowd towards the top: one closer to the last than a tenth
-    // of the axis is left out.
-    double last = 0.0;
-    for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
-        const double tic = std::round(v / step) * step;
-        if (last > 0.0 && std::log(tic / last) < std::log(hi / lo) / 10.0) continue;
-        t << (last > 0.0 ? ", " : "") << sig(tic, 6);
-        last = tic;
-    }
-    t << ")\nunset m" << axis << "tics\n";
-    return t.str();
+    return gnuplot_tics(axis, log_ticks(lo, hi)) + "unset m" + axis + "tics\n";
 }
 
 // A log axis's range lo .. hi cut at the search box, then, where it was
@@ -1055,7 +1039,8 @@ std::string region_plot_script(const estimate_report& r) {
     }
     if (g.ellipse.empty()) notes += (notes.empty() ? "" : "; ") + std::string("no linearised ellipse (singular covariance)");
     s << "set origin 0,0.42\nset size 1,0.58\n"
-      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse" +
+      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio)" +
+                                        std::string(g.ellipse.empty() ? "" : " and the linearised ellipse") +
                                         (notes.empty() ? "" : "\n" + notes))
       << "\nset logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
       << log_tics("y", ya, yb)
