@@ -801,10 +801,8 @@ std::string estimate_factors_text(const estimate_report& r) {
     return s;
 }
 
-std::string parity_plot_script(const estimate_report& r) {
+figure parity_figure(const estimate_report& r) {
     const estimate_result& res = *r.result;
-    std::ostringstream s;
-    s << std::setprecision(10);
     // A panel per kind of measurement, each with its own range, so that
     // the scatter about y = x and the bars are seen at their own scale.
     std::vector<std::size_t> kinds;
@@ -815,56 +813,65 @@ std::string parity_plot_script(const estimate_report& r) {
         }
     }
     const std::size_t n = kinds.size();
-    const std::size_t columns = n <= 3 ? n : n == 4 ? 2 : 3;
-    const std::size_t rows = (n + columns - 1) / std::max<std::size_t>(columns, 1);
     bool any_outlier = false;
     for (const residual_row& row : res.residuals) any_outlier = any_outlier || row.outlier;
-    s << "set multiplot layout " << rows << "," << columns << " title "
-      << gnuplot_markup("Measured against predicted at the best fit: " + estimate_factors_text(r) +
-                        "\nbars: ± one stated standard deviation" +
-                        (any_outlier ? "; ringed: more than 3 standard deviations off" : ""))
-      << "\n"
-      << "set grid\nset size ratio -1\nset errorbars small\nunset key\n"
-      << "set xlabel 'measured'\nset ylabel 'predicted'\nset format x '%.3g'\nset format y '%.3g'\n"
-      ;
+    figure f;
+    f.columns = static_cast<int>(n <= 3 ? std::max<std::size_t>(n, 1) : n == 4 ? 2 : 3);
+    f.title = "Measured against predicted at the best fit: " + estimate_factors_text(r) +
+              "\nbars: ± one stated standard deviation" +
+              (any_outlier ? "; ringed: more than 3 standard deviations off" : "");
     for (const std::size_t q : kinds) {
         double lo = INFINITY, hi = -INFINITY;
+        const curve_style st = measured_style(static_cast<quantity>(q));
+        series bars, rings;
+        bars.how = mark::x_error_bars;
+        bars.colour = st.colour;
+        bars.marker = st.marker;
+        bars.size = 0.8;
+        bars.width = 1.2;
+        rings.how = mark::rings;
+        rings.role = series_role::judged_by;
+        rings.size = 2.6;
+        rings.width = 2;
+        rings.plain = true;
         for (const residual_row& row : res.residuals) {
             if (static_cast<std::size_t>(row.what) != q) continue;
             lo = std::min({lo, row.measured - row.sigma, row.predicted});
             hi = std::max({hi, row.measured + row.sigma, row.predicted});
+            bars.x.push_back(row.measured);
+            bars.y.push_back(row.predicted);
+            bars.low.push_back(row.measured - row.sigma);
+            bars.high.push_back(row.measured + row.sigma);
+            if (row.outlier) {
+                // Each ringed measurement labelled with its run's name.
+                rings.x.push_back(row.measured);
+                rings.y.push_back(row.predicted);
+                rings.labels.push_back(run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : ""));
+            }
         }
         const double margin = std::max(0.08 * (hi - lo), 1e-4);
         lo -= margin;
         hi += margin;
-        s << "$q" << q << " << EOD\n";
-        for (const residual_row& row : res.residuals) {
-            if (static_cast<std::size_t>(row.what) == q) {
-                s << row.measured << " " << row.predicted << " " << row.sigma << " " << (row.outlier ? 1 : 0) << "\n";
-            }
-        }
-        s << "EOD\nunset label\n";
-        // Each ringed measurement labelled with its run's name, beside the ring.
-        for (const residual_row& row : res.residuals) {
-            if (static_cast<std::size_t>(row.what) != q || !row.outlier) continue;
-            const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
-            s << "set label " << gnuplot_plain(name) << " at " << row.measured << "," << row.predicted
-              << " offset 1.4,-0.8 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',10'\n";
-        }
-        const curve_style st = measured_style(static_cast<quantity>(q));
-        const double step = nice_step(hi - lo, 4);
-        s << "set title " << gnuplot_markup(std::string(quantities[q].plot_title) +
-                                            (quantities[q].in_analysis ? " (kg/kg)" : " (fraction)"))
-          << "\n"
-          << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
-          << "set xtics " << step << "\nset ytics " << step << "\n"
-          << "plot x with lines lc rgb '" << guide_colour << "' dt 2, $q" << q
-          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.8 lw 1.2 lc rgb '" << st.colour << "'"
-          << ", $q" << q << " using 1:($4 > 0 ? $2 : NaN) with points pt 6 ps 2.6 lw 2 lc rgb '" << judged_by_colour
-          << "'\n";
+        const std::string unit = quantities[q].in_analysis ? "kg/kg" : "fraction";
+        panel p;
+        p.title = std::string(quantities[q].plot_title) + " (" + unit + ")";
+        p.x = {"measured", "", axis_scale::linear, lo, hi, linear_ticks(lo, hi, 4)};
+        p.y = {"predicted", "", axis_scale::linear, lo, hi, linear_ticks(lo, hi, 4)};
+        p.square = true;
+        p.key = key_place::none;
+        series diagonal;
+        diagonal.role = series_role::guide;
+        diagonal.dash = 2;
+        diagonal.width = 1;
+        diagonal.x = diagonal.y = {lo, hi};
+        p.drawn = {diagonal, bars, rings};
+        f.panels.push_back(p);
     }
-    s << "unset multiplot\n";
-    return s.str();
+    return f;
+}
+
+std::string parity_plot_script(const estimate_report& r) {
+    return "set errorbars small\n" + gnuplot_script(parity_figure(r));
 }
 
 namespace {

@@ -101,6 +101,19 @@ std::vector<tick> log_ticks(double low, double high) {
     return out;
 }
 
+std::vector<tick> linear_ticks(double low, double high, int count) {
+    std::vector<tick> out;
+    if (!std::isfinite(low) || !std::isfinite(high) || !(high > low)) return out;
+    const double step = nice_step(high - low, count);
+    for (double v = std::ceil(low / step) * step; v <= high * (1 + 1e-12) + 1e-300; v += step) {
+        const double at = std::round(v / step) * step;
+        std::ostringstream s;
+        s << std::setprecision(6) << (std::fabs(at) < step * 1e-9 ? 0.0 : at);
+        out.push_back({at, s.str()});
+    }
+    return out;
+}
+
 std::vector<tick> time_ticks(double low, double high) {
     std::vector<tick> out;
     if (!std::isfinite(low) || !std::isfinite(high) || high <= low) return out;
@@ -181,7 +194,7 @@ bool finite_point(const series& s, std::size_t k) {
     if (!(k < s.x.size() && std::isfinite(s.x[k]))) return false;
     if (s.how == mark::band) return k < s.low.size() && k < s.high.size() && std::isfinite(s.low[k]) && std::isfinite(s.high[k]);
     if (!(k < s.y.size() && std::isfinite(s.y[k]))) return false;
-    if (s.how == mark::error_bars) return k < s.low.size() && k < s.high.size() && std::isfinite(s.low[k]) && std::isfinite(s.high[k]);
+    if (s.how == mark::error_bars || s.how == mark::x_error_bars) return k < s.low.size() && k < s.high.size() && std::isfinite(s.low[k]) && std::isfinite(s.high[k]);
     return true;
 }
 
@@ -217,7 +230,8 @@ panel completed(panel p) {
             if (along_x && (s.how == mark::hline || s.how == mark::key_only)) continue;
             if (!along_x && (s.how == mark::vline || s.how == mark::key_only)) continue;
             extend(dlo, dhi, along_x ? s.x : s.y, positive);
-            if (!along_x) {
+            // Bars along the axis: their ends too.
+            if (along_x == (s.how == mark::x_error_bars)) {
                 extend(dlo, dhi, s.low, positive);
                 extend(dlo, dhi, s.high, positive);
             }
@@ -281,6 +295,7 @@ const char* key_commands(key_place k) {
             return "set lmargin at screen 0.1\nset rmargin at screen 0.66\nset key at screen 0.67, graph 1 left top "
                    "vertical Left reverse\n";
         case key_place::below: return "set key outside bottom center horizontal\n";
+        case key_place::none: return "unset key\n";
     }
     return "";
 }
@@ -299,7 +314,7 @@ void data_block(std::ostream& s, const std::string& name, const series& d) {
         }
         broken = false;
         s << number(d.x[k]) << " " << (k < d.y.size() ? number(d.y[k]) : "0");
-        if (d.how == mark::band || d.how == mark::error_bars) s << " " << number(d.low[k]) << " " << number(d.high[k]);
+        if (d.how == mark::band || d.how == mark::error_bars || d.how == mark::x_error_bars) s << " " << number(d.low[k]) << " " << number(d.high[k]);
         s << "\n";
     }
     s << "EOD\n";
@@ -366,6 +381,10 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
                 c = block + " using 1:2:3:4" + axes + " with yerrorbars pt " + std::to_string(d.marker) + " ps " +
                     number(d.size) + " lc " + colour + title_clause(d);
                 break;
+            case mark::x_error_bars:
+                c = block + " using 1:2:3:4" + axes + " with xerrorbars pt " + std::to_string(d.marker) + " ps " +
+                    number(d.size) + " lw " + number(d.width) + " lc " + colour + title_clause(d);
+                break;
             case mark::band:
                 c = block + " using 1:3:4" + axes + " with filledcurves fc " + colour +
                     " fs transparent solid 0.22 noborder" + title_clause(d);
@@ -373,19 +392,14 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
             case mark::rings:
                 c = block + " using 1:2" + axes + " with points pt 6 ps " + number(d.size) + " lw " + number(d.width) +
                     " lc " + colour + title_clause(d);
-                if (!d.labels.empty()) {
-                    std::ostringstream l;
-                    l << block << "l << EOD\n";
-                    for (std::size_t j = 0; j < d.x.size() && j < d.labels.size(); ++j) {
-                        if (!finite_point(d, j)) continue;
-                        std::string t;
-                        for (const char ch : d.labels[j]) t += ch == '"' || ch == '\\' ? '?' : ch < ' ' ? '?' : ch;
-                        l << number(d.x[j]) << " " << number(d.y[j]) << " \"" << t << "\"\n";
-                    }
-                    l << "EOD\n";
-                    s << l.str();
-                    c += ", " + block + "l using 1:2:3" + axes + " with labels left offset " + number(0.8 + d.size / 2) +
-                         ",0 noenhanced textcolor " + colour + " notitle";
+                // Each label beside its ring, as a label of its own: the
+                // user's text quoted as gnuplot quotes, expanded never.
+                for (std::size_t j = 0; j < d.x.size() && j < d.labels.size(); ++j) {
+                    if (!finite_point(d, j)) continue;
+                    s << "set label " << text_of(d.labels[j], d.plain) << " at " << (d.right ? "first " : "")
+                      << number(d.x[j]) << ", " << (d.right ? "second " : "") << number(d.y[j]) << " left offset "
+                      << number(0.8 + d.size / 2) << ",0 front textcolor " << colour << (d.plain ? " noenhanced" : "")
+                      << "\n";
                 }
                 break;
             case mark::hline:
@@ -437,6 +451,7 @@ const char* mark_name(mark m) {
         case mark::line: return "line";
         case mark::points: return "points";
         case mark::error_bars: return "error_bars";
+        case mark::x_error_bars: return "x_error_bars";
         case mark::band: return "band";
         case mark::rings: return "rings";
         case mark::hline: return "hline";
@@ -469,6 +484,7 @@ const char* key_name(key_place k) {
         case key_place::bottom_left: return "lower left";
         case key_place::outside_right: return "outside right";
         case key_place::below: return "below";
+        case key_place::none: return "none";
     }
     return "best";
 }

@@ -31,6 +31,7 @@ enum class mark {
     line,        // y against x; a NaN in y breaks the line
     points,      // markers
     error_bars,  // markers with low..high bars along y
+    x_error_bars,  // markers with low..high bars along x
     band,        // shaded between low and high
     rings,       // large open circles, point labels beside them
     hline,       // a horizontal line at y[0] across the panel
@@ -80,7 +81,7 @@ struct note {
     bool plain = false;
 };
 
-enum class key_place { top_right, top_left, bottom_right, bottom_left, outside_right, below };
+enum class key_place { top_right, top_left, bottom_right, bottom_left, outside_right, below, none };
 
 struct panel {
     std::string title;
@@ -108,6 +109,10 @@ std::vector<tick> time_ticks(double low, double high);
 // over many decades, every so many decades over very many), so that an axis
 // of less than a decade is labelled too.
 std::vector<tick> log_ticks(double low, double high);
+
+// Ticks of a linear axis over [low, high]: multiples of a round step, about
+// `count` of them.
+std::vector<tick> linear_ticks(double low, double high, int count);
 
 // "set xtics ("1" 1, "2" 2, ...)" for the axis named (x, y, y2, cb).
 std::string gnuplot_tics(const std::string& axis_name, const std::vector<tick>& ticks);

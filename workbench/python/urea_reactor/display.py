@@ -6,7 +6,7 @@ urea_reactor is; matplotlib is imported only when a plot is drawn. The colours a
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext. A plot the library describes (report/figure.h: the
-run's and the monitor's) is drawn by draw() from the very description the
+run's, the monitor's and the parity plot) is drawn by draw() from the very description the
 command line's gnuplot script is written from; the others are drawn here
 to match. Every plot() returns the Figure.
 """
@@ -146,6 +146,10 @@ def _draw_panel(ax, p):
             low, high = _nan(s["low"]), _nan(s["high"])
             h = a.errorbar(x, y, yerr=[[v - l for v, l in zip(y, low)], [u - v for v, u in zip(y, high)]], ls="none",
                            color=c, capsize=2, label=label, **marker)
+        elif how == "x_error_bars":
+            low, high = _nan(s["low"]), _nan(s["high"])
+            h = a.errorbar(x, y, xerr=[[v - l for v, l in zip(x, low)], [u - v for v, u in zip(x, high)]], ls="none",
+                           color=c, capsize=2, label=label, **marker)
         elif how == "band":
             h = a.fill_between(x, _nan(s["low"]), _nan(s["high"]), color=c, alpha=0.22, linewidth=0, label=label)
         elif how == "rings":
@@ -179,7 +183,7 @@ def _draw_panel(ax, p):
     if p["square"]:
         ax.set_aspect("equal")
     ax.grid(True)
-    if handles:
+    if handles and p["key"] != "none":
         labels = [h.get_label() for h in handles]
         where = p["key"]
         if where == "outside right":
@@ -206,9 +210,11 @@ def draw(figure, ax=None):
     columns = max(1, figure["columns"])
     rows = (len(panels) + columns - 1) // columns
     outside = any(p["key"] == "outside right" for p in panels)
-    fig, axes = _figure(rows, columns, text(figure["title"]),
-                        size=(6.4 * columns + (3 if outside else 0) if columns > 1 else 10 if outside else 7.5,
-                              3.3 * rows + 0.8))
+    if all(p["square"] for p in panels):
+        size = (4.2 * columns, 4.2 * rows + 0.6)
+    else:
+        size = (6.4 * columns + (3 if outside else 0) if columns > 1 else 10 if outside else 7.5, 3.3 * rows + 0.8)
+    fig, axes = _figure(rows, columns, text(figure["title"]), size=size)
     for a in axes[len(panels):]:
         a.set_visible(False)
     for a, p in zip(axes, panels):
@@ -479,41 +485,7 @@ def _region(e, info, ax):
 
 
 def _parity(e, info, ax):
-    r = e.residuals
-    kinds = [k for k in info["measurements"] if k["column"] in set(r["measurement"])]
-    n = len(kinds)
-    columns = n if n <= 3 else 2 if n == 4 else 3
-    rows = (n + columns - 1) // columns
-    outliers = any(r["outlier"])
-    title = ("Measured against predicted at the best fit: " + info["factors"] +
-             "\nbars: ± one stated standard deviation" + ("; ringed: more than 3 standard deviations off"
-                                                          if outliers else ""))
-    fig, axes = _panels(n, columns, title, (4.2 * columns, 4.2 * rows + 0.6), ax)
-    for a in axes[n:]:
-        a.set_visible(False)
-    for a, kind in zip(axes, kinds):
-        rows_ = [k for k in range(len(r)) if r["measurement"][k] == kind["column"]]
-        m = [r["measured"][k] for k in rows_]
-        p = [r["predicted"][k] for k in rows_]
-        s = [r["sigma"][k] for k in rows_]
-        lo = min(min(x - d for x, d in zip(m, s)), min(p))
-        hi = max(max(x + d for x, d in zip(m, s)), max(p))
-        margin = max(0.08 * (hi - lo), 1e-4)
-        lo, hi = lo - margin, hi + margin
-        a.plot([lo, hi], [lo, hi], "--", color=PALETTE["guide"], lw=1)
-        a.errorbar(m, p, xerr=s, fmt=PALETTE["quantity_markers"].get(kind["column"], "o"),
-                   color=PALETTE["quantities"].get(kind["column"], PALETTE["other"]), markersize=5, capsize=2)
-        for k in rows_:
-            if r["outlier"][k]:
-                a.plot(r["measured"][k], r["predicted"][k], "o", mfc="none", mec=PALETTE["judged_by"], ms=14, mew=2)
-                a.annotate(r["run"][k] + (" (impossible)" if r["impossible_for_model"][k] else ""),
-                           (r["measured"][k], r["predicted"][k]), xytext=(10, -10), textcoords="offset points",
-                           color=PALETTE["judged_by"], fontsize=9)
-        a.set(xlim=(lo, hi), ylim=(lo, hi), xlabel="measured", ylabel="predicted",
-              title=text(kind["title"]) + (" (kg/kg)" if kind["in_analysis"] else " (fraction)"))
-        a.set_aspect("equal")
-        a.grid(True)
-    return fig
+    return draw(e._parity_figure, ax)
 
 
 def plot_estimate(e, kind="profiles", ax=None):
