@@ -823,6 +823,11 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                 return report_text(printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }));
             },
             "The command line's report, as text: print(estimate.report).")
+        .def_property_readonly("_profiles_figure",
+                               [](const estimate_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(profiles_figure(report_of(o))).dump());
+                               })
         .def_property_readonly("_parity_figure",
                                [](const estimate_output& o) {
                                    return py::module_::import("json").attr("loads")(

@@ -908,9 +908,9 @@ std::string search_edges(const estimate_options& opt, const std::string& axis, d
 }
 
 // One factor's profile: the objective above the best against the factor
-// (log axis), the 95 % threshold, the interval's ends, and the linearised
-// parabola for comparison, in the current multiplot panel.
-void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
+// (log axis), the 95 % threshold, the interval's ends, the search box's
+// edges and the linearised parabola for comparison.
+panel profile_panel(const estimate_report& r, std::size_t k) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
     const parameter_estimate& p = res.parameters[k];
@@ -928,34 +928,74 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
     // seen whole, with the edge marked.
     const double pad = std::max(std::log(hi / lo) * 0.15, 0.02);
     beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), lo, hi);
-    s << "$profile" << k << " << EOD\n";
+    panel pl;
+    pl.x = {p.name + ", 95 % profile: " + profile_cell(p), "", axis_scale::log, lo, hi, {}};
+    pl.y = {"objective above the best", "", axis_scale::linear, 0.0, top, {}};
+    pl.key = key_place::below;
+    series profile;
+    profile.title = "profile";
+    profile.role = series_role::estimate;
+    profile.marks = true;
+    profile.size = 0.5;
+    profile.width = 2;
     for (const profile_point& q : p.profile.points) {
-        if (std::isfinite(q.delta)) s << q.value << " " << q.delta << "\n";
+        if (!std::isfinite(q.delta)) continue;
+        profile.x.push_back(q.value);
+        profile.y.push_back(q.delta);
     }
-    s << "EOD\n";
-    s << "unset label\nunset arrow\nunset title\n"
-      << "set logscale x\nunset logscale y\nset format x '%g'\nset format y '%g'\n"
-      << log_tics("x", lo, hi) << "set ytics autofreq\nset mytics\n"
-      << "set xrange [" << lo << ":" << hi << "]\nset yrange [0:" << top << "]\n"
-      << "set xlabel " << gnuplot_plain(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
-      << "set ylabel 'objective above the best'\n"
-      << "set key outside top center horizontal font ',10'\nset grid\n" << search_edges(opt, "x", lo, hi);
+    series threshold;
+    threshold.title = "95 % threshold";
+    threshold.how = mark::hline;
+    threshold.role = series_role::judged_by;
+    threshold.dash = 2;
+    threshold.width = 1;
+    threshold.y = {thr};
+    // The interval's ends, from the foot up to the threshold.
+    series ends;
+    ends.role = series_role::estimate;
+    ends.dash = 3;
+    ends.width = 1;
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
-        if (b) {
-            s << "set arrow from " << *b << ",0 to " << *b << "," << thr
-              << " nohead lc rgb '" << estimate_colour << "' dt 3\n";
-        }
+        if (!b) continue;
+        ends.x.insert(ends.x.end(), {*b, *b, *b});
+        ends.y.insert(ends.y.end(), {0.0, thr, NAN});
     }
-    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '" << estimate_colour
-      << "' title 'profile', " << thr << " with lines lc rgb '" << judged_by_colour << "' dt 2 title '95 % threshold'";
+    series edges;
+    edges.how = mark::vline;
+    edges.role = series_role::guide;
+    edges.dash = 3;
+    for (const double edge : {opt.lower, opt.upper}) {
+        if (edge > lo && edge < hi) edges.x.push_back(edge);
+    }
+    pl.drawn = {profile, threshold, ends, edges};
     if (std::isfinite(p.se_ln_unscaled) && p.se_ln_unscaled > 0.0) {
-        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '" << guide_colour
-          << "' dt 4 title 'linearised'";
+        series parabola;
+        parabola.title = "linearised";
+        parabola.role = series_role::guide;
+        parabola.dash = 4;
+        parabola.width = 1;
+        for (int j = 0; j <= 200; ++j) {
+            const double x = lo * std::pow(hi / lo, j / 200.0);
+            parabola.x.push_back(x);
+            parabola.y.push_back(std::min(std::pow(std::log(x / p.value) / p.se_ln_unscaled, 2), 2.0 * top));
+        }
+        pl.drawn.push_back(parabola);
     }
-    s << "\n";
+    return pl;
 }
 
 }  // namespace
+
+figure profiles_figure(const estimate_report& r) {
+    figure f;
+    f.title = "Profile likelihood of each free factor";
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = r.result->parameters[k];
+        if (p.free && p.profile.computed) f.panels.push_back(profile_panel(r, k));
+    }
+    f.columns = static_cast<int>(std::max<std::size_t>(f.panels.size(), 1));
+    return f;
+}
 
 std::string region_plot_script(const estimate_report& r) {
     const estimate_result& res = *r.result;
@@ -970,7 +1010,7 @@ std::string region_plot_script(const estimate_report& r) {
     s << "set multiplot\n";
     const bool region = r.region != nullptr && r.region->computed && free.size() == 2;
     if (!region) {
-        profile_panel(s, r, free.front());
+        gnuplot_panel(s, profile_panel(r, free.front()), 0);
         s << "unset multiplot\n";
         return s.str();
     }
@@ -1064,10 +1104,10 @@ std::string region_plot_script(const estimate_report& r) {
     if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
     s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
     s << "unset label\nunset arrow\nunset key\n";
-    s << "set origin 0,0\nset size 0.5,0.42\n";
-    profile_panel(s, r, 0);
+    s << "set origin 0,0\nset size 0.5,0.42\nunset logscale\n";
+    gnuplot_panel(s, profile_panel(r, 0), 0);
     s << "set origin 0.5,0\nset size 0.5,0.42\n";
-    profile_panel(s, r, 1);
+    gnuplot_panel(s, profile_panel(r, 1), 1);
     s << "unset multiplot\n";
     return s.str();
 }

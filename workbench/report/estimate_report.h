@@ -103,6 +103,9 @@ std::string estimate_factors_text(const estimate_report& r);
 // beside each factor's profile (objective above the best against the
 // factor, with the 95 % threshold). One factor free: its profile alone.
 // Empty when there is no profile.
+// Each free factor's profile, a panel each, as Python's plot("profiles")
+// draws it (the script above draws the same panels).
+figure profiles_figure(const estimate_report& r);
 std::string region_plot_script(const estimate_report& r);
 
 // The tuned case in words, one sentence a line: what changed, what was kept

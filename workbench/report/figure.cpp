@@ -89,7 +89,7 @@ std::vector<tick> log_ticks(double low, double high) {
     // apart, one crowding the last (a log axis bunches them at the top) left out.
     if (out.size() < 3) {
         out.clear();
-        const double step = nice_step(high - low, 4);
+        const double step = nice_step(high - low, 6);
         for (double v = std::ceil(low / step) * step; v <= high * (1 + 1e-9); v += step) {
             const double at = std::round(v / step) * step;
             if (!out.empty() && std::log(at / out.back().at) < std::log(high / low) / 10.0) continue;
@@ -524,6 +524,8 @@ nlohmann::ordered_json axis_json(const axis& a) {
 }
 
 }  // namespace
+
+void gnuplot_panel(std::ostream& out, const panel& p, std::size_t index) { panel_commands(out, p, index, ""); }
 
 std::string gnuplot_script(const figure& f) {
     std::ostringstream s;

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,6 +120,10 @@ std::string gnuplot_tics(const std::string& axis_name, const std::vector<tick>& 
 
 // The figure as gnuplot commands (the terminal and output set before them).
 std::string gnuplot_script(const figure& f);
+
+// One panel's commands, into a multiplot whose origin and size the caller
+// has set; `index` names its data blocks apart from the other panels'.
+void gnuplot_panel(std::ostream& out, const panel& p, std::size_t index);
 
 // The figure as JSON, for the Python renderer: the same fields, colours
 // resolved, NaN as null.

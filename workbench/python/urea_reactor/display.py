@@ -6,7 +6,7 @@ urea_reactor is; matplotlib is imported only when a plot is drawn. The colours a
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext. A plot the library describes (report/figure.h: the
-run's, the monitor's and the parity plot) is drawn by draw() from the very description the
+run's, the monitor's, the parity and the profile plots) is drawn by draw() from the very description the
 command line's gnuplot script is written from; the others are drawn here
 to match. Every plot() returns the Figure.
 """
@@ -417,34 +417,10 @@ def _log_limits(values):
 
 
 def _profiles(e, info, ax):
-    free = [k for k in ("a1", "a2") if e.parameters[k].profile is not None]
-    if not free:
+    figure = e._profiles_figure
+    if not figure["panels"]:
         raise ValueError('plot("profiles"): no factor is free (both held with fix=)')
-    fig, axes = _panels(len(free), len(free), "Profile likelihood of each free factor", (6.4 * len(free), 4.6), ax)
-    thr = info["profile_threshold"]
-    for a, k in zip(axes, free):
-        p = e.parameters[k]
-        prof = p.profile
-        pts = [(v, d) for v, d in zip(prof["value"], prof["delta"]) if math.isfinite(d)]
-        near = [v for v, d in pts if d <= 3 * thr] + [p.value]
-        a.plot([v for v, _ in pts], [d for _, d in pts], "o-", color=PALETTE["estimate"], lw=2, markersize=3,
-               label="profile")
-        a.axhline(thr, color=PALETTE["judged_by"], ls="--", label="95 % threshold")
-        for b in p.profile95:
-            if b is not None:
-                a.plot([b, b], [0, thr], ":", color=PALETTE["estimate"])
-        se = info["se_ln_unscaled"][k]
-        lo, hi = _log_limits(near)
-        if se is not None and se > 0:
-            import numpy as np
-            xs = np.geomspace(lo, hi, 200)
-            a.plot(xs, (np.log(xs / p.value) / se) ** 2, "-.", color=PALETTE["guide"], label="linearised")
-        a.set_xscale("log")
-        a.set(xlim=(lo, hi), ylim=(0, 3 * thr), xlabel=f"{k}, 95 % profile: {info['profile_cells'][k]}",
-              ylabel="objective above the best")
-        a.grid(True)
-        a.legend(fontsize="small")
-    return fig
+    return draw(figure, ax)
 
 
 def _region(e, info, ax):
