@@ -3,6 +3,7 @@
 # attribute, the plots (matplotlib), and the monitor from a DataFrame.
 import math
 import os
+import re
 import subprocess
 import sys
 
@@ -115,6 +116,10 @@ def test_every_plot_returns_its_figure_and_draws_one_panel_into_the_axes_given(e
     fig, ax = plt.subplots()
     with pytest.raises(ValueError, match="ax= takes one"):
         s.plot(ax=ax)
+    # Beside the map, the candidates best first, whatever the order they were given in.
+    given = ur.design(RUNS, vary={"t_out": [192, 184, 176]}, estimate=estimate)
+    ranks = [int(r) for r in re.findall(r"<tr><td>[^<]*</td><td>(\d+)</td>", given._repr_html_())]
+    assert given.ranking != [0, 1, 2] and ranks == [1, 2, 3]
 
 
 def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():
