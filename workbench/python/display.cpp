@@ -2,9 +2,12 @@
 // imported when the extension is (the reports as text, the plots with
 // matplotlib) and given the command line's palette; and what the plots need to
 // know that the tables do not say (the labels in words, the spacing).
+#include <algorithm>
+
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "report/figure.h"
 #include "report/palette.h"
 #include "report/study_report.h"
 #include "report/sweep_report.h"
@@ -91,6 +94,13 @@ py::dict variable_dict(const study_variable& v) {
     d["symbol"] = l.symbol;
     d["log"] = v.log_spacing;
     d["values"] = v.values;
+    // A log axis's labels, the command line's: 1, 2 and 5 in each decade.
+    py::list ticks;
+    if (v.log_spacing && !v.values.empty()) {
+        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        for (const tick& t : log_ticks(*lo, *hi)) ticks.append(py::make_tuple(t.at, t.text));
+    }
+    d["ticks"] = ticks;
     return d;
 }
 

@@ -138,11 +138,10 @@ the command line's report; m.plot() its pictures.)");
             py::arg("path"),
             "Writes the monitor as one self-contained HTML page, as --report does (its plot by gnuplot). Raises "
             "PlotError, with the page written all the same, when the plot could not be drawn.")
-        .def_property_readonly("_plot_data",
+        .def_property_readonly("_figure",
                                [](const monitor_output& o) {
-                                   py::dict d;
-                                   d["balance_alpha"] = o.problem->options.balance_alpha;
-                                   return d;
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(monitor_figure(report_of(o))).dump());
                                })
         .def("__len__", [](const monitor_output& o) { return o.result->windows.size(); })
         .def("__str__", &monitor_text)

@@ -363,6 +363,13 @@ line's table, result.plot() its profiles.)")
         .def_property_readonly("report", [](const run_output& o) { return report_text(run_text(o)); },
                                "The command line's table and outlet summary (and the bands), as text: "
                                "print(result.report).")
+        .def_property_readonly("_figure",
+                               [](const run_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(run_figure(o.c, o.r, o.p ? &o.p->conversion_profile : nullptr,
+                                                              o.bands ? o.bands->method : band_method::profile))
+                                           .dump());
+                               })
         .def("__str__", &run_text)
         .def("_repr_html_", &run_html)
         .def("__repr__", &run_repr);
@@ -841,6 +848,16 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                 return report_text(printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }));
             },
             "The command line's report, as text: print(estimate.report).")
+        .def_property_readonly("_profiles_figure",
+                               [](const estimate_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(profiles_figure(report_of(o))).dump());
+                               })
+        .def_property_readonly("_parity_figure",
+                               [](const estimate_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(parity_figure(report_of(o))).dump());
+                               })
         .def_property_readonly("_plot_data",
                                [](const estimate_output& o) {
                                    const estimate_result& res = o.e.result;
@@ -1082,6 +1099,31 @@ namespace {
 
 table candidates_of(const design_output& o) { return candidates_table(o.p, o.r); }
 
+// The candidates as a notebook shows them beside the map: the ranked ones
+// best first, then those not solved, in the order given.
+table candidates_in_rank_order(const design_output& o) {
+    const table given = candidates_of(o);
+    std::vector<std::size_t> order(o.r.ranking.begin(), o.r.ranking.end());
+    std::vector<bool> placed(given.rows(), false);
+    for (const std::size_t k : order) placed[k] = true;
+    for (std::size_t k = 0; k < given.rows(); ++k) {
+        if (!placed[k]) order.push_back(k);
+    }
+    table t = given;
+    t.clear_rows();
+    for (std::size_t c = 0; c < t.columns().size(); ++c) {
+        const column& from = given.columns()[c];
+        for (const std::size_t k : order) {
+            if (holds_text(from.kind)) {
+                t[c].push(from.texts[k]);
+            } else {
+                t[c].numbers.push_back(from.numbers[k]);
+            }
+        }
+    }
+    return t;
+}
+
 std::string design_text(const design_output& o, std::size_t top) {
     return printed([&](std::ostream& out) { print_design(out, o.p, o.r, top); });
 }
@@ -1191,7 +1233,7 @@ design.plot() the design map.)")
              [](const design_output& o) {
                  std::vector<std::string> lines;
                  for (const std::string& v : o.r.verdict) lines.push_back(v);
-                 return html_summary(lines) + table_html(candidates_of(o));
+                 return html_summary(lines) + table_html(candidates_in_rank_order(o));
              })
         .def("__str__", [](const design_output& o) { return design_text(o, 10); })
         .def("__repr__", [](const design_output& o) {

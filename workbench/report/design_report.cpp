@@ -265,8 +265,8 @@ std::string design_map_script(const design_problem& p, const design_result& r) {
     study_map map(shown, 0,
                   relative ? "Next test run: " + what + " after it, % of now"
                            : "Next test run: log_{10} of the ranking's criterion",
-                  relative ? what + " after the run, % of now: smaller (brighter) is better"
-                           : "log_{10} of the criterion: larger (brighter) is better",
+                  // Short, beside the colour bar: the title says what it is of.
+                  relative ? "% of now (brighter: better)" : "log_{10} criterion (brighter: better)",
                   field("map"));
     if (relative) map.bright_low();
     // Over the map: the current runs where they were made, and the

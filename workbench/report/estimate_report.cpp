@@ -1,6 +1,7 @@
 #include "report/estimate_report.h"
 
 #include "base/text.h"
+#include "report/figure.h"
 #include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
@@ -790,10 +791,8 @@ std::string estimate_factors_text(const estimate_report& r) {
     return s;
 }
 
-std::string parity_plot_script(const estimate_report& r) {
+figure parity_figure(const estimate_report& r) {
     const estimate_result& res = *r.result;
-    std::ostringstream s;
-    s << std::setprecision(10);
     // A panel per kind of measurement, each with its own range, so that
     // the scatter about y = x and the bars are seen at their own scale.
     std::vector<std::size_t> kinds;
@@ -804,81 +803,73 @@ std::string parity_plot_script(const estimate_report& r) {
         }
     }
     const std::size_t n = kinds.size();
-    const std::size_t columns = n <= 3 ? n : n == 4 ? 2 : 3;
-    const std::size_t rows = (n + columns - 1) / std::max<std::size_t>(columns, 1);
     bool any_outlier = false;
     for (const residual_row& row : res.residuals) any_outlier = any_outlier || row.outlier;
-    s << "set multiplot layout " << rows << "," << columns << " title "
-      << gnuplot_markup("Measured against predicted at the best fit: " + estimate_factors_text(r) +
-                        "\nbars: ± one stated standard deviation" +
-                        (any_outlier ? "; ringed: more than 3 standard deviations off" : ""))
-      << "\n"
-      << "set grid\nset size ratio -1\nset errorbars small\nunset key\n"
-      << "set xlabel 'measured'\nset ylabel 'predicted'\nset format x '%.3g'\nset format y '%.3g'\n"
-      ;
+    figure f;
+    f.columns = static_cast<int>(n <= 3 ? std::max<std::size_t>(n, 1) : n == 4 ? 2 : 3);
+    f.title = "Measured against predicted at the best fit: " + estimate_factors_text(r) +
+              "\nbars: ± one stated standard deviation" +
+              (any_outlier ? "; ringed: more than 3 standard deviations off" : "");
     for (const std::size_t q : kinds) {
         double lo = INFINITY, hi = -INFINITY;
+        const curve_style st = measured_style(static_cast<quantity>(q));
+        series bars, rings;
+        bars.how = mark::x_error_bars;
+        bars.colour = st.colour;
+        bars.marker = st.marker;
+        bars.size = 0.8;
+        bars.width = 1.2;
+        rings.how = mark::rings;
+        rings.role = series_role::judged_by;
+        rings.size = 2.6;
+        rings.width = 2;
+        rings.plain = true;
         for (const residual_row& row : res.residuals) {
             if (static_cast<std::size_t>(row.what) != q) continue;
             lo = std::min({lo, row.measured - row.sigma, row.predicted});
             hi = std::max({hi, row.measured + row.sigma, row.predicted});
+            bars.x.push_back(row.measured);
+            bars.y.push_back(row.predicted);
+            bars.low.push_back(row.measured - row.sigma);
+            bars.high.push_back(row.measured + row.sigma);
+            if (row.outlier) {
+                // Each ringed measurement labelled with its run's name.
+                rings.x.push_back(row.measured);
+                rings.y.push_back(row.predicted);
+                rings.labels.push_back(run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : ""));
+            }
         }
         const double margin = std::max(0.08 * (hi - lo), 1e-4);
         lo -= margin;
         hi += margin;
-        s << "$q" << q << " << EOD\n";
-        for (const residual_row& row : res.residuals) {
-            if (static_cast<std::size_t>(row.what) == q) {
-                s << row.measured << " " << row.predicted << " " << row.sigma << " " << (row.outlier ? 1 : 0) << "\n";
-            }
-        }
-        s << "EOD\nunset label\n";
-        // Each ringed measurement labelled with its run's name, beside the ring.
-        for (const residual_row& row : res.residuals) {
-            if (static_cast<std::size_t>(row.what) != q || !row.outlier) continue;
-            const std::string name = run_of(r, row.run).name + (impossible_for_model(r, row) ? " (impossible)" : "");
-            s << "set label " << gnuplot_plain(name) << " at " << row.measured << "," << row.predicted
-              << " offset 1.4,-0.8 noenhanced front textcolor rgb '" << judged_by_colour << "' font ',10'\n";
-        }
-        const curve_style st = measured_style(static_cast<quantity>(q));
-        const double step = nice_step(hi - lo, 4);
-        s << "set title " << gnuplot_markup(std::string(quantities[q].plot_title) +
-                                            (quantities[q].in_analysis ? " (kg/kg)" : " (fraction)"))
-          << "\n"
-          << "set xrange [" << lo << ":" << hi << "]\nset yrange [" << lo << ":" << hi << "]\n"
-          << "set xtics " << step << "\nset ytics " << step << "\n"
-          << "plot x with lines lc rgb '" << guide_colour << "' dt 2, $q" << q
-          << " using 1:2:3 with xerrorbars pt " << st.marker << " ps 0.8 lw 1.2 lc rgb '" << st.colour << "'"
-          << ", $q" << q << " using 1:($4 > 0 ? $2 : NaN) with points pt 6 ps 2.6 lw 2 lc rgb '" << judged_by_colour
-          << "'\n";
+        const std::string unit = quantities[q].in_analysis ? "kg/kg" : "fraction";
+        panel p;
+        p.title = std::string(quantities[q].plot_title) + " (" + unit + ")";
+        p.x = {"measured", "", axis_scale::linear, lo, hi, linear_ticks(lo, hi, 4)};
+        p.y = {"predicted", "", axis_scale::linear, lo, hi, linear_ticks(lo, hi, 4)};
+        p.square = true;
+        p.key = key_place::none;
+        series diagonal;
+        diagonal.role = series_role::guide;
+        diagonal.dash = 2;
+        diagonal.width = 1;
+        diagonal.x = diagonal.y = {lo, hi};
+        p.drawn = {diagonal, bars, rings};
+        f.panels.push_back(p);
     }
-    s << "unset multiplot\n";
-    return s.str();
+    return f;
+}
+
+std::string parity_plot_script(const estimate_report& r) {
+    return "set errorbars small\n" + gnuplot_script(parity_figure(r));
 }
 
 namespace {
 
-// Tic marks for a log axis from lo to hi: gnuplot's own (powers of ten)
-// over a decade or more; within less, where gnuplot would mark nothing, a
-// few round values.
+// Tic marks for a log axis from lo to hi, labelled between the decades too
+// (report/figure.h).
 std::string log_tics(const std::string& axis, double lo, double hi) {
-    if (!(hi / lo < 10.0)) return "set " + axis + "tics autofreq\nset m" + axis + "tics\n";
-    const double rough = (hi - lo) / 5.0, unit = std::pow(10.0, std::floor(std::log10(rough)));
-    const double step = rough / unit < 1.5 ? unit : rough / unit < 3.5 ? 2.0 * unit : rough / unit < 7.5 ? 5.0 * unit : 10.0 * unit;
-    std::ostringstream t;
-    t << std::setprecision(10) << "set " << axis << "tics (";
-    // Multiples of the step, written without the sum's rounding; on a log
-    // axis they crowd towards the top: one closer to the last than a tenth
-    // of the axis is left out.
-    double last = 0.0;
-    for (double v = std::ceil(lo / step) * step; v <= hi; v += step) {
-        const double tic = std::round(v / step) * step;
-        if (last > 0.0 && std::log(tic / last) < std::log(hi / lo) / 10.0) continue;
-        t << (last > 0.0 ? ", " : "") << sig(tic, 6);
-        last = tic;
-    }
-    t << ")\nunset m" << axis << "tics\n";
-    return t.str();
+    return gnuplot_tics(axis, log_ticks(lo, hi)) + "unset m" + axis + "tics\n";
 }
 
 // A log axis's range lo .. hi cut at the search box, then, where it was
@@ -907,9 +898,9 @@ std::string search_edges(const estimate_options& opt, const std::string& axis, d
 }
 
 // One factor's profile: the objective above the best against the factor
-// (log axis), the 95 % threshold, the interval's ends, and the linearised
-// parabola for comparison, in the current multiplot panel.
-void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
+// (log axis), the 95 % threshold, the interval's ends, the search box's
+// edges and the linearised parabola for comparison.
+panel profile_panel(const estimate_report& r, std::size_t k) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
     const parameter_estimate& p = res.parameters[k];
@@ -927,34 +918,74 @@ void profile_panel(std::ostream& s, const estimate_report& r, std::size_t k) {
     // seen whole, with the edge marked.
     const double pad = std::max(std::log(hi / lo) * 0.15, 0.02);
     beyond_edges(opt, lo * std::exp(-pad), hi * std::exp(pad), lo, hi);
-    s << "$profile" << k << " << EOD\n";
+    panel pl;
+    pl.x = {p.name + ", 95 % profile: " + profile_cell(p), "", axis_scale::log, lo, hi, {}};
+    pl.y = {"objective above the best", "", axis_scale::linear, 0.0, top, {}};
+    pl.key = key_place::below;
+    series profile;
+    profile.title = "profile";
+    profile.role = series_role::estimate;
+    profile.marks = true;
+    profile.size = 0.5;
+    profile.width = 2;
     for (const profile_point& q : p.profile.points) {
-        if (std::isfinite(q.delta)) s << q.value << " " << q.delta << "\n";
+        if (!std::isfinite(q.delta)) continue;
+        profile.x.push_back(q.value);
+        profile.y.push_back(q.delta);
     }
-    s << "EOD\n";
-    s << "unset label\nunset arrow\nunset title\n"
-      << "set logscale x\nunset logscale y\nset format x '%g'\nset format y '%g'\n"
-      << log_tics("x", lo, hi) << "set ytics autofreq\nset mytics\n"
-      << "set xrange [" << lo << ":" << hi << "]\nset yrange [0:" << top << "]\n"
-      << "set xlabel " << gnuplot_plain(p.name + ", 95 % profile: " + profile_cell(p), 80) << "\n"
-      << "set ylabel 'objective above the best'\n"
-      << "set key outside top center horizontal font ',10'\nset grid\n" << search_edges(opt, "x", lo, hi);
+    series threshold;
+    threshold.title = "95 % threshold";
+    threshold.how = mark::hline;
+    threshold.role = series_role::judged_by;
+    threshold.dash = 2;
+    threshold.width = 1;
+    threshold.y = {thr};
+    // The interval's ends, from the foot up to the threshold.
+    series ends;
+    ends.role = series_role::estimate;
+    ends.dash = 3;
+    ends.width = 1;
     for (const std::optional<double>& b : {p.profile.lower, p.profile.upper}) {
-        if (b) {
-            s << "set arrow from " << *b << ",0 to " << *b << "," << thr
-              << " nohead lc rgb '" << estimate_colour << "' dt 3\n";
-        }
+        if (!b) continue;
+        ends.x.insert(ends.x.end(), {*b, *b, *b});
+        ends.y.insert(ends.y.end(), {0.0, thr, NAN});
     }
-    s << "plot $profile" << k << " using 1:2 with linespoints pt 7 ps 0.5 lw 2 lc rgb '" << estimate_colour
-      << "' title 'profile', " << thr << " with lines lc rgb '" << judged_by_colour << "' dt 2 title '95 % threshold'";
+    series edges;
+    edges.how = mark::vline;
+    edges.role = series_role::guide;
+    edges.dash = 3;
+    for (const double edge : {opt.lower, opt.upper}) {
+        if (edge > lo && edge < hi) edges.x.push_back(edge);
+    }
+    pl.drawn = {profile, threshold, ends, edges};
     if (std::isfinite(p.se_ln_unscaled) && p.se_ln_unscaled > 0.0) {
-        s << ", (log(x / " << p.value << ") / " << p.se_ln_unscaled << ")**2 with lines lc rgb '" << guide_colour
-          << "' dt 4 title 'linearised'";
+        series parabola;
+        parabola.title = "linearised";
+        parabola.role = series_role::guide;
+        parabola.dash = 4;
+        parabola.width = 1;
+        for (int j = 0; j <= 200; ++j) {
+            const double x = lo * std::pow(hi / lo, j / 200.0);
+            parabola.x.push_back(x);
+            parabola.y.push_back(std::min(std::pow(std::log(x / p.value) / p.se_ln_unscaled, 2), 2.0 * top));
+        }
+        pl.drawn.push_back(parabola);
     }
-    s << "\n";
+    return pl;
 }
 
 }  // namespace
+
+figure profiles_figure(const estimate_report& r) {
+    figure f;
+    f.title = "Profile likelihood of each free factor";
+    for (std::size_t k = 0; k < 2; ++k) {
+        const parameter_estimate& p = r.result->parameters[k];
+        if (p.free && p.profile.computed) f.panels.push_back(profile_panel(r, k));
+    }
+    f.columns = static_cast<int>(std::max<std::size_t>(f.panels.size(), 1));
+    return f;
+}
 
 std::string region_plot_script(const estimate_report& r) {
     const estimate_result& res = *r.result;
@@ -969,7 +1000,7 @@ std::string region_plot_script(const estimate_report& r) {
     s << "set multiplot\n";
     const bool region = r.region != nullptr && r.region->computed && free.size() == 2;
     if (!region) {
-        profile_panel(s, r, free.front());
+        gnuplot_panel(s, profile_panel(r, free.front()), 0);
         s << "unset multiplot\n";
         return s.str();
     }
@@ -1045,7 +1076,8 @@ std::string region_plot_script(const estimate_report& r) {
     }
     if (g.ellipse.empty()) notes += (notes.empty() ? "" : "; ") + std::string("no linearised ellipse (singular covariance)");
     s << "set origin 0,0.42\nset size 1,0.58\n"
-      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse" +
+      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio)" +
+                                        std::string(g.ellipse.empty() ? "" : " and the linearised ellipse") +
                                         (notes.empty() ? "" : "\n" + notes))
       << "\nset logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
       << log_tics("y", ya, yb)
@@ -1062,10 +1094,10 @@ std::string region_plot_script(const estimate_report& r) {
     if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
     s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
     s << "unset label\nunset arrow\nunset key\n";
-    s << "set origin 0,0\nset size 0.5,0.42\n";
-    profile_panel(s, r, 0);
+    s << "set origin 0,0\nset size 0.5,0.42\nunset logscale\n";
+    gnuplot_panel(s, profile_panel(r, 0), 0);
     s << "set origin 0.5,0\nset size 0.5,0.42\n";
-    profile_panel(s, r, 1);
+    gnuplot_panel(s, profile_panel(r, 1), 1);
     s << "unset multiplot\n";
     return s.str();
 }

@@ -17,6 +17,7 @@
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "io/runs_file.h"
+#include "report/figure.h"
 #include "report/table.h"
 
 namespace workbench {
@@ -88,7 +89,9 @@ std::string estimate_csv(const estimate_report& r);
 // own scale): every measurement over its +- sigma bar, the line y = x and
 // the possible outliers ringed and labelled with their run's name (quoted
 // as gnuplot quotes, not read as enhanced text: a name is only ever a
-// name). The title gives only the factors the verdict stands behind.
+// name). The title gives only the factors the verdict stands behind. The
+// figure, which the script and Python's plot("parity") draw.
+figure parity_figure(const estimate_report& r);
 std::string parity_plot_script(const estimate_report& r);
 
 // The factors as the verdict stands behind them: "a1 = 1 (held), a2 =
@@ -100,6 +103,9 @@ std::string estimate_factors_text(const estimate_report& r);
 // beside each factor's profile (objective above the best against the
 // factor, with the 95 % threshold). One factor free: its profile alone.
 // Empty when there is no profile.
+// Each free factor's profile, a panel each, as Python's plot("profiles")
+// draws it (the script above draws the same panels).
+figure profiles_figure(const estimate_report& r);
 std::string region_plot_script(const estimate_report& r);
 
 // The tuned case in words, one sentence a line: what changed, what was kept

@@ -32,7 +32,7 @@ std::string td(const std::string& text, bool number = false) {
     return std::string(number ? "<td class=\"num\">" : "<td>") + html_escaped(text) + "</td>";
 }
 
-std::string figure(const std::optional<std::string>& svg, const std::string& prefix, const std::string& caption) {
+std::string svg_figure(const std::optional<std::string>& svg, const std::string& prefix, const std::string& caption) {
     std::string out = "<figure>\n";
     out += svg ? inline_svg(*svg, prefix) : "<p class=\"missing\">This plot could not be drawn (is gnuplot installed?).</p>";
     return out + "\n<figcaption>" + html_escaped(caption) + "</figcaption>\n</figure>\n";
@@ -57,7 +57,7 @@ const char* html_style() { return style; }
 std::string html_cell(const std::string& text, bool number) { return td(text, number); }
 
 std::string html_figure(const std::optional<std::string>& svg, const std::string& id_prefix, const std::string& caption) {
-    return figure(svg, id_prefix, caption);
+    return svg_figure(svg, id_prefix, caption);
 }
 
 std::string html_escaped(const std::string& s) {
@@ -163,7 +163,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     // ---- Plots ----
     h << "<h2>Plots</h2>\n";
     if (c.region_svg || res.free_parameters > 0) {
-        h << figure(c.region_svg, "region-",
+        h << svg_figure(c.region_svg, "region-",
                     res.free_parameters == 2
                         ? "The joint 95 % region of a1 and a2 from the likelihood ratio (shaded; threshold " +
                               sig_or_dash(res.region_threshold, 3) +
@@ -171,7 +171,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
                               "profile with its 95 % threshold."
                         : "The free factor's profile likelihood with its 95 % threshold.");
     }
-    h << figure(c.parity_svg, "parity-",
+    h << svg_figure(c.parity_svg, "parity-",
                 "Measured against predicted at the estimate; bars: one stated standard deviation; ringed and "
                 "named: more than 3 standard deviations off.");
 

@@ -290,74 +290,142 @@ table monitor_table(const monitor_report& r) {
 
 std::string monitor_csv(const monitor_report& r) { return csv_text(monitor_table(r)); }
 
-std::string monitor_plot_script(const monitor_report& r) {
+figure monitor_figure(const monitor_report& r) {
     const monitor_result& m = *r.result;
     const double alpha = r.problem->options.balance_alpha;
-    std::ostringstream s;
-    s << std::setprecision(10);
-    // Times in the data without a zone: gnuplot reads them as they are.
-    const auto mid = [](const monitor_window& w) { return timestamp_text(w.start + (w.end - w.start) / 2, false); };
-    s << "$a2 << EOD\n";
-    for (const monitor_window& w : m.windows) {
-        if (w.fitted && w.a2_lower && w.a2_upper) s << mid(w) << " " << w.a2 << " " << *w.a2_lower << " " << *w.a2_upper << "\n";
+    // Times as seconds since 1970 (a history without UTC offsets read as
+    // UTC), each window at its middle; every panel on the history's span.
+    const auto seconds = [](std::int64_t ms) { return static_cast<double>(ms) / 1000.0; };
+    const auto mid = [&](const monitor_window& w) { return seconds(w.start + (w.end - w.start) / 2); };
+    axis time;
+    time.quantity = "time, UTC";
+    time.scale = axis_scale::time;
+    if (!m.windows.empty()) {
+        time.low = seconds(m.windows.front().start);
+        time.high = seconds(m.windows.back().end);
     }
-    s << "EOD\n$open << EOD\n";
-    bool open = false;
-    for (const monitor_window& w : m.windows) {
-        if (w.fitted && !(w.a2_lower && w.a2_upper)) {
-            s << mid(w) << " " << w.a2 << "\n";
-            open = true;
-        }
-    }
-    s << "EOD\n$conversion << EOD\n";
+    figure f;
+    // a2 with its interval, and the drifts as numbered lines told in the key.
+    panel a;
+    a.title = "a2 per window with its 95 % profile-likelihood interval";
+    a.x = time;
+    a.y.quantity = "a2 (dehydration rate factor)";
+    a.key = key_place::outside_right;
+    series closed, open;
+    closed.title = "a2";
+    closed.how = mark::error_bars;
+    closed.role = series_role::estimate;
+    closed.size = 0.5;
+    open.title = "a2, interval open";
+    open.how = mark::points;
+    open.role = series_role::guide;
+    open.marker = 6;
+    open.size = 0.7;
     for (const monitor_window& w : m.windows) {
         if (!w.fitted) continue;
-        s << mid(w) << " " << 100.0 * w.conversion_measured << " " << 100.0 * w.conversion_predicted << " "
-          << 100.0 * w.conversion_equilibrium << "\n";
+        if (w.a2_lower && w.a2_upper) {
+            closed.x.push_back(mid(w));
+            closed.y.push_back(w.a2);
+            closed.low.push_back(*w.a2_lower);
+            closed.high.push_back(*w.a2_upper);
+        } else {
+            open.x.push_back(mid(w));
+            open.y.push_back(w.a2);
+        }
     }
-    s << "EOD\n$passed << EOD\n";
+    a.drawn.push_back(closed);
+    if (!open.x.empty()) a.drawn.push_back(open);
+    if (!m.drifts.empty()) {
+        series lines;
+        lines.title = "drift";
+        lines.how = mark::vline;
+        lines.role = series_role::judged_by;
+        lines.dash = 2;
+        std::vector<series> told;
+        for (std::size_t k = 0; k < m.drifts.size(); ++k) {
+            const drift& d = m.drifts[k];
+            lines.x.push_back(seconds(d.time));
+            lines.labels.push_back(std::to_string(k + 1));
+            series t;
+            t.how = mark::key_only;
+            // The day alone at midnight, else to the minute: short enough for the key.
+            const std::string from = timestamp_text(d.time, false);
+            t.title = std::to_string(k + 1) + ": " + d.factor + " × " + sig(d.ratio, 3) + " from " +
+                      (from.compare(10, 9, "T00:00:00") == 0 ? from.substr(0, 10) : from.substr(0, 16).replace(10, 1, " "));
+            told.push_back(t);
+        }
+        a.drawn.push_back(lines);
+        a.drawn.insert(a.drawn.end(), told.begin(), told.end());
+    }
+    f.panels.push_back(a);
+    // The conversions: a window not fitted (no rows, not steady, not
+    // solved) breaks the predicted and equilibrium lines.
+    panel c;
+    c.title = "CO_2 conversion at the outlet";
+    c.x = time;
+    c.y.quantity = "CO_2 conversion";
+    c.y.unit = "%";
+    c.key = key_place::outside_right;
+    series measured, model, equilibrium;
+    measured.title = "measured";
+    measured.how = mark::points;
+    measured.role = series_role::measured;
+    measured.size = 0.5;
+    model.title = "predicted at the window's a2";
+    model.role = series_role::prediction;
+    equilibrium.title = "equilibrium";
+    equilibrium.role = series_role::equilibrium;
+    equilibrium.dash = 2;
     for (const monitor_window& w : m.windows) {
-        if (w.balance.tested && !w.balance.failed) s << mid(w) << " " << std::max(w.balance.p_value, 1e-12) << "\n";
+        const bool drawn = w.fitted && w.steady;
+        for (series* s : {&measured, &model, &equilibrium}) s->x.push_back(mid(w));
+        measured.y.push_back(w.fitted ? 100.0 * w.conversion_measured : NAN);
+        model.y.push_back(drawn ? 100.0 * w.conversion_predicted : NAN);
+        equilibrium.y.push_back(drawn ? 100.0 * w.conversion_equilibrium : NAN);
     }
-    s << "EOD\n$failed << EOD\n";
-    for (const monitor_window& w : m.windows) {
-        if (w.balance.failed) s << mid(w) << " " << std::max(w.balance.p_value, 1e-12) << "\n";
-    }
-    s << "EOD\n";
-    // Every panel on one time axis, the whole history's.
-    s << "set xdata time\nset timefmt '%Y-%m-%dT%H:%M:%S'\nset format x '%Y-%m-%d'\n"
-      << "set xrange ['" << timestamp_text(m.windows.front().start, false) << "':'"
-      << timestamp_text(m.windows.back().end, false) << "']\n"
-      << "set grid\nset key inside top right opaque box\nset multiplot layout 3,1\nset lmargin 12\nset rmargin 4\n";
-    // a2 with its interval and the drifts.
-    for (const drift& d : m.drifts) {
-        const std::string t = timestamp_text(d.time, false);
-        s << "set arrow from '" << t << "', graph 0 to '" << t << "', graph 1 nohead dt 2 lw 1.5 lc rgb '"
-          << judged_by_colour << "'\n"
-          << "set label '" << d.factor << " x " << sig(d.ratio, 3) << "' at '" << t
-          << "', graph 0.92 offset 0.5,0 noenhanced textcolor rgb '" << judged_by_colour << "'\n";
-    }
-    s << "set title 'a2 per window with its 95 % profile-likelihood interval" << (m.drifts.empty() ? "" : "; drifts dashed")
-      << "'\nset ylabel 'a2'\n"
-      << "plot $a2 using 1:2:3:4 with yerrorbars pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'a2'";
-    if (open) s << ", $open using 1:2 with points pt 6 ps 0.7 lc rgb '" << guide_colour << "' title 'interval open'";
-    s << "\n"
-      << "unset arrow\nunset label\n";
-    // Conversions.
-    s << "set title 'CO2 conversion'\nset ylabel '%'\n"
-      << "plot $conversion using 1:2 with points pt " << conversion_style.marker << " ps 0.5 lc rgb '"
-      << conversion_style.colour << "' title 'measured',"
-      << " $conversion using 1:3 with lines lw 1.5 lc rgb '" << conversion_style.colour << "' title 'predicted',"
-      << " $conversion using 1:4 with lines dt 2 lw 1.5 lc rgb '" << equilibrium_style.colour << "' title 'equilibrium'\n";
+    c.drawn = {measured, model, equilibrium};
+    f.panels.push_back(c);
     // The balance test.
-    s << "set title 'Atom balance of the feed meters against the lab (p-value)'\nset logscale y\nset ylabel 'p'\n"
-      << "set yrange [*:1]\n"
-      << "plot $passed using 1:2 with points pt 7 ps 0.5 lc rgb '" << estimate_colour << "' title 'passed',"
-      << " $failed using 1:2 with points pt 9 ps 0.9 lc rgb '" << judged_by_colour << "' title 'failed',"
-      << " " << alpha << " with lines dt 2 lc rgb '" << guide_colour << "' title 'p = " << alpha << "'\n"
-      << "unset multiplot\n";
-    return s.str();
+    panel b;
+    b.title = "Atom balance of the feed meters against the lab";
+    b.x = time;
+    b.y.quantity = "p-value";
+    b.y.scale = axis_scale::log;
+    b.y.high = 1.0;
+    b.key = key_place::outside_right;
+    series passed, failed, threshold;
+    passed.title = "passed";
+    passed.how = mark::points;
+    passed.role = series_role::estimate;
+    passed.size = 0.5;
+    failed.title = "failed";
+    failed.how = mark::points;
+    failed.role = series_role::judged_by;
+    failed.marker = 9;
+    failed.size = 0.9;
+    threshold.title = "threshold p = " + sig(alpha, 3);
+    threshold.how = mark::hline;
+    threshold.role = series_role::guide;
+    threshold.dash = 2;
+    threshold.width = 1;
+    threshold.y = {alpha};
+    for (const monitor_window& w : m.windows) {
+        if (!w.balance.tested) continue;
+        series& s = w.balance.failed ? failed : passed;
+        s.x.push_back(mid(w));
+        s.y.push_back(std::max(w.balance.p_value, 1e-12));
+    }
+    b.drawn = {passed, failed, threshold};
+    b.y.low = alpha;
+    for (const series* s : {&passed, &failed}) {
+        for (const double p : s->y) b.y.low = std::min(*b.y.low, p);
+    }
+    *b.y.low /= 2;
+    f.panels.push_back(b);
+    return f;
 }
+
+std::string monitor_plot_script(const monitor_report& r) { return gnuplot_script(monitor_figure(r)); }
 
 std::string monitor_html(const monitor_report& r, const monitor_html_context& c) {
     const monitor_problem& p = *r.problem;

@@ -16,6 +16,7 @@
 
 #include "analysis/monitor.h"
 #include "io/output_files.h"
+#include "report/figure.h"
 #include "report/table.h"
 #include "session/version.h"
 
@@ -44,6 +45,9 @@ std::string monitor_csv(const monitor_report& r);
 // each drift marked with its ratio; the conversion measured, predicted and
 // at equilibrium; the balance test's p-value with its threshold, the
 // windows that failed it marked.
+// The same as a figure, which the script and Python's plot() draw; a window
+// not fitted or not steady breaks the conversion's lines.
+figure monitor_figure(const monitor_report& r);
 std::string monitor_plot_script(const monitor_report& r);
 
 struct monitor_html_context {

@@ -31,7 +31,7 @@ inline constexpr std::array<curve_style, component_count> species_styles = {{
 }};
 
 inline constexpr curve_style conversion_style = {"#1f77b4", 7};   // blue, filled circle
-inline constexpr curve_style equilibrium_style = {"#1f77b4", 6};  // the conversion's, drawn dashed
+inline constexpr curve_style equilibrium_style = {"#6a3d9a", 6};  // purple, drawn dashed
 inline constexpr curve_style temperature_style = {"#d62728", 3};
 inline constexpr curve_style failed_style = {"#d62728", 2};       // red cross
 inline constexpr curve_style other_style = {"#444444", 8};        // a result of no species
@@ -57,6 +57,12 @@ inline constexpr const char* estimate_colour = "#1f77b4";
 inline constexpr const char* judged_by_colour = "#d62728";
 inline constexpr const char* guide_colour = "#555555";
 inline constexpr const char* best_fit_colour = "#000000";
+
+// A quantity measured, the model's prediction of it and its value at
+// equilibrium, drawn together: three colours, never one.
+inline constexpr const char* measured_colour = "#1f77b4";
+inline constexpr const char* predicted_colour = "#e6550d";
+inline constexpr const char* equilibrium_colour = "#6a3d9a";
 
 // The style of member k of n (n at most 8): colours spread over the scale.
 inline curve_style member_style(std::size_t k, std::size_t n) {

@@ -1,5 +1,7 @@
 #include "report/run_report.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -158,88 +160,84 @@ std::string profile_csv(const reactor_case& c, const result& r, const std::vecto
     return csv_text(profile_table(c, r, band));
 }
 
+figure run_figure(const reactor_case& c, const result& r, const std::vector<result_band>* band, band_method method) {
+    const bool trays = c.model == reactor_model::trays;
+    figure f;
+    f.title = "Urea reactor: " + (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow")) + ", " +
+              sig(c.pressure_bar, 6) + " bar, " +
+              (band != nullptr ? "at the estimate a1 = " + sig(c.a1, 4) + ", a2 = " + sig(c.a2, 4) : "a2 = " + sig(c.a2, 10));
+    // The inlet first (volume 0, the feed), then each tray or station.
+    std::vector<double> volume = {0.0}, temperature = {c.inlet_temperature_C};
+    std::vector<double> conversion = {r.co2_conversion_defined ? 0.0 : NAN}, low = {0.0}, high = {0.0};
+    std::array<std::vector<double>, component_count> x;
+    for (std::size_t i = 0; i < component_count; ++i) x[i].push_back(r.feed[i] / total(r.feed));
+    for (std::size_t k = 0; k < r.profile.size(); ++k) {
+        const station& st = r.profile[k];
+        volume.push_back(st.volume_m3);
+        temperature.push_back(st.temperature_K - kelvin);
+        conversion.push_back(r.co2_conversion_defined ? 100.0 * st.co2_conversion : NAN);
+        for (std::size_t i = 0; i < component_count; ++i) x[i].push_back(st.n[i] / total(st.n));
+        if (band != nullptr) {
+            low.push_back(100.0 * (*band)[k].low);
+            high.push_back(100.0 * (*band)[k].high);
+        }
+    }
+    const axis along{"reacting volume from the inlet", "m^3", axis_scale::linear, 0.0, c.volume_m3, {}};
+    // Trays: each tray a point, in its curve's point type; plug flow: lines.
+    const auto curve = [&](std::string title, const curve_style& st, std::vector<double> y) {
+        series s;
+        s.title = std::move(title);
+        s.colour = st.colour;
+        s.marker = st.marker;
+        s.marks = trays;
+        s.size = 0.7;
+        s.width = 2;
+        s.x = volume;
+        s.y = std::move(y);
+        return s;
+    };
+    panel top;
+    top.x = along;
+    top.y = {"CO_2 conversion to urea", "%", axis_scale::linear, 0.0, 100.0, {}};
+    top.y2 = axis{"temperature", "°C", axis_scale::linear, std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0,
+                  std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0, {}};
+    top.key = key_place::bottom_right;
+    if (band != nullptr) {
+        series b = curve("95 % band (" + std::string(band_method_name(method)) + ")", conversion_style, conversion);
+        b.how = mark::band;
+        b.low = low;
+        b.high = high;
+        top.drawn.push_back(b);
+    }
+    top.drawn.push_back(curve("CO_2 conversion", conversion_style, conversion));
+    if (r.co2_conversion_defined) {
+        series eq;
+        eq.title = "equilibrium at outlet, " + fixed(100.0 * r.equilibrium_co2_conversion, 0, 1) + " %";
+        eq.how = mark::hline;
+        eq.role = series_role::equilibrium;
+        eq.dash = 2;
+        eq.width = 2;
+        eq.y = {100.0 * r.equilibrium_co2_conversion};
+        top.drawn.push_back(eq);
+    }
+    series t = curve("temperature", temperature_style, temperature);
+    t.marks = false;
+    t.width = 1;
+    t.right = true;
+    top.drawn.push_back(t);
+    panel bottom;
+    bottom.x = along;
+    bottom.y = {"liquid mole fraction", "mol/mol", axis_scale::linear, 0.0, std::nullopt, {}};
+    for (const component i : {NH3, CO2, H2O, CARB, UREA}) {
+        bottom.drawn.push_back(curve(component_title(i), species_styles[i], x[i]));
+    }
+    f.panels = {top, bottom};
+    return f;
+}
+
 std::string plot_script(const reactor_case& c, const result& r, const std::vector<result_band>* band,
                         band_method method) {
-    std::ostringstream script;
-    script << std::setprecision(10);
-    // Numbers only: no text of the user's (not even the case's name).
-    script << "set datafile missing '-'\n";
-    script << "$d << EOD\n";
-    // Inlet point first: volume 0, the feed. With a band, the conversion's
-    // low and high follow, %.
-    const auto percent = [&](double v) {
-        if (std::isfinite(v)) {
-            script << " " << 100.0 * v;
-        } else {
-            script << " -";
-        }
-    };
-    {
-        const double n = total(r.feed);
-        script << 0.0 << " " << c.inlet_temperature_C;
-        for (double f : r.feed) script << " " << f / n;
-        script << (r.co2_conversion_defined ? " 0" : " -") << (band != nullptr ? " 0 0\n" : "\n");
-    }
-    for (std::size_t k = 0; k < r.profile.size(); ++k) {
-        const station& s = r.profile[k];
-        const double n = total(s.n);
-        script << s.volume_m3 << " " << s.temperature_K - kelvin;
-        for (double f : s.n) script << " " << f / n;
-        if (r.co2_conversion_defined) {
-            script << " " << 100.0 * s.co2_conversion;
-        } else {
-            script << " -";
-        }
-        if (band != nullptr) {
-            percent((*band)[k].low);
-            percent((*band)[k].high);
-        }
-        script << "\n";
-    }
-    script << "EOD\n";
-    const bool trays = c.model == reactor_model::trays;
-    // Trays: each tray a point, in its curve's point type; plug flow: lines.
-    const auto style = [&](const curve_style& st) {
-        return std::string(trays ? "linespoints pt " + std::to_string(st.marker) + " ps 0.7" : "lines") +
-               " lw 2 lc rgb '" + st.colour + "'";
-    };
-    script << "set multiplot layout 2,1 title 'Urea reactor: "
-           << (trays ? std::to_string(c.trays) + " stirred trays" : std::string("plug flow"))
-           << ", " << c.pressure_bar << " bar, "
-           << (band != nullptr ? "at the estimate a1 = " + sig(c.a1, 4) + ", a2 = " + sig(c.a2, 4)
-                               : "a2 = " + sig(c.a2, 10))
-           << "'\n"
-           << "set grid\nset key bottom right\nset xrange [0:" << c.volume_m3 << "]\n"
-           << "set xlabel 'reacting volume from the inlet (m^3)'\n"
-           << "set ylabel " << gnuplot_markup("CO_2 conversion to urea (%)") << "\nset yrange [0:100]\n"
-           << "set y2label 'temperature (°C)'\nset y2tics\nset ytics nomirror\n"
-           << "set y2range [" << std::min(c.inlet_temperature_C, c.outlet_temperature_C) - 5.0
-           << ":" << std::max(c.inlet_temperature_C, c.outlet_temperature_C) + 5.0 << "]\n"
-           << "plot ";
-    if (band != nullptr) {
-        script << "$d using 1:11:12 with filledcurves fc rgb '" << conversion_style.colour
-               << "' fs transparent solid 0.22 noborder title '95 % band (" << band_method_name(method) << ")', ";
-    }
-    script << "$d using 1:10 with " << style(conversion_style) << " title " << gnuplot_markup("CO_2 conversion") << ", ";
-    if (r.co2_conversion_defined) {
-        script << 100.0 * r.equilibrium_co2_conversion << " with lines dt 2 lw 2 lc rgb '"
-               << equilibrium_style.colour << "' title sprintf('equilibrium at outlet, %.1f %%', "
-               << 100.0 * r.equilibrium_co2_conversion << "), ";
-    }
-    script << "$d using 1:2 axes x1y2 with lines lw 1 lc rgb '" << temperature_style.colour
-           << "' title 'temperature'\n"
-           << "unset y2label\nunset y2tics\nset ytics mirror\nset key top right\n"
-           << "set ylabel 'liquid mole fraction (mol/mol)'\nset yrange [0:*]\nplot ";
-    // Columns 3.. are the components in their order.
-    bool first = true;
-    for (const component i : {NH3, CO2, H2O, CARB, UREA}) {
-        script << (first ? "" : ", ") << "$d using 1:" << 3 + i << " with " << style(species_styles[i])
-               << " title '" << component_title(i) << "'";
-        first = false;
-    }
-    script << "\n";
-    script << "unset multiplot\n";
-    return script.str();
+    return gnuplot_script(run_figure(c, r, band, method));
 }
 
 }  // namespace workbench

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/bands.h"
+#include "report/figure.h"
 #include "report/table.h"
 #include "model/case.h"
 #include "solver/reactor.h"
@@ -32,6 +33,9 @@ std::string profile_csv(const reactor_case& c, const result& r, const std::vecto
 // (without terminal and output: see staged_outputs::add_plot). Numbers only.
 // band: the conversion's 95 % band, drawn shaded, its way (band_method_name)
 // in the key.
+// The same as a figure, which the script and Python's plot() draw.
+figure run_figure(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr,
+                  band_method method = band_method::profile);
 std::string plot_script(const reactor_case& c, const result& r, const std::vector<result_band>* band = nullptr,
                         band_method method = band_method::profile);
 

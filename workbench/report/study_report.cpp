@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "report/band_report.h"
+#include "report/figure.h"
 #include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
@@ -532,7 +533,7 @@ void study_plot::end(std::ostream& script) const {
         const study_variable& v = plan_.vars[along_];
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
         if (*hi > *lo) script << "set xrange [" << *lo << ":" << *hi << "]\n";
-        if (log_axis(v)) script << "set logscale x\n";
+        if (log_axis(v)) script << "set logscale x\n" << gnuplot_tics("x", log_ticks(*lo, *hi));
         script << "set xlabel " << gnuplot_markup(sweep_axis_label(v)) << "\n";
         if (v.name == "model") script << "set xtics ('trays' 0, 'plug flow' 1)\n";
     }
@@ -554,7 +555,14 @@ void study_plot::end(std::ostream& script) const {
             const curve_style scale = member_style(members_ <= 1 ? 0 : (members[k] * 7 + (members_ - 1) / 2) / (members_ - 1), 8);
             return curve_style{scale.colour, member_style(k, members.size()).marker};
         };
-        script << "unset label\nset ylabel " << gnuplot_markup(plan_.results[panel.front()].kind->axis) << "\n";
+        // A panel of one result names it on its axis, where the axis's
+        // words do not ("NH_3 out: molar flow (kmol/h)").
+        const result_quantity& first = plan_.results[panel.front()];
+        const std::string axis = first.kind->axis;
+        script << "unset label\nset ylabel "
+               << gnuplot_markup(panel.size() == 1 && axis.find(first.title) == std::string::npos ? first.title + ": " + axis
+                                                                                                 : axis)
+               << "\n";
         if (family && members.size() < members_) {
             // Under the key: that some values have no curve here.
             script << "set label " << gnuplot_markup(std::to_string(members.size()) + " of the " +
@@ -697,16 +705,33 @@ void study_map::end(std::ostream& script) const {
                                                      : "Urea reactor study: " + title_ + " over the " + label_of(vx).words +
                                                            " and the " + label_of(vy).words) +
                               "\n" + base_markup(plan_);
-    const auto range = [](const study_variable& v) {
+    const auto ends = [](const study_variable& v) {
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
+        return std::pair<double, double>{*lo, *hi};
+    };
+    // With marks drawn over the map (a design's rings), a margin of 4 % on
+    // each side, so that a ring on the grid's edge is drawn whole.
+    const double pad = over_clauses_.empty() ? 0.0 : 0.04;
+    const auto range = [&](const study_variable& v) {
+        auto [lo, hi] = ends(v);
+        if (log_axis(v)) {
+            const double f = std::pow(hi / lo, pad);
+            lo /= f;
+            hi *= f;
+        } else {
+            const double d = pad * (hi - lo);
+            lo -= d;
+            hi += d;
+        }
         std::ostringstream s;
-        s << std::setprecision(10) << "[" << *lo << ":" << *hi << "]";
+        s << std::setprecision(10) << "[" << lo << ":" << hi << "]";
         return s.str();
     };
     script << "set title " << gnuplot_markup(title) << "\n"
            << "set xlabel " << gnuplot_markup(sweep_axis_label(vx)) << "\nset ylabel " << gnuplot_markup(sweep_axis_label(vy)) << "\n"
            << "set xrange " << range(vx) << "\nset yrange " << range(vy) << "\n"
-           << (log_axis(vx) ? "set logscale x\n" : "") << (log_axis(vy) ? "set logscale y\n" : "")
+           << (log_axis(vx) ? "set logscale x\n" + gnuplot_tics("x", log_ticks(ends(vx).first, ends(vx).second)) : "")
+           << (log_axis(vy) ? "set logscale y\n" + gnuplot_tics("y", log_ticks(ends(vy).first, ends(vy).second)) : "")
            << "set view map\nset key outside bottom center horizontal\n"
            << "set cblabel " << gnuplot_markup(axis_) << "\n"
            << "set palette defined (";
@@ -803,7 +828,8 @@ void study_map::end(std::ostream& script) const {
         script << "\n";
     }
     script << "EOD\n" << std::setprecision(10) << over_blocks_
-           << "set x2range [" << x0 << ":" << x1 << "]\nset y2range [" << y0 << ":" << y1 << "]\n"
+           << "set x2range [" << x0 - pad * (x1 - x0) << ":" << x1 + pad * (x1 - x0) << "]\nset y2range ["
+           << y0 - pad * (y1 - y0) << ":" << y1 + pad * (y1 - y0) << "]\n"
            << "unset x2tics\nunset y2tics\nset xtics nomirror out\nset ytics nomirror out\n"
            << "plot $image matrix using (" << x0 << " + ($1 + 0.5) * " << (x1 - x0) / width << "):(" << y0
            << " + ($2 + 0.5) * " << (y1 - y0) / height << "):3 axes x2y2 with image notitle" << contours;

@@ -3,6 +3,7 @@
 # attribute, the plots (matplotlib), and the monitor from a DataFrame.
 import math
 import os
+import re
 import subprocess
 import sys
 
@@ -79,19 +80,65 @@ def test_plots_draw_the_command_lines_pictures_and_drop_no_curve(estimate):
     s = ur.sweep(vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 4)})
     fig = s.plot()
     assert [len(lines_of(a)) for a in fig.axes[:2]] == [2 * 4, 4 * 4]
-    ax = s.plot(map="co2_conversion")
+    ax = s.plot(map="co2_conversion").axes[0]
     assert ax.get_xlabel() == "outlet temperature (°C)" and len(ax.figure.axes) == 2  # and its colour bar
     with pytest.raises(ValueError, match="no result of this study"):
         s.plot(map="co2")
     parity = estimate.plot("parity")  # a panel per kind of measurement: the conversion and four lab values
     assert sum(a.get_visible() for a in parity.axes) == 5
     assert len(estimate.plot("profiles").axes) == 2
-    assert "best fit" in [l.get_label() for l in estimate.plot("region").get_lines()]
+    assert "best fit" in [l.get_label() for l in estimate.plot("region").axes[0].get_lines()]
     d = ur.design(RUNS, vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 3)}, estimate=estimate)
-    runs = next(l for l in d.plot().get_lines() if l.get_label() == "current runs")
+    runs = next(l for l in d.plot().axes[0].get_lines() if l.get_label() == "current runs")
     assert len(runs.get_xdata()) == 8  # the runs of runs-synthetic.csv
     study = ur.study(vary={"t_out": (176, 192, 3)}, estimate=estimate)
     assert any(c.get_label().startswith("95 % band") for c in study.plot().axes[0].collections)
+
+
+def test_every_plot_returns_its_figure_and_draws_one_panel_into_the_axes_given(estimate):
+    from matplotlib.figure import Figure
+    s = ur.sweep(vary={"a2": (0.05, 0.5, 3), "nh3_co2": (2.9, 3.5, 3)})
+    one = ur.study(vary={"a2": ("log", 0.01, 10, 5), "nh3_co2": (2.9, 3.5, 3)}, results=["outlet_kmol_h.NH3"])
+    d = ur.design(RUNS, vary={"t_out": (176, 192, 3)}, estimate=estimate)
+    drawn = [ur.run().plot(), s.plot(), s.plot(map="co2_conversion"), one.plot(), estimate.plot("profiles"),
+             estimate.plot("region"), estimate.plot("parity"), d.plot()]
+    assert all(isinstance(f, Figure) for f in drawn)
+    # A family of three: three colours far apart on the scale, not three neighbours.
+    colours = {l.get_color() for l in drawn[3].axes[0].get_lines() if not l.get_label().startswith("_")}
+    assert len(colours) == 3 and "#d8b600" in colours
+    # The one result named on its axis; a log axis labelled between its decades.
+    ax = drawn[3].axes[0]
+    assert ax.get_ylabel().endswith(" out: molar flow (kmol/h)") and "0.02" in [t.get_text() for t in ax.get_xticklabels()]
+    for draw in (lambda ax: one.plot(ax=ax), lambda ax: s.plot(map="co2_conversion", ax=ax),
+                 lambda ax: estimate.plot("region", ax=ax), lambda ax: d.plot(ax=ax)):
+        fig, ax = plt.subplots()
+        assert draw(ax) is fig and ax.has_data()
+    fig, ax = plt.subplots()
+    with pytest.raises(ValueError, match="ax= takes one"):
+        s.plot(ax=ax)
+    # Beside the map, the candidates best first, whatever the order they were given in.
+    given = ur.design(RUNS, vary={"t_out": [192, 184, 176]}, estimate=estimate)
+    ranks = [int(r) for r in re.findall(r"<tr><td>[^<]*</td><td>(\d+)</td>", given._repr_html_())]
+    assert given.ranking != [0, 1, 2] and ranks == [1, 2, 3]
+
+
+def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():
+    from urea_reactor import display
+    m = ur.monitor(plant_history(days=12, step_day=6), fix={"a1": 1})
+    figure = m._figure
+    fig = m.plot()
+    assert len(fig.axes) == len(figure["panels"]) == 3
+    for ax, panel in zip(fig.axes, figure["panels"]):
+        # The dates the description chose, and its key, entry for entry.
+        assert [t.get_text() for t in ax.get_xticklabels()] == [t["text"] for t in panel["x"]["ticks"]]
+        assert [t.get_text() for t in ax.get_legend().get_texts()] == [
+            display.text(s["title"]) for s in panel["series"] if s["title"]]
+    colours = {s["role"]: s["colour"] for s in figure["panels"][1]["series"]}
+    assert len({colours["measured"], colours["prediction"], colours["equilibrium"]}) == 3
+    # The drift: a numbered line, what it says in the key.
+    assert "1: a2 × " in [s["title"][:8] for s in figure["panels"][0]["series"]]
+    with pytest.raises(ValueError, match="ax= takes one"):
+        m.plot(ax=fig.axes[0])
 
 
 def test_plot_without_matplotlib_says_what_to_install():

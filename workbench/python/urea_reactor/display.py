@@ -5,16 +5,15 @@ The module urea_reactor.display, imported by the extension when
 urea_reactor is; matplotlib is imported only when a plot is drawn. The colours are the
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
-matplotlib's mathtext.
+matplotlib's mathtext. A plot the library describes (report/figure.h: the
+run's, the monitor's, the parity and the profile plots) is drawn by draw() from the very description the
+command line's gnuplot script is written from; the others are drawn here
+to match. Every plot() returns the Figure.
 """
 import math
 import re
 
 PALETTE = {}  # set by the extension: report/palette.h
-
-COMPONENTS = ["NH3", "CO2", "H2O", "CARB", "UREA", "O2", "N2"]
-COMPONENT_TITLES = {"NH3": "NH_3", "CO2": "CO_2", "H2O": "H_2O", "CARB": "carbamate", "UREA": "urea",
-                    "O2": "O_2", "N2": "N_2"}
 
 
 class Report(str):
@@ -70,6 +69,17 @@ def _figure(rows, columns, title, size=None):
     return fig, [a for row in axes for a in row]
 
 
+def _panels(n, columns, title, size, ax, what="plot"):
+    """The Figure and its n panels; one panel is drawn into `ax` when given."""
+    if ax is None:
+        return _figure((n + columns - 1) // columns, columns, title, size=size)
+    if n != 1:
+        raise ValueError(f"plot(ax=...): this {what} has {n} panels; ax= takes one (leave it out)")
+    if title:
+        ax.set_title(title)
+    return ax.figure, [ax]
+
+
 def _axes(ax, title=None, size=(7.5, 5)):
     if ax is not None:
         if title:
@@ -86,49 +96,143 @@ def _finite(v):
     return v is not None and not (isinstance(v, float) and math.isnan(v))
 
 
+# ---- a figure described by the workbench ----------------------------------------
+
+_DASHES = {1: "-", 2: "--", 3: ":", 4: "-."}
+
+
+def _label(s, plain=False):
+    return s.replace("$", r"\$") if plain else text(s)
+
+
+def _set_axis(ax, a, which):
+    getattr(ax, f"set_{which}label")(text(a["label"]))
+    if a["scale"] == "log":
+        getattr(ax, f"set_{which}scale")("log")
+    low, high = a["low"], a["high"]
+    if low is not None or high is not None:
+        getattr(ax, f"set_{which}lim")(low, high)
+    if a["ticks"]:
+        import matplotlib.ticker as ticker
+        axis = ax.xaxis if which == "x" else ax.yaxis
+        axis.set_major_locator(ticker.FixedLocator([t["at"] for t in a["ticks"]]))
+        axis.set_major_formatter(ticker.FixedFormatter([text(t["text"]) for t in a["ticks"]]))
+        axis.set_minor_formatter(ticker.NullFormatter())
+
+
+def _nan(values):
+    return [math.nan if v is None else v for v in values]
+
+
+def _draw_panel(ax, p):
+    right = None
+    handles = []
+    for s in p["series"]:
+        a = ax
+        if s["right"]:
+            right = right if right is not None else ax.twinx()
+            a = right
+        x, y, c = _nan(s["x"]), _nan(s["y"]), s["colour"]
+        label = _label(s["title"]) if s["title"] else "_nolegend_"
+        ls = _DASHES.get(s["dash"], "-")
+        marker = dict(marker=s["marker"], markersize=7 * s["size"], mec=c,
+                      mfc=c if s["filled"] else "none")
+        how = s["how"]
+        if how == "line":
+            h = a.plot(x, y, color=c, lw=s["width"], ls=ls, label=label, **(marker if s["marks"] else {}))[0]
+        elif how == "points":
+            h = a.plot(x, y, ls="none", color=c, mew=s["width"], label=label, **marker)[0]
+        elif how == "error_bars":
+            low, high = _nan(s["low"]), _nan(s["high"])
+            h = a.errorbar(x, y, yerr=[[v - l for v, l in zip(y, low)], [u - v for v, u in zip(y, high)]], ls="none",
+                           color=c, capsize=2, label=label, **marker)
+        elif how == "x_error_bars":
+            low, high = _nan(s["low"]), _nan(s["high"])
+            h = a.errorbar(x, y, xerr=[[v - l for v, l in zip(x, low)], [u - v for v, u in zip(x, high)]], ls="none",
+                           color=c, capsize=2, label=label, **marker)
+        elif how == "band":
+            h = a.fill_between(x, _nan(s["low"]), _nan(s["high"]), color=c, alpha=0.22, linewidth=0, label=label)
+        elif how == "rings":
+            h = a.plot(x, y, "o", ls="none", mfc="none", mec=c, ms=7 * s["size"], mew=s["width"], clip_on=False,
+                       zorder=5, label=label)[0]
+            for xi, yi, t in zip(x, y, s["labels"]):
+                a.annotate(_label(t, True), (xi, yi), xytext=(3.5 * s["size"] + 4, 0), textcoords="offset points",
+                           color=c, va="center", annotation_clip=False)
+        elif how == "hline":
+            h = a.axhline(y[0], color=c, lw=s["width"], ls=ls, label=label)
+        elif how == "vline":
+            for k, xi in enumerate(x):
+                a.axvline(xi, color=c, lw=s["width"], ls=ls)
+                if k < len(s["labels"]):
+                    a.annotate(_label(s["labels"][k], s["plain"]), (xi, 0.86 if k % 2 else 0.94),
+                               xycoords=("data", "axes fraction"), xytext=(3, 0), textcoords="offset points", color=c)
+            h = a.plot([], [], color=c, lw=s["width"], ls=ls, label=label)[0]
+        else:  # key_only
+            h = a.plot([], [], ls="none", label=label)[0]
+        if s["title"]:
+            handles.append(h)
+    for n in p["notes"]:
+        ax.annotate(_label(n["text"], n["plain"]), (n["x"], n["y"]), xycoords=("data", "axes fraction"),
+                    color=n["colour"])
+    _set_axis(ax, p["x"], "x")
+    _set_axis(ax, p["y"], "y")
+    if right is not None and p["y2"] is not None:
+        _set_axis(right, p["y2"], "y")
+    if p["title"]:
+        ax.set_title(text(p["title"]))
+    if p["square"]:
+        ax.set_aspect("equal")
+    ax.grid(True)
+    if handles and p["key"] != "none":
+        labels = [h.get_label() for h in handles]
+        where = p["key"]
+        if where == "outside right":
+            ax.legend(handles, labels, fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0)
+        elif where == "below":
+            ax.legend(handles, labels, fontsize="small", loc="upper center", bbox_to_anchor=(0.5, -0.15),
+                      ncol=min(len(handles), 4))
+        else:
+            ax.legend(handles, labels, fontsize="small", loc=where, framealpha=0.9)
+
+
+def draw(figure, ax=None):
+    """Draws a figure the workbench describes (what the command line's
+    gnuplot script draws, from the same description). Returns the Figure;
+    a one-panel figure is drawn into `ax` when given."""
+    panels = figure["panels"]
+    if ax is not None:
+        if len(panels) != 1:
+            raise ValueError(f"plot(ax=...): this plot has {len(panels)} panels; ax= takes one (leave it out)")
+        _draw_panel(ax, panels[0])
+        if figure["title"]:
+            ax.set_title(text(figure["title"]) + ("\n" + text(panels[0]["title"]) if panels[0]["title"] else ""))
+        return ax.figure
+    columns = max(1, figure["columns"])
+    rows = (len(panels) + columns - 1) // columns
+    outside = any(p["key"] == "outside right" for p in panels)
+    if all(p["square"] for p in panels):
+        size = (4.2 * columns, 4.2 * rows + 0.6)
+    else:
+        size = (6.4 * columns + (3 if outside else 0) if columns > 1 else 10 if outside else 7.5, 3.3 * rows + 0.8)
+    fig, axes = _figure(rows, columns, text(figure["title"]), size=size)
+    for a in axes[len(panels):]:
+        a.set_visible(False)
+    for a, p in zip(axes, panels):
+        _draw_panel(a, p)
+    return fig
+
+
 # ---- a run --------------------------------------------------------------------
 
 
-def plot_run(result):
-    """The profiles along the reactor, as `urea-reactor --plot` draws them:
-    above, the CO2 conversion (with its 95 % band when the run was made with
-    estimate=), the equilibrium conversion at the outlet and the
-    temperature; below, the liquid's mole fractions. Returns the Figure (two
-    panels: fig.axes)."""
-    c = result.case
-    p = result.profile
-    trays = c.model == "trays"
-    where = f"{c.trays} stirred trays" if trays else "plug flow"
-    factors = (f"at the estimate a1 = {c.a1:.4g}, a2 = {c.a2:.4g}" if result.band is not None else f"a2 = {c.a2:.10g}")
-    fig, (top, bottom) = _figure(2, 1, f"Urea reactor: {where}, {c.pressure_bar:g} bar, {factors}")
-    v = p["volume_m3"]
-    style = {"marker": "o", "markersize": 4} if trays else {}
-    conv = PALETTE["conversion"]
-    if "co2_conversion_low" in p:
-        top.fill_between(v, 100 * p["co2_conversion_low"], 100 * p["co2_conversion_high"], color=conv, alpha=0.22,
-                         linewidth=0, label=f"95 % band ({result.band['method']})")
-    top.plot(v, 100 * p["co2_conversion"], color=conv, lw=2, label=text("CO_2 conversion"), **style)
-    if _finite(result.co2_conversion):
-        eq = 100 * result.equilibrium_co2_conversion
-        top.axhline(eq, color=PALETTE["equilibrium"], ls="--", lw=2, label=f"equilibrium at outlet, {eq:.1f} %")
-    top.set(xlim=(0, c.volume_m3), ylim=(0, 100), xlabel=text("reacting volume from the inlet (m^3)"),
-            ylabel=text("CO_2 conversion to urea (%)"))
-    right = top.twinx()
-    right.plot(v, p["temperature_C"], color=PALETTE["temperature"], lw=1, label="temperature")
-    t = (c.inlet_temperature_C, c.outlet_temperature_C)
-    right.set(ylim=(min(t) - 5, max(t) + 5), ylabel="temperature (°C)")
-    lines = top.get_legend_handles_labels()
-    more = right.get_legend_handles_labels()
-    top.legend(lines[0] + more[0], lines[1] + more[1], loc="lower right", fontsize="small")
-    top.grid(True)
-    for name in ("NH3", "CO2", "H2O", "CARB", "UREA"):
-        bottom.plot(v, p["x_" + name], color=PALETTE["species"][name], lw=2, label=text(COMPONENT_TITLES[name]),
-                    marker=PALETTE["markers"][name] if trays else None, markersize=4)
-    bottom.set(xlim=(0, c.volume_m3), ylim=(0, None), xlabel=text("reacting volume from the inlet (m^3)"),
-               ylabel="liquid mole fraction (mol/mol)")
-    bottom.legend(loc="upper right", fontsize="small", ncol=5)
-    bottom.grid(True)
-    return fig
+def plot_run(result, ax=None):
+    """The profiles along the reactor, as `urea-reactor --plot` draws them
+    (one description, drawn by both): above, the CO2 conversion (with its
+    95 % band when the run was made with estimate=), the equilibrium
+    conversion at the outlet and the temperature; below, the liquid's mole
+    fractions. Returns the Figure (two panels, the temperature's right axis
+    a third: fig.axes)."""
+    return draw(result._figure, ax)
 
 
 # ---- sweeps and studies ---------------------------------------------------------
@@ -139,11 +243,22 @@ def _columns(table):
 
 
 def _member_colour(j, n):
+    """Member j of n: spread over the whole scale, as the command line's,
+    so that two or three curves are told apart."""
     colours = PALETTE["members"]
     if n <= len(colours):
-        return colours[j]
+        return colours[0 if n <= 1 else j * (len(colours) - 1) // (n - 1)]
     import matplotlib
     return matplotlib.colormaps["viridis"](j / max(n - 1, 1))
+
+
+def _log_ticks(axis, v):
+    """A log axis labelled as the command line's: 1, 2 and 5 in each decade."""
+    if v.get("ticks"):
+        import matplotlib.ticker as ticker
+        axis.set_major_locator(ticker.FixedLocator([at for at, _ in v["ticks"]]))
+        axis.set_major_formatter(ticker.FixedFormatter([t for _, t in v["ticks"]]))
+        axis.set_minor_formatter(ticker.NullFormatter())
 
 
 def _subject(info):
@@ -175,7 +290,7 @@ def _grid_plot(result, table, info, map, ax):
         x = cols[along["name"]]
         xlabel = text(along["label"])
     title = "Urea reactor study: " + _subject(info)
-    fig, axes = _figure(len(panels), 1, title, size=(9.5, 3.6 * len(panels) + 0.8))
+    fig, axes = _panels(len(panels), 1, title, (9.5, 3.6 * len(panels) + 0.8), ax)
     n = len(table)
     # The points of each curve: those with the same values of the others.
     members = {}
@@ -211,11 +326,14 @@ def _grid_plot(result, table, info, map, ax):
                    transform=a.get_xaxis_transform(), clip_on=False, label="failed point")
         if along is not None and along["log"]:
             a.set_xscale("log")
-        a.set(xlabel=xlabel, ylabel=text(axis))
+            _log_ticks(a.xaxis, along)
+        # A panel of one result names it on its axis where the axis's words do not.
+        named = len(qs) == 1 and qs[0]["title"] not in axis
+        a.set(xlabel=xlabel, ylabel=text(qs[0]["title"] + ": " + axis if named else axis))
         a.grid(True)
         # Beside the panel, so that no curve is hidden under it.
         a.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0)
-    return axes[0] if len(axes) == 1 else fig
+    return fig
 
 
 def _map(info, cols, varied, name, ax, values=None, title=None, label=None, cmap="viridis"):
@@ -250,11 +368,17 @@ def _map(info, cols, varied, name, ax, values=None, title=None, label=None, cmap
     if failed:
         ax.plot(*zip(*failed), "x", color=PALETTE["failed"], markersize=9, mew=2, label="failed point")
         ax.legend(fontsize="small")
-    for v, set_scale in ((vx, ax.set_xscale), (vy, ax.set_yscale)):
+    for v, set_scale, axis in ((vx, ax.set_xscale, ax.xaxis), (vy, ax.set_yscale, ax.yaxis)):
         if v["log"]:
             set_scale("log")
+            _log_ticks(axis, v)
     ax.set(xlabel=text(vx["label"]), ylabel=text(vy["label"]))
     return ax
+
+
+def _one_panel(kind, ax):
+    if ax is not None:
+        raise ValueError(f"plot(ax=...): the {kind} has more than one panel; ax= takes one (leave it out)")
 
 
 def plot_study(result, map=None, ax=None):
@@ -262,22 +386,25 @@ def plot_study(result, map=None, ax=None):
     result against the first quantity varied (a case table: the row), one
     panel per kind of axis, one curve per value of the other quantities
     (every one drawn, told apart by colour and in the key), the 95 % bands
-    shaded (estimate=), failed points crossed at the foot. Returns the Axes
-    (one panel) or the Figure (several: fig.axes).
+    shaded (estimate=), failed points crossed at the foot; one panel is
+    drawn into `ax` when given.
 
     map="co2_conversion" (a result's name): that result as a map over a grid
     of two quantities (filled contours, labelled lines, failed points
-    crossed), drawn into `ax` when given; returns the Axes."""
-    return _grid_plot(result, result.points, result._plot_data, map, ax)
+    crossed), drawn into `ax` when given. Returns the Figure (its panels:
+    fig.axes)."""
+    drawn = _grid_plot(result, result.points, result._plot_data, map, ax)
+    return drawn if map is None else drawn.figure
 
 
 def plot_sweep(result, map=None, ax=None):
     """The sweep's curves (see StudyResult.plot): the conversion, the
     equilibrium conversion and the NC-FLOW mass fractions against the first
     variable, one curve per value of the second. map="co2_conversion" (or
-    any column of points) draws a map over a grid of two; returns the
-    Axes. Returns the Figure for the curves (two panels: fig.axes)."""
-    return _grid_plot(result, result.points, result._plot_data, map, ax)
+    any column of points) draws a map over a grid of two, into `ax` when
+    given. Returns the Figure (its panels: fig.axes)."""
+    drawn = _grid_plot(result, result.points, result._plot_data, map, ax)
+    return drawn if map is None else drawn.figure
 
 
 # ---- an estimate ----------------------------------------------------------------
@@ -289,35 +416,11 @@ def _log_limits(values):
     return lo * math.exp(-pad), hi * math.exp(pad)
 
 
-def _profiles(e, info):
-    free = [k for k in ("a1", "a2") if e.parameters[k].profile is not None]
-    if not free:
+def _profiles(e, info, ax):
+    figure = e._profiles_figure
+    if not figure["panels"]:
         raise ValueError('plot("profiles"): no factor is free (both held with fix=)')
-    fig, axes = _figure(1, len(free), "Profile likelihood of each free factor", size=(6.4 * len(free), 4.6))
-    thr = info["profile_threshold"]
-    for a, k in zip(axes, free):
-        p = e.parameters[k]
-        prof = p.profile
-        pts = [(v, d) for v, d in zip(prof["value"], prof["delta"]) if math.isfinite(d)]
-        near = [v for v, d in pts if d <= 3 * thr] + [p.value]
-        a.plot([v for v, _ in pts], [d for _, d in pts], "o-", color=PALETTE["estimate"], lw=2, markersize=3,
-               label="profile")
-        a.axhline(thr, color=PALETTE["judged_by"], ls="--", label="95 % threshold")
-        for b in p.profile95:
-            if b is not None:
-                a.plot([b, b], [0, thr], ":", color=PALETTE["estimate"])
-        se = info["se_ln_unscaled"][k]
-        lo, hi = _log_limits(near)
-        if se is not None and se > 0:
-            import numpy as np
-            xs = np.geomspace(lo, hi, 200)
-            a.plot(xs, (np.log(xs / p.value) / se) ** 2, "-.", color=PALETTE["guide"], label="linearised")
-        a.set_xscale("log")
-        a.set(xlim=(lo, hi), ylim=(0, 3 * thr), xlabel=f"{k}, 95 % profile: {info['profile_cells'][k]}",
-              ylabel="objective above the best")
-        a.grid(True)
-        a.legend(fontsize="small")
-    return fig
+    return draw(figure, ax)
 
 
 def _region(e, info, ax):
@@ -325,7 +428,9 @@ def _region(e, info, ax):
     if g is None:
         raise ValueError('plot("region"): the joint region needs both factors free')
     s = g["slices"]
-    ax = _axes(ax, "Joint 95 % region of a1 and a2 (likelihood ratio) and the linearised ellipse", size=(7, 6))
+    # The title names the ellipse only where there is one to draw.
+    ax = _axes(ax, "Joint 95 % region of a1 and a2 (likelihood ratio)" +
+               (" and the linearised ellipse" if len(g["ellipse"]) else ""), size=(7, 6))
     first = True
     for piece in sorted(set(s["piece"])):
         rows = [k for k in range(len(s)) if s["piece"][k] == piece and math.isfinite(s["a2_low"][k])
@@ -355,42 +460,8 @@ def _region(e, info, ax):
     return ax
 
 
-def _parity(e, info):
-    r = e.residuals
-    kinds = [k for k in info["measurements"] if k["column"] in set(r["measurement"])]
-    n = len(kinds)
-    columns = n if n <= 3 else 2 if n == 4 else 3
-    rows = (n + columns - 1) // columns
-    outliers = any(r["outlier"])
-    title = ("Measured against predicted at the best fit: " + info["factors"] +
-             "\nbars: ± one stated standard deviation" + ("; ringed: more than 3 standard deviations off"
-                                                          if outliers else ""))
-    fig, axes = _figure(rows, columns, title, size=(4.2 * columns, 4.2 * rows + 0.6))
-    for a in axes[n:]:
-        a.set_visible(False)
-    for a, kind in zip(axes, kinds):
-        rows_ = [k for k in range(len(r)) if r["measurement"][k] == kind["column"]]
-        m = [r["measured"][k] for k in rows_]
-        p = [r["predicted"][k] for k in rows_]
-        s = [r["sigma"][k] for k in rows_]
-        lo = min(min(x - d for x, d in zip(m, s)), min(p))
-        hi = max(max(x + d for x, d in zip(m, s)), max(p))
-        margin = max(0.08 * (hi - lo), 1e-4)
-        lo, hi = lo - margin, hi + margin
-        a.plot([lo, hi], [lo, hi], "--", color=PALETTE["guide"], lw=1)
-        a.errorbar(m, p, xerr=s, fmt=PALETTE["quantity_markers"].get(kind["column"], "o"),
-                   color=PALETTE["quantities"].get(kind["column"], PALETTE["other"]), markersize=5, capsize=2)
-        for k in rows_:
-            if r["outlier"][k]:
-                a.plot(r["measured"][k], r["predicted"][k], "o", mfc="none", mec=PALETTE["judged_by"], ms=14, mew=2)
-                a.annotate(r["run"][k] + (" (impossible)" if r["impossible_for_model"][k] else ""),
-                           (r["measured"][k], r["predicted"][k]), xytext=(10, -10), textcoords="offset points",
-                           color=PALETTE["judged_by"], fontsize=9)
-        a.set(xlim=(lo, hi), ylim=(lo, hi), xlabel="measured", ylabel="predicted",
-              title=text(kind["title"]) + (" (kg/kg)" if kind["in_analysis"] else " (fraction)"))
-        a.set_aspect("equal")
-        a.grid(True)
-    return fig
+def _parity(e, info, ax):
+    return draw(e._parity_figure, ax)
 
 
 def plot_estimate(e, kind="profiles", ax=None):
@@ -406,11 +477,11 @@ def plot_estimate(e, kind="profiles", ax=None):
     Figure."""
     info = e._plot_data
     if kind == "profiles":
-        return _profiles(e, info)
+        return _profiles(e, info, ax)
     if kind == "region":
-        return _region(e, info, ax)
+        return _region(e, info, ax).figure
     if kind == "parity":
-        return _parity(e, info)
+        return _parity(e, info, ax)
     raise ValueError(f'plot(kind="{kind}"): write kind="profiles", "region" or "parity"')
 
 
@@ -422,8 +493,8 @@ def plot_design(d, ax=None):
     settings varied, how much each candidate run would shrink the factors'
     uncertainty (the ranked measure after the run, % of now: brighter is
     better), with the current runs marked and the top three candidates
-    ringed and numbered; over one setting, the same as a curve. Returns the
-    Axes."""
+    ringed and numbered; over one setting, the same as a curve; drawn into
+    `ax` when given. Returns the Figure."""
     info = d._plot_data
     cols = _columns(d.candidates)
     varied = [v for v in info["vars"] if len(v["values"]) > 1]
@@ -431,8 +502,7 @@ def plot_design(d, ax=None):
     relative = any(math.isfinite(v) for v in rel)
     values = [100 * v for v in rel] if relative else [math.log10(c) if c > 0 else math.nan for c in cols["criterion"]]
     what = info["measure"]
-    label = (what + " after the run, % of now: smaller (brighter) is better" if relative
-             else "log10 of the criterion: larger (brighter) is better")
+    label = "% of now (brighter: better)" if relative else "log10 criterion (brighter: better)"
     top = d.ranking[:3]
     if len(varied) == 2:
         vx, vy = varied
@@ -452,7 +522,7 @@ def plot_design(d, ax=None):
             ax.annotate(str(n), (x, y), xytext=(11, 0), textcoords="offset points", color=PALETTE["judged_by"],
                         va="center", fontsize=11)
         ax.legend(fontsize="small", loc="best", framealpha=0.9)
-        return ax
+        return ax.figure
     if len(varied) != 1:
         raise ValueError("plot(): the design map needs one or two settings varied over more than one value")
     v = varied[0]
@@ -470,64 +540,23 @@ def plot_design(d, ax=None):
     ax.plot([], [], ":", color="black", label="current runs")
     if v["log"]:
         ax.set_xscale("log")
-    ax.set(xlabel=text(v["label"]), ylabel=label)
+        _log_ticks(ax.xaxis, v)
+    ax.set(xlabel=text(v["label"]), ylabel=(what + " after the run, % of now (smaller: better)" if relative
+                                            else "log10 criterion (larger: better)"))
     ax.grid(True)
     ax.legend(fontsize="small")
-    return ax
+    return ax.figure
 
 
 # ---- a monitor ------------------------------------------------------------------
 
 
-def plot_monitor(m):
+def plot_monitor(m, ax=None):
     """The monitor's time series, as `urea-reactor monitor --plot` draws
-    them, one time axis: a2 per window with its 95 % profile interval (an
-    open one as a ring) and each drift marked with its ratio; the CO2
-    conversion measured, predicted and at equilibrium; the balance test's
-    p-value per window with its threshold, the windows that failed it
-    marked. Returns the Figure (three panels: fig.axes)."""
-    import numpy as np
-    w = m.windows.to_pandas()
-    mid = w.index + (w["end"] - w.index) / 2
-    fitted = w["fitted"].to_numpy(dtype=bool)
-    closed = fitted & w["a2_profile95_lower"].notna().to_numpy() & w["a2_profile95_upper"].notna().to_numpy()
-    fig, (a, c, b) = _figure(3, 1, None, size=(9, 9))
-    fig.get_layout_engine().set(h_pad=0.1)
-    a2 = w["a2"].to_numpy()
-    a.errorbar(mid[closed], a2[closed], yerr=[a2[closed] - w["a2_profile95_lower"][closed],
-                                              w["a2_profile95_upper"][closed] - a2[closed]],
-               fmt="o", color=PALETTE["estimate"], markersize=3, capsize=2, label="a2")
-    if (fitted & ~closed).any():
-        a.plot(mid[fitted & ~closed], a2[fitted & ~closed], "o", mfc="none", color=PALETTE["guide"],
-               label="interval open")
-    import pandas
-    for d in m.drifts:
-        t = pandas.Timestamp(d["time"])
-        if w.index.tz is None and t.tz is not None:
-            t = t.tz_convert(None)
-        a.axvline(t, color=PALETTE["judged_by"], ls="--", lw=1.5)
-        a.annotate(f"{d['factor']} × {d['ratio']:.3g}", (t, 0.92), xycoords=("data", "axes fraction"),
-                   xytext=(4, 0), textcoords="offset points", color=PALETTE["judged_by"])
-    a.set(title="a2 per window with its 95 % profile-likelihood interval" +
-          ("; drifts dashed" if m.drifts else ""), ylabel="a2")
-    c.plot(mid[fitted], 100 * w["co2_conversion_measured"][fitted], "o", color=PALETTE["conversion"],
-           markersize=3, label="measured")
-    c.plot(mid[fitted], 100 * w["co2_conversion_predicted"][fitted], "-", color=PALETTE["conversion"], lw=1.5,
-           label="predicted")
-    c.plot(mid[fitted], 100 * w["co2_conversion_equilibrium"][fitted], "--", color=PALETTE["equilibrium"], lw=1.5,
-           label="equilibrium")
-    c.set(title=text("CO_2 conversion"), ylabel=text("CO_2 conversion (%)"))
-    p = np.maximum(w["balance_p_value"].to_numpy(), 1e-12)
-    alpha = m._plot_data["balance_alpha"]
-    tested = np.isfinite(p)
-    failed = tested & (p < alpha)
-    b.plot(mid[tested & ~failed], p[tested & ~failed], "o", color=PALETTE["estimate"], markersize=3, label="passed")
-    b.plot(mid[failed], p[failed], "x", color=PALETTE["judged_by"], markersize=6, mew=2, label="failed")
-    b.axhline(alpha, color=PALETTE["judged_by"], ls="--", lw=1, label=f"threshold {alpha:g}")
-    b.set_yscale("log")
-    b.set(title="Atom balance of the feed meters against the lab (p-value)", ylabel="p", ylim=(None, 1))
-    for x in (a, c, b):
-        x.grid(True)
-        x.legend(fontsize="small", loc="upper right")
-        x.set_xlim(w.index[0], w["end"].iloc[-1])
-    return fig
+    them (one description, drawn by both), one time axis: a2 per window
+    with its 95 % profile interval (an open one as a ring) and each drift a
+    numbered line, told in the key; the CO2 conversion measured, predicted
+    and at equilibrium (a window not fitted or not steady breaks the lines);
+    the balance test's p-value per window with its threshold. Returns the
+    Figure (three panels: fig.axes)."""
+    return draw(m._figure, ax)

@@ -1,0 +1,171 @@
+// A plot described once: the monitor's description (its lines broken where
+// a window was not fitted, its roles in colours of their own, its drifts
+// numbered), dates that read at any span, and gnuplot drawing every kind
+// of mark without a word on its error stream.
+#include "report/figure.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "report/monitor_report.h"
+
+namespace {
+
+using namespace workbench;
+
+constexpr double day = 86400.0;
+constexpr double t2026 = 1767225600.0;  // 2026-01-01T00:00:00Z
+
+TEST(Figure, TimeTicksAreFewRoundAndSayAsMuchAsTheirStepNeeds) {
+    struct span_case {
+        double length;
+        const char* first, * second;  // the first two labels
+    };
+    for (const span_case& c : {span_case{5 * 3600, "00:00\n1 Jan", "01:00"},
+                               span_case{6 * day, "1 Jan\n2026", "2 Jan"},
+                               span_case{240 * day, "Jan\n2026", "Mar"},
+                               span_case{6 * 365 * day, "2026", "2027"},
+                               span_case{120 * 365 * day, "2040", "2060"}}) {
+        const std::vector<tick> t = time_ticks(t2026, t2026 + c.length);
+        ASSERT_GE(t.size(), 3u) << c.length;
+        EXPECT_LE(t.size(), 8u) << c.length;
+        EXPECT_EQ(t[0].text, c.first);
+        EXPECT_EQ(t[1].text, c.second);
+        for (std::size_t k = 1; k < t.size(); ++k) EXPECT_GT(t[k].at, t[k - 1].at);
+        EXPECT_GE(t.front().at, t2026);
+        EXPECT_LE(t.back().at, t2026 + c.length);
+    }
+    // Hours over midnight: the new day's date under its first tick.
+    const std::vector<tick> night = time_ticks(t2026 - 4 * 3600, t2026 + 4 * 3600);
+    EXPECT_EQ(night.front().text, "20:00\n31 Dec");
+    std::size_t dated = 0;
+    for (const tick& k : night) dated += k.text.find('\n') != std::string::npos;
+    EXPECT_EQ(dated, 2u);
+}
+
+// Four windows of a day: fitted, not fitted (no rows), fitted but not
+// steady, fitted; two drifts a day apart.
+monitor_result four_windows() {
+    monitor_result m;
+    for (int k = 0; k < 4; ++k) {
+        monitor_window w;
+        w.start = static_cast<std::int64_t>((t2026 + k * day) * 1000);
+        w.end = w.start + 86400000;
+        w.fitted = k != 1;
+        w.steady = k != 2;
+        w.a2 = 0.4;
+        w.a2_lower = 0.3;
+        w.a2_upper = 0.5;
+        w.conversion_measured = 0.6;
+        w.conversion_predicted = 0.61;
+        w.conversion_equilibrium = 0.7;
+        w.balance.tested = true;
+        w.balance.p_value = k == 3 ? 1e-4 : 0.5;
+        w.balance.failed = k == 3;
+        m.windows.push_back(w);
+    }
+    for (int k = 2; k < 4; ++k) {
+        drift d;
+        d.time = m.windows[static_cast<std::size_t>(k)].start;
+        d.ratio = 0.5;
+        m.drifts.push_back(d);
+    }
+    return m;
+}
+
+TEST(Figure, TheMonitorBreaksItsLinesAtWindowsNotFittedAndNumbersItsDrifts) {
+    monitor_problem p;
+    const monitor_result m = four_windows();
+    const figure f = monitor_figure({&p, &m});
+    ASSERT_EQ(f.panels.size(), 3u);
+    for (const panel& pl : f.panels) EXPECT_EQ(pl.x.scale, axis_scale::time);
+    const panel& c = f.panels[1];
+    std::set<std::string> colours;
+    for (const series& s : c.drawn) {
+        colours.insert(s.colour_or_role());
+        if (s.how != mark::line) continue;
+        ASSERT_EQ(s.y.size(), 4u) << s.title;
+        // The gap and the unsteady window break the line; the rest draw it.
+        EXPECT_TRUE(std::isfinite(s.y[0]) && std::isnan(s.y[1]) && std::isnan(s.y[2]) && std::isfinite(s.y[3]))
+            << s.title;
+    }
+    EXPECT_EQ(colours.size(), 3u) << "measured, predicted and equilibrium each a colour of its own";
+    // The drifts: short numbers on the lines, what they say in the key.
+    const panel& a = f.panels[0];
+    std::vector<std::string> numbers, told;
+    for (const series& s : a.drawn) {
+        if (s.how == mark::vline) numbers = s.labels;
+        if (s.how == mark::key_only) told.push_back(s.title);
+    }
+    EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(told, (std::vector<std::string>{"1: a2 × 0.5 from 2026-01-03", "2: a2 × 0.5 from 2026-01-04"}));
+    // In the script, a line broken by a blank line in its data.
+    const std::string script = gnuplot_script(f);
+    EXPECT_NE(script.find("$p1s1 << EOD\n1767268800 61\n\n1767528000 61\nEOD\n"), std::string::npos) << script;
+    // The same numbers for Python, NaN as null.
+    const auto j = figure_json(f);
+    EXPECT_TRUE(j["panels"][1]["series"][1]["y"][1].is_null());
+    EXPECT_EQ(j["panels"][0]["x"]["ticks"].size(), 5u);
+}
+
+TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
+    figure f;
+    f.title = "Every mark: NH_3 \"quoted\"";
+    panel p;
+    p.title = "a panel";
+    p.x = {"time, UTC", "", axis_scale::time, {}, {}, {}};
+    p.y = {"CO_2 conversion", "%", axis_scale::linear, {}, {}, {}};
+    p.y2 = axis{"p", "", axis_scale::log, {}, {}, {}};
+    const std::vector<double> x = {t2026, t2026 + 3600, t2026 + 7200, t2026 + 10800};
+    series line{"line", mark::line, series_role::prediction, "", 7, 0.6, 1.5, 1, x, {1, NAN, 3, 4}, {}, {}, {}, false, false, false};
+    line.marks = true;
+    series points = line;
+    points.how = mark::points;
+    points.role = series_role::measured;
+    series bars = line;
+    bars.how = mark::error_bars;
+    bars.y = {1, 2, 3, 4};
+    bars.low = {0.5, 1.5, 2.5, 3.5};
+    bars.high = {1.5, 2.5, 3.5, 4.5};
+    series band = bars;
+    band.how = mark::band;
+    series rings = bars;
+    rings.how = mark::rings;
+    rings.labels = {"it's \"1\"", "2", "3", "4"};
+    rings.plain = true;
+    series level{"threshold", mark::hline, series_role::guide, "", 7, 0.6, 1, 2, {}, {2.5}, {}, {}, {}, false, false, false};
+    series lines{"drift", mark::vline, series_role::judged_by, "", 7, 0.6, 1, 2, {x[1], x[2]}, {}, {}, {}, {"1", "2"}, false, false, false};
+    series told{"1: told in the key", mark::key_only, series_role::other, "", 7, 0.6, 1, 1, {}, {}, {}, {}, {}, false, false, false};
+    series right{"p", mark::points, series_role::estimate, "", 9, 0.6, 1, 1, x, {1e-3, 0.02, 0.5, 0.9}, {}, {}, {}, true, false, false};
+    p.drawn = {band, line, points, bars, rings, level, lines, told, right};
+    p.notes.push_back({"a run's name'", x[0], 0.5, series_role::judged_by, true});
+    p.key = key_place::outside_right;
+    panel q = p;
+    q.key = key_place::below;
+    q.square = true;
+    q.drawn = {};
+    f.panels = {p, q};
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("figure_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "f.gp") << "set terminal svg size 900,900\nset output '" << (dir / "f.svg").string() << "'\n"
+                                << gnuplot_script(f);
+    const std::string command = "gnuplot '" + (dir / "f.gp").string() + "' 2>'" + (dir / "err").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::ifstream err(dir / "err");
+    std::stringstream said;
+    said << err.rdbuf();
+    EXPECT_EQ(said.str(), "");
+    EXPECT_GT(std::filesystem::file_size(dir / "f.svg"), 5000u);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
