@@ -357,6 +357,23 @@ figure monitor_figure(const monitor_report& r) {
         a.drawn.push_back(lines);
         a.drawn.insert(a.drawn.end(), told.begin(), told.end());
     }
+    // Each trend as its ramp, from its start to its end.
+    if (!m.trends.empty()) {
+        series ramp;
+        ramp.title = "trend";
+        ramp.how = mark::line;
+        ramp.role = series_role::best_fit;
+        ramp.width = 2.5;
+        for (const a2_trend& t : m.trends) {
+            if (!ramp.x.empty()) {
+                ramp.x.push_back(seconds(t.start));
+                ramp.y.push_back(NAN);
+            }
+            ramp.x.insert(ramp.x.end(), {seconds(t.start), seconds(t.end)});
+            ramp.y.insert(ramp.y.end(), {t.from, t.to});
+        }
+        a.drawn.push_back(ramp);
+    }
     f.panels.push_back(a);
     // The conversions: a window not fitted (no rows, not steady, not
     // solved) breaks the predicted and equilibrium lines.
