@@ -7,11 +7,12 @@ from the program.
     docs/quantities_reference.py UREA_REACTOR --write    rewrite docs/reference/quantities.md
     docs/quantities_reference.py UREA_REACTOR --check    exit 1, with a diff, if it is stale
 """
-import difflib
 import json
 import pathlib
 import subprocess
 import sys
+
+from generated_page import write_or_check
 
 PAGE = pathlib.Path(__file__).resolve().parent / "reference" / "quantities.md"
 
@@ -78,18 +79,7 @@ def page(program):
 def main():
     if len(sys.argv) != 3 or sys.argv[2] not in ("--write", "--check"):
         raise SystemExit(__doc__)
-    text = page(sys.argv[1])
-    if sys.argv[2] == "--write":
-        PAGE.write_text(text)
-        return 0
-    old = PAGE.read_text() if PAGE.exists() else ""
-    if old == text:
-        return 0
-    sys.stdout.writelines(difflib.unified_diff(old.splitlines(True), text.splitlines(True),
-                                               str(PAGE), "urea-reactor quantities --json"))
-    print(f"{PAGE} is stale: rerun docs/quantities_reference.py with --write", file=sys.stderr)
-    return 1
-
+    return write_or_check(PAGE, page(sys.argv[1]), "urea-reactor quantities --json", "quantities_reference.py", sys.argv[2])
 
 if __name__ == "__main__":
     sys.exit(main())
