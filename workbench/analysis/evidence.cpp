@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include <boost/math/distributions/students_t.hpp>
-#include <boost/math/special_functions/gamma.hpp>
 
 namespace workbench {
 namespace {
@@ -68,43 +67,107 @@ level_span span_of(const std::vector<window_estimate>& x, std::size_t first, std
     return p;
 }
 
+// Prefix sums over windows first..last (times in days from the first,
+// values less their weighted mean, so that the sums do not cancel), from
+// which any stretch's weighted sums come in constant time.
+class prefix_sums {
+public:
+    prefix_sums(const std::vector<window_estimate>& x, std::size_t first, std::size_t last) : first_(first) {
+        const sums all = sums_of(x, first, last);
+        const double mean = all.mean();
+        const std::size_t n = last - first + 1;
+        t_.resize(n);
+        p_.assign(n + 1, {});
+        for (std::size_t k = 0; k < n; ++k) {
+            const window_estimate& e = x[first + k];
+            const double w = 1.0 / (e.sigma * e.sigma), t = static_cast<double>(e.time - x[first].time) / ms_per_day;
+            const double v = e.value - mean;
+            t_[k] = t;
+            p_[k + 1] = {p_[k].w + w, p_[k].wt + w * t, p_[k].wtt + w * t * t, p_[k].wx + w * v, p_[k].wtx + w * t * v,
+                         p_[k].wxx + w * v * v};
+        }
+    }
+    struct totals {
+        double w = 0.0, wt = 0.0, wtt = 0.0, wx = 0.0, wtx = 0.0, wxx = 0.0;
+    };
+    // The sums over windows i..j (indices into the estimates), inclusive; none when j < i.
+    totals over(std::size_t i, std::size_t j) const {
+        if (j + 1 <= i) return {};
+        const totals& a = p_[i - first_];
+        const totals& b = p_[j - first_ + 1];
+        return {b.w - a.w, b.wt - a.wt, b.wtt - a.wtt, b.wx - a.wx, b.wtx - a.wtx, b.wxx - a.wxx};
+    }
+    double days(std::size_t k) const { return t_[k - first_]; }
+    // The chi-square of windows i..j about their weighted mean.
+    double level_chi(std::size_t i, std::size_t j) const {
+        const totals s = over(i, j);
+        return s.w > 0.0 ? std::max(0.0, s.wxx - s.wx * s.wx / s.w) : 0.0;
+    }
+
+private:
+    std::size_t first_;
+    std::vector<double> t_;
+    std::vector<totals> p_;
+};
+
 // A ramp between two levels: the value L before window t1, L + rate (t - t1)
 // from t1 to t2, and L + rate (t2 - t1) after, fitted by weighted least
-// squares over windows first..last for every t1 in [t1_from, t1_to] and t2
-// in [t2_from, t2_to]; the best, as a trend when it fits (its chi-square
-// within what the uncertainties allow, at 1 %) and its rate is not zero.
+// squares over windows first..last for t1 in [t1_from, t1_to] and t2 in
+// [t2_from, t2_to] (over long ranges first on a grid of at most some 300
+// points each, then window by window about the best); the best, as a trend
+// when it describes the windows better than the staircase does and its rate
+// is not zero. steps, steps_chi: the staircase's spans over the same windows
+// and its chi-square about their levels.
 std::optional<trend> ramp_of(const std::vector<window_estimate>& x, std::size_t first, std::size_t last,
-                             std::size_t t1_from, std::size_t t1_to, std::size_t t2_from, std::size_t t2_to) {
-    const auto days = [&](std::size_t k) { return static_cast<double>(x[k].time - x[first].time) / ms_per_day; };
+                             std::size_t t1_from, std::size_t t1_to, std::size_t t2_from, std::size_t t2_to,
+                             std::size_t steps, double steps_chi) {
+    const prefix_sums p(x, first, last);
+    const prefix_sums::totals all = p.over(first, last);
     struct fit {
         double chi = INFINITY, level = 0.0, rate = 0.0, rate_variance = 0.0;
         std::size_t t1 = 0, t2 = 0;
     } best;
-    for (std::size_t t1 = t1_from; t1 <= t1_to; ++t1) {
-        for (std::size_t t2 = std::max(t2_from, t1 + 3); t2 <= t2_to; ++t2) {
-            const double a = days(t1), b = days(t2);
-            double sw = 0.0, sg = 0.0, sgg = 0.0, sx = 0.0, sgx = 0.0, sxx = 0.0;
-            for (std::size_t k = first; k <= last; ++k) {
-                const double w = 1.0 / (x[k].sigma * x[k].sigma);
-                const double g = std::clamp(days(k), a, b) - a;
-                sw += w;
-                sg += w * g;
-                sgg += w * g * g;
-                sx += w * x[k].value;
-                sgx += w * g * x[k].value;
-                sxx += w * x[k].value * x[k].value;
-            }
-            const double det = sw * sgg - sg * sg;
-            if (!(det > 0.0)) continue;
-            const double rate = (sw * sgx - sg * sx) / det;
-            const double level = (sx - rate * sg) / sw;
-            const double chi = std::max(0.0, sxx - level * sx - rate * sgx);
-            if (chi < best.chi) best = {chi, level, rate, sw / det, t1, t2};
-        }
+    const auto try_ends = [&](std::size_t t1, std::size_t t2) {
+        const double a = p.days(t1), d = p.days(t2) - a;
+        const prefix_sums::totals m = p.over(t1, t2), after = p.over(t2 + 1, last);
+        // g = 0 before t1, t - a on the ramp, d after it.
+        const double sg = (m.wt - a * m.w) + d * after.w;
+        const double sgg = (m.wtt - 2.0 * a * m.wt + a * a * m.w) + d * d * after.w;
+        const double sgx = (m.wtx - a * m.wx) + d * after.wx;
+        const double det = all.w * sgg - sg * sg;
+        if (!(det > 0.0)) return;
+        const double rate = (all.w * sgx - sg * all.wx) / det;
+        const double level = (all.wx - rate * sg) / all.w;
+        const double chi = std::max(0.0, all.wxx - level * all.wx - rate * sgx);
+        if (chi < best.chi) best = {chi, level, rate, all.w / det, t1, t2};
+    };
+    const auto grid = [](std::size_t from, std::size_t to) {
+        return std::max<std::size_t>(1, (to - from) / 300 + 1);
+    };
+    const std::size_t s1 = grid(t1_from, t1_to), s2 = grid(t2_from, t2_to);
+    for (std::size_t t1 = t1_from; t1 <= t1_to; t1 += s1) {
+        for (std::size_t t2 = std::max(t2_from, t1 + 3); t2 <= t2_to; t2 += s2) try_ends(t1, t2);
     }
     if (!std::isfinite(best.chi)) return std::nullopt;
+    if (s1 > 1 || s2 > 1) {
+        const std::size_t b1 = best.t1, b2 = best.t2;
+        for (std::size_t t1 = b1 > t1_from + s1 ? b1 - s1 : t1_from; t1 <= std::min(t1_to, b1 + s1); ++t1) {
+            const std::size_t lo = std::max(t2_from, t1 + 3);
+            for (std::size_t t2 = std::max(lo, b2 > s2 ? b2 - s2 : 0); t2 <= std::min(t2_to, b2 + s2); ++t2) try_ends(t1, t2);
+        }
+    }
     const double dof = static_cast<double>(last - first + 1) - 4.0;  // level, rate and the two ends
-    if (!(dof >= 1.0) || boost::math::gamma_q(dof / 2.0, best.chi / 2.0) < 0.01) return std::nullopt;
+    if (!(dof >= 1.0)) return std::nullopt;
+    // The ramp must describe the windows better than the staircase of spans
+    // does, by the Bayesian information criterion: chi-square plus the
+    // parameters times ln n (a ramp has 4: its level, rate and two ends; a
+    // staircase of k spans 2k - 1: its levels and where each step is), the
+    // chi-squares in units of the staircase's scatter where the windows
+    // scatter more than their uncertainties say.
+    const double n = static_cast<double>(last - first + 1);
+    const double steps_params = 2.0 * static_cast<double>(steps) - 1.0;
+    const double scatter = n > steps_params ? std::max(1.0, steps_chi / (n - steps_params)) : 1.0;
+    if (best.chi / scatter + 4.0 * std::log(n) > steps_chi / scatter + steps_params * std::log(n)) return std::nullopt;
     const double se = std::sqrt(std::max(1.0, best.chi / dof) * best.rate_variance);
     const double q = best.chi / dof > 1.0 ? t975(dof) : t975(0.0);
     if (std::abs(best.rate) <= q * se) return std::nullopt;
@@ -112,9 +175,7 @@ std::optional<trend> ramp_of(const std::vector<window_estimate>& x, std::size_t 
     // step between two levels, by more than chance gives at 1 % (the window
     // at the step left out: it may straddle the change).
     double step = INFINITY;
-    for (std::size_t c = first + 1; c < last; ++c) {
-        step = std::min(step, sums_of(x, first, c - 1).chi_square() + sums_of(x, c + 1, last).chi_square());
-    }
+    for (std::size_t c = first + 1; c < last; ++c) step = std::min(step, p.level_chi(first, c - 1) + p.level_chi(c + 1, last));
     if (!(step - best.chi > 6.635 * std::max(1.0, best.chi / dof))) return std::nullopt;
     trend d;
     d.first = best.t1;
@@ -124,8 +185,10 @@ std::optional<trend> ramp_of(const std::vector<window_estimate>& x, std::size_t 
     d.rate_per_day = best.rate;
     d.lower = best.rate - q * se;
     d.upper = best.rate + q * se;
-    d.from = best.level;
-    d.to = best.level + best.rate * (days(best.t2) - days(best.t1));
+    // The level is of the values less their mean: add it back.
+    const double mean = sums_of(x, first, last).mean();
+    d.from = mean + best.level;
+    d.to = mean + best.level + best.rate * (p.days(best.t2) - p.days(best.t1));
     return d;
 }
 
@@ -283,7 +346,10 @@ evidence accumulate(const std::vector<window_estimate>& x, const evidence_option
         // first and the last two spans of the run.
         if (b - a >= 2) {
             const std::vector<level_span>& p = out.spans;
-            if (const auto d = ramp_of(x, p[a].first, p[b].last, p[a].first, p[a + 1].last, p[b - 1].first, p[b].last)) {
+            double steps_chi = 0.0;
+            for (std::size_t k = a; k <= b; ++k) steps_chi += sums_of(x, p[k].first, p[k].last).chi_square();
+            if (const auto d = ramp_of(x, p[a].first, p[b].last, p[a].first, p[a + 1].last, p[b - 1].first, p[b].last,
+                                       b - a + 1, steps_chi)) {
                 out.trends.push_back(*d);
             }
         }

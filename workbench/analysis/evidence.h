@@ -24,11 +24,13 @@
 // or more steps go the same way, their windows are fitted with a ramp: one
 // level, then a straight line in time, then the level it reached (weighted
 // least squares, the ramp's ends sought among the windows of the run's
-// first two and last two spans). Where the ramp fits (its chi-square within
-// what the windows' uncertainties allow, at 1 %), fits better than a single
-// step between two levels (by the chi-square of one degree of freedom at 1
-// %; the window at the step left out, as one may straddle it) and its rate is not zero (at 5 %), the run is one trend: its start,
-// end, rate per day and the rate's 95 % interval.
+// first two and last two spans). The run is one trend where the ramp
+// describes it better than the staircase by the Bayesian information
+// criterion (chi-square plus parameters times ln n: 4 for the ramp, 2k - 1
+// for k spans), fits better than a single step between two levels (by the
+// chi-square of one degree of freedom at 1 %; the window at the step left
+// out, as one may straddle it), and its rate is not zero (at 5 %). A trend
+// gives its start, end, rate per day and the rate's 95 % interval.
 #ifndef UREA_WORKBENCH_ANALYSIS_EVIDENCE_H
 #define UREA_WORKBENCH_ANALYSIS_EVIDENCE_H
 

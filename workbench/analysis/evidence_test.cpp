@@ -90,20 +90,21 @@ TEST(Evidence, AStepInA2IsFoundWithinThreeWindows) {
 }
 
 TEST(Evidence, ASlowDeclineIsOneTrendNotAStaircase) {
-    // ln a2 falling by 35 % over 120 days, then level.
+    // ln a2 level for 110 days, falling by 35 % over 120 days, then level:
+    // long level stretches, where a chance split must not cut the trend.
     const double rate = std::log(0.65) / 120.0;
     int covered = 0;
     for (std::uint64_t seed = 0; seed < 10; ++seed) {
-        const auto x = daily(200, 0.03, 100 + seed, [&](std::size_t d) {
-            const double t = std::clamp(static_cast<double>(d) - 40.0, 0.0, 120.0);
+        const auto x = daily(365, 0.03, 100 + seed, [&](std::size_t d) {
+            const double t = std::clamp(static_cast<double>(d) - 110.0, 0.0, 120.0);
             return std::log(0.124) + rate * t;
         });
         const auto e = accumulate(x);
         ASSERT_EQ(e.trends.size(), 1u) << seed << ": " << e.spans.size() << " spans";
         const auto& t = e.trends[0];
         if (t.lower <= rate && rate <= t.upper) ++covered;
-        EXPECT_NEAR(static_cast<double>(t.start / day), 40.0, 5.0) << seed;
-        EXPECT_NEAR(static_cast<double>(t.end / day), 160.0, 5.0) << seed;
+        EXPECT_NEAR(static_cast<double>(t.start / day), 110.0, 5.0) << seed;
+        EXPECT_NEAR(static_cast<double>(t.end / day), 230.0, 5.0) << seed;
     }
     EXPECT_GE(covered, 8) << "of 10";
 }
