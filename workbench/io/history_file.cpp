@@ -116,6 +116,17 @@ std::optional<std::string> history_out_of_bounds(const history_column& c, double
 
 namespace {
 
+// A temperature within a case's bounds but above the plug-in's range, that
+// read as degrees Fahrenheit lies within it: a urea reactor's 150-200 C is
+// 302-392 F.
+bool looks_fahrenheit(const runs_column& c, double v) {
+    if (c.kind != column_kind::setting) return false;
+    const auto s = static_cast<setting>(c.index);
+    if (s != setting::inlet_temperature_C && s != setting::outlet_temperature_C) return false;
+    const double lo = plugin_t_min_K - kelvin, hi = plugin_t_max_K - kelvin, as_c = (v - 32.0) / 1.8;
+    return v > hi && v <= max_temperature_C && as_c >= lo && as_c <= hi;
+}
+
 // Puts the rows in time order, the same times in the file's order.
 void sort_rows(history& h) {
     std::vector<std::size_t> order(h.rows());
@@ -223,6 +234,11 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     // Each column's first value out of bounds: where, and as written.
     struct first_out { std::size_t line = 0; std::string cell; double value = 0.0; };
     std::vector<first_out> first_out_of_range(h.columns.size());
+    // A temperature column's values within the bounds but above the
+    // plug-in's range where degrees Fahrenheit put a urea reactor's (from
+    // 301.7 F): counted, and the first of them, for the refusal below.
+    std::vector<std::size_t> fahrenheit_like(h.columns.size());
+    std::vector<first_out> first_fahrenheit(h.columns.size());
     bool any_offset = false, any_local = false;
     bool first = true;
     std::size_t rows = 0;
@@ -324,6 +340,7 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                     if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(name, rec.line, c, *why);
                 }
                 if (c.kind == column_kind::setting) given[c.index] = c.number;
+                if (looks_fahrenheit(c, v) && fahrenheit_like[slot[j]]++ == 0) first_fahrenheit[slot[j]] = {rec.line, cell, v};
                 if (history_out_of_bounds(hc, v)) {
                     if (hc.out_of_range == 0) first_out_of_range[slot[j]] = {rec.line, cell, v};
                     hc.out_of_range_first = hc.out_of_range++ == 0 ? t.ms : std::min(hc.out_of_range_first, t.ms);
@@ -381,6 +398,15 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
     for (std::size_t k = 0; k < h.columns.size(); ++k) {
         const history_column& c = h.columns[k];
         const std::size_t numbers = rows - c.missing;
+        if (2 * fahrenheit_like[k] > numbers) {
+            const first_out& f = first_fahrenheit[k];
+            column_error(name, f.line, cols[c.number - 1],
+                         std::to_string(fahrenheit_like[k]) + " of its " + std::to_string(numbers) +
+                             " values lie above the plug-in's " + sig(plugin_t_min_K - kelvin) + "-" +
+                             sig(plugin_t_max_K - kelvin) + " C where degrees Fahrenheit put a reactor's temperatures: " +
+                             "this one, " + f.cell + ", looks like F (" + sig((f.value - 32.0) / 1.8, 4) +
+                             " C): give the column in C");
+        }
         if (c.out_of_range == 0 || 2 * c.out_of_range <= numbers) continue;
         const first_out& f = first_out_of_range[k];
         if (const auto likely = unit_mistake(cols[c.number - 1], f.value)) {

@@ -147,6 +147,13 @@ TEST(HistoryFile, WrongDatesAndUnitsRefusedWithTheirLine) {
     EXPECT_EQ(refusal("time,outlet_temperature_C,w_UREA\n2026-03-01T06:00,456.2,0.35\n"),
               "h.csv:2: column \"outlet_temperature_C\" (2): 1 of its 1 values out of bounds, as a column in another "
               "unit puts them: this one, 456.2, looks like K (183.1 C) or F (235.7 C): give the column in C");
+    // Degrees Fahrenheit lie within the bounds (302-392 F for a reactor's
+    // 150-200 C) but above the plug-in's range: most of a column so, refused.
+    EXPECT_EQ(refusal("time,outlet_temperature_C,w_UREA\n2026-03-01T06:00,183,0.35\n2026-03-01T07:00,361.4,\n"
+                      "2026-03-01T08:00,361.9,0.36\n"),
+              "h.csv:3: column \"outlet_temperature_C\" (2): 2 of its 3 values lie above the plug-in's 149.85-199.85 C "
+              "where degrees Fahrenheit put a reactor's temperatures: this one, 361.4, looks like F (183 C): give the "
+              "column in C");
     // Out of bounds in no unit's way (below 1 bar in any): screened, not refused.
     EXPECT_EQ(parse_history("time,pressure_bar,w_UREA\n2026-03-01T06:00,0.5,0.35\n", "h.csv", false)
                   .of_setting(setting::pressure_bar)->out_of_range, 1u);
