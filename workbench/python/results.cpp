@@ -862,6 +862,11 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                                    return py::module_::import("json").attr("loads")(
                                        figure_json(profiles_figure(report_of(o))).dump());
                                })
+        .def_property_readonly("_region_figure",
+                               [](const estimate_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(region_figure(report_of(o))).dump());
+                               })
         .def_property_readonly("_parity_figure",
                                [](const estimate_output& o) {
                                    return py::module_::import("json").attr("loads")(

@@ -123,20 +123,23 @@ def test_every_plot_returns_its_figure_and_draws_one_panel_into_the_axes_given(e
     assert given.ranking != [0, 1, 2] and ranks == [1, 2, 3]
 
 
-def test_a_study_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():
+def test_study_curves_and_the_region_are_drawn_by_matplotlib_from_the_description_gnuplot_draws(estimate):
     from urea_reactor import display
     s = ur.study(vary={"a2": ("log", 0.01, 10, 5), "nh3_co2": (2.9, 3.5, 3)},
                  results=["co2_conversion", "equilibrium_co2_conversion", "outlet_kmol_h.NH3"])
-    figure = s._figure
-    fig = s.plot()
-    assert len(fig.axes) == len(figure["panels"]) == 2
-    for ax, panel in zip(fig.axes, figure["panels"]):
-        assert [t.get_text() for t in ax.get_xticklabels()] == [t["text"] for t in panel["x"]["ticks"]]
-        assert [t.get_text() for t in ax.get_legend().get_texts()] == [
-            display.text(c["title"]) for c in panel["series"] if c["title"]]
+    drawn = [(s._figure, s.plot()), (estimate._region_figure, estimate.plot("region"))]
+    for figure, fig in drawn:
+        assert len(fig.axes) == len(figure["panels"])
+        for ax, panel in zip(fig.axes, figure["panels"]):
+            # Its ticks, and its key entry for entry.
+            assert [t.get_text() for t in ax.get_xticklabels()] == [t["text"] for t in panel["x"]["ticks"]]
+            assert [t.get_text() for t in ax.get_legend().get_texts()] == [
+                display.text(c["title"]) for c in panel["series"] if c["title"]]
+    for ax, panel in zip(drawn[0][1].axes, drawn[0][0]["panels"]):  # a fraction and a flow
         curves = [c for c in panel["series"] if c["how"] == "line" and not c["sample"]]
         assert [l.get_color() for l in lines_of(ax)] == [c["colour"] for c in curves]
-        assert ax.get_ylabel() == display.text(panel["y"]["label"])
+    region = drawn[1][0]["panels"][0]
+    assert ("and the linearised ellipse" in region["title"]) == any(c["title"] == "linearised ellipse" for c in region["series"])
 
 
 def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():

@@ -6,7 +6,7 @@ urea_reactor is; matplotlib is imported only when a plot is drawn. The colours a
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext. A plot the library describes (report/figure.h: the
-run's, the monitor's, a study's and a sweep's curves, the parity and the profile plots) is drawn by draw() from the very description the
+run's, the monitor's, a study's and a sweep's curves, the parity, profile and region plots) is drawn by draw() from the very description the
 command line's gnuplot script is written from; the others are drawn here
 to match. Every plot() returns the Figure.
 """
@@ -361,40 +361,10 @@ def _profiles(e, info, ax):
 
 
 def _region(e, info, ax):
-    g = e.region
-    if g is None:
+    if e.region is None:
         raise ValueError('plot("region"): the joint region needs both factors free')
-    s = g["slices"]
-    # The title names the ellipse only where there is one to draw.
-    ax = _axes(ax, "Joint 95 % region of a1 and a2 (likelihood ratio)" +
-               (" and the linearised ellipse" if len(g["ellipse"]) else ""), size=(7, 6))
-    first = True
-    for piece in sorted(set(s["piece"])):
-        rows = [k for k in range(len(s)) if s["piece"][k] == piece and math.isfinite(s["a2_low"][k])
-                and math.isfinite(s["a2_high"][k])]
-        if not rows:
-            continue
-        a1 = [s["a1"][k] for k in rows]
-        ax.fill_between(a1, [s["a2_low"][k] for k in rows], [s["a2_high"][k] for k in rows],
-                        color=PALETTE["estimate"], alpha=0.25, linewidth=2, edgecolor=PALETTE["estimate"],
-                        label="95 % region" if first else None)
-        ax.plot(a1, [s["a2_best"][k] for k in rows], ":", color=PALETTE["estimate"],
-                label="best a2 at each a1" if first else None)
-        first = False
-    el = g["ellipse"]
-    if len(el):
-        ax.plot(el["a1"], el["a2"], "--", color=PALETTE["judged_by"], lw=2, label="linearised ellipse")
-    if e.bootstrap is not None:
-        b = e.bootstrap["samples"]
-        ax.plot(b["a1"], b["a2"], "+", color=PALETTE["guide"], markersize=4, label="bootstrap resamples")
-    ax.plot([e.a1], [e.a2], "o", color=PALETTE["best_fit"], markersize=8, label="best fit", zorder=5, clip_on=False)
-    ax.set_xscale("log")
-    ax.set_yscale("log")
-    ax.margins(0.08)
-    ax.set(xlabel="a1 (carbamate formation)", ylabel="a2 (dehydration)")
-    ax.grid(True)
-    ax.legend(fontsize="small", loc="best", framealpha=0.9)
-    return ax
+    # The command line's description of its upper panel, drawn here.
+    return draw(e._region_figure, ax)
 
 
 def _parity(e, info, ax):
@@ -408,7 +378,7 @@ def plot_estimate(e, kind="profiles", ax=None):
     ends and the linearised parabola); returns the Figure (a panel per free
     factor: fig.axes). kind="region": the joint 95 % region of a1 and a2
     with the linearised ellipse, the best fit and the bootstrap's
-    resamples, drawn into `ax` when given; returns the Axes. kind="parity":
+    resamples, drawn into `ax` when given; returns the Figure. kind="parity":
     measured against predicted, one panel per kind of measurement, ± one
     standard deviation as bars, outliers ringed and named; returns the
     Figure."""
@@ -416,7 +386,7 @@ def plot_estimate(e, kind="profiles", ax=None):
     if kind == "profiles":
         return _profiles(e, info, ax)
     if kind == "region":
-        return _region(e, info, ax).figure
+        return _region(e, info, ax)
     if kind == "parity":
         return _parity(e, info, ax)
     raise ValueError(f'plot(kind="{kind}"): write kind="profiles", "region" or "parity"')
