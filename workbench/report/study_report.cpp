@@ -488,7 +488,8 @@ void study_plot::keep(std::size_t index, bool ok, const std::vector<double>& val
                       const std::vector<double>& high) {
     if (curves_.size() != shown_.size()) curves_.resize(shown_.size());
     const double x = x_of(index);
-    if (!ok) failed_.push_back(x);
+    // A cross at each x where any point failed, once.
+    if (!ok && std::find(failed_.begin(), failed_.end(), x) == failed_.end()) failed_.push_back(x);
     const auto at = std::find(shown_.begin(), shown_.end(), index / per_curve_);
     if (at == shown_.end()) return;
     curve& c = curves_[static_cast<std::size_t>(at - shown_.begin())];

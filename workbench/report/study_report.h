@@ -124,7 +124,7 @@ private:
     std::vector<std::vector<std::size_t>> panel_members_;  // members drawn in each panel
     std::vector<std::string> notes_;
     std::vector<curve> curves_;          // of each member in shown_
-    std::vector<double> failed_;         // the x of each failed point
+    std::vector<double> failed_;         // where points failed: each x once
 };
 
 // A map of one result over two varied quantities: colour bands between
