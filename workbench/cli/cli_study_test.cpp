@@ -193,8 +193,8 @@ TEST_F(StudyCli, PlotsAndMapsAreDrawnWithWhatTheyMustShow) {
     EXPECT_NE(plot.find("Urea reactor study: dehydration rate factor a2 (12 points) and NH_3/CO_2&{i}fed (3 values)"),
               std::string::npos)
         << plot;
-    for (const std::string member : {"pt 7 ps 0.8 lc rgb '#440154'", "pt 5 ps 0.8 lc rgb '#1fa187'",
-                                     "pt 9 ps 0.8 lc rgb '#d8b600'"}) {
+    for (const std::string member : {"pt 7 ps 0.8 lw 2 dt 1 lc rgb '#440154'", "pt 5 ps 0.8 lw 2 dt 1 lc rgb '#1fa187'",
+                                     "pt 9 ps 0.8 lw 2 dt 1 lc rgb '#d8b600'"}) {
         EXPECT_NE(plot.find(member), std::string::npos) << member << " in\n" << plot;
     }
     // A map needs two varied quantities.

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "report/figure.h"
 #include "report/json_stream.h"
 #include "report/run_report.h"
 #include "report/sweep_report.h"
@@ -98,10 +99,6 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
             print_study_head(out, plan);
         }
     }
-    if (s.plot) {
-        s.plot_script = std::make_unique<spool>();
-        s.plot->begin(s.plot_script->out());
-    }
     for (study_map& m : s.maps) {
         s.map_scripts.push_back(std::make_unique<spool>());
         m.begin(s.map_scripts.back()->out());
@@ -135,7 +132,7 @@ void study_output::add(const study_point& p) {
             print_study_row(s.printed->out(), s.plan, s.carried, p);
         }
     }
-    if (s.plot) s.plot->add(s.plot_script->out(), p);
+    if (s.plot) s.plot->add(p);
     for (std::size_t k = 0; k < s.maps.size(); ++k) s.maps[k].add(s.map_scripts[k]->out(), p);
 }
 
@@ -155,7 +152,9 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
         return exit_solver;
     }
     if (s.plot) {
-        s.plot->end(s.plot_script->out());
+        // The curves described once all their points are in.
+        s.plot_script = std::make_unique<spool>();
+        s.plot_script->out() << gnuplot_script(s.plot->description());
         s.files.add_plot(*s.request.plot, *s.plot_script);
     }
     for (std::size_t k = 0; k < s.maps.size(); ++k) {

@@ -428,6 +428,13 @@ run with the a2 found.)")
 
 // ---- a sweep -------------------------------------------------------------------
 
+// A study's or a sweep's curves, described as the command line's plot.
+py::object curves_figure(const study_plan& plan, const table& points) {
+    study_plot plot(plan);
+    plot.add(points);
+    return py::module_::import("json").attr("loads")(figure_json(plot.description()).dump());
+}
+
 table points(const sweep_result& r) {
     table t = sweep_table(r.vars);
     for (const sweep_point& p : r.points) add_sweep_point(t, p);
@@ -478,6 +485,8 @@ a map over a grid of two.)")
             },
             "The command line's table, as text: print(sweep.report).")
         .def_property_readonly("_plot_data", [](const sweep_output& o) { return grid_plot_data(o.plan.study); })
+        .def_property_readonly("_figure",
+                               [](const sweep_output& o) { return curves_figure(o.plan.study, points(o.r)); })
         .def("_repr_html_",
              [](const sweep_output& o) {
                  return html_summary({"Sweep: " + study_subject(o.plan.study) + "; " +
@@ -853,6 +862,11 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                                    return py::module_::import("json").attr("loads")(
                                        figure_json(profiles_figure(report_of(o))).dump());
                                })
+        .def_property_readonly("_region_figure",
+                               [](const estimate_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(region_figure(report_of(o))).dump());
+                               })
         .def_property_readonly("_parity_figure",
                                [](const estimate_output& o) {
                                    return py::module_::import("json").attr("loads")(
@@ -1080,6 +1094,7 @@ curves, study.plot(map="co2_conversion") a map over a grid of two.)")
         .def_property_readonly("metadata", [](const study_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("__len__", [](const study_output& o) { return o.points.rows(); })
         .def_property_readonly("_plot_data", [](const study_output& o) { return grid_plot_data(o.plan); })
+        .def_property_readonly("_figure", [](const study_output& o) { return curves_figure(o.plan, o.points); })
         .def("_repr_html_",
              [](const study_output& o) {
                  return "<p>Study: " + html_escaped_text(study_subject(o.plan)) + "; " +

@@ -866,12 +866,6 @@ std::string parity_plot_script(const estimate_report& r) {
 
 namespace {
 
-// Tic marks for a log axis from lo to hi, labelled between the decades too
-// (report/figure.h).
-std::string log_tics(const std::string& axis, double lo, double hi) {
-    return gnuplot_tics(axis, log_ticks(lo, hi)) + "unset m" + axis + "tics\n";
-}
-
 // A log axis's range lo .. hi cut at the search box, then, where it was
 // cut, taken past the edge by a thirtieth of its span: a point on the edge
 // is seen whole, and little beyond it.
@@ -881,20 +875,6 @@ void beyond_edges(const estimate_options& opt, double lo, double hi, double& out
     const double margin = std::log(out_hi / out_lo) / 30.0;
     if (lo < opt.lower) out_lo = std::max(lo, opt.lower * std::exp(-margin));
     if (hi > opt.upper) out_hi = std::min(hi, opt.upper * std::exp(margin));
-}
-
-// The search box's edges that lie within lo .. hi along an axis ("x" or
-// "y"), as dotted lines.
-std::string search_edges(const estimate_options& opt, const std::string& axis, double lo, double hi) {
-    std::ostringstream s;
-    s << std::setprecision(10);
-    for (const double edge : {opt.lower, opt.upper}) {
-        if (!(edge > lo && edge < hi)) continue;
-        s << "set arrow from " << (axis == "x" ? std::to_string(edge) + ", graph 0 to " + std::to_string(edge) + ", graph 1"
-                                                : "graph 0, " + std::to_string(edge) + " to graph 1, " + std::to_string(edge))
-          << " nohead lw 1.5 lc rgb '" << guide_colour << "' dt 3 back\n";
-    }
-    return s.str();
 }
 
 // One factor's profile: the objective above the best against the factor
@@ -987,28 +967,16 @@ figure profiles_figure(const estimate_report& r) {
     return f;
 }
 
-std::string region_plot_script(const estimate_report& r) {
+figure region_figure(const estimate_report& r) {
+    figure f;
+    if (r.region == nullptr || !r.region->computed) return f;
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
-    std::vector<std::size_t> free;
-    for (std::size_t k = 0; k < 2; ++k) {
-        if (res.parameters[k].free && res.parameters[k].profile.computed) free.push_back(k);
-    }
-    if (free.empty()) return "";
-    std::ostringstream s;
-    s << std::setprecision(10);
-    s << "set multiplot\n";
-    const bool region = r.region != nullptr && r.region->computed && free.size() == 2;
-    if (!region) {
-        gnuplot_panel(s, profile_panel(r, free.front()), 0);
-        s << "unset multiplot\n";
-        return s.str();
-    }
     const likelihood_region& g = *r.region;
     const parameter_estimate& p1 = res.parameters[0];
     const parameter_estimate& p2 = res.parameters[1];
-    // The outline of each piece: the upper edge along a1, then the lower
-    // edge back; a run of slices outside the threshold splits a piece.
+    // The outline of each piece: its slices along a1 from the lower edge to
+    // the upper; a run of slices outside the threshold splits a piece.
     std::vector<std::vector<const region_slice*>> outlines;
     for (const auto& piece : g.pieces) {
         outlines.emplace_back();
@@ -1028,38 +996,85 @@ std::string region_plot_script(const estimate_report& r) {
         y_lo = std::min(y_lo, std::max(a2, opt.lower));
         y_hi = std::max(y_hi, std::min(a2, opt.upper));
     };
-    s << "$region << EOD\n";
+    panel pl;
+    pl.key = key_place::outside_right;
+    // Each piece shaded, and its edge drawn round it; one entry in the key.
+    series edge;
+    edge.role = series_role::estimate;
+    edge.width = 2;
     for (const auto& o : outlines) {
         if (o.empty()) continue;
+        series shade;
+        shade.how = mark::band;
+        shade.role = series_role::estimate;
         for (const region_slice* x : o) {
-            s << x->a1 << " " << x->a2_high << "\n";
+            shade.x.push_back(x->a1);
+            shade.low.push_back(x->a2_low);
+            shade.high.push_back(x->a2_high);
+            edge.x.push_back(x->a1);
+            edge.y.push_back(x->a2_high);
             widen(x->a1, x->a2_high);
+            widen(x->a1, x->a2_low);
         }
         for (auto it = o.rbegin(); it != o.rend(); ++it) {
-            s << (*it)->a1 << " " << (*it)->a2_low << "\n";
-            widen((*it)->a1, (*it)->a2_low);
+            edge.x.push_back((*it)->a1);
+            edge.y.push_back((*it)->a2_low);
         }
-        s << o.front()->a1 << " " << o.front()->a2_high << "\n\n";
+        edge.x.insert(edge.x.end(), {o.front()->a1, o.front()->a1});
+        edge.y.insert(edge.y.end(), {o.front()->a2_high, NAN});
+        shade.title = pl.drawn.empty() ? "95 % region" : "";
+        pl.drawn.push_back(std::move(shade));
     }
-    s << "EOD\n$valley << EOD\n";
+    pl.drawn.push_back(std::move(edge));
+    series valley;
+    valley.title = "best a2 at each a1";
+    valley.role = series_role::estimate;
+    valley.dash = 3;
+    valley.width = 1;
     for (const auto& piece : g.pieces) {
         for (const region_slice& x : piece) {
-            if (std::isfinite(x.a2_best) && x.delta_best <= g.threshold) s << x.a1 << " " << x.a2_best << "\n";
+            if (std::isfinite(x.a2_best) && x.delta_best <= g.threshold) {
+                valley.x.push_back(x.a1);
+                valley.y.push_back(x.a2_best);
+            }
         }
-        s << "\n";
+        valley.x.push_back(NAN);
+        valley.y.push_back(NAN);
     }
-    s << "EOD\n$ellipse << EOD\n";
+    pl.drawn.push_back(std::move(valley));
+    series ellipse;
+    ellipse.title = "linearised ellipse";
+    ellipse.role = series_role::judged_by;
+    ellipse.dash = 2;
+    ellipse.width = 2;
     for (const auto& e : g.ellipse) {
-        s << e[0] << " " << e[1] << "\n";
+        ellipse.x.push_back(e[0]);
+        ellipse.y.push_back(e[1]);
         widen(e[0], e[1]);
     }
-    s << "EOD\n$best << EOD\n" << p1.value << " " << p2.value << "\nEOD\n";
-    const bool boot = r.bootstrap != nullptr && !r.bootstrap->samples.empty();
-    if (boot) {
-        s << "$boot << EOD\n";
-        for (const auto& x : r.bootstrap->samples) s << x[0] << " " << x[1] << "\n";
-        s << "EOD\n";
+    pl.drawn.push_back(std::move(ellipse));
+    if (r.bootstrap != nullptr) {
+        series boot;
+        boot.title = "bootstrap resamples";
+        boot.how = mark::points;
+        boot.role = series_role::guide;
+        boot.marker = 1;
+        boot.size = 0.5;
+        boot.width = 1;
+        for (const auto& x : r.bootstrap->samples) {
+            boot.x.push_back(x[0]);
+            boot.y.push_back(x[1]);
+        }
+        pl.drawn.push_back(std::move(boot));
     }
+    series best;
+    best.title = "best fit";
+    best.how = mark::points;
+    best.role = series_role::best_fit;
+    best.size = 1.5;
+    best.x = {p1.value};
+    best.y = {p2.value};
+    pl.drawn.push_back(std::move(best));
     // Log axes with a margin of a fifth of the span (at least 5 % of the
     // value), past the search box's edge by as much, the edge marked, so
     // that a best fit on it is seen whole.
@@ -1070,31 +1085,55 @@ std::string region_plot_script(const estimate_report& r) {
     double xa = 0, xb = 0, ya = 0, yb = 0;
     padded_range(x_lo, x_hi, xa, xb);
     padded_range(y_lo, y_hi, ya, yb);
+    pl.x = {"a1 (carbamate formation)", "", axis_scale::log, xa, xb, log_ticks(xa, xb)};
+    pl.y = {"a2 (dehydration)", "", axis_scale::log, ya, yb, log_ticks(ya, yb)};
+    series x_edges;
+    x_edges.how = mark::vline;
+    x_edges.role = series_role::guide;
+    x_edges.dash = 3;
+    for (const double e : {opt.lower, opt.upper}) {
+        if (e > xa && e < xb) x_edges.x.push_back(e);
+        if (!(e > ya && e < yb)) continue;
+        series y_edge;
+        y_edge.how = mark::hline;
+        y_edge.role = series_role::guide;
+        y_edge.dash = 3;
+        y_edge.y = {e};
+        pl.drawn.insert(pl.drawn.begin(), std::move(y_edge));
+    }
+    pl.drawn.insert(pl.drawn.begin(), std::move(x_edges));
     std::string notes;
     if (g.open_a1_high || g.open_a1_low || g.open_a2) {
         notes += "open where it meets the edge of the search (dotted)";
     }
-    if (g.ellipse.empty()) notes += (notes.empty() ? "" : "; ") + std::string("no linearised ellipse (singular covariance)");
-    s << "set origin 0,0.42\nset size 1,0.58\n"
-      << "set title " << gnuplot_markup("Joint 95 % region of a1 and a2 (likelihood ratio)" +
-                                        std::string(g.ellipse.empty() ? "" : " and the linearised ellipse") +
-                                        (notes.empty() ? "" : "\n" + notes))
-      << "\nset logscale xy\nset format x '%g'\nset format y '%g'\nset grid\n" << log_tics("x", xa, xb)
-      << log_tics("y", ya, yb)
-      << "set xrange [" << xa << ":" << xb << "]\nset yrange [" << ya << ":" << yb << "]\n"
-      << "set xlabel 'a1 (carbamate formation)'\nset ylabel 'a2 (dehydration)'\n"
-      << "set key outside right top vertical font ',11'\n" << search_edges(opt, "x", xa, xb) << search_edges(opt, "y", ya, yb);
-    s << "plot $region using 1:2 with filledcurves closed fc rgb '" << estimate_colour
-      << "' fs transparent solid 0.25 noborder title '95 % region', "
-      << "$region using 1:2 with lines lw 2 lc rgb '" << estimate_colour << "' notitle, "
-      << "$valley using 1:2 with lines dt 3 lc rgb '" << estimate_colour << "' title 'best a2 at each a1'";
-    if (!g.ellipse.empty()) {
-        s << ", $ellipse using 1:2 with lines lw 2 dt 2 lc rgb '" << judged_by_colour << "' title 'linearised ellipse'";
+    // A line each: the title stands over a panel narrowed for its key.
+    if (g.ellipse.empty()) notes += (notes.empty() ? "" : "\n") + std::string("no linearised ellipse (singular covariance)");
+    // The title names the ellipse only where there is one to draw.
+    pl.title = "Joint 95 % region of a1 and a2 (likelihood ratio)" +
+               std::string(g.ellipse.empty() ? "" : " and the linearised ellipse") + (notes.empty() ? "" : "\n" + notes);
+    f.panels.push_back(std::move(pl));
+    return f;
+}
+
+std::string region_plot_script(const estimate_report& r) {
+    const estimate_result& res = *r.result;
+    std::vector<std::size_t> free;
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (res.parameters[k].free && res.parameters[k].profile.computed) free.push_back(k);
     }
-    if (boot) s << ", $boot using 1:2 with points pt 1 ps 0.5 lc rgb '" << guide_colour << "' title 'bootstrap resamples'";
-    s << ", $best using 1:2 with points pt 7 ps 1.5 lc rgb '" << best_fit_colour << "' title 'best fit'\n";
-    s << "unset label\nunset arrow\nunset key\n";
-    s << "set origin 0,0\nset size 0.5,0.42\nunset logscale\n";
+    if (free.empty()) return "";
+    std::ostringstream s;
+    s << std::setprecision(10);
+    s << "set multiplot\n";
+    const bool region = r.region != nullptr && r.region->computed && free.size() == 2;
+    if (!region) {
+        gnuplot_panel(s, profile_panel(r, free.front()), 0);
+        s << "unset multiplot\n";
+        return s.str();
+    }
+    s << "set origin 0,0.42\nset size 1,0.58\n";
+    gnuplot_panel(s, region_figure(r).panels.front(), 2);
+    s << "set origin 0,0\nset size 0.5,0.42\n";
     gnuplot_panel(s, profile_panel(r, 0), 0);
     s << "set origin 0.5,0\nset size 0.5,0.42\n";
     gnuplot_panel(s, profile_panel(r, 1), 1);

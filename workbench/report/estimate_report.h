@@ -106,6 +106,9 @@ std::string estimate_factors_text(const estimate_report& r);
 // Each free factor's profile, a panel each, as Python's plot("profiles")
 // draws it (the script above draws the same panels).
 figure profiles_figure(const estimate_report& r);
+// The joint region's panel (the script's upper one), as Python's
+// plot("region") draws it; no panel without a region.
+figure region_figure(const estimate_report& r);
 std::string region_plot_script(const estimate_report& r);
 
 // The tuned case in words, one sentence a line: what changed, what was kept

@@ -192,6 +192,7 @@ namespace {
 
 bool finite_point(const series& s, std::size_t k) {
     if (!(k < s.x.size() && std::isfinite(s.x[k]))) return false;
+    if (s.how == mark::foot) return true;
     if (s.how == mark::band) return k < s.low.size() && k < s.high.size() && std::isfinite(s.low[k]) && std::isfinite(s.high[k]);
     if (!(k < s.y.size() && std::isfinite(s.y[k]))) return false;
     if (s.how == mark::error_bars || s.how == mark::x_error_bars) return k < s.low.size() && k < s.high.size() && std::isfinite(s.low[k]) && std::isfinite(s.high[k]);
@@ -213,6 +214,7 @@ void extend(std::optional<double>& lo, std::optional<double>& hi, const std::vec
 panel completed(panel p) {
     // A series with nothing to draw has no entry in the key either.
     std::erase_if(p.drawn, [](const series& d) {
+        if (d.sample) return d.title.empty();
         if (d.how == mark::key_only) return false;
         if (d.how == mark::hline) return d.y.empty() || !std::isfinite(d.y.front());
         if (d.how == mark::vline) return d.x.empty();
@@ -226,7 +228,9 @@ panel completed(panel p) {
         std::optional<double> lo = a.low, hi = a.high, dlo, dhi;
         const bool positive = a.scale == axis_scale::log;
         for (const series& s : p.drawn) {
+            if (s.sample) continue;
             if (!along_x && s.right != right) continue;
+            if (!along_x && s.how == mark::foot) continue;
             if (along_x && (s.how == mark::hline || s.how == mark::key_only)) continue;
             if (!along_x && (s.how == mark::vline || s.how == mark::key_only)) continue;
             extend(dlo, dhi, along_x ? s.x : s.y, positive);
@@ -360,6 +364,16 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
         s << "set label " << text_of(n.text, n.plain) << " at " << number(n.x) << ", graph " << number(n.y)
           << " front textcolor " << rgb(role_colour(n.role)) << (n.plain ? " noenhanced" : "") << "\n";
     }
+    // Marks along the foot: a point each, at its x and a little above the
+    // panel's foot whatever the y axis.
+    for (const series& d : p.drawn) {
+        if (d.how != mark::foot || d.sample) continue;
+        for (std::size_t k = 0; k < d.x.size(); ++k) {
+            if (!std::isfinite(d.x[k])) continue;
+            s << "set label '' at first " << number(d.x[k]) << ", graph 0.04 point pt " << d.marker << " ps "
+              << number(d.size) << " lw " << number(d.width) << " lc " << rgb(d.colour_or_role()) << " front\n";
+        }
+    }
     std::string clauses;
     for (std::size_t k = 0; k < p.drawn.size(); ++k) {
         const series& d = p.drawn[k];
@@ -367,10 +381,37 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
         const std::string axes = d.right ? " axes x1y2" : "";
         const std::string colour = rgb(d.colour_or_role());
         std::string c;
+        if (d.sample || d.how == mark::foot) {
+            if (d.title.empty()) continue;
+            std::string style;
+            switch (d.how) {
+                case mark::band: style = "filledcurves fc " + colour + " fs transparent solid 0.3 noborder"; break;
+                case mark::points:
+                case mark::rings:
+                case mark::error_bars:
+                case mark::x_error_bars:
+                case mark::foot:
+                    style = "points pt " + std::to_string(d.how == mark::rings ? 6 : d.marker) + " ps " + number(d.size) +
+                            " lw " + number(d.width) + " lc " + colour;
+                    break;
+                case mark::key_only: style = "lines lt nodraw"; break;
+                case mark::line:
+                case mark::hline:
+                case mark::vline:
+                    style = (d.marks ? "linespoints pt " + std::to_string(d.marker) + " ps " + number(d.size) : "lines") +
+                            " lw " + number(d.width) + " dt " + std::to_string(d.dash) + " lc " + colour;
+                    break;
+            }
+            clauses += (clauses.empty() ? "" : ", ") + ("keyentry with " + style + title_clause(d));
+            continue;
+        }
         switch (d.how) {
             case mark::line:
                 c = block + " using 1:2" + axes + " with " +
-                    (d.marks ? "linespoints pt " + std::to_string(d.marker) + " ps " + number(d.size) : "lines") + " lw " + number(d.width) + " dt " + std::to_string(d.dash) +
+                    (d.marks ? "linespoints pt " + std::to_string(d.marker) + " ps " + number(d.size) +
+                                   (d.every > 1 ? " pi " + std::to_string(d.every) : "")
+                             : "lines") +
+                    " lw " + number(d.width) + " dt " + std::to_string(d.dash) +
                     " lc " + colour + title_clause(d);
                 break;
             case mark::points:
@@ -406,6 +447,7 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
                 c = (d.y.empty() ? std::string("NaN") : number(d.y.front())) + axes + " with lines lw " +
                     number(d.width) + " dt " + std::to_string(d.dash) + " lc " + colour + title_clause(d);
                 break;
+            case mark::foot:  // drawn above, as labels
             case mark::vline:
             case mark::key_only:
                 if (d.title.empty()) break;
@@ -457,6 +499,7 @@ const char* mark_name(mark m) {
         case mark::hline: return "hline";
         case mark::vline: return "vline";
         case mark::key_only: return "key_only";
+        case mark::foot: return "foot";
     }
     return "line";
 }
@@ -530,7 +573,10 @@ void gnuplot_panel(std::ostream& out, const panel& p, std::size_t index) { panel
 std::string gnuplot_script(const figure& f) {
     std::ostringstream s;
     s << "set encoding utf8\n";
-    const bool several = f.panels.size() > 1;
+    // A title over the whole page, not over a panel narrowed for its key.
+    const bool several = f.panels.size() > 1 || std::any_of(f.panels.begin(), f.panels.end(), [](const panel& p) {
+                             return p.key == key_place::outside_right;
+                         });
     if (several) {
         const std::size_t columns = static_cast<std::size_t>(std::max(1, f.columns));
         const std::size_t rows = (f.panels.size() + columns - 1) / columns;
@@ -576,6 +622,8 @@ nlohmann::ordered_json figure_json(const figure& f) {
             sj["right"] = d.right;
             sj["plain"] = d.plain;
             sj["marks"] = d.marks;
+            sj["every"] = d.every;
+            sj["sample"] = d.sample;
             pj["series"].push_back(sj);
         }
         pj["notes"] = nlohmann::ordered_json::array();

@@ -38,6 +38,7 @@ enum class mark {
     hline,       // a horizontal line at y[0] across the panel
     vline,       // vertical lines at each x across the panel, point labels near the top
     key_only,    // a line of the key and nothing drawn (a note told by number)
+    foot,        // markers at each x along the panel's foot (failed points)
 };
 
 struct series {
@@ -54,6 +55,8 @@ struct series {
     bool right = false;           // on the panel's right axis
     bool plain = false;           // labels are the user's text, not markup
     bool marks = false;           // a line with a marker at each point
+    int every = 1;                // with marks: a marker at every so many points
+    bool sample = false;          // its line of the key alone, in its style; nothing drawn
     std::string colour_or_role() const;
 };
 

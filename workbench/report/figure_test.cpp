@@ -1,6 +1,7 @@
 // A plot described once: the monitor's description (its lines broken where
 // a window was not fitted, its roles in colours of their own, its drifts
-// numbered), dates that read at any span, and gnuplot drawing every kind
+// numbered), a study's curves (the same from its points one by one as from
+// its table), dates that read at any span, and gnuplot drawing every kind
 // of mark without a word on its error stream.
 #include "report/figure.h"
 
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include "report/monitor_report.h"
+#include "report/study_report.h"
 
 namespace {
 
@@ -24,6 +27,23 @@ using namespace workbench;
 
 constexpr double day = 86400.0;
 constexpr double t2026 = 1767225600.0;  // 2026-01-01T00:00:00Z
+
+// What gnuplot says on its error stream drawing the figure into an SVG
+// (empty: nothing), and the SVG's size.
+std::pair<std::string, std::uintmax_t> gnuplot_drawing(const figure& f) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("figure_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "f.gp") << "set terminal svg size 900,900\nset output '" << (dir / "f.svg").string() << "'\n"
+                                << gnuplot_script(f);
+    const std::string command = "gnuplot '" + (dir / "f.gp").string() + "' 2>'" + (dir / "err").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::ifstream err(dir / "err");
+    std::stringstream said;
+    said << err.rdbuf();
+    const std::uintmax_t size = std::filesystem::exists(dir / "f.svg") ? std::filesystem::file_size(dir / "f.svg") : 0;
+    std::filesystem::remove_all(dir);
+    return {said.str(), size};
+}
 
 TEST(Figure, TimeTicksAreFewRoundAndSayAsMuchAsTheirStepNeeds) {
     struct span_case {
@@ -126,7 +146,7 @@ TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
     p.y = {"CO_2 conversion", "%", axis_scale::linear, {}, {}, {}};
     p.y2 = axis{"p", "", axis_scale::log, {}, {}, {}};
     const std::vector<double> x = {t2026, t2026 + 3600, t2026 + 7200, t2026 + 10800};
-    series line{"line", mark::line, series_role::prediction, "", 7, 0.6, 1.5, 1, x, {1, NAN, 3, 4}, {}, {}, {}, false, false, false};
+    series line{"line", mark::line, series_role::prediction, "", 7, 0.6, 1.5, 1, x, {1, NAN, 3, 4}, {}, {}, {}, false, false, false, 1, false};
     line.marks = true;
     series points = line;
     points.how = mark::points;
@@ -142,11 +162,16 @@ TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
     rings.how = mark::rings;
     rings.labels = {"it's \"1\"", "2", "3", "4"};
     rings.plain = true;
-    series level{"threshold", mark::hline, series_role::guide, "", 7, 0.6, 1, 2, {}, {2.5}, {}, {}, {}, false, false, false};
-    series lines{"drift", mark::vline, series_role::judged_by, "", 7, 0.6, 1, 2, {x[1], x[2]}, {}, {}, {}, {"1", "2"}, false, false, false};
-    series told{"1: told in the key", mark::key_only, series_role::other, "", 7, 0.6, 1, 1, {}, {}, {}, {}, {}, false, false, false};
-    series right{"p", mark::points, series_role::estimate, "", 9, 0.6, 1, 1, x, {1e-3, 0.02, 0.5, 0.9}, {}, {}, {}, true, false, false};
-    p.drawn = {band, line, points, bars, rings, level, lines, told, right};
+    series level{"threshold", mark::hline, series_role::guide, "", 7, 0.6, 1, 2, {}, {2.5}, {}, {}, {}, false, false, false, 1, false};
+    series lines{"drift", mark::vline, series_role::judged_by, "", 7, 0.6, 1, 2, {x[1], x[2]}, {}, {}, {}, {"1", "2"}, false, false, false, 1, false};
+    series told{"1: told in the key", mark::key_only, series_role::other, "", 7, 0.6, 1, 1, {}, {}, {}, {}, {}, false, false, false, 1, false};
+    series right{"p", mark::points, series_role::estimate, "", 9, 0.6, 1, 1, x, {1e-3, 0.02, 0.5, 0.9}, {}, {}, {}, true, false, false, 1, false};
+    series foot{"failed", mark::foot, series_role::failed, "", 2, 1.3, 2, 1, {x[1]}, {}, {}, {}, {}, false, false, false, 1, false};
+    series sample = band;
+    sample.sample = true;
+    sample.title = "a band, in the key alone";
+    line.every = 2;
+    p.drawn = {band, line, points, bars, rings, level, lines, told, right, foot, sample};
     p.notes.push_back({"a run's name'", x[0], 0.5, series_role::judged_by, true});
     p.key = key_place::outside_right;
     panel q = p;
@@ -154,18 +179,51 @@ TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
     q.square = true;
     q.drawn = {};
     f.panels = {p, q};
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("figure_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "f.gp") << "set terminal svg size 900,900\nset output '" << (dir / "f.svg").string() << "'\n"
-                                << gnuplot_script(f);
-    const std::string command = "gnuplot '" + (dir / "f.gp").string() + "' 2>'" + (dir / "err").string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    std::ifstream err(dir / "err");
-    std::stringstream said;
-    said << err.rdbuf();
-    EXPECT_EQ(said.str(), "");
-    EXPECT_GT(std::filesystem::file_size(dir / "f.svg"), 5000u);
-    std::filesystem::remove_all(dir);
+    const auto [said, size] = gnuplot_drawing(f);
+    EXPECT_EQ(said, "");
+    EXPECT_GT(size, 5000u);
+}
+
+TEST(Figure, AStudysCurvesAreOneDescriptionFromItsPointsOrItsTable) {
+    // 12 values of a2 along x, a curve for each of 3 ratios; point 5 failed.
+    const study_plan plan = plan_study(default_case(), {parse_vary("a2=0.01:10:12"), parse_vary("nh3_co2=2.8,3.2,3.6")},
+                                       {result_named("co2_conversion").value(), result_named("outlet_kmol_h.NH3").value()});
+    study_plot streamed(plan), tabled(plan);
+    table t = study_table(plan);
+    for (std::size_t k = 0; k < plan.points; ++k) {
+        study_point p;
+        p.index = k;
+        p.ok = k != 5;
+        p.failure = p.ok ? "" : "no solution";
+        p.settings = {plan.vars[0].values[k % 12], plan.vars[1].values[k / 12]};
+        if (p.ok) p.values = {0.5 + 0.001 * static_cast<double>(k), 100.0 + static_cast<double>(k)};
+        streamed.add(p);
+        add_study_point(t, plan, p);
+    }
+    tabled.add(t);
+    const figure f = streamed.description();
+    EXPECT_EQ(figure_json(f), figure_json(tabled.description()));  // the command line's and Python's
+    ASSERT_EQ(f.panels.size(), 2u);  // a fraction and a flow: a panel each
+    const panel& p = f.panels[0];
+    EXPECT_EQ(p.x.scale, axis_scale::log);
+    EXPECT_EQ(p.y.quantity.find("CO_2 conversion"), 0u) << p.y.quantity;
+    std::vector<const series*> curves, keys;
+    for (const series& d : p.drawn) (d.sample ? keys : curves).push_back(&d);
+    // A curve per ratio, in colours spread over the scale, its point 5 broken out.
+    ASSERT_EQ(curves.size(), 4u);
+    EXPECT_EQ(curves[0]->x, plan.vars[0].values);
+    EXPECT_DOUBLE_EQ(curves[1]->y[0], 100 * (0.5 + 0.012));
+    EXPECT_TRUE(std::isnan(curves[0]->y[5]));
+    EXPECT_EQ(curves[0]->colour, "#440154");
+    EXPECT_EQ(curves[2]->colour, "#d8b600");
+    const series& failed = *curves[3];
+    EXPECT_EQ(failed.how, mark::foot);
+    EXPECT_EQ(failed.x, std::vector<double>{plan.vars[0].values[5]});
+    ASSERT_EQ(keys.size(), 4u);  // the three ratios and the result's dash
+    EXPECT_NE(keys[1]->title.find("NH_3/CO_2 = 3.2"), std::string::npos) << keys[1]->title;
+    const auto [said, size] = gnuplot_drawing(f);
+    EXPECT_EQ(said, "");
+    EXPECT_GT(size, 5000u);
 }
 
 }  // namespace

@@ -477,156 +477,210 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
     std::sort(shown_.begin(), shown_.end());
 }
 
-void study_plot::begin(std::ostream& script) const {
-    script << std::setprecision(10) << "set datafile missing '-'\n$d << EOD\n";
+double study_plot::x_of(std::size_t index) const {
+    if (plan_.table) return static_cast<double>(index + 1);
+    // The variables before the one along x have one value: it runs fastest.
+    const std::vector<double>& values = plan_.vars[along_].values;
+    return values[index % values.size()];
 }
 
-void study_plot::add(std::ostream& script, const study_point& p) {
-    const std::size_t member = p.index / per_curve_;
-    const auto at = std::find(shown_.begin(), shown_.end(), member);
+void study_plot::keep(std::size_t index, bool ok, const std::vector<double>& values, const std::vector<double>& low,
+                      const std::vector<double>& high) {
+    if (curves_.size() != shown_.size()) curves_.resize(shown_.size());
+    const double x = x_of(index);
+    // A cross at each x where any point failed, once.
+    if (!ok && std::find(failed_.begin(), failed_.end(), x) == failed_.end()) failed_.push_back(x);
+    const auto at = std::find(shown_.begin(), shown_.end(), index / per_curve_);
     if (at == shown_.end()) return;
-    const auto block = static_cast<std::size_t>(at - shown_.begin());
-    if (started_ && block != last_block_) script << "\n\n";
-    started_ = true;
-    last_block_ = block;
-    // x, each result as drawn ('-' where there is none), 1 for a failed point.
-    script << (plan_.table ? static_cast<double>(p.index + 1) : p.settings[along_]);
-    for (std::size_t r = 0; r < plan_.results.size(); ++r) {
-        const double v = p.ok ? p.values[r] * plan_.results[r].kind->axis_scale : NAN;
-        if (std::isfinite(v)) {
-            script << " " << v;
-        } else {
-            script << " -";
-        }
+    curve& c = curves_[static_cast<std::size_t>(at - shown_.begin())];
+    const std::size_t n = plan_.results.size();
+    c.y.resize(n);
+    c.low.resize(n);
+    c.high.resize(n);
+    c.x.push_back(x);
+    for (std::size_t r = 0; r < n; ++r) {
+        const double scale = plan_.results[r].kind != nullptr ? plan_.results[r].kind->axis_scale : 1.0;
+        c.y[r].push_back(ok ? values[r] * scale : NAN);
+        c.low[r].push_back(ok && r < low.size() ? low[r] * scale : NAN);
+        c.high[r].push_back(ok && r < high.size() ? high[r] * scale : NAN);
     }
-    script << (p.ok ? " 0" : " 1");
-    // Then each banded result's low and high, as drawn.
-    for (std::size_t r = 0; r < plan_.results.size(); ++r) {
-        if (!banded(plan_, r)) continue;
-        for (const double end : {p.ok ? p.bands[r].low : NAN, p.ok ? p.bands[r].high : NAN}) {
-            const double v = end * plan_.results[r].kind->axis_scale;
-            if (std::isfinite(v)) {
-                script << " " << v;
-            } else {
-                script << " -";
-            }
-        }
-    }
-    script << "\n";
-    any_failed_ = any_failed_ || !p.ok;
 }
 
-void study_plot::end(std::ostream& script) const {
-    script << "EOD\n";
+void study_plot::add(const study_point& p) {
+    std::vector<double> low, high;
+    if (plan_.bands) {
+        for (const auto& b : p.bands) {
+            low.push_back(b.low);
+            high.push_back(b.high);
+        }
+    }
+    keep(p.index, p.ok, p.values, low, high);
+}
+
+void study_plot::add(const table& points) {
+    const std::size_t n = plan_.results.size();
+    const column* failure = points.find("failure");
+    std::vector<const column*> value(n), low(n), high(n);
+    for (std::size_t r = 0; r < n; ++r) {
+        value[r] = points.find(plan_.results[r].name);
+        low[r] = points.find(plan_.results[r].name + "_low");
+        high[r] = points.find(plan_.results[r].name + "_high");
+    }
+    const auto cell = [](const column* c, std::size_t row) {
+        return c != nullptr && row < c->numbers.size() ? c->numbers[row] : NAN;
+    };
+    for (std::size_t row = 0; row < points.rows(); ++row) {
+        const bool ok = failure == nullptr || row >= failure->texts.size() || failure->texts[row].empty();
+        std::vector<double> v(n), lo(n), hi(n);
+        for (std::size_t r = 0; r < n; ++r) {
+            v[r] = cell(value[r], row);
+            lo[r] = cell(low[r], row);
+            hi[r] = cell(high[r], row);
+        }
+        keep(row, ok, v, lo, hi);
+    }
+}
+
+figure study_plot::description() const {
+    figure f;
+    f.title = "Urea reactor study: " + subject_markup(plan_) + "\n" + base_markup(plan_);
     const bool family = shown_.size() > 1;
-    const std::size_t flag_column = plan_.results.size() + 2;
-    std::string title = "Urea reactor study: " + subject_markup(plan_) + "\n" + base_markup(plan_);
-    script << "set multiplot layout " << panels_.size() << ",1 title " << gnuplot_markup(title) << "\n"
-           << "set grid\nset lmargin at screen 0.11\nset rmargin at screen 0.72\n"
-           << "set key at screen 0.99, graph 1 right top spacing 1.1\n";
+    axis x;
     if (plan_.table) {
-        // Room above and below the cases' points, which are not joined.
-        script << "set offsets 0, 0, graph 0.05, graph 0.05\n"
-               << "set xrange [0.5:" << static_cast<double>(plan_.points) + 0.5 << "]\n"
-               << "set xlabel 'case (row of the case table)'\n";
+        x = {"case (row of the case table)", "", axis_scale::linear, 0.5, static_cast<double>(plan_.points) + 0.5, {}};
     } else {
         const study_variable& v = plan_.vars[along_];
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
-        if (*hi > *lo) script << "set xrange [" << *lo << ":" << *hi << "]\n";
-        if (log_axis(v)) script << "set logscale x\n" << gnuplot_tics("x", log_ticks(*lo, *hi));
-        script << "set xlabel " << gnuplot_markup(sweep_axis_label(v)) << "\n";
-        if (v.name == "model") script << "set xtics ('trays' 0, 'plug flow' 1)\n";
+        x.quantity = sweep_axis_label(v);
+        if (*hi > *lo) {
+            x.low = *lo;
+            x.high = *hi;
+        }
+        if (log_axis(v)) {
+            x.scale = axis_scale::log;
+            x.ticks = log_ticks(*lo, *hi);
+        }
+        if (v.name == "model") x.ticks = {{0, "trays"}, {1, "plug flow"}};
     }
-    if (any_failed_) script << "set y2range [0:1]\nunset y2tics\n";
     // Lines with a point now and then along long curves; points alone for
     // cases, which are not a sequence.
-    std::string line = "linespoints";
-    if (plan_.table) {
-        line = "points";
-    } else if (per_curve_ > 40) {
-        line = "linespoints pi " + std::to_string(per_curve_ / 8);
-    }
+    const int every = !plan_.table && per_curve_ > 40 ? static_cast<int>(per_curve_ / 8) : 1;
     for (std::size_t pi = 0; pi < panels_.size(); ++pi) {
-        const std::vector<std::size_t>& panel = panels_[pi];
+        const std::vector<std::size_t>& results = panels_[pi];
         const std::vector<std::size_t>& members = panel_members_[pi];
         // A member's colour tells its place among all the values, the same
         // in every panel; its point type tells it from its neighbours.
         const auto style_of = [&](std::size_t k) {
-            const curve_style scale = member_style(members_ <= 1 ? 0 : (members[k] * 7 + (members_ - 1) / 2) / (members_ - 1), 8);
+            const curve_style scale =
+                member_style(members_ <= 1 ? 0 : (members[k] * 7 + (members_ - 1) / 2) / (members_ - 1), 8);
             return curve_style{scale.colour, member_style(k, members.size()).marker};
         };
+        const auto curve_of = [&](std::size_t k) -> const curve* {
+            const auto at = std::find(shown_.begin(), shown_.end(), members[k]);
+            const auto i = static_cast<std::size_t>(at - shown_.begin());
+            return i < curves_.size() && !curves_[i].x.empty() ? &curves_[i] : nullptr;
+        };
+        panel p;
+        p.x = x;
         // A panel of one result names it on its axis, where the axis's
         // words do not ("NH_3 out: molar flow (kmol/h)").
-        const result_quantity& first = plan_.results[panel.front()];
-        const std::string axis = first.kind->axis;
-        script << "unset label\nset ylabel "
-               << gnuplot_markup(panel.size() == 1 && axis.find(first.title) == std::string::npos ? first.title + ": " + axis
-                                                                                                 : axis)
-               << "\n";
-        if (family && members.size() < members_) {
-            // Under the key: that some values have no curve here.
-            script << "set label " << gnuplot_markup(std::to_string(members.size()) + " of the " +
-                                                     std::to_string(members_) + " values drawn here")
-                   << " at screen 0.99, graph 0.02 right font ',10'\n";
-        }
-        script << "plot ";
-        std::string sep;
-        // The bands first, shaded in their curve's colour, under the lines.
+        const result_quantity& first = plan_.results[results.front()];
+        const std::string words = first.kind != nullptr ? first.kind->axis : first.unit;
+        p.y.quantity = results.size() == 1 && words.find(first.title) == std::string::npos ? first.title + ": " + words
+                                                                                            : words;
+        p.key = key_place::outside_right;
+        // The bands first, shaded in their curve's colour, under the lines;
+        // one entry in the key for them all, grey.
         bool band_titled = false;
-        for (std::size_t j = 0; j < panel.size(); ++j) {
-            const std::size_t r = panel[j];
+        for (const std::size_t r : results) {
             if (!banded(plan_, r)) continue;
-            std::size_t column = flag_column + 1;
-            for (std::size_t q = 0; q < r; ++q) column += banded(plan_, q) ? 2 : 0;
             for (std::size_t k = 0; k < members.size(); ++k) {
-                const auto block = static_cast<std::size_t>(
-                    std::find(shown_.begin(), shown_.end(), members[k]) - shown_.begin());
-                const curve_style st = family ? style_of(k) : result_style(plan_.results[r]);
-                script << sep << "$d index " << block << " using 1:" << column << ":" << column + 1
-                       << " with filledcurves fc rgb '" << st.colour << "' fs transparent solid 0.18 noborder notitle";
-                sep = ", ";
+                const curve* c = curve_of(k);
+                if (c == nullptr) continue;
+                series b;
+                b.how = mark::band;
+                b.colour = family ? style_of(k).colour : result_style(plan_.results[r]).colour;
+                b.x = c->x;
+                b.low = c->low[r];
+                b.high = c->high[r];
+                p.drawn.push_back(std::move(b));
             }
             if (!band_titled) {
-                // One key entry for the bands, grey: each is shaded in its curve's colour.
-                script << sep << "keyentry with filledcurves fc rgb '" << band_key_colour
-                       << "' fs transparent solid 0.3 noborder title " << gnuplot_markup(std::string("95 % band (") + band_method_name(plan_.bands->method) + ")");
+                series key;
+                key.how = mark::band;
+                key.sample = true;
+                key.colour = band_key_colour;
+                key.title = std::string("95 % band (") + band_method_name(plan_.bands->method) + ")";
+                p.drawn.push_back(std::move(key));
                 band_titled = true;
             }
         }
-        for (std::size_t j = 0; j < panel.size(); ++j) {
-            const result_quantity& q = plan_.results[panel[j]];
-            const int dash = static_cast<int>(j % dash_types) + 1;
+        for (std::size_t j = 0; j < results.size(); ++j) {
+            const result_quantity& q = plan_.results[results[j]];
             for (std::size_t k = 0; k < members.size(); ++k) {
-                const auto block = static_cast<std::size_t>(
-                    std::find(shown_.begin(), shown_.end(), members[k]) - shown_.begin());
+                const curve* c = curve_of(k);
+                if (c == nullptr) continue;
                 const curve_style st = family ? style_of(k) : result_style(q);
-                script << sep << "$d index " << block << " using 1:" << panel[j] + 2 << " with " << line
-                       << " lw 2 dt " << dash << " pt " << st.marker << " ps 0.8 lc rgb '" << st.colour << "' "
-                       << (family ? "notitle" : "title " + gnuplot_markup(q.title));
-                sep = ", ";
+                series d;
+                d.how = plan_.table ? mark::points : mark::line;
+                d.marks = !plan_.table;
+                d.every = every;
+                d.colour = st.colour;
+                d.marker = st.marker;
+                d.size = 0.8;
+                d.width = 2;
+                d.dash = static_cast<int>(j % dash_types) + 1;
+                d.title = family ? "" : q.title;
+                d.x = c->x;
+                d.y = c->y[results[j]];
+                p.drawn.push_back(std::move(d));
             }
         }
         if (family) {
             // The key: each member's colour and point type, each result's dash.
             for (std::size_t k = 0; k < members.size(); ++k) {
                 const curve_style st = style_of(k);
-                script << ", NaN with linespoints lw 2 pt " << st.marker << " lc rgb '" << st.colour << "' title "
-                       << gnuplot_markup(member_markup(plan_, along_, members[k]));
+                series key;
+                key.sample = true;
+                key.marks = true;
+                key.colour = st.colour;
+                key.marker = st.marker;
+                key.size = 0.8;
+                key.width = 2;
+                key.title = member_markup(plan_, along_, members[k]);
+                p.drawn.push_back(std::move(key));
             }
-            for (std::size_t j = 0; j < panel.size(); ++j) {
-                script << ", NaN with lines lw 2 dt " << j % dash_types + 1 << " lc rgb 'black' title "
-                       << gnuplot_markup(plan_.results[panel[j]].title);
+            for (std::size_t j = 0; j < results.size(); ++j) {
+                series key;
+                key.sample = true;
+                key.colour = "#000000";
+                key.width = 2;
+                key.dash = static_cast<int>(j % dash_types) + 1;
+                key.title = plan_.results[results[j]].title;
+                p.drawn.push_back(std::move(key));
             }
-
+            if (members.size() < members_) {
+                series told;
+                told.how = mark::key_only;
+                told.title = std::to_string(members.size()) + " of the " + std::to_string(members_) +
+                             " values drawn here";
+                p.drawn.push_back(std::move(told));
+            }
         }
-        if (any_failed_) {
-            script << ", $d using 1:(column(" << flag_column << ") > 0 ? 0.04 : NaN) axes x1y2 with points pt "
-                   << failed_style.marker << " ps 1.3 lw 2 lc rgb '" << failed_style.colour
-                   << "' title 'failed point'";
+        if (!failed_.empty()) {
+            series crosses;
+            crosses.how = mark::foot;
+            crosses.role = series_role::failed;
+            crosses.marker = failed_style.marker;
+            crosses.size = 1.3;
+            crosses.width = 2;
+            crosses.title = "failed point";
+            crosses.x = failed_;
+            p.drawn.push_back(std::move(crosses));
         }
-        script << "\n";
+        f.panels.push_back(std::move(p));
     }
-    script << "unset multiplot\n";
+    return f;
 }
 
 // ---- Map ----------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // A study's results as a table, CSV, JSON and plots, each written a point
-// at a time as the study hands them on (nothing kept per point), so that a
-// study of any size writes them in the same memory.
+// at a time as the study hands them on (nothing kept per point, but the
+// points of the curves a plot draws), so that a study of any size writes
+// them in little memory.
 #ifndef UREA_WORKBENCH_REPORT_STUDY_REPORT_H
 #define UREA_WORKBENCH_REPORT_STUDY_REPORT_H
 
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/study.h"
+#include "report/figure.h"
 #include "report/table.h"
 
 namespace workbench {
@@ -80,36 +82,49 @@ nlohmann::ordered_json study_point_json(const study_plan& plan, const carried_co
                                         const study_point& p);
 nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s);
 
-// A study's plot (gnuplot commands, numbers and our own labels only): its
-// results against the first varied quantity (of more than one value) (a case table: the case's row
-// number), one panel per kind of axis (at most 4), one curve per result;
-// with more variables, one curve per value of the others (at most 8 in a
-// panel, 4 in a panel of more than 3 results; told apart by colour, point
-// type and dash; a panel that leaves values out says so under its key, and
-// notes() says so too), failed points marked with a red cross at the foot
-// of each panel, the varied quantities in words and the base case in the
-// title. Write `begin`, `add` for each point, then `end`.
+// A study's plot, described (report/figure.h) for gnuplot and matplotlib
+// alike: its results against the first varied quantity (of more than one
+// value) (a case table: the case's row number), one panel per kind of axis
+// (at most 4), one curve per result; with more variables, one curve per
+// value of the others (at most 8 in a panel, 4 in a panel of more than 3
+// results; told apart by colour, point type and dash; a panel that leaves
+// values out says so in its key, and notes() says so too), failed points
+// crossed at the foot of each panel, the varied quantities in words and the
+// base case in the title. The points of the curves drawn are kept as they
+// come (`add`), or taken from the study's table; the description is made
+// from them once all are in.
 class study_plot {
 public:
     explicit study_plot(const study_plan& plan);
-    void begin(std::ostream& script) const;
-    void add(std::ostream& script, const study_point& p);
-    void end(std::ostream& script) const;
+    void add(const study_point& p);
+    // Every point from a table of them, row k point k: study_table()'s
+    // columns, or a sweep's (the results by name, and failure).
+    void add(const table& points);
+    figure description() const;
     // What the plot leaves out (curves, panels), one sentence each.
     const std::vector<std::string>& notes() const { return notes_; }
 
 private:
+    // A point's x, whether it was solved, and each result (and band end) as drawn.
+    void keep(std::size_t index, bool ok, const std::vector<double>& values, const std::vector<double>& low,
+              const std::vector<double>& high);
+    double x_of(std::size_t index) const;
+
+    struct curve {  // a member's points, in order
+        std::vector<double> x;
+        std::vector<std::vector<double>> y, low, high;  // per result
+    };
+
     const study_plan& plan_;
     std::size_t along_ = 0;              // the variable along the x axis
     std::size_t per_curve_ = 1;          // points along the x axis
     std::size_t members_ = 1;            // curves per result in all
-    std::vector<std::size_t> shown_;     // the members drawn in any panel, ascending: the data's blocks
+    std::vector<std::size_t> shown_;     // the members drawn in any panel, ascending
     std::vector<std::vector<std::size_t>> panels_;         // results (indices) of each panel
     std::vector<std::vector<std::size_t>> panel_members_;  // members drawn in each panel
     std::vector<std::string> notes_;
-    std::size_t last_block_ = 0;
-    bool started_ = false;
-    bool any_failed_ = false;
+    std::vector<curve> curves_;          // of each member in shown_
+    std::vector<double> failed_;         // where points failed: each x once
 };
 
 // A map of one result over two varied quantities: colour bands between

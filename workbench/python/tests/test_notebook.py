@@ -70,7 +70,8 @@ def test_every_public_attribute_has_help():
 
 
 def lines_of(ax):
-    return [l for l in ax.get_lines() if not l.get_label().startswith("_")]
+    """The lines drawn with data (not the key's samples)."""
+    return [l for l in ax.get_lines() if len(l.get_xdata())]
 
 
 def test_plots_draw_the_command_lines_pictures_and_drop_no_curve(estimate):
@@ -104,7 +105,7 @@ def test_every_plot_returns_its_figure_and_draws_one_panel_into_the_axes_given(e
              estimate.plot("region"), estimate.plot("parity"), d.plot()]
     assert all(isinstance(f, Figure) for f in drawn)
     # A family of three: three colours far apart on the scale, not three neighbours.
-    colours = {l.get_color() for l in drawn[3].axes[0].get_lines() if not l.get_label().startswith("_")}
+    colours = {l.get_color() for l in lines_of(drawn[3].axes[0])}
     assert len(colours) == 3 and "#d8b600" in colours
     # The one result named on its axis; a log axis labelled between its decades.
     ax = drawn[3].axes[0]
@@ -120,6 +121,25 @@ def test_every_plot_returns_its_figure_and_draws_one_panel_into_the_axes_given(e
     given = ur.design(RUNS, vary={"t_out": [192, 184, 176]}, estimate=estimate)
     ranks = [int(r) for r in re.findall(r"<tr><td>[^<]*</td><td>(\d+)</td>", given._repr_html_())]
     assert given.ranking != [0, 1, 2] and ranks == [1, 2, 3]
+
+
+def test_study_curves_and_the_region_are_drawn_by_matplotlib_from_the_description_gnuplot_draws(estimate):
+    from urea_reactor import display
+    s = ur.study(vary={"a2": ("log", 0.01, 10, 5), "nh3_co2": (2.9, 3.5, 3)},
+                 results=["co2_conversion", "equilibrium_co2_conversion", "outlet_kmol_h.NH3"])
+    drawn = [(s._figure, s.plot()), (estimate._region_figure, estimate.plot("region"))]
+    for figure, fig in drawn:
+        assert len(fig.axes) == len(figure["panels"])
+        for ax, panel in zip(fig.axes, figure["panels"]):
+            # Its ticks, and its key entry for entry.
+            assert [t.get_text() for t in ax.get_xticklabels()] == [t["text"] for t in panel["x"]["ticks"]]
+            assert [t.get_text() for t in ax.get_legend().get_texts()] == [
+                display.text(c["title"]) for c in panel["series"] if c["title"]]
+    for ax, panel in zip(drawn[0][1].axes, drawn[0][0]["panels"]):  # a fraction and a flow
+        curves = [c for c in panel["series"] if c["how"] == "line" and not c["sample"]]
+        assert [l.get_color() for l in lines_of(ax)] == [c["colour"] for c in curves]
+    region = drawn[1][0]["panels"][0]
+    assert ("and the linearised ellipse" in region["title"]) == any(c["title"] == "linearised ellipse" for c in region["series"])
 
 
 def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():

@@ -6,7 +6,7 @@ urea_reactor is; matplotlib is imported only when a plot is drawn. The colours a
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext. A plot the library describes (report/figure.h: the
-run's, the monitor's, the parity and the profile plots) is drawn by draw() from the very description the
+run's, the monitor's, a study's and a sweep's curves, the parity, profile and region plots) is drawn by draw() from the very description the
 command line's gnuplot script is written from; the others are drawn here
 to match. Every plot() returns the Figure.
 """
@@ -138,8 +138,16 @@ def _draw_panel(ax, p):
         marker = dict(marker=s["marker"], markersize=7 * s["size"], mec=c,
                       mfc=c if s["filled"] else "none")
         how = s["how"]
-        if how == "line":
-            h = a.plot(x, y, color=c, lw=s["width"], ls=ls, label=label, **(marker if s["marks"] else {}))[0]
+        if s["sample"]:  # its line of the key alone
+            if how == "band":
+                h = a.fill_between([], [], [], color=c, alpha=0.3, linewidth=0, label=label)
+            elif how in ("line", "hline", "vline"):
+                h = a.plot([], [], color=c, lw=s["width"], ls=ls, label=label, **(marker if s["marks"] else {}))[0]
+            else:
+                h = a.plot([], [], ls="none", color=c, mew=s["width"], label=label, **marker)[0]
+        elif how == "line":
+            h = a.plot(x, y, color=c, lw=s["width"], ls=ls, label=label,
+                       **(dict(marker, markevery=s["every"]) if s["marks"] else {}))[0]
         elif how == "points":
             h = a.plot(x, y, ls="none", color=c, mew=s["width"], label=label, **marker)[0]
         elif how == "error_bars":
@@ -167,6 +175,9 @@ def _draw_panel(ax, p):
                     a.annotate(_label(s["labels"][k], s["plain"]), (xi, 0.86 if k % 2 else 0.94),
                                xycoords=("data", "axes fraction"), xytext=(3, 0), textcoords="offset points", color=c)
             h = a.plot([], [], color=c, lw=s["width"], ls=ls, label=label)[0]
+        elif how == "foot":
+            h = a.plot(x, [0.04] * len(x), ls="none", color=c, mew=s["width"], transform=a.get_xaxis_transform(),
+                       clip_on=False, label=label, **marker)[0]
         else:  # key_only
             h = a.plot([], [], ls="none", label=label)[0]
         if s["title"]:
@@ -242,16 +253,6 @@ def _columns(table):
     return {name: table[name] for name in table.columns}
 
 
-def _member_colour(j, n):
-    """Member j of n: spread over the whole scale, as the command line's,
-    so that two or three curves are told apart."""
-    colours = PALETTE["members"]
-    if n <= len(colours):
-        return colours[0 if n <= 1 else j * (len(colours) - 1) // (n - 1)]
-    import matplotlib
-    return matplotlib.colormaps["viridis"](j / max(n - 1, 1))
-
-
 def _log_ticks(axis, v):
     """A log axis labelled as the command line's: 1, 2 and 5 in each decade."""
     if v.get("ticks"):
@@ -261,79 +262,15 @@ def _log_ticks(axis, v):
         axis.set_minor_formatter(ticker.NullFormatter())
 
 
-def _subject(info):
-    """What a study runs over, in words: "the outlet temperature (5 values) and the NH3/CO2 fed (4 values)"."""
-    varied = [v for v in info["vars"] if len(v["values"]) > 1]
-    if info["cases"] or not varied:
-        return info["subject"].replace("$", r"\$")
-    return " and ".join(f"the {text(v['words'])} ({len(v['values'])} values)" for v in varied)
-
-
 def _grid_plot(result, table, info, map, ax):
-    cols = _columns(table)
-    varied = [v for v in info["vars"] if len(v["values"]) > 1]
-    ok = [f is None for f in cols["failure"]]
     if map is not None:
-        return _map(info, cols, varied, map, ax)
-    results = info["results"]
-    if not results:
+        varied = [v for v in info["vars"] if len(v["values"]) > 1]
+        return _map(info, _columns(table), varied, map, ax)
+    # The curves: the command line's description, drawn here.
+    figure = result._figure
+    if not figure["panels"]:
         raise ValueError("plot(): the study tabulates no result to draw")
-    # One panel per kind of axis, one curve per result and value of the others.
-    panels = {}
-    for q in results:
-        panels.setdefault(q["axis"], []).append(q)
-    if info["cases"] or not varied:
-        x, along, others = list(range(1, len(table) + 1)), None, []
-        xlabel = "case (row of the case table)"
-    else:
-        along, others = varied[0], varied[1:]
-        x = cols[along["name"]]
-        xlabel = text(along["label"])
-    title = "Urea reactor study: " + _subject(info)
-    fig, axes = _panels(len(panels), 1, title, (9.5, 3.6 * len(panels) + 0.8), ax)
-    n = len(table)
-    # The points of each curve: those with the same values of the others.
-    members = {}
-    for k in range(n):
-        key = tuple(cols[o["name"]][k] for o in others)
-        members.setdefault(key, []).append(k)
-    keys = list(members)
-    for a, (axis, qs) in zip(axes, panels.items()):
-        for q in qs:
-            scale = q["scale"]
-            base = PALETTE["results"].get(q["name"], PALETTE["other"])
-            for j, key in enumerate(keys):
-                rows = [k for k in members[key]]
-                xs = [x[k] for k in rows]
-                ys = [cols[q["name"]][k] * scale for k in rows]
-                colour = base if len(keys) == 1 else _member_colour(j, len(keys))
-                label = text(q["title"])
-                if len(keys) > 1:
-                    label = (label + ", " if len(qs) > 1 else "") + ", ".join(
-                        f"{text(o['symbol'])} = {key[i]:.4g}" if isinstance(key[i], float) else
-                        f"{text(o['symbol'])} = {key[i]}" for i, o in enumerate(others))
-                ls = ["-", "--", ":", "-."][qs.index(q) % 4] if len(keys) > 1 else "-"
-                a.plot(xs, ys, color=colour, ls=ls, marker="o", markersize=3, lw=1.6, label=label)
-                if q["name"] + "_low" in cols:
-                    lo = [cols[q["name"] + "_low"][k] * scale for k in rows]
-                    hi = [cols[q["name"] + "_high"][k] * scale for k in rows]
-                    banded = any(h.get_label().startswith("95 % band") for h in a.collections)
-                    a.fill_between(xs, lo, hi, color=colour, alpha=0.2, linewidth=0,
-                                   label=None if banded else f"95 % band ({info['band']})")
-        failed = [x[k] for k in range(n) if not ok[k]]
-        if failed:
-            a.plot(failed, [0] * len(failed), "x", color=PALETTE["failed"], markersize=8, mew=2,
-                   transform=a.get_xaxis_transform(), clip_on=False, label="failed point")
-        if along is not None and along["log"]:
-            a.set_xscale("log")
-            _log_ticks(a.xaxis, along)
-        # A panel of one result names it on its axis where the axis's words do not.
-        named = len(qs) == 1 and qs[0]["title"] not in axis
-        a.set(xlabel=xlabel, ylabel=text(qs[0]["title"] + ": " + axis if named else axis))
-        a.grid(True)
-        # Beside the panel, so that no curve is hidden under it.
-        a.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0)
-    return fig
+    return draw(figure, ax)
 
 
 def _map(info, cols, varied, name, ax, values=None, title=None, label=None, cmap="viridis"):
@@ -424,40 +361,10 @@ def _profiles(e, info, ax):
 
 
 def _region(e, info, ax):
-    g = e.region
-    if g is None:
+    if e.region is None:
         raise ValueError('plot("region"): the joint region needs both factors free')
-    s = g["slices"]
-    # The title names the ellipse only where there is one to draw.
-    ax = _axes(ax, "Joint 95 % region of a1 and a2 (likelihood ratio)" +
-               (" and the linearised ellipse" if len(g["ellipse"]) else ""), size=(7, 6))
-    first = True
-    for piece in sorted(set(s["piece"])):
-        rows = [k for k in range(len(s)) if s["piece"][k] == piece and math.isfinite(s["a2_low"][k])
-                and math.isfinite(s["a2_high"][k])]
-        if not rows:
-            continue
-        a1 = [s["a1"][k] for k in rows]
-        ax.fill_between(a1, [s["a2_low"][k] for k in rows], [s["a2_high"][k] for k in rows],
-                        color=PALETTE["estimate"], alpha=0.25, linewidth=2, edgecolor=PALETTE["estimate"],
-                        label="95 % region" if first else None)
-        ax.plot(a1, [s["a2_best"][k] for k in rows], ":", color=PALETTE["estimate"],
-                label="best a2 at each a1" if first else None)
-        first = False
-    el = g["ellipse"]
-    if len(el):
-        ax.plot(el["a1"], el["a2"], "--", color=PALETTE["judged_by"], lw=2, label="linearised ellipse")
-    if e.bootstrap is not None:
-        b = e.bootstrap["samples"]
-        ax.plot(b["a1"], b["a2"], "+", color=PALETTE["guide"], markersize=4, label="bootstrap resamples")
-    ax.plot([e.a1], [e.a2], "o", color=PALETTE["best_fit"], markersize=8, label="best fit", zorder=5, clip_on=False)
-    ax.set_xscale("log")
-    ax.set_yscale("log")
-    ax.margins(0.08)
-    ax.set(xlabel="a1 (carbamate formation)", ylabel="a2 (dehydration)")
-    ax.grid(True)
-    ax.legend(fontsize="small", loc="best", framealpha=0.9)
-    return ax
+    # The command line's description of its upper panel, drawn here.
+    return draw(e._region_figure, ax)
 
 
 def _parity(e, info, ax):
@@ -471,7 +378,7 @@ def plot_estimate(e, kind="profiles", ax=None):
     ends and the linearised parabola); returns the Figure (a panel per free
     factor: fig.axes). kind="region": the joint 95 % region of a1 and a2
     with the linearised ellipse, the best fit and the bootstrap's
-    resamples, drawn into `ax` when given; returns the Axes. kind="parity":
+    resamples, drawn into `ax` when given; returns the Figure. kind="parity":
     measured against predicted, one panel per kind of measurement, ± one
     standard deviation as bars, outliers ringed and named; returns the
     Figure."""
@@ -479,7 +386,7 @@ def plot_estimate(e, kind="profiles", ax=None):
     if kind == "profiles":
         return _profiles(e, info, ax)
     if kind == "region":
-        return _region(e, info, ax).figure
+        return _region(e, info, ax)
     if kind == "parity":
         return _parity(e, info, ax)
     raise ValueError(f'plot(kind="{kind}"): write kind="profiles", "region" or "parity"')
