@@ -410,34 +410,39 @@ void pool::read_from(std::size_t k) {
     }
 }
 
-// Takes what has come, in order; true when every chunk is taken.
+// Takes what has come, in order, a chunk once it has ended: an answer
+// found wrong before its end (read_from throws) has had nothing of it
+// taken. True when every chunk is taken.
 bool pool::deliver() {
+    const auto take_items = [&](std::size_t i, chunk_state& c) {
+        for (; c.taken < c.items.size(); ++c.taken) {
+            const item& x = c.items[c.taken];
+            if (!x.lost) {
+                take_result(work_, i, x.bytes);
+            } else if (work_.lost) {
+                work_.lost(i, x.bytes, true);
+            } else {
+                throw worker_lost(x.bytes);
+            }
+        }
+    };
     while (next_take_ < work_.chunks) {
         const std::size_t i = next_take_;
         const auto it = chunks_.find(i);
-        if (it != chunks_.end()) {
+        if (it != chunks_.end() && it->second.ended) {
             chunk_state& c = it->second;
-            for (; c.taken < c.items.size(); ++c.taken) {
-                const item& x = c.items[c.taken];
-                if (!x.lost) {
-                    take_result(work_, i, x.bytes);
-                } else if (work_.lost) {
-                    work_.lost(i, x.bytes, true);
-                } else {
-                    throw worker_lost(x.bytes);
-                }
-            }
-            if (c.ended) {
-                if (c.error) std::rethrow_exception(c.error);
-                chunks_.erase(it);
-                ++next_take_;
-                continue;
-            }
+            take_items(i, c);
+            if (c.error) std::rethrow_exception(c.error);
+            chunks_.erase(it);
+            ++next_take_;
+            continue;
         }
         const bool running =
             std::any_of(workers_.begin(), workers_.end(), [&](const worker& w) { return w.on && w.on->chunk == i; });
         if (running || !hanging_) return false;
-        // Never run (further): the plug-in is taken to hang everywhere.
+        // What it gave before, then never run (further): the plug-in is
+        // taken to hang everywhere.
+        if (it != chunks_.end()) take_items(i, it->second);
         const std::string why = "not run: " + std::to_string(hangs_) + " worker processes were taken to hang, with " +
                                 std::to_string(results_) + " results back (the last: " + last_hang_ + ")";
         if (!work_.lost) throw worker_lost(why);
