@@ -83,6 +83,17 @@ monitor_result monitor(session& s, monitor_problem& problem,
     return work(s, problem.base, [&](workbench_host& h) { return run_monitor(h, problem, progress); });
 }
 
+watch_pass_report watch_once(session& s, database& db, const watch_job& j, const build_info& build, std::int64_t now_ms) {
+    watch_pass_options o;
+    o.alerts = j.alerts;
+    o.reread = j.reread;
+    o.dry_run = j.dry_run;
+    o.now_ms = now_ms;
+    o.build = build;
+    o.channels = j.channels;
+    return watch_pass(db, j.setup, o, [&](monitor_problem& p) { return monitor(s, p); });
+}
+
 sweep_result sweep(session& s, const sweep_plan& plan) {
     return work(s, plan.base, [&](workbench_host& h) { return run_sweep(plan, h); });
 }

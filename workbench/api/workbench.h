@@ -58,6 +58,9 @@
 #include "request/common.h"
 #include "request/estimate.h"
 #include "request/monitor.h"
+#include "request/watch.h"
+#include "store/database.h"
+#include "store/watch.h"
 #include "request/run.h"
 #include "request/study.h"
 #include "session/check.h"
@@ -123,6 +126,13 @@ bootstrap_result bootstrap(session& s, const estimate_outcome& outcome, int resa
 // interval was taken, of the windows to fit).
 monitor_result monitor(session& s, monitor_problem& problem,
                        const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+// One pass of `watch` over its store (store/watch.h): what is new in the
+// source read and kept, the monitor followed again on the session's
+// workers when a window completed, the alerts updated; one transaction
+// (rolled back, not committed, with j.dry_run). The caller holds the
+// store's lock (database::try_lock).
+watch_pass_report watch_once(session& s, database& db, const watch_job& j, const build_info& build, std::int64_t now_ms);
 
 // Runs every point of a planned sweep (plan_sweep checks every point's case
 // without the plug-in; a sweep is a study of one or two quantities with the

@@ -19,6 +19,7 @@ inline constexpr int exit_ok = 0;
 inline constexpr int exit_solver = 1;  // no solution (or an output that could not be drawn)
 inline constexpr int exit_input = 2;   // bad input
 inline constexpr int exit_bug = 3;     // an internal error: a bug of the workbench
+inline constexpr int exit_busy = 4;    // watch: the store held by another watcher
 
 // --quiet: no warnings, notes or summaries on stderr (errors still).
 void set_quiet(bool quiet);
@@ -66,6 +67,7 @@ int study_command(const invocation& in);
 int design_command(const invocation& in);
 int monitor_command(const invocation& in);
 int quantities_command(const invocation& in);
+int watch_command(const invocation& in);
 
 }  // namespace workbench::cli
 

@@ -43,6 +43,9 @@ const std::vector<option_spec>& option_specs() {
         {"history", "HISTORY.csv", monitor_cmd,
          "Plant history (CSV): a runs file's columns plus a time column, one row per time (docs/monitor.md)", false,
          true},
+        {"source", "SOURCE", watch_cmd,
+         "What to follow: a plant history file that grows (rows appended), or a folder of exports (each *.csv read "
+         "once); without it, the store is read back"},
         // One value a --vary (or --fix): what follows is the case file.
         {"--vary", "NAME=FROM:TO:N", sweep_cmd, "NAME=FROM:TO:N, once or twice (the second: a family of curves)",
          true, true},
@@ -175,24 +178,24 @@ const std::vector<option_spec>& option_specs() {
         {"--map", "FILE", design_cmd,
          "Also draw a map of the ranked measure (the region's area or the interval's width after the run, % of "
          "now) over the two varied settings (.svg or .png)"},
-        {"--jobs", "N", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
+        {"--jobs", "N", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd | watch_cmd,
          "Worker processes that solve at once, each with its own copy of the plug-in (default: the cores this "
          "process may use; 1: all in this process). The results are the same, to the last bit, for any N"},
-        {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd,
+        {"--worker-timeout", "SECONDS", estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd | watch_cmd,
          "A worker that makes no call into the plug-in for this long is taken to hang, ended, and its work reported "
          "as failed (default 10)"},
         // urea-reactor monitor.
-        {"--window", "DURATION", monitor_cmd,
+        {"--window", "DURATION", monitor_cmd | watch_cmd,
          "Length of each window, a number and a unit s, min, h, d or w (default 24h): the rows of a window are one "
          "operating point when the reactor was steady in it"},
-        {"--step", "DURATION", monitor_cmd, "Start of one window to the next (default: the window; at most the window)"},
+        {"--step", "DURATION", monitor_cmd | watch_cmd, "Start of one window to the next (default: the window; at most the window)"},
         {"--sort", nullptr, monitor_cmd,
          "Put the rows in time order (without it, a time not after the row before's is refused, naming its line)"},
-        {"--fix", "a1=VALUE", monitor_cmd,
+        {"--fix", "a1=VALUE", monitor_cmd | watch_cmd,
          "Hold a1 (default: estimated once from the steady windows, or the case's a1 when they do not determine it)"},
-        {"--frozen", "DURATION", monitor_cmd,
+        {"--frozen", "DURATION", monitor_cmd | watch_cmd,
          "A meter that repeats one value for longer than this is frozen, its values left out (default 6h)"},
-        {"--meter-sigma", "NAME=PERCENT", monitor_cmd,
+        {"--meter-sigma", "NAME=PERCENT", monitor_cmd | watch_cmd,
          "Standard uncertainty of a feed meter's reading, in per cent of the reading, for the atom balance: NAME a "
          "feed flow or ratio column, e.g. feed_kmol_h.CO2=2 (default 1 for each); again for another meter",
          true},
@@ -203,7 +206,32 @@ const std::vector<option_spec>& option_specs() {
          "Also draw a2 with its intervals and the drifts, the conversions and the balance test over time (.svg or .png)"},
         {"--report", "FILE.html", monitor_cmd,
          "Also write the whole monitor as one self-contained HTML page (the plot inline, no scripts, nothing fetched)"},
-        {"--plugin", "PATH", monitor_cmd, "Plug-in library to load"},
+        {"--plugin", "PATH", monitor_cmd | watch_cmd, "Plug-in library to load"},
+        // urea-reactor watch.
+        {"--store", "STORE", watch_cmd,
+         "The store: an SQLite file (made at the first pass), or a PostgreSQL server, postgresql://USER@HOST/DATABASE",
+         false, true},
+        {"--every", "DURATION", watch_cmd, "Keep running: a pass each DURATION (without it, one pass, for cron or a timer)"},
+        {"--reread", nullptr, watch_cmd,
+         "Read the source again from its start (the rows kept are dropped), where rows already read have changed"},
+        {"--dry-run", nullptr, watch_cmd, "Make the pass and print what it finds and would send; keep nothing, send nothing"},
+        {"--pending", "DURATION", watch_cmd,
+         "An alert's condition must hold this long before it fires (default 0: at once; the evidence is already "
+         "accumulated over windows)"},
+        {"--lab-gap", "DURATION", watch_cmd, "Alert when no lab sample came for longer than this (default 12h)"},
+        {"--stale", "DURATION", watch_cmd, "Alert when no new row came for longer than this (default two windows)"},
+        {"--approach-below", "FRACTION", watch_cmd,
+         "Alert when the latest window's approach to equilibrium (conversion measured / at equilibrium) is below this"},
+        {"--smtp", "URL", watch_cmd, "Send the alerts by e-mail through this server: smtp://HOST:PORT or smtps://..."},
+        {"--mail-from", "ADDRESS", watch_cmd, "The alerts' sender (default urea-reactor@localhost)"},
+        {"--mail-to", "ADDRESS", watch_cmd, "An address to send the alerts to; again for another", true},
+        {"--webhook", "URL", watch_cmd, "POST each alert's change as JSON to this URL (http:// or https://)"},
+        {"--json", nullptr, watch_cmd,
+         "Print what the store holds as one JSON document: monitor's (windows, drifts, trends, meters, screening) "
+         "and the alerts"},
+        {"--csv", "FILE", watch_cmd, "Also write the store's windows, one row each, to this CSV file"},
+        {"--plot", "FILE", watch_cmd, "Also draw the store's monitor as monitor --plot does (.svg or .png)"},
+        {"--report", "FILE.html", watch_cmd, "Also write the store's monitor as monitor --report does"},
         // urea-reactor quantities.
         {"--json", nullptr, quantities_cmd, "Print every type and its fields as one JSON document instead of the tables"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
@@ -279,6 +307,16 @@ const std::vector<command_spec>& command_specs() {
          "the approach to equilibrium; then where a2 changed (drifts, with the ratio after/before and its 95 % "
          "interval). Output: a table, --json, --csv, --plot, --report. Exit status 0 done (also when no window could "
          "be fitted: each says why), 1 no window solved, 2 bad input."},
+        {watch_cmd, "watch",
+         "Keep a plant's monitor current in a store (--store: an SQLite file or a PostgreSQL server): each pass "
+         "reads what is new in SOURCE (rows appended to a history file, or new files in a folder of exports), keeps "
+         "the rows, follows the history as monitor does up to the end of the last complete window (the case and "
+         "monitor's options fixed at the store's first pass), accumulates the evidence over windows, and raises "
+         "alerts (a2 changed or trending, a meter biased, a sensor frozen, no lab sample, no new data, a low "
+         "approach to equilibrium), pending, firing, resolved, each sent once by e-mail (--smtp) or to a webhook "
+         "(--webhook). One pass is one transaction. --every keeps it running. Without SOURCE, prints what the "
+         "store holds (--json, --csv, --plot, --report as monitor's, with the alerts). Exit status 0 done, 1 no "
+         "window solved, 2 bad input (file, line and column named) or a store that cannot be used, 4 the store held by another watcher."},
         {quantities_cmd, "quantities",
          "List every quantity the workbench reads or writes, by type (a case, a result, a profile, a run, an estimate, "
          "a study point, a design candidate, a monitor window, a drift, a screening finding, ...): each field's name, "

@@ -22,10 +22,11 @@ enum command : unsigned {
     study_cmd = 32u,
     design_cmd = 64u,
     monitor_cmd = 128u,
-    quantities_cmd = 256u
+    quantities_cmd = 256u,
+    watch_cmd = 512u
 };
 inline constexpr unsigned case_commands =
-    run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd;
+    run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd | watch_cmd;
 
 struct option_spec {
     const char* name;       // "--a2", or a positional's name ("case")

@@ -7,7 +7,7 @@
 
 namespace workbench {
 
-monitor_job check_monitor(const monitor_request& r, const notices& n) {
+monitor_options check_monitor_options(const monitor_request& r) {
     monitor_options o;
     if (r.window) o.window_ms = parse_duration("window", *r.window);
     o.step_ms = r.step ? parse_duration("step", *r.step) : o.window_ms;
@@ -24,6 +24,11 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     for (std::size_t k = 0; k < r.meter_sigma.size(); ++k) {
         set_meter_sigma(o, entry("meter_sigma", k, r.meter_sigma[k].text, r.meter_sigma[k].key));
     }
+    return o;
+}
+
+monitor_job check_monitor(const monitor_request& r, const notices& n) {
+    const monitor_options o = check_monitor_options(r);
     monitor_job j;
     checked_case base = check_case(r.case_);
     if (r.case_.file) j.inputs.push_back(input_read("case file", *r.case_.file, base.text));

@@ -35,6 +35,10 @@ struct monitor_job {
 // (read once, streamed), the problem and the workers. Throws input_error.
 monitor_job check_monitor(const monitor_request& r, const notices& n);
 
+// The monitor's options alone (durations, the held a1, the meters'
+// uncertainties), as check_monitor checks them. Throws input_error.
+monitor_options check_monitor_options(const monitor_request& r);
+
 }  // namespace workbench
 
 #endif

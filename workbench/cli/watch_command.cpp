@@ -1,0 +1,180 @@
+// urea-reactor watch [SOURCE] [CASE] --store STORE: a plant's monitor kept
+// current in a store, its alerts raised and sent; or the store read back.
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "cli/common.h"
+#include "report/monitor_report.h"
+
+namespace workbench::cli {
+
+namespace {
+
+std::int64_t wall_clock_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+nlohmann::ordered_json alert_json(const alert_record& a, bool zoned) {
+    const auto t = [&](const std::optional<std::int64_t>& v) {
+        return v ? nlohmann::ordered_json(timestamp_text(*v, zoned)) : nlohmann::ordered_json(nullptr);
+    };
+    nlohmann::ordered_json j;
+    j["id"] = a.id;
+    j["kind"] = a.kind;
+    j["subject"] = a.subject;
+    j["state"] = alert_state_name(a.state);
+    j["since"] = timestamp_text(a.since, zoned);
+    j["fired"] = t(a.fired);
+    j["resolved"] = t(a.resolved);
+    j["windows"] = {{"first", t(a.first_window)}, {"last", t(a.last_window)}};
+    j["summary"] = a.summary;
+    j["evidence"] = nlohmann::ordered_json::parse(a.evidence);
+    return j;
+}
+
+void print_pass(std::ostream& out, const watch_pass_report& r, bool dry_run, bool zoned) {
+    out << "Pass " << r.pass << (dry_run ? " (dry run: nothing kept, nothing sent)" : "") << ": ";
+    if (r.read.empty()) {
+        out << "nothing new\n";
+    } else {
+        out << r.rows_read << " rows read\n";
+        for (const std::string& s : r.read) out << "  " << s << "\n";
+    }
+    if (r.followed) {
+        out << "  followed to " << timestamp_text(*r.cutoff, zoned) << ": " << r.windows << " windows, " << r.windows_new
+            << " new, " << r.windows_changed << " changed\n";
+    } else {
+        out << "  no window completed since the last pass" << (r.cutoff ? " (followed to " + timestamp_text(*r.cutoff, zoned) + ")" : "")
+            << "\n";
+    }
+    for (const alert_change& c : r.changes) {
+        out << "  alert " << c.alert.id << " " << (c.from ? std::string(alert_state_name(*c.from)) + " -> " : std::string("new, "))
+            << alert_state_name(c.alert.state) << ": " << c.alert.kind << " (" << c.alert.subject << "): " << c.alert.summary
+            << (c.notify ? "" : " [not sent]") << "\n";
+    }
+}
+
+int show_store(const invocation& in, database& db, const watch_job& job) {
+    const watch_read r = read_store(db);
+    const checked_outputs& out = job.outputs;
+    const build_info build = build_of(job.plugin);
+    staged_outputs files;
+    const monitor_report report{&r.problem, &r.result};
+    if (r.followed) {
+        if (out.csv) files.add_text(*out.csv, monitor_csv(report));
+        if (out.plot) files.add_plot(*out.plot, monitor_plot_script(report));
+        if (out.report) {
+            monitor_html_context c;
+            c.workbench = build.workbench;
+            c.plugin = build.plugin;
+            c.plugin_file = build.plugin_file;
+            c.options = "watch --store " + db.name();
+            add_monitor_html(files, *out.report, report, c);
+        }
+    } else if (out.csv || out.plot || out.report) {
+        throw input_error("the store " + db.name() + " has no window followed yet: nothing to write");
+    }
+    files.commit();
+    if (out.json) {
+        nlohmann::ordered_json j;
+        if (r.followed) {
+            j = monitor_json(report, build);
+        } else {
+            j["windows"] = nlohmann::ordered_json::array();
+        }
+        j["store"] = {{"name", db.name()}, {"kind", db.kind()}, {"passes", r.passes},
+                      {"last_row", r.last_row ? nlohmann::ordered_json(timestamp_text(*r.last_row, r.problem.h.zoned))
+                                              : nlohmann::ordered_json(nullptr)},
+                      {"reads", r.reads}};
+        j["alerts"] = nlohmann::ordered_json::array();
+        for (const alert_record& a : r.alerts) j["alerts"].push_back(alert_json(a, r.problem.h.zoned));
+        said(j);
+        std::cout << j.dump(2) << "\n";
+    } else if (out.print()) {
+        if (r.followed) {
+            print_monitor(std::cout, report);
+        } else {
+            std::cout << "The store " << db.name() << " has no window followed yet.\n";
+        }
+        std::cout << "\nAlerts\n";
+        std::size_t shown = 0;
+        for (const alert_record& a : r.alerts) {
+            if (a.state == alert_state::resolved) continue;
+            std::cout << "  " << alert_state_name(a.state) << "  " << a.kind << " (" << a.subject << "): " << a.summary << "\n";
+            ++shown;
+        }
+        if (shown == 0) std::cout << "  none open (" << r.alerts.size() << " in the store's history)\n";
+    }
+    (void)in;
+    return finish(files, exit_ok);
+}
+
+}  // namespace
+
+int watch_command(const invocation& in) {
+    watch_request r;
+    r.monitor.history.file = in.text("source");
+    r.monitor.case_ = case_of(in);
+    r.monitor.plugin = in.text("--plugin");
+    r.monitor.window = text_of(in, "--window");
+    r.monitor.step = text_of(in, "--step");
+    r.monitor.frozen = text_of(in, "--frozen");
+    r.monitor.fix = values_of(in, "--fix");
+    r.monitor.meter_sigma = values_of(in, "--meter-sigma");
+    r.monitor.outputs = outputs_of(in);
+    r.monitor.workers = workers_of(in);
+    r.store = in.text("--store");
+    r.every = text_of(in, "--every");
+    r.reread = in.flag("--reread");
+    r.dry_run = in.flag("--dry-run");
+    r.pending = text_of(in, "--pending");
+    r.lab_gap = text_of(in, "--lab-gap");
+    r.stale = text_of(in, "--stale");
+    r.approach_below = text_of(in, "--approach-below");
+    r.smtp = text_of(in, "--smtp");
+    r.mail_from = text_of(in, "--mail-from");
+    r.mail_to = in.texts("--mail-to");
+    r.webhook = text_of(in, "--webhook");
+    const watch_job job = check_watch(r, on_stderr());
+
+    std::unique_ptr<database> db;
+    try {
+        db = open_database(job.store, job.setup.has_value());
+        open_store_schema(*db);
+    } catch (const database_error& e) {
+        throw input_error(e.what());
+    }
+    if (!job.setup) return show_store(in, *db, job);
+
+    if (!db->try_lock()) {
+        std::cerr << "urea-reactor: error: the store " << db->name()
+                  << " is being watched by another process: one watcher to a store\n";
+        return exit_busy;
+    }
+    session s(job.plugin);
+    set_workers(s, job.workers, in);
+    const build_info build = build_of(s.plugin_path());
+    int status = exit_ok;
+    for (;;) {
+        watch_pass_report report;
+        try {
+            report = watch_once(s, *db, job, build, wall_clock_ms());
+        } catch (const database_error& e) {
+            throw input_error(e.what());
+        }
+        if (!job.outputs.json || job.every_ms > 0) print_pass(std::cout, report, job.dry_run, report.zoned);
+        std::cout.flush();
+        if (job.every_ms <= 0) break;
+        // A stop signal ends the process where it is (cli/signals.h): a pass
+        // under way is rolled back by the database, not half kept.
+        std::this_thread::sleep_for(std::chrono::milliseconds(job.every_ms));
+    }
+    if (job.outputs.json || job.outputs.csv || job.outputs.plot || job.outputs.report) {
+        if (job.dry_run) return status;
+        status = show_store(in, *db, job);
+    }
+    return status;
+}
+
+}  // namespace workbench::cli

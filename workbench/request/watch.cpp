@@ -1,0 +1,81 @@
+#include "request/watch.h"
+
+#include <filesystem>
+
+#include "base/text.h"
+#include "base/timestamps.h"
+
+namespace workbench {
+
+namespace {
+
+bool case_given(const case_request& c) {
+    return c.file || c.given || c.model || c.trays || c.volume || c.pressure || c.t_in || c.t_out || c.a1 || c.a2 || c.co2 ||
+           c.nh3_co2 || c.h2o_co2;
+}
+
+}  // namespace
+
+watch_job check_watch(const watch_request& r, const notices& n) {
+    watch_job j;
+    if (r.store.empty()) throw input_error(field("store"), "a store is needed: a file (plant.db) or postgresql://...");
+    j.store = r.store;
+    const monitor_request& m = r.monitor;
+    const bool source = !m.history.file.empty();
+    if (r.every) {
+        if (!source) throw input_error(field("every"), "keeps a source followed: give the SOURCE");
+        j.every_ms = parse_duration("every", *r.every);
+    }
+    if (r.pending) j.alerts.pending_ms = parse_duration("pending", *r.pending);
+    if (r.lab_gap) j.alerts.lab_gap_ms = parse_duration("lab_gap", *r.lab_gap);
+    if (r.stale) j.alerts.stale_ms = parse_duration("stale", *r.stale);
+    if (r.approach_below) {
+        const double v = parse_number(field("approach_below"), *r.approach_below, number_rule::positive);
+        if (v > 1.0) throw input_error(field("approach_below"), "a fraction of the equilibrium's conversion, at most 1 (got " + *r.approach_below + ")");
+        j.alerts.approach_below = v;
+    }
+    j.reread = r.reread;
+    j.dry_run = r.dry_run;
+    if ((r.reread || r.dry_run) && !source) {
+        throw input_error(field(r.reread ? "reread" : "dry_run"), "belongs to a pass: give the SOURCE");
+    }
+    if (r.smtp || !r.mail_to.empty() || r.mail_from) {
+        if (!r.smtp) throw input_error(field("smtp"), "the mail server is needed to send alerts by e-mail (smtp://HOST:PORT)");
+        if (r.mail_to.empty()) throw input_error(field("mail_to"), "at least one address to send the alerts to");
+        j.smtp = *r.smtp;
+        j.mail_from = r.mail_from.value_or("urea-reactor@localhost");
+        j.mail_to = r.mail_to;
+        j.channels.push_back("email");
+    }
+    if (r.webhook) {
+        j.webhook = *r.webhook;
+        j.channels.push_back("webhook");
+    }
+    if (!source) {
+        if (case_given(m.case_) || m.window || m.step || m.frozen || !m.fix.empty() || !m.meter_sigma.empty()) {
+            throw input_error(field("store"),
+                              "reading a store takes its case and the monitor's options from it: give them with a SOURCE, "
+                              "at the store's first pass");
+        }
+    } else {
+        watch_setup s;
+        s.options = check_monitor_options(m);
+        checked_case base = check_case(m.case_);
+        n.warn(base.warnings);
+        warn_without_effect(m.case_, base.c, false, n);
+        s.base = base.c;
+        std::error_code ec;
+        s.source.path = m.history.file;
+        s.source.folder = std::filesystem::is_directory(m.history.file, ec);
+        j.setup = s;
+    }
+    input_list more;
+    if (source) more.emplace_back("the source", m.history.file);
+    if (!is_postgresql_url(r.store)) more.emplace_back("the store", r.store);
+    j.outputs = check_outputs(m.outputs, inputs_of(m.case_, m.plugin, std::move(more)));
+    j.plugin = plugin_or_default(m.plugin);
+    j.workers = check_workers(m.workers);
+    return j;
+}
+
+}  // namespace workbench

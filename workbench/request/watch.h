@@ -1,0 +1,49 @@
+// `watch`: a plant's monitor kept current in a store (store/watch.h), or
+// the store read back.
+#ifndef UREA_WORKBENCH_REQUEST_WATCH_H
+#define UREA_WORKBENCH_REQUEST_WATCH_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "request/monitor.h"
+#include "store/watch.h"
+
+namespace workbench {
+
+struct watch_request {
+    // The source (monitor.history.file; empty: the store read back), the
+    // case and the monitor's options, the outputs, the workers.
+    monitor_request monitor;
+    std::string store;                         // a file, or postgresql://...
+    std::optional<std::string> every;          // a duration: keep running, a pass each
+    bool reread = false, dry_run = false;
+    std::optional<std::string> pending, lab_gap, stale;  // durations
+    std::optional<std::string> approach_below;           // a fraction
+    std::optional<std::string> smtp, mail_from, webhook;
+    std::vector<std::string> mail_to;
+};
+
+struct watch_job {
+    std::string store;
+    std::optional<watch_setup> setup;          // a source given: a pass
+    std::int64_t every_ms = 0;
+    bool reread = false, dry_run = false;
+    alert_settings alerts;
+    std::string smtp, mail_from, webhook;
+    std::vector<std::string> mail_to;
+    std::vector<std::string> channels;         // "email", "webhook": those configured
+    checked_outputs outputs;
+    std::string plugin;
+    worker_options workers;
+};
+
+// Checks the durations, the alert settings, the case and the monitor's
+// options (without a source, those are the store's: none may be given),
+// the channels and the outputs. Throws input_error.
+watch_job check_watch(const watch_request& r, const notices& n);
+
+}  // namespace workbench
+
+#endif

@@ -1,0 +1,79 @@
+#include "store/result_cbor.h"
+
+#include <optional>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "store/database.h"
+
+namespace nlohmann {
+
+template <typename T>
+struct adl_serializer<std::optional<T>> {
+    static void to_json(json& j, const std::optional<T>& v) {
+        if (v) {
+            j = *v;
+        } else {
+            j = nullptr;
+        }
+    }
+    static void from_json(const json& j, std::optional<T>& v) {
+        if (j.is_null()) {
+            v.reset();
+        } else {
+            v = j.get<T>();
+        }
+    }
+};
+
+}  // namespace nlohmann
+
+namespace workbench {
+
+// Written in the order of their declarations (analysis/monitor.h): a field
+// added there is added here, and the version raised.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(time_span, start, end, rows)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(column_screening, column, lab, values, missing, out_of_range, out_of_range_span,
+                                   stagnant, stagnant_rows, spikes, spike_span, noise, frozen_rows, spike_rows)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(measurement, value, sigma, sigma_given)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(balance_test, tested, why_not, dof, chi_square, p_value, failed, suspect,
+                                   suspect_statistic, suspect_error, names, measured, reconciled, sigma, bias, bias_sigma)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_window, start, end, rows, lab_samples, first_line, steady, flags, reason, moved,
+                                   settings, measured, balance, fitted, a2, a2_lower, a2_upper, se_ln_a2, chi_square, dof,
+                                   conversion_measured, conversion_predicted, conversion_equilibrium, approach)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(drift, factor, time, window, ratio, lower, upper, p_value)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(bias_span, column, start, end, found, windows, bias, lower, upper)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(a2_trend, start, end, windows, from, to, rate, lower, upper)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_result, screening, windows, drifts, trends, meters, a1, a1_how, a1_note, a1_lower,
+                                   a1_upper, fitted, not_steady, without_lab, unsolved, reconciled, without_rows,
+                                   without_values, invalid_case, drift_windows, dispersion, lab_scatter, reactor_solves, notes)
+
+namespace {
+
+// Raised with any change of the fields above.
+constexpr int result_version = 1;
+
+}  // namespace
+
+std::string monitor_result_bytes(const monitor_result& m) {
+    const nlohmann::json j = {{"version", result_version}, {"result", m}};
+    const std::vector<std::uint8_t> bytes = nlohmann::json::to_cbor(j);
+    return {bytes.begin(), bytes.end()};
+}
+
+monitor_result monitor_result_of(const std::string& bytes) {
+    try {
+        const nlohmann::json j = nlohmann::json::from_cbor(bytes);
+        const int version = j.at("version").get<int>();
+        if (version != result_version) {
+            throw database_error("the store holds a monitor's result of version " + std::to_string(version) +
+                                 "; this build reads version " + std::to_string(result_version));
+        }
+        return j.at("result").get<monitor_result>();
+    } catch (const nlohmann::json::exception& e) {
+        throw database_error(std::string("the store's monitor result cannot be read: ") + e.what());
+    }
+}
+
+}  // namespace workbench

@@ -1,0 +1,1145 @@
+#include "store/watch.h"
+
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "base/digest.h"
+#include "base/text.h"
+#include "base/timestamps.h"
+#include "io/case_file.h"
+#include "io/runs_file.h"
+#include "report/monitor_report.h"
+#include "store/result_cbor.h"
+
+namespace workbench {
+
+const char* alert_state_name(alert_state s) {
+    switch (s) {
+        case alert_state::pending: return "pending";
+        case alert_state::firing: return "firing";
+        case alert_state::resolved: return "resolved";
+    }
+    return "?";
+}
+
+namespace {
+
+using json = nlohmann::json;
+using ojson = nlohmann::ordered_json;
+
+// Raised with each change of the tables below; migrate() brings an older
+// store up to it.
+constexpr std::int64_t store_version = 1;
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); }
+
+// A span of time in words: "31 h", "4.5 days".
+std::string span_words(std::int64_t ms) {
+    const double h = static_cast<double>(ms) / static_cast<double>(ms_per_hour);
+    return h < 48.0 ? sig(h, 3) + " h" : sig(h / 24.0, 3) + " days";
+}
+
+alert_state state_named(const std::string& s) {
+    if (s == "firing") return alert_state::firing;
+    if (s == "resolved") return alert_state::resolved;
+    return alert_state::pending;
+}
+
+// ---- The schema ----
+
+// The windows' own columns are monitor's table's (report/monitor_report.h),
+// made when the store is and added to when a newer build adds a column.
+const char* const schema[] = {
+    "CREATE TABLE store_info (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    // The rows, by day (UTC): each line "MS<TAB>CSV ROW", zlib-compressed.
+    "CREATE TABLE history_days (day BIGINT PRIMARY KEY, rows BIGINT NOT NULL, first_time BIGINT NOT NULL, "
+    "last_time BIGINT NOT NULL, text BLOB NOT NULL)",
+    // Where the rows came from: each file, how far it has been read and the
+    // SHA-256 of what was read; each piece read.
+    "CREATE TABLE sources (name TEXT PRIMARY KEY, bytes BIGINT NOT NULL, lines BIGINT NOT NULL, "
+    "sha256 TEXT NOT NULL, rows BIGINT NOT NULL, last_time BIGINT)",
+    "CREATE TABLE reads (id BIGINT PRIMARY KEY, pass BIGINT NOT NULL, name TEXT NOT NULL, first_line BIGINT, "
+    "last_line BIGINT, first_byte BIGINT, end_byte BIGINT, sha256 TEXT NOT NULL, rows BIGINT NOT NULL, "
+    "first_time BIGINT, last_time BIGINT)",
+    "CREATE TABLE passes (id BIGINT PRIMARY KEY, at BIGINT NOT NULL, rows_read BIGINT NOT NULL, followed BIGINT NOT NULL, "
+    "cutoff BIGINT, windows BIGINT NOT NULL, windows_new BIGINT NOT NULL, windows_changed BIGINT NOT NULL)",
+    // The monitor's whole result (CBOR) and the history it followed.
+    "CREATE TABLE result (id BIGINT PRIMARY KEY, history TEXT NOT NULL, bytes BLOB NOT NULL)",
+    "CREATE TABLE windows (start_ms BIGINT PRIMARY KEY, end_ms BIGINT NOT NULL, changed_pass BIGINT NOT NULL)",
+    // Drifts, trends, meters (bias spans) and the screening: each as monitor's JSON writes it.
+    "CREATE TABLE findings (kind TEXT NOT NULL, seq BIGINT NOT NULL, start_ms BIGINT, end_ms BIGINT, doc TEXT NOT NULL, "
+    "PRIMARY KEY (kind, seq))",
+    "CREATE TABLE alerts (id BIGINT PRIMARY KEY, kind TEXT NOT NULL, subject TEXT NOT NULL, state TEXT NOT NULL, "
+    "since BIGINT NOT NULL, fired BIGINT, resolved BIGINT, first_window BIGINT, last_window BIGINT, "
+    "summary TEXT NOT NULL, evidence TEXT NOT NULL, updated_pass BIGINT NOT NULL)",
+    "CREATE TABLE alert_events (id BIGINT PRIMARY KEY, alert_id BIGINT NOT NULL REFERENCES alerts (id), "
+    "pass BIGINT NOT NULL, at BIGINT NOT NULL, state TEXT NOT NULL, summary TEXT NOT NULL)",
+    // Each notice to send, once per channel; delivered, retried or given up.
+    "CREATE TABLE outbox (id BIGINT PRIMARY KEY, event_id BIGINT NOT NULL REFERENCES alert_events (id), "
+    "channel TEXT NOT NULL, message_id TEXT NOT NULL UNIQUE, subject TEXT NOT NULL, text TEXT NOT NULL, "
+    "body TEXT NOT NULL, attempts BIGINT NOT NULL, next_attempt BIGINT NOT NULL, delivered BIGINT, "
+    "given_up BIGINT, last_error TEXT)",
+};
+
+std::optional<std::string> info(database& db, const std::string& key) {
+    const auto rows = db.query("SELECT value FROM store_info WHERE key = ?", {key});
+    if (rows.empty()) return std::nullopt;
+    return rows.front().text(0);
+}
+
+void set_info(database& db, const std::string& key, const std::string& value) {
+    db.execute("INSERT INTO store_info (key, value) VALUES (?, ?) ON CONFLICT (key) DO UPDATE SET value = excluded.value",
+               {key, value});
+}
+
+std::int64_t next_id(database& db, const std::string& table) {
+    const auto rows = db.query("SELECT MAX(id) FROM " + table);
+    return rows.front().null(0) ? 1 : rows.front().integer(0) + 1;
+}
+
+bool has_table(database& db, const std::string& name) {
+    const std::string sql = db.kind() == "sqlite"
+                                ? "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"
+                                : "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = ?";
+    return !db.query(sql, {name}).empty();
+}
+
+std::set<std::string> columns_of(database& db, const std::string& table) {
+    std::set<std::string> names;
+    if (db.kind() == "sqlite") {
+        for (const database_row& r : db.query("SELECT name FROM pragma_table_info(?)", {table})) names.insert(r.text(0));
+    } else {
+        for (const database_row& r : db.query("SELECT column_name FROM information_schema.columns WHERE "
+                                              "table_schema = current_schema() AND table_name = ?",
+                                              {table})) {
+            names.insert(r.text(0));
+        }
+    }
+    return names;
+}
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// The windows table's columns for monitor's table (a column this build
+// writes and the store lacks is added: a newer build's store grows).
+table windows_table_shape() {
+    monitor_problem p;
+    monitor_result m;
+    return monitor_table(monitor_report{&p, &m});
+}
+
+std::string sql_type(cell_kind k) {
+    switch (k) {
+        case cell_kind::number: return "DOUBLE PRECISION";
+        case cell_kind::whole:
+        case cell_kind::boolean: return "DOUBLE PRECISION";
+        case cell_kind::text:
+        case cell_kind::time: return "TEXT";
+    }
+    return "TEXT";
+}
+
+void add_window_columns(database& db) {
+    const std::set<std::string> have = columns_of(db, "windows");
+    const table shape = windows_table_shape();
+    for (const column& c : shape.columns()) {
+        if (have.count(c.name) == 0) db.execute("ALTER TABLE windows ADD COLUMN " + quoted(c.name) + " " + sql_type(c.kind));
+    }
+}
+
+// ---- Rows by day ----
+
+std::string deflated(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+                  static_cast<uLong>(text.size()), 6) != Z_OK) {
+        throw std::bad_alloc();
+    }
+    out.resize(size);
+    // The text's length first, for inflating.
+    const auto n = static_cast<std::uint64_t>(text.size());
+    std::string head(8, '\0');
+    for (int i = 0; i < 8; ++i) head[static_cast<std::size_t>(i)] = static_cast<char>((n >> (8 * i)) & 0xff);
+    return head + out;
+}
+
+std::string inflated(const std::string& bytes) {
+    if (bytes.size() < 8) throw database_error("the store's rows are damaged (a day too short)");
+    std::uint64_t n = 0;
+    for (int i = 0; i < 8; ++i) n |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)])) << (8 * i);
+    if (n > (std::uint64_t{1} << 32)) throw database_error("the store's rows are damaged (a day too long)");
+    std::string out(n, '\0');
+    auto size = static_cast<uLongf>(n);
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.data() + 8),
+                   static_cast<uLong>(bytes.size() - 8)) != Z_OK ||
+        size != n) {
+        throw database_error("the store's rows are damaged (a day does not inflate)");
+    }
+    return out;
+}
+
+struct stored_row {
+    std::int64_t time = 0;
+    std::string text;  // the row as the CSV had it
+};
+
+std::vector<stored_row> rows_of_day(const std::string& text) {
+    std::vector<stored_row> rows;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t tab = text.find('\t', at), end = text.find('\n', at);
+        if (tab == std::string::npos || end == std::string::npos || tab > end) {
+            throw database_error("the store's rows are damaged (a row without its time)");
+        }
+        rows.push_back({std::stoll(text.substr(at, tab - at)), text.substr(tab + 1, end - tab - 1)});
+        at = end + 1;
+    }
+    return rows;
+}
+
+std::string day_text(const std::vector<stored_row>& rows) {
+    std::string t;
+    for (const stored_row& r : rows) t += std::to_string(r.time) + "\t" + r.text + "\n";
+    return t;
+}
+
+std::vector<std::string> cells_of(const std::string& row, char sep) {
+    std::vector<std::string> cells;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t next = row.find(sep, at);
+        cells.push_back(row.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        if (next == std::string::npos) break;
+        at = next + 1;
+    }
+    return cells;
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\r')) s.pop_back();
+    std::size_t k = 0;
+    while (k < s.size() && s[k] == ' ') ++k;
+    return s.substr(k);
+}
+
+// A row read, with where it came from, for messages.
+struct new_row {
+    std::int64_t time = 0;
+    std::string text;
+    std::string file;
+    std::size_t line = 0;
+};
+
+// Merges rows into the days: appended, or (a late row) put in time order;
+// a row of a time the store holds fills that row's empty cells, and a cell
+// that differs is refused. Returns the earliest time that changed.
+std::optional<std::int64_t> merge_rows(database& db, std::vector<new_row> rows, char sep) {
+    std::stable_sort(rows.begin(), rows.end(), [](const new_row& a, const new_row& b) { return a.time < b.time; });
+    std::optional<std::int64_t> earliest;
+    std::size_t k = 0;
+    while (k < rows.size()) {
+        const std::int64_t day = floor_div(rows[k].time, ms_per_day);
+        std::size_t e = k;
+        while (e < rows.size() && floor_div(rows[e].time, ms_per_day) == day) ++e;
+        std::vector<stored_row> held;
+        const auto found = db.query("SELECT text FROM history_days WHERE day = ?", {day});
+        if (!found.empty()) held = rows_of_day(inflated(found.front().text(0)));
+        for (std::size_t i = k; i < e; ++i) {
+            const new_row& r = rows[i];
+            if (held.empty() || r.time > held.back().time) {
+                held.push_back({r.time, r.text});
+                continue;
+            }
+            const auto at = std::lower_bound(held.begin(), held.end(), r.time,
+                                             [](const stored_row& s, std::int64_t t) { return s.time < t; });
+            if (at == held.end() || at->time != r.time) {
+                held.insert(at, {r.time, r.text});
+                continue;
+            }
+            // The same time: its cells merged.
+            std::vector<std::string> mine = cells_of(at->text, sep);
+            const std::vector<std::string> theirs = cells_of(r.text, sep);
+            if (mine.size() != theirs.size()) throw runs_error(r.file, r.line, 0, "a row of another width than the store's");
+            for (std::size_t c = 1; c < mine.size(); ++c) {
+                const std::string a = trimmed(mine[c]), b = trimmed(theirs[c]);
+                if (a.empty()) {
+                    mine[c] = theirs[c];
+                } else if (!b.empty() && a != b) {
+                    throw runs_error(r.file, r.line, c + 1,
+                                     "the store holds another value at this time (" + a + ", not " + b +
+                                         "): a row already followed cannot change; --reread reads the source again");
+                }
+            }
+            std::string merged;
+            for (std::size_t c = 0; c < mine.size(); ++c) merged += (c ? std::string(1, sep) : "") + mine[c];
+            at->text = merged;
+        }
+        earliest = earliest ? std::min(*earliest, rows[k].time) : rows[k].time;
+        db.execute("INSERT INTO history_days (day, rows, first_time, last_time, text) VALUES (?, ?, ?, ?, ?) "
+                   "ON CONFLICT (day) DO UPDATE SET rows = excluded.rows, first_time = excluded.first_time, "
+                   "last_time = excluded.last_time, text = excluded.text",
+                   {day, static_cast<std::int64_t>(held.size()), held.front().time, held.back().time,
+                    database_blob{deflated(day_text(held))}});
+        k = e;
+    }
+    return earliest;
+}
+
+std::optional<std::int64_t> last_stored_time(database& db) {
+    const auto r = db.query("SELECT MAX(last_time) FROM history_days");
+    return r.front().maybe_integer(0);
+}
+
+// ---- Reading a source ----
+
+std::string sha256_of(const std::string& bytes) { return sha256_hex(bytes); }
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw runs_error(path, 0, 0, "cannot be read");
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (in.bad()) throw runs_error(path, 0, 0, "cannot be read to its end");
+    return s.str();
+}
+
+// The header of a history's text: its line, its text, and where the rows begin.
+struct header_of_text {
+    std::size_t line = 0;
+    std::string text;
+    std::size_t end = 0;  // the byte after its line
+};
+
+std::optional<header_of_text> find_header(const std::string& text) {
+    std::size_t at = 0, line = 1;
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) at = 3;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) return std::nullopt;  // not a whole line yet
+        const std::string l = trimmed(text.substr(at, end - at));
+        if (!l.empty() && l[0] != '#') return header_of_text{line, l, end + 1};
+        at = end + 1;
+        ++line;
+    }
+    return std::nullopt;
+}
+
+char separator_of(const std::string& header) {
+    for (const char c : {'\t', ';'}) {
+        if (header.find(c) != std::string::npos && header.find(',') == std::string::npos) return c;
+    }
+    return ',';
+}
+
+// A piece of a source, checked as `monitor` checks a history: its rows,
+// numbered by the source's lines.
+struct piece {
+    std::string file;
+    std::size_t first_line = 0, last_line = 0;
+    std::vector<new_row> rows;
+    std::optional<std::int64_t> last_lab;  // the last row with a lab value
+    bool zoned = false;
+};
+
+// `body`: whole lines of the source from `first_line` on (the header
+// before them, on `header_line`).
+piece checked_piece(const std::string& file, const std::string& header, std::size_t header_line, const std::string& body,
+                    std::size_t first_line) {
+    // Comment lines put the rows on their own line numbers for messages.
+    std::string text;
+    text.reserve(body.size() + header.size() + 2 * first_line + 2);
+    for (std::size_t l = 1; l < header_line; ++l) text += "#\n";
+    text += header + "\n";
+    for (std::size_t l = header_line + 1; l < first_line; ++l) text += "#\n";
+    text += body;
+    const history h = parse_history(text, file, false);
+    piece p;
+    p.file = file;
+    p.zoned = h.zoned;
+    // Each row's own text, by line.
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    const std::string_view b(body);
+    while (at < b.size()) {
+        const std::size_t end = b.find('\n', at);
+        lines.push_back(b.substr(at, (end == std::string_view::npos ? b.size() : end) - at));
+        at = end == std::string_view::npos ? b.size() : end + 1;
+    }
+    for (std::size_t k = 0; k < h.rows(); ++k) {
+        const std::size_t index = h.line[k] - first_line;
+        if (index >= lines.size()) throw runs_error(file, h.line[k], 0, "a row this reader cannot place");
+        std::string row(lines[index]);
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        if (row.find('"') != std::string::npos || row.find('\n') != std::string::npos) {
+            throw runs_error(file, h.line[k], 0, "a quoted cell: a watched history holds numbers and times only");
+        }
+        p.rows.push_back({h.time[k], std::move(row), file, h.line[k]});
+        for (const history_column& c : h.columns) {
+            if (c.kind == column_kind::measured && std::isfinite(c.values[k])) {
+                p.last_lab = p.last_lab ? std::max(*p.last_lab, h.time[k]) : h.time[k];
+                break;
+            }
+        }
+    }
+    p.first_line = first_line;
+    p.last_line = first_line + lines.size() - 1;
+    return p;
+}
+
+struct source_state {
+    std::int64_t bytes = 0, lines = 0, rows = 0;
+    std::string sha256;
+    std::optional<std::int64_t> last_time;
+};
+
+std::optional<source_state> source_of(database& db, const std::string& name) {
+    const auto r = db.query("SELECT bytes, lines, sha256, rows, last_time FROM sources WHERE name = ?", {name});
+    if (r.empty()) return std::nullopt;
+    return source_state{r[0].integer(0), r[0].integer(1), r[0].integer(3), r[0].text(2), r[0].maybe_integer(4)};
+}
+
+void save_source(database& db, const std::string& name, const source_state& s) {
+    db.execute("INSERT INTO sources (name, bytes, lines, sha256, rows, last_time) VALUES (?, ?, ?, ?, ?, ?) "
+               "ON CONFLICT (name) DO UPDATE SET bytes = excluded.bytes, lines = excluded.lines, sha256 = excluded.sha256, "
+               "rows = excluded.rows, last_time = excluded.last_time",
+               {name, s.bytes, s.lines, s.sha256, s.rows,
+                s.last_time ? database_value(*s.last_time) : database_value(nullptr)});
+}
+
+std::size_t count_lines(std::string_view s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
+
+// What the pass read.
+struct source_reading {
+    std::vector<piece> pieces;
+    std::vector<std::string> read;  // in words
+};
+
+// The new whole lines of a growing file: refused when what was read before changed.
+void read_growing(database& db, const std::string& path, const std::string& header, std::size_t header_line,
+                  std::int64_t pass, source_reading& out, std::string& first_header) {
+    const std::string bytes = read_file(path);
+    const std::optional<source_state> before = source_of(db, path);
+    source_state s = before.value_or(source_state{});
+    if (before) {
+        if (static_cast<std::int64_t>(bytes.size()) < s.bytes) {
+            throw runs_error(path, 0, 0, "is shorter (" + std::to_string(bytes.size()) + " bytes) than what was read of it before (" +
+                                             std::to_string(s.bytes) +
+                                             " bytes): rows already followed cannot change; --reread reads it again from its start");
+        }
+        if (sha256_of(bytes.substr(0, static_cast<std::size_t>(s.bytes))) != s.sha256) {
+            // The first line that differs from what was read, named.
+            std::size_t line = 1;
+            const auto reads = db.query("SELECT first_line, last_line, first_byte, end_byte, sha256 FROM reads WHERE name = ? "
+                                        "ORDER BY first_byte",
+                                        {path});
+            for (const database_row& r : reads) {
+                const auto from = static_cast<std::size_t>(r.integer(2)), to = static_cast<std::size_t>(r.integer(3));
+                if (sha256_of(bytes.substr(from, to - from)) != r.text(4)) {
+                    line = static_cast<std::size_t>(r.integer(0));
+                    // Within the piece: the first line whose bytes differ
+                    // cannot be told from a hash of the piece; its first line named.
+                    break;
+                }
+                line = static_cast<std::size_t>(r.integer(1)) + 1;
+            }
+            throw runs_error(path, line, 0,
+                             "the rows read before have changed since (from about this line): rows already followed "
+                             "cannot change; --reread reads the file again from its start");
+        }
+    }
+    std::size_t from = static_cast<std::size_t>(s.bytes);
+    std::size_t first_line = static_cast<std::size_t>(s.lines) + 1;
+    std::string head = header;
+    std::size_t head_line = header_line;
+    if (!before || s.bytes == 0) {
+        const std::optional<header_of_text> hd = find_header(bytes);
+        if (!hd) return;  // no header yet
+        head = hd->text;
+        head_line = hd->line;
+        if (!header.empty() && head != header) {
+            throw runs_error(path, hd->line, 0, "its columns are not those the store follows (" + header + ")");
+        }
+        first_header = head;
+        from = hd->end;
+        first_line = hd->line + 1;
+    }
+    const std::size_t last_newline = bytes.rfind('\n');
+    if (last_newline == std::string::npos || last_newline + 1 <= from) {
+        // Nothing whole since: the header alone, or a row still being written.
+        if (!before) {
+            s.bytes = static_cast<std::int64_t>(from);
+            s.lines = static_cast<std::int64_t>(first_line - 1);
+            s.sha256 = sha256_of(bytes.substr(0, from));
+            save_source(db, path, s);
+        }
+        return;
+    }
+    const std::string body = bytes.substr(from, last_newline + 1 - from);
+    piece p = checked_piece(path, head, head_line, body, first_line);
+    if (!p.rows.empty() && s.last_time && p.rows.front().time <= *s.last_time) {
+        throw runs_error(path, p.rows.front().line, 0,
+                         "a time not after the last row read before (" + timestamp_text(*s.last_time, p.zoned) + ")");
+    }
+    const std::string piece_sha = sha256_of(bytes.substr(static_cast<std::size_t>(s.bytes), last_newline + 1 - static_cast<std::size_t>(s.bytes)));
+    db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
+               "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+               {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(s.lines + 1),
+                static_cast<std::int64_t>(p.last_line), s.bytes, static_cast<std::int64_t>(last_newline + 1), piece_sha,
+                static_cast<std::int64_t>(p.rows.size()),
+                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
+                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
+    s.bytes = static_cast<std::int64_t>(last_newline + 1);
+    s.lines = static_cast<std::int64_t>(p.last_line);
+    s.sha256 = sha256_of(bytes.substr(0, last_newline + 1));
+    s.rows += static_cast<std::int64_t>(p.rows.size());
+    if (!p.rows.empty()) s.last_time = p.rows.back().time;
+    save_source(db, path, s);
+    out.read.push_back(path + ": lines " + std::to_string(p.first_line) + ".." + std::to_string(p.last_line) + ", " +
+                       std::to_string(p.rows.size()) + " rows");
+    out.pieces.push_back(std::move(p));
+}
+
+// The folder's *.csv files not read before, in the order of their names;
+// one read before and changed since is refused.
+void read_folder(database& db, const std::string& folder, const std::string& header, std::int64_t pass,
+                 source_reading& out, std::string& first_header) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) throw runs_error(folder, 0, 0, "is not a folder");
+    std::vector<std::string> files;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+        if (e.is_regular_file() && e.path().extension() == ".csv") files.push_back(e.path().string());
+    }
+    if (ec) throw runs_error(folder, 0, 0, "cannot be listed: " + ec.message());
+    std::sort(files.begin(), files.end());
+    std::string head = header;
+    for (const std::string& file : files) {
+        const std::string name = fs::path(file).filename().string();
+        const std::string bytes = read_file(file);
+        const std::string sha = sha256_of(bytes);
+        if (const std::optional<source_state> before = source_of(db, name)) {
+            if (before->sha256 != sha) {
+                throw runs_error(file, 0, 0, "has changed since it was read (its SHA-256 differs): an export read is not "
+                                             "read again; --reread reads the folder again");
+            }
+            continue;
+        }
+        const std::optional<header_of_text> hd = find_header(bytes);
+        if (!hd) throw runs_error(file, 0, 0, "no header row: the first line that is not a comment must name the columns");
+        if (!head.empty() && hd->text != head) {
+            throw runs_error(file, hd->line, 0, "its columns are not those the store follows (" + head + ")");
+        }
+        head = hd->text;
+        if (first_header.empty()) first_header = head;
+        std::string body = bytes.substr(hd->end);
+        if (!body.empty() && body.back() != '\n') body += '\n';
+        piece p = checked_piece(file, hd->text, hd->line, body, hd->line + 1);
+        source_state s;
+        s.bytes = static_cast<std::int64_t>(bytes.size());
+        s.lines = static_cast<std::int64_t>(count_lines(bytes));
+        s.sha256 = sha;
+        s.rows = static_cast<std::int64_t>(p.rows.size());
+        if (!p.rows.empty()) s.last_time = p.rows.back().time;
+        save_source(db, name, s);
+        db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
+                   "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                   {next_id(db, "reads"), pass, name, static_cast<std::int64_t>(p.first_line),
+                    static_cast<std::int64_t>(p.last_line), std::int64_t{0}, s.bytes, sha, s.rows,
+                    p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
+                    p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
+        out.read.push_back(name + ": " + std::to_string(p.rows.size()) + " rows");
+        out.pieces.push_back(std::move(p));
+    }
+}
+
+// ---- The setup, kept as JSON ----
+
+json options_json(const monitor_options& o) {
+    json j;
+    j["window_ms"] = o.window_ms;
+    j["step_ms"] = o.step_ms;
+    j["a1"] = o.a1 ? json(*o.a1) : json(nullptr);
+    j["frozen_ms"] = o.frozen_ms;
+    j["spike_sigmas"] = o.spike_sigmas;
+    j["meter_sigma"] = o.meter_sigma;
+    j["balance_alpha"] = o.balance_alpha;
+    j["drift_alpha"] = o.drift_alpha;
+    j["min_segment"] = o.min_segment;
+    j["permutations"] = o.permutations;
+    j["seed"] = o.seed;
+    return j;
+}
+
+monitor_options options_of(const json& j) {
+    monitor_options o;
+    o.window_ms = j.at("window_ms").get<std::int64_t>();
+    o.step_ms = j.at("step_ms").get<std::int64_t>();
+    if (!j.at("a1").is_null()) o.a1 = j.at("a1").get<double>();
+    o.frozen_ms = j.at("frozen_ms").get<std::int64_t>();
+    o.spike_sigmas = j.at("spike_sigmas").get<double>();
+    o.meter_sigma = j.at("meter_sigma").get<std::array<double, setting_count>>();
+    o.balance_alpha = j.at("balance_alpha").get<double>();
+    o.drift_alpha = j.at("drift_alpha").get<double>();
+    o.min_segment = j.at("min_segment").get<int>();
+    o.permutations = j.at("permutations").get<int>();
+    o.seed = j.at("seed").get<std::uint64_t>();
+    return o;
+}
+
+std::optional<watch_setup> stored_setup(database& db) {
+    const std::optional<std::string> source = info(db, "source");
+    if (!source) return std::nullopt;
+    watch_setup s;
+    const json src = json::parse(*source);
+    s.source.path = src.at("path").get<std::string>();
+    s.source.folder = src.at("folder").get<bool>();
+    s.base = parse_case(info(db, "case").value_or("{}"), "the store's case");
+    s.options = options_of(json::parse(info(db, "options").value_or("{}")));
+    return s;
+}
+
+void save_setup(database& db, const watch_setup& s) {
+    set_info(db, "source", json{{"path", s.source.path}, {"folder", s.source.folder}}.dump());
+    set_info(db, "case", case_file_json(s.base).dump());
+    set_info(db, "options", options_json(s.options).dump());
+}
+
+// What differs between the setup given and the stored one, in words; empty: the same.
+std::string setup_difference(const watch_setup& stored, const watch_setup& given) {
+    if (stored.source.path != given.source.path || stored.source.folder != given.source.folder) {
+        return "the source (the store follows " + stored.source.path + ")";
+    }
+    if (case_file_json(stored.base) != case_file_json(given.base)) return "the case (the store's case is its first pass's)";
+    json a = options_json(stored.options), b = options_json(given.options);
+    // a1 estimated at the first pass is held since: not a difference.
+    if (!given.options.a1) b["a1"] = a["a1"];
+    for (auto it = a.begin(); it != a.end(); ++it) {
+        if (b.at(it.key()) != it.value()) return "the monitor's option " + it.key() + " (the store's: " + it.value().dump() + ")";
+    }
+    return {};
+}
+
+// ---- The history as stored, for the monitor ----
+
+// Every row before `cutoff`, as the CSV text of one history: the header,
+// then the rows day by day, read from the store as the parser asks.
+history stored_history(database& db, const std::string& name, const std::string& header, std::int64_t cutoff) {
+    std::vector<std::int64_t> days;
+    for (const database_row& r : db.query("SELECT day FROM history_days WHERE first_time < ? ORDER BY day", {cutoff})) {
+        days.push_back(r.integer(0));
+    }
+    std::size_t next_day = 0;
+    std::string buffer = header + "\n";
+    std::size_t at = 0;
+    const auto read = [&](char* to, std::size_t capacity) -> std::size_t {
+        std::size_t given = 0;
+        while (given < capacity) {
+            if (at == buffer.size()) {
+                if (next_day == days.size()) break;
+                const auto r = db.query("SELECT text FROM history_days WHERE day = ?", {days[next_day++]});
+                buffer.clear();
+                at = 0;
+                for (const stored_row& row : rows_of_day(inflated(r.front().text(0)))) {
+                    if (row.time < cutoff) buffer += row.text + "\n";
+                }
+                continue;
+            }
+            const std::size_t part = std::min(capacity - given, buffer.size() - at);
+            buffer.copy(to + given, part, at);
+            at += part;
+            given += part;
+        }
+        return given;
+    };
+    return history_of(read, name, false, 0, true);
+}
+
+// ---- Results ----
+
+json history_description(const monitor_problem& p) {
+    return {{"file", p.h.file},     {"sha256", p.h.sha256},        {"rows", p.h.rows()},
+            {"first", p.h.first_time()}, {"last", p.h.last_time()}, {"zoned", p.h.zoned},
+            {"spacing_ms", p.spacing_ms}, {"warnings", p.warnings}};
+}
+
+database_value cell_value(const column& c, std::size_t row) {
+    if (holds_text(c.kind)) return c.texts[row];
+    return c.numbers[row];
+}
+
+void store_results(database& db, const monitor_problem& p, const monitor_result& m, const build_info& build, std::int64_t pass,
+                   const monitor_result* before, watch_pass_report& report) {
+    db.execute("INSERT INTO result (id, history, bytes) VALUES (1, ?, ?) ON CONFLICT (id) DO UPDATE SET "
+               "history = excluded.history, bytes = excluded.bytes",
+               {history_description(p).dump(), database_blob{monitor_result_bytes(m)}});
+    // The windows: each one's row, and the pass that last changed it.
+    const auto window_bytes = [](const monitor_window& w) {
+        monitor_result one;
+        one.windows.push_back(w);
+        return monitor_result_bytes(one);
+    };
+    std::map<std::int64_t, std::string> old;
+    if (before != nullptr) {
+        for (const monitor_window& w : before->windows) old[w.start] = window_bytes(w);
+    }
+    std::map<std::int64_t, std::int64_t> changed_pass;
+    for (const database_row& r : db.query("SELECT start_ms, changed_pass FROM windows")) changed_pass[r.integer(0)] = r.integer(1);
+    db.execute("DELETE FROM windows");
+    const table t = monitor_table(monitor_report{&p, &m});
+    std::string names = "start_ms, end_ms, changed_pass", marks = "?, ?, ?";
+    for (const column& c : t.columns()) {
+        names += ", " + quoted(c.name);
+        marks += ", ?";
+    }
+    const std::string insert = "INSERT INTO windows (" + names + ") VALUES (" + marks + ")";
+    report.windows = m.windows.size();
+    for (std::size_t i = 0; i < m.windows.size(); ++i) {
+        const monitor_window& w = m.windows[i];
+        const std::string mine = window_bytes(w);
+        std::int64_t changed = pass;
+        const auto o = old.find(w.start);
+        if (o == old.end()) {
+            ++report.windows_new;
+        } else if (o->second != mine) {
+            ++report.windows_changed;
+        } else if (changed_pass.count(w.start)) {
+            changed = changed_pass[w.start];
+        }
+        std::vector<database_value> v{w.start, w.end, changed};
+        for (const column& c : t.columns()) v.push_back(cell_value(c, i));
+        db.execute(insert, v);
+    }
+    // The findings, as monitor's JSON writes them.
+    db.execute("DELETE FROM findings");
+    const ojson j = monitor_json(monitor_report{&p, &m}, build);
+    const auto put = [&](const std::string& kind, const ojson& items, const auto& span) {
+        std::int64_t seq = 0;
+        for (const auto& item : items) {
+            const auto [from, to] = span(static_cast<std::size_t>(seq));
+            db.execute("INSERT INTO findings (kind, seq, start_ms, end_ms, doc) VALUES (?, ?, ?, ?, ?)",
+                       {kind, seq, from, to, item.dump()});
+            ++seq;
+        }
+    };
+    using span_t = std::pair<database_value, database_value>;
+    put("drift", j.at("drifts"), [&](std::size_t k) { return span_t{m.drifts[k].time, m.drifts[k].time}; });
+    put("trend", j.at("trends"), [&](std::size_t k) { return span_t{m.trends[k].start, m.trends[k].end}; });
+    put("meter", j.at("meters"), [&](std::size_t k) { return span_t{m.meters[k].start, m.meters[k].end}; });
+    put("screening", j.at("screening"), [&](std::size_t) { return span_t{nullptr, nullptr}; });
+}
+
+// ---- Alerts ----
+
+struct condition {
+    std::string kind, subject, summary;
+    json evidence;
+    std::optional<std::int64_t> first_window, last_window;
+    bool wall_clock = false;  // its time is the wall clock's (no new data), not the history's
+};
+
+std::vector<condition> conditions_of(const monitor_result& m, const monitor_problem& p, const alert_settings& a,
+                                     std::optional<std::int64_t> last_lab, std::int64_t last_row, std::int64_t now) {
+    std::vector<condition> out;
+    const bool zoned = p.h.zoned;
+    const auto when = [&](std::int64_t t) { return timestamp_text(t, zoned); };
+    std::optional<std::int64_t> last_end;
+    std::size_t last_fitted = 0;
+    for (std::size_t i = 0; i < m.windows.size(); ++i) {
+        if (m.windows[i].fitted) last_fitted = i;
+    }
+    if (!m.windows.empty()) last_end = m.windows.back().end;
+    for (const drift& d : m.drifts) {
+        // A change stays firing for a while after it was found, then resolves.
+        if (d.window + static_cast<std::size_t>(a.change_hold_windows) + static_cast<std::size_t>(p.options.min_segment) <
+            m.windows.size()) {
+            continue;
+        }
+        const double pct = 100.0 * (d.ratio - 1.0);
+        out.push_back({"a2 changed", "a2 at " + when(d.time),
+                       "a2 changed by " + sig(pct, 2) + " % at " + when(d.time) + " (95 % interval of the ratio " +
+                           sig(d.lower, 3) + " .. " + sig(d.upper, 3) + ", p = " + sig(d.p_value, 2) + ")",
+                       json{{"time", when(d.time)}, {"ratio", d.ratio}, {"lower", d.lower}, {"upper", d.upper}, {"p_value", d.p_value}},
+                       d.time, d.time, false});
+    }
+    for (const a2_trend& t : m.trends) {
+        if (!last_end || t.end < m.windows[last_fitted].end) continue;  // over
+        out.push_back({"a2 trending", "a2",
+                       "a2 " + std::string(t.rate < 0 ? "declining" : "rising") + " by " + sig(100.0 * std::abs(t.rate), 2) +
+                           " % a day since " + when(t.start) + " (" + sig(t.from, 3) + " to " + sig(t.to, 3) + ")",
+                       json{{"start", when(t.start)}, {"end", when(t.end)}, {"rate_per_day", t.rate}, {"lower", t.lower},
+                            {"upper", t.upper}, {"from", t.from}, {"to", t.to}},
+                       t.start, t.end, false});
+    }
+    // The last tested window: a meter's span that reaches it is still open.
+    std::optional<std::int64_t> last_tested;
+    for (const monitor_window& w : m.windows) {
+        if (w.balance.tested) last_tested = w.end;
+    }
+    for (const bias_span& b : m.meters) {
+        if (!last_tested || b.end < *last_tested) continue;
+        out.push_back({"meter biased", b.column,
+                       b.column + " reads " + sig(100.0 * std::abs(b.bias), 2) + " % " + (b.bias > 0 ? "high" : "low") + " since " +
+                           when(b.start) + " (95 % interval " + sig(100.0 * b.lower, 2) + " .. " + sig(100.0 * b.upper, 2) + " %)",
+                       json{{"start", when(b.start)}, {"found", when(b.found)}, {"bias", b.bias}, {"lower", b.lower},
+                            {"upper", b.upper}, {"windows", b.windows}},
+                       b.start, b.end, false});
+    }
+    const std::int64_t followed_last = p.h.rows() > 0 ? p.h.last_time() : 0;
+    for (const column_screening& c : m.screening) {
+        if (c.stagnant.empty() || c.stagnant.back().end < followed_last) continue;
+        const time_span& s = c.stagnant.back();
+        out.push_back({"sensor frozen", c.column,
+                       c.column + " has repeated one value since " + when(s.start) + " (" + std::to_string(s.rows) + " rows)",
+                       json{{"start", when(s.start)}, {"rows", s.rows}}, s.start, s.end, false});
+    }
+    if (last_lab && last_row - *last_lab > a.lab_gap_ms) {
+        out.push_back({"no lab sample", "lab",
+                       "no lab sample since " + when(*last_lab) + " (" + span_words(last_row - *last_lab) + ")",
+                       json{{"last_sample", when(*last_lab)}, {"hours", static_cast<double>(last_row - *last_lab) / ms_per_hour}},
+                       std::nullopt, std::nullopt, false});
+    }
+    const std::int64_t stale = a.stale_ms > 0 ? a.stale_ms : 2 * p.options.window_ms;
+    if (now - last_row > stale) {
+        out.push_back({"no new data", "history",
+                       "no new row since " + when(last_row) + " (" + span_words(now - last_row) + " ago)",
+                       json{{"last_row", when(last_row)}}, std::nullopt, std::nullopt, true});
+    }
+    if (a.approach_below && !m.windows.empty()) {
+        const monitor_window& w = m.windows[last_fitted];
+        if (w.fitted && std::isfinite(w.approach) && w.approach < *a.approach_below) {
+            out.push_back({"approach low", "approach",
+                           "the approach to equilibrium is " + sig(w.approach, 3) + " in the window of " + when(w.start) +
+                               ", below " + sig(*a.approach_below, 3),
+                           json{{"window", when(w.start)}, {"approach", w.approach}, {"level", *a.approach_below}}, w.start,
+                           w.start, false});
+        }
+    }
+    return out;
+}
+
+alert_record alert_of(const database_row& r) {
+    alert_record a;
+    a.id = r.integer(0);
+    a.kind = r.text(1);
+    a.subject = r.text(2);
+    a.state = state_named(r.text(3));
+    a.since = r.integer(4);
+    a.fired = r.maybe_integer(5);
+    a.resolved = r.maybe_integer(6);
+    a.first_window = r.maybe_integer(7);
+    a.last_window = r.maybe_integer(8);
+    a.summary = r.text(9);
+    a.evidence = r.text(10);
+    return a;
+}
+
+const char* const alert_columns =
+    "id, kind, subject, state, since, fired, resolved, first_window, last_window, summary, evidence";
+
+database_value maybe(const std::optional<std::int64_t>& v) { return v ? database_value(*v) : database_value(nullptr); }
+
+void update_alerts(database& db, const std::vector<condition>& now_true, std::int64_t data_time, std::int64_t now,
+                   const alert_settings& a, const watch_pass_options& o, std::int64_t pass, bool zoned,
+                   watch_pass_report& report) {
+    std::vector<alert_record> open;
+    for (const database_row& r : db.query(std::string("SELECT ") + alert_columns + " FROM alerts WHERE state <> 'resolved'")) {
+        open.push_back(alert_of(r));
+    }
+    const auto event = [&](alert_record& rec, std::optional<alert_state> from, bool notify) {
+        const std::int64_t id = next_id(db, "alert_events");
+        db.execute("INSERT INTO alert_events (id, alert_id, pass, at, state, summary) VALUES (?, ?, ?, ?, ?, ?)",
+                   {id, rec.id, pass, now, std::string(alert_state_name(rec.state)), rec.summary});
+        if (notify) {
+            const std::string subject = "[urea-reactor] " + std::string(alert_state_name(rec.state)) + ": " + rec.kind + " — " + rec.subject;
+            const std::string text = rec.summary + "\n\nalert " + std::to_string(rec.id) + ", " + alert_state_name(rec.state) +
+                                     " at " + timestamp_text(now, true) + "\nevidence: " + rec.evidence + "\n";
+            ojson body;
+            body["id"] = "alert-" + std::to_string(rec.id) + "-" + alert_state_name(rec.state) + "-" + std::to_string(id);
+            body["alert"] = rec.id;
+            body["kind"] = rec.kind;
+            body["subject"] = rec.subject;
+            body["state"] = alert_state_name(rec.state);
+            body["summary"] = rec.summary;
+            body["since"] = timestamp_text(rec.since, zoned);
+            body["windows"] = {{"first", rec.first_window ? ojson(timestamp_text(*rec.first_window, zoned)) : ojson(nullptr)},
+                               {"last", rec.last_window ? ojson(timestamp_text(*rec.last_window, zoned)) : ojson(nullptr)}};
+            body["evidence"] = ojson::parse(rec.evidence);
+            for (const std::string& channel : o.channels) {
+                db.execute("INSERT INTO outbox (id, event_id, channel, message_id, subject, text, body, attempts, next_attempt) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, 0, ?)",
+                           {next_id(db, "outbox"), id, channel, body["id"].get<std::string>() + "-" + channel, subject, text,
+                            body.dump(), now});
+            }
+        }
+        report.changes.push_back({rec, from, notify});
+    };
+    std::set<std::int64_t> seen;
+    for (const condition& c : now_true) {
+        const std::int64_t at = c.wall_clock ? now : data_time;
+        auto it = std::find_if(open.begin(), open.end(), [&](const alert_record& r) { return r.kind == c.kind && r.subject == c.subject; });
+        if (it == open.end()) {
+            alert_record rec;
+            rec.id = next_id(db, "alerts");
+            rec.kind = c.kind;
+            rec.subject = c.subject;
+            rec.since = at;
+            rec.first_window = c.first_window;
+            rec.last_window = c.last_window;
+            rec.summary = c.summary;
+            rec.evidence = c.evidence.dump();
+            rec.state = a.pending_ms <= 0 ? alert_state::firing : alert_state::pending;
+            if (rec.state == alert_state::firing) rec.fired = now;
+            db.execute("INSERT INTO alerts (id, kind, subject, state, since, fired, resolved, first_window, last_window, summary, "
+                       "evidence, updated_pass) VALUES (?, ?, ?, ?, ?, ?, NULL, ?, ?, ?, ?, ?)",
+                       {rec.id, rec.kind, rec.subject, std::string(alert_state_name(rec.state)), rec.since, maybe(rec.fired),
+                        maybe(rec.first_window), maybe(rec.last_window), rec.summary, rec.evidence, pass});
+            seen.insert(rec.id);
+            event(rec, std::nullopt, rec.state == alert_state::firing);
+            continue;
+        }
+        alert_record& rec = *it;
+        seen.insert(rec.id);
+        const alert_state from = rec.state;
+        rec.summary = c.summary;
+        rec.evidence = c.evidence.dump();
+        rec.first_window = c.first_window;
+        rec.last_window = c.last_window;
+        if (rec.state == alert_state::pending && at - rec.since >= a.pending_ms) {
+            rec.state = alert_state::firing;
+            rec.fired = now;
+        }
+        db.execute("UPDATE alerts SET state = ?, fired = ?, first_window = ?, last_window = ?, summary = ?, evidence = ?, "
+                   "updated_pass = ? WHERE id = ?",
+                   {std::string(alert_state_name(rec.state)), maybe(rec.fired), maybe(rec.first_window), maybe(rec.last_window),
+                    rec.summary, rec.evidence, pass, rec.id});
+        if (rec.state != from) event(rec, from, true);
+    }
+    for (alert_record& rec : open) {
+        if (seen.count(rec.id)) continue;
+        const alert_state from = rec.state;
+        rec.state = alert_state::resolved;
+        rec.resolved = now;
+        db.execute("UPDATE alerts SET state = 'resolved', resolved = ?, updated_pass = ? WHERE id = ?", {now, pass, rec.id});
+        // A pending alert that never fired goes quietly.
+        event(rec, from, from == alert_state::firing);
+    }
+}
+
+}  // namespace
+
+// ---- The schema, opened ----
+
+void open_store_schema(database& db) {
+    database_transaction t(db);
+    if (!has_table(db, "store_info")) {
+        for (const char* sql : schema) {
+            std::string s = sql;
+            db.execute(s);
+        }
+        set_info(db, "schema_version", std::to_string(store_version));
+    }
+    const std::int64_t version = std::stoll(info(db, "schema_version").value_or("0"));
+    if (version > store_version) {
+        throw database_error("the store " + db.name() + " was made by a newer urea-reactor (its schema version " +
+                             std::to_string(version) + "; this build knows versions up to " + std::to_string(store_version) +
+                             "): use that build, or a new store");
+    }
+    if (version < 1) throw database_error("the store " + db.name() + " is not a store of urea-reactor watch");
+    // Migrations from older versions go here, one step at a time.
+    add_window_columns(db);
+    t.commit();
+}
+
+watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& given, const watch_pass_options& o,
+                             const std::function<monitor_result(monitor_problem&)>& follow) {
+    watch_pass_report report;
+    database_transaction t(db);
+    std::optional<watch_setup> setup = stored_setup(db);
+    if (!setup) {
+        if (!given) throw input_error("the store " + db.name() + " is empty: its first pass needs a SOURCE to follow");
+        setup = given;
+        save_setup(db, *setup);
+    } else if (given) {
+        const std::string differs = setup_difference(*setup, *given);
+        if (!differs.empty()) {
+            throw input_error("the store " + db.name() + " follows another setup: " + differs +
+                              "; a store keeps the setup of its first pass (a new store for another)");
+        }
+    }
+    report.pass = next_id(db, "passes");
+    if (o.reread) {
+        db.execute("DELETE FROM history_days");
+        db.execute("DELETE FROM sources");
+        db.execute("DELETE FROM reads");
+        db.execute("DELETE FROM store_info WHERE key IN ('cutoff', 'last_lab', 'header', 'zoned')");
+    }
+    std::string header = info(db, "header").value_or("");
+    const std::size_t header_line = static_cast<std::size_t>(std::stoll(info(db, "header_line").value_or("1")));
+    source_reading reading;
+    std::string first_header;
+    if (setup->source.folder) {
+        read_folder(db, setup->source.path, header, report.pass, reading, first_header);
+    } else {
+        read_growing(db, setup->source.path, header, header_line, report.pass, reading, first_header);
+    }
+    if (header.empty() && !first_header.empty()) {
+        header = first_header;
+        set_info(db, "header", header);
+        if (!setup->source.folder) {
+            const std::optional<header_of_text> hd = find_header(read_file(setup->source.path));
+            set_info(db, "header_line", std::to_string(hd ? hd->line : 1));
+        }
+    }
+    std::vector<new_row> rows;
+    std::optional<std::int64_t> last_lab;
+    if (const auto l = info(db, "last_lab")) last_lab = std::stoll(*l);
+    for (piece& p : reading.pieces) {
+        report.rows_read += p.rows.size();
+        if (p.last_lab) last_lab = last_lab ? std::max(*last_lab, *p.last_lab) : p.last_lab;
+        if (!p.rows.empty()) set_info(db, "zoned", p.zoned ? "1" : "0");
+        for (new_row& r : p.rows) rows.push_back(std::move(r));
+    }
+    report.read = reading.read;
+    report.zoned = info(db, "zoned").value_or("0") == "1";
+    if (last_lab) set_info(db, "last_lab", std::to_string(*last_lab));
+    const std::optional<std::int64_t> before_cutoff =
+        info(db, "cutoff") ? std::optional<std::int64_t>(std::stoll(*info(db, "cutoff"))) : std::nullopt;
+    const std::optional<std::int64_t> earliest = rows.empty() ? std::nullopt : merge_rows(db, std::move(rows), separator_of(header));
+    const std::optional<std::int64_t> last = last_stored_time(db);
+
+    // Every row up to the end of the last window complete.
+    std::optional<monitor_result> before;
+    if (!db.query("SELECT 1 FROM result").empty()) {
+        before = monitor_result_of(db.query("SELECT bytes FROM result WHERE id = 1").front().text(0));
+    }
+    std::optional<monitor_problem> problem;
+    std::optional<monitor_result> result = before;
+    if (last) {
+        const std::int64_t step = setup->options.step_ms > 0 ? setup->options.step_ms : setup->options.window_ms;
+        const std::int64_t cutoff = floor_div(*last, step) * step;
+        const bool reopened = earliest && before_cutoff && *earliest < *before_cutoff;
+        const bool grown = !before_cutoff || cutoff > *before_cutoff;
+        const auto first_row = db.query("SELECT MIN(first_time) FROM history_days").front().maybe_integer(0);
+        if ((reopened || grown || o.reread || !before) && first_row && *first_row < cutoff) {
+            history h = stored_history(db, setup->source.path, header, cutoff);
+            monitor_problem p = monitor_problem_of(std::move(h), setup->base, setup->options);
+            monitor_result m = follow(p);
+            // a1 estimated at the first pass, held from then on.
+            if (!setup->options.a1 && m.a1_how == monitor_result::a1_source::estimated) {
+                setup->options.a1 = m.a1;
+                save_setup(db, *setup);
+            }
+            store_results(db, p, m, o.build, report.pass, before ? &*before : nullptr, report);
+            set_info(db, "cutoff", std::to_string(cutoff));
+            report.followed = true;
+            report.cutoff = cutoff;
+            problem = std::move(p);
+            result = std::move(m);
+        } else {
+            report.cutoff = before_cutoff;
+            if (result) report.windows = result->windows.size();
+        }
+    }
+    // The alerts, from the result and the rows as they now stand.
+    if (result && last) {
+        monitor_problem shell;
+        if (!problem) {
+            const json hj = json::parse(db.query("SELECT history FROM result WHERE id = 1").front().text(0));
+            shell.h.zoned = hj.at("zoned").get<bool>();
+            auto spool = std::make_shared<history_spool>();
+            spool->rows = hj.at("rows").get<std::size_t>();
+            spool->first = hj.at("first").get<std::int64_t>();
+            spool->last = hj.at("last").get<std::int64_t>();
+            shell.h.spool = spool;
+            shell.options = setup->options;
+        }
+        const monitor_problem& p = problem ? *problem : shell;
+        const std::vector<condition> c = conditions_of(*result, p, o.alerts, last_lab, *last, o.now_ms);
+        update_alerts(db, c, report.cutoff.value_or(*last), o.now_ms, o.alerts, o, report.pass, p.h.zoned, report);
+    }
+    db.execute("INSERT INTO passes (id, at, rows_read, followed, cutoff, windows, windows_new, windows_changed) "
+               "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+               {report.pass, o.now_ms, static_cast<std::int64_t>(report.rows_read), std::int64_t{report.followed ? 1 : 0},
+                maybe(report.cutoff), static_cast<std::int64_t>(report.windows),
+                static_cast<std::int64_t>(report.windows_new), static_cast<std::int64_t>(report.windows_changed)});
+    if (!o.dry_run) t.commit();
+    return report;
+}
+
+watch_read read_store(database& db) {
+    watch_read out;
+    const std::optional<watch_setup> setup = stored_setup(db);
+    if (!setup) throw database_error("the store " + db.name() + " holds nothing yet: run watch SOURCE --store " + db.name() + " first");
+    out.setup = *setup;
+    out.problem.base = setup->base;
+    out.problem.options = setup->options;
+    const auto r = db.query("SELECT history, bytes FROM result WHERE id = 1");
+    if (!r.empty()) {
+        const json hj = json::parse(r.front().text(0));
+        out.problem.h.file = hj.at("file").get<std::string>();
+        out.problem.h.sha256 = hj.at("sha256").get<std::string>();
+        out.problem.h.zoned = hj.at("zoned").get<bool>();
+        auto spool = std::make_shared<history_spool>();
+        spool->rows = hj.at("rows").get<std::size_t>();
+        spool->first = hj.at("first").get<std::int64_t>();
+        spool->last = hj.at("last").get<std::int64_t>();
+        out.problem.h.spool = spool;
+        out.problem.spacing_ms = hj.at("spacing_ms").get<std::int64_t>();
+        out.problem.warnings = hj.at("warnings").get<std::vector<std::string>>();
+        out.result = monitor_result_of(r.front().text(1));
+        out.followed = true;
+    }
+    for (const database_row& a : db.query(std::string("SELECT ") + alert_columns + " FROM alerts ORDER BY id")) {
+        out.alerts.push_back(alert_of(a));
+    }
+    for (const database_row& x : db.query("SELECT name, first_line, last_line, rows, sha256 FROM reads ORDER BY id")) {
+        out.reads.push_back(x.text(0) + ": lines " + std::to_string(x.integer(1)) + ".." + std::to_string(x.integer(2)) + ", " +
+                            std::to_string(x.integer(3)) + " rows, SHA-256 " + x.text(4));
+    }
+    out.passes = db.query("SELECT COUNT(*) FROM passes").front().integer(0);
+    out.last_row = last_stored_time(db);
+    return out;
+}
+
+std::vector<outbox_entry> outbox_due(database& db, std::int64_t now_ms) {
+    std::vector<outbox_entry> out;
+    for (const database_row& r : db.query("SELECT id, channel, message_id, subject, text, body, attempts FROM outbox WHERE "
+                                          "delivered IS NULL AND given_up IS NULL AND next_attempt <= ? ORDER BY id",
+                                          {now_ms})) {
+        out.push_back({r.integer(0), r.text(1), r.text(2), r.text(3), r.text(4), r.text(5), r.integer(6)});
+    }
+    return out;
+}
+
+void outbox_record(database& db, std::int64_t id, bool delivered, bool permanent, const std::string& error,
+                   std::int64_t now_ms) {
+    database_transaction t(db);
+    if (delivered) {
+        db.execute("UPDATE outbox SET delivered = ?, attempts = attempts + 1, last_error = NULL WHERE id = ?", {now_ms, id});
+    } else {
+        const auto r = db.query("SELECT attempts FROM outbox WHERE id = ?", {id});
+        const std::int64_t attempts = r.empty() ? 0 : r.front().integer(0) + 1;
+        // 1, 2, 4 ... minutes, at most an hour; given up after 10 attempts.
+        const std::int64_t wait = std::min<std::int64_t>(ms_per_hour, ms_per_minute << std::min<std::int64_t>(attempts - 1, 6));
+        const bool give_up = permanent || attempts >= 10;
+        db.execute("UPDATE outbox SET attempts = ?, next_attempt = ?, last_error = ?, given_up = ? WHERE id = ?",
+                   {attempts, now_ms + wait, error, give_up ? database_value(now_ms) : database_value(nullptr), id});
+    }
+    t.commit();
+}
+
+}  // namespace workbench
