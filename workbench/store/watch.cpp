@@ -441,8 +441,9 @@ void read_growing(database& db, const std::string& path, const std::string& head
                                              " bytes): rows already followed cannot change; --reread reads it again from its start");
         }
         if (sha256_of(bytes.substr(0, static_cast<std::size_t>(s.bytes))) != s.sha256) {
-            // The first line that differs from what was read, named.
-            std::size_t line = 1;
+            // The piece read that differs, named by its first line (the
+            // header's when none does: it is before the rows).
+            std::size_t line = 1, last_line = 0;
             const auto reads = db.query("SELECT first_line, last_line, first_byte, end_byte, sha256 FROM reads WHERE name = ? "
                                         "ORDER BY first_byte",
                                         {path});
@@ -450,15 +451,15 @@ void read_growing(database& db, const std::string& path, const std::string& head
                 const auto from = static_cast<std::size_t>(r.integer(2)), to = static_cast<std::size_t>(r.integer(3));
                 if (sha256_of(bytes.substr(from, to - from)) != r.text(4)) {
                     line = static_cast<std::size_t>(r.integer(0));
-                    // Within the piece: the first line whose bytes differ
-                    // cannot be told from a hash of the piece; its first line named.
+                    last_line = static_cast<std::size_t>(r.integer(1));
                     break;
                 }
-                line = static_cast<std::size_t>(r.integer(1)) + 1;
             }
             throw runs_error(path, line, 0,
-                             "the rows read before have changed since (from about this line): rows already followed "
-                             "cannot change; --reread reads the file again from its start");
+                             (last_line > 0 ? "a row read before, on this line or after it up to line " + std::to_string(last_line) +
+                                                  ", has changed since"
+                                            : std::string("the header or a comment before it has changed since it was read")) +
+                                 ": rows already followed cannot change; --reread reads the file again from its start");
         }
     }
     std::size_t from = static_cast<std::size_t>(s.bytes);
@@ -494,11 +495,11 @@ void read_growing(database& db, const std::string& path, const std::string& head
         throw runs_error(path, p.rows.front().line, 0,
                          "a time not after the last row read before (" + timestamp_text(*s.last_time, p.zoned) + ")");
     }
-    const std::string piece_sha = sha256_of(bytes.substr(static_cast<std::size_t>(s.bytes), last_newline + 1 - static_cast<std::size_t>(s.bytes)));
+    const std::string piece_sha = sha256_of(body);
     db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
                "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-               {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(s.lines + 1),
-                static_cast<std::int64_t>(p.last_line), s.bytes, static_cast<std::int64_t>(last_newline + 1), piece_sha,
+               {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(p.first_line),
+                static_cast<std::int64_t>(p.last_line), static_cast<std::int64_t>(from), static_cast<std::int64_t>(last_newline + 1), piece_sha,
                 static_cast<std::int64_t>(p.rows.size()),
                 p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
                 p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
@@ -624,12 +625,19 @@ std::string setup_difference(const watch_setup& stored, const watch_setup& given
         return "the source (the store follows " + stored.source.path + ")";
     }
     if (case_file_json(stored.base) != case_file_json(given.base)) return "the case (the store's case is its first pass's)";
-    json a = options_json(stored.options), b = options_json(given.options);
-    // a1 estimated at the first pass is held since: not a difference.
-    if (!given.options.a1) b["a1"] = a["a1"];
-    for (auto it = a.begin(); it != a.end(); ++it) {
-        if (b.at(it.key()) != it.value()) return "the monitor's option " + it.key() + " (the store's: " + it.value().dump() + ")";
+    const monitor_options& a = stored.options;
+    const monitor_options& b = given.options;
+    std::string d;
+    const auto differ = [&](const std::string& what) { d += (d.empty() ? "" : ", ") + what; };
+    if (a.window_ms != b.window_ms) differ("--window " + duration_text(b.window_ms) + " (the store's: " + duration_text(a.window_ms) + ")");
+    if (a.step_ms != b.step_ms && a.window_ms == b.window_ms) {
+        differ("--step " + duration_text(b.step_ms) + " (the store's: " + duration_text(a.step_ms) + ")");
     }
+    if (a.frozen_ms != b.frozen_ms) differ("--frozen " + duration_text(b.frozen_ms) + " (the store's: " + duration_text(a.frozen_ms) + ")");
+    // a1 estimated at the first pass is held since: not a difference.
+    if (b.a1 && a.a1 != b.a1) differ("--fix a1=" + sig(*b.a1) + " (the store's: " + (a.a1 ? "a1=" + sig(*a.a1) : "estimated") + ")");
+    if (a.meter_sigma != b.meter_sigma) differ("--meter-sigma (not the store's)");
+    if (!d.empty()) return "the monitor's options: " + d;
     return {};
 }
 

@@ -1,0 +1,203 @@
+// `urea-reactor watch` as a plant's cron job runs it: a synthetic history
+// (made here by the real reactor) fed to a store in pieces, killed at random
+// moments, and compared with monitor over the same rows; what it must refuse.
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/synthetic_history.h"
+#include "cli/cli_fixture.h"
+#include "model/properties.h"
+#include "store/database.h"
+
+namespace {
+
+using cli_testing::outcome;
+using cli_testing::slurp;
+using WatchCli = cli_testing::cli_fixture;
+using json = nlohmann::json;
+using namespace workbench;
+
+// 16 days of hourly rows: a2 falls to 0.8 of itself on day 9, the CO2 meter
+// reads 5 % high from day 3 to day 7. Its lines, header and comments first.
+std::vector<std::string> history_lines() {
+    synthetic_history recipe;
+    recipe.days = 16;
+    recipe.step_day = 9.0;
+    recipe.co2_bias = synthetic_history::span{3.0, 7.0};
+    std::ostringstream out;
+    {
+        session lib(UREA_PLUGIN_PATH);
+        property_set props;
+        workbench_host h(lib, props);
+        write_synthetic_history(out, h, default_case(), recipe);
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string l; std::getline(in, l);) lines.push_back(l + "\n");
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines, std::size_t from, std::size_t to) {
+    std::string s;
+    for (std::size_t k = from; k < std::min(to, lines.size()); ++k) s += lines[k];
+    return s;
+}
+
+// What a store and a monitor agree on: the monitor's document without the
+// history's description, the build and the rows' line numbers (a store's
+// are its own history's).
+json comparable(json doc) {
+    json out;
+    for (const char* key : {"screening", "windows", "drifts", "trends", "meters", "summary", "a1", "notes"}) out[key] = doc[key];
+    for (json& w : out["windows"]) w.erase("first_line");
+    return out;
+}
+
+// The first line's index whose time is at or after `day` (days from the first row's midnight).
+std::size_t line_of_day(const std::vector<std::string>& lines, int day) {
+    std::size_t rows = 0;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k][0] == '#' || lines[k].rfind("time", 0) == 0) continue;
+        if (rows++ == static_cast<std::size_t>(24 * day)) return k;
+    }
+    return lines.size();
+}
+
+TEST_F(WatchCli, FedInPiecesTheStoreHoldsWhatMonitorFindsOverTheSameRows) {
+    const std::vector<std::string> lines = history_lines();
+    const std::string alerts = " --fix a1=1 --stale 10000d";
+    // Day by day, a row half written at the end of one piece.
+    write("grow.csv", joined(lines, 0, line_of_day(lines, 5)));
+    ASSERT_EQ(run("watch grow.csv --store s.db" + alerts).status, 0);
+    std::string part = lines[line_of_day(lines, 5)];
+    write("grow.csv", joined(lines, 0, line_of_day(lines, 5)) + part.substr(0, 20));
+    const outcome half = run("watch grow.csv --store s.db" + alerts);
+    ASSERT_EQ(half.status, 0) << half.err;
+    EXPECT_NE(half.out.find("nothing new"), std::string::npos) << half.out;
+    for (const int day : {6, 9, 12, 16}) {
+        write("grow.csv", joined(lines, 0, line_of_day(lines, day)));
+        const outcome o = run("watch grow.csv --store s.db" + alerts);
+        ASSERT_EQ(o.status, 0) << o.err;
+    }
+    const outcome stored = run("watch --store s.db --json --csv w.csv");
+    ASSERT_EQ(stored.status, 0) << stored.err;
+    const json doc = json::parse(stored.out);
+    // The last day is not complete until a row of the next one comes.
+    ASSERT_EQ(doc["windows"].size(), 15u);
+    EXPECT_EQ(doc["store"]["passes"], 6);
+
+    // monitor over the same rows; a store fed all at once.
+    write("all.csv", joined(lines, 0, line_of_day(lines, 15)));
+    const outcome m = run("monitor all.csv --fix a1=1 --json --csv m.csv");
+    ASSERT_EQ(m.status, 0) << m.err;
+    EXPECT_EQ(comparable(json::parse(m.out)), comparable(doc));
+    EXPECT_EQ(slurp(dir / "m.csv"), slurp(dir / "w.csv"));
+    write("all.csv", joined(lines, 0, lines.size()));
+    ASSERT_EQ(run("watch all.csv --store once.db" + alerts).status, 0);
+    const json once = json::parse(run("watch --store once.db --json").out);
+    EXPECT_EQ(comparable(once), comparable(doc));
+
+    // The a2 step and the meter's span named, the step alerted.
+    ASSERT_EQ(doc["drifts"].size(), 1u);
+    ASSERT_EQ(doc["meters"].size(), 1u);
+    EXPECT_EQ(doc["meters"][0]["column"], "feed_kmol_h.CO2");
+    bool changed = false;
+    for (const json& a : doc["alerts"]) changed |= a["kind"] == "a2 changed" && a["state"] == "firing";
+    EXPECT_TRUE(changed) << doc["alerts"].dump();
+}
+
+TEST_F(WatchCli, KilledAtRandomMomentsItLosesAndDuplicatesNothing) {
+    const std::vector<std::string> lines = history_lines();
+    const std::string args = " --store s.db --fix a1=1 --stale 10000d";
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> delay_ms(0, 250);
+    int killed = 0;
+    for (int day = 4; day <= 16; day += 1) {
+        write("grow.csv", joined(lines, 0, line_of_day(lines, day)));
+        for (int k = 0; k < 3; ++k) {
+            // kill -9 after a while: mid pass, or after it.
+            const std::string cmd = "cd '" + dir.string() + "' && ('" UREA_REACTOR "' watch grow.csv" + args +
+                                    " >/dev/null 2>&1 & p=$!; sleep " + std::to_string(delay_ms(random) / 1000.0) +
+                                    "; kill -9 $p 2>/dev/null && echo killed; wait $p) > kill.out 2>&1";
+            ASSERT_NE(std::system(cmd.c_str()), -1);
+            killed += slurp(dir / "kill.out").find("killed") != std::string::npos ? 1 : 0;
+        }
+        const outcome o = run("watch grow.csv" + args);
+        ASSERT_EQ(o.status, 0) << o.err;
+    }
+    EXPECT_GE(killed, 20);
+    write("all.csv", joined(lines, 0, lines.size()));
+    ASSERT_EQ(run("watch all.csv --store once.db --fix a1=1 --stale 10000d").status, 0);
+    const json a = json::parse(run("watch --store s.db --json").out), b = json::parse(run("watch --store once.db --json").out);
+    EXPECT_EQ(comparable(a), comparable(b));
+    // Each row once: the rows the store followed are the file's.
+    EXPECT_EQ(a["history"]["rows"], b["history"]["rows"]);
+    std::set<std::pair<std::string, std::string>> kinds;
+    for (const json& x : a["alerts"]) {
+        const bool first = kinds.insert({x["kind"].get<std::string>(), x["subject"].get<std::string>()}).second;
+        EXPECT_TRUE(first || x["state"] == "resolved") << x.dump();
+    }
+}
+
+TEST_F(WatchCli, RefusesWhatWouldMakeTheStoreWrong) {
+    const std::vector<std::string> lines = history_lines();
+    const std::size_t day3 = line_of_day(lines, 3);
+    write("grow.csv", joined(lines, 0, day3));
+    ASSERT_EQ(run("watch grow.csv --store s.db --fix a1=1").status, 0);
+
+    // Rows already followed changed: refused, the line named; --reread reads again.
+    std::vector<std::string> edited = lines;
+    edited[day3 - 10].replace(edited[day3 - 10].find(','), 1, ",1");
+    write("grow.csv", joined(edited, 0, day3 + 24));
+    const outcome changed = run("watch grow.csv --store s.db --fix a1=1");
+    EXPECT_EQ(changed.status, 2);
+    EXPECT_NE(changed.err.find("grow.csv:3:"), std::string::npos) << changed.err;
+    EXPECT_NE(changed.err.find("--reread"), std::string::npos) << changed.err;
+    const outcome reread = run("watch grow.csv --store s.db --fix a1=1 --reread");
+    EXPECT_EQ(reread.status, 0) << reread.err;
+
+    // A bad cell in the new rows: its line and column, nothing kept.
+    std::string bad = joined(edited, 0, day3 + 24) + lines[day3 + 24];
+    bad.replace(bad.rfind(",") + 1, 0, "x");
+    write("grow.csv", bad);
+    const outcome cell = run("watch grow.csv --store s.db --fix a1=1");
+    EXPECT_EQ(cell.status, 2);
+    EXPECT_NE(cell.err.find("grow.csv:" + std::to_string(day3 + 25) + ":"), std::string::npos) << cell.err;
+
+    // Another setup than the store's first pass.
+    write("grow.csv", joined(edited, 0, day3 + 24));
+    const outcome window = run("watch grow.csv --store s.db --fix a1=1 --window 12h");
+    EXPECT_EQ(window.status, 2);
+    EXPECT_NE(window.err.find("--window 12h (the store's: 24h)"), std::string::npos) << window.err;
+
+    // A second watcher.
+    const int fd = ::open((dir / "s.db.lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const outcome busy = run("watch grow.csv --store s.db --fix a1=1");
+    EXPECT_EQ(busy.status, 4);
+    EXPECT_NE(busy.err.find("another process"), std::string::npos) << busy.err;
+    ::close(fd);
+
+    // A store of a newer build.
+    {
+        const std::unique_ptr<database> db = open_database((dir / "s.db").string(), false);
+        database_transaction t(*db);
+        db->execute("UPDATE store_info SET value = '99' WHERE key = 'schema_version'");
+        t.commit();
+    }
+    const outcome newer = run("watch --store s.db --json");
+    EXPECT_EQ(newer.status, 2);
+    EXPECT_NE(newer.err.find("newer"), std::string::npos) << newer.err;
+}
+
+}  // namespace
