@@ -15,24 +15,6 @@ std::int64_t wall_clock_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-nlohmann::ordered_json alert_json(const alert_record& a, bool zoned) {
-    const auto t = [&](const std::optional<std::int64_t>& v) {
-        return v ? nlohmann::ordered_json(timestamp_text(*v, zoned)) : nlohmann::ordered_json(nullptr);
-    };
-    nlohmann::ordered_json j;
-    j["id"] = a.id;
-    j["kind"] = a.kind;
-    j["subject"] = a.subject;
-    j["state"] = alert_state_name(a.state);
-    j["since"] = timestamp_text(a.since, zoned);
-    j["fired"] = t(a.fired);
-    j["resolved"] = t(a.resolved);
-    j["windows"] = {{"first", t(a.first_window)}, {"last", t(a.last_window)}};
-    j["summary"] = a.summary;
-    j["evidence"] = nlohmann::ordered_json::parse(a.evidence);
-    return j;
-}
-
 void print_pass(std::ostream& out, const watch_pass_report& r, bool dry_run, bool zoned) {
     out << "Pass " << r.pass << (dry_run ? " (dry run: nothing kept, nothing sent)" : "") << ": ";
     if (r.read.empty()) {
@@ -77,18 +59,7 @@ int show_store(const invocation& in, database& db, const watch_job& job) {
     }
     files.commit();
     if (out.json) {
-        nlohmann::ordered_json j;
-        if (r.followed) {
-            j = monitor_json(report, build);
-        } else {
-            j["windows"] = nlohmann::ordered_json::array();
-        }
-        j["store"] = {{"name", db.name()}, {"kind", db.kind()}, {"passes", r.passes},
-                      {"last_row", r.last_row ? nlohmann::ordered_json(timestamp_text(*r.last_row, r.problem.h.zoned))
-                                              : nlohmann::ordered_json(nullptr)},
-                      {"reads", r.reads}};
-        j["alerts"] = nlohmann::ordered_json::array();
-        for (const alert_record& a : r.alerts) j["alerts"].push_back(alert_json(a, r.problem.h.zoned));
+        nlohmann::ordered_json j = store_json(db, r, build);
         said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {

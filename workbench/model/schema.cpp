@@ -247,6 +247,22 @@ constexpr std::array bias_span_fields = {
     schema_field{"bias95", "fraction", "the bias's 95 % interval: [lower, upper]", k::nested},
 };
 
+// An alert that watch raised over a plant's history (watch --json's alerts).
+constexpr std::array alert_fields = {
+    schema_field{"id", "", "the alert's number in its store", k::count},
+    schema_field{"kind", "", "a2 changed, a2 trending, meter biased, sensor frozen, no lab sample, no new data, approach low",
+          k::text},
+    schema_field{"subject", "", "what it is about: a2, a column's name, the lab, the history", k::text},
+    schema_field{"state", "", "pending, firing or resolved", k::text},
+    schema_field{"since", "", "when its condition was first seen", k::time},
+    schema_field{"fired", "", "when it fired; empty: not (yet)", k::time},
+    schema_field{"resolved", "", "when it was resolved; empty: open", k::time},
+    schema_field{"windows", "", "the first and the last window of its evidence: first, last", k::nested},
+    schema_field{"summary", "", "what it says, in words", k::text},
+    schema_field{"evidence", "", "the numbers behind it (a change's ratio and interval, a bias and its interval, ...)",
+          k::nested},
+};
+
 // What screening a history's column found (monitor --json's screening, by column).
 constexpr std::array screening_fields = {
     schema_field{"values", "", "cells with a number, before screening", k::count},
@@ -346,6 +362,7 @@ const std::vector<domain_type>& types() {
         {"trend", "where a rate factor moved steadily over a history (monitor --json)", trend_fields},
         {"meter bias span", "a meter or lab quantity that read wrong over a span of windows (monitor --json)",
          bias_span_fields},
+        {"alert", "an alert raised by watch over a plant's history (watch --json)", alert_fields},
     };
     return all;
 }

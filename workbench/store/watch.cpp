@@ -1123,6 +1123,41 @@ watch_read read_store(database& db) {
     return out;
 }
 
+nlohmann::ordered_json alert_json(const alert_record& a, bool zoned) {
+    const auto t = [&](const std::optional<std::int64_t>& v) { return v ? ojson(timestamp_text(*v, zoned)) : ojson(nullptr); };
+    ojson j;
+    j["id"] = a.id;
+    j["kind"] = a.kind;
+    j["subject"] = a.subject;
+    j["state"] = alert_state_name(a.state);
+    j["since"] = timestamp_text(a.since, zoned);
+    j["fired"] = t(a.fired);
+    j["resolved"] = t(a.resolved);
+    j["windows"] = {{"first", t(a.first_window)}, {"last", t(a.last_window)}};
+    j["summary"] = a.summary;
+    j["evidence"] = ojson::parse(a.evidence);
+    return j;
+}
+
+nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build) {
+    ojson j;
+    if (r.followed) {
+        j = monitor_json(monitor_report{&r.problem, &r.result}, build);
+    } else {
+        j["windows"] = ojson::array();
+    }
+    const bool zoned = r.problem.h.zoned;
+    j["store"] = {{"name", db.name()},
+                  {"kind", db.kind()},
+                  {"source", r.setup.source.path},
+                  {"passes", r.passes},
+                  {"last_row", r.last_row ? ojson(timestamp_text(*r.last_row, zoned)) : ojson(nullptr)},
+                  {"reads", r.reads}};
+    j["alerts"] = ojson::array();
+    for (const alert_record& a : r.alerts) j["alerts"].push_back(alert_json(a, zoned));
+    return j;
+}
+
 std::vector<outbox_entry> outbox_due(database& db, std::int64_t now_ms) {
     std::vector<outbox_entry> out;
     for (const database_row& r : db.query("SELECT id, channel, message_id, subject, text, body, attempts FROM outbox WHERE "

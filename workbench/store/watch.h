@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "analysis/monitor.h"
 #include "session/version.h"
 #include "store/database.h"
@@ -117,6 +119,14 @@ struct watch_read {
     std::optional<std::int64_t> last_row;  // the last row's time
 };
 watch_read read_store(database& db);
+
+// What a store holds as one JSON document: monitor --json's (the history,
+// windows, drifts, trends, meters, screening, ...; only `windows`, empty,
+// before a window was followed), then `store` (its name, kind, passes, last
+// row, provenance) and `alerts` (each with its kind, subject, state, times,
+// windows, summary and evidence).
+nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build);
+nlohmann::ordered_json alert_json(const alert_record& a, bool zoned);
 
 // The outbox: notices not yet delivered.
 struct outbox_entry {
