@@ -66,8 +66,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The workbench draws its plots with gnuplot, when asked to; its Python
   # module, built for one python3 minor version, gives results as numpy
-  # arrays, and data frames with pandas.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnuplot-nox | gnuplot")
+  # arrays, and data frames with pandas. Its alerts over TLS (smtps://,
+  # https://, STARTTLS) verify the server against the system's CA store.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnuplot-nox | gnuplot, ca-certificates")
   if(TARGET urea_reactor)
     string(REPLACE "." ";" python_version "${UREA_PYTHON_VERSION}")
     list(GET python_version 0 python_major)
