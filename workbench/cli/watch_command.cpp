@@ -136,6 +136,14 @@ int watch_command(const invocation& in) {
         }
         if (!job.outputs.json || job.every_ms > 0) print_pass(std::cout, report, job.dry_run, report.zoned);
         std::cout.flush();
+        if (!job.dry_run) {
+            const delivery_report d = deliver_outbox(*db, job.targets, wall_clock_ms());
+            if (d.delivered > 0 && !quiet()) std::cerr << "urea-reactor: " << d.delivered << " notices sent\n";
+            warn(d.errors);
+            if (d.waiting > 0) {
+                warn({std::to_string(d.waiting) + " notices wait for a channel not configured in this pass (--smtp, --webhook)"});
+            }
+        }
         if (job.every_ms <= 0) break;
         // A stop signal ends the process where it is (cli/signals.h): a pass
         // under way is rolled back by the database, not half kept.

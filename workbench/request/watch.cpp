@@ -42,13 +42,15 @@ watch_job check_watch(const watch_request& r, const notices& n) {
     if (r.smtp || !r.mail_to.empty() || r.mail_from) {
         if (!r.smtp) throw input_error(field("smtp"), "the mail server is needed to send alerts by e-mail (smtp://HOST:PORT)");
         if (r.mail_to.empty()) throw input_error(field("mail_to"), "at least one address to send the alerts to");
-        j.smtp = *r.smtp;
-        j.mail_from = r.mail_from.value_or("urea-reactor@localhost");
-        j.mail_to = r.mail_to;
+        mail_target mail{*r.smtp, r.mail_from.value_or("urea-reactor@localhost"), r.mail_to};
+        check_mail_target(mail);
+        j.targets.mail = mail;
         j.channels.push_back("email");
     }
     if (r.webhook) {
-        j.webhook = *r.webhook;
+        webhook_target w{*r.webhook};
+        check_webhook_target(w);
+        j.targets.webhook = w;
         j.channels.push_back("webhook");
     }
     if (!source) {

@@ -31,8 +31,7 @@ struct watch_job {
     std::int64_t every_ms = 0;
     bool reread = false, dry_run = false;
     alert_settings alerts;
-    std::string smtp, mail_from, webhook;
-    std::vector<std::string> mail_to;
+    delivery_targets targets;                  // those configured
     std::vector<std::string> channels;         // "email", "webhook": those configured
     checked_outputs outputs;
     std::string plugin;

@@ -89,9 +89,9 @@ const char* const schema[] = {
     "pass BIGINT NOT NULL, at BIGINT NOT NULL, state TEXT NOT NULL, summary TEXT NOT NULL)",
     // Each notice to send, once per channel; delivered, retried or given up.
     "CREATE TABLE outbox (id BIGINT PRIMARY KEY, event_id BIGINT NOT NULL REFERENCES alert_events (id), "
-    "channel TEXT NOT NULL, message_id TEXT NOT NULL UNIQUE, subject TEXT NOT NULL, text TEXT NOT NULL, "
+    "channel TEXT NOT NULL, message_id TEXT NOT NULL, subject TEXT NOT NULL, text TEXT NOT NULL, "
     "body TEXT NOT NULL, attempts BIGINT NOT NULL, next_attempt BIGINT NOT NULL, delivered BIGINT, "
-    "given_up BIGINT, last_error TEXT)",
+    "given_up BIGINT, last_error TEXT, UNIQUE (channel, message_id))",
 };
 
 std::optional<std::string> info(database& db, const std::string& key) {
@@ -889,7 +889,7 @@ void update_alerts(database& db, const std::vector<condition>& now_true, std::in
             for (const std::string& channel : o.channels) {
                 db.execute("INSERT INTO outbox (id, event_id, channel, message_id, subject, text, body, attempts, next_attempt) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, 0, ?)",
-                           {next_id(db, "outbox"), id, channel, body["id"].get<std::string>() + "-" + channel, subject, text,
+                           {next_id(db, "outbox"), id, channel, body["id"].get<std::string>(), subject, text,
                             body.dump(), now});
             }
         }
@@ -1183,6 +1183,35 @@ void outbox_record(database& db, std::int64_t id, bool delivered, bool permanent
                    {attempts, now_ms + wait, error, give_up ? database_value(now_ms) : database_value(nullptr), id});
     }
     t.commit();
+}
+
+}  // namespace workbench
+
+namespace workbench {
+
+delivery_report deliver_outbox(database& db, const delivery_targets& targets, std::int64_t now_ms) {
+    delivery_report r;
+    for (const outbox_entry& e : outbox_due(db, now_ms)) {
+        const alert_message m{e.message_id, e.subject, e.text, e.json};
+        delivery_outcome o;
+        if (e.channel == "email" && targets.mail) {
+            o = send_mail(*targets.mail, m, targets.timeout);
+        } else if (e.channel == "webhook" && targets.webhook) {
+            o = post_webhook(*targets.webhook, m, targets.timeout);
+        } else {
+            ++r.waiting;
+            continue;
+        }
+        outbox_record(db, e.id, o.delivered, o.permanent, o.error, now_ms);
+        if (o.delivered) {
+            ++r.delivered;
+            continue;
+        }
+        const bool gave_up = o.permanent || e.attempts + 1 >= 10;
+        ++(gave_up ? r.given_up : r.failed);
+        r.errors.push_back(e.channel + " " + e.message_id + ": " + o.error + (gave_up ? " (given up)" : " (tried again later)"));
+    }
+    return r;
 }
 
 }  // namespace workbench

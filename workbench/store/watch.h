@@ -10,6 +10,7 @@
 #ifndef UREA_WORKBENCH_STORE_WATCH_H
 #define UREA_WORKBENCH_STORE_WATCH_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/monitor.h"
+#include "notify/delivery.h"
 #include "session/version.h"
 #include "store/database.h"
 
@@ -142,6 +144,23 @@ std::vector<outbox_entry> outbox_due(database& db, std::int64_t now_ms);
 // wait, or given up when `permanent` or after 10 attempts). Its own transaction.
 void outbox_record(database& db, std::int64_t id, bool delivered, bool permanent, const std::string& error,
                    std::int64_t now_ms);
+
+// Where the notices go: those configured now (a notice of a channel not
+// configured waits in the outbox).
+struct delivery_targets {
+    std::optional<mail_target> mail;
+    std::optional<webhook_target> webhook;
+    std::chrono::milliseconds timeout{10000};
+};
+struct delivery_report {
+    std::size_t delivered = 0, failed = 0, given_up = 0, waiting = 0;
+    std::vector<std::string> errors;  // each failure, in words
+};
+// Sends each notice due, each recorded as it is sent (its own transaction):
+// a process that dies between sending and recording sends it again at the
+// next pass, with the same message id, which the receiver can tell (an
+// e-mail's Message-ID, a webhook's Idempotency-Key); none is lost.
+delivery_report deliver_outbox(database& db, const delivery_targets& targets, std::int64_t now_ms);
 
 }  // namespace workbench
 
