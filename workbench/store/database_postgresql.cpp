@@ -270,16 +270,15 @@ public:
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
         connection_->inhibit_reactivation(true);
 #pragma GCC diagnostic pop
-        // The server's notices (a ROLLBACK with nothing open) are not ours to print.
+        // The server's notices (a DROP TABLE IF EXISTS of nothing) are not
+        // ours to print.
         quiet_ = std::make_unique<pqxx::quiet_errorhandler>(*connection_);
         // Doubles printed in full (the server's default may have been
         // lowered); quotes as the statements here write them; bytes in hex;
         // a writer of another program waited for a little, as with SQLite.
-        run("SET extra_float_digits = 3");
-        run("SET standard_conforming_strings = on");
-        run("SET bytea_output = 'hex'");
-        run("SET client_encoding = 'UTF8'");
-        run("SET lock_timeout = '5s'");
+        run("SELECT set_config('extra_float_digits', '3', false), set_config('standard_conforming_strings', 'on', false),"
+            " set_config('bytea_output', 'hex', false), set_config('client_encoding', 'UTF8', false),"
+            " set_config('lock_timeout', '5s', false)");
     }
     ~postgresql_database() override {
         quiet_.reset();
