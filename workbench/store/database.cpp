@@ -130,10 +130,11 @@ private:
             if (sqlite3_prepare_v2(owner.db_, sql.c_str(), static_cast<int>(sql.size()), &s_, nullptr) != SQLITE_OK) {
                 owner.fail("cannot prepare a statement");
             }
-            if (static_cast<std::size_t>(sqlite3_bind_parameter_count(s_)) != params.size()) {
+            const int placeholders = sqlite3_bind_parameter_count(s_);
+            if (static_cast<std::size_t>(placeholders) != params.size()) {
                 sqlite3_finalize(s_);
                 throw std::logic_error("a statement given " + std::to_string(params.size()) + " values for its " +
-                                       std::to_string(sqlite3_bind_parameter_count(s_)) + " placeholders: " + sql);
+                                       std::to_string(placeholders) + " placeholders: " + sql);
             }
             for (std::size_t i = 0; i < params.size(); ++i) bind(static_cast<int>(i + 1), params[i]);
         }
