@@ -17,6 +17,8 @@
 #include <pybind11/stl.h>
 
 #include "binding.h"
+#include "report/monitor_report.h"
+#include "report/schema_report.h"
 #include "report/study_report.h"
 #include "urea_version.h"
 
@@ -334,6 +336,103 @@ monitor_output monitor_on(session& s, py::handle history, py::handle c, py::hand
     return o;
 }
 
+// One pass of watch over a store: what it read, followed and raised, as
+// JSON text (the module makes it a dict).
+std::string watch_on(session& s, py::handle source, const std::string& store, py::handle c, py::handle window,
+                     py::handle step, py::handle fix, py::handle meter_sigma, py::handle frozen, bool reread, bool dry_run,
+                     py::handle pending, py::handle lab_gap, py::handle stale, py::handle approach_below, py::handle smtp,
+                     py::handle mail_from, py::handle mail_to, py::handle webhook, py::handle jobs) {
+    watch_request r;
+    r.monitor.history.file = text_of(source).value_or("");
+    if (r.monitor.history.file.empty()) throw input_error("watch: a source to follow (a history file or a folder of exports)");
+    r.monitor.case_ = case_request_of(c);
+    r.monitor.window = duration_of(window);
+    r.monitor.step = duration_of(step);
+    r.monitor.frozen = duration_of(frozen);
+    r.monitor.fix = fix_of(fix);
+    r.monitor.meter_sigma = fix_of(meter_sigma);
+    r.store = store;
+    r.reread = reread;
+    r.dry_run = dry_run;
+    r.pending = duration_of(pending);
+    r.lab_gap = duration_of(lab_gap);
+    r.stale = duration_of(stale);
+    r.approach_below = text_of(approach_below);
+    r.smtp = text_of(smtp);
+    r.mail_from = text_of(mail_from);
+    for (const given_value& v : names_of(mail_to)) r.mail_to.push_back(v.text);
+    r.webhook = text_of(webhook);
+    collected w;
+    const watch_job job = check_watch(r, w.n);
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    return with_workers(s, python_workers(s, jobs, py::none(), py::none()), [&] {
+        std::unique_ptr<database> db;
+        try {
+            db = open_database(job.store, true);
+            open_store_schema(*db);
+        } catch (const database_error& e) {
+            throw input_error(e.what());
+        }
+        if (!db->try_lock()) throw input_error("the store " + db->name() + " is being watched by another process: one watcher to a store");
+        watch_pass_report rep;
+        try {
+            rep = watch_once(s, *db, job, build_of(s.plugin_path()), now);
+        } catch (const database_error& e) {
+            throw input_error(e.what());
+        }
+        nlohmann::ordered_json j;
+        j["pass"] = rep.pass;
+        j["read"] = rep.read;
+        j["rows_read"] = rep.rows_read;
+        j["followed"] = rep.followed;
+        j["followed_to"] = rep.cutoff ? nlohmann::ordered_json(timestamp_text(*rep.cutoff, rep.zoned)) : nlohmann::ordered_json(nullptr);
+        j["windows"] = rep.windows;
+        j["windows_new"] = rep.windows_new;
+        j["windows_changed"] = rep.windows_changed;
+        j["changes"] = nlohmann::ordered_json::array();
+        for (const alert_change& ch : rep.changes) {
+            nlohmann::ordered_json a = alert_json(ch.alert, rep.zoned);
+            a["from"] = ch.from ? nlohmann::ordered_json(alert_state_name(*ch.from)) : nlohmann::ordered_json(nullptr);
+            a["sent"] = ch.notify && !job.dry_run;
+            j["changes"].push_back(a);
+        }
+        if (!job.dry_run) {
+            const delivery_report d = deliver_outbox(*db, job.targets, now);
+            j["delivered"] = d.delivered;
+            j["delivery_errors"] = d.errors;
+        }
+        return j.dump();
+    });
+}
+
+// A store read back: the document `watch --store STORE --json` prints.
+std::string store_document(const std::string& store) {
+    try {
+        const std::unique_ptr<database> db = open_database(store, false);
+        open_store_schema(*db);
+        const watch_read r = read_store(*db);
+        nlohmann::ordered_json j = store_json(*db, r, build_of(plugin_or_default("")));
+        said(j);
+        return j.dump();
+    } catch (const database_error& e) {
+        throw input_error(e.what());
+    }
+}
+
+// Its windows as monitor's table (the command line's --csv).
+table store_windows(const std::string& store) {
+    try {
+        const std::unique_ptr<database> db = open_database(store, false);
+        open_store_schema(*db);
+        const watch_read r = read_store(*db);
+        return monitor_table(monitor_report{&r.problem, &r.result});
+    } catch (const database_error& e) {
+        throw input_error(e.what());
+    }
+}
+
 // ---- Each call twice: a Session's method and the module's function ----------------
 
 using session_class = py::class_<py_session, session_ptr>;
@@ -580,6 +679,19 @@ help(urea_reactor)).)",
              py::arg("cases") = py::none(), py::arg("estimate") = py::none(), py::arg("fix") = py::none(),
              py::arg("measure") = py::none(), py::arg("for_factor") = py::none(), py::arg("name") = "<table>",
              py::arg("jobs") = py::none(), py::arg("executor") = py::none(), py::arg("progress") = py::none());
+
+    def_call(m, session_type, "watch", &watch_on, "One pass of watch (see urea_reactor.watch).",
+             "One pass of watch over a store (see urea_reactor.watch): the pass's report as JSON text.",
+             py::arg("source"), py::arg("store"), py::arg("case") = py::none(), py::kw_only(),
+             py::arg("window") = py::none(), py::arg("step") = py::none(), py::arg("fix") = py::none(),
+             py::arg("meter_sigma") = py::none(), py::arg("frozen") = py::none(), py::arg("reread") = false,
+             py::arg("dry_run") = false, py::arg("pending") = py::none(), py::arg("lab_gap") = py::none(),
+             py::arg("stale") = py::none(), py::arg("approach_below") = py::none(), py::arg("smtp") = py::none(),
+             py::arg("mail_from") = py::none(), py::arg("mail_to") = py::none(), py::arg("webhook") = py::none(),
+             py::arg("jobs") = py::none());
+    m.def("_quantities", [] { return quantities_json().dump(); }, "Every type and its fields, as urea-reactor quantities --json.");
+    m.def("_store_document", &store_document, py::arg("store"), "What a store holds, as watch --store STORE --json prints it.");
+    m.def("_store_windows", &store_windows, py::arg("store"), "A store's windows, as monitor's table.");
 
     def_call(m, session_type, "monitor", &monitor_on, "A monitor of a plant history (see urea_reactor.monitor).",
              R"(Follows the reactor through a plant history: a2 window by window, the approach to equilibrium, the feed meters against the lab, and where a2 changed.

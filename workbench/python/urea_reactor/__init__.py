@@ -23,7 +23,7 @@ __all__ = [
     "Result", "FitResult", "SweepResult", "StudyResult", "EstimateResult", "Parameter", "DesignResult",
     "MonitorResult", "CheckResult",
     "InputError", "SolverError", "PluginError", "PlotError", "WorkerError", "ResourceError", "ExecutorLost",
-    "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check",
+    "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "watch", "Store",
     "results", "cores", "version", "build_info", "default_plugin_path", "session",
     "CaseGiven", "Duration", "EstimateGiven", "FilePath", "Plugin", "Progress", "Rows", "Values", "Vary",
     "__version__",
@@ -463,6 +463,199 @@ Example
 
 
 @checked_keywords
+@checked_keywords
+def watch(source: FilePath, store: Union[str, FilePath], case: CaseGiven = None, *, window: Duration = None,
+          step: Optional[Duration] = None, fix: Optional[Values] = None, meter_sigma: Optional[Values] = None,
+          frozen: Optional[Duration] = None, reread: bool = False, dry_run: bool = False,
+          pending: Optional[Duration] = None, lab_gap: Optional[Duration] = None, stale: Optional[Duration] = None,
+          approach_below: Optional[float] = None, smtp: Optional[str] = None, mail_from: Optional[str] = None,
+          mail_to: Union[None, str, Sequence[str]] = None, webhook: Optional[str] = None, jobs: Optional[int] = None,
+          plugin: Plugin = None) -> dict[str, Any]:
+    import json
+    import os
+    return json.loads(_core.watch(os.fspath(source), os.fspath(store), case, window=duration(window), step=duration(step),
+                                  fix=fix, meter_sigma=meter_sigma, frozen=duration(frozen), reread=reread,
+                                  dry_run=dry_run, pending=duration(pending), lab_gap=duration(lab_gap),
+                                  stale=duration(stale), approach_below=approach_below, smtp=smtp, mail_from=mail_from,
+                                  mail_to=mail_to, webhook=webhook, jobs=jobs, plugin=plugin))
+
+
+watch.__doc__ = _doc("""One pass of watch: what is new in a plant's history kept in a store, the monitor followed to the last complete window, the alerts raised and sent.
+
+As ``urea-reactor watch SOURCE --store STORE``: the case and the monitor's
+options are fixed at the store's first pass (given again, they must be the
+same); a row already read that changed is refused unless ``reread``.
+
+Parameters
+----------
+source : str or os.PathLike
+    A history file that grows (rows appended), or a folder of exports.
+store : str or os.PathLike
+    An SQLite file (made at the first pass) or ``postgresql://...``.
+case : Case, str or os.PathLike, optional
+    The base case, at the first pass.
+window, step, frozen : str or datetime.timedelta, optional
+    As for monitor(), at the first pass.
+fix, meter_sigma : dict or list of str, optional
+    As for monitor(), at the first pass.
+reread : bool, optional
+    Read the source again from its start.
+dry_run : bool, optional
+    Make the pass and report it; keep nothing, send nothing.
+pending, lab_gap, stale : str or datetime.timedelta, optional
+    How long an alert's condition holds before it fires (default 0); no
+    lab sample for longer than this (default "12h"); no new row for longer
+    than this (default two windows).
+approach_below : float, optional
+    Alert when the latest window's approach to equilibrium is below this.
+smtp, mail_from, mail_to, webhook : str, optional
+    Where the alerts are sent: an SMTP server's URL and the addresses, a
+    webhook's URL.
+jobs : int, optional
+    Worker processes for the window fits.
+plugin : str, os.PathLike or Session, optional
+    Another plug-in build.
+
+Returns
+-------
+dict
+    The pass: ``read`` (what was read), ``rows_read``, ``followed``,
+    ``followed_to``, ``windows``, ``windows_new``, ``windows_changed``,
+    ``changes`` (each alert's change of state), ``delivered``.
+
+Raises
+------
+InputError
+    A bad source (file, line and column), option or store; the store held
+    by another watcher.
+
+Example
+-------
+>>> p = ur.watch("plant.csv", "plant.db", fix={"a1": 1})  # doctest: +SKIP
+>>> p["windows_new"]  # doctest: +SKIP
+14
+""")
+
+
+class Store:
+    """A store that watch keeps: its windows, drifts, trends, meters and alerts as pandas DataFrames.
+
+    The windows have the command line's CSV columns, with their units and
+    meanings in ``attrs``; the others have the fields of ``urea-reactor
+    quantities`` (an interval ``[lower, upper]`` as two columns,
+    NAME_lower and NAME_upper). What the store holds is read when the Store
+    is made and again at ``refresh()``.
+
+    Parameters
+    ----------
+    store : str or os.PathLike
+        An SQLite file or ``postgresql://...``.
+
+    Raises
+    ------
+    InputError
+        No such store, or one of a newer build.
+
+    Example
+    -------
+    >>> s = ur.Store("plant.db")  # doctest: +SKIP
+    >>> s.alerts[s.alerts.state == "firing"]  # doctest: +SKIP
+    """
+
+    def __init__(self, store: Union[str, FilePath]) -> None:
+        import os
+        self.name = os.fspath(store)
+        self.document: dict[str, Any] = {}
+        self.refresh()
+
+    def refresh(self) -> "Store":
+        """Reads the store again (after a pass of watch).
+
+        Returns
+        -------
+        Store
+            This store.
+
+        Example
+        -------
+        >>> s.refresh().windows  # doctest: +SKIP
+        """
+        import json
+        self.document = json.loads(_core._store_document(self.name))
+        return self
+
+    @property
+    def windows(self) -> Any:
+        """The windows, one row each: monitor's --csv columns, start as the DatetimeIndex."""
+        if not self.document.get("windows"):
+            import pandas
+            return pandas.DataFrame()
+        return _core._store_windows(self.name).to_pandas()
+
+    @property
+    def drifts(self) -> Any:
+        """Where a2 changed: factor, time, ratio, ratio95_lower, ratio95_upper, p_value."""
+        return _frame(self.document.get("drifts", []), "drift")
+
+    @property
+    def trends(self) -> Any:
+        """Where a2 moved steadily: start, end, windows, from, to, rate_per_day and its interval."""
+        return _frame(self.document.get("trends", []), "trend")
+
+    @property
+    def meters(self) -> Any:
+        """The spans over which a meter or a lab quantity read wrong, with the bias and its interval."""
+        return _frame(self.document.get("meters", []), "meter bias span")
+
+    @property
+    def alerts(self) -> Any:
+        """Every alert, open and resolved: kind, subject, state, times, its windows, summary, evidence."""
+        return _frame(self.document.get("alerts", []), "alert")
+
+    def __repr__(self) -> str:
+        open_ = sum(1 for a in self.document.get("alerts", []) if a["state"] != "resolved")
+        return (f"Store({self.name!r}: {len(self.document.get('windows', []))} windows, "
+                f"{self.document.get('store', {}).get('passes', 0)} passes, {open_} open alerts)")
+
+
+def _frame(items: list[dict[str, Any]], type_name: str) -> Any:
+    """Items of a store's document as a DataFrame, with the type's units and meanings in attrs."""
+    import json
+    import pandas
+    fields = {t["name"]: t for t in json.loads(_core._quantities())["types"]}[type_name]["fields"]
+    declared = {f["name"]: f for f in fields}
+    rows = []
+    for item in items:
+        row: dict[str, Any] = {}
+        for key, value in item.items():
+            kind = declared.get(key, {}).get("kind")
+            if kind == "nested" and isinstance(value, list) and len(value) == 2:
+                row[key + "_lower"], row[key + "_upper"] = value
+            elif kind == "nested" and isinstance(value, dict) and key == "windows":
+                row["windows_first"], row["windows_last"] = value.get("first"), value.get("last")
+            else:
+                row[key] = value
+        rows.append(row)
+    names = []
+    for f in fields:
+        if f["kind"] == "nested" and f["name"] != "evidence":
+            names += [f["name"] + "_first", f["name"] + "_last"] if f["name"] == "windows" else \
+                [f["name"] + "_lower", f["name"] + "_upper"]
+        else:
+            names.append(f["name"])
+    frame = pandas.DataFrame(rows, columns=names)
+    for f in fields:
+        if f["kind"] == "time" and f["name"] in frame:
+            frame[f["name"]] = pandas.to_datetime(frame[f["name"]], utc=True)
+    units, meanings = {}, {}
+    for name in names:
+        base = name.rsplit("_", 1)[0] if name not in declared else name
+        units[name] = declared.get(base, {}).get("unit", "")
+        meanings[name] = declared.get(base, {}).get("meaning", "")
+    frame.attrs["units"], frame.attrs["meanings"] = units, meanings
+    return frame
+
+
 def check(plugin: Optional[FilePath] = None, timeout: float = 10.0) -> CheckResult:
     return _core.check(plugin, timeout)
 
@@ -627,7 +820,7 @@ def _as_method(function: Callable[..., Any]) -> Callable[..., Any]:
 
 
 # A Session's methods are the module's functions on it, with their checks.
-for _name in ("run", "fit", "sweep", "study", "estimate", "design", "monitor"):
+for _name in ("run", "fit", "sweep", "study", "estimate", "design", "monitor", "watch"):
     setattr(Session, _name, _as_method(globals()[_name]))
 # The extension's classes are documented as the package's.
 for _name in __all__:
