@@ -203,4 +203,79 @@ TEST_F(WatchCli, RefusesWhatWouldMakeTheStoreWrong) {
     EXPECT_NE(newer.err.find("newer"), std::string::npos) << newer.err;
 }
 
+TEST_F(WatchCli, AHistoriansReadingsFollowedAndALateLabSampleReopensItsWindow) {
+    const std::vector<std::string> lines = history_lines();
+    // The history in the historian's long form: a reading per cell, the
+    // outlet temperature in F; the 9th day's last lab sample held back.
+    std::vector<std::string> header;
+    {
+        std::istringstream h(lines[1]);
+        for (std::string c; std::getline(h, c, ',');) header.push_back(c == "" ? c : c.substr(0, c.find('\n')));
+    }
+    const std::unique_ptr<database> db = open_database((dir / "s.db").string(), true);
+    std::string held_time, held_value;
+    {
+        database_transaction t(*db);
+        db->execute("CREATE TABLE readings (id BIGINT PRIMARY KEY, time TEXT, tag TEXT, value DOUBLE PRECISION)");
+        std::int64_t id = 0;
+        const std::size_t late = line_of_day(lines, 9) - 4;  // a row with a lab sample on day 8 (every 4 h)
+        for (std::size_t k = 2; k < line_of_day(lines, 12); ++k) {
+            std::istringstream row(lines[k]);
+            std::vector<std::string> cells;
+            for (std::string c; std::getline(row, c, ',');) cells.push_back(c);
+            for (std::size_t c = 1; c < cells.size() && c < header.size(); ++c) {
+                std::string cell = cells[c];
+                if (!cell.empty() && cell.back() == '\n') cell.pop_back();
+                if (cell.empty()) continue;
+                double v = std::stod(cell);
+                if (header[c] == "outlet_temperature_C") v = v * 9.0 / 5.0 + 32.0;
+                if (k == late && header[c] == "w_UREA") {
+                    held_time = cells[0];
+                    held_value = cell;
+                    continue;
+                }
+                db->execute("INSERT INTO readings VALUES (?, ?, ?, ?)", {++id, cells[0], "PLANT." + header[c], v});
+            }
+        }
+        t.commit();
+    }
+    ASSERT_FALSE(held_time.empty());
+    std::string map = "tag,column,unit\n";
+    for (std::size_t c = 1; c < header.size(); ++c) {
+        map += "PLANT." + header[c] + "," + header[c] + "," + (header[c] == "outlet_temperature_C" ? "F" : "") + "\n";
+    }
+    write("tags.csv", map);
+    const std::string args = "watch --store s.db --readings readings --tag-map tags.csv --fix a1=1 --stale 10000d";
+    const outcome first = run(args);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.out.find("11 windows, 11 new"), std::string::npos) << first.out;
+
+    // The lab's sample comes late: its window is followed again.
+    {
+        database_transaction t(*db);
+        db->execute("INSERT INTO readings VALUES (?, ?, ?, ?)", {std::int64_t{1000000}, held_time, "PLANT.w_UREA", std::stod(held_value)});
+        t.commit();
+    }
+    const outcome late = run(args);
+    ASSERT_EQ(late.status, 0) << late.err;
+    EXPECT_NE(late.out.find("11 windows, 0 new,"), std::string::npos) << late.out;
+    EXPECT_EQ(late.out.find(" 0 changed"), std::string::npos) << late.out;
+    const json stored = json::parse(run("watch --store s.db --json").out);
+    write("h.csv", joined(lines, 0, line_of_day(lines, 11)));
+    const json m = json::parse(run("monitor h.csv --fix a1=1 --json").out);
+    ASSERT_EQ(stored["windows"].size(), m["windows"].size());
+    for (std::size_t i = 0; i < m["windows"].size(); ++i) {
+        EXPECT_EQ(stored["windows"][i]["lab_samples"], m["windows"][i]["lab_samples"]);
+        // The temperature read in F and converted: equal to its last bits or so.
+        EXPECT_NEAR(stored["windows"][i]["a2"]["value"].get<double>(), m["windows"][i]["a2"]["value"].get<double>(),
+                    1e-9 * m["windows"][i]["a2"]["value"].get<double>());
+    }
+    // A tag map in a unit its column cannot take: its line and column.
+    write("bad.csv", "tag,column,unit\nT,pressure_bar,C\n");
+    const outcome bad = run("watch --store b.db --readings readings --tag-map bad.csv");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.csv:2: the unit C is not one the column pressure_bar can be read in (bar, kPa, MPa)"),
+              std::string::npos) << bad.err;
+}
+
 }  // namespace

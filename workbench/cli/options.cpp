@@ -211,6 +211,12 @@ const std::vector<option_spec>& option_specs() {
         {"--store", "STORE", watch_cmd,
          "The store: an SQLite file (made at the first pass), or a PostgreSQL server, postgresql://USER@HOST/DATABASE",
          false, true},
+        {"--readings", "TABLE", watch_cmd,
+         "Follow a table of readings in the store's database instead of a SOURCE: a historian's long form, the "
+         "columns id (growing as readings are added), time, tag, value; each reading read once"},
+        {"--tag-map", "FILE", watch_cmd,
+         "The readings' tags as the history's columns: CSV with the columns tag, column, unit (C, F, K, bar, kPa, MPa, "
+         "kmol/h, kmol/s, mol/s, fraction, %)"},
         {"--every", "DURATION", watch_cmd, "Keep running: a pass each DURATION (without it, one pass, for cron or a timer)"},
         {"--reread", nullptr, watch_cmd,
          "Read the source again from its start (the rows kept are dropped), where rows already read have changed"},

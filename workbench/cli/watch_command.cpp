@@ -96,6 +96,8 @@ int watch_command(const invocation& in) {
     r.monitor.outputs = outputs_of(in);
     r.monitor.workers = workers_of(in);
     r.store = in.text("--store");
+    r.readings = text_of(in, "--readings");
+    r.tag_map = text_of(in, "--tag-map");
     r.every = text_of(in, "--every");
     r.reread = in.flag("--reread");
     r.dry_run = in.flag("--dry-run");

@@ -1,5 +1,7 @@
 #include "request/watch.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "base/text.h"
@@ -21,7 +23,21 @@ watch_job check_watch(const watch_request& r, const notices& n) {
     if (r.store.empty()) throw input_error(field("store"), "a store is needed: a file (plant.db) or postgresql://...");
     j.store = r.store;
     const monitor_request& m = r.monitor;
-    const bool source = !m.history.file.empty();
+    if (r.readings && !m.history.file.empty()) {
+        throw input_error(field("readings"), "instead of a SOURCE, not beside one: the store follows one source");
+    }
+    if (r.readings.has_value() != r.tag_map.has_value()) {
+        throw input_error(field(r.readings ? "tag_map" : "readings"),
+                          r.readings ? "the readings' tags as the history's columns: a CSV file of tag,column,unit"
+                                     : "belongs to a table of readings (--readings TABLE)");
+    }
+    if (r.readings) {
+        const std::string& name = *r.readings;
+        const bool identifier = !name.empty() && name.size() <= 63 && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_') &&
+                                std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+        if (!identifier) throw input_error(field("readings"), "a table's name: letters, digits and _ (got \"" + name + "\")");
+    }
+    const bool source = !m.history.file.empty() || r.readings.has_value();
     if (r.every) {
         if (!source) throw input_error(field("every"), "keeps a source followed: give the SOURCE");
         j.every_ms = parse_duration("every", *r.every);
@@ -67,12 +83,19 @@ watch_job check_watch(const watch_request& r, const notices& n) {
         warn_without_effect(m.case_, base.c, false, n);
         s.base = base.c;
         std::error_code ec;
-        s.source.path = m.history.file;
-        s.source.folder = std::filesystem::is_directory(m.history.file, ec);
+        if (r.readings) {
+            s.source.path = "readings " + *r.readings;
+            s.source.readings = *r.readings;
+            s.source.tags = read_tag_map(*r.tag_map);
+        } else {
+            s.source.path = m.history.file;
+            s.source.folder = std::filesystem::is_directory(m.history.file, ec);
+        }
         j.setup = s;
     }
     input_list more;
-    if (source) more.emplace_back("the source", m.history.file);
+    if (!m.history.file.empty()) more.emplace_back("the source", m.history.file);
+    if (r.tag_map) more.emplace_back("the tag map", *r.tag_map);
     if (!is_postgresql_url(r.store)) more.emplace_back("the store", r.store);
     j.outputs = check_outputs(m.outputs, inputs_of(m.case_, m.plugin, std::move(more)));
     j.plugin = plugin_or_default(m.plugin);

@@ -17,6 +17,8 @@ struct watch_request {
     // case and the monitor's options, the outputs, the workers.
     monitor_request monitor;
     std::string store;                         // a file, or postgresql://...
+    std::optional<std::string> readings;       // a table of readings in the store's database, instead of a source
+    std::optional<std::string> tag_map;        // its tags as columns (a CSV file)
     std::optional<std::string> every;          // a duration: keep running, a pass each
     bool reread = false, dry_run = false;
     std::optional<std::string> pending, lab_gap, stale;  // durations

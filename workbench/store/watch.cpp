@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "base/timestamps.h"
 #include "io/case_file.h"
+#include "io/runs_columns.h"
 #include "io/runs_file.h"
 #include "report/monitor_report.h"
 #include "store/result_cbor.h"
@@ -567,6 +568,103 @@ void read_folder(database& db, const std::string& folder, const std::string& hea
     }
 }
 
+// The new readings of a historian's table, one row per time.
+void read_readings(database& db, const watch_source& src, std::int64_t pass, source_reading& out, std::string& first_header) {
+    const std::string& table = src.readings;
+    std::vector<std::string> columns;
+    std::map<std::string, std::size_t> slot;  // by tag: the column's place
+    for (const tag_mapping& m : src.tags) {
+        const auto at = std::find(columns.begin(), columns.end(), m.column);
+        if (at == columns.end()) columns.push_back(m.column);
+    }
+    for (const tag_mapping& m : src.tags) {
+        slot[m.tag] = static_cast<std::size_t>(std::find(columns.begin(), columns.end(), m.column) - columns.begin());
+    }
+    std::string header = "time";
+    for (const std::string& c : columns) header += "," + c;
+    first_header = header;
+    const std::string name = "readings:" + table;
+    source_state s = source_of(db, name).value_or(source_state{});
+    std::map<std::int64_t, std::vector<double>> rows;
+    std::size_t unknown = 0, readings = 0;
+    std::int64_t last_id = s.bytes;
+    bool zoned = false;
+    for (const database_row& r : db.query("SELECT id, time, tag, value FROM " + table + " WHERE id > ? ORDER BY id", {s.bytes})) {
+        const std::int64_t id = r.integer(0);
+        last_id = std::max(last_id, id);
+        const auto m = std::find_if(src.tags.begin(), src.tags.end(), [&](const tag_mapping& x) { return x.tag == r.text(2); });
+        if (m == src.tags.end()) {
+            ++unknown;
+            continue;
+        }
+        const timestamp_read when = read_timestamp(r.text(1));
+        if (!when.error.empty()) {
+            throw runs_error(table, 0, 0, "the reading of id " + std::to_string(id) + ": its time: " + when.error + " (got \"" + r.text(1) + "\")");
+        }
+        zoned = zoned || when.zoned;
+        const double v = r.number(3);
+        std::vector<double>& row = rows[when.ms];
+        if (row.empty()) row.assign(columns.size(), NAN);
+        double& cell = row[slot[m->tag]];
+        const double converted = v * m->scale + m->offset;
+        if (!std::isnan(cell) && cell != converted) {
+            throw runs_error(table, 0, 0, "the reading of id " + std::to_string(id) + " (" + m->tag + " at " + r.text(1) +
+                                              ") differs from another of the same tag and time");
+        }
+        cell = converted;
+        ++readings;
+    }
+    if (readings == 0 && unknown == 0) return;
+    std::string body;
+    char number[40];
+    for (const auto& [ms, values] : rows) {
+        body += timestamp_text(ms, true);
+        for (const double v : values) {
+            body += ",";
+            if (!std::isnan(v)) {
+                std::snprintf(number, sizeof number, "%.17g", v);
+                body += number;
+            }
+        }
+        body += "\n";
+    }
+    piece p = rows.empty() ? piece{} : checked_piece(table, header, 1, body, 2);
+    p.file = table;
+    db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
+               "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+               {next_id(db, "reads"), pass, name, std::int64_t{0}, std::int64_t{0}, s.bytes, last_id, sha256_of(body),
+                static_cast<std::int64_t>(p.rows.size()),
+                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
+                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
+    s.bytes = last_id;
+    s.rows += static_cast<std::int64_t>(p.rows.size());
+    s.sha256 = "";
+    if (!p.rows.empty()) s.last_time = std::max(s.last_time.value_or(p.rows.back().time), p.rows.back().time);
+    save_source(db, name, s);
+    out.read.push_back(table + ": readings " + std::to_string(readings) + " (ids to " + std::to_string(last_id) + "), " +
+                       std::to_string(p.rows.size()) + " times" +
+                       (unknown > 0 ? ", " + std::to_string(unknown) + " of tags not in the tag map left out" : ""));
+    (void)zoned;
+    out.pieces.push_back(std::move(p));
+}
+
+std::vector<tag_mapping> tag_map_of(const json& j) {
+    std::vector<tag_mapping> tags;
+    for (const json& x : j) {
+        tags.push_back({x.at("tag").get<std::string>(), x.at("column").get<std::string>(), x.at("unit").get<std::string>(),
+                        x.at("scale").get<double>(), x.at("offset").get<double>()});
+    }
+    return tags;
+}
+
+json tag_map_json(const std::vector<tag_mapping>& tags) {
+    json j = json::array();
+    for (const tag_mapping& m : tags) {
+        j.push_back({{"tag", m.tag}, {"column", m.column}, {"unit", m.unit}, {"scale", m.scale}, {"offset", m.offset}});
+    }
+    return j;
+}
+
 // ---- The setup, kept as JSON ----
 
 json options_json(const monitor_options& o) {
@@ -608,22 +706,34 @@ std::optional<watch_setup> stored_setup(database& db) {
     const json src = json::parse(*source);
     s.source.path = src.at("path").get<std::string>();
     s.source.folder = src.at("folder").get<bool>();
+    if (src.contains("readings")) {
+        s.source.readings = src.at("readings").get<std::string>();
+        s.source.tags = tag_map_of(src.at("tags"));
+    }
     s.base = parse_case(info(db, "case").value_or("{}"), "the store's case");
     s.options = options_of(json::parse(info(db, "options").value_or("{}")));
     return s;
 }
 
 void save_setup(database& db, const watch_setup& s) {
-    set_info(db, "source", json{{"path", s.source.path}, {"folder", s.source.folder}}.dump());
+    json src{{"path", s.source.path}, {"folder", s.source.folder}};
+    if (!s.source.readings.empty()) {
+        src["readings"] = s.source.readings;
+        src["tags"] = tag_map_json(s.source.tags);
+    }
+    set_info(db, "source", src.dump());
     set_info(db, "case", case_file_json(s.base).dump());
     set_info(db, "options", options_json(s.options).dump());
 }
 
 // What differs between the setup given and the stored one, in words; empty: the same.
 std::string setup_difference(const watch_setup& stored, const watch_setup& given) {
-    if (stored.source.path != given.source.path || stored.source.folder != given.source.folder) {
-        return "the source (the store follows " + stored.source.path + ")";
+    if (stored.source.path != given.source.path || stored.source.folder != given.source.folder ||
+        stored.source.readings != given.source.readings) {
+        return "the source (the store follows " +
+               (stored.source.readings.empty() ? stored.source.path : "the readings of " + stored.source.readings) + ")";
     }
+    if (tag_map_json(stored.source.tags) != tag_map_json(given.source.tags)) return "the tag map (the store's is its first pass's)";
     if (case_file_json(stored.base) != case_file_json(given.base)) return "the case (the store's case is its first pass's)";
     const monitor_options& a = stored.options;
     const monitor_options& b = given.options;
@@ -999,7 +1109,9 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
     const std::size_t header_line = static_cast<std::size_t>(std::stoll(info(db, "header_line").value_or("1")));
     source_reading reading;
     std::string first_header;
-    if (setup->source.folder) {
+    if (!setup->source.readings.empty()) {
+        read_readings(db, setup->source, report.pass, reading, first_header);
+    } else if (setup->source.folder) {
         read_folder(db, setup->source.path, header, report.pass, reading, first_header);
     } else {
         read_growing(db, setup->source.path, header, header_line, report.pass, reading, first_header);
@@ -1007,7 +1119,7 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
     if (header.empty() && !first_header.empty()) {
         header = first_header;
         set_info(db, "header", header);
-        if (!setup->source.folder) {
+        if (!setup->source.folder && setup->source.readings.empty()) {
             const std::optional<header_of_text> hd = find_header(read_file(setup->source.path));
             set_info(db, "header_line", std::to_string(hd ? hd->line : 1));
         }
@@ -1121,6 +1233,62 @@ watch_read read_store(database& db) {
     out.passes = db.query("SELECT COUNT(*) FROM passes").front().integer(0);
     out.last_row = last_stored_time(db);
     return out;
+}
+
+std::vector<tag_mapping> read_tag_map(const std::string& path) {
+    const csv_table t = csv_records(read_file(path), path);
+    const csv_record& head = table_header(t.records, path);
+    std::size_t tag_at = SIZE_MAX, column_at = SIZE_MAX, unit_at = SIZE_MAX;
+    for (std::size_t k = 0; k < head.cells.size(); ++k) {
+        const std::string c = trimmed_cell(head.cells[k]);
+        if (c == "tag") tag_at = k;
+        if (c == "column") column_at = k;
+        if (c == "unit") unit_at = k;
+    }
+    if (tag_at == SIZE_MAX || column_at == SIZE_MAX) {
+        throw runs_error(path, head.line, 0, "a tag map's header names the columns tag, column and (optionally) unit");
+    }
+    // The readings' units each column may be given in, as (unit, scale, offset) to the column's own.
+    struct conversion {
+        const char* unit;
+        double scale, offset;
+    };
+    const auto units_of = [](const std::string& column) -> std::vector<conversion> {
+        if (column.size() > 2 && column.compare(column.size() - 2, 2, "_C") == 0) {
+            return {{"C", 1, 0}, {"degC", 1, 0}, {"F", 5.0 / 9.0, -32.0 * 5.0 / 9.0}, {"degF", 5.0 / 9.0, -32.0 * 5.0 / 9.0},
+                    {"K", 1, -273.15}};
+        }
+        if (column == "pressure_bar") return {{"bar", 1, 0}, {"kPa", 0.01, 0}, {"MPa", 10, 0}};
+        if (column.rfind("feed_kmol_h.", 0) == 0) return {{"kmol/h", 1, 0}, {"kmol/s", 3600, 0}, {"mol/s", 3.6, 0}};
+        if (column.rfind("w_", 0) == 0 || column.rfind("co2_conversion", 0) == 0) return {{"fraction", 1, 0}, {"%", 0.01, 0}};
+        return {};
+    };
+    std::vector<tag_mapping> tags;
+    for (std::size_t r = 1; r < t.records.size(); ++r) {
+        const csv_record& rec = t.records[r];
+        const auto cell = [&](std::size_t k) { return k < rec.cells.size() ? trimmed_cell(rec.cells[k]) : std::string(); };
+        tag_mapping m{cell(tag_at), cell(column_at), unit_at == SIZE_MAX ? std::string() : cell(unit_at)};
+        if (m.tag.empty() || m.column.empty()) throw runs_error(path, rec.line, 0, "a tag and its column are needed");
+        if (std::any_of(tags.begin(), tags.end(), [&](const tag_mapping& x) { return x.tag == m.tag; })) {
+            throw runs_error(path, rec.line, tag_at + 1, "the tag " + m.tag + " mapped twice");
+        }
+        if (!m.unit.empty()) {
+            const std::vector<conversion> units = units_of(m.column);
+            const auto u = std::find_if(units.begin(), units.end(), [&](const conversion& c) { return m.unit == c.unit; });
+            if (u == units.end()) {
+                std::string known;
+                for (const conversion& c : units) known += (known.empty() ? "" : ", ") + std::string(c.unit);
+                throw runs_error(path, rec.line, unit_at + 1,
+                                 "the unit " + m.unit + " is not one the column " + m.column + " can be read in" +
+                                     (known.empty() ? " (it takes its own only: leave the unit empty)" : " (" + known + ")"));
+            }
+            m.scale = u->scale;
+            m.offset = u->offset;
+        }
+        tags.push_back(m);
+    }
+    if (tags.empty()) throw runs_error(path, head.line, 0, "no tag mapped: each row maps a tag to a history's column");
+    return tags;
 }
 
 nlohmann::ordered_json alert_json(const alert_record& a, bool zoned) {

@@ -27,12 +27,29 @@
 
 namespace workbench {
 
-// Where the rows come from: a history file that grows (rows appended), or a
-// folder whose *.csv files are exports, each read once.
+// A historian's tag as a history's column: its readings' unit converted to
+// the column's (value * scale + offset).
+struct tag_mapping {
+    std::string tag, column, unit;
+    double scale = 1.0, offset = 0.0;
+};
+
+// Where the rows come from: a history file that grows (rows appended), a
+// folder whose *.csv files are exports, each read once, or a table of
+// readings in the store's database in a historian's long form (id, time,
+// tag, value: each reading once, by its id, which grows as they are added),
+// its tags mapped to columns.
 struct watch_source {
     std::string path;
     bool folder = false;
+    std::string readings;              // the readings' table; empty: a file or a folder
+    std::vector<tag_mapping> tags;
 };
+
+// A tag map file: CSV with the columns tag, column, unit (a reading's unit:
+// C, F, K; bar, kPa, MPa; kmol/h, kmol/s, mol/s; fraction, %; or empty for
+// the column's own). Throws runs_error naming the file, line and column.
+std::vector<tag_mapping> read_tag_map(const std::string& path);
 
 // What a store follows, fixed at its first pass.
 struct watch_setup {
