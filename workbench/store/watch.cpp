@@ -307,7 +307,12 @@ std::optional<std::int64_t> last_stored_time(database& db) {
 
 // ---- Reading a source ----
 
-std::string sha256_of(const std::string& bytes) { return sha256_hex(bytes); }
+// Without copying the bytes (a history may be tens of megabytes).
+std::string sha256_of(std::string_view bytes) {
+    sha256_stream s;
+    s.add(bytes.data(), bytes.size());
+    return s.hex();
+}
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -423,11 +428,15 @@ void save_source(database& db, const std::string& name, const source_state& s) {
 
 std::size_t count_lines(std::string_view s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
 
-// What the pass read.
+// What the pass read: each piece handed on as it is read (merged into the
+// store), so that a long piece is held a part at a time.
 struct source_reading {
-    std::vector<piece> pieces;
+    std::function<void(piece&)> take;
     std::vector<std::string> read;  // in words
 };
+
+// A growing file's new lines are read in parts of this many lines.
+constexpr std::size_t lines_per_part = 50000;
 
 // The new whole lines of a growing file: refused when what was read before changed.
 void read_growing(database& db, const std::string& path, const std::string& header, std::size_t header_line,
@@ -441,7 +450,7 @@ void read_growing(database& db, const std::string& path, const std::string& head
                                              std::to_string(s.bytes) +
                                              " bytes): rows already followed cannot change; --reread reads it again from its start");
         }
-        if (sha256_of(bytes.substr(0, static_cast<std::size_t>(s.bytes))) != s.sha256) {
+        if (sha256_of(std::string_view(bytes).substr(0, static_cast<std::size_t>(s.bytes))) != s.sha256) {
             // The piece read that differs, named by its first line (the
             // header's when none does: it is before the rows).
             std::size_t line = 1, last_line = 0;
@@ -450,7 +459,7 @@ void read_growing(database& db, const std::string& path, const std::string& head
                                         {path});
             for (const database_row& r : reads) {
                 const auto from = static_cast<std::size_t>(r.integer(2)), to = static_cast<std::size_t>(r.integer(3));
-                if (sha256_of(bytes.substr(from, to - from)) != r.text(4)) {
+                if (sha256_of(std::string_view(bytes).substr(from, to - from)) != r.text(4)) {
                     line = static_cast<std::size_t>(r.integer(0));
                     last_line = static_cast<std::size_t>(r.integer(1));
                     break;
@@ -485,34 +494,46 @@ void read_growing(database& db, const std::string& path, const std::string& head
         if (!before) {
             s.bytes = static_cast<std::int64_t>(from);
             s.lines = static_cast<std::int64_t>(first_line - 1);
-            s.sha256 = sha256_of(bytes.substr(0, from));
+            s.sha256 = sha256_of(std::string_view(bytes).substr(0, from));
             save_source(db, path, s);
         }
         return;
     }
-    const std::string body = bytes.substr(from, last_newline + 1 - from);
-    piece p = checked_piece(path, head, head_line, body, first_line);
-    if (!p.rows.empty() && s.last_time && p.rows.front().time <= *s.last_time) {
-        throw runs_error(path, p.rows.front().line, 0,
-                         "a time not after the last row read before (" + timestamp_text(*s.last_time, p.zoned) + ")");
+    const std::string_view body(bytes.data() + from, last_newline + 1 - from);
+    std::size_t rows = 0, line = first_line, last_line = first_line;
+    std::optional<std::int64_t> first_time, last_time = s.last_time;
+    for (std::size_t at = 0; at < body.size();) {
+        std::size_t end = at;
+        for (std::size_t n = 0; n < lines_per_part && end < body.size(); ++n) end = body.find('\n', end) + 1;
+        piece p = checked_piece(path, head, head_line, std::string(body.substr(at, end - at)), line);
+        if (!p.rows.empty() && last_time && p.rows.front().time <= *last_time) {
+            throw runs_error(path, p.rows.front().line, 0,
+                             "a time not after the row before (" + timestamp_text(*last_time, p.zoned) + ")");
+        }
+        rows += p.rows.size();
+        last_line = p.last_line;
+        if (!p.rows.empty()) {
+            if (!first_time) first_time = p.rows.front().time;
+            last_time = p.rows.back().time;
+        }
+        line = p.last_line + 1;
+        at = end;
+        out.take(p);
     }
-    const std::string piece_sha = sha256_of(body);
     db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
                "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-               {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(p.first_line),
-                static_cast<std::int64_t>(p.last_line), static_cast<std::int64_t>(from), static_cast<std::int64_t>(last_newline + 1), piece_sha,
-                static_cast<std::int64_t>(p.rows.size()),
-                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
-                p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
+               {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(first_line), static_cast<std::int64_t>(last_line),
+                static_cast<std::int64_t>(from), static_cast<std::int64_t>(last_newline + 1), sha256_of(body),
+                static_cast<std::int64_t>(rows), first_time ? database_value(*first_time) : database_value(nullptr),
+                rows > 0 ? database_value(*last_time) : database_value(nullptr)});
     s.bytes = static_cast<std::int64_t>(last_newline + 1);
-    s.lines = static_cast<std::int64_t>(p.last_line);
-    s.sha256 = sha256_of(bytes.substr(0, last_newline + 1));
-    s.rows += static_cast<std::int64_t>(p.rows.size());
-    if (!p.rows.empty()) s.last_time = p.rows.back().time;
+    s.lines = static_cast<std::int64_t>(last_line);
+    s.sha256 = sha256_of(std::string_view(bytes).substr(0, last_newline + 1));
+    s.rows += static_cast<std::int64_t>(rows);
+    s.last_time = last_time;
     save_source(db, path, s);
-    out.read.push_back(path + ": lines " + std::to_string(p.first_line) + ".." + std::to_string(p.last_line) + ", " +
-                       std::to_string(p.rows.size()) + " rows");
-    out.pieces.push_back(std::move(p));
+    out.read.push_back(path + ": lines " + std::to_string(first_line) + ".." + std::to_string(last_line) + ", " +
+                       std::to_string(rows) + " rows");
 }
 
 // The folder's *.csv files not read before, in the order of their names;
@@ -564,7 +585,7 @@ void read_folder(database& db, const std::string& folder, const std::string& hea
                     p.rows.empty() ? database_value(nullptr) : database_value(p.rows.front().time),
                     p.rows.empty() ? database_value(nullptr) : database_value(p.rows.back().time)});
         out.read.push_back(name + ": " + std::to_string(p.rows.size()) + " rows");
-        out.pieces.push_back(std::move(p));
+        out.take(p);
     }
 }
 
@@ -645,7 +666,7 @@ void read_readings(database& db, const watch_source& src, std::int64_t pass, sou
                        std::to_string(p.rows.size()) + " times" +
                        (unknown > 0 ? ", " + std::to_string(unknown) + " of tags not in the tag map left out" : ""));
     (void)zoned;
-    out.pieces.push_back(std::move(p));
+    out.take(p);
 }
 
 std::vector<tag_mapping> tag_map_of(const json& j) {
@@ -1107,8 +1128,18 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
     }
     std::string header = info(db, "header").value_or("");
     const std::size_t header_line = static_cast<std::size_t>(std::stoll(info(db, "header_line").value_or("1")));
-    source_reading reading;
     std::string first_header;
+    std::optional<std::int64_t> last_lab, earliest;
+    if (const auto l = info(db, "last_lab")) last_lab = std::stoll(*l);
+    source_reading reading;
+    reading.take = [&](piece& p) {
+        report.rows_read += p.rows.size();
+        if (p.last_lab) last_lab = last_lab ? std::max(*last_lab, *p.last_lab) : p.last_lab;
+        if (p.rows.empty()) return;
+        set_info(db, "zoned", p.zoned ? "1" : "0");
+        const std::int64_t first = merge_rows(db, std::move(p.rows), separator_of(header.empty() ? first_header : header)).value();
+        earliest = earliest ? std::min(*earliest, first) : first;
+    };
     if (!setup->source.readings.empty()) {
         read_readings(db, setup->source, report.pass, reading, first_header);
     } else if (setup->source.folder) {
@@ -1124,21 +1155,11 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
             set_info(db, "header_line", std::to_string(hd ? hd->line : 1));
         }
     }
-    std::vector<new_row> rows;
-    std::optional<std::int64_t> last_lab;
-    if (const auto l = info(db, "last_lab")) last_lab = std::stoll(*l);
-    for (piece& p : reading.pieces) {
-        report.rows_read += p.rows.size();
-        if (p.last_lab) last_lab = last_lab ? std::max(*last_lab, *p.last_lab) : p.last_lab;
-        if (!p.rows.empty()) set_info(db, "zoned", p.zoned ? "1" : "0");
-        for (new_row& r : p.rows) rows.push_back(std::move(r));
-    }
     report.read = reading.read;
     report.zoned = info(db, "zoned").value_or("0") == "1";
     if (last_lab) set_info(db, "last_lab", std::to_string(*last_lab));
     const std::optional<std::int64_t> before_cutoff =
         info(db, "cutoff") ? std::optional<std::int64_t>(std::stoll(*info(db, "cutoff"))) : std::nullopt;
-    const std::optional<std::int64_t> earliest = rows.empty() ? std::nullopt : merge_rows(db, std::move(rows), separator_of(header));
     const std::optional<std::int64_t> last = last_stored_time(db);
 
     // Every row up to the end of the last window complete.
