@@ -183,12 +183,22 @@ struct a2_trend {
     double rate = NAN, lower = NAN, upper = NAN;  // a2's relative change a day, with its 95 % interval
 };
 
+// a2 stepping to another level, as the evidence over windows names it (a
+// CUSUM of ln a2): sooner than a drift's permutation test can confirm it.
+// Steps that are part of a trend are the trend's.
+struct a2_step {
+    std::int64_t start = 0;             // the first window's start at the new level
+    std::int64_t found = 0;             // the end of the window at which the evidence named it
+    double ratio = NAN, lower = NAN, upper = NAN;  // a2 after / before, with its 95 % interval
+};
+
 struct monitor_result {
     std::vector<column_screening> screening;
     std::vector<monitor_window> windows;
     std::vector<drift> drifts;
     std::vector<a2_trend> trends;      // a2 declining or rising steadily
     std::vector<bias_span> meters;     // meters (and lab quantities) that read wrong, by start
+    std::vector<a2_step> steps;        // a2's levels as the evidence over windows names them (not printed: watch's alerts)
     double a1 = NAN;
     enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
     std::string a1_note;               // how a1 was set, in words

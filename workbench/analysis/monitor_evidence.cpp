@@ -44,8 +44,40 @@ void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
         apart(w, [](const monitor_window& x) { return x.fitted && x.a2 > 0.0 && std::isfinite(x.se_ln_a2) && x.se_ln_a2 > 0.0; });
     std::vector<window_estimate> a2;
     for (const std::size_t i : fitted) a2.push_back({middle(w[i]), std::log(w[i].a2), scale * w[i].se_ln_a2});
+    m.steps.clear();
     if (a2.size() >= 4) {
-        for (const trend& t : accumulate(a2, o).trends) {
+        const evidence e = accumulate(a2, o);
+        // Steps: the same test, its errors scaled by the scatter about the
+        // levels it finds itself (the drift test's scatter is about its own
+        // segments, which a change not yet confirmed does not split).
+        std::vector<window_estimate> raw;
+        for (const std::size_t i : fitted) raw.push_back({middle(w[i]), std::log(w[i].a2), w[i].se_ln_a2});
+        evidence levels = accumulate(raw, o);
+        double chi = 0.0;
+        for (const level_span& s : levels.spans) {
+            for (std::size_t k = s.first; k <= s.last; ++k) chi += std::pow((raw[k].value - s.level) / raw[k].sigma, 2);
+        }
+        const double dof = static_cast<double>(raw.size()) - static_cast<double>(levels.spans.size());
+        const double own = dof > 0.0 ? std::sqrt(chi / dof) : 1.0;
+        if (own > 1.0) {
+            for (window_estimate& x : raw) x.sigma *= own;
+            levels = accumulate(raw, o);
+        }
+        // Each new level not within a trend: a step, a2 after over before.
+        for (std::size_t k = 1; k < levels.spans.size(); ++k) {
+            const level_span& before = levels.spans[k - 1];
+            const level_span& after = levels.spans[k];
+            const bool in_trend = std::any_of(e.trends.begin(), e.trends.end(), [&](const trend& t) {
+                return after.first >= t.first && after.first <= t.last;
+            });
+            if (in_trend) continue;
+            const double z = 1.959963984540054;
+            const double se = std::hypot((before.upper - before.lower) / (2.0 * z), (after.upper - after.lower) / (2.0 * z));
+            const double d = after.level - before.level;
+            m.steps.push_back({w[fitted[after.first]].start, w[fitted[after.detected]].end, std::exp(d), std::exp(d - z * se),
+                               std::exp(d + z * se)});
+        }
+        for (const trend& t : e.trends) {
             a2_trend x;
             x.start = w[fitted[t.first]].start;
             x.end = w[fitted[t.last]].end;

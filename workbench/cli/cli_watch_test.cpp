@@ -116,6 +116,24 @@ TEST_F(WatchCli, FedInPiecesTheStoreHoldsWhatMonitorFindsOverTheSameRows) {
     EXPECT_TRUE(changed) << doc["alerts"].dump();
 }
 
+TEST_F(WatchCli, DayByDayTheMeterAndTheStepAreAlertedSoonAfterTheyBegin) {
+    // The CO2 meter 5 % high from day 3 to day 7; a2 to 0.8 of itself on day 9.
+    const std::vector<std::string> lines = history_lines();
+    int meter_day = 0, step_day = 0;
+    for (int day = 2; day <= 16; ++day) {
+        write("grow.csv", joined(lines, 0, line_of_day(lines, day) + 1));  // the day's first row: the day before is complete
+        const outcome o = run("watch grow.csv --store s.db --fix a1=1 --stale 10000d");
+        ASSERT_EQ(o.status, 0) << o.err;
+        if (meter_day == 0 && o.out.find("firing: meter biased (feed_kmol_h.CO2)") != std::string::npos) meter_day = day;
+        if (step_day == 0 && o.out.find("firing: a2 changed") != std::string::npos) step_day = day;
+    }
+    // Each pass follows the days before it: a day's window is there the day after.
+    EXPECT_GT(meter_day, 3);
+    EXPECT_LE(meter_day, 3 + 5) << "the meter's bias named more than 5 days after it began";
+    EXPECT_GT(step_day, 9);
+    EXPECT_LE(step_day, 9 + 3) << "a2's step alerted more than 3 windows after it";
+}
+
 TEST_F(WatchCli, KilledAtRandomMomentsItLosesAndDuplicatesNothing) {
     const std::vector<std::string> lines = history_lines();
     const std::string args = " --store s.db --fix a1=1 --stale 10000d";

@@ -45,7 +45,8 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_window, start, end, rows, lab_samples
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(drift, factor, time, window, ratio, lower, upper, p_value)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(bias_span, column, start, end, found, windows, bias, lower, upper)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(a2_trend, start, end, windows, from, to, rate, lower, upper)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_result, screening, windows, drifts, trends, meters, a1, a1_how, a1_note, a1_lower,
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(a2_step, start, found, ratio, lower, upper)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_result, screening, windows, drifts, trends, meters, steps, a1, a1_how, a1_note, a1_lower,
                                    a1_upper, fitted, not_steady, without_lab, unsolved, reconciled, without_rows,
                                    without_values, invalid_case, drift_windows, dispersion, lab_scatter, reactor_solves, notes)
 

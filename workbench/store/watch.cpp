@@ -901,21 +901,38 @@ std::vector<condition> conditions_of(const monitor_result& m, const monitor_prob
         if (m.windows[i].fitted) last_fitted = i;
     }
     if (!m.windows.empty()) last_end = m.windows.back().end;
-    for (const drift& d : m.drifts) {
-        // A change stays firing for a while after it was found, then resolves.
-        if (d.window + static_cast<std::size_t>(a.change_hold_windows) + static_cast<std::size_t>(p.options.min_segment) <
-            m.windows.size()) {
-            continue;
+    // a2's last change, as the evidence over windows names it: its
+    // threshold is set for one false alarm in 3 years of windows, where the
+    // drift test, made again at every pass, would raise one at its level at
+    // each. The drift test's confirmation, when it has one, is in the evidence.
+    // Firing for a while after the change, then resolved (the new level
+    // established).
+    {
+        std::optional<condition> change;
+        std::int64_t at = 0;
+        for (const a2_step& s : m.steps) {
+            at = s.start;
+            json evidence{{"time", when(s.start)}, {"ratio", s.ratio}, {"lower", s.lower}, {"upper", s.upper},
+                          {"found", when(s.found)}};
+            std::string confirmed;
+            for (const drift& d : m.drifts) {
+                if (std::llabs(d.time - s.start) <= p.options.window_ms) {
+                    evidence["drift_test"] = {{"time", when(d.time)}, {"ratio", d.ratio}, {"p_value", d.p_value}};
+                    confirmed = "; the drift test confirms it, p = " + sig(d.p_value, 2);
+                }
+            }
+            change = condition{"a2 changed", "a2",
+                               "a2 changed by " + sig(100.0 * (s.ratio - 1.0), 2) + " % at " + when(s.start) +
+                                   " (95 % interval of the ratio " + sig(s.lower, 3) + " .. " + sig(s.upper, 3) + confirmed + ")",
+                               evidence, s.start, s.found, false};
         }
-        const double pct = 100.0 * (d.ratio - 1.0);
-        out.push_back({"a2 changed", "a2 at " + when(d.time),
-                       "a2 changed by " + sig(pct, 2) + " % at " + when(d.time) + " (95 % interval of the ratio " +
-                           sig(d.lower, 3) + " .. " + sig(d.upper, 3) + ", p = " + sig(d.p_value, 2) + ")",
-                       json{{"time", when(d.time)}, {"ratio", d.ratio}, {"lower", d.lower}, {"upper", d.upper}, {"p_value", d.p_value}},
-                       d.time, d.time, false});
+        const std::int64_t hold = (a.change_hold_windows + p.options.min_segment) * p.options.window_ms;
+        if (change && last_end && *last_end - at <= hold) out.push_back(*change);
     }
+    // A trend or a meter's span is over when two windows have passed without it.
+    const std::int64_t settle = 2 * p.options.window_ms;
     for (const a2_trend& t : m.trends) {
-        if (!last_end || t.end < m.windows[last_fitted].end) continue;  // over
+        if (!last_end || t.end + settle < m.windows[last_fitted].end) continue;  // over
         out.push_back({"a2 trending", "a2",
                        "a2 " + std::string(t.rate < 0 ? "declining" : "rising") + " by " + sig(100.0 * std::abs(t.rate), 2) +
                            " % a day since " + when(t.start) + " (" + sig(t.from, 3) + " to " + sig(t.to, 3) + ")",
@@ -929,7 +946,7 @@ std::vector<condition> conditions_of(const monitor_result& m, const monitor_prob
         if (w.balance.tested) last_tested = w.end;
     }
     for (const bias_span& b : m.meters) {
-        if (!last_tested || b.end < *last_tested) continue;
+        if (!last_tested || b.end + settle < *last_tested) continue;
         out.push_back({"meter biased", b.column,
                        b.column + " reads " + sig(100.0 * std::abs(b.bias), 2) + " % " + (b.bias > 0 ? "high" : "low") + " since " +
                            when(b.start) + " (95 % interval " + sig(100.0 * b.lower, 2) + " .. " + sig(100.0 * b.upper, 2) + " %)",
@@ -1030,6 +1047,22 @@ void update_alerts(database& db, const std::vector<condition>& now_true, std::in
     for (const condition& c : now_true) {
         const std::int64_t at = c.wall_clock ? now : data_time;
         auto it = std::find_if(open.begin(), open.end(), [&](const alert_record& r) { return r.kind == c.kind && r.subject == c.subject; });
+        if (it == open.end() && c.first_window) {
+            // The same span, found again after it seemed over (the evidence of
+            // later windows extended it): its alert reopened, not a new one.
+            const auto again = db.query(std::string("SELECT ") + alert_columns +
+                                            " FROM alerts WHERE kind = ? AND subject = ? AND first_window = ? AND state = 'resolved' "
+                                            "ORDER BY id DESC LIMIT 1",
+                                        {c.kind, c.subject, *c.first_window});
+            if (!again.empty()) {
+                open.push_back(alert_of(again.front()));
+                it = open.end() - 1;
+                it->state = alert_state::pending;
+                it->since = at;
+                it->resolved.reset();
+                db.execute("UPDATE alerts SET state = 'pending', resolved = NULL, since = ? WHERE id = ?", {at, it->id});
+            }
+        }
         if (it == open.end()) {
             alert_record rec;
             rec.id = next_id(db, "alerts");
