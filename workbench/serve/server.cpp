@@ -71,7 +71,7 @@ std::string cookie_named(const httplib::Request& req, const std::string& name) {
 std::string signin_page(bool failed) {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>urea-reactor: sign in</title>"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><link rel=\"icon\" href=\"data:,\">"
         "<link rel=\"stylesheet\" href=\"/style.css\"></head>\n<body class=\"signin\"><main><h1>urea-reactor</h1>"
         "<form method=\"post\" action=\"/signin\"><label for=\"token\">Token</label> "
         "<input id=\"token\" name=\"token\" type=\"password\" autocomplete=\"current-password\" required autofocus> "

@@ -210,7 +210,7 @@
         { label: "95 % lower", stroke: "#7da7d9", dash: [4, 3], value: (u, v) => number(v) },
         { label: "95 % upper", stroke: "#7da7d9", dash: [4, 3], value: (u, v) => number(v) },
       ], [{ label: "a2", scale: "a2", size: 70, values: (u, vals) => vals.map((v) => number(v, 3)) }],
-      { a2: { distr: 3 } }, [marksPlugin(a2Marks)], a2Data);
+      { a2: {} }, [marksPlugin(a2Marks)], a2Data);
       conversionChart = chart("conversion-chart", [
         { label: "measured", stroke: "#1b1f24", width: 2, points: { show: true, size: 5 }, scale: "frac", value: (u, v) => number(v) },
         { label: "predicted", stroke: "#1f5fa8", width: 2, scale: "frac", value: (u, v) => number(v) },
