@@ -234,7 +234,8 @@ void serve(const serve_settings& s, std::ostream& log) {
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
     server.set_keep_alive_timeout(2);
-    server.set_keep_alive_max_count(100);
+    server.set_keep_alive_max_count(5);  // connections take turns at the threads
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(4096);
     server.set_default_headers({
         {"Content-Security-Policy",
