@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -90,8 +91,8 @@ public:
         const std::int64_t now = now_ms();
         if (snapshot_ && now - checked_ < settings_.poll_ms) return snapshot_;
         try {
+            checked_ = now;  // failed or not, looked at again only after poll_ms
             if (!snapshot_ || store_passes(*db_) != snapshot_->passes) snapshot_ = read_snapshot(*db_, settings_.build);
-            checked_ = now;
         } catch (const database_error&) {
             // A pass being written holds the store a moment: the last state
             // stays served; with none, the request fails.
@@ -274,7 +275,10 @@ void serve(const serve_settings& s, std::ostream& log) {
         }
         if (signin || req.path == "/style.css") return httplib::Server::HandlerResponse::Unhandled;
         const std::string auth = req.get_header_value("Authorization");
-        const std::string bearer = auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "";
+        // The scheme's name in any case (RFC 9110).
+        std::string scheme = auth.substr(0, 7);
+        std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string bearer = scheme == "bearer " ? auth.substr(7) : "";
         const std::string cookie = cookie_named(req, session_cookie);
         if ((!bearer.empty() && same_secret(bearer, *token)) || (!cookie.empty() && same_secret(cookie, session))) {
             return httplib::Server::HandlerResponse::Unhandled;

@@ -136,6 +136,8 @@
             ctx.fillRect(x0, top, Math.max(1, x1 - x0), height);
           }
           ctx.font = `${11 * devicePixelRatio}px system-ui, sans-serif`;
+          ctx.textAlign = "left";
+          ctx.textBaseline = "alphabetic";
           let lastRight = -Infinity;
           for (const m of lines.slice().sort((a, b) => a.x - b.x)) {
             const x = u.valToPos(m.x, "x", true);
@@ -206,9 +208,9 @@
       column("co2_conversion_equilibrium"), column("approach")];
     if (!a2Chart) {
       a2Chart = chart("a2-chart", [
-        { label: "a2", stroke: "#1f5fa8", width: 2, points: { show: true, size: 5 }, value: (u, v) => number(v) },
-        { label: "95 % lower", stroke: "#7da7d9", dash: [4, 3], value: (u, v) => number(v) },
-        { label: "95 % upper", stroke: "#7da7d9", dash: [4, 3], value: (u, v) => number(v) },
+        { label: "a2", stroke: "#1f5fa8", scale: "a2", width: 2, points: { show: true, size: 5 }, value: (u, v) => number(v) },
+        { label: "95 % lower", stroke: "#7da7d9", scale: "a2", dash: [4, 3], value: (u, v) => number(v) },
+        { label: "95 % upper", stroke: "#7da7d9", scale: "a2", dash: [4, 3], value: (u, v) => number(v) },
       ], [{ label: "a2", scale: "a2", size: 70, values: (u, vals) => vals.map((v) => number(v, 3)) }],
       { a2: {} }, [marksPlugin(a2Marks)], a2Data);
       conversionChart = chart("conversion-chart", [
