@@ -4,10 +4,13 @@
 #include <iostream>
 
 #include "cli/common.h"
+#ifdef UREA_SERVE
 #include "serve/server.h"
+#endif
 
 namespace workbench::cli {
 
+#ifdef UREA_SERVE
 int serve_command(const invocation& in) {
     serve_settings s;
     s.store = in.text("--store");
@@ -25,5 +28,10 @@ int serve_command(const invocation& in) {
     }
     return exit_ok;
 }
+#else
+int serve_command(const invocation&) {
+    throw input_error("this build of urea-reactor has no serve (it was configured with UREA_SERVE=OFF)");
+}
+#endif
 
 }  // namespace workbench::cli
