@@ -81,7 +81,10 @@ class Server:
                 c.putheader("Content-Length", str(len(body)))
             c.endheaders(body)
             r = c.getresponse()
-            return r.status, dict((k.lower(), v) for k, v in r.getheaders()), r.read()
+            h = {}
+            for k, v in r.getheaders():  # a header given twice: both values, as a browser sees them
+                h[k.lower()] = h[k.lower()] + ", " + v if k.lower() in h else v
+            return r.status, h, r.read()
         finally:
             c.close()
 
@@ -172,6 +175,9 @@ class ServeTest(unittest.TestCase):
         self.assertIn(b"h&lt;script&gt;alert(1).csv", html)
         self.assertNotIn(b"<script", html)
         self.assertIn("attachment", h["content-disposition"])
+        # Opened in place, the report's own styles apply and no script runs: one policy, its own.
+        self.assertEqual(h["content-security-policy"].count("default-src"), 1)
+        self.assertIn("default-src 'none'", h["content-security-policy"])
         _, _, reads = self.server.json("/api/v1/provenance")
         self.assertTrue(reads[0]["name"].endswith(HISTORY_NAME))
         # The page itself only ever sets text: no innerHTML, no inline script.

@@ -369,6 +369,7 @@ void serve(const serve_settings& s, std::ostream& log) {
         if (snap.html.empty()) return send_error(res, 404, "no window followed yet");
         res.set_header("Content-Disposition", "attachment; filename=\"report.html\"");
         // Opened in place of saved, the report runs no script: its own styles only.
+        res.headers.erase("Content-Security-Policy");
         res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:; frame-ancestors 'none'");
         res.set_content(snap.html, "text/html; charset=utf-8");
     }));
