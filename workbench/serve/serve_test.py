@@ -18,6 +18,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import time
 import unittest
 
 REACTOR, MAKE_HISTORY, WORK = sys.argv[1], sys.argv[2], pathlib.Path(sys.argv[3])
@@ -219,6 +220,17 @@ class ServeTest(unittest.TestCase):
         for kind in ["application/x-www-form-urlencoded", "application/octet-stream"]:
             self.assertEqual(self.server.request("POST", "/signin", {"Content-Type": kind}, b"token=" + b"c" * 1_000_000)[0], 413)
         self.assertEqual(self.server.request("GET", "/api/v1/status")[0], 200)  # still serving
+
+    def test_slow_client_cut_off(self):
+        # A client that starts a request and never finishes it holds a thread for the read time-out, not for ever.
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=20) as slow:
+            slow.sendall(b"GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+            started = time.monotonic()
+            self.assertEqual(self.server.request("GET", "/api/v1/status")[0], 200)  # others are served meanwhile
+            answer = slow.recv(4096)  # a 400 or nothing, then closed
+            self.assertTrue(answer == b"" or answer.startswith(b"HTTP/1.1 400"), answer)
+            self.assertNotIn(b'"passes"', answer)
+            self.assertLess(time.monotonic() - started, 10)
 
     def test_other_hosts_refused_without_token(self):
         # A page elsewhere reaching this loopback server through its own name (DNS rebinding).
