@@ -68,6 +68,7 @@ int design_command(const invocation& in);
 int monitor_command(const invocation& in);
 int quantities_command(const invocation& in);
 int watch_command(const invocation& in);
+int serve_command(const invocation& in);
 
 }  // namespace workbench::cli
 

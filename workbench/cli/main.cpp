@@ -10,6 +10,7 @@
 //   urea-reactor design RUNS.csv --vary ... | --cases FILE.csv   the next test run
 //   urea-reactor monitor HISTORY.csv [--window 24h]   a2 and the meters over plant history
 //   urea-reactor watch SOURCE --store plant.db        the monitor kept current, alerts raised
+//   urea-reactor serve --store plant.db    the store as a live page and a JSON API
 //   urea-reactor quantities [--json]       every quantity with its unit and meaning
 //   urea-reactor --version                 the workbench's and the plug-in's builds
 //
@@ -90,6 +91,7 @@ int run_command_line(int argc, char** argv) {
             case design_cmd: return design_command(in);
             case monitor_cmd: return monitor_command(in);
             case watch_cmd: return watch_command(in);
+            case serve_cmd: return serve_command(in);
             case quantities_cmd: return quantities_command(in);
             default: return run_command(in);
         }

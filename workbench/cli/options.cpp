@@ -238,6 +238,16 @@ const std::vector<option_spec>& option_specs() {
         {"--csv", "FILE", watch_cmd, "Also write the store's windows, one row each, to this CSV file"},
         {"--plot", "FILE", watch_cmd, "Also draw the store's monitor as monitor --plot does (.svg or .png)"},
         {"--report", "FILE.html", watch_cmd, "Also write the store's monitor as monitor --report does"},
+        // urea-reactor serve.
+        {"--store", "STORE", serve_cmd, "The store that watch keeps (an SQLite file or postgresql://...), opened read-only",
+         false, true},
+        {"--listen", "HOST:PORT", serve_cmd,
+         "Where to listen (default 127.0.0.1:8080); an address other than the loopback needs --token-file"},
+        {"--token-file", "FILE", serve_cmd,
+         "Require the token on this file's first line (16 characters or more) of every request: Authorization: Bearer "
+         "TOKEN, or the browser's sign-in page"},
+        {"--tls-cert", "FILE", serve_cmd, "Serve HTTPS with this certificate (PEM; with --tls-key)"},
+        {"--tls-key", "FILE", serve_cmd, "The certificate's private key (PEM)"},
         // urea-reactor quantities.
         {"--json", nullptr, quantities_cmd, "Print every type and its fields as one JSON document instead of the tables"},
         {"--time-limit", "SECONDS", case_commands | check_cmd,
@@ -323,6 +333,13 @@ const std::vector<command_spec>& command_specs() {
          "(--webhook). One pass is one transaction. --every keeps it running. Without SOURCE, prints what the "
          "store holds (--json, --csv, --plot, --report as monitor's, with the alerts). Exit status 0 done, 1 no "
          "window solved, 2 bad input (file, line and column named) or a store that cannot be used, 4 the store held by another watcher."},
+        {serve_cmd, "serve",
+         "Serve a store that watch keeps (--store), read-only, over HTTP: a live page (a2 with its intervals, the drifts "
+         "and trends, the conversions and the approach, each meter's bias, the alerts, the screening; zoom, a window's "
+         "detail on click, updated as watch adds windows; the windows CSV, the monitor JSON and the HTML report to "
+         "download) and a JSON API under /api/v1/ (docs/reference/api.md). Listens on 127.0.0.1:8080 unless --listen "
+         "says otherwise; anywhere but the loopback only with --token-file; HTTPS with --tls-cert and --tls-key. Runs "
+         "until stopped. Exit status 2 bad input or a store that cannot be read or a port that cannot be had."},
         {quantities_cmd, "quantities",
          "List every quantity the workbench reads or writes, by type (a case, a result, a profile, a run, an estimate, "
          "a study point, a design candidate, a monitor window, a drift, a screening finding, ...): each field's name, "

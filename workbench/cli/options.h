@@ -23,7 +23,8 @@ enum command : unsigned {
     design_cmd = 64u,
     monitor_cmd = 128u,
     quantities_cmd = 256u,
-    watch_cmd = 512u
+    watch_cmd = 512u,
+    serve_cmd = 1024u
 };
 inline constexpr unsigned case_commands =
     run_cmd | fit_cmd | estimate_cmd | sweep_cmd | study_cmd | design_cmd | monitor_cmd | watch_cmd;

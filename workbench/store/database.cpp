@@ -51,8 +51,9 @@ namespace {
 
 class sqlite_database final : public database {
 public:
-    sqlite_database(const std::string& path, bool create) : path_(path) {
-        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    sqlite_database(const std::string& path, bool create, bool read_only) : path_(path), read_only_(read_only) {
+        const int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
+                          SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
@@ -93,8 +94,9 @@ public:
     void begin() override {
         if (open_) throw std::logic_error("a transaction inside another");
         // IMMEDIATE: the write lock taken now, so that a pass never finds
-        // the store changed under it half way.
-        run("BEGIN IMMEDIATE");
+        // the store changed under it half way. Read-only: a plain BEGIN, its
+        // reads one snapshot of the store.
+        run(read_only_ ? "BEGIN" : "BEGIN IMMEDIATE");
         open_ = true;
     }
     void commit() override {
@@ -224,6 +226,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    bool read_only_ = false;
     bool open_ = false;
     int lock_fd_ = -1;
 };
@@ -232,7 +235,17 @@ private:
 
 std::unique_ptr<database> open_database(const std::string& store, bool create) {
     if (is_postgresql_url(store)) return open_postgresql(store);
-    return std::make_unique<sqlite_database>(store, create);
+    return std::make_unique<sqlite_database>(store, create, false);
+}
+
+std::unique_ptr<database> open_database_read_only(const std::string& store) {
+    if (is_postgresql_url(store)) {
+        std::unique_ptr<database> db = open_postgresql(store);
+        // Every transaction of the session read-only: the server refuses a write.
+        db->query("SELECT set_config('default_transaction_read_only', 'on', false)");
+        return db;
+    }
+    return std::make_unique<sqlite_database>(store, false, true);
 }
 
 }  // namespace workbench

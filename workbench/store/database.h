@@ -92,6 +92,11 @@ public:
 // anything else the path of an SQLite file, made when `create` and it does
 // not exist. Throws database_error naming the store when it cannot be opened.
 std::unique_ptr<database> open_database(const std::string& store, bool create);
+// The same, for reading only: an SQLite file opened read-only (never made),
+// a PostgreSQL session whose transactions are all read-only; a write is
+// refused by the database. begin() there opens a read transaction: what is
+// read until commit() is one state of the store.
+std::unique_ptr<database> open_database_read_only(const std::string& store);
 
 // Whether a store names a PostgreSQL server.
 bool is_postgresql_url(const std::string& store);

@@ -867,10 +867,17 @@ void store_results(database& db, const monitor_problem& p, const monitor_result&
     const ojson j = monitor_json(monitor_report{&p, &m}, build);
     const auto put = [&](const std::string& kind, const ojson& items, const auto& span) {
         std::int64_t seq = 0;
-        for (const auto& item : items) {
+        for (auto item = items.begin(); item != items.end(); ++item) {
             const auto [from, to] = span(static_cast<std::size_t>(seq));
+            // The screening is by column: each finding carries its column's name.
+            ojson doc = *item;
+            if (items.is_object()) {
+                ojson named{{"column", item.key()}};
+                named.update(doc);
+                doc = named;
+            }
             db.execute("INSERT INTO findings (kind, seq, start_ms, end_ms, doc) VALUES (?, ?, ?, ?, ?)",
-                       {kind, seq, from, to, item.dump()});
+                       {kind, seq, from, to, doc.dump()});
             ++seq;
         }
     };
