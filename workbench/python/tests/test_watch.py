@@ -45,3 +45,23 @@ def test_a_store_kept_from_python_reads_back_as_the_command_line_writes_it(tmp_p
         assert "--window 12h (the store's: 24h)" in str(e)
     else:
         raise AssertionError("another window was taken")
+
+
+def test_a_store_served_from_a_notebook(tmp_path):
+    import json
+    import os
+    import urllib.request
+
+    import pytest
+    program = os.environ["UREA_REACTOR"]
+    if cli("serve", "--help")[0] != 0:
+        pytest.skip("this urea-reactor is built without serve")
+    path, store = tmp_path / "h.csv", tmp_path / "plant.db"
+    history(path, 4)
+    ur.watch(path, store, fix={"a1": 1}, stale="10000d")
+    with ur.serve(store, program=program) as s:
+        with urllib.request.urlopen(s.url + "api/v1/status", timeout=10) as answer:
+            assert json.loads(answer.read())["passes"] == 1
+    assert s.process.poll() is not None
+    with pytest.raises(ur.InputError, match="token"):
+        ur.serve(store, program=program, listen="0.0.0.0:8089")

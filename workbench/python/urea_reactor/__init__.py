@@ -23,7 +23,7 @@ __all__ = [
     "Result", "FitResult", "SweepResult", "StudyResult", "EstimateResult", "Parameter", "DesignResult",
     "MonitorResult", "CheckResult",
     "InputError", "SolverError", "PluginError", "PlotError", "WorkerError", "ResourceError", "ExecutorLost",
-    "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "watch", "Store",
+    "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "watch", "Store", "serve",
     "results", "cores", "version", "build_info", "default_plugin_path", "session",
     "CaseGiven", "Duration", "EstimateGiven", "FilePath", "Plugin", "Progress", "Rows", "Values", "Vary",
     "__version__",
@@ -616,6 +616,100 @@ class Store:
         open_ = sum(1 for a in self.document.get("alerts", []) if a["state"] != "resolved")
         return (f"Store({self.name!r}: {len(self.document.get('windows', []))} windows, "
                 f"{self.document.get('store', {}).get('passes', 0)} passes, {open_} open alerts)")
+
+
+class Server:
+    """A running ``urea-reactor serve``: its page at ``url``; ``stop()`` ends it (so does leaving a with block)."""
+
+    def __init__(self, process: Any, url: str) -> None:
+        self.process, self.url = process, url
+
+    def stop(self) -> None:
+        """Ends the server and waits for it."""
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except Exception:
+                self.process.kill()
+                self.process.wait()
+
+    def __enter__(self) -> "Server":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.stop()
+
+    def __repr__(self) -> str:
+        return f"Server({self.url!r}, {'running' if self.process.poll() is None else 'stopped'})"
+
+    def _repr_html_(self) -> str:
+        import html
+        return f'<a href="{html.escape(self.url)}" target="_blank">{html.escape(self.url)}</a> (urea-reactor serve)'
+
+
+def serve(store: Union[str, FilePath], *, listen: Optional[str] = None, token_file: Optional[FilePath] = None,
+          program: Optional[FilePath] = None, timeout: float = 30.0) -> Server:
+    """Serves a store that watch keeps as the live page and its JSON API, from a notebook.
+
+    Starts ``urea-reactor serve`` (read-only) and returns once it answers.
+
+    Parameters
+    ----------
+    store : str or os.PathLike
+        An SQLite file or ``postgresql://...``.
+    listen : str, optional
+        HOST:PORT (default: 127.0.0.1 and a free port). Another host than the
+        loopback needs a token_file.
+    token_file : str or os.PathLike, optional
+        The access token every request must present.
+    program : str or os.PathLike, optional
+        The urea-reactor to run (default: the one beside the plug-in, or on PATH).
+    timeout : float, optional
+        Seconds to wait for it to start.
+
+    Returns
+    -------
+    Server
+        ``url`` (open it in a browser), ``stop()``; a context manager.
+
+    Raises
+    ------
+    InputError
+        It did not start: its message.
+
+    Example
+    -------
+    >>> with ur.serve("plant.db") as s:  # doctest: +SKIP
+    ...     print(s.url)
+    """
+    import os
+    import selectors
+    import shutil
+    import socket
+    import subprocess
+    if program is None:
+        beside = os.path.join(os.path.dirname(os.path.dirname(default_plugin_path())), "bin", "urea-reactor")
+        program = beside if os.access(beside, os.X_OK) else shutil.which("urea-reactor")
+        if program is None:
+            raise InputError("serve: no urea-reactor found (give program=)")
+    if listen is None:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            listen = f"127.0.0.1:{s.getsockname()[1]}"
+    command = [os.fspath(program), "serve", "--store", os.fspath(store), "--listen", listen]
+    if token_file is not None:
+        command += ["--token-file", os.fspath(token_file)]
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    selector = selectors.DefaultSelector()
+    selector.register(process.stdout, selectors.EVENT_READ)
+    line = process.stdout.readline() if selector.select(timeout=timeout) else ""
+    if not line.startswith("serving "):
+        process.kill()
+        _, err = process.communicate()
+        raise InputError((err.strip() or line.strip() or "serve did not start").removeprefix("urea-reactor: error: "))
+    host, port = listen.rsplit(":", 1)
+    return Server(process, f"http://{host}:{port}/")
 
 
 def _frame(items: list[dict[str, Any]], type_name: str) -> Any:
