@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/words.h"
 #include "io/output_files.h"
+#include "report/monitor_report.h"
 
 namespace workbench::cli {
 
@@ -56,6 +57,11 @@ void warn_unused(const invocation& in, const std::vector<std::string>& used, con
 // Reports each plot that could not be drawn in one line (after the
 // results); the exit status: `status`, or exit_solver when a plot failed.
 int finish(const staged_outputs& files, int status);
+
+// A monitor's --csv, --plot and --report staged (monitor's and watch's):
+// the page told the build it was made with.
+void stage_monitor_files(staged_outputs& files, const checked_outputs& out, const monitor_report& report,
+                         const build_info& build, monitor_html_context page);
 
 // The subcommands: each returns the exit status.
 int run_command(const invocation& in);

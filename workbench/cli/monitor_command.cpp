@@ -15,6 +15,18 @@ int run_monitor_command(const invocation& in, std::string& held);
 
 }  // namespace
 
+void stage_monitor_files(staged_outputs& files, const checked_outputs& out, const monitor_report& report,
+                         const build_info& build, monitor_html_context page) {
+    if (out.csv) files.add_text(*out.csv, monitor_csv(report));
+    if (out.plot) files.add_plot(*out.plot, monitor_plot_script(report));
+    if (out.report) {
+        page.workbench = build.workbench;
+        page.plugin = build.plugin;
+        page.plugin_file = build.plugin_file;
+        add_monitor_html(files, *out.report, report, page);
+    }
+}
+
 // Out of memory is the input's doing (a history too large for the machine,
 // windows too many): said as bad input with what was being held, not as a bug.
 int monitor_command(const invocation& in) {
@@ -52,13 +64,8 @@ int run_monitor_command(const invocation& in, std::string& held) {
     const monitor_report report{&job.problem, &res};
     const build_info build = build_of(s.plugin_path());
     staged_outputs files;
-    if (out.csv) files.add_text(*out.csv, monitor_csv(report));
-    if (out.plot) files.add_plot(*out.plot, monitor_plot_script(report));
+    monitor_html_context c;
     if (out.report) {
-        monitor_html_context c;
-        c.workbench = build.workbench;
-        c.plugin = build.plugin;
-        c.plugin_file = build.plugin_file;
         if (!job.case_file.empty()) {
             c.case_file = job.case_file;
             c.case_sha256 = sha256_hex(job.case_text);
@@ -71,8 +78,8 @@ int run_monitor_command(const invocation& in, std::string& held) {
             }
             for (const std::string& t : texts) c.options += (c.options.empty() ? "" : " ") + name + (t.empty() ? "" : " " + t);
         }
-        add_monitor_html(files, *out.report, report, c);
     }
+    stage_monitor_files(files, out, report, build, std::move(c));
     files.commit();
     if (out.json) {
         auto j = monitor_json(report, build);

@@ -37,23 +37,16 @@ void print_pass(std::ostream& out, const watch_pass_report& r, bool dry_run, boo
     }
 }
 
-int show_store(const invocation& in, database& db, const watch_job& job) {
+int show_store(database& db, const watch_job& job) {
     const watch_read r = read_store(db);
     const checked_outputs& out = job.outputs;
     const build_info build = build_of(job.plugin);
     staged_outputs files;
     const monitor_report report{&r.problem, &r.result};
     if (r.followed) {
-        if (out.csv) files.add_text(*out.csv, monitor_csv(report));
-        if (out.plot) files.add_plot(*out.plot, monitor_plot_script(report));
-        if (out.report) {
-            monitor_html_context c;
-            c.workbench = build.workbench;
-            c.plugin = build.plugin;
-            c.plugin_file = build.plugin_file;
-            c.options = "watch --store " + db.name();
-            add_monitor_html(files, *out.report, report, c);
-        }
+        monitor_html_context page;
+        page.options = "watch --store " + db.name();
+        stage_monitor_files(files, out, report, build, std::move(page));
     } else if (out.csv || out.plot || out.report) {
         throw input_error("the store " + db.name() + " has no window followed yet: nothing to write");
     }
@@ -77,7 +70,6 @@ int show_store(const invocation& in, database& db, const watch_job& job) {
         }
         if (shown == 0) std::cout << "  none open (" << r.alerts.size() << " in the store's history)\n";
     }
-    (void)in;
     return finish(files, exit_ok);
 }
 
@@ -118,7 +110,7 @@ int watch_command(const invocation& in) {
     } catch (const database_error& e) {
         throw input_error(e.what());
     }
-    if (!job.setup) return show_store(in, *db, job);
+    if (!job.setup) return show_store(*db, job);
 
     if (!db->try_lock()) {
         std::cerr << "urea-reactor: error: the store " << db->name()
@@ -153,7 +145,7 @@ int watch_command(const invocation& in) {
     }
     if (job.outputs.json || job.outputs.csv || job.outputs.plot || job.outputs.report) {
         if (job.dry_run) return status;
-        status = show_store(in, *db, job);
+        status = show_store(*db, job);
     }
     return status;
 }

@@ -294,16 +294,29 @@ void check_mail_target(const mail_target& target) {
 
 void check_webhook_target(const webhook_target& target) { check_url("webhook", target.url, "http"); }
 
+namespace {
+
+// Why a target and an id cannot be sent to (a permanent failure), or why no
+// transfer could start; empty when `c` is ready.
+template <class Target, class Check>
+std::optional<delivery_outcome> not_sendable(const Target& target, Check check, const alert_message& message,
+                                             const easy_handle& c) {
+    try {
+        check(target);
+    } catch (const input_error& e) {
+        return delivery_outcome{false, true, e.what()};
+    }
+    if (const auto problem = id_problem(message.id)) return delivery_outcome{false, true, *problem};
+    if (!c) return delivery_outcome{false, false, "libcurl could not start a transfer"};
+    return std::nullopt;
+}
+
+}  // namespace
+
 delivery_outcome send_mail(const mail_target& target, const alert_message& message,
                            std::chrono::milliseconds timeout) {
-    try {
-        check_mail_target(target);
-    } catch (const input_error& e) {
-        return {false, true, e.what()};
-    }
-    if (const auto problem = id_problem(message.id)) return {false, true, *problem};
     const easy_handle c(curl_ready() ? curl_easy_init() : nullptr, curl_easy_cleanup);
-    if (!c) return {false, false, "libcurl could not start a transfer"};
+    if (auto refused = not_sendable(target, check_mail_target, message, c)) return *refused;
     const url_parts at = parse_url(target.url);
     std::string password = at.password;
     const char* env_password = std::getenv("UREA_SMTP_PASSWORD");
@@ -336,14 +349,8 @@ delivery_outcome send_mail(const mail_target& target, const alert_message& messa
 
 delivery_outcome post_webhook(const webhook_target& target, const alert_message& message,
                               std::chrono::milliseconds timeout) {
-    try {
-        check_webhook_target(target);
-    } catch (const input_error& e) {
-        return {false, true, e.what()};
-    }
-    if (const auto problem = id_problem(message.id)) return {false, true, *problem};
     const easy_handle c(curl_ready() ? curl_easy_init() : nullptr, curl_easy_cleanup);
-    if (!c) return {false, false, "libcurl could not start a transfer"};
+    if (auto refused = not_sendable(target, check_webhook_target, message, c)) return *refused;
     const url_parts at = parse_url(target.url);
     string_list headers(nullptr, curl_slist_free_all);
     append(headers, "Content-Type: application/json");

@@ -485,6 +485,7 @@ void read_growing(database& db, const std::string& path, const std::string& head
             throw runs_error(path, hd->line, 0, "its columns are not those the store follows (" + header + ")");
         }
         first_header = head;
+        set_info(db, "header_line", std::to_string(hd->line));
         from = hd->end;
         first_line = hd->line + 1;
     }
@@ -609,7 +610,6 @@ void read_readings(database& db, const watch_source& src, std::int64_t pass, sou
     std::map<std::int64_t, std::vector<double>> rows;
     std::size_t unknown = 0, readings = 0;
     std::int64_t last_id = s.bytes;
-    bool zoned = false;
     for (const database_row& r : db.query("SELECT id, time, tag, value FROM " + table + " WHERE id > ? ORDER BY id", {s.bytes})) {
         const std::int64_t id = r.integer(0);
         last_id = std::max(last_id, id);
@@ -622,7 +622,6 @@ void read_readings(database& db, const watch_source& src, std::int64_t pass, sou
         if (!when.error.empty()) {
             throw runs_error(table, 0, 0, "the reading of id " + std::to_string(id) + ": its time: " + when.error + " (got \"" + r.text(1) + "\")");
         }
-        zoned = zoned || when.zoned;
         const double v = r.number(3);
         std::vector<double>& row = rows[when.ms];
         if (row.empty()) row.assign(columns.size(), NAN);
@@ -665,7 +664,6 @@ void read_readings(database& db, const watch_source& src, std::int64_t pass, sou
     out.read.push_back(table + ": readings " + std::to_string(readings) + " (ids to " + std::to_string(last_id) + "), " +
                        std::to_string(p.rows.size()) + " times" +
                        (unknown > 0 ? ", " + std::to_string(unknown) + " of tags not in the tag map left out" : ""));
-    (void)zoned;
     out.take(p);
 }
 
@@ -1190,10 +1188,6 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
     if (header.empty() && !first_header.empty()) {
         header = first_header;
         set_info(db, "header", header);
-        if (!setup->source.folder && setup->source.readings.empty()) {
-            const std::optional<header_of_text> hd = find_header(read_file(setup->source.path));
-            set_info(db, "header_line", std::to_string(hd ? hd->line : 1));
-        }
     }
     report.read = reading.read;
     report.zoned = info(db, "zoned").value_or("0") == "1";
