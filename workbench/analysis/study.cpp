@@ -225,14 +225,6 @@ study_variable parse_vary(const field_ref& source) {
     return v;
 }
 
-std::string quantity_of_option(const std::string& option) {
-    std::string name = option;
-    while (!name.empty() && name.front() == '-') name.erase(name.begin());
-    if (normalised_name(name) == "model") return "model";
-    const auto q = case_quantity_named(name);
-    return q ? q->name : "";
-}
-
 study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars,
                       std::vector<result_quantity> results) {
     study_plan plan;

@@ -51,11 +51,6 @@ struct study_variable {
 study_variable parse_vary(const field_ref& source);  // source.text: the text as given
 study_variable parse_vary(const std::string& text);       // given alone
 
-// The canonical name of a case option (--a2 -> "a2", --t-out ->
-// "outlet_temperature_C", --model -> "model"); empty when it names no
-// quantity a study varies.
-std::string quantity_of_option(const std::string& option);
-
 // A study checked and laid out before anything runs.
 struct study_plan {
     reactor_case base;

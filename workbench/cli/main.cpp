@@ -82,6 +82,19 @@ int run_command_line(int argc, char** argv) {
             std::cout << "plug-in " << path << ": " << marker.value_or(no_version_marker) << "\n";
             return exit_ok;
         }
+#ifdef UREA_RUN_ONLY
+        if (in.which != run_cmd) {
+            std::string name;
+            for (const command_spec& c : command_specs()) {
+                if (c.which == in.which) name = c.name;
+            }
+            throw input_error("this build of urea-reactor has its run command alone (UREA_RUN_ONLY: what scripts/run "
+                              "builds for a first result); `urea-reactor " + name +
+                              "` is in the full build: scripts/install-deps, then cmake --preset default && cmake "
+                              "--build --preset default");
+        }
+        return run_command(in);
+#else
         switch (in.which) {
             case fit_cmd: return fit_command(in);
             case check_cmd: return check_command(in);
@@ -95,6 +108,7 @@ int run_command_line(int argc, char** argv) {
             case quantities_cmd: return quantities_command(in);
             default: return run_command(in);
         }
+#endif
     } catch (const input_error& e) {
         std::cerr << "urea-reactor: error: " << in_words(e, words()) << "\n";
         return exit_input;

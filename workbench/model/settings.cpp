@@ -161,4 +161,12 @@ reactor_case with_named(const reactor_case& base, const std::vector<std::pair<st
     return with_settings(c, settings);
 }
 
+std::string quantity_of_option(const std::string& option) {
+    std::string name = option;
+    while (!name.empty() && name.front() == '-') name.erase(name.begin());
+    if (normalised_name(name) == "model") return "model";
+    const auto q = case_quantity_named(name);
+    return q ? q->name : "";
+}
+
 }  // namespace workbench

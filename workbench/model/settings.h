@@ -63,6 +63,11 @@ std::optional<case_quantity> case_quantity_named(const std::string& name);
 // the trays, a1, a2 and the model.
 const char* quantity_unit(const std::string& name);
 
+// The canonical name of a case option (--a2 -> "a2", --t-out ->
+// "outlet_temperature_C", --model -> "model"); empty when it names no
+// quantity a study varies.
+std::string quantity_of_option(const std::string& option);
+
 // The names case_quantity_named knows, for messages.
 inline constexpr const char* case_quantity_names =
     "a1, a2, trays, volume, pressure, t-in, t-out, co2, nh3_co2, h2o_co2, feed_kmol_h.<component>, "

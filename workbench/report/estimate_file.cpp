@@ -219,11 +219,5 @@ factor_uncertainty read_estimate_file(const std::string& path) {
     return parse_estimate(read_input_file(path, "estimate file"), path);
 }
 
-nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build) {
-    auto j = estimate_json(r);
-    j["base_case"] = case_json(base);
-    j["build"] = build_json(build);
-    return j;
-}
 
 }  // namespace workbench

@@ -5,6 +5,8 @@
 #include "report/gnuplot.h"
 #include "report/json_stream.h"
 #include "report/palette.h"
+#include "report/estimate_file.h"
+#include "report/run_report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -1139,6 +1141,13 @@ std::string region_plot_script(const estimate_report& r) {
     gnuplot_panel(s, profile_panel(r, 1), 1);
     s << "unset multiplot\n";
     return s.str();
+}
+
+nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build) {
+    auto j = estimate_json(r);
+    j["base_case"] = case_json(base);
+    j["build"] = build_json(build);
+    return j;
 }
 
 }  // namespace workbench
