@@ -49,15 +49,16 @@ std::optional<std::string> open_answer(const chunk_work& w, const std::string& p
     if (tag != result_tag && tag != end_tag) refuse(w, chunk, "neither a result nor a chunk's end");
     if (its_plan != plan) refuse(w, chunk, "it answers another piece of work (not this plan)");
     if (its_chunk != chunk) refuse(w, chunk, "it answers chunk " + std::to_string(its_chunk + 1));
-    const std::optional<std::size_t> expected = w.results ? std::optional<std::size_t>(w.results(chunk)) : std::nullopt;
+    const bool counted = static_cast<bool>(w.results);
+    const std::size_t expected = counted ? w.results(chunk) : 0;
     const auto results_text = [](std::uint64_t k) { return std::to_string(k) + (k == 1 ? " result" : " results"); };
     if (tag == end_tag) {
         if (n != next) refuse(w, chunk, "it ends after " + results_text(n) + ", having sent " + std::to_string(next));
-        if (expected && n != *expected) refuse(w, chunk, "expected " + results_text(*expected) + ", got " + std::to_string(n));
+        if (counted && n != expected) refuse(w, chunk, "expected " + results_text(expected) + ", got " + std::to_string(n));
         return std::nullopt;
     }
     if (n != next) refuse(w, chunk, "result " + std::to_string(n + 1) + " came where " + std::to_string(next + 1) + " was due");
-    if (expected && n >= *expected) refuse(w, chunk, "expected " + results_text(*expected) + ", got more");
+    if (counted && n >= expected) refuse(w, chunk, "expected " + results_text(expected) + ", got more");
     return result;
 }
 
