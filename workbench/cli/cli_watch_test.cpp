@@ -220,6 +220,19 @@ TEST_F(WatchCli, RefusesWhatWouldMakeTheStoreWrong) {
     EXPECT_NE(busy.err.find("another process"), std::string::npos) << busy.err;
     ::close(fd);
 
+    // A store of the build before (schema 1: no fits kept): migrated at its next pass, which keeps them.
+    const std::unique_ptr<database> older = open_database((dir / "s.db").string(), false);
+    {
+        database_transaction t(*older);
+        older->execute("DROP TABLE fits");
+        older->execute("UPDATE store_info SET value = '1' WHERE key = 'schema_version'");
+        t.commit();
+    }
+    write("grow.csv", joined(edited, 0, day3 + 48));
+    const outcome migrated = run("watch grow.csv --store s.db --fix a1=1");
+    EXPECT_EQ(migrated.status, 0) << migrated.err;
+    EXPECT_FALSE(older->query("SELECT 1 FROM fits").empty());
+
     // A store of a newer build.
     {
         const std::unique_ptr<database> db = open_database((dir / "s.db").string(), false);
