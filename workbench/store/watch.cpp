@@ -891,10 +891,11 @@ history stored_history(database& db, const std::string& name, const std::string&
 // The fits kept in the store (monitor_fit_cache): read whole before the
 // monitor runs; afterwards those it made kept and those it did not take
 // dropped, so the table holds the last pass's fits. A fit's answer depends
-// on the build and the plug-in: those of another are dropped unread.
+// on the build and the plug-in (its bytes): those of another are not taken.
 class stored_fits final : public monitor_fit_cache {
 public:
-    stored_fits(database& db, const build_info& build) : db_(db), build_(build.workbench + "\n" + build.plugin) {
+    stored_fits(database& db, const build_info& build)
+        : db_(db), build_(build.workbench + "\n" + build.plugin + "\n" + plugin_digest(build.plugin_file)) {
         if (info(db, "fits_build").value_or("") != build_) return;
         for (const database_row& r : db.query("SELECT key, answer FROM fits")) held_[r.text(0)] = r.text(1);
     }
@@ -917,6 +918,18 @@ public:
     }
 
 private:
+    // The plug-in's bytes: one rebuilt under the same version marker is another.
+    static std::string plugin_digest(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return "";
+        sha256_stream h;
+        std::string part(std::size_t{1} << 16, '\0');
+        while (in.read(part.data(), static_cast<std::streamsize>(part.size())) || in.gcount() > 0) {
+            h.add(part.data(), static_cast<std::size_t>(in.gcount()));
+        }
+        return h.hex();
+    }
+
     database& db_;
     std::string build_;
     std::map<std::string, std::string> held_, made_;
