@@ -9,6 +9,7 @@
 
 #include "analysis/monitor_select.h"
 #include "analysis/runs_model.h"
+#include "base/digest.h"
 #include "base/text.h"
 #include "io/case_file.h"
 #include "io/runs_file.h"
@@ -304,12 +305,10 @@ window_pass window_pass_of(const std::string& bytes) {
     return w;
 }
 
-// Runs a pass on the session's workers: take(k, bytes) gets each fittable
-// window's result here, in order; lost(k, why) each window a worker could
-// not finish (its plug-in crashed or hung).
-void run_window_pass(const window_pass& w, workbench_host& h,
-                     const std::function<void(std::size_t, const std::string&)>& take,
-                     const std::function<void(std::size_t, const std::string&)>& lost) {
+// Fits a pass's every window on the session's workers (run_window_pass).
+void run_window_pass_fitted(const window_pass& w, workbench_host& h,
+                            const std::function<void(std::size_t, const std::string&)>& take,
+                            const std::function<void(std::size_t, const std::string&)>& lost) {
     std::size_t done = 0;  // windows taken
     chunk_work work;
     work.chunks = w.chunks();
@@ -334,6 +333,96 @@ void run_window_pass(const window_pass& w, workbench_host& h,
     if (done != w.cases.size()) {
         throw worker_answer_error("the monitor's workers answered " + std::to_string(done) + " of its " +
                                   std::to_string(w.cases.size()) + " windows");
+    }
+}
+
+// A window's case and lab samples, for a cache's key: every number by its bits.
+void put_window(wire_out& out, const reactor_case& c, const observed_run& seen) {
+    out.put(case_file_text(c)).put(seen.name);
+    for (const std::optional<measurement>& m : seen.measured) {
+        out.put(m.has_value()).put(m ? m->value : 0.0).put(m ? m->sigma : 0.0).put(m && m->sigma_given);
+    }
+}
+
+std::optional<double> get_optional(wire_in& in) {
+    const bool has = in.get<bool>();
+    const double v = in.get<double>();
+    return has ? std::optional<double>(v) : std::nullopt;
+}
+
+// The cache's key of each window's fit in a pass (monitor_fit_cache): a
+// digest of the pass's own inputs and of the window's and those before it
+// in its chunk, every number by its bits.
+std::vector<std::string> fit_keys(const window_pass& w) {
+    std::vector<std::string> keys(w.cases.size());
+    for (std::size_t c = 0; c < w.chunks(); ++c) {
+        wire_out chain;
+        chain.put(std::string("window fit 1")).put(w.profile).put(w.a1).put(w.base_a2);
+        for (std::size_t k = w.begin(c); k < w.end(c); ++k) {
+            put_window(chain, w.cases[k], w.seen[k]);
+            if (w.profile) {
+                const auto& s = w.scatter[k];
+                chain.put(w.start[k]).put(s.has_value()).put(s ? s->scale : 0.0).put(s ? s->dof : 0);
+            }
+            keys[k] = sha256_hex(chain.bytes());
+        }
+    }
+    return keys;
+}
+
+// Runs a pass on the session's workers: take(k, bytes) gets each fittable
+// window's result here, in order; lost(k, why) each window a worker could
+// not finish (its plug-in crashed or hung). With a cache, a chunk whose
+// every window's answer it holds is taken from it; the others are fitted
+// (whole: each fit is warm-started from the one before), and kept in it.
+void run_window_pass(const window_pass& w, workbench_host& h, monitor_fit_cache* cache,
+                     const std::function<void(std::size_t, const std::string&)>& take,
+                     const std::function<void(std::size_t, const std::string&)>& lost) {
+    if (cache == nullptr || w.cases.empty()) {
+        run_window_pass_fitted(w, h, take, lost);
+        return;
+    }
+    const std::vector<std::string> keys = fit_keys(w);
+    std::vector<std::optional<std::string>> found(w.cases.size());
+    window_pass rest;  // the chunks to fit: whole chunks, so cut at the same places
+    rest.a1 = w.a1;
+    rest.base_a2 = w.base_a2;
+    rest.profile = w.profile;
+    std::vector<std::size_t> index;  // rest's windows in w
+    for (std::size_t c = 0; c < w.chunks(); ++c) {
+        bool all = true;
+        for (std::size_t k = w.begin(c); k < w.end(c) && all; ++k) {
+            found[k] = cache->find(keys[k]);
+            all = found[k].has_value();
+        }
+        if (all) continue;
+        for (std::size_t k = w.begin(c); k < w.end(c); ++k) {
+            found[k].reset();
+            index.push_back(k);
+            rest.cases.push_back(w.cases[k]);
+            rest.seen.push_back(w.seen[k]);
+            if (w.profile) {
+                rest.start.push_back(w.start[k]);
+                rest.scatter.push_back(w.scatter[k]);
+            }
+        }
+    }
+    std::vector<std::optional<std::string>> why_lost(w.cases.size());
+    if (!rest.cases.empty()) {
+        run_window_pass_fitted(
+            rest, h,
+            [&](std::size_t k, const std::string& bytes) {
+                found[index[k]] = bytes;
+                cache->keep(keys[index[k]], bytes);
+            },
+            [&](std::size_t k, const std::string& why) { why_lost[index[k]] = why; });
+    }
+    for (std::size_t k = 0; k < w.cases.size(); ++k) {
+        if (found[k]) {
+            take(k, *found[k]);
+        } else {
+            lost(k, why_lost[k].value_or("not fitted"));
+        }
     }
 }
 
@@ -442,7 +531,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             first.seen.push_back(observed_of(i));
         }
         run_window_pass(
-            first, h,
+            first, h, p.fits,
             [&](std::size_t k, const std::string& bytes) {
                 const window_answer a = read_window_answer(bytes, false);
                 const std::size_t i = fittable[k];
@@ -497,7 +586,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         }
         std::size_t intervals = 0;
         run_window_pass(
-            second, h,
+            second, h, p.fits,
             [&](std::size_t k, const std::string& bytes) {
                 const window_answer a = read_window_answer(bytes, true);
                 monitor_window& w = out.windows[fitted_first[k]];
@@ -598,22 +687,59 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             const std::string where = " from " + std::to_string(n) + " steady windows of " +
                                       timestamp_text(out.windows[stretch.front()].start, p.h.zoned) + " .. " +
                                       timestamp_text(out.windows[stretch.back()].end, p.h.zoned) + ", a2 common to them";
+            // The estimate's outcome, taken from the cache when made from
+            // the same windows, starts and settings.
+            std::string key;
+            std::optional<std::string> kept;
+            if (p.fits != nullptr) {
+                wire_out k;
+                k.put(std::string("a1 estimate 1")).put(where).put(eo.initial[0]).put(eo.initial[1]);
+                for (std::size_t j = 0; j < n; ++j) put_window(k, some[j], seen[j]);
+                key = sha256_hex(k.bytes());
+                kept = p.fits->find(key);
+            }
+            long kept_solves = 0;
             try {
-                // Its pieces (starts, profile scans) on the workers.
-                const estimate_result e = estimate(m, seen, eo, estimate_split{workers, [&h] { h.check_stop(); }});
-                const parameter_estimate& a1 = e.parameters[0];
-                out.a1_lower = a1.profile.lower;
-                out.a1_upper = a1.profile.upper;
-                if (a1.verdict == verdict_kind::determined) {
-                    out.a1 = a1.value;
+                bool determined = false;
+                double value = NAN;
+                std::string note;
+                if (kept) {
+                    wire_in in(*kept);
+                    determined = in.get<bool>();
+                    value = in.get<double>();
+                    out.a1_lower = get_optional(in);
+                    out.a1_upper = get_optional(in);
+                    note = in.get_string();
+                    kept_solves = in.get<long>();
+                    in.finish();
+                } else {
+                    // Its pieces (starts, profile scans) on the workers.
+                    const estimate_result e = estimate(m, seen, eo, estimate_split{workers, [&h] { h.check_stop(); }});
+                    const parameter_estimate& a1 = e.parameters[0];
+                    out.a1_lower = a1.profile.lower;
+                    out.a1_upper = a1.profile.upper;
+                    determined = a1.verdict == verdict_kind::determined;
+                    value = a1.value;
+                    note = determined ? "a1 = " + factor_text(a1, a1.value) + ", estimated once" + where + " (95 % profile " +
+                                            profile_text(a1, eo) + "), then held"
+                                      : "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" +
+                                            where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
+                                            " holds another";
+                    if (p.fits != nullptr) {
+                        wire_out answer;
+                        answer.put<bool>(determined).put(value);
+                        put_optional(answer, out.a1_lower);
+                        put_optional(answer, out.a1_upper);
+                        answer.put(note).put(m.solves());
+                        p.fits->keep(key, answer.bytes());
+                    }
+                }
+                out.a1_note = note;
+                if (determined) {
+                    out.a1 = value;
                     out.a1_how = monitor_result::a1_source::estimated;
-                    out.a1_note = "a1 = " + factor_text(a1, a1.value) + ", estimated once" + where + " (95 % profile " +
-                                  profile_text(a1, eo) + "), then held";
                     out.windows = unfitted;
                     fit_windows(out.a1);
-                } else {
-                    out.a1_note = "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" +
-                                  where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") + " holds another";
                 }
             } catch (const solver_error& x) {
                 if (dynamic_cast<const worker_lost*>(&x) != nullptr && workers.undone) {
@@ -621,7 +747,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                 }
                 out.a1_note = "a1 = " + sig(out.a1) + ", the case's: no fit of a1" + where + " (" + x.what() + ")";
             }
-            out.reactor_solves += m.solves();
+            out.reactor_solves += kept ? kept_solves : m.solves();
             h.check_stop();
         }
     }

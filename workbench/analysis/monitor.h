@@ -61,6 +61,20 @@ struct monitor_options {
 // percentage > 0 ("2" or "2%"). Throws input_error naming --meter-sigma.
 void set_meter_sigma(monitor_options& o, const field_ref& source);  // source.text: NAME=PERCENT
 
+// Window fits kept from an earlier run (watch's store keeps them), each
+// fit's answer by a digest of everything that made it: the pass, a1, the
+// case's a2, and the case, lab samples, start and scatter of the window and
+// of each window before it in its chunk of warm starts. An answer found
+// here is the bytes the fit would give, so a run that takes it gives the
+// same result to the last bit. A fit's answers depend on the plug-in and
+// the build too: a cache kept across builds is the keeper's to clear.
+class monitor_fit_cache {
+public:
+    virtual ~monitor_fit_cache() = default;
+    virtual std::optional<std::string> find(const std::string& key) = 0;
+    virtual void keep(const std::string& key, const std::string& answer) = 0;
+};
+
 // A monitor's input, checked before anything is solved.
 struct monitor_problem {
     history h;
@@ -68,6 +82,7 @@ struct monitor_problem {
     monitor_options options;
     std::int64_t spacing_ms = 0;        // the rows' median spacing
     std::vector<std::string> warnings;  // the history's and the base case's
+    monitor_fit_cache* fits = nullptr;  // none: every window fitted
 };
 
 // Throws input_error for a base case that fails validate, a window shorter

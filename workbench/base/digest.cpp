@@ -52,4 +52,15 @@ std::string sha256_stream::hex() {
     return hex_of(md, n);
 }
 
+std::string sha256_stream::hex_so_far() const {
+    EVP_MD_CTX* copy = EVP_MD_CTX_new();
+    std::array<unsigned char, EVP_MAX_MD_SIZE> md{};
+    unsigned int n = 0;
+    const bool ok = copy != nullptr && EVP_MD_CTX_copy_ex(copy, static_cast<const EVP_MD_CTX*>(ctx_)) == 1 &&
+                    EVP_DigestFinal_ex(copy, md.data(), &n) == 1 && n == 32;
+    EVP_MD_CTX_free(copy);
+    if (!ok) throw std::runtime_error("SHA-256: libcrypto failed");
+    return hex_of(md, n);
+}
+
 }  // namespace workbench

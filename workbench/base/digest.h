@@ -22,6 +22,8 @@ public:
     void add(const char* bytes, std::size_t n);
     // The digest of everything added; once.
     std::string hex();
+    // The digest of what was added so far, the stream going on.
+    std::string hex_so_far() const;
 
 private:
     void* ctx_;  // EVP_MD_CTX

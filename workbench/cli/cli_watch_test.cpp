@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -90,7 +92,11 @@ TEST_F(WatchCli, FedInPiecesTheStoreHoldsWhatMonitorFindsOverTheSameRows) {
         const outcome o = run("watch grow.csv --store s.db" + alerts);
         ASSERT_EQ(o.status, 0) << o.err;
     }
+    // Read while a pass would hold the store's write lock: reading takes none.
+    const std::unique_ptr<database> writer = open_database((dir / "s.db").string(), false);
+    std::optional<database_transaction> pass(std::in_place, *writer);
     const outcome stored = run("watch --store s.db --json --csv w.csv");
+    pass.reset();
     ASSERT_EQ(stored.status, 0) << stored.err;
     const json doc = json::parse(stored.out);
     // The last day is not complete until a row of the next one comes.
@@ -214,6 +220,19 @@ TEST_F(WatchCli, RefusesWhatWouldMakeTheStoreWrong) {
     EXPECT_NE(busy.err.find("another process"), std::string::npos) << busy.err;
     ::close(fd);
 
+    // A store of the build before (schema 1: no fits kept): migrated at its next pass, which keeps them.
+    const std::unique_ptr<database> older = open_database((dir / "s.db").string(), false);
+    {
+        database_transaction t(*older);
+        older->execute("DROP TABLE fits");
+        older->execute("UPDATE store_info SET value = '1' WHERE key = 'schema_version'");
+        t.commit();
+    }
+    write("grow.csv", joined(edited, 0, day3 + 48));
+    const outcome migrated = run("watch grow.csv --store s.db --fix a1=1");
+    EXPECT_EQ(migrated.status, 0) << migrated.err;
+    EXPECT_FALSE(older->query("SELECT 1 FROM fits").empty());
+
     // A store of a newer build.
     {
         const std::unique_ptr<database> db = open_database((dir / "s.db").string(), false);
@@ -263,6 +282,8 @@ TEST_F(WatchCli, AHistoriansReadingsFollowedAndALateLabSampleReopensItsWindow) {
         t.commit();
     }
     ASSERT_FALSE(held_time.empty());
+    // The same readings with the late one among them from the start, for a store fed them at once.
+    std::filesystem::copy_file(dir / "s.db", dir / "once.db");
     std::string map = "tag,column,unit\n";
     for (std::size_t c = 1; c < header.size(); ++c) {
         map += "PLANT." + header[c] + "," + header[c] + "," + (header[c] == "outlet_temperature_C" ? "F" : "") + "\n";
@@ -284,6 +305,19 @@ TEST_F(WatchCli, AHistoriansReadingsFollowedAndALateLabSampleReopensItsWindow) {
     EXPECT_NE(late.out.find("11 windows, 0 new,"), std::string::npos) << late.out;
     EXPECT_EQ(late.out.find(" 0 changed"), std::string::npos) << late.out;
     const json stored = json::parse(run("watch --store s.db --json").out);
+    // The window fits kept from the first pass are not taken where a late
+    // row changed what made them: the store holds what one fed every
+    // reading at once does, to the last bit.
+    {
+        const std::unique_ptr<database> once = open_database((dir / "once.db").string(), false);
+        database_transaction t(*once);
+        once->execute("INSERT INTO readings VALUES (?, ?, ?, ?)", {std::int64_t{1000000}, held_time, "PLANT.w_UREA", std::stod(held_value)});
+        t.commit();
+    }
+    std::string once_args = args;
+    once_args.replace(once_args.find("s.db"), 4, "once.db");
+    ASSERT_EQ(run(once_args).status, 0);
+    EXPECT_EQ(comparable(json::parse(run("watch --store once.db --json").out)), comparable(stored));
     write("h.csv", joined(lines, 0, line_of_day(lines, 11)));
     const json m = json::parse(run("monitor h.csv --fix a1=1 --json").out);
     ASSERT_EQ(stored["windows"].size(), m["windows"].size());

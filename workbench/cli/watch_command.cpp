@@ -105,12 +105,21 @@ int watch_command(const invocation& in) {
 
     std::unique_ptr<database> db;
     try {
-        db = open_database(job.store, job.setup.has_value());
-        open_store_schema(*db);
+        // Only read (no SOURCE): without the write lock a pass holds.
+        if (job.setup) {
+            db = open_database(job.store, true);
+            open_store_schema(*db);
+        } else {
+            db = open_database_read_only(job.store);
+            check_store_schema(*db);
+        }
     } catch (const database_error& e) {
         throw input_error(e.what());
     }
-    if (!job.setup) return show_store(*db, job);
+    if (!job.setup) {
+        database_transaction snapshot(*db);  // a read transaction: one state of the store
+        return show_store(*db, job);
+    }
 
     if (!db->try_lock()) {
         std::cerr << "urea-reactor: error: the store " << db->name()

@@ -410,8 +410,9 @@ std::string watch_on(session& s, py::handle source, const std::string& store, py
 // A store read back: the document `watch --store STORE --json` prints.
 std::string store_document(const std::string& store) {
     try {
-        const std::unique_ptr<database> db = open_database(store, false);
-        open_store_schema(*db);
+        const std::unique_ptr<database> db = open_database_read_only(store);
+        check_store_schema(*db);
+        database_transaction snapshot(*db);
         const watch_read r = read_store(*db);
         nlohmann::ordered_json j = store_json(*db, r, build_of(plugin_or_default("")));
         said(j);
@@ -424,8 +425,9 @@ std::string store_document(const std::string& store) {
 // Its windows as monitor's table (the command line's --csv).
 table store_windows(const std::string& store) {
     try {
-        const std::unique_ptr<database> db = open_database(store, false);
-        open_store_schema(*db);
+        const std::unique_ptr<database> db = open_database_read_only(store);
+        check_store_schema(*db);
+        database_transaction snapshot(*db);
         const watch_read r = read_store(*db);
         return monitor_table(monitor_report{&r.problem, &r.result});
     } catch (const database_error& e) {

@@ -43,7 +43,7 @@ using ojson = nlohmann::ordered_json;
 
 // Raised with each change of the tables below; migrate() brings an older
 // store up to it.
-constexpr std::int64_t store_version = 1;
+constexpr std::int64_t store_version = 2;
 
 std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); }
 
@@ -88,6 +88,10 @@ const char* const schema[] = {
     "summary TEXT NOT NULL, evidence TEXT NOT NULL, updated_pass BIGINT NOT NULL)",
     "CREATE TABLE alert_events (id BIGINT PRIMARY KEY, alert_id BIGINT NOT NULL REFERENCES alerts (id), "
     "pass BIGINT NOT NULL, at BIGINT NOT NULL, state TEXT NOT NULL, summary TEXT NOT NULL)",
+    // The window fits of the last pass, by the digest of their inputs
+    // (monitor_fit_cache), for the next pass to take those whose inputs
+    // are the same; of the build in store_info's fits_build.
+    "CREATE TABLE fits (key TEXT PRIMARY KEY, answer BLOB NOT NULL)",
     // Each notice to send, once per channel; delivered, retried or given up.
     "CREATE TABLE outbox (id BIGINT PRIMARY KEY, event_id BIGINT NOT NULL REFERENCES alert_events (id), "
     "channel TEXT NOT NULL, message_id TEXT NOT NULL, subject TEXT NOT NULL, text TEXT NOT NULL, "
@@ -438,19 +442,79 @@ struct source_reading {
 // A growing file's new lines are read in parts of this many lines.
 constexpr std::size_t lines_per_part = 50000;
 
-// The new whole lines of a growing file: refused when what was read before changed.
+// A growing file's bytes are read in parts of at most this many: a year of
+// one-minute rows is never held whole.
+constexpr std::size_t bytes_per_read = std::size_t{8} << 20;
+
+// A file read from its start, a bounded part at a time.
+class file_parts {
+public:
+    explicit file_parts(const std::string& path) : path_(path), in_(path, std::ios::binary) {
+        if (!in_) throw runs_error(path, 0, 0, "cannot be read");
+    }
+    // Up to n more bytes appended to `to`: how many (0 at the end).
+    std::size_t more(std::string& to, std::size_t n) {
+        if (ended_) return 0;
+        const std::size_t at = to.size();
+        to.resize(at + n);
+        in_.read(to.data() + at, static_cast<std::streamsize>(n));
+        const auto got = static_cast<std::size_t>(in_.gcount());
+        to.resize(at + got);
+        if (in_.bad()) throw runs_error(path_, 0, 0, "cannot be read to its end");
+        ended_ = got < n;
+        return got;
+    }
+    // The SHA-256 of the bytes [from, to), read in parts; empty when the file ends before `to`.
+    static std::string sha256_of_range(const std::string& path, std::size_t from, std::size_t to) {
+        file_parts f(path);
+        f.in_.seekg(static_cast<std::streamoff>(from));
+        sha256_stream h;
+        std::string part;
+        for (std::size_t left = to - from; left > 0;) {
+            part.clear();
+            const std::size_t got = f.in_ ? f.more(part, std::min(left, bytes_per_read)) : 0;
+            if (got == 0) return {};
+            h.add(part.data(), got);
+            left -= got;
+        }
+        return h.hex();
+    }
+
+private:
+    std::string path_;
+    std::ifstream in_;
+    bool ended_ = false;
+};
+
+// The new whole lines of a growing file: refused when what was read before
+// changed. The file is read in bounded parts: what was read before for its
+// digest, then the new lines, in parts of lines_per_part lines.
 void read_growing(database& db, const std::string& path, const std::string& header, std::size_t header_line,
                   std::int64_t pass, source_reading& out, std::string& first_header) {
-    const std::string bytes = read_file(path);
+    file_parts file(path);
+    std::error_code size_error;
+    const std::uintmax_t size = std::filesystem::file_size(path, size_error);
+    if (size_error) throw runs_error(path, 0, 0, "cannot be read");
     const std::optional<source_state> before = source_of(db, path);
     source_state s = before.value_or(source_state{});
+    sha256_stream whole;   // of the bytes taken, from the file's start
+    std::string pending;   // bytes read and not yet taken, from `from` on
     if (before) {
-        if (static_cast<std::int64_t>(bytes.size()) < s.bytes) {
-            throw runs_error(path, 0, 0, "is shorter (" + std::to_string(bytes.size()) + " bytes) than what was read of it before (" +
-                                             std::to_string(s.bytes) +
-                                             " bytes): rows already followed cannot change; --reread reads it again from its start");
+        const auto shorter = [&](std::uintmax_t bytes) {
+            return runs_error(path, 0, 0, "is shorter (" + std::to_string(bytes) + " bytes) than what was read of it before (" +
+                                              std::to_string(s.bytes) +
+                                              " bytes): rows already followed cannot change; --reread reads it again from its start");
+        };
+        if (size < static_cast<std::uintmax_t>(s.bytes)) throw shorter(size);
+        for (auto left = static_cast<std::size_t>(s.bytes); left > 0;) {
+            pending.clear();
+            const std::size_t got = file.more(pending, std::min(left, bytes_per_read));
+            if (got == 0) throw shorter(static_cast<std::uintmax_t>(s.bytes) - left);
+            whole.add(pending.data(), got);
+            left -= got;
         }
-        if (sha256_of(std::string_view(bytes).substr(0, static_cast<std::size_t>(s.bytes))) != s.sha256) {
+        pending.clear();
+        if (whole.hex_so_far() != s.sha256) {
             // The piece read that differs, named by its first line (the
             // header's when none does: it is before the rows).
             std::size_t line = 1, last_line = 0;
@@ -459,7 +523,7 @@ void read_growing(database& db, const std::string& path, const std::string& head
                                         {path});
             for (const database_row& r : reads) {
                 const auto from = static_cast<std::size_t>(r.integer(2)), to = static_cast<std::size_t>(r.integer(3));
-                if (sha256_of(std::string_view(bytes).substr(from, to - from)) != r.text(4)) {
+                if (file_parts::sha256_of_range(path, from, to) != r.text(4)) {
                     line = static_cast<std::size_t>(r.integer(0));
                     last_line = static_cast<std::size_t>(r.integer(1));
                     break;
@@ -477,7 +541,9 @@ void read_growing(database& db, const std::string& path, const std::string& head
     std::string head = header;
     std::size_t head_line = header_line;
     if (!before || s.bytes == 0) {
-        const std::optional<header_of_text> hd = find_header(bytes);
+        std::optional<header_of_text> hd;
+        while (!(hd = find_header(pending)) && file.more(pending, bytes_per_read) > 0) {
+        }
         if (!hd) return;  // no header yet
         head = hd->text;
         head_line = hd->line;
@@ -488,25 +554,31 @@ void read_growing(database& db, const std::string& path, const std::string& head
         set_info(db, "header_line", std::to_string(hd->line));
         from = hd->end;
         first_line = hd->line + 1;
+        whole.add(pending.data(), hd->end);
+        pending.erase(0, hd->end);
     }
-    const std::size_t last_newline = bytes.rfind('\n');
-    if (last_newline == std::string::npos || last_newline + 1 <= from) {
-        // Nothing whole since: the header alone, or a row still being written.
-        if (!before) {
-            s.bytes = static_cast<std::int64_t>(from);
-            s.lines = static_cast<std::int64_t>(first_line - 1);
-            s.sha256 = sha256_of(std::string_view(bytes).substr(0, from));
-            save_source(db, path, s);
-        }
-        return;
-    }
-    const std::string_view body(bytes.data() + from, last_newline + 1 - from);
-    std::size_t rows = 0, line = first_line, last_line = first_line;
+    sha256_stream body;  // of the new lines
+    std::size_t end_byte = from, rows = 0, line = first_line, last_line = first_line;
     std::optional<std::int64_t> first_time, last_time = s.last_time;
-    for (std::size_t at = 0; at < body.size();) {
-        std::size_t end = at;
-        for (std::size_t n = 0; n < lines_per_part && end < body.size(); ++n) end = body.find('\n', end) + 1;
-        piece p = checked_piece(path, head, head_line, std::string(body.substr(at, end - at)), line);
+    for (;;) {
+        // The next part: lines_per_part whole lines, or the whole lines left.
+        std::size_t cut = 0, lines = 0;
+        for (;;) {
+            while (lines < lines_per_part) {
+                const std::size_t nl = pending.find('\n', cut);
+                if (nl == std::string::npos) break;
+                cut = nl + 1;
+                ++lines;
+            }
+            if (lines == lines_per_part || file.more(pending, bytes_per_read) == 0) break;
+        }
+        if (lines == 0) break;
+        const std::string part = pending.substr(0, cut);
+        pending.erase(0, cut);
+        whole.add(part.data(), part.size());
+        body.add(part.data(), part.size());
+        end_byte += part.size();
+        piece p = checked_piece(path, head, head_line, part, line);
         if (!p.rows.empty() && last_time && p.rows.front().time <= *last_time) {
             throw runs_error(path, p.rows.front().line, 0,
                              "a time not after the row before (" + timestamp_text(*last_time, p.zoned) + ")");
@@ -518,18 +590,27 @@ void read_growing(database& db, const std::string& path, const std::string& head
             last_time = p.rows.back().time;
         }
         line = p.last_line + 1;
-        at = end;
         out.take(p);
+    }
+    if (end_byte == from) {
+        // Nothing whole since: the header alone, or a row still being written.
+        if (!before) {
+            s.bytes = static_cast<std::int64_t>(from);
+            s.lines = static_cast<std::int64_t>(first_line - 1);
+            s.sha256 = whole.hex();
+            save_source(db, path, s);
+        }
+        return;
     }
     db.execute("INSERT INTO reads (id, pass, name, first_line, last_line, first_byte, end_byte, sha256, rows, first_time, "
                "last_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                {next_id(db, "reads"), pass, path, static_cast<std::int64_t>(first_line), static_cast<std::int64_t>(last_line),
-                static_cast<std::int64_t>(from), static_cast<std::int64_t>(last_newline + 1), sha256_of(body),
+                static_cast<std::int64_t>(from), static_cast<std::int64_t>(end_byte), body.hex(),
                 static_cast<std::int64_t>(rows), first_time ? database_value(*first_time) : database_value(nullptr),
                 rows > 0 ? database_value(*last_time) : database_value(nullptr)});
-    s.bytes = static_cast<std::int64_t>(last_newline + 1);
+    s.bytes = static_cast<std::int64_t>(end_byte);
     s.lines = static_cast<std::int64_t>(last_line);
-    s.sha256 = sha256_of(std::string_view(bytes).substr(0, last_newline + 1));
+    s.sha256 = whole.hex();
     s.rows += static_cast<std::int64_t>(rows);
     s.last_time = last_time;
     save_source(db, path, s);
@@ -804,6 +885,56 @@ history stored_history(database& db, const std::string& name, const std::string&
     };
     return history_of(read, name, false, 0, true);
 }
+
+// ---- Window fits kept ----
+
+// The fits kept in the store (monitor_fit_cache): read whole before the
+// monitor runs; afterwards those it made kept and those it did not take
+// dropped, so the table holds the last pass's fits. A fit's answer depends
+// on the build and the plug-in (its bytes): those of another are not taken.
+class stored_fits final : public monitor_fit_cache {
+public:
+    stored_fits(database& db, const build_info& build)
+        : db_(db), build_(build.workbench + "\n" + build.plugin + "\n" + plugin_digest(build.plugin_file)) {
+        if (info(db, "fits_build").value_or("") != build_) return;
+        for (const database_row& r : db.query("SELECT key, answer FROM fits")) held_[r.text(0)] = r.text(1);
+    }
+    std::optional<std::string> find(const std::string& key) override {
+        const auto f = held_.find(key);
+        if (f == held_.end()) return std::nullopt;
+        used_.insert(key);
+        return f->second;
+    }
+    void keep(const std::string& key, const std::string& answer) override { made_[key] = answer; }
+    void save() {
+        db_.execute("DELETE FROM fits");
+        for (const std::string& key : used_) {
+            if (made_.count(key) == 0) made_[key] = held_[key];
+        }
+        for (const auto& [key, answer] : made_) {
+            db_.execute("INSERT INTO fits (key, answer) VALUES (?, ?)", {key, database_blob{answer}});
+        }
+        set_info(db_, "fits_build", build_);
+    }
+
+private:
+    // The plug-in's bytes: one rebuilt under the same version marker is another.
+    static std::string plugin_digest(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return "";
+        sha256_stream h;
+        std::string part(std::size_t{1} << 16, '\0');
+        while (in.read(part.data(), static_cast<std::streamsize>(part.size())) || in.gcount() > 0) {
+            h.add(part.data(), static_cast<std::size_t>(in.gcount()));
+        }
+        return h.hex();
+    }
+
+    database& db_;
+    std::string build_;
+    std::map<std::string, std::string> held_, made_;
+    std::set<std::string> used_;
+};
 
 // ---- Results ----
 
@@ -1120,6 +1251,28 @@ void update_alerts(database& db, const std::vector<condition>& now_true, std::in
 
 // ---- The schema, opened ----
 
+namespace {
+
+// The store's schema version, refused when a newer build made it or when it
+// is no store of watch's.
+std::int64_t checked_version(database& db) {
+    const std::int64_t version = std::stoll(info(db, "schema_version").value_or("0"));
+    if (version > store_version) {
+        throw database_error("the store " + db.name() + " was made by a newer urea-reactor (its schema version " +
+                             std::to_string(version) + "; this build knows versions up to " + std::to_string(store_version) +
+                             "): use that build, or a new store");
+    }
+    if (version < 1) throw database_error("the store " + db.name() + " is not a store of urea-reactor watch");
+    return version;
+}
+
+}  // namespace
+
+void check_store_schema(database& db) {
+    if (!has_table(db, "store_info")) throw database_error("the store " + db.name() + " is not a store of urea-reactor watch");
+    checked_version(db);
+}
+
 void open_store_schema(database& db) {
     database_transaction t(db);
     if (!has_table(db, "store_info")) {
@@ -1129,14 +1282,12 @@ void open_store_schema(database& db) {
         }
         set_info(db, "schema_version", std::to_string(store_version));
     }
-    const std::int64_t version = std::stoll(info(db, "schema_version").value_or("0"));
-    if (version > store_version) {
-        throw database_error("the store " + db.name() + " was made by a newer urea-reactor (its schema version " +
-                             std::to_string(version) + "; this build knows versions up to " + std::to_string(store_version) +
-                             "): use that build, or a new store");
-    }
-    if (version < 1) throw database_error("the store " + db.name() + " is not a store of urea-reactor watch");
+    const std::int64_t version = checked_version(db);
     // Migrations from older versions go here, one step at a time.
+    if (version < 2) {
+        db.execute("CREATE TABLE fits (key TEXT PRIMARY KEY, answer BLOB NOT NULL)");
+        set_info(db, "schema_version", "2");
+    }
     add_window_columns(db);
     t.commit();
 }
@@ -1212,7 +1363,11 @@ watch_pass_report watch_pass(database& db, const std::optional<watch_setup>& giv
         if ((reopened || grown || o.reread || !before) && first_row && *first_row < cutoff) {
             history h = stored_history(db, setup->source.path, header, cutoff);
             monitor_problem p = monitor_problem_of(std::move(h), setup->base, setup->options);
+            stored_fits fits(db, o.build);
+            p.fits = &fits;
             monitor_result m = follow(p);
+            p.fits = nullptr;
+            fits.save();
             // a1 estimated at the first pass, held from then on.
             if (!setup->options.a1 && m.a1_how == monitor_result::a1_source::estimated) {
                 setup->options.a1 = m.a1;

@@ -116,6 +116,10 @@ struct watch_pass_report {
 // Opens a store's schema (made when the store is new, migrated when an older
 // build made it); throws database_error for a store of a newer build.
 void open_store_schema(database& db);
+// For reading (a store opened read-only, beside a pass under way): the
+// schema checked as above, nothing made or migrated; throws database_error
+// for what is no store of watch's, or a store of a newer build.
+void check_store_schema(database& db);
 
 // One pass (the caller holds the store's lock). `given`: the setup from the
 // command line, required at the first pass and compared afterwards (a

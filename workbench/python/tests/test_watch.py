@@ -28,7 +28,13 @@ def test_a_store_kept_from_python_reads_back_as_the_command_line_writes_it(tmp_p
     history(path, 9)
     second = ur.watch(path, store, fix={"a1": 1}, stale="10000d")
     assert second["rows_read"] == 72 and second["windows_new"] == 3
+    # Read while a pass would hold the store's write lock: reading takes none.
+    import sqlite3
+    writer = sqlite3.connect(store, isolation_level=None)
+    writer.execute("BEGIN IMMEDIATE")
     s = ur.Store(store)
+    assert len(s.windows) == 8
+    writer.execute("ROLLBACK")
     status, out, err = cli("watch", "--store", str(store), "--csv", "-")
     assert status == 0, err
     csv = pd.read_csv(io.StringIO(out))
