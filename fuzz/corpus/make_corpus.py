@@ -304,8 +304,9 @@ write("upropu", "trapping_host_odd_values", s)
 # fuzz_answers: the first byte chooses the reader (fuzz_answers.cpp); the
 # rest is a message of the workers as the workbench writes it
 # (session/wire.h): CBOR of {"format", "kind", "body"}, a map's keys in
-# order, a double as a float where one holds it exactly, a NaN as its 8
-# bytes, most significant first.
+# order, a type's fields as a list in their order (analysis/messages.h), a
+# double as a float where one holds it exactly, a NaN as its 8 bytes, most
+# significant first.
 class Raw:
     def __init__(self, data):
         self.data = data
@@ -358,49 +359,48 @@ def message(kind, body):
 
 
 def sealed(chunk, index, body, plan="plan"):
-    return message("sealed answer", {"end": False, "plan": plan, "chunk": chunk, "n": index, "result": body})
+    return message("sealed answer", [False, plan, chunk, index, body])
 
 
 def chunk_end(chunk, count, plan="plan"):
-    return message("sealed answer", {"end": True, "plan": plan, "chunk": chunk, "n": count, "result": ""})
+    return message("sealed answer", [True, plan, chunk, count, ""])
 
 
 def counts(failures=0, first=""):
-    return {"evaluations": 10, "failures": failures, "first_failure": first}
+    return [10, failures, first]  # evaluations, failures, first_failure
 
 
-point = {"index": 5, "settings": [1.0, 2.0], "ok": True, "failure": "", "details": "", "values": [0.5],
-         "conversion_defined": True, "max_balance_residual": 1e-9, "rate_calls": 40, "bands": [],
-         "band_unsolved": 0}
-window = {"solves": 12, "fitted": True, "failure": "", "a2": 0.16, "lower": 0.15, "upper": None, "se_ln": 0.02,
-          "chi_square": 3.2, "dof": 4, "conversions": True, "predicted": 0.5, "equilibrium": 0.6}
-station = {"volume_m3": 0.0, "temperature_K": 450.0, "n": [1.0] * 7, "co2_conversion": NAN,
-           "balance_residual": 0.0, "iterations": 3}
-slice_ = {"a1": 1.0, "a2_best": 0.2, "delta_best": 0.0, "a2_low": 0.1, "a2_high": 0.3, "open_low": False,
-          "open_high": True}
-start = {"from": [1.0, 0.2], "to": [1.1, 0.25], "usable": True, "converged": True, "chi_square": 2.0,
-         "objective": 2.0, "iterations": 9, "model_failures": 0, "message": "converged"}
+# index, settings, ok, failure, details, values, conversion_defined,
+# max_balance_residual, rate_calls, bands, band_unsolved
+point = [5, [1.0, 2.0], True, "", "", [0.5], True, 1e-9, 40, [], 0]
+# solves, fitted, failure, a2, lower, upper, se_ln, chi_square, dof,
+# conversions, predicted, equilibrium
+window = [12, True, "", 0.16, 0.15, None, 0.02, 3.2, 4, True, 0.5, 0.6]
+unfitted = [12, False, "no fit", NAN, None, None, NAN, NAN, 0, False, NAN, NAN]
+# volume_m3, temperature_K, n, co2_conversion, balance_residual, iterations
+station = [0.0, 450.0, [1.0] * 7, NAN, 0.0, 3]
+# a1, a2_best, delta_best, a2_low, a2_high, open_low, open_high
+slice_ = [1.0, 0.2, 0.0, 0.1, 0.3, False, True]
+# from, to, usable, converged, chi_square, objective, iterations,
+# model_failures, message
+start = [[1.0, 0.2], [1.1, 0.25], True, True, 2.0, 2.0, 9, 0, "converged"]
 answers = {
     "task": b"\x00" + b";~".join(b"|~".join([sealed(c, 0, "abc"), sealed(c, 1, "def"), chunk_end(c, 2)]) for c in (1, 2)),
     "point": b"\x01" + message("study point", point),
     "window": b"\x02" + message("monitor window", window),
-    "window_unfitted": b"\x02" + message("monitor window", dict(window, fitted=False, failure="no fit", a2=NAN)),
-    "candidate": b"\x03" + message("design candidate", {"ok": True, "failure": "", "values": [0.5] * 5,
-                                                        "slope": [[0.01] * 5, [0.02] * 5], "solves": 30}),
-    "piece": b"\x04" + message("estimate piece", {"result": message("refit", [0.1, -2.0]).decode("latin-1"),
-                                                  "predictions": 7}),
-    "start": b"\x05" + message("estimate start", {"start": start, "counts": counts()}),
+    "window_unfitted": b"\x02" + message("monitor window", unfitted),
+    "candidate": b"\x03" + message("design candidate", [True, "", [0.5] * 5, [[0.01] * 5, [0.02] * 5], 30]),
+    "piece": b"\x04" + message("estimate piece", [message("refit", [0.1, -2.0]).decode("latin-1"), 7]),
+    "start": b"\x05" + message("estimate start", [start, counts()]),
     "refit": b"\x06" + message("refit", [0.1, -2.0]),
     "refit_none": b"\x06" + message("refit", None),
-    "map_row": b"\x07" + message("profile map row", {"row": [1.0, 2.0, 3.0, NAN], "counts": counts()}),
-    "scan": b"\x08" + message("profile scan", {"points": [[1.0, 2.0, 3.0]], "better": [0.0, 1.0],
-                                               "counts": counts(1, "no solution")}),
-    "crossing": b"\x09" + message("profile crossing", {"at": -0.0, "counts": counts()}),
-    "region": b"\x0a" + message("region piece", {"open_a2": True, "slices": [slice_, slice_], "counts": counts()}),
-    "prediction": b"\x0b" + message("run prediction", {"outcome": {"ok": True, "values": [0.5] * 5, "failure": "",
-                                                                   "details": ""}, "warm": [station, station]}),
+    "map_row": b"\x07" + message("profile map row", [[1.0, 2.0, 3.0, NAN], counts()]),
+    "scan": b"\x08" + message("profile scan", [[[1.0, 2.0, 3.0]], [0.0, 1.0], counts(1, "no solution")]),
+    "crossing": b"\x09" + message("profile crossing", [-0.0, counts()]),
+    "region": b"\x0a" + message("region piece", [True, [slice_, slice_], counts()]),
+    "prediction": b"\x0b" + message("run prediction", [[True, [0.5] * 5, "", ""], [station, station]]),
     "number": b"\x0c" + message("number", 1e-310),
-    "runs_model": b"\x0d" + message("runs model", {"cases": ["{}"], "warm": [[station]]}),
+    "runs_model": b"\x0d" + message("runs model", [["{}"], [[station]]]),
     "seal": b"\x0e" + sealed(0, 0, message("study point", point).decode("latin-1")),
     "deep": b"\x02\xa3" + cbor("format") + cbor(FORMAT) + cbor("kind") + cbor("monitor window") + cbor("body")
     + b"\x81" * 64 + b"\x00",

@@ -215,26 +215,28 @@ TEST(Messages, BytesOfAnotherBuildOrGarbledAreRefusedNamingWhy) {
         change(b);
         return window(message(wire::format, "monitor window", b));
     };
-    EXPECT_EQ(changed([](tree& b) { b.erase("dof"); }), "a monitor window (field dof): missing");
-    EXPECT_EQ(changed([](tree& b) { b["fitted"] = 1; }), "a monitor window (field fitted): a yes/no expected, got an integer");
-    EXPECT_EQ(changed([](tree& b) { b["a2"] = "1.0"; }), "a monitor window (field a2): a number expected, got text");
-    EXPECT_EQ(changed([](tree& b) { b["dof"] = std::int64_t{1} << 40; }),
+    // Its fields, in order: solves, fitted, failure, a2, lower, upper, se_ln,
+    // chi_square, dof, conversions, predicted, equilibrium.
+    EXPECT_EQ(changed([](tree& b) { b.get_ref<tree::array_t&>().resize(8); }), "a monitor window (field dof): missing");
+    EXPECT_EQ(changed([](tree& b) { b.push_back(1); }), "a monitor window: 1 fields past its last (equilibrium)");
+    EXPECT_EQ(changed([](tree& b) { b[1] = 1; }), "a monitor window (field fitted): a yes/no expected, got an integer");
+    EXPECT_EQ(changed([](tree& b) { b[3] = "1.0"; }), "a monitor window (field a2): a number expected, got text");
+    EXPECT_EQ(changed([](tree& b) { b[8] = std::int64_t{1} << 40; }),
               "a monitor window (field dof): an integer of 1099511627776, out of range");
-    EXPECT_EQ(changed([](tree& b) { b["lower"] = tree::binary({0x7f, 0xf8}); }),
-              "a monitor window (field lower): a NaN of 2 bytes");
-    EXPECT_EQ(changed([](tree& b) { b = tree::array(); }), "a monitor window: a map expected, got a list");
+    EXPECT_EQ(changed([](tree& b) { b[4] = tree::binary({0x7f, 0xf8}); }), "a monitor window (field lower): a NaN of 2 bytes");
+    EXPECT_EQ(changed([](tree& b) { b = tree::object(); }), "a monitor window: a list of fields expected, got a map");
 
     scan_answer scan;
     scan.points = {{1, 2, 3}};
     tree s;
     wire::read(scan_answer_bytes(scan), "profile scan", s);
-    s["points"][0].erase(2);
+    s[0][0].erase(2);  // the first of its points
     EXPECT_EQ(refusal([&] { read_scan_answer(message(wire::format, "profile scan", s)); }),
               "a profile scan (field points[0]): a list of 2, not 3");
     const study_plan sp = plan_study(default_case(), {parse_vary("nh3_co2=3:4:2")}, {result_named("co2_conversion").value()});
     tree plan;
     wire::read(study_plan_bytes(sp), "study plan", plan);
-    plan["vars"][0]["which"] = setting_count;
+    plan[1][0][2] = setting_count;  // the first variable's setting
     EXPECT_EQ(refusal([&] { study_plan_of(message(wire::format, "study plan", plan)); }),
               "a study plan (field vars[0].which): a choice numbered 14, of 14");
 }

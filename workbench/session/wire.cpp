@@ -69,11 +69,11 @@ std::string type_text(const tree& j) {
 
 }  // namespace
 
-std::string encode(const std::string& kind, const tree& body) {
+std::string encode(const std::string& kind, tree body) {
     tree j = tree::object();
     j["format"] = format;
     j["kind"] = kind;
-    j["body"] = body;
+    j["body"] = std::move(body);
     std::string out;
     tree::to_cbor(j, out);
     return out;
@@ -134,14 +134,12 @@ void in_element(std::size_t k, wrong_value&& e) {
     throw std::move(e);
 }
 
-void need_object(const tree& j) {
-    if (!j.is_object()) wrong_type("a map", j);
-}
-
-const tree& field_of(const tree& j, const char* name) {
-    const auto it = j.find(name);
-    if (it == j.end()) wrong("missing");
-    return *it;
+const tree::array_t& fields_of(const tree& j, const char* const* names, std::size_t n) {
+    if (!j.is_array()) wrong_type("a list of fields", j);
+    const tree::array_t& a = j.get_ref<const tree::array_t&>();
+    if (a.size() < n) in_field(names[a.size()], wrong_value{"", "missing"});
+    if (a.size() > n) wrong(std::to_string(a.size() - n) + " fields past its last (" + names[n - 1] + ")");
+    return a;
 }
 
 const tree::array_t& array_of(const tree& j, std::size_t size) {

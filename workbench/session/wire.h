@@ -6,9 +6,10 @@
 //
 // A type's fields are listed once, with WIRE_FIELDS beside the field lists
 // of its kin (analysis/messages.h); the list both writes and reads it, as a
-// map from each field's name to its value. Numbers keep every bit: a double
-// as a CBOR float (a NaN, which CBOR would cut to a half, as its 8 bytes),
-// an integer as a CBOR integer checked against its type's range on reading.
+// list of its fields' values in that order (the format's version stands for
+// the order; an error names the field). Numbers keep every bit: a double as
+// a CBOR float (a NaN, which CBOR would cut to a half, as its 8 bytes), an
+// integer as a CBOR integer checked against its type's range on reading.
 //
 // The reader takes the bytes as untrusted (another machine's, or a worker's
 // whose plug-in wrote over its memory): bounded in size and in nesting
@@ -28,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -49,7 +51,7 @@ inline constexpr std::size_t max_bytes = std::size_t{1} << 30;
 inline constexpr std::size_t max_depth = 16;
 
 // The message of this kind with this body, as bytes.
-std::string encode(const std::string& kind, const tree& body);
+std::string encode(const std::string& kind, tree body);
 // The body of a message of this kind. Throws worker_answer_error: not a
 // message of this format ("a worker's answer of format 2, this build reads
 // 1"), of another kind, too long or deep, cut short, bytes past its end.
@@ -66,10 +68,9 @@ struct wrong_value {
 
 [[noreturn]] void wrong(const std::string& why);
 [[noreturn]] void wrong_type(const char* expected, const tree& got);
-// In the path: a field of an object, an element of an array.
+// In the path: a field of a type, an element of a list.
 [[noreturn]] void in_field(const char* name, wrong_value&& e);
 [[noreturn]] void in_element(std::size_t k, wrong_value&& e);
-const tree& field_of(const tree& j, const char* name);
 const tree::array_t& array_of(const tree& j, std::size_t size = std::numeric_limits<std::size_t>::max());
 
 void put(tree& j, double x);
@@ -229,20 +230,17 @@ void get(const tree& j, std::array<T, N>& v) {
     }
 }
 
+// A type's fields as the list they came in: as many as it has (the first
+// missing one named).
+const tree::array_t& fields_of(const tree& j, const char* const* names, std::size_t n);
 template <class T>
-void put_field(tree& j, const char* name, const T& x) {
-    put(j[name], x);
-}
-template <class T>
-void get_field(const tree& j, const char* name, T& x) {
+void get_field(const tree::array_t& a, std::size_t k, const char* name, T& x) {
     try {
-        get(field_of(j, name), x);
+        get(a[k], x);
     } catch (wrong_value& e) {
         in_field(name, std::move(e));
     }
 }
-
-void need_object(const tree& j);
 
 }  // namespace detail
 
@@ -252,7 +250,7 @@ template <class T>
 std::string write(const std::string& kind, const T& x) {
     tree j;
     detail::put(j, x);
-    return encode(kind, j);
+    return encode(kind, std::move(j));
 }
 void read_failed(const std::string& kind, const detail::wrong_value& e);
 template <class T>
@@ -273,18 +271,23 @@ T read(const std::string& bytes, const std::string& kind) {
 
 }  // namespace workbench::wire
 
-#define WIRE_PUT_FIELD(f) ::workbench::wire::detail::put_field(j, #f, x.f);
-#define WIRE_GET_FIELD(f) ::workbench::wire::detail::get_field(j, #f, x.f);
+#define WIRE_FIELD_NAME(f) #f,
+#define WIRE_PUT_FIELD(f) ::workbench::wire::detail::put(a.emplace_back(), x.f);
+#define WIRE_GET_FIELD(f) ::workbench::wire::detail::get_field(a, k++, #f, x.f);
 
 // The field list of a type: its writer and reader, in the type's namespace.
-#define WIRE_FIELDS(Type, ...)                                                       \
-    [[maybe_unused]] inline void wire_put(::workbench::wire::tree& j, const Type& x) { \
-        j = ::workbench::wire::tree::object();                                       \
-        NLOHMANN_JSON_EXPAND(NLOHMANN_JSON_PASTE(WIRE_PUT_FIELD, __VA_ARGS__))       \
-    }                                                                                \
-    [[maybe_unused]] inline void wire_get(const ::workbench::wire::tree& j, Type& x) { \
-        ::workbench::wire::detail::need_object(j);                                   \
-        NLOHMANN_JSON_EXPAND(NLOHMANN_JSON_PASTE(WIRE_GET_FIELD, __VA_ARGS__))       \
+// The fields go as a list, in this order (their names are this list's).
+#define WIRE_FIELDS(Type, ...)                                                                                   \
+    [[maybe_unused]] inline void wire_put(::workbench::wire::tree& j, const Type& x) {                           \
+        j = ::workbench::wire::tree::array();                                                                    \
+        auto& a = j.get_ref<::workbench::wire::tree::array_t&>();                                                \
+        NLOHMANN_JSON_EXPAND(NLOHMANN_JSON_PASTE(WIRE_PUT_FIELD, __VA_ARGS__))                                   \
+    }                                                                                                            \
+    [[maybe_unused]] inline void wire_get(const ::workbench::wire::tree& j, Type& x) {                           \
+        static constexpr const char* names[] = {NLOHMANN_JSON_EXPAND(NLOHMANN_JSON_PASTE(WIRE_FIELD_NAME, __VA_ARGS__))}; \
+        const auto& a = ::workbench::wire::detail::fields_of(j, names, sizeof names / sizeof *names);            \
+        std::size_t k = 0;                                                                                       \
+        NLOHMANN_JSON_EXPAND(NLOHMANN_JSON_PASTE(WIRE_GET_FIELD, __VA_ARGS__))                                   \
     }
 
 #endif
