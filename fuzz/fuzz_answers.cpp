@@ -1,6 +1,6 @@
 // Fuzz target for the readers of workers' answers: the seals around each
-// result (session/answer.h) and each result's own format
-// (analysis/answers.h, a study's point).
+// result (session/answer.h) and each result's own message (analysis/
+// answers.h, a study's point), all read by session/wire.h.
 //
 // Input: a first byte that chooses the reader, then the bytes it reads. For
 // the seals, the bytes are cut at each "|~" into a task's sealed items (a
@@ -9,9 +9,10 @@
 // checks its bytes are 3 long.
 //
 // Whatever the bytes, a reader returns or throws worker_answer_error (a
-// result sealed right, or a format read whole, is what it was); it never
-// reads or allocates past what the bytes hold (ASan), nor loads a bool
-// that is not 0 or 1 (UBSan).
+// result sealed right, or a message read whole, is what it was); it never
+// reads or allocates past what the bytes hold (ASan), never runs out of
+// stack on a message nested deep, nor loads a bool that is not 0 or 1
+// (UBSan).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -62,17 +63,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     piece_counts counts;
     try {
-        switch (data[0] % 10) {
+        switch (data[0] % 15) {
             case 0: take_task(bytes); break;
             case 1: read_point(bytes); break;
-            case 2: read_window_answer(bytes, false); break;
-            case 3: read_window_answer(bytes, true); break;
-            case 4: read_candidate_answer(bytes); break;
-            case 5: read_piece_answer(bytes); break;
+            case 2: read_window_answer(bytes); break;
+            case 3: read_candidate_answer(bytes); break;
+            case 4: read_piece_answer(bytes); break;
+            case 5: read_start_answer(bytes); break;
             case 6: read_refit_answer(bytes); break;
             case 7: read_map_row(bytes, 4, counts); break;
             case 8: read_scan_answer(bytes); break;
-            default: read_runs_model(bytes); break;
+            case 9: read_crossing_answer(bytes, counts); break;
+            case 10: read_region_answer(bytes); break;
+            case 11: read_prediction_answer(bytes); break;
+            case 12: read_number_answer(bytes); break;
+            case 13: read_runs_model(bytes); break;
+            default: {
+                // A seal read whole, the result in it read as a point.
+                chunk_work w;
+                w.chunks = 1;
+                if (const std::optional<std::string> r = open_answer(w, "plan", 0, 0, bytes)) read_point(*r);
+                break;
+            }
         }
     } catch (const worker_answer_error&) {
     }

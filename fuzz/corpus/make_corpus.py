@@ -301,10 +301,12 @@ property_call(s, nc, [1, 2, 3, 4, 5], [0.0, INF, -INF, 1e308, 1e-320],
 write("upropu", "trapping_host_odd_values", s)
 
 
-# fuzz_answers: its input is read from the front, as the workbench writes a
-# worker's answer (session/workers.h wire_out: numbers in this machine's
-# order, a string or a vector as its 8-byte count and then its elements); the
-# first byte chooses the reader (fuzz_answers.cpp).
+# fuzz_answers: the first byte chooses the reader (fuzz_answers.cpp); the
+# rest is a message of the workers as the workbench writes it
+# (session/wire.h): CBOR of {"format", "kind", "body"}, a map's keys in
+# order, a type's fields as a list in their order (analysis/messages.h), a
+# double as a float where one holds it exactly, a NaN as its 8 bytes, most
+# significant first.
 class Raw:
     def __init__(self, data):
         self.data = data
@@ -313,47 +315,97 @@ class Raw:
         return self.data
 
 
-def u64(n):
-    return struct.pack("<Q", n)
+FORMAT = 1
 
 
-def text(b):
-    return u64(len(b)) + b
+def cbor_head(major, n):
+    if n < 24:
+        return bytes([major << 5 | n])
+    for extra, size in ((24, "B"), (25, ">H"), (26, ">I"), (27, ">Q")):
+        if n < 256 ** struct.calcsize(size):
+            return bytes([major << 5 | extra]) + struct.pack(size, n)
+    raise ValueError(n)
 
 
-def dbl(*xs):
-    return b"".join(struct.pack("<d", x) for x in xs)
+def cbor(v):
+    if v is None:
+        return b"\xf6"
+    if v is True or v is False:
+        return b"\xf5" if v else b"\xf4"
+    if isinstance(v, int):
+        return cbor_head(0, v) if v >= 0 else cbor_head(1, -1 - v)
+    if isinstance(v, float):
+        if v != v:
+            return cbor(struct.pack(">d", v))
+        if v in (INF, -INF):
+            return b"\xf9" + (b"\x7c\x00" if v > 0 else b"\xfc\x00")
+        if struct.unpack("<f", struct.pack("<f", v))[0] == v:
+            return b"\xfa" + struct.pack(">f", v)
+        return b"\xfb" + struct.pack(">d", v)
+    if isinstance(v, bytes):
+        return cbor_head(2, len(v)) + v
+    if isinstance(v, str):
+        b = v.encode("latin-1")
+        return cbor_head(3, len(b)) + b
+    if isinstance(v, list):
+        return cbor_head(4, len(v)) + b"".join(cbor(x) for x in v)
+    if isinstance(v, dict):
+        return cbor_head(5, len(v)) + b"".join(cbor(k) + cbor(v[k]) for k in sorted(v))
+    raise TypeError(v)
 
 
-def long(n):
-    return struct.pack("<q", n)
+def message(kind, body):
+    return cbor({"format": FORMAT, "kind": kind, "body": body})
 
 
-def int32(n):
-    return struct.pack("<i", n)
+def sealed(chunk, index, body, plan="plan"):
+    return message("sealed answer", [False, plan, chunk, index, body])
 
 
-def sealed(chunk, index, body, plan=b"plan"):
-    return b"R" + text(plan) + u64(chunk) + u64(index) + text(body)
+def chunk_end(chunk, count, plan="plan"):
+    return message("sealed answer", [True, plan, chunk, count, ""])
 
 
-def chunk_end(chunk, count, plan=b"plan"):
-    return b"E" + text(plan) + u64(chunk) + u64(count)
+def counts(failures=0, first=""):
+    return [10, failures, first]  # evaluations, failures, first_failure
 
 
+# index, settings, ok, failure, details, values, conversion_defined,
+# max_balance_residual, rate_calls, bands, band_unsolved
+point = [5, [1.0, 2.0], True, "", "", [0.5], True, 1e-9, 40, [], 0]
+# solves, fitted, failure, a2, lower, upper, se_ln, chi_square, dof,
+# conversions, predicted, equilibrium
+window = [12, True, "", 0.16, 0.15, None, 0.02, 3.2, 4, True, 0.5, 0.6]
+unfitted = [12, False, "no fit", NAN, None, None, NAN, NAN, 0, False, NAN, NAN]
+# volume_m3, temperature_K, n, co2_conversion, balance_residual, iterations
+station = [0.0, 450.0, [1.0] * 7, NAN, 0.0, 3]
+# a1, a2_best, delta_best, a2_low, a2_high, open_low, open_high
+slice_ = [1.0, 0.2, 0.0, 0.1, 0.3, False, True]
+# from, to, usable, converged, chi_square, objective, iterations,
+# model_failures, message
+start = [[1.0, 0.2], [1.1, 0.25], True, True, 2.0, 2.0, 9, 0, "converged"]
 answers = {
-    "task": b"\x00" + b";~".join(b"|~".join([sealed(c, 0, b"abc"), sealed(c, 1, b"def"), chunk_end(c, 2)]) for c in (1, 2)),
-    "point": b"\x01" + u64(5) + u64(2) + dbl(1, 2) + b"\x01" + text(b"") + text(b"") + u64(1) + dbl(0.5)
-    + b"\x01" + dbl(1e-9) + long(40) + u64(0) + u64(0),
-    "window": b"\x02" + long(12) + b"\x01" + dbl(0.16, 3.2) + int32(4),
-    "window_profile": b"\x03" + long(12) + b"\x01" + dbl(0.16) + b"\x01" + dbl(0.15) + b"\x00" + dbl(0, 0.02, 3.2)
-    + int32(4) + b"\x01" + dbl(0.5, 0.6),
-    "candidate": b"\x04" + b"\x01" + text(b"") + dbl(*[0.5] * 5, *[0.01] * 10) + long(30),
-    "piece": b"\x05" + text(b"result") + long(7),
-    "refit": b"\x06" + b"\x01" + dbl(0.1, -2),
-    "map_row": b"\x07" + dbl(1, 2, 3, 4) + long(10) + long(0) + text(b""),
-    "scan": b"\x08" + u64(1) + dbl(1, 2, 3) + b"\x01" + dbl(0, 1) + long(10) + long(1) + text(b"no solution"),
-    "runs_model": b"\x09" + u64(1) + text(b"{}") + u64(1) + u64(0),
+    "task": b"\x00" + b";~".join(b"|~".join([sealed(c, 0, "abc"), sealed(c, 1, "def"), chunk_end(c, 2)]) for c in (1, 2)),
+    "point": b"\x01" + message("study point", point),
+    "window": b"\x02" + message("monitor window", window),
+    "window_unfitted": b"\x02" + message("monitor window", unfitted),
+    "candidate": b"\x03" + message("design candidate", [True, "", [0.5] * 5, [[0.01] * 5, [0.02] * 5], 30]),
+    "piece": b"\x04" + message("estimate piece", [message("refit", [0.1, -2.0]).decode("latin-1"), 7]),
+    "start": b"\x05" + message("estimate start", [start, counts()]),
+    "refit": b"\x06" + message("refit", [0.1, -2.0]),
+    "refit_none": b"\x06" + message("refit", None),
+    "map_row": b"\x07" + message("profile map row", [[1.0, 2.0, 3.0, NAN], counts()]),
+    "scan": b"\x08" + message("profile scan", [[[1.0, 2.0, 3.0]], [0.0, 1.0], counts(1, "no solution")]),
+    "crossing": b"\x09" + message("profile crossing", [-0.0, counts()]),
+    "region": b"\x0a" + message("region piece", [True, [slice_, slice_], counts()]),
+    "prediction": b"\x0b" + message("run prediction", [[True, [0.5] * 5, "", ""], [station, station]]),
+    "number": b"\x0c" + message("number", 1e-310),
+    "runs_model": b"\x0d" + message("runs model", [["{}"], [[station]]]),
+    "seal": b"\x0e" + sealed(0, 0, message("study point", point).decode("latin-1")),
+    "deep": b"\x02\xa3" + cbor("format") + cbor(FORMAT) + cbor("kind") + cbor("monitor window") + cbor("body")
+    + b"\x81" * 64 + b"\x00",
 }
+for old in os.listdir(os.path.join(HERE, "answers")):
+    os.remove(os.path.join(HERE, "answers", old))
 for case, data in answers.items():
     write("answers", case, Raw(data))

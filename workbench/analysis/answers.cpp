@@ -1,41 +1,19 @@
 #include "analysis/answers.h"
 
+#include <utility>
+
+#include "analysis/messages.h"
 #include "analysis/study.h"
 #include "base/text.h"
 
 namespace workbench {
 
 void read_study_point(const std::string& bytes, study_point& p) {
-    wire_in r(bytes);
-    p.index = static_cast<std::size_t>(r.get<std::uint64_t>());
-    p.settings = r.get_vector<double>();
-    p.ok = r.get<bool>();
-    p.failure = printable(r.get_string());
-    p.details = r.get_string();
-    p.values = r.get_vector<double>();
-    p.conversion_defined = r.get<bool>();
-    p.max_balance_residual = r.get<double>();
-    p.rate_calls = r.get<long>();
-    p.bands.resize(r.get_count(2 * sizeof(double) + 2));
-    for (result_band& b : p.bands) {
-        b.low = r.get<double>();
-        b.high = r.get<double>();
-        b.open_low = r.get<bool>();
-        b.open_high = r.get<bool>();
-    }
-    p.band_unsolved = static_cast<std::size_t>(r.get<std::uint64_t>());
-    r.finish();
+    wire::read(bytes, "study point", p);
+    p.failure = printable(p.failure);
 }
 
-std::string study_point_bytes(const study_point& p) {
-    wire_out w;
-    w.put<std::uint64_t>(p.index).put(p.settings).put(p.ok).put(p.failure).put(p.details).put(p.values);
-    w.put(p.conversion_defined).put(p.max_balance_residual).put(p.rate_calls);
-    w.put<std::uint64_t>(p.bands.size());
-    for (const result_band& b : p.bands) w.put(b.low).put(b.high).put(b.open_low).put(b.open_high);
-    w.put<std::uint64_t>(p.band_unsolved);
-    return w.bytes();
-}
+std::string study_point_bytes(const study_point& p) { return wire::write("study point", p); }
 
 void check_study_point(const study_plan& plan, std::size_t index, const study_point& p) {
     const auto wrong = [&](const std::string& what, std::size_t expected, std::size_t got) {
@@ -51,107 +29,96 @@ void check_study_point(const study_plan& plan, std::size_t index, const study_po
     if (p.bands.size() != bands) wrong("bands", bands, p.bands.size());
 }
 
-window_answer read_window_answer(const std::string& bytes, bool profile) {
-    wire_in r(bytes);
-    window_answer a;
-    a.solves = r.get<long>();
-    a.fitted = r.get<bool>();
-    if (!a.fitted) {
-        a.failure = printable(r.get_string());
-    } else {
-        a.a2 = r.get<double>();
-        if (profile) {
-            for (std::optional<double>* v : {&a.lower, &a.upper}) {
-                const bool has = r.get<bool>();
-                const double x = r.get<double>();
-                if (has) *v = x;
-            }
-            a.se_ln = r.get<double>();
-        }
-        a.chi_square = r.get<double>();
-        a.dof = r.get<int>();
-        if (profile && (a.conversions = r.get<bool>())) {
-            a.predicted = r.get<double>();
-            a.equilibrium = r.get<double>();
-        }
-    }
-    r.finish();
+std::string window_answer_bytes(const window_answer& a) { return wire::write("monitor window", a); }
+
+window_answer read_window_answer(const std::string& bytes) {
+    auto a = wire::read<window_answer>(bytes, "monitor window");
+    a.failure = printable(a.failure);
     return a;
 }
+
+std::string candidate_answer_bytes(const candidate_answer& a) { return wire::write("design candidate", a); }
 
 candidate_answer read_candidate_answer(const std::string& bytes) {
-    wire_in r(bytes);
-    candidate_answer a;
-    a.ok = r.get<bool>();
-    a.failure = printable(r.get_string());
-    a.values = r.get<predicted>();
-    a.slope = r.get<std::array<predicted, 2>>();
-    a.solves = r.get<long>();
-    r.finish();
+    auto a = wire::read<candidate_answer>(bytes, "design candidate");
+    a.failure = printable(a.failure);
     return a;
 }
 
-piece_answer read_piece_answer(const std::string& bytes) {
-    wire_in r(bytes);
-    piece_answer a;
-    a.result = r.get_string();
-    a.predictions = r.get<long>();
-    r.finish();
-    return a;
-}
+std::string piece_answer_bytes(const piece_answer& a) { return wire::write("estimate piece", a); }
 
-piece_counts read_piece_counts(wire_in& r) {
-    piece_counts c;
-    c.evaluations = r.get<long>();
-    c.failures = r.get<long>();
-    c.first_failure = printable(r.get_string());
-    r.finish();
+piece_answer read_piece_answer(const std::string& bytes) { return wire::read<piece_answer>(bytes, "estimate piece"); }
+
+namespace {
+
+piece_counts printable_counts(piece_counts c) {
+    c.first_failure = printable(c.first_failure);
     return c;
 }
 
-std::optional<std::array<double, 2>> read_refit_answer(const std::string& bytes) {
-    wire_in r(bytes);
-    const bool usable = r.get<bool>();
-    const auto u = r.get<std::array<double, 2>>();
-    r.finish();
-    return usable ? std::optional<std::array<double, 2>>(u) : std::nullopt;
-}
+}  // namespace
 
-std::vector<double> read_map_row(const std::string& bytes, std::size_t n, piece_counts& counts) {
-    wire_in r(bytes);
-    std::vector<double> row;
-    for (std::size_t k = 0; k < n; ++k) row.push_back(r.get<double>());
-    counts = read_piece_counts(r);
-    return row;
-}
+std::string start_answer_bytes(const start_answer& a) { return wire::write("estimate start", a); }
 
-scan_answer read_scan_answer(const std::string& bytes) {
-    wire_in r(bytes);
-    scan_answer a;
-    a.points = r.get_vector<std::array<double, 3>>();
-    const bool has = r.get<bool>();
-    const auto b = r.get<std::array<double, 2>>();
-    if (has) a.better = b;
-    a.counts = read_piece_counts(r);
+start_answer read_start_answer(const std::string& bytes) {
+    auto a = wire::read<start_answer>(bytes, "estimate start");
+    a.counts = printable_counts(std::move(a.counts));
     return a;
 }
 
-double read_crossing_answer(const std::string& bytes, piece_counts& counts) {
-    wire_in r(bytes);
-    const double x = r.get<double>();
-    counts = read_piece_counts(r);
-    return x;
+std::string refit_answer_bytes(const std::optional<std::array<double, 2>>& u) { return wire::write("refit", u); }
+
+std::optional<std::array<double, 2>> read_refit_answer(const std::string& bytes) {
+    return wire::read<std::optional<std::array<double, 2>>>(bytes, "refit");
 }
 
-runs_model_parts read_runs_model(const std::string& bytes) {
-    wire_in r(bytes);
-    runs_model_parts m;
-    m.cases.resize(r.get_count(sizeof(std::uint64_t)));
-    for (std::string& c : m.cases) c = r.get_string();
-    m.warm.resize(r.get_count(sizeof(std::uint64_t)));
-    for (std::vector<station>& profile : m.warm) profile = r.get_vector<station>();
-    r.finish();
-    return m;
+std::string map_row_bytes(const map_row_answer& a) { return wire::write("profile map row", a); }
+
+std::vector<double> read_map_row(const std::string& bytes, std::size_t n, piece_counts& counts) {
+    auto a = wire::read<map_row_answer>(bytes, "profile map row");
+    if (a.row.size() != n) {
+        throw worker_answer_error("a profile map row of " + std::to_string(a.row.size()) + " values, not " + std::to_string(n));
+    }
+    counts = printable_counts(std::move(a.counts));
+    return std::move(a.row);
 }
+
+std::string scan_answer_bytes(const scan_answer& a) { return wire::write("profile scan", a); }
+
+scan_answer read_scan_answer(const std::string& bytes) {
+    auto a = wire::read<scan_answer>(bytes, "profile scan");
+    a.counts = printable_counts(std::move(a.counts));
+    return a;
+}
+
+std::string crossing_answer_bytes(const crossing_answer& a) { return wire::write("profile crossing", a); }
+
+double read_crossing_answer(const std::string& bytes, piece_counts& counts) {
+    auto a = wire::read<crossing_answer>(bytes, "profile crossing");
+    counts = printable_counts(std::move(a.counts));
+    return a.at;
+}
+
+std::string region_answer_bytes(const region_answer& a) { return wire::write("region piece", a); }
+
+region_answer read_region_answer(const std::string& bytes) {
+    auto a = wire::read<region_answer>(bytes, "region piece");
+    a.counts = printable_counts(std::move(a.counts));
+    return a;
+}
+
+std::string prediction_answer_bytes(const prediction_answer& a) { return wire::write("run prediction", a); }
+
+prediction_answer read_prediction_answer(const std::string& bytes) {
+    return wire::read<prediction_answer>(bytes, "run prediction");
+}
+
+std::string number_answer_bytes(double x) { return wire::write("number", x); }
+
+double read_number_answer(const std::string& bytes) { return wire::read<double>(bytes, "number"); }
+
+std::string runs_model_parts_bytes(const runs_model_parts& m) { return wire::write("runs model", m); }
+
+runs_model_parts read_runs_model(const std::string& bytes) { return wire::read<runs_model_parts>(bytes, "runs model"); }
 
 }  // namespace workbench

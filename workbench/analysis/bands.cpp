@@ -270,52 +270,6 @@ band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> met
     return p;
 }
 
-void put_uncertainty(wire_out& w, const factor_uncertainty& u) {
-    w.put(u.source).put(u.value).put(u.free).put(u.lower).put(u.upper).put(u.scale_factor).put(u.t_quantile);
-    w.put(u.degrees_of_freedom).put(u.has_covariance).put(u.covariance).put(u.has_profile);
-    w.put(u.profile_lower).put(u.profile_upper);
-    const likelihood_region& g = u.region;
-    w.put(g.computed).put(g.threshold).put(g.best).put(g.open_a1_low).put(g.open_a1_high).put(g.open_a2);
-    w.put<std::uint64_t>(g.pieces.size());
-    for (const std::vector<region_slice>& piece : g.pieces) w.put(piece);
-    w.put(g.ellipse).put(u.runs).put(u.runs_file).put(u.base.has_value());
-    if (u.base) w.put(case_file_text(*u.base)).put(u.base_whole);
-}
-
-factor_uncertainty get_uncertainty(wire_in& r) {
-    factor_uncertainty u;
-    u.source = r.get_string();
-    u.value = r.get<std::array<double, 2>>();
-    u.free = r.get<std::array<bool, 2>>();
-    u.lower = r.get<double>();
-    u.upper = r.get<double>();
-    u.scale_factor = r.get<double>();
-    u.t_quantile = r.get<double>();
-    u.degrees_of_freedom = r.get<int>();
-    u.has_covariance = r.get<bool>();
-    u.covariance = r.get<std::array<std::array<double, 2>, 2>>();
-    u.has_profile = r.get<std::array<bool, 2>>();
-    u.profile_lower = r.get<std::array<std::optional<double>, 2>>();
-    u.profile_upper = r.get<std::array<std::optional<double>, 2>>();
-    likelihood_region& g = u.region;
-    g.computed = r.get<bool>();
-    g.threshold = r.get<double>();
-    g.best = r.get<std::array<double, 2>>();
-    g.open_a1_low = r.get<bool>();
-    g.open_a1_high = r.get<bool>();
-    g.open_a2 = r.get<bool>();
-    g.pieces.resize(r.get_count(sizeof(std::uint64_t)));
-    for (std::vector<region_slice>& piece : g.pieces) piece = r.get_vector<region_slice>();
-    g.ellipse = r.get_vector<std::array<double, 2>>();
-    u.runs = r.get_vector<std::string>();
-    u.runs_file = r.get_string();
-    if (r.get<bool>()) {
-        u.base = parse_case(r.get_string(), "an estimate's base case");
-        u.base_whole = r.get<bool>();
-    }
-    return u;
-}
-
 reactor_case at_estimate(const reactor_case& c, const factor_uncertainty& u) {
     reactor_case out = c;
     out.a1 = u.value[0];

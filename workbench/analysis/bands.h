@@ -96,11 +96,6 @@ std::vector<std::string> check_carry_over(const factor_uncertainty& u, const rea
 
 factor_uncertainty uncertainty_of(const estimate_outcome& e);
 
-// An estimate's uncertainty as bytes and back, to the last bit: for work
-// sent to another process or machine (session/workers.h).
-void put_uncertainty(wire_out& w, const factor_uncertainty& u);
-factor_uncertainty get_uncertainty(wire_in& r);
-
 // "the estimate in EST.json", or "the estimate" (one made in-process).
 std::string estimate_named(const factor_uncertainty& u);
 

@@ -1,5 +1,6 @@
 #include "analysis/design.h"
 #include "analysis/answers.h"
+#include "analysis/messages.h"
 
 #include <algorithm>
 
@@ -237,29 +238,40 @@ void run_design_chunk(const study_plan& candidates, const factor_uncertainty& u,
         const sensitivities s = sensitivities_of(cc, u, step, h, warm, n);
         h.check_stop();
         if (!s.ok) warm.clear();
-        wire_out w;
-        w.put(s.ok).put(s.failure).put(s.values).put(s.slope).put(n);
-        emit(w.bytes());
+        candidate_answer a;
+        a.ok = s.ok;
+        a.failure = s.failure;
+        a.values = s.values;
+        a.slope = s.slope;
+        a.solves = n;
+        emit(candidate_answer_bytes(a));
     }
 }
 
+namespace {
+
+// A design's state, sent to other machines: the candidates (a study's plan,
+// study_plan_bytes), the step and the estimate's uncertainty.
+struct design_state {
+    std::string candidates;
+    double step = 0.0;
+    factor_uncertainty u;
+};
+WIRE_FIELDS(design_state, candidates, step, u)
+
+}  // namespace
+
 std::string design_state_bytes(const study_plan& candidates, const factor_uncertainty& u, double step) {
-    wire_out w;
-    w.put(study_plan_bytes(candidates)).put(step);
-    put_uncertainty(w, u);
-    return w.bytes();
+    return wire::write("design state", design_state{study_plan_bytes(candidates), step, u});
 }
 
 void run_sent_design_chunk(session& s, const std::string& state, std::size_t chunk,
                            const std::function<void(const std::string&)>& emit) {
-    wire_in r(state);
-    const study_plan candidates = study_plan_of(r.get_string());
-    const double step = r.get<double>();
-    const factor_uncertainty u = get_uncertainty(r);
-    r.finish();
+    const auto d = wire::read<design_state>(state, "design state");
+    const study_plan candidates = study_plan_of(d.candidates);
     const property_set props(candidates.base.tables);
     workbench_host h(s, props);
-    run_design_chunk(candidates, u, step, study_chunks(candidates).at(chunk), h, emit);
+    run_design_chunk(candidates, d.u, d.step, study_chunks(candidates).at(chunk), h, emit);
 }
 
 void expected_intervals(const factor_uncertainty& u, const information& f, double t, std::array<double, 2>& lower,

@@ -403,26 +403,12 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
         [&](std::size_t i, model& own) {
             const std::unique_ptr<detail::fit_problem> f = fp.on(own);
             const start_outcome st = start_of(*f, runs, froms[i]);
-            wire_out w;
-            w.put(st.from).put(st.to).put(st.usable).put(st.converged).put(st.chi_square).put(st.objective);
-            w.put(st.iterations).put(st.model_failures).put(st.message);
-            detail::put_counts(w, f->values());
-            return w.bytes();
+            return start_answer_bytes({st, detail::counts_of(f->values())});
         },
         [&](std::size_t, const std::string& bytes) {
-            wire_in r(bytes);
-            start_outcome st;
-            st.from = r.get<std::array<double, 2>>();
-            st.to = r.get<std::array<double, 2>>();
-            st.usable = r.get<bool>();
-            st.converged = r.get<bool>();
-            st.chi_square = r.get<double>();
-            st.objective = r.get<double>();
-            st.iterations = r.get<int>();
-            st.model_failures = r.get<long>();
-            st.message = r.get_string();
-            detail::add_counts(r, fp.values());
-            add_start(std::move(st));
+            start_answer a = read_start_answer(bytes);
+            detail::add_counts(a.counts, fp.values());
+            add_start(std::move(a.start));
         });
     if (!any) {
         detail::evaluator& ev = fp.values();

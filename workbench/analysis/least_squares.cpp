@@ -232,9 +232,7 @@ bool fit_problem::jacobian_evaluates(point u) {
     return evaluated;
 }
 
-void put_counts(wire_out& w, const evaluator& ev) { w.put(ev.evaluations).put(ev.failures).put(ev.first_failure); }
-
-void add_counts(wire_in& r, evaluator& ev) { add_counts(read_piece_counts(r), ev); }
+piece_counts counts_of(const evaluator& ev) { return {ev.evaluations, ev.failures, ev.first_failure}; }
 
 void add_counts(const piece_counts& c, evaluator& ev) {
     ev.evaluations += c.evaluations;
@@ -243,9 +241,7 @@ void add_counts(const piece_counts& c, evaluator& ev) {
 }
 
 std::string piece_bytes(const std::string& result, long predictions) {
-    wire_out w;
-    w.put(result).put(predictions);
-    return w.bytes();
+    return piece_answer_bytes({result, predictions});
 }
 
 void run_pieces(model& m, const estimate_split& split, std::size_t n,

@@ -169,10 +169,8 @@ private:
 };
 
 // An evaluator's counts (evaluations, failures, the first failure) sent
-// from a piece of work, and added to another's: the last thing a piece
-// sends (add_counts finds no byte after them).
-void put_counts(wire_out& w, const evaluator& ev);
-void add_counts(wire_in& r, evaluator& ev);
+// with a piece of work's result, and added to another's.
+piece_counts counts_of(const evaluator& ev);
 void add_counts(const piece_counts& c, evaluator& ev);
 
 // Runs n independent pieces of an estimate on the split's workers, each

@@ -1,5 +1,6 @@
 #include "analysis/monitor.h"
 #include "analysis/answers.h"
+#include "analysis/messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -231,11 +232,9 @@ std::optional<estimate_result> fit_window(window_model& wm, workbench_host& h, c
     return std::optional<estimate_result>();
 }
 
-void put_optional(wire_out& out, const std::optional<double>& v) { out.put<bool>(v.has_value()).put(v.value_or(NAN)); }
-
 // Fits the chunk's windows from its `from`-th on, handing each one's result
-// to emit as bytes: the solves it took, whether it was fitted, and then its
-// numbers or why not.
+// to emit as bytes (window_answer): the solves it took, whether it was
+// fitted, and then its numbers or why not.
 void run_window_chunk(const window_pass& w, std::size_t chunk, std::size_t from, workbench_host& h,
                       const std::function<void(const std::string&)>& emit) {
     window_model wm(h, w.cases[w.begin(chunk)]);
@@ -244,18 +243,22 @@ void run_window_chunk(const window_pass& w, std::size_t chunk, std::size_t from,
         const long solves0 = wm.solves;
         std::string failure;
         const std::optional<estimate_result> e = fit_window(wm, h, w, k, w.profile ? w.start[k] : a2, failure);
-        wire_out out;
+        window_answer out;
+        out.solves = wm.solves - solves0;
         if (!e) {
-            out.put(wm.solves - solves0).put<bool>(false).put(failure);
-            emit(out.bytes());
+            out.failure = failure;
+            emit(window_answer_bytes(out));
             h.check_stop();
             continue;
         }
         const parameter_estimate& pa = e->parameters[1];
+        out.fitted = true;
+        out.a2 = pa.value;
+        out.chi_square = e->chi_square;
+        out.dof = e->degrees_of_freedom;
         if (!w.profile) {
             a2 = pa.value;
-            out.put(wm.solves - solves0).put<bool>(true).put(pa.value).put(e->chi_square).put(e->degrees_of_freedom);
-            emit(out.bytes());
+            emit(window_answer_bytes(out));
             h.check_stop();
             continue;
         }
@@ -263,45 +266,33 @@ void run_window_chunk(const window_pass& w, std::size_t chunk, std::size_t from,
         c.a1 = w.a1;
         c.a2 = pa.value;
         const run_outcome r = run_case(c, h);
-        out.put(wm.solves - solves0 + 1).put<bool>(true).put(pa.value);
-        put_optional(out, pa.profile.lower);
-        put_optional(out, pa.profile.upper);
-        out.put(pa.se_ln).put(e->chi_square).put(e->degrees_of_freedom);
-        out.put<bool>(r.ok());
-        if (r.ok()) out.put(r.value->co2_conversion).put(r.value->equilibrium_co2_conversion);
-        emit(out.bytes());
+        ++out.solves;
+        out.lower = pa.profile.lower;
+        out.upper = pa.profile.upper;
+        out.se_ln = pa.se_ln;
+        out.conversions = r.ok();
+        if (r.ok()) {
+            out.predicted = r.value->co2_conversion;
+            out.equilibrium = r.value->equilibrium_co2_conversion;
+        }
+        emit(window_answer_bytes(out));
         h.check_stop();
     }
 }
 
+WIRE_FIELDS(window_pass, cases, seen, a1, base_a2, profile, start, scatter)
+
 // A pass as bytes, for work sent to other machines (run_sent_monitor_chunk).
-std::string window_pass_bytes(const window_pass& w) {
-    wire_out out;
-    out.put<std::uint64_t>(w.cases.size());
-    for (std::size_t k = 0; k < w.cases.size(); ++k) {
-        out.put(case_file_text(w.cases[k])).put(w.seen[k].name).put(w.seen[k].measured);
-    }
-    out.put(w.a1).put(w.base_a2).put(w.profile).put(w.start).put(w.scatter);
-    return out.bytes();
-}
+std::string window_pass_bytes(const window_pass& w) { return wire::write("monitor pass", w); }
 
 window_pass window_pass_of(const std::string& bytes) {
-    wire_in in(bytes);
-    window_pass w;
-    const std::size_t n = in.get_count(sizeof(std::uint64_t));
-    for (std::size_t k = 0; k < n; ++k) {
-        w.cases.push_back(parse_case(in.get_string(), "a window's case"));
-        observed_run seen;
-        seen.name = in.get_string();
-        seen.measured = in.get<observations>();
-        w.seen.push_back(std::move(seen));
+    auto w = wire::read<window_pass>(bytes, "monitor pass");
+    const std::size_t n = w.cases.size();
+    if (w.seen.size() != n || (w.profile && (w.start.size() != n || w.scatter.size() != n))) {
+        throw worker_answer_error("a monitor pass of " + std::to_string(w.cases.size()) + " cases, " +
+                                  std::to_string(w.seen.size()) + " runs and " + std::to_string(w.start.size()) +
+                                  " starts");
     }
-    w.a1 = in.get<double>();
-    w.base_a2 = in.get<double>();
-    w.profile = in.get<bool>();
-    w.start = in.get_vector<double>();
-    w.scatter = in.get_vector<std::optional<estimate_options::known_scatter>>();
-    in.finish();
     return w;
 }
 
@@ -533,7 +524,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             first, h, p.fits,
             [&](std::size_t k, const std::string& bytes) {
-                const window_answer a = read_window_answer(bytes, false);
+                const window_answer a = read_window_answer(bytes);
                 const std::size_t i = fittable[k];
                 solves += a.solves;
                 if (a.fitted) {
@@ -588,7 +579,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         run_window_pass(
             second, h, p.fits,
             [&](std::size_t k, const std::string& bytes) {
-                const window_answer a = read_window_answer(bytes, true);
+                const window_answer a = read_window_answer(bytes);
                 monitor_window& w = out.windows[fitted_first[k]];
                 solves += a.solves;
                 if (a.fitted) {

@@ -31,10 +31,10 @@ public:
             fp.values().subject(), split, n,
             [&](std::size_t i, model& own) {
                 const std::unique_ptr<fit_problem> f = fp.on(own);
-                wire_out w;
-                for (std::size_t jj = 0; jj < n; ++jj) w.put(f->objective({axis_[i], axis_[column(i, jj)]}));
-                put_counts(w, f->values());
-                return w.bytes();
+                map_row_answer a;
+                for (std::size_t jj = 0; jj < n; ++jj) a.row.push_back(f->objective({axis_[i], axis_[column(i, jj)]}));
+                a.counts = counts_of(f->values());
+                return map_row_bytes(a);
             },
             [&](std::size_t i, const std::string& bytes) {
                 piece_counts counts;
@@ -76,11 +76,6 @@ enum class side { in, out, unknown };
 struct scanned {
     double uk, uj, delta;  // delta NaN: not solved
 };
-
-void put_points(wire_out& w, const std::vector<scanned>& pts) {
-    w.put<std::uint64_t>(pts.size());
-    for (const scanned& x : pts) w.put(x.uk).put(x.uj).put(x.delta);
-}
 
 }  // namespace
 
@@ -194,11 +189,11 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
                 const std::unique_ptr<fit_problem> f = fp.on(own);
                 std::vector<scanned> out;
                 const std::optional<point> b = scan_one(*f, best[k], best[j], d == 0 ? -1.0 : 1.0, true, out);
-                wire_out w;
-                put_points(w, out);
-                w.put(b.has_value()).put(b.value_or(point{}));
-                put_counts(w, f->values());
-                return w.bytes();
+                scan_answer a;
+                for (const scanned& x : out) a.points.push_back({x.uk, x.uj, x.delta});
+                a.better = b;
+                a.counts = counts_of(f->values());
+                return scan_answer_bytes(a);
             },
             [&](std::size_t d, const std::string& bytes) {
                 const scan_answer a = read_scan_answer(bytes);
@@ -298,10 +293,7 @@ std::optional<point> profile_factors(fit_problem& fp, estimate_result& res, poin
             m, split, needed.size(),
             [&](std::size_t c, model& own) {
                 const std::unique_ptr<fit_problem> f = fp.on(own);
-                wire_out w;
-                w.put(crossing(*f, pts[needed[c][0]], pts[needed[c][1]]));
-                put_counts(w, f->values());
-                return w.bytes();
+                return crossing_answer_bytes({crossing(*f, pts[needed[c][0]], pts[needed[c][1]]), counts_of(f->values())});
             },
             [&](std::size_t c, const std::string& bytes) {
                 piece_counts counts;

@@ -181,30 +181,14 @@ likelihood_region region_of(model& m, const std::vector<observed_run>& runs, con
             bool open_a2 = false;
             const chunk& ch = chunks[i];
             const std::vector<region_slice> part = slices(*f, spans[ch.span], ch.n, ch.c0, ch.c1, open_a2);
-            wire_out w;
-            w.put(open_a2).put<std::uint64_t>(part.size());
-            for (const region_slice& sl : part) {
-                w.put(sl.a1).put(sl.a2_best).put(sl.delta_best).put(sl.a2_low).put(sl.a2_high).put(sl.open_low).put(sl.open_high);
-            }
-            detail::put_counts(w, f->values());
-            return w.bytes();
+            return region_answer_bytes({open_a2, part, detail::counts_of(f->values())});
         },
         [&](std::size_t i, const std::string& bytes) {
-            wire_in r(bytes);
-            out.open_a2 = r.get<bool>() || out.open_a2;
-            const std::size_t n = r.get_count(5 * sizeof(double) + 2);
-            for (std::size_t k = 0; k < n; ++k) {
-                region_slice sl;
-                sl.a1 = r.get<double>();
-                sl.a2_best = r.get<double>();
-                sl.delta_best = r.get<double>();
-                sl.a2_low = r.get<double>();
-                sl.a2_high = r.get<double>();
-                sl.open_low = r.get<bool>();
-                sl.open_high = r.get<bool>();
-                out.pieces[chunks[i].span].push_back(sl);
-            }
-            detail::add_counts(r, fp.values());
+            region_answer a = read_region_answer(bytes);
+            out.open_a2 = a.open_a2 || out.open_a2;
+            std::vector<region_slice>& piece = out.pieces[chunks[i].span];
+            piece.insert(piece.end(), a.slices.begin(), a.slices.end());
+            detail::add_counts(a.counts, fp.values());
         });
     return out;
 }

@@ -1,6 +1,7 @@
 // The runs resampled: bootstrap and leave-one-run-out refits.
 #include "analysis/least_squares.h"
 #include "analysis/answers.h"
+#include "analysis/messages.h"
 #include "analysis/runs_model.h"
 #include "analysis/uncertainty.h"
 #include "io/case_file.h"
@@ -71,33 +72,22 @@ std::string resample_fit(model& m, const std::vector<observed_run>& runs, const 
     const int n = measurements_of(runs, weights);
     const std::optional<point> u =
         n >= std::max(1, free_parameters) ? refit(m, runs, opt, loss_scale, weights, starts) : std::nullopt;
-    wire_out w;
-    w.put(u.has_value()).put(u.value_or(point{}));
-    return w.bytes();
+    return refit_answer_bytes(u);
 }
 
-void put_options(wire_out& w, const estimate_options& o) {
-    w.put(o.initial).put(o.fixed).put(o.loss).put(o.loss_scale).put(o.start_decades).put(o.lower).put(o.upper);
-    w.put(o.max_iterations).put(o.profile).put(o.region).put(o.leave_one_out).put(o.bootstrap).put(o.seed);
-}
-
-estimate_options get_options(wire_in& r) {
-    estimate_options o;
-    o.initial = r.get<std::array<double, 2>>();
-    o.fixed = r.get<std::array<std::optional<double>, 2>>();
-    o.loss = r.get<loss_kind>();
-    o.loss_scale = r.get<double>();
-    o.start_decades = r.get_vector<double>();
-    o.lower = r.get<double>();
-    o.upper = r.get<double>();
-    o.max_iterations = r.get<int>();
-    o.profile = r.get<bool>();
-    o.region = r.get<bool>();
-    o.leave_one_out = r.get<bool>();
-    o.bootstrap = r.get<int>();
-    o.seed = r.get<std::uint64_t>();
-    return o;
-}
+// A bootstrap's state, sent to other machines: the model (its bytes), the
+// runs, the estimate's options and what its refits start from, and each
+// resample's weights.
+struct bootstrap_state {
+    std::string model;
+    std::vector<observed_run> runs;
+    estimate_options options;
+    double loss_scale = 0.0;
+    int free_parameters = 0;
+    std::vector<point> starts;
+    std::vector<std::vector<double>> weights;
+};
+WIRE_FIELDS(bootstrap_state, model, runs, options, loss_scale, free_parameters, starts, weights)
 
 // An index in 0 .. n-1, every one equally likely: the generator's bits
 // above the largest multiple of n are drawn again (the standard
@@ -152,13 +142,8 @@ bootstrap_result bootstrap(model& m, const std::vector<observed_run>& runs, cons
     // reads).
     const std::string model_bytes = split.workers.elsewhere ? m.bytes() : std::string();
     const auto state = [&] {
-        wire_out w;
-        w.put(model_bytes).put<std::uint64_t>(runs.size());
-        for (const observed_run& r : runs) w.put(r.name).put(r.measured);
-        put_options(w, opt);
-        w.put(res.loss_scale).put(res.free_parameters).put(starts).put<std::uint64_t>(weights.size());
-        for (const std::vector<double>& x : weights) w.put(x);
-        return w.bytes();
+        return wire::write("bootstrap state",
+                           bootstrap_state{model_bytes, runs, opt, res.loss_scale, res.free_parameters, starts, weights});
     };
     detail::run_pieces(
         m, split, weights.size(),
@@ -210,9 +195,7 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
             const int n = measurements_of(runs, weights);
             const std::optional<point> u =
                 n >= std::max(1, res.free_parameters) ? refit(own, runs, opt, res.loss_scale, weights, starts) : std::nullopt;
-            wire_out w;
-            w.put(u.has_value()).put(u.value_or(point{}));
-            return w.bytes();
+            return refit_answer_bytes(u);
         },
         [&](std::size_t i, const std::string& bytes) {
             const std::optional<point> refit = read_refit_answer(bytes);
@@ -249,29 +232,22 @@ leave_one_out_result leave_one_out(model& m, const std::vector<observed_run>& ru
 
 void run_sent_bootstrap_chunk(session& s, const std::string& state, std::size_t chunk,
                               const std::function<void(const std::string&)>& emit) {
-    wire_in r(state);
-    const std::string model_bytes = r.get_string();
-    std::vector<observed_run> runs(r.get_count(sizeof(std::uint64_t)));
-    for (observed_run& run : runs) {
-        run.name = r.get_string();
-        run.measured = r.get<observations>();
+    const auto st = wire::read<bootstrap_state>(state, "bootstrap state");
+    if (chunk >= st.weights.size()) throw std::logic_error("a bootstrap's chunk past its last");
+    if (st.weights[chunk].size() != st.runs.size()) {
+        throw worker_answer_error("a bootstrap's resample of " + std::to_string(st.weights[chunk].size()) +
+                                  " weights for " + std::to_string(st.runs.size()) + " runs");
     }
-    const estimate_options opt = get_options(r);
-    const double loss_scale = r.get<double>();
-    const int free_parameters = r.get<int>();
-    const std::vector<point> starts = r.get_vector<point>();
-    std::vector<std::vector<double>> weights(r.get_count(sizeof(std::uint64_t)));
-    for (std::vector<double>& x : weights) x = r.get_vector<double>();
-    r.finish();
     // The host with the runs' properties (every run's case is the base
     // case's, changed by its settings).
-    wire_in first(model_bytes);
-    first.get<std::uint64_t>();
-    const property_set props(parse_case(first.get_string(), "a run's case").tables);
+    const runs_model_parts parts = read_runs_model(st.model);
+    if (parts.cases.empty()) throw worker_answer_error("a bootstrap's runs model of no runs");
+    const property_set props(parse_case(parts.cases.front(), "a run's case").tables);
     workbench_host h(s, props);
-    runs_model m = runs_model::of_bytes(h, model_bytes);
+    runs_model m = runs_model::of_bytes(h, st.model);
     const detail::quiet_ceres quiet;
-    const std::string result = resample_fit(m, runs, opt, loss_scale, free_parameters, weights.at(chunk), starts);
+    const std::string result =
+        resample_fit(m, st.runs, st.options, st.loss_scale, st.free_parameters, st.weights[chunk], st.starts);
     emit(detail::piece_bytes(result, m.predictions()));
 }
 

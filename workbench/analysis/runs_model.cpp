@@ -60,21 +60,17 @@ model::outcome predict_run(const reactor_case& c, workbench_host& h, std::vector
         workers,
         [&] {
             const model::outcome o = predict_here(c, h, warm);
-            wire_out w;
-            w.put(o.ok).put(o.values).put(o.failure).put(o.details);
-            if (o.ok && warm != nullptr) w.put(*warm);
-            return w.bytes();
+            prediction_answer a{o, std::nullopt};
+            if (o.ok && warm != nullptr) a.warm = *warm;
+            return prediction_answer_bytes(a);
         },
         [&h] { h.check_stop(); });
-    wire_in r(bytes);
-    model::outcome out;
-    out.ok = r.get<bool>();
-    out.values = r.get<predicted>();
-    out.failure = r.get_string();
-    out.details = r.get_string();
-    if (out.ok && warm != nullptr) *warm = r.get_vector<station>();
-    r.finish();
-    return out;
+    prediction_answer a = read_prediction_answer(bytes);
+    if (a.outcome.ok && warm != nullptr) {
+        if (!a.warm) throw worker_answer_error("a run's prediction without its warm start");
+        *warm = std::move(*a.warm);
+    }
+    return a.outcome;
 }
 
 runs_model::runs_model(workbench_host& h, std::vector<reactor_case> cases)
@@ -87,16 +83,18 @@ std::unique_ptr<model> runs_model::copy() const {
 }
 
 std::string runs_model::bytes() const {
-    wire_out w;
-    w.put<std::uint64_t>(cases_.size());
-    for (const reactor_case& c : cases_) w.put(case_file_text(c));
-    w.put<std::uint64_t>(warm_.size());
-    for (const std::vector<station>& profile : warm_) w.put(profile);
-    return w.bytes();
+    runs_model_parts parts;
+    for (const reactor_case& c : cases_) parts.cases.push_back(case_file_text(c));
+    parts.warm = warm_;
+    return runs_model_parts_bytes(parts);
 }
 
 runs_model runs_model::of_bytes(workbench_host& h, const std::string& bytes) {
     runs_model_parts parts = read_runs_model(bytes);
+    if (parts.warm.size() != parts.cases.size()) {
+        throw worker_answer_error("a runs model of " + std::to_string(parts.cases.size()) + " runs and " +
+                                  std::to_string(parts.warm.size()) + " warm starts");
+    }
     std::vector<reactor_case> cases;
     for (const std::string& c : parts.cases) cases.push_back(parse_case(c, "a run's case"));
     runs_model m(h, std::move(cases));
@@ -142,11 +140,8 @@ namespace {
 template <class T>
 T watched_value(workbench_host& h, const std::function<T()>& compute) {
     const std::string bytes = run_watched(
-        h.owner().workers(), [&] { return wire_out().put(compute()).bytes(); }, [&h] { h.check_stop(); });
-    wire_in r(bytes);
-    const T v = r.get<T>();
-    r.finish();
-    return v;
+        h.owner().workers(), [&] { return number_answer_bytes(compute()); }, [&h] { h.check_stop(); });
+    return read_number_answer(bytes);
 }
 
 tuned_case tune_case(runs_model& m, workbench_host& h, const estimate_problem& problem, const estimate_result& res,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <set>
 
+#include "analysis/messages.h"
 #include "base/text.h"
 #include "io/case_file.h"
 
@@ -472,69 +473,61 @@ study_summary run_study(const study_plan& plan, workbench_host& h, const study_s
     return out;
 }
 
+void wire_put(wire::tree& j, const reactor_case& c) { wire::detail::put(j, case_file_text(c)); }
+
+void wire_get(const wire::tree& j, reactor_case& c) {
+    std::string text;
+    wire::detail::get(j, text);
+    try {
+        c = parse_case(text, "a case sent to a worker");
+    } catch (const std::exception& e) {
+        wire::detail::wrong(std::string("a case that does not read: ") + e.what());
+    }
+}
+
+namespace {
+
+// A plan as sent to other machines: what a chunk's points are computed from.
+struct sent_bands {
+    band_method method = band_method::profile;
+    factor_uncertainty u;
+};
+WIRE_FIELDS(sent_bands, method, u)
+
+struct sent_plan {
+    reactor_case base;
+    std::vector<study_variable> vars;
+    std::optional<case_table> table;
+    std::vector<std::string> results;  // by name
+    std::size_t points = 0;
+    std::vector<std::string> settings;
+    std::optional<sent_bands> bands;
+};
+WIRE_FIELDS(sent_plan, base, vars, table, results, points, settings, bands)
+
+}  // namespace
+
 std::string study_plan_bytes(const study_plan& plan) {
-    wire_out w;
-    w.put(case_file_text(plan.base));
-    w.put<std::uint64_t>(plan.vars.size());
-    for (const study_variable& v : plan.vars) w.put(v.given).put(v.name).put(v.which).put(v.log_spacing).put(v.listed).put(v.values);
-    w.put(plan.table.has_value());
-    if (plan.table) {
-        const case_table& t = *plan.table;
-        w.put(t.file).put(t.settings).put(t.setting_numbers).put(t.carried).put(t.a1_column).put(t.a2_column).put(t.model_column);
-        w.put<std::uint64_t>(t.rows.size());
-        for (const case_row& r : t.rows) w.put(r.line).put(r.settings).put(r.setting_column).put(r.a1).put(r.a2).put(r.model).put(r.carried);
-    }
-    std::vector<std::string> results;
-    for (const result_quantity& q : plan.results) results.push_back(q.name);
-    w.put(results).put<std::uint64_t>(plan.points).put(plan.settings).put(plan.bands.has_value());
-    if (plan.bands) {
-        w.put(plan.bands->method);
-        put_uncertainty(w, plan.bands->u);
-    }
-    return w.bytes();
+    sent_plan p{plan.base, plan.vars, plan.table, {}, plan.points, plan.settings, {}};
+    for (const result_quantity& q : plan.results) p.results.push_back(q.name);
+    if (plan.bands) p.bands = sent_bands{plan.bands->method, plan.bands->u};
+    return wire::write("study plan", p);
 }
 
 study_plan study_plan_of(const std::string& bytes) {
-    wire_in r(bytes);
+    auto p = wire::read<sent_plan>(bytes, "study plan");
     study_plan plan;
-    plan.base = parse_case(r.get_string(), "a study's plan");
-    plan.vars.resize(r.get_count(sizeof(std::uint64_t)));
-    for (study_variable& v : plan.vars) {
-        v.given = r.get_string();
-        v.name = r.get_string();
-        v.which = r.get<std::optional<setting>>();
-        v.log_spacing = r.get<bool>();
-        v.listed = r.get<bool>();
-        v.values = r.get_vector<double>();
+    plan.base = std::move(p.base);
+    plan.vars = std::move(p.vars);
+    plan.table = std::move(p.table);
+    for (const std::string& name : p.results) {
+        const std::optional<result_quantity> q = result_named(name);
+        if (!q) throw worker_answer_error("a study plan with a result of no such name (" + printable(name) + ")");
+        plan.results.push_back(*q);
     }
-    if (r.get<bool>()) {
-        case_table& t = plan.table.emplace();
-        t.file = r.get_string();
-        t.settings = r.get_vector<std::string>();
-        t.setting_numbers = r.get_vector<std::size_t>();
-        t.carried = r.get_vector<std::string>();
-        t.a1_column = r.get<std::size_t>();
-        t.a2_column = r.get<std::size_t>();
-        t.model_column = r.get<std::size_t>();
-        t.rows.resize(r.get_count(sizeof(std::size_t)));
-        for (case_row& row : t.rows) {
-            row.line = r.get<std::size_t>();
-            row.settings = r.get<settings_given>();
-            row.setting_column = r.get<std::array<std::size_t, setting_count>>();
-            row.a1 = r.get<std::optional<double>>();
-            row.a2 = r.get<std::optional<double>>();
-            row.model = r.get<std::optional<reactor_model>>();
-            row.carried = r.get_vector<std::string>();
-        }
-    }
-    for (const std::string& name : r.get_vector<std::string>()) plan.results.push_back(*result_named(name));
-    plan.points = static_cast<std::size_t>(r.get<std::uint64_t>());
-    plan.settings = r.get_vector<std::string>();
-    if (r.get<bool>()) {
-        const auto method = r.get<band_method>();
-        plan.bands = plan_bands(get_uncertainty(r), method);
-    }
-    r.finish();
+    plan.points = p.points;
+    plan.settings = std::move(p.settings);
+    if (p.bands) plan.bands = plan_bands(p.bands->u, p.bands->method);
     return plan;
 }
 

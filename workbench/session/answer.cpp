@@ -1,11 +1,24 @@
 #include "session/answer.h"
 
+#include <cstdint>
+
 #include "base/errors.h"
+#include "session/wire.h"
 
 namespace workbench {
 namespace {
 
-constexpr char result_tag = 'R', end_tag = 'E';
+// A result of a chunk (its number n in the chunk, and its bytes), or the
+// chunk's end (after n results), with the plan it answers.
+struct seal {
+    bool end = false;
+    std::string plan;
+    std::uint64_t chunk = 0, n = 0;
+    std::string result;
+};
+WIRE_FIELDS(seal, end, plan, chunk, n, result)
+
+constexpr const char* seal_kind = "sealed answer";
 
 [[noreturn]] void refuse(const chunk_work& w, std::size_t chunk, const std::string& what) {
     throw worker_answer_error(answer_place(w, chunk) + ": " + what);
@@ -14,15 +27,11 @@ constexpr char result_tag = 'R', end_tag = 'E';
 }  // namespace
 
 std::string sealed_result(const std::string& plan, std::size_t chunk, std::size_t index, const std::string& result) {
-    wire_out o;
-    o.put(result_tag).put(plan).put<std::uint64_t>(chunk).put<std::uint64_t>(index).put(result);
-    return o.bytes();
+    return wire::write(seal_kind, seal{false, plan, chunk, index, result});
 }
 
 std::string sealed_end(const std::string& plan, std::size_t chunk, std::size_t count) {
-    wire_out o;
-    o.put(end_tag).put(plan).put<std::uint64_t>(chunk).put<std::uint64_t>(count);
-    return o.bytes();
+    return wire::write(seal_kind, seal{true, plan, chunk, count, {}});
 }
 
 std::string answer_place(const chunk_work& w, std::size_t chunk) {
@@ -32,34 +41,28 @@ std::string answer_place(const chunk_work& w, std::size_t chunk) {
 
 std::optional<std::string> open_answer(const chunk_work& w, const std::string& plan, std::size_t chunk,
                                        std::size_t next, const std::string& sealed) {
-    char tag = 0;
-    std::string its_plan, result;
-    std::uint64_t its_chunk = 0, n = 0;
+    seal sealed_as;
     try {
-        wire_in r(sealed);
-        tag = r.get<char>();
-        its_plan = r.get_string();
-        its_chunk = r.get<std::uint64_t>();
-        n = r.get<std::uint64_t>();
-        if (tag == result_tag) result = r.get_string();
-        r.finish();
+        wire::read(sealed, seal_kind, sealed_as);
     } catch (const worker_answer_error& e) {
         refuse(w, chunk, std::string("its seal: ") + e.what());
     }
-    if (tag != result_tag && tag != end_tag) refuse(w, chunk, "neither a result nor a chunk's end");
+    const std::string& its_plan = sealed_as.plan;
+    const std::uint64_t its_chunk = sealed_as.chunk, n = sealed_as.n;
+    if (sealed_as.end && !sealed_as.result.empty()) refuse(w, chunk, "a chunk's end with a result");
     if (its_plan != plan) refuse(w, chunk, "it answers another piece of work (not this plan)");
     if (its_chunk != chunk) refuse(w, chunk, "it answers chunk " + std::to_string(its_chunk + 1));
     const bool counted = static_cast<bool>(w.results);
     const std::size_t expected = counted ? w.results(chunk) : 0;
     const auto results_text = [](std::uint64_t k) { return std::to_string(k) + (k == 1 ? " result" : " results"); };
-    if (tag == end_tag) {
+    if (sealed_as.end) {
         if (n != next) refuse(w, chunk, "it ends after " + results_text(n) + ", having sent " + std::to_string(next));
         if (counted && n != expected) refuse(w, chunk, "expected " + results_text(expected) + ", got " + std::to_string(n));
         return std::nullopt;
     }
     if (n != next) refuse(w, chunk, "result " + std::to_string(n + 1) + " came where " + std::to_string(next + 1) + " was due");
     if (counted && n >= expected) refuse(w, chunk, "expected " + results_text(expected) + ", got more");
-    return result;
+    return std::move(sealed_as.result);
 }
 
 void take_result(const chunk_work& w, std::size_t chunk, const std::string& result) {

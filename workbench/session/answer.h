@@ -8,8 +8,8 @@
 // what was asked: a result for another plan, another chunk or another
 // place, a chunk with a result missing, repeated or extra, bytes cut short
 // or left over, end the work with worker_answer_error (base/errors.h),
-// which names the chunk and what was wrong. The results' own formats are
-// read with wire_in, which bounds every read.
+// which names the chunk and what was wrong. The seals, and the results in
+// them, are messages of the workers (session/wire.h), each read bounded.
 #ifndef UREA_WORKBENCH_SESSION_ANSWER_H
 #define UREA_WORKBENCH_SESSION_ANSWER_H
 

@@ -24,6 +24,7 @@
 #include "base/errors.h"
 #include "session/answer.h"
 #include "session/crash_report.h"
+#include "session/wire.h"
 
 namespace workbench {
 namespace {
@@ -76,7 +77,14 @@ std::string seconds_text(double s) {
 }
 
 // No record a worker sends is longer: a longer length is a garbled record.
-constexpr std::uint64_t max_record = std::uint64_t{1} << 30;
+constexpr std::uint64_t max_record = wire::max_bytes;
+
+// A solver's failure in a worker, raised here as it was there.
+struct solver_failure_message {
+    std::string what, details;
+};
+WIRE_FIELDS(solver_failure_message, what, details)
+constexpr const char* solver_failure_kind = "solver failure";
 
 // A worker: loads nothing, since it is a copy of this process; takes
 // chunks (their number and the first result wanted) from the socket until
@@ -96,9 +104,7 @@ constexpr std::uint64_t max_record = std::uint64_t{1} << 30;
             });
             send_record(fd, end_record, sealed_end(plan, chunk, next));
         } catch (const solver_error& e) {
-            wire_out w;
-            w.put(std::string(e.what())).put(e.details());
-            send_record(fd, solver_failure, w.bytes());
+            send_record(fd, solver_failure, wire::write(solver_failure_kind, solver_failure_message{e.what(), e.details()}));
         } catch (const input_error& e) {
             send_record(fd, bad_input, e.what());
         } catch (const std::exception& e) {
@@ -386,16 +392,13 @@ void pool::read_from(std::size_t k) {
                 }
                 break;
             case solver_failure: {
-                std::string what, details;
+                solver_failure_message m;
                 try {
-                    wire_in r(body);
-                    what = r.get_string();
-                    details = r.get_string();
-                    r.finish();
+                    wire::read(body, solver_failure_kind, m);
                 } catch (const worker_answer_error& e) {
                     throw worker_answer_error(answer_place(work_, chunk) + ": its solver failure: " + e.what());
                 }
-                c.error = std::make_exception_ptr(solver_error(what, details));
+                c.error = std::make_exception_ptr(solver_error(m.what, m.details));
                 break;
             }
             case bad_input: c.error = std::make_exception_ptr(input_error(body)); break;
@@ -535,9 +538,7 @@ void say_undone(const worker_options& options, const std::string& work, std::siz
 }
 
 std::string plan_of(const std::string& builds, const std::string& kind, const std::string& state) {
-    wire_out w;
-    w.put(builds).put(kind).put(state);
-    return sha256_hex(w.bytes());
+    return sha256_hex(wire::write("plan", std::vector<std::string>{builds, kind, state}));
 }
 
 void kill_workers() {

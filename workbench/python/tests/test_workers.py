@@ -132,7 +132,7 @@ SMALL = {"t_out": (170, 194, 40)}  # two chunks of 20 points, one task
         (lambda a: a[::-1], "chunk 1 of 2 of the study: it answers chunk 2"),  # reordered
         (lambda a: [a[0], a[1][:3] + a[1][4:]], "chunk 2 of 2 of the study: result 5 came where 4 was due"),
         (lambda a: [[r[:-1] for r in a[0]], a[1]], "chunk 1 of 2 of the study: its seal: "),  # truncated
-        (lambda a: [[r + b"x" for r in a[0]], a[1]], "its seal: 1 bytes past its end"),  # extra bytes
+        (lambda a: [[r + b"x" for r in a[0]], a[1]], "its seal: a message of the workers: bytes past its end"),  # extra bytes
         (lambda a: None, "not a list of chunks"),
     ],
 )
