@@ -327,19 +327,27 @@ void run_window_pass_fitted(const window_pass& w, workbench_host& h,
     }
 }
 
-// A window's case and lab samples, for a cache's key: every number by its bits.
-void put_window(wire_out& out, const reactor_case& c, const observed_run& seen) {
-    out.put(case_file_text(c)).put(seen.name);
-    for (const std::optional<measurement>& m : seen.measured) {
-        out.put(m.has_value()).put(m ? m->value : 0.0).put(m ? m->sigma : 0.0).put(m && m->sigma_given);
+// A cache's key: the digest of its inputs as the workers' messages write
+// them (every number by its bits), under the kind of what it keys.
+struct key_inputs {
+    wire::tree list = wire::tree::array();
+    template <class T>
+    key_inputs& add(const T& x) {
+        wire::detail::put(list.get_ref<wire::tree::array_t&>().emplace_back(), x);
+        return *this;
     }
-}
+    std::string key(const std::string& kind) const { return sha256_hex(wire::encode(kind, list)); }
+};
 
-std::optional<double> get_optional(wire_in& in) {
-    const bool has = in.get<bool>();
-    const double v = in.get<double>();
-    return has ? std::optional<double>(v) : std::nullopt;
-}
+// The a1 estimate as the cache keeps it.
+struct kept_a1 {
+    bool determined = false;
+    double value = NAN;
+    std::optional<double> lower, upper;
+    std::string note;
+    long solves = 0;
+};
+WIRE_FIELDS(kept_a1, determined, value, lower, upper, note, solves)
 
 // The cache's key of each window's fit in a pass (monitor_fit_cache): a
 // digest of the pass's own inputs and of the window's and those before it
@@ -347,15 +355,12 @@ std::optional<double> get_optional(wire_in& in) {
 std::vector<std::string> fit_keys(const window_pass& w) {
     std::vector<std::string> keys(w.cases.size());
     for (std::size_t c = 0; c < w.chunks(); ++c) {
-        wire_out chain;
-        chain.put(std::string("window fit 1")).put(w.profile).put(w.a1).put(w.base_a2);
+        key_inputs chain;
+        chain.add(w.profile).add(w.a1).add(w.base_a2);
         for (std::size_t k = w.begin(c); k < w.end(c); ++k) {
-            put_window(chain, w.cases[k], w.seen[k]);
-            if (w.profile) {
-                const auto& s = w.scatter[k];
-                chain.put(w.start[k]).put(s.has_value()).put(s ? s->scale : 0.0).put(s ? s->dof : 0);
-            }
-            keys[k] = sha256_hex(chain.bytes());
+            chain.add(w.cases[k]).add(w.seen[k]);
+            if (w.profile) chain.add(w.start[k]).add(w.scatter[k]);
+            keys[k] = chain.key("window fit");
         }
     }
     return keys;
@@ -683,10 +688,10 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             std::string key;
             std::optional<std::string> kept;
             if (p.fits != nullptr) {
-                wire_out k;
-                k.put(std::string("a1 estimate 1")).put(where).put(eo.initial[0]).put(eo.initial[1]);
-                for (std::size_t j = 0; j < n; ++j) put_window(k, some[j], seen[j]);
-                key = sha256_hex(k.bytes());
+                key_inputs k;
+                k.add(where).add(eo.initial[0]).add(eo.initial[1]);
+                for (std::size_t j = 0; j < n; ++j) k.add(some[j]).add(seen[j]);
+                key = k.key("a1 estimate");
                 kept = p.fits->find(key);
             }
             long kept_solves = 0;
@@ -695,14 +700,13 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                 double value = NAN;
                 std::string note;
                 if (kept) {
-                    wire_in in(*kept);
-                    determined = in.get<bool>();
-                    value = in.get<double>();
-                    out.a1_lower = get_optional(in);
-                    out.a1_upper = get_optional(in);
-                    note = in.get_string();
-                    kept_solves = in.get<long>();
-                    in.finish();
+                    const auto a = wire::read<kept_a1>(*kept, "a1 estimate");
+                    determined = a.determined;
+                    value = a.value;
+                    out.a1_lower = a.lower;
+                    out.a1_upper = a.upper;
+                    note = a.note;
+                    kept_solves = a.solves;
                 } else {
                     // Its pieces (starts, profile scans) on the workers.
                     const estimate_result e = estimate(m, seen, eo, estimate_split{workers, [&h] { h.check_stop(); }});
@@ -717,12 +721,8 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                                             where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
                                             " holds another";
                     if (p.fits != nullptr) {
-                        wire_out answer;
-                        answer.put<bool>(determined).put(value);
-                        put_optional(answer, out.a1_lower);
-                        put_optional(answer, out.a1_upper);
-                        answer.put(note).put(m.solves());
-                        p.fits->keep(key, answer.bytes());
+                        p.fits->keep(key, wire::write("a1 estimate",
+                                                      kept_a1{determined, value, out.a1_lower, out.a1_upper, note, m.solves()}));
                     }
                 }
                 out.a1_note = note;
