@@ -180,7 +180,7 @@ TEST_F(StudyCli, PlotsAndMapsAreDrawnWithWhatTheyMustShow) {
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_GT(fs::file_size(dir / "map.png"), 10000u);
     const std::string map = scripts();
-    for (const std::string part : {"set contour base", "with image", "with labels boxed", "title 'failed point'",
+    for (const std::string part : {"set contour base", "with image", "with labels boxed", "title \"failed point\"",
                                    "over the outlet temperature and the NH_3/CO_2&{i}fed", "base case: 10 trays"}) {
         EXPECT_NE(map.find(part), std::string::npos) << part << " in\n" << map;
     }

@@ -99,10 +99,6 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
             print_study_head(out, plan);
         }
     }
-    for (study_map& m : s.maps) {
-        s.map_scripts.push_back(std::make_unique<spool>());
-        m.begin(s.map_scripts.back()->out());
-    }
 }
 
 study_output::~study_output() = default;
@@ -133,7 +129,7 @@ void study_output::add(const study_point& p) {
         }
     }
     if (s.plot) s.plot->add(p);
-    for (std::size_t k = 0; k < s.maps.size(); ++k) s.maps[k].add(s.map_scripts[k]->out(), p);
+    for (study_map& m : s.maps) m.add(p);
 }
 
 int study_output::finish(session& ses, const study_summary& summary, const std::string& what) {
@@ -158,8 +154,9 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
         s.files.add_plot(*s.request.plot, *s.plot_script);
     }
     for (std::size_t k = 0; k < s.maps.size(); ++k) {
-        s.maps[k].end(s.map_scripts[k]->out());
-        s.files.add_plot(s.request.maps[k].second, *s.map_scripts[k]);
+        s.map_scripts.push_back(std::make_unique<spool>());
+        s.map_scripts.back()->out() << gnuplot_script(s.maps[k].description());
+        s.files.add_plot(s.request.maps[k].second, *s.map_scripts.back());
     }
     if (s.printed) {
         std::ostream& out = s.printed->out();

@@ -435,6 +435,14 @@ py::object curves_figure(const study_plan& plan, const table& points) {
     return py::module_::import("json").attr("loads")(figure_json(plot.description()).dump());
 }
 
+// A map of one of a study's or a sweep's results over its grid of two,
+// described as the command line's.
+py::object map_figure(const study_plan& plan, const table& points, const std::string& result) {
+    study_map map(plan, result);
+    map.add(points);
+    return py::module_::import("json").attr("loads")(figure_json(map.description()).dump());
+}
+
 table points(const sweep_result& r) {
     table t = sweep_table(r.vars);
     for (const sweep_point& p : r.points) add_sweep_point(t, p);
@@ -487,6 +495,8 @@ a map over a grid of two.)")
         .def_property_readonly("_plot_data", [](const sweep_output& o) { return grid_plot_data(o.plan.study); })
         .def_property_readonly("_figure",
                                [](const sweep_output& o) { return curves_figure(o.plan.study, points(o.r)); })
+        .def("_map_figure",
+             [](const sweep_output& o, const std::string& result) { return map_figure(o.plan.study, points(o.r), result); })
         .def("_repr_html_",
              [](const sweep_output& o) {
                  return html_summary({"Sweep: " + study_subject(o.plan.study) + "; " +
@@ -1095,6 +1105,8 @@ curves, study.plot(map="co2_conversion") a map over a grid of two.)")
         .def("__len__", [](const study_output& o) { return o.points.rows(); })
         .def_property_readonly("_plot_data", [](const study_output& o) { return grid_plot_data(o.plan); })
         .def_property_readonly("_figure", [](const study_output& o) { return curves_figure(o.plan, o.points); })
+        .def("_map_figure",
+             [](const study_output& o, const std::string& result) { return map_figure(o.plan, o.points, result); })
         .def("_repr_html_",
              [](const study_output& o) {
                  return "<p>Study: " + html_escaped_text(study_subject(o.plan)) + "; " +
@@ -1229,6 +1241,11 @@ design.plot() the design map.)")
             },
             "The command line's table of the top 10 candidates, as text: print(design.report); "
             "design.report(top=20) for more.")
+        .def_property_readonly("_map_figure",
+                               [](const design_output& o) {
+                                   return py::module_::import("json").attr("loads")(
+                                       figure_json(design_map_figure(o.p, o.r)).dump());
+                               })
         .def_property_readonly("_plot_data",
                                [](const design_output& o) {
                                    py::dict d;

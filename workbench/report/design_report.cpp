@@ -254,7 +254,7 @@ table candidates_table(const design_problem& p, const design_result& r) {
 
 std::string design_csv(const design_problem& p, const design_result& r) { return csv_text(candidates_table(p, r)); }
 
-std::string design_map_script(const design_problem& p, const design_result& r) {
+figure design_map_figure(const design_problem& p, const design_result& r) {
     const bool relative = relative_known(r);
     const std::string what = design_measure(r);
     // The title's base case at the estimate's factors, to 4 digits (the
@@ -281,56 +281,55 @@ std::string design_map_script(const design_problem& p, const design_result& r) {
         const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
         return x >= *lo && x <= *hi;
     };
-    std::ostringstream blocks, clauses;
-    blocks << std::setprecision(10) << "$runs << EOD\n";
+    series under, runs, top;
+    under.how = runs.how = mark::points;
+    under.marker = 7;
+    runs.marker = 6;
+    under.size = runs.size = 1.1;
+    runs.width = 1.5;
+    under.colour = "#ffffff";
+    runs.colour = "#000000";
+    runs.role = under.role = series_role::measured;
     std::size_t outside = 0;
     for (const reactor_case& c : p.runs.cases) {
         const double x = value_in(c, vx.name), y = value_in(c, vy.name);
-        blocks << x << " " << y << "\n";
+        for (series* d : {&under, &runs}) {
+            d->x.push_back(x);
+            d->y.push_back(y);
+        }
         outside += inside(vx, x) && inside(vy, y) ? 0 : 1;
     }
-    blocks << "EOD\n$top << EOD\n";
-    const std::size_t top = std::min<std::size_t>(3, r.ranking.size());
-    std::ostringstream numbers;
-    numbers << std::setprecision(10);
-    // Each number beside its ring, on the side towards the middle of the
-    // map (along x), so that one on an edge stays inside.
-    const auto towards_middle = [](const study_variable& v, double x) {
-        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
-        return x > 0.5 * (*lo + *hi) ? -1.0 : 1.0;
-    };
-    for (std::size_t i = 0; i < top; ++i) {
+    runs.title = "current runs" + (outside == 0 ? std::string()
+                                                : " (" + std::to_string(outside) + " of " +
+                                                      std::to_string(p.runs.cases.size()) + " outside the map)");
+    const std::size_t best = std::min<std::size_t>(3, r.ranking.size());
+    top.how = mark::rings;
+    top.role = series_role::judged_by;
+    top.colour = judged_by_colour;
+    top.size = 2.4;
+    top.width = 2.5;
+    top.inward = true;  // a number on an edge stays inside
+    for (std::size_t i = 0; i < best; ++i) {
         const design_candidate& d = r.candidates[r.ranking[i]];
-        const double x = d.settings[axes[0]], y = d.settings[axes[1]];
-        blocks << x << " " << y << "\n";
-        numbers << "set label '" << i + 1 << "' at " << x << "," << y << " center offset "
-                << 2.0 * towards_middle(vx, x) << ",0"
-                << " front font ',11' textcolor rgb '" << judged_by_colour << "'\n";
+        top.x.push_back(d.settings[axes[0]]);
+        top.y.push_back(d.settings[axes[1]]);
+        top.labels.push_back(std::to_string(i + 1));
     }
-    blocks << "EOD\n" << numbers.str();
-    const std::string runs_title = "current runs" + (outside == 0 ? std::string()
-                                                                  : " (" + std::to_string(outside) + " of " +
-                                                                        std::to_string(p.runs.cases.size()) +
-                                                                        " outside the map)");
-    clauses << ", $runs using 1:2 with points pt 7 ps 1.1 lc rgb 'white' notitle"
-            << ", $runs using 1:2 with points pt 6 ps 1.1 lw 1.5 lc rgb 'black' title " << gnuplot_markup(runs_title);
-    if (top > 0) {
-        clauses << ", $top using 1:2 with points pt 6 ps 2.4 lw 2.5 lc rgb '" << judged_by_colour << "' title "
-                << gnuplot_markup(top == 1 ? "the top-ranked run" : "the " + std::to_string(top) + " top-ranked runs");
-    }
-    map.draw_over(blocks.str(), clauses.str());
-    std::ostringstream script;
-    map.begin(script);
+    top.title = best == 1 ? "the top-ranked run" : "the " + std::to_string(best) + " top-ranked runs";
+    map.draw_over({std::move(under), std::move(runs), std::move(top)});
     study_point pt;
     for (const design_candidate& d : r.candidates) {
         pt.index = d.index;
         pt.settings = d.settings;
         pt.ok = d.ok;
         pt.values = {relative ? 100.0 * d.relative : std::log10(d.criterion)};
-        map.add(script, pt);
+        map.add(pt);
     }
-    map.end(script);
-    return script.str();
+    return map.description();
+}
+
+std::string design_map_script(const design_problem& p, const design_result& r) {
+    return gnuplot_script(design_map_figure(p, r));
 }
 
 }  // namespace workbench

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/design.h"
+#include "report/figure.h"
 #include "report/table.h"
 
 namespace workbench {
@@ -27,6 +28,7 @@ std::string design_csv(const design_problem& p, const design_result& r);
 // (a grid of two), brightest where the run would do most, with the current
 // runs marked and the top three candidates ringed and numbered; throws
 // input_error naming --map otherwise.
+figure design_map_figure(const design_problem& p, const design_result& r);
 std::string design_map_script(const design_problem& p, const design_result& r);
 // What the ranked measure is, in words ("the joint 95 % region's area").
 std::string design_measure(const design_result& r);

@@ -240,6 +240,7 @@ panel completed(panel p) {
                 extend(dlo, dhi, s.high, positive);
             }
         }
+        if (p.map && !right) extend(dlo, dhi, along_x ? p.map->x : p.map->y, positive);
         if (!lo) lo = dlo;
         if (!hi) hi = dhi;
         if (!lo || !hi) return;
@@ -328,6 +329,102 @@ std::string title_clause(const series& d) {
     return d.title.empty() ? std::string(" notitle") : " title " + gnuplot_markup(d.title);
 }
 
+// The middle of a panel along x, as drawn: where labels turn inwards.
+double middle_x(const panel& p, const series& d) {
+    std::optional<double> lo = p.x.low, hi = p.x.high, dlo, dhi;
+    extend(dlo, dhi, d.x, p.x.scale == axis_scale::log);
+    if (!lo) lo = dlo;
+    if (!hi) hi = dhi;
+    if (!lo || !hi) return 0.0;
+    return p.x.scale == axis_scale::log && *lo > 0 ? std::sqrt(*lo * *hi) : 0.5 * (*lo + *hi);
+}
+
+// A map's colour bands and lines (the data blocks and settings before the
+// plot); its clauses, which the plot draws first.
+std::string map_commands(std::ostream& s, const panel& p, std::size_t index) {
+    const surface& m = *p.map;
+    const std::size_t nx = m.x.size(), ny = m.y.size();
+    if (nx < 2 || ny < 2 || m.z.size() != nx * ny) throw std::logic_error("a map needs a grid of at least 2 x 2 values");
+    const std::string name = "$p" + std::to_string(index);
+    s << "unset grid\nset view map\n";
+    s << "set cblabel " << gnuplot_markup(m.colour.label()) << "\nset palette defined (";
+    for (std::size_t k = 0; k < map_colours.size(); ++k) {
+        s << (k ? ", " : "") << k << " '" << map_colours[m.bright_low ? map_colours.size() - 1 - k : k] << "'";
+    }
+    s << ")\n";
+    std::string clauses;
+    if (m.step > 0 && m.high > m.low) {
+        s << name << "grid << EOD\n";
+        for (std::size_t j = 0; j < ny; ++j) {
+            for (std::size_t i = 0; i < nx; ++i) {
+                const double z = m.z[j * nx + i];
+                s << number(m.x[i]) << " " << number(m.y[j]) << " " << (std::isfinite(z) ? number(z) : "NaN") << "\n";
+            }
+            s << "\n";
+        }
+        s << "EOD\n";
+        const long bands = std::lround((m.high - m.low) / m.step);
+        // The lines between the grid's points drawn as B-splines of order
+        // 2 (straight pieces, 8 to a cell), so that each line has points
+        // enough for its labels however coarse the grid.
+        s << "set contour base\nset cntrparam bspline points 8 order 2\nset cntrparam levels incremental "
+          << number(m.low) << "," << number(m.step) << "," << number(m.high) << "\nunset surface\nset table " << name
+          << "lines\nsplot " << name << "grid using 1:2:3\nunset table\nunset contour\nset surface\n"
+          << "set cbrange [" << number(m.low) << ":" << number(m.high) << "]\nset palette maxcolors "
+          << std::max(1L, bands) << "\nset style textbox opaque noborder margins 1,1\n";
+        // A label every so many points along each line, staggered by level
+        // so that neighbouring lines' labels do not sit side by side.
+        const std::size_t interval = std::max<std::size_t>(40, 3 * (nx + ny));
+        clauses = ", " + name + "lines using 1:2 with lines lc rgb 'black' lw 1 notitle, " + name +
+                  "lines using ((int(column(0)) % " + std::to_string(interval) + ") == 4 + (int(floor($3/" +
+                  number(m.step) + " + 0.5)) % 4) * 6 ? $1 : NaN):2:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
+    } else {
+        s << "set cbrange [" << number(m.low - 1.0) << ":" << number(m.high + 1.0) << "]\n";
+    }
+    // The colour bands: the grid interpolated bilinearly (in the axes'
+    // scales, ln on a log axis) onto a raster of 320 x 256 cells, empty
+    // where a corner of the grid's cell has no value, drawn on the second
+    // axes, which run linearly over the same range.
+    const auto scaled = [](const axis& a, double v) { return a.scale == axis_scale::log ? std::log(v) : v; };
+    std::vector<double> ax(nx), ay(ny);
+    for (std::size_t i = 0; i < nx; ++i) ax[i] = scaled(p.x, m.x[i]);
+    for (std::size_t j = 0; j < ny; ++j) ay[j] = scaled(p.y, m.y[j]);
+    constexpr std::size_t width = 320, height = 256;
+    const double x0 = ax.front(), x1 = ax.back(), y0 = ay.front(), y1 = ay.back();
+    // Where a coordinate falls among the values: the cell's lower corner
+    // and the fraction of the way to the next.
+    const auto locate = [](const std::vector<double>& a, double t) {
+        std::size_t k = 0;
+        while (k + 2 < a.size() && a[k + 1] < t) ++k;
+        const double lo = a[k], hi = a[k + 1];
+        return std::pair<std::size_t, double>{k, hi > lo ? std::clamp((t - lo) / (hi - lo), 0.0, 1.0) : 0.0};
+    };
+    s << name << "image << EOD\n" << std::setprecision(6);
+    for (std::size_t j = 0; j < height; ++j) {
+        const auto [ky, fy] = locate(ay, y0 + (static_cast<double>(j) + 0.5) * (y1 - y0) / height);
+        for (std::size_t i = 0; i < width; ++i) {
+            const auto [kx, fx] = locate(ax, x0 + (static_cast<double>(i) + 0.5) * (x1 - x0) / width);
+            const auto at = [&](std::size_t dx, std::size_t dy) { return m.z[(ky + dy) * nx + kx + dx]; };
+            const double v = (1 - fy) * ((1 - fx) * at(0, 0) + fx * at(1, 0)) + fy * ((1 - fx) * at(0, 1) + fx * at(1, 1));
+            s << (i ? " " : "");
+            if (std::isfinite(v)) {
+                s << v;
+            } else {
+                s << "NaN";
+            }
+        }
+        s << "\n";
+    }
+    s << "EOD\n" << std::setprecision(10);
+    const auto range = [&](const axis& a, double lo, double hi) {
+        return "[" + number(a.low ? scaled(a, *a.low) : lo) + ":" + number(a.high ? scaled(a, *a.high) : hi) + "]";
+    };
+    s << "set x2range " << range(p.x, x0, x1) << "\nset y2range " << range(p.y, y0, y1) << "\n"
+      << "unset x2tics\nunset y2tics\nset xtics nomirror out\nset ytics nomirror out\n";
+    return name + "image matrix using (" + number(x0) + " + ($1 + 0.5) * " + number((x1 - x0) / width) + "):(" +
+           number(y0) + " + ($2 + 0.5) * " + number((y1 - y0) / height) + "):3 axes x2y2 with image notitle" + clauses;
+}
+
 void panel_commands(std::ostream& s, const panel& given, std::size_t index, const std::string& figure_title) {
     const panel p = completed(given);
     s << "unset arrow\nunset label\nunset logscale\nunset y2tics\nunset y2label\nset ytics mirror\n"
@@ -345,6 +442,7 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
     }
     if (p.square) s << "set size ratio -1\n";
     s << key_commands(p.key);
+    std::string clauses = p.map ? map_commands(s, p, index) : std::string();
     // Vertical lines and their labels, staggered in height so that labels
     // of neighbouring lines do not print over each other.
     for (const series& d : p.drawn) {
@@ -374,7 +472,6 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
               << number(d.size) << " lw " << number(d.width) << " lc " << rgb(d.colour_or_role()) << " front\n";
         }
     }
-    std::string clauses;
     for (std::size_t k = 0; k < p.drawn.size(); ++k) {
         const series& d = p.drawn[k];
         const std::string block = "$p" + std::to_string(index) + "s" + std::to_string(k);
@@ -437,10 +534,11 @@ void panel_commands(std::ostream& s, const panel& given, std::size_t index, cons
                 // user's text quoted as gnuplot quotes, expanded never.
                 for (std::size_t j = 0; j < d.x.size() && j < d.labels.size(); ++j) {
                     if (!finite_point(d, j)) continue;
+                    const bool left_of = d.inward && d.x[j] > middle_x(p, d);
                     s << "set label " << text_of(d.labels[j], d.plain) << " at " << (d.right ? "first " : "")
-                      << number(d.x[j]) << ", " << (d.right ? "second " : "") << number(d.y[j]) << " left offset "
-                      << number(0.8 + d.size / 2) << ",0 front textcolor " << colour << (d.plain ? " noenhanced" : "")
-                      << "\n";
+                      << number(d.x[j]) << ", " << (d.right ? "second " : "") << number(d.y[j])
+                      << (left_of ? " right offset " : " left offset ") << number((left_of ? -1 : 1) * (0.8 + d.size / 2))
+                      << ",0 front textcolor " << colour << (d.plain ? " noenhanced" : "") << "\n";
                 }
                 break;
             case mark::hline:
@@ -624,6 +722,7 @@ nlohmann::ordered_json figure_json(const figure& f) {
             sj["marks"] = d.marks;
             sj["every"] = d.every;
             sj["sample"] = d.sample;
+            sj["inward"] = d.inward;
             pj["series"].push_back(sj);
         }
         pj["notes"] = nlohmann::ordered_json::array();
@@ -633,6 +732,24 @@ nlohmann::ordered_json figure_json(const figure& f) {
         }
         pj["key"] = key_name(p.key);
         pj["square"] = p.square;
+        if (p.map) {
+            const surface& m = *p.map;
+            nlohmann::ordered_json mj;
+            mj["x"] = numbers(m.x);
+            mj["y"] = numbers(m.y);
+            mj["z"] = numbers(m.z);
+            mj["low"] = json_number(m.low);
+            mj["high"] = json_number(m.high);
+            mj["step"] = json_number(m.step);
+            mj["colour"] = axis_json(m.colour);
+            mj["colours"] = nlohmann::ordered_json::array();
+            for (std::size_t k = 0; k < map_colours.size(); ++k) {
+                mj["colours"].push_back(map_colours[m.bright_low ? map_colours.size() - 1 - k : k]);
+            }
+            pj["map"] = mj;
+        } else {
+            pj["map"] = nullptr;
+        }
         j["panels"].push_back(pj);
     }
     return j;

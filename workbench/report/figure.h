@@ -57,6 +57,7 @@ struct series {
     bool marks = false;           // a line with a marker at each point
     int every = 1;                // with marks: a marker at every so many points
     bool sample = false;          // its line of the key alone, in its style; nothing drawn
+    bool inward = false;          // rings: each label on the side towards the panel's middle (along x)
     std::string colour_or_role() const;
 };
 
@@ -85,6 +86,18 @@ struct note {
     bool plain = false;
 };
 
+// A quantity over a grid, drawn under a panel's series: colour bands
+// between contour lines, each line labelled with its level. Where a corner
+// of a cell has no value the cell is left empty.
+struct surface {
+    std::vector<double> x, y;     // the grid's coordinates along each axis, ascending
+    std::vector<double> z;        // at (x[i], y[j]): z[j * x.size() + i]; NaN: none
+    double low = 0, high = 0;     // the colour scale's ends
+    double step = 0;              // between the lines (and the bands); 0: no lines
+    axis colour;                  // beside the colour bar: what the colours show
+    bool bright_low = false;      // the palette from bright at low values, not high
+};
+
 enum class key_place { top_right, top_left, bottom_right, bottom_left, outside_right, below, none };
 
 struct panel {
@@ -95,6 +108,7 @@ struct panel {
     std::vector<note> notes;
     key_place key = key_place::top_right;
     bool square = false;          // x and y drawn to one scale (parity)
+    std::optional<surface> map;   // under the series, with its colour bar
 };
 
 struct figure {

@@ -1,12 +1,15 @@
 // A plot described once: the monitor's description (its lines broken where
 // a window was not fitted, its roles in colours of their own, its drifts
 // numbered), a study's curves (the same from its points one by one as from
-// its table), dates that read at any span, and gnuplot drawing every kind
-// of mark without a word on its error stream.
+// its table), a map (the same from its points as from its table, its grid
+// in ascending order however its values were listed), dates that read at
+// any span, and gnuplot drawing every kind of mark without a word on its
+// error stream.
 #include "report/figure.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -146,7 +149,7 @@ TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
     p.y = {"CO_2 conversion", "%", axis_scale::linear, {}, {}, {}};
     p.y2 = axis{"p", "", axis_scale::log, {}, {}, {}};
     const std::vector<double> x = {t2026, t2026 + 3600, t2026 + 7200, t2026 + 10800};
-    series line{"line", mark::line, series_role::prediction, "", 7, 0.6, 1.5, 1, x, {1, NAN, 3, 4}, {}, {}, {}, false, false, false, 1, false};
+    series line{"line", mark::line, series_role::prediction, "", 7, 0.6, 1.5, 1, x, {1, NAN, 3, 4}, {}, {}, {}, false, false, false, 1, false, false};
     line.marks = true;
     series points = line;
     points.how = mark::points;
@@ -162,11 +165,11 @@ TEST(Figure, GnuplotDrawsEveryKindOfMarkWithoutAWarning) {
     rings.how = mark::rings;
     rings.labels = {"it's \"1\"", "2", "3", "4"};
     rings.plain = true;
-    series level{"threshold", mark::hline, series_role::guide, "", 7, 0.6, 1, 2, {}, {2.5}, {}, {}, {}, false, false, false, 1, false};
-    series lines{"drift", mark::vline, series_role::judged_by, "", 7, 0.6, 1, 2, {x[1], x[2]}, {}, {}, {}, {"1", "2"}, false, false, false, 1, false};
-    series told{"1: told in the key", mark::key_only, series_role::other, "", 7, 0.6, 1, 1, {}, {}, {}, {}, {}, false, false, false, 1, false};
+    series level{"threshold", mark::hline, series_role::guide, "", 7, 0.6, 1, 2, {}, {2.5}, {}, {}, {}, false, false, false, 1, false, false};
+    series lines{"drift", mark::vline, series_role::judged_by, "", 7, 0.6, 1, 2, {x[1], x[2]}, {}, {}, {}, {"1", "2"}, false, false, false, 1, false, false};
+    series told{"1: told in the key", mark::key_only, series_role::other, "", 7, 0.6, 1, 1, {}, {}, {}, {}, {}, false, false, false, 1, false, false};
     series right{"p", mark::points, series_role::estimate, "", 9, 0.6, 1, 1, x, {1e-3, 0.02, 0.5, 0.9}, {}, {}, {}, true, false, false, 1, false};
-    series foot{"failed", mark::foot, series_role::failed, "", 2, 1.3, 2, 1, {x[1]}, {}, {}, {}, {}, false, false, false, 1, false};
+    series foot{"failed", mark::foot, series_role::failed, "", 2, 1.3, 2, 1, {x[1]}, {}, {}, {}, {}, false, false, false, 1, false, false};
     series sample = band;
     sample.sample = true;
     sample.title = "a band, in the key alone";
@@ -223,6 +226,58 @@ TEST(Figure, AStudysCurvesAreOneDescriptionFromItsPointsOrItsTable) {
     EXPECT_NE(keys[1]->title.find("NH_3/CO_2 = 3.2"), std::string::npos) << keys[1]->title;
     const auto [said, size] = gnuplot_drawing(f);
     EXPECT_EQ(said, "");
+    EXPECT_GT(size, 5000u);
+}
+
+TEST(Figure, AMapIsOneDescriptionFromItsPointsOrItsTableItsGridAscending) {
+    // t-out along x; the ratios listed high to low along y; point 4 failed.
+    const study_plan plan = plan_study(default_case(), {parse_vary("t-out=176:192:5"), parse_vary("nh3_co2=3.6,3.2,2.8")},
+                                       {result_named("co2_conversion").value()});
+    study_map streamed(plan, "co2_conversion"), tabled(plan, "co2_conversion");
+    table t = study_table(plan);
+    const auto value = [](std::size_t k) { return 0.4 + 0.01 * static_cast<double>(k); };
+    for (std::size_t k = 0; k < plan.points; ++k) {
+        study_point p;
+        p.index = k;
+        p.ok = k != 4;
+        p.failure = p.ok ? "" : "no solution";
+        p.settings = {plan.vars[0].values[k % 5], plan.vars[1].values[k / 5]};
+        if (p.ok) p.values = {value(k)};
+        streamed.add(p);
+        add_study_point(t, plan, p);
+    }
+    tabled.add(t);
+    figure f = streamed.description();
+    EXPECT_EQ(figure_json(f), figure_json(tabled.description()));  // the command line's and Python's
+    ASSERT_EQ(f.panels.size(), 1u);
+    ASSERT_TRUE(f.panels[0].map.has_value());
+    const surface& m = *f.panels[0].map;
+    EXPECT_EQ(m.y, (std::vector<double>{2.8, 3.2, 3.6}));
+    // (t-out 180, ratio 2.8) is point 1 + 5 * 2, in %.
+    EXPECT_DOUBLE_EQ(m.z[0 * 5 + 1], 100 * value(11));
+    EXPECT_DOUBLE_EQ(m.z[2 * 5 + 0], 100 * value(0));
+    EXPECT_TRUE(std::isnan(m.z[2 * 5 + 4]));
+    EXPECT_LE(m.low, 100 * value(0));
+    EXPECT_GE(m.high, 100 * value(14));
+    EXPECT_GT(m.step, 0);
+    const series& failed = f.panels[0].drawn.at(0);
+    EXPECT_EQ(failed.x, std::vector<double>{192});
+    EXPECT_EQ(failed.y, std::vector<double>{3.6});
+    const nlohmann::ordered_json j = figure_json(f)["panels"][0]["map"];
+    EXPECT_TRUE(j["z"][14].is_null());
+    EXPECT_EQ(j["colours"][0], "#440154");
+    // Rings over it, numbered on the side towards the middle.
+    series rings{"the top", mark::rings, series_role::judged_by, "", 6, 2.4, 2.5, 1, {176, 192}, {2.8, 3.6}, {}, {}, {"1", "2"}, false, true, false, 1, false, true};
+    f.panels[0].drawn.push_back(rings);
+    const std::string script = gnuplot_script(f);
+    for (const std::string part : {"set contour base", "with image", "with labels boxed", "title \"failed point\"",
+                                   "set label '1' at 176, 2.8 left", "set label '2' at 192, 3.6 right"}) {
+        EXPECT_NE(script.find(part), std::string::npos) << part << " in\n" << script;
+    }
+    // gnuplot remarks on the failed point's empty cells, as it should; nothing else.
+    const auto [said, size] = gnuplot_drawing(f);
+    EXPECT_NE(said.find("warning: matrix contains missing or undefined values"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_GT(size, 5000u);
 }
 

@@ -730,168 +730,114 @@ void study_map::check_axes(const field_ref& option) {
     grid_.assign(along_x_ * along_y_, NAN);
 }
 
-void study_map::begin(std::ostream& script) const { script << std::setprecision(10) << "$m << EOD\n"; }
-
-void study_map::add(std::ostream& script, const study_point& p) {
+void study_map::add(const study_point& p) {
     const std::size_t ix = (p.index / stride_x_) % along_x_, iy = (p.index / stride_y_) % along_y_;
-    if (p.index > 0 && ix == 0) script << "\n";  // the next row along y
-    const double v = p.ok ? p.values[result_] * scale_ : NAN;
+    keep(ix, iy, p.ok, p.ok && result_ < p.values.size() ? p.values[result_] : NAN);
+}
+
+void study_map::add(const table& points) {
+    const column* failure = points.find("failure");
+    const column* value = plan_.results.empty() ? nullptr : points.find(plan_.results[result_].name);
+    for (std::size_t row = 0; row < points.rows(); ++row) {
+        const bool ok = failure == nullptr || row >= failure->texts.size() || failure->texts[row].empty();
+        const double v = value != nullptr && row < value->numbers.size() ? value->numbers[row] : NAN;
+        keep((row / stride_x_) % along_x_, (row / stride_y_) % along_y_, ok, v);
+    }
+}
+
+void study_map::keep(std::size_t ix, std::size_t iy, bool ok, double value) {
+    const double v = ok ? value * scale_ : NAN;
     grid_[iy * along_x_ + ix] = v;
-    script << p.settings[x_] << " " << p.settings[y_] << " ";
     if (std::isfinite(v)) {
-        script << v;
         lo_ = any_value_ ? std::min(lo_, v) : v;
         hi_ = any_value_ ? std::max(hi_, v) : v;
         any_value_ = true;
-    } else {
-        script << "NaN";
     }
-    script << (p.ok ? " 0\n" : " 1\n");
-    any_failed_ = any_failed_ || !p.ok;
+    if (!ok) {
+        failed_x_.push_back(plan_.vars[x_].values[ix]);
+        failed_y_.push_back(plan_.vars[y_].values[iy]);
+    }
 }
 
-void study_map::end(std::ostream& script) const {
-    script << "EOD\n";
+figure study_map::description() const {
     const study_variable& vx = plan_.vars[x_];
     const study_variable& vy = plan_.vars[y_];
+    figure f;
     // A result's map names it and the axes; another quantity's title is its own.
-    const std::string title = (plan_.results.empty() ? title_
-                                                     : "Urea reactor study: " + title_ + " over the " + label_of(vx).words +
-                                                           " and the " + label_of(vy).words) +
-                              "\n" + base_markup(plan_);
-    const auto ends = [](const study_variable& v) {
-        const auto [lo, hi] = std::minmax_element(v.values.begin(), v.values.end());
-        return std::pair<double, double>{*lo, *hi};
-    };
+    f.title = (plan_.results.empty() ? title_
+                                     : "Urea reactor study: " + title_ + " over the " + label_of(vx).words + " and the " +
+                                           label_of(vy).words) +
+              "\n" + base_markup(plan_);
+    panel p;
+    p.key = key_place::below;
     // With marks drawn over the map (a design's rings), a margin of 4 % on
     // each side, so that a ring on the grid's edge is drawn whole.
-    const double pad = over_clauses_.empty() ? 0.0 : 0.04;
-    const auto range = [&](const study_variable& v) {
-        auto [lo, hi] = ends(v);
-        if (log_axis(v)) {
-            const double f = std::pow(hi / lo, pad);
-            lo /= f;
-            hi *= f;
-        } else {
-            const double d = pad * (hi - lo);
-            lo -= d;
-            hi += d;
-        }
-        std::ostringstream s;
-        s << std::setprecision(10) << "[" << lo << ":" << hi << "]";
-        return s.str();
-    };
-    script << "set title " << gnuplot_markup(title) << "\n"
-           << "set xlabel " << gnuplot_markup(sweep_axis_label(vx)) << "\nset ylabel " << gnuplot_markup(sweep_axis_label(vy)) << "\n"
-           << "set xrange " << range(vx) << "\nset yrange " << range(vy) << "\n"
-           << (log_axis(vx) ? "set logscale x\n" + gnuplot_tics("x", log_ticks(ends(vx).first, ends(vx).second)) : "")
-           << (log_axis(vy) ? "set logscale y\n" + gnuplot_tics("y", log_ticks(ends(vy).first, ends(vy).second)) : "")
-           << "set view map\nset key outside bottom center horizontal\n"
-           << "set cblabel " << gnuplot_markup(axis_) << "\n"
-           << "set palette defined (";
-    for (std::size_t k = 0; k < map_colours.size(); ++k) {
-        script << (k ? ", " : "") << k << " '" << map_colours[bright_low_ ? map_colours.size() - 1 - k : k] << "'";
-    }
-    script << ")\n";
+    const double pad = over_.empty() ? 0.0 : 0.04;
     // The grid in ascending order along each axis (a list of values may
-    // come in any order), which gnuplot's contouring needs.
+    // come in any order), as contouring needs.
     const auto ascending = [](const std::vector<double>& v) {
         std::vector<std::size_t> o(v.size());
         for (std::size_t k = 0; k < o.size(); ++k) o[k] = k;
         std::sort(o.begin(), o.end(), [&](std::size_t i, std::size_t j) { return v[i] < v[j]; });
         return o;
     };
-    script << "$sorted << EOD\n";
-    for (const std::size_t iy : ascending(vy.values)) {
-        for (const std::size_t ix : ascending(vx.values)) {
-            const double v = grid_[iy * along_x_ + ix];
-            script << vx.values[ix] << " " << vy.values[iy] << " ";
-            if (std::isfinite(v)) {
-                script << v << "\n";
-            } else {
-                script << "NaN\n";
-            }
+    const std::vector<std::size_t> ox = ascending(vx.values), oy = ascending(vy.values);
+    const auto axis_of = [&](const study_variable& v, const std::vector<std::size_t>& o) {
+        axis a;
+        a.quantity = sweep_axis_label(v);
+        double lo = v.values[o.front()], hi = v.values[o.back()];
+        if (log_axis(v)) {
+            a.scale = axis_scale::log;
+            a.ticks = log_ticks(lo, hi);
+            const double by = std::pow(hi / lo, pad);
+            lo /= by;
+            hi *= by;
+        } else {
+            const double d = pad * (hi - lo);
+            lo -= d;
+            hi += d;
         }
-        script << "\n";
+        a.low = lo;
+        a.high = hi;
+        return a;
+    };
+    p.x = axis_of(vx, ox);
+    p.y = axis_of(vy, oy);
+    surface m;
+    for (const std::size_t i : ox) m.x.push_back(vx.values[i]);
+    for (const std::size_t j : oy) m.y.push_back(vy.values[j]);
+    for (const std::size_t j : oy) {
+        for (const std::size_t i : ox) m.z.push_back(grid_[j * along_x_ + i]);
     }
-    script << "EOD\n";
-    std::string contours;
     if (any_value_ && hi_ > lo_) {
         // Levels 1, 2, 2.5 or 5 times a power of ten apart, 8 to 16 of them,
         // and one colour band between each two.
-        const double step = nice_step(hi_ - lo_, 16);
-        const double first = std::floor(lo_ / step) * step, last = std::ceil(hi_ / step) * step;
-        const long bands = std::lround((last - first) / step);
-        // The lines between the grid's points drawn as B-splines of order
-        // 2 (straight pieces, 8 to a cell), so that each line has points
-        // enough for its labels however coarse the grid.
-        script << "set contour base\nset cntrparam bspline points 8 order 2\nset cntrparam levels incremental " << first << "," << step << "," << last
-               << "\nunset surface\nset table $c\nsplot $sorted using 1:2:3\nunset table\nunset contour\nset surface\n"
-               << "set cbrange [" << first << ":" << last << "]\nset palette maxcolors " << std::max(1L, bands) << "\n";
-        // A label every so many points along each line, staggered by level
-        // so that neighbouring lines' labels do not sit side by side.
-        const std::size_t interval = std::max<std::size_t>(40, 3 * (along_x_ + along_y_));
-        contours = ", $c using 1:2 with lines lc rgb 'black' lw 1 notitle, $c using ((int(column(0)) % " +
-                   std::to_string(interval) + ") == 4 + (int(floor($3/" + sig(step, 10) +
-                   " + 0.5)) % 4) * 6 ? $1 : NaN):2:(sprintf('%g', $3)) with labels boxed font ',9' notitle";
-        script << "set style textbox opaque noborder margins 1,1\n";
+        m.step = nice_step(hi_ - lo_, 16);
+        m.low = std::floor(lo_ / m.step) * m.step;
+        m.high = std::ceil(hi_ / m.step) * m.step;
     } else if (any_value_) {
-        script << "set cbrange [" << lo_ - 1.0 << ":" << hi_ + 1.0 << "]\n";
+        m.low = lo_;
+        m.high = hi_;
     }
-    // The colour bands: the grid interpolated bilinearly (in the axes'
-    // scales, ln on a log axis) onto a raster of 320 x 256 cells, empty
-    // where a corner of the grid's cell has no value, drawn on the second
-    // axes, which run linearly over the same range.
-    const auto axis_of = [](const study_variable& v) {
-        std::vector<double> a;
-        for (const double x : v.values) a.push_back(log_axis(v) ? std::log(x) : x);
-        return a;
-    };
-    const std::vector<double> ax = axis_of(vx), ay = axis_of(vy);
-    const auto order_of = [](const std::vector<double>& a) {
-        std::vector<std::size_t> o(a.size());
-        for (std::size_t k = 0; k < o.size(); ++k) o[k] = k;
-        std::sort(o.begin(), o.end(), [&](std::size_t i, std::size_t j) { return a[i] < a[j]; });
-        return o;
-    };
-    const std::vector<std::size_t> ox = order_of(ax), oy = order_of(ay);
-    constexpr std::size_t width = 320, height = 256;
-    const double x0 = ax[ox.front()], x1 = ax[ox.back()], y0 = ay[oy.front()], y1 = ay[oy.back()];
-    // Where a coordinate falls among the sorted values: the cell's lower
-    // corner (in order) and the fraction of the way to the next.
-    const auto locate = [](const std::vector<double>& a, const std::vector<std::size_t>& o, double t) {
-        std::size_t k = 0;
-        while (k + 2 < o.size() && a[o[k + 1]] < t) ++k;
-        const double lo = a[o[k]], hi = a[o[k + 1]];
-        return std::pair<std::size_t, double>{k, hi > lo ? std::clamp((t - lo) / (hi - lo), 0.0, 1.0) : 0.0};
-    };
-    script << "$image << EOD\n" << std::setprecision(6);
-    for (std::size_t j = 0; j < height; ++j) {
-        const auto [ky, fy] = locate(ay, oy, y0 + (static_cast<double>(j) + 0.5) * (y1 - y0) / height);
-        for (std::size_t i = 0; i < width; ++i) {
-            const auto [kx, fx] = locate(ax, ox, x0 + (static_cast<double>(i) + 0.5) * (x1 - x0) / width);
-            const auto at = [&](std::size_t dx, std::size_t dy) { return grid_[oy[ky + dy] * along_x_ + ox[kx + dx]]; };
-            const double v = (1 - fy) * ((1 - fx) * at(0, 0) + fx * at(1, 0)) + fy * ((1 - fx) * at(0, 1) + fx * at(1, 1));
-            script << (i ? " " : "");
-            if (std::isfinite(v)) {
-                script << v;
-            } else {
-                script << "NaN";
-            }
-        }
-        script << "\n";
+    m.colour.quantity = axis_;
+    m.bright_low = bright_low_;
+    p.map = std::move(m);
+    if (!failed_x_.empty()) {
+        series failed;
+        failed.title = "failed point";
+        failed.how = mark::points;
+        failed.role = series_role::failed;
+        failed.colour = failed_style.colour;
+        failed.marker = failed_style.marker;
+        failed.size = 1.3;
+        failed.width = 2;
+        failed.x = failed_x_;
+        failed.y = failed_y_;
+        p.drawn.push_back(std::move(failed));
     }
-    script << "EOD\n" << std::setprecision(10) << over_blocks_
-           << "set x2range [" << x0 - pad * (x1 - x0) << ":" << x1 + pad * (x1 - x0) << "]\nset y2range ["
-           << y0 - pad * (y1 - y0) << ":" << y1 + pad * (y1 - y0) << "]\n"
-           << "unset x2tics\nunset y2tics\nset xtics nomirror out\nset ytics nomirror out\n"
-           << "plot $image matrix using (" << x0 << " + ($1 + 0.5) * " << (x1 - x0) / width << "):(" << y0
-           << " + ($2 + 0.5) * " << (y1 - y0) / height << "):3 axes x2y2 with image notitle" << contours;
-    if (any_failed_) {
-        script << ", $m using 1:(column(4) > 0 ? $2 : NaN) with points pt " << failed_style.marker
-               << " ps 1.3 lw 2 lc rgb '" << failed_style.colour << "' title 'failed point'";
-    }
-    script << over_clauses_ << "\n";
+    for (const series& d : over_) p.drawn.push_back(d);
+    f.panels.push_back(std::move(p));
+    return f;
 }
 
 // ---- The list of results ------------------------------------------------------------

@@ -127,10 +127,11 @@ private:
     std::vector<double> failed_;         // where points failed: each x once
 };
 
-// A map of one result over two varied quantities: colour bands between
-// labelled contour lines, failed points crossed out. The bands are an
-// embedded raster (the grid interpolated bilinearly onto a fine one), so
-// that an SVG stays small however fine the grid; the lines are vectors.
+// A map of one result over two varied quantities, described (report/figure.h)
+// for gnuplot and matplotlib alike: colour bands between labelled contour
+// lines, failed points crossed out. gnuplot draws the bands as an embedded
+// raster (the grid interpolated bilinearly onto a fine one), so that an SVG
+// stays small however fine the grid; the lines are vectors.
 // Throws input_error (about the field "map") unless the study is a grid of exactly
 // two quantities with more than one value (others may have one).
 class study_map {
@@ -141,22 +142,24 @@ public:
     // text); `option`: the field it is drawn for, in messages (the same checks).
     study_map(const study_plan& plan, std::size_t value_index, std::string title, std::string axis,
               const field_ref& option);
-    void begin(std::ostream& script) const;
-    void add(std::ostream& script, const study_point& p);
-    void end(std::ostream& script) const;
+    void add(const study_point& p);
+    // Every point from a study's table (the result's column and failure),
+    // row k point k.
+    void add(const table& points);
 
     // The colour scale from bright at the low end to dark at the high end
     // (where low is better), not the other way round.
     void bright_low() { bright_low_ = true; }
-    // More to draw over the map: gnuplot data blocks, defined before the
-    // plot, and its clauses (", $runs using 1:2 with points ..."), drawn last.
-    void draw_over(std::string blocks, std::string clauses) {
-        over_blocks_ += blocks;
-        over_clauses_ += clauses;
+    // More to draw over the map, last; the map keeps a margin round the grid
+    // for them.
+    void draw_over(std::vector<series> more) {
+        for (series& d : more) over_.push_back(std::move(d));
     }
+    figure description() const;
 
 private:
     void check_axes(const field_ref& option);
+    void keep(std::size_t ix, std::size_t iy, bool ok, double value);
 
     const study_plan& plan_;
     std::size_t result_ = 0;            // index in p.values (plan.results)
@@ -165,12 +168,12 @@ private:
     std::size_t x_ = 0, y_ = 1;         // the variables on the axes
     double lo_ = 0.0, hi_ = 0.0;        // the result's range, as drawn
     bool any_value_ = false;
-    bool any_failed_ = false;
     std::size_t along_x_ = 0, along_y_ = 0;  // values of each
     std::size_t stride_x_ = 1, stride_y_ = 1;  // of the point's index, along each
     std::vector<double> grid_;               // the values as drawn, x fastest; NaN: none
+    std::vector<double> failed_x_, failed_y_;  // where points failed
     bool bright_low_ = false;
-    std::string over_blocks_, over_clauses_;
+    std::vector<series> over_;
 };
 
 // "a2 (7 points, evenly spaced in ln) and nh3_co2 (2.8, 3.2, 3.6)", or

@@ -90,7 +90,7 @@ def test_plots_draw_the_command_lines_pictures_and_drop_no_curve(estimate):
     assert len(estimate.plot("profiles").axes) == 2
     assert "best fit" in [l.get_label() for l in estimate.plot("region").axes[0].get_lines()]
     d = ur.design(RUNS, vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 3)}, estimate=estimate)
-    runs = next(l for l in d.plot().axes[0].get_lines() if l.get_label() == "current runs")
+    runs = next(l for l in d.plot().axes[0].get_lines() if l.get_label().startswith("current runs"))
     assert len(runs.get_xdata()) == 8  # the runs of runs-synthetic.csv
     study = ur.study(vary={"t_out": (176, 192, 3)}, estimate=estimate)
     assert any(c.get_label().startswith("95 % band") for c in study.plot().axes[0].collections)
@@ -140,6 +140,21 @@ def test_study_curves_and_the_region_are_drawn_by_matplotlib_from_the_descriptio
         assert [l.get_color() for l in lines_of(ax)] == [c["colour"] for c in curves]
     region = drawn[1][0]["panels"][0]
     assert ("and the linearised ellipse" in region["title"]) == any(c["title"] == "linearised ellipse" for c in region["series"])
+
+
+def test_maps_are_drawn_by_matplotlib_from_the_description_gnuplot_draws(estimate):
+    from urea_reactor import display
+    s = ur.sweep(vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 4)})
+    d = ur.design(RUNS, vary={"t_out": (176, 192, 3), "nh3_co2": ("lin", 2.9, 3.5, 3)}, estimate=estimate)
+    for figure, fig in ((s._map_figure("co2_conversion"), s.plot(map="co2_conversion")), (d._map_figure, d.plot())):
+        m = figure["panels"][0]["map"]
+        ax, bar = fig.axes
+        # The description's levels and colour bar, its axes' ranges.
+        assert bar.get_ylabel() == display.text(m["colour"]["label"])
+        assert bar.get_ylim() == pytest.approx((m["low"], m["high"]))
+        assert ax.get_xlim() == pytest.approx((figure["panels"][0]["x"]["low"], figure["panels"][0]["x"]["high"]))
+    from matplotlib.text import Annotation
+    assert sorted(t.get_text() for t in fig.axes[0].texts if isinstance(t, Annotation)) == ["1", "2", "3"]
 
 
 def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws():

@@ -6,9 +6,10 @@ urea_reactor is; matplotlib is imported only when a plot is drawn. The colours a
 command line's (report/palette.h), set as PALETTE by the extension; the
 labels are its own words, in gnuplot's markup (NH_3, m^3), drawn as
 matplotlib's mathtext. A plot the library describes (report/figure.h: the
-run's, the monitor's, a study's and a sweep's curves, the parity, profile and region plots) is drawn by draw() from the very description the
-command line's gnuplot script is written from; the others are drawn here
-to match. Every plot() returns the Figure.
+run's, the monitor's, a study's and a sweep's curves and maps, the design
+map, the parity, profile and region plots) is drawn by draw() from the very
+description the command line's gnuplot script is written from; a design
+over one setting is drawn here. Every plot() returns the Figure.
 """
 import math
 import re
@@ -65,7 +66,10 @@ def _figure(rows, columns, title, size=None):
         size = (6.4 * min(columns, 2) if columns > 1 else 7.5, 3.6 * rows + 0.8)
     fig, axes = plt.subplots(rows, columns, figsize=size, squeeze=False, constrained_layout=True)
     if title:
-        fig.suptitle(title)
+        # A smaller font where the longest line (the base case's, say)
+        # would be cut at the figure's edges.
+        longest = max(len(re.sub(r"\$[^$]*\$", "xx", line)) for line in title.split("\n"))
+        fig.suptitle(title, fontsize="large" if longest <= 11 * size[0] else "medium")
     return fig, [a for row in axes for a in row]
 
 
@@ -124,9 +128,39 @@ def _nan(values):
     return [math.nan if v is None else v for v in values]
 
 
+def _draw_map(ax, m):
+    """A map's colour bands between its contour lines, each labelled with
+    its level, and its colour bar."""
+    import numpy as np
+    from matplotlib.colors import LinearSegmentedColormap
+    xs, ys = m["x"], m["y"]
+    grid = np.ma.masked_invalid(np.array(_nan(m["z"]), dtype=float).reshape(len(ys), len(xs)))
+    X, Y = np.meshgrid(xs, ys)
+    low, high, step = m["low"], m["high"], m["step"]
+    lines = bool(step) and high > low
+    bands = int(round((high - low) / step)) if lines else 1
+    levels = [low + k * step for k in range(bands + 1)] if lines else [low - 1, high + 1]
+    cmap = LinearSegmentedColormap.from_list("map", m["colours"], N=max(bands, 1))
+    filled = ax.contourf(X, Y, grid, levels=levels, cmap=cmap)
+    if lines:
+        ax.clabel(ax.contour(X, Y, grid, levels=levels, colors="black", linewidths=0.7), fontsize=8, fmt="%g")
+    ax.figure.colorbar(filled, ax=ax, label=text(m["colour"]["label"]))
+
+
+def _middle(axis, values):
+    """The middle of an axis as drawn: where labels turn inwards."""
+    log = axis["scale"] == "log"
+    v = [x for x in values if _finite(x) and (x > 0 or not log)]
+    lo = axis["low"] if axis["low"] is not None else min(v, default=0)
+    hi = axis["high"] if axis["high"] is not None else max(v, default=0)
+    return math.sqrt(lo * hi) if log and lo > 0 and hi > 0 else (lo + hi) / 2
+
+
 def _draw_panel(ax, p):
     right = None
     handles = []
+    if p.get("map") is not None:
+        _draw_map(ax, p["map"])
     for s in p["series"]:
         a = ax
         if s["right"]:
@@ -163,9 +197,12 @@ def _draw_panel(ax, p):
         elif how == "rings":
             h = a.plot(x, y, "o", ls="none", mfc="none", mec=c, ms=7 * s["size"], mew=s["width"], clip_on=False,
                        zorder=5, label=label)[0]
+            middle = _middle(p["x"], x)
             for xi, yi, t in zip(x, y, s["labels"]):
-                a.annotate(_label(t, True), (xi, yi), xytext=(3.5 * s["size"] + 4, 0), textcoords="offset points",
-                           color=c, va="center", annotation_clip=False)
+                left = s.get("inward") and _finite(xi) and xi > middle
+                a.annotate(_label(t, True), (xi, yi), xytext=((-1 if left else 1) * (3.5 * s["size"] + 4), 0),
+                           textcoords="offset points", color=c, va="center", ha="right" if left else "left",
+                           annotation_clip=False)
         elif how == "hline":
             h = a.axhline(y[0], color=c, lw=s["width"], ls=ls, label=label)
         elif how == "vline":
@@ -193,7 +230,7 @@ def _draw_panel(ax, p):
         ax.set_title(text(p["title"]))
     if p["square"]:
         ax.set_aspect("equal")
-    ax.grid(True)
+    ax.grid(p.get("map") is None)
     if handles and p["key"] != "none":
         labels = [h.get_label() for h in handles]
         where = p["key"]
@@ -223,6 +260,8 @@ def draw(figure, ax=None):
     outside = any(p["key"] == "outside right" for p in panels)
     if all(p["square"] for p in panels):
         size = (4.2 * columns, 4.2 * rows + 0.6)
+    elif len(panels) == 1 and panels[0].get("map") is not None:
+        size = (9, 6.5)
     else:
         size = (6.4 * columns + (3 if outside else 0) if columns > 1 else 10 if outside else 7.5, 3.3 * rows + 0.8)
     fig, axes = _figure(rows, columns, text(figure["title"]), size=size)
@@ -265,52 +304,19 @@ def _log_ticks(axis, v):
 def _grid_plot(result, table, info, map, ax):
     if map is not None:
         varied = [v for v in info["vars"] if len(v["values"]) > 1]
-        return _map(info, _columns(table), varied, map, ax)
+        if len(varied) != 2:
+            raise ValueError(f'plot(map="{map}"): a map needs a grid of exactly two quantities with more than one '
+                             f"value each (this one varies {len(varied)})")
+        if not any(q["name"] == map for q in info["results"]):
+            known = ", ".join(q["name"] for q in info["results"])
+            raise ValueError(f'plot(map="{map}"): no result of this study (it has {known})')
+        # The command line's description of the map, drawn here.
+        return draw(result._map_figure(map), ax)
     # The curves: the command line's description, drawn here.
     figure = result._figure
     if not figure["panels"]:
         raise ValueError("plot(): the study tabulates no result to draw")
     return draw(figure, ax)
-
-
-def _map(info, cols, varied, name, ax, values=None, title=None, label=None, cmap="viridis"):
-    if len(varied) != 2:
-        raise ValueError(f'plot(map="{name}"): a map needs a grid of exactly two quantities with more than one '
-                         f"value each (this one varies {len(varied)})")
-    vx, vy = varied
-    if values is None:
-        q = next((q for q in info["results"] if q["name"] == name), None)
-        if q is None:
-            known = ", ".join(q["name"] for q in info["results"])
-            raise ValueError(f'plot(map="{name}"): no result of this study (it has {known})')
-        values = [v * q["scale"] for v in cols[name]]
-        label = text(q["axis"])
-        title = ("Urea reactor study: " + text(q["title"]) + " over the " + text(vx["words"]) + " and the " +
-                 text(vy["words"]))
-    import numpy as np
-    xs, ys = list(vx["values"]), list(vy["values"])
-    grid = np.full((len(ys), len(xs)), np.nan)
-    failed = []
-    for k, value in enumerate(values):
-        i, j = xs.index(cols[vx["name"]][k]), ys.index(cols[vy["name"]][k])
-        grid[j, i] = value
-        if cols["failure"][k] is not None:
-            failed.append((xs[i], ys[j]))
-    ax = _axes(ax, title)
-    X, Y = np.meshgrid(xs, ys)
-    filled = ax.contourf(X, Y, np.ma.masked_invalid(grid), levels=12, cmap=cmap)
-    lines = ax.contour(X, Y, np.ma.masked_invalid(grid), levels=filled.levels[::2], colors="black", linewidths=0.7)
-    ax.clabel(lines, fontsize=8, fmt="%g")
-    ax.figure.colorbar(filled, ax=ax, label=label)
-    if failed:
-        ax.plot(*zip(*failed), "x", color=PALETTE["failed"], markersize=9, mew=2, label="failed point")
-        ax.legend(fontsize="small")
-    for v, set_scale, axis in ((vx, ax.set_xscale, ax.xaxis), (vy, ax.set_yscale, ax.yaxis)):
-        if v["log"]:
-            set_scale("log")
-            _log_ticks(axis, v)
-    ax.set(xlabel=text(vx["label"]), ylabel=text(vy["label"]))
-    return ax
 
 
 def _one_panel(kind, ax):
@@ -330,8 +336,7 @@ def plot_study(result, map=None, ax=None):
     of two quantities (filled contours, labelled lines, failed points
     crossed), drawn into `ax` when given. Returns the Figure (its panels:
     fig.axes)."""
-    drawn = _grid_plot(result, result.points, result._plot_data, map, ax)
-    return drawn if map is None else drawn.figure
+    return _grid_plot(result, result.points, result._plot_data, map, ax)
 
 
 def plot_sweep(result, map=None, ax=None):
@@ -340,8 +345,7 @@ def plot_sweep(result, map=None, ax=None):
     variable, one curve per value of the second. map="co2_conversion" (or
     any column of points) draws a map over a grid of two, into `ax` when
     given. Returns the Figure (its panels: fig.axes)."""
-    drawn = _grid_plot(result, result.points, result._plot_data, map, ax)
-    return drawn if map is None else drawn.figure
+    return _grid_plot(result, result.points, result._plot_data, map, ax)
 
 
 # ---- an estimate ----------------------------------------------------------------
@@ -405,31 +409,14 @@ def plot_design(d, ax=None):
     info = d._plot_data
     cols = _columns(d.candidates)
     varied = [v for v in info["vars"] if len(v["values"]) > 1]
+    if len(varied) == 2:
+        # The command line's description of the map, drawn here.
+        return draw(d._map_figure, ax)
     rel = cols["relative"]
     relative = any(math.isfinite(v) for v in rel)
     values = [100 * v for v in rel] if relative else [math.log10(c) if c > 0 else math.nan for c in cols["criterion"]]
     what = info["measure"]
-    label = "% of now (brighter: better)" if relative else "log10 criterion (brighter: better)"
     top = d.ranking[:3]
-    if len(varied) == 2:
-        vx, vy = varied
-        ax = _map(info, cols, varied, None, ax, values=values,
-                  title=("Next test run: " + what + " after it, % of now" if relative
-                         else "Next test run: log10 of the ranking's criterion"),
-                  label=label, cmap="viridis_r" if relative else "viridis")
-        runs = info["runs"]
-        xi, yi = info["vars"].index(vx), info["vars"].index(vy)
-        ax.plot([r[xi] for r in runs], [r[yi] for r in runs], "o", mfc="white", mec="black", mew=1.5, ms=7,
-                label="current runs", clip_on=False, zorder=4)
-        for n, k in enumerate(top, 1):
-            x, y = cols[vx["name"]][k], cols[vy["name"]][k]
-            ax.plot(x, y, "o", mfc="none", mec=PALETTE["judged_by"], mew=2.5, ms=16,
-                    label=f"the {len(top)} top-ranked runs" if n == 1 and len(top) > 1 else
-                    "the top-ranked run" if n == 1 else None, zorder=5, clip_on=False)
-            ax.annotate(str(n), (x, y), xytext=(11, 0), textcoords="offset points", color=PALETTE["judged_by"],
-                        va="center", fontsize=11)
-        ax.legend(fontsize="small", loc="best", framealpha=0.9)
-        return ax.figure
     if len(varied) != 1:
         raise ValueError("plot(): the design map needs one or two settings varied over more than one value")
     v = varied[0]
