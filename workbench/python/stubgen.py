@@ -23,8 +23,21 @@ import numpy
 import numpy.typing
 
 from ._arguments import (CaseGiven, Duration, EstimateGiven, FilePath, Plugin, Progress, Rows, Values, Vary)
+from ._nested import BuildInfo, DesignEstimate, Metadata, Tuned
 
 '''
+
+# The attributes (and functions) that return a nested value, by name: what
+# is in it, where pybind11 says only "dict".
+NESTED = {
+    "units": "Dict[str, str]", "meanings": "Dict[str, str]",
+    "feed_kmol_h": "Dict[str, float]", "outlet_kmol_h": "Dict[str, float]", "equilibrium_kmol_h": "Dict[str, float]",
+    "nc_flow_kg_h": "Dict[str, float]", "atom_closure": "Dict[str, float]",
+    "metadata": "Metadata", "build_info": "BuildInfo",
+    "parameters": "Dict[str, Parameter]", "influential": "Dict[str, List[str]]", "tuned": "Tuned",
+    "now95": "Dict[str, Tuple[float, float]]", "determinable": "Dict[str, bool]", "measure": "Dict[str, float]",
+    "estimate": "DesignEstimate",
+}
 
 # pybind11's names of Python types, as a type checker reads them.
 WORDS = {
@@ -109,7 +122,10 @@ def pybind_def(name, doc, indent, method, static=False):
             lines.append(f"{indent}@overload")
         if static:
             lines.append(f"{indent}@staticmethod")
-        lines.append(f"{indent}def {name}({', '.join(texts)}) -> {type_text(result)}: ...")
+        result = type_text(result)
+        if result == "Dict[str, Any]" and name in NESTED:
+            result = NESTED[name]
+        lines.append(f"{indent}def {name}({', '.join(texts)}) -> {result}: ...")
     return lines
 
 
@@ -157,6 +173,8 @@ def class_lines(cls):
         if isinstance(item, property):
             sig = signatures("", item.fget.__doc__) if item.fget else []
             result = type_text(sig[0][1]) if sig else "Any"
+            if result == "Dict[str, Any]" and name in NESTED:
+                result = NESTED[name]
             body += ["    @property", f"    def {name}(self) -> {result}: ..."]
             if item.fset is not None:
                 body += [f"    @{name}.setter", f"    def {name}(self, value: Any) -> None: ..."]

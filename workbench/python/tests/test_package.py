@@ -99,6 +99,7 @@ calls: str = r.rate_calls
 ur.study(vary=3)
 ur.monitor("h.csv", window=24)
 ur.estimate("runs.csv", boostrap=10)
+ratio: float = ur.estimate("runs.csv").tuned["a2"]["valeu"]
 """
 
 
@@ -119,5 +120,6 @@ def test_mypy_accepts_the_examples_and_rejects_wrong_calls(tmp_path):
     assert status == 0, out
     status, out = mypy(str(wrong))
     errors = [l for l in out.splitlines() if ": error:" in l]
-    assert [l.split(":")[1] for l in errors] == ["4", "5", "6", "7"], out
+    assert [l.split(":")[1] for l in errors] == ["4", "5", "6", "7", "8"], out
     assert 'Unexpected keyword argument "boostrap"' in errors[3], out
+    assert '"valeu"' in errors[4], out  # a nested result's shape is known

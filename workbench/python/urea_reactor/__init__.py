@@ -14,6 +14,7 @@ from ._arguments import (CaseGiven, Duration, EstimateGiven, ExecutorLost, FileP
 from ._core import (CheckResult, Case, DesignResult, EstimateResult, FitResult, InputError, MonitorResult, Parameter,
                     PluginError, PlotError, ResourceError, Result, Session, SolverError, StudyResult, SweepResult, Table,
                     WorkerError, _run_chunks)
+from ._nested import BuildInfo, DesignEstimate, InputFile, Metadata, Tuned, TunedFactor
 
 __doc__ = _core.__doc__
 __version__: str = _core.__version__
@@ -26,6 +27,7 @@ __all__ = [
     "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "watch", "Store", "serve",
     "results", "cores", "version", "build_info", "default_plugin_path", "session",
     "CaseGiven", "Duration", "EstimateGiven", "FilePath", "Plugin", "Progress", "Rows", "Values", "Vary",
+    "BuildInfo", "DesignEstimate", "InputFile", "Metadata", "Tuned", "TunedFactor",
     "__version__",
 ]
 
@@ -463,8 +465,7 @@ Example
 
 
 @checked_keywords
-@checked_keywords
-def watch(source: FilePath, store: Union[str, FilePath], case: CaseGiven = None, *, window: Duration = None,
+def watch(source: FilePath, store: Union[str, FilePath], case: CaseGiven = None, *, window: Optional[Duration] = None,
           step: Optional[Duration] = None, fix: Optional[Values] = None, meter_sigma: Optional[Values] = None,
           frozen: Optional[Duration] = None, reread: bool = False, dry_run: bool = False,
           pending: Optional[Duration] = None, lab_gap: Optional[Duration] = None, stale: Optional[Duration] = None,
@@ -588,7 +589,7 @@ class Store:
     def windows(self) -> Any:
         """The windows, one row each: monitor's --csv columns, start as the DatetimeIndex."""
         if not self.document.get("windows"):
-            import pandas
+            import pandas  # type: ignore[import]  # optional, and untyped
             return pandas.DataFrame()
         return _core._store_windows(self.name).to_pandas()
 
@@ -701,6 +702,7 @@ def serve(store: Union[str, FilePath], *, listen: Optional[str] = None, token_fi
     if token_file is not None:
         command += ["--token-file", os.fspath(token_file)]
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert process.stdout is not None  # a pipe, as asked
     selector = selectors.DefaultSelector()
     selector.register(process.stdout, selectors.EVENT_READ)
     line = process.stdout.readline() if selector.select(timeout=timeout) else ""
@@ -832,7 +834,7 @@ def version() -> str:
 
 
 @checked_keywords
-def build_info(plugin: Plugin = None) -> dict[str, str]:
+def build_info(plugin: Plugin = None) -> BuildInfo:
     """The workbench's and a plug-in's versions; the plug-in need not be loaded.
 
     Parameters
@@ -851,7 +853,7 @@ def build_info(plugin: Plugin = None) -> dict[str, str]:
     >>> ur.build_info()["workbench"] == ur.version()
     True
     """
-    return dict(_core.build_info(plugin))
+    return _core.build_info(plugin)
 
 
 def default_plugin_path() -> str:
