@@ -202,6 +202,9 @@ TEST_F(LoopCli, AnEstimateFileIsReadAsCarefullyAsAnyInput) {
     fails("--estimate held.json", "both rate factors are held");
     write("bad.json", R"({"parameters": {"a1": {"value": -1, "free": true}, "a2": {"value": 0.16, "free": true}}})");
     fails("--estimate bad.json", "bad.json: parameters.a1.value: must be a finite number > 0");
+    // One written by a newer build, whose fields this one may misread.
+    write("newer.json", R"({"build": {"schema_version": 99}, "parameters": {}})");
+    fails("--estimate newer.json", "newer.json: build.schema_version: written by a newer urea-reactor (schema version 99");
     fails("--estimate nowhere.json", "nowhere.json");
     write("est.json", hand_made_region);
     fails("--band profile", "--band profile: bands need an estimate");

@@ -396,6 +396,7 @@ TEST_F(Cli, VersionsOfTheWorkbenchAndThePluginAreReported) {
     const auto j = nlohmann::json::parse(json.out);
     EXPECT_EQ(j.at("build").at("urea_reactor"), workbench);
     EXPECT_EQ(j.at("build").at("plugin"), plugin);
+    EXPECT_EQ(j.at("build").at("schema_version"), 1);  // the document names what it was written by
     EXPECT_EQ(run("check").out.rfind(workbench + " checks " UREA_PLUGIN_PATH ": " + plugin + "\n", 0), 0u);
     // A build without the marker says so; the workbench's own version still prints.
     const outcome old = run("--version --plugin '" PLUGIN_WITHOUT_USURA "'");

@@ -9,6 +9,7 @@
 #include "base/input_files.h"
 #include "base/text.h"
 #include "model/limits.h"
+#include "model/schema.h"
 #include "report/estimate_report.h"
 #include "report/run_report.h"
 
@@ -96,6 +97,15 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
                                       : run     ? "looks like a run's JSON, not an estimate"
                                                 : "not an estimate (it has no \"parameters\")") +
                               "; " + how_to_write);
+    }
+    // A document names the schema it was written by (one without: by a
+    // build before they did, which this one reads); a newer one's fields
+    // may mean what this build cannot know.
+    const json& written = r.at("build.schema_version", false);
+    if (!written.is_null() && !(written.is_number_integer() && written.get<long long>() <= schema_version)) {
+        throw r.wrong("build.schema_version", "written by a newer urea-reactor (schema version " + written.dump() +
+                                                  "; this one reads up to " + std::to_string(schema_version) +
+                                                  "): read it with that build");
     }
     factor_uncertainty u;
     u.source = file;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/input_files.h"
+#include "model/schema.h"
 #include "urea_version.h"
 
 namespace workbench {
@@ -41,7 +42,10 @@ build_info build_of(const std::string& plugin_path) {
 }
 
 nlohmann::ordered_json build_json(const build_info& build) {
-    return {{"urea_reactor", build.workbench}, {"plugin", build.plugin}, {"plugin_file", build.plugin_file}};
+    return {{"urea_reactor", build.workbench},
+            {"plugin", build.plugin},
+            {"plugin_file", build.plugin_file},
+            {"schema_version", schema_version}};
 }
 
 nlohmann::ordered_json build_json(const std::string& plugin_path) { return build_json(build_of(plugin_path)); }

@@ -33,7 +33,8 @@ struct build_info {
 };
 build_info build_of(const std::string& plugin_path);
 
-// A JSON result's build stamp: {"urea_reactor": ..., "plugin": ..., "plugin_file": ...}.
+// A JSON result's build stamp: {"urea_reactor": ..., "plugin": ..., "plugin_file": ...,
+// "schema_version": the version of the quantities' declarations it was written by}.
 nlohmann::ordered_json build_json(const build_info& build);
 nlohmann::ordered_json build_json(const std::string& plugin_path);
 
