@@ -176,6 +176,16 @@ def test_the_monitor_is_drawn_by_matplotlib_from_the_description_gnuplot_draws()
         m.plot(ax=fig.axes[0])
 
 
+def test_a_monitors_drifts_and_screening_have_the_declared_fields_the_stubs_type():
+    import json
+    declared = {t["name"]: [f["name"] for f in t["fields"]] for t in json.loads(ur._core._quantities())["types"]}
+    m = ur.monitor(plant_history(days=12, step_day=6), fix={"a1": 1})
+    assert m.drifts and all(list(d) == declared["drift"] for d in m.drifts)
+    assert all(list(f) == declared["screening finding"] for f in m.screening.values())
+    assert all(list(t) == declared["trend"] for t in m.trends)
+    assert all(list(b) == declared["meter bias span"] for b in m.meters)
+
+
 def test_plot_without_matplotlib_says_what_to_install():
     code = ("import sys; sys.modules['matplotlib'] = None; import urea_reactor as ur\n"
             "try:\n    ur.run().plot()\nexcept ImportError as e:\n    print(e)")

@@ -100,6 +100,7 @@ ur.study(vary=3)
 ur.monitor("h.csv", window=24)
 ur.estimate("runs.csv", boostrap=10)
 ratio: float = ur.estimate("runs.csv").tuned["a2"]["valeu"]
+step = ur.monitor("h.csv").drifts[0]["ratoi"]
 """
 
 
@@ -120,6 +121,7 @@ def test_mypy_accepts_the_examples_and_rejects_wrong_calls(tmp_path):
     assert status == 0, out
     status, out = mypy(str(wrong))
     errors = [l for l in out.splitlines() if ": error:" in l]
-    assert [l.split(":")[1] for l in errors] == ["4", "5", "6", "7", "8"], out
+    assert [l.split(":")[1] for l in errors] == ["4", "5", "6", "7", "8", "9"], out
     assert 'Unexpected keyword argument "boostrap"' in errors[3], out
     assert '"valeu"' in errors[4], out  # a nested result's shape is known
+    assert '"ratoi"' in errors[5], out  # a drift's, from the declared type
