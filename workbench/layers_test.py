@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The workbench's layers hold: every #include from one folder of workbench/
 into another goes to a folder listed above it in CMakeLists.txt's list of
-layers, so the folders form no cycle. Fails naming each include that goes
-the wrong way, and any cycle among the folders."""
+layers, so the folders form no cycle; and output files are the clients'
+own (their paths checked and gnuplot looked for in cli/ and python/ only,
+io/ providing the checks). Fails naming each include that goes the wrong
+way, each use of an output check outside the clients, and any cycle among
+the folders."""
 import pathlib
 import re
 import sys
@@ -37,6 +40,12 @@ for path in sorted(root.rglob("*")):
             wrong.append(f"{path.relative_to(root)}:{line_no}: {target}/ is not in CMakeLists.txt's list of layers")
         elif target in clients or rank[target] > rank[folder]:
             wrong.append(f"{path.relative_to(root)}:{line_no}: {folder}/ includes {target}/, a layer above it")
+    if folder not in clients and folder != "io":
+        for line_no, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
+            m = re.search(r"\b(check_output_path|check_distinct|gnuplot_available|require_gnuplot)\s*\(", line)
+            if m and not line.lstrip().startswith("//"):
+                wrong.append(f"{path.relative_to(root)}:{line_no}: {m.group(1)} outside the clients: "
+                             "output files are the command line's and Python's own")
 
 # Any cycle among the folders, found by a depth-first search.
 cycles = []

@@ -74,23 +74,6 @@ case_request case_of(const invocation& in) {
     return r;
 }
 
-outputs_request outputs_of(const invocation& in) {
-    outputs_request r;
-    r.csv = text_of(in, "--csv");
-    r.plot = text_of(in, "--plot");
-    r.region_plot = text_of(in, "--region-plot");
-    r.write_case = text_of(in, "--write-case");
-    r.report = text_of(in, "--report");
-    r.json = in.flag("--json");
-    if (in.which == design_cmd) {
-        r.map = text_of(in, "--map");
-    } else {
-        const std::vector<std::string> maps = in.texts("--map");
-        for (std::size_t k = 0; k + 1 < maps.size(); k += 2) r.maps.emplace_back(maps[k], maps[k + 1]);
-    }
-    return r;
-}
-
 estimate_given estimate_of(const invocation& in) {
     return {text_of(in, "--estimate"), std::nullopt, in.flag("--carry-factors")};
 }

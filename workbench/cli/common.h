@@ -10,6 +10,7 @@
 
 #include "api/workbench.h"
 #include "cli/options.h"
+#include "cli/outputs.h"
 #include "cli/words.h"
 #include "io/output_files.h"
 #include "report/monitor_report.h"
@@ -40,7 +41,6 @@ notices on_stderr();
 std::optional<std::string> text_of(const invocation& in, const std::string& option);
 std::vector<given_value> values_of(const invocation& in, const std::string& option);
 case_request case_of(const invocation& in);
-outputs_request outputs_of(const invocation& in);
 estimate_given estimate_of(const invocation& in);
 workers_request workers_of(const invocation& in);
 

@@ -21,11 +21,15 @@ int design_command(const invocation& in) {
     r.measure = values_of(in, "--measure");
     r.for_factor = text_of(in, "--for");
     r.top = text_of(in, "--top");
-    r.outputs = outputs_of(in);
     r.workers = workers_of(in);
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
+    r.map = out.map.has_value();
     const design_job job = check_design(r, on_stderr());
     const design_problem& p = job.problem;
-    const checked_outputs& out = job.outputs;
+    if (r.top && (out.json || !out.print())) {
+        warn({cite(given("top", *r.top)) + ": not used: only the table printed has a top; " +
+              (out.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate"});
+    }
 
     session s(job.plugin);
     set_workers(s, job.workers, in);

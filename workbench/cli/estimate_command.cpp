@@ -42,10 +42,13 @@ int estimate_command(const invocation& in) {
     r.loss = text_of(in, "--loss");
     r.bootstrap = text_of(in, "--bootstrap");
     r.seed = text_of(in, "--seed");
-    r.outputs = outputs_of(in);
     r.workers = workers_of(in);
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
     const estimate_job job = check_estimate(r, on_stderr());
-    const checked_outputs& out = job.outputs;
+    if (out.region_plot && job.problem.options.fixed[0] && job.problem.options.fixed[1]) {
+        throw input_error(field("region_plot"),
+                          "both factors are held (" + mention("fix") + "): there is no region or profile to draw");
+    }
 
     session s(job.plugin);
     set_workers(s, job.workers, in);

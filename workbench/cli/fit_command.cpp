@@ -13,9 +13,8 @@ int fit_command(const invocation& in) {
     r.case_ = case_of(in);
     r.plugin = in.text("--plugin");
     r.co2_conversion = in.text("--co2-conversion");
-    r.outputs = outputs_of(in);
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
     const fit_job job = check_fit(r, on_stderr());
-    const checked_outputs& out = job.outputs;
     const double target = job.target;
     session s(job.plugin);
     const fit_result f = fit(s, job.c, target);

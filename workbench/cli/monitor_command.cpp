@@ -51,10 +51,9 @@ int run_monitor_command(const invocation& in, std::string& held) {
     r.frozen = text_of(in, "--frozen");
     r.fix = values_of(in, "--fix");
     r.meter_sigma = values_of(in, "--meter-sigma");
-    r.outputs = outputs_of(in);
     r.workers = workers_of(in);
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
     monitor_job job = check_monitor(r, on_stderr());
-    const checked_outputs& out = job.outputs;
     held = "following the history " + job.problem.h.file + " (" + std::to_string(job.problem.h.rows()) + " rows of " +
            std::to_string(job.problem.h.columns.size()) + " columns)";
 

@@ -15,9 +15,8 @@ int run_command(const invocation& in) {
     r.plugin = in.text("--plugin");
     r.estimate = estimate_of(in);
     r.band = text_of(in, "--band");
-    r.outputs = outputs_of(in);
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
     const run_job job = check_run(r, on_stderr());
-    const checked_outputs& out = job.outputs;
     session s(job.plugin);
     staged_outputs files;
     if (job.bands) {

@@ -24,10 +24,11 @@ int study_command(const invocation& in) {
     r.results = values_of(in, "--result");
     r.estimate = estimate_of(in);
     r.band = text_of(in, "--band");
-    r.outputs = outputs_of(in);
     r.workers = workers_of(in);
+    const checked_outputs files = check_outputs(outputs_of(in), inputs_of(r));
+    for (const auto& [result, target] : files.maps) r.maps.push_back(result);
     const study_job job = check_study(r, on_stderr());
-    study_output out(job.outputs, job.plan, in.flag("--table"), in.flag("--verbose"));
+    study_output out(files, job.plan, in.flag("--table"), in.flag("--verbose"));
     session s(job.plugin);
     set_workers(s, job.workers, in);
     const study_summary summary = study(s, job.plan, [&](const study_point& p) { out.add(p); });

@@ -15,10 +15,10 @@ int sweep_command(const invocation& in) {
     r.vary = values_of(in, "--vary");
     r.estimate = estimate_of(in);
     r.band = text_of(in, "--band");
-    r.outputs = outputs_of(in);
     r.workers = workers_of(in);
+    const checked_outputs files = check_outputs(outputs_of(in), inputs_of(r));
     const sweep_job job = check_sweep(r, on_stderr());
-    study_output out(job.outputs, job.plan.study, in.flag("--table"), in.flag("--verbose"), !job.plan.study.bands);
+    study_output out(files, job.plan.study, in.flag("--table"), in.flag("--verbose"), !job.plan.study.bands);
     session s(job.plugin);
     set_workers(s, job.workers, in);
     const study_summary summary = study(s, job.plan.study, [&](const study_point& p) { out.add(p); });

@@ -37,9 +37,8 @@ void print_pass(std::ostream& out, const watch_pass_report& r, bool dry_run, boo
     }
 }
 
-int show_store(database& db, const watch_job& job) {
+int show_store(database& db, const watch_job& job, const checked_outputs& out) {
     const watch_read r = read_store(db);
-    const checked_outputs& out = job.outputs;
     const build_info build = build_of(job.plugin);
     staged_outputs files;
     const monitor_report report{&r.problem, &r.result};
@@ -85,7 +84,6 @@ int watch_command(const invocation& in) {
     r.monitor.frozen = text_of(in, "--frozen");
     r.monitor.fix = values_of(in, "--fix");
     r.monitor.meter_sigma = values_of(in, "--meter-sigma");
-    r.monitor.outputs = outputs_of(in);
     r.monitor.workers = workers_of(in);
     r.store = in.text("--store");
     r.readings = text_of(in, "--readings");
@@ -101,6 +99,7 @@ int watch_command(const invocation& in) {
     r.mail_from = text_of(in, "--mail-from");
     r.mail_to = in.texts("--mail-to");
     r.webhook = text_of(in, "--webhook");
+    const checked_outputs out = check_outputs(outputs_of(in), inputs_of(r));
     const watch_job job = check_watch(r, on_stderr());
 
     std::unique_ptr<database> db;
@@ -118,7 +117,7 @@ int watch_command(const invocation& in) {
     }
     if (!job.setup) {
         database_transaction snapshot(*db);  // a read transaction: one state of the store
-        return show_store(*db, job);
+        return show_store(*db, job, out);
     }
 
     if (!db->try_lock()) {
@@ -137,7 +136,7 @@ int watch_command(const invocation& in) {
         } catch (const database_error& e) {
             throw input_error(e.what());
         }
-        if (!job.outputs.json || job.every_ms > 0) print_pass(std::cout, report, job.dry_run, report.zoned);
+        if (!out.json || job.every_ms > 0) print_pass(std::cout, report, job.dry_run, report.zoned);
         std::cout.flush();
         if (!job.dry_run) {
             const delivery_report d = deliver_outbox(*db, job.targets, wall_clock_ms());
@@ -152,9 +151,9 @@ int watch_command(const invocation& in) {
         // under way is rolled back by the database, not half kept.
         std::this_thread::sleep_for(std::chrono::milliseconds(job.every_ms));
     }
-    if (job.outputs.json || job.outputs.csv || job.outputs.plot || job.outputs.report) {
+    if (out.json || out.csv || out.plot || out.report) {
         if (job.dry_run) return status;
-        status = show_store(*db, job);
+        status = show_store(*db, job, out);
     }
     return status;
 }

@@ -240,13 +240,6 @@ void warn_held(const case_request& r, const std::array<std::optional<double>, 2>
     }
 }
 
-bool checked_outputs::print() const {
-    for (const auto* o : {&csv, &plot, &region_plot, &written_case, &report}) {
-        if (*o && (*o)->to_stdout) return false;
-    }
-    return true;
-}
-
 input_list inputs_of(const case_request& c, const std::string& plugin, input_list more) {
     input_list inputs;
     if (c.file) inputs.emplace_back("the case file", *c.file);
@@ -254,68 +247,6 @@ input_list inputs_of(const case_request& c, const std::string& plugin, input_lis
     inputs.emplace_back("the plug-in", plugin_or_default(plugin));
     inputs.emplace_back("this program", "/proc/self/exe");
     return inputs;
-}
-
-checked_outputs check_outputs(const outputs_request& r, const input_list& inputs) {
-    checked_outputs out;
-    out.json = r.json;
-    std::vector<output_target> all;
-    const auto check = [&](const char* name, const std::optional<std::string>& path, output_kind kind,
-                           std::optional<output_target>& target) {
-        if (!path) return;
-        target = check_output_path(name, *path, kind);
-        all.push_back(*target);
-    };
-    check("csv", r.csv, output_kind::text, out.csv);
-    check("plot", r.plot, output_kind::plot, out.plot);
-    check("region_plot", r.region_plot, output_kind::plot, out.region_plot);
-    check("write_case", r.write_case, output_kind::text, out.written_case);
-    check("report", r.report, output_kind::text, out.report);
-    check_distinct(all, inputs);
-    for (const output_target& t : all) {
-        if (t.to_stdout && out.json) {
-            throw input_error(mention("json") + " and " + mention(t.option, "", "-") +
-                              " both write to standard output: give " + mention(t.option) + " a file");
-        }
-    }
-    if (out.plot) require_gnuplot("plot");
-    if (out.region_plot) require_gnuplot("region_plot");
-    return out;
-}
-
-void check_maps(const outputs_request& r, checked_outputs& out, const input_list& inputs) {
-    if (!r.map && r.maps.empty()) return;
-    const auto target = [](field_ref named, const std::string& path) {
-        output_target t = check_output_path("map", path, output_kind::plot);
-        if (t.to_stdout) {
-            named.text += (named.text.empty() ? "" : " ") + std::string("-");
-            throw input_error(named, "a map is drawn to a file (.svg or .png)");
-        }
-        return t;
-    };
-    std::vector<output_target> all;
-    if (r.map) {
-        // A design's: checked before the CSV.
-        out.map = target(given("map", ""), *r.map);
-        all.push_back(*out.map);
-        if (out.csv) all.push_back(*out.csv);
-    } else {
-        if (out.csv) all.push_back(*out.csv);
-        if (out.plot) all.push_back(*out.plot);
-    }
-    for (const auto& [result, path] : r.maps) {
-        const output_target t = target(given("map", result), path);
-        out.maps.emplace_back(result, t);
-        all.push_back(t);
-    }
-    check_distinct(all, inputs);
-    require_gnuplot("map");
-}
-
-void require_gnuplot(const std::string& name) {
-    if (!gnuplot_available()) {
-        throw plot_error(mention(name) + ": gnuplot is not installed (scripts/install-deps installs it)");
-    }
 }
 
 worker_options check_workers(const workers_request& r) {

@@ -1,5 +1,5 @@
 // What every command's request shares: values as the caller gave them, the
-// case asked for, the output files, the bands of an estimate, and where the
+// case asked for, the files read, the bands of an estimate, and where the
 // warnings and notes go. Each command's request (request/*.h) holds what the
 // user asked in neutral terms, and one function checks it all, in the order
 // the command line has always reported, before anything runs; the command
@@ -18,7 +18,6 @@
 #include "analysis/bands.h"
 #include "analysis/study.h"
 #include "base/words.h"
-#include "io/output_files.h"
 #include "model/case.h"
 
 namespace workbench {
@@ -116,39 +115,10 @@ void warn_without_effect(const case_request& r, const reactor_case& c, bool mode
 // value counts.
 void warn_held(const case_request& r, const std::array<std::optional<double>, 2>& held, const notices& n);
 
-// The output files asked for ("-": standard output).
-struct outputs_request {
-    std::optional<std::string> csv, plot, region_plot, write_case, report;
-    std::optional<std::string> map;                          // a design's map
-    std::vector<std::pair<std::string, std::string>> maps;   // a study's: each result and its file
-    bool json = false;
-};
-
-struct checked_outputs {
-    std::optional<output_target> csv, plot, region_plot, written_case, report, map;
-    std::vector<std::pair<std::string, output_target>> maps;  // a study's: each result and its target
-    bool json = false;
-    // Whether the table (or the JSON) goes to standard output: when no file does.
-    bool print() const;
-};
-
-// The inputs an output must not replace, as (what, path): the case file,
-// the plug-in and the program, and `more`.
+// The files a request reads, which an output must not replace, as (what,
+// path): the case file, `more`, the plug-in and the program.
 using input_list = std::vector<std::pair<std::string, std::string>>;
 input_list inputs_of(const case_request& c, const std::string& plugin, input_list more = {});
-
-// The outputs checked before anything runs: each writable, none the same
-// file as an input or another output, at most one on standard output (the
-// JSON counts as one), gnuplot there for a plot. The maps are not checked
-// here (check_maps, after the plan they are drawn from). Throws input_error,
-// or plot_error when gnuplot is missing.
-checked_outputs check_outputs(const outputs_request& r, const input_list& inputs);
-// A study's maps (or a design's map) then: each a file, none the same as an
-// input or the other outputs, gnuplot there.
-void check_maps(const outputs_request& r, checked_outputs& out, const input_list& inputs);
-
-// Throws plot_error about the field when gnuplot is not installed.
-void require_gnuplot(const std::string& field);
 
 // How the work is split among worker processes (session/workers.h): how
 // many at most (none: as many as the cores this process may use; 1: all in

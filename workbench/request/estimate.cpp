@@ -113,11 +113,6 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     j.case_text = std::move(base.text);
     j.problem = problem_of(r.runs, base.c, std::move(opt), j.inputs, n);
     if (!r.runs.table) j.runs_sha256 = j.inputs.back().sha256;
-    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, runs_inputs(r.runs)));
-    if (j.outputs.region_plot && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
-        throw input_error(field("region_plot"),
-                          "both factors are held (" + mention("fix") + "): there is no region or profile to draw");
-    }
     if (r.bootstrap && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
         throw input_error(given("bootstrap", *r.bootstrap),
                           "both factors are held (" + mention("fix") + "): there is nothing to refit");
@@ -216,23 +211,21 @@ design_job check_design(const design_request& r, const notices& n) {
     warn_without_effect(r.case_, base.c, model_varies(plan), n);
     n.tell(plan.notes);
     j.problem = design_problem_of(std::move(problem), std::move(estimate), std::move(plan), measure, for_factor);
+    // The map's axes: a grid of two varied settings (the same checks as drawing it).
+    if (r.map) study_map(j.problem.candidates, 0, "", "", field("map"));
 
-    // The outputs, checked before anything runs.
-    input_list more = runs_inputs(r.runs);
-    if (r.estimate.file) more.emplace_back("the estimate file", *r.estimate.file);
-    if (r.cases) more.emplace_back("the case table", *r.cases);
-    const input_list inputs = inputs_of(r.case_, r.plugin, std::move(more));
-    j.outputs = check_outputs(r.outputs, inputs);
-    check_maps(r.outputs, j.outputs, inputs);
-    // Its axes: a grid of two varied settings (the same checks as drawing it).
-    if (j.outputs.map) study_map(j.problem.candidates, 0, "", "", field("map"));
-    if (r.top && (j.outputs.json || !j.outputs.print())) {
-        n.warning(cite(given("top", *r.top)) + ": not used: only the table printed has a top; " +
-                  (j.outputs.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate");
-    }
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
     return j;
+}
+
+input_list inputs_of(const estimate_request& r) { return inputs_of(r.case_, r.plugin, runs_inputs(r.runs)); }
+
+input_list inputs_of(const design_request& r) {
+    input_list more = runs_inputs(r.runs);
+    if (r.estimate.file) more.emplace_back("the estimate file", *r.estimate.file);
+    if (r.cases) more.emplace_back("the case table", *r.cases);
+    return inputs_of(r.case_, r.plugin, std::move(more));
 }
 
 }  // namespace workbench

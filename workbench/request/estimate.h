@@ -37,7 +37,6 @@ struct estimate_request {
     std::optional<std::string> loss;      // none, huber, cauchy
     std::optional<std::string> bootstrap; // resamples
     std::optional<std::string> seed;
-    outputs_request outputs;
     workers_request workers;
 };
 
@@ -46,7 +45,6 @@ struct estimate_job {
     std::string runs_sha256;              // of the runs file's bytes; empty for a table
     std::string case_file;                // empty: no case file
     std::string case_text;                // the case file as read
-    checked_outputs outputs;
     std::string plugin;
     worker_options workers;
     std::vector<input_file> inputs;       // as read
@@ -55,9 +53,10 @@ struct estimate_job {
 // Checks everything in the command line's order: which file is which, the
 // held factors, the loss, the bootstrap and its seed, the base case, the
 // start (its a1 and a2), the runs (read once: the bytes estimated from are
-// the bytes hashed), the runs' cases, the outputs. Warnings to `n` as they
-// arise. Throws input_error.
+// the bytes hashed), the runs' cases. Warnings to `n` as they arise. Throws
+// input_error.
 estimate_job check_estimate(const estimate_request& r, const notices& n);
+input_list inputs_of(const estimate_request& r);
 
 // The HTML report's context for an estimate: the builds, and the inputs
 // with their SHA-256 as they were read (options, the tuned case's file and
@@ -76,20 +75,20 @@ struct design_request {
     std::vector<given_value> measure;     // names (or "all"), each text may list several, comma-separated
     std::optional<std::string> for_factor;
     std::optional<std::string> top;
-    outputs_request outputs;
+    bool map = false;                     // the candidates drawn as a map (a grid of two varied settings)
     workers_request workers;
 };
 
 struct design_job {
     design_problem problem;
     std::size_t top = 10;
-    checked_outputs outputs;
     std::string plugin;
     worker_options workers;
     std::vector<input_file> inputs;
 };
 
 design_job check_design(const design_request& r, const notices& n);
+input_list inputs_of(const design_request& r);
 
 // A study's (or a design's) candidates: a grid of the variables as given, or
 // a case table. Checks the choice (one of them), the variables against the

@@ -37,9 +37,6 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     warn_held(r.case_, {o.a1, std::nullopt}, n);
     j.case_file = r.case_.file.value_or("");
     j.case_text = std::move(base.text);
-    input_list more;
-    if (!r.history.file.empty()) more.emplace_back("the history file", r.history.file);
-    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, std::move(more)));
     history h;
     if (r.history.table) {
         // A table in memory, read as the CSV file it would be written as, a
@@ -86,6 +83,12 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
     return j;
+}
+
+input_list inputs_of(const monitor_request& r) {
+    input_list more;
+    if (!r.history.file.empty()) more.emplace_back("the history file", r.history.file);
+    return inputs_of(r.case_, r.plugin, std::move(more));
 }
 
 }  // namespace workbench

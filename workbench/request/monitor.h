@@ -17,23 +17,22 @@ struct monitor_request {
     std::optional<std::string> window, step, frozen;  // durations: "24h", "8h", "7d"
     std::vector<given_value> fix;            // "a1=VALUE"
     std::vector<given_value> meter_sigma;    // "NAME=PERCENT"
-    outputs_request outputs;
     workers_request workers;
 };
 
 struct monitor_job {
     monitor_problem problem;
     std::string case_file, case_text;
-    checked_outputs outputs;
     std::string plugin;
     std::vector<input_file> inputs;
     worker_options workers;
 };
 
 // Checks everything in the command line's order: the durations, the held
-// a1, the meters' uncertainties, the case, the outputs, then the history
-// (read once, streamed), the problem and the workers. Throws input_error.
+// a1, the meters' uncertainties, the case, then the history (read once,
+// streamed), the problem and the workers. Throws input_error.
 monitor_job check_monitor(const monitor_request& r, const notices& n);
+input_list inputs_of(const monitor_request& r);
 
 // The monitor's options alone (durations, the held a1, the meters'
 // uncertainties), as check_monitor checks them. Throws input_error.

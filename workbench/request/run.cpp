@@ -16,9 +16,6 @@ run_job check_run(const run_request& r, const notices& n) {
     warn_without_effect(r.case_, c.c, false, n);
     j.c = std::move(c.c);
     j.case_text = std::move(c.text);
-    input_list more;
-    if (r.estimate.file) more.emplace_back("the estimate file", *r.estimate.file);
-    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin, std::move(more)));
     j.plugin = plugin_or_default(r.plugin);
     return j;
 }
@@ -36,9 +33,16 @@ fit_job check_fit(const fit_request& r, const notices& n) {
     n.warn(c.warnings);
     warn_without_effect(r.case_, c.c, false, n);
     j.c = std::move(c.c);
-    j.outputs = check_outputs(r.outputs, inputs_of(r.case_, r.plugin));
     j.plugin = plugin_or_default(r.plugin);
     return j;
 }
+
+input_list inputs_of(const run_request& r) {
+    input_list more;
+    if (r.estimate.file) more.emplace_back("the estimate file", *r.estimate.file);
+    return inputs_of(r.case_, r.plugin, std::move(more));
+}
+
+input_list inputs_of(const fit_request& r) { return inputs_of(r.case_, r.plugin); }
 
 }  // namespace workbench

@@ -13,38 +13,37 @@ struct run_request {
     std::string plugin;                 // empty: the default plug-in
     estimate_given estimate;            // bands from it
     std::optional<std::string> band;    // "profile" or "linearised"
-    outputs_request outputs;
 };
 
 struct run_job {
     reactor_case c;
     std::string case_text;              // the case file as read
     std::optional<band_plan> bands;
-    checked_outputs outputs;
     std::string plugin;                 // the plug-in's path
     std::vector<input_file> inputs;     // as read
 };
 
 // Checks everything: the bands, the case (its warnings, and the estimate's
-// reactor if it differs, to `n`), the outputs. Throws input_error.
+// reactor if it differs, to `n`). Throws input_error.
 run_job check_run(const run_request& r, const notices& n);
+// The files it reads (inputs_of).
+input_list inputs_of(const run_request& r);
 
 struct fit_request {
     case_request case_;
     std::string plugin;
     std::string co2_conversion;         // the target, a fraction, as given
-    outputs_request outputs;
 };
 
 struct fit_job {
     reactor_case c;
     double target = 0.0;
-    checked_outputs outputs;
     std::string plugin;
     std::vector<input_file> inputs;
 };
 
 fit_job check_fit(const fit_request& r, const notices& n);
+input_list inputs_of(const fit_request& r);
 
 }  // namespace workbench
 

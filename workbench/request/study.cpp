@@ -26,8 +26,7 @@ input_list study_inputs(const case_request& c, const std::string& plugin, const 
 
 }  // namespace
 
-std::vector<result_quantity> results_of(const std::vector<given_value>& names,
-                                        const std::vector<std::pair<std::string, std::string>>& maps) {
+std::vector<result_quantity> results_of(const std::vector<given_value>& names, const std::vector<std::string>& maps) {
     std::vector<result_quantity> results;
     const auto add = [&](const field_ref& f, const std::string& name, bool again_is_fine) {
         const auto q = result_named(name);
@@ -45,12 +44,12 @@ std::vector<result_quantity> results_of(const std::vector<given_value>& names,
         }
     }
     if (results.empty()) results = default_results();
-    for (const auto& [name, file] : maps) add(given("map", name), name, true);
+    for (const std::string& name : maps) add(given("map", name), name, true);
     return results;
 }
 
 study_job check_study(const study_request& r, const notices& n) {
-    std::vector<result_quantity> results = results_of(r.results, r.outputs.maps);
+    std::vector<result_quantity> results = results_of(r.results, r.maps);
     const bool has_cases = r.cases || r.cases_table;
     if (has_cases && !r.vary.empty()) {
         throw input_error(mention("cases", "", r.cases.value_or(r.cases_table ? r.cases_table->name : "")) + " and " +
@@ -72,10 +71,7 @@ study_job check_study(const study_request& r, const notices& n) {
     n.warn(j.plan.warnings);
     warn_without_effect(r.case_, base.c, model_varies(j.plan), n);
     n.tell(j.plan.notes);
-    const input_list inputs = study_inputs(r.case_, r.plugin, r.estimate, r.cases);
-    j.outputs = check_outputs(r.outputs, inputs);
-    check_maps(r.outputs, j.outputs, inputs);
-    for (const auto& [result, target] : j.outputs.maps) study_map(j.plan, result);
+    for (const std::string& result : r.maps) study_map(j.plan, result);
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
     return j;
@@ -99,11 +95,13 @@ sweep_job check_sweep(const sweep_request& r, const notices& n) {
     n.warn(j.plan.warnings);
     warn_without_effect(r.case_, base.c, false, n);
     n.tell(j.plan.notes);
-    const input_list inputs = study_inputs(r.case_, r.plugin, r.estimate, std::nullopt);
-    j.outputs = check_outputs(r.outputs, inputs);
     j.plugin = plugin_or_default(r.plugin);
     j.workers = check_workers(r.workers);
     return j;
 }
+
+input_list inputs_of(const study_request& r) { return study_inputs(r.case_, r.plugin, r.estimate, r.cases); }
+
+input_list inputs_of(const sweep_request& r) { return study_inputs(r.case_, r.plugin, r.estimate, std::nullopt); }
 
 }  // namespace workbench

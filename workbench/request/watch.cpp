@@ -93,14 +93,18 @@ watch_job check_watch(const watch_request& r, const notices& n) {
         }
         j.setup = s;
     }
+    j.plugin = plugin_or_default(m.plugin);
+    j.workers = check_workers(m.workers);
+    return j;
+}
+
+input_list inputs_of(const watch_request& r) {
+    const monitor_request& m = r.monitor;
     input_list more;
     if (!m.history.file.empty()) more.emplace_back("the source", m.history.file);
     if (r.tag_map) more.emplace_back("the tag map", *r.tag_map);
     if (!is_postgresql_url(r.store)) more.emplace_back("the store", r.store);
-    j.outputs = check_outputs(m.outputs, inputs_of(m.case_, m.plugin, std::move(more)));
-    j.plugin = plugin_or_default(m.plugin);
-    j.workers = check_workers(m.workers);
-    return j;
+    return inputs_of(m.case_, m.plugin, std::move(more));
 }
 
 }  // namespace workbench

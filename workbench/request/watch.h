@@ -14,7 +14,7 @@ namespace workbench {
 
 struct watch_request {
     // The source (monitor.history.file; empty: the store read back), the
-    // case and the monitor's options, the outputs, the workers.
+    // case and the monitor's options, the workers.
     monitor_request monitor;
     std::string store;                         // a file, or postgresql://...
     std::optional<std::string> readings;       // a table of readings in the store's database, instead of a source
@@ -35,15 +35,16 @@ struct watch_job {
     alert_settings alerts;
     delivery_targets targets;                  // those configured
     std::vector<std::string> channels;         // "email", "webhook": those configured
-    checked_outputs outputs;
     std::string plugin;
     worker_options workers;
 };
 
 // Checks the durations, the alert settings, the case and the monitor's
 // options (without a source, those are the store's: none may be given),
-// the channels and the outputs. Throws input_error.
+// the channels. Throws input_error.
 watch_job check_watch(const watch_request& r, const notices& n);
+// The files it reads: the source, the tag map, the store (a file).
+input_list inputs_of(const watch_request& r);
 
 }  // namespace workbench
 
