@@ -177,21 +177,12 @@ void check_gaps(const history& h, const runs_column& time_column) {
     }
 }
 
-}  // namespace
-
-history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes,
-                   bool spooled) {
+// A history from its records (a file's, or a table's in memory); `bytes`
+// as history_of's.
+history history_from(record_source& reader, const std::string& name, bool sort, std::size_t bytes, bool spooled) {
     history h;
     h.file = name;
     spooled = spooled && !sort;
-    sha256_stream digest;
-    csv_reader reader(
-        [&](char* to, std::size_t capacity) {
-            const std::size_t n = read(to, capacity);
-            digest.add(to, n);
-            return n;
-        },
-        name);
     csv_record rec;
     if (!reader.next(rec)) {
         throw runs_error(name, 0, 0, "no header row: the first line that is not a comment must name the columns");
@@ -322,27 +313,33 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
             for (std::size_t j = 0; j < cols.size(); ++j) {
                 const runs_column& c = cols[j];
                 if (slot[j] == SIZE_MAX) {
-                    if (c.kind == column_kind::unnamed && !trimmed_cell(rec.cells[j]).empty()) {
+                    if (c.kind == column_kind::unnamed &&
+                        (rec.is_number(j) ? !std::isnan(rec.numbers[j]) : !trimmed_cell(rec.cells[j]).empty())) {
                         throw runs_error(name, rec.line, c.number, "column " + std::to_string(c.number) +
                                          ": a value in a column without a name in the header");
                     }
                     continue;
                 }
                 history_column& hc = h.columns[slot[j]];
-                const std::string cell = trimmed_cell(rec.cells[j]);
-                if (cell.empty()) {
+                const bool number = rec.is_number(j);
+                const std::string cell = number ? std::string() : trimmed_cell(rec.cells[j]);
+                if (number ? std::isnan(rec.numbers[j]) : cell.empty()) {
                     put(slot[j], NAN);
                     ++hc.missing;
                     continue;
                 }
-                double v = cell_number(cell, name, rec.line, c, sep);
+                double v = number ? table_number(rec.numbers[j], name, rec.line, c) : cell_number(cell, name, rec.line, c, sep);
                 if (c.kind == column_kind::sigma) {
-                    if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(name, rec.line, c, *why);
+                    if (const auto why = measured_out_of_bounds(c, v, number ? number_cell(v) : cell)) {
+                        column_error(name, rec.line, c, *why);
+                    }
                 }
                 if (c.kind == column_kind::setting) given[c.index] = c.number;
-                if (looks_fahrenheit(c, v) && fahrenheit_like[slot[j]]++ == 0) first_fahrenheit[slot[j]] = {rec.line, cell, v};
+                if (looks_fahrenheit(c, v) && fahrenheit_like[slot[j]]++ == 0) {
+                    first_fahrenheit[slot[j]] = {rec.line, number ? number_cell(rec.numbers[j]) : cell, v};
+                }
                 if (history_out_of_bounds(hc, v)) {
-                    if (hc.out_of_range == 0) first_out_of_range[slot[j]] = {rec.line, cell, v};
+                    if (hc.out_of_range == 0) first_out_of_range[slot[j]] = {rec.line, number ? number_cell(rec.numbers[j]) : cell, v};
                     hc.out_of_range_first = hc.out_of_range++ == 0 ? t.ms : std::min(hc.out_of_range_first, t.ms);
                     hc.out_of_range_last = std::max(hc.out_of_range_last, t.ms);
                     v = NAN;
@@ -373,7 +370,6 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
         for (history_column& c : h.columns) c.values.shrink_to_fit();
     }
     h.zoned = any_offset;
-    h.sha256 = digest.hex();
     if (sort) {
         try {
             sort_rows(h);
@@ -416,6 +412,29 @@ history history_of(const csv_reader::source& read, const std::string& name, bool
                              *likely);
         }
     }
+    return h;
+}
+
+}  // namespace
+
+history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes,
+                   bool spooled) {
+    sha256_stream digest;
+    csv_reader reader(
+        [&](char* to, std::size_t capacity) {
+            const std::size_t n = read(to, capacity);
+            digest.add(to, n);
+            return n;
+        },
+        name);
+    history h = history_from(reader, name, sort, bytes, spooled);
+    h.sha256 = digest.hex();
+    return h;
+}
+
+history history_of(record_source& records, const std::string& name, bool sort, bool spooled) {
+    history h = history_from(records, name, sort, 0, spooled);
+    h.sha256 = "(a table, no file)";
     return h;
 }
 

@@ -116,6 +116,9 @@ history parse_history(const std::string& text, const std::string& name, bool sor
 // no temporary file can be made).
 history history_of(const csv_reader::source& read, const std::string& name, bool sort, std::size_t bytes = 0,
                    bool spooled = false);
+// From a table's records (a table in memory: table_source), as a file of it
+// is read; its sha256 "(a table, no file)".
+history history_of(record_source& records, const std::string& name, bool sort, bool spooled = false);
 
 // Why a value lies outside the documented bounds of its column, or nothing:
 // a runs file's bounds, those of a case (docs/case-files.md) and, for a

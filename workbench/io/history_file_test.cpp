@@ -3,7 +3,9 @@
 // refusal naming its line and column.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "base/timestamps.h"
@@ -157,6 +159,60 @@ TEST(HistoryFile, WrongDatesAndUnitsRefusedWithTheirLine) {
     // Out of bounds in no unit's way (below 1 bar in any): screened, not refused.
     EXPECT_EQ(parse_history("time,pressure_bar,w_UREA\n2026-03-01T06:00,0.5,0.35\n", "h.csv", false)
                   .of_setting(setting::pressure_bar)->out_of_range, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace workbench;
+
+// A table in memory gives its columns of numbers as numbers: the history is
+// the one its CSV text gives, value for value, and a number is checked as a
+// file's cell is (here: one out of bounds counted; infinity refused).
+TEST(HistoryFile, ATableOfNumbersReadsAsItsCsvText) {
+    const std::vector<std::string> header = {"time", "feed_kmol_h.CO2", "pressure_bar", "w_UREA", "note"};
+    std::vector<table_column> columns(header.size());
+    columns[0].text = {"2026-03-01T06:00:00Z", "2026-03-01T07:00:00Z", "2026-03-01T08:00:00Z"};
+    columns[1] = {{}, {2400.125, 2401.0 / 3.0 * 3.0, 0.1 + 0.2}, true};
+    columns[2] = {{}, {145.0, NAN, 1e6}, true};  // empty; out of bounds
+    columns[3] = {{}, {0.35, NAN, 1.0 / 3.0}, true};
+    columns[4].text = {"a", "", "b, c"};
+    table_source source(header, columns);
+    const history t = history_of(source, "<table>", false);
+    std::string text = "time,feed_kmol_h.CO2,pressure_bar,w_UREA,note\n";
+    for (std::size_t i = 0; i < 3; ++i) {
+        text += columns[0].text[i];
+        for (std::size_t k = 1; k < 4; ++k) text += "," + number_cell(columns[k].numbers[i]);
+        text += ",\"" + columns[4].text[i] + "\"\n";
+    }
+    const history f = parse_history(text, "<table>", false);
+    ASSERT_EQ(t.rows(), 3u);
+    EXPECT_EQ(t.time, f.time);
+    EXPECT_EQ(t.line, f.line);
+    EXPECT_TRUE(t.zoned);
+    EXPECT_EQ(t.carried, f.carried);
+    ASSERT_EQ(t.columns.size(), f.columns.size());
+    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+        EXPECT_EQ(t.columns[k].missing, f.columns[k].missing) << k;
+        EXPECT_EQ(t.columns[k].out_of_range, f.columns[k].out_of_range) << k;
+        for (std::size_t i = 0; i < 3; ++i) {
+            const double a = t.columns[k].values[i], b = f.columns[k].values[i];
+            EXPECT_TRUE(std::isnan(a) ? std::isnan(b) : std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b))
+                << k << "," << i;
+        }
+    }
+    EXPECT_EQ(t.columns[1].out_of_range, 1u);
+    EXPECT_EQ(t.sha256, "(a table, no file)");
+    columns[3].numbers[2] = INFINITY;
+    table_source bad(header, columns);
+    try {
+        history_of(bad, "<table>", false);
+        ADD_FAILURE() << "infinity read";
+    } catch (const runs_error& e) {
+        EXPECT_NE(std::string(e.what()).find("<table>:4"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("must be a finite number (got \"inf\")"), std::string::npos) << e.what();
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "io/runs_columns.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -227,6 +228,8 @@ void csv_reader::skip_line_end() {
 }
 
 bool csv_reader::next(csv_record& r) {
+    r.numbered.clear();
+    r.numbers.clear();
     if (!started_) {
         started_ = true;
         while (end_ - pos_ < 4 && !at_end_) refill();
@@ -338,6 +341,41 @@ csv_reader::source text_source(const std::string& text) {
         at += n;
         return n;
     };
+}
+
+std::string number_cell(double v) {
+    if (std::isnan(v)) return "";
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+table_source::table_source(const std::vector<std::string>& header, const std::vector<table_column>& columns)
+    : header_(header), columns_(columns) {}
+
+bool table_source::next(csv_record& r) {
+    const std::size_t rows = columns_.empty() ? 0 : columns_.front().size();
+    if (next_ > rows) return false;
+    r.line = next_ + 1;
+    r.cells.resize(header_.size());
+    r.numbered.assign(header_.size(), 0);
+    r.numbers.resize(header_.size());
+    if (next_ == 0) {
+        for (std::size_t k = 0; k < header_.size(); ++k) r.cells[k] = header_[k];
+    } else {
+        for (std::size_t k = 0; k < header_.size(); ++k) {
+            const table_column& c = columns_[k];
+            if (c.numeric) {
+                r.cells[k].clear();
+                r.numbered[k] = 1;
+                r.numbers[k] = c.numbers[next_ - 1];
+            } else {
+                r.cells[k] = c.text[next_ - 1];
+            }
+        }
+    }
+    ++next_;
+    return true;
 }
 
 csv_table csv_records(const std::string& text, const std::string& file) {
@@ -463,6 +501,9 @@ bool units_row(const csv_record& rec, std::vector<runs_column>& cols, const std:
                std::vector<std::string>& notes) {
     // Text in a column with a unit, and no number (nor a time) anywhere.
     bool unit = false;
+    for (std::size_t k = 0; k < rec.numbered.size(); ++k) {
+        if (rec.is_number(k) && !std::isnan(rec.numbers[k])) return false;
+    }
     for (std::size_t k = 0; k < rec.cells.size(); ++k) {
         const std::string cell = trimmed_cell(rec.cells[k]);
         if (cell.empty()) continue;
@@ -547,6 +588,11 @@ double cell_number(const std::string& cell, const std::string& file, std::size_t
         column_error(file, line, c, "must be a finite number (got \"" + cell + "\")");
     }
     return r.value * c.scale;
+}
+
+double table_number(double v, const std::string& file, std::size_t line, const runs_column& c) {
+    if (!std::isfinite(v)) column_error(file, line, c, "must be a finite number (got \"" + number_cell(v) + "\")");
+    return v * c.scale;
 }
 
 std::optional<std::string> setting_out_of_bounds(setting s, double v) {

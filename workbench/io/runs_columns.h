@@ -20,6 +20,22 @@ namespace workbench {
 struct csv_record {
     std::size_t line = 0;            // where the record starts
     std::vector<std::string> cells;  // as written, quotes removed
+    // A table in memory gives a column of numbers as the numbers: where
+    // numbered[k], the cell is numbers[k] (NaN: empty) and cells[k] is empty.
+    // Both empty for a file's record.
+    std::vector<char> numbered;
+    std::vector<double> numbers;
+    bool is_number(std::size_t k) const { return k < numbered.size() && numbered[k] != 0; }
+};
+
+// The records of a table, one at a time: a CSV text's, or a table's in memory.
+class record_source {
+public:
+    virtual ~record_source() = default;
+    // The next record (the header first); false at the end.
+    virtual bool next(csv_record& r) = 0;
+    // What separates the cells: ',', ';' or '\t'.
+    virtual char separator() const = 0;
 };
 
 // CSV records as RFC 4180 writes them: cells separated by commas, a cell in
@@ -31,16 +47,16 @@ struct csv_record {
 // refused); a cell or a row longer than a table allows is refused; lines
 // whose first character is '#' and records without any text are left out.
 // Throws runs_error naming the file and line.
-class csv_reader {
+class csv_reader : public record_source {
 public:
     // read(buffer, capacity): the next bytes, 0 at the end.
     using source = std::function<std::size_t(char*, std::size_t)>;
     csv_reader(source read, std::string file);
 
     // The next record; false at the end of the text.
-    bool next(csv_record& r);
+    bool next(csv_record& r) override;
     // What separates the cells: ',', ';' or '\t' (',' until the header is read).
-    char separator() const { return sep_; }
+    char separator() const override { return sep_; }
 
 private:
     int peek() { return pos_ < end_ || refill() ? static_cast<unsigned char>(buf_[pos_]) : -1; }
@@ -61,6 +77,34 @@ private:
 
 // A text in memory as a reader's source (the text must outlive the reader).
 csv_reader::source text_source(const std::string& text);
+
+// A table in memory, by column: its cells as the text a CSV file holds, or
+// (a column of numbers) the numbers themselves, NaN where a cell is empty.
+struct table_column {
+    std::vector<std::string> text;
+    std::vector<double> numbers;
+    bool numeric = false;
+    std::size_t size() const { return numeric ? numbers.size() : text.size(); }
+};
+
+// A number as a cell's text: the shortest that reads back as the same
+// double; empty for NaN.
+std::string number_cell(double v);
+
+// A table's records as a CSV file of it would give them: the header (line
+// 1), then a row a line; numbers as numbers. The columns must be as many as
+// the header's names and equally long; they must outlive the source.
+class table_source : public record_source {
+public:
+    table_source(const std::vector<std::string>& header, const std::vector<table_column>& columns);
+    bool next(csv_record& r) override;
+    char separator() const override { return ','; }
+
+private:
+    const std::vector<std::string>& header_;
+    const std::vector<table_column>& columns_;
+    std::size_t next_ = 0;  // 0: the header
+};
 
 // Every record of a text, and the separator its header uses.
 struct csv_table {
@@ -144,6 +188,9 @@ void check_row_width(const csv_record& rec, std::size_t columns, const std::stri
 // decimal comma).
 double cell_number(const std::string& cell, const std::string& file, std::size_t line, const runs_column& c,
                    char separator = ',');
+// A cell a table in memory gave as a number: finite, scaled as its column's
+// unit says. Throws runs_error as cell_number does.
+double table_number(double v, const std::string& file, std::size_t line, const runs_column& c);
 
 // Why a setting's value lies outside what a runs file allows (e.g. "must not
 // be negative"), or nothing.

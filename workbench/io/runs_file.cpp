@@ -158,7 +158,7 @@ csv_table table_records(const std::vector<std::string>& header,
         fail_at(name, 0, std::to_string(rows.size()) + " rows of " + std::to_string(header.size()) +
                              " columns: a table holds at most " + std::to_string(max_table_cells) + " cells");
     }
-    std::vector<record> records{{1, header}};
+    std::vector<record> records{{1, header, {}, {}}};
     for (std::size_t k = 0; k < rows.size(); ++k) {
         for (std::size_t j = 0; j < rows[k].size(); ++j) {
             if (rows[k][j].size() > max_cell_chars) {
@@ -167,7 +167,7 @@ csv_table table_records(const std::vector<std::string>& header,
                                          std::to_string(max_cell_chars));
             }
         }
-        if (!blank(rows[k])) records.push_back({k + 2, rows[k]});
+        if (!blank(rows[k])) records.push_back({k + 2, rows[k], {}, {}});
     }
     return {std::move(records), ','};
 }

@@ -1,15 +1,20 @@
 // Python input as a request's parts: cases, tables, vary= and fix= given as
-// Python values, each turned into the text the command line would pass on.
+// Python values, each turned into the text the command line would pass on;
+// a DataFrame's columns of numbers kept as numbers.
 // Every check is the library's (request/*.h).
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <cmath>
 #include <optional>
 #include <sstream>
 
+#include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
 #include "binding.h"
 #include "base/text.h"
+#include "base/timestamps.h"
 #include "io/case_file.h"
 
 namespace urea_python {
@@ -52,6 +57,42 @@ std::string cell_text(py::handle v) {
         return std::isnan(d) ? "" : double_text(d);
     }
     return number_text(v);
+}
+
+// A DataFrame's column: a column of numbers (not of bools) as its numbers,
+// NaN where empty; a column of times as their ISO 8601 text (in UTC with Z
+// where they carry a time zone); any other, each cell's text.
+table_column frame_column(py::handle series) {
+    const py::module_ types = py::module_::import("pandas.api.types");
+    const py::object dtype = series.attr("dtype");
+    table_column c;
+    const auto is = [&](const char* test) { return types.attr(test)(dtype).cast<bool>(); };
+    // Whole numbers beyond 2^53 (a sample's number, say) kept as their text,
+    // which a double would round.
+    const py::int_ most(std::int64_t{1} << 53);
+    const bool exact = !is("is_integer_dtype") ||
+                       !py::bool_(series.attr("gt")(most).attr("__or__")(series.attr("lt")(-most)).attr("any")()).cast<bool>();
+    if (is("is_numeric_dtype") && !is("is_bool_dtype") && !is("is_complex_dtype") && exact) {
+        const auto numbers = series.attr("to_numpy")(py::arg("dtype") = "float64", py::arg("na_value") = NAN)
+                                 .cast<py::array_t<double, py::array::c_style | py::array::forcecast>>();
+        c.numeric = true;
+        c.numbers.assign(numbers.data(), numbers.data() + numbers.size());
+        return c;
+    }
+    if (is("is_datetime64_any_dtype")) {
+        const bool zoned = !series.attr("dt").attr("tz").is_none();
+        // .values: the times in UTC (zoned or not), NaT the least int64.
+        const auto ms = series.attr("values").attr("astype")("datetime64[ms]").attr("view")("int64")
+                            .cast<py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>>();
+        c.text.reserve(static_cast<std::size_t>(ms.size()));
+        for (py::ssize_t i = 0; i < ms.size(); ++i) {
+            const std::int64_t t = ms.data()[i];
+            c.text.push_back(t == std::numeric_limits<std::int64_t>::min() ? std::string() : timestamp_text(t, zoned));
+        }
+        return c;
+    }
+    for (py::handle cell : series.attr("tolist")()) c.text.push_back(cell_text(cell));
+    return c;
 }
 
 }  // namespace
@@ -105,10 +146,9 @@ table_given table_of(py::handle t, const char* what, const std::string& name) {
         for (py::handle n : names) named_index = named_index || !n.is_none();
         if (named_index) frame = frame.attr("reset_index")();
         for (py::handle h : frame.attr("columns")) out.header.push_back(py::str(h).cast<std::string>());
-        for (py::handle row : frame.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
-            std::vector<std::string> cells;
-            for (py::handle cell : row) cells.push_back(cell_text(cell));
-            out.rows.push_back(std::move(cells));
+        const py::object iloc = frame.attr("iloc");
+        for (std::size_t k = 0; k < out.header.size(); ++k) {
+            out.columns.push_back(frame_column(iloc[py::make_tuple(py::slice(py::none(), py::none(), py::none()), k)]));
         }
         return out;
     }
@@ -125,14 +165,13 @@ table_given table_of(py::handle t, const char* what, const std::string& name) {
             if (std::find(out.header.begin(), out.header.end(), key) == out.header.end()) out.header.push_back(key);
         }
     }
-    for (const py::dict& r : records) {
-        std::vector<std::string> cells(out.header.size());
-        for (const auto& item : r) {
+    out.columns.assign(out.header.size(), table_column{std::vector<std::string>(records.size()), {}, false});
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        for (const auto& item : records[i]) {
             const std::string key = py::str(item.first).cast<std::string>();
-            cells[static_cast<std::size_t>(std::find(out.header.begin(), out.header.end(), key) - out.header.begin())] =
-                cell_text(item.second);
+            const auto k = static_cast<std::size_t>(std::find(out.header.begin(), out.header.end(), key) - out.header.begin());
+            out.columns[k].text[i] = cell_text(item.second);
         }
-        out.rows.push_back(std::move(cells));
     }
     return out;
 }

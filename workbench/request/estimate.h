@@ -8,6 +8,7 @@
 
 #include "analysis/design.h"
 #include "analysis/runs_model.h"
+#include "io/runs_columns.h"
 #include "report/html_report.h"
 #include "session/version.h"
 #include "request/common.h"
@@ -15,12 +16,14 @@
 namespace workbench {
 
 // A table given in memory (a data frame, a list of records): its header and
-// each row's cells as the text a CSV file would hold; `name` stands for the
-// file in messages.
+// its columns, each its cells as the text a CSV file would hold or (a column
+// of numbers) the numbers themselves; `name` stands for the file in messages.
 struct table_given {
     std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;
+    std::vector<table_column> columns;
     std::string name = "<table>";
+    // Its rows as a CSV file's cells, numbers written as number_cell writes them.
+    std::vector<std::vector<std::string>> text_rows() const;
 };
 
 // Runs: a runs file's path, or a table.

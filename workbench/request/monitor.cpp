@@ -39,32 +39,12 @@ monitor_job check_monitor(const monitor_request& r, const notices& n) {
     j.case_text = std::move(base.text);
     history h;
     if (r.history.table) {
-        // A table in memory, read as the CSV file it would be written as, a
-        // row at a time (its rows spooled unless sorted, as a file's).
+        // A table in memory, read as the CSV file it would be written as, its
+        // columns of numbers as the numbers (its rows spooled unless sorted,
+        // as a file's).
         const table_given& t = *r.history.table;
-        std::size_t next = 0;     // the table's next row; 0: the header
-        std::string line;         // the one being read
-        std::size_t at = 0;       // in it
-        const auto read = [&](char* to, std::size_t capacity) {
-            std::size_t given = 0;
-            while (given < capacity) {
-                if (at == line.size()) {
-                    if (next > t.rows.size()) break;
-                    const std::vector<std::string>& cells = next == 0 ? t.header : t.rows[next - 1];
-                    line.clear();
-                    for (std::size_t k = 0; k < cells.size(); ++k) line += (k ? "," : "") + csv_cell(cells[k]);
-                    line += "\n";
-                    at = 0;
-                    ++next;
-                }
-                const std::size_t part = std::min(capacity - given, line.size() - at);
-                line.copy(to + given, part, at);
-                at += part;
-                given += part;
-            }
-            return given;
-        };
-        h = history_of(read, t.name, r.sort, 0, true);
+        table_source records(t.header, t.columns);
+        h = history_of(records, t.name, r.sort, true);
     } else {
         h = read_history(r.history.file, r.sort);
         j.inputs.push_back({"history file", r.history.file, h.sha256});

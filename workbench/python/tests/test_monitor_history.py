@@ -26,3 +26,23 @@ def test_a_column_of_no_known_name_warns_and_the_counts_add_up(tmp_path):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         ur.monitor(path, fix={"a1": 1})
+
+
+def test_a_dataframe_of_any_number_types_gives_the_windows_of_its_csv(tmp_path):
+    # Its numbers go over as numbers (not as text): floats with gaps, whole
+    # numbers, pandas' nullable integers, times in a time zone (the CSV
+    # written by pandas, floats as their repr); the windows the same bits.
+    import pandas as pd
+    from conftest import plant_history
+    h = plant_history(days=3, step_day=2)
+    h.index = h.index.tz_localize("Europe/Amsterdam")
+    h["feed_kmol_h.NH3"] = h["feed_kmol_h.NH3"].round().astype("int64")
+    h["feed_kmol_h.H2O"] = (10 * h["feed_kmol_h.H2O"]).round().astype("Int64") / 10
+    h.loc[h.index[5], "feed_kmol_h.H2O"] = pd.NA
+    path = tmp_path / "h.csv"
+    h.to_csv(path, index_label="time")
+    from_frame = ur.monitor(h, fix={"a1": 1})
+    from_file = ur.monitor(path, fix={"a1": 1})
+    assert sum(from_frame.windows.fitted) == 4  # the day before, in UTC, and three more
+    assert from_frame.windows.to_pandas().equals(from_file.windows.to_pandas())
+    assert from_frame.screening == from_file.screening
