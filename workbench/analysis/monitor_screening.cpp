@@ -56,6 +56,18 @@ void close_run(const run& r, column_screening& s, const monitor_options& o) {
 // makes one).
 bool is_spike(const std::array<double, 11>& near, std::size_t at, double noise, const monitor_options& o,
               std::vector<double>& others, std::vector<double>& dev) {
+    // The median of the others lies between the least and the greatest of
+    // them, and the scale is at least the noise: a value within spike_sigmas
+    // noises of both is no spike, the medians unneeded (the same answer, as
+    // the rounding of each step keeps that order).
+    double least = INFINITY, greatest = -INFINITY;
+    for (std::size_t k = 0; k < near.size(); ++k) {
+        if (k == at) continue;
+        least = std::min(least, near[k]);
+        greatest = std::max(greatest, near[k]);
+    }
+    const double reach = o.spike_sigmas * noise;
+    if (std::abs(near[at] - least) <= reach && std::abs(near[at] - greatest) <= reach) return false;
     others.clear();
     for (std::size_t k = 0; k < near.size(); ++k) {
         if (k != at) others.push_back(near[k]);

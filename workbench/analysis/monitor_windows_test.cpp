@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -284,6 +285,38 @@ TEST(MonitorDrift, FalseAlarmRatePowerAndTheRatiosInterval) {
     }
     EXPECT_GE(found, 94);
     EXPECT_GE(covered, 88);
+}
+
+}  // namespace
+
+namespace {
+
+// A spike is a value more than spike_sigmas noises from the median of its
+// ten neighbours (where their own spread is less than the noise): one at 6.2
+// noises is named, one at 5.8 is not.
+TEST(MonitorWindows, ASpikeIsBeyondSixNoisesFromItsNeighbours) {
+    const std::int64_t t0 = read_timestamp("2026-03-01T00:00").ms;
+    const auto screened = [&](const std::map<int, double>& spikes) {
+        std::ostringstream s;
+        s.precision(17);
+        s << "time,pressure_bar,w_UREA\n";
+        for (int k = 0; k < 2880; ++k) {
+            const auto at = spikes.find(k);
+            s << timestamp_text(t0 + k * ms_per_minute, false) << ","
+              << (at != spikes.end() ? at->second : 145.0 + (k % 2 ? 0.01 : -0.01)) << "," << (k % 240 ? "" : "0.35")
+              << "\n";
+        }
+        const std::string text = s.str();
+        monitor_options o;
+        const monitor_problem p = monitor_problem_of(parse_history(text, "spikes.csv", false), default_case(), o);
+        return screen_history(p.h, p.options).at(0);
+    };
+    const double noise = screened({}).noise;
+    ASSERT_GT(noise, 0.0);
+    // Of the ten neighbours of an odd row six are even rows: their value is the median.
+    const double level = 145.0 - 0.01;
+    const column_screening c = screened({{1001, level + 6.2 * noise}, {2001, level + 5.8 * noise}});
+    EXPECT_EQ(c.spike_rows, std::vector<std::size_t>{1001});
 }
 
 }  // namespace
