@@ -109,3 +109,11 @@ def test_bad_input_names_the_python_argument(k, est):
     assert isinstance(e.value, ur.InputError)
     assert str(e.value).startswith(start), str(e.value)
     assert "--" not in str(e.value), str(e.value)
+
+
+def test_a_runs_frames_whole_numbers_beyond_two_to_the_53_keep_every_digit():
+    # Sample numbers as run names: a double would round 2^53 + 1 to 2^53.
+    runs = pd.read_csv(RUNS, comment="#")
+    runs["run"] = [2**53 + 1 + 2 * i for i in range(len(runs))]
+    names = ur.estimate(runs, fix={"a1": 1}).residuals.to_pandas()["run"]
+    assert names.iloc[0] == "9007199254740993"
