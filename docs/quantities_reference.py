@@ -64,7 +64,9 @@ def page(program):
         "UREA, O2, N2), `@N` a tray (or a plug-flow station) from the inlet, `<quantity>` a quantity",
         "of a case (its unit the case's), `<result>` a result, `<factor>` a1 or a2, and `<column>` a",
         "column of a case table carried through as written. Kinds: number, count (a whole number),",
-        "text, time (ISO 8601), flag (yes or no), table (rows of another type), nested (an object).",
+        "text, time (ISO 8601), flag (yes or no), table (rows of another type), nested (an object),",
+        "numbers and texts (lists of them). A name followed by a path (`trays` · `reactor.trays`) is held there",
+        "in documents (case files, `--json`): a dot steps into an object.",
     ]
     for t in doc["types"]:
         meaning = t["meaning"][0].upper() + t["meaning"][1:]
@@ -72,7 +74,8 @@ def page(program):
         out += ["| name | unit | kind | bounds | meaning |", "|---|---|---|---|---|"]
         for f in t["fields"]:
             kind = f["kind"] + (f" of {f['of']}" if "of" in f else "")
-            out.append(f"| `{f['name']}` | {cell(f['unit'])} | {kind} | {bounds(f)} | {cell(f['meaning'])} |")
+            name = f"`{f['name']}`" + (f" · `{f['at']}`" if "at" in f else "")
+            out.append(f"| {name} | {cell(f['unit'])} | {kind} | {bounds(f)} | {cell(f['meaning'])} |")
     return "\n".join(out) + "\n"
 
 

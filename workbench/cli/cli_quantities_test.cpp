@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "analysis/synthetic_history.h"
 #include "cli/cli_fixture.h"
@@ -62,6 +65,49 @@ TEST_F(QuantitiesCli, EveryColumnOfEveryTableWrittenIsDeclared) {
         }
         EXPECT_GT(columns, 3u) << t.args;
     }
+}
+
+// The keys of a document that are no declared field of its type: a key
+// is a field's place in documents (or its name), a table or a nested field
+// of a declared type is followed into that type, and an object that no
+// field names is a step of a path ("reactor" of "reactor.trays").
+void undeclared_keys(const nlohmann::json& j, const std::string& type, const std::string& prefix,
+                     const std::string& where, std::vector<std::string>& out) {
+    if (j.is_array()) {
+        for (const nlohmann::json& x : j) undeclared_keys(x, type, prefix, where + "[]", out);
+        return;
+    }
+    if (!j.is_object()) return;
+    for (const auto& [key, value] : j.items()) {
+        const std::string path = prefix.empty() ? key : prefix + "." + key;
+        if (const schema_field* f = document_field(type, path)) {
+            if (*f->of != '\0') undeclared_keys(value, f->of, "", where + "." + key, out);
+        } else if (value.is_object()) {
+            undeclared_keys(value, type, path, where + "." + key, out);
+        } else {
+            out.push_back(type + ": " + where + "." + key);
+        }
+    }
+}
+
+TEST_F(QuantitiesCli, EveryKeyOfAnEstimateAndItsCaseIsDeclared) {
+    // Both factors free (the region, leave one out), a bootstrap, and a case
+    // with a property table, so that every part of the document is there.
+    write("c.json", R"({"name": "tables", "reactor": {"model": "trays", "trays": 6, "volume_m3": 200,
+        "pressure_bar": 150, "inlet_temperature_C": 175, "outlet_temperature_C": 185},
+        "feed_kmol_h": {"NH3": 6000, "CO2": 2000, "H2O": 1000},
+        "properties": {"H2O": {"temperature_C": [150, 200], "fugacity_coefficient": [0.9, 0.8]}}})");
+    const outcome e = run("estimate " + example_runs + " c.json --bootstrap 8 --json --write-case t.json");
+    ASSERT_EQ(e.status, 0) << e.err;
+    const nlohmann::json estimate = nlohmann::json::parse(e.out);
+    for (const char* part : {"region", "leave_one_out", "bootstrap", "tuned_case"}) {
+        ASSERT_FALSE(estimate[part].is_null()) << part;
+    }
+    ASSERT_TRUE(estimate["base_case"].contains("properties"));
+    std::vector<std::string> undeclared;
+    undeclared_keys(estimate, "estimate", "", "", undeclared);
+    undeclared_keys(nlohmann::json::parse(slurp(dir / "t.json"), nullptr, true, true), "case", "", "", undeclared);
+    EXPECT_TRUE(undeclared.empty()) << ::testing::PrintToString(undeclared);
 }
 
 }  // namespace

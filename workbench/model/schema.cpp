@@ -19,31 +19,37 @@ constexpr double none = NAN;
 // file's row and the command line set them. The settings come first, in the
 // order of `setting` (model/settings.h).
 constexpr std::array case_fields = {
-    schema_field{"trays", "", "number of equal stirred trays in series (the tray model)", k::count, min_trays, max_trays},
-    schema_field{"volume_m3", "m3", "total reacting volume", k::number, min_volume_m3, max_volume_m3},
-    schema_field{"pressure_bar", "bar", "reactor pressure", k::number, min_pressure_bar, max_pressure_bar},
+    schema_field{"trays", "", "number of equal stirred trays in series (the tray model)", k::count, min_trays, max_trays,
+          "", "reactor.trays"},
+    schema_field{"volume_m3", "m3", "total reacting volume", k::number, min_volume_m3, max_volume_m3, "",
+          "reactor.volume_m3"},
+    schema_field{"pressure_bar", "bar", "reactor pressure", k::number, min_pressure_bar, max_pressure_bar, "",
+          "reactor.pressure_bar"},
     schema_field{"inlet_temperature_C", "C", "inlet temperature (the plug-in clamps to 149.85-199.85 C)", k::number,
-          min_temperature_C, max_temperature_C},
+          min_temperature_C, max_temperature_C, "", "reactor.inlet_temperature_C"},
     schema_field{"outlet_temperature_C", "C",
           "outlet temperature (plug flow: linear in volume; trays: evenly stepped from the inlet temperature)",
-          k::number, min_temperature_C, max_temperature_C},
+          k::number, min_temperature_C, max_temperature_C, "", "reactor.outlet_temperature_C"},
     schema_field{"feed_kmol_h.<C>", "kmol/h", "feed molar flow of <C>", k::number, 0.0, max_flow_kmol_h},
     schema_field{"nh3_co2", "mol/mol", "feed molar ratio NH3/CO2, carbamate counted as 2 NH3 + CO2 (sets the NH3 feed)"},
     schema_field{"h2o_co2", "mol/mol", "feed molar ratio H2O/CO2, carbamate counted as CO2 (sets the H2O feed)"},
-    schema_field{"a1", "", "carbamate-formation rate factor", k::number, min_rate_factor, max_rate_factor},
-    schema_field{"a2", "", "dehydration rate factor", k::number, min_rate_factor, max_rate_factor},
-    schema_field{"model", "", "the reactor model: trays (stirred trays in series) or pfr (plug flow)", k::text},
+    schema_field{"a1", "", "carbamate-formation rate factor", k::number, min_rate_factor, max_rate_factor, "",
+          "kinetics.a1"},
+    schema_field{"a2", "", "dehydration rate factor", k::number, min_rate_factor, max_rate_factor, "", "kinetics.a2"},
+    schema_field{"model", "", "the reactor model: trays (stirred trays in series) or pfr (plug flow)", k::text, none,
+          none, "", "reactor.model"},
     schema_field{"name", "", "what the case is called", k::text},
-    schema_field{"properties", "", "tables that replace the built-in properties of a component", k::table, none, none,
+    schema_field{"properties.<C>", "", "a table that replaces the built-in properties of <C>", k::nested, none, none,
           "property table"},
 };
 
+// A component's property table, as a case file gives it (its values at the
+// table's temperatures, interpolated between them).
 constexpr std::array property_fields = {
-    schema_field{"component", "", "the component the table is of: NH3, CO2, H2O, CARB, UREA, O2 or N2", k::text},
-    schema_field{"temperature_K", "K", "the table's temperatures, strictly increasing"},
-    schema_field{"gibbs", "J/kmol", "ideal-gas molar Gibbs energy"},
-    schema_field{"fugacity", "", "liquid fugacity coefficient at the case's pressure"},
-    schema_field{"molar_volume", "m3/kmol", "liquid molar volume"},
+    schema_field{"temperature_C", "C", "the table's temperatures, strictly increasing, at least two", k::numbers},
+    schema_field{"gibbs_J_kmol", "J/kmol", "ideal-gas molar Gibbs energy at each temperature", k::numbers},
+    schema_field{"fugacity_coefficient", "", "liquid fugacity coefficient at the case's pressure, > 0", k::numbers},
+    schema_field{"molar_volume_m3_kmol", "m3/kmol", "liquid molar volume, > 0", k::numbers},
 };
 
 // The tray (or station) profile of a run (--csv).
@@ -90,33 +96,137 @@ constexpr std::array residual_fields = {
 
 // An estimate of the rate factors (estimate --json, the estimate file).
 constexpr std::array estimate_fields = {
-    schema_field{"<factor>.value", "", "the best fit's value (the held value when held)", k::number, min_rate_factor,
-          max_rate_factor},
-    schema_field{"<factor>.free", "", "estimated (not held with --fix)", k::flag},
-    schema_field{"<factor>.se_ln", "", "standard error of its logarithm (linearised)"},
-    schema_field{"<factor>.lower95", "", "its linearised 95 % interval, lower end"},
-    schema_field{"<factor>.upper95", "", "its linearised 95 % interval, upper end"},
-    schema_field{"<factor>.profile95", "", "its 95 % profile-likelihood interval: [lower, upper], null where open",
+    schema_field{"runs_file", "", "the runs file the factors were tuned on (\"<table>\": a table in memory)", k::text},
+    schema_field{"runs", "", "the runs with each measurement's residual", k::table, none, none, "fitted run"},
+    schema_field{"parameters.<factor>", "", "the estimate of <factor>", k::nested, none, none, "parameter"},
+    schema_field{"search_box.lower", "", "the least value the search gives a factor"},
+    schema_field{"search_box.upper", "", "the greatest value the search gives a factor"},
+    schema_field{"profile_threshold", "", "the rise of the objective that bounds a factor's 95 % profile interval"},
+    schema_field{"region_threshold", "", "the rise of the objective that bounds the joint 95 % region"},
+    schema_field{"region", "", "the joint 95 % region of a1 and a2 (both free)", k::nested, none, none,
+          "likelihood region"},
+    schema_field{"leave_one_out", "", "each run left out in turn", k::nested, none, none, "leave one out"},
+    schema_field{"bootstrap", "", "with --bootstrap N: the factors fitted to resamples of the runs", k::nested, none, none,
+          "bootstrap"},
+    schema_field{"tuned_case", "", "the case the estimate tunes: each factor, kept or changed", k::nested, none, none,
+          "tuned case"},
+    schema_field{"correlation", "", "the linearised correlation of ln a1 and ln a2; null: not defined"},
+    schema_field{"correlation_note", "", "why the correlation is not given, or what limits it", k::text},
+    schema_field{"covariance_ln", "", "the linearised covariance of ln a1 and ln a2: [[..], [..]]; null: singular",
           k::nested},
-    schema_field{"<factor>.verdict", "", "whether the runs determine it: determined, bounded above, ..., fixed", k::text},
-    schema_field{"runs", "", "the runs with each measurement's residual", k::table, none, none, "residual"},
+    schema_field{"covariance_singular", "", "the covariance could not be formed (a factor not determined)", k::flag},
+    schema_field{"measurements", "", "measurements fitted", k::count},
+    schema_field{"free_parameters", "", "factors estimated (not held)", k::count},
+    schema_field{"degrees_of_freedom", "", "measurements less free factors", k::count},
     schema_field{"chi_square", "", "sum of the squared standardised residuals at the best fit"},
     schema_field{"reduced_chi_square", "", "chi_square / degrees_of_freedom"},
-    schema_field{"degrees_of_freedom", "", "measurements less free factors", k::count},
-    schema_field{"bootstrap", "", "with --bootstrap N: the resamples' factors", k::table, none, none, "bootstrap sample"},
-    schema_field{"region", "", "the joint 95 % region of a1 and a2, by slices of a1", k::table, none, none, "region slice"},
-    schema_field{"leave_one_out", "", "each run left out in turn", k::table, none, none, "left-out run"},
+    schema_field{"robust_reduced_chi_square", "", "with a robust loss: the loss's reduced chi-square; else null"},
+    schema_field{"interval_scale_factor", "", "what the standard errors and thresholds are widened by: max(1, sqrt(reduced chi-square))"},
+    schema_field{"t_quantile", "", "Student's t quantile the linearised intervals use"},
+    schema_field{"loss.kind", "", "the loss minimised: none (least squares), huber or cauchy", k::text},
+    schema_field{"loss.scale_sigma", "", "a robust loss's scale, in standard deviations"},
     schema_field{"starts", "", "where each start of the search ended", k::table, none, none, "start"},
+    schema_field{"starts_agreeing", "", "starts that ended at the best fit", k::count},
+    schema_field{"outliers", "", "measurements more than 3 standard deviations off", k::count},
+    schema_field{"reactor_solves", "", "reactor runs the estimate took", k::count},
+    schema_field{"reactor_failures", "", "reactor runs that found no solution", k::count},
+    schema_field{"verdict", "", "what the runs say of the factors, a line each", k::texts},
+    schema_field{"warnings", "", "what the estimate warns of, a line each", k::texts},
     schema_field{"base_case", "", "the case the factors were tuned on", k::nested, none, none, "case"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
+};
+
+// A run of an estimate, its measurements with their residuals.
+constexpr std::array fitted_run_fields = {
+    schema_field{"run", "", "the run's name", k::text},
+    schema_field{"line", "", "the run's line in the runs file", k::count},
+    schema_field{"note", "", "a remark, carried through", k::text},
+    schema_field{"measurements", "", "what was measured, each with its residual", k::table, none, none, "residual"},
+};
+
+// A factor's estimate.
+constexpr std::array parameter_fields = {
+    schema_field{"value", "", "the best fit's value (the held value when held)", k::number, min_rate_factor,
+          max_rate_factor},
+    schema_field{"free", "", "estimated (not held with --fix)", k::flag},
+    schema_field{"se_ln", "", "standard error of its logarithm (linearised)"},
+    schema_field{"lower95", "", "its linearised 95 % interval, lower end"},
+    schema_field{"upper95", "", "its linearised 95 % interval, upper end"},
+    schema_field{"linearised_meaningful", "", "the linearised interval means something here", k::flag},
+    schema_field{"linearised_note", "", "why the linearised interval means little, where it does", k::text},
+    schema_field{"conditional", "", "its linearised interval holds the other factor at its value (the joint covariance singular)", k::flag},
+    schema_field{"profile95", "", "its 95 % profile-likelihood interval: [lower, upper], null where open",
+          k::nested},
+    schema_field{"verdict", "", "whether the runs determine it: determined, bounded above, ..., fixed", k::text},
+    schema_field{"verdict_text", "", "the verdict in words", k::text},
+    schema_field{"profile", "", "its profile likelihood", k::nested, none, none, "profile likelihood"},
+};
+
+constexpr std::array profile_likelihood_fields = {
+    schema_field{"disjoint", "", "the 95 % set is more than one interval", k::flag},
+    schema_field{"unsolved_lower", "", "the reactor could not be solved somewhere below the best fit", k::flag},
+    schema_field{"unsolved_upper", "", "the reactor could not be solved somewhere above the best fit", k::flag},
+    schema_field{"points", "", "where the profile was taken", k::table, none, none, "profile point"},
+};
+
+// The joint region of both factors.
+constexpr std::array region_fields = {
+    schema_field{"threshold", "", "the rise of the objective that bounds the region"},
+    schema_field{"open_a1_low", "", "the region reaches the search's edge below in a1", k::flag},
+    schema_field{"open_a1_high", "", "the region reaches the search's edge above in a1", k::flag},
+    schema_field{"open_a2", "", "the region reaches the search's edge in a2", k::flag},
+    schema_field{"pieces", "", "its pieces, each a list of slices of a1 (Python: one table, the piece numbered)", k::table,
+          none, none, "region slice"},
+    schema_field{"linearised_ellipse", "", "the linearised 95 % ellipse: [a1, a2] points (Python: ellipse)", k::table,
+          none, none, "region ellipse"},
+};
+
+constexpr std::array leave_one_out_fields = {
+    schema_field{"runs", "", "each run left out", k::table, none, none, "left-out run"},
+    schema_field{"influential.<factor>", "", "the runs that move <factor> most when left out, most first, at most three",
+          k::texts},
 };
 
 // The estimate's own tables (Python: EstimateResult's).
 constexpr std::array bootstrap_fields = {
+    schema_field{"resamples", "", "resamples of the runs fitted", k::count},
+    schema_field{"seed", "", "the seed they were drawn with", k::count},
+    schema_field{"failed", "", "resamples whose fit failed", k::count},
+    schema_field{"lower95", "", "the factors' 2.5 % quantiles over the resamples", k::nested, none, none, "factor pair"},
+    schema_field{"median", "", "their medians", k::nested, none, none, "factor pair"},
+    schema_field{"upper95", "", "their 97.5 % quantiles", k::nested, none, none, "factor pair"},
+    schema_field{"samples", "", "each resample's factors: [a1, a2] (Python: a table)", k::table, none, none,
+          "bootstrap sample"},
+};
+constexpr std::array factor_pair_fields = {
+    schema_field{"a1", "", "carbamate-formation rate factor a1"},
+    schema_field{"a2", "", "dehydration rate factor a2"},
+};
+constexpr std::array bootstrap_sample_fields = {
     schema_field{"a1", "", "carbamate-formation rate factor a1 fitted to the resample"},
     schema_field{"a2", "", "dehydration rate factor a2 fitted to the resample"},
 };
+constexpr std::array tuned_case_fields = {
+    schema_field{"<factor>", "", "<factor> in the tuned case", k::nested, none, none, "tuned factor"},
+    schema_field{"co2_conversion", "fraction", "the tuned case's CO2 conversion"},
+};
+constexpr std::array tuned_factor_fields = {
+    schema_field{"value", "", "the factor's value in the tuned case"},
+    schema_field{"changed", "", "it differs from the base case's", k::flag},
+    schema_field{"source", "", "where it comes from: estimated, held, kept, ...", k::text},
+    schema_field{"with_other_kept", "", "estimated with the other factor kept", k::flag},
+    schema_field{"ruled_out", "", "the runs rule out the base case's value", k::flag},
+};
+
+// The builds that answered (every --json document's build).
+constexpr std::array build_fields = {
+    schema_field{"urea_reactor", "", "the workbench's version and commit", k::text},
+    schema_field{"plugin", "", "the plug-in's version and commit", k::text},
+    schema_field{"plugin_file", "", "the plug-in's path as loaded", k::text},
+    schema_field{"schema_version", "", "the version of these declarations the document follows", k::count},
+};
 constexpr std::array region_slice_fields = {
-    schema_field{"piece", "", "the piece of the region the slice belongs to, from 0", k::count},
+    schema_field{"piece", "", "the piece of the region the slice belongs to, from 0 (Python's table)", k::count},
     schema_field{"a1", "", "the slice's a1"},
     schema_field{"a2_best", "", "the a2 that fits best at this a1"},
     schema_field{"delta_best", "", "the objective at (a1, a2_best) less the best fit's"},
@@ -132,9 +242,14 @@ constexpr std::array ellipse_fields = {
 constexpr std::array left_out_fields = {
     schema_field{"run", "", "the run left out", k::text},
     schema_field{"ok", "", "a usable fit without it (false: too few measurements left, or none usable)", k::flag},
-    schema_field{"<factor>", "", "the factor fitted without the run"},
-    schema_field{"shift_ln_<factor>", "", "ln <factor> without the run less ln <factor> with all (NaN: held)"},
-    schema_field{"shift_se_<factor>", "", "that shift in standard errors of ln <factor>"},
+    schema_field{"<factor>", "", "the factor fitted without the run", k::number, none, none, "", "without_it.<factor>"},
+    schema_field{"shift_ln_<factor>", "", "ln <factor> without the run less ln <factor> with all (NaN: held)", k::number,
+          none, none, "", "shift_ln.<factor>"},
+    schema_field{"shift_se_<factor>", "", "that shift in standard errors of ln <factor>", k::number, none, none, "",
+          "shift_se.<factor>"},
+    schema_field{"share_of_profile95_<factor>", "", "how far the move goes to the 95 % profile bound on its side (1: onto it)",
+          k::number, none, none, "", "share_of_profile95.<factor>"},
+    schema_field{"replicates", "", "the other runs at this run's settings", k::texts},
 };
 constexpr std::array profile_point_fields = {
     schema_field{"value", "", "the factor's value where the profile is taken"},
@@ -142,8 +257,8 @@ constexpr std::array profile_point_fields = {
     schema_field{"delta", "", "the objective there less the best fit's; NaN where the reactor could not be solved"},
 };
 constexpr std::array start_fields = {
-    schema_field{"from_<factor>", "", "<factor> where the start began"},
-    schema_field{"to_<factor>", "", "<factor> where it ended"},
+    schema_field{"from_<factor>", "", "<factor> where the start began", k::number, none, none, "", "from.<factor>"},
+    schema_field{"to_<factor>", "", "<factor> where it ended", k::number, none, none, "", "to.<factor>"},
     schema_field{"usable", "", "the search ended with a solution (converged or out of iterations)", k::flag},
     schema_field{"converged", "", "the search converged", k::flag},
     schema_field{"chi_square", "", "sum of the squared standardised residuals where it ended"},
@@ -347,7 +462,19 @@ const std::vector<domain_type>& types() {
         {"run", "a plant test run: a runs file's row (docs/runs-files.md)", run_fields},
         {"residual", "a measurement of a run against the estimate (estimate --csv)", residual_fields},
         {"estimate", "the rate factors tuned on runs (estimate --json, the estimate file)", estimate_fields},
-        {"bootstrap sample", "the factors fitted to one resample of the runs", bootstrap_fields},
+        {"fitted run", "a run of an estimate with its measurements' residuals (estimate --json)", fitted_run_fields},
+        {"parameter", "a rate factor's estimate (estimate --json)", parameter_fields},
+        {"profile likelihood", "a factor's profile likelihood (estimate --json)", profile_likelihood_fields},
+        {"likelihood region", "the joint 95 % region of a1 and a2 (estimate --json; Python: EstimateResult.region)",
+         region_fields},
+        {"leave one out", "the estimate with each run left out (estimate --json)", leave_one_out_fields},
+        {"bootstrap", "the estimate over resamples of the runs (estimate --json; Python: EstimateResult.bootstrap)",
+         bootstrap_fields},
+        {"factor pair", "a value of each rate factor", factor_pair_fields},
+        {"tuned case", "the case an estimate tunes (estimate --json; Python: EstimateResult.tuned)", tuned_case_fields},
+        {"tuned factor", "a rate factor of the tuned case", tuned_factor_fields},
+        {"build", "the builds that answered (every --json document's build)", build_fields},
+        {"bootstrap sample", "the factors fitted to one resample of the runs", bootstrap_sample_fields},
         {"region slice", "the joint 95 % region of a1 and a2 at one a1", region_slice_fields},
         {"region ellipse", "a point of the linearised 95 % ellipse", ellipse_fields},
         {"left-out run", "the factors fitted without one run", left_out_fields},
@@ -378,6 +505,8 @@ const char* kind_name(field_kind kind) {
         case k::flag: return "flag";
         case k::table: return "table";
         case k::nested: return "nested";
+        case k::numbers: return "numbers";
+        case k::texts: return "texts";
     }
     return "";
 }
@@ -401,6 +530,13 @@ const schema_field& field_of(std::string_view type, std::string_view name) {
 const schema_field* declared(std::string_view type, std::string_view column) {
     for (const schema_field& f : type_of(type).fields) {
         if (member_of(f.name, column)) return &f;
+    }
+    return nullptr;
+}
+
+const schema_field* document_field(std::string_view type, std::string_view path) {
+    for (const schema_field& f : type_of(type).fields) {
+        if (member_of(*f.at != '\0' ? f.at : f.name, path)) return &f;
     }
     return nullptr;
 }

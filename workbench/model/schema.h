@@ -38,6 +38,8 @@ enum class field_kind {
     flag,    // yes or no
     table,   // rows of fields of another type
     nested,  // an object of another type's fields
+    numbers, // a list of numbers
+    texts,   // a list of texts
 };
 
 const char* kind_name(field_kind k);
@@ -50,6 +52,8 @@ struct schema_field {
     double lower = NAN;        // bounds where the workbench holds the value to them; NaN: none
     double upper = NAN;
     const char* of = "";       // table, nested: the type of its rows or its object
+    const char* at = "";       // where a document (a case file, --json) holds it, when not under its name:
+                               // "reactor.trays"; a dot steps into an object
 };
 
 struct domain_type {
@@ -76,6 +80,11 @@ const schema_field& field_of(std::string_view type, std::string_view name);
 // case quantity, <result> a result, <column> nothing (what a table carries
 // is the user's).
 const schema_field* declared(std::string_view type, std::string_view column);
+
+// The field of a type that a document holds at `path` (its keys joined by
+// dots: "reactor.trays", "parameters.a1"), by the field's place in
+// documents where it has one and its name where not; or nullptr.
+const schema_field* document_field(std::string_view type, std::string_view path);
 
 // A member of a family: every placeholder in `text` replaced by `what`
 // ("x_<C>", "NH3": "x_NH3").

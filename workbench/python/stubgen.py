@@ -24,7 +24,7 @@ import numpy
 import numpy.typing
 
 from ._arguments import (CaseGiven, Duration, EstimateGiven, FilePath, Plugin, Progress, Rows, Values, Vary)
-from ._nested import BuildInfo, DesignEstimate, Metadata, Tuned
+from ._nested import Bootstrap, BuildInfo, DesignEstimate, Metadata, Region, Tuned
 
 '''
 
@@ -47,10 +47,11 @@ NESTED = {
 SCHEMA_TYPES = {"drift": "Drift", "trend": "Trend", "meter bias span": "MeterBiasSpan",
                 "screening finding": "ScreeningFinding"}
 KINDS = {"number": "Optional[float]", "count": "int", "text": "str", "time": "Optional[str]", "flag": "bool",
-         "nested": "Any", "table": "List[Any]"}
+         "nested": "Any", "table": "List[Any]", "numbers": "List[float]", "texts": "List[str]"}
 TYPED = {
     ("MonitorResult", "drifts"): "List[Drift]", ("MonitorResult", "trends"): "List[Trend]",
     ("MonitorResult", "meters"): "List[MeterBiasSpan]", ("MonitorResult", "screening"): "Dict[str, ScreeningFinding]",
+    ("EstimateResult", "region"): "Optional[Region]", ("EstimateResult", "bootstrap"): "Optional[Bootstrap]",
 }
 
 

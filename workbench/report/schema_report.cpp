@@ -26,6 +26,11 @@ std::string kind_text(const schema_field& f) {
     return s;
 }
 
+// "trays", or "trays (reactor.trays)" where documents hold it elsewhere.
+std::string name_text(const schema_field& f) {
+    return *f.at == '\0' ? std::string(f.name) : std::string(f.name) + " (" + f.at + ")";
+}
+
 }  // namespace
 
 void print_quantities(std::ostream& out) {
@@ -35,7 +40,7 @@ void print_quantities(std::ostream& out) {
     for (const domain_type& t : domain_types()) {
         std::size_t name_width = 4, unit_width = 4, kind_width = 4, bounds_width = 6;
         for (const schema_field& f : t.fields) {
-            name_width = std::max(name_width, std::string(f.name).size());
+            name_width = std::max(name_width, name_text(f).size());
             unit_width = std::max(unit_width, std::string(f.unit).size());
             kind_width = std::max(kind_width, kind_text(f).size());
             bounds_width = std::max(bounds_width, bounds_text(f).size());
@@ -44,7 +49,7 @@ void print_quantities(std::ostream& out) {
         out << "  " << left_aligned("name", name_width + 1) << left_aligned("unit", unit_width + 1)
             << left_aligned("kind", kind_width + 1) << left_aligned("bounds", bounds_width + 1) << "meaning\n";
         for (const schema_field& f : t.fields) {
-            out << "  " << left_aligned(f.name, name_width + 1) << left_aligned(f.unit, unit_width + 1)
+            out << "  " << left_aligned(name_text(f), name_width + 1) << left_aligned(f.unit, unit_width + 1)
                 << left_aligned(kind_text(f), kind_width + 1) << left_aligned(bounds_text(f), bounds_width + 1)
                 << f.meaning << "\n";
         }
@@ -65,6 +70,7 @@ nlohmann::ordered_json quantities_json() {
             x["lower"] = json_number(f.lower);
             x["upper"] = json_number(f.upper);
             if (*f.of != '\0') x["of"] = f.of;
+            if (*f.at != '\0') x["at"] = f.at;
             x["meaning"] = f.meaning;
             fields.push_back(x);
         }

@@ -15,8 +15,10 @@ namespace workbench {
 void print_quantities(std::ostream& out);
 
 // {"schema_version", "types": [{"name", "version", "meaning", "fields":
-// [{"name", "unit", "kind", "lower", "upper", "of", "meaning"}]}]}; a bound
-// that does not exist is null, "of" only for a table or a nested field.
+// [{"name", "unit", "kind", "lower", "upper", "of", "at", "meaning"}]}]}; a
+// bound that does not exist is null, "of" only for a table or a nested
+// field, "at" only for a field that documents hold elsewhere than under its
+// name ("reactor.trays").
 nlohmann::ordered_json quantities_json();
 
 }  // namespace workbench

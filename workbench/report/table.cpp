@@ -19,9 +19,11 @@ cell_kind cell_of(field_kind k) {
         case field_kind::flag: return cell_kind::boolean;
         case field_kind::number: return cell_kind::number;
         case field_kind::table:
-        case field_kind::nested: break;
+        case field_kind::nested:
+        case field_kind::numbers:
+        case field_kind::texts: break;
     }
-    throw std::logic_error("a table or nested field is no column");
+    throw std::logic_error("a table, a nested field or a list is no column");
 }
 
 column& table::add(const schema_field& f) {

@@ -83,6 +83,17 @@ def test_the_estimates_own_tables_say_what_each_column_is():
         assert all(frame.attrs["meanings"].values()), (what, frame.attrs["meanings"])
     assert e.region["slices"].to_pandas()["piece"].dtype == np.int64
     assert e.starts.to_pandas().attrs["meanings"]["from_a2"] == "a2 where the start began"
+    # The nested values have their declared type's fields, as their TypedDicts
+    # say (Python holds the region's pieces as one table of slices).
+    import json
+    declared = {t["name"]: [f["name"] for f in t["fields"]] for t in json.loads(ur._core._quantities())["types"]}
+    in_python = {"pieces": "slices", "linearised_ellipse": "ellipse"}
+    for value, typed, name in [(e.bootstrap, ur.Bootstrap, "bootstrap"), (e.bootstrap["median"], ur.FactorPair, "factor pair"),
+                               (e.region, ur.Region, "likelihood region"), (e.tuned, ur.Tuned, "tuned case"),
+                               (e.tuned["a2"], ur.TunedFactor, "tuned factor")]:
+        fields = {in_python.get(f, f) for f in declared[name] for f in ([f.replace("<factor>", "a1"), f.replace(
+            "<factor>", "a2")] if "<factor>" in f else [f])}
+        assert set(value) == set(typed.__annotations__) == fields, name
 
 
 BAD = [

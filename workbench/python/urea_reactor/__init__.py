@@ -14,7 +14,7 @@ from ._arguments import (CaseGiven, Duration, EstimateGiven, ExecutorLost, FileP
 from ._core import (CheckResult, Case, DesignResult, EstimateResult, FitResult, InputError, MonitorResult, Parameter,
                     PluginError, PlotError, ResourceError, Result, Session, SolverError, StudyResult, SweepResult, Table,
                     WorkerError, _run_chunks)
-from ._nested import BuildInfo, DesignEstimate, InputFile, Metadata, Tuned, TunedFactor
+from ._nested import Bootstrap, BuildInfo, DesignEstimate, FactorPair, InputFile, Metadata, Region, Tuned, TunedFactor
 
 __doc__ = _core.__doc__
 __version__: str = _core.__version__
@@ -27,7 +27,7 @@ __all__ = [
     "run", "fit", "sweep", "study", "estimate", "design", "monitor", "check", "watch", "Store", "serve",
     "results", "cores", "version", "build_info", "default_plugin_path", "session",
     "CaseGiven", "Duration", "EstimateGiven", "FilePath", "Plugin", "Progress", "Rows", "Values", "Vary",
-    "BuildInfo", "DesignEstimate", "InputFile", "Metadata", "Tuned", "TunedFactor",
+    "Bootstrap", "BuildInfo", "DesignEstimate", "FactorPair", "InputFile", "Metadata", "Region", "Tuned", "TunedFactor",
     "__version__",
 ]
 

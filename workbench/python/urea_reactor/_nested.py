@@ -7,7 +7,12 @@ error.
 """
 from __future__ import annotations
 
-from typing import List, Tuple, TypedDict
+from typing import TYPE_CHECKING, Any, List, Tuple, TypedDict
+
+if TYPE_CHECKING:
+    from ._core import Table
+else:
+    Table = Any
 
 
 class BuildInfo(TypedDict):
@@ -46,6 +51,33 @@ class Tuned(TypedDict):
     co2_conversion: float   # of the tuned case, a fraction
 
 
+class FactorPair(TypedDict):
+    """A value of each rate factor."""
+    a1: float
+    a2: float
+
+
+class Bootstrap(TypedDict):
+    """The estimate over resamples of the runs: `e.bootstrap` (with bootstrap=N)."""
+    resamples: int          # resamples of the runs fitted
+    seed: int               # the seed they were drawn with
+    failed: int             # resamples whose fit failed
+    samples: Table          # each resample's a1 and a2
+    lower95: FactorPair     # the factors' 2.5 % quantiles over the resamples
+    median: FactorPair
+    upper95: FactorPair     # their 97.5 % quantiles
+
+
+class Region(TypedDict):
+    """The joint 95 % region of a1 and a2: `e.region` (both factors free)."""
+    threshold: float        # the rise of the objective that bounds the region
+    open_a1_low: bool       # the region reaches the search's edge below in a1
+    open_a1_high: bool
+    open_a2: bool           # ... in a2
+    slices: Table           # the region by slices of a1, each slice's piece numbered (JSON: pieces)
+    ellipse: Table          # the linearised 95 % ellipse (JSON: linearised_ellipse)
+
+
 class DesignEstimate(TypedDict):
     """The factors a design ranks its candidates at: `d.estimate`."""
     a1: float
@@ -54,4 +86,5 @@ class DesignEstimate(TypedDict):
     source: str              # "the estimate", ...
 
 
-__all__ = ["BuildInfo", "InputFile", "Metadata", "TunedFactor", "Tuned", "DesignEstimate"]
+__all__ = ["BuildInfo", "InputFile", "Metadata", "TunedFactor", "Tuned", "FactorPair", "Bootstrap", "Region",
+           "DesignEstimate"]
