@@ -66,14 +66,15 @@ def page(program):
         "column of a case table carried through as written. Kinds: number, count (a whole number),",
         "text, time (ISO 8601), flag (yes or no), table (rows of another type), nested (an object),",
         "numbers and texts (lists of them). A name followed by a path (`trays` · `reactor.trays`) is held there",
-        "in documents (case files, `--json`): a dot steps into an object.",
+        "in documents (case files, `--json`): a dot steps into an object. A field \"documents only\"",
+        "is no column of the type's tables (`--csv`).",
     ]
     for t in doc["types"]:
         meaning = t["meaning"][0].upper() + t["meaning"][1:]
         out += ["", f"## {t['name']}", "", f"{meaning}. Version {t['version']}.", ""]
         out += ["| name | unit | kind | bounds | meaning |", "|---|---|---|---|---|"]
         for f in t["fields"]:
-            kind = f["kind"] + (f" of {f['of']}" if "of" in f else "")
+            kind = f["kind"] + (f" of {f['of']}" if "of" in f else "") + (", documents only" if f.get("column") is False else "")
             name = f"`{f['name']}`" + (f" · `{f['at']}`" if "at" in f else "")
             out.append(f"| {name} | {cell(f['unit'])} | {kind} | {bounds(f)} | {cell(f['meaning'])} |")
     return "\n".join(out) + "\n"

@@ -110,4 +110,34 @@ TEST_F(QuantitiesCli, EveryKeyOfAnEstimateAndItsCaseIsDeclared) {
     EXPECT_TRUE(undeclared.empty()) << ::testing::PrintToString(undeclared);
 }
 
+TEST_F(QuantitiesCli, EveryKeyOfAMonitorAndOfWhatWatchStoresIsDeclared) {
+    // A step in a2, a biased CO2 meter, a frozen sensor and spikes, so that
+    // drifts, meters, stagnant runs and spike spans are there to walk.
+    synthetic_history recipe;
+    recipe.days = 12;
+    recipe.step_day = 6.0;
+    recipe.co2_bias = synthetic_history::span{2.0, 10.0};
+    recipe.frozen_t_out = synthetic_history::span{4.0, 4.5};
+    recipe.spike_rate = 0.01;
+    {
+        session lib(UREA_PLUGIN_PATH);
+        property_set props;
+        workbench_host h(lib, props);
+        std::ofstream out(dir / "h.csv");
+        write_synthetic_history(out, h, default_case(), recipe);
+    }
+    const outcome m = run("monitor h.csv --fix a1=1 --json");
+    ASSERT_EQ(m.status, 0) << m.err;
+    ASSERT_EQ(run("watch h.csv --store s.db --fix a1=1 --stale 10000d").status, 0);
+    const outcome w = run("watch --store s.db --json");
+    ASSERT_EQ(w.status, 0) << w.err;
+    for (const outcome* o : {&m, &w}) {
+        const nlohmann::json doc = nlohmann::json::parse(o->out);
+        for (const char* part : {"drifts", "meters", "windows"}) ASSERT_FALSE(doc[part].empty()) << part;
+        std::vector<std::string> undeclared;
+        undeclared_keys(doc, "monitor", "", "", undeclared);
+        EXPECT_TRUE(undeclared.empty()) << ::testing::PrintToString(undeclared);
+    }
+}
+
 }  // namespace

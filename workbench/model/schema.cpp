@@ -314,20 +314,105 @@ constexpr std::array window_fields = {
     schema_field{"fitted", "", "a2 was fitted to the window", k::flag},
     schema_field{"flags", "", "what was found, separated by ';': not steady, reconciled, ...", k::text},
     schema_field{"reason", "", "why the window was not fitted; empty: fitted", k::text},
+    schema_field{"balance_tested", "", "the atom balance was tested", k::flag, none, none, "", "balance.tested", false},
+    schema_field{"balance_why_not", "", "why it was not tested", k::text, none, none, "", "balance.why_not", false},
     schema_field{"balance_p_value", "", "p-value of the atom balance of the feed meters against the lab", k::number, 0.0,
-          1.0},
-    schema_field{"balance_chi_square", "", "chi-square of that balance"},
+          1.0, "", "balance.p_value"},
+    schema_field{"balance_chi_square", "", "chi-square of that balance", k::number, none, none, "", "balance.chi_square"},
+    schema_field{"balance_dof", "", "its degrees of freedom", k::count, none, none, "", "balance.dof", false},
     schema_field{"balance_suspect", "", "the meter or lab column the measurement test names when the balance fails",
-          k::text},
-    schema_field{"balance_suspect_error", "fraction", "its error relative to its reconciled value (+0.05: reads 5 % high)"},
-    schema_field{"a2", "", "dehydration rate factor a2 fitted to the window"},
-    schema_field{"a2_profile95_lower", "", "a2's 95 % profile-likelihood interval, lower end; empty: open"},
-    schema_field{"a2_profile95_upper", "", "its upper end; empty: open"},
+          k::text, none, none, "", "balance.suspect"},
+    schema_field{"balance_suspect_error", "fraction", "its error relative to its reconciled value (+0.05: reads 5 % high)",
+          k::number, none, none, "", "balance.suspect_error"},
+    schema_field{"balance_reconciled_<quantity>", "", "a feed meter's mean, measured and reconciled", k::nested, none,
+          none, "reconciled value", "balance.reconciled.<quantity>", false},
+    schema_field{"balance_reconciled_<result>", "", "a lab quantity's mean, measured and reconciled", k::nested, none,
+          none, "reconciled value", "balance.reconciled.<result>", false},
+    schema_field{"a2", "", "dehydration rate factor a2 fitted to the window", k::number, none, none, "", "a2.value"},
+    schema_field{"a2_profile95_lower", "", "a2's 95 % profile-likelihood interval, lower end; empty: open", k::number,
+          none, none, "", "a2.profile95"},
+    schema_field{"a2_profile95_upper", "", "its upper end; empty: open (documents: a2.profile95, [lower, upper])"},
     schema_field{"co2_conversion_measured", "fraction",
-          "outlet CO2 conversion measured (the conversion column's mean, or the lab analysis's)"},
-    schema_field{"co2_conversion_predicted", "fraction", "outlet CO2 conversion at the window's a2"},
-    schema_field{"co2_conversion_equilibrium", "fraction", "CO2 conversion at equilibrium at the outlet's temperature and pressure"},
+          "outlet CO2 conversion measured (the conversion column's mean, or the lab analysis's)", k::number, none, none,
+          "", "conversion.measured"},
+    schema_field{"co2_conversion_predicted", "fraction", "outlet CO2 conversion at the window's a2", k::number, none,
+          none, "", "conversion.predicted"},
+    schema_field{"co2_conversion_equilibrium", "fraction",
+          "CO2 conversion at equilibrium at the outlet's temperature and pressure", k::number, none, none, "",
+          "conversion.equilibrium"},
     schema_field{"approach", "fraction", "measured conversion / equilibrium conversion"},
+};
+
+// What the balance of a window made of a measurement.
+constexpr std::array reconciled_fields = {
+    schema_field{"measured", "", "the window's mean of the measurement, in its unit"},
+    schema_field{"reconciled", "", "the value that closes the atom balance, in its unit"},
+    schema_field{"sigma", "", "the measurement's standard deviation the balance took, in its unit"},
+};
+
+// A plant history followed window by window (monitor --json; watch --json
+// adds the alerts).
+constexpr std::array monitor_fields = {
+    schema_field{"history", "", "the history as read", k::nested, none, none, "history read"},
+    schema_field{"window", "", "the windows' length, as a duration (24h)", k::text},
+    schema_field{"step", "", "from one window's start to the next's, as a duration", k::text},
+    schema_field{"a1", "", "the a1 the windows were fitted with", k::nested, none, none, "monitor a1"},
+    schema_field{"screening.<quantity>", "", "what screening found in a setting's column", k::nested, none, none,
+          "screening finding"},
+    schema_field{"screening.<result>", "", "what screening found in a measurement's column", k::nested, none, none,
+          "screening finding"},
+    schema_field{"windows", "", "the windows, in time order", k::table, none, none, "monitor window"},
+    schema_field{"drifts", "", "where a2 changed", k::table, none, none, "drift"},
+    schema_field{"trends", "", "where a2 moved steadily", k::table, none, none, "trend"},
+    schema_field{"meters", "", "the meters and lab quantities that read wrong over a span", k::table, none, none,
+          "meter bias span"},
+    schema_field{"alerts", "", "watch: the alerts raised", k::table, none, none, "alert"},
+    schema_field{"store", "", "watch: the store the document was read from", k::nested, none, none, "store"},
+    schema_field{"summary", "", "the windows counted by what became of them", k::nested, none, none, "monitor summary"},
+    schema_field{"notes", "", "what the monitor notes of the history, a line each", k::texts},
+    schema_field{"base_case", "", "the case each window's settings change", k::nested, none, none, "case"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
+};
+
+constexpr std::array store_fields = {
+    schema_field{"name", "", "the store: an SQLite file's path, or a PostgreSQL URL without its password", k::text},
+    schema_field{"kind", "", "sqlite or postgresql", k::text},
+    schema_field{"source", "", "what it follows: a history file, a folder of exports, or \"readings TABLE\"", k::text},
+    schema_field{"passes", "", "passes made", k::count},
+    schema_field{"last_row", "", "the time of the last row read; null: none yet", k::time},
+    schema_field{"reads", "", "each piece of the history read, in words", k::texts},
+};
+
+constexpr std::array history_read_fields = {
+    schema_field{"file", "", "the history's path as given (a table in memory: its name)", k::text},
+    schema_field{"sha256", "", "SHA-256 of its bytes as read", k::text},
+    schema_field{"rows", "", "rows read", k::count},
+    schema_field{"first", "", "the first row's time", k::time},
+    schema_field{"last", "", "the last row's time", k::time},
+    schema_field{"spacing", "", "the rows' usual spacing, as a duration", k::text},
+    schema_field{"times", "", "how its times were read: with UTC offsets, or as UTC", k::text},
+    schema_field{"sorted", "", "rows out of time order were sorted (--sort)", k::flag},
+};
+
+constexpr std::array monitor_a1_fields = {
+    schema_field{"value", "", "carbamate-formation rate factor a1 the windows were fitted with"},
+    schema_field{"how", "", "held (--fix), estimated, or kept (the case's)", k::text},
+    schema_field{"note", "", "how it was come by, in words", k::text},
+};
+
+constexpr std::array monitor_summary_fields = {
+    schema_field{"windows", "", "windows", k::count},
+    schema_field{"fitted", "", "windows a2 was fitted to", k::count},
+    schema_field{"not_steady", "", "windows not fitted: not steady", k::count},
+    schema_field{"without_lab", "", "windows not fitted: no lab sample", k::count},
+    schema_field{"unsolved", "", "windows not fitted: the reactor could not be solved", k::count},
+    schema_field{"without_rows", "", "windows not fitted: a gap in the history", k::count},
+    schema_field{"without_values", "", "windows not fitted: a setting without a usable value", k::count},
+    schema_field{"invalid_case", "", "windows not fitted: their settings make no valid case", k::count},
+    schema_field{"reconciled", "", "fitted windows whose measurements were reconciled", k::count},
+    schema_field{"drift_windows", "", "fitted windows the drift test took (they do not overlap)", k::count},
+    schema_field{"dispersion", "", "the scatter of ln a2 about its segments against the stated errors (at least 1)"},
+    schema_field{"reactor_solves", "", "reactor runs the monitor took", k::count},
 };
 
 // Where a rate factor changed over a history (monitor --json's drifts).
@@ -485,6 +570,12 @@ const std::vector<domain_type>& types() {
         {"study point", "a point of a sweep or a study (sweep --csv, study --csv)", study_point_fields},
         {"design candidate", "a candidate for the next test run (design --csv)", design_candidate_fields},
         {"monitor window", "a window of a plant history (monitor --csv)", window_fields},
+        {"reconciled value", "a window's measurement, measured and reconciled (monitor --json)", reconciled_fields},
+        {"monitor", "a plant history followed window by window (monitor --json, watch --json)", monitor_fields},
+        {"history read", "a history as the monitor read it (monitor --json)", history_read_fields},
+        {"store", "what a watch store holds of itself (watch --json)", store_fields},
+        {"monitor a1", "the a1 a monitor's windows were fitted with (monitor --json)", monitor_a1_fields},
+        {"monitor summary", "a monitor's windows counted (monitor --json)", monitor_summary_fields},
         {"drift", "where a rate factor changed over a history (monitor --json)", drift_fields},
         {"screening finding", "what screening found in a history's column (monitor --json)", screening_fields},
         {"trend", "where a rate factor moved steadily over a history (monitor --json)", trend_fields},

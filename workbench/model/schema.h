@@ -54,6 +54,7 @@ struct schema_field {
     const char* of = "";       // table, nested: the type of its rows or its object
     const char* at = "";       // where a document (a case file, --json) holds it, when not under its name:
                                // "reactor.trays"; a dot steps into an object
+    bool column = true;        // a column of the type's tables (--csv); false: held in documents only
 };
 
 struct domain_type {

@@ -260,7 +260,9 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
 
 table monitor_table(const monitor_report& r) {
     table t;
-    for (const schema_field& f : type_of("monitor window").fields) t.add(f);
+    for (const schema_field& f : type_of("monitor window").fields) {
+        if (f.column) t.add(f);
+    }
     const auto opt = [](const std::optional<double>& v) { return v ? *v : NAN; };
     for (const monitor_window& w : r.result->windows) {
         const balance_test& b = w.balance;

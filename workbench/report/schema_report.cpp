@@ -23,6 +23,7 @@ std::string bounds_text(const schema_field& f) {
 std::string kind_text(const schema_field& f) {
     std::string s = kind_name(f.kind);
     if (*f.of != '\0') s += " of " + std::string(f.of);
+    if (!f.column) s += ", documents only";
     return s;
 }
 
@@ -71,6 +72,7 @@ nlohmann::ordered_json quantities_json() {
             x["upper"] = json_number(f.upper);
             if (*f.of != '\0') x["of"] = f.of;
             if (*f.at != '\0') x["at"] = f.at;
+            if (!f.column) x["column"] = false;
             x["meaning"] = f.meaning;
             fields.push_back(x);
         }

@@ -18,7 +18,8 @@ void print_quantities(std::ostream& out);
 // [{"name", "unit", "kind", "lower", "upper", "of", "at", "meaning"}]}]}; a
 // bound that does not exist is null, "of" only for a table or a nested
 // field, "at" only for a field that documents hold elsewhere than under its
-// name ("reactor.trays").
+// name ("reactor.trays"), "column": false only for a field that documents
+// hold and the type's tables do not.
 nlohmann::ordered_json quantities_json();
 
 }  // namespace workbench
