@@ -110,6 +110,35 @@ TEST_F(QuantitiesCli, EveryKeyOfAnEstimateAndItsCaseIsDeclared) {
     EXPECT_TRUE(undeclared.empty()) << ::testing::PrintToString(undeclared);
 }
 
+TEST_F(QuantitiesCli, EveryKeyOfARunASweepAStudyAndADesignIsDeclared) {
+    const outcome e = run("estimate " + example_runs + " --fix a1=1 --json");
+    ASSERT_EQ(e.status, 0) << e.err;
+    write("est.json", e.out);
+    // A case table with a column of the user's own (tag), carried through.
+    write("cases.csv", "tag,t-out,nh3_co2\nA,182,3.0\nB,186,3.3\n");
+    struct document {
+        std::string args;
+        const char* type;
+    };
+    const document documents[] = {
+        {"--json", "reactor run"},
+        {"--model pfr --json", "reactor run"},
+        {"--estimate est.json --json", "reactor run"},
+        {"sweep --vary trays=5:10:2 --vary a2=0.1:0.2:2 --json", "sweep"},
+        {"study --vary t-out=180,186 --estimate est.json --result co2_conversion,x_UREA@2 --json", "study"},
+        {"study --cases cases.csv --json", "study"},
+        {"design " + example_runs + " --estimate est.json --vary t-out=180,186 --json", "design"},
+        {"design " + example_runs + " --estimate est.json --cases cases.csv --json", "design"},
+    };
+    for (const document& d : documents) {
+        const outcome o = run(d.args);
+        ASSERT_EQ(o.status, 0) << d.args << ": " << o.err;
+        std::vector<std::string> undeclared;
+        undeclared_keys(nlohmann::json::parse(o.out), d.type, "", "", undeclared);
+        EXPECT_TRUE(undeclared.empty()) << d.args << ": " << ::testing::PrintToString(undeclared);
+    }
+}
+
 TEST_F(QuantitiesCli, EveryKeyOfAMonitorAndOfWhatWatchStoresIsDeclared) {
     // A step in a2, a biased CO2 meter, a frozen sensor and spikes, so that
     // drifts, meters, stagnant runs and spike spans are there to walk.

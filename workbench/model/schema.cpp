@@ -58,12 +58,56 @@ constexpr std::array profile_fields = {
     schema_field{"station", "", "the station along the plug-flow reactor, from the inlet", k::count},
     schema_field{"volume_m3", "m3", "reacting volume from the inlet up to here"},
     schema_field{"temperature_C", "C", "temperature"},
-    schema_field{"x_<C>", "mol/mol", "mole fraction of <C>"},
-    schema_field{"flow_<C>_kmol_h", "kmol/h", "molar flow of <C>"},
+    schema_field{"x_<C>", "mol/mol", "mole fraction of <C>", k::number, none, none, "", "mole_fractions.<C>"},
+    schema_field{"flow_<C>_kmol_h", "kmol/h", "molar flow of <C>", k::number, none, none, "", "flows_kmol_h.<C>"},
     schema_field{"co2_conversion", "fraction",
           "urea formed so far / CO2 fed (free and as carbamate); missing where the feed leaves it undefined"},
     schema_field{"co2_conversion_low", "fraction", "the CO2 conversion's 95 % band, lower end"},
     schema_field{"co2_conversion_high", "fraction", "the CO2 conversion's 95 % band, upper end"},
+    schema_field{"balance_residual", "", "the tray's largest balance residual, relative", k::number, none, none, "", "",
+          false},
+    schema_field{"newton_iterations", "", "iterations the tray's solver took", k::count, none, none, "", "", false},
+};
+
+// A run of the reactor (urea-reactor --json).
+constexpr std::array reactor_run_fields = {
+    schema_field{"case", "", "the case that ran", k::nested, none, none, "case"},
+    schema_field{"profile", "", "its trays, or the plug-flow stations", k::table, none, none, "profile"},
+    schema_field{"<result>", "", "a result of the run (urea-reactor study --list-results: its unit and meaning)"},
+    schema_field{"feed_kmol_h.<C>", "kmol/h", "feed molar flow of <C>"},
+    schema_field{"atom_closure", "", "by element (C, H, N, O): outlet less feed, relative to the feed", k::nested},
+    schema_field{"balance_residual_bound", "", "the largest balance residual a solved tray may leave"},
+    schema_field{"warnings", "", "what the run warns of, a line each", k::texts},
+    schema_field{"prediction", "", "with --estimate: the results' 95 % bands", k::nested, none, none, "prediction"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
+};
+
+// A run's results with their bands from an estimate.
+constexpr std::array prediction_fields = {
+    schema_field{"band", "", "how the bands were taken", k::nested, none, none, "band method"},
+    schema_field{"results", "", "the results with their bands", k::table, none, none, "band"},
+    schema_field{"conversion_profile", "", "the CO2 conversion's band along the reactor, by tray or station",
+          k::table, none, none, "conversion band"},
+    schema_field{"points", "", "points of the region the bands were taken over", k::count},
+    schema_field{"unsolved", "", "of them, where the reactor could not be solved", k::count},
+};
+constexpr std::array conversion_band_fields = {
+    schema_field{"low", "fraction", "the CO2 conversion's 95 % band, lower end"},
+    schema_field{"high", "fraction", "its upper end"},
+    schema_field{"open_low", "", "the band reaches the search's edge below: no bound there", k::flag},
+    schema_field{"open_high", "", "the band reaches the search's edge above: no bound there", k::flag},
+};
+
+// How bands were taken (--band, --estimate).
+constexpr std::array band_method_fields = {
+    schema_field{"method", "", "profile (the joint region) or linearised", k::text},
+    schema_field{"description", "", "the method in words", k::text},
+    schema_field{"estimate", "", "the estimate the bands rest on: its file, or where it came from", k::text},
+    schema_field{"a1", "", "a1 at the estimate"},
+    schema_field{"a2", "", "a2 at the estimate"},
+    schema_field{"free.<factor>", "", "<factor> was estimated (not held)", k::flag},
+    schema_field{"points", "", "points of the region the bands were taken over", k::count},
+    schema_field{"notes", "", "what limits the bands, a line each", k::texts},
 };
 
 // A plant test run as a runs file gives it (docs/runs-files.md): a case's
@@ -282,26 +326,118 @@ constexpr std::array band_fields = {
 
 // A point of a sweep or a study (--csv): the varied quantities, the results.
 constexpr std::array study_point_fields = {
-    schema_field{"<column>", "", "a column of the case table, as written", k::text},
-    schema_field{"<quantity>", "", "the point's <quantity>"},
-    schema_field{"<result>", "", "a result asked for (its unit and meaning the result's)"},
-    schema_field{"<result>_low", "", "its 95 % band, lower end"},
-    schema_field{"<result>_high", "", "its 95 % band, upper end"},
+    schema_field{"line", "", "the point's line in the case table", k::count, none, none, "", "", false},
+    schema_field{"<column>", "", "a column of the case table, as written (documents: under columns)", k::text},
+    schema_field{"columns", "", "the case table's own columns, as written", k::nested, none, none, "", "", false},
+    schema_field{"<quantity>", "", "the point's <quantity>", k::number, none, none, "", "settings.<quantity>"},
+    schema_field{"ok", "", "the point was solved", k::flag, none, none, "", "", false},
+    schema_field{"<result>", "", "a result asked for (its unit and meaning the result's)", k::number, none, none, "",
+          "results.<result>"},
+    schema_field{"<result>_low", "", "its 95 % band, lower end", k::number, none, none, "", "low.<result>"},
+    schema_field{"<result>_high", "", "its 95 % band, upper end", k::number, none, none, "", "high.<result>"},
     schema_field{"band_open", "",
-          "the bands open on a side (the search's edge cuts them off): \"co2_conversion low;w_UREA high\"", k::text},
+          "the bands open on a side (the search's edge cuts them off): \"co2_conversion low;w_UREA high\" (documents: "
+          "open, by result: low, high or both)",
+          k::text, none, none, "", "open"},
+    schema_field{"band_unsolved", "", "points of the region where the reactor could not be solved", k::count, none,
+          none, "", "", false},
     schema_field{"failure", "", "why the point was not solved; empty: solved", k::text},
+};
+
+// A sweep over a grid (sweep --json).
+constexpr std::array sweep_fields = {
+    schema_field{"vary", "", "the quantities varied", k::table, none, none, "varied quantity"},
+    schema_field{"points", "", "the grid's points", k::table, none, none, "sweep point"},
+    schema_field{"solved", "", "points solved", k::count},
+    schema_field{"failed", "", "points not solved", k::count},
+    schema_field{"rate_calls", "", "calls of the rate routine", k::count},
+    schema_field{"notes", "", "what the sweep notes, a line each", k::texts},
+    schema_field{"base_case", "", "the case each point changes", k::nested, none, none, "case"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
+};
+constexpr std::array varied_fields = {
+    schema_field{"name", "", "the quantity", k::text},
+    schema_field{"spacing", "", "linear, log or list (values as given)", k::text},
+    schema_field{"values", "", "its values, in its unit (the model: trays or pfr)", k::numbers},
+};
+constexpr std::array sweep_point_fields = {
+    schema_field{"<quantity>", "", "the point's <quantity>"},
+    schema_field{"ok", "", "the point was solved", k::flag},
+    schema_field{"<result>", "", "a result (its unit and meaning the result's)"},
+    schema_field{"w_<C>", "kg/kg", "outlet mass fraction of <C> on the NC-FLOW basis", k::number, none, none, "",
+          "nc_mass_fractions.<C>"},
+    schema_field{"failure", "", "why the point was not solved", k::text},
+};
+
+// A study over a grid or a case table (study --json).
+constexpr std::array study_fields = {
+    schema_field{"study.vary", "", "the quantities varied (a grid)", k::table, none, none, "varied quantity"},
+    schema_field{"study.points", "", "the grid's points", k::count},
+    schema_field{"study.cases.file", "", "the case table (--cases)", k::text},
+    schema_field{"study.cases.rows", "", "its rows", k::count},
+    schema_field{"study.cases.settings", "", "its columns that set a case quantity", k::texts},
+    schema_field{"study.cases.columns", "", "its other columns, carried through", k::texts},
+    schema_field{"results", "", "the results asked for", k::table, none, none, "result kind"},
+    schema_field{"band", "", "with --estimate: how the bands were taken", k::nested, none, none, "band method"},
+    schema_field{"points", "", "the points", k::table, none, none, "study point"},
+    schema_field{"solved", "", "points solved", k::count},
+    schema_field{"failed", "", "points not solved", k::count},
+    schema_field{"rate_calls", "", "calls of the rate routine", k::count},
+    schema_field{"notes", "", "what the study notes, a line each", k::texts},
+    schema_field{"warnings", "", "what the study warns of, a line each", k::texts},
+    schema_field{"base_case", "", "the case each point changes", k::nested, none, none, "case"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
+};
+constexpr std::array result_kind_fields = {
+    schema_field{"name", "", "the result", k::text},
+    schema_field{"unit", "", "its unit", k::text},
+    schema_field{"meaning", "", "what it is", k::text},
+    schema_field{"measurable", "", "a plant measures it (a runs file may give it)", k::flag},
 };
 
 // A candidate of the next test run (design --csv).
 constexpr std::array design_candidate_fields = {
+    schema_field{"line", "", "the candidate's line in the case table", k::count, none, none, "", "", false},
     schema_field{"<column>", "", "a column of the case table, as written", k::text},
-    schema_field{"<quantity>", "", "the candidate's <quantity>"},
+    schema_field{"<quantity>", "", "the candidate's <quantity>", k::number, none, none, "", "settings.<quantity>"},
+    schema_field{"ok", "", "the candidate was solved", k::flag, none, none, "", "", false},
     schema_field{"rank", "", "1 the best; missing: not solved", k::count},
     schema_field{"relative", "fraction", "the ranked measure after the run, as a fraction of now"},
     schema_field{"criterion", "", "what is ranked: larger is better"},
-    schema_field{"<factor>_lower", "", "its expected 95 % interval after the run, lower end"},
+    schema_field{"<factor>_lower", "", "its expected 95 % interval after the run, lower end (documents: "
+          "expected95.<factor>, [lower, upper])", k::number, none, none, "", "expected95.<factor>"},
     schema_field{"<factor>_upper", "", "its expected 95 % interval after the run, upper end"},
+    schema_field{"predicted.<result>", "", "the measurement the model predicts for the run", k::number, none, none, "",
+          "", false},
+    schema_field{"slope_ln.<factor>", "", "d(measurement)/d(ln <factor>) at the estimate, by measurement", k::nested,
+          none, none, "", "", false},
     schema_field{"failure", "", "why the candidate was not solved; empty: solved", k::text},
+};
+
+// A design of the next test run (design --json).
+constexpr std::array design_fields = {
+    schema_field{"runs_file", "", "the runs the estimate rests on", k::text},
+    schema_field{"estimate.source", "", "where the estimate came from", k::text},
+    schema_field{"estimate.<factor>", "", "<factor> at the estimate"},
+    schema_field{"estimate.free.<factor>", "", "<factor> was estimated (not held)", k::flag},
+    schema_field{"measure.<result>", "", "a measurement the next run would take, with its standard deviation"},
+    schema_field{"measure_chosen", "", "the measurements were chosen (--measure), not all", k::flag},
+    schema_field{"criterion", "", "what ranks the candidates: conditional, d-optimal, ...", k::text},
+    schema_field{"ranked_factor", "", "the factor whose interval is ranked; null: the joint region", k::text},
+    schema_field{"relative_is", "", "what a candidate's relative is, in words", k::text},
+    schema_field{"now95.<factor>", "", "<factor>'s 95 % interval now: [lower, upper]", k::nested},
+    schema_field{"determinable.<factor>", "", "a run within the ranges can determine <factor>", k::flag},
+    schema_field{"largest_effect_sigma.<factor>", "",
+          "the largest effect of <factor> on a measurement over the candidates, in standard deviations"},
+    schema_field{"candidates", "", "the candidates, in the order given", k::table, none, none, "design candidate"},
+    schema_field{"ranking", "", "the candidates by rank: their places in candidates, from 0", k::numbers},
+    schema_field{"failed", "", "candidates not solved", k::count},
+    schema_field{"reactor_solves", "", "reactor runs the design took", k::count},
+    schema_field{"verdict", "", "what the design says, a line each", k::texts},
+    schema_field{"warnings", "", "what it warns of, a line each", k::texts},
+    schema_field{"notes", "", "what it notes, a line each", k::texts},
+    schema_field{"base_case", "", "the case each candidate changes", k::nested, none, none, "case"},
+    schema_field{"build", "", "the builds that answered", k::nested, none, none, "build"},
 };
 
 // A window of a plant history (monitor --csv).
@@ -567,8 +703,18 @@ const std::vector<domain_type>& types() {
         {"profile point", "a point of a factor's profile likelihood", profile_point_fields},
         {"start", "a start of the estimate's search", start_fields},
         {"band", "a result with its 95 % band from the factors' uncertainty", band_fields},
-        {"study point", "a point of a sweep or a study (sweep --csv, study --csv)", study_point_fields},
-        {"design candidate", "a candidate for the next test run (design --csv)", design_candidate_fields},
+        {"reactor run", "a run of the reactor (urea-reactor --json)", reactor_run_fields},
+        {"prediction", "a run's results with their 95 % bands (urea-reactor --estimate --json)", prediction_fields},
+        {"conversion band", "the CO2 conversion's 95 % band at a tray or station", conversion_band_fields},
+        {"band method", "how the bands of results were taken from an estimate", band_method_fields},
+        {"sweep", "a sweep over a grid of case quantities (sweep --json)", sweep_fields},
+        {"varied quantity", "a quantity a sweep or a study varies", varied_fields},
+        {"sweep point", "a point of a sweep (sweep --json)", sweep_point_fields},
+        {"study", "a study over a grid or a case table (study --json)", study_fields},
+        {"result kind", "a result a study tabulates", result_kind_fields},
+        {"study point", "a point of a sweep or a study (sweep --csv, study --csv and --json)", study_point_fields},
+        {"design", "a design of the next test run (design --json)", design_fields},
+        {"design candidate", "a candidate for the next test run (design --csv, --json)", design_candidate_fields},
         {"monitor window", "a window of a plant history (monitor --csv)", window_fields},
         {"reconciled value", "a window's measurement, measured and reconciled (monitor --json)", reconciled_fields},
         {"monitor", "a plant history followed window by window (monitor --json, watch --json)", monitor_fields},
