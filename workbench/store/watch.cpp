@@ -4,10 +4,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -853,27 +855,51 @@ std::string setup_difference(const watch_setup& stored, const watch_setup& given
 
 // ---- The history as stored, for the monitor ----
 
+// The rows of a day's text before `cutoff`, each as the CSV had it and a
+// line break, appended to `out`.
+void append_rows_before(const std::string& day, std::int64_t cutoff, std::string& out) {
+    std::size_t at = 0;
+    while (at < day.size()) {
+        const std::size_t tab = day.find('\t', at), end = day.find('\n', at);
+        std::int64_t time = 0;
+        if (tab == std::string::npos || end == std::string::npos || tab > end ||
+            std::from_chars(day.data() + at, day.data() + tab, time).ptr != day.data() + tab) {
+            throw database_error("the store's rows are damaged (a row without its time)");
+        }
+        if (time < cutoff) out.append(day, tab + 1, end - tab);
+        at = end + 1;
+    }
+}
+
 // Every row before `cutoff`, as the CSV text of one history: the header,
-// then the rows day by day, read from the store as the parser asks.
+// then the rows day by day, read from the store as the parser asks. The
+// next day inflates while the parser reads this one (the store itself is
+// read on this thread alone).
 history stored_history(database& db, const std::string& name, const std::string& header, std::int64_t cutoff) {
     std::vector<std::int64_t> days;
     for (const database_row& r : db.query("SELECT day FROM history_days WHERE first_time < ? ORDER BY day", {cutoff})) {
         days.push_back(r.integer(0));
     }
     std::size_t next_day = 0;
+    std::future<std::string> next;  // the next day, inflating
+    const auto fetch = [&] {
+        if (next_day == days.size()) return;
+        const auto r = db.query("SELECT text FROM history_days WHERE day = ?", {days[next_day++]});
+        next = std::async(std::launch::async, [bytes = r.front().text(0)] { return inflated(bytes); });
+    };
+    fetch();
     std::string buffer = header + "\n";
     std::size_t at = 0;
     const auto read = [&](char* to, std::size_t capacity) -> std::size_t {
         std::size_t given = 0;
         while (given < capacity) {
             if (at == buffer.size()) {
-                if (next_day == days.size()) break;
-                const auto r = db.query("SELECT text FROM history_days WHERE day = ?", {days[next_day++]});
+                if (!next.valid()) break;
+                const std::string day = next.get();
+                fetch();
                 buffer.clear();
                 at = 0;
-                for (const stored_row& row : rows_of_day(inflated(r.front().text(0)))) {
-                    if (row.time < cutoff) buffer += row.text + "\n";
-                }
+                append_rows_before(day, cutoff, buffer);
                 continue;
             }
             const std::size_t part = std::min(capacity - given, buffer.size() - at);
