@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <random>
 
@@ -92,6 +93,14 @@ synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, c
         out << "\n";
     }
     return n;
+}
+
+synthetic_counts write_synthetic_history(const std::string& path, const std::string& plugin, const synthetic_history& recipe) {
+    session lib(plugin);
+    property_set props;
+    workbench_host h(lib, props);
+    std::ofstream out(path);
+    return write_synthetic_history(out, h, default_case(), recipe);
 }
 
 }  // namespace workbench

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "base/timestamps.h"
@@ -71,6 +72,10 @@ struct synthetic_counts {
 // settings and rate factors, with normal noise of lab_sigma. Throws
 // solver_error when the reactor has no solution at some row.
 synthetic_counts write_synthetic_history(std::ostream& out, workbench_host& h, const reactor_case& base, const synthetic_history& recipe);
+
+// The same for the default case, solved with the plug-in at `plugin` and
+// the built-in properties, to the file `path`.
+synthetic_counts write_synthetic_history(const std::string& path, const std::string& plugin, const synthetic_history& recipe);
 
 }  // namespace workbench
 

@@ -27,13 +27,7 @@ TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
     recipe.days = 12;
     recipe.step_day = 6.0;
     recipe.ramp_days = {9};
-    {
-        session lib(UREA_PLUGIN_PATH);
-        property_set props;
-        workbench_host h(lib, props);
-        std::ofstream out(dir / "h.csv");
-        write_synthetic_history(out, h, default_case(), recipe);
-    }
+    write_synthetic_history((dir / "h.csv").string(), UREA_PLUGIN_PATH, recipe);
     const outcome j = run("monitor h.csv --fix a1=1 --json --csv w.csv --plot w.svg --report w.html");
     ASSERT_EQ(j.status, 0) << j.err;
     const json doc = json::parse(j.out);

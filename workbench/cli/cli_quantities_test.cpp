@@ -31,13 +31,7 @@ TEST_F(QuantitiesCli, EveryColumnOfEveryTableWrittenIsDeclared) {
     write("cases.csv", "tag,t-out,nh3_co2\nA,182,3.0\nB,186,3.3\n");
     synthetic_history recipe;
     recipe.days = 3;
-    {
-        session lib(UREA_PLUGIN_PATH);
-        property_set props;
-        workbench_host h(lib, props);
-        std::ofstream out(dir / "h.csv");
-        write_synthetic_history(out, h, default_case(), recipe);
-    }
+    write_synthetic_history((dir / "h.csv").string(), UREA_PLUGIN_PATH, recipe);
     struct table_written {
         std::string args;
         const char* type;
@@ -148,13 +142,7 @@ TEST_F(QuantitiesCli, EveryKeyOfAMonitorAndOfWhatWatchStoresIsDeclared) {
     recipe.co2_bias = synthetic_history::span{2.0, 10.0};
     recipe.frozen_t_out = synthetic_history::span{4.0, 4.5};
     recipe.spike_rate = 0.01;
-    {
-        session lib(UREA_PLUGIN_PATH);
-        property_set props;
-        workbench_host h(lib, props);
-        std::ofstream out(dir / "h.csv");
-        write_synthetic_history(out, h, default_case(), recipe);
-    }
+    write_synthetic_history((dir / "h.csv").string(), UREA_PLUGIN_PATH, recipe);
     const outcome m = run("monitor h.csv --fix a1=1 --json");
     ASSERT_EQ(m.status, 0) << m.err;
     ASSERT_EQ(run("watch h.csv --store s.db --fix a1=1 --stale 10000d").status, 0);

@@ -147,13 +147,7 @@ TEST_F(WorkersCli, EveryCommandEndsWhenItsPluginHangsOrCrashesAndSaysWhatIsUndon
     // A monitor of three windows, one chunk.
     workbench::synthetic_history recipe;
     recipe.days = 3;
-    {
-        workbench::session lib(UREA_PLUGIN_PATH);
-        workbench::property_set props;
-        workbench::workbench_host h(lib, props);
-        std::ofstream out(dir / "h.csv");
-        workbench::write_synthetic_history(out, h, workbench::default_case(), recipe);
-    }
+    workbench::write_synthetic_history((dir / "h.csv").string(), UREA_PLUGIN_PATH, recipe);
     const outcome monitor = run("--plugin '" PLUGIN_HANGING "' monitor h.csv" + jobs, bounded);
     EXPECT_TRUE(has(monitor, "urea-reactor: monitor: 3 of 3 windows not solved: the plug-in " PLUGIN_HANGING + hung))
         << monitor.err;
