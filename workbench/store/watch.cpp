@@ -204,17 +204,28 @@ struct stored_row {
     std::string text;  // the row as the CSV had it
 };
 
-std::vector<stored_row> rows_of_day(const std::string& text) {
-    std::vector<stored_row> rows;
+// Each row of a day's text ("TIME\tROW\n" a row), in order: f(time, the
+// row as the CSV had it, with its line break).
+template <class F>
+void for_each_row(const std::string& text, F f) {
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t tab = text.find('\t', at), end = text.find('\n', at);
-        if (tab == std::string::npos || end == std::string::npos || tab > end) {
+        std::int64_t time = 0;
+        if (tab == std::string::npos || end == std::string::npos || tab > end ||
+            std::from_chars(text.data() + at, text.data() + tab, time).ptr != text.data() + tab) {
             throw database_error("the store's rows are damaged (a row without its time)");
         }
-        rows.push_back({std::stoll(text.substr(at, tab - at)), text.substr(tab + 1, end - tab - 1)});
+        f(time, std::string_view(text).substr(tab + 1, end - tab));
         at = end + 1;
     }
+}
+
+std::vector<stored_row> rows_of_day(const std::string& text) {
+    std::vector<stored_row> rows;
+    for_each_row(text, [&](std::int64_t time, std::string_view row) {
+        rows.push_back({time, std::string(row.substr(0, row.size() - 1))});
+    });
     return rows;
 }
 
@@ -855,22 +866,6 @@ std::string setup_difference(const watch_setup& stored, const watch_setup& given
 
 // ---- The history as stored, for the monitor ----
 
-// The rows of a day's text before `cutoff`, each as the CSV had it and a
-// line break, appended to `out`.
-void append_rows_before(const std::string& day, std::int64_t cutoff, std::string& out) {
-    std::size_t at = 0;
-    while (at < day.size()) {
-        const std::size_t tab = day.find('\t', at), end = day.find('\n', at);
-        std::int64_t time = 0;
-        if (tab == std::string::npos || end == std::string::npos || tab > end ||
-            std::from_chars(day.data() + at, day.data() + tab, time).ptr != day.data() + tab) {
-            throw database_error("the store's rows are damaged (a row without its time)");
-        }
-        if (time < cutoff) out.append(day, tab + 1, end - tab);
-        at = end + 1;
-    }
-}
-
 // Every row before `cutoff`, as the CSV text of one history: the header,
 // then the rows day by day, read from the store as the parser asks. The
 // next day inflates while the parser reads this one (the store itself is
@@ -899,7 +894,9 @@ history stored_history(database& db, const std::string& name, const std::string&
                 fetch();
                 buffer.clear();
                 at = 0;
-                append_rows_before(day, cutoff, buffer);
+                for_each_row(day, [&](std::int64_t time, std::string_view row) {
+                    if (time < cutoff) buffer += row;
+                });
                 continue;
             }
             const std::size_t part = std::min(capacity - given, buffer.size() - at);
