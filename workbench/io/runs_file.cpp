@@ -26,16 +26,27 @@ using kind = column_kind;
     throw runs_error(file, line, 0, what);
 }
 
-bool blank(const std::vector<std::string>& cells) { return blank_cells(cells); }
-
 std::string trimmed(const std::string& s) { return trimmed_cell(s); }
 
 csv_table split(const std::string& text, const std::string& file) { return csv_records(text, file); }
 
-double setting_value(setting s, const std::string& cell, const std::string& file, std::size_t line,
+// A record's cell as a file would hold it, trimmed: a table's number as its
+// shortest text (NaN: empty), to test for a value and quote in a message.
+std::string cell_text(const record& rec, std::size_t j) {
+    return rec.is_number(j) ? number_cell(rec.numbers[j]) : trimmed(rec.cells[j]);
+}
+
+// A cell's number: a table's number as it is, a file's text read.
+double cell_value(const record& rec, std::size_t j, const std::string& cell, const std::string& file,
+                  const runs_column& c, char separator) {
+    return rec.is_number(j) ? table_number(rec.numbers[j], file, rec.line, c)
+                            : cell_number(cell, file, rec.line, c, separator);
+}
+
+double setting_value(setting s, const record& rec, std::size_t j, const std::string& cell, const std::string& file,
                      const runs_column& c, char separator) {
-    const double v = cell_number(cell, file, line, c, separator);
-    if (const auto why = setting_out_of_bounds(s, v)) column_error(file, line, c, *why + " (got " + cell + ")");
+    const double v = cell_value(rec, j, cell, file, c, separator);
+    if (const auto why = setting_out_of_bounds(s, v)) column_error(file, rec.line, c, *why + " (got " + cell + ")");
     return v;
 }
 
@@ -67,7 +78,7 @@ static runs_file runs_of(const csv_table& table, const std::string& file) {
         std::array<std::size_t, quantity_count> sigma_column{};
         for (std::size_t j = 0; j < cols.size(); ++j) {
             const runs_column& c = cols[j];
-            const std::string cell = trimmed(rec.cells[j]);
+            const std::string cell = cell_text(rec, j);
             if (cell.empty()) continue;
             switch (c.kind) {
                 case kind::carried:
@@ -84,18 +95,18 @@ static runs_file runs_of(const csv_table& table, const std::string& file) {
                     break;
                 case kind::setting:
                     r.settings[c.index] =
-                        setting_value(static_cast<setting>(c.index), cell, file, rec.line, c, sep);
+                        setting_value(static_cast<setting>(c.index), rec, j, cell, file, c, sep);
                     r.setting_column[c.index] = c.number;
                     break;
                 case kind::measured: {
-                    const double v = cell_number(cell, file, rec.line, c, sep);
+                    const double v = cell_value(rec, j, cell, file, c, sep);
                     if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(file, rec.line, c, *why);
                     r.measured[c.index] = measurement{v, info(static_cast<quantity>(c.index)).default_sigma, false};
                     r.measured_column[c.index] = c.number;
                     break;
                 }
                 case kind::sigma: {
-                    const double v = cell_number(cell, file, rec.line, c, sep);
+                    const double v = cell_value(rec, j, cell, file, c, sep);
                     if (const auto why = measured_out_of_bounds(c, v, cell)) column_error(file, rec.line, c, *why);
                     sigma[c.index] = v;
                     sigma_column[c.index] = c.number;
@@ -151,32 +162,39 @@ runs_file parse_runs(const std::string& text, const std::string& file) { return 
 
 namespace {
 
-// A table in memory as the records of the CSV file it would be written as.
-csv_table table_records(const std::vector<std::string>& header,
-                                  const std::vector<std::vector<std::string>>& rows, const std::string& name) {
-    if (header.size() * (rows.size() + 1) > max_table_cells) {
-        fail_at(name, 0, std::to_string(rows.size()) + " rows of " + std::to_string(header.size()) +
+// A table in memory as the records of the CSV file it would be written as,
+// its columns of numbers as the numbers; a row of empty cells left out, as a
+// blank line is.
+csv_table table_records(const std::vector<std::string>& header, const std::vector<table_column>& columns,
+                        const std::string& name) {
+    const std::size_t rows = columns.empty() ? 0 : columns.front().size();
+    if (header.size() * (rows + 1) > max_table_cells) {
+        fail_at(name, 0, std::to_string(rows) + " rows of " + std::to_string(header.size()) +
                              " columns: a table holds at most " + std::to_string(max_table_cells) + " cells");
     }
-    std::vector<record> records{{1, header, {}, {}}};
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        for (std::size_t j = 0; j < rows[k].size(); ++j) {
-            if (rows[k][j].size() > max_cell_chars) {
-                fail_at(name, k + 2, "cell " + std::to_string(j + 1) + ": more than " +
-                                         std::to_string(max_cell_chars) + " characters; a cell holds at most " +
-                                         std::to_string(max_cell_chars));
+    std::vector<record> records;
+    table_source source(header, columns);
+    record r;
+    while (source.next(r)) {
+        bool empty = true;
+        for (std::size_t j = 0; j < r.cells.size(); ++j) {
+            if (r.cells[j].size() > max_cell_chars) {
+                fail_at(name, r.line, "cell " + std::to_string(j + 1) + ": more than " +
+                                          std::to_string(max_cell_chars) + " characters; a cell holds at most " +
+                                          std::to_string(max_cell_chars));
             }
+            empty = empty && (r.is_number(j) ? std::isnan(r.numbers[j]) : trimmed(r.cells[j]).empty());
         }
-        if (!blank(rows[k])) records.push_back({k + 2, rows[k], {}, {}});
+        if (r.line == 1 || !empty) records.push_back(r);
     }
     return {std::move(records), ','};
 }
 
 }  // namespace
 
-runs_file runs_from_table(const std::vector<std::string>& header,
-                          const std::vector<std::vector<std::string>>& rows, const std::string& name) {
-    return runs_of(table_records(header, rows, name), name);
+runs_file runs_from_table(const std::vector<std::string>& header, const std::vector<table_column>& columns,
+                          const std::string& name) {
+    return runs_of(table_records(header, columns, name), name);
 }
 
 runs_file read_runs(const std::string& path) {
@@ -322,7 +340,7 @@ case_table case_table_of(const csv_table& table, const std::string& file, std::s
         r.carried.resize(out.carried.size());
         for (std::size_t j = 0; j < cols.size(); ++j) {
             const case_column& cc = cols[j];
-            const std::string cell = trimmed(rec.cells[j]);
+            const std::string cell = cell_text(rec, j);
             if (cc.r == role::carried) {
                 r.carried[cc.carried_index] = cell;
                 continue;
@@ -333,12 +351,12 @@ case_table case_table_of(const csv_table& table, const std::string& file, std::s
                     throw runs_error(file, rec.line, cc.c.number, "column " + std::to_string(cc.c.number) +
                                      ": a value in a column without a name in the header");
                 case role::setting:
-                    r.settings[cc.c.index] = setting_value(static_cast<setting>(cc.c.index), cell, file, rec.line, cc.c, sep);
+                    r.settings[cc.c.index] = setting_value(static_cast<setting>(cc.c.index), rec, j, cell, file, cc.c, sep);
                     r.setting_column[cc.c.index] = cc.c.number;
                     break;
                 case role::a1:
                 case role::a2: {
-                    const double v = cell_number(cell, file, rec.line, cc.c, sep);
+                    const double v = cell_value(rec, j, cell, file, cc.c, sep);
                     if (!(v > 0.0)) column_error(file, rec.line, cc.c, "a rate factor must be > 0 (got " + cell + ")");
                     (cc.r == role::a1 ? r.a1 : r.a2) = v;
                     break;
@@ -369,10 +387,9 @@ case_table parse_case_table(const std::string& text, const std::string& file, st
     return case_table_of(split(text, file), file, max_rows);
 }
 
-case_table case_table_from_table(const std::vector<std::string>& header,
-                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
-                                 std::size_t max_rows) {
-    return case_table_of(table_records(header, rows, name), name, max_rows);
+case_table case_table_from_table(const std::vector<std::string>& header, const std::vector<table_column>& columns,
+                                 const std::string& name, std::size_t max_rows) {
+    return case_table_of(table_records(header, columns, name), name, max_rows);
 }
 
 case_table read_case_table(const std::string& path, std::size_t max_rows) {

@@ -16,6 +16,8 @@
 
 namespace workbench {
 
+struct table_column;  // io/runs_columns.h
+
 // Bad input in a runs file: the message starts "FILE:LINE: column "NAME" (N): "
 // (or "FILE:LINE: " / "FILE: " when no column or line is concerned). An
 // input_error, so the command line exits with status 2.
@@ -58,13 +60,14 @@ runs_file parse_runs(const std::string& text, const std::string& file);
 runs_file read_runs(const std::string& path);
 
 // Runs from a table in memory (a data frame, a list of records): the
-// header's column names and each row's cells as the text a CSV file would
-// hold (an empty cell: not given). Every check and message is the CSV
-// reader's, with the header counted as line 1 and rows[k] as line k + 2 (the
-// table written as CSV); `name` stands for the file. A row of empty cells is
-// left out, as a blank line is.
-runs_file runs_from_table(const std::vector<std::string>& header,
-                          const std::vector<std::vector<std::string>>& rows, const std::string& name);
+// header's column names and the columns (io/runs_columns.h), each its cells
+// as the text a CSV file would hold or the numbers themselves (an empty cell
+// or NaN: not given). Every check and message is the CSV reader's, with the
+// header counted as line 1 and row k (from 0) as line k + 2 (the table
+// written as CSV), a number quoted as its shortest text; `name` stands for
+// the file. A row of empty cells is left out, as a blank line is.
+runs_file runs_from_table(const std::vector<std::string>& header, const std::vector<table_column>& columns,
+                          const std::string& name);
 
 // The run's case: the base case with the run's settings. A changed CO2 (or
 // CARB) feed keeps the base case's NH3/CO2 and H2O/CO2 ratios unless the
@@ -106,9 +109,8 @@ struct case_table {
 case_table parse_case_table(const std::string& text, const std::string& file, std::size_t max_rows);
 case_table read_case_table(const std::string& path, std::size_t max_rows);
 // The same from a table in memory, as runs_from_table reads runs.
-case_table case_table_from_table(const std::vector<std::string>& header,
-                                 const std::vector<std::vector<std::string>>& rows, const std::string& name,
-                                 std::size_t max_rows);
+case_table case_table_from_table(const std::vector<std::string>& header, const std::vector<table_column>& columns,
+                                 const std::string& name, std::size_t max_rows);
 
 // The row's case, checked: throws runs_error naming the row's line (and the
 // column that set a bad value). Warnings appended as "FILE:LINE: ...".

@@ -3,12 +3,14 @@
 // change the base case as documented.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "io/runs_columns.h"
 #include "io/runs_file.h"
 
 namespace {
@@ -27,6 +29,13 @@ std::string error_of(const std::string& text) {
 double setting_of(const plant_run& r, setting s) { return r.settings[static_cast<std::size_t>(s)].value(); }
 const measurement& measured(const plant_run& r, quantity q) {
     return r.measured[static_cast<std::size_t>(q)].value();
+}
+
+// A table's column of text cells, as a CSV file holds them.
+table_column text_column(std::vector<std::string> cells) {
+    table_column c;
+    c.text = std::move(cells);
+    return c;
 }
 
 TEST(RunsFile, ReadsASpreadsheetExport) {
@@ -191,7 +200,7 @@ TEST(RunsFile, AUnitsRowIsCheckedAndAPercentageColumnConverted) {
               "runs.csv:3: column \"co2_conversion\" (5): must be a percentage between 0 and 100, the column being "
               "in % (got 5800)");
     // A table in memory (a data frame read from a spreadsheet) the same way.
-    const runs_file t = runs_from_table({"run", "co2_conversion"}, {{"", "%"}, {"A", "60"}}, "frame");
+    const runs_file t = runs_from_table({"run", "co2_conversion"}, {text_column({"", "A"}), text_column({"%", "60"})}, "frame");
     EXPECT_DOUBLE_EQ(measured(t.runs.at(0), quantity::co2_conversion).value, 0.6);
 }
 
@@ -218,9 +227,17 @@ TEST(RunsFile, ReadsSemicolonsOrTabsWhenTheHeaderSaysSo) {
 }
 
 TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
-    using rows = std::vector<std::vector<std::string>>;
     const std::vector<std::string> header = {"run", "nh3_co2", "co2_conversion", "note"};
-    const runs_file t = runs_from_table(header, {{"A", "3.1", "0.6", "a, \"b\""}, {"", "", "", ""}, {"", "", "0.61", ""}},
+    // nh3_co2 a column of numbers (NaN: empty), the others text.
+    const auto numbers = [](std::vector<double> v) {
+        table_column c;
+        c.numeric = true;
+        c.numbers = std::move(v);
+        return c;
+    };
+    const runs_file t = runs_from_table(header,
+                                        {text_column({"A", "", ""}), numbers({3.1, NAN, NAN}), text_column({"0.6", "", "0.61"}),
+                                         text_column({"a, \"b\"", "", ""})},
                                         "frame");
     const runs_file f = parse_runs("run,nh3_co2,co2_conversion,note\nA,3.1,0.6,\"a, \"\"b\"\"\"\n,,,\n,,0.61,\n", "frame");
     ASSERT_EQ(t.runs.size(), 2u);
@@ -230,20 +247,25 @@ TEST(RunsFile, ATableInMemoryReadsAsTheCsvItWouldBeWrittenAs) {
         EXPECT_EQ(t.runs[k].line, f.runs[k].line);
         EXPECT_EQ(t.runs[k].note, f.runs[k].note);
         EXPECT_EQ(t.runs[k].settings, f.runs[k].settings);
+        EXPECT_EQ(t.runs[k].setting_column, f.runs[k].setting_column);
         EXPECT_EQ(measured(t.runs[k], quantity::co2_conversion).value, measured(f.runs[k], quantity::co2_conversion).value);
     }
     EXPECT_EQ(t.runs[1].name, "line 4");
-    const auto table_error = [&](const rows& r) {
+    const auto table_error = [&](const std::vector<table_column>& c) {
         try {
-            runs_from_table(header, r, "frame");
+            runs_from_table(header, c, "frame");
         } catch (const runs_error& e) {
             return std::string(e.what());
         }
         return std::string("(no error)");
     };
-    EXPECT_EQ(table_error({{"A", "3.1", "0.6", ""}, {"B", "-1", "0.6", ""}}),
-              "frame:3: column \"nh3_co2\" (2): must not be negative (got -1)");
-    EXPECT_EQ(table_error({}), "frame: no runs: the header must be followed by at least one row");
+    // A number is quoted as its shortest text, as the CSV would hold it.
+    EXPECT_EQ(table_error({text_column({"A", "B"}), numbers({3.1, -0.25}), text_column({"0.6", "0.6"}), text_column({"", ""})}),
+              "frame:3: column \"nh3_co2\" (2): must not be negative (got -0.25)");
+    EXPECT_EQ(table_error({text_column({"A"}), numbers({INFINITY}), text_column({"0.6"}), text_column({""})}),
+              "frame:2: column \"nh3_co2\" (2): must be a finite number (got \"inf\")");
+    EXPECT_EQ(table_error({text_column({}), numbers({}), text_column({}), text_column({})}),
+              "frame: no runs: the header must be followed by at least one row");
 }
 
 TEST(RunsFile, RunSettingsChangeTheBaseCaseAsDocumented) {

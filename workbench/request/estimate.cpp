@@ -13,16 +13,6 @@
 
 namespace workbench {
 
-std::vector<std::vector<std::string>> table_given::text_rows() const {
-    const std::size_t n = columns.empty() ? 0 : columns.front().size();
-    std::vector<std::vector<std::string>> rows(n, std::vector<std::string>(columns.size()));
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        for (std::size_t i = 0; i < n; ++i) {
-            rows[i][k] = columns[k].numeric ? number_cell(columns[k].numbers[i]) : columns[k].text[i];
-        }
-    }
-    return rows;
-}
 namespace {
 
 // Whether a file reads as JSON (a case file): its first character, past
@@ -53,7 +43,7 @@ void hold(estimate_options& opt, const std::vector<given_value>& fix) {
 
 // The runs, read when their turn comes; a file's bytes hashed.
 runs_file read_runs_given(const runs_given& r, std::vector<input_file>& read) {
-    if (r.table) return runs_from_table(r.table->header, r.table->text_rows(), r.table->name);
+    if (r.table) return runs_from_table(r.table->header, r.table->columns, r.table->name);
     const std::string text = read_input_file(r.file, "runs file");
     read.push_back(input_read("runs file", r.file, text));
     return parse_runs(text, r.file);
@@ -149,7 +139,7 @@ html_context html_context_of(const estimate_job& j, const build_info& build) {
 study_plan plan_of(const std::vector<given_value>& vary, const std::optional<std::string>& cases,
                    const std::optional<table_given>& cases_table, const case_request& case_, const reactor_case& base,
                    std::vector<result_quantity> results, std::vector<input_file>& read) {
-    if (cases_table) return plan_study(base, case_table_from_table(cases_table->header, cases_table->text_rows(),
+    if (cases_table) return plan_study(base, case_table_from_table(cases_table->header, cases_table->columns,
                                                                    cases_table->name, max_study_points),
                                        std::move(results));
     if (cases) {

@@ -22,8 +22,6 @@ struct table_given {
     std::vector<std::string> header;
     std::vector<table_column> columns;
     std::string name = "<table>";
-    // Its rows as a CSV file's cells, numbers written as number_cell writes them.
-    std::vector<std::vector<std::string>> text_rows() const;
 };
 
 // Runs: a runs file's path, or a table.
