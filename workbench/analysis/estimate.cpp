@@ -439,7 +439,7 @@ estimate_result estimate(model& m, const std::vector<observed_run>& runs, const 
 
 void hold_parameter(estimate_options& o, const std::string& text) { hold_parameter(o, given("fix", text)); }
 
-void hold_parameter(estimate_options& o, const field_ref& source) {
+void hold_parameter(estimate_options& o, const field_ref& source, std::optional<double> number) {
     const std::string& text = source.text;
     const std::size_t eq = text.find('=');
     const std::string name = text.substr(0, eq);
@@ -448,7 +448,8 @@ void hold_parameter(estimate_options& o, const field_ref& source) {
     }
     field_ref factor = source;
     factor.text = name;
-    const double v = parse_number(factor, text.substr(eq + 1), number_rule::positive);
+    const std::string value = text.substr(eq + 1);
+    const double v = number_given(factor, number ? given_number(value, *number) : given_number(value), number_rule::positive);
     const std::size_t k = name == "a1" ? 0 : 1;
     if (o.fixed[k]) throw input_error(source, name + " is held twice");
     if (v < o.lower || v > o.upper) throw input_error(source, "must lie within " + sig(o.lower) + " .. " + sig(o.upper));

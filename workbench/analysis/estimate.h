@@ -289,7 +289,8 @@ std::string linearised_caveat(const parameter_estimate& p);
 
 // Holds a parameter as --fix does: text "a1=VALUE" or "a2=VALUE", within
 // the search box, each at most once. Throws input_error about the field.
-void hold_parameter(estimate_options& o, const field_ref& source);  // source.text: "a1=VALUE"
+// source.text: "a1=VALUE"; number: VALUE where the caller gave it as a number.
+void hold_parameter(estimate_options& o, const field_ref& source, std::optional<double> number = std::nullopt);
 void hold_parameter(estimate_options& o, const std::string& text);
 
 // The loss by its name: none, huber or cauchy; throws input_error about the field "loss".

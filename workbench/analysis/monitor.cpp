@@ -21,7 +21,7 @@
 
 namespace workbench {
 
-void set_meter_sigma(monitor_options& o, const field_ref& source) {
+void set_meter_sigma(monitor_options& o, const field_ref& source, std::optional<double> number) {
     const std::string& text = source.text;
     const std::size_t eq = text.find('=');
     const std::optional<setting> s = eq == std::string::npos ? std::nullopt : setting_named(text.substr(0, eq));
@@ -33,7 +33,7 @@ void set_meter_sigma(monitor_options& o, const field_ref& source) {
     if (!pct.empty() && pct.back() == '%') pct.pop_back();
     field_ref meter = source;
     meter.text = text.substr(0, eq);
-    const double v = parse_number(meter, pct, number_rule::positive);
+    const double v = number_given(meter, number ? given_number(pct, *number) : given_number(pct), number_rule::positive);
     if (v > 100.0) throw input_error(source, "a percentage of the reading, at most 100");
     o.meter_sigma[static_cast<std::size_t>(*s)] = v / 100.0;
 }

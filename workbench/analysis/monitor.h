@@ -59,7 +59,8 @@ struct monitor_options {
 // Sets a meter's relative uncertainty as --meter-sigma does: "NAME=PERCENT"
 // with NAME a feed flow or a ratio column (feed_kmol_h.CO2, nh3_co2) and the
 // percentage > 0 ("2" or "2%"). Throws input_error naming --meter-sigma.
-void set_meter_sigma(monitor_options& o, const field_ref& source);  // source.text: NAME=PERCENT
+// source.text: NAME=PERCENT; number: PERCENT where the caller gave it as a number.
+void set_meter_sigma(monitor_options& o, const field_ref& source, std::optional<double> number = std::nullopt);
 
 // Window fits kept from an earlier run (watch's store keeps them), each
 // fit's answer by a digest of everything that made it: the pass, a1, the

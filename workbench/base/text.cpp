@@ -81,16 +81,35 @@ std::optional<double> decimal(const std::string& text) {
     return r.value;
 }
 
-double parse_number(const field_ref& subject, const std::string& text, number_rule rule) {
+namespace {
+
+// Throws: `subject` must be a number within the rule (got TEXT, WHY).
+[[noreturn]] void refuse_number(const field_ref& subject, const std::string& text, number_rule rule,
+                                const std::string& why) {
     const std::string wanted = rule == number_rule::positive       ? "a number > 0"
                                : rule == number_rule::non_negative ? "a number >= 0"
                                                                    : "a finite number";
     // A long text (a number of 400 digits) is echoed by its start and length.
     const std::string got =
         text.size() <= 40 ? text : text.substr(0, 30) + "... (" + std::to_string(text.size()) + " characters)";
-    const auto refuse = [&](const std::string& why) -> double {
-        throw input_error(subject, "must be " + wanted + " (got " + got + (why.empty() ? "" : ", " + why) + ")");
-    };
+    throw input_error(subject, "must be " + wanted + " (got " + got + (why.empty() ? "" : ", " + why) + ")");
+}
+
+bool within(double v, number_rule rule) {
+    return std::isfinite(v) && (rule != number_rule::positive || v > 0.0) &&
+           (rule != number_rule::non_negative || v >= 0.0);
+}
+
+}  // namespace
+
+double number_given(const field_ref& subject, const given_number& g, number_rule rule) {
+    if (!g.value) return parse_number(subject, g.text, rule);
+    if (!within(*g.value, rule)) refuse_number(subject, g.text, rule, "");
+    return *g.value;
+}
+
+double parse_number(const field_ref& subject, const std::string& text, number_rule rule) {
+    const auto refuse = [&](const std::string& why) -> double { refuse_number(subject, text, rule, why); };
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return refuse("");
     errno = 0;
     char* end = nullptr;
@@ -98,9 +117,7 @@ double parse_number(const field_ref& subject, const std::string& text, number_ru
     if (end != text.c_str() + text.size()) return refuse("");
     if (errno == ERANGE && std::abs(v) > 1.0) return refuse("too large for a double");
     if (errno == ERANGE && v == 0.0) return refuse("too small for a double, which reads it as 0");
-    if (!std::isfinite(v)) return refuse("");
-    if (rule == number_rule::positive && !(v > 0.0)) return refuse("");
-    if (rule == number_rule::non_negative && !(v >= 0.0)) return refuse("");
+    if (!within(v, rule)) return refuse("");
     return v;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "base/words.h"
 
@@ -66,6 +67,19 @@ enum class number_rule { any, positive, non_negative };
 // input_error about `subject`, the field it was given as. (NaN, infinities
 // and 1e999 are refused.)
 double parse_number(const field_ref& subject, const std::string& text, number_rule rule);
+
+// A number (or a duration) as a caller gave it: as text (the command line's
+// as typed, a Python str), or as the number itself (a Python int or float; a
+// timedelta's seconds), its text then only to quote in a message.
+struct given_number {
+    std::string text;
+    std::optional<double> value{};
+    given_number(std::string t) : text(std::move(t)) {}  // as typed
+    given_number(std::string t, double v) : text(std::move(t)), value(v) {}
+};
+
+// parse_number's checks and messages, for a number given either way.
+double number_given(const field_ref& subject, const given_number& g, number_rule rule);
 
 // Text from a file for a terminal: control characters (a line break in a
 // quoted cell, an escape sequence; also those of UTF-8's C1 range, U+0080 to

@@ -162,6 +162,18 @@ std::string timestamp_text(std::int64_t ms, bool zoned) {
     return zoned ? out + "Z" : out;
 }
 
+namespace {
+
+// A duration's milliseconds, within a second and some thousand years.
+std::int64_t duration_ms(const std::string& field_name, const std::string& text, double ms) {
+    if (!(ms >= 1000.0) || ms > 1e15) {
+        throw input_error(given(field_name, text), "must be at least a second, and at most some thousand years");
+    }
+    return static_cast<std::int64_t>(std::llround(ms));
+}
+
+}  // namespace
+
 std::int64_t parse_duration(const std::string& field_name, const std::string& text) {
     std::size_t unit = text.size();
     while (unit > 0 && std::isalpha(static_cast<unsigned char>(text[unit - 1]))) --unit;
@@ -178,11 +190,12 @@ std::int64_t parse_duration(const std::string& field_name, const std::string& te
                                                                "w (24h, 8h, 7d, 90min)") +
                                                        (u == "m" ? "; m is ambiguous: write min" : ""));
     }
-    const double ms = *v * static_cast<double>(scale);
-    if (!(ms >= 1000.0) || ms > 1e15) {
-        throw input_error(given(field_name, text), "must be at least a second, and at most some thousand years");
-    }
-    return static_cast<std::int64_t>(std::llround(ms));
+    return duration_ms(field_name, text, *v * static_cast<double>(scale));
+}
+
+std::int64_t duration_given(const std::string& field_name, const given_number& g) {
+    if (!g.value) return parse_duration(field_name, g.text);
+    return duration_ms(field_name, g.text, *g.value * static_cast<double>(ms_per_second));
 }
 
 std::string duration_text(std::int64_t ms) {

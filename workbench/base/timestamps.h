@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
+
 namespace workbench {
 
 inline constexpr std::int64_t ms_per_second = 1000;
@@ -38,6 +40,10 @@ std::string timestamp_text(std::int64_t ms, bool zoned);
 // A duration: a positive number and a unit, s, min, h, d or w
 // ("24h", "90min", "1.5h", "7d"); throws input_error naming the option.
 std::int64_t parse_duration(const std::string& field_name, const std::string& text);
+
+// The same for a duration given as text or as seconds (given_number: a
+// Python timedelta), within the same bounds.
+std::int64_t duration_given(const std::string& field_name, const given_number& g);
 
 // A duration as parse_duration reads it: "24h", "7d", "90min", "45s".
 std::string duration_text(std::int64_t ms);

@@ -46,6 +46,25 @@ TEST(Timestamps, ReadWriteAndDurations) {
     EXPECT_EQ(duration_text(90 * ms_per_minute), "90min");
     EXPECT_THROW(parse_duration("window", "30m"), input_error);
     EXPECT_THROW(parse_duration("window", "0h"), input_error);
+    // Given as a value (a timedelta's seconds, a float), the value counts and
+    // its text is only quoted; as text, the text is read.
+    const auto refusal = [](const auto& call) {
+        try {
+            call();
+        } catch (const input_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(duration_given("window", given_number("a day", 86400.0)), ms_per_day);
+    EXPECT_EQ(duration_given("window", given_number("1.5h")), 90 * ms_per_minute);
+    EXPECT_EQ(refusal([] { duration_given("window", given_number("0.5s", 0.5)); }),
+              "window 0.5s: must be at least a second, and at most some thousand years");
+    EXPECT_EQ(number_given(field("a1"), given_number("three", 3.0), number_rule::positive), 3.0);
+    EXPECT_EQ(refusal([] { number_given(field("a1"), given_number("nan", NAN), number_rule::any); }),
+              "a1: must be a finite number (got nan)");
+    EXPECT_EQ(refusal([] { number_given(field("a1"), given_number("-0.0", -0.0), number_rule::positive); }),
+              "a1: must be a number > 0 (got -0.0)");
 }
 
 TEST(HistoryFile, ColumnsBoundsOrderAndRefusals) {

@@ -201,9 +201,15 @@ workbench::estimate_given estimate_of(py::handle estimate, py::handle carry_fact
 // None, or the value's text.
 std::optional<std::string> text_of(py::handle v);
 
+// A number as given (None: none): its text, and the number itself where it
+// is one a double holds exactly (a float; an int within 2^53; what float()
+// takes, but a bool or a str).
+std::optional<double> number_value(py::handle v);
+std::optional<workbench::given_number> number_of(py::handle v);
+
 // A duration: None, a text ("24h"), or a datetime.timedelta or
-// pandas.Timedelta (as seconds: "3600s").
-std::optional<std::string> duration_of(py::handle v);
+// pandas.Timedelta (its seconds; "3600s" to quote).
+std::optional<workbench::given_number> duration_of(py::handle v);
 
 // A history: a file's path, or a DataFrame whose DatetimeIndex (or `time`
 // column) gives the times.

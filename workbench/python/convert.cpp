@@ -1,7 +1,9 @@
-// Python input as a request's parts: cases, tables, vary= and fix= given as
-// Python values, each turned into the text the command line would pass on;
-// a DataFrame's columns of numbers kept as numbers.
-// Every check is the library's (request/*.h).
+// Python input as a request's parts: cases, tables, numbers, durations,
+// vary= and fix= given as Python values. Numbers stay numbers (a DataFrame's
+// columns of numbers, fix={"a1": 1.5}, a timedelta's seconds), each with the
+// text it would have on the command line, only to quote in a message; a
+// vary= grid is written as the command line's text. Every check is the
+// library's (request/*.h).
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -113,12 +115,40 @@ std::optional<std::string> text_of(py::handle v) {
     return number_text(v);
 }
 
-std::optional<std::string> duration_of(py::handle v) {
+std::optional<double> number_value(py::handle v) {
+    if (py::isinstance<py::bool_>(v) || py::isinstance<py::str>(v) || py::isinstance<py::bytes>(v)) return std::nullopt;
+    if (is_whole_number(v)) {
+        // Whole numbers a double holds exactly; beyond 2^53, the digits alone.
+        int overflow = 0;
+        const long long i = PyLong_AsLongLongAndOverflow(py::int_(py::reinterpret_borrow<py::object>(v)).ptr(), &overflow);
+        if (overflow != 0 || (i == -1 && PyErr_Occurred() != nullptr)) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+        constexpr long long exact = 1LL << 53;
+        if (i > exact || i < -exact) return std::nullopt;
+        return static_cast<double>(i);
+    }
+    if (py::isinstance<py::float_>(v) || py::hasattr(v, "__float__")) {
+        return py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>();
+    }
+    return std::nullopt;
+}
+
+std::optional<given_number> number_of(py::handle v) {
+    if (v.is_none()) return std::nullopt;
+    const std::optional<double> n = number_value(v);
+    return n ? given_number(number_text(v), *n) : given_number(number_text(v));
+}
+
+std::optional<given_number> duration_of(py::handle v) {
     if (v.is_none()) return std::nullopt;
     if (py::hasattr(v, "total_seconds") && !py::isinstance<py::str>(v)) {
-        return double_text(v.attr("total_seconds")().cast<double>()) + "s";
+        const double s = v.attr("total_seconds")().cast<double>();
+        return given_number(double_text(s) + "s", s);
     }
-    return number_text(v);
+    // A text as the command line's; a number is no duration (and is refused).
+    return given_number(number_text(v));
 }
 
 case_request case_request_of(py::handle c) {
@@ -243,7 +273,7 @@ std::vector<given_value> fix_of(py::handle fix) {
     if (py::isinstance<py::dict>(fix)) {
         for (const auto& item : py::reinterpret_borrow<py::dict>(fix)) {
             const std::string key = py::str(item.first).cast<std::string>();
-            out.push_back({key + "=" + number_text(item.second), key});
+            out.push_back({key + "=" + number_text(item.second), key, number_value(item.second)});
         }
     } else if (py::isinstance<py::str>(fix)) {
         out.push_back({fix.cast<std::string>()});

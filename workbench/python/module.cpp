@@ -279,8 +279,8 @@ estimate_output estimate_on(session& s, py::handle runs, py::handle c, py::handl
     r.fix = fix_of(fix);
     r.loss = text_of(loss);
     // bootstrap=0: none.
-    if (!bootstrap.is_none() && number_text(bootstrap) != "0") r.bootstrap = number_text(bootstrap);
-    r.seed = text_of(seed);
+    if (!bootstrap.is_none() && number_text(bootstrap) != "0") r.bootstrap = number_of(bootstrap);
+    r.seed = number_of(seed);
     collected w;
     estimate_output o;
     o.job = check_estimate(r, w.n);
@@ -357,7 +357,7 @@ std::string watch_on(session& s, py::handle source, const std::string& store, py
     r.pending = duration_of(pending);
     r.lab_gap = duration_of(lab_gap);
     r.stale = duration_of(stale);
-    r.approach_below = text_of(approach_below);
+    r.approach_below = number_of(approach_below);
     r.smtp = text_of(smtp);
     r.mail_from = text_of(mail_from);
     for (const given_value& v : names_of(mail_to)) r.mail_to.push_back(v.text);
@@ -738,7 +738,7 @@ help(urea_reactor)).)",
     m.def(
         "check",
         [](py::object plugin, py::object timeout) {
-            const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), text_of(timeout)});
+            const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), number_of(timeout)});
             check_output o{build_of(job.plugin), {}};
             o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout, stop_on_signal); });
             for (verdict& v : o.verdicts) v.text = said(v.text);

@@ -102,7 +102,7 @@ std::map<std::string, session_ptr>& sessions() {
 
 worker_options python_workers(session& s, py::handle jobs, py::handle executor, py::handle progress) {
     workers_request r;
-    r.jobs = jobs.is_none() ? std::optional<std::string>("1") : std::optional<std::string>(number_text(jobs));
+    r.jobs = jobs.is_none() ? given_number("1", 1.0) : *number_of(jobs);
     worker_options o = check_workers(r);
     // Fewer workers than asked, and work they left undone: Python warnings.
     const auto warn = [](const std::string& text) {

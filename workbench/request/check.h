@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
+
 namespace workbench {
 
 struct check_request {
     std::string plugin;                  // empty: the default plug-in
-    std::optional<std::string> timeout;  // seconds the build may take (default 10)
+    std::optional<given_number> timeout;  // seconds the build may take (default 10)
 };
 
 struct check_job {

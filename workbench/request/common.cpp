@@ -253,20 +253,20 @@ worker_options check_workers(const workers_request& r) {
     worker_options o;
     o.jobs = available_cores();
     if (r.jobs) {
-        const double n = parse_number(field("jobs"), *r.jobs, number_rule::positive);
-        // A count, written as one: not 1e3, not 2.0.
-        if (r.jobs->find_first_not_of("0123456789") != std::string::npos || n != std::floor(n) || n > max_jobs) {
+        const double n = number_given(field("jobs"), *r.jobs, number_rule::positive);
+        // A count, written as one: not 1e3, not 2.0 (a number given: an int).
+        if (r.jobs->text.find_first_not_of("0123456789") != std::string::npos || n != std::floor(n) || n > max_jobs) {
             throw input_error(field("jobs"), "must be a whole number of worker processes from 1 to " +
-                                                 std::to_string(max_jobs) + " (got " + *r.jobs + ")");
+                                                 std::to_string(max_jobs) + " (got " + r.jobs->text + ")");
         }
         o.jobs = static_cast<unsigned>(n);
     }
     if (r.worker_timeout) {
-        o.stall_s = parse_number(field("worker_timeout"), *r.worker_timeout, number_rule::positive);
+        o.stall_s = number_given(field("worker_timeout"), *r.worker_timeout, number_rule::positive);
         // Longer would be no hang detection at all, as check's own timeout.
         if (o.stall_s > max_check_timeout_s) {
             throw input_error(field("worker_timeout"), "must be at most " + sig(max_check_timeout_s) + " s (got " +
-                                                           *r.worker_timeout + ")");
+                                                           r.worker_timeout->text + ")");
         }
     }
     return o;

@@ -23,11 +23,14 @@
 namespace workbench {
 
 // A value as the caller gave it: its text (the command line's as typed;
-// Python's numbers written as the shortest text that reads back the same),
-// and its own name where the caller gave one (a dict's key: vary={"a2": ...}).
+// Python's numbers written as the shortest text that reads back the same,
+// only to quote), its own name where the caller gave one (a dict's key:
+// fix={"a1": 1.5}), and the number after that name where the caller gave a
+// number (1.5).
 struct given_value {
     std::string text;
     std::string key = "";
+    std::optional<double> number = std::nullopt;
 };
 
 // Where warnings and notes go as the checks and the work find them, a line
@@ -125,8 +128,8 @@ input_list inputs_of(const case_request& c, const std::string& plugin, input_lis
 // this process), and the seconds a worker may make no call into the plug-in
 // before it is taken to hang (none: default_stall_s).
 struct workers_request {
-    std::optional<std::string> jobs;
-    std::optional<std::string> worker_timeout;
+    std::optional<given_number> jobs;
+    std::optional<given_number> worker_timeout;
 };
 
 // Throws input_error naming the field.

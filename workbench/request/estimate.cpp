@@ -38,7 +38,9 @@ bool looks_like_json(const std::string& path) {
 }
 
 void hold(estimate_options& opt, const std::vector<given_value>& fix) {
-    for (std::size_t k = 0; k < fix.size(); ++k) hold_parameter(opt, entry("fix", k, fix[k].text, fix[k].key));
+    for (std::size_t k = 0; k < fix.size(); ++k) {
+        hold_parameter(opt, entry("fix", k, fix[k].text, fix[k].key), fix[k].number);
+    }
 }
 
 // The runs, read when their turn comes; a file's bytes hashed.
@@ -87,15 +89,17 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     hold(opt, r.fix);
     opt.loss = loss_named(r.loss.value_or("none"));
     if (r.bootstrap) {
-        const double v = parse_number(field("bootstrap"), *r.bootstrap, number_rule::positive);
+        const double v = number_given(field("bootstrap"), *r.bootstrap, number_rule::positive);
         if (v != std::floor(v) || v > 100000) {
             throw input_error(field("bootstrap"), "must be a whole number of resamples from 1 to 100000 (got " +
-                                                      *r.bootstrap + ")");
+                                                      r.bootstrap->text + ")");
         }
         opt.bootstrap = static_cast<int>(v);
     }
     if (r.seed) {
-        const std::string& t = *r.seed;
+        // Read from its digits, which hold every seed to 2^64 - 1 exactly (a
+        // number given: an int's own digits; a float's text is refused).
+        const std::string& t = r.seed->text;
         std::uint64_t seed = 0;
         const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), seed);
         if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {
@@ -115,7 +119,7 @@ estimate_job check_estimate(const estimate_request& r, const notices& n) {
     j.problem = problem_of(r.runs, base.c, std::move(opt), j.inputs, n);
     if (!r.runs.table) j.runs_sha256 = j.inputs.back().sha256;
     if (r.bootstrap && j.problem.options.fixed[0] && j.problem.options.fixed[1]) {
-        throw input_error(given("bootstrap", *r.bootstrap),
+        throw input_error(given("bootstrap", r.bootstrap->text),
                           "both factors are held (" + mention("fix") + "): there is nothing to refit");
     }
     j.plugin = plugin_or_default(r.plugin);
@@ -195,10 +199,10 @@ design_job check_design(const design_request& r, const notices& n) {
         for_factor = k == "a1" ? 0 : 1;
     }
     if (r.top) {
-        const double v = parse_number(field("top"), *r.top, number_rule::positive);
+        const double v = number_given(field("top"), *r.top, number_rule::positive);
         if (v != std::floor(v) || v > static_cast<double>(max_study_points)) {
             throw input_error(field("top"), "must be a whole number from 1 to " + std::to_string(max_study_points) +
-                                                " (got " + *r.top + ")");
+                                                " (got " + r.top->text + ")");
         }
         j.top = static_cast<std::size_t>(v);
     }

@@ -36,8 +36,8 @@ struct estimate_request {
     std::string plugin;
     std::vector<given_value> fix;         // "a1=VALUE", "a2=VALUE"
     std::optional<std::string> loss;      // none, huber, cauchy
-    std::optional<std::string> bootstrap; // resamples
-    std::optional<std::string> seed;
+    std::optional<given_number> bootstrap;  // resamples
+    std::optional<given_number> seed;
     workers_request workers;
 };
 
@@ -75,7 +75,7 @@ struct design_request {
     std::vector<given_value> fix;
     std::vector<given_value> measure;     // names (or "all"), each text may list several, comma-separated
     std::optional<std::string> for_factor;
-    std::optional<std::string> top;
+    std::optional<given_number> top;
     bool map = false;                     // the candidates drawn as a map (a grid of two varied settings)
     workers_request workers;
 };

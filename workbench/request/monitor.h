@@ -14,7 +14,7 @@ struct monitor_request {
     bool sort = false;                       // times out of order sorted, not refused
     case_request case_;
     std::string plugin;
-    std::optional<std::string> window, step, frozen;  // durations: "24h", "8h", "7d"
+    std::optional<given_number> window, step, frozen;  // durations: "24h", "8h", "7d"
     std::vector<given_value> fix;            // "a1=VALUE"
     std::vector<given_value> meter_sigma;    // "NAME=PERCENT"
     workers_request workers;

@@ -40,14 +40,17 @@ watch_job check_watch(const watch_request& r, const notices& n) {
     const bool source = !m.history.file.empty() || r.readings.has_value();
     if (r.every) {
         if (!source) throw input_error(field("every"), "keeps a source followed: give the SOURCE");
-        j.every_ms = parse_duration("every", *r.every);
+        j.every_ms = duration_given("every", *r.every);
     }
-    if (r.pending) j.alerts.pending_ms = parse_duration("pending", *r.pending);
-    if (r.lab_gap) j.alerts.lab_gap_ms = parse_duration("lab_gap", *r.lab_gap);
-    if (r.stale) j.alerts.stale_ms = parse_duration("stale", *r.stale);
+    if (r.pending) j.alerts.pending_ms = duration_given("pending", *r.pending);
+    if (r.lab_gap) j.alerts.lab_gap_ms = duration_given("lab_gap", *r.lab_gap);
+    if (r.stale) j.alerts.stale_ms = duration_given("stale", *r.stale);
     if (r.approach_below) {
-        const double v = parse_number(field("approach_below"), *r.approach_below, number_rule::positive);
-        if (v > 1.0) throw input_error(field("approach_below"), "a fraction of the equilibrium's conversion, at most 1 (got " + *r.approach_below + ")");
+        const double v = number_given(field("approach_below"), *r.approach_below, number_rule::positive);
+        if (v > 1.0) {
+            throw input_error(field("approach_below"),
+                              "a fraction of the equilibrium's conversion, at most 1 (got " + r.approach_below->text + ")");
+        }
         j.alerts.approach_below = v;
     }
     j.reread = r.reread;

@@ -19,10 +19,10 @@ struct watch_request {
     std::string store;                         // a file, or postgresql://...
     std::optional<std::string> readings;       // a table of readings in the store's database, instead of a source
     std::optional<std::string> tag_map;        // its tags as columns (a CSV file)
-    std::optional<std::string> every;          // a duration: keep running, a pass each
+    std::optional<given_number> every;         // a duration: keep running, a pass each
     bool reread = false, dry_run = false;
-    std::optional<std::string> pending, lab_gap, stale;  // durations
-    std::optional<std::string> approach_below;           // a fraction
+    std::optional<given_number> pending, lab_gap, stale;  // durations
+    std::optional<given_number> approach_below;           // a fraction
     std::optional<std::string> smtp, mail_from, webhook;
     std::vector<std::string> mail_to;
 };
