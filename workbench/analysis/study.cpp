@@ -11,6 +11,9 @@
 namespace workbench {
 namespace {
 
+// A number given as one, as decimal() reads a text: finite, or none.
+std::optional<double> finite(double v) { return std::isfinite(v) ? std::optional<double>(v) : std::nullopt; }
+
 constexpr double trays_code = 0.0, pfr_code = 1.0;
 
 std::vector<std::string> split(const std::string& s, char sep) {
@@ -145,7 +148,7 @@ double value_in(const reactor_case& c, const std::string& name) {
 
 study_variable parse_vary(const std::string& text) { return parse_vary(given("vary", text)); }
 
-study_variable parse_vary(const field_ref& source) {
+study_variable parse_vary(const field_ref& source, const std::vector<std::optional<double>>& numbers) {
     const std::string& text = source.text;
     study_variable v;
     v.given = text;
@@ -178,8 +181,9 @@ study_variable parse_vary(const field_ref& source) {
         v.log_spacing = false;
         const std::vector<std::string> parts = split(spec, ',');
         if (parts.size() > max_study_points) fail("at most " + std::to_string(max_study_points) + " values");
+        const bool given_numbers = numbers.size() == parts.size();
         for (std::size_t k = 0; k < parts.size(); ++k) {
-            const auto x = decimal(parts[k]);
+            const auto x = given_numbers && numbers[k] ? finite(*numbers[k]) : decimal(parts[k]);
             if (!x) {
                 fail("value " + std::to_string(k + 1) + " must be a finite number (got \"" + parts[k] + "\")" +
                      (parts.size() == 1 ? "; a range is FROM:TO:N" : ""));
@@ -188,15 +192,21 @@ study_variable parse_vary(const field_ref& source) {
         }
     } else if (v.name != "model") {
         std::vector<std::string> parts = split(spec, ':');
+        std::vector<std::optional<double>> given_numbers = numbers;
+        given_numbers.resize(numbers.size() == parts.size() ? parts.size() : 0);
         if (!parts.empty() && (parts[0] == "log" || parts[0] == "lin")) {
             v.log_spacing = parts[0] == "log";
             parts.erase(parts.begin());
+            if (!given_numbers.empty()) given_numbers.erase(given_numbers.begin());
         }
         if (parts.size() != 3) fail("write NAME=FROM:TO:N, or NAME=log:FROM:TO:N for points evenly spaced in ln");
-        const auto from = decimal(parts[0]), to = decimal(parts[1]);
+        const auto part = [&](std::size_t k) {
+            return !given_numbers.empty() && given_numbers[k] ? finite(*given_numbers[k]) : decimal(parts[k]);
+        };
+        const auto from = part(0), to = part(1);
         if (!from) fail("FROM must be a finite number (got \"" + parts[0] + "\")");
         if (!to) fail("TO must be a finite number (got \"" + parts[1] + "\")");
-        const auto n = decimal(parts[2]);
+        const auto n = part(2);
         if (!n || *n != std::floor(*n) || *n < 1.0 || *n > static_cast<double>(max_study_points)) {
             fail("N must be a whole number of points from 1 to " + std::to_string(max_study_points) + " (got \"" +
                  parts[2] + "\")");

@@ -48,7 +48,10 @@ struct study_variable {
 // outlet_temperature_C, volume, trays, co2, feed_kmol_h.H2O, ...). a1 and a2
 // are spaced evenly in ln by default, anything else evenly; trays must be
 // whole numbers. Throws input_error about the field and what is wrong.
-study_variable parse_vary(const field_ref& source);  // source.text: the text as given
+// numbers: the parts after NAME= where the caller gave them as numbers (a
+// Python tuple's or list's), each used for its part of the text, which is
+// then only quoted; ignored unless as many as the parts.
+study_variable parse_vary(const field_ref& source, const std::vector<std::optional<double>>& numbers = {});
 study_variable parse_vary(const std::string& text);       // given alone
 
 // A study checked and laid out before anything runs.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -34,6 +35,28 @@ void expect_close(double study, double alone, const std::string& what) {
         return;
     }
     EXPECT_NEAR(study, alone, 1e-9 * std::max(1.0, std::abs(alone))) << what;
+}
+
+// A grid's numbers given as numbers (a Python tuple or list) count, part by
+// part; the text is only quoted, and read where no numbers match its parts.
+TEST(Vary, NumbersGivenAsNumbersCountAndTheTextIsOnlyQuoted) {
+    const auto refusal = [](const std::string& text, const std::vector<std::optional<double>>& numbers) {
+        try {
+            parse_vary(given("vary", text), numbers);
+        } catch (const input_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(parse_vary(given("vary", "t_out=a:b:c"), {180.0, 190.0, 3.0}).values, (std::vector<double>{180.0, 185.0, 190.0}));
+    const study_variable logs = parse_vary(given("vary", "t_out=log:a:b:2"), {std::nullopt, 180.0, 190.0, 2.0});
+    EXPECT_EQ(logs.values, (std::vector<double>{180.0, 190.0}));
+    EXPECT_TRUE(logs.log_spacing);
+    EXPECT_EQ(parse_vary(given("vary", "trays=x,y"), {4.0, 2.0}).values, (std::vector<double>{4.0, 2.0}));
+    EXPECT_EQ(parse_vary(given("vary", "trays=4,2"), {9.0}).values, (std::vector<double>{4.0, 2.0}));
+    EXPECT_EQ(refusal("a2=0.5,nan", {0.5, NAN}), "vary a2=0.5,nan: value 2 must be a finite number (got \"nan\")");
+    EXPECT_EQ(refusal("a2=1:2:2.5", {1.0, 2.0, 2.5}),
+              "vary a2=1:2:2.5: N must be a whole number of points from 1 to 100000 (got \"2.5\")");
 }
 
 TEST_F(Study, AListGivesItsValuesInOrderAndTheNumbersOfSeparateRuns) {

@@ -1,9 +1,9 @@
 // Python input as a request's parts: cases, tables, numbers, durations,
 // vary= and fix= given as Python values. Numbers stay numbers (a DataFrame's
-// columns of numbers, fix={"a1": 1.5}, a timedelta's seconds), each with the
-// text it would have on the command line, only to quote in a message; a
-// vary= grid is written as the command line's text. Every check is the
-// library's (request/*.h).
+// columns of numbers, fix={"a1": 1.5}, vary={"a2": (0.01, 10, 13)}, a
+// timedelta's seconds), each with the text it would have on the command
+// line, only to quote in a message. Every check is the library's
+// (request/*.h).
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -246,18 +246,21 @@ std::vector<given_value> vary_of(py::handle vary) {
         for (const auto& item : py::reinterpret_borrow<py::dict>(vary)) {
             const std::string key = py::str(item.first).cast<std::string>();
             std::string text = key + "=";
+            std::vector<std::optional<double>> numbers;
             if (py::isinstance<py::str>(item.second)) {
                 text += item.second.cast<std::string>();
             } else {
-                // A tuple is a range (FROM, TO, N); a list (or an array) the values themselves.
+                // A tuple is a range (FROM, TO, N); a list (or an array) the
+                // values themselves: the numbers kept, the text to quote.
                 const char* sep = py::isinstance<py::tuple>(item.second) ? ":" : ",";
                 std::string between;
                 for (py::handle part : item.second) {
                     text += between + number_text(part);
+                    numbers.push_back(number_value(part));
                     between = sep;
                 }
             }
-            out.push_back({text, key});
+            out.push_back({text, key, std::move(numbers)});
         }
     } else if (py::isinstance<py::str>(vary)) {
         out.push_back({vary.cast<std::string>()});
@@ -273,7 +276,7 @@ std::vector<given_value> fix_of(py::handle fix) {
     if (py::isinstance<py::dict>(fix)) {
         for (const auto& item : py::reinterpret_borrow<py::dict>(fix)) {
             const std::string key = py::str(item.first).cast<std::string>();
-            out.push_back({key + "=" + number_text(item.second), key, number_value(item.second)});
+            out.push_back({key + "=" + number_text(item.second), key, {number_value(item.second)}});
         }
     } else if (py::isinstance<py::str>(fix)) {
         out.push_back({fix.cast<std::string>()});

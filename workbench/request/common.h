@@ -25,12 +25,15 @@ namespace workbench {
 // A value as the caller gave it: its text (the command line's as typed;
 // Python's numbers written as the shortest text that reads back the same,
 // only to quote), its own name where the caller gave one (a dict's key:
-// fix={"a1": 1.5}), and the number after that name where the caller gave a
-// number (1.5).
+// fix={"a1": 1.5}), and the numbers after NAME= where the caller gave
+// numbers, part by part as the text has them (fix's VALUE; a grid's FROM,
+// TO and N, or its values; none for a part given as text).
 struct given_value {
     std::string text;
     std::string key = "";
-    std::optional<double> number = std::nullopt;
+    std::vector<std::optional<double>> numbers = {};
+    // The one number after NAME= (fix=, meter_sigma=), where given as one.
+    std::optional<double> number() const { return numbers.size() == 1 ? numbers[0] : std::nullopt; }
 };
 
 // Where warnings and notes go as the checks and the work find them, a line

@@ -39,7 +39,7 @@ bool looks_like_json(const std::string& path) {
 
 void hold(estimate_options& opt, const std::vector<given_value>& fix) {
     for (std::size_t k = 0; k < fix.size(); ++k) {
-        hold_parameter(opt, entry("fix", k, fix[k].text, fix[k].key), fix[k].number);
+        hold_parameter(opt, entry("fix", k, fix[k].text, fix[k].key), fix[k].number());
     }
 }
 
@@ -152,7 +152,7 @@ study_plan plan_of(const std::vector<given_value>& vary, const std::optional<std
         return plan_study(base, parse_case_table(text, *cases, max_study_points), std::move(results));
     }
     std::vector<study_variable> vars;
-    for (std::size_t k = 0; k < vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, vary[k].text, vary[k].key)));
+    for (std::size_t k = 0; k < vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, vary[k].text, vary[k].key), vary[k].numbers));
     check_vary_against_case(case_, vars);
     return plan_study(base, std::move(vars), std::move(results));
 }

@@ -15,14 +15,14 @@ monitor_options check_monitor_options(const monitor_request& r) {
     for (std::size_t k = 0; k < r.fix.size(); ++k) {
         const field_ref source = entry("fix", k, r.fix[k].text, r.fix[k].key);
         estimate_options held;
-        hold_parameter(held, source, r.fix[k].number);
+        hold_parameter(held, source, r.fix[k].number());
         if (held.fixed[1]) {
             throw input_error(source, "a2 is what the monitor follows, window by window; only a1 can be held");
         }
         o.a1 = held.fixed[0];
     }
     for (std::size_t k = 0; k < r.meter_sigma.size(); ++k) {
-        set_meter_sigma(o, entry("meter_sigma", k, r.meter_sigma[k].text, r.meter_sigma[k].key), r.meter_sigma[k].number);
+        set_meter_sigma(o, entry("meter_sigma", k, r.meter_sigma[k].text, r.meter_sigma[k].key), r.meter_sigma[k].number());
     }
     return o;
 }

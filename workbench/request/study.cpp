@@ -79,7 +79,7 @@ study_job check_study(const study_request& r, const notices& n) {
 
 sweep_job check_sweep(const sweep_request& r, const notices& n) {
     std::vector<sweep_variable> vars;
-    for (std::size_t k = 0; k < r.vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, r.vary[k].text, r.vary[k].key)));
+    for (std::size_t k = 0; k < r.vary.size(); ++k) vars.push_back(parse_vary(entry("vary", k, r.vary[k].text, r.vary[k].key), r.vary[k].numbers));
     check_vary_against_case(r.case_, vars);
     sweep_job j;
     std::optional<band_plan> bands = check_bands(r.estimate, r.band, r.case_, j.inputs);
