@@ -206,6 +206,7 @@ std::optional<std::string> text_of(py::handle v);
 // takes, but a bool or a str).
 std::optional<double> number_value(py::handle v);
 std::optional<workbench::given_number> number_of(py::handle v);
+workbench::given_number given_of(py::handle v);  // None as its text, "None"
 
 // A duration: None, a text ("24h"), or a datetime.timedelta or
 // pandas.Timedelta (its seconds; "3600s" to quote).

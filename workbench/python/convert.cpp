@@ -135,10 +135,14 @@ std::optional<double> number_value(py::handle v) {
     return std::nullopt;
 }
 
-std::optional<given_number> number_of(py::handle v) {
-    if (v.is_none()) return std::nullopt;
+given_number given_of(py::handle v) {
     const std::optional<double> n = number_value(v);
     return n ? given_number(number_text(v), *n) : given_number(number_text(v));
+}
+
+std::optional<given_number> number_of(py::handle v) {
+    if (v.is_none()) return std::nullopt;
+    return given_of(v);
 }
 
 std::optional<given_number> duration_of(py::handle v) {
@@ -333,7 +337,7 @@ std::string case_repr(const reactor_case& c) {
 
 // A number set on a Case: what float() takes, else InputError naming it.
 double number_for(const char* name, py::handle v) {
-    return parse_number(field(name), number_text(v), number_rule::any);
+    return number_given(field(name), given_of(v), number_rule::any);
 }
 
 }  // namespace
@@ -365,9 +369,9 @@ with with_settings(nh3_co2=...).)")
         .def(
             "with_settings",
             [](const reactor_case& c, py::object settings, py::kwargs more) {
-                std::vector<std::pair<std::string, std::string>> values;
+                std::vector<std::pair<std::string, given_number>> values;
                 const auto add = [&](const py::handle& key, const py::handle& value) {
-                    values.emplace_back(py::str(key).cast<std::string>(), number_text(value));
+                    values.emplace_back(py::str(key).cast<std::string>(), given_of(value));
                 };
                 if (!settings.is_none()) {
                     for (const auto& item : py::dict(settings)) add(item.first, item.second);
@@ -403,7 +407,7 @@ quantity for an unknown name, one given twice, or a value that is no number.)")
             "'trays' (N equal stirred trays in series) or 'pfr' (plug flow).")
         .def_property(
             "trays", [](const reactor_case& c) { return c.trays; },
-            [](reactor_case& c, py::object v) { c.trays = trays_given(field("trays"), number_text(v)); },
+            [](reactor_case& c, py::object v) { c.trays = trays_given(field("trays"), given_of(v)); },
             "Number of equal stirred trays.")
         .def_property(
             "volume_m3", [](const reactor_case& c) { return c.volume_m3; },

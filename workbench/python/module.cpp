@@ -177,7 +177,7 @@ run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band
 fit_output fit_on(session& s, py::handle c, py::handle target) {
     fit_request r;
     r.case_ = case_request_of(c);
-    r.co2_conversion = number_text(target);
+    r.co2_conversion = given_of(target);
     collected w;
     const fit_job job = check_fit(r, w.n);
     fit_output o{job.c, job.target, {}, {s.plugin_path(), job.inputs}};

@@ -139,11 +139,11 @@ reactor_model model_given(const field_ref& f, const std::string& text) {
     return *model;
 }
 
-int trays_given(const field_ref& f, const std::string& text) {
-    const double t = parse_number(f, text, number_rule::any);
+int trays_given(const field_ref& f, const given_number& g) {
+    const double t = number_given(f, g, number_rule::any);
     if (t != std::floor(t) || t < min_trays || t > max_trays) {
         throw input_error(f, "must be a whole number from " + std::to_string(min_trays) + " to " +
-                                 std::to_string(max_trays) + " (got " + text + ")");
+                                 std::to_string(max_trays) + " (got " + g.text + ")");
     }
     return static_cast<int>(t);
 }
@@ -156,15 +156,15 @@ std::size_t component_given(const std::string& name) {
     return i;
 }
 
-reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, std::string>>& values) {
+reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, given_number>>& values) {
     reactor_case c = base;
     std::vector<std::pair<std::string, double>> numbers;
-    for (const auto& [name, text] : values) {
+    for (const auto& [name, value] : values) {
         if (normalised_name(name) == "model") {
-            c.model = model_given(field(name), text);
+            c.model = model_given(field(name), value.text);
             continue;
         }
-        numbers.emplace_back(name, parse_number(field(name), text, number_rule::any));
+        numbers.emplace_back(name, number_given(field(name), value, number_rule::any));
     }
     return with_named(c, numbers);
 }

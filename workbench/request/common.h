@@ -76,14 +76,14 @@ checked_case check_case(const case_request& r);
 // trays within the bounds), and a feed's component by its name; throws
 // input_error about the field.
 reactor_model model_given(const field_ref& f, const std::string& text);
-int trays_given(const field_ref& f, const std::string& text);
+int trays_given(const field_ref& f, const given_number& g);
 std::size_t component_given(const std::string& name);
 
 // A case with quantities set by name, each value as given (a1, a2, model:
 // trays or pfr, or any setting by a runs file's or the command line's name),
 // as with_named sets them. Throws input_error naming the quantity for a
 // value that is no number (or no model), an unknown name, or one given twice.
-reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, std::string>>& values);
+reactor_case with_named_given(const reactor_case& base, const std::vector<std::pair<std::string, given_number>>& values);
 
 // The quantity each of the case's settings sets, as a study names it, for
 // the settings given; a study's variable must not set one of them.

@@ -22,10 +22,10 @@ run_job check_run(const run_request& r, const notices& n) {
 
 fit_job check_fit(const fit_request& r, const notices& n) {
     fit_job j;
-    j.target = parse_number(field("co2_conversion"), r.co2_conversion, number_rule::positive);
+    j.target = number_given(field("co2_conversion"), r.co2_conversion, number_rule::positive);
     if (!(j.target < 1.0)) {
         throw input_error(field("co2_conversion"),
-                          "the target must be a fraction between 0 and 1 (got " + r.co2_conversion +
+                          "the target must be a fraction between 0 and 1 (got " + r.co2_conversion.text +
                               percentage_hint(j.target) + ")");
     }
     checked_case c = check_case(r.case_);

@@ -32,7 +32,7 @@ input_list inputs_of(const run_request& r);
 struct fit_request {
     case_request case_;
     std::string plugin;
-    std::string co2_conversion;         // the target, a fraction, as given
+    given_number co2_conversion{""};    // the target, a fraction, as given
 };
 
 struct fit_job {
