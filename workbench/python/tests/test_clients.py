@@ -5,13 +5,14 @@
 # never about a command-line option.
 import math
 import os
+import re
 
 import numpy as np
 import pandas as pd
 import pytest
 
 import urea_reactor as ur
-from conftest import EXAMPLES, RUNS, cli
+from conftest import EXAMPLES, RUNS, cli, plant_history
 
 CASES = os.path.join(EXAMPLES, "cases-design.csv")
 
@@ -128,3 +129,14 @@ def test_a_runs_frames_whole_numbers_beyond_two_to_the_53_keep_every_digit():
     runs["run"] = [2**53 + 1 + 2 * i for i in range(len(runs))]
     names = ur.estimate(runs, fix={"a1": 1}).residuals.to_pandas()["run"]
     assert names.iloc[0] == "9007199254740993"
+
+
+def test_advice_in_results_names_the_python_argument_with_no_markup_left():
+    # A verdict or a note that advises an argument is said in Python's words
+    # by the binding; one it forgets would show the library's field markup.
+    d = ur.design(RUNS, vary={"t_out": (175, 190, 4), "nh3_co2": (3.0, 3.6, 3)})
+    m = ur.monitor(plant_history(days=3, step_day=2), window="1D")
+    texts = [*d.verdict, d._repr_html_(), m.a1["note"], m.to_json(), m._repr_html_()]
+    assert 'fix={"a1": VALUE}' in d.verdict[0] and 'fix={"a1": VALUE}' in m.a1["note"]
+    for t in texts:
+        assert not re.search("[\x01\x02\x1f]|--fix", t), t
