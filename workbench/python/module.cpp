@@ -532,9 +532,11 @@ PYBIND11_MODULE(_core, m) {
 
     input_error_type = new_error(m, "InputError", PyExc_ValueError,
                                  "Bad input: a case's value, a runs file's cell, a sweep's or an estimate's "
-                                 "option. str(e) is the command line's message; e.reason the same without the "
-                                 "place; e.key (a case file's key), e.file, e.line, e.column (1-based): where, "
-                                 "or None.");
+                                 "option. str(e) is the message; e.reason the same without the place. Where: "
+                                 "e.field, the argument (\"vary\"), e.subject, the argument as the message "
+                                 "names it ('vary[\"a2\"]'), and e.value, the value given as its text; or "
+                                 "e.key (a case file's key), e.file, e.line, e.column (1-based); None where "
+                                 "not known.");
     solver_error_type = new_error(m, "SolverError", PyExc_RuntimeError,
                                   "The reactor has no solution (or no start gave a usable fit): str(e) is one "
                                   "line, e.details what each start ended with.");

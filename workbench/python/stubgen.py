@@ -188,6 +188,14 @@ def python_def(name, function, indent):
     return [f"{indent}def {name}({', '.join(texts)}) -> {result}: ..."]
 
 
+# The attributes of the module's exceptions, by exception.
+EXCEPTION_ATTRIBUTES = {
+    "InputError": [("reason", "str"), ("field", "Optional[str]"), ("subject", "Optional[str]"),
+                   ("value", "Optional[str]"), ("key", "Optional[str]"), ("file", "Optional[str]"),
+                   ("line", "Optional[int]"), ("column", "Optional[int]")],
+    "SolverError": [("details", "str")],
+}
+
 SKIP = {"__doc__", "__module__", "__dict__", "__weakref__", "__annotations__", "_pybind11_conduit_v1_"}
 
 
@@ -198,7 +206,8 @@ def class_lines(cls):
     lines = [f"class {cls.__name__}({', '.join(bases)}):" if bases else f"class {cls.__name__}:"]
     body = []
     if issubclass(cls, BaseException):
-        body.append("    def __getattr__(self, name: str) -> Any: ...")  # key, file, line, ...
+        # What the module sets on its exceptions (python/words.cpp translate).
+        body += [f"    {name}: {kind}" for name, kind in EXCEPTION_ATTRIBUTES.get(cls.__name__, [])]
     for name, item in cls.__dict__.items():
         if name in SKIP:
             continue

@@ -89,6 +89,8 @@ void translate(std::exception_ptr p) {
         py::object exc = py::reinterpret_borrow<py::object>(input_error_type)(in_words(e, python_words()));
         exc.attr("reason") = said(e.reason());
         exc.attr("field") = at.field ? py::object(py::str(at.field->name)) : py::object(py::none());
+        exc.attr("subject") = at.field ? py::object(py::str(python_words().subject(*at.field))) : py::object(py::none());
+        exc.attr("value") = at.field && !at.field->text.empty() ? py::object(py::str(at.field->text)) : py::object(py::none());
         exc.attr("key") = none_if(at.key.empty(), py::str(at.key));
         exc.attr("file") = none_if(at.file.empty(), py::str(at.file));
         exc.attr("line") = none_if(at.line == 0, py::int_(at.line));

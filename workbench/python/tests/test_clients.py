@@ -121,6 +121,11 @@ def test_bad_input_names_the_python_argument(k, est):
     assert isinstance(e.value, ur.InputError)
     assert str(e.value).startswith(start), str(e.value)
     assert "--" not in str(e.value), str(e.value)
+    # The argument as the message names it, and the value given, as attributes.
+    if e.value.subject is not None:
+        assert str(e.value).startswith(e.value.subject + ": ") and e.value.subject.startswith(e.value.field)
+    if k == 1:
+        assert (e.value.field, e.value.subject, e.value.value) == ("fix", 'fix["a3"]', "a3=1")
 
 
 def test_a_runs_frames_whole_numbers_beyond_two_to_the_53_keep_every_digit():
