@@ -13,6 +13,7 @@
 #include "api/workbench.h"
 #include "model/observation.h"
 #include "model/properties.h"
+#include "request/common.h"
 #include "session/test_session.h"
 
 namespace {
@@ -57,6 +58,26 @@ TEST(Vary, NumbersGivenAsNumbersCountAndTheTextIsOnlyQuoted) {
     EXPECT_EQ(refusal("a2=0.5,nan", {0.5, NAN}), "vary a2=0.5,nan: value 2 must be a finite number (got \"nan\")");
     EXPECT_EQ(refusal("a2=1:2:2.5", {1.0, 2.0, 2.5}),
               "vary a2=1:2:2.5: N must be a whole number of points from 1 to 100000 (got \"2.5\")");
+}
+
+// A case's settings given as numbers count; their text is only quoted, and
+// read where no number was given (the command line's).
+TEST(CaseRequest, SettingsGivenAsNumbersCountAndTheTextIsOnlyQuoted) {
+    case_request r;
+    r.t_out = given_number("hot", 190.0);
+    r.trays = given_number("a dozen", 12.0);
+    r.nh3_co2 = given_number("3.1");
+    const reactor_case c = check_case(r).c;
+    EXPECT_EQ(c.outlet_temperature_C, 190.0);
+    EXPECT_EQ(c.trays, 12);
+    EXPECT_NEAR(nh3_co2_ratio(c), 3.1, 1e-12);
+    r.co2 = given_number("lots", 1e9);
+    try {
+        check_case(r);
+        ADD_FAILURE() << "a CO2 feed above any reactor's taken";
+    } catch (const input_error& e) {
+        EXPECT_EQ(std::string(e.what()), "co2 lots: above 10000000 kmol/h, more than any reactor takes");
+    }
 }
 
 TEST_F(Study, AListGivesItsValuesInOrderAndTheNumbersOfSeparateRuns) {

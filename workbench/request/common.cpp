@@ -38,20 +38,24 @@ void check_derived_flow(const field_ref& setting, const reactor_case& c, compone
 struct setting_field {
     const char* name;
     const char* key;
-    std::optional<std::string> case_request::*value;
+    std::optional<std::string> (*text)(const case_request&);  // the value as given, to quote
 };
+template <std::optional<given_number> case_request::*value>
+std::optional<std::string> text_of(const case_request& r) {
+    return r.*value ? std::optional<std::string>((r.*value)->text) : std::nullopt;
+}
 constexpr setting_field setting_fields[] = {
-    {"model", "", &case_request::model},
-    {"trays", "reactor.trays", &case_request::trays},
-    {"volume", "reactor.volume_m3", &case_request::volume},
-    {"pressure", "reactor.pressure_bar", &case_request::pressure},
-    {"t_in", "reactor.inlet_temperature_C", &case_request::t_in},
-    {"t_out", "reactor.outlet_temperature_C", &case_request::t_out},
-    {"a1", "kinetics.a1", &case_request::a1},
-    {"a2", "kinetics.a2", &case_request::a2},
-    {"co2", "feed_kmol_h.CO2", &case_request::co2},
-    {"nh3_co2", "", &case_request::nh3_co2},
-    {"h2o_co2", "", &case_request::h2o_co2},
+    {"model", "", [](const case_request& r) { return r.model; }},
+    {"trays", "reactor.trays", text_of<&case_request::trays>},
+    {"volume", "reactor.volume_m3", text_of<&case_request::volume>},
+    {"pressure", "reactor.pressure_bar", text_of<&case_request::pressure>},
+    {"t_in", "reactor.inlet_temperature_C", text_of<&case_request::t_in>},
+    {"t_out", "reactor.outlet_temperature_C", text_of<&case_request::t_out>},
+    {"a1", "kinetics.a1", text_of<&case_request::a1>},
+    {"a2", "kinetics.a2", text_of<&case_request::a2>},
+    {"co2", "feed_kmol_h.CO2", text_of<&case_request::co2>},
+    {"nh3_co2", "", text_of<&case_request::nh3_co2>},
+    {"h2o_co2", "", text_of<&case_request::h2o_co2>},
 };
 
 reactor_case changed_case(const case_request& r, std::string& text) {
@@ -62,8 +66,8 @@ reactor_case changed_case(const case_request& r, std::string& text) {
         text = read_input_file(*r.file, "case file");
         c = parse_case(text, *r.file);
     }
-    const auto number = [&](const char* name, const std::optional<std::string>& v, number_rule rule) {
-        return parse_number(field(name), *v, rule);
+    const auto number = [&](const char* name, const std::optional<given_number>& v, number_rule rule) {
+        return number_given(field(name), *v, rule);
     };
     if (r.model) c.model = model_given(field("model"), *r.model);
     if (r.trays) c.trays = trays_given(field("trays"), *r.trays);
@@ -76,7 +80,7 @@ reactor_case changed_case(const case_request& r, std::string& text) {
     if (r.co2) {
         const double co2 = number("co2", r.co2, number_rule::non_negative);
         if (co2 > max_flow_kmol_h) {
-            throw input_error(given("co2", *r.co2), "above " + std::to_string(static_cast<long>(max_flow_kmol_h)) +
+            throw input_error(given("co2", r.co2->text), "above " + std::to_string(static_cast<long>(max_flow_kmol_h)) +
                                                         " kmol/h, more than any reactor takes");
         }
         const double nh3 = nh3_co2_ratio(c), h2o = h2o_co2_ratio(c);
@@ -84,8 +88,8 @@ reactor_case changed_case(const case_request& r, std::string& text) {
         if (co2 + c.feed_kmol_h[CARB] > 0.0 && std::isfinite(nh3)) {
             set_nh3_co2_ratio(c, nh3);
             set_h2o_co2_ratio(c, h2o);
-            check_derived_flow(given("co2", *r.co2), c, NH3);
-            check_derived_flow(given("co2", *r.co2), c, H2O);
+            check_derived_flow(given("co2", r.co2->text), c, NH3);
+            check_derived_flow(given("co2", r.co2->text), c, H2O);
         }
     }
     // Ratios refer to all CO2 fed; without CO2 the check of the case says so.
@@ -94,14 +98,14 @@ reactor_case changed_case(const case_request& r, std::string& text) {
         const double v = number("nh3_co2", r.nh3_co2, number_rule::non_negative);
         if (has_co2) {
             set_nh3_co2_ratio(c, v);
-            check_derived_flow(given("nh3_co2", *r.nh3_co2), c, NH3);
+            check_derived_flow(given("nh3_co2", r.nh3_co2->text), c, NH3);
         }
     }
     if (r.h2o_co2) {
         const double v = number("h2o_co2", r.h2o_co2, number_rule::non_negative);
         if (has_co2) {
             set_h2o_co2_ratio(c, v);
-            check_derived_flow(given("h2o_co2", *r.h2o_co2), c, H2O);
+            check_derived_flow(given("h2o_co2", r.h2o_co2->text), c, H2O);
         }
     }
     return c;
@@ -125,7 +129,7 @@ checked_case check_case(const case_request& r) {
     } catch (const input_error& e) {
         // A value a setting set is named by its field.
         for (const setting_field& s : setting_fields) {
-            const std::optional<std::string>& v = r.*s.value;
+            const std::optional<std::string> v = s.text(r);
             if (v && *s.key != '\0' && e.place().key == s.key) throw input_error(given(s.name, *v), e.reason());
         }
         throw;
@@ -176,7 +180,7 @@ void check_vary_against_case(const case_request& r, const std::vector<study_vari
                                             "pressure", "t_in",    "t_out", "trays",   "volume"};
     for (const char* name : order) {
         for (const setting_field& s : setting_fields) {
-            const std::optional<std::string>& v = r.*s.value;
+            const std::optional<std::string> v = s.text(r);
             if (std::string(s.name) != name || !v) continue;
             const std::string q = quantity_of_option(name);
             for (const study_variable& var : vars) {
@@ -214,7 +218,7 @@ void check_factors_with_estimate(const estimate_given& e, const case_request& c)
     if (!e.any()) return;
     for (const auto& [name, value] : {std::pair{"a1", &c.a1}, std::pair{"a2", &c.a2}}) {
         if (*value) {
-            throw input_error(mention(name, "", **value) + " and " + mention("estimate", "", e.file.value_or("")) +
+            throw input_error(mention(name, "", (*value)->text) + " and " + mention("estimate", "", e.file.value_or("")) +
                               ": the estimate sets a1 and a2: give one of them");
         }
     }
@@ -226,7 +230,7 @@ bool model_varies(const study_plan& plan) {
 
 void warn_without_effect(const case_request& r, const reactor_case& c, bool model_varies, const notices& n) {
     if (r.trays && c.model == reactor_model::pfr && !model_varies) {
-        n.warning(cite(given("trays", *r.trays)) + ": not used: the case is plug flow, which has no trays");
+        n.warning(cite(given("trays", r.trays->text)) + ": not used: the case is plug flow, which has no trays");
     }
 }
 
@@ -234,7 +238,7 @@ void warn_held(const case_request& r, const std::array<std::optional<double>, 2>
     for (const auto& [k, name, value] : {std::tuple{0, "a1", &r.a1}, std::tuple{1, "a2", &r.a2}}) {
         const std::optional<double>& h = held[static_cast<std::size_t>(k)];
         if (*value && h) {
-            n.warning(cite(given(name, **value)) + ": not used: " + name + " is held at " + sig(*h) + " (" +
+            n.warning(cite(given(name, (*value)->text)) + ": not used: " + name + " is held at " + sig(*h) + " (" +
                       mention("fix", name, sig(*h)) + ")");
         }
     }

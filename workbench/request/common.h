@@ -59,7 +59,8 @@ input_file input_read(std::string what, std::string path, const std::string& byt
 struct case_request {
     std::optional<std::string> file;    // a case file
     std::optional<reactor_case> given;  // a case made in code, instead of a file
-    std::optional<std::string> model, trays, volume, pressure, t_in, t_out, a1, a2, co2, nh3_co2, h2o_co2;
+    std::optional<std::string> model;   // "trays" or "pfr"
+    std::optional<given_number> trays, volume, pressure, t_in, t_out, a1, a2, co2, nh3_co2, h2o_co2;
 };
 
 struct checked_case {
