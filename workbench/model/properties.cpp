@@ -3,6 +3,8 @@
 #include "model/properties.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -173,6 +175,9 @@ double property_set::molar_volume_of(std::size_t i, double t) const {
 }
 
 namespace {
+// The same double to the bit (+0 and -0 differ; a NaN is itself).
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
 // Component index of a host position; positions outside the list give none.
 bool index_of(host_int pos, std::size_t& i) {
     if (pos < 1 || pos > static_cast<host_int>(component_count)) return false;
@@ -183,7 +188,10 @@ bool index_of(host_int pos, std::size_t& i) {
 
 double property_set::gibbs(host_int pos, double t) {
     std::size_t i;
-    return index_of(pos, i) ? gibbs_of(i, t) : 0.0;
+    if (!index_of(pos, i)) return 0.0;
+    kept& k = gibbs_kept_[i];
+    if (!same_bits(k.t, t)) k = {t, NAN, gibbs_of(i, t)};
+    return k.value;
 }
 
 double property_set::liquid_volume(double t, double, std::span<const double> x,
@@ -205,7 +213,9 @@ double property_set::fugacity(std::size_t k, double t, double p, std::span<const
                               std::span<const host_int> pos) {
     std::size_t i;
     if (!index_of(pos[k], i)) return 0.0;
-    const double phi = fugacity_of(i, t, p);
+    kept& f = fugacity_kept_[i];
+    if (!same_bits(f.t, t) || !same_bits(f.p, p)) f = {t, p, fugacity_of(i, t, p)};
+    const double phi = f.value;
     const property_table* tab = table(i);
     if ((i != NH3 && i != H2O) || (tab && !tab->fugacity.empty())) return phi;
     // NH3 and water deviate negatively from the ideal solution: a two-suffix

@@ -4,6 +4,8 @@
 #ifndef UREA_WORKBENCH_MODEL_PROPERTIES_H
 #define UREA_WORKBENCH_MODEL_PROPERTIES_H
 
+#include <array>
+#include <cmath>
 #include <map>
 #include <span>
 
@@ -45,6 +47,14 @@ public:
 private:
     const property_table* table(std::size_t i) const;
     std::map<std::size_t, property_table> tables_;
+    // The host's routines are asked again and again at one temperature (a
+    // tray's, while its compositions are solved): what depends on the
+    // temperature (and pressure) alone is kept from the last call, the same
+    // value the call would compute.
+    struct kept {
+        double t = NAN, p = NAN, value = 0.0;
+    };
+    std::array<kept, component_count> gibbs_kept_{}, fugacity_kept_{};
 };
 
 // Warnings for tables that look like another unit: a column whose typical

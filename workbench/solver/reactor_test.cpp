@@ -2,7 +2,9 @@
 // the direction of the feed-ratio effects, the fit and property tables.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <sstream>
 
 #include "analysis/fit.h"
@@ -434,6 +436,29 @@ TEST(Properties, TableInterpolationIsLinearAndHoldsItsEnds) {
     EXPECT_DOUBLE_EQ(interpolate(t, v, 450.0), 2.0);
     EXPECT_DOUBLE_EQ(interpolate(t, v, 300.0), 1.0);
     EXPECT_DOUBLE_EQ(interpolate(t, v, 600.0), 4.0);
+}
+
+// The host's routines keep what depends on the temperature and pressure
+// alone from the call before: each answer is still the one computed afresh,
+// as the temperature, the pressure or the component changes between calls.
+TEST(Properties, AnswersKeptFromTheCallBeforeAreThoseComputedAfresh) {
+    property_set props;
+    const std::vector<double> x = {0.4, 0.1, 0.3, 0.05, 0.15};
+    const std::vector<host_int> pos = {1, 2, 3, 4, 5};
+    const double p1 = 1.45e7, p2 = 1.6e7;
+    for (const auto& [t, p] : std::vector<std::pair<double, double>>{
+             {456.15, p1}, {456.15, p1}, {456.15, p2}, {460.0, p2}, {456.15, p1}}) {
+        for (std::size_t k = 0; k < pos.size(); ++k) {
+            const std::size_t i = k;
+            const double g = props.gibbs(pos[k], t);
+            const double g_afresh = props.gibbs_of(i, t);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(g), std::bit_cast<std::uint64_t>(g_afresh)) << i << " at " << t;
+            const double f = props.fugacity(k, t, p, x, pos);
+            property_set fresh;
+            const double f_afresh = fresh.fugacity(k, t, p, x, pos);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(f), std::bit_cast<std::uint64_t>(f_afresh)) << i << " at " << t << ", " << p;
+        }
+    }
 }
 
 TEST(Properties, BuiltInValuesMatchTheirSources) {
