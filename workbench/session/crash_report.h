@@ -14,8 +14,10 @@ enum class where : int { none, loading, usura, upropu };
 
 // Where a worker process is, for its parent to read (session/workers.h):
 // the place of the call into the plug-in it is in, and how many calls it
-// has entered. Lives in memory shared between the two.
-struct beacon {
+// has entered. Lives in memory shared between the two; each on a cache line
+// of its own, so that workers counting their calls on other cores do not
+// take the line from each other at every call.
+struct alignas(64) beacon {
     std::atomic<int> at{static_cast<int>(where::none)};
     std::atomic<std::uint64_t> calls{0};
 };
