@@ -247,8 +247,11 @@ bool csv_reader::next(csv_record& r) {
     const auto line_end = [](int ch) { return ch == '\n' || ch == '\r'; };
     // A cell too long or a row too wide is refused as it is met, before it
     // takes the memory.
+    // The cells are read into the record's strings of the row before, whose
+    // memory they reuse; `used` of them hold this row's.
+    std::size_t used = 0;
     const auto too_long = [&](const csv_record& rec) {
-        fail_at(file_, rec.line, "cell " + std::to_string(rec.cells.size() + 1) + ": more than " +
+        fail_at(file_, rec.line, "cell " + std::to_string(used + 1) + ": more than " +
                                      std::to_string(max_cell_chars) + " characters; a cell holds at most " +
                                      std::to_string(max_cell_chars));
     };
@@ -263,16 +266,23 @@ bool csv_reader::next(csv_record& r) {
         if (!header_) find_separator();  // until the header, the first record with text
         const char sep = sep_;
         r.line = line_;
-        r.cells.clear();
+        used = 0;
         for (;;) {
-            std::string cell;
+            if (used == max_columns) {
+                fail_at(file_, r.line, "more than " + std::to_string(max_columns) +
+                                           " cells in the row; a table has at most " + std::to_string(max_columns) +
+                                           " columns");
+            }
+            if (used == r.cells.size()) r.cells.emplace_back();
+            std::string& cell = r.cells[used];
+            cell.clear();
             if (peek() == '"') {
                 const std::size_t opened = line_;
                 bump();
                 for (;;) {
                     ch = peek();
                     if (ch < 0) {
-                        fail_at(file_, opened, "cell " + std::to_string(r.cells.size() + 1) +
+                        fail_at(file_, opened, "cell " + std::to_string(used + 1) +
                                                    ": a quote opened here is never closed");
                     }
                     if (ch == '"') {
@@ -297,28 +307,30 @@ bool csv_reader::next(csv_record& r) {
                 }
                 ch = peek();
                 if (ch >= 0 && ch != sep && !line_end(ch)) {
-                    fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
+                    fail_at(file_, line_, "cell " + std::to_string(used + 1) +
                                               ": text after the closing quote");
                 }
             } else {
-                while ((ch = peek()) >= 0 && ch != sep && !line_end(ch)) {
-                    if (ch == '"') {
-                        fail_at(file_, line_, "cell " + std::to_string(r.cells.size() + 1) +
-                                                  ": a quote inside a cell that does not start with "
-                                                  "one (quote the whole cell and double the quote)");
-                    }
-                    if (ch == '\0') fail_at(file_, line_, "a NUL byte: this is not a text file");
-                    cell += static_cast<char>(ch);
-                    bump();
+                // The bytes up to the cell's end, as they stand in the buffer.
+                for (;;) {
+                    const char* from = buf_.data() + pos_;
+                    const char* to = buf_.data() + end_;
+                    const char* at = from;
+                    while (at < to && *at != sep && *at != '\n' && *at != '\r' && *at != '"' && *at != '\0') ++at;
+                    cell.append(from, static_cast<std::size_t>(at - from));
+                    pos_ += static_cast<std::size_t>(at - from);
                     if (cell.size() > max_cell_chars) too_long(r);
+                    if (at < to || !refill()) break;
                 }
+                ch = peek();
+                if (ch == '"') {
+                    fail_at(file_, line_, "cell " + std::to_string(used + 1) +
+                                              ": a quote inside a cell that does not start with "
+                                              "one (quote the whole cell and double the quote)");
+                }
+                if (ch == '\0') fail_at(file_, line_, "a NUL byte: this is not a text file");
             }
-            if (r.cells.size() == max_columns) {
-                fail_at(file_, r.line, "more than " + std::to_string(max_columns) +
-                                           " cells in the row; a table has at most " + std::to_string(max_columns) +
-                                           " columns");
-            }
-            r.cells.push_back(std::move(cell));
+            ++used;
             ch = peek();
             if (ch == sep) {
                 bump();
@@ -327,6 +339,7 @@ bool csv_reader::next(csv_record& r) {
             if (ch >= 0) skip_line_end();
             break;
         }
+        r.cells.resize(used);
         if (!blank_cells(r.cells)) {
             header_ = true;
             return true;

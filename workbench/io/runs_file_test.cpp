@@ -95,6 +95,7 @@ TEST(RunsFile, BadInputNamesFileLineAndColumn) {
         {head + "A,\"144,0.5\n", "runs.csv:2: cell 2: a quote opened here is never closed"},
         {head + "A,\"144\"x,0.5\n", "runs.csv:2: cell 2: text after the closing quote"},
         {head + "A,14\"4,0.5\n", "runs.csv:2: cell 2: a quote inside a cell"},
+        {head + "A," + std::string("14\0" "4", 4) + ",0.5\n", "runs.csv:2: a NUL byte: this is not a text file"},
         {head + "A,144\n", "runs.csv:2: the row has 2 cells, the header 3"},
         {"run,pressure_bar,x_urea\nA,144,0.3\n", "runs.csv:1: column \"x_urea\" (3): unknown column: did you mean w_UREA? "
                                                "(a name this near a known one is taken for a misspelling; other columns "
