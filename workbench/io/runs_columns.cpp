@@ -245,11 +245,11 @@ bool csv_reader::next(csv_record& r) {
         if (n >= 3 && t.starts_with("\xEF\xBB\xBF"sv)) pos_ += 3;
     }
     const auto line_end = [](int ch) { return ch == '\n' || ch == '\r'; };
-    // A cell too long or a row too wide is refused as it is met, before it
-    // takes the memory.
     // The cells are read into the record's strings of the row before, whose
     // memory they reuse; `used` of them hold this row's.
     std::size_t used = 0;
+    // A cell too long or a row too wide is refused as it is met, before it
+    // takes the memory.
     const auto too_long = [&](const csv_record& rec) {
         fail_at(file_, rec.line, "cell " + std::to_string(used + 1) + ": more than " +
                                      std::to_string(max_cell_chars) + " characters; a cell holds at most " +

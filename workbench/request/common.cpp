@@ -41,21 +41,21 @@ struct setting_field {
     std::optional<std::string> (*text)(const case_request&);  // the value as given, to quote
 };
 template <std::optional<given_number> case_request::*value>
-std::optional<std::string> text_of(const case_request& r) {
+std::optional<std::string> as_given(const case_request& r) {
     return r.*value ? std::optional<std::string>((r.*value)->text) : std::nullopt;
 }
 constexpr setting_field setting_fields[] = {
     {"model", "", [](const case_request& r) { return r.model; }},
-    {"trays", "reactor.trays", text_of<&case_request::trays>},
-    {"volume", "reactor.volume_m3", text_of<&case_request::volume>},
-    {"pressure", "reactor.pressure_bar", text_of<&case_request::pressure>},
-    {"t_in", "reactor.inlet_temperature_C", text_of<&case_request::t_in>},
-    {"t_out", "reactor.outlet_temperature_C", text_of<&case_request::t_out>},
-    {"a1", "kinetics.a1", text_of<&case_request::a1>},
-    {"a2", "kinetics.a2", text_of<&case_request::a2>},
-    {"co2", "feed_kmol_h.CO2", text_of<&case_request::co2>},
-    {"nh3_co2", "", text_of<&case_request::nh3_co2>},
-    {"h2o_co2", "", text_of<&case_request::h2o_co2>},
+    {"trays", "reactor.trays", as_given<&case_request::trays>},
+    {"volume", "reactor.volume_m3", as_given<&case_request::volume>},
+    {"pressure", "reactor.pressure_bar", as_given<&case_request::pressure>},
+    {"t_in", "reactor.inlet_temperature_C", as_given<&case_request::t_in>},
+    {"t_out", "reactor.outlet_temperature_C", as_given<&case_request::t_out>},
+    {"a1", "kinetics.a1", as_given<&case_request::a1>},
+    {"a2", "kinetics.a2", as_given<&case_request::a2>},
+    {"co2", "feed_kmol_h.CO2", as_given<&case_request::co2>},
+    {"nh3_co2", "", as_given<&case_request::nh3_co2>},
+    {"h2o_co2", "", as_given<&case_request::h2o_co2>},
 };
 
 reactor_case changed_case(const case_request& r, std::string& text) {
