@@ -501,9 +501,11 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         lost = 0;
         // a2 window by window, each warm-started from the one before in its
         // chunk: first the fits alone, whose scatter pooled over the windows
-        // is the lab's (a property of the lab, known far better from all
+        // is the lab's (a property of the lab, known far better from many
         // windows than from the few samples of one); then each window's
-        // profile interval with it.
+        // profile interval with the scatter pooled over it and the windows
+        // before it. So a window is as it was fitted when later days come
+        // (a watch keeps it and fits only the new ones).
         const std::size_t n = fittable.size();
         std::size_t done = 0;  // fits of both passes, for the progress line
         const auto tick = [&] {
@@ -547,7 +549,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                 tick();
             });
         // The pooled scatter, without the windows whose own scatter is far
-        // beyond it (p < 0.001): those keep their own.
+        // beyond the lab's (p < 0.001): those keep their own. The
+        // result keeps the whole history's; each window's interval takes
+        // the pool up to it.
         const auto beyond = [&](std::size_t i) {
             return dof[i] > 0 &&
                    boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof[i])), chi[i])) < 0.001;
@@ -566,13 +570,19 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         second.base_a2 = p.base.a2;
         second.profile = true;
         std::vector<std::size_t> fitted_first;
+        double chi_so_far = 0.0;
+        int dof_so_far = 0;
         for (const std::size_t i : fittable) {
+            if (std::isfinite(chi[i]) && !beyond(i)) {
+                chi_so_far += chi[i];
+                dof_so_far += dof[i];
+            }
             if (!std::isfinite(first_a2[i])) {
                 tick();
                 continue;
             }
             std::optional<estimate_options::known_scatter> scatter;
-            if (dof_sum > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, out.lab_scatter), dof_sum};
+            if (dof_so_far > 0 && !beyond(i)) scatter = estimate_options::known_scatter{std::max(1.0, std::sqrt(chi_so_far / dof_so_far)), dof_so_far};
             if (beyond(i)) out.windows[i].flags.push_back("lab scatter");
             fitted_first.push_back(i);
             second.cases.push_back(cases[i]);
