@@ -11,6 +11,8 @@
 
 #include "base/input_files.h"
 #include "base/text.h"
+#include "model/schema.h"
+#include "model/settings.h"
 
 namespace workbench {
 namespace {
@@ -266,11 +268,39 @@ private:
     const std::string& file_;
 };
 
+// The case's numbers that a section of the file ("reactor", "kinetics")
+// holds, each with its key there, in the file's order.
+std::vector<std::pair<const case_number*, std::string>> numbers_in(std::string_view section) {
+    std::vector<std::pair<const case_number*, std::string>> out;
+    for (const case_number& n : case_numbers()) {
+        const std::string_view at = n.field->at;
+        if (at.size() > section.size() && at.substr(0, section.size()) == section && at[section.size()] == '.') {
+            out.emplace_back(&n, std::string(at.substr(section.size() + 1)));
+        }
+    }
+    return out;
+}
+
+// Reads the section's numbers into the case: each one required, or those
+// given.
+void read_numbers(const reader& r, const json& j, const std::string& section, bool required, reactor_case& c) {
+    for (const auto& [n, key] : numbers_in(section)) {
+        const json* v = required ? &r.required(j, {section}, key) : r.find(j, key);
+        if (v == nullptr) continue;
+        const std::vector<std::string> path{section, key};
+        n->set(c, n->field->kind == field_kind::count ? r.integer(*v, path) : r.number(*v, path));
+    }
+}
+
+std::set<std::string> keys_in(const std::string& section, std::set<std::string> more = {}) {
+    for (const auto& [n, key] : numbers_in(section)) more.insert(key);
+    return more;
+}
+
 void read_reactor(const reader& r, const json& j, reactor_case& c) {
     const std::vector<std::string> at{"reactor"};
     r.object(j, at);
-    r.only_keys(j, at, {"model", "trays", "volume_m3", "pressure_bar", "inlet_temperature_C",
-                        "outlet_temperature_C"});
+    r.only_keys(j, at, keys_in("reactor", {"model"}));
     if (const json* m = r.find(j, "model")) {
         if (*m == "trays") {
             c.model = reactor_model::trays;
@@ -280,13 +310,7 @@ void read_reactor(const reader& r, const json& j, reactor_case& c) {
             r.fail({"reactor", "model"}, "must be \"trays\" or \"pfr\"");
         }
     }
-    c.trays = r.integer(r.required(j, at, "trays"), {"reactor", "trays"});
-    c.volume_m3 = r.number(r.required(j, at, "volume_m3"), {"reactor", "volume_m3"});
-    c.pressure_bar = r.number(r.required(j, at, "pressure_bar"), {"reactor", "pressure_bar"});
-    c.inlet_temperature_C = r.number(r.required(j, at, "inlet_temperature_C"),
-                                     {"reactor", "inlet_temperature_C"});
-    c.outlet_temperature_C = r.number(r.required(j, at, "outlet_temperature_C"),
-                                      {"reactor", "outlet_temperature_C"});
+    read_numbers(r, j, "reactor", true, c);
 }
 
 void read_feed(const reader& r, const json& j, reactor_case& c) {
@@ -307,9 +331,8 @@ void read_feed(const reader& r, const json& j, reactor_case& c) {
 void read_kinetics(const reader& r, const json& j, reactor_case& c) {
     const std::vector<std::string> at{"kinetics"};
     r.object(j, at);
-    r.only_keys(j, at, {"a1", "a2"});
-    if (const json* v = r.find(j, "a1")) c.a1 = r.number(*v, {"kinetics", "a1"});
-    if (const json* v = r.find(j, "a2")) c.a2 = r.number(*v, {"kinetics", "a2"});
+    r.only_keys(j, at, keys_in("kinetics"));
+    read_numbers(r, j, "kinetics", false, c);
 }
 
 void read_properties(const reader& r, const json& j, reactor_case& c) {
@@ -477,16 +500,17 @@ nlohmann::ordered_json case_file_json(const reactor_case& c) {
     using ordered = nlohmann::ordered_json;
     ordered feed = ordered::object();
     for (std::size_t i = 0; i < component_count; ++i) feed[component_names[i]] = c.feed_kmol_h[i];
+    const auto numbers = [&](const char* section, ordered out) {
+        for (const auto& [n, key] : numbers_in(section)) {
+            const double v = n->get(c);
+            out[key] = n->field->kind == field_kind::count ? ordered(static_cast<int>(v)) : ordered(v);
+        }
+        return out;
+    };
     ordered j = {{"name", c.name},
-                 {"reactor",
-                  {{"model", model_name(c.model)},
-                   {"trays", c.trays},
-                   {"volume_m3", c.volume_m3},
-                   {"pressure_bar", c.pressure_bar},
-                   {"inlet_temperature_C", c.inlet_temperature_C},
-                   {"outlet_temperature_C", c.outlet_temperature_C}}},
+                 {"reactor", numbers("reactor", {{"model", model_name(c.model)}})},
                  {"feed_kmol_h", feed},
-                 {"kinetics", {{"a1", c.a1}, {"a2", c.a2}}}};
+                 {"kinetics", numbers("kinetics", ordered::object())}};
     if (!c.tables.empty()) {
         ordered properties = ordered::object();
         for (const auto& [i, t] : c.tables) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 #include "base/text.h"
 #include "model/schema.h"
@@ -44,7 +45,35 @@ const std::map<std::string, setting>& aliases() {
     return a;
 }
 
+template <auto member>
+double get_member(const reactor_case& c) {
+    return static_cast<double>(c.*member);
+}
+
+template <auto member>
+void set_member(reactor_case& c, double v) {
+    c.*member = static_cast<std::remove_cvref_t<decltype(c.*member)>>(v);
+}
+
+template <auto member>
+case_number number_named(const char* name) {
+    return {&field_of("case", name), &get_member<member>, &set_member<member>};
+}
+
 }  // namespace
+
+std::span<const case_number> case_numbers() {
+    static const std::array<case_number, 7> numbers = {
+        number_named<&reactor_case::trays>(setting_column(setting::trays)),
+        number_named<&reactor_case::volume_m3>(setting_column(setting::volume_m3)),
+        number_named<&reactor_case::pressure_bar>(setting_column(setting::pressure_bar)),
+        number_named<&reactor_case::inlet_temperature_C>(setting_column(setting::inlet_temperature_C)),
+        number_named<&reactor_case::outlet_temperature_C>(setting_column(setting::outlet_temperature_C)),
+        number_named<&reactor_case::a1>("a1"),
+        number_named<&reactor_case::a2>("a2"),
+    };
+    return numbers;
+}
 
 const char* setting_column(setting s) { return setting_columns()[static_cast<std::size_t>(s)].c_str(); }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "model/case.h"
 
 namespace workbench {
+
+struct schema_field;
 
 // Case quantities a run may change.
 enum class setting : std::size_t {
@@ -84,6 +87,21 @@ std::string quantity_lookalike(const std::string& name, bool model = true,
 // Why a name is no quantity of a case: "\"a_2\" is no quantity of a case;
 // did you mean a2? (a1, a2, ...)"; with_model: model=trays,pfr is one too.
 std::string quantity_name_problem(const std::string& name, bool with_model);
+
+// A number of a case that a case file holds under its name (the reactor's
+// settings and the rate factors): its declared field (model/schema.h: name,
+// unit, meaning, kind, bounds, and its place in a case file, e.g.
+// "reactor.trays") and where a reactor_case keeps it. The case file and
+// Python's Case read and write a case's numbers through these.
+struct case_number {
+    const schema_field* field;
+    double (*get)(const reactor_case&);
+    void (*set)(reactor_case&, double);  // a count (the trays): a whole number, as checked before
+};
+
+// trays, volume_m3, pressure_bar, inlet_temperature_C, outlet_temperature_C,
+// a1 and a2, in the order a case file writes them.
+std::span<const case_number> case_numbers();
 
 // The base case with quantities set by name, in one go (as with_settings);
 // throws input_error for an unknown name, a setting given twice, or a trays

@@ -18,6 +18,8 @@
 #include "base/text.h"
 #include "base/timestamps.h"
 #include "io/case_file.h"
+#include "model/schema.h"
+#include "model/settings.h"
 
 namespace urea_python {
 
@@ -340,10 +342,18 @@ double number_for(const char* name, py::handle v) {
     return number_given(field(name), given_of(v), number_rule::any);
 }
 
+// A number's docstring, from its declaration: "Total reacting volume, m3."
+std::string docstring_of(const schema_field& f) {
+    std::string d = f.meaning;
+    if (!d.empty() && d[0] >= 'a' && d[0] <= 'z') d[0] = static_cast<char>(d[0] - 'a' + 'A');
+    if (*f.unit != '\0') d += std::string(", ") + f.unit;
+    return d + ".";
+}
+
 }  // namespace
 
 void bind_case(py::module_& m) {
-    py::class_<reactor_case>(m, "Case", R"(A reactor case: the reactor, its feed and the rate factors a1 and a2.
+    py::class_<reactor_case> cls(m, "Case", R"(A reactor case: the reactor, its feed and the rate factors a1 and a2.
 
 Made by Case.default() (the built-in default case), Case.from_file(path)
 (a case file, JSON) or Case.from_json(text), and changed by
@@ -355,8 +365,8 @@ Fields: name, model ('trays' or 'pfr'), trays, volume_m3, pressure_bar,
 inlet_temperature_C, outlet_temperature_C, a1, a2, feed_kmol_h (a dict by
 component: NH3, CO2, H2O, CARB, UREA, O2, N2; read as a copy, set as a whole);
 nh3_co2 and h2o_co2 (the feed's molar ratios) are read only: change them
-with with_settings(nh3_co2=...).)")
-        .def(py::init([] { return default_case(); }), "The default case (as Case.default()).")
+with with_settings(nh3_co2=...).)");
+    cls.def(py::init([] { return default_case(); }), "The default case (as Case.default()).")
         .def_static("default", &default_case,
                     "The built-in default case: a CO2-stripping reactor, 145 bar, 170 -> 183 C, 190 m3 in "
                     "10 trays, 2400 kmol/h CO2, NH3/CO2 = 3.07, H2O/CO2 = 0.41, a1 = 1, a2 = 0.124.")
@@ -406,30 +416,6 @@ quantity for an unknown name, one given twice, or a value that is no number.)")
             [](reactor_case& c, py::object model) { c.model = model_given(field("model"), number_text(model)); },
             "'trays' (N equal stirred trays in series) or 'pfr' (plug flow).")
         .def_property(
-            "trays", [](const reactor_case& c) { return c.trays; },
-            [](reactor_case& c, py::object v) { c.trays = trays_given(field("trays"), given_of(v)); },
-            "Number of equal stirred trays.")
-        .def_property(
-            "volume_m3", [](const reactor_case& c) { return c.volume_m3; },
-            [](reactor_case& c, py::object v) { c.volume_m3 = number_for("volume_m3", v); }, "Total reacting volume, m3.")
-        .def_property(
-            "pressure_bar", [](const reactor_case& c) { return c.pressure_bar; },
-            [](reactor_case& c, py::object v) { c.pressure_bar = number_for("pressure_bar", v); }, "Reactor pressure, bar.")
-        .def_property(
-            "inlet_temperature_C", [](const reactor_case& c) { return c.inlet_temperature_C; },
-            [](reactor_case& c, py::object v) { c.inlet_temperature_C = number_for("inlet_temperature_C", v); },
-            "Inlet temperature, C.")
-        .def_property(
-            "outlet_temperature_C", [](const reactor_case& c) { return c.outlet_temperature_C; },
-            [](reactor_case& c, py::object v) { c.outlet_temperature_C = number_for("outlet_temperature_C", v); },
-            "Outlet temperature, C.")
-        .def_property(
-            "a1", [](const reactor_case& c) { return c.a1; }, [](reactor_case& c, py::object v) { c.a1 = number_for("a1", v); },
-            "Carbamate-formation rate factor.")
-        .def_property(
-            "a2", [](const reactor_case& c) { return c.a2; }, [](reactor_case& c, py::object v) { c.a2 = number_for("a2", v); },
-            "Dehydration rate factor.")
-        .def_property(
             "feed_kmol_h", [](const reactor_case& c) { return by_component(c.feed_kmol_h, 1.0); },
             [](reactor_case& c, const py::dict& feed) {
                 flows f{};
@@ -445,6 +431,22 @@ quantity for an unknown name, one given twice, or a value that is no number.)")
         .def_property_readonly("h2o_co2", &h2o_co2_ratio, "Feed molar ratio H2O/CO2, carbamate counted as CO2.")
         .def(py::pickle([](const reactor_case& c) { return case_file_text(c, {}); },
                         [](const std::string& text) { return parse_case(text, "<pickle>"); }));
+    // The case's numbers, as a case file holds them: a count (the trays)
+    // read as an int and set only as a whole number.
+    for (const case_number& n : case_numbers()) {
+        const char* name = n.field->name;
+        const std::string doc = docstring_of(*n.field);
+        if (n.field->kind == field_kind::count) {
+            cls.def_property(
+                name, [get = n.get](const reactor_case& c) { return static_cast<int>(get(c)); },
+                [n](reactor_case& c, py::object v) { n.set(c, trays_given(field(n.field->name), given_of(v))); },
+                doc.c_str());
+        } else {
+            cls.def_property(
+                name, [get = n.get](const reactor_case& c) { return get(c); },
+                [n](reactor_case& c, py::object v) { n.set(c, number_for(n.field->name, v)); }, doc.c_str());
+        }
+    }
 }
 
 }  // namespace urea_python
