@@ -201,10 +201,13 @@ TEST_F(WorkersCli, AForkThatFailsIsAResourceProblem) {
 }
 
 TEST_F(WorkersCli, WorkersAreAWholeNumberAndTheirTimeoutIsBounded) {
-    const outcome jobs = run("study --vary t-out=176:192:3 --jobs 1e3");
-    EXPECT_EQ(jobs.status, 2);
-    EXPECT_NE(jobs.err.find("must be a whole number of worker processes from 1 to 1024 (got 1e3)"), std::string::npos)
-        << jobs.err;
+    for (const char* n : {"1e3", "0", "-1"}) {
+        const outcome jobs = run(std::string("study --vary t-out=176:192:3 --jobs ") + n);
+        EXPECT_EQ(jobs.status, 2);
+        EXPECT_NE(jobs.err.find(std::string("must be a whole number of worker processes from 1 to 1024 (got ") + n + ")"),
+                  std::string::npos)
+            << jobs.err;
+    }
     const outcome timeout = run("study --vary t-out=176:192:3 --worker-timeout 1e308");
     EXPECT_EQ(timeout.status, 2);
     EXPECT_NE(timeout.err.find("must be at most 86400 s (got 1e308)"), std::string::npos) << timeout.err;

@@ -257,11 +257,14 @@ worker_options check_workers(const workers_request& r) {
     worker_options o;
     o.jobs = available_cores();
     if (r.jobs) {
-        const double n = number_given(field("jobs"), *r.jobs, number_rule::positive);
-        // A count, written as one: not 1e3, not 2.0 (a number given: an int).
-        if (r.jobs->text.find_first_not_of("0123456789") != std::string::npos || n != std::floor(n) || n > max_jobs) {
+        // A count, written as one: not 1e3, not 2.0, not -1 (a number given:
+        // an int); one message for whatever is not one.
+        const std::string& text = r.jobs->text;
+        const bool digits = !text.empty() && text.size() <= 4 && text.find_first_not_of("0123456789") == std::string::npos;
+        const double n = digits ? number_given(field("jobs"), *r.jobs, number_rule::any) : 0.0;
+        if (!digits || n < 1.0 || n > max_jobs) {
             throw input_error(field("jobs"), "must be a whole number of worker processes from 1 to " +
-                                                 std::to_string(max_jobs) + " (got " + r.jobs->text + ")");
+                                                 std::to_string(max_jobs) + " (got " + text + ")");
         }
         o.jobs = static_cast<unsigned>(n);
     }
