@@ -337,6 +337,37 @@ evidence accumulate(const std::vector<window_estimate>& x, const evidence_option
         }
     }
 
+    // With a reference, a span after a change is judged against it as the
+    // first span was, by the test at its limit: where the reference would
+    // have raised no alarm over the span's windows, the level is back at the
+    // reference (an interval on many windows would tell an offset far below
+    // the shift the test is set for, and name it at 5 %), and it joins a
+    // reference span beside it.
+    if (o.reference) {
+        for (level_span& s : out.spans) {
+            if (s.reference) continue;
+            double up_ref = 0.0, down_ref = 0.0;
+            bool alarm = false;
+            for (std::size_t k = s.first; k <= s.last && !alarm; ++k) {
+                const double z = (x[k].value - *o.reference) / x[k].sigma;
+                up_ref = std::max(0.0, up_ref + z - r);
+                down_ref = std::max(0.0, down_ref - z - r);
+                alarm = up_ref > h || down_ref > h;
+            }
+            if (!alarm) s.reference = true;
+        }
+        for (std::size_t k = 0; k + 1 < out.spans.size();) {
+            const level_span& a = out.spans[k];
+            const level_span& b = out.spans[k + 1];
+            if (a.reference && b.reference) {
+                out.spans[k] = span_of(x, a.first, b.last, a.detected, true);
+                out.spans.erase(out.spans.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+            } else {
+                ++k;
+            }
+        }
+    }
+
     // Runs of spans that step the same way: one line, where one fits.
     for (std::size_t a = 0; a + 1 < out.spans.size();) {
         std::size_t b = a + 1;

@@ -18,7 +18,10 @@
 // dated at the window after the last one at which that sum was 0, the span
 // before ends there, and the test starts again on the new span, whose level
 // is estimated from its windows. A history becomes spans of constant level,
-// each with its weighted mean and 95 % interval.
+// each with its weighted mean and 95 % interval. With a reference, a span
+// after a change is judged against it as the first span was: where the
+// CUSUM against the reference raises no alarm over the span's windows, the
+// span is at the reference (level_span::reference), whatever its mean.
 //
 // A steady drift is cut by this test into a staircase of spans. Where two
 // or more steps go the same way, their windows are fitted with a ramp: one

@@ -54,7 +54,7 @@ TEST(Evidence, NothingChangingRaisesAtMostTheStatedFalseAlarms) {
     }
     const double per_year = static_cast<double>(alarms) / 400.0;
     RecordProperty("false_alarms_per_year", std::to_string(per_year));
-    // Measured: 141 in 400 years, 0.35 a year (the count is Poisson's: 133 -+ 12 expected).
+    // Measured: 139 in 400 years, 0.35 a year (the count is Poisson's: 133 -+ 12 expected).
     EXPECT_LE(per_year, 0.45) << alarms << " false alarms in 400 years";
 }
 
@@ -75,6 +75,28 @@ TEST(Evidence, AMetersBiasIsNamedForItsSpanWithItsSize) {
         }
     }
     EXPECT_GE(found, 16) << "of 20";
+}
+
+TEST(Evidence, AfterABiasEndsAnOffsetFarBelowTheShiftIsSeldomNamed) {
+    // A meter 5 % high for 30 days, then 0.4 % low (a fifth of a window's
+    // uncertainty, far below the shift the test is set for) for 100 days:
+    // the 5 % named, the small offset after it seldom. An interval on the
+    // 100 windows alone names it in half the histories (197 of 400); the
+    // test at its limit, as the reference was held before the bias, in a
+    // fifth (78 of 400; here 8 and 1 of these 20).
+    int named_after = 0;
+    for (std::uint64_t seed = 0; seed < 20; ++seed) {
+        const auto x = daily(160, 0.022, 300 + seed, [](std::size_t d) { return d < 30 ? 0.0 : d < 60 ? 0.05 : -0.004; });
+        const auto e = accumulate(x, {1.0, 3.0 * 365.0, 0.0});
+        bool bias = false;
+        for (const auto& s : e.spans) {
+            if (s.reference || (s.lower <= 0.0 && s.upper >= 0.0)) continue;
+            bias = bias || (s.first >= 25 && s.first <= 35 && s.level > 0.03);
+            named_after += s.first >= 55 ? 1 : 0;
+        }
+        EXPECT_TRUE(bias) << seed;
+    }
+    EXPECT_LE(named_after, 3) << "of 20";
 }
 
 TEST(Evidence, AStepInA2IsFoundWithinThreeWindows) {
