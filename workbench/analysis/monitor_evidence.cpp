@@ -109,10 +109,24 @@ void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
         double strength = 0.0;  // |bias| over its standard error
     };
     std::vector<candidate> found;
-    for (const auto& [name, s] : series) {
-        const auto& [x, at] = s;
+    for (auto& [name, s] : series) {
+        auto& [x, at] = s;
         if (x.size() < 2) continue;
-        for (const level_span& p : accumulate(x, o).spans) {
+        // Where the windows scatter about the levels the test finds more
+        // than their uncertainties say, the uncertainties are scaled by that
+        // scatter and the test made again: a measurement whose balance is
+        // looser than stated is not named for its scatter.
+        evidence e = accumulate(x, o);
+        double chi = 0.0;
+        for (const level_span& p : e.spans) {
+            for (std::size_t k = p.first; k <= p.last; ++k) chi += std::pow((x[k].value - p.level) / x[k].sigma, 2);
+        }
+        const double dof = static_cast<double>(x.size()) - static_cast<double>(e.spans.size());
+        if (dof > 0.0 && chi > dof) {
+            for (window_estimate& v : x) v.sigma *= std::sqrt(chi / dof);
+            e = accumulate(x, o);
+        }
+        for (const level_span& p : e.spans) {
             if (p.reference || (p.lower <= 0.0 && p.upper >= 0.0)) continue;
             bias_span b;
             b.column = name;

@@ -294,6 +294,37 @@ namespace {
 // A spike is a value more than spike_sigmas noises from the median of its
 // ten neighbours (where their own spread is less than the noise): one at 6.2
 // noises is named, one at 5.8 is not.
+TEST(MonitorEvidence, AMeasurementThatScattersMoreThanStatedIsNotNamedForIt) {
+    // A year of daily windows: a lab value right but scattering twice its
+    // stated uncertainty, and a meter 5 % high from day 100 to day 129 with
+    // its scatter as stated. The meter is named for its span; the lab value,
+    // whose stated uncertainty alone would name it in most such years, is
+    // not.
+    std::size_t lab_named = 0, meter_named = 0;
+    for (std::uint64_t seed = 0; seed < 10; ++seed) {
+        std::mt19937_64 g(700 + seed);
+        std::normal_distribution<double> noise(0.0, 1.0);
+        monitor_result m;
+        for (std::int64_t d = 0; d < 365; ++d) {
+            monitor_window w;
+            w.start = d * ms_per_day;
+            w.end = w.start + ms_per_day;
+            w.balance.tested = true;
+            w.balance.names = {"w_UREA", "feed_kmol_h.CO2"};
+            w.balance.bias = {2.0 * 0.006 * noise(g), (d >= 100 && d < 130 ? 0.05 : 0.0) + 0.022 * noise(g)};
+            w.balance.bias_sigma = {0.006, 0.022};
+            m.windows.push_back(w);
+        }
+        accumulate_evidence(m, ms_per_day);
+        for (const bias_span& b : m.meters) {
+            if (b.column == "w_UREA") ++lab_named;
+            if (b.column == "feed_kmol_h.CO2" && std::abs(static_cast<double>(b.start / ms_per_day) - 100.0) <= 5.0) ++meter_named;
+        }
+    }
+    EXPECT_LE(lab_named, 1u) << "of 10";
+    EXPECT_GE(meter_named, 8u) << "of 10";
+}
+
 TEST(MonitorWindows, ASpikeIsBeyondSixNoisesFromItsNeighbours) {
     const std::int64_t t0 = read_timestamp("2026-03-01T00:00").ms;
     const auto screened = [&](const std::map<int, double>& spikes) {
