@@ -73,7 +73,8 @@ struct level_span {
     std::size_t detected = 0;             // the window at which the change into this span was declared (0 for the first)
     double level = 0.0;                   // weighted mean
     double lower = 0.0, upper = 0.0;      // its 95 % interval
-    bool reference = false;               // the level is the reference given, not estimated
+    bool reference = false;               // at the reference given: the first span, or one the test against the
+                                          // reference does not tell from it (level: the span's mean all the same)
 };
 
 struct trend {
