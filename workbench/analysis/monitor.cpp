@@ -549,22 +549,13 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                 tick();
             });
         // The pooled scatter, without the windows whose own scatter is far
-        // beyond the lab's (p < 0.001): those keep their own. The
-        // result keeps the whole history's; each window's interval takes
-        // the pool up to it.
+        // beyond the lab's (p < 0.001): those keep their own. Each window's
+        // interval takes the pool up to it; the result keeps the whole
+        // history's.
         const auto beyond = [&](std::size_t i) {
             return dof[i] > 0 &&
                    boost::math::cdf(boost::math::complement(boost::math::chi_squared(static_cast<double>(dof[i])), chi[i])) < 0.001;
         };
-        double chi_sum = 0.0;
-        int dof_sum = 0;
-        for (const std::size_t i : fittable) {
-            if (std::isfinite(chi[i]) && !beyond(i)) {
-                chi_sum += chi[i];
-                dof_sum += dof[i];
-            }
-        }
-        if (dof_sum > 0) out.lab_scatter = std::sqrt(chi_sum / dof_sum);
         window_pass second;
         second.a1 = a1_held;
         second.base_a2 = p.base.a2;
@@ -590,6 +581,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             second.start.push_back(first_a2[i]);
             second.scatter.push_back(scatter);
         }
+        if (dof_so_far > 0) out.lab_scatter = std::sqrt(chi_so_far / dof_so_far);
         std::size_t intervals = 0;
         run_window_pass(
             second, h, p.fits,

@@ -28,6 +28,23 @@ std::vector<std::size_t> apart(const std::vector<monitor_window>& windows, Keep 
 
 std::int64_t middle(const monitor_window& w) { return w.start + (w.end - w.start) / 2; }
 
+// The test over x, made again with x's uncertainties scaled by the scatter
+// about the levels it found, where the windows scatter more than they say.
+evidence at_own_scatter(std::vector<window_estimate>& x, const evidence_options& o) {
+    evidence e = accumulate(x, o);
+    double chi = 0.0;
+    for (const level_span& s : e.spans) {
+        for (std::size_t k = s.first; k <= s.last; ++k) chi += std::pow((x[k].value - s.level) / x[k].sigma, 2);
+    }
+    const double dof = static_cast<double>(x.size()) - static_cast<double>(e.spans.size());
+    const double own = dof > 0.0 ? std::sqrt(chi / dof) : 1.0;
+    if (own > 1.0) {
+        for (window_estimate& v : x) v.sigma *= own;
+        e = accumulate(x, o);
+    }
+    return e;
+}
+
 }  // namespace
 
 void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
@@ -52,17 +69,7 @@ void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
         // segments, which a change not yet confirmed does not split).
         std::vector<window_estimate> raw;
         for (const std::size_t i : fitted) raw.push_back({middle(w[i]), std::log(w[i].a2), w[i].se_ln_a2});
-        evidence levels = accumulate(raw, o);
-        double chi = 0.0;
-        for (const level_span& s : levels.spans) {
-            for (std::size_t k = s.first; k <= s.last; ++k) chi += std::pow((raw[k].value - s.level) / raw[k].sigma, 2);
-        }
-        const double dof = static_cast<double>(raw.size()) - static_cast<double>(levels.spans.size());
-        const double own = dof > 0.0 ? std::sqrt(chi / dof) : 1.0;
-        if (own > 1.0) {
-            for (window_estimate& x : raw) x.sigma *= own;
-            levels = accumulate(raw, o);
-        }
+        const evidence levels = at_own_scatter(raw, o);
         // Each new level not within a trend: a step, a2 after over before.
         for (std::size_t k = 1; k < levels.spans.size(); ++k) {
             const level_span& before = levels.spans[k - 1];
@@ -112,21 +119,9 @@ void accumulate_evidence(monitor_result& m, std::int64_t window_ms) {
     for (auto& [name, s] : series) {
         auto& [x, at] = s;
         if (x.size() < 2) continue;
-        // Where the windows scatter about the levels the test finds more
-        // than their uncertainties say, the uncertainties are scaled by that
-        // scatter and the test made again: a measurement whose balance is
+        // At its own scatter, as a2's steps: a measurement whose balance is
         // looser than stated is not named for its scatter.
-        evidence e = accumulate(x, o);
-        double chi = 0.0;
-        for (const level_span& p : e.spans) {
-            for (std::size_t k = p.first; k <= p.last; ++k) chi += std::pow((x[k].value - p.level) / x[k].sigma, 2);
-        }
-        const double dof = static_cast<double>(x.size()) - static_cast<double>(e.spans.size());
-        if (dof > 0.0 && chi > dof) {
-            for (window_estimate& v : x) v.sigma *= std::sqrt(chi / dof);
-            e = accumulate(x, o);
-        }
-        for (const level_span& p : e.spans) {
+        for (const level_span& p : at_own_scatter(x, o).spans) {
             if (p.reference || (p.lower <= 0.0 && p.upper >= 0.0)) continue;
             bias_span b;
             b.column = name;
