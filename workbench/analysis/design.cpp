@@ -171,11 +171,13 @@ void say(design_result& out) {
             continue;
         }
         if (out.no_effect[k]) {
-            v.push_back("No run within these ranges can determine " + name + ": at the estimate (" + name + " = " +
-                        sig(u.value[k], 3) + ") changing it tenfold moves what any candidate measures by at most " +
-                        sig(out.largest_effect[k], 2) + " standard deviations: " + process[k] +
-                        " is at its equilibrium throughout. Hold it (estimate with " + mention("fix", name, "VALUE") +
-                        ", the value you trust) until a run outside these ranges can tell.");
+            v.push_back(marked("No run within these ranges can determine " + name + ": at the estimate (" + name +
+                               " = " + sig(u.value[k], 3) +
+                               ") changing it tenfold moves what any candidate measures by at most " +
+                               sig(out.largest_effect[k], 2) + " standard deviations: " + process[k] +
+                               " is at its equilibrium throughout. Hold it (estimate with " +
+                               mention("fix", name, "VALUE") + ", the value you trust) until a run outside these "
+                               "ranges can tell."));
         } else {
             const design_candidate* best = &top;
             for (const std::size_t i : out.ranking) {

@@ -230,7 +230,7 @@ TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
     const estimate_result fast = estimate(m, synthetic(1e4, true_a2, 3), {});
     EXPECT_NE(fast.parameters[0].verdict, verdict_kind::determined);
     EXPECT_NE(fast.parameters[0].verdict_text.find("not determined by these data"), std::string::npos);
-    EXPECT_NE(fast.parameters[0].verdict_text.find(mention("fix", "a1", "1") + " "), std::string::npos);
+    EXPECT_NE(fast.parameters[0].verdict_text.find(marked(mention("fix", "a1", "1")) + " "), std::string::npos);
     EXPECT_NEAR(fast.parameters[1].value, true_a2, 0.1 * true_a2);
     // Its profile: a lower bound, and none above (the edge of the search
     // fits as well), said in words; a2's closed around the truth.

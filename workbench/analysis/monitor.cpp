@@ -52,9 +52,9 @@ void check_window_count(const history& h, const monitor_options& o) {
     const std::int64_t first = floor_div(front, o.step_ms), last = floor_div(back, o.step_ms);
     const std::int64_t count = last - first + 1;
     const double days = static_cast<double>(back - front) / static_cast<double>(ms_per_day);
-    const std::string made = mention("window", "", duration_text(o.window_ms)) + " every " +
-                             mention("step", "", duration_text(o.step_ms)) + " over " + h.file + "'s " + sig(days, 3) +
-                             " days (" + timestamp_text(front, h.zoned) + " .. " + timestamp_text(back, h.zoned) + ") make ";
+    const message made = mention("window", "", duration_text(o.window_ms)) + " every " +
+                         mention("step", "", duration_text(o.step_ms)) + " over " + h.file + "'s " + sig(days, 3) +
+                         " days (" + timestamp_text(front, h.zoned) + " .. " + timestamp_text(back, h.zoned) + ") make ";
     if (count > max_monitor_windows) {
         throw input_error(made + std::to_string(count) + " windows, more than the " + std::to_string(max_monitor_windows) +
                           " one run follows: give a longer " + mention("step") + ", or a part of the history");
@@ -480,7 +480,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         try {
             cases[i] = case_of(p.base, r, p.h.file);
         } catch (const input_error& e) {
-            w.reason = "its case: " + e.reason();
+            w.reason = marked("its case: " + e.reason());
             w.flags.push_back("invalid case");
             continue;
         }
@@ -647,7 +647,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     fit_windows(out.a1);
     if (o.a1) {
         out.a1_how = monitor_result::a1_source::held;
-        out.a1_note = "a1 = " + sig(out.a1) + ", held (" + mention("fix") + ")";
+        out.a1_note = marked("a1 = " + sig(out.a1) + ", held (" + mention("fix") + ")");
     } else {
         out.a1_how = monitor_result::a1_source::kept;
         // The stretches between drifts, in windows.
@@ -719,9 +719,10 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                     value = a1.value;
                     note = determined ? "a1 = " + factor_text(a1, a1.value) + ", estimated once" + where + " (95 % profile " +
                                             profile_text(a1, eo) + "), then held"
-                                      : "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" +
-                                            where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
-                                            " holds another";
+                                      : marked("a1 = " + sig(out.a1) +
+                                               ", the case's: the history does not determine a1 (95 % profile" + where +
+                                               ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
+                                               " holds another");
                     if (p.fits != nullptr) {
                         p.fits->keep(key, wire::write("a1 estimate",
                                                       kept_a1{determined, value, out.a1_lower, out.a1_upper, note, m.solves()}));

@@ -98,8 +98,8 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
                                  "fugacity-coefficient tables in the case file)");
         }
         if (name != "model" && s == setting::trays && plan.base.model == reactor_model::pfr && !model_varied) {
-            plan.notes.push_back("trays change no result here: the case is plug flow (" + mention("model", "", "pfr") +
-                                 "), which has none");
+            plan.notes.push_back(
+                marked("trays change no result here: the case is plug flow (" + mention("model", "", "pfr") + "), which has none"));
         }
     }
     for (const result_quantity& q : plan.results) {
@@ -280,7 +280,7 @@ study_plan plan_study(const reactor_case& base, std::vector<study_variable> vars
             const std::vector<std::string> w = validate(c);
             if (!w.empty() && clamped++ == 0) first_warning = "at " + here + ": " + w.front();
         } catch (const input_error& e) {
-            std::string option;
+            message option;
             for (const study_variable& v : vars) option += (option.empty() ? "" : ", ") + cite(v.source);
             throw input_error(option + ": at the point " + here + ": " + e.message());
         }

@@ -28,40 +28,39 @@ struct input_place {
 };
 
 // Bad input. what() is the whole message in neutral words, and message()
-// the same with its mentions of fields kept (see base/words.h: each client
-// says it in its own words, with in_words); reason() is the message without
-// the place, which place() holds: a field of a request, or a case's key, a
-// file, a line and a column. The message is one line of text a terminal
-// shows as it is: a control character that a file's text put there (a line
-// break, an escape sequence) is shown as '?' (printable).
+// the message itself, its mentions of fields kept for each client to say in
+// its own words (see base/words.h, in_words); reason() is the message
+// without the place, which place() holds: a field of a request, or a case's
+// key, a file, a line and a column. The message is one line of text a
+// terminal shows as it is: a control character that a file's text put
+// there (a line break, an escape sequence) is shown as '?' (printable).
 class input_error : public std::runtime_error {
 public:
-    explicit input_error(const std::string& message)
-        : std::runtime_error(neutral_words(printable(message))), message_(printable(message)),
-          reason_(message_) {}
-    input_error(const std::string& message, const std::string& reason, input_place place)
-        : std::runtime_error(neutral_words(printable(message))), message_(printable(message)),
-          reason_(printable(reason)), place_(std::move(place)) {
+    explicit input_error(const workbench::message& m)
+        : std::runtime_error(neutral_words(m)), message_(printable(m)), reason_(message_) {}
+    input_error(const workbench::message& m, const workbench::message& reason, input_place place)
+        : std::runtime_error(neutral_words(m)), message_(printable(m)), reason_(printable(reason)),
+          place_(std::move(place)) {
         place_.key = printable(place_.key);
     }
     // "FIELD: REASON", about a field of a request.
-    input_error(field_ref field, const std::string& reason)
-        : std::runtime_error(neutral_words(field) + ": " + neutral_words(printable(reason))),
-          message_(neutral_words(field) + ": " + printable(reason)), reason_(printable(reason)),
-          place_{"", "", 0, 0, std::move(field)} {}
+    input_error(const field_ref& field, const workbench::message& reason)
+        : std::runtime_error(neutral_words(printable(field)) + ": " + neutral_words(reason)),
+          message_(neutral_words(printable(field)) + ": " + printable(reason)), reason_(printable(reason)),
+          place_{"", "", 0, 0, printable(field)} {}
 
     // "KEY: REASON", about a key of a case.
-    static input_error at_key(const std::string& key, const std::string& reason) {
+    static input_error at_key(const std::string& key, const workbench::message& reason) {
         return input_error(key + ": " + reason, reason, input_place{key, "", 0, 0});
     }
 
-    const std::string& message() const { return message_; }
-    const std::string& reason() const { return reason_; }
+    const workbench::message& message() const { return message_; }
+    const workbench::message& reason() const { return reason_; }
     const input_place& place() const { return place_; }
 
 private:
-    std::string message_;
-    std::string reason_;
+    workbench::message message_;
+    workbench::message reason_;
     input_place place_;
 };
 

@@ -1,6 +1,7 @@
 #include "base/words.h"
 
 #include "base/errors.h"
+#include "base/text.h"
 
 #include <charconv>
 #include <utility>
@@ -75,27 +76,97 @@ field_ref entry(std::string name, std::size_t index, std::string text, std::stri
     return f;
 }
 
-std::string mention(std::string_view field, std::string_view key, std::string_view value) {
-    std::string s(1, mention_start);
-    s += 'a';
-    for (const std::string_view part : {field, key, value}) {
-        s += mention_part;
-        s += safe(part);
-    }
-    s += mention_end;
-    return s;
+message::message(std::string text) {
+    if (!text.empty()) parts_.push_back(part{kind::text, std::move(text)});
 }
 
-std::string cite(const field_ref& f) {
-    std::string s(1, mention_start);
-    s += 's';
-    const std::string index = f.index ? std::to_string(*f.index) : "";
-    for (const std::string_view part : {std::string_view(f.name), std::string_view(index), std::string_view(f.key),
-                                        std::string_view(f.text), std::string_view(f.echo ? "1" : "")}) {
-        s += mention_part;
-        s += safe(part);
+message::message(const char* text) : message(std::string(text)) {}
+
+message message::of_part(part p) {
+    message m;
+    if (p.what != kind::text || !p.text.empty()) m.parts_.push_back(std::move(p));
+    return m;
+}
+
+message& message::operator+=(const message& m) {
+    for (const part& p : m.parts_) {
+        if (p.what == kind::text && !parts_.empty() && parts_.back().what == kind::text) {
+            parts_.back().text += p.text;
+        } else {
+            parts_.push_back(p);
+        }
     }
-    s += mention_end;
+    return *this;
+}
+
+bool message::mentions() const {
+    for (const part& p : parts_) {
+        if (p.what != kind::text) return true;
+    }
+    return false;
+}
+
+message mention(std::string_view field, std::string_view key, std::string_view value) {
+    field_ref f{safe(field)};
+    f.key = safe(key);
+    f.text = safe(value);
+    return message::of_part({message::kind::advice, "", std::move(f)});
+}
+
+message cite(const field_ref& f) { return message::of_part({message::kind::subject, "", printable(f)}); }
+
+std::string in_words(const message& m, const vocabulary& v) {
+    std::string out;
+    for (const message::part& p : m.parts()) {
+        switch (p.what) {
+            // Text that holds marks of mentions (a result's text, see marked()) has them said too.
+            case message::kind::text: out += in_words(printable(p.text), v); break;
+            case message::kind::advice: out += v.named(p.field.name, p.field.key, p.field.text); break;
+            case message::kind::subject: out += v.subject(p.field); break;
+        }
+    }
+    return out;
+}
+
+std::string neutral_words(const message& m) { return in_words(m, neutral_vocabulary()); }
+
+message printable(const message& m) {
+    message out;
+    for (message::part p : m.parts()) {
+        if (p.what == message::kind::text) p.text = printable(p.text);
+        out += message::of_part(std::move(p));
+    }
+    return out;
+}
+
+field_ref printable(field_ref f) {
+    f.name = safe(f.name);
+    f.key = safe(f.key);
+    f.text = safe(f.text);
+    return f;
+}
+
+std::string marked(const message& m) {
+    std::string s;
+    for (const message::part& p : m.parts()) {
+        if (p.what == message::kind::text) {
+            s += p.text;
+            continue;
+        }
+        s += mention_start;
+        s += p.what == message::kind::advice ? 'a' : 's';
+        const field_ref& f = p.field;
+        const std::string index = f.index ? std::to_string(*f.index) : "";
+        const std::vector<std::string_view> fields =
+            p.what == message::kind::advice
+                ? std::vector<std::string_view>{f.name, f.key, f.text}
+                : std::vector<std::string_view>{f.name, index, f.key, f.text, f.echo ? "1" : ""};
+        for (const std::string_view part : fields) {
+            s += mention_part;
+            s += part;
+        }
+        s += mention_end;
+    }
     return s;
 }
 
@@ -127,7 +198,7 @@ std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* 
     return end + 1 - at;
 }
 
-std::string in_words(std::string_view text, const vocabulary& v) {
+std::string in_words(const std::string& text, const vocabulary& v) {
     if (text.find(mention_start) == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
@@ -149,7 +220,7 @@ std::string in_words(std::string_view text, const vocabulary& v) {
     return out;
 }
 
-std::string neutral_words(std::string_view text) { return in_words(text, neutral_vocabulary()); }
+std::string neutral_words(const std::string& text) { return in_words(text, neutral_vocabulary()); }
 
 std::string neutral_words(const field_ref& f) { return neutral_vocabulary().subject(f); }
 

@@ -3,8 +3,8 @@
 // says them in its own words: the command line as its options ("--vary
 // a2=1:0:-5", "--fix a1=VALUE"), Python as its arguments ('vary["a2"]',
 // 'fix={"a1": VALUE}'). A message of the library's (an error's reason, a
-// warning, a verdict) holds mentions of fields where it advises what to
-// give, and a client writes it with in_words and its vocabulary.
+// warning, a note) is an object: its text in parts, some of them fields it
+// is about or advises giving, and each client writes it with its vocabulary.
 #ifndef UREA_WORKBENCH_BASE_WORDS_H
 #define UREA_WORKBENCH_BASE_WORDS_H
 
@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace workbench {
 
@@ -23,6 +24,45 @@ struct field_ref {
     std::string key{};                   // that value's own name where the caller gave one (a dict's key)
     std::string text{};                  // the value as given ("a2=1:0:-5"), which the command line echoes
     bool echo = false;                   // the subject shows the value as given ("--co2 5e8: ...")
+    bool operator==(const field_ref&) const = default;
+};
+
+// A message: plain text and mentions of fields, in the order they are
+// said. A mention is advice (a field to give, with a key and a value where
+// they are part of the advice: the field's name, key and value in field.name,
+// field.key and field.text) or a subject (a field the message is about, as
+// given). Text as it was given is kept as it is; a client that shows it
+// makes it printable. Messages join with + and +=, with each other and with
+// text.
+class message {
+public:
+    enum class kind : unsigned char { text, advice, subject };
+    struct part {
+        kind what = kind::text;
+        std::string text{};   // plain text
+        field_ref field{};    // advice and subject
+        bool operator==(const part&) const = default;
+    };
+
+    message() = default;
+    message(std::string text);  // NOLINT(google-explicit-constructor): text is a message
+    message(const char* text);  // NOLINT(google-explicit-constructor)
+    static message of_part(part p);
+
+    message& operator+=(const message& m);
+    friend message operator+(message a, const message& b) {
+        a += b;
+        return a;
+    }
+    bool operator==(const message&) const = default;
+
+    const std::vector<part>& parts() const { return parts_; }
+    bool empty() const { return parts_.empty(); }
+    // Whether any part is a mention of a field.
+    bool mentions() const;
+
+private:
+    std::vector<part> parts_;
 };
 
 // A field alone ("--vary: give at least one"), a field with its value as
@@ -37,11 +77,11 @@ field_ref entry(std::string name, std::size_t index, std::string text, std::stri
 // 'fix={"a1": 1}' in Python; mention("band", "", "linearised") "--band
 // linearised" and "band=linearised"; mention("fix") "--fix" and "fix".
 // Control characters in the parts are replaced by '?'.
-std::string mention(std::string_view field, std::string_view key = {}, std::string_view value = {});
+message mention(std::string_view field, std::string_view key = {}, std::string_view value = {});
 
 // A field as a subject inside a message, as the vocabulary's subject()
 // says it: "--vary a2=1:0:-5, --vary t-out=180:190:3: at the point ...".
-std::string cite(const field_ref& f);
+message cite(const field_ref& f);
 
 // How a client names fields.
 class vocabulary {
@@ -57,14 +97,26 @@ public:
 // ("vary[2]: ...", "co2 5e8: ..."), a mention as "fix a1=1".
 const vocabulary& neutral_vocabulary();
 
-// The length of the mention that starts at text[at], or 0 when none does;
-// with a vocabulary, the mention in its words appended to *out.
-std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v = nullptr, std::string* out = nullptr);
-
-// A text with its mentions in the vocabulary's words.
-std::string in_words(std::string_view text, const vocabulary& v);
-std::string neutral_words(std::string_view text);
+// A message in the vocabulary's words, its text made printable (a control
+// character shown as '?').
+std::string in_words(const message& m, const vocabulary& v);
+std::string neutral_words(const message& m);
 std::string neutral_words(const field_ref& f);
+
+// A message with its text made printable, its mentions kept; a field with
+// its name, key and text made printable.
+message printable(const message& m);
+field_ref printable(field_ref f);
+
+// The texts of the results and reports that are still written as text
+// (a verdict, a note of a result, a printed table) keep a message's
+// mentions as marks inside the text, which each client says in its words
+// when it shows the text (in_words on the text, the command line's output
+// streams). marked() writes them; mention_at and in_words read them back.
+std::string marked(const message& m);
+std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v = nullptr, std::string* out = nullptr);
+std::string in_words(const std::string& text, const vocabulary& v);
+std::string neutral_words(const std::string& text);
 
 }  // namespace workbench
 

@@ -17,14 +17,20 @@ void set_quiet(bool quiet) { quiet_ = quiet; }
 
 bool quiet() { return quiet_; }
 
+void warn(const message& w) {
+    if (!quiet_) std::cerr << "urea-reactor: warning: " << said(w) << "\n";
+}
+
+void note(const message& n) {
+    if (!quiet_) std::cerr << "urea-reactor: note: " << said(n) << "\n";
+}
+
 void warn(const std::vector<std::string>& warnings) {
-    if (quiet_) return;
-    for (const std::string& w : warnings) std::cerr << "urea-reactor: warning: " << said(w) << "\n";
+    for (const std::string& w : warnings) warn(message(w));
 }
 
 void note(const std::vector<std::string>& notes) {
-    if (quiet_) return;
-    for (const std::string& n : notes) std::cerr << "urea-reactor: note: " << said(n) << "\n";
+    for (const std::string& n : notes) note(message(n));
 }
 
 void warn_unused(const invocation& in, const std::vector<std::string>& used, const std::string& what,
@@ -36,13 +42,13 @@ void warn_unused(const invocation& in, const std::vector<std::string>& used, con
             unused += (unused.empty() ? "" : ", ") + (positional ? t : name + (t.empty() ? "" : " " + t));
         }
     }
-    if (!unused.empty()) warn({what + ": " + unused + " not used"});
+    if (!unused.empty()) warn(what + ": " + unused + " not used");
 }
 
 notices on_stderr() {
     notices n;
-    n.warning = [](const std::string& w) { warn({w}); };
-    n.note = [](const std::string& w) { note({w}); };
+    n.warning = [](const message& w) { warn(w); };
+    n.note = [](const message& w) { note(w); };
     return n;
 }
 
@@ -84,7 +90,7 @@ void set_workers(session& s, worker_options workers, const invocation& in) {
     workers.progress = terminal_progress(in.flag("--quiet"));
     workers.warning = [](const std::string& w) {
         clear_progress_line();
-        warn({w});
+        warn(w);
     };
     // Work left undone is said even with --quiet, whatever the exit status.
     workers.undone = [](const std::string& line) {

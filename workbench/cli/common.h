@@ -27,11 +27,14 @@ inline constexpr int exit_busy = 4;    // watch: the store held by another watch
 void set_quiet(bool quiet);
 bool quiet();
 
-// Each warning on stderr, one line each.
+// A warning on stderr, a line, in the command line's words; and each of
+// several.
+void warn(const message& warning);
 void warn(const std::vector<std::string>& warnings);
 
-// Each note on stderr, one line each: what the user may want to know,
-// nothing amiss.
+// A note on stderr, a line: what the user may want to know, nothing amiss;
+// and each of several.
+void note(const message& note);
 void note(const std::vector<std::string>& notes);
 
 // Warnings and notes on stderr as the library finds them.

@@ -27,8 +27,8 @@ int design_command(const invocation& in) {
     const design_job job = check_design(r, on_stderr());
     const design_problem& p = job.problem;
     if (r.top && (out.json || !out.print())) {
-        warn({cite(given("top", r.top->text)) + ": not used: only the table printed has a top; " +
-              (out.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate"});
+        warn(cite(given("top", r.top->text)) + ": not used: only the table printed has a top; " +
+             (out.json ? mention("json") : mention("csv", "", "-")) + " gives every candidate");
     }
 
     session s(job.plugin);

@@ -116,7 +116,7 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const solver_error& e) {
-        std::cerr << "urea-reactor: solver failure: " << said(e.what())
+        std::cerr << "urea-reactor: solver failure: " << said(std::string(e.what()))
                   << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
         if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
@@ -124,10 +124,10 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "urea-reactor: " << e.what() << "\n";
         return e.signal() > 0 ? 128 + e.signal() : exit_time_limit;
     } catch (const plot_error& e) {
-        std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
+        std::cerr << "urea-reactor: error: " << said(e.message()) << "\n";
         return exit_solver;
     } catch (const resource_error& e) {
-        std::cerr << "urea-reactor: error: " << said(e.what()) << "\n";
+        std::cerr << "urea-reactor: error: " << said(std::string(e.what())) << "\n";
         return exit_input;
     } catch (const worker_answer_error& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";

@@ -143,7 +143,7 @@ int watch_command(const invocation& in) {
             if (d.delivered > 0 && !quiet()) std::cerr << "urea-reactor: " << d.delivered << " notices sent\n";
             warn(d.errors);
             if (d.waiting > 0) {
-                warn({std::to_string(d.waiting) + " notices wait for a channel not configured in this pass (--smtp, --webhook)"});
+                warn(std::to_string(d.waiting) + " notices wait for a channel not configured in this pass (--smtp, --webhook)");
             }
         }
         if (job.every_ms <= 0) break;

@@ -104,6 +104,8 @@ const vocabulary& words() {
 
 std::string said(const std::string& text) { return in_words(text, words()); }
 
+std::string said(const message& m) { return in_words(m, words()); }
+
 void said(nlohmann::ordered_json& j) { in_words(j, words()); }
 
 void speak_on_standard_streams() {

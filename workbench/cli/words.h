@@ -21,6 +21,7 @@ const vocabulary& words();
 
 // Text in the command line's words.
 std::string said(const std::string& text);
+std::string said(const message& m);
 
 // Every string of a JSON document in the command line's words.
 void said(nlohmann::ordered_json& j);

@@ -181,7 +181,7 @@ class reader {
 public:
     reader(const std::string& text, const std::string& file) : text_(text), file_(file) {}
 
-    [[noreturn]] void fail(const std::vector<std::string>& path, const std::string& what) const {
+    [[noreturn]] void fail(const std::vector<std::string>& path, const message& what) const {
         const std::string key = dotted(path);
         const std::size_t line = line_of(text_, path);
         std::string where = file_;

@@ -26,12 +26,19 @@
 #include <utility>
 #include <vector>
 
+#include "base/words.h"
+
 namespace workbench {
 
 // A plot that could not be drawn (gnuplot missing, failing or too slow).
 class plot_error : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit plot_error(const workbench::message& m) : std::runtime_error(neutral_words(m)), message_(m) {}
+    // The message, its mentions of fields for each client to say.
+    const workbench::message& message() const { return message_; }
+
+private:
+    workbench::message message_;
 };
 
 enum class output_kind { text, plot };

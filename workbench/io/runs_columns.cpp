@@ -429,7 +429,7 @@ std::string trimmed_cell(const std::string& s) {
 
 // ---- Columns --------------------------------------------------------------
 
-void column_error(const std::string& file, std::size_t line, const runs_column& c, const std::string& what) {
+void column_error(const std::string& file, std::size_t line, const runs_column& c, const message& what) {
     throw runs_error(file, line, c.number, "column \"" + c.name + "\" (" + std::to_string(c.number) + "): " + what);
 }
 

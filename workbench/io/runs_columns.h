@@ -173,7 +173,7 @@ const csv_record& table_header(const std::vector<csv_record>& records, const std
 // Bad input in a cell of column c on this line: throws runs_error
 // 'FILE:LINE: column "NAME" (N): WHAT'.
 [[noreturn]] void column_error(const std::string& file, std::size_t line, const runs_column& c,
-                               const std::string& what);
+                               const message& what);
 
 // A row has the header's number of cells; throws runs_error otherwise. One
 // more, even blank, is refused too: a number written with a decimal comma

@@ -24,7 +24,7 @@ struct table_column;  // io/runs_columns.h
 class runs_error : public input_error {
 public:
     // line and column 0: not known or not concerned.
-    runs_error(const std::string& file, std::size_t line, std::size_t column, const std::string& reason)
+    runs_error(const std::string& file, std::size_t line, std::size_t column, const workbench::message& reason)
         : input_error(file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + reason, reason,
                       input_place{"", file, line, column}) {}
 };

@@ -297,7 +297,7 @@ std::optional<result_quantity> result_named(const std::string& name) {
     return std::nullopt;
 }
 
-std::string result_name_problem(const std::string& name) {
+message result_name_problem(const std::string& name) {
     std::string key = normalised_name(name);
     const std::size_t at = key.rfind('@');
     if (at != std::string::npos) {

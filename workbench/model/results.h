@@ -69,7 +69,7 @@ struct result_quantity {
 std::optional<result_quantity> result_named(const std::string& name);
 
 // Why a name is no result, in a sentence that suggests what is near it.
-std::string result_name_problem(const std::string& name);
+message result_name_problem(const std::string& name);
 
 // Every result without a tray (each component of a family), in list order.
 const std::vector<result_quantity>& result_quantities();

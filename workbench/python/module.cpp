@@ -143,8 +143,8 @@ struct collected {
     std::vector<std::string> warnings;
     notices n;
     collected() {
-        n.warning = [this](const std::string& w) { warnings.push_back(said(w)); };
-        n.note = [](const std::string&) {};
+        n.warning = [this](const message& w) { warnings.push_back(said(w)); };
+        n.note = [](const message&) {};
     }
 };
 

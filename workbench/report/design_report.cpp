@@ -70,8 +70,8 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
         first = false;
     }
     if (same_sigma) out << " (sigma " << sig(sigma, 3) << " each)";
-    out << (r.measure_chosen ? " (" + mention("measure") + ")"
-                             : ": what most of the current runs measure (" + mention("measure") + " chooses)")
+    out << marked(r.measure_chosen ? " (" + mention("measure") + ")"
+                                   : ": what most of the current runs measure (" + mention("measure") + " chooses)")
         << "\n";
     out << "  now, linearised:";
     for (std::size_t k = 0; k < 2; ++k) {
@@ -129,7 +129,7 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
             out << "  ...\n";
             row(r.candidates[r.ranking[m]], std::to_string(m + 1));
         }
-        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; " << mention("csv")
+        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; " << marked(mention("csv"))
             << " lists them all)\n";
     }
     out << "\nVerdict\n";

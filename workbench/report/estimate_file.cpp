@@ -18,14 +18,14 @@ namespace {
 
 using json = nlohmann::json;
 
-const std::string how_to_write = mention("estimate_file") + " writes one";
+const message how_to_write = mention("estimate_file") + " writes one";
 
 class reader {
 public:
     reader(const json& root, const std::string& file) : root_(root), file_(file) {}
 
-    input_error wrong(const std::string& key, const std::string& why) const {
-        const std::string reason = (key.empty() ? "" : key + ": ") + why;
+    input_error wrong(const std::string& key, const message& why) const {
+        const message reason = (key.empty() ? "" : key + ": ") + why;
         return input_error(file_ + ": " + reason, reason, input_place{key, file_, 0, 0});
     }
 
@@ -82,10 +82,10 @@ factor_uncertainty parse_estimate(const std::string& text, const std::string& fi
         j = json::parse(text, nullptr, true, /*ignore_comments=*/true);
     } catch (const json::parse_error& e) {
         const json_complaint c = json_complaint_of(text, e.byte, e.what());
-        const std::string reason = "not an estimate (malformed JSON: " + c.what + "); " + how_to_write;
+        const message reason = "not an estimate (malformed JSON: " + c.what + "); " + how_to_write;
         throw input_error(file + ":" + std::to_string(c.line) + ": " + reason, reason, input_place{"", file, c.line, 0});
     } catch (const json::exception& e) {
-        const std::string reason = std::string("not an estimate (") + e.what() + "); " + how_to_write;
+        const message reason = std::string("not an estimate (") + e.what() + "); " + how_to_write;
         throw input_error(file + ": " + reason, reason, input_place{"", file, 0, 0});
     }
     const reader r(j, file);

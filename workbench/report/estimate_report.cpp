@@ -87,7 +87,7 @@ std::string why_not(const parameter_estimate& p, const estimate_result& res, con
 
 std::string short_verdict(verdict_kind k) {
     switch (k) {
-        case verdict_kind::fixed: return "held (" + mention("fix") + ")";
+        case verdict_kind::fixed: return marked("held (" + mention("fix") + ")");
         case verdict_kind::determined: return "determined";
         case verdict_kind::singular: return "NOT determined (the data do not depend on it)";
         case verdict_kind::wide: return "NOT determined (interval wider than a decade, or in pieces)";
@@ -215,7 +215,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         const parameter_estimate& p = res.parameters[k];
         const parameter_estimate& other = res.parameters[1 - k];
         if (p.verdict == verdict_kind::fixed) {
-            lines.push_back(p.name + " is held at " + factor_text(p, p.value) + " (" + mention("fix") + ").");
+            lines.push_back(marked(p.name + " is held at " + factor_text(p, p.value) + " (" + mention("fix") + ")."));
             continue;
         }
         if (p.verdict == verdict_kind::determined) {
@@ -243,7 +243,7 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
         if (k == 0 && p.verdict != verdict_kind::combination && open_above) {
             s += " " + carbamate_words(p, opt);
         }
-        const std::string fix = mention("fix", p.name, sig_or_dash(opt.initial[k], 6));
+        const std::string fix = marked(mention("fix", p.name, sig_or_dash(opt.initial[k], 6)));
         if (other.verdict == verdict_kind::fixed) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
@@ -304,9 +304,10 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     int usable = 0;
     for (const start_outcome& s : res.starts) usable += s.usable ? 1 : 0;
     if (res.starts.size() > 1 && res.starts_agreeing == 1) {
-        lines.push_back("Only one of the " + std::to_string(res.starts.size()) +
-                        " starts reached the best fit (" + std::to_string(usable) +
-                        " ended usably): the others stopped elsewhere; the " + mention("json") + " output lists them.");
+        lines.push_back(marked("Only one of the " + std::to_string(res.starts.size()) +
+                               " starts reached the best fit (" + std::to_string(usable) +
+                               " ended usably): the others stopped elsewhere; the " + mention("json") +
+                               " output lists them."));
     }
     bool any = false;
     for (const residual_row& row : res.residuals) {
@@ -324,9 +325,8 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
                         sig_or_dash(row.measured, 4) + ", predicted " + sig_or_dash(row.predicted, 4) + ", " +
                         sig_or_dash(std::abs(row.residual), 2) +
                         " standard deviations off: a possible outlier; check it";
-        s += res.loss == loss_kind::none ? " (" + mention("loss", "", "huber") + " or " + mention("loss", "", "cauchy") +
-                                               " lessens its pull on the "
-                                           "estimate)."
+        s += res.loss == loss_kind::none ? marked(" (" + mention("loss", "", "huber") + " or " +
+                                                  mention("loss", "", "cauchy") + " lessens its pull on the estimate).")
                                          : ".";
         lines.push_back(s);
     }
@@ -437,7 +437,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
                 any = any || f.changed;
                 break;
             case tuned_factor::how::held:
-                s += v + ", held with " + mention("fix") + (f.changed ? "" : " (the base case's)");
+                s += marked(v + ", held with " + mention("fix") + (f.changed ? "" : " (the base case's)"));
                 any = any || f.changed;
                 break;
             case tuned_factor::how::kept:
@@ -449,9 +449,10 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
     for (std::size_t k = 0; k < 2; ++k) {
         const parameter_estimate& p = res.parameters[k];
         if (!t.factors[k].ruled_out) continue;
-        lines.push_back("But the runs rule out the base case's " + p.name + " = " + factor_text(p, t.factors[k].value) +
-                        " (95 % profile interval: " + profile_text(p, *r.options) + "): hold " + p.name +
-                        " with " + mention("fix") + " at a value within it that you trust, and estimate again.");
+        lines.push_back(marked("But the runs rule out the base case's " + p.name + " = " +
+                               factor_text(p, t.factors[k].value) + " (95 % profile interval: " +
+                               profile_text(p, *r.options) + "): hold " + p.name + " with " + mention("fix") +
+                               " at a value within it that you trust, and estimate again."));
     }
     if (!any) lines.push_back("Nothing was changed: the case is the base case as it was.");
     if (std::isfinite(t.co2_conversion)) {

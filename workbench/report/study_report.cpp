@@ -442,8 +442,8 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
     if (!left_out.empty()) {
         std::string names;
         for (const std::string& n : left_out) names += (names.empty() ? "" : ", ") + n;
-        notes_.push_back("the plot has room for 4 kinds of result and leaves out " + names +
-                         " (" + mention("results") + " chooses; a table, the CSV and the JSON have them all)");
+        notes_.push_back(marked("the plot has room for 4 kinds of result and leaves out " + names + " (" +
+                                mention("results") + " chooses; a table, the CSV and the JSON have them all)"));
     }
     // A panel of k results draws the curves of at most 8 values of the
     // others, and some 12 curves in all: evenly chosen, the first and last
@@ -467,11 +467,11 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
             // Said in the panel's key and here, never left out silently.
             std::string results;
             for (const std::size_t r : panel) results += (results.empty() ? "" : ", ") + plan.results[r].name;
-            notes_.push_back("the plot's panel of " + results + " draws curves for " + std::to_string(shown) +
-                             " of the " + std::to_string(members_) + " values of " + others +
-                             " (evenly chosen, the first and last among them; its key says which)" +
-                             (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
-                                                    : std::string()));
+            notes_.push_back(marked("the plot's panel of " + results + " draws curves for " + std::to_string(shown) +
+                                    " of the " + std::to_string(members_) + " values of " + others +
+                                    " (evenly chosen, the first and last among them; its key says which)" +
+                                    (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
+                                                           : message())));
         }
     }
     std::sort(shown_.begin(), shown_.end());
@@ -843,7 +843,7 @@ figure study_map::description() const {
 // ---- The list of results ------------------------------------------------------------
 
 void print_result_list(std::ostream& out) {
-    out << "Results a study tabulates (" << mention("results", "", "NAME[,NAME...]")
+    out << "Results a study tabulates (" << marked(mention("results", "", "NAME[,NAME...]"))
         << "; the runs file's measurable ones marked *).\n"
            "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
            "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";

@@ -114,11 +114,11 @@ reactor_case changed_case(const case_request& r, std::string& text) {
 }  // namespace
 
 void notices::warn(const std::vector<std::string>& lines) const {
-    for (const std::string& l : lines) warning(l);
+    for (const std::string& l : lines) warning(message(l));
 }
 
 void notices::tell(const std::vector<std::string>& lines) const {
-    for (const std::string& l : lines) note(l);
+    for (const std::string& l : lines) note(message(l));
 }
 
 checked_case check_case(const case_request& r) {

@@ -39,8 +39,8 @@ struct given_value {
 // Where warnings and notes go as the checks and the work find them, a line
 // each, their mentions of fields still to be said in the client's words.
 struct notices {
-    std::function<void(const std::string&)> warning = [](const std::string&) {};
-    std::function<void(const std::string&)> note = [](const std::string&) {};
+    std::function<void(const message&)> warning = [](const message&) {};
+    std::function<void(const message&)> note = [](const message&) {};
     void warn(const std::vector<std::string>& lines) const;
     void tell(const std::vector<std::string>& lines) const;
 };

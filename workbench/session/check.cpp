@@ -289,8 +289,8 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s, con
     std::ostringstream limit;
     limit << timeout_s;
     if (timed_out) {
-        out.push_back({false, "The plug-in " + path + " timed out " + during + " (no end within " +
-                                  limit.str() + " s; " + mention("timeout") + " changes the limit)."});
+        out.push_back({false, marked("The plug-in " + path + " timed out " + during + " (no end within " +
+                                     limit.str() + " s; " + mention("timeout") + " changes the limit).")});
     } else if (WIFSIGNALED(status)) {
         out.push_back({false, stage == "loading"
                                   ? "The plug-in " + path + " crashed while loading (" +

@@ -95,7 +95,7 @@ tree decode(const std::string& bytes, const std::string& kind) {
         const std::size_t at = what.find("] ");
         refuse(printable(at == std::string::npos ? what : what.substr(at + 2)));
     } catch (const tree::exception& e) {
-        refuse(printable(e.what()));
+        refuse(printable(std::string(e.what())));
     }
     if (!j.is_object() || !j.contains("format") || !j.contains("kind") || !j.contains("body")) {
         refuse("no envelope (format, kind and body)");
