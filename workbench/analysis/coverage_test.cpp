@@ -163,7 +163,7 @@ TEST_F(Coverage, ProfileIntervalsCoverTheTruthAsOftenAsTheyClaim) {
             sum += std::log(p2.value);
             sum2 += std::log(p2.value) * std::log(p2.value);
             // Where the runs determine a2, its interval is closed.
-            EXPECT_EQ(p2.verdict, verdict_kind::determined) << "a1 " << s.a1 << ", set " << set << ": " << p2.verdict_text;
+            EXPECT_EQ(p2.verdict, verdict_kind::determined) << "a1 " << s.a1 << ", set " << set << ": " << neutral_words(p2.verdict_text);
         }
         EXPECT_GE(covered[1], least_covered) << "a2, a1 = " << s.a1;
         if (!s.hold_a1) {
@@ -211,7 +211,7 @@ TEST_F(Coverage, NoConfidentVerdictWhereTheRunsCannotTell) {
         const bool a2_determined = r.parameters[1].verdict == verdict_kind::determined;
         EXPECT_FALSE(a1_determined && a2_determined) << "set " << set;
         if (a2_determined) {
-            EXPECT_TRUE(covers(r.parameters[1], a2)) << "set " << set << ": " << r.parameters[1].verdict_text;
+            EXPECT_TRUE(covers(r.parameters[1], a2)) << "set " << set << ": " << neutral_words(r.parameters[1].verdict_text);
         }
     }
     // a1 truly 0.3 .. 30, on the plateau where the runs cannot fix it: the
@@ -227,7 +227,7 @@ TEST_F(Coverage, NoConfidentVerdictWhereTheRunsCannotTell) {
         const parameter_estimate& p1 = r.parameters[0];
         if (p1.verdict == verdict_kind::determined) {
             ++determined;
-            EXPECT_TRUE(covers(p1, a1)) << "set " << set << ": a1 = " << a1 << ", " << p1.verdict_text;
+            EXPECT_TRUE(covers(p1, a1)) << "set " << set << ": a1 = " << a1 << ", " << neutral_words(p1.verdict_text);
         }
     }
     EXPECT_EQ(determined, 0);

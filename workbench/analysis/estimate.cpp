@@ -217,11 +217,11 @@ void set_verdicts(estimate_result& res, const estimate_options& opt, point u, do
     for (std::size_t k = 0; k < 2; ++k) {
         parameter_estimate& p = res.parameters[k];
         set_place(p);
-        const std::string fix = marked("fix it with " + mention("fix", p.name, sig(opt.initial[k], 6)) +
-                                       " (the case's value) or a value you trust");
+        const message fix = "fix it with " + mention("fix", p.name, sig(opt.initial[k], 6)) +
+                            " (the case's value) or a value you trust";
         if (!p.free) {
             p.verdict = verdict_kind::fixed;
-            p.verdict_text = marked("held at " + sig(p.value, 6) + " (" + mention("fix") + ")");
+            p.verdict_text = "held at " + sig(p.value, 6) + " (" + mention("fix") + ")";
             continue;
         }
         const profile_interval& pr = p.profile;

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "base/words.h"
+
 #include "model/case.h"
 #include "base/errors.h"
 #include "model/observation.h"
@@ -183,7 +185,7 @@ struct parameter_estimate {
     bool conditional = false;
     profile_interval profile;  // the 95 % profile-likelihood interval
     verdict_kind verdict = verdict_kind::determined;
-    std::string verdict_text;  // plain words, with the --fix suggestion when not determined
+    message verdict_text;  // plain words, with the --fix suggestion when not determined
     // The decimal place (a power of ten) to which this factor and its
     // intervals are written everywhere: the second significant digit of the
     // interval's nearer half-width when the factor is determined; 0 and

@@ -121,8 +121,8 @@ coverage over_seeds(double noise) {
         EXPECT_EQ(r.degrees_of_freedom, 38);
         EXPECT_NEAR(r.parameters[0].value, true_a1, 0.2 * noise * true_a1);
         EXPECT_NEAR(r.parameters[1].value, true_a2, 0.1 * noise * true_a2);
-        EXPECT_EQ(r.parameters[0].verdict, verdict_kind::determined) << r.parameters[0].verdict_text;
-        EXPECT_EQ(r.parameters[1].verdict, verdict_kind::determined) << r.parameters[1].verdict_text;
+        EXPECT_EQ(r.parameters[0].verdict, verdict_kind::determined) << neutral_words(r.parameters[0].verdict_text);
+        EXPECT_EQ(r.parameters[1].verdict, verdict_kind::determined) << neutral_words(r.parameters[1].verdict_text);
         EXPECT_EQ(r.starts.size(), 9u);
         // The starts at 100 x the initial a2 sit where conversion has reached
         // equilibrium and nothing moves: they stay there.
@@ -167,13 +167,13 @@ TEST(Estimate, AnIntervalWiderThanADecadeIsNotDetermined) {
     EXPECT_NEAR(r.parameters[1].value, true_a2, 1e-3);
     ASSERT_TRUE(r.parameters[1].profile.lower && r.parameters[1].profile.upper);
     EXPECT_GT(*r.parameters[1].profile.upper / *r.parameters[1].profile.lower, 10.0);
-    EXPECT_EQ(r.parameters[1].verdict, verdict_kind::wide) << r.parameters[1].verdict_text;
+    EXPECT_EQ(r.parameters[1].verdict, verdict_kind::wide) << neutral_words(r.parameters[1].verdict_text);
     // Two runs (one degree of freedom, t = 12.7): the linearised interval
     // spans four decades, and the profile shows that any a2 in the search
     // fits within the threshold: no bound on either side.
     const estimate_result two = estimate(m, loose(2), o);
     EXPECT_GT(two.parameters[1].upper95 / two.parameters[1].lower95, 10.0);
-    EXPECT_EQ(two.parameters[1].verdict, verdict_kind::open) << two.parameters[1].verdict_text;
+    EXPECT_EQ(two.parameters[1].verdict, verdict_kind::open) << neutral_words(two.parameters[1].verdict_text);
     EXPECT_EQ(profile_text(two.parameters[1], o), "any value in the search, 1e-06 .. 1e+06");
 }
 
@@ -229,8 +229,8 @@ TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
     // Carbamate formation so fast that a1 hardly moves anything.
     const estimate_result fast = estimate(m, synthetic(1e4, true_a2, 3), {});
     EXPECT_NE(fast.parameters[0].verdict, verdict_kind::determined);
-    EXPECT_NE(fast.parameters[0].verdict_text.find("not determined by these data"), std::string::npos);
-    EXPECT_NE(fast.parameters[0].verdict_text.find(marked(mention("fix", "a1", "1")) + " "), std::string::npos);
+    EXPECT_NE(neutral_words(fast.parameters[0].verdict_text).find("not determined by these data"), std::string::npos);
+    EXPECT_NE(neutral_words(fast.parameters[0].verdict_text).find("fix a1=1 "), std::string::npos);
     EXPECT_NEAR(fast.parameters[1].value, true_a2, 0.1 * true_a2);
     // Its profile: a lower bound, and none above (the edge of the search
     // fits as well), said in words; a2's closed around the truth.
@@ -246,7 +246,7 @@ TEST(Estimate, SaysWhenTheDataDoNotDetermineA1AndSuggestsFixingIt) {
     narrow.upper = 30.0;
     const estimate_result edge = estimate(m, synthetic(1e4, true_a2, 3), narrow);
     EXPECT_NEAR(edge.parameters[0].value, 30.0, 1e-9);
-    EXPECT_EQ(edge.parameters[0].verdict, verdict_kind::at_bound) << edge.parameters[0].verdict_text;
+    EXPECT_EQ(edge.parameters[0].verdict, verdict_kind::at_bound) << neutral_words(edge.parameters[0].verdict_text);
     // a1 without any effect: the covariance is singular; a2 alone is not.
     m.ignore_a1 = true;
     const estimate_result none = estimate(m, synthetic(1.0, true_a2, 3), {});
@@ -349,7 +349,7 @@ TEST(Estimate, AFitInANoiseDipIsNotDeterminedWhenThePlateauFitsNearlyAsWell) {
         return s.usable && s.to[0] > 1.0 && std::abs(s.objective - r.best_objective - 0.96) < 0.05;
     }));
     EXPECT_FALSE(a1.profile.upper) << profile_text(a1, o);
-    EXPECT_NE(a1.verdict, verdict_kind::determined) << a1.verdict_text;
+    EXPECT_NE(a1.verdict, verdict_kind::determined) << neutral_words(a1.verdict_text);
     // Made deeper than the threshold, the dip is what the data say.
     dipped deep(runs, a2_plateau, 3.0 * r.profile_threshold);
     const estimate_result d = estimate(deep, runs, o);

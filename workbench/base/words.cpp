@@ -130,6 +130,13 @@ std::string in_words(const message& m, const vocabulary& v) {
 
 std::string neutral_words(const message& m) { return in_words(m, neutral_vocabulary()); }
 
+std::vector<std::string> said_all(const std::vector<message>& ms, const vocabulary& v) {
+    std::vector<std::string> out;
+    out.reserve(ms.size());
+    for (const message& m : ms) out.push_back(in_words(m, v));
+    return out;
+}
+
 message printable(const message& m) {
     message out;
     for (message::part p : m.parts()) {

@@ -102,6 +102,7 @@ const vocabulary& neutral_vocabulary();
 std::string in_words(const message& m, const vocabulary& v);
 std::string neutral_words(const message& m);
 std::string neutral_words(const field_ref& f);
+std::vector<std::string> said_all(const std::vector<message>& ms, const vocabulary& v);
 
 // A message with its text made printable, its mentions kept; a field with
 // its name, key and text made printable.

@@ -62,8 +62,8 @@ int estimate_command(const invocation& in) {
     if (out.region_plot) files.add_plot(*out.region_plot, region_script);
     if (out.written_case) {
         files.add_text(*out.written_case,
-                       said(case_file_text(e.tuned.c, tuned_case_comments(report, job.runs_sha256,
-                                                                          build.workbench + " (urea-reactor estimate)"))));
+                       case_file_text(e.tuned.c, tuned_case_comments(report, job.runs_sha256,
+                                                                     build.workbench + " (urea-reactor estimate)", words())));
     }
     if (out.report) {
         html_context c = html_context_of(job, build);
@@ -74,8 +74,7 @@ int estimate_command(const invocation& in) {
     }
     files.commit();
     if (out.json) {
-        auto j = estimate_file_json(report, job.problem.base, build);
-        said(j);
+        auto j = estimate_file_json(report, job.problem.base, build, words());
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_estimate(std::cout, report, words());

@@ -624,8 +624,7 @@ py::dict tuned_dict(const tuned_case& c) {
 // What `estimate --json` prints: the estimate file that predictions with
 // bands and the design of the next run read.
 std::string estimate_json_text(const estimate_output& o) {
-    auto j = estimate_file_json(report_of(o), o.e.problem.base, build_of(o.from.plugin_file));
-    said(j);
+    auto j = estimate_file_json(report_of(o), o.e.problem.base, build_of(o.from.plugin_file), python_words());
     return j.dump(2) + "\n";
 }
 
@@ -794,7 +793,7 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
         .def_property_readonly("verdict",
                                [](const estimate_output& o) {
                                    std::vector<std::string> lines;
-                                   for (const std::string& l : verdict_lines(report_of(o))) lines.push_back(said(l));
+                                   for (const message& l : verdict_lines(report_of(o))) lines.push_back(said(l));
                                    return lines;
                                },
                                "The verdict in plain words, one sentence a line.")
@@ -843,7 +842,7 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
             [](const estimate_output& o, py::object path) {
                 const std::string writer = workbench_version() + " (urea_reactor, Python)";
                 const std::string text =
-                    said(case_file_text(o.e.tuned.c, tuned_case_comments(report_of(o), o.job.runs_sha256, writer)));
+                    case_file_text(o.e.tuned.c, tuned_case_comments(report_of(o), o.job.runs_sha256, writer, python_words()));
                 write_output("path", path, [&](staged_outputs& f, const output_target& t) { f.add_text(t, text); });
             },
             py::arg("path"), "Writes the tuned case as a case file, with comments saying what was estimated and kept.")
@@ -920,7 +919,7 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                  }
                  h += "</tbody></table>";
                  std::vector<std::string> lines;
-                 for (const std::string& l : verdict_lines(report_of(o))) lines.push_back(said(l));
+                 for (const message& l : verdict_lines(report_of(o))) lines.push_back(said(l));
                  return h + html_summary(lines) + table_html(residuals(o));
              })
         .def("__str__", [](const estimate_output& o) { return printed([&](std::ostream& out) { print_estimate(out, report_of(o), python_words()); }); })

@@ -19,7 +19,8 @@ struct estimate_report;
 
 // The estimate file, as `estimate --json` writes it: the estimate's JSON
 // (report/estimate_report.h), the base case and the build stamp.
-nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build);
+nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build,
+                                          const vocabulary& words = neutral_vocabulary());
 
 // The most values (keys, numbers, strings) an estimate file may hold: one of
 // the most runs (io/runs_file.h), with the most bootstrap resamples and the

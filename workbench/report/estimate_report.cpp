@@ -85,9 +85,9 @@ std::string why_not(const parameter_estimate& p, const estimate_result& res, con
     }
 }
 
-std::string short_verdict(verdict_kind k) {
+message short_verdict(verdict_kind k) {
     switch (k) {
-        case verdict_kind::fixed: return marked("held (" + mention("fix") + ")");
+        case verdict_kind::fixed: return "held (" + mention("fix") + ")";
         case verdict_kind::determined: return "determined";
         case verdict_kind::singular: return "NOT determined (the data do not depend on it)";
         case verdict_kind::wide: return "NOT determined (interval wider than a decade, or in pieces)";
@@ -207,15 +207,15 @@ estimate_report report_of(const estimate_outcome& e) {
     return r;
 }
 
-std::vector<std::string> verdict_lines(const estimate_report& r) {
+std::vector<message> verdict_lines(const estimate_report& r) {
     const estimate_result& res = *r.result;
     const estimate_options& opt = *r.options;
-    std::vector<std::string> lines;
+    std::vector<message> lines;
     for (std::size_t k = 0; k < 2; ++k) {
         const parameter_estimate& p = res.parameters[k];
         const parameter_estimate& other = res.parameters[1 - k];
         if (p.verdict == verdict_kind::fixed) {
-            lines.push_back(marked(p.name + " is held at " + factor_text(p, p.value) + " (" + mention("fix") + ")."));
+            lines.push_back(p.name + " is held at " + factor_text(p, p.value) + " (" + mention("fix") + ").");
             continue;
         }
         if (p.verdict == verdict_kind::determined) {
@@ -238,12 +238,12 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
             lines.push_back(s + ".");
             continue;
         }
-        std::string s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
+        message s = p.name + " is NOT determined by these data: " + why_not(p, res, opt) + ".";
         const bool open_above = p.profile.computed ? !p.profile.upper : p.value > 1.0;
         if (k == 0 && p.verdict != verdict_kind::combination && open_above) {
             s += " " + carbamate_words(p, opt);
         }
-        const std::string fix = marked(mention("fix", p.name, sig_or_dash(opt.initial[k], 6)));
+        const message fix = mention("fix", p.name, sig_or_dash(opt.initial[k], 6));
         if (other.verdict == verdict_kind::fixed) {
             s += " These runs cannot tune it; keep a value you trust (" + fix + " holds the base case's).";
         } else {
@@ -304,10 +304,9 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     int usable = 0;
     for (const start_outcome& s : res.starts) usable += s.usable ? 1 : 0;
     if (res.starts.size() > 1 && res.starts_agreeing == 1) {
-        lines.push_back(marked("Only one of the " + std::to_string(res.starts.size()) +
-                               " starts reached the best fit (" + std::to_string(usable) +
-                               " ended usably): the others stopped elsewhere; the " + mention("json") +
-                               " output lists them."));
+        lines.push_back("Only one of the " + std::to_string(res.starts.size()) + " starts reached the best fit (" +
+                        std::to_string(usable) + " ended usably): the others stopped elsewhere; the " + mention("json") +
+                        " output lists them.");
     }
     bool any = false;
     for (const residual_row& row : res.residuals) {
@@ -321,13 +320,12 @@ std::vector<std::string> verdict_lines(const estimate_report& r) {
     for (const residual_row& row : res.residuals) {
         if (!row.outlier || impossible_for_model(r, row)) continue;
         any = true;
-        std::string s = run_named(r, row.run) + ": " + info(row.what).column + " measured " +
-                        sig_or_dash(row.measured, 4) + ", predicted " + sig_or_dash(row.predicted, 4) + ", " +
-                        sig_or_dash(std::abs(row.residual), 2) +
-                        " standard deviations off: a possible outlier; check it";
-        s += res.loss == loss_kind::none ? marked(" (" + mention("loss", "", "huber") + " or " +
-                                                  mention("loss", "", "cauchy") + " lessens its pull on the estimate).")
-                                         : ".";
+        message s = run_named(r, row.run) + ": " + info(row.what).column + " measured " +
+                    sig_or_dash(row.measured, 4) + ", predicted " + sig_or_dash(row.predicted, 4) + ", " +
+                    sig_or_dash(std::abs(row.residual), 2) + " standard deviations off: a possible outlier; check it";
+        s += res.loss == loss_kind::none ? " (" + mention("loss", "", "huber") + " or " + mention("loss", "", "cauchy") +
+                                               " lessens its pull on the estimate)."
+                                         : message(".");
         lines.push_back(s);
     }
     if (!any) lines.push_back("No measurement lies more than 3 standard deviations from the model.");
@@ -415,13 +413,13 @@ void print_resampling(std::ostream& out, const estimate_report& r, std::size_t w
 
 }  // namespace
 
-std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::string& written_to) {
-    std::vector<std::string> lines;
+std::vector<message> tuned_case_lines(const estimate_report& r, const std::string& written_to) {
+    std::vector<message> lines;
     if (r.tuned == nullptr) return lines;
     const tuned_case& t = *r.tuned;
     const estimate_result& res = *r.result;
-    std::string s = "The tuned case" + (written_to.empty() ? std::string() : " (written to " + printable(written_to) + ")") +
-                    " is the base case with";
+    message s = "The tuned case" + (written_to.empty() ? std::string() : " (written to " + printable(written_to) + ")") +
+                " is the base case with";
     bool any = false;
     for (std::size_t k = 0; k < 2; ++k) {
         const parameter_estimate& p = res.parameters[k];
@@ -437,7 +435,7 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
                 any = any || f.changed;
                 break;
             case tuned_factor::how::held:
-                s += marked(v + ", held with " + mention("fix") + (f.changed ? "" : " (the base case's)"));
+                s += v + ", held with " + mention("fix") + (f.changed ? "" : " (the base case's)");
                 any = any || f.changed;
                 break;
             case tuned_factor::how::kept:
@@ -449,10 +447,9 @@ std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::s
     for (std::size_t k = 0; k < 2; ++k) {
         const parameter_estimate& p = res.parameters[k];
         if (!t.factors[k].ruled_out) continue;
-        lines.push_back(marked("But the runs rule out the base case's " + p.name + " = " +
-                               factor_text(p, t.factors[k].value) + " (95 % profile interval: " +
-                               profile_text(p, *r.options) + "): hold " + p.name + " with " + mention("fix") +
-                               " at a value within it that you trust, and estimate again."));
+        lines.push_back("But the runs rule out the base case's " + p.name + " = " + factor_text(p, t.factors[k].value) +
+                        " (95 % profile interval: " + profile_text(p, *r.options) + "): hold " + p.name + " with " +
+                        mention("fix") + " at a value within it that you trust, and estimate again.");
     }
     if (!any) lines.push_back("Nothing was changed: the case is the base case as it was.");
     if (std::isfinite(t.co2_conversion)) {
@@ -501,7 +498,7 @@ void print_estimate(std::ostream& out, const estimate_report& r, const vocabular
     for (const parameter_estimate& p : res.parameters) {
         out << "  " << p.name << " =  " << padded(factor_text(p, p.value), value_width)
             << padded(p.free ? profile_cell(p) : "", profile_width)
-            << padded(p.free ? linearised_cell(p) : "", linear_width) << short_verdict(p.verdict) << "\n";
+            << padded(p.free ? linearised_cell(p) : "", linear_width) << in_words(short_verdict(p.verdict), words) << "\n";
     }
     std::string not_shown;
     for (std::size_t k = 0; k < 2; ++k) {
@@ -535,10 +532,10 @@ void print_estimate(std::ostream& out, const estimate_report& r, const vocabular
     print_resampling(out, r, width);
     if (r.tuned != nullptr) {
         out << "\nTuned case\n";
-        for (const std::string& line : tuned_case_lines(r, "")) out << wrapped(in_words(line, words), 2, 100);
+        for (const message& line : tuned_case_lines(r, "")) out << wrapped(in_words(line, words), 2, 100);
     }
     out << "\nVerdict\n";
-    for (const std::string& line : verdict_lines(r)) out << wrapped(in_words(printable(line), words), 2, 100);
+    for (const message& line : verdict_lines(r)) out << wrapped(in_words(line, words), 2, 100);
 }
 
 namespace {
@@ -574,7 +571,7 @@ nlohmann::ordered_json covariance_json(const estimate_result& res) {
 
 }  // namespace
 
-nlohmann::ordered_json estimate_json(const estimate_report& r) {
+nlohmann::ordered_json estimate_json(const estimate_report& r, const vocabulary& words) {
     using json = nlohmann::ordered_json;
     const estimate_result& res = *r.result;
     json runs = json::array();
@@ -606,7 +603,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
                               {"conditional", p.conditional},
                               {"profile95", profile_json(p.profile)},
                               {"verdict", verdict_name(p.verdict)},
-                              {"verdict_text", p.verdict_text}};
+                              {"verdict_text", in_words(p.verdict_text, words)}};
         if (p.profile.computed) {
             json points = json::array();
             for (const profile_point& q : p.profile.points) {
@@ -744,7 +741,7 @@ nlohmann::ordered_json estimate_json(const estimate_report& r) {
             {"outliers", res.outliers},
             {"reactor_solves", r.reactor_solves},
             {"reactor_failures", res.model_failures},
-            {"verdict", verdict_lines(r)},
+            {"verdict", said_all(verdict_lines(r), words)},
             {"warnings", r.runs->warnings}};
 }
 
@@ -771,11 +768,11 @@ table residuals_table(const estimate_report& r) {
 std::string estimate_csv(const estimate_report& r) { return csv_text(residuals_table(r)); }
 
 std::vector<std::string> tuned_case_comments(const estimate_report& r, const std::string& runs_sha256,
-                                             const std::string& writer) {
+                                             const std::string& writer, const vocabulary& words) {
     std::vector<std::string> lines = {"The tuned case, written by " + writer + ".",
                                       "Runs file: " + r.runs->file +
                                           (runs_sha256.empty() ? " (a table, no file)." : " (SHA-256 " + runs_sha256 + ").")};
-    for (const std::string& line : tuned_case_lines(r, "")) lines.push_back(line);
+    for (const message& line : tuned_case_lines(r, "")) lines.push_back(in_words(line, words));
     return lines;
 }
 
@@ -1144,8 +1141,9 @@ std::string region_plot_script(const estimate_report& r) {
     return s.str();
 }
 
-nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build) {
-    auto j = estimate_json(r);
+nlohmann::ordered_json estimate_file_json(const estimate_report& r, const reactor_case& base, const build_info& build,
+                                          const vocabulary& words) {
+    auto j = estimate_json(r, words);
     j["base_case"] = case_json(base);
     j["build"] = build_json(build);
     return j;

@@ -72,12 +72,12 @@ std::string correlation_caveat(const estimate_result& res);
 // The verdict in plain words, one sentence a line: what is determined and
 // how well, what is not and what to do about it (--fix), whether the scatter
 // matches the stated standard deviations, the possible outliers.
-std::vector<std::string> verdict_lines(const estimate_report& r);
+std::vector<message> verdict_lines(const estimate_report& r);
 
 // The verdict's lines wrapped at 100 characters as said in `words` (the
 // client's: base/words.h).
 void print_estimate(std::ostream& out, const estimate_report& r, const vocabulary& words = neutral_vocabulary());
-nlohmann::ordered_json estimate_json(const estimate_report& r);
+nlohmann::ordered_json estimate_json(const estimate_report& r, const vocabulary& words = neutral_vocabulary());
 
 // A row per run and measurement: run, line, measurement, measured, sigma,
 // sigma_given, predicted, residual, outlier, impossible_for_model; the CSV
@@ -113,13 +113,14 @@ std::string region_plot_script(const estimate_report& r);
 
 // The tuned case in words, one sentence a line: what changed, what was kept
 // and why, its CO2 conversion; `written_to`: the file, or empty.
-std::vector<std::string> tuned_case_lines(const estimate_report& r, const std::string& written_to);
+std::vector<message> tuned_case_lines(const estimate_report& r, const std::string& written_to);
 
 // The tuned case file's comments: who wrote it (`writer`: "urea-reactor
 // 1.1.0 (commit ...) (urea-reactor estimate)"), from which runs (the runs
-// file's SHA-256, or empty for runs that were no file), and what changed.
+// file's SHA-256, or empty for runs that were no file), and what changed,
+// said in `words`.
 std::vector<std::string> tuned_case_comments(const estimate_report& r, const std::string& runs_sha256,
-                                             const std::string& writer);
+                                             const std::string& writer, const vocabulary& words);
 
 }  // namespace workbench
 

@@ -116,7 +116,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
     // ---- Verdict ----
     h << "<h2>Verdict</h2>\n<ul class=\"verdict\">\n";
     const vocabulary& words = c.words != nullptr ? *c.words : neutral_vocabulary();
-    for (const std::string& line : verdict_lines(r)) h << "<li>" << html_escaped(in_words(line, words)) << "</li>\n";
+    for (const message& line : verdict_lines(r)) h << "<li>" << html_escaped(in_words(line, words)) << "</li>\n";
     h << "</ul>\n";
 
     // ---- Factors ----
@@ -219,7 +219,7 @@ std::string estimate_html(const estimate_report& r, const html_context& c) {
 
     // ---- Tuned case ----
     h << "<h2>Tuned case</h2>\n<ul>\n";
-    for (const std::string& line : tuned_case_lines(r, c.tuned_case_file)) {
+    for (const message& line : tuned_case_lines(r, c.tuned_case_file)) {
         h << "<li>" << html_escaped(in_words(line, words)) << "</li>\n";
     }
     h << "</ul>\n";
