@@ -196,8 +196,8 @@ band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> met
     p.method = method ? *method : profile_possible ? band_method::profile : band_method::linearised;
     for (std::size_t k = 0; k < 2; ++k) {
         if (!u.free[k]) {
-            p.notes.push_back(marked(std::string(factor_names[k]) + " is held at " + factor_text(u.value[k]) +
-                                     " in this estimate (" + mention("fix") + "): its uncertainty is not in the bands"));
+            p.notes.push_back(std::string(factor_names[k]) + " is held at " + factor_text(u.value[k]) +
+                              " in this estimate (" + mention("fix") + "): its uncertainty is not in the bands");
         }
     }
     const auto add = [&](double a1, double a2) {
@@ -219,9 +219,9 @@ band_plan plan_bands(const factor_uncertainty& u, std::optional<band_method> met
                         "best fit, C their covariance (the delta method; t = " + sig(u.t_quantile, 4) +
                         ", s = " + sig(u.scale_factor, 4) + ")";
         if (free == 2 && (profile_open(u, 0) || profile_open(u, 1))) {
-            p.notes.push_back(marked("the profile-likelihood intervals are open where the linearised ones are not: the "
-                                     "linearised bands can be far too narrow here (" + mention("band", "", "profile") +
-                                     " takes the range over the likelihood region)"));
+            p.notes.push_back("the profile-likelihood intervals are open where the linearised ones are not: the "
+                              "linearised bands can be far too narrow here (" + mention("band", "", "profile") +
+                              " takes the range over the likelihood region)");
         }
         return p;
     }

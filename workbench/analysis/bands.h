@@ -111,7 +111,7 @@ struct band_plan {
     std::vector<bool> at_edge;  // the point lies on the search box's edge
     double step = 1e-3;
     std::string description;    // the band's way, in a sentence (no full stop)
-    std::vector<std::string> notes;  // a held factor, an open region: one sentence each
+    std::vector<message> notes;  // a held factor, an open region: one sentence each
 };
 
 // The plan of the bands of an estimate: the method asked for, or the

@@ -152,7 +152,7 @@ void rank(design_result& out, const design_problem& p, const factor_uncertainty&
 // What the design says, in plain words.
 void say(design_result& out) {
     const factor_uncertainty& u = out.estimate;
-    std::vector<std::string>& v = out.verdict;
+    std::vector<message>& v = out.verdict;
     if (out.ranking.empty()) {
         v.push_back("No candidate could be solved at the estimate: there is nothing to rank.");
         return;
@@ -171,13 +171,11 @@ void say(design_result& out) {
             continue;
         }
         if (out.no_effect[k]) {
-            v.push_back(marked("No run within these ranges can determine " + name + ": at the estimate (" + name +
-                               " = " + sig(u.value[k], 3) +
-                               ") changing it tenfold moves what any candidate measures by at most " +
-                               sig(out.largest_effect[k], 2) + " standard deviations: " + process[k] +
-                               " is at its equilibrium throughout. Hold it (estimate with " +
-                               mention("fix", name, "VALUE") + ", the value you trust) until a run outside these "
-                               "ranges can tell."));
+            v.push_back("No run within these ranges can determine " + name + ": at the estimate (" + name + " = " +
+                        sig(u.value[k], 3) + ") changing it tenfold moves what any candidate measures by at most " +
+                        sig(out.largest_effect[k], 2) + " standard deviations: " + process[k] +
+                        " is at its equilibrium throughout. Hold it (estimate with " + mention("fix", name, "VALUE") +
+                        ", the value you trust) until a run outside these ranges can tell.");
         } else {
             const design_candidate* best = &top;
             for (const std::size_t i : out.ranking) {

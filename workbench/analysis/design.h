@@ -105,7 +105,7 @@ struct design_result {
     std::array<bool, 2> no_effect{false, false};
     std::size_t failed = 0;
     long reactor_solves = 0;
-    std::vector<std::string> verdict;          // in plain words, one sentence a line
+    std::vector<message> verdict;              // in plain words, one sentence a line
 };
 
 // Solves the current runs and every candidate at the estimate (estimating

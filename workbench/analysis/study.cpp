@@ -98,8 +98,8 @@ void finish_plan(study_plan& plan, const std::vector<std::string>& varied, std::
                                  "fugacity-coefficient tables in the case file)");
         }
         if (name != "model" && s == setting::trays && plan.base.model == reactor_model::pfr && !model_varied) {
-            plan.notes.push_back(
-                marked("trays change no result here: the case is plug flow (" + mention("model", "", "pfr") + "), which has none"));
+            plan.notes.push_back("trays change no result here: the case is plug flow (" + mention("model", "", "pfr") +
+                                 "), which has none");
         }
     }
     for (const result_quantity& q : plan.results) {

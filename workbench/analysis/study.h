@@ -69,7 +69,7 @@ struct study_plan {
     // A varied quantity that changes no result for this case (pressure with
     // the built-in fugacities, trays in plug flow), and results empty at
     // some points (a tray the reactor does not have), said once each.
-    std::vector<std::string> notes;
+    std::vector<message> notes;
     // Each point's results with their 95 % bands from an estimate (see
     // add_bands); none when empty.
     std::optional<band_plan> bands;

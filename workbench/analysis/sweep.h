@@ -40,7 +40,7 @@ struct sweep_result {
     std::size_t failed = 0;
     long rate_calls = 0;
     std::vector<std::string> warnings;  // the plan's
-    std::vector<std::string> notes;     // the plan's
+    std::vector<message> notes;         // the plan's
 };
 
 // A sweep checked and laid out before anything runs: a study of the
@@ -51,7 +51,7 @@ struct sweep_plan {
     std::vector<std::string> warnings;
     // A varied quantity that changes no result for this case (pressure
     // with the built-in fugacities, trays in plug flow), said once each.
-    std::vector<std::string> notes;
+    std::vector<message> notes;
     study_plan study;
 };
 // Throws input_error for a base case or a point that fails validate, for

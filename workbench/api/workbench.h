@@ -151,7 +151,8 @@ study_summary study(session& s, const study_plan& plan, const study_sink& sink);
 struct study_document {
     table points;
     study_summary summary;
-    std::vector<std::string> warnings, notes;  // the plan's
+    std::vector<std::string> warnings;  // the plan's
+    std::vector<message> notes;         // the plan's
 };
 study_document study(session& s, const study_plan& plan);
 

@@ -33,6 +33,10 @@ void note(const std::vector<std::string>& notes) {
     for (const std::string& n : notes) note(message(n));
 }
 
+void note(const std::vector<message>& notes) {
+    for (const message& n : notes) note(n);
+}
+
 void warn_unused(const invocation& in, const std::vector<std::string>& used, const std::string& what,
                  std::string unused) {
     for (const auto& [name, texts] : in.given()) {

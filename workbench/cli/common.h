@@ -36,6 +36,7 @@ void warn(const std::vector<std::string>& warnings);
 // and each of several.
 void note(const message& note);
 void note(const std::vector<std::string>& notes);
+void note(const std::vector<message>& notes);
 
 // Warnings and notes on stderr as the library finds them.
 notices on_stderr();

@@ -43,13 +43,13 @@ int design_command(const invocation& in) {
     if (out.map) files.add_plot(*out.map, design_map_script(p, res));
     files.commit();
     if (out.json) {
-        auto j = design_json(p, res);
+        auto j = design_json(p, res, words());
         j["base_case"] = case_json(p.runs.base);
         j["build"] = build_json(s.plugin_path());
         said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
-        print_design(std::cout, p, res, job.top);
+        print_design(std::cout, p, res, job.top, words());
     }
     return finish(files, exit_ok);
 }

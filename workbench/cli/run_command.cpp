@@ -26,13 +26,13 @@ int run_command(const invocation& in) {
         files.commit();
         if (out.json) {
             auto j = result_json(p.c, p.run, p.run.warnings);
-            j["prediction"] = prediction_json(p, *job.bands);
+            j["prediction"] = prediction_json(p, *job.bands, words());
             j["build"] = build_json(s.plugin_path());
             said(j);
             std::cout << j.dump(2) << "\n";
         } else if (out.print()) {
             print_report(std::cout, p.c, p.run);
-            print_prediction(std::cout, p, *job.bands);
+            print_prediction(std::cout, p, *job.bands, words());
         }
         return finish(files, exit_ok);
     }

@@ -13,7 +13,7 @@ namespace workbench::cli {
 int study_command(const invocation& in) {
     if (in.flag("--list-results")) {
         warn_unused(in, {"--list-results", "--time-limit", "--quiet"}, "--list-results lists the results and nothing else");
-        print_result_list(std::cout);
+        print_result_list(std::cout, words());
         return exit_ok;
     }
     study_request r;

@@ -88,7 +88,7 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
             if (s.sweep) {
                 s.json->member("vary", sweep_vary_json(plan.vars));
             } else {
-                nlohmann::ordered_json head = study_head_json(plan);
+                nlohmann::ordered_json head = study_head_json(plan, words());
                 said(head);
                 for (auto it = head.begin(); it != head.end(); ++it) s.json->member(it.key(), it.value());
             }
@@ -96,7 +96,7 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
         } else if (s.sweep) {
             print_sweep_head(out, plan.base, plan.vars);
         } else {
-            print_study_head(out, plan);
+            print_study_head(out, plan, words());
         }
     }
 }
@@ -163,8 +163,8 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
         if (s.json) {
             s.json->end_array();
             nlohmann::ordered_json tail =
-                s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes)
-                        : study_tail_json(s.plan, summary);
+                s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes, words())
+                        : study_tail_json(s.plan, summary, words());
             said(tail);
             for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
             s.json->member("base_case", case_json(s.plan.base));

@@ -314,7 +314,7 @@ py::dict band_dict(const band_plan& p) {
     d["a1"] = p.u.value[0];
     d["a2"] = p.u.value[1];
     py::list notes;
-    for (const std::string& n : p.notes) notes.append(said(n));
+    for (const message& n : p.notes) notes.append(said(n));
     d["notes"] = notes;
     return d;
 }

@@ -236,7 +236,6 @@ py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle 
     sweep_output o{std::move(job.plan), {}, from};
     o.r = with_workers(s, std::move(workers), [&] { return workbench::sweep(s, o.plan); });
     o.r.warnings = said_all(o.r.warnings);
-    o.r.notes = said_all(o.r.notes);
     return py::cast(std::move(o));
 }
 
@@ -265,7 +264,6 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     collected w;
     study_job job = check_study(r, w.n);
     job.plan.warnings = said_all(job.plan.warnings);
-    job.plan.notes = said_all(job.plan.notes);
     return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs},
                         python_workers(s, jobs, executor, progress));
 }
@@ -307,7 +305,6 @@ design_output design_on(session& s, py::handle runs, py::handle c, py::handle va
     design_job job = check_design(r, w.n);
     design_output o{std::move(job.problem), {}, {s.plugin_path(), job.inputs}};
     o.r = with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::design(s, o.p); });
-    o.r.verdict = said_all(o.r.verdict);
     return o;
 }
 

@@ -299,7 +299,7 @@ std::string run_html(const run_output& o) {
 std::string run_text(const run_output& o) {
     return printed([&](std::ostream& out) {
         print_report(out, o.c, o.r);
-        if (o.p) print_prediction(out, *o.p, *o.bands);
+        if (o.p) print_prediction(out, *o.p, *o.bands, python_words());
     });
 }
 
@@ -481,7 +481,7 @@ a map over a grid of two.)")
                                "Calls of the plug-in's rate routine.")
         .def_property_readonly("warnings", [](const sweep_output& o) { return o.r.warnings; },
                                "What the checks of the points' cases warned of.")
-        .def_property_readonly("notes", [](const sweep_output& o) { return o.r.notes; },
+        .def_property_readonly("notes", [](const sweep_output& o) { return said_all(o.r.notes, python_words()); },
                                "Varied quantities that change no result for this case, and the like.")
         .def_property_readonly("metadata", [](const sweep_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("to_pandas", [](const sweep_output& o) { return data_frame(points(o.r)); },
@@ -1098,7 +1098,7 @@ curves, study.plot(map="co2_conversion") a map over a grid of two.)")
                                "Calls of the plug-in's rate routine.")
         .def_property_readonly("warnings", [](const study_output& o) { return o.plan.warnings; },
                                "What the checks of the points' cases warned of.")
-        .def_property_readonly("notes", [](const study_output& o) { return o.plan.notes; },
+        .def_property_readonly("notes", [](const study_output& o) { return said_all(o.plan.notes, python_words()); },
                                "Varied quantities that change no result for this case, and the like.")
         .def_property_readonly("metadata", [](const study_output& o) { return metadata_of(o.from); }, metadata_doc)
         .def("__len__", [](const study_output& o) { return o.points.rows(); })
@@ -1151,7 +1151,7 @@ table candidates_in_rank_order(const design_output& o) {
 }
 
 std::string design_text(const design_output& o, std::size_t top) {
-    return printed([&](std::ostream& out) { print_design(out, o.p, o.r, top); });
+    return printed([&](std::ostream& out) { print_design(out, o.p, o.r, top, python_words()); });
 }
 
 py::dict by_factor(const design_result& r, const std::array<double, 2>& lo, const std::array<double, 2>& hi) {
@@ -1228,7 +1228,7 @@ design.plot() the design map.)")
                                    return d;
                                },
                                "What the design is linearised at.")
-        .def_property_readonly("verdict", [](const design_output& o) { return o.r.verdict; },
+        .def_property_readonly("verdict", [](const design_output& o) { return said_all(o.r.verdict, python_words()); },
                                "In plain words, one sentence a line.")
         .def_property_readonly("reactor_solves", [](const design_output& o) { return o.r.reactor_solves; },
                                "Solves of the reactor, the estimate's included.")
@@ -1263,7 +1263,7 @@ design.plot() the design map.)")
         .def("_repr_html_",
              [](const design_output& o) {
                  std::vector<std::string> lines;
-                 for (const std::string& v : o.r.verdict) lines.push_back(v);
+                 for (const message& v : o.r.verdict) lines.push_back(said(v));
                  return html_summary(lines) + table_html(candidates_in_rank_order(o));
              })
         .def("__str__", [](const design_output& o) { return design_text(o, 10); })

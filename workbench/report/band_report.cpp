@@ -31,17 +31,17 @@ std::string number_text(double v, std::optional<int> place) {
 
 }  // namespace
 
-std::vector<std::string> band_heading(const band_plan& p) {
+std::vector<message> band_heading(const band_plan& p) {
     const factor_uncertainty& u = p.u;
-    std::vector<std::string> lines;
+    std::vector<message> lines;
     lines.push_back("95 % bands from " + estimate_named(u) + ", at its a1 = " + sig(u.value[0], 4) +
                     ", a2 = " + sig(u.value[1], 4));
     lines.push_back(p.description);
-    for (const std::string& n : p.notes) lines.push_back("note: " + n);
+    for (const message& n : p.notes) lines.push_back("note: " + n);
     return lines;
 }
 
-json band_json(const band_plan& p) {
+json band_json(const band_plan& p, const vocabulary& words) {
     return {{"method", band_method_name(p.method)},
             {"description", p.description},
             {"estimate", p.u.source},
@@ -49,7 +49,7 @@ json band_json(const band_plan& p) {
             {"a2", p.u.value[1]},
             {"free", {{"a1", p.u.free[0]}, {"a2", p.u.free[1]}}},
             {"points", p.points.size()},
-            {"notes", p.notes}};
+            {"notes", said_all(p.notes, words)}};
 }
 
 std::string band_value_text(const result_band& b, double value) { return number_text(value, place_of(b)); }
@@ -68,8 +68,8 @@ std::string band_text(const result_band& b) {
     return s;
 }
 
-void print_prediction(std::ostream& out, const prediction& p, const band_plan& plan) {
-    const std::vector<std::string> head = band_heading(plan);
+void print_prediction(std::ostream& out, const prediction& p, const band_plan& plan, const vocabulary& words) {
+    const std::vector<std::string> head = said_all(band_heading(plan), words);
     out << "\nPredictions with " << head.front() << "\n";
     for (std::size_t k = 1; k < head.size(); ++k) out << "  " << head[k] << "\n";
     if (p.unsolved > 0) {
@@ -106,7 +106,7 @@ table bands_table(const prediction& p) {
     return t;
 }
 
-json prediction_json(const prediction& p, const band_plan& plan) {
+json prediction_json(const prediction& p, const band_plan& plan, const vocabulary& words) {
     const auto band = [](const result_band& b) {
         return json{{"low", json_number(b.low)}, {"high", json_number(b.high)}, {"open_low", b.open_low}, {"open_high", b.open_high}};
     };
@@ -123,7 +123,7 @@ json prediction_json(const prediction& p, const band_plan& plan) {
     }
     json profile = json::array();
     for (const result_band& b : p.conversion_profile) profile.push_back(band(b));
-    return {{"band", band_json(plan)},
+    return {{"band", band_json(plan, words)},
             {"results", results},
             {"conversion_profile", profile},
             {"points", p.points},

@@ -18,10 +18,11 @@ namespace workbench {
 
 // The heading's lines: "95 % bands from EST.json at a1 = ..., a2 = ...",
 // the band's way, and its notes (a held factor, an open region).
-std::vector<std::string> band_heading(const band_plan& p);
+std::vector<message> band_heading(const band_plan& p);
 
-// {"method", "description", "estimate", "a1", "a2", "free", "notes"}.
-nlohmann::ordered_json band_json(const band_plan& p);
+// {"method", "description", "estimate", "a1", "a2", "free", "notes"}, the
+// notes said in the client's words.
+nlohmann::ordered_json band_json(const band_plan& p, const vocabulary& words);
 
 // A value and its band to the digits the band's width needs (its second
 // significant digit): "0.6172", "0.6101 .. 0.6203"; an open side said:
@@ -31,10 +32,10 @@ std::string band_text(const result_band& b);
 std::string band_value_text(const result_band& b, double value);
 
 // The prediction's table: each result, its unit, value and band.
-void print_prediction(std::ostream& out, const prediction& p, const band_plan& plan);
+void print_prediction(std::ostream& out, const prediction& p, const band_plan& plan, const vocabulary& words);
 // {"band": band_json, "results": [{name, unit, value, low, high, open_low,
 // open_high}], "conversion_profile": [...], "points", "unsolved"}.
-nlohmann::ordered_json prediction_json(const prediction& p, const band_plan& plan);
+nlohmann::ordered_json prediction_json(const prediction& p, const band_plan& plan, const vocabulary& words);
 
 // The results with their bands, a row each: name, unit, value, low, high,
 // open_low, open_high (as the JSON's "prediction" has them).

@@ -46,7 +46,8 @@ std::string design_measure(const design_result& r) {
                 : "");
 }
 
-void print_design(std::ostream& out, const design_problem& p, const design_result& r, std::size_t top) {
+void print_design(std::ostream& out, const design_problem& p, const design_result& r, std::size_t top,
+                  const vocabulary& words) {
     const factor_uncertainty& u = r.estimate;
     const study_plan& plan = p.candidates;
     out << "Design of the next test run: " << plan.points << " candidate" << (plan.points == 1 ? "" : "s") << ", "
@@ -70,8 +71,9 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
         first = false;
     }
     if (same_sigma) out << " (sigma " << sig(sigma, 3) << " each)";
-    out << marked(r.measure_chosen ? " (" + mention("measure") + ")"
-                                   : ": what most of the current runs measure (" + mention("measure") + " chooses)")
+    out << in_words(r.measure_chosen ? " (" + mention("measure") + ")"
+                                     : ": what most of the current runs measure (" + mention("measure") + " chooses)",
+                    words)
         << "\n";
     out << "  now, linearised:";
     for (std::size_t k = 0; k < 2; ++k) {
@@ -129,15 +131,15 @@ void print_design(std::ostream& out, const design_problem& p, const design_resul
             out << "  ...\n";
             row(r.candidates[r.ranking[m]], std::to_string(m + 1));
         }
-        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; " << marked(mention("csv"))
+        out << "  (" << r.ranking.size() << " ranked; rank " << m + 1 << " is the median; " << in_words(mention("csv"), words)
             << " lists them all)\n";
     }
     out << "\nVerdict\n";
-    for (const std::string& line : r.verdict) out << "  " << line << "\n";
+    for (const message& line : r.verdict) out << "  " << in_words(line, words) << "\n";
     out << "\n" << r.reactor_solves << " reactor solves\n";
 }
 
-json design_json(const design_problem& p, const design_result& r) {
+json design_json(const design_problem& p, const design_result& r, const vocabulary& words) {
     const factor_uncertainty& u = r.estimate;
     const study_plan& plan = p.candidates;
     json measure = json::object();
@@ -206,9 +208,9 @@ json design_json(const design_problem& p, const design_result& r) {
             {"ranking", ranking},
             {"failed", r.failed},
             {"reactor_solves", r.reactor_solves},
-            {"verdict", r.verdict},
+            {"verdict", said_all(r.verdict, words)},
             {"warnings", plan.warnings},
-            {"notes", plan.notes}};
+            {"notes", said_all(plan.notes, words)}};
 }
 
 table candidates_table(const design_problem& p, const design_result& r) {

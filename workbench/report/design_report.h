@@ -18,8 +18,9 @@
 namespace workbench {
 
 // The heading, the top `top` candidates and the median one, the verdict.
-void print_design(std::ostream& out, const design_problem& p, const design_result& r, std::size_t top);
-nlohmann::ordered_json design_json(const design_problem& p, const design_result& r);
+void print_design(std::ostream& out, const design_problem& p, const design_result& r, std::size_t top,
+                  const vocabulary& words);
+nlohmann::ordered_json design_json(const design_problem& p, const design_result& r, const vocabulary& words);
 // A case table's other columns, the settings, rank, relative, criterion,
 // each factor's expected lower and upper, failure: one row per candidate.
 table candidates_table(const design_problem& p, const design_result& r);

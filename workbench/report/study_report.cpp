@@ -169,10 +169,10 @@ carried_columns carried_columns_of(const study_plan& plan) {
     return c;
 }
 
-void print_study_head(std::ostream& out, const study_plan& plan) {
+void print_study_head(std::ostream& out, const study_plan& plan, const vocabulary& words) {
     out << "Study of " << study_subject(plan) << " over the case " << printable(plan.base.name) << "\n";
     if (plan.bands) {
-        for (const std::string& line : band_heading(*plan.bands)) out << "  " << line << "\n";
+        for (const message& line : band_heading(*plan.bands)) out << "  " << in_words(line, words) << "\n";
         out << "  (_low and _high: each result's 95 % band; < or > before an end: the band is open on that side, "
                "the search box's edge cuts it off)\n";
     }
@@ -335,7 +335,7 @@ void study_csv_row(std::ostream& out, const study_plan& plan, const study_point&
     write_csv_rows(out, row);
 }
 
-json study_head_json(const study_plan& plan) {
+json study_head_json(const study_plan& plan, const vocabulary& words) {
     json study = json::object();
     if (plan.table) {
         study["cases"] = {{"file", plan.table->file},
@@ -359,7 +359,7 @@ json study_head_json(const study_plan& plan) {
         results.push_back({{"name", q.name}, {"unit", q.unit}, {"meaning", q.meaning}, {"measurable", q.measurable}});
     }
     json out = {{"study", study}, {"results", results}};
-    if (plan.bands) out["band"] = band_json(*plan.bands);
+    if (plan.bands) out["band"] = band_json(*plan.bands, words);
     return out;
 }
 
@@ -406,11 +406,11 @@ json study_point_json(const study_plan& plan, const carried_columns& carried, co
     return out;
 }
 
-json study_tail_json(const study_plan& plan, const study_summary& s) {
+json study_tail_json(const study_plan& plan, const study_summary& s, const vocabulary& words) {
     return {{"solved", s.points - s.failed},
             {"failed", s.failed},
             {"rate_calls", s.rate_calls},
-            {"notes", plan.notes},
+            {"notes", said_all(plan.notes, words)},
             {"warnings", plan.warnings}};
 }
 
@@ -442,8 +442,8 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
     if (!left_out.empty()) {
         std::string names;
         for (const std::string& n : left_out) names += (names.empty() ? "" : ", ") + n;
-        notes_.push_back(marked("the plot has room for 4 kinds of result and leaves out " + names + " (" +
-                                mention("results") + " chooses; a table, the CSV and the JSON have them all)"));
+        notes_.push_back("the plot has room for 4 kinds of result and leaves out " + names + " (" + mention("results") +
+                         " chooses; a table, the CSV and the JSON have them all)");
     }
     // A panel of k results draws the curves of at most 8 values of the
     // others, and some 12 curves in all: evenly chosen, the first and last
@@ -467,11 +467,11 @@ study_plot::study_plot(const study_plan& plan) : plan_(plan) {
             // Said in the panel's key and here, never left out silently.
             std::string results;
             for (const std::size_t r : panel) results += (results.empty() ? "" : ", ") + plan.results[r].name;
-            notes_.push_back(marked("the plot's panel of " + results + " draws curves for " + std::to_string(shown) +
-                                    " of the " + std::to_string(members_) + " values of " + others +
-                                    " (evenly chosen, the first and last among them; its key says which)" +
-                                    (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
-                                                           : message())));
+            notes_.push_back("the plot's panel of " + results + " draws curves for " + std::to_string(shown) +
+                             " of the " + std::to_string(members_) + " values of " + others +
+                             " (evenly chosen, the first and last among them; its key says which)" +
+                             (plan.vars.size() == 2 ? "; " + mention("map", "", "RESULT FILE") + " draws a result over both"
+                                                    : message()));
         }
     }
     std::sort(shown_.begin(), shown_.end());
@@ -842,8 +842,8 @@ figure study_map::description() const {
 
 // ---- The list of results ------------------------------------------------------------
 
-void print_result_list(std::ostream& out) {
-    out << "Results a study tabulates (" << marked(mention("results", "", "NAME[,NAME...]"))
+void print_result_list(std::ostream& out, const vocabulary& words) {
+    out << "Results a study tabulates (" << in_words(mention("results", "", "NAME[,NAME...]"), words)
         << "; the runs file's measurable ones marked *).\n"
            "<C> is a component (NH3, CO2, H2O, CARB, UREA, O2, N2); @N a tray from the inlet (plug flow: a\n"
            "station, N of 20 along the volume). Names are matched in any case, '-' as '_'.\n\n";

@@ -35,7 +35,7 @@ carried_columns carried_columns_of(const study_plan& plan);
 // The table: a head naming the study and each column with its unit, a row
 // per point (a blank line where the first variable starts again), and a
 // closing line with the count of points solved and of rate calls.
-void print_study_head(std::ostream& out, const study_plan& plan);
+void print_study_head(std::ostream& out, const study_plan& plan, const vocabulary& words);
 void print_study_row(std::ostream& out, const study_plan& plan, const carried_columns& carried,
                      const study_point& p);
 void print_study_tail(std::ostream& out, const study_plan& plan, const study_summary& s);
@@ -77,10 +77,10 @@ void add_study_point(table& t, const study_plan& plan, const study_point& p);
 // "columns": {...}, "ok", "results": {...} (with bands also "low", "high",
 // "open", "band_unsolved") or "failure"}), and the members after them
 // (solved, failed, rate_calls, notes, warnings).
-nlohmann::ordered_json study_head_json(const study_plan& plan);
+nlohmann::ordered_json study_head_json(const study_plan& plan, const vocabulary& words);
 nlohmann::ordered_json study_point_json(const study_plan& plan, const carried_columns& carried,
                                         const study_point& p);
-nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s);
+nlohmann::ordered_json study_tail_json(const study_plan& plan, const study_summary& s, const vocabulary& words);
 
 // A study's plot, described (report/figure.h) for gnuplot and matplotlib
 // alike: its results against the first varied quantity (of more than one
@@ -102,7 +102,7 @@ public:
     void add(const table& points);
     figure description() const;
     // What the plot leaves out (curves, panels), one sentence each.
-    const std::vector<std::string>& notes() const { return notes_; }
+    const std::vector<message>& notes() const { return notes_; }
 
 private:
     // A point's x, whether it was solved, and each result (and band end) as drawn.
@@ -122,7 +122,7 @@ private:
     std::vector<std::size_t> shown_;     // the members drawn in any panel, ascending
     std::vector<std::vector<std::size_t>> panels_;         // results (indices) of each panel
     std::vector<std::vector<std::size_t>> panel_members_;  // members drawn in each panel
-    std::vector<std::string> notes_;
+    std::vector<message> notes_;
     std::vector<curve> curves_;          // of each member in shown_
     std::vector<double> failed_;         // where points failed: each x once
 };
@@ -182,7 +182,7 @@ std::string study_subject(const study_plan& plan);
 
 // --list-results: every result (families with <C> and @N) with its unit
 // and meaning, measured ones flagged.
-void print_result_list(std::ostream& out);
+void print_result_list(std::ostream& out, const vocabulary& words);
 
 }  // namespace workbench
 

@@ -105,8 +105,8 @@ nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars,
 }
 
 nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
-                                       const std::vector<std::string>& notes) {
-    return {{"solved", points - failed}, {"failed", failed}, {"rate_calls", rate_calls}, {"notes", notes}};
+                                       const std::vector<message>& notes, const vocabulary& words) {
+    return {{"solved", points - failed}, {"failed", failed}, {"rate_calls", rate_calls}, {"notes", said_all(notes, words)}};
 }
 
 table sweep_table(const std::vector<sweep_variable>& vars) {

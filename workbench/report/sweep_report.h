@@ -37,7 +37,7 @@ void add_sweep_point(table& t, const sweep_point& pt);
 nlohmann::ordered_json sweep_vary_json(const std::vector<sweep_variable>& vars);
 nlohmann::ordered_json sweep_point_json(const std::vector<sweep_variable>& vars, const sweep_point& pt);
 nlohmann::ordered_json sweep_tail_json(std::size_t points, std::size_t failed, long rate_calls,
-                                       const std::vector<std::string>& notes);
+                                       const std::vector<message>& notes, const vocabulary& words);
 
 // A variable in a plot's words, gnuplot enhanced text: in words
 // ("outlet temperature", "NH_3/CO_2 fed"), as a short symbol for a key

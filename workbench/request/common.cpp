@@ -121,6 +121,10 @@ void notices::tell(const std::vector<std::string>& lines) const {
     for (const std::string& l : lines) note(message(l));
 }
 
+void notices::tell(const std::vector<message>& lines) const {
+    for (const message& l : lines) note(l);
+}
+
 checked_case check_case(const case_request& r) {
     checked_case out;
     out.c = changed_case(r, out.text);

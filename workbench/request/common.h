@@ -43,6 +43,7 @@ struct notices {
     std::function<void(const message&)> note = [](const message&) {};
     void warn(const std::vector<std::string>& lines) const;
     void tell(const std::vector<std::string>& lines) const;
+    void tell(const std::vector<message>& lines) const;
 };
 
 // An input file as it was read: what it is ("case file", "runs file",
