@@ -740,7 +740,6 @@ help(urea_reactor)).)",
             const check_job job = check_check({plugin.is_none() ? "" : path_text(plugin), number_of(timeout)});
             check_output o{build_of(job.plugin), {}};
             o.verdicts = without_gil([&] { return check_plugin(job.plugin, job.timeout, stop_on_signal); });
-            for (verdict& v : o.verdicts) v.text = said(v.text);
             return o;
         },
         py::arg("plugin") = py::none(), py::arg("timeout") = 10.0,

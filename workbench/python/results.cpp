@@ -938,7 +938,7 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
 std::string check_text(const check_output& o) {
     return printed([&](std::ostream& out) {
         print_check_heading(out, o.build);
-        print_verdicts(out, o.verdicts);
+        print_verdicts(out, o.verdicts, python_words());
     });
 }
 
@@ -953,7 +953,7 @@ ok: every verdict holds; verdicts: (ok, sentence) pairs; plugin_file, plugin
         .def_property_readonly("verdicts",
                                [](const check_output& o) {
                                    py::list l;
-                                   for (const verdict& v : o.verdicts) l.append(py::make_tuple(v.ok, v.text));
+                                   for (const verdict& v : o.verdicts) l.append(py::make_tuple(v.ok, said(v.text)));
                                    return l;
                                },
                                "Each check as (ok, sentence).")
@@ -971,7 +971,7 @@ ok: every verdict holds; verdicts: (ok, sentence) pairs; plugin_file, plugin
                  std::string h = "<p>" + html_escaped_text(o.build.plugin_file) + (all_ok(o) ? " is good" : " is NOT good") +
                                  "</p><ul>";
                  for (const verdict& v : o.verdicts) {
-                     h += std::string("<li>") + (v.ok ? "ok: " : "FAILED: ") + html_escaped_text(v.text) + "</li>";
+                     h += std::string("<li>") + (v.ok ? "ok: " : "FAILED: ") + html_escaped_text(said(v.text)) + "</li>";
                  }
                  return h + "</ul>";
              })

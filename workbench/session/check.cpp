@@ -130,7 +130,8 @@ void send(int fd, const std::string& line) {
     }
 }
 
-void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 ") + v.text); }
+// The child's verdicts mention no field: their words are the same in every client.
+void send(int fd, const verdict& v) { send(fd, std::string(v.ok ? "V 1 " : "V 0 ") + neutral_words(v.text)); }
 
 // The child: loads the build, looks for its routines and runs the reference
 // evaluations, saying what it does before it does it.
@@ -193,8 +194,8 @@ void print_check_heading(std::ostream& out, const build_info& build) {
     out << build.workbench << " checks " << build.plugin_file << ": " << build.plugin << "\n";
 }
 
-void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts) {
-    for (const verdict& v : verdicts) out << (v.ok ? "ok:     " : "FAILED: ") << v.text << "\n";
+void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts, const vocabulary& words) {
+    for (const verdict& v : verdicts) out << (v.ok ? "ok:     " : "FAILED: ") << in_words(v.text, words) << "\n";
     out << (check_passed(verdicts) ? "The plug-in build is good.\n" : "The plug-in build is NOT good.\n");
 }
 
@@ -289,8 +290,8 @@ std::vector<verdict> check_plugin(const std::string& path, double timeout_s, con
     std::ostringstream limit;
     limit << timeout_s;
     if (timed_out) {
-        out.push_back({false, marked("The plug-in " + path + " timed out " + during + " (no end within " +
-                                     limit.str() + " s; " + mention("timeout") + " changes the limit).")});
+        out.push_back({false, "The plug-in " + path + " timed out " + during + " (no end within " + limit.str() +
+                                  " s; " + mention("timeout") + " changes the limit)."});
     } else if (WIFSIGNALED(status)) {
         out.push_back({false, stage == "loading"
                                   ? "The plug-in " + path + " crashed while loading (" +

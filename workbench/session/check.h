@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/words.h"
 #include "session/version.h"
 
 namespace workbench {
 
 struct verdict {
     bool ok;
-    std::string text;  // one sentence, in words
+    message text;  // one sentence, in words
 };
 
 // Every verdict that could be reached; a later one is skipped (and listed
@@ -35,7 +36,7 @@ bool check_passed(const std::vector<verdict>& verdicts);
 // build checked and its version marker; printed before the check runs,
 // which takes seconds), then each verdict and the build's in words.
 void print_check_heading(std::ostream& out, const build_info& build);
-void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts);
+void print_verdicts(std::ostream& out, const std::vector<verdict>& verdicts, const vocabulary& words);
 
 // The child process a check runs the build in, while it runs (0: none), for
 // a signal handler to end with its parent. It dies with its parent anyway.
