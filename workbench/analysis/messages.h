@@ -29,6 +29,18 @@ inline std::size_t wire_enum_size(setting) { return setting_count; }
 inline std::size_t wire_enum_size(reactor_model) { return 2; }
 inline std::size_t wire_enum_size(loss_kind) { return 3; }
 inline std::size_t wire_enum_size(band_method) { return 2; }
+inline std::size_t wire_enum_size(message::kind) { return 3; }
+
+// A message (base/words.h) as its parts, each its kind, text and field.
+WIRE_FIELDS(field_ref, name, index, key, text, echo)
+WIRE_FIELDS(message::part, what, text, field)
+inline void wire_put(wire::tree& j, const message& m) { wire::detail::put(j, m.parts()); }
+inline void wire_get(const wire::tree& j, message& m) {
+    std::vector<message::part> parts;
+    wire::detail::get(j, parts);
+    m = message();
+    for (message::part& p : parts) m += message::of_part(std::move(p));
+}
 
 // A case as its case file's text (io/case_file.h), read back with
 // parse_case: a text that does not read is a wrong value.

@@ -344,7 +344,7 @@ struct kept_a1 {
     bool determined = false;
     double value = NAN;
     std::optional<double> lower, upper;
-    std::string note;
+    message note;
     long solves = 0;
 };
 WIRE_FIELDS(kept_a1, determined, value, lower, upper, note, solves)
@@ -480,7 +480,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
         try {
             cases[i] = case_of(p.base, r, p.h.file);
         } catch (const input_error& e) {
-            w.reason = marked("its case: " + e.reason());
+            w.reason = "its case: " + e.reason();
             w.flags.push_back("invalid case");
             continue;
         }
@@ -647,7 +647,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
     fit_windows(out.a1);
     if (o.a1) {
         out.a1_how = monitor_result::a1_source::held;
-        out.a1_note = marked("a1 = " + sig(out.a1) + ", held (" + mention("fix") + ")");
+        out.a1_note = "a1 = " + sig(out.a1) + ", held (" + mention("fix") + ")";
     } else {
         out.a1_how = monitor_result::a1_source::kept;
         // The stretches between drifts, in windows.
@@ -700,7 +700,7 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
             try {
                 bool determined = false;
                 double value = NAN;
-                std::string note;
+                message note;
                 if (kept) {
                     const auto a = wire::read<kept_a1>(*kept, "a1 estimate");
                     determined = a.determined;
@@ -719,10 +719,9 @@ monitor_result run_monitor(workbench_host& h, monitor_problem& p,
                     value = a1.value;
                     note = determined ? "a1 = " + factor_text(a1, a1.value) + ", estimated once" + where + " (95 % profile " +
                                             profile_text(a1, eo) + "), then held"
-                                      : marked("a1 = " + sig(out.a1) +
-                                               ", the case's: the history does not determine a1 (95 % profile" + where +
-                                               ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
-                                               " holds another");
+                                      : "a1 = " + sig(out.a1) + ", the case's: the history does not determine a1 (95 % profile" +
+                                            where + ": " + profile_text(a1, eo) + "); " + mention("fix", "a1", "VALUE") +
+                                            " holds another";
                     if (p.fits != nullptr) {
                         p.fits->keep(key, wire::write("a1 estimate",
                                                       kept_a1{determined, value, out.a1_lower, out.a1_upper, note, m.solves()}));

@@ -154,7 +154,7 @@ struct monitor_window {
     std::size_t first_line = 0;        // the file's line of its first row
     bool steady = false;
     std::vector<std::string> flags;    // "not steady", "no lab sample", "reconciled", ...
-    std::string reason;                // why it is not fitted, in words; empty when fitted
+    message reason;                    // why it is not fitted, in words; empty when fitted
     std::vector<std::string> moved;    // the settings that moved (not steady), each with how much
     settings_given settings{};         // averaged (reconciled where the balance failed)
     observations measured{};           // the lab samples averaged, with their standard errors
@@ -217,7 +217,7 @@ struct monitor_result {
     std::vector<a2_step> steps;        // a2's levels as the evidence over windows names them (not printed: watch's alerts)
     double a1 = NAN;
     enum class a1_source { held, estimated, kept } a1_how = a1_source::held;
-    std::string a1_note;               // how a1 was set, in words
+    message a1_note;                   // how a1 was set, in words
     std::optional<double> a1_lower, a1_upper;  // its 95 % profile interval when estimated (empty: open)
     // The windows by why they were not fitted (each window in one of the
     // first seven, which add up to the windows); reconciled: of the fitted.
@@ -233,7 +233,7 @@ struct monitor_result {
     // its own), on the pooled degrees of freedom.
     double lab_scatter = NAN;
     long reactor_solves = 0;
-    std::vector<std::string> notes;    // what the user should know (e.g. no window fitted, and why)
+    std::vector<message> notes;        // what the user should know (e.g. no window fitted, and why)
 };
 
 // The evidence accumulated over the fitted windows (those that do not

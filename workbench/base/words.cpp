@@ -205,6 +205,37 @@ std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* 
     return end + 1 - at;
 }
 
+message from_marked(const std::string& text) {
+    message out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t start = text.find(mention_start, at);
+        if (start == std::string::npos) break;
+        const std::size_t n = mention_at(text, start);
+        if (n == 0) {
+            out += text.substr(at, start + 1 - at);
+            at = start + 1;
+            continue;
+        }
+        out += text.substr(at, start - at);
+        const std::vector<std::string_view> parts = split_parts(std::string_view(text).substr(start + 1, n - 2));
+        if (parts[0] == "a") {
+            out += mention(parts[1], parts[2], parts[3]);
+        } else {
+            field_ref f{std::string(parts[1])};
+            std::size_t index = 0;
+            if (!parts[2].empty() && index_of(parts[2], index)) f.index = index;
+            f.key = parts[3];
+            f.text = parts[4];
+            f.echo = !parts[5].empty();
+            out += cite(f);
+        }
+        at = start + n;
+    }
+    if (at < text.size()) out += text.substr(at);
+    return out;
+}
+
 std::string in_words(const std::string& text, const vocabulary& v) {
     if (text.find(mention_start) == std::string_view::npos) return std::string(text);
     std::string out;

@@ -115,6 +115,9 @@ field_ref printable(field_ref f);
 // when it shows the text (in_words on the text, the command line's output
 // streams). marked() writes them; mention_at and in_words read them back.
 std::string marked(const message& m);
+// A text written by marked() as the message it was (text that is no mark
+// kept as text).
+message from_marked(const std::string& text);
 std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v = nullptr, std::string* out = nullptr);
 std::string in_words(const std::string& text, const vocabulary& v);
 std::string neutral_words(const std::string& text);

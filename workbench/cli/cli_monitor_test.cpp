@@ -59,6 +59,9 @@ TEST_F(MonitorCli, AShortHistoryThroughEveryOutput) {
     const std::string html = slurp(dir / "w.html");
     EXPECT_NE(html.find("<svg"), std::string::npos);
     EXPECT_NE(html.find("a2 changed from the window of 2026-01-07T00:00:00"), std::string::npos);
+    // The advice in a held a1's note, in the command line's words in every output.
+    EXPECT_EQ(doc["a1"]["note"], "a1 = 1, held (--fix)");
+    EXPECT_NE(html.find("a1 = 1, held (--fix)"), std::string::npos);
 
     const outcome table = run("monitor h.csv --fix a1=1 --window 2d --step 1d");
     ASSERT_EQ(table.status, 0) << table.err;

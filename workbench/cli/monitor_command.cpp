@@ -60,7 +60,7 @@ int run_monitor_command(const invocation& in, std::string& held) {
     session s(job.plugin);
     set_workers(s, job.workers, in);
     const monitor_result res = monitor(s, job.problem);
-    const monitor_report report{&job.problem, &res};
+    const monitor_report report{&job.problem, &res, words()};
     const build_info build = build_of(s.plugin_path());
     staged_outputs files;
     monitor_html_context c;

@@ -41,7 +41,7 @@ int show_store(database& db, const watch_job& job, const checked_outputs& out) {
     const watch_read r = read_store(db);
     const build_info build = build_of(job.plugin);
     staged_outputs files;
-    const monitor_report report{&r.problem, &r.result};
+    const monitor_report report{&r.problem, &r.result, words()};
     if (r.followed) {
         monitor_html_context page;
         page.options = "watch --store " + db.name();
@@ -51,7 +51,7 @@ int show_store(database& db, const watch_job& job, const checked_outputs& out) {
     }
     files.commit();
     if (out.json) {
-        nlohmann::ordered_json j = store_json(db, r, build);
+        nlohmann::ordered_json j = store_json(db, r, build, words());
         said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {

@@ -328,7 +328,6 @@ monitor_output monitor_on(session& s, py::handle history, py::handle c, py::hand
     o.from = {s.plugin_path(), job.inputs};
     o.result = std::make_shared<monitor_result>(
         with_workers(s, python_workers(s, jobs, executor, progress), [&] { return workbench::monitor(s, *o.problem); }));
-    o.result->notes = said_all(o.result->notes);
     warn_of_monitor(o);
     return o;
 }
@@ -411,7 +410,7 @@ std::string store_document(const std::string& store) {
         check_store_schema(*db);
         database_transaction snapshot(*db);
         const watch_read r = read_store(*db);
-        nlohmann::ordered_json j = store_json(*db, r, build_of(plugin_or_default("")));
+        nlohmann::ordered_json j = store_json(*db, r, build_of(plugin_or_default("")), python_words());
         said(j);
         return j.dump();
     } catch (const database_error& e) {
@@ -426,7 +425,7 @@ table store_windows(const std::string& store) {
         check_store_schema(*db);
         database_transaction snapshot(*db);
         const watch_read r = read_store(*db);
-        return monitor_table(monitor_report{&r.problem, &r.result});
+        return monitor_table(monitor_report{&r.problem, &r.result, python_words()});
     } catch (const database_error& e) {
         throw input_error(e.what());
     }

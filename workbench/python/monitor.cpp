@@ -17,7 +17,7 @@ using namespace workbench;
 
 namespace {
 
-monitor_report report_of(const monitor_output& o) { return {o.problem.get(), o.result.get()}; }
+monitor_report report_of(const monitor_output& o) { return {o.problem.get(), o.result.get(), python_words()}; }
 
 nlohmann::ordered_json document(const monitor_output& o) {
     auto j = monitor_json(report_of(o), build_of(o.from.plugin_file));
@@ -59,7 +59,7 @@ std::string summary_html(const monitor_output& o) {
 // What a monitor's summary says of the history's columns not used, as a
 // Python warning too (a misspelt column leaves the case's value in every window).
 void warn_of_monitor(const monitor_output& o) {
-    for (const std::string& n : o.result->notes) {
+    for (const std::string& n : said_all(o.result->notes, python_words())) {
         if (n.find(": columns not used: ") == std::string::npos) continue;
         py::module_::import("warnings").attr("warn")(n, py::module_::import("builtins").attr("UserWarning"), 2);
     }
@@ -108,7 +108,7 @@ the command line's report; m.plot() its pictures.)");
                                "reactor_solves.")
         .def_property_readonly("history", [](const monitor_output& o) { return member(o, "history"); },
                                "The history as read: file, sha256, rows, first, last, spacing, times, sorted.")
-        .def_property_readonly("notes", [](const monitor_output& o) { return o.result->notes; },
+        .def_property_readonly("notes", [](const monitor_output& o) { return said_all(o.result->notes, python_words()); },
                                "What the user should know (e.g. no window fitted, and why).")
         .def_property_readonly("warnings", [](const monitor_output& o) { return o.warnings; },
                                "What the checks of the history and the case warned of.")

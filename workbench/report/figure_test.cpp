@@ -108,7 +108,7 @@ monitor_result four_windows() {
 TEST(Figure, TheMonitorBreaksItsLinesAtWindowsNotFittedAndNumbersItsDrifts) {
     monitor_problem p;
     const monitor_result m = four_windows();
-    const figure f = monitor_figure({&p, &m});
+    const figure f = monitor_figure({&p, &m, neutral_vocabulary()});
     ASSERT_EQ(f.panels.size(), 3u);
     for (const panel& pl : f.panels) EXPECT_EQ(pl.x.scale, axis_scale::time);
     const panel& c = f.panels[1];

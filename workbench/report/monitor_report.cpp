@@ -78,7 +78,7 @@ std::vector<std::string> summary_lines(const monitor_report& r) {
     out.push_back(std::to_string(m.windows.size()) + " windows: " + std::to_string(m.fitted) + " fitted, " +
                   window_counts(m) + "; " + std::to_string(m.reconciled) +
                   " failed the atom balance (each fitted with its suspect's reading left free)");
-    out.push_back(m.a1_note);
+    out.push_back(in_words(m.a1_note, r.words));
     const auto fewest = static_cast<std::size_t>(2 * std::max(1, r.problem->options.min_segment));
     if (m.drifts.empty() && m.drift_windows < fewest) {
         out.push_back("a2 not tested for a drift: " + std::to_string(m.drift_windows) +
@@ -89,7 +89,7 @@ std::vector<std::string> summary_lines(const monitor_report& r) {
     }
     for (const std::string& d : drift_lines(r)) out.push_back(d);
     for (const std::string& e : evidence_lines(r)) out.push_back(e);
-    for (const std::string& n : m.notes) out.push_back(n);
+    for (const message& n : m.notes) out.push_back(in_words(n, r.words));
     return out;
 }
 
@@ -135,7 +135,7 @@ void print_monitor(std::ostream& out, const monitor_report& r) {
             << right_aligned(w.fitted ? sig(w.a2, 4) : "-", 8) << "  " << left_aligned(interval_text(w), 18)
             << fixed(100.0 * w.conversion_measured, 8, 2) << fixed(100.0 * w.conversion_predicted, 8, 2)
             << fixed(100.0 * w.conversion_equilibrium, 9, 2) << fixed(100.0 * w.approach, 12, 1) << "  "
-            << (w.reason.empty() ? flags_text(w, ", ") : w.reason) << "\n";
+            << (w.reason.empty() ? flags_text(w, ", ") : in_words(w.reason, r.words)) << "\n";
     }
     out << "\nDrifts of a2\n";
     if (m.drifts.empty()) out << "  none\n";
@@ -163,7 +163,7 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
                     {"sorted", h.sorted}};
     j["window"] = duration_text(p.options.window_ms);
     j["step"] = duration_text(p.options.step_ms);
-    j["a1"] = {{"value", json_number(m.a1)}, {"how", a1_how(m.a1_how)}, {"note", m.a1_note}};
+    j["a1"] = {{"value", json_number(m.a1)}, {"how", a1_how(m.a1_how)}, {"note", in_words(m.a1_note, r.words)}};
     nlohmann::ordered_json screening = nlohmann::ordered_json::object();
     for (const column_screening& s : m.screening) {
         nlohmann::ordered_json c;
@@ -189,7 +189,7 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
         x["steady"] = w.steady;
         x["fitted"] = w.fitted;
         x["flags"] = w.flags;
-        x["reason"] = w.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.reason);
+        x["reason"] = w.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(in_words(w.reason, r.words));
         const balance_test& b = w.balance;
         nlohmann::ordered_json bj;
         bj["tested"] = b.tested;
@@ -252,7 +252,7 @@ nlohmann::ordered_json monitor_json(const monitor_report& r, const build_info& b
                     {"without_values", m.without_values}, {"invalid_case", m.invalid_case},
                     {"reconciled", m.reconciled},      {"drift_windows", m.drift_windows},
                     {"dispersion", json_number(m.dispersion)}, {"reactor_solves", m.reactor_solves}};
-    j["notes"] = m.notes;
+    j["notes"] = said_all(m.notes, r.words);
     j["base_case"] = case_json(p.base);
     j["build"] = build_json(build);
     return j;
@@ -274,7 +274,7 @@ table monitor_table(const monitor_report& r) {
         t[i++].push(w.steady);
         t[i++].push(w.fitted);
         t[i++].push(flags_text(w, ";"));
-        t[i++].push(w.reason);
+        t[i++].push(in_words(w.reason, r.words));
         t[i++].push(b.p_value);
         t[i++].push(b.chi_square);
         t[i++].push(b.suspect);
@@ -485,7 +485,7 @@ std::string monitor_html(const monitor_report& r, const monitor_html_context& c)
           << html_cell(w.fitted ? sig(w.a2, 4) : "-", true) << html_cell(interval_text(w), true)
           << html_cell(fixed(w.conversion_measured, 0, 4), true) << html_cell(fixed(w.conversion_predicted, 0, 4), true)
           << html_cell(fixed(w.conversion_equilibrium, 0, 4), true) << html_cell(fixed(w.approach, 0, 3), true)
-          << html_cell(w.reason.empty() ? flags_text(w, ", ") : w.reason) << "</tr>\n";
+          << html_cell(w.reason.empty() ? flags_text(w, ", ") : in_words(w.reason, r.words)) << "</tr>\n";
     }
     h << "</table>\n<h2>Made from</h2>\n<table>\n"
       << "<tr>" << html_cell("workbench") << html_cell(c.workbench) << "</tr>\n"

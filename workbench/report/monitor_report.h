@@ -22,9 +22,12 @@
 
 namespace workbench {
 
+// A monitor's problem and result, and the words its messages are said in
+// (the client's, base/words.h; a store's own: the neutral ones).
 struct monitor_report {
     const monitor_problem* problem = nullptr;
     const monitor_result* result = nullptr;
+    const vocabulary& words;
 };
 
 void print_monitor(std::ostream& out, const monitor_report& r);

@@ -40,8 +40,9 @@ std::shared_ptr<const store_snapshot> read_snapshot(database& db, const build_in
     s->passes = r.passes;
     s->zoned = zoned;
     s->last_row_ms = r.last_row;
-    s->document = store_json(db, r, build);
-    const monitor_report report{&r.problem, &r.result};
+    // The page says the monitor's messages in the library's own words.
+    s->document = store_json(db, r, build, neutral_vocabulary());
+    const monitor_report report{&r.problem, &r.result, neutral_vocabulary()};
     if (r.followed) {
         const table t_windows = monitor_table(report);
         for (std::size_t i = 0; i < r.result.windows.size(); ++i) {

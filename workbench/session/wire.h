@@ -42,7 +42,7 @@ using tree = nlohmann::json;
 
 // The version of every field list: raised with any change of one (a field
 // added, taken away, renamed or of another type).
-inline constexpr int format = 1;
+inline constexpr int format = 2;
 
 // No message is longer (the workers' socket's bound on a record), nor
 // nested deeper: the deepest message (a study's plan with its bands) is 8

@@ -31,6 +31,25 @@ struct adl_serializer<std::optional<T>> {
 
 namespace workbench {
 
+// A message as its parts; one of a store of version 1 is a text with its
+// mentions marked in it.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(field_ref, name, index, key, text, echo)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(message::part, what, text, field)
+void to_json(nlohmann::json& j, const message& m) { j = m.parts(); }
+void from_json(const nlohmann::json& j, message& m) {
+    m = message();
+    if (j.is_string()) {
+        m = from_marked(j.get<std::string>());
+        return;
+    }
+    for (message::part p : j.get<std::vector<message::part>>()) {
+        if (p.what != message::kind::text && p.what != message::kind::advice && p.what != message::kind::subject) {
+            throw database_error("the store's monitor result holds a message of an unknown kind");
+        }
+        m += message::of_part(std::move(p));
+    }
+}
+
 // Written in the order of their declarations (analysis/monitor.h): a field
 // added there is added here, and the version raised.
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(time_span, start, end, rows)
@@ -52,8 +71,9 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(monitor_result, screening, windows, drifts, t
 
 namespace {
 
-// Raised with any change of the fields above.
-constexpr int result_version = 1;
+// Raised with any change of the fields above. Version 1 held messages as
+// texts (read still).
+constexpr int result_version = 2;
 
 }  // namespace
 
@@ -67,7 +87,7 @@ monitor_result monitor_result_of(const std::string& bytes) {
     try {
         const nlohmann::json j = nlohmann::json::from_cbor(bytes);
         const int version = j.at("version").get<int>();
-        if (version != result_version) {
+        if (version != result_version && version != 1) {
             throw database_error("the store holds a monitor's result of version " + std::to_string(version) +
                                  "; this build reads version " + std::to_string(result_version));
         }

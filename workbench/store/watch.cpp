@@ -145,7 +145,7 @@ std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 table windows_table_shape() {
     monitor_problem p;
     monitor_result m;
-    return monitor_table(monitor_report{&p, &m});
+    return monitor_table(monitor_report{&p, &m, neutral_vocabulary()});
 }
 
 std::string sql_type(cell_kind k) {
@@ -990,7 +990,8 @@ void store_results(database& db, const monitor_problem& p, const monitor_result&
     std::map<std::int64_t, std::int64_t> changed_pass;
     for (const database_row& r : db.query("SELECT start_ms, changed_pass FROM windows")) changed_pass[r.integer(0)] = r.integer(1);
     db.execute("DELETE FROM windows");
-    const table t = monitor_table(monitor_report{&p, &m});
+    // The store's tables and documents say messages in the library's own words.
+    const table t = monitor_table(monitor_report{&p, &m, neutral_vocabulary()});
     std::string names = "start_ms, end_ms, changed_pass", marks = "?, ?, ?";
     for (const column& c : t.columns()) {
         names += ", " + quoted(c.name);
@@ -1016,7 +1017,7 @@ void store_results(database& db, const monitor_problem& p, const monitor_result&
     }
     // The findings, as monitor's JSON writes them.
     db.execute("DELETE FROM findings");
-    const ojson j = monitor_json(monitor_report{&p, &m}, build);
+    const ojson j = monitor_json(monitor_report{&p, &m, neutral_vocabulary()}, build);
     const auto put = [&](const std::string& kind, const ojson& items, const auto& span) {
         std::int64_t seq = 0;
         for (auto item = items.begin(); item != items.end(); ++item) {
@@ -1540,10 +1541,11 @@ nlohmann::ordered_json alert_json(const alert_record& a, bool zoned) {
     return j;
 }
 
-nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build) {
+nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build,
+                                  const vocabulary& words) {
     ojson j;
     if (r.followed) {
-        j = monitor_json(monitor_report{&r.problem, &r.result}, build);
+        j = monitor_json(monitor_report{&r.problem, &r.result, words}, build);
     } else {
         j["windows"] = ojson::array();
     }

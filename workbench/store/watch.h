@@ -148,7 +148,8 @@ watch_read read_store(database& db);
 // before a window was followed), then `store` (its name, kind, passes, last
 // row, provenance) and `alerts` (each with its kind, subject, state, times,
 // windows, summary and evidence).
-nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build);
+nlohmann::ordered_json store_json(const database& db, const watch_read& r, const build_info& build,
+                                  const vocabulary& words);
 nlohmann::ordered_json alert_json(const alert_record& a, bool zoned);
 
 // The outbox: notices not yet delivered.
