@@ -125,12 +125,6 @@ std::string printable(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        // A mention of a field (base/words.h) is kept whole, for the client to say.
-        if (const std::size_t n = mention_at(s, i); n > 0) {
-            out.append(s, i, n);
-            i += n - 1;
-            continue;
-        }
         const auto u = static_cast<unsigned char>(s[i]);
         if (u < 0x20 || u == 0x7f) {
             out += '?';

@@ -83,8 +83,7 @@ double number_given(const field_ref& subject, const given_number& g, number_rule
 
 // Text from a file for a terminal: control characters (a line break in a
 // quoted cell, an escape sequence; also those of UTF-8's C1 range, U+0080 to
-// U+009F) shown as '?'; a mention of a field (base/words.h) kept whole, for
-// the client to say in its words.
+// U+009F) shown as '?'.
 std::string printable(const std::string& s);
 
 // A CSV cell: quoted when it holds a comma, a quote or a line break.

@@ -3,30 +3,11 @@
 #include "base/errors.h"
 #include "base/text.h"
 
-#include <charconv>
 #include <utility>
 #include <vector>
 
 namespace workbench {
 namespace {
-
-// A mention: start, its kind ('a' advice, 's' a subject), then its parts
-// (advice: field, key, value; a subject: name, index, key, text, echo),
-// each after a separator, then the end.
-constexpr char mention_start = '\x01';
-constexpr char mention_part = '\x1f';
-constexpr char mention_end = '\x02';
-
-std::vector<std::string_view> split_parts(std::string_view s) {
-    std::vector<std::string_view> parts;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t next = s.find(mention_part, at);
-        parts.push_back(s.substr(at, next == std::string_view::npos ? std::string_view::npos : next - at));
-        if (next == std::string_view::npos) return parts;
-        at = next + 1;
-    }
-}
 
 std::string safe(std::string_view s) {
     std::string out(s);
@@ -35,13 +16,6 @@ std::string safe(std::string_view s) {
         if (u < 0x20 || u == 0x7f) ch = '?';
     }
     return out;
-}
-
-// An index as written in a mention: digits, or nothing.
-bool index_of(std::string_view s, std::size_t& index) {
-    if (s.empty()) return true;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), index);
-    return ec == std::errc() && end == s.data() + s.size();
 }
 
 class neutral final : public vocabulary {
@@ -119,8 +93,7 @@ std::string in_words(const message& m, const vocabulary& v) {
     std::string out;
     for (const message::part& p : m.parts()) {
         switch (p.what) {
-            // Text that holds marks of mentions (a result's text, see marked()) has them said too.
-            case message::kind::text: out += in_words(printable(p.text), v); break;
+            case message::kind::text: out += printable(p.text); break;
             case message::kind::advice: out += v.named(p.field.name, p.field.key, p.field.text); break;
             case message::kind::subject: out += v.subject(p.field); break;
         }
@@ -153,112 +126,10 @@ field_ref printable(field_ref f) {
     return f;
 }
 
-std::string marked(const message& m) {
-    std::string s;
-    for (const message::part& p : m.parts()) {
-        if (p.what == message::kind::text) {
-            s += p.text;
-            continue;
-        }
-        s += mention_start;
-        s += p.what == message::kind::advice ? 'a' : 's';
-        const field_ref& f = p.field;
-        const std::string index = f.index ? std::to_string(*f.index) : "";
-        const std::vector<std::string_view> fields =
-            p.what == message::kind::advice
-                ? std::vector<std::string_view>{f.name, f.key, f.text}
-                : std::vector<std::string_view>{f.name, index, f.key, f.text, f.echo ? "1" : ""};
-        for (const std::string_view part : fields) {
-            s += mention_part;
-            s += part;
-        }
-        s += mention_end;
-    }
-    return s;
-}
-
 const vocabulary& neutral_vocabulary() {
     static const neutral v;
     return v;
 }
-
-std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v, std::string* out) {
-    if (at >= text.size() || text[at] != mention_start) return 0;
-    const std::size_t end = text.find(mention_end, at);
-    if (end == std::string_view::npos) return 0;
-    const std::vector<std::string_view> parts = split_parts(text.substr(at + 1, end - at - 1));
-    std::size_t index = 0;
-    if (parts.size() == 4 && parts[0] == "a") {
-        if (v != nullptr) *out += v->named(parts[1], parts[2], parts[3]);
-    } else if (parts.size() == 6 && parts[0] == "s" && index_of(parts[2], index)) {
-        if (v != nullptr) {
-            field_ref f{std::string(parts[1])};
-            if (!parts[2].empty()) f.index = index;
-            f.key = parts[3];
-            f.text = parts[4];
-            f.echo = !parts[5].empty();
-            *out += v->subject(f);
-        }
-    } else {
-        return 0;
-    }
-    return end + 1 - at;
-}
-
-message from_marked(const std::string& text) {
-    message out;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t start = text.find(mention_start, at);
-        if (start == std::string::npos) break;
-        const std::size_t n = mention_at(text, start);
-        if (n == 0) {
-            out += text.substr(at, start + 1 - at);
-            at = start + 1;
-            continue;
-        }
-        out += text.substr(at, start - at);
-        const std::vector<std::string_view> parts = split_parts(std::string_view(text).substr(start + 1, n - 2));
-        if (parts[0] == "a") {
-            out += mention(parts[1], parts[2], parts[3]);
-        } else {
-            field_ref f{std::string(parts[1])};
-            std::size_t index = 0;
-            if (!parts[2].empty() && index_of(parts[2], index)) f.index = index;
-            f.key = parts[3];
-            f.text = parts[4];
-            f.echo = !parts[5].empty();
-            out += cite(f);
-        }
-        at = start + n;
-    }
-    if (at < text.size()) out += text.substr(at);
-    return out;
-}
-
-std::string in_words(const std::string& text, const vocabulary& v) {
-    if (text.find(mention_start) == std::string_view::npos) return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t start = text.find(mention_start, at);
-        if (start == std::string_view::npos) break;
-        out.append(text, at, start - at);
-        const std::size_t n = mention_at(text, start, &v, &out);
-        if (n == 0) {
-            // Not one of ours: kept as it stands.
-            out += text[start];
-            at = start + 1;
-        } else {
-            at = start + n;
-        }
-    }
-    out.append(text, at);
-    return out;
-}
-
-std::string neutral_words(const std::string& text) { return in_words(text, neutral_vocabulary()); }
 
 std::string neutral_words(const field_ref& f) { return neutral_vocabulary().subject(f); }
 

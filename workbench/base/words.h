@@ -101,6 +101,10 @@ const vocabulary& neutral_vocabulary();
 // character shown as '?').
 std::string in_words(const message& m, const vocabulary& v);
 std::string neutral_words(const message& m);
+// Not for text: it has no mentions to say, and printable() is what makes it
+// fit for a terminal.
+std::string in_words(const std::string& text, const vocabulary& v) = delete;
+std::string neutral_words(const std::string& text) = delete;
 std::string neutral_words(const field_ref& f);
 std::vector<std::string> said_all(const std::vector<message>& ms, const vocabulary& v);
 
@@ -108,19 +112,6 @@ std::vector<std::string> said_all(const std::vector<message>& ms, const vocabula
 // its name, key and text made printable.
 message printable(const message& m);
 field_ref printable(field_ref f);
-
-// The texts of the results and reports that are still written as text
-// (a verdict, a note of a result, a printed table) keep a message's
-// mentions as marks inside the text, which each client says in its words
-// when it shows the text (in_words on the text, the command line's output
-// streams). marked() writes them; mention_at and in_words read them back.
-std::string marked(const message& m);
-// A text written by marked() as the message it was (text that is no mark
-// kept as text).
-message from_marked(const std::string& text);
-std::size_t mention_at(std::string_view text, std::size_t at, const vocabulary* v = nullptr, std::string* out = nullptr);
-std::string in_words(const std::string& text, const vocabulary& v);
-std::string neutral_words(const std::string& text);
 
 }  // namespace workbench
 

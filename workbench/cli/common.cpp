@@ -99,13 +99,13 @@ void set_workers(session& s, worker_options workers, const invocation& in) {
     // Work left undone is said even with --quiet, whatever the exit status.
     workers.undone = [](const std::string& line) {
         clear_progress_line();
-        std::cerr << "urea-reactor: " << said(line) << "\n";
+        std::cerr << "urea-reactor: " << line << "\n";
     };
     s.set_workers(std::move(workers));
 }
 
 int finish(const staged_outputs& files, int status) {
-    for (const std::string& f : files.failures()) std::cerr << "urea-reactor: error: " << said(f) << "\n";
+    for (const std::string& f : files.failures()) std::cerr << "urea-reactor: error: " << f << "\n";
     return files.failures().empty() ? status : exit_solver;
 }
 

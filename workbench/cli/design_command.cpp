@@ -46,7 +46,6 @@ int design_command(const invocation& in) {
         auto j = design_json(p, res, words());
         j["base_case"] = case_json(p.runs.base);
         j["build"] = build_json(s.plugin_path());
-        said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_design(std::cout, p, res, job.top, words());

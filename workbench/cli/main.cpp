@@ -49,7 +49,6 @@ int run_command_line(int argc, char** argv);
 }  // namespace
 
 int main(int argc, char** argv) {
-    workbench::cli::speak_on_standard_streams();
     return flushed(run_command_line(argc, argv));
 }
 
@@ -116,7 +115,7 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const solver_error& e) {
-        std::cerr << "urea-reactor: solver failure: " << said(std::string(e.what()))
+        std::cerr << "urea-reactor: solver failure: " << e.what()
                   << (e.details().empty() || verbose ? "" : " (--verbose tells more)") << "\n";
         if (verbose && !e.details().empty()) std::cerr << e.details() << "\n";
         return exit_solver;
@@ -127,7 +126,7 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "urea-reactor: error: " << said(e.message()) << "\n";
         return exit_solver;
     } catch (const resource_error& e) {
-        std::cerr << "urea-reactor: error: " << said(std::string(e.what())) << "\n";
+        std::cerr << "urea-reactor: error: " << e.what() << "\n";
         return exit_input;
     } catch (const worker_answer_error& e) {
         std::cerr << "urea-reactor: error: " << e.what() << "\n";

@@ -82,7 +82,6 @@ int run_monitor_command(const invocation& in, std::string& held) {
     files.commit();
     if (out.json) {
         auto j = monitor_json(report, build);
-        said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_monitor(std::cout, report);

@@ -28,7 +28,6 @@ int run_command(const invocation& in) {
             auto j = result_json(p.c, p.run, p.run.warnings);
             j["prediction"] = prediction_json(p, *job.bands, words());
             j["build"] = build_json(s.plugin_path());
-            said(j);
             std::cout << j.dump(2) << "\n";
         } else if (out.print()) {
             print_report(std::cout, p.c, p.run);
@@ -43,7 +42,6 @@ int run_command(const invocation& in) {
     if (out.json) {
         auto j = result_json(job.c, res, res.warnings);
         j["build"] = build_json(s.plugin_path());
-        said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         print_report(std::cout, job.c, res);

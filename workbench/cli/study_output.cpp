@@ -89,7 +89,6 @@ study_output::study_output(const checked_outputs& outputs, const study_plan& pla
                 s.json->member("vary", sweep_vary_json(plan.vars));
             } else {
                 nlohmann::ordered_json head = study_head_json(plan, words());
-                said(head);
                 for (auto it = head.begin(); it != head.end(); ++it) s.json->member(it.key(), it.value());
             }
             s.json->begin_array("points");
@@ -165,7 +164,6 @@ int study_output::finish(session& ses, const study_summary& summary, const std::
             nlohmann::ordered_json tail =
                 s.sweep ? sweep_tail_json(summary.points, summary.failed, summary.rate_calls, s.plan.notes, words())
                         : study_tail_json(s.plan, summary, words());
-            said(tail);
             for (auto it = tail.begin(); it != tail.end(); ++it) s.json->member(it.key(), it.value());
             s.json->member("base_case", case_json(s.plan.base));
             s.json->member("build", build_json(ses.plugin_path()));

@@ -52,7 +52,6 @@ int show_store(database& db, const watch_job& job, const checked_outputs& out) {
     files.commit();
     if (out.json) {
         nlohmann::ordered_json j = store_json(db, r, build, words());
-        said(j);
         std::cout << j.dump(2) << "\n";
     } else if (out.print()) {
         if (r.followed) {

@@ -117,9 +117,8 @@ py::list run_chunks_here(py::handle plugin, const std::string& builds, const std
 
 // A field of a request as a Python argument: 'vary["a2"]', 'fix={"a1": 1}'.
 const workbench::vocabulary& python_words();
-std::string said(const std::string& text);
 std::string said(const workbench::message& m);
-void said(nlohmann::ordered_json& j);
+std::string said(const std::string& text) = delete;
 
 // Raises a library error as Python's exception, its message in Python's
 // words (the module's exception translator).

@@ -309,7 +309,7 @@ estimate_given estimate_of(py::handle estimate, py::handle carry_factors) {
 py::dict band_dict(const band_plan& p) {
     py::dict d;
     d["method"] = band_method_name(p.method);
-    d["description"] = said(p.description);
+    d["description"] = p.description;
     d["estimate"] = p.u.source;
     d["a1"] = p.u.value[0];
     d["a2"] = p.u.value[1];
@@ -401,7 +401,7 @@ are given too; ratios are applied last. Raises InputError naming the
 quantity for an unknown name, one given twice, or a value that is no number.)")
         .def("validate", [](const reactor_case& c) {
                  py::list l;
-                 for (const std::string& w : validate(c)) l.append(said(w));
+                 for (const std::string& w : validate(c)) l.append(w);
                  return l;
              },
              "Checks every value of the case; raises InputError naming the case file's key. Returns the "

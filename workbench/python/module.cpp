@@ -148,11 +148,6 @@ struct collected {
     }
 };
 
-std::vector<std::string> said_all(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) out.push_back(said(l));
-    return out;
-}
 
 run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band, py::handle carry_factors) {
     run_request r;
@@ -164,13 +159,11 @@ run_output run_on(session& s, py::handle c, py::handle estimate, py::handle band
     const origin from{s.plugin_path(), job.inputs};
     if (job.bands) {
         prediction p = without_gil([&] { return workbench::predict(s, job.c, *job.bands); });
-        p.run.warnings = said_all(p.run.warnings);
         run_output o{p.c, p.run, std::nullopt, job.bands, from};
         o.p = std::move(p);
         return o;
     }
     result res = without_gil([&] { return workbench::run(s, job.c); });
-    res.warnings = said_all(res.warnings);
     return {job.c, std::move(res), std::nullopt, std::nullopt, from};
 }
 
@@ -182,7 +175,6 @@ fit_output fit_on(session& s, py::handle c, py::handle target) {
     const fit_job job = check_fit(r, w.n);
     fit_output o{job.c, job.target, {}, {s.plugin_path(), job.inputs}};
     o.f = without_gil([&] { return workbench::fit(s, o.c, job.target); });
-    o.f.run.warnings = said_all(o.f.run.warnings);
     o.c.a2 = o.f.a2;
     return o;
 }
@@ -235,7 +227,6 @@ py::object sweep_or_study(session& s, py::handle c, py::handle vary, py::handle 
     if (job.plan.study.bands) return py::cast(run_study_of(s, std::move(job.plan.study), from, std::move(workers)));
     sweep_output o{std::move(job.plan), {}, from};
     o.r = with_workers(s, std::move(workers), [&] { return workbench::sweep(s, o.plan); });
-    o.r.warnings = said_all(o.r.warnings);
     return py::cast(std::move(o));
 }
 
@@ -263,7 +254,6 @@ study_output study_on(session& s, py::handle c, py::handle vary, py::handle case
     r.band = text_of(band);
     collected w;
     study_job job = check_study(r, w.n);
-    job.plan.warnings = said_all(job.plan.warnings);
     return run_study_of(s, std::move(job.plan), {s.plugin_path(), job.inputs},
                         python_workers(s, jobs, executor, progress));
 }
@@ -411,7 +401,6 @@ std::string store_document(const std::string& store) {
         database_transaction snapshot(*db);
         const watch_read r = read_store(*db);
         nlohmann::ordered_json j = store_json(*db, r, build_of(plugin_or_default("")), python_words());
-        said(j);
         return j.dump();
     } catch (const database_error& e) {
         throw input_error(e.what());

@@ -20,9 +20,7 @@ namespace {
 monitor_report report_of(const monitor_output& o) { return {o.problem.get(), o.result.get(), python_words()}; }
 
 nlohmann::ordered_json document(const monitor_output& o) {
-    auto j = monitor_json(report_of(o), build_of(o.from.plugin_file));
-    said(j);
-    return j;
+    return monitor_json(report_of(o), build_of(o.from.plugin_file));
 }
 
 // A member of the JSON document as Python objects (null: None).
@@ -33,7 +31,7 @@ py::object member(const monitor_output& o, const char* name) {
 std::string monitor_text(const monitor_output& o) {
     std::ostringstream out;
     print_monitor(out, report_of(o));
-    return said(out.str());
+    return out.str();
 }
 
 std::string summary_html(const monitor_output& o) {

@@ -63,7 +63,7 @@ template <class Print>
 std::string printed(Print print) {
     std::ostringstream out;
     print(out);
-    return said(out.str());
+    return out.str();
 }
 
 // Columns of a table from a field of each item: numbers (bool: yes or no,
@@ -291,7 +291,7 @@ std::string run_html(const run_output& o) {
         "CO2 conversion " + percent_text(conversion(o.r, o.r.co2_conversion)) + " (equilibrium at the outlet " +
             percent_text(conversion(o.r, o.r.equilibrium_co2_conversion)) + "), outlet " +
             sig(o.r.outlet_temperature_K - kelvin, 4) + " °C"};
-    if (o.bands) lines.push_back("95 % bands: " + said(o.bands->description));
+    if (o.bands) lines.push_back("95 % bands: " + o.bands->description);
     for (const std::string& w : o.r.warnings) lines.push_back("warning: " + w);
     return html_summary(lines) + table_html(run_profile(o));
 }
@@ -746,7 +746,7 @@ estimate.plot("profiles" | "region" | "parity") its pictures.)")
                                "Of ln a1 and ln a2, linearised; None unless both are free and it means something.")
         .def_property_readonly("covariance_singular", [](const estimate_output& o) { return o.e.result.covariance_singular; },
                                "The runs cannot tell a1 from a2 apart at the best fit (only a combination).")
-        .def_property_readonly("covariance_note", [](const estimate_output& o) { return said(o.e.result.covariance_note); },
+        .def_property_readonly("covariance_note", [](const estimate_output& o) { return o.e.result.covariance_note; },
                                "Why there is no covariance, in words; '' when there is one.")
         .def_property_readonly("measurements", [](const estimate_output& o) { return o.e.result.measurements; },
                                "Measurements fitted (every run's conversion and lab values).")

@@ -4,7 +4,6 @@
 
 #include "binding.h"
 #include "base/text.h"
-#include "report/json_stream.h"
 
 namespace urea_python {
 
@@ -77,11 +76,7 @@ const vocabulary& python_words() {
     return v;
 }
 
-std::string said(const std::string& text) { return in_words(text, python_words()); }
-
 std::string said(const message& m) { return in_words(m, python_words()); }
-
-void said(nlohmann::ordered_json& j) { in_words(j, python_words()); }
 
 void translate(std::exception_ptr p) {
     try {
@@ -99,17 +94,17 @@ void translate(std::exception_ptr p) {
         exc.attr("column") = none_if(at.column == 0, py::int_(at.column));
         PyErr_SetObject(input_error_type, exc.ptr());
     } catch (const solver_error& e) {
-        py::object exc = py::reinterpret_borrow<py::object>(solver_error_type)(said(std::string(e.what())));
-        exc.attr("details") = said(e.details());
+        py::object exc = py::reinterpret_borrow<py::object>(solver_error_type)(e.what());
+        exc.attr("details") = e.details();
         PyErr_SetObject(solver_error_type, exc.ptr());
     } catch (const plugin_error& e) {
-        PyErr_SetString(plugin_error_type, said(std::string(e.what())).c_str());
+        PyErr_SetString(plugin_error_type, e.what());
     } catch (const plot_error& e) {
         PyErr_SetString(plot_error_type, said(e.message()).c_str());
     } catch (const resource_error& e) {
-        PyErr_SetString(resource_error_type, said(std::string(e.what())).c_str());
+        PyErr_SetString(resource_error_type, e.what());
     } catch (const worker_answer_error& e) {
-        PyErr_SetString(worker_error_type, said(std::string(e.what())).c_str());
+        PyErr_SetString(worker_error_type, e.what());
     } catch (const interrupted& e) {
         // The stop check left the signal handler's exception (KeyboardInterrupt
         // for Ctrl-C) pending in this thread: it is what the call raises.

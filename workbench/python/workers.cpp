@@ -108,7 +108,7 @@ worker_options python_workers(session& s, py::handle jobs, py::handle executor, 
     const auto warn = [](const std::string& text) {
         const py::gil_scoped_acquire gil;
         // Filters that make warnings errors do not end the work half done.
-        if (PyErr_WarnEx(PyExc_RuntimeWarning, said(text).c_str(), 1) != 0) PyErr_Clear();
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1) != 0) PyErr_Clear();
     };
     o.warning = warn;
     o.undone = warn;

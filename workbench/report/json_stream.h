@@ -2,7 +2,7 @@
 // written one by one, and one of them an array whose items are written one
 // by one, laid out byte for byte as nlohmann's dump(2) lays out the whole
 // document, so that a study of any size is never held whole in memory;
-// a number as our JSON writes it; and a document's words.
+// and a number as our JSON writes it.
 #ifndef UREA_WORKBENCH_REPORT_JSON_STREAM_H
 #define UREA_WORKBENCH_REPORT_JSON_STREAM_H
 
@@ -12,20 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base/words.h"
 
 namespace workbench {
-
-// Every string of a JSON document with its mentions of fields in a client's
-// words (base/words.h).
-inline void in_words(nlohmann::ordered_json& j, const vocabulary& v) {
-    if (j.is_string()) {
-        const std::string& s = j.get_ref<const std::string&>();
-        if (s.find('\x01') != std::string::npos) j = in_words(s, v);
-    } else if (j.is_structured()) {
-        for (auto& item : j) in_words(item, v);
-    }
-}
 
 // A number in our JSON: null for a value that is not finite (JSON has no
 // NaN or infinity).

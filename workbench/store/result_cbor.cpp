@@ -1,6 +1,8 @@
 #include "store/result_cbor.h"
 
 #include <optional>
+#include <string>
+#include <vector>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -30,6 +32,51 @@ struct adl_serializer<std::optional<T>> {
 }  // namespace nlohmann
 
 namespace workbench {
+namespace {
+
+// A message as a store of version 1 holds it: a text with each mention
+// marked in it, as \x01, its kind ('a' advice, 's' a subject), its parts
+// (advice: field, key, value; a subject: name, index, key, text, echo) each
+// after \x1f, then \x02. What is no such mark is text.
+message from_marked(const std::string& text) {
+    message out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t start = text.find('\x01', at);
+        const std::size_t end = start == std::string::npos ? start : text.find('\x02', start);
+        if (end == std::string::npos) break;
+        std::vector<std::string> parts;
+        for (std::size_t from = start + 1;;) {
+            const std::size_t sep = text.find('\x1f', from);
+            if (sep > end) {
+                parts.push_back(text.substr(from, end - from));
+                break;
+            }
+            parts.push_back(text.substr(from, sep - from));
+            from = sep + 1;
+        }
+        out += text.substr(at, start - at);
+        if (parts.size() == 4 && parts[0] == "a") {
+            out += mention(parts[1], parts[2], parts[3]);
+        } else if (parts.size() == 6 && parts[0] == "s" &&
+                   (parts[2].empty() || parts[2].find_first_not_of("0123456789") == std::string::npos) &&
+                   parts[2].size() < 10) {
+            field_ref f{parts[1]};
+            if (!parts[2].empty()) f.index = std::stoul(parts[2]);
+            f.key = parts[3];
+            f.text = parts[4];
+            f.echo = !parts[5].empty();
+            out += cite(f);
+        } else {
+            out += text.substr(start, end + 1 - start);
+        }
+        at = end + 1;
+    }
+    if (at < text.size()) out += text.substr(at);
+    return out;
+}
+
+}  // namespace
 
 // A message as its parts; one of a store of version 1 is a text with its
 // mentions marked in it.

@@ -9,13 +9,39 @@
 #include "store/result_cbor.h"
 
 namespace workbench {
+
+// A message in a failing check, part by part.
+void PrintTo(const message& m, std::ostream* os) {
+    for (const message::part& p : m.parts()) {
+        *os << "[" << static_cast<int>(p.what) << " '" << p.text << "' " << p.field.name << "/" << p.field.key << "/"
+            << p.field.text << "]";
+    }
+}
+
 namespace {
+
+// A message as version 1 wrote it: its text with each mention marked in it.
+std::string v1_text(const message& m) {
+    std::string s;
+    for (const message::part& p : m.parts()) {
+        const field_ref& f = p.field;
+        if (p.what == message::kind::text) {
+            s += p.text;
+        } else if (p.what == message::kind::advice) {
+            s += "\x01" "a\x1f" + f.name + "\x1f" + f.key + "\x1f" + f.text + "\x02";
+        } else {
+            s += "\x01s\x1f" + f.name + "\x1f" + (f.index ? std::to_string(*f.index) : "") + "\x1f" + f.key + "\x1f" +
+                 f.text + "\x1f" + (f.echo ? "1" : "") + "\x02";
+        }
+    }
+    return s;
+}
 
 monitor_result with_messages() {
     monitor_result m;
     m.a1_note = "a1 = 1, held (" + mention("fix") + ")";
     monitor_window w;
-    w.reason = "its case: " + cite(given("trays", "0")) + " is below 1";
+    w.reason = "its case: " + cite(entry("trays", 2, "0")) + " is below 1 \x01 (a byte of the case's own)";
     m.windows.push_back(w);
     m.notes.push_back("h.csv: columns not used: x; " + mention("fix", "a1", "VALUE") + " holds another");
     return m;
@@ -33,9 +59,9 @@ TEST(ResultCbor, MessagesReadBackWithTheirMentionsFromThisVersionAndThePrevious)
     nlohmann::json j = nlohmann::json::from_cbor(monitor_result_bytes(m));
     ASSERT_EQ(j["version"], 2);
     j["version"] = 1;
-    j["result"]["a1_note"] = marked(m.a1_note);
-    j["result"]["windows"][0]["reason"] = marked(m.windows[0].reason);
-    j["result"]["notes"] = {marked(m.notes[0])};
+    j["result"]["a1_note"] = v1_text(m.a1_note);
+    j["result"]["windows"][0]["reason"] = v1_text(m.windows[0].reason);
+    j["result"]["notes"] = nlohmann::json::array({v1_text(m.notes[0])});
     const std::vector<std::uint8_t> old = nlohmann::json::to_cbor(j);
     const monitor_result read = monitor_result_of(std::string(old.begin(), old.end()));
     EXPECT_EQ(read.a1_note, m.a1_note);
