@@ -191,7 +191,7 @@ def python_def(name, function, indent):
 # The attributes of the module's exceptions, by exception.
 EXCEPTION_ATTRIBUTES = {
     "InputError": [("reason", "str"), ("field", "Optional[str]"), ("subject", "Optional[str]"),
-                   ("value", "Optional[str]"), ("key", "Optional[str]"), ("file", "Optional[str]"),
+                   ("value", "Optional[str]"), ("advice", "List[str]"), ("key", "Optional[str]"), ("file", "Optional[str]"),
                    ("line", "Optional[int]"), ("column", "Optional[int]")],
     "SolverError": [("details", "str")],
 }

@@ -88,6 +88,12 @@ void translate(std::exception_ptr p) {
         exc.attr("field") = at.field ? py::object(py::str(at.field->name)) : py::object(py::none());
         exc.attr("subject") = at.field ? py::object(py::str(python_words().subject(*at.field))) : py::object(py::none());
         exc.attr("value") = at.field && !at.field->text.empty() ? py::object(py::str(at.field->text)) : py::object(py::none());
+        // What the message advises giving, each in Python's words.
+        py::list advice;
+        for (const message::part& q : e.reason().parts()) {
+            if (q.what == message::kind::advice) advice.append(python_words().named(q.field.name, q.field.key, q.field.text));
+        }
+        exc.attr("advice") = advice;
         exc.attr("key") = none_if(at.key.empty(), py::str(at.key));
         exc.attr("file") = none_if(at.file.empty(), py::str(at.file));
         exc.attr("line") = none_if(at.line == 0, py::int_(at.line));

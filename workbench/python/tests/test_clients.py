@@ -126,6 +126,9 @@ def test_bad_input_names_the_python_argument(k, est):
         assert str(e.value).startswith(e.value.subject + ": ") and e.value.subject.startswith(e.value.field)
     if k == 1:
         assert (e.value.field, e.value.subject, e.value.value) == ("fix", 'fix["a3"]', "a3=1")
+        assert e.value.advice == ['fix={"a1": VALUE}', 'fix={"a2": VALUE}']
+    elif k == 0:
+        assert e.value.advice == []
 
 
 def test_a_runs_frames_whole_numbers_beyond_two_to_the_53_keep_every_digit():
